@@ -1,0 +1,33 @@
+# The two commands a newcomer needs: `make run` and `make test`.
+JOBS ?= 2
+BUILD ?= build
+ASAN_BUILD ?= build-asan
+
+.PHONY: all deps build build-asan test run bench clean
+
+all: build
+
+deps:
+	bash scripts/install-deps.sh
+
+build: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD) -j$(JOBS)
+
+build-asan: deps
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DQTAM_SANITIZE=ON -DQTAM_BENCH=OFF
+	cmake --build $(ASAN_BUILD) -j$(JOBS)
+
+# Every test twice: an optimised build and a sanitizer build.
+test: build build-asan
+	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
+	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j$(JOBS)
+
+run: build
+	bash scripts/run.sh $(BUILD)
+
+bench: build
+	$(BUILD)/bin/mixer_bench
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD)

@@ -1,0 +1,69 @@
+#pragma once
+// The two banks of twenty mono 16-bit sounds that channels name by instrument number.
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace qtam {
+
+constexpr int kBankSlots = 20;
+constexpr std::int32_t kInternalSlotCapacity = 40000;  // samples (80000 bytes)
+constexpr std::int32_t kUserSlotCapacity = 179200;     // samples (358400 bytes, the "350Kb")
+constexpr std::size_t kTransferBufferBytes = 358400;
+
+struct SampleSlot {
+    std::unique_ptr<std::int16_t[]> samples;  // allocated at the bank's capacity, or null
+    std::string name;                         // at most 20 single-byte characters
+    std::int32_t sampleCount = 0;             // 0 or less when empty
+    std::uint8_t stretchMeasures = 0;
+    std::uint8_t hihat1 = 0;
+    std::uint8_t hihat2 = 0;
+
+    bool hasSound() const { return samples != nullptr && sampleCount > 0; }
+};
+
+struct SampleBank {
+    explicit SampleBank(std::int32_t slotCapacity) : capacity(slotCapacity) {}
+
+    const std::int32_t capacity;  // samples per slot buffer
+    std::string description;      // at most 30 single-byte characters
+    std::array<SampleSlot, kBankSlots> slots;
+
+    // 1-based.
+    SampleSlot& slot(int n) { return slots[n - 1]; }
+    const SampleSlot& slot(int n) const { return slots[n - 1]; }
+
+    // Gives the slot its buffer at full capacity the first time; later sounds reuse it.
+    std::int16_t* ensureBuffer(int n);
+    // Frees the buffer and leaves the slot with no sound (name and attributes untouched).
+    void freeBuffer(int n);
+    // The state of a cleared userbank slot: no sound, attributes 0, name "<empty>".
+    void emptySlot(int n);
+};
+
+// Staging area for every import and bank load.
+struct TransferBuffer {
+    TransferBuffer() : bytes(new std::uint8_t[kTransferBufferBytes]) {}
+    std::unique_ptr<std::uint8_t[]> bytes;
+};
+
+struct Banks {
+    SampleBank internalBank{kInternalSlotCapacity};
+    SampleBank userbank{kUserSlotCapacity};
+    TransferBuffer transfer;
+};
+
+inline constexpr const char* kEmptySlotName = "<empty>";
+
+// The slot an instrument number names; null for numbers outside 1..20 and 101..120.
+const SampleSlot* SlotOf(const Banks& banks, int instrument);
+SampleSlot* SlotOf(Banks& banks, int instrument);
+
+// Hi-hat partner codes of a slot as instrument numbers; 0 or 100 match nothing.
+inline int PartnerCode(int instrument, std::uint8_t partner) {
+    return instrument >= 100 ? partner + 100 : partner;
+}
+
+}  // namespace qtam

@@ -1,0 +1,99 @@
+#pragma once
+// The one object that owns the whole state of a running Q.Tam: the Song and the editor state
+// beside it, the two sample banks, the play clock, the voices, the staging buffer and the
+// flags. It is created once (on the heap: it is large) and passed to whatever needs it.
+
+#include <array>
+#include <cstdint>
+#include <random>
+#include <string>
+
+#include "banks/sample_bank.h"
+#include "core/prompter.h"
+#include "song/song.h"
+
+namespace qtam {
+
+struct EditorState {
+    std::uint8_t CurrentPattern = 1;
+    std::uint8_t CurrentMeasure = 1;
+    std::uint8_t CurrentChannel = 1;
+    std::uint8_t CurrentStep = 1;
+    bool SongChanged = false;
+    std::string SongFileName;
+    bool StartPrepared = false;
+    bool HumanizeChecked = false;  // the Humanize menu item; the mixer reads it at every trigger
+};
+
+// Which userbank is active for playback, and whether the kit has been read.
+struct BankActivation {
+    bool InternalBankLoaded = false;
+    std::string UserbankPath;
+    bool UserbankLoaded = false;
+    bool EditorActive = false;
+    bool BankChanged = false;
+};
+
+struct PlayClock {
+    std::uint8_t PlayPattern = 1;
+    std::uint8_t PlayMeasure = 1;
+    std::uint8_t PlayStep = 1;
+    std::uint8_t NextPattern = 1;
+    std::int32_t StepCounter = 1;
+    std::int32_t StepLength[kSlots + 1] = {};  // 1-based; [0] unused
+    std::int32_t MeasureLength = 0;
+    std::int16_t MainVolume = 128;        // 128 is unity
+    std::int16_t MainVolumeTarget = 128;
+};
+
+struct Voice {
+    std::uint8_t active = 0;
+    double position = 1.0;  // 1-based fractional read position
+    std::uint8_t pan = 64;
+    std::uint8_t reversed = 0;
+    std::uint8_t level = 0;
+    std::int32_t fadeStart = 0;
+    std::int32_t age = 0;
+    float rate = 1.0f;
+    std::int32_t length = 0;
+    std::int32_t distGain = 0;
+    std::int32_t distThreshold = 0;
+};
+
+// Where RenderBlock appends what it mixed while a stream to disk is running.
+class StreamSink {
+public:
+    virtual ~StreamSink() = default;
+    virtual void Append(const void* bytes, std::size_t count) = 0;
+};
+
+constexpr int kStagingWords = 40960;  // two halves of 10240 stereo frames
+constexpr int kSecondHalf = 20481;    // 1-based word index of the second half
+
+struct Machine {
+    Song song{};
+    EditorState editor;
+    Banks banks;
+    BankActivation activation;
+    PlayClock clock;
+    std::array<Voice, kChannels + 1> voices{};  // 1-based; [0] unused
+
+    bool Playing = false;
+    bool Streaming = false;
+    StreamSink* stream = nullptr;
+
+    std::array<std::int16_t, kStagingWords> StagingBuffer{};
+    std::int32_t BufPos = 1;
+
+    // The one random source: humanize, random pans and chaos draw from it.
+    std::mt19937 random{5489u};
+
+    Prompter* prompter = &silent;
+
+    Voice& voice(int channel) { return voices[channel]; }
+
+private:
+    SilentPrompter silent;
+};
+
+}  // namespace qtam

@@ -1,0 +1,63 @@
+#pragma once
+// Helpers shared by the test programs.
+
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/machine.h"
+#include "core/prompter.h"
+#include "song/init_song.h"
+
+namespace qtam::test {
+
+// Records every message and answers questions from a script (No once the script runs out).
+class ScriptedPrompter : public Prompter {
+public:
+    std::vector<std::string> warnings;
+    std::vector<std::string> questions;
+    std::deque<bool> answers;
+    int busyDepth = 0;
+    int busyCalls = 0;
+
+    void Warn(const std::string& text) override { warnings.push_back(text); }
+    bool AskYesNo(const std::string& text) override {
+        questions.push_back(text);
+        if (answers.empty()) return false;
+        bool a = answers.front();
+        answers.pop_front();
+        return a;
+    }
+    void SetBusy(bool busy) override {
+        busyDepth += busy ? 1 : -1;
+        ++busyCalls;
+    }
+};
+
+// A machine with a new Song, as after start-up.
+inline std::unique_ptr<Machine> NewMachine() {
+    auto m = std::make_unique<Machine>();
+    InitSong(*m);
+    return m;
+}
+
+// Puts a hand-made sound into a bank slot.
+inline void SetSound(SampleBank& bank, int slot, const std::vector<std::int16_t>& samples,
+                     const std::string& name = "test") {
+    std::int16_t* buf = bank.ensureBuffer(slot);
+    for (std::size_t i = 0; i < samples.size(); ++i) buf[i] = samples[i];
+    SampleSlot& s = bank.slot(slot);
+    s.sampleCount = static_cast<std::int32_t>(samples.size());
+    s.name = name;
+}
+
+inline void SetNote(Machine& m, int pattern, int measure, int channel, int slot, int velocity,
+                    int pan = 64, int reversed = 0) {
+    StepCell& c = m.song.cell(pattern, measure, channel, slot);
+    c.velocity = static_cast<std::int8_t>(velocity);
+    c.pan = static_cast<std::uint8_t>(pan);
+    c.reversed = static_cast<std::uint8_t>(reversed);
+}
+
+}  // namespace qtam::test
