@@ -9,6 +9,7 @@
 #include <string>
 
 #include "banks/sample_bank.h"
+#include "core/files.h"
 #include "core/prompter.h"
 #include "song/song.h"
 
@@ -89,6 +90,8 @@ struct Machine {
     std::mt19937 random{5489u};
 
     Prompter* prompter = &silent;
+    // The one remembered attribute value of the read-only bracket.
+    ReadOnlyBracket attributes;
 
     Voice& voice(int channel) { return voices[channel]; }
 
