@@ -24,6 +24,13 @@ struct EditorState {
     std::string SongFileName;
     bool StartPrepared = false;
     bool HumanizeChecked = false;  // the Humanize menu item; the mixer reads it at every trigger
+
+    // The edit clipboard: sized for a whole pattern; a channel or measure copy fills only its
+    // leading bytes. It is not part of the Song, so it survives "New song" and "Open song".
+    Pattern Clipboard{};
+    std::uint8_t ClipboardKind = 0;  // 0 nothing, 1 channel, 2 measure, 3 pattern
+    std::uint8_t ClipboardMeasureCount = 0;
+    bool PasteEnabled = false;  // "Paste" and "Paste mix" in the menu
 };
 
 // Which userbank is active for playback, and whether the kit has been read.
