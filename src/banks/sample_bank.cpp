@@ -23,15 +23,4 @@ void SampleBank::emptySlot(int n) {
     s.name = kEmptySlotName;
 }
 
-const SampleSlot* SlotOf(const Banks& banks, int instrument) {
-    if (instrument >= 1 && instrument <= kBankSlots) return &banks.internalBank.slot(instrument);
-    if (instrument >= 101 && instrument <= 100 + kBankSlots)
-        return &banks.userbank.slot(instrument - 100);
-    return nullptr;
-}
-
-SampleSlot* SlotOf(Banks& banks, int instrument) {
-    return const_cast<SampleSlot*>(SlotOf(static_cast<const Banks&>(banks), instrument));
-}
-
 }  // namespace qtam

@@ -58,8 +58,15 @@ struct Banks {
 inline constexpr const char* kEmptySlotName = "<empty>";
 
 // The slot an instrument number names; null for numbers outside 1..20 and 101..120.
-const SampleSlot* SlotOf(const Banks& banks, int instrument);
-SampleSlot* SlotOf(Banks& banks, int instrument);
+inline const SampleSlot* SlotOf(const Banks& banks, int instrument) {
+    if (instrument >= 1 && instrument <= kBankSlots) return &banks.internalBank.slots[instrument - 1];
+    if (instrument >= 101 && instrument <= 100 + kBankSlots)
+        return &banks.userbank.slots[instrument - 101];
+    return nullptr;
+}
+inline SampleSlot* SlotOf(Banks& banks, int instrument) {
+    return const_cast<SampleSlot*>(SlotOf(static_cast<const Banks&>(banks), instrument));
+}
 
 // Hi-hat partner codes of a slot as instrument numbers; 0 or 100 match nothing.
 inline int PartnerCode(int instrument, std::uint8_t partner) {

@@ -1,6 +1,7 @@
 #include "engine/mixer.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <random>
 
@@ -17,7 +18,7 @@ namespace {
 enum class StartKind { Prepare, Render, NextRender };
 
 // Nearest integer, ties to even (the processor's default rounding mode).
-inline std::int32_t RoundPosition(double x) {
+inline std::int32_t RoundToInt(double x) {
 #if defined(__SSE2__)
     return _mm_cvtsd_si32(_mm_set_sd(x));
 #else
@@ -29,6 +30,11 @@ inline std::int32_t Saturate(std::int64_t x, std::int32_t lo, std::int32_t hi) {
     return static_cast<std::int32_t>(x < lo ? lo : (x > hi ? hi : x));
 }
 
+// Disk-mixer roundings of n / 127 and n / 128 (ties to even) through the processor's
+// conversion: n / 128 is exact in a double, and n / 127 never lies near a tie.
+inline std::int32_t RoundedDiv127(std::int32_t n) { return RoundToInt(n * (1.0 / 127.0)); }
+inline std::int32_t RoundedDiv128(std::int32_t n) { return RoundToInt(n * (1.0 / 128.0)); }
+
 inline std::int16_t Clip(std::int64_t x) {
     return static_cast<std::int16_t>(Saturate(x, -32768, 32767));
 }
@@ -38,7 +44,7 @@ inline std::int16_t Clip(std::int64_t x) {
 inline std::int32_t ReadSample(const SampleSlot* sound, const Voice& v) {
     if (sound == nullptr || sound->samples == nullptr) return 0;
     const std::int32_t count = sound->sampleCount;
-    std::int32_t i = RoundPosition(v.position);
+    std::int32_t i = RoundToInt(v.position);
     if (v.reversed) i = count + 1 - i;
     if (i < 1 || i > count) return 0;
     return sound->samples[i - 1];
@@ -227,36 +233,216 @@ void Tick(Machine& m) {
     UpdateVoiceRates(m);
 }
 
-void MixBlock(Machine& m, std::int16_t* out, int frames) {
-    PlayClock& k = m.clock;
-    for (int f = 0; f < frames; ++f) {
-        if (k.MainVolume < k.MainVolumeTarget) k.MainVolume += 1;
-        if (k.MainVolume > k.MainVolumeTarget) k.MainVolume -= 1;
+namespace {
 
-        const ChannelSettings& cs = m.song.settings(k.PlayPattern);
-        std::int32_t accL = 0, accR = 0;
-        for (int c = 1; c <= kChannels; ++c) {
-            Voice& v = m.voice(c);
-            if (!v.active) continue;
-            FadeStep(v);
-            std::int32_t s = ReadSample(SlotOf(m.banks, cs.instrument[c - 1]), v);
-            if (v.distGain > 0 && s > v.distThreshold)
-                s = Saturate(static_cast<std::int64_t>(s) * v.distGain, -32768, 32767);
-            const std::int32_t vol = cs.volume[c - 1];
-            if (vol != 127) s = (s * vol) >> 7;
-            s = (s * v.level) >> 7;
-            const std::int32_t p = v.pan;
-            if (p == 64) {
-                accL += s >> 1;
-                accR += s >> 1;
-            } else {
-                accL += (s * (127 - p)) >> 7;
-                accR += (s * p) >> 7;
-            }
+// The live mixer's arithmetic on one sample of one voice, written without branches where the
+// results are identical: (s * 128) >> 7 is s itself (volume 127 passes unscaled) and
+// (s * 64) >> 7 is s >> 1 (the centre pan). Distortion uses the values latched at the trigger.
+template <bool Distort>
+struct LiveMath {
+    std::int32_t vol, panL, panR, gain, threshold;
+
+    LiveMath(const Voice& v, std::int32_t volume)
+        : vol(volume == 127 ? 128 : volume),
+          panL(v.pan == 64 ? 64 : 127 - v.pan),
+          panR(v.pan == 64 ? 64 : v.pan),
+          gain(v.distGain),
+          threshold(v.distGain > 0 ? v.distThreshold : INT32_MAX) {}
+
+    void operator()(std::int32_t s, std::int32_t level, std::int32_t& accL, std::int32_t& accR) const {
+        if constexpr (Distort) {
+            const std::int32_t boosted = Saturate(static_cast<std::int64_t>(s) * gain, -32768, 32767);
+            s = s > threshold ? boosted : s;
         }
-        out[2 * f] = Clip((static_cast<std::int64_t>(accL) * k.MainVolume) >> 7);
-        out[2 * f + 1] = Clip((static_cast<std::int64_t>(accR) * k.MainVolume) >> 7);
-        Tick(m);
+        s = (s * vol) >> 7;
+        s = (s * level) >> 7;
+        accL += (s * panL) >> 7;
+        accR += (s * panR) >> 7;
+    }
+};
+
+// The disk mixer's arithmetic: rounded divisions by 127 and 128, distortion read from the Song.
+// s * 127 / 127 is s, so a full volume needs no branch; the centre pan is s * 64 / 128.
+template <bool Distort>
+struct DiskMath {
+    std::int32_t vol, panL, panR, gain, threshold;
+
+    DiskMath(const Voice& v, const ChannelSettings& cs, int channel)
+        : vol(std::min<std::int32_t>(cs.volume[channel - 1], 127)),
+          panL(v.pan == 64 ? 64 : 127 - v.pan),
+          panR(v.pan == 64 ? 64 : v.pan),
+          gain(cs.distortionGain),
+          threshold(cs.distortionOn[channel - 1] ? cs.distortionThreshold : INT32_MAX) {}
+
+    void operator()(std::int32_t s, std::int32_t level, std::int32_t& accL, std::int32_t& accR) const {
+        if constexpr (Distort) {
+            const std::int32_t boosted = Saturate(static_cast<std::int64_t>(s) * gain, -32767, 32767);
+            s = s > threshold ? boosted : s;
+        }
+        s = s * vol / 127;
+        s = RoundedDiv127(s * level);
+        accL += RoundedDiv128(s * panL);
+        accR += RoundedDiv128(s * panR);
+    }
+};
+
+// Ends a voice the way the tick does after it advanced.
+inline void EndIfDone(Voice& w, bool muted) {
+    if (muted) {
+        w.active = 0;
+    } else if (w.position > w.length) {
+        w.active = 0;
+        w.position = 0;
+        w.reversed = 0;
+    }
+}
+
+// A voice at an integral position with rate 1 reads consecutive samples: its index is plain
+// integer arithmetic and the frame at which it runs out is known in advance.
+template <class Math>
+void MixVoiceRunUnitRate(Voice& w, const std::int16_t* samples, std::int32_t count, const Math& math,
+                         bool muted, std::int32_t* accL, std::int32_t* accR, int frames) {
+    const std::int64_t p0 = static_cast<std::int64_t>(w.position);
+
+    // The tick after frame f leaves the position at p0 + f + 1; past `length` the voice ends.
+    const std::int64_t last = std::max<std::int64_t>(0, w.length - p0);
+    const int n = muted ? 1 : static_cast<int>(std::min<std::int64_t>(frames, last + 1));
+
+    auto sampleAt = [&](int f) -> std::int32_t {
+        const std::int64_t i = w.reversed ? count + 1 - (p0 + f) : p0 + f;
+        return static_cast<std::uint64_t>(i - 1) < static_cast<std::uint64_t>(count) ? samples[i - 1] : 0;
+    };
+    // Before the fade the level stands still, and frames whose position lies outside the sound
+    // add nothing; what is left is a straight walk over the samples.
+    const int steady =
+        static_cast<int>(std::clamp<std::int64_t>(static_cast<std::int64_t>(w.fadeStart) - w.age, 0, n));
+    const int from = static_cast<int>(std::clamp<std::int64_t>(1 - p0, 0, steady));
+    const int to = static_cast<int>(std::clamp<std::int64_t>(count - p0 + 1, from, steady));
+    if (to > from) {
+        const std::int16_t* src = w.reversed ? samples + (count - p0 - from) : samples + (p0 + from - 1);
+        const std::ptrdiff_t stride = w.reversed ? -1 : 1;
+        const std::int32_t level = w.level;
+        for (int f = from; f < to; ++f, src += stride) math(*src, level, accL[f], accR[f]);
+    }
+    w.age += steady;
+    for (int f = steady; f < n; ++f) {
+        FadeStep(w);
+        math(sampleAt(f), w.level, accL[f], accR[f]);
+    }
+    w.position = static_cast<double>(p0 + n);
+    EndIfDone(w, muted);
+}
+
+// One voice over a run of frames whose ticks only advance the voices: nothing but the voice
+// itself changes during them, so it can be mixed over the whole run on its own.
+template <class Math>
+void MixVoiceRun(Voice& voice, const SampleSlot* sound, const Math& math, bool muted,
+                 std::int32_t* accL, std::int32_t* accR, int frames) {
+    Voice w = voice;  // a register copy, written back once
+    const std::int16_t* samples = sound ? sound->samples.get() : nullptr;
+    const std::int32_t count = samples ? sound->sampleCount : 0;
+    if (w.rate == 1.0f && w.position == std::floor(w.position) && std::fabs(w.position) < 1e9) {
+        MixVoiceRunUnitRate(w, samples, count, math, muted, accL, accR, frames);
+    } else {
+        for (int f = 0; f < frames; ++f) {
+            FadeStep(w);
+            math(ReadSample(sound, w), w.level, accL[f], accR[f]);
+            w.position += w.rate;
+            EndIfDone(w, muted);
+            if (!w.active) break;
+        }
+    }
+    voice = w;
+}
+
+constexpr int kRunFrames = 512;
+
+// Frames before the next tick that starts a step, at most `limit`.
+inline int AdvancingFrames(const PlayClock& k, int limit) {
+    const std::int64_t advancing = static_cast<std::int64_t>(k.StepLength[k.PlayStep]) - 1 - k.StepCounter;
+    return static_cast<int>(std::clamp<std::int64_t>(advancing, 0, std::min(limit, kRunFrames)));
+}
+
+inline void GlideMainVolume(PlayClock& k) {
+    if (k.MainVolume < k.MainVolumeTarget) k.MainVolume += 1;
+    if (k.MainVolume > k.MainVolumeTarget) k.MainVolume -= 1;
+}
+
+inline std::int16_t ApplyMainVolume(std::int32_t acc, std::int32_t mainVolume) {
+    return Clip((static_cast<std::int64_t>(acc) * mainVolume) >> 7);
+}
+
+void MixLiveRun(Machine& m, std::int16_t* out, int frames) {
+    PlayClock& k = m.clock;
+    const ChannelSettings& cs = m.song.settings(k.PlayPattern);
+    std::int32_t accL[kRunFrames] = {}, accR[kRunFrames] = {};
+    for (int c = 1; c <= kChannels; ++c) {
+        Voice& v = m.voice(c);
+        if (!v.active) continue;
+        const SampleSlot* sound = SlotOf(m.banks, cs.instrument[c - 1]);
+        const bool muted = cs.mute[c - 1] != 0;
+        if (v.distGain > 0)
+            MixVoiceRun(v, sound, LiveMath<true>(v, cs.volume[c - 1]), muted, accL, accR, frames);
+        else
+            MixVoiceRun(v, sound, LiveMath<false>(v, cs.volume[c - 1]), muted, accL, accR, frames);
+    }
+    for (int f = 0; f < frames; ++f) {
+        GlideMainVolume(k);
+        out[2 * f] = ApplyMainVolume(accL[f], k.MainVolume);
+        out[2 * f + 1] = ApplyMainVolume(accR[f], k.MainVolume);
+    }
+    k.StepCounter += frames;
+}
+
+// One live frame exactly as described: glide, every voice, then the tick.
+void MixLiveFrame(Machine& m, std::int16_t* out) {
+    PlayClock& k = m.clock;
+    const ChannelSettings& cs = m.song.settings(k.PlayPattern);
+    GlideMainVolume(k);
+    std::int32_t accL = 0, accR = 0;
+    for (int c = 1; c <= kChannels; ++c) {
+        Voice& v = m.voice(c);
+        if (!v.active) continue;
+        FadeStep(v);
+        LiveMath<true>(v, cs.volume[c - 1])(ReadSample(SlotOf(m.banks, cs.instrument[c - 1]), v), v.level, accL, accR);
+    }
+    out[0] = ApplyMainVolume(accL, k.MainVolume);
+    out[1] = ApplyMainVolume(accR, k.MainVolume);
+    Tick(m);
+}
+
+void MixDiskRun(Machine& m, StereoFrame* out, int frames) {
+    PlayClock& k = m.clock;
+    const ChannelSettings& cs = m.song.settings(k.PlayPattern);
+    std::int32_t accL[kRunFrames] = {}, accR[kRunFrames] = {};
+    for (int c = 1; c <= kChannels; ++c) {
+        Voice& v = m.voice(c);
+        if (!v.active) continue;
+        const SampleSlot* sound = SlotOf(m.banks, cs.instrument[c - 1]);
+        const bool muted = cs.mute[c - 1] != 0;
+        if (cs.distortionOn[c - 1])
+            MixVoiceRun(v, sound, DiskMath<true>(v, cs, c), muted, accL, accR, frames);
+        else
+            MixVoiceRun(v, sound, DiskMath<false>(v, cs, c), muted, accL, accR, frames);
+    }
+    for (int f = 0; f < frames; ++f)
+        out[f] = {ApplyMainVolume(accL[f], k.MainVolume), ApplyMainVolume(accR[f], k.MainVolume)};
+    k.StepCounter += frames;
+}
+
+}  // namespace
+
+void MixBlock(Machine& m, std::int16_t* out, int frames) {
+    int f = 0;
+    while (f < frames) {
+        const int run = AdvancingFrames(m.clock, frames - f);
+        if (run > 0) {
+            MixLiveRun(m, out + 2 * f, run);
+            f += run;
+        } else {
+            MixLiveFrame(m, out + 2 * f);
+            f += 1;
+        }
     }
 }
 
@@ -272,31 +458,42 @@ void RenderBlock(Machine& m, int frames) {
 StereoFrame MixFrame(Machine& m) {
     PlayClock& k = m.clock;
     const ChannelSettings& cs = m.song.settings(k.PlayPattern);
+    // Whether this frame's tick only advances the voices; then they advance right here.
+    const bool advancing = k.StepCounter + 1 < k.StepLength[k.PlayStep];
     std::int32_t accL = 0, accR = 0;
     for (int c = 1; c <= kChannels; ++c) {
         Voice& v = m.voice(c);
         if (!v.active) continue;
         FadeStep(v);
-        std::int32_t s = ReadSample(SlotOf(m.banks, cs.instrument[c - 1]), v);
-        if (cs.distortionOn[c - 1] && s > cs.distortionThreshold)
-            s = Saturate(static_cast<std::int64_t>(s) * cs.distortionGain, -32767, 32767);
-        const std::int32_t vol = cs.volume[c - 1];
-        if (vol < 127) s = s * vol / 127;
-        s = RoundDiv(static_cast<std::int64_t>(s) * v.level, 127);
-        const std::int32_t p = v.pan;
-        if (p == 64) {
-            const std::int32_t half = RoundDiv(s, 2);
-            accL += half;
-            accR += half;
-        } else {
-            accL += RoundDiv(static_cast<std::int64_t>(s) * (127 - p), 128);
-            accR += RoundDiv(static_cast<std::int64_t>(s) * p, 128);
+        const std::int32_t sample = ReadSample(SlotOf(m.banks, cs.instrument[c - 1]), v);
+        if (cs.distortionOn[c - 1])
+            DiskMath<true>(v, cs, c)(sample, v.level, accL, accR);
+        else
+            DiskMath<false>(v, cs, c)(sample, v.level, accL, accR);
+        if (advancing) {
+            v.position += v.rate;
+            EndIfDone(v, cs.mute[c - 1] != 0);
         }
     }
-    StereoFrame frame{Clip((static_cast<std::int64_t>(accL) * k.MainVolume) >> 7),
-                      Clip((static_cast<std::int64_t>(accR) * k.MainVolume) >> 7)};
-    Tick(m);
+    const StereoFrame frame{ApplyMainVolume(accL, k.MainVolume), ApplyMainVolume(accR, k.MainVolume)};
+    if (advancing)
+        k.StepCounter += 1;
+    else
+        Tick(m);
     return frame;
+}
+
+void MixFrames(Machine& m, StereoFrame* out, int frames) {
+    int f = 0;
+    while (f < frames) {
+        const int run = AdvancingFrames(m.clock, frames - f);
+        if (run > 0) {
+            MixDiskRun(m, out + f, run);
+            f += run;
+        } else {
+            out[f++] = MixFrame(m);
+        }
+    }
 }
 
 void ResetTransport(Machine& m) {

@@ -29,6 +29,8 @@ void RenderBlock(Machine& m, int frames);
 void MixBlock(Machine& m, std::int16_t* out, int frames);
 // The disk mixer: one frame.
 StereoFrame MixFrame(Machine& m);
+// The disk mixer over `frames` frames, the same as as many MixFrame calls, only faster.
+void MixFrames(Machine& m, StereoFrame* out, int frames);
 
 void ResetTransport(Machine& m);
 void PrepareStart(Machine& m);
