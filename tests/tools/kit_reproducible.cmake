@@ -1,0 +1,10 @@
+# Runs make_kit again and compares its output with the kit the build wrote.
+execute_process(COMMAND ${MAKE_KIT} ${AGAIN} RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "make_kit failed (${rc})")
+endif()
+execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${KIT} ${AGAIN} RESULT_VARIABLE differ)
+file(REMOVE ${AGAIN})
+if(NOT differ EQUAL 0)
+  message(FATAL_ERROR "a second run of make_kit wrote a different kit than ${KIT}")
+endif()
