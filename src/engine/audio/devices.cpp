@@ -1,0 +1,53 @@
+#include "engine/audio/devices.h"
+
+#include <SDL.h>
+
+#include <algorithm>
+
+#include "engine/device_settings.h"
+
+namespace qtam {
+
+SdlAudioScope::SdlAudioScope() {
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    ok_ = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
+}
+
+SdlAudioScope::~SdlAudioScope() {
+    if (ok_) SDL_QuitSubSystem(SDL_INIT_AUDIO);
+}
+
+int OutputDeviceCount() {
+    SdlAudioScope audio;
+    if (!audio.ok()) return 0;
+    return std::max(0, SDL_GetNumAudioDevices(0));
+}
+
+std::string OutputDeviceName(int number) {
+    SdlAudioScope audio;
+    if (!audio.ok() || number < 0 || number >= SDL_GetNumAudioDevices(0)) return {};
+    const char* name = SDL_GetAudioDeviceName(number, 0);
+    return name ? name : "";
+}
+
+std::vector<std::string> DeviceListFrom(const std::vector<std::string>& hostNames) {
+    std::vector<std::string> list{kDefaultWaveDevice};
+    const std::size_t n = std::min<std::size_t>(hostNames.size(), kMaxListedDevices);
+    list.insert(list.end(), hostNames.begin(), hostNames.begin() + static_cast<std::ptrdiff_t>(n));
+    return list;
+}
+
+std::vector<std::string> OutputDeviceList() {
+    std::vector<std::string> names;
+    SdlAudioScope audio;
+    if (audio.ok()) {
+        const int n = std::max(0, SDL_GetNumAudioDevices(0));
+        for (int i = 0; i < n; ++i) {
+            const char* name = SDL_GetAudioDeviceName(i, 0);
+            names.emplace_back(name ? name : "");
+        }
+    }
+    return DeviceListFrom(names);
+}
+
+}  // namespace qtam

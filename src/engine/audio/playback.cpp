@@ -1,0 +1,136 @@
+#include "engine/audio/playback.h"
+
+#include <array>
+
+#include "core/machine.h"
+#include "engine/mixer.h"
+#include "engine/stream_to_disk.h"
+
+namespace qtam {
+
+namespace {
+constexpr int kBytesPerFrame = 4;
+constexpr int kMaxDeviceNum = 10;
+}  // namespace
+
+PlaybackDriver::PlaybackDriver(Machine& m, EventQueue& events) : Playback(events), m_(m) {
+    Playback.OnDone = [this](TEnhWaveOut& sender) { PlayBackDone(sender); };
+}
+
+void PlaybackDriver::ApplySettings(const WaveDeviceSettings& settings) {
+    DeviceNum = settings.DeviceNum;
+    BlockFrames = BlockFramesOf(settings.Buffer_size);
+}
+
+void PlaybackDriver::OpenDevice() {
+    if (Playback.IsOpen()) return;
+    Playback.channels = 2;
+    Playback.samples = 44100;
+    Playback.SampleBits = 16;
+    if (DeviceNum >= 0 && DeviceNum <= kMaxDeviceNum) Playback.device = static_cast<std::uint8_t>(DeviceNum);
+    Playback.Open();
+}
+
+void PlaybackDriver::CloseDevice() { Playback.Close(); }
+
+void PlaybackDriver::WriteStaging(int firstWord, int bytes) {
+    Playback.Write(m_.StagingBuffer.data() + (firstWord - 1), static_cast<std::size_t>(bytes));
+}
+
+void PlaybackDriver::DoPlayStuff() {
+    if (m_.Playing) return;
+    sessionFirstSerial_ = Playback.NextSerial();
+    playedFrames_ = 0;
+    if (m_.editor.StartPrepared) {
+        m_.Playing = true;
+        m_.editor.StartPrepared = false;
+        WriteStaging(kSecondHalf, kPreparedBlockBytes);
+        WriteStaging(kSecondHalf + kPreparedBlockBytes / 2, kPreparedBlockBytes);
+        RenderBlock(m_, BlockFrames);
+    } else {
+        m_.Playing = true;
+        m_.BufPos = 1;
+        PrepareStart(m_);
+        SetMenusEnabled(false);
+        RenderBlock(m_, BlockFrames);
+        static const std::array<std::uint8_t, kLeadInBytes> silence{};
+        Playback.Write(silence.data(), silence.size());
+        Playback.Write(silence.data(), silence.size());
+    }
+    ShowStopButton(true);
+}
+
+void PlaybackDriver::PrepareStartInAdvance() {
+    if (m_.Playing) return;  // the start button is hidden while playing
+    PrepareStart(m_);
+    m_.editor.StartPrepared = true;
+    m_.BufPos = kSecondHalf;
+    SetMenusEnabled(false);
+    RenderBlock(m_, kPreparedFrames);
+}
+
+void PlaybackDriver::StartButtonMouseDown(bool leftButtonOnly, bool ctrlHeld) {
+    if (leftButtonOnly && ctrlHeld) {
+        if (!busyShown_) {
+            m_.prompter->SetBusy(true);
+            busyShown_ = true;
+        }
+        PrepareStartInAdvance();
+    } else {
+        DoPlayStuff();
+    }
+}
+
+void PlaybackDriver::StartButtonMouseUp() {
+    if (busyShown_) {
+        busyShown_ = false;
+        m_.prompter->SetBusy(false);
+    }
+}
+
+void PlaybackDriver::PlayBackDone(TEnhWaveOut& sender) {
+    if (!m_.Playing) return;
+    const TEnhWaveOut::BlockInfo& done = sender.DoneBlock();
+    // A block of an earlier session whose notice is late must not feed this one.
+    if (done.serial < sessionFirstSerial_) return;
+    if (done.played) playedFrames_ += static_cast<std::int64_t>(done.size / kBytesPerFrame);
+    WriteStaging(m_.BufPos, BlockFrames * kBytesPerFrame);
+    m_.BufPos = m_.BufPos == 1 ? kSecondHalf : 1;
+    RenderBlock(m_, BlockFrames);
+}
+
+void PlaybackDriver::DoStopStuff() {
+    m_.Playing = false;
+    if (m_.Streaming) FinishStream(m_, streamObserver);
+    ResetTransport(m_);
+    SetMenusEnabled(true);
+    Playback.Stop();
+    ShowStopButton(false);
+}
+
+void PlaybackDriver::KeyDown(bool isSpace, bool openDeviceFirst) {
+    const bool act = KeyReleased && isSpace;
+    KeyReleased = false;
+    if (!act) return;
+    if (openDeviceFirst) OpenDevice();
+    if (m_.Playing)
+        DoStopStuff();
+    else
+        DoPlayStuff();
+}
+
+void PlaybackDriver::KeyUp() { KeyReleased = true; }
+
+void PlaybackDriver::SetMenusEnabled(bool enabled) {
+    if (menusEnabled_ == enabled) return;
+    menusEnabled_ = enabled;
+    if (OnStateChanged) OnStateChanged();
+}
+
+void PlaybackDriver::ShowStopButton(bool shown) {
+    if (stopShown_ == shown) return;
+    stopShown_ = shown;
+    if (OnStateChanged) OnStateChanged();
+}
+
+}  // namespace qtam

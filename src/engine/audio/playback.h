@@ -1,0 +1,94 @@
+#pragma once
+// The real-time playback driver of the groove panel: it owns the panel's output device and
+// keeps it fed while the song plays. Each block the device hands back is answered by queueing
+// the block mixed last time and mixing the next one into the other staging half, so two
+// blocks stay queued and one waits.
+//
+// Everything here runs on the owner's thread; the device's events arrive through the
+// EventQueue given to the constructor.
+
+#include <cstdint>
+#include <functional>
+
+#include "engine/audio/event_queue.h"
+#include "engine/audio/wave_out.h"
+#include "engine/device_settings.h"
+
+namespace qtam {
+
+struct Machine;
+struct StreamObserver;
+
+class PlaybackDriver {
+public:
+    static constexpr int kLeadInBytes = 12288;      // 3072 frames of silence, twice
+    static constexpr int kPreparedFrames = 10240;   // one whole staging half
+    static constexpr int kPreparedBlockBytes = 20480;
+
+    PlaybackDriver(Machine& m, EventQueue& events);
+    PlaybackDriver(const PlaybackDriver&) = delete;
+    PlaybackDriver& operator=(const PlaybackDriver&) = delete;
+
+    // The panel's output device; its OnDone is PlayBackDone.
+    TEnhWaveOut Playback;
+
+    int DeviceNum = 0;              // 0 = default device, 1..10 the n-th listed device
+    std::int32_t BlockFrames = 8192;
+
+    // Takes DeviceNum and the block size from the configuration (the block size is kept
+    // within 2048..10240 frames).
+    void ApplySettings(const WaveDeviceSettings& settings);
+
+    void OpenDevice();
+    void CloseDevice();
+
+    // Starts playback: a prepared start when one is waiting, otherwise a normal start.
+    void DoPlayStuff();
+    // Stops playback; a live recording is finished before the play clock is reset.
+    void DoStopStuff();
+
+    // A press on the start button: Ctrl with exactly the left button prepares a start (the
+    // busy cursor shows until the release), any other press starts playback.
+    void StartButtonMouseDown(bool leftButtonOnly, bool ctrlHeld);
+    void StartButtonMouseUp();
+    // Mixes the start in advance, so that the next start sounds at once.
+    void PrepareStartInAdvance();
+
+    // OnDone of Playback: one call per block handed back.
+    void PlayBackDone(TEnhWaveOut& sender);
+
+    // The space bar, for the panel (openDeviceFirst false) and the main window (true):
+    // holding the key toggles playback once, not at the keyboard's repeat rate.
+    void KeyDown(bool isSpace, bool openDeviceFirst);
+    void KeyUp();
+    bool KeyReleased = true;
+
+    // What the windows show: the "&Editor" and "&Sound device setup" menu items are disabled
+    // from a start (or a prepared start) until the stop; Start and Stop swap while playing.
+    bool EditorOptionEnabled() const { return menusEnabled_; }
+    bool SetupDeviceEnabled() const { return menusEnabled_; }
+    bool StartButtonVisible() const { return !stopShown_; }
+    bool StopButtonVisible() const { return stopShown_; }
+    // Called whenever one of the four above changes.
+    std::function<void()> OnStateChanged;
+
+    // Told about the finishing of a live recording (may stay empty).
+    StreamObserver* streamObserver = nullptr;
+
+    // Frames the device has played since the last start, counted from the blocks handed back.
+    std::int64_t PlayedFrames() const { return playedFrames_; }
+
+private:
+    void SetMenusEnabled(bool enabled);
+    void ShowStopButton(bool shown);
+    void WriteStaging(int firstWord, int bytes);
+
+    Machine& m_;
+    bool menusEnabled_ = true;
+    bool stopShown_ = false;
+    bool busyShown_ = false;
+    std::uint64_t sessionFirstSerial_ = 1;
+    std::int64_t playedFrames_ = 0;
+};
+
+}  // namespace qtam

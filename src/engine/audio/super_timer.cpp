@@ -1,0 +1,181 @@
+#include "engine/audio/super_timer.h"
+
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <chrono>
+
+namespace qtam {
+
+namespace {
+
+constexpr int kPollWindowMs = 50;
+
+int NiceOf(TThreadPriority p) {
+    switch (p) {
+        case TThreadPriority::tpIdle: return 19;
+        case TThreadPriority::tpLowest: return 10;
+        case TThreadPriority::tpLower: return 5;
+        case TThreadPriority::tpNormal: return 0;
+        case TThreadPriority::tpHigher: return -5;
+        case TThreadPriority::tpHighest: return -10;
+        case TThreadPriority::tpTimeCritical: return -20;
+    }
+    return 0;
+}
+
+}  // namespace
+
+struct TSuperTimer::Shared {
+    std::mutex mutex;
+    std::condition_variable cv;
+    // Read without the lock by the worker's polling loop, changed under it.
+    std::atomic<bool> enabled{false};
+    std::atomic<bool> terminate{false};
+    std::uint64_t ticksPosted = 0;
+    std::uint64_t ticksRun = 0;
+    TSuperTimer* timer = nullptr;  // owner's thread only; null once the timer is gone
+};
+
+TSuperTimer::TSuperTimer(EventQueue& events) : events_(events), shared_(std::make_shared<Shared>()) {
+    shared_->timer = this;
+}
+
+TSuperTimer::~TSuperTimer() {
+    SetEnabled(false);
+    {
+        std::lock_guard lock(shared_->mutex);
+        shared_->terminate = true;
+        shared_->timer = nullptr;
+    }
+    shared_->cv.notify_all();
+    if (worker_.joinable()) worker_.join();
+    if (destroyed_) *destroyed_ = true;
+}
+
+std::int64_t TSuperTimer::Clock() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+void TSuperTimer::SetEnabled(bool value) {
+    if (value == enabled_) return;
+    if (value && Interval() == 0) return;
+    enabled_ = value;
+    if (value) {
+        startValue_ = elapsed_.load();
+        startTime_ = Clock();
+        nextTick_ = startTime_ + Interval();
+        if (!worker_.joinable()) worker_ = std::thread([this] { Run(); });
+    }
+    {
+        std::lock_guard lock(shared_->mutex);
+        shared_->enabled = value;
+    }
+    shared_->cv.notify_all();
+}
+
+void TSuperTimer::SetInterval(std::uint16_t value) {
+    if (value == Interval()) return;
+    if (value == 0) SetEnabled(false);
+    interval_ = value;
+}
+
+void TSuperTimer::SetThreadPriority(TThreadPriority value) {
+    if (value == priority_.load()) return;
+    priority_ = value;
+    ApplyPriority();
+}
+
+void TSuperTimer::ApplyPriority() {
+    const int tid = workerTid_.load();
+    if (tid != 0) setpriority(PRIO_PROCESS, static_cast<id_t>(tid), NiceOf(priority_.load()));
+}
+
+void TSuperTimer::SetCountDown(bool value) {
+    if (value == countDown_.load()) return;
+    countDown_ = value;
+    if (enabled_) {
+        startTime_ = Clock();
+        startValue_ = elapsed_.load();
+    }
+}
+
+std::int32_t TSuperTimer::Ticks() const {
+    const int interval = Interval();
+    return interval == 0 ? 0 : Elapsed() / interval;
+}
+
+void TSuperTimer::Run() {
+    workerTid_ = static_cast<int>(syscall(SYS_gettid));
+    // The owner may have set the priority before the thread existed.
+    ApplyPriority();
+    Shared& s = *shared_;
+    std::unique_lock lock(s.mutex);
+    for (;;) {
+        s.cv.wait(lock, [&] { return s.terminate || s.enabled; });
+        if (s.terminate) return;
+        const int interval = Interval();
+        if (interval > kPollWindowMs) {
+            const auto sleep = std::chrono::milliseconds(interval - kPollWindowMs);
+            if (s.cv.wait_for(lock, sleep, [&] { return s.terminate || !s.enabled; })) continue;
+        }
+        lock.unlock();
+        std::int64_t now = Clock();
+        bool interrupted = false;
+        while (now < nextTick_.load()) {
+            if (s.terminate || !s.enabled) {
+                interrupted = true;
+                break;
+            }
+            std::this_thread::yield();
+            now = Clock();
+        }
+        lock.lock();
+        if (interrupted) continue;
+        nextTick_ = now + Interval();
+        const std::int64_t since = now - startTime_.load();
+        elapsed_ = static_cast<std::int32_t>(countDown_ ? startValue_ - since : since + startValue_);
+
+        const std::uint64_t ticket = ++s.ticksPosted;
+        events_.Post([shared = shared_, ticket] { RunTick(shared, ticket); });
+        s.cv.wait(lock, [&] { return s.terminate || s.ticksRun >= ticket; });
+    }
+}
+
+void TSuperTimer::RunTick(const std::shared_ptr<Shared>& shared, std::uint64_t ticket) {
+    // Held by the lambda, so it outlives a timer that a handler destroys.
+    std::shared_ptr<Shared> keep = shared;
+    TSuperTimer* t = keep->timer;
+    if (t != nullptr && t->enabled_) t->DoTimer();
+    {
+        std::lock_guard lock(keep->mutex);
+        keep->ticksRun = ticket;
+    }
+    keep->cv.notify_all();
+}
+
+void TSuperTimer::DoTimer() {
+    bool destroyed = false;
+    bool* outer = destroyed_;
+    destroyed_ = &destroyed;
+    auto gone = [&] {
+        if (!destroyed) return false;
+        if (outer) *outer = true;
+        return true;
+    };
+
+    if (OnTimer) OnTimer(*this);
+    if (gone()) return;
+    const bool stop = countDown_ ? (Ticks() <= StopAt || Elapsed() <= 0)
+                                 : (StopAt > 0 && Ticks() >= StopAt);
+    if (stop) {
+        SetEnabled(false);
+        if (OnStop) OnStop(*this);
+        if (gone()) return;
+    }
+    destroyed_ = outer;
+}
+
+}  // namespace qtam

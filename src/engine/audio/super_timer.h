@@ -1,0 +1,86 @@
+#pragma once
+// TSuperTimer: a millisecond timer whose worker thread sleeps through most of each interval,
+// polls the clock for the last 50 ms, and then has the tick run on the owner's thread (through
+// the owner's EventQueue), waiting until it has run. A tick handler may disable the timer and
+// even destroy it.
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "engine/audio/event_queue.h"
+
+namespace qtam {
+
+enum class TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
+
+class TSuperTimer {
+public:
+    using NotifyEvent = std::function<void(TSuperTimer& sender)>;
+
+    // `events` must outlive the timer.
+    explicit TSuperTimer(EventQueue& events);
+    virtual ~TSuperTimer();
+    TSuperTimer(const TSuperTimer&) = delete;
+    TSuperTimer& operator=(const TSuperTimer&) = delete;
+
+    bool Enabled() const { return enabled_; }
+    // Enabling restarts the count from the current Elapsed; an Interval of 0 keeps it off.
+    void SetEnabled(bool value);
+    std::uint16_t Interval() const { return interval_.load(); }
+    // 0 disables the timer.
+    void SetInterval(std::uint16_t value);
+    TThreadPriority ThreadPriority() const { return priority_.load(); }
+    // Best effort: raising the priority usually needs privileges and then silently fails.
+    void SetThreadPriority(TThreadPriority value);
+    bool CountDown() const { return countDown_.load(); }
+    void SetCountDown(bool value);
+
+    // Milliseconds counted so far; when counting down, the time left.
+    std::int32_t Elapsed() const { return elapsed_.load(); }
+    void SetElapsed(std::int32_t value) { elapsed_.store(value); }
+    // Elapsed div Interval (0 while the Interval is 0).
+    std::int32_t Ticks() const;
+    // Tick count at which the timer stops itself; -1: never (when counting up).
+    std::int32_t StopAt = -1;
+
+    NotifyEvent OnTimer;
+    NotifyEvent OnStop;
+
+    // Whether the worker thread was ever started (it starts at the first enabling).
+    bool ThreadStarted() const { return worker_.joinable(); }
+
+protected:
+    // Runs on the owner's thread at every tick.
+    virtual void DoTimer();
+
+private:
+    struct Shared;
+
+    static std::int64_t Clock();
+    void Run();
+    void ApplyPriority();
+    static void RunTick(const std::shared_ptr<Shared>& shared, std::uint64_t ticket);
+
+    EventQueue& events_;
+    std::shared_ptr<Shared> shared_;
+    std::thread worker_;
+    std::atomic<int> workerTid_{0};
+
+    bool enabled_ = false;
+    std::atomic<TThreadPriority> priority_{TThreadPriority::tpHigher};
+    std::atomic<std::uint16_t> interval_{1000};
+    std::atomic<bool> countDown_{false};
+    std::atomic<std::int32_t> elapsed_{0};
+    std::atomic<std::int64_t> nextTick_{0};
+    std::atomic<std::int32_t> startValue_{0};
+    std::atomic<std::int64_t> startTime_{0};
+
+    bool* destroyed_ = nullptr;  // set while a handler runs, to notice being destroyed by it
+};
+
+}  // namespace qtam

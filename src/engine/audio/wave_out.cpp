@@ -1,0 +1,272 @@
+#include "engine/audio/wave_out.h"
+
+#include <SDL.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "engine/audio/devices.h"
+
+namespace qtam {
+
+struct TEnhWaveOut::Block {
+    Block* prev = nullptr;
+    Block* next = nullptr;
+    std::unique_ptr<std::uint8_t[]> data;
+    std::size_t size = 0;
+    std::uint64_t serial = 0;
+    bool counted = true;  // still counts towards IsPlaying
+    // Written by the audio callback before the block goes back through the played ring.
+    std::int64_t startedAt = -1;
+    bool finished = false;
+};
+
+TEnhWaveOut::TEnhWaveOut(EventQueue& events) : events_(events) {
+    source_ = events_.AddSource([this] { return Drain(); });
+}
+
+TEnhWaveOut::~TEnhWaveOut() {
+    Close();
+    events_.RemoveSource(source_);
+    if (destroyed_) *destroyed_ = true;
+}
+
+void TEnhWaveOut::Open() {
+    if (open_) return;
+    SDL_AudioFormat format;
+    if (SampleBits == 8)
+        format = AUDIO_U8;
+    else if (SampleBits == 16)
+        format = AUDIO_S16LSB;
+    else
+        return;
+    if (channels < 1 || channels > 255 || samples <= 0) return;
+
+    auto audio = std::make_unique<SdlAudioScope>();
+    if (!audio->ok()) return;
+
+    const char* name = nullptr;  // SDL's default device
+    if (device >= 1 && device <= 10) {
+        if (device > SDL_GetNumAudioDevices(0)) return;  // no such device: it cannot be opened
+        name = SDL_GetAudioDeviceName(device - 1, 0);
+        if (name == nullptr) return;
+    }
+
+    SDL_AudioSpec want{};
+    want.freq = samples;
+    want.format = format;
+    want.channels = static_cast<Uint8>(channels);
+    want.samples = kDeviceFrames;
+    want.callback = &TEnhWaveOut::AudioCallback;
+    want.userdata = this;
+    SDL_AudioSpec have{};
+
+    // The callback starts paused, so its state can be set up after the open.
+    const SDL_AudioDeviceID id = SDL_OpenAudioDevice(name, 0, &want, &have, 0);
+    if (id == 0) return;
+
+    submitted_.Clear();
+    played_.Clear();
+    current_ = nullptr;
+    offset_ = 0;
+    position_ = 0;
+    devicePosition_.store(0, std::memory_order_relaxed);
+    silence_ = have.silence;
+    deviceFrames_ = have.samples;
+    audio_ = std::move(audio);
+    deviceId_ = id;
+    open_ = true;
+    SDL_PauseAudioDevice(id, 0);
+    notices_.push_back({NoticeKind::Open, nullptr});
+    events_.Wake();
+}
+
+void TEnhWaveOut::Write(const void* data, std::size_t size) {
+    if (data == nullptr && size > 0) return;
+    auto* b = new Block;
+    b->data.reset(new std::uint8_t[size]);
+    if (size > 0) std::memcpy(b->data.get(), data, size);
+    b->size = size;
+    b->serial = ++lastSerial_;
+    Link(b);
+    ++outstanding_;
+    if (open_) Submit(b);
+}
+
+void TEnhWaveOut::Submit(Block* b) {
+    if (backlog_.empty() && inFlight_ < kRingSize && submitted_.Push(b)) {
+        ++inFlight_;
+        return;
+    }
+    backlog_.push_back(b);
+}
+
+void TEnhWaveOut::RefillFromBacklog() {
+    while (!backlog_.empty() && inFlight_ < kRingSize && submitted_.Push(backlog_.front())) {
+        ++inFlight_;
+        backlog_.pop_front();
+    }
+}
+
+void TEnhWaveOut::CollectPlayed() {
+    Block* b;
+    while (played_.Pop(b)) {
+        --inFlight_;
+        notices_.push_back({NoticeKind::Done, b});
+    }
+}
+
+void TEnhWaveOut::ReturnUnplayed(Block* b) {
+    notices_.push_back({NoticeKind::Done, b});
+}
+
+void TEnhWaveOut::Stop() {
+    if (!IsPlaying()) return;
+    if (open_) {
+        SDL_LockAudioDevice(deviceId_);  // the callback is not running while we hold it
+        CollectPlayed();
+        if (current_ != nullptr) {
+            ReturnUnplayed(current_);
+            current_ = nullptr;
+            --inFlight_;
+        }
+        Block* b;
+        while (submitted_.Pop(b)) {
+            ReturnUnplayed(b);
+            --inFlight_;
+        }
+        SDL_UnlockAudioDevice(deviceId_);
+        for (Block* q : backlog_) ReturnUnplayed(q);
+        backlog_.clear();
+        events_.Wake();
+    }
+    for (Block* b = first_; b != nullptr; b = b->next) b->counted = false;
+    outstanding_ = 0;
+}
+
+void TEnhWaveOut::Close() {
+    if (open_) {
+        SDL_CloseAudioDevice(deviceId_);  // joins the audio thread
+        deviceId_ = 0;
+        open_ = false;
+        deviceFrames_ = 0;
+        audio_.reset();
+        notices_.push_back({NoticeKind::Close, nullptr});
+        events_.Wake();
+    }
+    submitted_.Clear();
+    played_.Clear();
+    current_ = nullptr;
+    inFlight_ = 0;
+    backlog_.clear();
+    std::erase_if(notices_, [](const Notice& n) { return n.kind == NoticeKind::Done; });
+    FreeAll();
+}
+
+void TEnhWaveOut::Link(Block* b) {
+    b->prev = last_;
+    if (last_)
+        last_->next = b;
+    else
+        first_ = b;
+    last_ = b;
+    ++held_;
+}
+
+void TEnhWaveOut::Unlink(Block* b) {
+    (b->prev ? b->prev->next : first_) = b->next;
+    (b->next ? b->next->prev : last_) = b->prev;
+    --held_;
+}
+
+void TEnhWaveOut::FreeAll() {
+    while (first_ != nullptr) {
+        Block* b = first_;
+        Unlink(b);
+        delete b;
+    }
+    outstanding_ = 0;
+}
+
+bool TEnhWaveOut::Fire(const NotifyEvent& handler) {
+    if (!handler) return true;
+    bool destroyed = false;
+    bool* outer = destroyed_;
+    destroyed_ = &destroyed;
+    handler(*this);
+    if (destroyed) {
+        if (outer) *outer = true;  // let an outer Drain (nested event loop) know as well
+        return false;
+    }
+    destroyed_ = outer;
+    return true;
+}
+
+int TEnhWaveOut::Drain() {
+    CollectPlayed();
+    RefillFromBacklog();
+    int delivered = 0;
+    while (!notices_.empty()) {
+        const Notice n = notices_.front();
+        notices_.pop_front();
+        ++delivered;
+        bool alive = true;
+        switch (n.kind) {
+            case NoticeKind::Open:
+                alive = Fire(OnOpen);
+                break;
+            case NoticeKind::Close:
+                alive = Fire(OnClose);
+                break;
+            case NoticeKind::Done: {
+                Block* b = n.block;
+                done_ = {b->serial, b->size, b->finished, b->startedAt};
+                if (b->counted) --outstanding_;
+                Unlink(b);
+                delete b;
+                alive = Fire(OnDone);
+                break;
+            }
+        }
+        if (!alive) break;
+    }
+    return delivered;
+}
+
+void TEnhWaveOut::AudioCallback(void* self, std::uint8_t* stream, int len) {
+    static_cast<TEnhWaveOut*>(self)->FillDeviceBuffer(stream, len);
+}
+
+// Runs on SDL's audio thread: copies only; no allocation, no locks, no waiting.
+void TEnhWaveOut::FillDeviceBuffer(std::uint8_t* out, int len) noexcept {
+    std::size_t room = len > 0 ? static_cast<std::size_t>(len) : 0;
+    bool returned = false;
+    while (room > 0) {
+        if (current_ == nullptr) {
+            if (!submitted_.Pop(current_)) break;
+            current_->startedAt = static_cast<std::int64_t>(position_);
+            offset_ = 0;
+        }
+        const std::size_t n = std::min(room, current_->size - offset_);
+        std::memcpy(out, current_->data.get() + offset_, n);
+        out += n;
+        room -= n;
+        offset_ += n;
+        position_ += n;
+        if (offset_ == current_->size) {
+            current_->finished = true;
+            // Cannot fail: no more blocks are in flight than the ring holds.
+            played_.Push(current_);
+            current_ = nullptr;
+            returned = true;
+        }
+    }
+    if (room > 0) {
+        std::memset(out, silence_, room);
+        position_ += room;
+    }
+    devicePosition_.store(position_, std::memory_order_relaxed);
+    if (returned) events_.Wake();
+}
+
+}  // namespace qtam

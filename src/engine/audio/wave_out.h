@@ -1,0 +1,133 @@
+#pragma once
+// TEnhWaveOut: one output device of the host's audio service (SDL). Every written block is
+// copied, queued on the device and handed back to the owner once it has been played, as an
+// OnDone event that runs on the owner's thread when the owner drains its EventQueue.
+//
+// The audio callback only copies queued bytes out: blocks are allocated by Write on the
+// owner's thread and travel to the callback and back through two lock-free rings. Every
+// written block comes back exactly once (Stop returns all queued blocks at once) unless
+// Close frees it first; Close frees the rest without events.
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+
+#include "engine/audio/event_queue.h"
+#include "engine/audio/spsc_ring.h"
+
+namespace qtam {
+
+class SdlAudioScope;
+
+class TEnhWaveOut {
+public:
+    using NotifyEvent = std::function<void(TEnhWaveOut& sender)>;
+
+    // Frames of SDL's own device buffer: small, so SDL adds little to the block queue.
+    static constexpr int kDeviceFrames = 512;
+
+    // `events` must outlive the component; its events are delivered through it.
+    explicit TEnhWaveOut(EventQueue& events);
+    ~TEnhWaveOut();
+    TEnhWaveOut(const TEnhWaveOut&) = delete;
+    TEnhWaveOut& operator=(const TEnhWaveOut&) = delete;
+
+    // The format and device of the next Open.
+    int channels = 1;
+    int samples = 8000;  // frames per second
+    int SampleBits = 8;  // 8 or 16
+    // 0 = the default device; 1..10 = device number device - 1 of the host's list; anything
+    // else = the default device.
+    std::uint8_t device = 0;
+
+    NotifyEvent OnOpen;
+    NotifyEvent OnDone;
+    NotifyEvent OnClose;
+
+    // Opens the device; IsOpen tells whether it worked. Does nothing while already open.
+    void Open();
+    // Copies `size` bytes and queues them; the caller may reuse its memory at once. While the
+    // device is not open the block is kept, unplayed, until Close.
+    void Write(const void* data, std::size_t size);
+    // Returns every queued block at once (each through OnDone) and ends IsPlaying.
+    void Stop();
+    // Closes the device and frees every block still held, without OnDone.
+    void Close();
+
+    bool IsOpen() const { return open_; }
+    bool IsPlaying() const { return outstanding_ > 0; }
+
+    // The block an OnDone handler is told about.
+    struct BlockInfo {
+        std::uint64_t serial = 0;    // 1 for the first block ever written, then counting up
+        std::size_t size = 0;
+        bool played = false;         // played to its end (false: returned by Stop)
+        std::int64_t startedAt = -1; // device position of its first byte; -1 if never started
+    };
+    const BlockInfo& DoneBlock() const { return done_; }
+    // Serial number the next Write will give its block.
+    std::uint64_t NextSerial() const { return lastSerial_ + 1; }
+    // Bytes the device has taken since Open, silence included.
+    std::uint64_t DevicePosition() const { return devicePosition_.load(std::memory_order_relaxed); }
+    // Blocks written and not yet freed.
+    std::size_t HeldBlocks() const { return held_; }
+    // Frames of the device buffer SDL granted; 0 while closed.
+    int DeviceBufferFrames() const { return deviceFrames_; }
+
+private:
+    struct Block;
+    enum class NoticeKind { Open, Done, Close };
+    struct Notice {
+        NoticeKind kind;
+        Block* block;
+    };
+    static constexpr std::size_t kRingSize = 64;
+
+    static void AudioCallback(void* self, std::uint8_t* stream, int len);
+    void FillDeviceBuffer(std::uint8_t* out, int len) noexcept;
+
+    int Drain();
+    void CollectPlayed();
+    void Submit(Block* b);
+    void RefillFromBacklog();
+    void ReturnUnplayed(Block* b);
+    void Link(Block* b);
+    void Unlink(Block* b);
+    void FreeAll();
+    bool Fire(const NotifyEvent& handler);
+
+    EventQueue& events_;
+    EventQueue::SourceId source_ = 0;
+    std::unique_ptr<SdlAudioScope> audio_;
+    std::uint32_t deviceId_ = 0;
+    bool open_ = false;
+    int deviceFrames_ = 0;
+
+    // Owner's side.
+    Block* first_ = nullptr;  // every block not yet freed, in writing order
+    Block* last_ = nullptr;
+    std::size_t held_ = 0;
+    std::size_t outstanding_ = 0;  // written blocks the device has not yet returned
+    std::size_t inFlight_ = 0;     // blocks between the two rings
+    std::deque<Block*> backlog_;   // waiting for room in the rings
+    std::deque<Notice> notices_;
+    std::uint64_t lastSerial_ = 0;
+    BlockInfo done_;
+    bool* destroyed_ = nullptr;  // set while a handler runs, to notice being destroyed by it
+
+    // Shared with the audio callback.
+    SpscRing<Block*, kRingSize> submitted_;
+    SpscRing<Block*, kRingSize> played_;
+    std::atomic<std::uint64_t> devicePosition_{0};
+
+    // The callback's own (touched by the owner only with the device locked or closed).
+    Block* current_ = nullptr;
+    std::size_t offset_ = 0;
+    std::uint64_t position_ = 0;
+    std::uint8_t silence_ = 0;
+};
+
+}  // namespace qtam

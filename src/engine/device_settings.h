@@ -1,0 +1,31 @@
+#pragma once
+// The output-device choice and the playback block size, as kept in the "WaveDevice" section
+// of the configuration file.
+
+#include <cstdint>
+
+namespace qtam {
+
+inline constexpr int kMaxListedDevices = 10;
+inline constexpr int kMinBufferSize = 2;
+inline constexpr int kMaxBufferSize = 10;
+inline constexpr int kDefaultBufferSize = 8;
+inline constexpr int kFramesPerBufferUnit = 1024;
+
+struct WaveDeviceSettings {
+    int DeviceNum = 0;    // 0 = default device, n = 1..10 the n-th listed device
+    int DeviceSetup = 0;  // 1 once the setup dialog has been confirmed; stored only
+    int NumDevices = 0;   // devices listed when the dialog was last confirmed; stored only
+    int Buffer_size = kDefaultBufferSize;  // playback block size in units of 1024 frames
+};
+
+// Frames per playback block. A value out of 2..10 (a hand-edited configuration) is pulled
+// into the range, since one staging half holds at most 10240 frames.
+std::int32_t BlockFramesOf(int bufferSize);
+
+// What confirming the setup dialog stores: the chosen list entry (0 = default device, or
+// -1 when nothing was selected), the slider position and the number of devices listed.
+void ApplyDeviceChoice(WaveDeviceSettings& settings, int chosenEntry, int chosenBufferSize,
+                       int numDevices);
+
+}  // namespace qtam
