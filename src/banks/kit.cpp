@@ -1,0 +1,125 @@
+#include "banks/kit.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "banks/userbank_file.h"
+#include "core/files.h"
+#include "core/machine.h"
+#include "song/song_file.h"
+
+namespace qtam {
+
+namespace {
+
+void TakeUserbankIntoSong(Machine& m) {
+    m.song.userbankFile.set(m.activation.UserbankPath);
+    m.song.userbankDescription.set(m.banks.userbank.description);
+}
+
+std::string WithoutTrailingBlanks(std::string text) {
+    std::size_t end = text.find_last_not_of(' ');
+    text.erase(end == std::string::npos ? 0 : end + 1);
+    return text;
+}
+
+}  // namespace
+
+bool LoadInternalBank(Machine& m, const std::string& fileName) {
+    ReadOnlyScope readOnly(m.attributes, fileName);
+    BusyCursor busy(*m.prompter);
+
+    SampleBank& bank = m.banks.internalBank;
+    int code = 0;
+    auto bytes = ReadFileStart(fileName, MaxBankFileSize(bank.capacity), &code);
+    std::optional<BankImage> image;
+    if (bytes) image = ParseBank(*bytes, bank.capacity);
+    if (!image) {
+        m.prompter->Warn(kMsgKitFailed);
+        return false;
+    }
+    InstallBank(bank, m.banks.transfer, *image);
+    return true;
+}
+
+std::string KitPathFor(const std::string& programPath) { return DirectoryOf(programPath) + kKitFileName; }
+
+void ShowUserbankInMenu(Machine& m) {
+    m.activation.UserbankCaption = "[" + WithoutTrailingBlanks(m.banks.userbank.description) + "]";
+}
+
+void ShowNoUserbankInMenu(Machine& m) { m.activation.UserbankCaption = kNoUserbankCaption; }
+
+std::string FolderOfChosenFile(const std::string& path) {
+    std::error_code ec;
+    std::filesystem::path full = std::filesystem::absolute(path, ec);
+    if (ec) return DirectoryOf(path);
+    return full.parent_path().string();
+}
+
+void ActivateMainWindow(Machine& m, const std::string& programPath) {
+    BusyCursor busy(*m.prompter);
+    BankActivation& a = m.activation;
+    if (!a.InternalBankLoaded) {
+        LoadInternalBank(m, KitPathFor(programPath));
+        a.InternalBankLoaded = true;
+        a.EditorActive = false;
+    }
+    if (!a.UserbankPath.empty() && !a.UserbankLoaded && !a.EditorActive) {
+        if (LoadUserbank(m, a.UserbankPath, true)) {
+            a.UserbankLoaded = true;
+            ShowUserbankInMenu(m);
+            TakeUserbankIntoSong(m);
+        } else {
+            a.UserbankPath.clear();
+        }
+    }
+    UpdateTitle(m);
+}
+
+void ActivateGroovePanel(Machine& m) {
+    BankActivation& a = m.activation;
+    if (a.UserbankLoaded) return;
+    // No path means no bank: never go looking for a file called ".UBF" in the current folder.
+    if (!a.UserbankPath.empty() && LoadUserbank(m, a.UserbankPath, true)) {
+        a.UserbankLoaded = true;
+        ShowUserbankInMenu(m);
+    } else {
+        a.UserbankPath.clear();
+    }
+    TakeUserbankIntoSong(m);
+}
+
+bool LoadUserbankFromMenu(Machine& m, const std::optional<std::string>& chosen) {
+    if (!chosen) return false;
+    BankActivation& a = m.activation;
+    a.UserbankPath = *chosen;
+    BusyCursor busy(*m.prompter);
+    bool loaded = LoadUserbank(m, a.UserbankPath, false);
+    if (loaded) {
+        TakeUserbankIntoSong(m);
+        a.UserbankLoaded = true;
+        ShowUserbankInMenu(m);
+        a.BankFolder = FolderOfChosenFile(*chosen);
+    } else {
+        a.UserbankPath.clear();
+        m.song.userbankFile.set("");
+        m.song.userbankDescription.set("");
+        ShowNoUserbankInMenu(m);
+    }
+    m.editor.SongChanged = true;
+    return loaded;
+}
+
+bool LoadSongUserbank(Machine& m) {
+    BankActivation& a = m.activation;
+    const std::string file = m.song.userbankFile.str();
+    if (file.empty() || a.EditorActive) return false;
+    if (!LoadUserbank(m, file, true)) return false;
+    a.UserbankPath = file;
+    a.UserbankLoaded = true;
+    ShowUserbankInMenu(m);
+    return true;
+}
+
+}  // namespace qtam

@@ -1,0 +1,43 @@
+#pragma once
+// The default drum kit and which userbank is active for playback.
+
+#include <optional>
+#include <string>
+
+namespace qtam {
+
+struct Machine;
+
+inline constexpr const char* kKitFileName = "engines.dll";
+inline constexpr const char* kNoUserbankCaption = "none loaded";
+inline constexpr const char* kMsgKitFailed = "An error occurred while loading the default-drumkit...";
+
+// Fills the internal bank from a kit file (userbank format, 40000 samples per slot at most).
+// A refused kit leaves the internal bank as it was.
+bool LoadInternalBank(Machine& m, const std::string& fileName);
+
+// The kit file beside the program.
+std::string KitPathFor(const std::string& programPath);
+
+// The menu-bar item shows the active bank as "[description]" without trailing blanks.
+void ShowUserbankInMenu(Machine& m);
+void ShowNoUserbankInMenu(Machine& m);
+
+// The main window became active: the kit the first time, then the configured userbank while
+// none is loaded and the editor is closed. Rebuilds the panel caption.
+void ActivateMainWindow(Machine& m, const std::string& programPath);
+
+// The groove panel became active: load the active userbank while none is loaded.
+void ActivateGroovePanel(Machine& m);
+
+// Userbank "&Load" (and the menu-bar bank item). `chosen` is the dialog's file, nullopt when
+// cancelled. True when the bank was loaded.
+bool LoadUserbankFromMenu(Machine& m, const std::optional<std::string>& chosen);
+
+// After a song was opened: its userbank, quietly, unless the editor is open.
+bool LoadSongUserbank(Machine& m);
+
+// The folder the file dialogs are left in after choosing `path`.
+std::string FolderOfChosenFile(const std::string& path);
+
+}  // namespace qtam

@@ -1,0 +1,82 @@
+#pragma once
+// Userbank files: a signature, a 30-character description and twenty slot records of
+// variable length. The kit file uses the same format.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "banks/sample_bank.h"
+
+namespace qtam {
+
+struct Machine;
+
+inline constexpr const char* kUserbankExtension = ".UBF";
+inline constexpr const char* kBankSignature = "CUSTOM_BANK:";
+constexpr std::size_t kBankSignatureSize = 12;
+constexpr std::size_t kBankDescriptionSize = 30;
+constexpr std::size_t kBankHeaderSize = 43;  // signature, description, format byte
+constexpr std::uint8_t kBankFormatByte = 81;  // 'Q'
+constexpr std::size_t kSlotNameSize = 20;
+constexpr std::size_t kSlotRecordFixedSize = 29;  // a slot record without its samples
+inline constexpr const char* kNewUserbankDescription = "Custom userbank";
+
+inline constexpr const char* kMsgUserbankReadOnly =
+    "This Userbank file is set to read-only. Please uncheck this read-only property to edit or "
+    "use the file.";
+inline constexpr const char* kMsgNotAUserbank = "This file is not a valid userbank-file !";
+inline constexpr const char* kMsgFileExists = "This file exists... Do you want to overwrite it ?";
+inline constexpr const char* kMsgCannotCreate =
+    "The file could not be created. Make sure you are not writing to a CD-Rom, a write protected "
+    "diskette or a full disk...";
+std::string UserbankOpenErrorText(int code);
+// A write that failed after the file was created.
+std::string WriteFailedText(const std::string& fileName, const std::string& reason);
+
+// True when the bank was read; a failed load leaves the bank as it was.
+bool LoadUserbank(Machine& m, const std::string& fileName, bool quiet);
+// True when the file was written; a failed save leaves an existing file as it was.
+bool SaveUserbank(Machine& m, const std::string& fileName, bool overwriteSilently);
+// Every slot to the cleared state, description "Custom userbank", no unsaved changes.
+void ClearUserbank(Machine& m);
+
+// --- Shared with the kit loader ---
+
+// One slot record as found in a file; `samples` points into the file's bytes.
+struct SlotImage {
+    std::int32_t sampleCount = 0;  // as stored: 0 or less for an empty slot
+    const std::uint8_t* samples = nullptr;
+    std::uint8_t stretchMeasures = 0;
+    std::string name;  // 20 raw bytes
+    std::uint8_t hihat1 = 0;
+    std::uint8_t hihat2 = 0;
+};
+
+struct BankImage {
+    std::string description;  // 30 raw bytes
+    std::array<SlotImage, kBankSlots> slots;
+};
+
+// The longest file a bank of this capacity can be; anything past it is never read.
+std::size_t MaxBankFileSize(std::int32_t slotCapacity);
+
+// The whole file checked: nullopt unless it starts with the signature, holds all twenty slot
+// records complete and no sound exceeds `slotCapacity`.
+std::optional<BankImage> ParseBank(std::span<const std::uint8_t> bytes, std::int32_t slotCapacity);
+
+// Replaces every field of the bank; each sound is staged in the transfer buffer.
+void InstallBank(SampleBank& bank, TransferBuffer& transfer, const BankImage& image);
+
+// The file image of a bank. Slot names are padded (or cut) to 20 characters in place.
+std::vector<std::uint8_t> BankFileBytes(SampleBank& bank);
+
+// Reads at most `maxBytes` of a file. On failure: nullopt, and the errno value in *errorCode.
+std::optional<std::vector<std::uint8_t>> ReadFileStart(const std::string& path, std::size_t maxBytes,
+                                                       int* errorCode);
+
+}  // namespace qtam

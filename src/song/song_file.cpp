@@ -1,0 +1,165 @@
+#include "song/song_file.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "banks/kit.h"
+#include "banks/userbank_file.h"
+#include "core/files.h"
+#include "core/machine.h"
+#include "engine/mixer.h"
+#include "song/init_song.h"
+#include "song/song.h"
+
+namespace qtam {
+
+namespace {
+
+enum class SongRead { Ok, CannotOpen, NotOneRecord };
+
+// Reads the first record of a file that holds exactly one (trailing bytes short of a second
+// record are allowed).
+SongRead ReadSongRecord(const std::string& path, Song& into) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) return SongRead::CannotOpen;
+    struct stat st {};
+    SongRead result = SongRead::Ok;
+    if (::fstat(::fileno(f), &st) != 0) {
+        result = SongRead::CannotOpen;
+    } else if (!S_ISREG(st.st_mode) || static_cast<std::uintmax_t>(st.st_size) / kSongSize != 1) {
+        result = SongRead::NotOneRecord;
+    } else if (std::fread(&into, 1, kSongSize, f) != kSongSize) {
+        result = SongRead::CannotOpen;
+    }
+    std::fclose(f);
+    return result;
+}
+
+}  // namespace
+
+bool LoadSong(Machine& m, const std::string& fileName, bool quiet) {
+    const std::string name = WithDefaultExtension(fileName, kSongExtension);
+    ReadOnlyScope readOnly(m.attributes, name);
+    BusyCursor busy(*m.prompter);
+
+    auto song = std::make_unique<Song>();
+    switch (ReadSongRecord(name, *song)) {
+    case SongRead::CannotOpen:
+        if (!quiet) m.prompter->Warn(kMsgSongOpenFailed);
+        return false;
+    case SongRead::NotOneRecord:
+        m.prompter->Warn(kMsgNotASong);
+        return false;
+    case SongRead::Ok:
+        break;
+    }
+    NormalizeSong(*song);
+    std::memcpy(&m.song, song.get(), kSongSize);
+
+    m.editor.SongChanged = false;
+    m.editor.CurrentPattern = 1;
+    m.editor.CurrentMeasure = 1;
+    m.editor.CurrentStep = 1;
+    return true;
+}
+
+bool SaveSong(Machine& m, const std::string& fileName, bool overwriteSilently) {
+    const std::string name = WithDefaultExtension(fileName, kSongExtension);
+    ReadOnlyScope readOnly(m.attributes, name);
+
+    if (FileExists(name) && !overwriteSilently && !m.prompter->AskYesNo(kMsgFileExists)) return false;
+
+    SafeFileWriter out;
+    if (!out.Open(name)) {
+        m.prompter->Warn(kMsgCannotCreate);
+        return false;
+    }
+    BusyCursor busy(*m.prompter);
+    if (!out.Write(&m.song, kSongSize) || !out.Commit()) {
+        m.prompter->Warn(WriteFailedText(name, out.error()));
+        return false;
+    }
+    m.editor.SongChanged = false;
+    return true;
+}
+
+ChooseFile Chosen(std::optional<std::string> file) {
+    return [file = std::move(file)] { return file; };
+}
+
+static std::optional<std::string> Ask(const ChooseFile& dialog) {
+    return dialog ? dialog() : std::nullopt;
+}
+
+void CheckSongChange(Machine& m, const SongDialogs& dialogs) {
+    if (!m.editor.SongChanged) return;
+    if (!m.prompter->AskYesNo(kMsgSaveChanges)) return;
+    SaveSongFlow(m, dialogs);
+    m.editor.SongChanged = false;
+}
+
+void NewSongFlow(Machine& m, const SongDialogs& dialogs) {
+    CheckSongChange(m, dialogs);
+    m.editor.SongFileName.clear();
+    InitSong(m);
+    m.song.userbankFile.set(m.activation.UserbankPath);
+    m.song.userbankDescription.set(m.banks.userbank.description);
+    UpdateTitle(m);
+}
+
+bool OpenSongFlow(Machine& m, const SongDialogs& dialogs) {
+    CheckSongChange(m, dialogs);
+    std::optional<std::string> chosen = Ask(dialogs.openSong);
+    bool loaded = chosen && LoadSong(m, *chosen, false);
+    if (loaded) {
+        m.editor.SongFileName = *chosen;
+        m.editor.SongFolder = FolderOfChosenFile(*chosen);
+        m.editor.CurrentPattern = 1;
+        m.clock.PlayPattern = 1;
+        m.clock.NextPattern = 1;
+        m.editor.HumanizeChecked = m.song.humanize != 0;
+        LoadSongUserbank(m);
+    }
+    UpdateTitle(m);
+    SetTempo(m, m.song.tempo, m.song.shuffle);
+    return loaded;
+}
+
+bool SaveSongAsFlow(Machine& m, const SongDialogs& dialogs) {
+    std::optional<std::string> chosen = Ask(dialogs.saveSong);
+    bool saved = chosen && SaveSong(m, *chosen, false);
+    if (saved) {
+        m.editor.SongFileName = WithDefaultExtension(*chosen, kSongExtension);
+        m.editor.SongFolder = FolderOfChosenFile(*chosen);
+        m.editor.SongChanged = false;
+    }
+    UpdateTitle(m);
+    return saved;
+}
+
+bool SaveSongFlow(Machine& m, const SongDialogs& dialogs) {
+    if (m.editor.SongFileName.empty()) return SaveSongAsFlow(m, dialogs);
+    if (!SaveSong(m, m.editor.SongFileName, true)) return false;
+    m.editor.SongChanged = false;
+    return true;
+}
+
+const std::string& UpdateTitle(Machine& m) {
+    std::string caption;
+    if (!m.editor.SongFileName.empty()) caption = m.editor.SongFileName + " - ";
+    const std::string title = m.song.title.str();
+    if (title.empty()) {
+        caption += std::string("\"") + kUntitledSong + "\"";
+    } else {
+        caption += "\"" + title + "\"";
+        const std::string author = m.song.author.str();
+        if (!author.empty()) caption += " by " + author;
+    }
+    m.editor.PanelCaption = std::move(caption);
+    return m.editor.PanelCaption;
+}
+
+}  // namespace qtam

@@ -1,0 +1,46 @@
+#pragma once
+// Song files (one 103450-byte record) and the song flows of the File menu.
+
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace qtam {
+
+struct Machine;
+
+inline constexpr const char* kSongExtension = ".SNG";
+inline constexpr const char* kMsgSongOpenFailed = "An error occurred while opening the song...";
+inline constexpr const char* kMsgNotASong = "This file appears not to be a valid songfile...";
+inline constexpr const char* kMsgSaveChanges = "Do you want do save your changes first ?";
+inline constexpr const char* kUntitledSong = "Untitled song";
+
+// True when the Song was read; a failed load leaves Song, file name and changed flag alone.
+// Values outside the model's ranges are brought into range.
+bool LoadSong(Machine& m, const std::string& fileName, bool quiet);
+// True when the file was written; a failed save leaves an existing file as it was.
+bool SaveSong(Machine& m, const std::string& fileName, bool overwriteSilently);
+
+// The file dialogs the flows need; each gives the chosen file, or nullopt when cancelled.
+// A missing function counts as a cancelled dialog.
+using ChooseFile = std::function<std::optional<std::string>()>;
+struct SongDialogs {
+    ChooseFile openSong;  // "Open a song", starting in m.editor.SongFolder
+    ChooseFile saveSong;  // "Save a song", starting in m.editor.SongFolder
+};
+// A dialog that always gives the same answer.
+ChooseFile Chosen(std::optional<std::string> file);
+
+// The question before the Song is replaced: Yes saves ("Save song"), the flow goes on anyway.
+void CheckSongChange(Machine& m, const SongDialogs& dialogs);
+
+void NewSongFlow(Machine& m, const SongDialogs& dialogs);
+// True when a song was loaded. Caption and step timing are refreshed in every case.
+bool OpenSongFlow(Machine& m, const SongDialogs& dialogs);
+bool SaveSongAsFlow(Machine& m, const SongDialogs& dialogs);
+bool SaveSongFlow(Machine& m, const SongDialogs& dialogs);
+
+// Rebuilds the groove panel's caption into m.editor.PanelCaption and returns it.
+const std::string& UpdateTitle(Machine& m);
+
+}  // namespace qtam

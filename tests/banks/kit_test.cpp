@@ -1,0 +1,198 @@
+#include "banks/kit.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "banks/userbank_file.h"
+#include "core/machine.h"
+#include "temp_folder.h"
+#include "test_support.h"
+
+namespace qtam {
+namespace {
+
+using test::WriteBytes;
+
+// Writes a bank file through the saver, from a scratch machine, with a sound of `count` samples
+// in slot 1 and the given description.
+void MakeBankFile(const std::string& path, std::int32_t count, const std::string& description) {
+    auto scratch = test::NewMachine();
+    ClearUserbank(*scratch);
+    scratch->banks.userbank.description = description;
+    if (count > 0) test::SetSound(scratch->banks.userbank, 1, std::vector<std::int16_t>(count, 11), "Kick");
+    ASSERT_TRUE(SaveUserbank(*scratch, path, true));
+}
+
+class Activation : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m = test::NewMachine();
+        m->prompter = &prompter;
+        program = dir / "qtam";
+    }
+    test::TempFolder dir;
+    test::ScriptedPrompter prompter;
+    std::unique_ptr<Machine> m;
+    std::string program;
+};
+
+TEST_F(Activation, KitBesideTheProgramIsLoadedOnce) {
+    EXPECT_EQ(KitPathFor("/opt/qtam/bin/qtam"), "/opt/qtam/bin/engines.dll");
+    EXPECT_EQ(KitPathFor("qtam"), "engines.dll");
+    MakeBankFile(dir / "engines.dll", kInternalSlotCapacity, "Kit");
+    m->activation.EditorActive = true;
+    ActivateMainWindow(*m, program);
+    EXPECT_TRUE(m->activation.InternalBankLoaded);
+    EXPECT_FALSE(m->activation.EditorActive);
+    ASSERT_EQ(m->banks.internalBank.slot(1).sampleCount, kInternalSlotCapacity);
+    EXPECT_EQ(m->banks.internalBank.slot(1).samples[kInternalSlotCapacity - 1], 11);
+    EXPECT_EQ(m->banks.internalBank.description, "Kit" + std::string(27, ' '));
+    EXPECT_TRUE(prompter.warnings.empty());
+    EXPECT_EQ(prompter.busyDepth, 0);
+}
+
+TEST_F(Activation, MissingKitIsReportedOnceAndLeavesTheBankEmpty) {
+    ActivateMainWindow(*m, program);
+    ActivateMainWindow(*m, program);
+    ASSERT_EQ(prompter.warnings.size(), 1u);
+    EXPECT_EQ(prompter.warnings[0], "An error occurred while loading the default-drumkit...");
+    EXPECT_TRUE(m->activation.InternalBankLoaded);
+    for (int n = 1; n <= 20; ++n) EXPECT_EQ(m->banks.internalBank.slot(n).samples, nullptr);
+    EXPECT_EQ(m->editor.PanelCaption, "\"Untitled song\"");
+}
+
+TEST_F(Activation, RefusedKitsChangeNothing) {
+    test::SetSound(m->banks.internalBank, 2, {1, 2, 3}, "before");
+    MakeBankFile(dir / "big.dll", kInternalSlotCapacity + 1, "Kit");
+    WriteBytes(dir / "short.dll", {'C', 'U', 'S', 'T'});
+    for (const char* name : {"big.dll", "short.dll", "missing.dll"}) {
+        SCOPED_TRACE(name);
+        prompter.warnings.clear();
+        EXPECT_FALSE(LoadInternalBank(*m, dir / name));
+        ASSERT_EQ(prompter.warnings.size(), 1u);
+        EXPECT_EQ(prompter.warnings[0], kMsgKitFailed);
+        EXPECT_EQ(m->banks.internalBank.slot(1).samples, nullptr);
+        EXPECT_EQ(m->banks.internalBank.slot(2).sampleCount, 3);
+        EXPECT_EQ(m->banks.internalBank.slot(2).name, "before");
+    }
+}
+
+TEST_F(Activation, RandomKitFilesNeverCrash) {
+    std::mt19937 rng(99);
+    MakeBankFile(dir / "real.dll", 300, "Kit");
+    const auto real = test::ReadBytes(dir / "real.dll");
+    for (int round = 0; round < 100; ++round) {
+        std::vector<std::uint8_t> bytes = real;
+        bytes.resize(rng() % (real.size() + 1));
+        for (int k = 0; k < 4 && !bytes.empty(); ++k) bytes[rng() % bytes.size()] = static_cast<std::uint8_t>(rng());
+        WriteBytes(dir / "fuzz.dll", bytes);
+        if (LoadInternalBank(*m, dir / "fuzz.dll")) {
+            for (int n = 1; n <= 20; ++n) EXPECT_LE(m->banks.internalBank.slot(n).sampleCount, kInternalSlotCapacity);
+        }
+    }
+}
+
+TEST_F(Activation, ConfiguredUserbankIsLoadedAndShown) {
+    MakeBankFile(dir / "engines.dll", 10, "Kit");
+    MakeBankFile(dir / "mine.ubf", 10, "Custom userbank");
+    m->activation.UserbankPath = dir / "mine.ubf";
+    EXPECT_EQ(m->activation.UserbankCaption, "none loaded");
+    ActivateMainWindow(*m, program);
+    EXPECT_TRUE(m->activation.UserbankLoaded);
+    EXPECT_EQ(m->activation.UserbankCaption, "[Custom userbank]");
+    EXPECT_EQ(m->song.userbankFile.str(), dir / "mine.ubf");
+    EXPECT_EQ(m->song.userbankDescription.str(), "Custom userbank" + std::string(15, ' '));
+    EXPECT_EQ(m->banks.userbank.slot(1).sampleCount, 10);
+}
+
+TEST_F(Activation, MissingConfiguredUserbankIsDroppedSilently) {
+    MakeBankFile(dir / "engines.dll", 10, "Kit");
+    m->activation.UserbankPath = dir / "gone.ubf";
+    ActivateMainWindow(*m, program);
+    EXPECT_TRUE(prompter.warnings.empty());
+    EXPECT_TRUE(m->activation.UserbankPath.empty());
+    EXPECT_FALSE(m->activation.UserbankLoaded);
+    EXPECT_EQ(m->activation.UserbankCaption, "none loaded");
+}
+
+TEST_F(Activation, InvalidConfiguredUserbankIsReportedEvenQuietly) {
+    MakeBankFile(dir / "engines.dll", 10, "Kit");
+    WriteBytes(dir / "bad.ubf", std::vector<std::uint8_t>(700, 'x'));
+    m->activation.UserbankPath = dir / "bad.ubf";
+    ActivateMainWindow(*m, program);
+    ASSERT_EQ(prompter.warnings.size(), 1u);
+    EXPECT_EQ(prompter.warnings[0], "This file is not a valid userbank-file !");
+    EXPECT_TRUE(m->activation.UserbankPath.empty());
+}
+
+TEST_F(Activation, OpenEditorHoldsBackUserbankLoads) {
+    MakeBankFile(dir / "engines.dll", 10, "Kit");
+    MakeBankFile(dir / "mine.ubf", 10, "Mine");
+    ActivateMainWindow(*m, program);  // the kit is in
+    test::SetSound(m->banks.userbank, 5, {1, 2}, "editing");
+    m->activation.EditorActive = true;
+    m->activation.UserbankPath = dir / "mine.ubf";
+    ActivateMainWindow(*m, program);
+    m->song.userbankFile.set(dir / "mine.ubf");
+    EXPECT_FALSE(LoadSongUserbank(*m));
+    EXPECT_FALSE(m->activation.UserbankLoaded);
+    EXPECT_EQ(m->banks.userbank.slot(5).name, "editing");
+    EXPECT_EQ(m->banks.userbank.slot(1).samples, nullptr);
+}
+
+TEST_F(Activation, GroovePanelLoadsWhileNoBankIsLoaded) {
+    MakeBankFile(dir / "mine.ubf", 10, "Mine");
+    m->banks.userbank.description = "current";
+    ActivateGroovePanel(*m);  // no path: nothing to load, no message
+    EXPECT_TRUE(prompter.warnings.empty());
+    EXPECT_EQ(m->song.userbankFile.str(), "");
+    EXPECT_EQ(m->song.userbankDescription.str(), "current");
+
+    m->activation.UserbankPath = dir / "mine.ubf";
+    ActivateGroovePanel(*m);
+    EXPECT_TRUE(m->activation.UserbankLoaded);
+    EXPECT_EQ(m->activation.UserbankCaption, "[Mine]");
+    EXPECT_EQ(m->song.userbankFile.str(), dir / "mine.ubf");
+
+    m->activation.UserbankLoaded = false;
+    m->activation.UserbankPath = dir / "gone.ubf";
+    ActivateGroovePanel(*m);
+    EXPECT_TRUE(m->activation.UserbankPath.empty());
+    EXPECT_EQ(m->song.userbankFile.str(), "");
+}
+
+TEST_F(Activation, MenuLoadSucceeds) {
+    MakeBankFile(dir / "mine.ubf", 10, "Mine   ");
+    EXPECT_FALSE(LoadUserbankFromMenu(*m, std::nullopt));
+    EXPECT_FALSE(m->editor.SongChanged) << "cancel changes nothing";
+
+    ASSERT_TRUE(LoadUserbankFromMenu(*m, dir / "mine.ubf"));
+    EXPECT_TRUE(m->editor.SongChanged);
+    EXPECT_TRUE(m->activation.UserbankLoaded);
+    EXPECT_EQ(m->activation.UserbankPath, dir / "mine.ubf");
+    EXPECT_EQ(m->activation.UserbankCaption, "[Mine]");
+    EXPECT_EQ(m->activation.BankFolder, dir.path());
+    EXPECT_EQ(m->song.userbankFile.str(), dir / "mine.ubf");
+    EXPECT_EQ(m->song.userbankDescription.str(), "Mine" + std::string(26, ' '));
+    EXPECT_EQ(prompter.busyDepth, 0);
+}
+
+TEST_F(Activation, MenuLoadFailureForgetsTheBankButKeepsTheSounds) {
+    MakeBankFile(dir / "mine.ubf", 10, "Mine");
+    ASSERT_TRUE(LoadUserbankFromMenu(*m, dir / "mine.ubf"));
+    m->editor.SongChanged = false;
+
+    EXPECT_FALSE(LoadUserbankFromMenu(*m, dir / "gone.ubf"));
+    ASSERT_EQ(prompter.warnings.size(), 1u) << "not quiet";
+    EXPECT_EQ(prompter.warnings[0], UserbankOpenErrorText(ENOENT));
+    EXPECT_TRUE(m->activation.UserbankPath.empty());
+    EXPECT_TRUE(m->song.userbankFile.empty());
+    EXPECT_TRUE(m->song.userbankDescription.empty());
+    EXPECT_TRUE(m->editor.SongChanged);
+    EXPECT_EQ(m->activation.UserbankCaption, "none loaded");
+    EXPECT_EQ(m->banks.userbank.slot(1).sampleCount, 10);
+}
+
+}  // namespace
+}  // namespace qtam

@@ -1,0 +1,217 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "banks/userbank_file.h"
+#include "core/machine.h"
+#include "song/song.h"
+#include "song/song_file.h"
+#include "temp_folder.h"
+#include "test_support.h"
+
+namespace qtam {
+namespace {
+
+using test::ReadBytes;
+
+class SongFlows : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m = test::NewMachine();
+        m->prompter = &prompter;
+    }
+    // A dialog that records that it was shown.
+    ChooseFile Dialog(std::optional<std::string> answer, int* shown) {
+        return [answer, shown] {
+            ++*shown;
+            return answer;
+        };
+    }
+    test::TempFolder dir;
+    test::ScriptedPrompter prompter;
+    std::unique_ptr<Machine> m;
+};
+
+TEST_F(SongFlows, CaptionTexts) {
+    EXPECT_EQ(UpdateTitle(*m), "\"Untitled song\"");
+    m->editor.SongFileName = "/songs/beat.SNG";
+    EXPECT_EQ(UpdateTitle(*m), "/songs/beat.SNG - \"Untitled song\"");
+    m->song.title.set("Groove");
+    EXPECT_EQ(UpdateTitle(*m), "/songs/beat.SNG - \"Groove\"");
+    m->song.author.set("Ann");
+    EXPECT_EQ(UpdateTitle(*m), "/songs/beat.SNG - \"Groove\" by Ann");
+    m->editor.SongFileName.clear();
+    EXPECT_EQ(UpdateTitle(*m), "\"Groove\" by Ann");
+    EXPECT_EQ(m->editor.PanelCaption, "\"Groove\" by Ann");
+}
+
+TEST_F(SongFlows, CancelledOpenChangesNothingButRefreshesTiming) {
+    m->song.title.set("mine");
+    m->editor.SongChanged = true;
+    m->editor.SongFileName = "a.sng";
+    std::vector<std::uint8_t> before(kSongSize);
+    std::memcpy(before.data(), &m->song, kSongSize);
+    m->clock.MeasureLength = 0;
+    m->clock.StepLength[1] = 0;
+
+    int shown = 0;
+    prompter.answers = {false};  // do not save first
+    EXPECT_FALSE(OpenSongFlow(*m, {Dialog(std::nullopt, &shown), {}}));
+    EXPECT_EQ(shown, 1);
+    ASSERT_EQ(prompter.questions.size(), 1u);
+    EXPECT_EQ(prompter.questions[0], "Do you want do save your changes first ?");
+    EXPECT_EQ(std::memcmp(before.data(), &m->song, kSongSize), 0);
+    EXPECT_TRUE(m->editor.SongChanged);
+    EXPECT_EQ(m->editor.SongFileName, "a.sng");
+    EXPECT_GT(m->clock.MeasureLength, 0);
+    EXPECT_GT(m->clock.StepLength[1], 0);
+    EXPECT_EQ(m->editor.PanelCaption, "a.sng - \"mine\"");
+}
+
+TEST_F(SongFlows, FailedOpenKeepsSongNameAndFlag) {
+    m->editor.SongFileName = "a.sng";
+    m->editor.SongChanged = true;
+    prompter.answers = {false};
+    EXPECT_FALSE(OpenSongFlow(*m, {Chosen(dir / "missing.sng"), {}}));
+    EXPECT_EQ(prompter.warnings, std::vector<std::string>{kMsgSongOpenFailed});
+    EXPECT_EQ(m->editor.SongFileName, "a.sng");
+    EXPECT_TRUE(m->editor.SongChanged);
+}
+
+TEST_F(SongFlows, OpenSetsPositionHumanizeFolderAndTheSongsUserbank) {
+    auto bank = test::NewMachine();
+    ClearUserbank(*bank);
+    bank->banks.userbank.description = "Song bank";
+    test::SetSound(bank->banks.userbank, 4, {3, 3, 3}, "clap");
+    ASSERT_TRUE(SaveUserbank(*bank, dir / "songbank.ubf", true));
+    const std::string bankPath = dir / "songbank.ubf";
+    auto scratch = test::NewMachine();
+    scratch->song.humanize = 1;
+    scratch->song.tempo = 100;
+    scratch->song.userbankFile.set(bankPath);
+    ASSERT_TRUE(SaveSong(*scratch, dir / "withbank.sng", true));
+
+    m->editor.CurrentPattern = 5;
+    m->clock.PlayPattern = 5;
+    m->clock.NextPattern = 6;
+    const std::int32_t lengthAt145 = m->clock.MeasureLength;
+    ASSERT_TRUE(OpenSongFlow(*m, {Chosen(dir / "withbank.sng"), {}}));
+    EXPECT_TRUE(prompter.questions.empty()) << "nothing changed, nothing asked";
+    EXPECT_EQ(m->editor.SongFileName, dir / "withbank.sng");
+    EXPECT_EQ(m->editor.SongFolder, dir.path());
+    EXPECT_EQ(m->editor.CurrentPattern, 1);
+    EXPECT_EQ(m->clock.PlayPattern, 1);
+    EXPECT_EQ(m->clock.NextPattern, 1);
+    EXPECT_TRUE(m->editor.HumanizeChecked);
+    EXPECT_GT(m->clock.MeasureLength, lengthAt145) << "timing follows the loaded tempo";
+    EXPECT_EQ(m->activation.UserbankPath, bankPath);
+    EXPECT_TRUE(m->activation.UserbankLoaded);
+    EXPECT_EQ(m->activation.UserbankCaption, "[Song bank]");
+    EXPECT_EQ(m->banks.userbank.slot(4).sampleCount, 3);
+    EXPECT_EQ(m->editor.PanelCaption, dir / "withbank.sng" + " - \"Untitled song\"");
+}
+
+TEST_F(SongFlows, SongWithAMissingUserbankKeepsTheActiveOne) {
+    test::SetSound(m->banks.userbank, 2, {1}, "active");
+    m->activation.UserbankPath = "/banks/active.ubf";
+    auto scratch = test::NewMachine();
+    scratch->song.userbankFile.set(dir / "gone.ubf");
+    ASSERT_TRUE(SaveSong(*scratch, dir / "s.sng", true));
+    ASSERT_TRUE(OpenSongFlow(*m, {Chosen(dir / "s.sng"), {}}));
+    EXPECT_TRUE(prompter.warnings.empty());
+    EXPECT_EQ(m->activation.UserbankPath, "/banks/active.ubf");
+    EXPECT_EQ(m->banks.userbank.slot(2).name, "active");
+}
+
+TEST_F(SongFlows, SaveOnANamedSongNeverAsks) {
+    ASSERT_TRUE(SaveSong(*m, dir / "named.sng", true));
+    m->editor.SongFileName = dir / "named.sng";
+    m->song.title.set("new title");
+    m->editor.SongChanged = true;
+    int shown = 0;
+    EXPECT_TRUE(SaveSongFlow(*m, {{}, Dialog(dir / "other.sng", &shown)}));
+    EXPECT_EQ(shown, 0);
+    EXPECT_TRUE(prompter.questions.empty());
+    EXPECT_FALSE(m->editor.SongChanged);
+    EXPECT_EQ(ReadBytes(dir / "named.sng")[103296], 'n');
+}
+
+TEST_F(SongFlows, SaveOnAnUnnamedSongGoesThroughSaveAs) {
+    int shown = 0;
+    m->editor.SongChanged = true;
+    EXPECT_TRUE(SaveSongFlow(*m, {{}, Dialog(dir / "first", &shown)}));
+    EXPECT_EQ(shown, 1);
+    EXPECT_EQ(m->editor.SongFileName, dir / "first.SNG");
+    EXPECT_EQ(m->editor.SongFolder, dir.path());
+    EXPECT_FALSE(m->editor.SongChanged);
+    EXPECT_EQ(m->editor.PanelCaption, dir / "first.SNG" + " - \"Untitled song\"");
+    EXPECT_EQ(ReadBytes(dir / "first.SNG").size(), kSongSize);
+}
+
+TEST_F(SongFlows, SaveAsOverAnExistingFileAsksFirst) {
+    ASSERT_TRUE(SaveSong(*m, dir / "taken.sng", true));
+    m->editor.SongFileName = "old.sng";
+    m->editor.SongChanged = true;
+    prompter.answers = {false};
+    EXPECT_FALSE(SaveSongAsFlow(*m, {{}, Chosen(dir / "taken.sng")}));
+    EXPECT_EQ(prompter.questions, std::vector<std::string>{kMsgFileExists});
+    EXPECT_EQ(m->editor.SongFileName, "old.sng");
+    EXPECT_TRUE(m->editor.SongChanged);
+    EXPECT_EQ(m->editor.PanelCaption, "old.sng - \"Untitled song\"");
+
+    EXPECT_FALSE(SaveSongAsFlow(*m, {{}, Chosen(std::nullopt)}));
+    EXPECT_EQ(m->editor.SongFileName, "old.sng");
+}
+
+TEST_F(SongFlows, ChangedSongQuestion) {
+    // No: the changes are dropped by the new song.
+    m->editor.SongChanged = true;
+    m->song.title.set("lost");
+    prompter.answers = {false};
+    NewSongFlow(*m, {});
+    EXPECT_EQ(prompter.questions.size(), 1u);
+    EXPECT_TRUE(m->song.title.empty());
+    EXPECT_FALSE(m->editor.SongChanged);
+
+    // Yes on an unnamed song: the save dialog; cancelling it still clears the flag.
+    int shown = 0;
+    m->editor.SongChanged = true;
+    prompter.answers = {true};
+    CheckSongChange(*m, {{}, Dialog(std::nullopt, &shown)});
+    EXPECT_EQ(shown, 1);
+    EXPECT_FALSE(m->editor.SongChanged);
+
+    // Yes on a named song saves it silently.
+    m->editor.SongFileName = dir / "kept.sng";
+    m->editor.SongChanged = true;
+    m->song.title.set("kept");
+    prompter.answers = {true};
+    CheckSongChange(*m, {});
+    EXPECT_EQ(ReadBytes(dir / "kept.sng")[103296], 'k');
+    EXPECT_EQ(prompter.questions.size(), 3u);
+
+    // Unchanged songs are not asked about.
+    CheckSongChange(*m, {});
+    EXPECT_EQ(prompter.questions.size(), 3u);
+}
+
+TEST_F(SongFlows, NewSongTakesTheLoadedUserbank) {
+    m->editor.SongFileName = "x.sng";
+    m->activation.UserbankPath = "/banks/live.ubf";
+    m->banks.userbank.description = "Live kit";
+    m->song.tempo = 99;
+    NewSongFlow(*m, {});
+    EXPECT_TRUE(m->editor.SongFileName.empty());
+    EXPECT_EQ(m->song.tempo, 145);
+    EXPECT_EQ(m->editor.PanelCaption, "\"Untitled song\"");
+
+    ASSERT_TRUE(SaveSong(*m, dir / "fresh.sng", true));
+    const auto b = ReadBytes(dir / "fresh.sng");
+    EXPECT_EQ(b[102957], 15);
+    EXPECT_EQ(std::memcmp(&b[102958], "/banks/live.ubf", 15), 0);
+    EXPECT_EQ(b[103213], 8);
+    EXPECT_EQ(std::memcmp(&b[103214], "Live kit", 8), 0);
+}
+
+}  // namespace
+}  // namespace qtam
