@@ -1,0 +1,35 @@
+#pragma once
+// The "&Edit" menu: copy and paste through the private clipboard, and the fixed velocity and
+// pan shapes of one channel or one measure. Everything works at the edit position and on all
+// 16 slots, whatever stepsPerMeasure is. None of these marks the Song changed or drops a
+// prepared start. After Paste, Paste mix and both Erase items the caller refreshes the panel.
+
+namespace qtam {
+
+struct Machine;
+
+void CopyChannel(Machine& m);
+void CopyMeasure(Machine& m);
+void CopyPattern(Machine& m);
+
+// Overwrites the current channel, measure or pattern with what was copied last.
+void Paste(Machine& m);
+// Fills only the free cells (velocity byte exactly 255) from the clipboard.
+void PasteMix(Machine& m);
+
+void FadeInChannel(Machine& m);
+void FadeOutChannel(Machine& m);
+void FadeInMeasure(Machine& m);
+void FadeOutMeasure(Machine& m);
+
+void PanLeftToRight(Machine& m);
+void PanRightToLeft(Machine& m);
+void PanCenter(Machine& m);
+// Reseeds m.random from the clock first.
+void PanRandomly(Machine& m);
+void PanInverse(Machine& m);
+
+void EraseChannel(Machine& m);
+void EraseMeasure(Machine& m);
+
+}  // namespace qtam
