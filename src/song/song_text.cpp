@@ -299,7 +299,7 @@ std::string SoundName(int code) {
 
 }  // namespace
 
-std::string FormatSongText(const Song& song) {
+std::string FormatSongText(const Song& song, const std::function<std::string(int code)>& soundName) {
     std::ostringstream out;
     out << "title " << Quoted(song.title.str()) << "\n";
     if (!song.subtitle.empty()) out << "subtitle " << Quoted(song.subtitle.str()) << "\n";
@@ -326,6 +326,10 @@ std::string FormatSongText(const Song& song) {
                 << int(cs.volume[ch - 1]);
             if (cs.mute[ch - 1]) out << " mute";
             if (cs.distortionOn[ch - 1]) out << " distortion";
+            if (soundName) {
+                const std::string name = soundName(cs.instrument[ch - 1]);
+                if (!name.empty()) out << "  # " << name;
+            }
             out << "\n";
         }
         for (int meas = 1; meas <= MeasureCountOf(song, p); ++meas) {
