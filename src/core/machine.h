@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <random>
 #include <string>
 
@@ -93,6 +94,8 @@ struct Machine {
     bool Playing = false;
     bool Streaming = false;
     StreamSink* stream = nullptr;
+    // The open stream file (stream to disk) that `stream` points at while one is open.
+    std::unique_ptr<StreamSink> streamFile;
 
     std::array<std::int16_t, kStagingWords> StagingBuffer{};
     std::int32_t BufPos = 1;

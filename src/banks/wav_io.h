@@ -1,0 +1,128 @@
+#pragma once
+// Sounds in and out of userbank slots: WAV and raw imports through the transfer buffer, the
+// mono export of a slot, and turning a finished raw PCM file into a WAV file.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace qtam {
+
+struct Machine;
+
+#pragma pack(push, 1)
+
+// The 44-byte header of every WAV file this system writes.
+struct WavHeader {
+    char riff[4];
+    std::uint32_t riffSize;  // data size + 36
+    char wave[4];
+    char fmt[4];
+    std::uint32_t fmtSize;
+    std::uint16_t formatTag;
+    std::uint16_t channels;
+    std::uint32_t sampleRate;
+    std::uint32_t byteRate;
+    std::uint16_t blockAlign;
+    std::uint16_t bitsPerSample;
+    char data[4];
+    std::uint32_t dataSize;
+};
+
+#pragma pack(pop)
+
+static_assert(sizeof(WavHeader) == 44);
+static_assert(offsetof(WavHeader, riffSize) == 4);
+static_assert(offsetof(WavHeader, wave) == 8);
+static_assert(offsetof(WavHeader, fmt) == 12);
+static_assert(offsetof(WavHeader, fmtSize) == 16);
+static_assert(offsetof(WavHeader, formatTag) == 20);
+static_assert(offsetof(WavHeader, channels) == 22);
+static_assert(offsetof(WavHeader, sampleRate) == 24);
+static_assert(offsetof(WavHeader, byteRate) == 28);
+static_assert(offsetof(WavHeader, blockAlign) == 32);
+static_assert(offsetof(WavHeader, bitsPerSample) == 34);
+static_assert(offsetof(WavHeader, data) == 36);
+static_assert(offsetof(WavHeader, dataSize) == 40);
+
+// 16-bit PCM at 44100 Hz with 1 or 2 channels.
+WavHeader MakeWavHeader(int channels, std::uint32_t dataSize);
+
+// The largest data chunk a header can describe, in whole stereo frames.
+constexpr std::uint64_t kMaxWavDataBytes = (0xFFFFFFFFull - 36) / 4 * 4;
+
+inline constexpr const char* kWavTempName = "~wavconv.pcm";
+
+inline constexpr const char* kMsgWavOpenError =
+    "An error occurred while opening this file...\r\n"
+    "The file might be read-only or in use by another application.";
+inline constexpr const char* kMsgRawOpenError = "An error occurred while opening this file...";
+inline constexpr const char* kMsgNotAWav = "This appears not to be a valid WAV-file...";
+inline constexpr const char* kMsgCompressedWav = "This appears to be a compressed WAV-file...";
+inline constexpr const char* kMsgNoWavData =
+    "This WAV-file contains no data, or is in an unknown format...";
+inline constexpr const char* kMsgStereoWav = "This appears to be stereo WAV-file...";
+inline constexpr const char* kAskLowSampleRate =
+    "The samplefrequency is less than 44KHz. Import anyway (use only for stretched samples) ?";
+inline constexpr const char* kAskLargeWav =
+    "This WAV-file is larger than 350Kb. Import the first part anyway ?";
+inline constexpr const char* kAskLargeRaw =
+    "This Soundfile is larger than 350Kb. Import the first part anyway ?";
+inline constexpr const char* kMsgWavCannotCreate =
+    "The file could not be created. Make sure you are not writing to a CD-Rom, a write protected "
+    "diskette or a full disk...";
+
+// "This appears to be a 8 bit WAV-file..."
+std::string BitDepthText(long long bits);
+// A write that failed after the file was created; names the file and the system's reason.
+std::string WavWriteFailedText(const std::string& fileName, const std::string& reason);
+// A leftover temporary file of an earlier conversion stands where a new one must go.
+std::string WavTempInTheWayText(const std::string& tempPath);
+
+// Samples placed in the transfer buffer (always even); 0 when nothing was read.
+std::int32_t ReadWavSamples(Machine& m, const std::string& path);
+std::int32_t ReadRawSamples(Machine& m, const std::string& path);
+
+struct ImportResult {
+    bool ok = false;
+    std::string fileName;  // the name part of the path, extension included
+};
+
+// Into Userbank slot 1..20: a path containing ".WAV" (any case) is read as WAV, anything
+// else as raw. The slot's name and attributes are left to the caller.
+ImportResult ImportSample(Machine& m, const std::string& path, int slot);
+
+// Writes Userbank slot 1..20 as a mono WAV file. An existing file is replaced only once the
+// new one is complete. An empty slot writes nothing and returns false.
+bool ExportSlotAsWav(Machine& m, int slot, const std::string& path);
+
+enum class WrapOutcome {
+    Wrapped,       // the file is now a WAV file
+    EmptyRemoved,  // the raw file was empty and has been deleted
+    Failed,        // reported to the user; the raw data is still at the path
+};
+
+// Turns a raw 16-bit 44100 Hz file into a WAV file in place, through "~wavconv.pcm" in the
+// same folder. A file of that name already there is never replaced: the wrap fails instead.
+WrapOutcome WrapRawAsWavMono(Machine& m, const std::string& path);
+WrapOutcome WrapRawAsWavStereo(Machine& m, const std::string& path);
+
+// The part shared by the wraps and the stream: `target` becomes a WAV file holding the raw
+// file's bytes (at most kMaxWavDataBytes). Nothing is reported; an existing target is
+// replaced only on success.
+struct WavWriteResult {
+    enum Status { Ok, CannotCreate, WriteFailed } status = WriteFailed;
+    std::string reason;  // the system's reason for a failure
+    bool ok() const { return status == Ok; }
+};
+WavWriteResult WriteWavFromRaw(const std::string& rawPath, const std::string& target, int channels);
+
+// The warning for a failed WriteWavFromRaw; `note` is appended when not empty.
+std::string WavWriteFailureText(const WavWriteResult& result, const std::string& target,
+                                const std::string& note = {});
+
+// An existing file without the owner's write permission: writers refuse it as the system
+// would refuse to open it for writing.
+bool IsReadOnlyFile(const std::string& path);
+
+}  // namespace qtam

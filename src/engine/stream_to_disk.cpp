@@ -1,0 +1,227 @@
+#include "engine/stream_to_disk.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "banks/wav_io.h"
+#include "core/files.h"
+#include "core/machine.h"
+#include "engine/mixer.h"
+
+namespace qtam {
+
+namespace {
+
+constexpr int kChunkFrames = 8192;
+static_assert(sizeof(StereoFrame) == 4, "frames are written as they lie in memory");
+
+// The raw frames of a running stream, written beside the target until it is finished.
+class StreamFile final : public StreamSink {
+public:
+    StreamFile(std::FILE* file, std::string target, std::string rawPath)
+        : file_(file), target_(std::move(target)), rawPath_(std::move(rawPath)) {}
+    ~StreamFile() override {
+        if (file_ != nullptr) std::fclose(file_);
+    }
+    StreamFile(const StreamFile&) = delete;
+    StreamFile& operator=(const StreamFile&) = delete;
+
+    // After the first failed write nothing more is written; the failure is reported at the close.
+    void Append(const void* bytes, std::size_t count) override {
+        if (file_ == nullptr || !error_.empty() || count == 0) return;
+        if (std::fwrite(bytes, 1, count, file_) != count) error_ = std::strerror(errno);
+    }
+
+    // False when any write or the close failed (see error()).
+    bool Close() {
+        if (file_ != nullptr) {
+            if (std::fflush(file_) != 0 && error_.empty()) error_ = std::strerror(errno);
+            if (std::fclose(file_) != 0 && error_.empty()) error_ = std::strerror(errno);
+            file_ = nullptr;
+        }
+        return error_.empty();
+    }
+
+    const std::string& target() const { return target_; }
+    const std::string& rawPath() const { return rawPath_; }
+    const std::string& error() const { return error_; }
+    // A live take cannot be played again, so its raw frames survive a failed finish.
+    bool keepRawOnFailure = false;
+
+private:
+    std::FILE* file_;
+    std::string target_;
+    std::string rawPath_;
+    std::string error_;
+};
+
+StreamFile* OpenStream(const Machine& m) { return dynamic_cast<StreamFile*>(m.streamFile.get()); }
+
+void ShowActivity(StreamObserver* observer, const std::string& text) {
+    if (observer != nullptr && observer->activity) observer->activity(text);
+}
+
+void ShowProgress(StreamObserver* observer, int percent) {
+    if (observer != nullptr && observer->progress) observer->progress(percent);
+}
+
+// The play clock back at step 1 of measure 1 of the edited pattern, every voice silent.
+void RewindClock(Machine& m) {
+    PlayClock& k = m.clock;
+    k.PlayMeasure = 1;
+    k.PlayPattern = k.NextPattern = m.editor.CurrentPattern;
+    k.PlayStep = 1;
+    k.StepCounter = 1;
+    for (int c = 1; c <= kChannels; ++c) {
+        m.voice(c).position = 1.0;
+        m.voice(c).active = 0;
+    }
+}
+
+bool IsRegularFile(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::uint64_t FileSize(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
+}
+
+// Closes the raw file and turns it into the WAV file.
+bool WriteStreamWav(Machine& m, StreamFile& file, StreamObserver* observer) {
+    if (!file.Close()) {
+        std::remove(file.rawPath().c_str());
+        m.prompter->Warn(WavWriteFailedText(file.target(), file.error()));
+        return false;
+    }
+    ShowActivity(observer, kActivitySaving);
+    if (FileSize(file.rawPath()) > 0) {
+        BusyCursor busy(*m.prompter);
+        WavWriteResult result = WriteWavFromRaw(file.rawPath(), file.target(), 2);
+        if (!result.ok()) {
+            std::string note;
+            if (file.keepRawOnFailure)
+                note = "The recording is kept as raw sound data in \"" + file.rawPath() + "\".";
+            else
+                std::remove(file.rawPath().c_str());
+            m.prompter->Warn(WavWriteFailureText(result, file.target(), note));
+            return false;
+        }
+    }
+    std::remove(file.rawPath().c_str());
+    ShowProgress(observer, 100);
+    return true;
+}
+
+}  // namespace
+
+std::string RenderingMeasureText(int measure) { return "Rendering measure " + std::to_string(measure); }
+
+std::string StreamFileName(const Machine& m) {
+    const StreamFile* file = OpenStream(m);
+    return file != nullptr ? file->target() : std::string();
+}
+
+bool CreateStreamFile(Machine& m, const std::string& fileName) {
+    if (m.streamFile) FinishStream(m);
+    if (fileName.empty()) {
+        m.prompter->Warn(kMsgNoStreamName);
+        return false;
+    }
+    if (FileExists(fileName)) {
+        if (!m.prompter->AskYesNo(kAskOverwriteStream)) return false;
+        if (!IsRegularFile(fileName) || IsReadOnlyFile(fileName)) {
+            m.prompter->Warn(kMsgWavCannotCreate);
+            return false;
+        }
+    }
+
+    const std::string raw = DirectoryOf(fileName) + kWavTempName;
+    const int fd = ::open(raw.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+    if (fd < 0) {
+        m.prompter->Warn(errno == EEXIST ? WavTempInTheWayText(raw) : std::string(kMsgWavCannotCreate));
+        return false;
+    }
+    std::FILE* f = ::fdopen(fd, "wb");
+    if (f == nullptr) {
+        ::close(fd);
+        std::remove(raw.c_str());
+        m.prompter->Warn(kMsgWavCannotCreate);
+        return false;
+    }
+    auto file = std::make_unique<StreamFile>(f, fileName, raw);
+    m.stream = file.get();
+    m.streamFile = std::move(file);
+    return true;
+}
+
+void RenderMeasure(Machine& m, int measure, RenderProgress& progress) {
+    m.clock.PlayMeasure = static_cast<std::uint8_t>(std::clamp(measure, 1, kMeasures));
+    std::int32_t remaining = m.clock.MeasureLength;
+    const double total = static_cast<double>(m.clock.MeasureLength - 16) * progress.measuresToRender;
+    ShowActivity(progress.observer, RenderingMeasureText(measure));
+
+    StereoFrame buffer[kChunkFrames];
+    while (remaining > 0) {
+        const int chunk = std::min(remaining, kChunkFrames);
+        for (int i = 0; i < chunk; ++i) buffer[i] = MixFrame(m);
+        if (total > 0) {
+            progress.accumulator += chunk / total * 98;
+            if (progress.gauge.SetProgress(static_cast<int>(std::lrint(progress.accumulator))))
+                ShowProgress(progress.observer, progress.gauge.Percent());
+        }
+        remaining -= chunk;
+        if (m.stream != nullptr) m.stream->Append(buffer, static_cast<std::size_t>(chunk) * sizeof(StereoFrame));
+    }
+}
+
+bool FinishStream(Machine& m, StreamObserver* observer) {
+    bool ok = true;
+    if (StreamFile* file = OpenStream(m)) ok = WriteStreamWav(m, *file, observer);
+    m.stream = nullptr;
+    m.streamFile.reset();
+    m.Streaming = false;
+    RewindClock(m);
+    return ok;
+}
+
+bool RunStream(Machine& m, StreamMode mode, const std::string& fileName, StreamObserver* observer) {
+    const std::string name = fileName.empty() ? fileName : WithDefaultExtension(fileName, ".WAV");
+    if (!CreateStreamFile(m, name)) return false;
+    m.Streaming = true;
+    if (mode == StreamMode::LiveSession) {
+        OpenStream(m)->keepRawOnFailure = true;
+        return true;
+    }
+
+    BusyCursor busy(*m.prompter);
+    RenderProgress progress;
+    progress.observer = observer;
+    ShowProgress(observer, 0);
+    if (mode == StreamMode::CurrentMeasure) {
+        const int measure = std::clamp<int>(m.editor.CurrentMeasure, 1, kMeasures);
+        progress.measuresToRender = 1;
+        StartRender(m, measure);
+        RenderMeasure(m, measure, progress);
+    } else {
+        const int count = MeasureCountOf(m.song, m.editor.CurrentPattern);
+        progress.measuresToRender = count;
+        StartRender(m, 1);
+        for (int measure = 1; measure <= count; ++measure) {
+            RenderMeasure(m, measure, progress);
+            if (measure < count) NextRenderMeasure(m, measure + 1);
+        }
+    }
+    return FinishStream(m, observer);
+}
+
+}  // namespace qtam

@@ -1,0 +1,79 @@
+#pragma once
+// Rendering to a 16-bit stereo 44100 Hz WAV file: the edited measure or the whole edited
+// pattern offline through the disk mixer, or a live session recorded from playback.
+//
+// The frames go raw into "~wavconv.pcm" beside the target (never replacing a file of that
+// name); finishing turns them into the WAV file, which replaces an existing target only
+// once it is complete.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "engine/gauge.h"
+
+namespace qtam {
+
+struct Machine;
+
+inline constexpr const char* kMsgNoStreamName = "Some kind of shit hit the fan...";
+inline constexpr const char* kAskOverwriteStream = "This file exists... Do you want to overwrite it ?";
+inline constexpr const char* kActivitySaving = "Saving soundfile";
+// "Rendering measure 3"
+std::string RenderingMeasureText(int measure);
+
+// What a dialog or a terminal shows while a stream runs. Either hook may be empty.
+struct StreamObserver {
+    std::function<void(const std::string& activity)> activity;
+    std::function<void(int percent)> progress;  // called when the shown percentage changes
+};
+
+// The progress of one offline render, across its measures.
+struct RenderProgress {
+    int measuresToRender = 1;
+    double accumulator = 0.0;
+    Gauge gauge;  // 0..100
+    StreamObserver* observer = nullptr;
+};
+
+// Opens the stream file for `fileName` (used as given; see RunStream for the default
+// extension). Asks before a later overwrite of an existing file. A stream still open from
+// before is finished first. Does not set Streaming.
+bool CreateStreamFile(Machine& m, const std::string& fileName);
+
+// Mixes exactly MeasureLength frames of measure 1..16 with MixFrame and appends them to the
+// stream; the clock must have been placed by StartRender or NextRenderMeasure.
+void RenderMeasure(Machine& m, int measure, RenderProgress& progress);
+
+// Closes the stream file and writes the WAV file (nothing when no frame was recorded), then
+// clears Streaming and puts the play clock back to the start of the edited pattern. False
+// when something went wrong; the user has been told. Harmless when no stream is open.
+bool FinishStream(Machine& m, StreamObserver* observer = nullptr);
+
+// The target of the open stream; empty when none is open.
+std::string StreamFileName(const Machine& m);
+
+enum class StreamMode {
+    CurrentMeasure,  // "Render current measure"
+    WholePattern,    // "Render whole pattern"
+    LiveSession,     // "Live session (record "play" to "stop")"
+};
+
+// The stream as the OK button runs it, without a dialog: ".WAV" is appended to a name
+// without any ".", the file is created, and the offline modes render and finish at once.
+// True when the WAV file was written (offline) or the recording is armed (live session,
+// finished later by FinishStream at the stop of playback).
+bool RunStream(Machine& m, StreamMode mode, const std::string& fileName,
+               StreamObserver* observer = nullptr);
+
+inline bool RenderCurrentMeasure(Machine& m, const std::string& fileName, StreamObserver* observer = nullptr) {
+    return RunStream(m, StreamMode::CurrentMeasure, fileName, observer);
+}
+inline bool RenderWholePattern(Machine& m, const std::string& fileName, StreamObserver* observer = nullptr) {
+    return RunStream(m, StreamMode::WholePattern, fileName, observer);
+}
+inline bool StartLiveSession(Machine& m, const std::string& fileName) {
+    return RunStream(m, StreamMode::LiveSession, fileName, nullptr);
+}
+
+}  // namespace qtam
