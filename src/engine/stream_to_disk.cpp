@@ -173,7 +173,7 @@ void RenderMeasure(Machine& m, int measure, RenderProgress& progress) {
     StereoFrame buffer[kChunkFrames];
     while (remaining > 0) {
         const int chunk = std::min(remaining, kChunkFrames);
-        for (int i = 0; i < chunk; ++i) buffer[i] = MixFrame(m);
+        MixFrames(m, buffer, chunk);
         if (total > 0) {
             progress.accumulator += chunk / total * 98;
             if (progress.gauge.SetProgress(static_cast<int>(std::lrint(progress.accumulator))))

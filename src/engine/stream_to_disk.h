@@ -41,7 +41,7 @@ struct RenderProgress {
 // before is finished first. Does not set Streaming.
 bool CreateStreamFile(Machine& m, const std::string& fileName);
 
-// Mixes exactly MeasureLength frames of measure 1..16 with MixFrame and appends them to the
+// Mixes exactly MeasureLength frames of measure 1..16 with the disk mixer and appends them to the
 // stream; the clock must have been placed by StartRender or NextRenderMeasure.
 void RenderMeasure(Machine& m, int measure, RenderProgress& progress);
 
