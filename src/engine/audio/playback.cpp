@@ -99,13 +99,15 @@ void PlaybackDriver::PlayBackDone(TEnhWaveOut& sender) {
     RenderBlock(m_, BlockFrames);
 }
 
-void PlaybackDriver::DoStopStuff() {
+bool PlaybackDriver::DoStopStuff() {
     m_.Playing = false;
-    if (m_.Streaming) FinishStream(m_, streamObserver);
+    bool recorded = true;
+    if (m_.Streaming) recorded = FinishStream(m_, streamObserver);
     ResetTransport(m_);
     SetMenusEnabled(true);
     Playback.Stop();
     ShowStopButton(false);
+    return recorded;
 }
 
 void PlaybackDriver::KeyDown(bool isSpace, bool openDeviceFirst) {

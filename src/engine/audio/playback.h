@@ -44,8 +44,9 @@ public:
 
     // Starts playback: a prepared start when one is waiting, otherwise a normal start.
     void DoPlayStuff();
-    // Stops playback; a live recording is finished before the play clock is reset.
-    void DoStopStuff();
+    // Stops playback; a live recording is finished before the play clock is reset. False
+    // when that recording could not be written (the user has been told).
+    bool DoStopStuff();
 
     // A press on the start button: Ctrl with exactly the left button prepares a start (the
     // busy cursor shows until the release), any other press starts playback.

@@ -7,6 +7,7 @@
 #include "core/machine.h"
 #include "engine/audio/playback.h"
 #include "engine/mixer.h"
+#include "engine/stream_to_disk.h"
 #include "temp_folder.h"
 #include "test_support.h"
 
@@ -290,6 +291,41 @@ TEST(Playback, ADeviceThatCannotBeOpenedPlaysNothingAndSaysNothing) {
     EXPECT_TRUE(prompter.warnings.empty());
     rig.driver.CloseDevice();
     EXPECT_EQ(rig.driver.Playback.HeldBlocks(), 0u);
+}
+
+TEST(LiveRecording, TheWavHoldsEveryBlockMixedBetweenStartAndStopAndTheOneAhead) {
+    test::TempFolder dir;
+    test::UseDiskDriver(dir / "out.raw");
+    auto m = BeatMachine();
+    EventQueue events;
+    PlaybackDriver driver(*m, events);
+    int answered = 0;
+    driver.Playback.OnDone = [&](TEnhWaveOut& sender) {
+        answered += m->Playing;
+        driver.PlayBackDone(sender);
+    };
+    ASSERT_TRUE(StartLiveSession(*m, dir / "live.wav"));
+    driver.OpenDevice();
+    driver.DoPlayStuff();
+    ASSERT_TRUE(test::PumpUntil(events, [&] { return answered >= 6; }));
+    EXPECT_TRUE(driver.DoStopStuff());
+    EXPECT_FALSE(m->Streaming);
+    driver.CloseDevice();
+
+    const int blocks = answered + 1;
+    const std::size_t dataBytes = static_cast<std::size_t>(blocks) * 8192 * 4;
+    const auto wav = test::ReadBytes(dir / "live.wav");
+    ASSERT_EQ(wav.size(), 44 + dataBytes);
+    EXPECT_EQ(std::memcmp(wav.data(), "RIFF", 4), 0);
+    std::uint32_t declared;
+    std::memcpy(&declared, wav.data() + 40, 4);
+    EXPECT_EQ(declared, dataBytes);
+
+    auto reference = BeatMachine();
+    PrepareStart(*reference);
+    std::vector<std::int16_t> mixed(static_cast<std::size_t>(blocks) * 8192 * 2);
+    for (int b = 0; b < blocks; ++b) MixBlock(*reference, mixed.data() + static_cast<std::size_t>(b) * 8192 * 2, 8192);
+    EXPECT_EQ(std::memcmp(wav.data() + 44, mixed.data(), dataBytes), 0);
 }
 
 TEST(DeviceSettings, BlockFramesFollowTheBufferSizeWithinItsRange) {
