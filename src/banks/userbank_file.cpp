@@ -56,11 +56,6 @@ std::string UserbankOpenErrorText(int code) {
     return "An error occurred (" + std::to_string(code) + ") while opening the Userbank file...";
 }
 
-std::string WriteFailedText(const std::string& fileName, const std::string& reason) {
-    return "The file \"" + fileName + "\" could not be written (" + reason +
-           "). The previous contents of the file are unchanged.";
-}
-
 std::size_t MaxBankFileSize(std::int32_t slotCapacity) {
     return kBankHeaderSize + kBankSlots * (kSlotRecordFixedSize + 2 * static_cast<std::size_t>(slotCapacity));
 }
@@ -196,20 +191,10 @@ bool SaveUserbank(Machine& m, const std::string& fileName, bool overwriteSilentl
     const std::string name = WithDefaultExtension(fileName, kUserbankExtension);
     ReadOnlyScope readOnly(m.attributes, name);
 
-    if (FileExists(name) && !overwriteSilently && !m.prompter->AskYesNo(kMsgFileExists)) return false;
-
-    SafeFileWriter out;
-    if (!out.Open(name)) {
-        m.prompter->Warn(kMsgCannotCreate);
-        return false;
-    }
-    BusyCursor busy(*m.prompter);
-    std::vector<std::uint8_t> bytes = BankFileBytes(m.banks.userbank);
-    if (!out.Write(bytes.data(), bytes.size()) || !out.Commit()) {
-        m.prompter->Warn(WriteFailedText(name, out.error()));
-        return false;
-    }
-    return true;
+    return SaveFileAsked(*m.prompter, name, overwriteSilently, [&](SafeFileWriter& out) {
+        const std::vector<std::uint8_t> bytes = BankFileBytes(m.banks.userbank);
+        return out.Write(bytes.data(), bytes.size());
+    });
 }
 
 void ClearUserbank(Machine& m) {

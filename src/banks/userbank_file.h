@@ -8,6 +8,8 @@
 #include <optional>
 #include <span>
 #include <string>
+
+#include "core/messages.h"
 #include <vector>
 
 #include "banks/sample_bank.h"
@@ -30,13 +32,7 @@ inline constexpr const char* kMsgUserbankReadOnly =
     "This Userbank file is set to read-only. Please uncheck this read-only property to edit or "
     "use the file.";
 inline constexpr const char* kMsgNotAUserbank = "This file is not a valid userbank-file !";
-inline constexpr const char* kMsgFileExists = "This file exists... Do you want to overwrite it ?";
-inline constexpr const char* kMsgCannotCreate =
-    "The file could not be created. Make sure you are not writing to a CD-Rom, a write protected "
-    "diskette or a full disk...";
 std::string UserbankOpenErrorText(int code);
-// A write that failed after the file was created.
-std::string WriteFailedText(const std::string& fileName, const std::string& reason);
 
 // True when the bank was read; a failed load leaves the bank as it was.
 bool LoadUserbank(Machine& m, const std::string& fileName, bool quiet);

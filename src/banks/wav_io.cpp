@@ -129,7 +129,7 @@ std::int32_t EvenSampleCount(std::size_t bytes) {
 WrapOutcome WrapRawAsWav(Machine& m, const std::string& path, int channels) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
-        m.prompter->Warn(WavWriteFailedText(path, std::strerror(errno)));
+        m.prompter->Warn(WriteFailedText(path, std::strerror(errno)));
         return WrapOutcome::Failed;
     }
     if (st.st_size == 0) {
@@ -143,14 +143,14 @@ WrapOutcome WrapRawAsWav(Machine& m, const std::string& path, int channels) {
     if (fd < 0) {
         m.prompter->Warn(errno == EEXIST
                              ? WavTempInTheWayText(temp) + " The raw sound data is still in \"" + path + "\"."
-                             : WavWriteFailedText(path, std::strerror(errno)));
+                             : WriteFailedText(path, std::strerror(errno)));
         return WrapOutcome::Failed;
     }
     ::close(fd);
     if (std::rename(path.c_str(), temp.c_str()) != 0) {
         const int error = errno;
         std::remove(temp.c_str());
-        m.prompter->Warn(WavWriteFailedText(path, std::strerror(error)));
+        m.prompter->Warn(WriteFailedText(path, std::strerror(error)));
         return WrapOutcome::Failed;
     }
 
@@ -191,11 +191,6 @@ std::string BitDepthText(long long bits) {
     return "This appears to be a " + std::to_string(bits) + " bit WAV-file...";
 }
 
-std::string WavWriteFailedText(const std::string& fileName, const std::string& reason) {
-    return "The file \"" + fileName + "\" could not be written (" + reason +
-           "). The previous contents of the file are unchanged.";
-}
-
 std::string WavTempInTheWayText(const std::string& tempPath) {
     return "The file \"" + tempPath +
            "\" is in the way. It is left over from an earlier conversion and may hold sound data; "
@@ -205,8 +200,8 @@ std::string WavTempInTheWayText(const std::string& tempPath) {
 std::string WavWriteFailureText(const WavWriteResult& result, const std::string& target,
                                 const std::string& note) {
     std::string text = result.status == WavWriteResult::CannotCreate
-                           ? std::string(kMsgWavCannotCreate)
-                           : WavWriteFailedText(target, result.reason);
+                           ? std::string(kMsgCannotCreate)
+                           : WriteFailedText(target, result.reason);
     if (!note.empty()) text += " " + note;
     return text;
 }
@@ -294,21 +289,21 @@ bool ExportSlotAsWav(Machine& m, int slot, const std::string& path) {
     const SampleSlot& s = m.banks.userbank.slot(slot);
     if (!s.hasSound()) return false;
     if (IsReadOnlyFile(path)) {
-        m.prompter->Warn(kMsgWavCannotCreate);
+        m.prompter->Warn(kMsgCannotCreate);
         return false;
     }
     const auto bytes = 2 * static_cast<std::uint32_t>(std::min(s.sampleCount, m.banks.userbank.capacity));
 
     SafeFileWriter out;
     if (!out.Open(path)) {
-        m.prompter->Warn(kMsgWavCannotCreate);
+        m.prompter->Warn(kMsgCannotCreate);
         return false;
     }
     const WavHeader header = MakeWavHeader(1, bytes);
     out.Write(&header, sizeof header);
     out.Write(s.samples.get(), bytes);
     if (!out.Commit()) {
-        m.prompter->Warn(WavWriteFailedText(path, out.error()));
+        m.prompter->Warn(WriteFailedText(path, out.error()));
         return false;
     }
     return true;

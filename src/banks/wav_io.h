@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "core/messages.h"
+
 namespace qtam {
 
 struct Machine;
@@ -68,14 +70,9 @@ inline constexpr const char* kAskLargeWav =
     "This WAV-file is larger than 350Kb. Import the first part anyway ?";
 inline constexpr const char* kAskLargeRaw =
     "This Soundfile is larger than 350Kb. Import the first part anyway ?";
-inline constexpr const char* kMsgWavCannotCreate =
-    "The file could not be created. Make sure you are not writing to a CD-Rom, a write protected "
-    "diskette or a full disk...";
 
 // "This appears to be a 8 bit WAV-file..."
 std::string BitDepthText(long long bits);
-// A write that failed after the file was created; names the file and the system's reason.
-std::string WavWriteFailedText(const std::string& fileName, const std::string& reason);
 // A leftover temporary file of an earlier conversion stands where a new one must go.
 std::string WavTempInTheWayText(const std::string& tempPath);
 

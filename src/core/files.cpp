@@ -8,6 +8,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/messages.h"
+#include "core/prompter.h"
+
 namespace qtam {
 
 static std::size_t LastSeparator(const std::string& path) { return path.find_last_of("/\\"); }
@@ -140,6 +143,22 @@ bool SafeFileWriter::Commit() {
         return false;
     }
     temp_.clear();
+    return true;
+}
+
+bool SaveFileAsked(Prompter& prompter, const std::string& name, bool overwriteSilently,
+                   const std::function<bool(SafeFileWriter&)>& write) {
+    if (FileExists(name) && !overwriteSilently && !prompter.AskYesNo(kMsgFileExists)) return false;
+    SafeFileWriter out;
+    if (!out.Open(name)) {
+        prompter.Warn(kMsgCannotCreate);
+        return false;
+    }
+    BusyCursor busy(prompter);
+    if (!write(out) || !out.Commit()) {
+        prompter.Warn(WriteFailedText(name, out.error()));
+        return false;
+    }
     return true;
 }
 

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -80,5 +81,13 @@ private:
     std::string error_;
     bool failed_ = false;
 };
+
+class Prompter;
+
+// How songs and banks are saved: ask before replacing an existing file (unless told not to),
+// report a file that cannot be created or written, and never destroy the file being replaced.
+// `write` puts the contents into the writer; the busy cursor shows meanwhile.
+bool SaveFileAsked(Prompter& prompter, const std::string& name, bool overwriteSilently,
+                   const std::function<bool(SafeFileWriter&)>& write);
 
 }  // namespace qtam

@@ -13,6 +13,7 @@
 
 #include "banks/wav_io.h"
 #include "core/files.h"
+#include "core/messages.h"
 #include "core/machine.h"
 #include "engine/mixer.h"
 
@@ -100,7 +101,7 @@ std::uint64_t FileSize(const std::string& path) {
 bool WriteStreamWav(Machine& m, StreamFile& file, StreamObserver* observer) {
     if (!file.Close()) {
         std::remove(file.rawPath().c_str());
-        m.prompter->Warn(WavWriteFailedText(file.target(), file.error()));
+        m.prompter->Warn(WriteFailedText(file.target(), file.error()));
         return false;
     }
     ShowActivity(observer, kActivitySaving);
@@ -138,9 +139,9 @@ bool CreateStreamFile(Machine& m, const std::string& fileName) {
         return false;
     }
     if (FileExists(fileName)) {
-        if (!m.prompter->AskYesNo(kAskOverwriteStream)) return false;
+        if (!m.prompter->AskYesNo(kMsgFileExists)) return false;
         if (!IsRegularFile(fileName) || IsReadOnlyFile(fileName)) {
-            m.prompter->Warn(kMsgWavCannotCreate);
+            m.prompter->Warn(kMsgCannotCreate);
             return false;
         }
     }
@@ -148,14 +149,14 @@ bool CreateStreamFile(Machine& m, const std::string& fileName) {
     const std::string raw = DirectoryOf(fileName) + kWavTempName;
     const int fd = ::open(raw.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
     if (fd < 0) {
-        m.prompter->Warn(errno == EEXIST ? WavTempInTheWayText(raw) : std::string(kMsgWavCannotCreate));
+        m.prompter->Warn(errno == EEXIST ? WavTempInTheWayText(raw) : std::string(kMsgCannotCreate));
         return false;
     }
     std::FILE* f = ::fdopen(fd, "wb");
     if (f == nullptr) {
         ::close(fd);
         std::remove(raw.c_str());
-        m.prompter->Warn(kMsgWavCannotCreate);
+        m.prompter->Warn(kMsgCannotCreate);
         return false;
     }
     auto file = std::make_unique<StreamFile>(f, fileName, raw);

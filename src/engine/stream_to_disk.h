@@ -17,7 +17,6 @@ namespace qtam {
 struct Machine;
 
 inline constexpr const char* kMsgNoStreamName = "Some kind of shit hit the fan...";
-inline constexpr const char* kAskOverwriteStream = "This file exists... Do you want to overwrite it ?";
 inline constexpr const char* kActivitySaving = "Saving soundfile";
 // "Rendering measure 3"
 std::string RenderingMeasureText(int measure);

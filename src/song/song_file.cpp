@@ -70,18 +70,9 @@ bool SaveSong(Machine& m, const std::string& fileName, bool overwriteSilently) {
     const std::string name = WithDefaultExtension(fileName, kSongExtension);
     ReadOnlyScope readOnly(m.attributes, name);
 
-    if (FileExists(name) && !overwriteSilently && !m.prompter->AskYesNo(kMsgFileExists)) return false;
-
-    SafeFileWriter out;
-    if (!out.Open(name)) {
-        m.prompter->Warn(kMsgCannotCreate);
-        return false;
-    }
-    BusyCursor busy(*m.prompter);
-    if (!out.Write(&m.song, kSongSize) || !out.Commit()) {
-        m.prompter->Warn(WriteFailedText(name, out.error()));
-        return false;
-    }
+    const bool saved = SaveFileAsked(*m.prompter, name, overwriteSilently,
+                                     [&](SafeFileWriter& out) { return out.Write(&m.song, kSongSize); });
+    if (!saved) return false;
     m.editor.SongChanged = false;
     return true;
 }

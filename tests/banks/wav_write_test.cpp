@@ -104,7 +104,7 @@ TEST_F(WavWrite, ExportReplacesAnExistingFileOnlyWhenItCan) {
     EXPECT_EQ(test::ModeOf(locked), 0444u);
 
     EXPECT_FALSE(ExportSlotAsWav(*m, 1, dir / "no such folder/x.wav"));
-    EXPECT_EQ(prompter.warnings, std::vector<std::string>(2, kMsgWavCannotCreate));
+    EXPECT_EQ(prompter.warnings, std::vector<std::string>(2, kMsgCannotCreate));
 }
 
 TEST_F(WavWrite, AFailingExportLeavesTheOldFileByteIdentical) {

@@ -180,13 +180,13 @@ TEST_F(StreamToDisk, AnExistingFileIsReplacedOnlyAfterAYes) {
     prompter.answers = {true};
     EXPECT_FALSE(RenderCurrentMeasure(*m, locked));
     EXPECT_EQ(test::ReadBytes(locked), std::vector<std::uint8_t>{4});
-    EXPECT_EQ(prompter.warnings, std::vector<std::string>{kMsgWavCannotCreate});
+    EXPECT_EQ(prompter.warnings, std::vector<std::string>{kMsgCannotCreate});
 }
 
 TEST_F(StreamToDisk, RefusalsCreateNothing) {
     EXPECT_FALSE(RenderCurrentMeasure(*m, ""));
     EXPECT_FALSE(RenderCurrentMeasure(*m, dir / "missing folder/x.wav"));
-    EXPECT_EQ(prompter.warnings, (std::vector<std::string>{"Some kind of shit hit the fan...", kMsgWavCannotCreate}));
+    EXPECT_EQ(prompter.warnings, (std::vector<std::string>{"Some kind of shit hit the fan...", kMsgCannotCreate}));
     EXPECT_FALSE(m->Streaming);
     EXPECT_EQ(m->stream, nullptr);
     EXPECT_TRUE(dir.list().empty());
