@@ -50,19 +50,28 @@ struct TransferBuffer {
 };
 
 struct Banks {
+    Banks() {
+        for (int n = 1; n <= kBankSlots; ++n) {
+            byInstrument[n] = &internalBank.slot(n);
+            byInstrument[100 + n] = &userbank.slot(n);
+        }
+    }
+    Banks(const Banks&) = delete;
+    Banks& operator=(const Banks&) = delete;
+
     SampleBank internalBank{kInternalSlotCapacity};
     SampleBank userbank{kUserSlotCapacity};
     TransferBuffer transfer;
+    // The slot of every instrument number, null where a number names none: the mixers look a
+    // channel's sound up on every frame.
+    std::array<SampleSlot*, 256> byInstrument{};
 };
 
 inline constexpr const char* kEmptySlotName = "<empty>";
 
 // The slot an instrument number names; null for numbers outside 1..20 and 101..120.
 inline const SampleSlot* SlotOf(const Banks& banks, int instrument) {
-    if (instrument >= 1 && instrument <= kBankSlots) return &banks.internalBank.slots[instrument - 1];
-    if (instrument >= 101 && instrument <= 100 + kBankSlots)
-        return &banks.userbank.slots[instrument - 101];
-    return nullptr;
+    return static_cast<unsigned>(instrument) < banks.byInstrument.size() ? banks.byInstrument[instrument] : nullptr;
 }
 inline SampleSlot* SlotOf(Banks& banks, int instrument) {
     return const_cast<SampleSlot*>(SlotOf(static_cast<const Banks&>(banks), instrument));

@@ -44,10 +44,9 @@ inline std::int16_t Clip(std::int64_t x) {
 inline std::int32_t ReadSample(const SampleSlot* sound, const Voice& v) {
     if (sound == nullptr || sound->samples == nullptr) return 0;
     const std::int32_t count = sound->sampleCount;
-    std::int32_t i = RoundToInt(v.position);
-    if (v.reversed) i = count + 1 - i;
-    if (i < 1 || i > count) return 0;
-    return sound->samples[i - 1];
+    const std::int32_t i = RoundToInt(v.position);
+    const std::int32_t index = v.reversed ? count - i : i - 1;  // 0-based
+    return static_cast<std::uint32_t>(index) < static_cast<std::uint32_t>(count) ? sound->samples[index] : 0;
 }
 
 inline void FadeStep(Voice& v) {
