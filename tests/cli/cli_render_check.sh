@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# qtam-cli end to end: build the demo from its text, render it, read the WAV back with soxi.
+set -euo pipefail
+cli=$1 songs=$2 work=$3
+rm -rf "$work" && mkdir -p "$work" && cd "$work"
+fail() { echo "FAILED: $*" >&2; exit 1; }
+
+"$cli" build "$songs/demo.txt" -o demo.sng >/dev/null
+[ "$(stat -c %s demo.sng)" = 103450 ] || fail "song file size"
+
+# One measure at 122 BPM is round(2646000 / 488 * 16) = 86754 frames; pattern 1 has four.
+"$cli" render demo.sng -o measure.wav --measure 2 >/dev/null
+[ "$(soxi -s measure.wav)" = 86754 ] || fail "measure length $(soxi -s measure.wav)"
+[ "$(soxi -c measure.wav)" = 2 ] && [ "$(soxi -r measure.wav)" = 44100 ] && [ "$(soxi -b measure.wav)" = 16 ] \
+  || fail "format"
+"$cli" render demo.sng -o pattern.wav --pattern 1 >/dev/null
+[ "$(soxi -s pattern.wav)" = $((4 * 86754)) ] || fail "pattern length"
+# Sound, not silence: the kit plays.
+peak=$(sox pattern.wav -n stats 2>&1 | awk '/Pk lev dB/ {print $4}')
+awk -v p="$peak" 'BEGIN { exit !(p > -12 && p < 0) }' || fail "peak $peak dB"
+
+# An existing file is kept unless --force.
+cp pattern.wav before.wav
+if "$cli" render demo.sng -o pattern.wav --pattern 2 2>err.txt; then fail "overwrote without --force"; fi
+grep -q "exists; use --force" err.txt || fail "no reason given"
+cmp -s pattern.wav before.wav || fail "existing file changed"
+"$cli" render demo.sng -o pattern.wav --pattern 2 --force >/dev/null
+[ "$(soxi -s pattern.wav)" = $((2 * 86754)) ] || fail "forced render"
+
+# Failures say why and exit non-zero.
+if "$cli" render missing.sng -o x.wav 2>err.txt; then fail "missing song"; fi
+grep -q "no such song file" err.txt || fail "missing song message"
+if "$cli" render demo.sng -o x.wav --kit nothing.dll 2>err.txt; then fail "missing kit"; fi
+grep -q "An error occurred while loading the default-drumkit..." err.txt || fail "kit message"
+printf 'pattern 1\nmeasure 1\n1 x..q\n' > bad.txt
+if "$cli" build bad.txt -o bad.sng 2>err.txt; then fail "bad text"; fi
+grep -q "line 3: unknown step character 'q'" err.txt || fail "bad text message"
+[ ! -e bad.sng ] || fail "bad text wrote a song"
+
+# info names the kit's sounds and prints the grid.
+"$cli" info demo.sng > info.txt
+grep -q "channel 1 sound 2 volume 120  # Kick Punch" info.txt || fail "info channel line"
+grep -q "    1 X... x... x... x..." info.txt || fail "info grid"
+echo "cli render checks passed"
