@@ -241,8 +241,11 @@ template <bool Distort>
 struct LiveMath {
     std::int32_t vol, panL, panR, gain, threshold;
 
-    LiveMath(const Voice& v, std::int32_t volume)
-        : vol(volume == 127 ? 128 : volume),
+    // Distortion as latched at the trigger.
+    static bool Distorts(const Voice& v, const ChannelSettings&, int) { return v.distGain > 0; }
+
+    LiveMath(const Voice& v, const ChannelSettings& cs, int channel)
+        : vol(cs.volume[channel - 1] == 127 ? 128 : cs.volume[channel - 1]),
           panL(v.pan == 64 ? 64 : 127 - v.pan),
           panR(v.pan == 64 ? 64 : v.pan),
           gain(v.distGain),
@@ -265,6 +268,10 @@ struct LiveMath {
 template <bool Distort>
 struct DiskMath {
     std::int32_t vol, panL, panR, gain, threshold;
+
+    static bool Distorts(const Voice&, const ChannelSettings& cs, int channel) {
+        return cs.distortionOn[channel - 1] != 0;
+    }
 
     DiskMath(const Voice& v, const ChannelSettings& cs, int channel)
         : vol(std::min<std::int32_t>(cs.volume[channel - 1], 127)),
@@ -371,20 +378,26 @@ inline std::int16_t ApplyMainVolume(std::int32_t acc, std::int32_t mainVolume) {
     return Clip((static_cast<std::int64_t>(acc) * mainVolume) >> 7);
 }
 
-void MixLiveRun(Machine& m, std::int16_t* out, int frames) {
-    PlayClock& k = m.clock;
-    const ChannelSettings& cs = m.song.settings(k.PlayPattern);
-    std::int32_t accL[kRunFrames] = {}, accR[kRunFrames] = {};
+// Every sounding voice over a run of frames into the accumulators.
+template <template <bool> class Math>
+void AccumulateRun(Machine& m, std::int32_t* accL, std::int32_t* accR, int frames) {
+    const ChannelSettings& cs = m.song.settings(m.clock.PlayPattern);
     for (int c = 1; c <= kChannels; ++c) {
         Voice& v = m.voice(c);
         if (!v.active) continue;
         const SampleSlot* sound = SlotOf(m.banks, cs.instrument[c - 1]);
         const bool muted = cs.mute[c - 1] != 0;
-        if (v.distGain > 0)
-            MixVoiceRun(v, sound, LiveMath<true>(v, cs.volume[c - 1]), muted, accL, accR, frames);
+        if (Math<true>::Distorts(v, cs, c))
+            MixVoiceRun(v, sound, Math<true>(v, cs, c), muted, accL, accR, frames);
         else
-            MixVoiceRun(v, sound, LiveMath<false>(v, cs.volume[c - 1]), muted, accL, accR, frames);
+            MixVoiceRun(v, sound, Math<false>(v, cs, c), muted, accL, accR, frames);
     }
+}
+
+void MixLiveRun(Machine& m, std::int16_t* out, int frames) {
+    PlayClock& k = m.clock;
+    std::int32_t accL[kRunFrames] = {}, accR[kRunFrames] = {};
+    AccumulateRun<LiveMath>(m, accL, accR, frames);
     for (int f = 0; f < frames; ++f) {
         GlideMainVolume(k);
         out[2 * f] = ApplyMainVolume(accL[f], k.MainVolume);
@@ -403,7 +416,7 @@ void MixLiveFrame(Machine& m, std::int16_t* out) {
         Voice& v = m.voice(c);
         if (!v.active) continue;
         FadeStep(v);
-        LiveMath<true>(v, cs.volume[c - 1])(ReadSample(SlotOf(m.banks, cs.instrument[c - 1]), v), v.level, accL, accR);
+        LiveMath<true>(v, cs, c)(ReadSample(SlotOf(m.banks, cs.instrument[c - 1]), v), v.level, accL, accR);
     }
     out[0] = ApplyMainVolume(accL, k.MainVolume);
     out[1] = ApplyMainVolume(accR, k.MainVolume);
@@ -412,18 +425,8 @@ void MixLiveFrame(Machine& m, std::int16_t* out) {
 
 void MixDiskRun(Machine& m, StereoFrame* out, int frames) {
     PlayClock& k = m.clock;
-    const ChannelSettings& cs = m.song.settings(k.PlayPattern);
     std::int32_t accL[kRunFrames] = {}, accR[kRunFrames] = {};
-    for (int c = 1; c <= kChannels; ++c) {
-        Voice& v = m.voice(c);
-        if (!v.active) continue;
-        const SampleSlot* sound = SlotOf(m.banks, cs.instrument[c - 1]);
-        const bool muted = cs.mute[c - 1] != 0;
-        if (cs.distortionOn[c - 1])
-            MixVoiceRun(v, sound, DiskMath<true>(v, cs, c), muted, accL, accR, frames);
-        else
-            MixVoiceRun(v, sound, DiskMath<false>(v, cs, c), muted, accL, accR, frames);
-    }
+    AccumulateRun<DiskMath>(m, accL, accR, frames);
     for (int f = 0; f < frames; ++f)
         out[f] = {ApplyMainVolume(accL[f], k.MainVolume), ApplyMainVolume(accR[f], k.MainVolume)};
     k.StepCounter += frames;
