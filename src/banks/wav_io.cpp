@@ -288,7 +288,7 @@ bool ExportSlotAsWav(Machine& m, int slot, const std::string& path) {
     if (slot < 1 || slot > kBankSlots) return false;
     const SampleSlot& s = m.banks.userbank.slot(slot);
     if (!s.hasSound()) return false;
-    if (IsReadOnlyFile(path)) {
+    if (IsReadOnlyFile(path) || (FileExists(path) && !IsRegularFile(path))) {
         m.prompter->Warn(kMsgCannotCreate);
         return false;
     }

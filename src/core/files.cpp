@@ -34,6 +34,11 @@ bool FileExists(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0;
 }
 
+bool IsRegularFile(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 void ReadOnlyBracket::ClearReadOnly(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
@@ -150,7 +155,8 @@ bool SaveFileAsked(Prompter& prompter, const std::string& name, bool overwriteSi
                    const std::function<bool(SafeFileWriter&)>& write) {
     if (FileExists(name) && !overwriteSilently && !prompter.AskYesNo(kMsgFileExists)) return false;
     SafeFileWriter out;
-    if (!out.Open(name)) {
+    // A folder in the target's place cannot be created as a file.
+    if ((FileExists(name) && !IsRegularFile(name)) || !out.Open(name)) {
         prompter.Warn(kMsgCannotCreate);
         return false;
     }

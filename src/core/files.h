@@ -21,6 +21,8 @@ std::string FileNameOf(const std::string& path);
 std::string WithDefaultExtension(const std::string& path, const std::string& extension);
 
 bool FileExists(const std::string& path);
+// False for folders and devices as well as for names that do not exist.
+bool IsRegularFile(const std::string& path);
 
 // The read-only bracket around every access to a song, bank, kit or sound file: remember the
 // file's permission bits and give the owner write access; put the bits back afterwards.

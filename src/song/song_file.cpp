@@ -27,7 +27,8 @@ SongRead ReadSongRecord(const std::string& path, Song& into) {
     if (f == nullptr) return SongRead::CannotOpen;
     struct stat st {};
     SongRead result = SongRead::Ok;
-    if (::fstat(::fileno(f), &st) != 0) {
+    // A folder opens here but is no file to read: it cannot be opened as a song.
+    if (::fstat(::fileno(f), &st) != 0 || S_ISDIR(st.st_mode)) {
         result = SongRead::CannotOpen;
     } else if (!S_ISREG(st.st_mode) || static_cast<std::uintmax_t>(st.st_size) / kSongSize != 1) {
         result = SongRead::NotOneRecord;

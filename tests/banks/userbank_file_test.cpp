@@ -1,9 +1,11 @@
 #include "banks/userbank_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <random>
 
@@ -70,6 +72,28 @@ std::vector<std::uint8_t> BankWithFirstSound(std::int32_t count) {
     }
     return r;
 }
+
+// Caps the size of the files this process writes, so that a write fails after creation.
+class FileSizeCap {
+public:
+    explicit FileSizeCap(rlim_t bytes) {
+        ::getrlimit(RLIMIT_FSIZE, &saved_);
+        previous_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit cap = saved_;
+        cap.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &cap);
+    }
+    ~FileSizeCap() {
+        ::setrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, previous_);
+    }
+    FileSizeCap(const FileSizeCap&) = delete;
+    FileSizeCap& operator=(const FileSizeCap&) = delete;
+
+private:
+    rlimit saved_{};
+    void (*previous_)(int) = nullptr;
+};
 
 class UserbankFile : public ::testing::Test {
 protected:
@@ -292,14 +316,26 @@ TEST_F(UserbankFile, FailedSavesKeepTheOldFile) {
               "The file could not be created. Make sure you are not writing to a CD-Rom, a write protected "
               "diskette or a full disk...");
 
-    // A folder in the target's place: the data is written, the final step fails.
+    // A folder in the target's place cannot be created as a file.
     std::filesystem::create_directory(dir / "taken.ubf");
     WriteBytes(dir / "taken.ubf/inside", {4, 2});
     EXPECT_FALSE(SaveUserbank(*m, dir / "taken.ubf", true));
     ASSERT_EQ(prompter.warnings.size(), 2u);
-    EXPECT_NE(prompter.warnings[1].find(dir / "taken.ubf"), std::string::npos) << prompter.warnings[1];
+    EXPECT_EQ(prompter.warnings[1], kMsgCannotCreate);
     EXPECT_EQ(ReadBytes(dir / "taken.ubf/inside"), (std::vector<std::uint8_t>{4, 2}));
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << "no temporary left";
+
+    // A write that fails once the file was created names the file and the reason.
+    WriteBytes(dir / "full.ubf", {5, 5});
+    test::SetSound(m->banks.userbank, 1, std::vector<std::int16_t>(5000, 1), "big");
+    {
+        FileSizeCap cap(4000);
+        EXPECT_FALSE(SaveUserbank(*m, dir / "full.ubf", true));
+    }
+    ASSERT_EQ(prompter.warnings.size(), 3u);
+    EXPECT_NE(prompter.warnings[2].find(dir / "full.ubf"), std::string::npos) << prompter.warnings[2];
+    EXPECT_NE(prompter.warnings[2].find(std::strerror(EFBIG)), std::string::npos) << prompter.warnings[2];
+    EXPECT_EQ(ReadBytes(dir / "full.ubf"), (std::vector<std::uint8_t>{5, 5}));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2) << "no temporary left";
 
     if (!test::RunningAsRoot()) {
         std::filesystem::create_directory(dir / "locked");

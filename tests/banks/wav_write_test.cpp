@@ -104,7 +104,10 @@ TEST_F(WavWrite, ExportReplacesAnExistingFileOnlyWhenItCan) {
     EXPECT_EQ(test::ModeOf(locked), 0444u);
 
     EXPECT_FALSE(ExportSlotAsWav(*m, 1, dir / "no such folder/x.wav"));
-    EXPECT_EQ(prompter.warnings, std::vector<std::string>(2, kMsgCannotCreate));
+    std::filesystem::create_directory(dir / "folder.wav");
+    EXPECT_FALSE(ExportSlotAsWav(*m, 1, dir / "folder.wav"));
+    EXPECT_TRUE(std::filesystem::is_directory(dir / "folder.wav"));
+    EXPECT_EQ(prompter.warnings, std::vector<std::string>(3, kMsgCannotCreate));
 }
 
 TEST_F(WavWrite, AFailingExportLeavesTheOldFileByteIdentical) {

@@ -137,6 +137,12 @@ TEST_F(SongFile, UnopenableFilesAreReportedUnlessQuiet) {
     EXPECT_FALSE(LoadSong(*m, dir / "missing", false));
     ASSERT_EQ(prompter.warnings.size(), 1u);
     EXPECT_EQ(prompter.warnings[0], "An error occurred while opening the song...");
+    // A folder is no file that opens, not a file of the wrong size.
+    std::filesystem::create_directory(dir / "folder.sng");
+    EXPECT_FALSE(LoadSong(*m, dir / "folder.sng", true));
+    EXPECT_EQ(prompter.warnings.size(), 1u);
+    EXPECT_FALSE(LoadSong(*m, dir / "folder.sng", false));
+    EXPECT_EQ(prompter.warnings, std::vector<std::string>(2, kMsgSongOpenFailed));
     EXPECT_EQ(Image(m->song), before);
 }
 
@@ -220,7 +226,7 @@ TEST_F(SongFile, FailedSavesKeepTheOldFile) {
     std::filesystem::create_directory(dir / "dir.sng");
     EXPECT_FALSE(SaveSong(*m, dir / "dir.sng", true));
     ASSERT_EQ(prompter.warnings.size(), 2u);
-    EXPECT_NE(prompter.warnings[1].find(dir / "dir.sng"), std::string::npos) << prompter.warnings[1];
+    EXPECT_EQ(prompter.warnings[1], kMsgCannotCreate) << "a folder is in the way";
     EXPECT_TRUE(std::filesystem::is_directory(dir / "dir.sng"));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << "no temporary left";
     EXPECT_TRUE(m->editor.SongChanged);
