@@ -87,11 +87,6 @@ void RewindClock(Machine& m) {
     }
 }
 
-bool IsRegularFile(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
 std::uint64_t FileSize(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
@@ -100,12 +95,17 @@ std::uint64_t FileSize(const std::string& path) {
 // Closes the raw file and turns it into the WAV file.
 bool WriteStreamWav(Machine& m, StreamFile& file, StreamObserver* observer) {
     if (!file.Close()) {
-        std::remove(file.rawPath().c_str());
-        m.prompter->Warn(WriteFailedText(file.target(), file.error()));
+        std::string text = WriteFailedText(file.target(), file.error());
+        if (file.keepRawOnFailure)
+            text += " What was recorded is kept as raw sound data in \"" + file.rawPath() + "\".";
+        else
+            std::remove(file.rawPath().c_str());
+        m.prompter->Warn(text);
         return false;
     }
     ShowActivity(observer, kActivitySaving);
-    if (FileSize(file.rawPath()) > 0) {
+    const bool recorded = FileSize(file.rawPath()) > 0;
+    if (recorded) {
         BusyCursor busy(*m.prompter);
         WavWriteResult result = WriteWavFromRaw(file.rawPath(), file.target(), 2);
         if (!result.ok()) {
@@ -118,7 +118,8 @@ bool WriteStreamWav(Machine& m, StreamFile& file, StreamObserver* observer) {
             return false;
         }
     }
-    std::remove(file.rawPath().c_str());
+    // A target named like the raw file has just been written over it.
+    if (!recorded || file.rawPath() != file.target()) std::remove(file.rawPath().c_str());
     ShowProgress(observer, 100);
     return true;
 }

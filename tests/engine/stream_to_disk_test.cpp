@@ -299,6 +299,32 @@ TEST_F(StreamToDisk, ALiveTakeThatCannotBeSavedStaysOnDisk) {
     EXPECT_FALSE(m->Streaming);
 }
 
+TEST_F(StreamToDisk, ALiveTakeWhoseWritesFailKeepsWhatReachedTheDisk) {
+    MakeGroove(*m, 1, 1);
+    ASSERT_TRUE(StartLiveSession(*m, dir / "take.wav"));
+    PrepareStart(*m);
+    {
+        test::FileSizeLimit limit(100000);
+        for (int i = 0; i < 4; ++i) RenderBlock(*m, 10240);  // 163840 bytes do not fit
+    }
+    EXPECT_FALSE(FinishStream(*m));
+    const std::string raw = dir / "~wavconv.pcm";
+    EXPECT_EQ(test::ReadBytes(raw).size(), 100000u);
+    EXPECT_EQ(dir.list(), std::vector<std::string>{"~wavconv.pcm"});
+    ASSERT_EQ(prompter.warnings.size(), 1u);
+    EXPECT_NE(prompter.warnings[0].find(raw), std::string::npos) << prompter.warnings[0];
+    EXPECT_NE(prompter.warnings[0].find(std::strerror(EFBIG)), std::string::npos) << prompter.warnings[0];
+    EXPECT_FALSE(m->Streaming);
+}
+
+TEST_F(StreamToDisk, ATargetNamedLikeTheRawFileIsWrittenAndKept) {
+    MakeGroove(*m, 1, 1);
+    const std::string path = dir / "~wavconv.pcm";
+    ASSERT_TRUE(RenderCurrentMeasure(*m, path));
+    EXPECT_EQ(test::ReadWithLibsndfile(path).frames, 72993);
+    EXPECT_TRUE(prompter.warnings.empty());
+}
+
 TEST_F(StreamToDisk, ANewStreamFinishesTheOneStillOpen) {
     MakeGroove(*m, 1, 1);
     ASSERT_TRUE(StartLiveSession(*m, dir / "first.wav"));
