@@ -45,7 +45,11 @@ bool LoadInternalBank(Machine& m, const std::string& fileName) {
 std::string KitPathFor(const std::string& programPath) { return DirectoryOf(programPath) + kKitFileName; }
 
 void ShowUserbankInMenu(Machine& m) {
-    m.activation.UserbankCaption = "[" + WithoutTrailingBlanks(m.banks.userbank.description) + "]";
+    // Appended piece by piece: g++ 12 warns falsely (-Wrestrict) on "[" + text + "]".
+    std::string caption = "[";
+    caption += WithoutTrailingBlanks(m.banks.userbank.description);
+    caption += ']';
+    m.activation.UserbankCaption = std::move(caption);
 }
 
 void ShowNoUserbankInMenu(Machine& m) { m.activation.UserbankCaption = kNoUserbankCaption; }

@@ -5,6 +5,7 @@
 #include <random>
 
 #include "banks/userbank_file.h"
+#include "core/files.h"
 #include "core/machine.h"
 #include "temp_folder.h"
 #include "test_support.h"
@@ -40,6 +41,9 @@ protected:
 TEST_F(Activation, KitBesideTheProgramIsLoadedOnce) {
     EXPECT_EQ(KitPathFor("/opt/qtam/bin/qtam"), "/opt/qtam/bin/engines.dll");
     EXPECT_EQ(KitPathFor("qtam"), "engines.dll");
+    EXPECT_EQ(DirectoryOf("C:\\Songs\\beat.sng"), "C:\\Songs\\");
+    EXPECT_EQ(FileNameOf("C:\\Songs\\beat.sng"), "beat.sng");
+    EXPECT_EQ(FileNameOf("beat.sng"), "");
     MakeBankFile(dir / "engines.dll", kInternalSlotCapacity, "Kit");
     m->activation.EditorActive = true;
     ActivateMainWindow(*m, program);
