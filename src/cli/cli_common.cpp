@@ -9,7 +9,6 @@
 #include "banks/userbank_file.h"
 #include "core/files.h"
 #include "core/machine.h"
-#include "core/text_codec.h"
 #include "engine/mixer.h"
 #include "song/song_file.h"
 
@@ -122,7 +121,7 @@ bool LoadForCommand(Machine& m, const LoadOptions& o) {
         if (LoadSongUserbank(m)) {
             m.activation.UserbankLoaded = true;
         } else {
-            std::cerr << "qtam-cli: note: the song's userbank \"" << Cp1252ToUtf8(m.song.userbankFile.str())
+            std::cerr << "qtam-cli: note: the song's userbank \"" << m.song.userbankFile.str()
                       << "\" could not be loaded; its sounds stay silent (use --userbank)\n";
         }
     }

@@ -48,7 +48,7 @@ std::string TextAfterKey(const std::string& line, const std::string& key) {
     std::string rest = line.substr(at);
     rest.erase(0, rest.find_first_not_of(" \t"));
     rest.erase(rest.find_last_not_of(" \t") + 1);
-    return Utf8ToCp1252(Unquote(rest));
+    return Unquote(rest);
 }
 
 bool ParseInt(const std::string& w, int lo, int hi, int& out) {
@@ -118,17 +118,17 @@ struct Parser {
             if (w.size() != 2 || !ParseOnOff(w[1], flag)) return Fail("info-on-open takes on or off");
             song.showInfoOnOpen = flag;
         } else if (key == "title") {
-            song.title.set(TextAfterKey(raw, key));
+            song.title.set(Utf8ToCp1252(TextAfterKey(raw, key)));
         } else if (key == "subtitle") {
-            song.subtitle.set(TextAfterKey(raw, key));
+            song.subtitle.set(Utf8ToCp1252(TextAfterKey(raw, key)));
         } else if (key == "author") {
-            song.author.set(TextAfterKey(raw, key));
+            song.author.set(Utf8ToCp1252(TextAfterKey(raw, key)));
         } else if (key == "copyright") {
-            song.copyright.set(TextAfterKey(raw, key));
+            song.copyright.set(Utf8ToCp1252(TextAfterKey(raw, key)));
         } else if (key == "userbank") {
             song.userbankFile.set(TextAfterKey(raw, key));
         } else if (key == "userbank-description") {
-            song.userbankDescription.set(TextAfterKey(raw, key));
+            song.userbankDescription.set(Utf8ToCp1252(TextAfterKey(raw, key)));
         } else {
             return Fail("unknown setting \"" + key + "\"");
         }
@@ -281,7 +281,14 @@ bool ApplySongText(Song& song, const std::string& text, std::string& error) {
 
 namespace {
 
-std::string Quoted(const std::string& s) { return "\"" + Cp1252ToUtf8(s) + "\""; }
+// Texts of the song are Windows-1252; the userbank path keeps the file system's bytes.
+std::string Quoted(const std::string& bytes) {
+    std::string out = "\"";
+    out += bytes;
+    out += '"';
+    return out;
+}
+std::string QuotedText(const std::string& cp1252) { return Quoted(Cp1252ToUtf8(cp1252)); }
 
 bool PatternInUse(const Song& song, int p) {
     if (song.measureCount[p - 1] > 1) return true;
@@ -293,18 +300,19 @@ bool PatternInUse(const Song& song, int p) {
 }
 
 std::string SoundName(int code) {
-    if (code >= 101 && code <= 120) return "u" + std::to_string(code - 100);
-    return std::to_string(code);
+    std::string name = code >= 101 && code <= 120 ? "u" : "";
+    name += std::to_string(code >= 101 && code <= 120 ? code - 100 : code);
+    return name;
 }
 
 }  // namespace
 
 std::string FormatSongText(const Song& song, const std::function<std::string(int code)>& soundName) {
     std::ostringstream out;
-    out << "title " << Quoted(song.title.str()) << "\n";
-    if (!song.subtitle.empty()) out << "subtitle " << Quoted(song.subtitle.str()) << "\n";
-    out << "author " << Quoted(song.author.str()) << "\n";
-    out << "copyright " << Quoted(song.copyright.str()) << "\n";
+    out << "title " << QuotedText(song.title.str()) << "\n";
+    if (!song.subtitle.empty()) out << "subtitle " << QuotedText(song.subtitle.str()) << "\n";
+    out << "author " << QuotedText(song.author.str()) << "\n";
+    out << "copyright " << QuotedText(song.copyright.str()) << "\n";
     out << "tempo " << song.tempo << "\n";
     out << "shuffle " << 2 * song.shuffle - 200 << "\n";
     out << "steps " << int(song.stepsPerMeasure) << "\n";
@@ -312,7 +320,7 @@ std::string FormatSongText(const Song& song, const std::function<std::string(int
     if (song.showInfoOnOpen) out << "info-on-open on\n";
     if (!song.userbankFile.empty()) out << "userbank " << Quoted(song.userbankFile.str()) << "\n";
     if (!song.userbankDescription.empty())
-        out << "userbank-description " << Quoted(song.userbankDescription.str()) << "\n";
+        out << "userbank-description " << QuotedText(song.userbankDescription.str()) << "\n";
 
     const int steps = StepsPerMeasureOf(song);
     for (int p = 1; p <= kPatterns; ++p) {

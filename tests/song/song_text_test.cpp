@@ -86,6 +86,17 @@ TEST(SongText, FormattingAndBuildingAgainGivesTheSameSong) {
     EXPECT_EQ(std::memcmp(&again->song.settings(1), &m->song.settings(1), sizeof(ChannelSettings)), 0);
 }
 
+TEST(SongText, TextsAreWindows1252InTheSongButTheUserbankPathKeepsItsBytes) {
+    auto m = test::NewMachine();
+    std::string error;
+    ASSERT_TRUE(ApplySongText(m->song, "author \"Ren\xC3\xA9\"\nuserbank \"/home/ren\xC3\xA9/kit.ubf\"\n", error)) << error;
+    EXPECT_EQ(m->song.author.str(), "Ren\xE9");
+    EXPECT_EQ(m->song.userbankFile.str(), "/home/ren\xC3\xA9/kit.ubf");
+    const std::string text = FormatSongText(m->song);
+    EXPECT_NE(text.find("author \"Ren\xC3\xA9\""), std::string::npos) << text;
+    EXPECT_NE(text.find("userbank \"/home/ren\xC3\xA9/kit.ubf\""), std::string::npos) << text;
+}
+
 TEST(SongText, AnErrorNamesItsLineAndChangesNothing) {
     struct Case { const char* text; const char* message; };
     const Case cases[] = {
