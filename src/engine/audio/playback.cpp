@@ -1,5 +1,6 @@
 #include "engine/audio/playback.h"
 
+#include <algorithm>
 #include <array>
 
 #include "core/machine.h"
@@ -33,6 +34,12 @@ void PlaybackDriver::OpenDevice() {
 
 void PlaybackDriver::CloseDevice() { Playback.Close(); }
 
+// BlockFrames is a public field: a value set straight from an unchecked configuration must
+// not make a block reach past its staging half.
+int PlaybackDriver::Frames() const {
+    return std::clamp<int>(BlockFrames, kMinBufferSize * kFramesPerBufferUnit, kPreparedFrames);
+}
+
 void PlaybackDriver::WriteStaging(int firstWord, int bytes) {
     Playback.Write(m_.StagingBuffer.data() + (firstWord - 1), static_cast<std::size_t>(bytes));
 }
@@ -46,13 +53,13 @@ void PlaybackDriver::DoPlayStuff() {
         m_.editor.StartPrepared = false;
         WriteStaging(kSecondHalf, kPreparedBlockBytes);
         WriteStaging(kSecondHalf + kPreparedBlockBytes / 2, kPreparedBlockBytes);
-        RenderBlock(m_, BlockFrames);
+        RenderBlock(m_, Frames());
     } else {
         m_.Playing = true;
         m_.BufPos = 1;
         PrepareStart(m_);
         SetMenusEnabled(false);
-        RenderBlock(m_, BlockFrames);
+        RenderBlock(m_, Frames());
         static const std::array<std::uint8_t, kLeadInBytes> silence{};
         Playback.Write(silence.data(), silence.size());
         Playback.Write(silence.data(), silence.size());
@@ -94,9 +101,9 @@ void PlaybackDriver::PlayBackDone(TEnhWaveOut& sender) {
     // A block of an earlier session whose notice is late must not feed this one.
     if (done.serial < sessionFirstSerial_) return;
     if (done.played) playedFrames_ += static_cast<std::int64_t>(done.size / kBytesPerFrame);
-    WriteStaging(m_.BufPos, BlockFrames * kBytesPerFrame);
+    WriteStaging(m_.BufPos, Frames() * kBytesPerFrame);
     m_.BufPos = m_.BufPos == 1 ? kSecondHalf : 1;
-    RenderBlock(m_, BlockFrames);
+    RenderBlock(m_, Frames());
 }
 
 bool PlaybackDriver::DoStopStuff() {

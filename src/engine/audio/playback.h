@@ -33,7 +33,7 @@ public:
     TEnhWaveOut Playback;
 
     int DeviceNum = 0;              // 0 = default device, 1..10 the n-th listed device
-    std::int32_t BlockFrames = 8192;
+    std::int32_t BlockFrames = 8192;  // used within 2048..10240, whatever is set here
 
     // Takes DeviceNum and the block size from the configuration (the block size is kept
     // within 2048..10240 frames).
@@ -83,6 +83,7 @@ private:
     void SetMenusEnabled(bool enabled);
     void ShowStopButton(bool shown);
     void WriteStaging(int firstWord, int bytes);
+    int Frames() const;
 
     Machine& m_;
     bool menusEnabled_ = true;

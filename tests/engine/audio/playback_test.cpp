@@ -358,5 +358,18 @@ TEST(DeviceSettings, BlockFramesFollowTheBufferSizeWithinItsRange) {
     EXPECT_EQ(driver.DeviceNum, 4);
 }
 
+TEST(DeviceSettings, ABlockSizeSetOutOfRangeStaysWithinAStagingHalf) {
+    test::UseDummyDriver();
+    Rig rig;
+    rig.m->Streaming = false;
+    rig.driver.BlockFrames = 99 * 1024;  // set straight from an unchecked configuration value
+    rig.driver.OpenDevice();
+    rig.driver.DoPlayStuff();
+    ASSERT_TRUE(test::PumpUntil(rig.events, [&] { return rig.done.size() >= 2; }));
+    rig.Stop();
+    for (std::size_t i = 2; i < rig.done.size(); ++i) EXPECT_EQ(rig.done[i].size, 40960u);
+    ASSERT_GT(rig.done.size(), 2u);
+}
+
 }  // namespace
 }  // namespace qtam
