@@ -3,6 +3,7 @@
 #include <SDL.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "engine/audio/devices.h"
@@ -123,19 +124,21 @@ void TEnhWaveOut::ReturnUnplayed(Block* b) {
 void TEnhWaveOut::Stop() {
     if (!IsPlaying()) return;
     if (open_) {
-        SDL_LockAudioDevice(deviceId_);  // the callback is not running while we hold it
-        CollectPlayed();
-        if (current_ != nullptr) {
-            ReturnUnplayed(current_);
-            current_ = nullptr;
-            --inFlight_;
-        }
+        // Take every block back while the callback cannot run; the notices, which may
+        // allocate, are queued only after the lock is released.
+        std::array<Block*, 2 * kRingSize + 1> taken;
+        std::size_t count = 0;
+        SDL_LockAudioDevice(deviceId_);
         Block* b;
-        while (submitted_.Pop(b)) {
-            ReturnUnplayed(b);
-            --inFlight_;
+        while (played_.Pop(b)) taken[count++] = b;
+        if (current_ != nullptr) {
+            taken[count++] = current_;
+            current_ = nullptr;
         }
+        while (submitted_.Pop(b)) taken[count++] = b;
         SDL_UnlockAudioDevice(deviceId_);
+        inFlight_ -= count;
+        for (std::size_t i = 0; i < count; ++i) ReturnUnplayed(taken[i]);
         for (Block* q : backlog_) ReturnUnplayed(q);
         backlog_.clear();
         events_.Wake();
