@@ -30,10 +30,51 @@ inline std::int32_t Saturate(std::int64_t x, std::int32_t lo, std::int32_t hi) {
     return static_cast<std::int32_t>(x < lo ? lo : (x > hi ? hi : x));
 }
 
-// Disk-mixer roundings of n / 127 and n / 128 (ties to even) through the processor's
-// conversion: n / 128 is exact in a double, and n / 127 never lies near a tie.
-inline std::int32_t RoundedDiv127(std::int32_t n) { return RoundToInt(n * (1.0 / 127.0)); }
-inline std::int32_t RoundedDiv128(std::int32_t n) { return RoundToInt(n * (1.0 / 128.0)); }
+// The disk mixer rounds n / 127 (never near a tie) and then the two panned values n * p / 128
+// (exact in a double) to nearest, ties to even. Left and right travel together as a pair.
+inline double RoundedDiv127(std::int32_t n) {
+    // Adding and taking away 1.5 * 2^52 leaves x rounded to an integer in the current mode.
+    constexpr double kRounder = 6755399441055744.0;
+    const double x = n * (1.0 / 127.0);
+    return (x + kRounder) - kRounder;
+}
+
+#if defined(__SSE2__)
+using PanPair = __m128i;  // lane 0 left, lane 1 right
+using PanScale = __m128d;
+inline PanScale MakePanScale(std::int32_t panL, std::int32_t panR) {
+    return _mm_set_pd(panR / 128.0, panL / 128.0);
+}
+inline PanPair Panned(double s, PanScale scale) { return _mm_cvtpd_epi32(_mm_mul_pd(_mm_set1_pd(s), scale)); }
+inline PanPair ZeroPair() { return _mm_setzero_si128(); }
+inline PanPair AddPair(PanPair a, PanPair b) { return _mm_add_epi32(a, b); }
+inline std::int32_t LeftOf(PanPair p) { return _mm_cvtsi128_si32(p); }
+inline std::int32_t RightOf(PanPair p) { return _mm_cvtsi128_si32(_mm_shuffle_epi32(p, 1)); }
+#else
+struct PanPair {
+    std::int32_t left, right;
+};
+struct PanScale {
+    double left, right;
+};
+inline PanScale MakePanScale(std::int32_t panL, std::int32_t panR) { return {panL / 128.0, panR / 128.0}; }
+inline PanPair Panned(double s, PanScale scale) {
+    return {RoundToInt(s * scale.left), RoundToInt(s * scale.right)};
+}
+inline PanPair ZeroPair() { return {0, 0}; }
+inline PanPair AddPair(PanPair a, PanPair b) { return {a.left + b.left, a.right + b.right}; }
+inline std::int32_t LeftOf(PanPair p) { return p.left; }
+inline std::int32_t RightOf(PanPair p) { return p.right; }
+#endif
+
+// Pan factors of every pan byte: 0 is hard left, 64 the centre (half on each side).
+struct PanScales {
+    PanScale byPan[256];
+    PanScales() {
+        for (int p = 0; p < 256; ++p) byPan[p] = MakePanScale(p == 64 ? 64 : 127 - p, p == 64 ? 64 : p);
+    }
+};
+const PanScales kPanScales;
 
 inline std::int16_t Clip(std::int64_t x) {
     return static_cast<std::int16_t>(Saturate(x, -32768, 32767));
@@ -267,7 +308,8 @@ struct LiveMath {
 // s * 127 / 127 is s, so a full volume needs no branch; the centre pan is s * 64 / 128.
 template <bool Distort>
 struct DiskMath {
-    std::int32_t vol, panL, panR, gain, threshold;
+    std::int32_t vol, gain, threshold;
+    PanScale pan;
 
     static bool Distorts(const Voice&, const ChannelSettings& cs, int channel) {
         return cs.distortionOn[channel - 1] != 0;
@@ -275,20 +317,23 @@ struct DiskMath {
 
     DiskMath(const Voice& v, const ChannelSettings& cs, int channel)
         : vol(std::min<std::int32_t>(cs.volume[channel - 1], 127)),
-          panL(v.pan == 64 ? 64 : 127 - v.pan),
-          panR(v.pan == 64 ? 64 : v.pan),
           gain(cs.distortionGain),
-          threshold(cs.distortionOn[channel - 1] ? cs.distortionThreshold : INT32_MAX) {}
+          threshold(cs.distortionOn[channel - 1] ? cs.distortionThreshold : INT32_MAX),
+          pan(kPanScales.byPan[v.pan]) {}
 
-    void operator()(std::int32_t s, std::int32_t level, std::int32_t& accL, std::int32_t& accR) const {
+    PanPair Pair(std::int32_t s, std::int32_t level) const {
         if constexpr (Distort) {
             const std::int32_t boosted = Saturate(static_cast<std::int64_t>(s) * gain, -32767, 32767);
             s = s > threshold ? boosted : s;
         }
         s = s * vol / 127;
-        s = RoundedDiv127(s * level);
-        accL += RoundedDiv128(s * panL);
-        accR += RoundedDiv128(s * panR);
+        return Panned(RoundedDiv127(s * level), pan);
+    }
+
+    void operator()(std::int32_t s, std::int32_t level, std::int32_t& accL, std::int32_t& accR) const {
+        const PanPair p = Pair(s, level);
+        accL += LeftOf(p);
+        accR += RightOf(p);
     }
 };
 
@@ -462,22 +507,23 @@ StereoFrame MixFrame(Machine& m) {
     const ChannelSettings& cs = m.song.settings(k.PlayPattern);
     // Whether this frame's tick only advances the voices; then they advance right here.
     const bool advancing = k.StepCounter + 1 < k.StepLength[k.PlayStep];
-    std::int32_t accL = 0, accR = 0;
+    PanPair acc = ZeroPair();
     for (int c = 1; c <= kChannels; ++c) {
         Voice& v = m.voice(c);
         if (!v.active) continue;
         FadeStep(v);
         const std::int32_t sample = ReadSample(SlotOf(m.banks, cs.instrument[c - 1]), v);
         if (cs.distortionOn[c - 1])
-            DiskMath<true>(v, cs, c)(sample, v.level, accL, accR);
+            acc = AddPair(acc, DiskMath<true>(v, cs, c).Pair(sample, v.level));
         else
-            DiskMath<false>(v, cs, c)(sample, v.level, accL, accR);
+            acc = AddPair(acc, DiskMath<false>(v, cs, c).Pair(sample, v.level));
         if (advancing) {
             v.position += v.rate;
             EndIfDone(v, cs.mute[c - 1] != 0);
         }
     }
-    const StereoFrame frame{ApplyMainVolume(accL, k.MainVolume), ApplyMainVolume(accR, k.MainVolume)};
+    const StereoFrame frame{ApplyMainVolume(LeftOf(acc), k.MainVolume),
+                            ApplyMainVolume(RightOf(acc), k.MainVolume)};
     if (advancing)
         k.StepCounter += 1;
     else
