@@ -95,6 +95,22 @@ inline void FadeStep(Voice& v) {
     if (v.age > v.fadeStart && v.level > 0) v.level -= 1;
 }
 
+// What the tick does to a sounding voice on a frame that does not start a step.
+inline void EndIfDone(Voice& w, bool muted) {
+    if (muted) {
+        w.active = 0;
+    } else if (w.position > w.length) {
+        w.active = 0;
+        w.position = 0;
+        w.reversed = 0;
+    }
+}
+
+inline void AdvanceVoice(Voice& w, bool muted) {
+    w.position += w.rate;
+    EndIfDone(w, muted);
+}
+
 const StepCell& PlayCell(const Machine& m, int channel, int slot) {
     return m.song.cell(m.clock.PlayPattern, m.clock.PlayMeasure, channel, slot);
 }
@@ -244,18 +260,8 @@ void Tick(Machine& m) {
     k.StepCounter += 1;
     if (k.StepCounter < k.StepLength[k.PlayStep]) {
         const ChannelSettings& cs = m.song.settings(k.PlayPattern);
-        for (int c = 1; c <= kChannels; ++c) {
-            Voice& v = m.voice(c);
-            if (!v.active) continue;
-            v.position += v.rate;
-            if (cs.mute[c - 1]) {
-                v.active = 0;
-            } else if (v.position > v.length) {
-                v.active = 0;
-                v.position = 0;
-                v.reversed = 0;
-            }
-        }
+        for (int c = 1; c <= kChannels; ++c)
+            if (m.voice(c).active) AdvanceVoice(m.voice(c), cs.mute[c - 1] != 0);
         return;
     }
     k.PlayStep += 1;
@@ -337,17 +343,6 @@ struct DiskMath {
     }
 };
 
-// Ends a voice the way the tick does after it advanced.
-inline void EndIfDone(Voice& w, bool muted) {
-    if (muted) {
-        w.active = 0;
-    } else if (w.position > w.length) {
-        w.active = 0;
-        w.position = 0;
-        w.reversed = 0;
-    }
-}
-
 // A voice at an integral position with rate 1 reads consecutive samples: its index is plain
 // integer arithmetic and the frame at which it runs out is known in advance.
 template <class Math>
@@ -398,8 +393,7 @@ void MixVoiceRun(Voice& voice, const SampleSlot* sound, const Math& math, bool m
         for (int f = 0; f < frames; ++f) {
             FadeStep(w);
             math(ReadSample(sound, w), w.level, accL[f], accR[f]);
-            w.position += w.rate;
-            EndIfDone(w, muted);
+            AdvanceVoice(w, muted);
             if (!w.active) break;
         }
     }
@@ -517,10 +511,7 @@ StereoFrame MixFrame(Machine& m) {
             acc = AddPair(acc, DiskMath<true>(v, cs, c).Pair(sample, v.level));
         else
             acc = AddPair(acc, DiskMath<false>(v, cs, c).Pair(sample, v.level));
-        if (advancing) {
-            v.position += v.rate;
-            EndIfDone(v, cs.mute[c - 1] != 0);
-        }
+        if (advancing) AdvanceVoice(v, cs.mute[c - 1] != 0);
     }
     const StereoFrame frame{ApplyMainVolume(LeftOf(acc), k.MainVolume),
                             ApplyMainVolume(RightOf(acc), k.MainVolume)};
