@@ -10,6 +10,7 @@
 #include "core/files.h"
 #include "core/machine.h"
 #include "engine/mixer.h"
+#include "song/init_song.h"
 #include "song/song_file.h"
 
 namespace qtam::cli {
@@ -83,6 +84,13 @@ std::string ProgramPath() {
     const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
     if (n <= 0) return {};
     return std::string(buf, static_cast<std::size_t>(n));
+}
+
+std::unique_ptr<Machine> NewMachine(Prompter& prompter) {
+    auto m = std::make_unique<Machine>();
+    m->prompter = &prompter;
+    InitSong(*m);
+    return m;
 }
 
 int Fail(const std::string& message) {

@@ -3,6 +3,7 @@
 // kit, a song and its userbank as "Open song" does.
 
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -46,6 +47,9 @@ std::optional<Args> ParseArgs(const std::vector<std::string>& words, const std::
 
 // The folder of the running program ("" when unknown), where the kit lives.
 std::string ProgramPath();
+
+// A machine with a new Song that talks through `prompter`.
+std::unique_ptr<Machine> NewMachine(Prompter& prompter);
 
 struct LoadOptions {
     std::string song;

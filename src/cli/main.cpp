@@ -21,7 +21,6 @@
 #include "core/text_codec.h"
 #include "engine/mixer.h"
 #include "engine/stream_to_disk.h"
-#include "song/init_song.h"
 #include "song/song_file.h"
 #include "song/song_text.h"
 
@@ -80,10 +79,8 @@ int RunRender(const std::vector<std::string>& words) {
     const std::string target = WithDefaultExtension(*out, ".WAV");
     if (FileExists(target) && !force) return Fail(target + " exists; use --force to overwrite it");
 
-    auto m = std::make_unique<Machine>();
     TerminalPrompter prompter(force);
-    m->prompter = &prompter;
-    InitSong(*m);
+    auto m = NewMachine(prompter);
     if (!LoadForCommand(*m, {args->positional[0], args->Value("--kit"), args->Value("--userbank"), pattern.value_or(1)}))
         return 1;
     m->random.seed(seed ? static_cast<unsigned>(*seed) : static_cast<unsigned>(std::time(nullptr)));
@@ -109,10 +106,8 @@ int RunInfo(const std::vector<std::string>& words) {
     auto args = ParseArgs(words, {"--kit"}, {}, error);
     if (!args) return Fail(error);
     if (args->positional.size() != 1) return Fail("info takes one song file");
-    auto m = std::make_unique<Machine>();
     TerminalPrompter prompter(false);
-    m->prompter = &prompter;
-    InitSong(*m);
+    auto m = NewMachine(prompter);
     if (!LoadSong(*m, args->positional[0], false)) return Fail("cannot load the song " + args->positional[0]);
 
     // Names of the kit's sounds make the channel lines readable; the info works without them.
@@ -144,10 +139,8 @@ int RunBuild(const std::vector<std::string>& words) {
     std::stringstream text;
     text << in.rdbuf();
 
-    auto m = std::make_unique<Machine>();
     TerminalPrompter prompter(args->Has("--force"));
-    m->prompter = &prompter;
-    InitSong(*m);
+    auto m = NewMachine(prompter);
     if (!ApplySongText(m->song, text.str(), error)) return Fail(args->positional[0] + ": " + error);
     const std::string target = WithDefaultExtension(*out, kSongExtension);
     if (FileExists(target) && !args->Has("--force")) return Fail(target + " exists; use --force to overwrite it");

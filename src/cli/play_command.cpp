@@ -18,7 +18,6 @@
 #include "engine/device_settings.h"
 #include "engine/mixer.h"
 #include "engine/stream_to_disk.h"
-#include "song/init_song.h"
 #include "song/song.h"
 
 namespace qtam::cli {
@@ -101,9 +100,7 @@ int RunPlay(const std::vector<std::string>& words) {
     const PlayOptions& o = *options;
 
     TerminalPrompter prompter(o.force);
-    auto m = std::make_unique<Machine>();
-    m->prompter = &prompter;
-    InitSong(*m);
+    auto m = NewMachine(prompter);
     if (!LoadForCommand(*m, o.load)) return 1;
     ResetTransport(*m);  // measure 1 of the chosen pattern
 
