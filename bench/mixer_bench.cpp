@@ -21,7 +21,8 @@ std::unique_ptr<qtam::Machine> BusyMachine() {
         std::int16_t* buf = m->banks.userbank.ensureBuffer(slot);
         const int n = qtam::kUserSlotCapacity;
         for (int i = 0; i < n; ++i)
-            buf[i] = static_cast<std::int16_t>(20000.0 * std::sin(i * 0.01 * slot) * (1.0 - double(i) / n));
+            buf[i] = static_cast<std::int16_t>(20000.0 * std::sin(i * 0.01 * slot) *
+                                               (1.0 - double(i) / n));
         m->banks.userbank.slot(slot).sampleCount = n;
     }
     m->song.measureCount[0] = 4;
@@ -56,8 +57,8 @@ void BM_RenderBlock(benchmark::State& state) {
         benchmark::DoNotOptimize(m->StagingBuffer.data());
     }
     state.SetItemsProcessed(state.iterations() * frames);
-    state.counters["xRealTime"] =
-        benchmark::Counter(static_cast<double>(frames) / kFramesPerSecond, benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["xRealTime"] = benchmark::Counter(static_cast<double>(frames) / kFramesPerSecond,
+                                                     benchmark::Counter::kIsIterationInvariantRate);
 }
 BENCHMARK(BM_RenderBlock)->Unit(benchmark::kMicrosecond);
 
@@ -69,8 +70,8 @@ void BM_MixFrame(benchmark::State& state) {
         for (int i = 0; i < frames; ++i) benchmark::DoNotOptimize(qtam::MixFrame(*m));
     }
     state.SetItemsProcessed(state.iterations() * frames);
-    state.counters["xRealTime"] =
-        benchmark::Counter(static_cast<double>(frames) / kFramesPerSecond, benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["xRealTime"] = benchmark::Counter(static_cast<double>(frames) / kFramesPerSecond,
+                                                     benchmark::Counter::kIsIterationInvariantRate);
 }
 BENCHMARK(BM_MixFrame)->Unit(benchmark::kMicrosecond);
 
@@ -85,8 +86,8 @@ void BM_MixFrames(benchmark::State& state) {
         benchmark::DoNotOptimize(out.data());
     }
     state.SetItemsProcessed(state.iterations() * frames);
-    state.counters["xRealTime"] =
-        benchmark::Counter(static_cast<double>(frames) / kFramesPerSecond, benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["xRealTime"] = benchmark::Counter(static_cast<double>(frames) / kFramesPerSecond,
+                                                     benchmark::Counter::kIsIterationInvariantRate);
 }
 BENCHMARK(BM_MixFrames)->Unit(benchmark::kMicrosecond);
 

@@ -18,7 +18,8 @@ namespace qtam::test {
 class TempFolder {
 public:
     TempFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "qtam-test-XXXXXX").string();
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "qtam-test-XXXXXX").string();
         if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
         path_ = pattern;
     }
@@ -43,12 +44,14 @@ private:
 
 inline void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
 }
 
 inline std::vector<std::uint8_t> ReadBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in),
+                                     std::istreambuf_iterator<char>());
 }
 
 inline unsigned ModeOf(const std::string& path) {
@@ -58,6 +61,8 @@ inline unsigned ModeOf(const std::string& path) {
 }
 
 // Permission checks do not stop root.
-inline bool RunningAsRoot() { return ::geteuid() == 0; }
+inline bool RunningAsRoot() {
+    return ::geteuid() == 0;
+}
 
 }  // namespace qtam::test

@@ -10,8 +10,8 @@
 
 #include <algorithm>
 #include <csignal>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -43,7 +43,8 @@ public:
     // Names of everything in the folder, sorted.
     std::vector<std::string> list() const {
         std::vector<std::string> names;
-        for (const auto& e : std::filesystem::directory_iterator(path_)) names.push_back(e.path().filename());
+        for (const auto& e : std::filesystem::directory_iterator(path_))
+            names.push_back(e.path().filename());
         std::sort(names.begin(), names.end());
         return names;
     }
@@ -56,7 +57,8 @@ private:
 inline void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
     std::remove(path.c_str());
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
 }
 
 inline std::vector<std::uint8_t> ReadBytes(const std::string& path) {
@@ -71,13 +73,16 @@ inline void PutU16(std::vector<std::uint8_t>& out, std::uint32_t v) {
 inline void PutU32(std::vector<std::uint8_t>& out, std::uint32_t v) {
     for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
 }
-inline void PutTag(std::vector<std::uint8_t>& out, const std::string& tag) { out.insert(out.end(), tag.begin(), tag.end()); }
+inline void PutTag(std::vector<std::uint8_t>& out, const std::string& tag) {
+    out.insert(out.end(), tag.begin(), tag.end());
+}
 
 // A recognisable sound: no two neighbours alike, full range used.
 inline std::vector<std::int16_t> TestSamples(std::size_t n, int seed = 1) {
     std::vector<std::int16_t> s(n);
     for (std::size_t i = 0; i < n; ++i)
-        s[i] = static_cast<std::int16_t>(static_cast<std::uint16_t>((i + 1) * 2654435761u * static_cast<unsigned>(seed) >> 16));
+        s[i] = static_cast<std::int16_t>(
+            static_cast<std::uint16_t>((i + 1) * 2654435761u * static_cast<unsigned>(seed) >> 16));
     return s;
 }
 
@@ -111,12 +116,14 @@ struct WavImage {
         PutU16(out, formatTag);
         PutU16(out, channels);
         PutU32(out, static_cast<std::uint32_t>(sampleRate));
-        PutU32(out, static_cast<std::uint32_t>(byteRate.value_or(sampleRate * channels * bits / 8)));
+        PutU32(out,
+               static_cast<std::uint32_t>(byteRate.value_or(sampleRate * channels * bits / 8)));
         PutU16(out, static_cast<std::uint16_t>(channels * bits / 8));
         PutU16(out, bits);
         out.insert(out.end(), betweenFmtAndData.begin(), betweenFmtAndData.end());
         PutTag(out, data);
-        PutU32(out, static_cast<std::uint32_t>(declaredDataSize.value_or(static_cast<std::int32_t>(payload.size()))));
+        PutU32(out, static_cast<std::uint32_t>(
+                        declaredDataSize.value_or(static_cast<std::int32_t>(payload.size()))));
         out.insert(out.end(), payload.begin(), payload.end());
         const auto riffSize = static_cast<std::uint32_t>(out.size() - 8);
         for (int i = 0; i < 4; ++i) out[4 + i] = static_cast<std::uint8_t>(riffSize >> (8 * i));
@@ -154,7 +161,8 @@ inline SoundFileInfo ReadWithLibsndfile(const std::string& path) {
     result.format = info.format;
     result.frames = info.frames;
     result.samples.resize(static_cast<std::size_t>(info.frames * info.channels));
-    sf_count_t got = sf_read_short(f, result.samples.data(), static_cast<sf_count_t>(result.samples.size()));
+    sf_count_t got =
+        sf_read_short(f, result.samples.data(), static_cast<sf_count_t>(result.samples.size()));
     result.samples.resize(static_cast<std::size_t>(got));
     sf_close(f);
     return result;

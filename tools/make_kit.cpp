@@ -32,7 +32,9 @@ int SamplesFor(double seconds) {
     return std::min(kMaxSamples, static_cast<int>(std::lround(seconds * kRate)));
 }
 
-double TimeOf(int i) { return i / kRate; }
+double TimeOf(int i) {
+    return i / kRate;
+}
 
 // xorshift32: tiny, and the same sequence on every platform and compiler.
 class Noise {
@@ -110,7 +112,9 @@ void MixInto(Sound& dst, const Sound& src, double gain = 1.0) {
 }
 
 // Envelopes (t in seconds).
-double Decay(double t, double tau) { return std::exp(-t / tau); }
+double Decay(double t, double tau) {
+    return std::exp(-t / tau);
+}
 
 double AttackDecay(double t, double attack, double tau) {
     if (t < attack) return std::sin(0.5 * kPi * t / attack);
@@ -118,10 +122,14 @@ double AttackDecay(double t, double attack, double tau) {
 }
 
 // Pitch glides exponentially from `from` to `to`, as a charged capacitor in an analog drum.
-double Glide(double t, double from, double to, double tau) { return to + (from - to) * Decay(t, tau); }
+double Glide(double t, double from, double to, double tau) {
+    return to + (from - to) * Decay(t, tau);
+}
 
 // Soft clipping for warmth and punch; keeps the level of small signals.
-double Saturate(double x, double drive) { return std::tanh(drive * x) / drive; }
+double Saturate(double x, double drive) {
+    return std::tanh(drive * x) / drive;
+}
 
 // Sine whose frequency may change every sample without phase jumps.
 class SineOsc {
@@ -217,7 +225,8 @@ Sound NoiseBurst(int n, double centre, double q, double tau, Noise& noise) {
 }
 
 void ApplyEnvelope(Sound& s, double attack, double tau) {
-    for (std::size_t i = 0; i < s.size(); ++i) s[i] *= AttackDecay(TimeOf(static_cast<int>(i)), attack, tau);
+    for (std::size_t i = 0; i < s.size(); ++i)
+        s[i] *= AttackDecay(TimeOf(static_cast<int>(i)), attack, tau);
 }
 
 void SaturateAll(Sound& s, double drive) {
@@ -256,7 +265,8 @@ std::vector<std::int16_t> Finish(Sound s, double fadeOutSeconds) {
     peak = 0;
     for (double x : s) peak = std::max(peak, std::abs(x));
     std::vector<std::int16_t> out(n);
-    for (int i = 0; i < n; ++i) out[i] = static_cast<std::int16_t>(std::lround(s[i] / peak * kPeak));
+    for (int i = 0; i < n; ++i)
+        out[i] = static_cast<std::int16_t>(std::lround(s[i] / peak * kPeak));
     return out;
 }
 
@@ -354,7 +364,9 @@ Sound HiHat(double seconds, double attack, double tau, double centre, double flo
     return s;
 }
 
-Sound HiHatClosed() { return HiHat(0.16, 0.0005, 0.022, 10000.0, 7000.0, 0x4a7c0001); }
+Sound HiHatClosed() {
+    return HiHat(0.16, 0.0005, 0.022, 10000.0, 7000.0, 0x4a7c0001);
+}
 
 // The foot closes the cymbals: a duller, slightly softer "chick".
 Sound HiHatPedal() {
@@ -367,7 +379,9 @@ Sound HiHatPedal() {
     return s;
 }
 
-Sound HiHatOpen() { return HiHat(0.8, 0.0005, 0.24, 10000.0, 6500.0, 0x4a7c0004); }
+Sound HiHatOpen() {
+    return HiHat(0.8, 0.0005, 0.24, 10000.0, 6500.0, 0x4a7c0004);
+}
 
 // Two clusters about a fifth apart plus plenty of noise: a wash, with an early burst.
 Sound Crash() {
@@ -397,10 +411,12 @@ Sound Ride() {
     ApplyEnvelope(shimmer, 0.001, 0.7);
 
     Sound bell(n, 0.0);
-    static constexpr double kBell[][3] = {  // Hz, level, decay
-        {742.0, 0.30, 0.35}, {1103.0, 0.25, 0.30}, {1597.0, 0.30, 0.25},
-        {2364.0, 0.22, 0.18}, {3190.0, 0.18, 0.12}, {4420.0, 0.12, 0.08}};
-    for (const auto& partial : kBell) MixInto(bell, SweptSine(n, partial[0], partial[0], 1.0, partial[2]), partial[1]);
+    static constexpr double kBell[][3] = {// Hz, level, decay
+                                          {742.0, 0.30, 0.35},  {1103.0, 0.25, 0.30},
+                                          {1597.0, 0.30, 0.25}, {2364.0, 0.22, 0.18},
+                                          {3190.0, 0.18, 0.12}, {4420.0, 0.12, 0.08}};
+    for (const auto& partial : kBell)
+        MixInto(bell, SweptSine(n, partial[0], partial[0], 1.0, partial[2]), partial[1]);
 
     Sound s = shimmer;
     MixInto(s, bell, 0.35);
@@ -419,9 +435,15 @@ Sound Tom(double pitch, double seconds, double tau, std::uint32_t seed) {
     return Filtered(s, Biquad::HighPass(40.0, 0.7));
 }
 
-Sound TomLow() { return Tom(88.0, 0.7, 0.24, 0x70a00001); }
-Sound TomMid() { return Tom(128.0, 0.6, 0.2, 0x70a00002); }
-Sound TomHigh() { return Tom(180.0, 0.5, 0.16, 0x70a00003); }
+Sound TomLow() {
+    return Tom(88.0, 0.7, 0.24, 0x70a00001);
+}
+Sound TomMid() {
+    return Tom(128.0, 0.6, 0.2, 0x70a00002);
+}
+Sound TomHigh() {
+    return Tom(180.0, 0.5, 0.16, 0x70a00003);
+}
 
 // Two squares a detuned sixth apart, band-passed; a sharp strike then a ringing tail.
 Sound Cowbell() {
@@ -453,7 +475,8 @@ Sound Tambourine() {
     Sound jingles(n, 0.0);
     for (int k = 0; k < 14; ++k) {
         double freq = noise.Between(4800.0, 11500.0);
-        MixInto(jingles, SweptSine(n, freq, freq, 1.0, noise.Between(0.05, 0.14)), noise.Between(0.3, 1.0));
+        MixInto(jingles, SweptSine(n, freq, freq, 1.0, noise.Between(0.05, 0.14)),
+                noise.Between(0.3, 1.0));
     }
     Sound hiss = Filtered(WhiteNoise(n, noise), Biquad::BandPass(8500.0, 1.0));
     MixInto(jingles, hiss, 1.5);
@@ -613,7 +636,8 @@ bool WriteFile(const std::filesystem::path& path, const std::vector<std::uint8_t
     temp += ".part";
     {
         std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        out.write(reinterpret_cast<const char*>(bytes.data()),
+                  static_cast<std::streamsize>(bytes.size()));
         out.close();
         if (!out) {
             std::cerr << "make_kit: cannot write " << temp.string() << "\n";
@@ -671,8 +695,9 @@ int main(int argc, char** argv) {
         std::error_code ec;
         std::filesystem::create_directories(wavDir, ec);
         for (std::size_t i = 0; i < slots.size(); ++i) {
-            std::filesystem::path path = std::filesystem::path(wavDir) /
-                                         WavName(static_cast<int>(i) + 1, slots[i].instrument->name);
+            std::filesystem::path path =
+                std::filesystem::path(wavDir) /
+                WavName(static_cast<int>(i) + 1, slots[i].instrument->name);
             if (!WriteFile(path, WavFile(slots[i].samples))) return 1;
         }
     }

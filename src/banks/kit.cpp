@@ -42,7 +42,9 @@ bool LoadInternalBank(Machine& m, const std::string& fileName) {
     return true;
 }
 
-std::string KitPathFor(const std::string& programPath) { return DirectoryOf(programPath) + kKitFileName; }
+std::string KitPathFor(const std::string& programPath) {
+    return DirectoryOf(programPath) + kKitFileName;
+}
 
 void ShowUserbankInMenu(Machine& m) {
     // Appended piece by piece: g++ 12 warns falsely (-Wrestrict) on "[" + text + "]".
@@ -52,7 +54,9 @@ void ShowUserbankInMenu(Machine& m) {
     m.activation.UserbankCaption = std::move(caption);
 }
 
-void ShowNoUserbankInMenu(Machine& m) { m.activation.UserbankCaption = kNoUserbankCaption; }
+void ShowNoUserbankInMenu(Machine& m) {
+    m.activation.UserbankCaption = kNoUserbankCaption;
+}
 
 std::string FolderOfChosenFile(const std::string& path) {
     std::error_code ec;

@@ -10,7 +10,8 @@ struct Machine;
 
 inline constexpr const char* kKitFileName = "engines.dll";
 inline constexpr const char* kNoUserbankCaption = "none loaded";
-inline constexpr const char* kMsgKitFailed = "An error occurred while loading the default-drumkit...";
+inline constexpr const char* kMsgKitFailed =
+    "An error occurred while loading the default-drumkit...";
 
 // Fills the internal bank from a kit file (userbank format, 40000 samples per slot at most).
 // A refused kit leaves the internal bank as it was.

@@ -71,7 +71,9 @@ inline constexpr const char* kEmptySlotName = "<empty>";
 
 // The slot an instrument number names; null for numbers outside 1..20 and 101..120.
 inline const SampleSlot* SlotOf(const Banks& banks, int instrument) {
-    return static_cast<unsigned>(instrument) < banks.byInstrument.size() ? banks.byInstrument[instrument] : nullptr;
+    return static_cast<unsigned>(instrument) < banks.byInstrument.size()
+               ? banks.byInstrument[instrument]
+               : nullptr;
 }
 inline SampleSlot* SlotOf(Banks& banks, int instrument) {
     return const_cast<SampleSlot*>(SlotOf(static_cast<const Banks&>(banks), instrument));

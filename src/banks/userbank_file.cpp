@@ -26,11 +26,13 @@ public:
     std::uint8_t u8() { return *take(1); }
     std::int32_t i32() {
         const std::uint8_t* p = take(4);
-        return static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-                                         (static_cast<std::uint32_t>(p[2]) << 16) |
-                                         (static_cast<std::uint32_t>(p[3]) << 24));
+        return static_cast<std::int32_t>(
+            static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+            (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24));
     }
-    std::string text(std::size_t n) { return std::string(reinterpret_cast<const char*>(take(n)), n); }
+    std::string text(std::size_t n) {
+        return std::string(reinterpret_cast<const char*>(take(n)), n);
+    }
 
 private:
     std::span<const std::uint8_t> bytes_;
@@ -42,7 +44,9 @@ void PutI32(std::vector<std::uint8_t>& out, std::int32_t v) {
     for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(u >> (8 * i)));
 }
 
-void PutText(std::vector<std::uint8_t>& out, const std::string& text) { out.insert(out.end(), text.begin(), text.end()); }
+void PutText(std::vector<std::uint8_t>& out, const std::string& text) {
+    out.insert(out.end(), text.begin(), text.end());
+}
 
 std::string Padded(const std::string& text, std::size_t width) {
     std::string s = text.substr(0, width);
@@ -57,11 +61,12 @@ std::string UserbankOpenErrorText(int code) {
 }
 
 std::size_t MaxBankFileSize(std::int32_t slotCapacity) {
-    return kBankHeaderSize + kBankSlots * (kSlotRecordFixedSize + 2 * static_cast<std::size_t>(slotCapacity));
+    return kBankHeaderSize +
+           kBankSlots * (kSlotRecordFixedSize + 2 * static_cast<std::size_t>(slotCapacity));
 }
 
-std::optional<std::vector<std::uint8_t>> ReadFileStart(const std::string& path, std::size_t maxBytes,
-                                                       int* errorCode) {
+std::optional<std::vector<std::uint8_t>> ReadFileStart(const std::string& path,
+                                                       std::size_t maxBytes, int* errorCode) {
     std::FILE* f = std::fopen(path.c_str(), "rb");
     if (f == nullptr) {
         *errorCode = errno;
@@ -88,7 +93,8 @@ std::optional<std::vector<std::uint8_t>> ReadFileStart(const std::string& path, 
 std::optional<BankImage> ParseBank(std::span<const std::uint8_t> bytes, std::int32_t slotCapacity) {
     ByteReader in(bytes);
     if (!in.has(kBankHeaderSize)) return std::nullopt;
-    if (std::memcmp(in.take(kBankSignatureSize), kBankSignature, kBankSignatureSize) != 0) return std::nullopt;
+    if (std::memcmp(in.take(kBankSignatureSize), kBankSignature, kBankSignatureSize) != 0)
+        return std::nullopt;
 
     BankImage image;
     image.description = in.text(kBankDescriptionSize);

@@ -8,11 +8,10 @@
 #include <optional>
 #include <span>
 #include <string>
-
-#include "core/messages.h"
 #include <vector>
 
 #include "banks/sample_bank.h"
+#include "core/messages.h"
 
 namespace qtam {
 
@@ -22,7 +21,7 @@ inline constexpr const char* kUserbankExtension = ".UBF";
 inline constexpr const char* kBankSignature = "CUSTOM_BANK:";
 constexpr std::size_t kBankSignatureSize = 12;
 constexpr std::size_t kBankDescriptionSize = 30;
-constexpr std::size_t kBankHeaderSize = 43;  // signature, description, format byte
+constexpr std::size_t kBankHeaderSize = 43;   // signature, description, format byte
 constexpr std::uint8_t kBankFormatByte = 81;  // 'Q'
 constexpr std::size_t kSlotNameSize = 20;
 constexpr std::size_t kSlotRecordFixedSize = 29;  // a slot record without its samples
@@ -72,7 +71,7 @@ void InstallBank(SampleBank& bank, TransferBuffer& transfer, const BankImage& im
 std::vector<std::uint8_t> BankFileBytes(SampleBank& bank);
 
 // Reads at most `maxBytes` of a file. On failure: nullopt, and the errno value in *errorCode.
-std::optional<std::vector<std::uint8_t>> ReadFileStart(const std::string& path, std::size_t maxBytes,
-                                                       int* errorCode);
+std::optional<std::vector<std::uint8_t>> ReadFileStart(const std::string& path,
+                                                       std::size_t maxBytes, int* errorCode);
 
 }  // namespace qtam

@@ -106,7 +106,8 @@ const char* ParseWavHead(std::span<const std::uint8_t> head, WavLayout& out) {
     // The data tag is searched for, not reached through chunk sizes, so unknown chunks
     // before it are skipped.
     bool found = false;
-    for (std::size_t i = 0, p = in.pos(); i < kDataSearchPositions && p + 4 <= head.size(); ++i, ++p) {
+    for (std::size_t i = 0, p = in.pos(); i < kDataSearchPositions && p + 4 <= head.size();
+         ++i, ++p) {
         in.seek(p);
         if (in.tag() == "DATA") {
             found = true;
@@ -141,9 +142,9 @@ WrapOutcome WrapRawAsWav(Machine& m, const std::string& path, int channels) {
     const std::string temp = DirectoryOf(path) + kWavTempName;
     int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
     if (fd < 0) {
-        m.prompter->Warn(errno == EEXIST
-                             ? WavTempInTheWayText(temp) + " The raw sound data is still in \"" + path + "\"."
-                             : WriteFailedText(path, std::strerror(errno)));
+        m.prompter->Warn(errno == EEXIST ? WavTempInTheWayText(temp) +
+                                               " The raw sound data is still in \"" + path + "\"."
+                                         : WriteFailedText(path, std::strerror(errno)));
         return WrapOutcome::Failed;
     }
     ::close(fd);
@@ -240,13 +241,15 @@ std::int32_t ReadWavSamples(Machine& m, const std::string& path) {
     // A size that claims more than the file holds stands for what is there; a negative one
     // for nothing.
     if (wav.dataSize <= 0) return 0;
-    std::uint64_t size = std::min<std::uint64_t>(static_cast<std::uint64_t>(wav.dataSize),
-                                                 fileSize > wav.dataOffset ? fileSize - wav.dataOffset : 0);
+    std::uint64_t size =
+        std::min<std::uint64_t>(static_cast<std::uint64_t>(wav.dataSize),
+                                fileSize > wav.dataOffset ? fileSize - wav.dataOffset : 0);
     if (size > kWavTransferLimit) {
         if (!m.prompter->AskYesNo(kAskLargeWav)) return 0;
         size = kWavTransferLimit;
     }
-    if (size == 0 || std::fseek(f.get(), static_cast<long>(wav.dataOffset), SEEK_SET) != 0) return 0;
+    if (size == 0 || std::fseek(f.get(), static_cast<long>(wav.dataOffset), SEEK_SET) != 0)
+        return 0;
     const std::size_t got = std::fread(m.banks.transfer.bytes.get(), 1, size, f.get());
     return EvenSampleCount(got);
 }
@@ -292,7 +295,8 @@ bool ExportSlotAsWav(Machine& m, int slot, const std::string& path) {
         m.prompter->Warn(kMsgCannotCreate);
         return false;
     }
-    const auto bytes = 2 * static_cast<std::uint32_t>(std::min(s.sampleCount, m.banks.userbank.capacity));
+    const auto bytes =
+        2 * static_cast<std::uint32_t>(std::min(s.sampleCount, m.banks.userbank.capacity));
 
     SafeFileWriter out;
     if (!out.Open(path)) {
@@ -309,14 +313,17 @@ bool ExportSlotAsWav(Machine& m, int slot, const std::string& path) {
     return true;
 }
 
-WrapOutcome WrapRawAsWavMono(Machine& m, const std::string& path) { return WrapRawAsWav(m, path, 1); }
+WrapOutcome WrapRawAsWavMono(Machine& m, const std::string& path) {
+    return WrapRawAsWav(m, path, 1);
+}
 
 WrapOutcome WrapRawAsWavStereo(Machine& m, const std::string& path) {
     BusyCursor busy(*m.prompter);
     return WrapRawAsWav(m, path, 2);
 }
 
-WavWriteResult WriteWavFromRaw(const std::string& rawPath, const std::string& target, int channels) {
+WavWriteResult WriteWavFromRaw(const std::string& rawPath, const std::string& target,
+                               int channels) {
     WavWriteResult result;
     std::uint64_t rawSize = 0;
     FilePtr in = OpenRegularFile(rawPath, &rawSize);

@@ -21,7 +21,8 @@ void TerminalPrompter::Warn(const std::string& text) {
 }
 
 bool TerminalPrompter::AskYesNo(const std::string& text) {
-    std::cerr << "qtam-cli: " << text << " " << (answerYes_ ? "Yes (--force)" : "No (use --force)") << "\n";
+    std::cerr << "qtam-cli: " << text << " " << (answerYes_ ? "Yes (--force)" : "No (use --force)")
+              << "\n";
     return answerYes_;
 }
 
@@ -43,13 +44,15 @@ std::optional<int> Args::Number(const std::string& name, int lo, int hi, std::st
     char* end = nullptr;
     const long v = std::strtol(text->c_str(), &end, 10);
     if (text->empty() || *end != '\0' || v < lo || v > hi) {
-        error = name + " takes a whole number from " + std::to_string(lo) + " to " + std::to_string(hi);
+        error =
+            name + " takes a whole number from " + std::to_string(lo) + " to " + std::to_string(hi);
         return std::nullopt;
     }
     return static_cast<int>(v);
 }
 
-std::optional<Args> ParseArgs(const std::vector<std::string>& words, const std::vector<std::string>& valueOptions,
+std::optional<Args> ParseArgs(const std::vector<std::string>& words,
+                              const std::vector<std::string>& valueOptions,
                               const std::vector<std::string>& flagOptions, std::string& error) {
     auto isOneOf = [](const std::string& w, const std::vector<std::string>& set) {
         for (const auto& s : set)

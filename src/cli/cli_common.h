@@ -42,7 +42,8 @@ struct Args {
 };
 
 // `valueOptions` take a value; `flagOptions` stand alone. Unknown options are an error.
-std::optional<Args> ParseArgs(const std::vector<std::string>& words, const std::vector<std::string>& valueOptions,
+std::optional<Args> ParseArgs(const std::vector<std::string>& words,
+                              const std::vector<std::string>& valueOptions,
                               const std::vector<std::string>& flagOptions, std::string& error);
 
 // The folder of the running program ("" when unknown), where the kit lives.

@@ -44,8 +44,8 @@ public:
     void Show(int percent) {
         if (!shown_) return;
         const int filled = percent * 30 / 100;
-        std::fprintf(stderr, "\r[%s%s] %3d%%", std::string(filled, '#').c_str(), std::string(30 - filled, ' ').c_str(),
-                     percent);
+        std::fprintf(stderr, "\r[%s%s] %3d%%", std::string(filled, '#').c_str(),
+                     std::string(30 - filled, ' ').c_str(), percent);
         std::fflush(stderr);
         drawn_ = true;
     }
@@ -66,7 +66,8 @@ std::string Seconds(double s) {
 
 int RunRender(const std::vector<std::string>& words) {
     std::string error;
-    auto args = ParseArgs(words, {"-o", "--pattern", "--measure", "--kit", "--userbank", "--seed"}, {"--force"}, error);
+    auto args = ParseArgs(words, {"-o", "--pattern", "--measure", "--kit", "--userbank", "--seed"},
+                          {"--force"}, error);
     if (!args) return Fail(error);
     if (args->positional.size() != 1) return Fail("render takes one song file");
     const auto out = args->Value("-o");
@@ -81,7 +82,8 @@ int RunRender(const std::vector<std::string>& words) {
 
     TerminalPrompter prompter(force);
     auto m = NewMachine(prompter);
-    if (!LoadForCommand(*m, {args->positional[0], args->Value("--kit"), args->Value("--userbank"), pattern.value_or(1)}))
+    if (!LoadForCommand(*m, {args->positional[0], args->Value("--kit"), args->Value("--userbank"),
+                             pattern.value_or(1)}))
         return 1;
     m->random.seed(seed ? static_cast<unsigned>(*seed) : static_cast<unsigned>(std::time(nullptr)));
     if (measure) m->editor.CurrentMeasure = static_cast<std::uint8_t>(*measure);
@@ -89,15 +91,18 @@ int RunRender(const std::vector<std::string>& words) {
     ProgressBar bar;
     StreamObserver observer;
     observer.progress = [&bar](int percent) { bar.Show(percent); };
-    const bool ok = measure ? RenderCurrentMeasure(*m, target, &observer) : RenderWholePattern(*m, target, &observer);
+    const bool ok = measure ? RenderCurrentMeasure(*m, target, &observer)
+                            : RenderWholePattern(*m, target, &observer);
     bar.Done();
     if (!ok) return Fail("rendering failed; " + target + " was not written");
 
     const int measures = measure ? 1 : MeasureCountOf(m->song, m->editor.CurrentPattern);
     const double frames = static_cast<double>(m->clock.MeasureLength) * measures;
     std::cout << "Wrote " << target << ": pattern " << int(m->editor.CurrentPattern)
-              << (measure ? ", measure " + std::to_string(*measure) : ", " + std::to_string(measures) + " measure(s)")
-              << ", " << static_cast<long>(frames) << " frames, " << Seconds(frames / 44100.0) << "\n";
+              << (measure ? ", measure " + std::to_string(*measure)
+                          : ", " + std::to_string(measures) + " measure(s)")
+              << ", " << static_cast<long>(frames) << " frames, " << Seconds(frames / 44100.0)
+              << "\n";
     return 0;
 }
 
@@ -108,7 +113,8 @@ int RunInfo(const std::vector<std::string>& words) {
     if (args->positional.size() != 1) return Fail("info takes one song file");
     TerminalPrompter prompter(false);
     auto m = NewMachine(prompter);
-    if (!LoadSong(*m, args->positional[0], false)) return Fail("cannot load the song " + args->positional[0]);
+    if (!LoadSong(*m, args->positional[0], false))
+        return Fail("cannot load the song " + args->positional[0]);
 
     // Names of the kit's sounds make the channel lines readable; the info works without them.
     SilentPrompter quiet;
@@ -143,7 +149,8 @@ int RunBuild(const std::vector<std::string>& words) {
     auto m = NewMachine(prompter);
     if (!ApplySongText(m->song, text.str(), error)) return Fail(args->positional[0] + ": " + error);
     const std::string target = WithDefaultExtension(*out, kSongExtension);
-    if (FileExists(target) && !args->Has("--force")) return Fail(target + " exists; use --force to overwrite it");
+    if (FileExists(target) && !args->Has("--force"))
+        return Fail(target + " exists; use --force to overwrite it");
     if (!SaveSong(*m, target, true)) return Fail("cannot write " + target);
     std::cout << "Wrote " << target << "\n";
     return 0;

@@ -59,11 +59,12 @@ int Usage(const std::string& why) {
 }
 
 // Nullopt (and the reason in `error`) when the words do not make a valid command.
-std::optional<PlayOptions> ParsePlayArgs(const std::vector<std::string>& words, std::string& error) {
-    const auto args = ParseArgs(words,
-                                {"--pattern", "--seconds", "--device", "--buffer-size", "--record", "--kit",
-                                 "--userbank"},
-                                {"--force"}, error);
+std::optional<PlayOptions> ParsePlayArgs(const std::vector<std::string>& words,
+                                         std::string& error) {
+    const auto args = ParseArgs(
+        words,
+        {"--pattern", "--seconds", "--device", "--buffer-size", "--record", "--kit", "--userbank"},
+        {"--force"}, error);
     if (!args) return std::nullopt;
     if (args->positional.size() != 1) {
         error = args->positional.empty() ? "no song given" : "more than one song given";
@@ -75,7 +76,8 @@ std::optional<PlayOptions> ParsePlayArgs(const std::vector<std::string>& words, 
     o.load.userbank = args->Value("--userbank");
     if (auto n = args->Number("--pattern", 1, kPatterns, error)) o.load.pattern = *n;
     if (auto n = args->Number("--device", 0, kMaxListedDevices, error)) o.device = *n;
-    if (auto n = args->Number("--buffer-size", kMinBufferSize, kMaxBufferSize, error)) o.bufferSize = *n;
+    if (auto n = args->Number("--buffer-size", kMinBufferSize, kMaxBufferSize, error))
+        o.bufferSize = *n;
     if (!error.empty()) return std::nullopt;
     if (auto s = args->Value("--seconds")) {
         char* end = nullptr;
@@ -111,7 +113,8 @@ int RunPlay(const std::vector<std::string>& words) {
     settings.Buffer_size = o.bufferSize;
     driver.ApplySettings(settings);
     driver.OpenDevice();
-    if (!driver.Playback.IsOpen()) return Fail("the sound device " + std::to_string(o.device) + " could not be opened");
+    if (!driver.Playback.IsOpen())
+        return Fail("the sound device " + std::to_string(o.device) + " could not be opened");
     if (!o.record.empty() && !StartLiveSession(*m, o.record)) return 1;
 
     interrupted = false;
@@ -123,7 +126,8 @@ int RunPlay(const std::vector<std::string>& words) {
 
     // Counted from the blocks the device hands back, so the length does not depend on how
     // fast the device takes them.
-    const std::int64_t target = o.seconds ? static_cast<std::int64_t>(*o.seconds * 44100.0 + 0.5) : INT64_MAX;
+    const std::int64_t target =
+        o.seconds ? static_cast<std::int64_t>(*o.seconds * 44100.0 + 0.5) : INT64_MAX;
     // A device that stops handing blocks back would otherwise keep us waiting for ever.
     constexpr auto kStallLimit = std::chrono::seconds(5);
     driver.DoPlayStuff();
@@ -146,8 +150,9 @@ int RunPlay(const std::vector<std::string>& words) {
     sigaction(SIGINT, &previous, nullptr);
 
     if (stalled) std::cerr << "qtam-cli: the sound device stopped playing\n";
-    std::printf("Played %.2f s of pattern %d%s\n", static_cast<double>(driver.PlayedFrames()) / 44100.0,
-                o.load.pattern, interrupted ? " (interrupted)" : "");
+    std::printf("Played %.2f s of pattern %d%s\n",
+                static_cast<double>(driver.PlayedFrames()) / 44100.0, o.load.pattern,
+                interrupted ? " (interrupted)" : "");
     return recorded && !stalled ? 0 : 1;
 }
 

@@ -13,7 +13,9 @@
 
 namespace qtam {
 
-static std::size_t LastSeparator(const std::string& path) { return path.find_last_of("/\\"); }
+static std::size_t LastSeparator(const std::string& path) {
+    return path.find_last_of("/\\");
+}
 
 std::string DirectoryOf(const std::string& path) {
     std::size_t i = LastSeparator(path);
@@ -55,7 +57,8 @@ void ReadOnlyBracket::RestoreAttributes(const std::string& path) {
     remembered_.reset();
 }
 
-std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path, std::string* error) {
+std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path,
+                                                       std::string* error) {
     std::FILE* f = std::fopen(path.c_str(), "rb");
     if (f == nullptr) {
         if (error) *error = std::strerror(errno);
@@ -64,7 +67,8 @@ std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path, 
     std::vector<std::uint8_t> bytes;
     std::uint8_t chunk[65536];
     std::size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) bytes.insert(bytes.end(), chunk, chunk + n);
+    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0)
+        bytes.insert(bytes.end(), chunk, chunk + n);
     bool bad = std::ferror(f) != 0;
     std::fclose(f);
     if (bad) {

@@ -25,8 +25,8 @@ struct EditorState {
     std::string SongFileName;
     bool StartPrepared = false;
     bool HumanizeChecked = false;  // the Humanize menu item; the mixer reads it at every trigger
-    std::string SongFolder;    // where the song dialogs start
-    std::string PanelCaption;  // the groove panel's caption, rebuilt by UpdateTitle
+    std::string SongFolder;        // where the song dialogs start
+    std::string PanelCaption;      // the groove panel's caption, rebuilt by UpdateTitle
 
     // The edit clipboard: sized for a whole pattern; a channel or measure copy fills only its
     // leading bytes. It is not part of the Song, so it survives "New song" and "Open song".
@@ -42,7 +42,7 @@ struct BankActivation {
     std::string UserbankPath;
     bool UserbankLoaded = false;
     bool EditorActive = false;
-    std::string BankFolder;                      // where the userbank dialogs start
+    std::string BankFolder;                       // where the userbank dialogs start
     std::string UserbankCaption = "none loaded";  // the menu-bar item that shows the active bank
     bool BankChanged = false;
 };
@@ -55,7 +55,7 @@ struct PlayClock {
     std::int32_t StepCounter = 1;
     std::int32_t StepLength[kSlots + 1] = {};  // 1-based; [0] unused
     std::int32_t MeasureLength = 0;
-    std::int16_t MainVolume = 128;        // 128 is unity
+    std::int16_t MainVolume = 128;  // 128 is unity
     std::int16_t MainVolumeTarget = 128;
 };
 

@@ -45,11 +45,21 @@ using PanScale = __m128d;
 inline PanScale MakePanScale(std::int32_t panL, std::int32_t panR) {
     return _mm_set_pd(panR / 128.0, panL / 128.0);
 }
-inline PanPair Panned(double s, PanScale scale) { return _mm_cvtpd_epi32(_mm_mul_pd(_mm_set1_pd(s), scale)); }
-inline PanPair ZeroPair() { return _mm_setzero_si128(); }
-inline PanPair AddPair(PanPair a, PanPair b) { return _mm_add_epi32(a, b); }
-inline std::int32_t LeftOf(PanPair p) { return _mm_cvtsi128_si32(p); }
-inline std::int32_t RightOf(PanPair p) { return _mm_cvtsi128_si32(_mm_shuffle_epi32(p, 1)); }
+inline PanPair Panned(double s, PanScale scale) {
+    return _mm_cvtpd_epi32(_mm_mul_pd(_mm_set1_pd(s), scale));
+}
+inline PanPair ZeroPair() {
+    return _mm_setzero_si128();
+}
+inline PanPair AddPair(PanPair a, PanPair b) {
+    return _mm_add_epi32(a, b);
+}
+inline std::int32_t LeftOf(PanPair p) {
+    return _mm_cvtsi128_si32(p);
+}
+inline std::int32_t RightOf(PanPair p) {
+    return _mm_cvtsi128_si32(_mm_shuffle_epi32(p, 1));
+}
 #else
 struct PanPair {
     std::int32_t left, right;
@@ -57,21 +67,32 @@ struct PanPair {
 struct PanScale {
     double left, right;
 };
-inline PanScale MakePanScale(std::int32_t panL, std::int32_t panR) { return {panL / 128.0, panR / 128.0}; }
+inline PanScale MakePanScale(std::int32_t panL, std::int32_t panR) {
+    return {panL / 128.0, panR / 128.0};
+}
 inline PanPair Panned(double s, PanScale scale) {
     return {RoundToInt(s * scale.left), RoundToInt(s * scale.right)};
 }
-inline PanPair ZeroPair() { return {0, 0}; }
-inline PanPair AddPair(PanPair a, PanPair b) { return {a.left + b.left, a.right + b.right}; }
-inline std::int32_t LeftOf(PanPair p) { return p.left; }
-inline std::int32_t RightOf(PanPair p) { return p.right; }
+inline PanPair ZeroPair() {
+    return {0, 0};
+}
+inline PanPair AddPair(PanPair a, PanPair b) {
+    return {a.left + b.left, a.right + b.right};
+}
+inline std::int32_t LeftOf(PanPair p) {
+    return p.left;
+}
+inline std::int32_t RightOf(PanPair p) {
+    return p.right;
+}
 #endif
 
 // Pan factors of every pan byte: 0 is hard left, 64 the centre (half on each side).
 struct PanScales {
     PanScale byPan[256];
     PanScales() {
-        for (int p = 0; p < 256; ++p) byPan[p] = MakePanScale(p == 64 ? 64 : 127 - p, p == 64 ? 64 : p);
+        for (int p = 0; p < 256; ++p)
+            byPan[p] = MakePanScale(p == 64 ? 64 : 127 - p, p == 64 ? 64 : p);
     }
 };
 const PanScales kPanScales;
@@ -87,7 +108,9 @@ inline std::int32_t ReadSample(const SampleSlot* sound, const Voice& v) {
     const std::int32_t count = sound->sampleCount;
     const std::int32_t i = RoundToInt(v.position);
     const std::int32_t index = v.reversed ? count - i : i - 1;  // 0-based
-    return static_cast<std::uint32_t>(index) < static_cast<std::uint32_t>(count) ? sound->samples[index] : 0;
+    return static_cast<std::uint32_t>(index) < static_cast<std::uint32_t>(count)
+               ? sound->samples[index]
+               : 0;
 }
 
 inline void FadeStep(Voice& v) {
@@ -207,8 +230,9 @@ void UpdateVoiceRates(Machine& m) {
         v.rate = 1.0f;
         v.length = s ? s->sampleCount : 0;
         if (s && s->stretchMeasures > 0 && m.clock.MeasureLength > 0) {
-            v.rate = static_cast<float>(static_cast<double>(s->sampleCount) /
-                                        (static_cast<double>(s->stretchMeasures) * m.clock.MeasureLength));
+            v.rate = static_cast<float>(
+                static_cast<double>(s->sampleCount) /
+                (static_cast<double>(s->stretchMeasures) * m.clock.MeasureLength));
         }
     }
 }
@@ -298,9 +322,11 @@ struct LiveMath {
           gain(v.distGain),
           threshold(v.distGain > 0 ? v.distThreshold : INT32_MAX) {}
 
-    void operator()(std::int32_t s, std::int32_t level, std::int32_t& accL, std::int32_t& accR) const {
+    void operator()(std::int32_t s, std::int32_t level, std::int32_t& accL,
+                    std::int32_t& accR) const {
         if constexpr (Distort) {
-            const std::int32_t boosted = Saturate(static_cast<std::int64_t>(s) * gain, -32768, 32767);
+            const std::int32_t boosted =
+                Saturate(static_cast<std::int64_t>(s) * gain, -32768, 32767);
             s = s > threshold ? boosted : s;
         }
         s = (s * vol) >> 7;
@@ -329,14 +355,16 @@ struct DiskMath {
 
     PanPair Pair(std::int32_t s, std::int32_t level) const {
         if constexpr (Distort) {
-            const std::int32_t boosted = Saturate(static_cast<std::int64_t>(s) * gain, -32767, 32767);
+            const std::int32_t boosted =
+                Saturate(static_cast<std::int64_t>(s) * gain, -32767, 32767);
             s = s > threshold ? boosted : s;
         }
         s = s * vol / 127;
         return Panned(RoundedDiv127(s * level), pan);
     }
 
-    void operator()(std::int32_t s, std::int32_t level, std::int32_t& accL, std::int32_t& accR) const {
+    void operator()(std::int32_t s, std::int32_t level, std::int32_t& accL,
+                    std::int32_t& accR) const {
         const PanPair p = Pair(s, level);
         accL += LeftOf(p);
         accR += RightOf(p);
@@ -346,8 +374,9 @@ struct DiskMath {
 // A voice at an integral position with rate 1 reads consecutive samples: its index is plain
 // integer arithmetic and the frame at which it runs out is known in advance.
 template <class Math>
-void MixVoiceRunUnitRate(Voice& w, const std::int16_t* samples, std::int32_t count, const Math& math,
-                         bool muted, std::int32_t* accL, std::int32_t* accR, int frames) {
+void MixVoiceRunUnitRate(Voice& w, const std::int16_t* samples, std::int32_t count,
+                         const Math& math, bool muted, std::int32_t* accL, std::int32_t* accR,
+                         int frames) {
     const std::int64_t p0 = static_cast<std::int64_t>(w.position);
 
     // The tick after frame f leaves the position at p0 + f + 1; past `length` the voice ends.
@@ -356,16 +385,19 @@ void MixVoiceRunUnitRate(Voice& w, const std::int16_t* samples, std::int32_t cou
 
     auto sampleAt = [&](int f) -> std::int32_t {
         const std::int64_t i = w.reversed ? count + 1 - (p0 + f) : p0 + f;
-        return static_cast<std::uint64_t>(i - 1) < static_cast<std::uint64_t>(count) ? samples[i - 1] : 0;
+        return static_cast<std::uint64_t>(i - 1) < static_cast<std::uint64_t>(count)
+                   ? samples[i - 1]
+                   : 0;
     };
     // Before the fade the level stands still, and frames whose position lies outside the sound
     // add nothing; what is left is a straight walk over the samples.
-    const int steady =
-        static_cast<int>(std::clamp<std::int64_t>(static_cast<std::int64_t>(w.fadeStart) - w.age, 0, n));
+    const int steady = static_cast<int>(
+        std::clamp<std::int64_t>(static_cast<std::int64_t>(w.fadeStart) - w.age, 0, n));
     const int from = static_cast<int>(std::clamp<std::int64_t>(1 - p0, 0, steady));
     const int to = static_cast<int>(std::clamp<std::int64_t>(count - p0 + 1, from, steady));
     if (to > from) {
-        const std::int16_t* src = w.reversed ? samples + (count - p0 - from) : samples + (p0 + from - 1);
+        const std::int16_t* src =
+            w.reversed ? samples + (count - p0 - from) : samples + (p0 + from - 1);
         const std::ptrdiff_t stride = w.reversed ? -1 : 1;
         const std::int32_t level = w.level;
         for (int f = from; f < to; ++f, src += stride) math(*src, level, accL[f], accR[f]);
@@ -404,7 +436,8 @@ constexpr int kRunFrames = 512;
 
 // Frames before the next tick that starts a step, at most `limit`.
 inline int AdvancingFrames(const PlayClock& k, int limit) {
-    const std::int64_t advancing = static_cast<std::int64_t>(k.StepLength[k.PlayStep]) - 1 - k.StepCounter;
+    const std::int64_t advancing =
+        static_cast<std::int64_t>(k.StepLength[k.PlayStep]) - 1 - k.StepCounter;
     return static_cast<int>(std::clamp<std::int64_t>(advancing, 0, std::min(limit, kRunFrames)));
 }
 
@@ -455,7 +488,8 @@ void MixLiveFrame(Machine& m, std::int16_t* out) {
         Voice& v = m.voice(c);
         if (!v.active) continue;
         FadeStep(v);
-        LiveMath<true>(v, cs, c)(ReadSample(SlotOf(m.banks, cs.instrument[c - 1]), v), v.level, accL, accR);
+        LiveMath<true>(v, cs, c)(ReadSample(SlotOf(m.banks, cs.instrument[c - 1]), v), v.level,
+                                 accL, accR);
     }
     out[0] = ApplyMainVolume(accL, k.MainVolume);
     out[1] = ApplyMainVolume(accR, k.MainVolume);

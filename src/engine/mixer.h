@@ -43,7 +43,10 @@ const SampleSlot* ChannelSound(const Machine& m, int channel);
 // n / d rounded to nearest with ties to even (d > 0), exact for all 32-bit n.
 constexpr std::int32_t RoundDiv(std::int64_t n, std::int64_t d) {
     std::int64_t q = n / d, r = n % d;
-    if (r < 0) { r += d; q -= 1; }  // floor division
+    if (r < 0) {
+        r += d;
+        q -= 1;
+    }  // floor division
     std::int64_t twice = 2 * r;
     if (twice > d || (twice == d && (q & 1) != 0)) q += 1;
     return static_cast<std::int32_t>(q);

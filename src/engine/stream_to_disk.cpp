@@ -13,8 +13,8 @@
 
 #include "banks/wav_io.h"
 #include "core/files.h"
-#include "core/messages.h"
 #include "core/machine.h"
+#include "core/messages.h"
 #include "engine/mixer.h"
 
 namespace qtam {
@@ -64,7 +64,9 @@ private:
     std::string error_;
 };
 
-StreamFile* OpenStream(const Machine& m) { return dynamic_cast<StreamFile*>(m.streamFile.get()); }
+StreamFile* OpenStream(const Machine& m) {
+    return dynamic_cast<StreamFile*>(m.streamFile.get());
+}
 
 void ShowActivity(StreamObserver* observer, const std::string& text) {
     if (observer != nullptr && observer->activity) observer->activity(text);
@@ -126,7 +128,9 @@ bool WriteStreamWav(Machine& m, StreamFile& file, StreamObserver* observer) {
 
 }  // namespace
 
-std::string RenderingMeasureText(int measure) { return "Rendering measure " + std::to_string(measure); }
+std::string RenderingMeasureText(int measure) {
+    return "Rendering measure " + std::to_string(measure);
+}
 
 std::string StreamFileName(const Machine& m) {
     const StreamFile* file = OpenStream(m);
@@ -150,7 +154,8 @@ bool CreateStreamFile(Machine& m, const std::string& fileName) {
     const std::string raw = DirectoryOf(fileName) + kWavTempName;
     const int fd = ::open(raw.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
     if (fd < 0) {
-        m.prompter->Warn(errno == EEXIST ? WavTempInTheWayText(raw) : std::string(kMsgCannotCreate));
+        m.prompter->Warn(errno == EEXIST ? WavTempInTheWayText(raw)
+                                         : std::string(kMsgCannotCreate));
         return false;
     }
     std::FILE* f = ::fdopen(fd, "wb");
@@ -169,7 +174,8 @@ bool CreateStreamFile(Machine& m, const std::string& fileName) {
 void RenderMeasure(Machine& m, int measure, RenderProgress& progress) {
     m.clock.PlayMeasure = static_cast<std::uint8_t>(std::clamp(measure, 1, kMeasures));
     std::int32_t remaining = m.clock.MeasureLength;
-    const double total = static_cast<double>(m.clock.MeasureLength - 16) * progress.measuresToRender;
+    const double total =
+        static_cast<double>(m.clock.MeasureLength - 16) * progress.measuresToRender;
     ShowActivity(progress.observer, RenderingMeasureText(measure));
 
     StereoFrame buffer[kChunkFrames];
@@ -182,7 +188,8 @@ void RenderMeasure(Machine& m, int measure, RenderProgress& progress) {
                 ShowProgress(progress.observer, progress.gauge.Percent());
         }
         remaining -= chunk;
-        if (m.stream != nullptr) m.stream->Append(buffer, static_cast<std::size_t>(chunk) * sizeof(StereoFrame));
+        if (m.stream != nullptr)
+            m.stream->Append(buffer, static_cast<std::size_t>(chunk) * sizeof(StereoFrame));
     }
 }
 

@@ -65,10 +65,12 @@ enum class StreamMode {
 bool RunStream(Machine& m, StreamMode mode, const std::string& fileName,
                StreamObserver* observer = nullptr);
 
-inline bool RenderCurrentMeasure(Machine& m, const std::string& fileName, StreamObserver* observer = nullptr) {
+inline bool RenderCurrentMeasure(Machine& m, const std::string& fileName,
+                                 StreamObserver* observer = nullptr) {
     return RunStream(m, StreamMode::CurrentMeasure, fileName, observer);
 }
-inline bool RenderWholePattern(Machine& m, const std::string& fileName, StreamObserver* observer = nullptr) {
+inline bool RenderWholePattern(Machine& m, const std::string& fileName,
+                               StreamObserver* observer = nullptr) {
     return RunStream(m, StreamMode::WholePattern, fileName, observer);
 }
 inline bool StartLiveSession(Machine& m, const std::string& fileName) {

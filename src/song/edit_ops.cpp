@@ -34,7 +34,8 @@ template <typename Shape>
 void ShapeVelocities(Machine& m, int channel, Shape shape) {
     StepCell* cells = ChannelCells(m, channel);
     for (int slot = 1; slot <= kSlots; ++slot) {
-        if (cells[slot - 1].hasNote()) cells[slot - 1].velocity = static_cast<std::int8_t>(shape(slot));
+        if (cells[slot - 1].hasNote())
+            cells[slot - 1].velocity = static_cast<std::int8_t>(shape(slot));
     }
 }
 
@@ -47,8 +48,12 @@ void ShapePans(Machine& m, Shape shape) {
     }
 }
 
-int FadeInVelocity(int slot) { return 7 * slot + 7; }
-int FadeOutVelocity(int slot) { return 128 - 7 * slot; }
+int FadeInVelocity(int slot) {
+    return 7 * slot + 7;
+}
+int FadeOutVelocity(int slot) {
+    return 128 - 7 * slot;
+}
 
 void EraseCells(Machine& m, int channel) {
     for (int slot = 0; slot < kSlots; ++slot) ChannelCells(m, channel)[slot].velocity = -1;
@@ -120,8 +125,12 @@ void PasteMix(Machine& m) {
     }
 }
 
-void FadeInChannel(Machine& m) { ShapeVelocities(m, m.editor.CurrentChannel, FadeInVelocity); }
-void FadeOutChannel(Machine& m) { ShapeVelocities(m, m.editor.CurrentChannel, FadeOutVelocity); }
+void FadeInChannel(Machine& m) {
+    ShapeVelocities(m, m.editor.CurrentChannel, FadeInVelocity);
+}
+void FadeOutChannel(Machine& m) {
+    ShapeVelocities(m, m.editor.CurrentChannel, FadeOutVelocity);
+}
 
 void FadeInMeasure(Machine& m) {
     for (int ch = 1; ch <= kChannels; ++ch) ShapeVelocities(m, ch, FadeInVelocity);
@@ -151,7 +160,9 @@ void PanInverse(Machine& m) {
     ShapePans(m, [](int, int pan) { return 127 - pan; });
 }
 
-void EraseChannel(Machine& m) { EraseCells(m, m.editor.CurrentChannel); }
+void EraseChannel(Machine& m) {
+    EraseCells(m, m.editor.CurrentChannel);
+}
 
 void EraseMeasure(Machine& m) {
     for (int ch = 1; ch <= kChannels; ++ch) EraseCells(m, ch);

@@ -10,7 +10,9 @@ namespace qtam {
 
 namespace {
 
-int ClampToByteRange(int v) { return std::clamp(v, 0, 127); }
+int ClampToByteRange(int v) {
+    return std::clamp(v, 0, 127);
+}
 
 void MarkEdited(Machine& m) {
     m.editor.SongChanged = true;
@@ -114,9 +116,13 @@ int ReadValueEntry(std::string_view text, int minimum, int maximum) {
     return static_cast<int>(std::clamp<long long>(value, minimum, maximum));
 }
 
-ValueEntry TempoEntry(const Song& song) { return {50, 250, 1, 3, song.tempo}; }
+ValueEntry TempoEntry(const Song& song) {
+    return {50, 250, 1, 3, song.tempo};
+}
 
-ValueEntry ShuffleEntry(const Song& song) { return {0, 100, 2, 3, ShownShuffle(song.shuffle)}; }
+ValueEntry ShuffleEntry(const Song& song) {
+    return {0, 100, 2, 3, ShownShuffle(song.shuffle)};
+}
 
 bool EnterTempo(Machine& m, DialogResult result, std::string_view text) {
     if (result != DialogResult::Ok) return false;

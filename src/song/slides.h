@@ -65,8 +65,12 @@ struct ValueEntry {
 int ReadValueEntry(std::string_view text, int minimum, int maximum);
 
 // The shuffle as the user sees and enters it (0..100) and back; an odd entry loses its half.
-inline int ShownShuffle(int shuffle) { return 2 * (shuffle - 100); }
-inline int ShuffleFromShown(int shown) { return shown / 2 + 100; }
+inline int ShownShuffle(int shuffle) {
+    return 2 * (shuffle - 100);
+}
+inline int ShuffleFromShown(int shown) {
+    return shown / 2 + 100;
+}
 
 ValueEntry TempoEntry(const Song& song);
 ValueEntry ShuffleEntry(const Song& song);

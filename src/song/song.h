@@ -48,8 +48,8 @@ struct StepCell {
     std::uint8_t reserved1;
     std::uint16_t reserved2;
 
-    bool hasNote() const { return velocity >= 0; }       // panel, mixer, fades, slides
-    bool hasLoudNote() const { return velocity > 0; }    // grooves, chaos, choke
+    bool hasNote() const { return velocity >= 0; }     // panel, mixer, fades, slides
+    bool hasLoudNote() const { return velocity > 0; }  // grooves, chaos, choke
     bool isFree() const { return static_cast<std::uint8_t>(velocity) == 255; }  // Paste mix
 };
 
@@ -101,7 +101,9 @@ struct Song {
     const ChannelSettings& settings(int pattern) const {
         return patterns[pattern - 1].measures[0].settings;
     }
-    Measure& measure(int pattern, int measure) { return patterns[pattern - 1].measures[measure - 1]; }
+    Measure& measure(int pattern, int measure) {
+        return patterns[pattern - 1].measures[measure - 1];
+    }
     const Measure& measure(int pattern, int measure) const {
         return patterns[pattern - 1].measures[measure - 1];
     }
@@ -138,7 +140,9 @@ inline constexpr std::string_view kSongHeader = "Q.Tam format 1.0 Pattern-file\x
 inline constexpr std::string_view kNewCopyright = "\xA9 by ...";
 
 // Values the rest of the system can rely on, whatever a loaded file held.
-inline int StepsPerMeasureOf(const Song& song) { return song.stepsPerMeasure == 12 ? 12 : 16; }
+inline int StepsPerMeasureOf(const Song& song) {
+    return song.stepsPerMeasure == 12 ? 12 : 16;
+}
 inline int MeasureCountOf(const Song& song, int pattern) {
     int n = song.measureCount[pattern - 1];
     return n < 1 ? 1 : (n > kMeasures ? kMeasures : n);

@@ -48,14 +48,14 @@ bool LoadSong(Machine& m, const std::string& fileName, bool quiet) {
 
     auto song = std::make_unique<Song>();
     switch (ReadSongRecord(name, *song)) {
-    case SongRead::CannotOpen:
-        if (!quiet) m.prompter->Warn(kMsgSongOpenFailed);
-        return false;
-    case SongRead::NotOneRecord:
-        m.prompter->Warn(kMsgNotASong);
-        return false;
-    case SongRead::Ok:
-        break;
+        case SongRead::CannotOpen:
+            if (!quiet) m.prompter->Warn(kMsgSongOpenFailed);
+            return false;
+        case SongRead::NotOneRecord:
+            m.prompter->Warn(kMsgNotASong);
+            return false;
+        case SongRead::Ok:
+            break;
     }
     NormalizeSong(*song);
     std::memcpy(&m.song, song.get(), kSongSize);
@@ -71,8 +71,9 @@ bool SaveSong(Machine& m, const std::string& fileName, bool overwriteSilently) {
     const std::string name = WithDefaultExtension(fileName, kSongExtension);
     ReadOnlyScope readOnly(m.attributes, name);
 
-    const bool saved = SaveFileAsked(*m.prompter, name, overwriteSilently,
-                                     [&](SafeFileWriter& out) { return out.Write(&m.song, kSongSize); });
+    const bool saved =
+        SaveFileAsked(*m.prompter, name, overwriteSilently,
+                      [&](SafeFileWriter& out) { return out.Write(&m.song, kSongSize); });
     if (!saved) return false;
     m.editor.SongChanged = false;
     return true;

@@ -115,7 +115,8 @@ struct Parser {
             if (w.size() != 2 || !ParseOnOff(w[1], flag)) return Fail("humanize takes on or off");
             song.humanize = flag;
         } else if (key == "info-on-open") {
-            if (w.size() != 2 || !ParseOnOff(w[1], flag)) return Fail("info-on-open takes on or off");
+            if (w.size() != 2 || !ParseOnOff(w[1], flag))
+                return Fail("info-on-open takes on or off");
             song.showInfoOnOpen = flag;
         } else if (key == "title") {
             song.title.set(Utf8ToCp1252(TextAfterKey(raw, key)));
@@ -259,7 +260,8 @@ char StepCharOf(int velocity, bool reversed) {
     if (velocity == 100) return 'x';
     if (velocity == 127) return 'X';
     if (velocity == 60) return 'o';
-    return static_cast<char>('0' + std::clamp<int>(static_cast<int>(std::lround(velocity * 9 / 127.0)), 0, 9));
+    return static_cast<char>(
+        '0' + std::clamp<int>(static_cast<int>(std::lround(velocity * 9 / 127.0)), 0, 9));
 }
 
 bool ApplySongText(Song& song, const std::string& text, std::string& error) {
@@ -288,7 +290,9 @@ std::string Quoted(const std::string& bytes) {
     out += '"';
     return out;
 }
-std::string QuotedText(const std::string& cp1252) { return Quoted(Cp1252ToUtf8(cp1252)); }
+std::string QuotedText(const std::string& cp1252) {
+    return Quoted(Cp1252ToUtf8(cp1252));
+}
 
 bool PatternInUse(const Song& song, int p) {
     if (song.measureCount[p - 1] > 1) return true;
@@ -307,7 +311,8 @@ std::string SoundName(int code) {
 
 }  // namespace
 
-std::string FormatSongText(const Song& song, const std::function<std::string(int code)>& soundName) {
+std::string FormatSongText(const Song& song,
+                           const std::function<std::string(int code)>& soundName) {
     std::ostringstream out;
     out << "title " << QuotedText(song.title.str()) << "\n";
     if (!song.subtitle.empty()) out << "subtitle " << QuotedText(song.subtitle.str()) << "\n";
@@ -328,7 +333,8 @@ std::string FormatSongText(const Song& song, const std::function<std::string(int
         const ChannelSettings& cs = song.settings(p);
         out << "\npattern " << p << "\n";
         out << "  measures " << MeasureCountOf(song, p) << "\n";
-        out << "  distortion gain " << cs.distortionGain << " threshold " << cs.distortionThreshold << "\n";
+        out << "  distortion gain " << cs.distortionGain << " threshold " << cs.distortionThreshold
+            << "\n";
         for (int ch = 1; ch <= kChannels; ++ch) {
             out << "  channel " << ch << " sound " << SoundName(cs.instrument[ch - 1]) << " volume "
                 << int(cs.volume[ch - 1]);

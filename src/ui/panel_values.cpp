@@ -24,7 +24,9 @@ int Nearest(double x) {
     return static_cast<int>(r);
 }
 
-int StepToButton12(int slot) { return slot >= 1 && slot <= 12 ? kStepToButton12[slot - 1] : 0; }
+int StepToButton12(int slot) {
+    return slot >= 1 && slot <= 12 ? kStepToButton12[slot - 1] : 0;
+}
 
 int ButtonToStep12(int button) {
     return button >= 1 && button <= 16 ? kButtonToStep12[button - 1] : 0;
@@ -75,7 +77,8 @@ int TempoSliderOffset(int tempo) {
 }
 
 int ShuffleSliderOffset(int shuffle) {
-    return std::clamp(Nearest((shuffle - 100) * 1.28), 0, kTempoSliderLeftMax - kTempoSliderLeftMin);
+    return std::clamp(Nearest((shuffle - 100) * 1.28), 0,
+                      kTempoSliderLeftMax - kTempoSliderLeftMin);
 }
 
 int DistortionGainFromSliderLeft(int left) {

@@ -21,7 +21,8 @@ void MakeBankFile(const std::string& path, std::int32_t count, const std::string
     auto scratch = test::NewMachine();
     ClearUserbank(*scratch);
     scratch->banks.userbank.description = description;
-    if (count > 0) test::SetSound(scratch->banks.userbank, 1, std::vector<std::int16_t>(count, 11), "Kick");
+    if (count > 0)
+        test::SetSound(scratch->banks.userbank, 1, std::vector<std::int16_t>(count, 11), "Kick");
     ASSERT_TRUE(SaveUserbank(*scratch, path, true));
 }
 
@@ -89,10 +90,12 @@ TEST_F(Activation, RandomKitFilesNeverCrash) {
     for (int round = 0; round < 100; ++round) {
         std::vector<std::uint8_t> bytes = real;
         bytes.resize(rng() % (real.size() + 1));
-        for (int k = 0; k < 4 && !bytes.empty(); ++k) bytes[rng() % bytes.size()] = static_cast<std::uint8_t>(rng());
+        for (int k = 0; k < 4 && !bytes.empty(); ++k)
+            bytes[rng() % bytes.size()] = static_cast<std::uint8_t>(rng());
         WriteBytes(dir / "fuzz.dll", bytes);
         if (LoadInternalBank(*m, dir / "fuzz.dll")) {
-            for (int n = 1; n <= 20; ++n) EXPECT_LE(m->banks.internalBank.slot(n).sampleCount, kInternalSlotCapacity);
+            for (int n = 1; n <= 20; ++n)
+                EXPECT_LE(m->banks.internalBank.slot(n).sampleCount, kInternalSlotCapacity);
         }
     }
 }

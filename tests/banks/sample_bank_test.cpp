@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "banks/sample_bank.h"
+
+#include <gtest/gtest.h>
 
 namespace qtam {
 namespace {
@@ -11,7 +11,8 @@ TEST(SlotOf, NamesInternalAndUserbankSlotsAndNothingElse) {
     EXPECT_EQ(SlotOf(banks, 20), &banks.internalBank.slot(20));
     EXPECT_EQ(SlotOf(banks, 101), &banks.userbank.slot(1));
     EXPECT_EQ(SlotOf(banks, 120), &banks.userbank.slot(20));
-    for (int invalid : {0, 21, 99, 100, 121, 255, -1}) EXPECT_EQ(SlotOf(banks, invalid), nullptr) << invalid;
+    for (int invalid : {0, 21, 99, 100, 121, 255, -1})
+        EXPECT_EQ(SlotOf(banks, invalid), nullptr) << invalid;
 }
 
 TEST(SampleBank, BuffersAreAllocatedOnceAtCapacityAndReused) {

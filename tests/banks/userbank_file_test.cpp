@@ -19,10 +19,13 @@ namespace {
 using test::ReadBytes;
 using test::WriteBytes;
 
-std::string Blanks(std::size_t n) { return std::string(n, ' '); }
+std::string Blanks(std::size_t n) {
+    return std::string(n, ' ');
+}
 
 // The bytes of one slot record, as a bank file holds them.
-std::vector<std::uint8_t> SlotRecord(std::int32_t count, const std::vector<std::int16_t>& samples = {},
+std::vector<std::uint8_t> SlotRecord(std::int32_t count,
+                                     const std::vector<std::int16_t>& samples = {},
                                      std::string name = "<empty>", std::uint8_t stretch = 0,
                                      std::uint8_t hh1 = 0, std::uint8_t hh2 = 0) {
     std::vector<std::uint8_t> r;
@@ -64,7 +67,8 @@ std::vector<std::uint8_t> EmptyBankFile() {
 // A bank file with a sound in slot 1 and the rest empty.
 std::vector<std::uint8_t> BankWithFirstSound(std::int32_t count) {
     std::vector<std::uint8_t> r = BankHeader("Big");
-    auto first = SlotRecord(count, std::vector<std::int16_t>(static_cast<std::size_t>(count), 7), "big");
+    auto first =
+        SlotRecord(count, std::vector<std::int16_t>(static_cast<std::size_t>(count), 7), "big");
     r.insert(r.end(), first.begin(), first.end());
     for (int i = 1; i < 20; ++i) {
         auto s = SlotRecord(0);
@@ -215,7 +219,8 @@ TEST_F(UserbankFile, UnreadableFileGetsTheReadOnlyMessage) {
     EXPECT_FALSE(LoadUserbank(*m, dir / "locked.ubf", false));
     ASSERT_EQ(prompter.warnings.size(), 1u);
     EXPECT_EQ(prompter.warnings[0],
-              "This Userbank file is set to read-only. Please uncheck this read-only property to edit or use "
+              "This Userbank file is set to read-only. Please uncheck this read-only property to "
+              "edit or use "
               "the file.");
     EXPECT_EQ(test::ModeOf(dir / "locked.ubf"), 0u);
 }
@@ -236,7 +241,8 @@ TEST_F(UserbankFile, RefusedFilesLeaveTheBankAsItWas) {
         {"empty file", {}},
         {"header only", std::vector<std::uint8_t>(full.begin(), full.begin() + 43)},
         {"last byte missing", std::vector<std::uint8_t>(full.begin(), full.end() - 1)},
-        {"ends inside samples", std::vector<std::uint8_t>(withSound.begin(), withSound.begin() + 43 + 4 + 150)},
+        {"ends inside samples",
+         std::vector<std::uint8_t>(withSound.begin(), withSound.begin() + 43 + 4 + 150)},
     };
     for (const auto& [what, bytes] : cases) {
         SCOPED_TRACE(what);
@@ -313,7 +319,8 @@ TEST_F(UserbankFile, FailedSavesKeepTheOldFile) {
     EXPECT_FALSE(SaveUserbank(*m, dir / "no/such/folder/bank.ubf", true));
     ASSERT_EQ(prompter.warnings.size(), 1u);
     EXPECT_EQ(prompter.warnings[0],
-              "The file could not be created. Make sure you are not writing to a CD-Rom, a write protected "
+              "The file could not be created. Make sure you are not writing to a CD-Rom, a write "
+              "protected "
               "diskette or a full disk...");
 
     // A folder in the target's place cannot be created as a file.
@@ -332,10 +339,13 @@ TEST_F(UserbankFile, FailedSavesKeepTheOldFile) {
         EXPECT_FALSE(SaveUserbank(*m, dir / "full.ubf", true));
     }
     ASSERT_EQ(prompter.warnings.size(), 3u);
-    EXPECT_NE(prompter.warnings[2].find(dir / "full.ubf"), std::string::npos) << prompter.warnings[2];
-    EXPECT_NE(prompter.warnings[2].find(std::strerror(EFBIG)), std::string::npos) << prompter.warnings[2];
+    EXPECT_NE(prompter.warnings[2].find(dir / "full.ubf"), std::string::npos)
+        << prompter.warnings[2];
+    EXPECT_NE(prompter.warnings[2].find(std::strerror(EFBIG)), std::string::npos)
+        << prompter.warnings[2];
     EXPECT_EQ(ReadBytes(dir / "full.ubf"), (std::vector<std::uint8_t>{5, 5}));
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2) << "no temporary left";
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2)
+        << "no temporary left";
 
     if (!test::RunningAsRoot()) {
         std::filesystem::create_directory(dir / "locked");
@@ -385,7 +395,8 @@ TEST_F(UserbankFile, RandomAndTruncatedFilesNeverCrash) {
         if (!LoadUserbank(*m, dir / "fuzz.ubf", true)) {
             ExpectBankAsFilled();
         } else {
-            for (int n = 1; n <= 20; ++n) EXPECT_LE(m->banks.userbank.slot(n).sampleCount, kUserSlotCapacity);
+            for (int n = 1; n <= 20; ++n)
+                EXPECT_LE(m->banks.userbank.slot(n).sampleCount, kUserSlotCapacity);
         }
     }
 }

@@ -123,19 +123,33 @@ TEST_F(WavImport, EachRefusalHasItsMessageAndLeavesTheSlotAlone) {
     };
     std::vector<Case> cases = {
         {"8 bit", with([](WavImage& w) { w.bits = 8; }), "This appears to be a 8 bit WAV-file..."},
-        {"24 bit", with([](WavImage& w) { w.bits = 24; }), "This appears to be a 24 bit WAV-file..."},
-        {"stereo", with([](WavImage& w) { w.channels = 2; }), "This appears to be stereo WAV-file..."},
-        {"6 channels", with([](WavImage& w) { w.channels = 6; }), "This appears to be stereo WAV-file..."},
-        {"float", with([](WavImage& w) { w.formatTag = 3; }), "This appears to be a compressed WAV-file..."},
-        {"ADPCM", with([](WavImage& w) { w.formatTag = 2; }), "This appears to be a compressed WAV-file..."},
-        {"not RIFF", with([](WavImage& w) { w.riff = "RIFX"; }), "This appears not to be a valid WAV-file..."},
-        {"not WAVE", with([](WavImage& w) { w.wave = "AVI "; }), "This appears not to be a valid WAV-file..."},
-        {"no fmt", with([](WavImage& w) { w.fmt = "JUNK"; }), "This appears not to be a valid WAV-file..."},
+        {"24 bit", with([](WavImage& w) { w.bits = 24; }),
+         "This appears to be a 24 bit WAV-file..."},
+        {"stereo", with([](WavImage& w) { w.channels = 2; }),
+         "This appears to be stereo WAV-file..."},
+        {"6 channels", with([](WavImage& w) { w.channels = 6; }),
+         "This appears to be stereo WAV-file..."},
+        {"float", with([](WavImage& w) { w.formatTag = 3; }),
+         "This appears to be a compressed WAV-file..."},
+        {"ADPCM", with([](WavImage& w) { w.formatTag = 2; }),
+         "This appears to be a compressed WAV-file..."},
+        {"not RIFF", with([](WavImage& w) { w.riff = "RIFX"; }),
+         "This appears not to be a valid WAV-file..."},
+        {"not WAVE", with([](WavImage& w) { w.wave = "AVI "; }),
+         "This appears not to be a valid WAV-file..."},
+        {"no fmt", with([](WavImage& w) { w.fmt = "JUNK"; }),
+         "This appears not to be a valid WAV-file..."},
         {"no data", with([](WavImage& w) { w.data = "dat "; }),
          "This WAV-file contains no data, or is in an unknown format..."},
-        {"rate 0", with([](WavImage& w) { w.sampleRate = 0; w.byteRate = 88200; }),
+        {"rate 0", with([](WavImage& w) {
+             w.sampleRate = 0;
+             w.byteRate = 88200;
+         }),
          "This appears not to be a valid WAV-file..."},
-        {"0 channels", with([](WavImage& w) { w.channels = 0; w.byteRate = 88200; }),
+        {"0 channels", with([](WavImage& w) {
+             w.channels = 0;
+             w.byteRate = 88200;
+         }),
          "This appears not to be a valid WAV-file..."},
     };
     for (const Case& c : cases) {
@@ -156,8 +170,9 @@ TEST_F(WavImport, AFileThatCannotBeOpenedSaysSo) {
     const std::string wavText =
         "An error occurred while opening this file...\r\n"
         "The file might be read-only or in use by another application.";
-    EXPECT_EQ(prompter.warnings, (std::vector<std::string>{wavText, "An error occurred while opening this file...",
-                                                           wavText}));
+    EXPECT_EQ(prompter.warnings,
+              (std::vector<std::string>{wavText, "An error occurred while opening this file...",
+                                        wavText}));
 }
 
 TEST_F(WavImport, LowSampleRatesAskAndAreTakenUnchanged) {
@@ -314,7 +329,8 @@ TEST_F(WavImport, DamagedFilesNeverCrash) {
                 break;
             }
             default:
-                bytes.assign(good2.begin(), good2.begin() + static_cast<long>(random() % good2.size()));
+                bytes.assign(good2.begin(),
+                             good2.begin() + static_cast<long>(random() % good2.size()));
         }
         test::WriteBytes(path, bytes);
         prompter.answers = {random() % 2 == 0, random() % 2 == 0};

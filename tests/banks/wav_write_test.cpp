@@ -22,15 +22,15 @@ std::vector<std::uint8_t> Concat(std::vector<std::uint8_t> a, const std::vector<
 
 TEST(WavHeader, MonoAndStereoHeadersAreByteExact) {
     const std::vector<std::uint8_t> mono = {
-        'R', 'I', 'F', 'F', 0xF4, 0x07, 0x00, 0x00, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ',
-        0x10, 0x00, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x44, 0xAC, 0x00, 0x00, 0x88, 0x58, 0x01, 0x00,
-        0x02, 0x00, 0x10, 0x00, 'd', 'a', 't', 'a', 0xD0, 0x07, 0x00, 0x00};
+        'R',  'I',  'F',  'F',  0xF4, 0x07, 0x00, 0x00, 'W',  'A',  'V',  'E',  'f',  'm',  't',
+        ' ',  0x10, 0x00, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x44, 0xAC, 0x00, 0x00, 0x88, 0x58,
+        0x01, 0x00, 0x02, 0x00, 0x10, 0x00, 'd',  'a',  't',  'a',  0xD0, 0x07, 0x00, 0x00};
     EXPECT_EQ(HeaderBytes(MakeWavHeader(1, 2000)), mono);
 
     const std::vector<std::uint8_t> stereo = {
-        'R', 'I', 'F', 'F', 0xB4, 0x74, 0x04, 0x00, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ',
-        0x10, 0x00, 0x00, 0x00, 0x01, 0x00, 0x02, 0x00, 0x44, 0xAC, 0x00, 0x00, 0x10, 0xB1, 0x02, 0x00,
-        0x04, 0x00, 0x10, 0x00, 'd', 'a', 't', 'a', 0x90, 0x74, 0x04, 0x00};
+        'R',  'I',  'F',  'F',  0xB4, 0x74, 0x04, 0x00, 'W',  'A',  'V',  'E',  'f',  'm',  't',
+        ' ',  0x10, 0x00, 0x00, 0x00, 0x01, 0x00, 0x02, 0x00, 0x44, 0xAC, 0x00, 0x00, 0x10, 0xB1,
+        0x02, 0x00, 0x04, 0x00, 0x10, 0x00, 'd',  'a',  't',  'a',  0x90, 0x74, 0x04, 0x00};
     EXPECT_EQ(HeaderBytes(MakeWavHeader(2, 291984)), stereo);
 }
 
@@ -51,9 +51,11 @@ TEST_F(WavWrite, ExportOf1000SamplesIsA2044ByteMonoWav) {
     ASSERT_TRUE(ExportSlotAsWav(*m, 7, path));
     std::vector<std::uint8_t> bytes = test::ReadBytes(path);
     ASSERT_EQ(bytes.size(), 2044u);
-    EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + 44), HeaderBytes(MakeWavHeader(1, 2000)));
+    EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + 44),
+              HeaderBytes(MakeWavHeader(1, 2000)));
     EXPECT_EQ(bytes[4] | bytes[5] << 8, 2036);
-    EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin() + 44, bytes.end()), test::SampleBytes(samples));
+    EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin() + 44, bytes.end()),
+              test::SampleBytes(samples));
     EXPECT_EQ(dir.list(), std::vector<std::string>{"clap.wav"});
 
     test::SoundFileInfo read = test::ReadWithLibsndfile(path);
@@ -123,7 +125,8 @@ TEST_F(WavWrite, AFailingExportLeavesTheOldFileByteIdentical) {
     EXPECT_EQ(dir.list(), std::vector<std::string>{"keep.wav"});
     ASSERT_EQ(prompter.warnings.size(), 1u);
     EXPECT_NE(prompter.warnings[0].find(path), std::string::npos) << prompter.warnings[0];
-    EXPECT_NE(prompter.warnings[0].find(std::strerror(EFBIG)), std::string::npos) << prompter.warnings[0];
+    EXPECT_NE(prompter.warnings[0].find(std::strerror(EFBIG)), std::string::npos)
+        << prompter.warnings[0];
 }
 
 TEST_F(WavWrite, WrapTurnsARawFileIntoAWavFileInPlace) {
@@ -168,7 +171,8 @@ TEST_F(WavWrite, ALeftoverTemporaryFileIsNeverReplaced) {
     EXPECT_EQ(test::ReadBytes(path), raw);
     EXPECT_EQ(test::ReadBytes(temp), leftover);
     ASSERT_EQ(prompter.warnings.size(), 1u);
-    EXPECT_EQ(prompter.warnings[0], WavTempInTheWayText(temp) + " The raw sound data is still in \"" + path + "\".");
+    EXPECT_EQ(prompter.warnings[0],
+              WavTempInTheWayText(temp) + " The raw sound data is still in \"" + path + "\".");
     EXPECT_EQ(dir.list(), (std::vector<std::string>{"take.wav", "~wavconv.pcm"}));
 }
 

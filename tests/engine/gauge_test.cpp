@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "engine/gauge.h"
+
+#include <gtest/gtest.h>
 
 namespace qtam {
 namespace {

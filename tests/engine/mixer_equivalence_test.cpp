@@ -23,7 +23,8 @@ std::unique_ptr<Machine> RandomMachine(unsigned seed) {
             std::vector<std::int16_t> sound(pick(1, 6000));
             for (auto& s : sound) s = static_cast<std::int16_t>(pick(-32768, 32767));
             test::SetSound(*bank, slot, sound);
-            bank->slot(slot).stretchMeasures = static_cast<std::uint8_t>(pick(0, 3) == 0 ? pick(1, 2) : 0);
+            bank->slot(slot).stretchMeasures =
+                static_cast<std::uint8_t>(pick(0, 3) == 0 ? pick(1, 2) : 0);
             bank->slot(slot).hihat1 = static_cast<std::uint8_t>(pick(0, 6));
         }
     }
@@ -39,14 +40,16 @@ std::unique_ptr<Machine> RandomMachine(unsigned seed) {
         cs.distortionThreshold = static_cast<std::uint16_t>(79 * pick(0, 64));
         for (int ch = 1; ch <= 8; ++ch) {
             const int kind = pick(0, 9);
-            cs.instrument[ch - 1] = static_cast<std::uint8_t>(kind == 0 ? 0 : (kind < 5 ? pick(1, 6) : 100 + pick(1, 6)));
+            cs.instrument[ch - 1] = static_cast<std::uint8_t>(
+                kind == 0 ? 0 : (kind < 5 ? pick(1, 6) : 100 + pick(1, 6)));
             cs.volume[ch - 1] = static_cast<std::uint8_t>(pick(0, 3) == 0 ? 127 : pick(0, 127));
             cs.mute[ch - 1] = pick(0, 7) == 0;
             cs.distortionOn[ch - 1] = pick(0, 2) == 0;
             for (int meas = 1; meas <= 3; ++meas)
                 for (int s = 1; s <= 16; ++s)
                     if (pick(0, 2) == 0)
-                        test::SetNote(*m, p, meas, ch, s, pick(0, 127), pick(0, 3) == 0 ? 64 : pick(0, 127), pick(0, 4) == 0);
+                        test::SetNote(*m, p, meas, ch, s, pick(0, 127),
+                                      pick(0, 3) == 0 ? 64 : pick(0, 127), pick(0, 4) == 0);
         }
     }
     m->random.seed(seed);
@@ -62,7 +65,9 @@ std::int32_t ModelSample(const Machine& m, int c) {
     return (i >= 1 && i <= s->sampleCount) ? s->samples[i - 1] : 0;
 }
 
-std::int16_t ModelClip(std::int64_t x) { return static_cast<std::int16_t>(std::clamp<std::int64_t>(x, -32768, 32767)); }
+std::int16_t ModelClip(std::int64_t x) {
+    return static_cast<std::int16_t>(std::clamp<std::int64_t>(x, -32768, 32767));
+}
 
 // One live frame, step by step as written down for the live mixer.
 void ModelLiveFrame(Machine& m, std::int16_t* out) {
@@ -93,7 +98,9 @@ void ModelLiveFrame(Machine& m, std::int16_t* out) {
     Tick(m);
 }
 
-std::int32_t Nearest(double x) { return static_cast<std::int32_t>(std::nearbyint(x)); }
+std::int32_t Nearest(double x) {
+    return static_cast<std::int32_t>(std::nearbyint(x));
+}
 
 StereoFrame ModelDiskFrame(Machine& m) {
     PlayClock& k = m.clock;

@@ -59,7 +59,8 @@ TEST(StepTiming, AStepLastsOneFrameLessThanItsLengthExceptTheFirstAfterARender) 
     StartRender(*m, 1);
     std::vector<int> d = StepDurations(*m, 17);
     EXPECT_EQ(d[0], 6843);  // the render start counts from 0
-    for (int i = 1; i < 17; ++i) EXPECT_EQ(d[i], ((i % 16) % 2 == 0 ? 6843 : 2281) - 1) << "step " << i + 1;
+    for (int i = 1; i < 17; ++i)
+        EXPECT_EQ(d[i], ((i % 16) % 2 == 0 ? 6843 : 2281) - 1) << "step " << i + 1;
 
     // Live playback starts from ResetTransport, one frame short like the rest.
     ResetTransport(*m);

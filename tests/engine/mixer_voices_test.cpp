@@ -9,7 +9,9 @@
 namespace qtam {
 namespace {
 
-std::vector<std::int16_t> Constant(int n, std::int16_t value) { return std::vector<std::int16_t>(n, value); }
+std::vector<std::int16_t> Constant(int n, std::int16_t value) {
+    return std::vector<std::int16_t>(n, value);
+}
 
 // A machine whose channel `ch` plays internal slot `slot` with a note on step 1.
 std::unique_ptr<Machine> OneNote(const std::vector<std::int16_t>& sound, int velocity, int pan,
@@ -29,18 +31,21 @@ StereoFrame LiveFrame(Machine& m) {
 }
 
 TEST(LiveMixer, PanAndVolumeUseShiftsBySeven) {
-    struct Case { int sample, velocity, volume, pan, left, right; };
+    struct Case {
+        int sample, velocity, volume, pan, left, right;
+    };
     const Case cases[] = {
-        {10000, 127, 127, 64, 4960, 4960},    // centre: half on each side, volume 127 unscaled
-        {10000, 127, 126, 64, 4883, 4883},    // 10000*126>>7 = 9843, *127>>7 = 9766, >>1
-        {10000, 127, 127, 63, 4960, 4882},    // 64/128 left, 63/128 right
-        {10000, 127, 127, 0, 9843, 0},        // hard left: 127/128
+        {10000, 127, 127, 64, 4960, 4960},  // centre: half on each side, volume 127 unscaled
+        {10000, 127, 126, 64, 4883, 4883},  // 10000*126>>7 = 9843, *127>>7 = 9766, >>1
+        {10000, 127, 127, 63, 4960, 4882},  // 64/128 left, 63/128 right
+        {10000, 127, 127, 0, 9843, 0},      // hard left: 127/128
         {10000, 127, 127, 127, 0, 9843},
-        {-10001, 127, 127, 64, -4962, -4962}, // shifts round toward minus infinity
-        {10000, 0, 127, 64, 0, 0},            // velocity 0 sounds silent
+        {-10001, 127, 127, 64, -4962, -4962},  // shifts round toward minus infinity
+        {10000, 0, 127, 64, 0, 0},             // velocity 0 sounds silent
     };
     for (const Case& c : cases) {
-        auto m = OneNote(Constant(100, static_cast<std::int16_t>(c.sample)), c.velocity, c.pan, c.volume);
+        auto m = OneNote(Constant(100, static_cast<std::int16_t>(c.sample)), c.velocity, c.pan,
+                         c.volume);
         ResetTransport(*m);
         PrepareStart(*m);
         StereoFrame f = LiveFrame(*m);
@@ -50,7 +55,9 @@ TEST(LiveMixer, PanAndVolumeUseShiftsBySeven) {
 }
 
 TEST(DiskMixer, PanAndVolumeRoundWithTiesToEven) {
-    struct Case { int sample, velocity, volume, pan, left, right; };
+    struct Case {
+        int sample, velocity, volume, pan, left, right;
+    };
     const Case cases[] = {
         {10000, 127, 127, 64, 5000, 5000},
         {10000, 127, 100, 64, 3937, 3937},  // 10000*100/127 = 7874 (truncated), /2 exact
@@ -62,7 +69,8 @@ TEST(DiskMixer, PanAndVolumeRoundWithTiesToEven) {
         {-7, 127, 127, 64, -4, -4},         // -3.5 rounds to the even -4
     };
     for (const Case& c : cases) {
-        auto m = OneNote(Constant(100, static_cast<std::int16_t>(c.sample)), c.velocity, c.pan, c.volume);
+        auto m = OneNote(Constant(100, static_cast<std::int16_t>(c.sample)), c.velocity, c.pan,
+                         c.volume);
         StartRender(*m, 1);
         StereoFrame f = MixFrame(*m);
         EXPECT_EQ(f.left, c.left) << c.sample << " vol " << c.volume << " pan " << c.pan;

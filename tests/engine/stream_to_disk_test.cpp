@@ -1,3 +1,5 @@
+#include "engine/stream_to_disk.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -5,7 +7,6 @@
 #include "banks/wav_io.h"
 #include "core/machine.h"
 #include "engine/mixer.h"
-#include "engine/stream_to_disk.h"
 #include "test_support.h"
 #include "wav_test_support.h"
 
@@ -147,8 +148,10 @@ TEST_F(StreamToDisk, ProgressAndActivityFollowTheRender) {
     ASSERT_GE(percents.size(), 3u);
     EXPECT_EQ(percents.front(), 0);
     EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
-    EXPECT_EQ(std::adjacent_find(percents.begin(), percents.end()), percents.end());  // no repaint without change
-    EXPECT_EQ(percents[percents.size() - 2], 98);  // a little above 98 when the last measure is done
+    EXPECT_EQ(std::adjacent_find(percents.begin(), percents.end()),
+              percents.end());  // no repaint without change
+    EXPECT_EQ(percents[percents.size() - 2],
+              98);  // a little above 98 when the last measure is done
     EXPECT_EQ(percents.back(), 100);
 }
 
@@ -171,7 +174,8 @@ TEST_F(StreamToDisk, AnExistingFileIsReplacedOnlyAfterAYes) {
     prompter.answers = {true};
     EXPECT_TRUE(RenderCurrentMeasure(*m, path));
     EXPECT_EQ(test::ReadBytes(path).size(), kHeader + 291972);
-    EXPECT_EQ(prompter.questions, std::vector<std::string>(2, "This file exists... Do you want to overwrite it ?"));
+    EXPECT_EQ(prompter.questions,
+              std::vector<std::string>(2, "This file exists... Do you want to overwrite it ?"));
     EXPECT_TRUE(prompter.warnings.empty());
 
     const std::string locked = dir / "locked.wav";
@@ -186,7 +190,8 @@ TEST_F(StreamToDisk, AnExistingFileIsReplacedOnlyAfterAYes) {
 TEST_F(StreamToDisk, RefusalsCreateNothing) {
     EXPECT_FALSE(RenderCurrentMeasure(*m, ""));
     EXPECT_FALSE(RenderCurrentMeasure(*m, dir / "missing folder/x.wav"));
-    EXPECT_EQ(prompter.warnings, (std::vector<std::string>{"Some kind of shit hit the fan...", kMsgCannotCreate}));
+    EXPECT_EQ(prompter.warnings,
+              (std::vector<std::string>{"Some kind of shit hit the fan...", kMsgCannotCreate}));
     EXPECT_FALSE(m->Streaming);
     EXPECT_EQ(m->stream, nullptr);
     EXPECT_TRUE(dir.list().empty());
@@ -215,7 +220,8 @@ TEST_F(StreamToDisk, AFailingWriteLeavesTheOldFileByteIdentical) {
     EXPECT_EQ(dir.list(), std::vector<std::string>{"keep.wav"});
     ASSERT_EQ(prompter.warnings.size(), 1u);
     EXPECT_NE(prompter.warnings[0].find(path), std::string::npos) << prompter.warnings[0];
-    EXPECT_NE(prompter.warnings[0].find(std::strerror(EFBIG)), std::string::npos) << prompter.warnings[0];
+    EXPECT_NE(prompter.warnings[0].find(std::strerror(EFBIG)), std::string::npos)
+        << prompter.warnings[0];
     EXPECT_FALSE(m->Streaming);
     EXPECT_EQ(m->stream, nullptr);
     EXPECT_EQ(prompter.busyDepth, 0);
@@ -235,7 +241,8 @@ TEST_F(StreamToDisk, ALiveSessionRecordsEveryBlockTheLiveMixerMakes) {
         m->BufPos = block % 2 ? kSecondHalf : 1;
         RenderBlock(*m, 8820);
         const std::int16_t* words = m->StagingBuffer.data() + (m->BufPos - 1);
-        for (int i = 0; i < 2 * 8820; ++i) test::PutU16(expected, static_cast<std::uint16_t>(words[i]));
+        for (int i = 0; i < 2 * 8820; ++i)
+            test::PutU16(expected, static_cast<std::uint16_t>(words[i]));
     }
     ASSERT_TRUE(FinishStream(*m));
 
@@ -313,7 +320,8 @@ TEST_F(StreamToDisk, ALiveTakeWhoseWritesFailKeepsWhatReachedTheDisk) {
     EXPECT_EQ(dir.list(), std::vector<std::string>{"~wavconv.pcm"});
     ASSERT_EQ(prompter.warnings.size(), 1u);
     EXPECT_NE(prompter.warnings[0].find(raw), std::string::npos) << prompter.warnings[0];
-    EXPECT_NE(prompter.warnings[0].find(std::strerror(EFBIG)), std::string::npos) << prompter.warnings[0];
+    EXPECT_NE(prompter.warnings[0].find(std::strerror(EFBIG)), std::string::npos)
+        << prompter.warnings[0];
     EXPECT_FALSE(m->Streaming);
 }
 

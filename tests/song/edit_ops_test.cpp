@@ -1,10 +1,11 @@
+#include "song/edit_ops.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <vector>
 
 #include "core/machine.h"
-#include "song/edit_ops.h"
 #include "song/init_song.h"
 #include "test_support.h"
 
@@ -14,7 +15,9 @@ namespace {
 using test::NewMachine;
 using test::SetNote;
 
-bool SameBytes(const void* a, const void* b, std::size_t n) { return std::memcmp(a, b, n) == 0; }
+bool SameBytes(const void* a, const void* b, std::size_t n) {
+    return std::memcmp(a, b, n) == 0;
+}
 
 class EditOps : public ::testing::Test {
 protected:
@@ -115,7 +118,7 @@ TEST_F(EditOps, PasteMixFillsOnlyFreeCells) {
     Cell(1, 1, 1, 3).pan = 9;  // empty source cell: its pan still arrives
     CopyChannel(*m);
 
-    SetNote(*m, 1, 2, 1, 2, 0, 77);  // a note of velocity 0 is not free
+    SetNote(*m, 1, 2, 1, 2, 0, 77);                              // a note of velocity 0 is not free
     Cell(1, 2, 1, 4).velocity = static_cast<std::int8_t>(0x80);  // negative, yet not 255
     At(1, 2, 1);
     PasteMix(*m);
@@ -252,10 +255,10 @@ TEST_F(EditOps, TwelveStepModeStillReachesSlots13To16) {
 TEST_F(EditOps, NoneMarksTheSongOrDropsAPreparedStart) {
     SetNote(*m, 1, 1, 1, 1, 80);
     m->editor.StartPrepared = true;
-    void (*ops[])(Machine&) = {CopyChannel,   CopyMeasure,    CopyPattern,    Paste,
-                               PasteMix,      FadeInChannel,  FadeOutChannel, FadeInMeasure,
+    void (*ops[])(Machine&) = {CopyChannel,    CopyMeasure,    CopyPattern,    Paste,
+                               PasteMix,       FadeInChannel,  FadeOutChannel, FadeInMeasure,
                                FadeOutMeasure, PanLeftToRight, PanRightToLeft, PanCenter,
-                               PanRandomly,   PanInverse,     EraseChannel,   EraseMeasure};
+                               PanRandomly,    PanInverse,     EraseChannel,   EraseMeasure};
     for (auto op : ops) op(*m);
     EXPECT_FALSE(m->editor.SongChanged);
     EXPECT_TRUE(m->editor.StartPrepared);

@@ -1,3 +1,5 @@
+#include "song/grooves.h"
+
 #include <gtest/gtest.h>
 
 #include <set>
@@ -5,7 +7,6 @@
 #include <string>
 
 #include "core/machine.h"
-#include "song/grooves.h"
 #include "test_support.h"
 
 namespace qtam {
@@ -21,11 +22,11 @@ const GrooveTemplate& Template(std::string_view caption) {
 }
 
 TEST(GrooveMenu, CaptionsInMenuOrderWithRandomChaosInPlace) {
-    const char* expected[] = {"Chemical Beat", "Clubby Feeling", "Default",      "Disco Fever",
+    const char* expected[] = {"Chemical Beat", "Clubby Feeling", "Default",       "Disco Fever",
                               "Drum 'n Bass",  "Euro Dance",     "Funky Drummer", "Hard Trance",
-                              "Hard Step",     "Hiphop 1",       "Hiphop 2",     "Industrial",
-                              "Jungle",        "Latin Groove",   "Pop Tune",     "Random Chaos",
-                              "Rap Vibez",     "Rave Nation",    "Techno 1",     "Techno 2"};
+                              "Hard Step",     "Hiphop 1",       "Hiphop 2",      "Industrial",
+                              "Jungle",        "Latin Groove",   "Pop Tune",      "Random Chaos",
+                              "Rap Vibez",     "Rave Nation",    "Techno 1",      "Techno 2"};
     for (int i = 0; i < kGrooveMenuSize; ++i) EXPECT_EQ(GrooveMenuCaption(i), expected[i]) << i;
     EXPECT_EQ(GrooveMenuCaption(20), "");
     EXPECT_EQ(GrooveMenuCaption(-1), "");

@@ -1,9 +1,10 @@
+#include "song/slides.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 
 #include "core/machine.h"
-#include "song/slides.h"
 #include "test_support.h"
 
 namespace qtam {

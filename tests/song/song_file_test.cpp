@@ -115,7 +115,8 @@ TEST_F(SongFile, AnyHeaderIsAcceptedAndKept) {
 TEST_F(SongFile, OnlyFilesHoldingExactlyOneRecordLoad) {
     m->song.title.set("keep me");
     const auto before = Image(m->song);
-    for (std::size_t size : {std::size_t{0}, std::size_t{103449}, std::size_t{206900}, std::size_t{300000}}) {
+    for (std::size_t size :
+         {std::size_t{0}, std::size_t{103449}, std::size_t{206900}, std::size_t{300000}}) {
         SCOPED_TRACE(size);
         prompter.warnings.clear();
         WriteBytes(dir / "wrong.sng", std::vector<std::uint8_t>(size, 3));
@@ -228,7 +229,8 @@ TEST_F(SongFile, FailedSavesKeepTheOldFile) {
     ASSERT_EQ(prompter.warnings.size(), 2u);
     EXPECT_EQ(prompter.warnings[1], kMsgCannotCreate) << "a folder is in the way";
     EXPECT_TRUE(std::filesystem::is_directory(dir / "dir.sng"));
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << "no temporary left";
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1)
+        << "no temporary left";
     EXPECT_TRUE(m->editor.SongChanged);
 
     if (!test::RunningAsRoot()) {

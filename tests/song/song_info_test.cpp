@@ -1,10 +1,11 @@
+#include "song/song_info.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
 #include "core/machine.h"
-#include "song/song_info.h"
 #include "test_support.h"
 
 namespace qtam {

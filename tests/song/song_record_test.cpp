@@ -11,7 +11,9 @@
 namespace qtam {
 namespace {
 
-const std::uint8_t* Bytes(const Song& s) { return reinterpret_cast<const std::uint8_t*>(&s); }
+const std::uint8_t* Bytes(const Song& s) {
+    return reinterpret_cast<const std::uint8_t*>(&s);
+}
 
 std::uint16_t U16At(const Song& s, std::size_t offset) {
     return static_cast<std::uint16_t>(Bytes(s)[offset] | (Bytes(s)[offset + 1] << 8));

@@ -1,7 +1,8 @@
+#include "song/song_text.h"
+
 #include <gtest/gtest.h>
 
 #include "core/text_codec.h"
-#include "song/song_text.h"
 #include "test_support.h"
 
 namespace qtam {
@@ -78,18 +79,22 @@ TEST(SongText, FormattingAndBuildingAgainGivesTheSameSong) {
                 for (int slot = 1; slot <= 16; ++slot) {
                     const StepCell& a = m->song.cell(p, meas, ch, slot);
                     const StepCell& b = again->song.cell(p, meas, ch, slot);
-                    ASSERT_EQ(a.velocity, b.velocity) << p << "/" << meas << "/" << ch << "/" << slot;
+                    ASSERT_EQ(a.velocity, b.velocity)
+                        << p << "/" << meas << "/" << ch << "/" << slot;
                     ASSERT_EQ(a.reversed, b.reversed);
                 }
     EXPECT_EQ(again->song.copyright.str(), m->song.copyright.str());
     EXPECT_EQ(again->song.shuffle, m->song.shuffle);
-    EXPECT_EQ(std::memcmp(&again->song.settings(1), &m->song.settings(1), sizeof(ChannelSettings)), 0);
+    EXPECT_EQ(std::memcmp(&again->song.settings(1), &m->song.settings(1), sizeof(ChannelSettings)),
+              0);
 }
 
 TEST(SongText, TextsAreWindows1252InTheSongButTheUserbankPathKeepsItsBytes) {
     auto m = test::NewMachine();
     std::string error;
-    ASSERT_TRUE(ApplySongText(m->song, "author \"Ren\xC3\xA9\"\nuserbank \"/home/ren\xC3\xA9/kit.ubf\"\n", error)) << error;
+    ASSERT_TRUE(ApplySongText(
+        m->song, "author \"Ren\xC3\xA9\"\nuserbank \"/home/ren\xC3\xA9/kit.ubf\"\n", error))
+        << error;
     EXPECT_EQ(m->song.author.str(), "Ren\xE9");
     EXPECT_EQ(m->song.userbankFile.str(), "/home/ren\xC3\xA9/kit.ubf");
     const std::string text = FormatSongText(m->song);
@@ -98,7 +103,10 @@ TEST(SongText, TextsAreWindows1252InTheSongButTheUserbankPathKeepsItsBytes) {
 }
 
 TEST(SongText, AnErrorNamesItsLineAndChangesNothing) {
-    struct Case { const char* text; const char* message; };
+    struct Case {
+        const char* text;
+        const char* message;
+    };
     const Case cases[] = {
         {"tempo 300", "line 1: tempo takes 50..250"},
         {"pattern 1\nmeasure 1\n1 x..q", "line 3: unknown step character 'q'"},
@@ -114,7 +122,8 @@ TEST(SongText, AnErrorNamesItsLineAndChangesNothing) {
         auto m = test::NewMachine();
         const Song before = m->song;
         std::string error;
-        EXPECT_FALSE(ApplySongText(m->song, std::string("title Changed\n") + c.text, error)) << c.text;
+        EXPECT_FALSE(ApplySongText(m->song, std::string("title Changed\n") + c.text, error))
+            << c.text;
         // The title line comes first, so every line number is one more.
         std::string expected = c.message;
         const int line = std::stoi(expected.substr(5)) + 1;
@@ -125,10 +134,11 @@ TEST(SongText, AnErrorNamesItsLineAndChangesNothing) {
 }
 
 TEST(TextCodec, ConvertsBetweenWindows1252AndUtf8) {
-    EXPECT_EQ(Cp1252ToUtf8("\xA9 by \x80 \x93x\x94"), "\xC2\xA9 by \xE2\x82\xAC \xE2\x80\x9Cx\xE2\x80\x9D");
+    EXPECT_EQ(Cp1252ToUtf8("\xA9 by \x80 \x93x\x94"),
+              "\xC2\xA9 by \xE2\x82\xAC \xE2\x80\x9Cx\xE2\x80\x9D");
     EXPECT_EQ(Utf8ToCp1252("\xC2\xA9 \xE2\x82\xAC \xC3\xA9"), "\xA9 \x80 \xE9");
     EXPECT_EQ(Utf8ToCp1252("\xE6\x97\xA5 ok"), "? ok");  // not in the code page
-    EXPECT_EQ(Utf8ToCp1252("bad \xC3"), "bad ?");         // cut short
+    EXPECT_EQ(Utf8ToCp1252("bad \xC3"), "bad ?");        // cut short
     for (int b = 0; b < 256; ++b) {
         const std::string one(1, static_cast<char>(b));
         if (b == 0x81 || b == 0x8D || b == 0x8F || b == 0x90 || b == 0x9D) continue;  // undefined

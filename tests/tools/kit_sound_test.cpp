@@ -135,7 +135,8 @@ protected:
     static void SetUpTestSuite() {
         std::ifstream in(QTAM_KIT_FILE, std::ios::binary);
         ASSERT_TRUE(in) << "the build did not write " << QTAM_KIT_FILE;
-        std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                                        std::istreambuf_iterator<char>());
         kit_ = new Kit(ParseKit(bytes));
     }
     static void TearDownTestSuite() {
@@ -239,7 +240,8 @@ TEST_F(KitFile, SoundsSitWhereTheirNamesSay) {
     for (const KitSlot& s : kit().slots) hz[s.Trimmed()] = Brightness(s.samples);
 
     for (const char* low : {"Kick Boom", "Kick Punch"}) EXPECT_LT(hz[low], 400.0) << low;
-    for (const char* high : {"HiHat Closed", "HiHat Pedal", "HiHat Open", "Crash", "Ride", "Shaker", "Tambourine"})
+    for (const char* high :
+         {"HiHat Closed", "HiHat Pedal", "HiHat Open", "Crash", "Ride", "Shaker", "Tambourine"})
         EXPECT_GT(hz[high], 6000.0) << high;
     EXPECT_LT(hz["Kick Boom"], hz["Kick Punch"]);
     EXPECT_LT(hz["Kick Punch"], hz["Tom Low"]);

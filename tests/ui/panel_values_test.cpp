@@ -1,7 +1,8 @@
+#include "ui/panel_values.h"
+
 #include <gtest/gtest.h>
 
 #include "core/machine.h"
-#include "ui/panel_values.h"
 #include "test_support.h"
 
 namespace qtam {

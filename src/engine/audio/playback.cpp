@@ -28,11 +28,14 @@ void PlaybackDriver::OpenDevice() {
     Playback.channels = 2;
     Playback.samples = 44100;
     Playback.SampleBits = 16;
-    if (DeviceNum >= 0 && DeviceNum <= kMaxDeviceNum) Playback.device = static_cast<std::uint8_t>(DeviceNum);
+    if (DeviceNum >= 0 && DeviceNum <= kMaxDeviceNum)
+        Playback.device = static_cast<std::uint8_t>(DeviceNum);
     Playback.Open();
 }
 
-void PlaybackDriver::CloseDevice() { Playback.Close(); }
+void PlaybackDriver::CloseDevice() {
+    Playback.Close();
+}
 
 // BlockFrames is a public field: a value set straight from an unchecked configuration must
 // not make a block reach past its staging half.
@@ -128,7 +131,9 @@ void PlaybackDriver::KeyDown(bool isSpace, bool openDeviceFirst) {
         DoPlayStuff();
 }
 
-void PlaybackDriver::KeyUp() { KeyReleased = true; }
+void PlaybackDriver::KeyUp() {
+    KeyReleased = true;
+}
 
 void PlaybackDriver::SetMenusEnabled(bool enabled) {
     if (menusEnabled_ == enabled) return;

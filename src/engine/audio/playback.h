@@ -21,8 +21,8 @@ struct StreamObserver;
 
 class PlaybackDriver {
 public:
-    static constexpr int kLeadInBytes = 12288;      // 3072 frames of silence, twice
-    static constexpr int kPreparedFrames = 10240;   // one whole staging half
+    static constexpr int kLeadInBytes = 12288;     // 3072 frames of silence, twice
+    static constexpr int kPreparedFrames = 10240;  // one whole staging half
     static constexpr int kPreparedBlockBytes = 20480;
 
     PlaybackDriver(Machine& m, EventQueue& events);
@@ -32,7 +32,7 @@ public:
     // The panel's output device; its OnDone is PlayBackDone.
     TEnhWaveOut Playback;
 
-    int DeviceNum = 0;              // 0 = default device, 1..10 the n-th listed device
+    int DeviceNum = 0;                // 0 = default device, 1..10 the n-th listed device
     std::int32_t BlockFrames = 8192;  // used within 2048..10240, whatever is set here
 
     // Takes DeviceNum and the block size from the configuration (the block size is kept

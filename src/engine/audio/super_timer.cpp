@@ -14,13 +14,20 @@ constexpr int kPollWindowMs = 50;
 
 int NiceOf(TThreadPriority p) {
     switch (p) {
-        case TThreadPriority::tpIdle: return 19;
-        case TThreadPriority::tpLowest: return 10;
-        case TThreadPriority::tpLower: return 5;
-        case TThreadPriority::tpNormal: return 0;
-        case TThreadPriority::tpHigher: return -5;
-        case TThreadPriority::tpHighest: return -10;
-        case TThreadPriority::tpTimeCritical: return -20;
+        case TThreadPriority::tpIdle:
+            return 19;
+        case TThreadPriority::tpLowest:
+            return 10;
+        case TThreadPriority::tpLower:
+            return 5;
+        case TThreadPriority::tpNormal:
+            return 0;
+        case TThreadPriority::tpHigher:
+            return -5;
+        case TThreadPriority::tpHighest:
+            return -10;
+        case TThreadPriority::tpTimeCritical:
+            return -20;
     }
     return 0;
 }
@@ -38,7 +45,8 @@ struct TSuperTimer::Shared {
     TSuperTimer* timer = nullptr;  // owner's thread only; null once the timer is gone
 };
 
-TSuperTimer::TSuperTimer(EventQueue& events) : events_(events), shared_(std::make_shared<Shared>()) {
+TSuperTimer::TSuperTimer(EventQueue& events)
+    : events_(events), shared_(std::make_shared<Shared>()) {
     shared_->timer = this;
 }
 
@@ -136,7 +144,8 @@ void TSuperTimer::Run() {
         if (interrupted) continue;
         nextTick_ = now + Interval();
         const std::int64_t since = now - startTime_.load();
-        elapsed_ = static_cast<std::int32_t>(countDown_ ? startValue_ - since : since + startValue_);
+        elapsed_ =
+            static_cast<std::int32_t>(countDown_ ? startValue_ - since : since + startValue_);
 
         const std::uint64_t ticket = ++s.ticksPosted;
         events_.Post([shared = shared_, ticket] { RunTick(shared, ticket); });
@@ -168,8 +177,8 @@ void TSuperTimer::DoTimer() {
 
     if (OnTimer) OnTimer(*this);
     if (gone()) return;
-    const bool stop = countDown_ ? (Ticks() <= StopAt || Elapsed() <= 0)
-                                 : (StopAt > 0 && Ticks() >= StopAt);
+    const bool stop =
+        countDown_ ? (Ticks() <= StopAt || Elapsed() <= 0) : (StopAt > 0 && Ticks() >= StopAt);
     if (stop) {
         SetEnabled(false);
         if (OnStop) OnStop(*this);

@@ -62,10 +62,10 @@ public:
 
     // The block an OnDone handler is told about.
     struct BlockInfo {
-        std::uint64_t serial = 0;    // 1 for the first block ever written, then counting up
+        std::uint64_t serial = 0;  // 1 for the first block ever written, then counting up
         std::size_t size = 0;
-        bool played = false;         // played to its end (false: returned by Stop)
-        std::int64_t startedAt = -1; // device position of its first byte; -1 if never started
+        bool played = false;          // played to its end (false: returned by Stop)
+        std::int64_t startedAt = -1;  // device position of its first byte; -1 if never started
     };
     const BlockInfo& DoneBlock() const { return done_; }
     // Serial number the next Write will give its block.

@@ -24,7 +24,9 @@ inline void UseDiskDriver(const std::string& file, int msPerDeviceBuffer = 1) {
     setenv("SDL_DISKAUDIODELAY", std::to_string(msPerDeviceBuffer).c_str(), 1);
 }
 
-inline void UseDummyDriver() { setenv("SDL_AUDIODRIVER", "dummy", 1); }
+inline void UseDummyDriver() {
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+}
 
 // Drains the queue until `done` holds; false after the time limit.
 inline bool PumpUntil(EventQueue& events, const std::function<bool()>& done,
@@ -41,7 +43,8 @@ inline bool PumpUntil(EventQueue& events, const std::function<bool()>& done,
 inline int PumpFor(EventQueue& events, std::chrono::milliseconds span) {
     const auto end = std::chrono::steady_clock::now() + span;
     int n = 0;
-    while (std::chrono::steady_clock::now() < end) n += events.WaitAndProcess(std::chrono::milliseconds(10));
+    while (std::chrono::steady_clock::now() < end)
+        n += events.WaitAndProcess(std::chrono::milliseconds(10));
     return n;
 }
 

@@ -1,3 +1,5 @@
+#include "engine/audio/playback.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -5,7 +7,6 @@
 
 #include "audio_test_support.h"
 #include "core/machine.h"
-#include "engine/audio/playback.h"
 #include "engine/mixer.h"
 #include "engine/stream_to_disk.h"
 #include "temp_folder.h"
@@ -31,7 +32,8 @@ public:
 std::unique_ptr<Machine> BeatMachine() {
     auto m = test::NewMachine();
     std::vector<std::int16_t> sound(6000);
-    for (std::size_t i = 0; i < sound.size(); ++i) sound[i] = static_cast<std::int16_t>((i * 37) % 20000 - 10000);
+    for (std::size_t i = 0; i < sound.size(); ++i)
+        sound[i] = static_cast<std::int16_t>((i * 37) % 20000 - 10000);
     test::SetSound(m->banks.internalBank, 1, sound);
     m->song.settings(1).instrument[0] = 1;
     for (int slot : {1, 5, 9, 13}) test::SetNote(*m, 1, 1, 1, slot, 100, slot * 8);
@@ -72,7 +74,8 @@ struct Rig {
     }
 
     // What the file must hold: each played block at its device position.
-    std::vector<PlayedBlock> Expected(const std::vector<std::vector<std::uint8_t>>& writtenInOrder) const {
+    std::vector<PlayedBlock> Expected(
+        const std::vector<std::vector<std::uint8_t>>& writtenInOrder) const {
         std::vector<PlayedBlock> blocks;
         for (const auto& b : done) {
             if (!b.played) continue;
@@ -119,18 +122,22 @@ TEST_P(NormalStart, QueuesTwoSilentBlocksThenTheMixedOnes) {
     std::vector<std::vector<std::uint8_t>> written(2, std::vector<std::uint8_t>(12288, 0));
     const std::size_t mixedBlocks = rig.mixed.bytes.size() / blockBytes;
     ASSERT_EQ(rig.mixed.bytes.size(), mixedBlocks * blockBytes);
-    for (std::size_t i = 0; i + 1 < mixedBlocks; ++i) written.push_back(rig.MixedChunk(i * blockBytes, blockBytes));
+    for (std::size_t i = 0; i + 1 < mixedBlocks; ++i)
+        written.push_back(rig.MixedChunk(i * blockBytes, blockBytes));
     ASSERT_EQ(rig.done.size(), written.size());
-    for (const auto& b : rig.done) EXPECT_EQ(b.size, written[b.serial - 1].size()) << "block " << b.serial;
+    for (const auto& b : rig.done)
+        EXPECT_EQ(b.size, written[b.serial - 1].size()) << "block " << b.serial;
     EXPECT_NE(written[2], std::vector<std::uint8_t>(blockBytes, 0));
 
     const auto expected = rig.Expected(written);
     ASSERT_GE(expected.size(), 8u);
     for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(expected[i].serial, i + 1);
-    test::ExpectFileHoldsBlocks(test::ReadBytes(dir / "out.raw"), rig.driver.Playback.DevicePosition(), expected);
+    test::ExpectFileHoldsBlocks(test::ReadBytes(dir / "out.raw"),
+                                rig.driver.Playback.DevicePosition(), expected);
     std::int64_t answered = 0;
     for (std::size_t i = 0; i < rig.done.size(); ++i)
-        if (rig.done[i].played && rig.answeredWhilePlaying[i]) answered += static_cast<std::int64_t>(rig.done[i].size / 4);
+        if (rig.done[i].played && rig.answeredWhilePlaying[i])
+            answered += static_cast<std::int64_t>(rig.done[i].size / 4);
     EXPECT_EQ(rig.driver.PlayedFrames(), answered);
 }
 
@@ -165,15 +172,17 @@ TEST(PreparedStart, QueuesTheWholePreparedHalfThenContinues) {
     rig.Stop();
     rig.driver.CloseDevice();
 
-    std::vector<std::vector<std::uint8_t>> written{rig.MixedChunk(0, 20480), rig.MixedChunk(20480, 20480)};
+    std::vector<std::vector<std::uint8_t>> written{rig.MixedChunk(0, 20480),
+                                                   rig.MixedChunk(20480, 20480)};
     const std::size_t after = (rig.mixed.bytes.size() - 40960) / blockBytes;
-    for (std::size_t i = 0; i + 1 < after; ++i) written.push_back(rig.MixedChunk(40960 + i * blockBytes, blockBytes));
+    for (std::size_t i = 0; i + 1 < after; ++i)
+        written.push_back(rig.MixedChunk(40960 + i * blockBytes, blockBytes));
     ASSERT_EQ(rig.done.size(), written.size());
     EXPECT_EQ(rig.done[0].size, 20480u);
     EXPECT_EQ(rig.done[1].size, 20480u);
     EXPECT_EQ(rig.done[2].size, blockBytes);
-    test::ExpectFileHoldsBlocks(test::ReadBytes(dir / "out.raw"), rig.driver.Playback.DevicePosition(),
-                                rig.Expected(written));
+    test::ExpectFileHoldsBlocks(test::ReadBytes(dir / "out.raw"),
+                                rig.driver.Playback.DevicePosition(), rig.Expected(written));
 }
 
 TEST(PreparedStart, AClearedPreparationGivesANormalStartWhereTheClockWasLeft) {
@@ -324,7 +333,8 @@ TEST(LiveRecording, TheWavHoldsEveryBlockMixedBetweenStartAndStopAndTheOneAhead)
     auto reference = BeatMachine();
     PrepareStart(*reference);
     std::vector<std::int16_t> mixed(static_cast<std::size_t>(blocks) * 8192 * 2);
-    for (int b = 0; b < blocks; ++b) MixBlock(*reference, mixed.data() + static_cast<std::size_t>(b) * 8192 * 2, 8192);
+    for (int b = 0; b < blocks; ++b)
+        MixBlock(*reference, mixed.data() + static_cast<std::size_t>(b) * 8192 * 2, 8192);
     EXPECT_EQ(std::memcmp(wav.data() + 44, mixed.data(), dataBytes), 0);
 }
 

@@ -1,3 +1,5 @@
+#include "engine/audio/super_timer.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -5,7 +7,6 @@
 #include <vector>
 
 #include "audio_test_support.h"
-#include "engine/audio/super_timer.h"
 
 namespace qtam {
 namespace {
@@ -27,7 +28,8 @@ TEST(SuperTimer, TicksArriveAnIntervalApartOnTheOwnersThread) {
         onOwner = onOwner && std::this_thread::get_id() == owner;
     };
     timer.SetEnabled(true);
-    ASSERT_TRUE(test::PumpUntil(events, [&] { return elapsed.size() == 9; }, 5s));
+    ASSERT_TRUE(test::PumpUntil(
+        events, [&] { return elapsed.size() == 9; }, 5s));
     timer.SetEnabled(false);
     EXPECT_TRUE(onOwner);
 
@@ -39,7 +41,8 @@ TEST(SuperTimer, TicksArriveAnIntervalApartOnTheOwnersThread) {
     std::nth_element(gaps.begin(), gaps.begin() + gaps.size() / 2, gaps.end());
     EXPECT_LE(gaps[gaps.size() / 2], 70);  // a loaded machine may delay some ticks, not most
 
-    const auto span = std::chrono::duration_cast<std::chrono::milliseconds>(arrived.back() - arrived.front());
+    const auto span =
+        std::chrono::duration_cast<std::chrono::milliseconds>(arrived.back() - arrived.front());
     EXPECT_GE(span.count(), 8 * 55 - 10);
     EXPECT_EQ(timer.Ticks(), elapsed.back() / 55);
 }
@@ -58,7 +61,8 @@ TEST(SuperTimer, ACountdownStopsItselfOnceWhenTimeRunsOut) {
         EXPECT_FALSE(t.Enabled());
     };
     timer.SetEnabled(true);
-    ASSERT_TRUE(test::PumpUntil(events, [&] { return stops > 0; }, 5s));
+    ASSERT_TRUE(test::PumpUntil(
+        events, [&] { return stops > 0; }, 5s));
     test::PumpFor(events, 150ms);
     EXPECT_EQ(stops, 1);
     EXPECT_FALSE(timer.Enabled());
@@ -79,7 +83,8 @@ TEST(SuperTimer, ACountingUpTimerStopsAtItsTickCount) {
         EXPECT_GE(t.Ticks(), 3);
     };
     timer.SetEnabled(true);
-    ASSERT_TRUE(test::PumpUntil(events, [&] { return stops > 0; }, 5s));
+    ASSERT_TRUE(test::PumpUntil(
+        events, [&] { return stops > 0; }, 5s));
     test::PumpFor(events, 80ms);
     EXPECT_EQ(stops, 1);
     EXPECT_GE(ticks, 3);
@@ -93,7 +98,8 @@ TEST(SuperTimer, IntervalZeroDisablesIt) {
     int ticks = 0;
     timer.OnTimer = [&](TSuperTimer&) { ++ticks; };
     timer.SetEnabled(true);
-    ASSERT_TRUE(test::PumpUntil(events, [&] { return ticks > 0; }, 5s));
+    ASSERT_TRUE(test::PumpUntil(
+        events, [&] { return ticks > 0; }, 5s));
     timer.SetInterval(0);
     EXPECT_FALSE(timer.Enabled());
     const int seen = ticks;
@@ -126,7 +132,8 @@ TEST(SuperTimer, AHandlerMayDisableAndDestroyItsTimer) {
         timer.reset();
     };
     timer->SetEnabled(true);
-    ASSERT_TRUE(test::PumpUntil(events, [&] { return timer == nullptr; }, 5s));
+    ASSERT_TRUE(test::PumpUntil(
+        events, [&] { return timer == nullptr; }, 5s));
     test::PumpFor(events, 50ms);
     EXPECT_EQ(ticks, 1);
 }
@@ -158,7 +165,8 @@ TEST(SuperTimer, ADisabledTimerResumesWithAFreshInterval) {
     EXPECT_TRUE(arrived.empty());
     const auto enabledAt = Clock::now();
     timer.SetEnabled(true);
-    ASSERT_TRUE(test::PumpUntil(events, [&] { return !arrived.empty(); }, 5s));
+    ASSERT_TRUE(test::PumpUntil(
+        events, [&] { return !arrived.empty(); }, 5s));
     EXPECT_GE(arrived[0] - enabledAt, 59ms);
 }
 

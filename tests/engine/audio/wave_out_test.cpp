@@ -1,3 +1,5 @@
+#include "engine/audio/wave_out.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -6,7 +8,6 @@
 
 #include "audio_test_support.h"
 #include "engine/audio/devices.h"
-#include "engine/audio/wave_out.h"
 #include "temp_folder.h"
 
 namespace qtam {
@@ -17,7 +18,8 @@ using test::PlayedBlock;
 
 std::vector<std::uint8_t> Pattern(std::size_t size, int seed) {
     std::vector<std::uint8_t> v(size);
-    for (std::size_t i = 0; i < size; ++i) v[i] = static_cast<std::uint8_t>((i * 7 + seed * 31) % 251 + 1);
+    for (std::size_t i = 0; i < size; ++i)
+        v[i] = static_cast<std::uint8_t>((i * 7 + seed * 31) % 251 + 1);
     return v;
 }
 
@@ -217,9 +219,12 @@ TEST(WaveOut, ADeviceThatCannotBeOpenedKeepsItsBlocksSilently) {
 TEST(WaveOut, DeviceNumbersPickTheListedDeviceOrTheDefault) {
     test::UseDummyDriver();  // lists exactly one device
     EventQueue events;
-    struct Case { int device; bool opens; };
-    for (const Case c : {Case{0, true}, Case{1, true}, Case{2, false}, Case{3, false}, Case{11, true},
-                         Case{255, true}}) {
+    struct Case {
+        int device;
+        bool opens;
+    };
+    for (const Case c : {Case{0, true}, Case{1, true}, Case{2, false}, Case{3, false},
+                         Case{11, true}, Case{255, true}}) {
         TEnhWaveOut out(events);
         SetStereo16(out);
         out.device = static_cast<std::uint8_t>(c.device);
