@@ -3,7 +3,7 @@ JOBS ?= 2
 BUILD ?= build
 ASAN_BUILD ?= build-asan
 
-.PHONY: all deps build build-asan test run bench clean
+.PHONY: all deps build build-asan test run bench clean format check-format
 
 all: build
 
@@ -18,8 +18,8 @@ build-asan: deps
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DQTAM_SANITIZE=ON -DQTAM_BENCH=OFF
 	cmake --build $(ASAN_BUILD) -j$(JOBS)
 
-# Every test twice: an optimised build and a sanitizer build.
-test: build build-asan
+# Every test twice: an optimised build and a sanitizer build; unformatted sources fail first.
+test: check-format build build-asan
 	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
 	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j$(JOBS)
 
@@ -31,3 +31,13 @@ bench: build
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)
+
+# The sources the formatter owns: everything C++ that git tracks.
+FORMAT_FILES = $(shell git ls-files '*.cpp' '*.h')
+
+format: deps
+	clang-format -i $(FORMAT_FILES)
+
+check-format: deps
+	@clang-format --dry-run --Werror $(FORMAT_FILES) || \
+	  (echo "Sources are not formatted: run 'make format'." && false)

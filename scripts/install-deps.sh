@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  cmake g++ make pkg-config
+  cmake g++ make pkg-config ccache clang-format
   libgtest-dev libgmock-dev libbenchmark-dev
   libsdl2-dev
   qt6-base-dev
