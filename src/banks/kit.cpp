@@ -6,7 +6,6 @@
 #include "banks/userbank_file.h"
 #include "core/files.h"
 #include "core/machine.h"
-#include "song/song_file.h"
 
 namespace qtam {
 
@@ -65,7 +64,7 @@ std::string FolderOfChosenFile(const std::string& path) {
     return full.parent_path().string();
 }
 
-void ActivateMainWindow(Machine& m, const std::string& programPath) {
+void ActivateBanks(Machine& m, const std::string& programPath) {
     BusyCursor busy(*m.prompter);
     BankActivation& a = m.activation;
     if (!a.InternalBankLoaded) {
@@ -82,7 +81,6 @@ void ActivateMainWindow(Machine& m, const std::string& programPath) {
             a.UserbankPath.clear();
         }
     }
-    UpdateTitle(m);
 }
 
 void ActivateGroovePanel(Machine& m) {

@@ -24,9 +24,9 @@ std::string KitPathFor(const std::string& programPath);
 void ShowUserbankInMenu(Machine& m);
 void ShowNoUserbankInMenu(Machine& m);
 
-// The main window became active: the kit the first time, then the configured userbank while
-// none is loaded and the editor is closed. Rebuilds the panel caption.
-void ActivateMainWindow(Machine& m, const std::string& programPath);
+// The banks' part of the main window's activation: the kit the first time, then the
+// configured userbank while none is loaded and the editor is closed.
+void ActivateBanks(Machine& m, const std::string& programPath);
 
 // The groove panel became active: load the active userbank while none is loaded.
 void ActivateGroovePanel(Machine& m);

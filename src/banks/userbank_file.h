@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "banks/sample_bank.h"
 #include "core/messages.h"
+#include "core/sample_bank.h"
 
 namespace qtam {
 

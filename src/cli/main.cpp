@@ -13,11 +13,11 @@
 #include <vector>
 
 #include "banks/kit.h"
-#include "banks/sample_bank.h"
 #include "cli/cli_common.h"
 #include "cli/play_command.h"
 #include "core/files.h"
 #include "core/machine.h"
+#include "core/sample_bank.h"
 #include "core/text_codec.h"
 #include "engine/mixer.h"
 #include "engine/stream_to_disk.h"

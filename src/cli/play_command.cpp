@@ -12,13 +12,13 @@
 
 #include "cli/cli_common.h"
 #include "core/machine.h"
+#include "core/song.h"
 #include "engine/audio/devices.h"
 #include "engine/audio/event_queue.h"
 #include "engine/audio/playback.h"
 #include "engine/device_settings.h"
 #include "engine/mixer.h"
 #include "engine/stream_to_disk.h"
-#include "song/song.h"
 
 namespace qtam::cli {
 

@@ -9,10 +9,10 @@
 #include <random>
 #include <string>
 
-#include "banks/sample_bank.h"
 #include "core/files.h"
 #include "core/prompter.h"
-#include "song/song.h"
+#include "core/sample_bank.h"
+#include "core/song.h"
 
 namespace qtam {
 

@@ -10,9 +10,9 @@
 #include "banks/userbank_file.h"
 #include "core/files.h"
 #include "core/machine.h"
+#include "core/song.h"
 #include "engine/mixer.h"
 #include "song/init_song.h"
-#include "song/song.h"
 
 namespace qtam {
 
@@ -138,6 +138,11 @@ bool SaveSongFlow(Machine& m, const SongDialogs& dialogs) {
     if (!SaveSong(m, m.editor.SongFileName, true)) return false;
     m.editor.SongChanged = false;
     return true;
+}
+
+void ActivateMainWindow(Machine& m, const std::string& programPath) {
+    ActivateBanks(m, programPath);
+    UpdateTitle(m);
 }
 
 const std::string& UpdateTitle(Machine& m) {

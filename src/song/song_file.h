@@ -40,6 +40,10 @@ bool OpenSongFlow(Machine& m, const SongDialogs& dialogs);
 bool SaveSongAsFlow(Machine& m, const SongDialogs& dialogs);
 bool SaveSongFlow(Machine& m, const SongDialogs& dialogs);
 
+// The main window became active: the banks (the kit the first time, then the configured
+// userbank while none is loaded and the editor is closed), then the panel caption.
+void ActivateMainWindow(Machine& m, const std::string& programPath);
+
 // Rebuilds the groove panel's caption into m.editor.PanelCaption and returns it.
 const std::string& UpdateTitle(Machine& m);
 

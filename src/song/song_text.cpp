@@ -7,8 +7,8 @@
 #include <sstream>
 #include <vector>
 
+#include "core/song.h"
 #include "core/text_codec.h"
-#include "song/song.h"
 
 namespace qtam {
 

@@ -7,6 +7,7 @@
 #include "banks/userbank_file.h"
 #include "core/files.h"
 #include "core/machine.h"
+#include "song/song_file.h"
 #include "temp_folder.h"
 #include "test_support.h"
 

@@ -4,7 +4,7 @@
 
 #include "banks/userbank_file.h"
 #include "core/machine.h"
-#include "song/song.h"
+#include "core/song.h"
 #include "song/song_file.h"
 #include "temp_folder.h"
 #include "test_support.h"

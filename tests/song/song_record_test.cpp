@@ -3,9 +3,9 @@
 #include <cstring>
 
 #include "core/machine.h"
+#include "core/song.h"
 #include "engine/mixer.h"
 #include "song/init_song.h"
-#include "song/song.h"
 #include "test_support.h"
 
 namespace qtam {

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "banks/sample_bank.h"
+#include "core/sample_bank.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "banks/sample_bank.h"
+#include "core/sample_bank.h"
 
 namespace qtam {
 

@@ -1,20 +1,10 @@
-#include "song/song.h"
-
-#include <algorithm>
-
-#include "core/machine.h"
-#include "engine/mixer.h"
 #include "song/init_song.h"
 
-namespace qtam {
+#include "core/machine.h"
+#include "core/song.h"
+#include "engine/mixer.h"
 
-void NormalizeSong(Song& song) {
-    if (song.stepsPerMeasure != 12) song.stepsPerMeasure = 16;
-    for (auto& n : song.measureCount)
-        n = static_cast<std::uint8_t>(std::clamp<int>(n, 1, kMeasures));
-    song.tempo = static_cast<std::uint16_t>(std::clamp<int>(song.tempo, 50, 250));
-    song.shuffle = static_cast<std::uint8_t>(std::clamp<int>(song.shuffle, 100, 150));
-}
+namespace qtam {
 
 static void ResetCell(StepCell& c) {
     c.velocity = -1;

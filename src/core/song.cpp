@@ -1,0 +1,15 @@
+#include "core/song.h"
+
+#include <algorithm>
+
+namespace qtam {
+
+void NormalizeSong(Song& song) {
+    if (song.stepsPerMeasure != 12) song.stepsPerMeasure = 16;
+    for (auto& n : song.measureCount)
+        n = static_cast<std::uint8_t>(std::clamp<int>(n, 1, kMeasures));
+    song.tempo = static_cast<std::uint16_t>(std::clamp<int>(song.tempo, 50, 250));
+    song.shuffle = static_cast<std::uint8_t>(std::clamp<int>(song.shuffle, 100, 150));
+}
+
+}  // namespace qtam
