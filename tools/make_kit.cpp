@@ -10,10 +10,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "banks/userbank_file.h"
+#include "banks/wav_io.h"
+#include "core/machine.h"
 
 namespace {
 
@@ -566,94 +570,25 @@ const std::vector<Instrument>& Kit() {
     return kit;
 }
 
-class ByteWriter {
+// Tells the person running the build why a file could not be written.
+class StderrPrompter : public qtam::Prompter {
 public:
-    void Text(const std::string& text, std::size_t width) {
-        std::string field = text.substr(0, width);
-        field.resize(width, ' ');
-        bytes_.insert(bytes_.end(), field.begin(), field.end());
-    }
-    void U8(std::uint8_t v) { bytes_.push_back(v); }
-    void I16(std::int16_t v) {
-        auto u = static_cast<std::uint16_t>(v);
-        U8(static_cast<std::uint8_t>(u & 0xff));
-        U8(static_cast<std::uint8_t>(u >> 8));
-    }
-    void I32(std::int32_t v) {
-        auto u = static_cast<std::uint32_t>(v);
-        for (int shift = 0; shift < 32; shift += 8) U8(static_cast<std::uint8_t>(u >> shift));
-    }
-    const std::vector<std::uint8_t>& bytes() const { return bytes_; }
-
-private:
-    std::vector<std::uint8_t> bytes_;
+    void Warn(const std::string& text) override { std::cerr << "make_kit: " << text << "\n"; }
+    bool AskYesNo(const std::string&) override { return true; }
+    void SetBusy(bool) override {}
 };
 
-struct Slot {
-    const Instrument* instrument;
-    std::vector<std::int16_t> samples;
-};
-
-std::vector<std::uint8_t> BankFile(const std::vector<Slot>& slots) {
-    ByteWriter w;
-    w.Text("CUSTOM_BANK:", 12);
-    w.Text("Q.Tam default kit", 30);
-    w.U8(81);
-    for (const Slot& slot : slots) {
-        w.I32(static_cast<std::int32_t>(slot.samples.size()));
-        for (std::int16_t v : slot.samples) w.I16(v);
-        w.U8(0);  // natural speed
-        w.Text(slot.instrument->name, 20);
-        w.Text("HH", 2);
-        w.U8(slot.instrument->hihat1);
-        w.U8(slot.instrument->hihat2);
-    }
-    return w.bytes();
-}
-
-std::vector<std::uint8_t> WavFile(const std::vector<std::int16_t>& samples) {
-    const auto dataBytes = static_cast<std::int32_t>(2 * samples.size());
-    ByteWriter w;
-    w.Text("RIFF", 4);
-    w.I32(36 + dataBytes);
-    w.Text("WAVEfmt ", 8);
-    w.I32(16);
-    w.I16(1);  // PCM
-    w.I16(1);  // mono
-    w.I32(44100);
-    w.I32(44100 * 2);
-    w.I16(2);
-    w.I16(16);
-    w.Text("data", 4);
-    w.I32(dataBytes);
-    for (std::int16_t v : samples) w.I16(v);
-    return w.bytes();
-}
-
-// Written beside the target and renamed over it, so a failed run leaves no half-written kit.
-bool WriteFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
-    std::filesystem::path temp = path;
-    temp += ".part";
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(bytes.data()),
-                  static_cast<std::streamsize>(bytes.size()));
-        out.close();
-        if (!out) {
-            std::cerr << "make_kit: cannot write " << temp.string() << "\n";
-            std::error_code ignored;
-            std::filesystem::remove(temp, ignored);
-            return false;
-        }
-    }
-    std::error_code ec;
-    std::filesystem::rename(temp, path, ec);
-    if (ec) {
-        std::cerr << "make_kit: cannot replace " << path.string() << ": " << ec.message() << "\n";
-        std::filesystem::remove(temp, ec);
-        return false;
-    }
-    return true;
+// The kit goes into the userbank of a machine of its own, so that the bank and WAV writers
+// of the program itself write it.
+void PutIntoUserbank(qtam::Machine& m, int n, const Instrument& instrument,
+                     const std::vector<std::int16_t>& samples) {
+    qtam::SampleSlot& slot = m.banks.userbank.slot(n);
+    std::copy(samples.begin(), samples.end(), m.banks.userbank.ensureBuffer(n));
+    slot.sampleCount = static_cast<std::int32_t>(samples.size());
+    slot.stretchMeasures = 0;  // natural speed
+    slot.name = instrument.name;
+    slot.hihat1 = instrument.hihat1;
+    slot.hihat2 = instrument.hihat2;
 }
 
 std::string WavName(int number, const char* name) {
@@ -685,20 +620,24 @@ int main(int argc, char** argv) {
     }
     if (outFile.empty()) return Usage();
 
-    std::vector<Slot> slots;
-    for (const Instrument& instrument : Kit()) {
-        slots.push_back({&instrument, Finish(instrument.make(), instrument.fadeOutSeconds)});
+    auto m = std::make_unique<qtam::Machine>();
+    StderrPrompter prompter;
+    m->prompter = &prompter;
+    m->banks.userbank.description = "Q.Tam default kit";
+    const std::vector<Instrument>& kit = Kit();
+    for (std::size_t i = 0; i < kit.size(); ++i) {
+        PutIntoUserbank(*m, static_cast<int>(i) + 1, kit[i],
+                        Finish(kit[i].make(), kit[i].fadeOutSeconds));
     }
 
-    if (!WriteFile(outFile, BankFile(slots))) return 1;
+    if (!qtam::SaveUserbank(*m, outFile, true)) return 1;
     if (!wavDir.empty()) {
         std::error_code ec;
         std::filesystem::create_directories(wavDir, ec);
-        for (std::size_t i = 0; i < slots.size(); ++i) {
-            std::filesystem::path path =
-                std::filesystem::path(wavDir) /
-                WavName(static_cast<int>(i) + 1, slots[i].instrument->name);
-            if (!WriteFile(path, WavFile(slots[i].samples))) return 1;
+        for (std::size_t i = 0; i < kit.size(); ++i) {
+            const int n = static_cast<int>(i) + 1;
+            std::filesystem::path path = std::filesystem::path(wavDir) / WavName(n, kit[i].name);
+            if (!qtam::ExportSlotAsWav(*m, n, path.string())) return 1;
         }
     }
     return 0;

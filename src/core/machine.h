@@ -34,6 +34,13 @@ struct EditorState {
     std::uint8_t ClipboardKind = 0;  // 0 nothing, 1 channel, 2 measure, 3 pattern
     std::uint8_t ClipboardMeasureCount = 0;
     bool PasteEnabled = false;  // "Paste" and "Paste mix" in the menu
+
+    // An edit by the user: the Song is changed, and a start mixed in advance no longer
+    // matches it.
+    void MarkEdited() {
+        SongChanged = true;
+        StartPrepared = false;
+    }
 };
 
 // Which userbank is active for playback, and whether the kit has been read.

@@ -46,11 +46,6 @@ void ReshapeLoudNotes(Machine& m, NewVelocity newVelocity) {
     }
 }
 
-void MarkEdited(Machine& m) {
-    m.editor.SongChanged = true;
-    m.editor.StartPrepared = false;
-}
-
 }  // namespace
 
 std::string_view GrooveMenuCaption(int index) {
@@ -73,13 +68,13 @@ void ApplyGroove(Machine& m, const GrooveTemplate& groove) {
     ReshapeLoudNotes(m, [&](int slot) { return groove.velocities[slot - 1]; });
     m.song.shuffle = groove.shuffle;
     SetTempo(m, m.song.tempo, m.song.shuffle);
-    MarkEdited(m);
+    m.editor.MarkEdited();
 }
 
 void RandomChaos(Machine& m) {
     std::uniform_int_distribution<int> draw(0, 99);
     ReshapeLoudNotes(m, [&](int) { return 27 + draw(m.random); });
-    MarkEdited(m);
+    m.editor.MarkEdited();
 }
 
 void ToggleHumanize(Machine& m) {

@@ -14,11 +14,6 @@ int ClampToByteRange(int v) {
     return std::clamp(v, 0, 127);
 }
 
-void MarkEdited(Machine& m) {
-    m.editor.SongChanged = true;
-    m.editor.StartPrepared = false;
-}
-
 // The cell the note details show; null when CurrentStep names no slot (a covered button).
 template <typename M>
 auto DetailCell(M& m) -> decltype(&m.song.cell(1, 1, 1, 1)) {
@@ -56,7 +51,7 @@ void CustomSlide(Machine& m, SlideField field, DialogResult result, int start, i
             c.pan = static_cast<std::uint8_t>(v);
         }
     }
-    MarkEdited(m);
+    m.editor.MarkEdited();
 }
 
 NoteDetailsView ShowNoteDetails(const Machine& m) {
@@ -129,7 +124,7 @@ bool EnterTempo(Machine& m, DialogResult result, std::string_view text) {
     const ValueEntry entry = TempoEntry(m.song);
     m.song.tempo = static_cast<std::uint16_t>(ReadValueEntry(text, entry.minimum, entry.maximum));
     SetTempo(m, m.song.tempo, m.song.shuffle);
-    MarkEdited(m);
+    m.editor.MarkEdited();
     return true;
 }
 
@@ -139,7 +134,7 @@ bool EnterShuffle(Machine& m, DialogResult result, std::string_view text) {
     const int shown = ReadValueEntry(text, entry.minimum, entry.maximum);
     m.song.shuffle = static_cast<std::uint8_t>(ShuffleFromShown(shown));
     SetTempo(m, m.song.tempo, m.song.shuffle);
-    MarkEdited(m);
+    m.editor.MarkEdited();
     return true;
 }
 
