@@ -2,6 +2,11 @@
 // The one object that owns the whole state of a running Q.Tam: the Song and the editor state
 // beside it, the two sample banks, the play clock, the voices, the staging buffer and the
 // flags. It is created once (on the heap: it is large) and passed to whatever needs it.
+//
+// Thread: owner. The Machine belongs to one thread (the user-interface thread of the
+// program, the main thread of qtam-cli); every function that takes a Machine runs there,
+// the mixers included. No other thread reads or writes it: the audio callback only copies
+// blocks the owner has already mixed, and the timer's ticks are handed to the owner.
 
 #include <array>
 #include <cstdint>

@@ -19,7 +19,7 @@ std::uint16_t U16At(const Song& s, std::size_t offset) {
     return static_cast<std::uint16_t>(Bytes(s)[offset] | (Bytes(s)[offset + 1] << 8));
 }
 
-TEST(NewSong, HasTheDocumentedBytes) {
+TEST(NewSong, HoldsItsDefaultsAtTheirFileOffsets) {
     auto m = test::NewMachine();
     const Song& s = m->song;
     const std::uint8_t* b = Bytes(s);

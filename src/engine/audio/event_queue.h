@@ -11,6 +11,9 @@
 //
 // NotifyFd becomes readable whenever something is pending, so a GUI can watch it with a
 // socket notifier and call ProcessEvents when it fires.
+//
+// Thread rules, on each entry point: "owner" is the thread that created the queue and drains
+// it; "any" is any thread; "audio callback" is SDL's audio thread.
 
 #include <chrono>
 #include <cstdint>
@@ -27,27 +30,31 @@ public:
     using Handler = std::function<void()>;
     using SourceId = std::uint64_t;
 
+    // Thread: owner.
     EventQueue();
     ~EventQueue();
     EventQueue(const EventQueue&) = delete;
     EventQueue& operator=(const EventQueue&) = delete;
 
+    // Thread: any but the audio callback (locks and allocates).
     void Post(Handler handler);
-    // Lock-free and allocation-free.
+    // Lock-free and allocation-free. Thread: any, the audio callback included.
     void Wake() noexcept;
 
-    // Owner's thread only. The drain function returns how many events it delivered.
+    // The drain function returns how many events it delivered. Thread: owner.
     SourceId AddSource(std::function<int()> drain);
     void RemoveSource(SourceId id);
 
     // Runs whatever is pending; returns the number of events delivered. Handlers may post,
-    // add or remove sources, and call ProcessEvents again.
+    // add or remove sources, and call ProcessEvents again. Thread: owner (also the three
+    // below).
     int ProcessEvents();
     // Waits until something is pending or the timeout passes. False on timeout or when a
     // signal interrupted the wait (so a terminal loop can look at its Ctrl-C flag).
     bool WaitForEvents(std::chrono::milliseconds timeout);
     int WaitAndProcess(std::chrono::milliseconds timeout);
 
+    // Thread: any.
     int NotifyFd() const { return fd_; }
 
 private:

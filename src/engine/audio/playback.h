@@ -4,8 +4,9 @@
 // the block mixed last time and mixing the next one into the other staging half, so two
 // blocks stay queued and one waits.
 //
-// Everything here runs on the owner's thread; the device's events arrive through the
-// EventQueue given to the constructor.
+// Thread: owner, for every member: the thread that owns the Machine and drains the EventQueue
+// given to the constructor, through which the device's events arrive. Mixing happens there,
+// never on the audio callback, which only copies the queued blocks.
 
 #include <cstdint>
 #include <functional>
@@ -25,6 +26,7 @@ public:
     static constexpr int kPreparedFrames = 10240;  // one whole staging half
     static constexpr int kPreparedBlockBytes = 20480;
 
+    // Thread: owner.
     PlaybackDriver(Machine& m, EventQueue& events);
     PlaybackDriver(const PlaybackDriver&) = delete;
     PlaybackDriver& operator=(const PlaybackDriver&) = delete;
@@ -36,39 +38,48 @@ public:
     std::int32_t BlockFrames = 8192;  // used within 2048..10240, whatever is set here
 
     // Takes DeviceNum and the block size from the configuration (the block size is kept
-    // within 2048..10240 frames).
+    // within 2048..10240 frames). Thread: owner.
     void ApplySettings(const WaveDeviceSettings& settings);
 
+    // Thread: owner.
     void OpenDevice();
+    // Thread: owner.
     void CloseDevice();
 
     // Starts playback: a prepared start when one is waiting, otherwise a normal start.
+    // Thread: owner.
     void DoPlayStuff();
     // Stops playback; a live recording is finished before the play clock is reset. False
-    // when that recording could not be written (the user has been told).
+    // when that recording could not be written (the user has been told). Thread: owner.
     bool DoStopStuff();
 
     // A press on the start button: Ctrl with exactly the left button prepares a start (the
-    // busy cursor shows until the release), any other press starts playback.
+    // busy cursor shows until the release), any other press starts playback. Thread: owner.
     void StartButtonMouseDown(bool leftButtonOnly, bool ctrlHeld);
+    // Thread: owner.
     void StartButtonMouseUp();
-    // Mixes the start in advance, so that the next start sounds at once.
+    // Mixes the start in advance, so that the next start sounds at once. Thread: owner.
     void PrepareStartInAdvance();
 
-    // OnDone of Playback: one call per block handed back.
+    // OnDone of Playback: one call per block handed back. Thread: owner.
     void PlayBackDone(TEnhWaveOut& sender);
 
     // The space bar, for the panel (openDeviceFirst false) and the main window (true):
-    // holding the key toggles playback once, not at the keyboard's repeat rate.
+    // holding the key toggles playback once, not at the keyboard's repeat rate. Thread: owner.
     void KeyDown(bool isSpace, bool openDeviceFirst);
+    // Thread: owner.
     void KeyUp();
     bool KeyReleased = true;
 
     // What the windows show: the "&Editor" and "&Sound device setup" menu items are disabled
     // from a start (or a prepared start) until the stop; Start and Stop swap while playing.
+    // Thread: owner.
     bool EditorOptionEnabled() const { return menusEnabled_; }
+    // Thread: owner.
     bool SetupDeviceEnabled() const { return menusEnabled_; }
+    // Thread: owner.
     bool StartButtonVisible() const { return !stopShown_; }
+    // Thread: owner.
     bool StopButtonVisible() const { return stopShown_; }
     // Called whenever one of the four above changes.
     std::function<void()> OnStateChanged;
@@ -77,6 +88,7 @@ public:
     StreamObserver* streamObserver = nullptr;
 
     // Frames the device has played since the last start, counted from the blocks handed back.
+    // Thread: owner.
     std::int64_t PlayedFrames() const { return playedFrames_; }
 
 private:

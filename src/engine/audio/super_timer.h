@@ -3,6 +3,9 @@
 // polls the clock for the last 50 ms, and then has the tick run on the owner's thread (through
 // the owner's EventQueue), waiting until it has run. A tick handler may disable the timer and
 // even destroy it.
+//
+// Thread rules are on each public member ("owner": the thread that drains `events`); the
+// worker thread is private to the timer and touches only its atomics and the queue's Post.
 
 #include <atomic>
 #include <condition_variable>
@@ -30,28 +33,36 @@ class TSuperTimer {
 public:
     using NotifyEvent = std::function<void(TSuperTimer& sender)>;
 
-    // `events` must outlive the timer.
+    // `events` must outlive the timer. Thread: owner.
     explicit TSuperTimer(EventQueue& events);
     virtual ~TSuperTimer();
     TSuperTimer(const TSuperTimer&) = delete;
     TSuperTimer& operator=(const TSuperTimer&) = delete;
 
+    // Thread: owner.
     bool Enabled() const { return enabled_; }
     // Enabling restarts the count from the current Elapsed; an Interval of 0 keeps it off.
+    // Thread: owner.
     void SetEnabled(bool value);
+    // Thread: owner.
     std::uint16_t Interval() const { return interval_.load(); }
-    // 0 disables the timer.
+    // 0 disables the timer. Thread: owner.
     void SetInterval(std::uint16_t value);
+    // Thread: owner.
     TThreadPriority ThreadPriority() const { return priority_.load(); }
     // Best effort: raising the priority usually needs privileges and then silently fails.
+    // Thread: owner.
     void SetThreadPriority(TThreadPriority value);
+    // Thread: owner.
     bool CountDown() const { return countDown_.load(); }
+    // Thread: owner.
     void SetCountDown(bool value);
 
-    // Milliseconds counted so far; when counting down, the time left.
+    // Milliseconds counted so far; when counting down, the time left. Thread: owner.
     std::int32_t Elapsed() const { return elapsed_.load(); }
+    // Thread: owner.
     void SetElapsed(std::int32_t value) { elapsed_.store(value); }
-    // Elapsed div Interval (0 while the Interval is 0).
+    // Elapsed div Interval (0 while the Interval is 0). Thread: owner.
     std::int32_t Ticks() const;
     // Tick count at which the timer stops itself; -1: never (when counting up).
     std::int32_t StopAt = -1;
@@ -59,7 +70,7 @@ public:
     NotifyEvent OnTimer;
     NotifyEvent OnStop;
 
-    // Whether the worker thread was ever started (it starts at the first enabling).
+    // Whether the worker thread was ever started (it starts at the first enabling). Thread: owner.
     bool ThreadStarted() const { return worker_.joinable(); }
 
 protected:

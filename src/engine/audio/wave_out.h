@@ -7,6 +7,9 @@
 // owner's thread and travel to the callback and back through two lock-free rings. Every
 // written block comes back exactly once (Stop returns all queued blocks at once) unless
 // Close frees it first; Close frees the rest without events.
+//
+// Thread rules are on each public member ("owner": the thread that drains `events`); only the
+// private AudioCallback runs on the audio callback thread.
 
 #include <atomic>
 #include <cstddef>
@@ -29,7 +32,7 @@ public:
     // Frames of SDL's own device buffer: small, so SDL adds little to the block queue.
     static constexpr int kDeviceFrames = 512;
 
-    // `events` must outlive the component; its events are delivered through it.
+    // `events` must outlive the component; its events are delivered through it. Thread: owner.
     explicit TEnhWaveOut(EventQueue& events);
     ~TEnhWaveOut();
     TEnhWaveOut(const TEnhWaveOut&) = delete;
@@ -48,16 +51,19 @@ public:
     NotifyEvent OnClose;
 
     // Opens the device; IsOpen tells whether it worked. Does nothing while already open.
+    // Thread: owner.
     void Open();
     // Copies `size` bytes and queues them; the caller may reuse its memory at once. While the
-    // device is not open the block is kept, unplayed, until Close.
+    // device is not open the block is kept, unplayed, until Close. Thread: owner.
     void Write(const void* data, std::size_t size);
-    // Returns every queued block at once (each through OnDone) and ends IsPlaying.
+    // Returns every queued block at once (each through OnDone) and ends IsPlaying. Thread: owner.
     void Stop();
-    // Closes the device and frees every block still held, without OnDone.
+    // Closes the device and frees every block still held, without OnDone. Thread: owner.
     void Close();
 
+    // Thread: owner.
     bool IsOpen() const { return open_; }
+    // Thread: owner.
     bool IsPlaying() const { return outstanding_ > 0; }
 
     // The block an OnDone handler is told about.
@@ -67,14 +73,15 @@ public:
         bool played = false;          // played to its end (false: returned by Stop)
         std::int64_t startedAt = -1;  // device position of its first byte; -1 if never started
     };
+    // Thread: owner.
     const BlockInfo& DoneBlock() const { return done_; }
-    // Serial number the next Write will give its block.
+    // Serial number the next Write will give its block. Thread: owner.
     std::uint64_t NextSerial() const { return lastSerial_ + 1; }
-    // Bytes the device has taken since Open, silence included.
+    // Bytes the device has taken since Open, silence included. Thread: any.
     std::uint64_t DevicePosition() const { return devicePosition_.load(std::memory_order_relaxed); }
-    // Blocks written and not yet freed.
+    // Blocks written and not yet freed. Thread: owner.
     std::size_t HeldBlocks() const { return held_; }
-    // Frames of the device buffer SDL granted; 0 while closed.
+    // Frames of the device buffer SDL granted; 0 while closed. Thread: owner.
     int DeviceBufferFrames() const { return deviceFrames_; }
 
 private:
