@@ -3,9 +3,11 @@
 
 #include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "core/file_dialogs.h"
 #include "core/machine.h"
 #include "core/prompter.h"
 #include "song/init_song.h"
@@ -29,9 +31,43 @@ public:
         answers.pop_front();
         return a;
     }
+    // Yes/No/Cancel questions take their answers from here (Cancel once it runs out).
+    std::deque<Answer> answers3;
+    Answer AskYesNoCancel(const std::string& text) override {
+        questions.push_back(text);
+        if (answers3.empty()) return Answer::Cancel;
+        Answer a = answers3.front();
+        answers3.pop_front();
+        return a;
+    }
     void SetBusy(bool busy) override {
         busyDepth += busy ? 1 : -1;
         ++busyCalls;
+    }
+};
+
+// Records every file dialog shown and answers from a script (Cancel once it runs out).
+class ScriptedFileDialogs : public FileDialogs {
+public:
+    std::vector<FileDialogSpec> shown;
+    std::vector<bool> shownForSaving;
+    std::deque<std::optional<std::string>> answers;
+
+    std::optional<std::string> OpenFile(const FileDialogSpec& spec) override {
+        return Answer(spec, false);
+    }
+    std::optional<std::string> SaveFile(const FileDialogSpec& spec) override {
+        return Answer(spec, true);
+    }
+
+private:
+    std::optional<std::string> Answer(const FileDialogSpec& spec, bool saving) {
+        shown.push_back(spec);
+        shownForSaving.push_back(saving);
+        if (answers.empty()) return std::nullopt;
+        std::optional<std::string> a = answers.front();
+        answers.pop_front();
+        return a;
     }
 };
 

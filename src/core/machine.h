@@ -54,7 +54,8 @@ struct BankActivation {
     std::string UserbankPath;
     bool UserbankLoaded = false;
     bool EditorActive = false;
-    std::string BankFolder;                       // where the userbank dialogs start
+    std::string BankFolder;    // where the userbank dialogs start
+    std::string SampleFolder;  // where sample import and export and stream to disk start
     std::string UserbankCaption = "none loaded";  // the menu-bar item that shows the active bank
     bool BankChanged = false;
 };

@@ -6,6 +6,8 @@
 
 namespace qtam {
 
+enum class Answer { Yes, No, Cancel };
+
 class Prompter {
 public:
     virtual ~Prompter() = default;
@@ -13,6 +15,11 @@ public:
     virtual void Warn(const std::string& text) = 0;
     // A confirmation box with Yes and No; true means Yes.
     virtual bool AskYesNo(const std::string& text) = 0;
+    // A confirmation box with Yes, No and Cancel (the question before the program closes).
+    // Where no one can answer Cancel, the Yes/No question stands in for it.
+    virtual Answer AskYesNoCancel(const std::string& text) {
+        return AskYesNo(text) ? Answer::Yes : Answer::No;
+    }
     // The hourglass cursor on (true) or off (false).
     virtual void SetBusy(bool busy) = 0;
 };
@@ -22,6 +29,8 @@ class SilentPrompter : public Prompter {
 public:
     void Warn(const std::string&) override {}
     bool AskYesNo(const std::string&) override { return false; }
+    // Nothing is given up unasked.
+    Answer AskYesNoCancel(const std::string&) override { return Answer::Cancel; }
     void SetBusy(bool) override {}
 };
 

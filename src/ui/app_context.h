@@ -1,0 +1,73 @@
+#pragma once
+// What every window of the program reaches: the Machine, the playback driver and its event
+// queue, the desktop's file dialogs, the device settings, the windows themselves and the
+// actions by which one window sets off another.
+//
+// Thread: owner (the user-interface thread) for everything here.
+
+#include <functional>
+
+namespace qtam {
+
+struct Machine;
+class EventQueue;
+class PlaybackDriver;
+class FileDialogs;
+struct WaveDeviceSettings;
+
+class TKorvath;
+class TAbout;
+class TMakeBank;
+class TKadra;
+class TSongInfo;
+class TNoteDetail;
+class TPatchSelect;
+class TStream;
+class TValueForm;
+class TSetHihat;
+class TCustomFX;
+class TDeviceSetupScreen;
+
+struct AppContext {
+    Machine& m;
+    EventQueue& events;
+    PlaybackDriver& playback;
+    FileDialogs& dialogs;
+    WaveDeviceSettings& device;
+
+    // The twelve windows, created once at start-up in this order and kept until exit (null
+    // before they are created).
+    TKorvath* korvath = nullptr;
+    TAbout* about = nullptr;
+    TMakeBank* makeBank = nullptr;
+    TKadra* kadra = nullptr;
+    TSongInfo* songInfo = nullptr;
+    TNoteDetail* noteDetail = nullptr;
+    TPatchSelect* patchSelect = nullptr;
+    TStream* stream = nullptr;
+    TValueForm* valueForm = nullptr;
+    TSetHihat* setHihat = nullptr;
+    TCustomFX* customFX = nullptr;
+    TDeviceSetupScreen* deviceSetup = nullptr;
+
+    // What one window sets off in another. Each window that carries out an action sets it
+    // when it is created; an action no window has set does nothing.
+    struct Actions {
+        std::function<void()> refreshPanel;      // the panel shows the Song again
+        std::function<void()> refreshMenus;      // the main window's menu states and captions
+        std::function<void()> showSongInfoEdit;  // "Song info"
+        std::function<void()> showSongInfoView;  // a song that asks for its information
+        std::function<void()> showStreamToDisk;  // "Stream to disk"
+        std::function<void()> setupDevice;       // "&Sound device setup"
+        std::function<void()> openBankEditor;    // "&Editor"
+        std::function<void()> customVelocitySlide;
+        std::function<void()> customPanSlide;
+        std::function<void()> startLightShow;  // when the about box first goes away
+    } actions;
+
+    static void Run(const std::function<void()>& action) {
+        if (action) action();
+    }
+};
+
+}  // namespace qtam
