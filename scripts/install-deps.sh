@@ -9,6 +9,7 @@ packages=(
   libsdl2-dev
   qt6-base-dev
   sox libsndfile1-dev
+  xvfb xauth xdotool x11-utils pulseaudio pulseaudio-utils
 )
 
 missing=()
