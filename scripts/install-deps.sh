@@ -9,6 +9,7 @@ packages=(
   libsdl2-dev
   qt6-base-dev
   sox libsndfile1-dev
+  python3 python3-mido
 )
 
 missing=()
