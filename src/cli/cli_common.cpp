@@ -257,6 +257,12 @@ bool LoadKit(Machine& m, const std::optional<std::string>& kit) {
     return true;
 }
 
+void LoadKitQuietly(Machine& m) {
+    const std::string path = KitPathFor(ProgramPath());
+    if (ReadProblem(path).empty() && Quietly(m, [&] { return LoadInternalBank(m, path); }))
+        m.activation.InternalBankLoaded = true;
+}
+
 bool LoadSongFile(Machine& m, const std::string& song) {
     if (const std::string why = ReadProblem(song); !why.empty())
         return CannotRead(song, why), false;

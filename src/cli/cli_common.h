@@ -118,6 +118,8 @@ std::unique_ptr<Machine> NewMachine(Prompter& prompter);
 
 // Each reports its failure on stderr in the common wording and returns false.
 bool LoadKit(Machine& m, const std::optional<std::string>& kit);  // default: beside the program
+// The kit beside the program when it is there; nothing is said when it is not.
+void LoadKitQuietly(Machine& m);
 bool LoadSongFile(Machine& m, const std::string& song);
 bool LoadUserbankFile(Machine& m, const std::string& bank);
 

@@ -20,7 +20,7 @@
 namespace qtam::cli {
 
 const char* const kMidiUsage =
-    "usage: qtam-cli midi SONG -o OUT.mid [-p N] [--userbank FILE] [-f]\n"
+    "usage: qtam-cli midi SONG -o OUT.mid [-p N] [--userbank FILE] [--kit FILE] [-f]\n"
     "  Writes pattern N (1..8, default 1) of SONG as a Standard MIDI File: format 1, 96 ticks\n"
     "  per quarter note, the song's tempo, one track per channel that is not muted, every note\n"
     "  on MIDI channel 10 with its velocity (silent notes of velocity 0 are left out) and the\n"
@@ -31,6 +31,7 @@ const char* const kMidiUsage =
     "  -o, --output FILE     the MIDI file, written under exactly this name\n"
     "  -p, --pattern N       the pattern (default 1)\n"
     "      --userbank FILE   the userbank whose names choose notes (default: the song's)\n"
+    "      --kit FILE        the kit whose names the tracks get (default: beside the program)\n"
     "  -f, --force           replace an existing OUT\n";
 
 namespace {
@@ -228,6 +229,7 @@ int RunMidi(const std::vector<std::string>& words) {
                           {{"--output", 'o', true},
                            {"--pattern", 'p', true},
                            {"--userbank", 0, true},
+                           {"--kit", 0, true},
                            {"--force", 'f', false}},
                           error);
     if (!args) return UsageFail("midi", error);
@@ -243,9 +245,12 @@ int RunMidi(const std::vector<std::string>& words) {
 
     TerminalPrompter prompter(false);
     auto m = NewMachine(prompter);
-    LoadOptions load{args->positional[0], std::nullopt, args->Value("--userbank"),
+    LoadOptions load{args->positional[0], args->Value("--kit"), args->Value("--userbank"),
                      static_cast<int>(pattern.value_or(1))};
-    load.needKit = false;  // notes come from sound numbers and userbank names
+    // Notes come from sound numbers and userbank names; the kit only names the tracks, so the
+    // default kit may be missing (a kit that was asked for must load).
+    load.needKit = load.kit.has_value();
+    if (!load.needKit) LoadKitQuietly(*m);
     if (!LoadForCommand(*m, load)) return kExitFailure;
     const int p = m->editor.CurrentPattern;
     const std::vector<std::uint8_t> bytes = PatternAsMidi(*m, p);

@@ -195,7 +195,10 @@ int RunPlay(const std::vector<std::string>& words) {
 }
 
 int RunDevices(const std::vector<std::string>& words) {
-    if (!words.empty()) return UsageFail("devices", "devices takes no arguments");
+    std::string error;
+    const auto args = ParseArgs(words, {}, error);
+    if (!args) return UsageFail("devices", error);
+    if (!args->positional.empty()) return UsageFail("devices", "devices takes no arguments");
     const auto list = OutputDeviceList();
     for (std::size_t i = 0; i < list.size(); ++i) std::printf("%zu  %s\n", i, list[i].c_str());
     return kExitOk;
