@@ -257,7 +257,10 @@ int RunInfo(const std::vector<std::string>& words) {
     // The kit only names the sounds, but a kit that was asked for must load.
     if (!LoadKit(*m, args->Value("--kit")) || !LoadSongFile(*m, args->positional[0]))
         return kExitFailure;
-    std::cout << "# qtam-cli build reads this back into " << args->positional[0] << "\n";
+    std::string shown = args->positional[0];  // a comment line: no control character in it
+    for (char& c : shown)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    std::cout << "# qtam-cli build reads this back into " << shown << "\n";
     std::cout << FormatSongText(m->song, [&](int code) -> std::string {
         if (code < 1 || code > 20) return {};
         std::string name = m->banks.internalBank.slot(code).name;
