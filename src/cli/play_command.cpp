@@ -199,7 +199,8 @@ int RunDevices(const std::vector<std::string>& words) {
     const auto args = ParseArgs(words, {}, error);
     if (!args) return UsageFail("devices", error);
     if (!args->positional.empty()) return UsageFail("devices", "devices takes no arguments");
-    const auto list = OutputDeviceList();
+    std::vector<std::string> list;
+    WithoutLibraryNoise([&] { list = OutputDeviceList(); });
     for (std::size_t i = 0; i < list.size(); ++i) std::printf("%zu  %s\n", i, list[i].c_str());
     return kExitOk;
 }
