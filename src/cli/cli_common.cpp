@@ -135,12 +135,44 @@ int UsageFail(const std::string& command, const std::string& message) {
     return kExitUsage;
 }
 
+std::string ForTerminal(const std::string& bytes) {
+    std::string out;
+    for (std::size_t i = 0; i < bytes.size();) {
+        const auto b = static_cast<unsigned char>(bytes[i]);
+        std::size_t len = b < 0x80             ? 1
+                          : (b & 0xE0) == 0xC0 ? 2
+                          : (b & 0xF0) == 0xE0 ? 3
+                          : (b & 0xF8) == 0xF0 ? 4
+                                               : 0;
+        bool printable = len > 0 && i + len <= bytes.size();
+        char32_t cp = len == 1 ? b : len == 2 ? (b & 0x1F) : len == 3 ? (b & 0x0F) : (b & 0x07);
+        for (std::size_t k = 1; printable && k < len; ++k) {
+            const auto c = static_cast<unsigned char>(bytes[i + k]);
+            printable = (c & 0xC0) == 0x80;
+            cp = (cp << 6) | (c & 0x3F);
+        }
+        static constexpr char32_t kLeast[5] = {0, 0, 0x80, 0x800, 0x10000};
+        printable = printable && cp >= kLeast[len] && (cp >= 0xA0 || (cp >= 0x20 && cp < 0x7F)) &&
+                    cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF);
+        if (printable) {
+            out.append(bytes, i, len);
+            i += len;
+        } else {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", b);
+            out += hex;
+            ++i;
+        }
+    }
+    return out;
+}
+
 int CannotRead(const std::string& path, const std::string& reason) {
-    return Fail("cannot read " + path + ": " + reason);
+    return Fail("cannot read " + ForTerminal(path) + ": " + reason);
 }
 
 int CannotWrite(const std::string& path, const std::string& reason) {
-    return Fail("cannot write " + path + ": " + reason);
+    return Fail("cannot write " + ForTerminal(path) + ": " + reason);
 }
 
 void Warning(const std::string& message) {
@@ -303,10 +335,10 @@ bool LoadForCommand(Machine& m, const LoadOptions& o) {
         const std::string found = FindSongUserbank(stored, o.song);
         if (ReadProblem(found).empty() && Quietly(m, [&] { return LoadSongUserbank(m); })) {
             if (found != stored)
-                Note("using the userbank " + found + " beside the song (the song names " + stored +
-                     ")");
+                Note("using the userbank " + ForTerminal(found) +
+                     " beside the song (the song names " + ForTerminal(stored) + ")");
         } else {
-            Note("the song's userbank " + stored + " could not be loaded (" +
+            Note("the song's userbank " + ForTerminal(stored) + " could not be loaded (" +
                  (ReadProblem(found).empty() ? std::string("not a userbank file")
                                              : ReadProblem(found)) +
                  "); its sounds stay silent (use --userbank FILE)");

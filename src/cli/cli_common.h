@@ -74,6 +74,9 @@ bool AsksForHelp(const std::vector<std::string>& words);
 int Fail(const std::string& message);
 // "qtam-cli COMMAND: message" and a pointer to the help; returns kExitUsage.
 int UsageFail(const std::string& command, const std::string& message);
+// A path or text as it may reach the terminal: control characters, bytes that are not UTF-8
+// and C1 controls become \xHH, so that no file name or stored text can act on the terminal.
+std::string ForTerminal(const std::string& bytes);
 // The wording of every file error: "cannot read PATH: REASON".
 int CannotRead(const std::string& path, const std::string& reason);
 int CannotWrite(const std::string& path, const std::string& reason);

@@ -144,4 +144,9 @@ check 0 err 'using the userbank trip/kit.ubf beside the song \(the song names /g
   render trip/t.sng -o u.wav
 peak=$(sox u.wav -n stats 2>&1 | awk '/Pk lev dB/ {print $4}')
 awk -v p="$peak" 'BEGIN { exit !(p > -30) }' || fail "the userbank found beside the song was not played ($peak dB)"
+# A stored path reaches the terminal escaped, never as control characters.
+printf 'userbank "/gone/a\\x1B[2Jb\\nc.ubf"\n' > esc.txt
+"$cli" build esc.txt -o esc.sng >/dev/null
+check 0 err "the song's userbank /gone/a\\\\x1B\\[2Jb\\\\x0Ac.ubf could not be loaded" render esc.sng -o esc.wav
+! grep -q $'\x1b' err.txt || fail "an escape character reached the terminal"
 echo "cli convention checks passed"
