@@ -54,7 +54,8 @@ const char* const kInfoUsage =
     "usage: qtam-cli info SONG [--kit FILE]\n"
     "  Prints SONG in the text form that 'qtam-cli build' reads back into the same song, byte\n"
     "  for byte. Channel lines name the kit's sounds in comments.\n"
-    "      --kit FILE        the kit whose names are shown (default: beside the program)\n";
+    "      --kit FILE        the kit whose names are shown (default: the one beside the\n"
+    "                        program, when it is there)\n";
 
 const char* const kBuildUsage =
     "usage: qtam-cli build TEXT -o SONG.sng [-f]\n"
@@ -254,15 +255,19 @@ int RunInfo(const std::vector<std::string>& words) {
                          args->positional.empty() ? "no song given" : "more than one song given");
     TerminalPrompter prompter(false);
     auto m = NewMachine(prompter);
-    // The kit only names the sounds, but a kit that was asked for must load.
-    if (!LoadKit(*m, args->Value("--kit")) || !LoadSongFile(*m, args->positional[0]))
-        return kExitFailure;
+    // The kit only names the sounds: the default one may be missing, one asked for must load.
+    if (args->Value("--kit")) {
+        if (!LoadKit(*m, args->Value("--kit"))) return kExitFailure;
+    } else {
+        LoadKitQuietly(*m);
+    }
+    if (!LoadSongFile(*m, args->positional[0])) return kExitFailure;
     std::string shown = args->positional[0];  // a comment line: no control character in it
     for (char& c : shown)
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
     std::cout << "# qtam-cli build reads this back into " << shown << "\n";
     std::cout << FormatSongText(m->song, [&](int code) -> std::string {
-        if (code < 1 || code > 20) return {};
+        if (code < 1 || code > 20 || !m->activation.InternalBankLoaded) return {};
         std::string name = m->banks.internalBank.slot(code).name;
         name.erase(name.find_last_not_of(' ') + 1);
         return Cp1252ToUtf8(name);
