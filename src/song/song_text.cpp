@@ -281,7 +281,7 @@ struct Parser {
                     out += '\r';
                 } else if (e == 't') {
                     out += '\t';
-                } else if (e == 'x' && i + 3 < s.size() + 0 && hex(s[i + 2]) >= 0 &&
+                } else if (e == 'x' && i + 3 < s.size() && hex(s[i + 2]) >= 0 &&
                            hex(s[i + 3]) >= 0) {
                     out += static_cast<char>(hex(s[i + 2]) * 16 + hex(s[i + 3]));
                     i += 4;
@@ -311,7 +311,9 @@ struct Parser {
                 valid = (c & 0xC0) == 0x80;
                 cp = (cp << 6) | (c & 0x3F);
             }
-            if (!valid) return Fail(base + i, "the text is not UTF-8 here (use \\xHH for a byte)");
+            static constexpr char32_t kLeast[5] = {0, 0, 0x80, 0x800, 0x10000};
+            if (!valid || cp < kLeast[len])
+                return Fail(base + i, "the text is not UTF-8 here (use \\xHH for a byte)");
             const int byte = Cp1252ByteOf(cp);
             if (byte < 0) {
                 char buf[80];
