@@ -10,6 +10,7 @@ packages=(
   qt6-base-dev
   sox libsndfile1-dev
   xvfb xauth xdotool x11-utils pulseaudio pulseaudio-utils
+  python3 python3-mido
 )
 
 missing=()

@@ -119,13 +119,23 @@ bool LoadUserbankFromMenu(Machine& m, const std::optional<std::string>& chosen) 
 
 bool LoadSongUserbank(Machine& m) {
     BankActivation& a = m.activation;
-    const std::string file = m.song.userbankFile.str();
-    if (file.empty() || a.EditorActive) return false;
+    const std::string stored = m.song.userbankFile.str();
+    if (stored.empty() || a.EditorActive) return false;
+    const std::string file = FindSongUserbank(stored, m.editor.SongFileName);
     if (!LoadUserbank(m, file, true)) return false;
     a.UserbankPath = file;
     a.UserbankLoaded = true;
     ShowUserbankInMenu(m);
     return true;
+}
+
+std::string FindSongUserbank(const std::string& stored, const std::string& songFile) {
+    if (stored.empty() || IsRegularFile(WithDefaultExtension(stored, kUserbankExtension)))
+        return stored;
+    const std::string name = FileNameOf(stored).empty() ? stored : FileNameOf(stored);
+    const std::string beside = DirectoryOf(songFile) + name;
+    if (IsRegularFile(WithDefaultExtension(beside, kUserbankExtension))) return beside;
+    return stored;
 }
 
 }  // namespace qtam

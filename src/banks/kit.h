@@ -35,8 +35,14 @@ void ActivateGroovePanel(Machine& m);
 // cancelled. True when the bank was loaded.
 bool LoadUserbankFromMenu(Machine& m, const std::optional<std::string>& chosen);
 
-// After a song was opened: its userbank, quietly, unless the editor is open.
+// After a song was opened: its userbank, quietly, unless the editor is open. The bank is looked
+// up with FindSongUserbank beside m.editor.SongFileName; UserbankPath becomes the file used.
 bool LoadSongUserbank(Machine& m);
+
+// The userbank file a song names: the stored path when that file exists, otherwise a file of
+// the same name in the song file's folder when there is one (songs travel with their banks, and
+// songs made elsewhere store paths of other machines), otherwise the stored path as it is.
+std::string FindSongUserbank(const std::string& stored, const std::string& songFile);
 
 // The folder the file dialogs are left in after choosing `path`.
 std::string FolderOfChosenFile(const std::string& path);

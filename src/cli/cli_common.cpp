@@ -1,29 +1,30 @@
 #include "cli/cli_common.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 
 #include "banks/kit.h"
 #include "banks/userbank_file.h"
 #include "core/files.h"
 #include "core/machine.h"
+#include "core/song.h"
 #include "engine/mixer.h"
 #include "song/init_song.h"
 #include "song/song_file.h"
 
 namespace qtam::cli {
 
-void TerminalPrompter::Warn(const std::string& text) {
-    ++warnings;
-    std::cerr << "qtam-cli: " << text << "\n";
-}
-
-bool TerminalPrompter::AskYesNo(const std::string& text) {
-    std::cerr << "qtam-cli: " << text << " " << (answerYes_ ? "Yes (--force)" : "No (use --force)")
-              << "\n";
-    return answerYes_;
+void TerminalPrompter::Report(const std::string& context) {
+    for (const auto& w : warnings) std::cerr << "qtam-cli: " << context << ": " << w << "\n";
+    for (const auto& q : declined)
+        std::cerr << "qtam-cli: " << context << ": " << q << " No (--force answers Yes)\n";
+    warnings.clear();
+    declined.clear();
 }
 
 bool Args::Has(const std::string& flag) const {
@@ -33,53 +34,217 @@ bool Args::Has(const std::string& flag) const {
 }
 
 std::optional<std::string> Args::Value(const std::string& name) const {
-    auto it = values.find(name);
-    if (it == values.end()) return std::nullopt;
-    return it->second;
+    for (auto it = values.rbegin(); it != values.rend(); ++it)
+        if (it->first == name) return it->second;
+    return std::nullopt;
 }
 
-std::optional<int> Args::Number(const std::string& name, int lo, int hi, std::string& error) const {
+std::vector<std::string> Args::All(const std::string& name) const {
+    std::vector<std::string> out;
+    for (const auto& [n, v] : values)
+        if (n == name) out.push_back(v);
+    return out;
+}
+
+std::optional<long> Args::Number(const std::string& name, long lo, long hi,
+                                 std::string& error) const {
     auto text = Value(name);
     if (!text) return std::nullopt;
     char* end = nullptr;
+    errno = 0;
     const long v = std::strtol(text->c_str(), &end, 10);
-    if (text->empty() || *end != '\0' || v < lo || v > hi) {
-        error =
-            name + " takes a whole number from " + std::to_string(lo) + " to " + std::to_string(hi);
+    if (text->empty() || *end != '\0' || errno != 0 || v < lo || v > hi) {
+        error = name + " takes a whole number from " + std::to_string(lo) + " to " +
+                std::to_string(hi) + ", not '" + *text + "'";
         return std::nullopt;
     }
-    return static_cast<int>(v);
+    return v;
+}
+
+bool AsksForHelp(const std::vector<std::string>& words) {
+    for (const auto& w : words) {
+        if (w == "--") return false;
+        if (w == "--help" || w == "-h") return true;
+    }
+    return false;
 }
 
 std::optional<Args> ParseArgs(const std::vector<std::string>& words,
-                              const std::vector<std::string>& valueOptions,
-                              const std::vector<std::string>& flagOptions, std::string& error) {
-    auto isOneOf = [](const std::string& w, const std::vector<std::string>& set) {
-        for (const auto& s : set)
-            if (s == w) return true;
-        return false;
-    };
+                              const std::vector<OptionSpec>& specs, std::string& error) {
     Args args;
+    bool optionsEnded = false;
     for (std::size_t i = 0; i < words.size(); ++i) {
         const std::string& w = words[i];
-        if (w.size() > 1 && w[0] == '-') {
-            if (isOneOf(w, valueOptions)) {
-                if (i + 1 >= words.size()) {
-                    error = w + " needs a value";
-                    return std::nullopt;
-                }
-                args.values[w] = words[++i];
-            } else if (isOneOf(w, flagOptions)) {
-                args.flags.push_back(w);
-            } else {
-                error = "unknown option " + w;
+        if (optionsEnded || w.size() < 2 || w[0] != '-') {
+            args.positional.push_back(w);
+            continue;
+        }
+        if (w == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        const OptionSpec* spec = nullptr;
+        std::optional<std::string> attached;  // --name=value or -nvalue
+        if (w[1] == '-') {
+            const std::size_t eq = w.find('=');
+            const std::string name = w.substr(0, eq);
+            for (const auto& s : specs)
+                if (s.name == name) spec = &s;
+            if (eq != std::string::npos) attached = w.substr(eq + 1);
+        } else {
+            for (const auto& s : specs)
+                if (s.shortName == w[1]) spec = &s;
+            if (w.size() > 2) attached = w.substr(2);
+        }
+        if (spec == nullptr) {
+            error = "unknown option " + w;
+            return std::nullopt;
+        }
+        if (!spec->repeat && (args.Has(spec->name) || args.Value(spec->name))) {
+            error = spec->name + " is given twice";
+            return std::nullopt;
+        }
+        if (!spec->value) {
+            if (attached) {
+                error = spec->name + " takes no value";
                 return std::nullopt;
             }
-        } else {
-            args.positional.push_back(w);
+            args.flags.push_back(spec->name);
+            continue;
         }
+        if (!attached) {
+            if (i + 1 >= words.size()) {
+                error = spec->name + " needs a value";
+                return std::nullopt;
+            }
+            attached = words[++i];
+        }
+        args.values.emplace_back(spec->name, *attached);
     }
     return args;
+}
+
+int Fail(const std::string& message) {
+    std::cerr << "qtam-cli: " << message << "\n";
+    return kExitFailure;
+}
+
+int UsageFail(const std::string& command, const std::string& message) {
+    std::cerr << "qtam-cli " << command << ": " << message << "\n"
+              << "Try 'qtam-cli help " << command << "'.\n";
+    return kExitUsage;
+}
+
+std::string ForTerminal(const std::string& bytes) {
+    std::string out;
+    for (std::size_t i = 0; i < bytes.size();) {
+        const auto b = static_cast<unsigned char>(bytes[i]);
+        std::size_t len = b < 0x80             ? 1
+                          : (b & 0xE0) == 0xC0 ? 2
+                          : (b & 0xF0) == 0xE0 ? 3
+                          : (b & 0xF8) == 0xF0 ? 4
+                                               : 0;
+        bool printable = len > 0 && i + len <= bytes.size();
+        char32_t cp = len == 1 ? b : len == 2 ? (b & 0x1F) : len == 3 ? (b & 0x0F) : (b & 0x07);
+        for (std::size_t k = 1; printable && k < len; ++k) {
+            const auto c = static_cast<unsigned char>(bytes[i + k]);
+            printable = (c & 0xC0) == 0x80;
+            cp = (cp << 6) | (c & 0x3F);
+        }
+        static constexpr char32_t kLeast[5] = {0, 0, 0x80, 0x800, 0x10000};
+        printable = printable && cp >= kLeast[len] && (cp >= 0xA0 || (cp >= 0x20 && cp < 0x7F)) &&
+                    cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF);
+        if (printable) {
+            out.append(bytes, i, len);
+            i += len;
+        } else {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", b);
+            out += hex;
+            ++i;
+        }
+    }
+    return out;
+}
+
+int CannotRead(const std::string& path, const std::string& reason) {
+    return Fail("cannot read " + ForTerminal(path) + ": " + reason);
+}
+
+int CannotWrite(const std::string& path, const std::string& reason) {
+    return Fail("cannot write " + ForTerminal(path) + ": " + reason);
+}
+
+void Warning(const std::string& message) {
+    std::cerr << "qtam-cli: warning: " << message << "\n";
+}
+
+void Note(const std::string& message) {
+    std::cerr << "qtam-cli: " << message << "\n";
+}
+
+std::string ExactName(const std::string& path) {
+    if (path.find('.') != std::string::npos) return path;
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return "./" + path;
+    return path.substr(0, slash + 1) + "./" + path.substr(slash + 1);
+}
+
+std::string ReadProblem(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return std::strerror(errno);
+    if (S_ISDIR(st.st_mode)) return std::strerror(EISDIR);
+    if (!S_ISREG(st.st_mode)) return "not a regular file";
+    if (::access(path.c_str(), R_OK) != 0) return std::strerror(errno);
+    return "";
+}
+
+std::string WriteProblem(const std::string& path, bool force) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) return std::strerror(EISDIR);
+        if (!S_ISREG(st.st_mode)) return "not a regular file";
+        if ((st.st_mode & S_IWUSR) == 0 || ::access(path.c_str(), W_OK) != 0)
+            return "the file is read-only";
+        if (!force) return "the file exists (--force replaces it)";
+    }
+    std::string folder = DirectoryOf(path);
+    if (folder.empty()) folder = ".";
+    if (::stat(folder.c_str(), &st) != 0) return std::strerror(errno);
+    if (!S_ISDIR(st.st_mode)) return std::strerror(ENOTDIR);
+    if (::access(folder.c_str(), W_OK) != 0) return std::strerror(errno);
+    return "";
+}
+
+bool WriteFileExactly(const std::string& path, const void* bytes, std::size_t size,
+                      std::string& reason) {
+    SafeFileWriter out;
+    if (!out.Open(path) || !out.Write(bytes, size) || !out.Commit()) {
+        reason = out.error();
+        return false;
+    }
+    return true;
+}
+
+ProgressBar::ProgressBar(std::string label)
+    : label_(std::move(label)),
+      terminal_(::isatty(2) != 0),
+      start_(std::chrono::steady_clock::now()) {}
+
+void ProgressBar::Show(int percent) {
+    if (!terminal_) return;
+    if (!drawn_ && std::chrono::steady_clock::now() - start_ < std::chrono::seconds(1)) return;
+    const int filled = percent * 30 / 100;
+    std::fprintf(stderr, "\r%s [%s%s] %3d%%", label_.c_str(), std::string(filled, '#').c_str(),
+                 std::string(30 - filled, ' ').c_str(), percent);
+    std::fflush(stderr);
+    drawn_ = true;
+}
+
+void ProgressBar::Done() {
+    if (drawn_) std::fprintf(stderr, "\n");
+    drawn_ = false;
+    terminal_ = false;
 }
 
 std::string ProgramPath() {
@@ -96,47 +261,89 @@ std::unique_ptr<Machine> NewMachine(Prompter& prompter) {
     return m;
 }
 
-int Fail(const std::string& message) {
-    std::cerr << "qtam-cli: " << message << "\n";
-    return 1;
+namespace {
+
+// Runs a core load with a silent prompter: the command words its own errors.
+template <typename Load>
+bool Quietly(Machine& m, Load load) {
+    SilentPrompter quiet;
+    Prompter* previous = m.prompter;
+    m.prompter = &quiet;
+    const bool ok = load();
+    m.prompter = previous;
+    return ok;
+}
+
+}  // namespace
+
+bool LoadKit(Machine& m, const std::optional<std::string>& kit) {
+    const std::string path = kit ? *kit : KitPathFor(ProgramPath());
+    if (const std::string why = ReadProblem(path); !why.empty())
+        return CannotRead(path, why), false;
+    if (!Quietly(m, [&] { return LoadInternalBank(m, path); }))
+        return CannotRead(path,
+                          "not a drum kit (a userbank-format file whose sounds hold at most "
+                          "40000 samples)"),
+               false;
+    m.activation.InternalBankLoaded = true;
+    return true;
+}
+
+void LoadKitQuietly(Machine& m) {
+    const std::string path = KitPathFor(ProgramPath());
+    if (ReadProblem(path).empty() && Quietly(m, [&] { return LoadInternalBank(m, path); }))
+        m.activation.InternalBankLoaded = true;
+}
+
+bool LoadSongFile(Machine& m, const std::string& song) {
+    if (const std::string why = ReadProblem(song); !why.empty())
+        return CannotRead(song, why), false;
+    struct stat st {};
+    ::stat(song.c_str(), &st);
+    if (static_cast<std::uintmax_t>(st.st_size) / kSongSize != 1)
+        return CannotRead(song, "not a song file (a song file holds one record of " +
+                                    std::to_string(kSongSize) + " bytes; this one has " +
+                                    std::to_string(st.st_size) + ")"),
+               false;
+    if (!Quietly(m, [&] { return LoadSong(m, ExactName(song), true); }))
+        return CannotRead(song, "the song could not be loaded"), false;
+    m.editor.SongFileName = song;
+    m.editor.HumanizeChecked = m.song.humanize != 0;
+    SetTempo(m, m.song.tempo, m.song.shuffle);
+    return true;
+}
+
+bool LoadUserbankFile(Machine& m, const std::string& bank) {
+    if (const std::string why = ReadProblem(bank); !why.empty())
+        return CannotRead(bank, why), false;
+    if (!Quietly(m, [&] { return LoadUserbank(m, ExactName(bank), true); }))
+        return CannotRead(bank,
+                          "not a userbank file (it must start with \"CUSTOM_BANK:\" and hold "
+                          "twenty complete slots of at most 179200 samples)"),
+               false;
+    m.activation.UserbankPath = bank;
+    m.activation.UserbankLoaded = true;
+    return true;
 }
 
 bool LoadForCommand(Machine& m, const LoadOptions& o) {
-    const std::string kit = o.kit ? *o.kit : KitPathFor(ProgramPath());
-    if (!LoadInternalBank(m, kit)) {
-        Fail("cannot load the drum kit " + kit);
-        return false;
-    }
-    m.activation.InternalBankLoaded = true;
-
-    if (!FileExists(WithDefaultExtension(o.song, kSongExtension))) {
-        Fail("no such song file: " + o.song);
-        return false;
-    }
-    if (!LoadSong(m, o.song, false)) {
-        Fail("cannot load the song " + o.song);
-        return false;
-    }
-    m.editor.SongFileName = o.song;
-    m.editor.HumanizeChecked = m.song.humanize != 0;
-    SetTempo(m, m.song.tempo, m.song.shuffle);
-
+    if ((o.needKit && !LoadKit(m, o.kit)) || !LoadSongFile(m, o.song)) return false;
     if (o.userbank) {
-        if (!LoadUserbank(m, *o.userbank, false)) {
-            Fail("cannot load the userbank " + *o.userbank);
-            return false;
-        }
-        m.activation.UserbankPath = *o.userbank;
-        m.activation.UserbankLoaded = true;
+        if (!LoadUserbankFile(m, *o.userbank)) return false;
     } else if (!m.song.userbankFile.empty()) {
-        if (LoadSongUserbank(m)) {
-            m.activation.UserbankLoaded = true;
+        const std::string stored = m.song.userbankFile.str();
+        const std::string found = FindSongUserbank(stored, o.song);
+        if (ReadProblem(found).empty() && Quietly(m, [&] { return LoadSongUserbank(m); })) {
+            if (found != stored)
+                Note("using the userbank " + ForTerminal(found) +
+                     " beside the song (the song names " + ForTerminal(stored) + ")");
         } else {
-            std::cerr << "qtam-cli: note: the song's userbank \"" << m.song.userbankFile.str()
-                      << "\" could not be loaded; its sounds stay silent (use --userbank)\n";
+            Note("the song's userbank " + ForTerminal(stored) + " could not be loaded (" +
+                 (ReadProblem(found).empty() ? std::string("not a userbank file")
+                                             : ReadProblem(found)) +
+                 "); its sounds stay silent (use --userbank FILE)");
         }
     }
-
     m.editor.CurrentPattern = static_cast<std::uint8_t>(o.pattern);
     m.clock.PlayPattern = m.clock.NextPattern = m.editor.CurrentPattern;
     return true;

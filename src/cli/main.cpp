@@ -1,177 +1,376 @@
 // qtam-cli: Q.Tam without windows. Renders songs to WAV files, shows them as text, builds
-// them from text, plays them and lists the output devices.
+// them from text, plays them, lists the output devices, builds and reads userbanks and writes
+// patterns as MIDI files.
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
-#include <ctime>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "banks/kit.h"
 #include "cli/cli_common.h"
+#include "cli/commands.h"
 #include "cli/play_command.h"
 #include "core/files.h"
 #include "core/machine.h"
 #include "core/sample_bank.h"
+#include "core/song.h"
 #include "core/text_codec.h"
 #include "engine/mixer.h"
 #include "engine/stream_to_disk.h"
-#include "song/song_file.h"
 #include "song/song_text.h"
+
+#ifndef QTAM_VERSION
+#define QTAM_VERSION "unknown"
+#endif
 
 namespace qtam::cli {
 namespace {
 
-const char* kUsage =
-    "usage:\n"
-    "  qtam-cli render SONG -o OUT.wav [--pattern N] [--measure M] [--kit FILE]\n"
-    "                  [--userbank FILE] [--seed S] [--force]\n"
-    "  qtam-cli info SONG [--kit FILE]\n"
-    "  qtam-cli build TEXT -o SONG.sng [--force]\n"
-    "  qtam-cli play SONG [--pattern N] [--seconds S] [--device N] [--buffer-size B]\n"
-    "                [--record OUT.wav] [--kit FILE] [--userbank FILE] [--force]\n"
-    "  qtam-cli devices\n";
+const char* const kRenderUsage =
+    "usage: qtam-cli render SONG -o OUT.wav [-p N] [-m M] [--kit FILE] [--userbank FILE]\n"
+    "                       [--seed S] [-f]\n"
+    "  Renders pattern N (1..8, default 1) of SONG, or with -m only its measure M (1..16), into a\n"
+    "  16-bit stereo 44100 Hz WAV file. -o - writes the WAV to standard output. Afterwards it\n"
+    "  prints the peak level, the clipped samples and, with humanize on, the seed that --seed\n"
+    "  takes to repeat the take.\n"
+    "  -o, --output FILE     the WAV file, written under exactly this name\n"
+    "  -p, --pattern N       the pattern (default 1)\n"
+    "  -m, --measure M       only this measure\n"
+    "      --kit FILE        the drum kit (default: engines.dll beside the program)\n"
+    "      --userbank FILE   the userbank (default: the one the song names)\n"
+    "      --seed S          humanize with this seed (0..4294967295)\n"
+    "  -f, --force           replace an existing OUT\n";
 
-// A progress bar on a terminal; nothing when stderr is not one.
-class ProgressBar {
-public:
-    ProgressBar() : shown_(::isatty(2) != 0) {}
-    void Show(int percent) {
-        if (!shown_) return;
-        const int filled = percent * 30 / 100;
-        std::fprintf(stderr, "\r[%s%s] %3d%%", std::string(filled, '#').c_str(),
-                     std::string(30 - filled, ' ').c_str(), percent);
-        std::fflush(stderr);
-        drawn_ = true;
-    }
-    void Done() {
-        if (drawn_) std::fprintf(stderr, "\n");
-    }
+const char* const kInfoUsage =
+    "usage: qtam-cli info SONG [--kit FILE]\n"
+    "  Prints SONG in the text form that 'qtam-cli build' reads back into the same song, byte\n"
+    "  for byte. Channel lines name the kit's sounds in comments.\n"
+    "      --kit FILE        the kit whose names are shown (default: the one beside the\n"
+    "                        program, when it is there)\n";
 
-private:
-    bool shown_;
-    bool drawn_ = false;
+const char* const kBuildUsage =
+    "usage: qtam-cli build TEXT -o SONG.sng [-f]\n"
+    "  Builds a song file from the text form ('-' reads standard input). Errors name the line\n"
+    "  and column as FILE:LINE:COLUMN.\n"
+    "  -o, --output FILE     the song file, written under exactly this name\n"
+    "  -f, --force           replace an existing SONG\n";
+
+const char* const kHelpUsage =
+    "usage: qtam-cli help [COMMAND]\n"
+    "  Prints the help of a command, or the list of commands.\n";
+
+const char* const kOverview =
+    "usage: qtam-cli COMMAND [ARGS]\n"
+    "  render   render a pattern or a measure of a song to a WAV file\n"
+    "  info     print a song as text\n"
+    "  build    build a song file from text\n"
+    "  play     play a song through the sound device\n"
+    "  devices  list the output devices\n"
+    "  bank     build a userbank from sound files, list one, export a sound\n"
+    "  midi     write a pattern as a Standard MIDI File\n"
+    "  help     print the help of a command\n"
+    "'qtam-cli help COMMAND' or 'qtam-cli COMMAND --help' tells more; --version the version.\n"
+    "Exit codes: 0 success, 1 failure, 2 wrong command line.\n";
+
+std::string Decibels(int peak) {
+    if (peak == 0) return "-inf dBFS";
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.1f dBFS", 20.0 * std::log10(peak / 32768.0));
+    return buf;
+}
+
+struct Levels {
+    int peak = 0;
+    long long clipped = 0;  // samples at full scale
+    bool ok = false;
 };
 
-std::string Seconds(double s) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.2f s", s);
-    return buf;
+// The peak and the samples at full scale of a WAV file this system wrote (44-byte header).
+Levels MeasureLevels(const std::string& path) {
+    Levels levels;
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr || std::fseek(f, 44, SEEK_SET) != 0) {
+        if (f) std::fclose(f);
+        return levels;
+    }
+    std::vector<std::int16_t> chunk(65536);
+    std::size_t n;
+    while ((n = std::fread(chunk.data(), 2, chunk.size(), f)) > 0)
+        for (std::size_t i = 0; i < n; ++i) {
+            const int s = chunk[i];
+            levels.peak = std::max(levels.peak, s < 0 ? -s : s);
+            if (s == 32767 || s == -32768) ++levels.clipped;
+        }
+    levels.ok = std::ferror(f) == 0;
+    std::fclose(f);
+    return levels;
+}
+
+bool PatternHasNotes(const Machine& m, int pattern, int fromMeasure, int toMeasure) {
+    const ChannelSettings& cs = m.song.settings(pattern);
+    for (int meas = fromMeasure; meas <= toMeasure; ++meas)
+        for (int ch = 1; ch <= kChannels; ++ch)
+            for (int s = 1; s <= StepsPerMeasureOf(m.song); ++s)
+                if (cs.mute[ch - 1] == 0 && m.song.cell(pattern, meas, ch, s).hasNote())
+                    return true;
+    return false;
+}
+
+bool CopyToStdout(const std::string& path) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) return false;
+    char buf[65536];
+    std::size_t n;
+    bool ok = true;
+    while (ok && (n = std::fread(buf, 1, sizeof buf, f)) > 0)
+        ok = std::fwrite(buf, 1, n, stdout) == n;
+    ok = ok && std::ferror(f) == 0 && std::fflush(stdout) == 0;
+    std::fclose(f);
+    return ok;
 }
 
 int RunRender(const std::vector<std::string>& words) {
     std::string error;
-    auto args = ParseArgs(words, {"-o", "--pattern", "--measure", "--kit", "--userbank", "--seed"},
-                          {"--force"}, error);
-    if (!args) return Fail(error);
-    if (args->positional.size() != 1) return Fail("render takes one song file");
-    const auto out = args->Value("-o");
-    if (!out) return Fail("render needs -o OUT.wav");
+    auto args = ParseArgs(words,
+                          {{"--output", 'o', true},
+                           {"--pattern", 'p', true},
+                           {"--measure", 'm', true},
+                           {"--kit", 0, true},
+                           {"--userbank", 0, true},
+                           {"--seed", 0, true},
+                           {"--force", 'f', false}},
+                          error);
+    if (!args) return UsageFail("render", error);
+    if (args->positional.size() != 1)
+        return UsageFail("render",
+                         args->positional.empty() ? "no song given" : "more than one song given");
+    const auto out = args->Value("--output");
+    if (!out) return UsageFail("render", "no output file given (-o OUT.wav, or -o - for stdout)");
     const auto pattern = args->Number("--pattern", 1, kPatterns, error);
     const auto measure = args->Number("--measure", 1, kMeasures, error);
-    const auto seed = args->Number("--seed", 0, 2147483647, error);
-    if (!error.empty()) return Fail(error);
+    const auto seed = args->Number("--seed", 0, 4294967295L, error);
+    if (!error.empty()) return UsageFail("render", error);
     const bool force = args->Has("--force");
-    const std::string target = WithDefaultExtension(*out, ".WAV");
-    if (FileExists(target) && !force) return Fail(target + " exists; use --force to overwrite it");
+    const bool toStdout = *out == "-";
+    if (toStdout && ::isatty(1))
+        return Fail("standard output is a terminal; send the WAV to a file or a pipe");
+    if (!toStdout)
+        if (const std::string why = WriteProblem(*out, force); !why.empty())
+            return CannotWrite(*out, why);
 
-    TerminalPrompter prompter(force);
+    TerminalPrompter prompter(true);  // the target was checked above
     auto m = NewMachine(prompter);
     if (!LoadForCommand(*m, {args->positional[0], args->Value("--kit"), args->Value("--userbank"),
-                             pattern.value_or(1)}))
-        return 1;
-    m->random.seed(seed ? static_cast<unsigned>(*seed) : static_cast<unsigned>(std::time(nullptr)));
+                             static_cast<int>(pattern.value_or(1))}))
+        return kExitFailure;
+    const std::uint32_t usedSeed = seed ? static_cast<std::uint32_t>(*seed)
+                                        : static_cast<std::uint32_t>(std::random_device{}());
+    m->random.seed(usedSeed);
+    const int p = m->editor.CurrentPattern;
+    const int measures = MeasureCountOf(m->song, p);
     if (measure) m->editor.CurrentMeasure = static_cast<std::uint8_t>(*measure);
 
-    ProgressBar bar;
+    // Standard output gets the file once it is complete.
+    std::string target = *out;
+    std::string tempFolder;
+    if (toStdout) {
+        const char* tmp = std::getenv("TMPDIR");
+        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/qtam-render-XXXXXX";
+        std::vector<char> name(pattern.begin(), pattern.end());
+        name.push_back('\0');
+        if (::mkdtemp(name.data()) == nullptr)
+            return CannotWrite("a temporary folder", std::strerror(errno));
+        tempFolder = name.data();
+        target = tempFolder + "/render.wav";
+    }
+    auto cleanUp = [&] {
+        if (tempFolder.empty()) return;
+        std::remove(target.c_str());
+        ::rmdir(tempFolder.c_str());
+    };
+
+    ProgressBar bar("rendering");
     StreamObserver observer;
     observer.progress = [&bar](int percent) { bar.Show(percent); };
-    const bool ok = measure ? RenderCurrentMeasure(*m, target, &observer)
-                            : RenderWholePattern(*m, target, &observer);
+    const bool ok = measure ? RenderCurrentMeasure(*m, ExactName(target), &observer)
+                            : RenderWholePattern(*m, ExactName(target), &observer);
     bar.Done();
-    if (!ok) return Fail("rendering failed; " + target + " was not written");
+    if (!ok) {
+        prompter.Report(*out);
+        cleanUp();
+        return CannotWrite(*out, "rendering failed; nothing was written");
+    }
+    const Levels levels = MeasureLevels(target);
+    if (toStdout && !CopyToStdout(target)) {
+        cleanUp();
+        return CannotWrite("standard output", std::strerror(errno));
+    }
+    cleanUp();
 
-    const int measures = measure ? 1 : MeasureCountOf(m->song, m->editor.CurrentPattern);
-    const double frames = static_cast<double>(m->clock.MeasureLength) * measures;
-    std::cout << "Wrote " << target << ": pattern " << int(m->editor.CurrentPattern)
-              << (measure ? ", measure " + std::to_string(*measure)
-                          : ", " + std::to_string(measures) + " measure(s)")
-              << ", " << static_cast<long>(frames) << " frames, " << Seconds(frames / 44100.0)
-              << "\n";
-    return 0;
+    std::ostream& report = toStdout ? std::cerr : std::cout;
+    const int rendered = measure ? 1 : measures;
+    const double frames = static_cast<double>(m->clock.MeasureLength) * rendered;
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.2f s", frames / 44100.0);
+    report << "Wrote " << (toStdout ? std::string("standard output") : *out) << ": pattern " << p
+           << (measure ? ", measure " + std::to_string(*measure)
+                       : ", " + std::to_string(measures) + " measure(s)")
+           << ", " << static_cast<long>(frames) << " frames, " << seconds << "\n";
+    if (levels.ok)
+        report << "Peak " << Decibels(levels.peak) << ", " << levels.clipped
+               << " clipped sample(s)\n";
+    if (m->song.humanize != 0)
+        report << "Humanize seed " << usedSeed << " (--seed " << usedSeed
+               << " repeats this take)\n";
+    if (levels.clipped > 0)
+        Warning(std::to_string(levels.clipped) +
+                " samples are clipped at full scale; lower the channel volumes");
+    if (measure && *measure > measures)
+        Warning("measure " + std::to_string(*measure) + " lies beyond the " +
+                std::to_string(measures) + " measure(s) pattern " + std::to_string(p) +
+                " plays; it was rendered all the same");
+    const int from = measure ? static_cast<int>(*measure) : 1;
+    if (!PatternHasNotes(*m, p, from, measure ? from : measures))
+        Warning("pattern " + std::to_string(p) +
+                (measure ? ", measure " + std::to_string(*measure) : std::string()) +
+                " has no notes to play");
+    return kExitOk;
 }
 
 int RunInfo(const std::vector<std::string>& words) {
     std::string error;
-    auto args = ParseArgs(words, {"--kit"}, {}, error);
-    if (!args) return Fail(error);
-    if (args->positional.size() != 1) return Fail("info takes one song file");
+    auto args = ParseArgs(words, {{"--kit", 0, true}}, error);
+    if (!args) return UsageFail("info", error);
+    if (args->positional.size() != 1)
+        return UsageFail("info",
+                         args->positional.empty() ? "no song given" : "more than one song given");
     TerminalPrompter prompter(false);
     auto m = NewMachine(prompter);
-    if (!LoadSong(*m, args->positional[0], false))
-        return Fail("cannot load the song " + args->positional[0]);
-
-    // Names of the kit's sounds make the channel lines readable; the info works without them.
-    SilentPrompter quiet;
-    m->prompter = &quiet;
-    const std::string kit = args->Value("--kit").value_or(KitPathFor(ProgramPath()));
-    const bool haveKit = FileExists(kit) && LoadInternalBank(*m, kit);
-    m->prompter = &prompter;
-
-    std::cout << "# " << args->positional[0] << "\n";
+    // The kit only names the sounds: the default one may be missing, one asked for must load.
+    if (args->Value("--kit")) {
+        if (!LoadKit(*m, args->Value("--kit"))) return kExitFailure;
+    } else {
+        LoadKitQuietly(*m);
+    }
+    if (!LoadSongFile(*m, args->positional[0])) return kExitFailure;
+    std::string shown = args->positional[0];  // a comment line: no control character in it
+    for (char& c : shown)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    std::cout << "# qtam-cli build reads this back into " << shown << "\n";
     std::cout << FormatSongText(m->song, [&](int code) -> std::string {
-        if (!haveKit || code < 1 || code > 20) return {};
+        if (code < 1 || code > 20 || !m->activation.InternalBankLoaded) return {};
         std::string name = m->banks.internalBank.slot(code).name;
         name.erase(name.find_last_not_of(' ') + 1);
         return Cp1252ToUtf8(name);
     });
-    return 0;
+    return kExitOk;
 }
 
 int RunBuild(const std::vector<std::string>& words) {
     std::string error;
-    auto args = ParseArgs(words, {"-o"}, {"--force"}, error);
-    if (!args) return Fail(error);
-    if (args->positional.size() != 1) return Fail("build takes one text file");
-    const auto out = args->Value("-o");
-    if (!out) return Fail("build needs -o SONG.sng");
-    std::ifstream in(args->positional[0], std::ios::binary);
-    if (!in) return Fail("cannot read " + args->positional[0]);
+    auto args = ParseArgs(words, {{"--output", 'o', true}, {"--force", 'f', false}}, error);
+    if (!args) return UsageFail("build", error);
+    if (args->positional.size() != 1)
+        return UsageFail("build", args->positional.empty() ? "no text file given"
+                                                           : "more than one text file given");
+    const auto out = args->Value("--output");
+    if (!out) return UsageFail("build", "no output file given (-o SONG.sng)");
+    const std::string& source = args->positional[0];
     std::stringstream text;
-    text << in.rdbuf();
+    if (source == "-") {
+        text << std::cin.rdbuf();
+    } else {
+        if (const std::string why = ReadProblem(source); !why.empty())
+            return CannotRead(source, why);
+        std::ifstream in(source, std::ios::binary);
+        if (!in) return CannotRead(source, std::strerror(errno));
+        text << in.rdbuf();
+    }
 
-    TerminalPrompter prompter(args->Has("--force"));
+    TerminalPrompter prompter(false);
     auto m = NewMachine(prompter);
-    if (!ApplySongText(m->song, text.str(), error)) return Fail(args->positional[0] + ": " + error);
-    const std::string target = WithDefaultExtension(*out, kSongExtension);
-    if (FileExists(target) && !args->Has("--force"))
-        return Fail(target + " exists; use --force to overwrite it");
-    if (!SaveSong(*m, target, true)) return Fail("cannot write " + target);
-    std::cout << "Wrote " << target << "\n";
-    return 0;
+    SongTextError textError;
+    if (!ApplySongText(m->song, text.str(), textError))
+        return Fail(textError.at(source == "-" ? "<stdin>" : source));
+    if (const std::string why = WriteProblem(*out, args->Has("--force")); !why.empty())
+        return CannotWrite(*out, why);
+    std::string reason;
+    if (!WriteFileExactly(*out, &m->song, kSongSize, reason)) return CannotWrite(*out, reason);
+    std::cout << "Wrote " << *out << "\n";
+    return kExitOk;
+}
+
+struct Command {
+    const char* name;
+    const char* usage;
+    int (*run)(const std::vector<std::string>&);
+};
+
+const Command kCommands[] = {
+    {"render", kRenderUsage, RunRender},    {"info", kInfoUsage, RunInfo},
+    {"build", kBuildUsage, RunBuild},       {"play", kPlayUsage, RunPlay},
+    {"devices", kDevicesUsage, RunDevices}, {"bank", kBankUsage, RunBank},
+    {"midi", kMidiUsage, RunMidi},
+};
+
+const Command* Find(const std::string& name) {
+    for (const Command& c : kCommands)
+        if (name == c.name) return &c;
+    return nullptr;
 }
 
 }  // namespace
 
 int Main(const std::vector<std::string>& words) {
-    if (words.empty() || words[0] == "-h" || words[0] == "--help" || words[0] == "help") {
-        std::cout << kUsage;
-        return words.empty() ? 2 : 0;
+    if (words.empty()) {
+        std::cerr << kOverview;
+        return kExitUsage;
     }
-    const std::string command = words[0];
+    const std::string& first = words[0];
+    if (first == "--version" || first == "-V") {
+        std::cout << "qtam-cli " << QTAM_VERSION << "\n";
+        return kExitOk;
+    }
+    if (first == "-h" || first == "--help") {
+        std::cout << kOverview;
+        return kExitOk;
+    }
+    if (first == "help") {
+        if (words.size() == 1) {
+            std::cout << kOverview;
+            return kExitOk;
+        }
+        if (words.size() > 2) return UsageFail("help", "help takes one command");
+        if (words[1] == "help") {
+            std::cout << kHelpUsage;
+            return kExitOk;
+        }
+        const Command* c = Find(words[1]);
+        if (c == nullptr) return UsageFail("help", "unknown command " + words[1]);
+        std::cout << c->usage;
+        return kExitOk;
+    }
+    const Command* c = Find(first);
+    if (c == nullptr) {
+        std::cerr << "qtam-cli: unknown command " << first << "\n" << kOverview;
+        return kExitUsage;
+    }
     const std::vector<std::string> rest(words.begin() + 1, words.end());
-    if (command == "render") return RunRender(rest);
-    if (command == "info") return RunInfo(rest);
-    if (command == "build") return RunBuild(rest);
-    if (command == "play") return RunPlay(rest);
-    if (command == "devices") return RunDevices(rest);
-    std::cerr << "qtam-cli: unknown command " << command << "\n" << kUsage;
-    return 2;
+    if (AsksForHelp(rest)) {
+        std::cout << c->usage;
+        return kExitOk;
+    }
+    return c->run(rest);
 }
 
 }  // namespace qtam::cli

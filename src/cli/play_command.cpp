@@ -1,6 +1,9 @@
 #include "cli/play_command.h"
 
+#include <SDL.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -23,13 +26,15 @@
 namespace qtam::cli {
 
 const char* const kPlayUsage =
-    "usage: qtam-cli play SONG [--pattern N] [--seconds S] [--device N] [--buffer-size B]\n"
-    "                          [--record OUT.wav] [--kit FILE] [--userbank FILE] [--force]\n"
+    "usage: qtam-cli play SONG [-p N] [--seconds S] [--device N] [--buffer-size B]\n"
+    "                          [--record OUT.wav] [--kit FILE] [--userbank FILE] [-f]\n"
     "  Plays SONG from measure 1 of pattern N (1..8, default 1) through the sound device\n"
     "  until S seconds have been played (default: until Ctrl-C), then stops as the Stop\n"
     "  button does. --device takes a number from 'qtam-cli devices' (default 0: the default\n"
     "  device), --buffer-size the block size in units of 1024 frames (2..10, default 8).\n"
-    "  --record records the session to a WAV file (--force overwrites an existing one).\n";
+    "  --record records the session to a WAV file (-f, --force replaces an existing one).\n"
+    "  Without a sound card: SDL_AUDIODRIVER=dummy qtam-cli play SONG --seconds S --record\n"
+    "  OUT.wav records in real time, and 'qtam-cli render' renders at once.\n";
 
 const char* const kDevicesUsage =
     "usage: qtam-cli devices\n"
@@ -53,18 +58,35 @@ struct PlayOptions {
     bool force = false;
 };
 
-int Usage(const std::string& why) {
-    std::cerr << "qtam-cli play: " << why << "\n" << kPlayUsage;
-    return 2;
+// Runs `open` with stderr sent to /dev/null: sound libraries below SDL print their own
+// diagnostics there, which say nothing the user can act on.
+template <typename Open>
+void WithoutLibraryNoise(Open open) {
+    std::fflush(stderr);
+    const int saved = ::dup(2);
+    const int null = ::open("/dev/null", O_WRONLY);
+    if (saved >= 0 && null >= 0) ::dup2(null, 2);
+    open();
+    if (saved >= 0) {
+        ::dup2(saved, 2);
+        ::close(saved);
+    }
+    if (null >= 0) ::close(null);
 }
 
 // Nullopt (and the reason in `error`) when the words do not make a valid command.
 std::optional<PlayOptions> ParsePlayArgs(const std::vector<std::string>& words,
                                          std::string& error) {
-    const auto args = ParseArgs(
-        words,
-        {"--pattern", "--seconds", "--device", "--buffer-size", "--record", "--kit", "--userbank"},
-        {"--force"}, error);
+    const auto args = ParseArgs(words,
+                                {{"--pattern", 'p', true},
+                                 {"--seconds", 0, true},
+                                 {"--device", 0, true},
+                                 {"--buffer-size", 0, true},
+                                 {"--record", 0, true},
+                                 {"--kit", 0, true},
+                                 {"--userbank", 0, true},
+                                 {"--force", 'f', false}},
+                                error);
     if (!args) return std::nullopt;
     if (args->positional.size() != 1) {
         error = args->positional.empty() ? "no song given" : "more than one song given";
@@ -74,10 +96,10 @@ std::optional<PlayOptions> ParsePlayArgs(const std::vector<std::string>& words,
     o.load.song = args->positional[0];
     o.load.kit = args->Value("--kit");
     o.load.userbank = args->Value("--userbank");
-    if (auto n = args->Number("--pattern", 1, kPatterns, error)) o.load.pattern = *n;
-    if (auto n = args->Number("--device", 0, kMaxListedDevices, error)) o.device = *n;
+    if (auto n = args->Number("--pattern", 1, kPatterns, error)) o.load.pattern = int(*n);
+    if (auto n = args->Number("--device", 0, kMaxListedDevices, error)) o.device = int(*n);
     if (auto n = args->Number("--buffer-size", kMinBufferSize, kMaxBufferSize, error))
-        o.bufferSize = *n;
+        o.bufferSize = int(*n);
     if (!error.empty()) return std::nullopt;
     if (auto s = args->Value("--seconds")) {
         char* end = nullptr;
@@ -98,12 +120,15 @@ std::optional<PlayOptions> ParsePlayArgs(const std::vector<std::string>& words,
 int RunPlay(const std::vector<std::string>& words) {
     std::string error;
     const auto options = ParsePlayArgs(words, error);
-    if (!options) return Usage(error);
+    if (!options) return UsageFail("play", error);
     const PlayOptions& o = *options;
+    if (!o.record.empty())
+        if (const std::string why = WriteProblem(o.record, o.force); !why.empty())
+            return CannotWrite(o.record, why);
 
-    TerminalPrompter prompter(o.force);
+    TerminalPrompter prompter(true);  // the recording's target was checked above
     auto m = NewMachine(prompter);
-    if (!LoadForCommand(*m, o.load)) return 1;
+    if (!LoadForCommand(*m, o.load)) return kExitFailure;
     ResetTransport(*m);  // measure 1 of the chosen pattern
 
     EventQueue events;
@@ -112,10 +137,19 @@ int RunPlay(const std::vector<std::string>& words) {
     settings.DeviceNum = o.device;
     settings.Buffer_size = o.bufferSize;
     driver.ApplySettings(settings);
-    driver.OpenDevice();
-    if (!driver.Playback.IsOpen())
-        return Fail("the sound device " + std::to_string(o.device) + " could not be opened");
-    if (!o.record.empty() && !StartLiveSession(*m, o.record)) return 1;
+    WithoutLibraryNoise([&] { driver.OpenDevice(); });
+    if (!driver.Playback.IsOpen()) {
+        const char* reason = SDL_GetError();
+        return Fail("cannot open the sound device " + std::to_string(o.device) + ": " +
+                    (reason && *reason ? reason : "no reason given by SDL") +
+                    "\nhint: without a sound card, record in real time with SDL_AUDIODRIVER=dummy "
+                    "and --record OUT.wav, or render at once with 'qtam-cli render'; "
+                    "'qtam-cli devices' lists the devices (SDL_AUDIODRIVER chooses the driver)");
+    }
+    if (!o.record.empty() && !StartLiveSession(*m, ExactName(o.record))) {
+        prompter.Report(o.record);
+        return CannotWrite(o.record, "the recording could not be started");
+    }
 
     interrupted = false;
     struct sigaction action {};
@@ -149,21 +183,26 @@ int RunPlay(const std::vector<std::string>& words) {
     driver.CloseDevice();
     sigaction(SIGINT, &previous, nullptr);
 
-    if (stalled) std::cerr << "qtam-cli: the sound device stopped playing\n";
+    if (stalled) Fail("the sound device stopped playing");
+    if (!recorded) {
+        prompter.Report(o.record);
+        CannotWrite(o.record, "the recording could not be finished");
+    }
     std::printf("Played %.2f s of pattern %d%s\n",
                 static_cast<double>(driver.PlayedFrames()) / 44100.0, o.load.pattern,
                 interrupted ? " (interrupted)" : "");
-    return recorded && !stalled ? 0 : 1;
+    return recorded && !stalled ? kExitOk : kExitFailure;
 }
 
 int RunDevices(const std::vector<std::string>& words) {
-    if (!words.empty()) {
-        std::cerr << kDevicesUsage;
-        return 2;
-    }
-    const auto list = OutputDeviceList();
+    std::string error;
+    const auto args = ParseArgs(words, {}, error);
+    if (!args) return UsageFail("devices", error);
+    if (!args->positional.empty()) return UsageFail("devices", "devices takes no arguments");
+    std::vector<std::string> list;
+    WithoutLibraryNoise([&] { list = OutputDeviceList(); });
     for (std::size_t i = 0; i < list.size(); ++i) std::printf("%zu  %s\n", i, list[i].c_str());
-    return 0;
+    return kExitOk;
 }
 
 }  // namespace qtam::cli

@@ -148,6 +148,10 @@ inline int MeasureCountOf(const Song& song, int pattern) {
     return n < 1 ? 1 : (n > kMeasures ? kMeasures : n);
 }
 
+// The record of a new Song (as InitSong leaves it), written over `song` field by field; bytes
+// that no field of a new Song sets (text past its length, padding) are left alone.
+void InitSongRecord(Song& song, std::string_view userbankPath, std::string_view description);
+
 // Brings a loaded record's values into the ranges the model relies on.
 void NormalizeSong(Song& song);
 

@@ -34,6 +34,18 @@ char ByteOf(char32_t cp) {
 
 }  // namespace
 
+int Cp1252ByteOf(char32_t cp) {
+    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<int>(cp);
+    for (int i = 0; i < 32; ++i)
+        if (kHighControls[i] != 0 && kHighControls[i] == cp) return 0x80 + i;
+    return -1;
+}
+
+char32_t CodePointOfCp1252(unsigned char byte) {
+    if (byte >= 0x80 && byte < 0xA0) return kHighControls[byte - 0x80];
+    return byte;
+}
+
 std::string Cp1252ToUtf8(const std::string& bytes) {
     std::string out;
     for (char ch : bytes) {

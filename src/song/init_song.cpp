@@ -13,23 +13,14 @@ static void ResetCell(StepCell& c) {
     c.reserved2 = 0;
 }
 
-void InitSong(Machine& m) {
-    Song& s = m.song;
-    EditorState& e = m.editor;
-    PlayClock& clock = m.clock;
-
-    e.CurrentChannel = e.CurrentMeasure = e.CurrentPattern = e.CurrentStep = 1;
-    clock.PlayMeasure = clock.PlayPattern = clock.NextPattern = clock.PlayStep = 1;
-
+void InitSongRecord(Song& s, std::string_view userbankPath, std::string_view description) {
     s.header.set(kSongHeader);
 
     s.tempo = 145;
     s.shuffle = 100;
-    SetTempo(m, s.tempo, s.shuffle);
 
     s.showInfoOnOpen = 0;
     s.humanize = 0;
-    e.HumanizeChecked = false;
 
     s.stepsPerMeasure = 16;
 
@@ -38,8 +29,8 @@ void InitSong(Machine& m) {
     s.author.set("");
     s.copyright.set(kNewCopyright);
 
-    s.userbankFile.set(m.activation.UserbankPath);
-    s.userbankDescription.set(m.banks.userbank.description);
+    s.userbankFile.set(userbankPath);
+    s.userbankDescription.set(description);
 
     for (int p = 1; p <= kPatterns; ++p) {
         for (int meas = 1; meas <= kMeasures; ++meas) {
@@ -57,6 +48,19 @@ void InitSong(Machine& m) {
     }
 
     for (auto& n : s.measureCount) n = 1;
+}
+
+void InitSong(Machine& m) {
+    Song& s = m.song;
+    EditorState& e = m.editor;
+    PlayClock& clock = m.clock;
+
+    e.CurrentChannel = e.CurrentMeasure = e.CurrentPattern = e.CurrentStep = 1;
+    clock.PlayMeasure = clock.PlayPattern = clock.NextPattern = clock.PlayStep = 1;
+
+    InitSongRecord(s, m.activation.UserbankPath, m.banks.userbank.description);
+    e.HumanizeChecked = false;
+    SetTempo(m, s.tempo, s.shuffle);
 
     clock.StepCounter = 0;
     SetTempo(m, s.tempo, s.shuffle);

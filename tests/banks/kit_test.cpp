@@ -149,6 +149,34 @@ TEST_F(Activation, OpenEditorHoldsBackUserbankLoads) {
     EXPECT_EQ(m->banks.userbank.slot(1).samples, nullptr);
 }
 
+TEST_F(Activation, OpeningASongFindsItsUserbankBesideItWhenTheStoredPathIsGone) {
+    ::mkdir((dir / "songs").c_str(), 0700);
+    ::mkdir((dir / "banks").c_str(), 0700);
+    MakeBankFile(dir / "songs/mine.ubf", 10, "Beside");
+    MakeBankFile(dir / "banks/mine.ubf", 10, "Stored");
+    struct Case {
+        std::string stored, used;
+    };
+    const Case cases[] = {
+        {dir / "banks/mine.ubf", dir / "banks/mine.ubf"},  // the stored file wins while it exists
+        {dir / "gone/mine.ubf", dir / "songs/mine.ubf"},
+        {"C:\\Banks\\mine.ubf", dir / "songs/mine.ubf"},  // made on another system
+        {dir / "gone/other.ubf", ""},                     // nothing of that name anywhere
+    };
+    for (const Case& c : cases) {
+        auto song = test::NewMachine();
+        song->song.userbankFile.set(c.stored);
+        ASSERT_TRUE(SaveSong(*song, dir / "songs/s.sng", true));
+        auto opener = test::NewMachine();
+        ASSERT_TRUE(OpenSongFlow(*opener, {Chosen(dir / "songs/s.sng"), {}})) << c.stored;
+        EXPECT_EQ(opener->activation.UserbankLoaded, !c.used.empty()) << c.stored;
+        EXPECT_EQ(opener->activation.UserbankPath, c.used) << c.stored;
+        EXPECT_EQ(opener->song.userbankFile.str(), c.stored) << "the song keeps what it names";
+        EXPECT_EQ(FindSongUserbank(c.stored, dir / "songs/s.sng"),
+                  c.used.empty() ? c.stored : c.used);
+    }
+}
+
 TEST_F(Activation, GroovePanelLoadsWhileNoBankIsLoaded) {
     MakeBankFile(dir / "mine.ubf", 10, "Mine");
     m->banks.userbank.description = "current";

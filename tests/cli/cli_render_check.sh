@@ -22,19 +22,19 @@ awk -v p="$peak" 'BEGIN { exit !(p > -12 && p < 0) }' || fail "peak $peak dB"
 # An existing file is kept unless --force.
 cp pattern.wav before.wav
 if "$cli" render demo.sng -o pattern.wav --pattern 2 2>err.txt; then fail "overwrote without --force"; fi
-grep -q "exists; use --force" err.txt || fail "no reason given"
+grep -q "cannot write pattern.wav: the file exists (--force replaces it)" err.txt || fail "no reason given"
 cmp -s pattern.wav before.wav || fail "existing file changed"
 "$cli" render demo.sng -o pattern.wav --pattern 2 --force >/dev/null
 [ "$(soxi -s pattern.wav)" = $((2 * 86754)) ] || fail "forced render"
 
 # Failures say why and exit non-zero.
 if "$cli" render missing.sng -o x.wav 2>err.txt; then fail "missing song"; fi
-grep -q "no such song file" err.txt || fail "missing song message"
+grep -q "cannot read missing.sng: No such file or directory" err.txt || fail "missing song message"
 if "$cli" render demo.sng -o x.wav --kit nothing.dll 2>err.txt; then fail "missing kit"; fi
-grep -q "An error occurred while loading the default-drumkit..." err.txt || fail "kit message"
+grep -q "cannot read nothing.dll: No such file or directory" err.txt || fail "kit message"
 printf 'pattern 1\nmeasure 1\n1 x..q\n' > bad.txt
 if "$cli" build bad.txt -o bad.sng 2>err.txt; then fail "bad text"; fi
-grep -q "line 3: unknown step character 'q'" err.txt || fail "bad text message"
+grep -q "bad.txt:3:6: unknown step character \"q\"" err.txt || fail "bad text message"
 [ ! -e bad.sng ] || fail "bad text wrote a song"
 
 # info names the kit's sounds and prints the grid.

@@ -1,0 +1,243 @@
+// qtam-cli bank: userbanks from the command line. "new" imports sound files into slots through
+// the editor's import, "info" lists a bank's slots, "export" writes one slot as a WAV file.
+
+#include <cstdio>
+#include <iostream>
+#include <map>
+
+#include "banks/userbank_file.h"
+#include "banks/wav_io.h"
+#include "cli/cli_common.h"
+#include "cli/commands.h"
+#include "core/machine.h"
+#include "core/sample_bank.h"
+#include "core/text_codec.h"
+
+namespace qtam::cli {
+
+const char* const kBankUsage =
+    "usage: qtam-cli bank new OUT.ubf [--description TEXT] [--stretch SLOT=N]...\n"
+    "                         [--hihat SLOT=A[,B]]... [-f] SLOT=FILE...\n"
+    "       qtam-cli bank info BANK.ubf\n"
+    "       qtam-cli bank export BANK.ubf SLOT -o OUT.wav [-f]\n"
+    "  new     builds a userbank: each SLOT=FILE (slot 1..20) imports a 16-bit mono WAV file\n"
+    "          (a name containing .wav) or a raw 16-bit mono file as the userbank editor does;\n"
+    "          the slot is named after the file. The import's questions (a sample rate below\n"
+    "          44 kHz, more than 350 KB of sound) are answered Yes by -f, No otherwise.\n"
+    "          --stretch SLOT=N stretches a sound to N measures (0 = not stretched);\n"
+    "          --hihat SLOT=A[,B] makes slots A and B cut that slot's sound (0 = none).\n"
+    "          -f also replaces an existing OUT.\n"
+    "  info    lists the slots: name, length in seconds, stretch and hi-hat partners.\n"
+    "  export  writes the sound of SLOT as a 16-bit mono 44100 Hz WAV file.\n";
+
+namespace {
+
+// A bank text for the terminal: Windows-1252 to UTF-8, control characters escaped.
+std::string Printable(const std::string& cp1252) {
+    std::string out;
+    for (char c : cp1252) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b < 0x20 || b == 0x7F || CodePointOfCp1252(b) == 0) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\x%02X", b);
+            out += buf;
+        } else {
+            out += Cp1252ToUtf8(std::string(1, c));
+        }
+    }
+    return out;
+}
+
+std::string WithoutTrailingBlanks(std::string s) {
+    s.erase(s.find_last_not_of(' ') == std::string::npos ? 0 : s.find_last_not_of(' ') + 1);
+    return s;
+}
+
+bool ParseNumber(const std::string& text, long lo, long hi, long& out) {
+    if (text.empty() || text.size() > 9) return false;
+    char* end = nullptr;
+    const long v = std::strtol(text.c_str(), &end, 10);
+    if (*end != '\0' || v < lo || v > hi) return false;
+    out = v;
+    return true;
+}
+
+// "SLOT=VALUE": the slot 1..20 and the text after '='.
+bool SplitSlot(const std::string& word, long& slot, std::string& value) {
+    const std::size_t eq = word.find('=');
+    if (eq == std::string::npos || !ParseNumber(word.substr(0, eq), 1, kBankSlots, slot))
+        return false;
+    value = word.substr(eq + 1);
+    return true;
+}
+
+int RunNew(const Args& args) {
+    if (args.positional.size() < 2) return UsageFail("bank", "bank new needs OUT.ubf");
+    const std::string out = args.positional[1];
+    const bool force = args.Has("--force");
+    std::map<long, std::string> files;
+    for (std::size_t i = 2; i < args.positional.size(); ++i) {
+        long slot = 0;
+        std::string file;
+        if (!SplitSlot(args.positional[i], slot, file) || file.empty())
+            return UsageFail(
+                "bank", "expected SLOT=FILE with a slot 1..20, not '" + args.positional[i] + "'");
+        if (!files.emplace(slot, file).second)
+            return UsageFail("bank", "slot " + std::to_string(slot) + " is given twice");
+    }
+    if (files.empty()) return UsageFail("bank", "bank new needs at least one SLOT=FILE");
+
+    std::map<long, long> stretch;
+    for (const auto& word : args.All("--stretch")) {
+        long slot = 0, n = 0;
+        std::string value;
+        if (!SplitSlot(word, slot, value) || !ParseNumber(value, 0, 255, n))
+            return UsageFail("bank",
+                             "--stretch takes SLOT=N (slot 1..20, N 0..255), not '" + word + "'");
+        stretch[slot] = n;
+    }
+    std::map<long, std::pair<long, long>> hihats;
+    for (const auto& word : args.All("--hihat")) {
+        long slot = 0, a = 0, b = 0;
+        std::string value;
+        const bool ok = SplitSlot(word, slot, value);
+        const std::size_t comma = value.find(',');
+        if (!ok || !ParseNumber(value.substr(0, comma), 0, kBankSlots, a) ||
+            (comma != std::string::npos && !ParseNumber(value.substr(comma + 1), 0, 20, b)))
+            return UsageFail("bank",
+                             "--hihat takes SLOT=A or SLOT=A,B (slots 1..20, partners "
+                             "0..20), not '" +
+                                 word + "'");
+        hihats[slot] = {a, b};
+    }
+    for (const auto& [slot, n] : stretch)
+        if (!files.count(slot))
+            return UsageFail(
+                "bank", "--stretch names slot " + std::to_string(slot) + ", which gets no sound");
+    for (const auto& [slot, ab] : hihats)
+        if (!files.count(slot))
+            return UsageFail(
+                "bank", "--hihat names slot " + std::to_string(slot) + ", which gets no sound");
+
+    std::string description = kNewUserbankDescription;
+    if (auto d = args.Value("--description")) {
+        description = Utf8ToCp1252(*d);
+        if (description.size() > kBankDescriptionSize)
+            return UsageFail("bank", "--description holds at most 30 characters");
+    }
+    if (const std::string why = WriteProblem(out, force); !why.empty())
+        return CannotWrite(out, why);
+
+    TerminalPrompter prompter(force);
+    auto m = NewMachine(prompter);
+    ClearUserbank(*m);
+    m->banks.userbank.description = description;
+    ProgressBar bar("importing");
+    int done = 0;
+    for (const auto& [slot, file] : files) {
+        if (const std::string why = ReadProblem(file); !why.empty()) return CannotRead(file, why);
+        const ImportResult result = ImportSample(*m, ExactName(file), static_cast<int>(slot));
+        if (!result.ok) {
+            bar.Done();
+            if (prompter.warnings.empty() && prompter.declined.empty())
+                return CannotRead(file, "it holds no sound");
+            prompter.Report("cannot import " + file);
+            return kExitFailure;
+        }
+        prompter.Report(file);  // nothing normally; whatever the import said otherwise
+        m->banks.userbank.slot(static_cast<int>(slot)).name =
+            Utf8ToCp1252(result.fileName).substr(0, kSlotNameSize);
+        bar.Show(++done * 100 / static_cast<int>(files.size()));
+    }
+    bar.Done();
+    for (const auto& [slot, n] : stretch)
+        m->banks.userbank.slot(static_cast<int>(slot)).stretchMeasures =
+            static_cast<std::uint8_t>(n);
+    for (const auto& [slot, ab] : hihats) {
+        m->banks.userbank.slot(static_cast<int>(slot)).hihat1 = static_cast<std::uint8_t>(ab.first);
+        m->banks.userbank.slot(static_cast<int>(slot)).hihat2 =
+            static_cast<std::uint8_t>(ab.second);
+    }
+    const std::vector<std::uint8_t> bytes = BankFileBytes(m->banks.userbank);
+    std::string reason;
+    if (!WriteFileExactly(out, bytes.data(), bytes.size(), reason)) return CannotWrite(out, reason);
+    std::cout << "Wrote " << out << ": " << files.size() << " sound(s), " << bytes.size()
+              << " bytes\n";
+    return kExitOk;
+}
+
+int RunInfo(const Args& args) {
+    if (args.positional.size() != 2) return UsageFail("bank", "bank info takes one userbank file");
+    TerminalPrompter prompter(false);
+    auto m = NewMachine(prompter);
+    if (!LoadUserbankFile(*m, args.positional[1])) return kExitFailure;
+    const SampleBank& bank = m->banks.userbank;
+    std::cout << "description \"" << Printable(WithoutTrailingBlanks(bank.description)) << "\"\n";
+    std::printf("slot  %-20s  %8s  %7s  %s\n", "name", "seconds", "stretch", "hi-hat partners");
+    std::fflush(stdout);
+    for (int n = 1; n <= kBankSlots; ++n) {
+        const SampleSlot& s = bank.slot(n);
+        const std::string name =
+            s.hasSound() ? Printable(WithoutTrailingBlanks(s.name)) : std::string(kEmptySlotName);
+        char line[160];
+        std::snprintf(line, sizeof line, "%4d  %-20s  %8.3f  %7d  %d,%d\n", n, name.c_str(),
+                      s.hasSound() ? s.sampleCount / 44100.0 : 0.0, s.stretchMeasures, s.hihat1,
+                      s.hihat2);
+        std::cout << line;
+    }
+    return kExitOk;
+}
+
+int RunExport(const Args& args) {
+    if (args.positional.size() != 3)
+        return UsageFail("bank", "bank export takes a userbank file and a slot");
+    long slot = 0;
+    if (!ParseNumber(args.positional[2], 1, kBankSlots, slot))
+        return UsageFail("bank", "expected a slot 1..20, not '" + args.positional[2] + "'");
+    const auto out = args.Value("--output");
+    if (!out) return UsageFail("bank", "no output file given (-o OUT.wav)");
+    if (const std::string why = WriteProblem(*out, args.Has("--force")); !why.empty())
+        return CannotWrite(*out, why);
+    TerminalPrompter prompter(true);  // the target was checked above
+    auto m = NewMachine(prompter);
+    if (!LoadUserbankFile(*m, args.positional[1])) return kExitFailure;
+    if (!m->banks.userbank.slot(static_cast<int>(slot)).hasSound())
+        return Fail("slot " + std::to_string(slot) + " of " + args.positional[1] +
+                    " is empty; nothing was written");
+    if (!ExportSlotAsWav(*m, static_cast<int>(slot), ExactName(*out))) {
+        prompter.Report(*out);
+        return CannotWrite(*out, "the export failed");
+    }
+    std::cout << "Wrote " << *out << "\n";
+    return kExitOk;
+}
+
+}  // namespace
+
+int RunBank(const std::vector<std::string>& words) {
+    std::string error;
+    auto args = ParseArgs(words,
+                          {{"--description", 0, true},
+                           {"--stretch", 0, true, true},
+                           {"--hihat", 0, true, true},
+                           {"--output", 'o', true},
+                           {"--force", 'f', false}},
+                          error);
+    if (!args) return UsageFail("bank", error);
+    if (args->positional.empty()) return UsageFail("bank", "expected new, info or export");
+    const std::string& what = args->positional[0];
+    const bool isNew = what == "new", isExport = what == "export";
+    if (!isNew && (args->Value("--description") || !args->All("--stretch").empty() ||
+                   !args->All("--hihat").empty()))
+        return UsageFail("bank", "--description, --stretch and --hihat belong to bank new");
+    if (!isExport && args->Value("--output"))
+        return UsageFail("bank", "-o belongs to bank export (bank new takes OUT.ubf first)");
+    if (what == "info" && args->Has("--force"))
+        return UsageFail("bank", "bank info takes no --force");
+    if (isNew) return RunNew(*args);
+    if (what == "info") return RunInfo(*args);
+    if (isExport) return RunExport(*args);
+    return UsageFail("bank", "expected new, info or export, not '" + what + "'");
+}
+
+}  // namespace qtam::cli
