@@ -22,7 +22,8 @@ QListWidget* MakeList(QWidget* parent, const char* name) {
     auto* list = new QListWidget(parent);
     list->setObjectName(QString::fromLatin1(name));
     list->setSelectionMode(QAbstractItemView::SingleSelection);
-    list->setMinimumWidth(list->fontMetrics().horizontalAdvance(QLatin1Char('W')) * 14);
+    // Room for a slot name of twenty characters.
+    list->setFixedWidth(list->fontMetrics().averageCharWidth() * 24 + 2 * list->frameWidth());
     // Twenty entries in view, without scrolling.
     list->setMinimumHeight(list->fontMetrics().height() * 20 + 2 * list->frameWidth() + 8);
     for (int i = 0; i < kBankSlots; ++i) list->addItem(QString());
