@@ -62,7 +62,12 @@ struct AppContext {
         std::function<void()> openBankEditor;    // "&Editor"
         std::function<void()> customVelocitySlide;
         std::function<void()> customPanSlide;
-        std::function<void()> startLightShow;  // when the about box first goes away
+        std::function<void()> startLightShow;      // when the about box first goes away
+        std::function<void()> showNoteDetails;     // the step at CurrentStep, not modal
+        std::function<void()> enterTempo;          // the value dialog for the tempo
+        std::function<void()> enterShuffle;        // the value dialog for the shuffle
+        std::function<void()> selectInstrument;    // the current channel's sound, not modal
+        std::function<void()> instrumentSelected;  // the instrument selection went away
     } actions;
 
     static void Run(const std::function<void()>& action) {

@@ -10,7 +10,12 @@ namespace qtam {
 
 namespace {
 
-constexpr int kPollWindowMs = 50;
+using SteadyTime = std::chrono::steady_clock::time_point;
+
+// The steady-clock instant of a Clock() reading.
+SteadyTime TimePointOf(std::int64_t ms) {
+    return SteadyTime(std::chrono::milliseconds(ms));
+}
 
 int NiceOf(TThreadPriority p) {
     switch (p) {
@@ -37,7 +42,7 @@ int NiceOf(TThreadPriority p) {
 struct TSuperTimer::Shared {
     std::mutex mutex;
     std::condition_variable cv;
-    // Read without the lock by the worker's polling loop, changed under it.
+    // Read by the worker's wait predicates, changed under the lock.
     std::atomic<bool> enabled{false};
     std::atomic<bool> terminate{false};
     std::uint64_t ticksPosted = 0;
@@ -124,24 +129,23 @@ void TSuperTimer::Run() {
     for (;;) {
         s.cv.wait(lock, [&] { return s.terminate || s.enabled; });
         if (s.terminate) return;
-        const int interval = Interval();
-        if (interval > kPollWindowMs) {
-            const auto sleep = std::chrono::milliseconds(interval - kPollWindowMs);
-            if (s.cv.wait_for(lock, sleep, [&] { return s.terminate || !s.enabled; })) continue;
-        }
-        lock.unlock();
-        std::int64_t now = Clock();
+        // Sleep to the tick's absolute deadline on the steady clock: no core spins, and a
+        // disable or the end of the timer wakes the worker at once. Re-enabling while it
+        // sleeps moves the deadline, so it waits again for the new one.
         bool interrupted = false;
-        while (now < nextTick_.load()) {
+        for (;;) {
+            const std::int64_t due = nextTick_.load();
+            const bool woken = s.cv.wait_until(lock, TimePointOf(due), [&] {
+                return s.terminate || !s.enabled || nextTick_.load() != due;
+            });
+            if (!woken) break;
             if (s.terminate || !s.enabled) {
                 interrupted = true;
                 break;
             }
-            std::this_thread::yield();
-            now = Clock();
         }
-        lock.lock();
         if (interrupted) continue;
+        const std::int64_t now = Clock();
         nextTick_ = now + Interval();
         const std::int64_t since = now - startTime_.load();
         elapsed_ =

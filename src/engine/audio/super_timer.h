@@ -1,8 +1,8 @@
 #pragma once
-// TSuperTimer: a millisecond timer whose worker thread sleeps through most of each interval,
-// polls the clock for the last 50 ms, and then has the tick run on the owner's thread (through
-// the owner's EventQueue), waiting until it has run. A tick handler may disable the timer and
-// even destroy it.
+// TSuperTimer: a millisecond timer whose worker thread sleeps to each tick's absolute deadline
+// on the steady clock (no polling, so no core spins) and then has the tick run on the owner's
+// thread (through the owner's EventQueue), waiting until it has run. A tick handler may disable the
+// timer and even destroy it.
 //
 // Thread rules are on each public member ("owner": the thread that drains `events`); the
 // worker thread is private to the timer and touches only its atomics and the queue's Post.

@@ -170,5 +170,23 @@ TEST(SuperTimer, ADisabledTimerResumesWithAFreshInterval) {
     EXPECT_GE(arrived[0] - enabledAt, 59ms);
 }
 
+// Re-enabled before the sleeping worker has noticed the pause: it waits for the new deadline,
+// not the one it went to sleep for.
+TEST(SuperTimer, ReEnablingDuringTheSleepMovesTheDeadline) {
+    EventQueue events;
+    TSuperTimer timer(events);
+    timer.SetInterval(100);
+    std::vector<std::int32_t> elapsed;
+    timer.OnTimer = [&](TSuperTimer& t) { elapsed.push_back(t.Elapsed()); };
+    timer.SetEnabled(true);
+    std::this_thread::sleep_for(40ms);
+    timer.SetEnabled(false);
+    timer.SetEnabled(true);
+    ASSERT_TRUE(test::PumpUntil(
+        events, [&] { return !elapsed.empty(); }, 5s));
+    timer.SetEnabled(false);
+    EXPECT_GE(elapsed[0], 100);
+}
+
 }  // namespace
 }  // namespace qtam
