@@ -13,7 +13,7 @@ using namespace qtam;
 
 class UiSupportTest : public QObject {
     Q_OBJECT
-private slots:
+private Q_SLOTS:
     void textsCrossAsWindows1252() {
         const std::string bytes = "Caf\xE9 \x80 \x93quoted\x94";
         const QString shown = FromCp1252(bytes);
