@@ -63,6 +63,8 @@ struct AppContext {
         std::function<void()> customVelocitySlide;
         std::function<void()> customPanSlide;
         std::function<void()> startLightShow;  // when the about box first goes away
+        std::function<void()> hidePanel;       // the userbank editor opens
+        std::function<void()> showPanel;       // the userbank editor closes
     } actions;
 
     static void Run(const std::function<void()>& action) {
