@@ -400,6 +400,7 @@ void TMakeBank::ShowSelectedSlot() {
     const bool sound = slot != nullptr && slot->hasSound();
 
     Description->setText(sound ? FromCp1252(slot->name) : QString());
+    nameShownFor_ = sound ? entry : -1;
     Description->setEnabled(sound);
     ImportButton->setEnabled(entry >= 0);
     ImportItem->setEnabled(entry >= 0);
@@ -428,8 +429,9 @@ void TMakeBank::DrumlistSelectionChanged() {
 void TMakeBank::CommitName(int entry) {
     if (entry < 0 || entry >= kBankSlots || entry >= Drumlist->count()) return;
     SampleSlot& slot = ctx_.m.banks.userbank.slot(entry + 1);
-    // The field holds a name only while it shows a slot with a sound.
-    if (!slot.hasSound()) return;
+    // The field holds a name only while it shows that entry's slot with a sound: an empty
+    // slot's blank field is no name to store.
+    if (entry != nameShownFor_ || !slot.hasSound()) return;
     const QString typed = Description->text();
     const QString text = EntryPrefix(entry + 1) + typed;
     QListWidgetItem* item = Drumlist->item(entry);

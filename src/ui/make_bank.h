@@ -152,7 +152,8 @@ private:
     TEnhWaveOut playback_;
     std::string editorBankPath_;
     int lastSelected_ = 0;
-    bool showing_ = false;  // the window itself is setting the fields, not the user
+    int nameShownFor_ = -1;  // the entry whose slot name Description holds, or -1
+    bool showing_ = false;   // the window itself is setting the fields, not the user
     bool closing_ = false;
 };
 
