@@ -170,7 +170,7 @@ void TMakeBank::BuildWindow() {
     Drumlist->viewport()->installEventFilter(this);
     RefillList();
     const int frame = 2 * Drumlist->frameWidth();
-    Drumlist->setFixedSize(Drumlist->fontMetrics().horizontalAdvance(QString(26, 'W')) + frame,
+    Drumlist->setFixedSize(Drumlist->fontMetrics().horizontalAdvance(QString(24, '0')) + frame + 12,
                            Drumlist->sizeHintForRow(0) * kBankSlots + frame);
 
     BankDescription = new QLineEdit;
@@ -333,8 +333,11 @@ bool TMakeBank::CloseEditor() {
 }
 
 void TMakeBank::closeEvent(QCloseEvent* event) {
-    event->ignore();
-    CloseEditor();
+    // CloseEditor hides the window itself; a refusal keeps it open.
+    if (CloseEditor())
+        event->accept();
+    else
+        event->ignore();
 }
 
 void TMakeBank::changeEvent(QEvent* event) {

@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFontDatabase>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -47,7 +48,11 @@ TSetHihat::TSetHihat(AppContext& ctx, QWidget* parent)
     Hihat2->setObjectName("Hihat2");
     Combo1->setObjectName("Combo1");
     Combo2->setObjectName("Combo2");
-    for (QComboBox* combo : {Combo1, Combo2}) combo->setMinimumContentsLength(24);
+    // The entries keep their numbers in one column, as in the editor's list.
+    for (QComboBox* combo : {Combo1, Combo2}) {
+        combo->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+        combo->setMinimumContentsLength(24);
+    }
     CancelButton = new QPushButton("Cancel");
     OkButton = new QPushButton("Ok");
     OkButton->setDefault(true);
