@@ -307,6 +307,7 @@ void TMakeBank::FormShow() {
     SelectFirstEntry();
     RefillList();
     ShowSelectedSlot();
+    Drumlist->setFocus();
     ctx_.m.activation.BankChanged = false;
 }
 
@@ -317,7 +318,6 @@ bool TMakeBank::CloseEditor() {
         return true;
     }
     CommitPendingName();
-    TakeOverBankDescription();
     if (!ChangeCheck()) return false;
     ClearUserbank(ctx_.m);
     a.EditorActive = false;
@@ -481,8 +481,8 @@ void TMakeBank::OpenBank() {
     if (!ChangeCheck()) return;
     TakeOverBankDescription();
     BankActivation& a = ctx_.m.activation;
-    const auto file = ctx_.dialogs.OpenFile(
-        {"Load a userbank from disk", kBankFilter, "ubf", a.BankFolder, std::string()});
+    const auto file =
+        ctx_.dialogs.OpenFile({"Load a userbank from disk", kBankFilter, "ubf", a.BankFolder});
     if (!file || !LoadUserbank(ctx_.m, *file, false)) return;
     editorBankPath_ = WithDefaultExtension(*file, kUserbankExtension);
     a.BankChanged = false;
@@ -509,8 +509,8 @@ bool TMakeBank::SaveBankAs() {
     CommitPendingName();
     TakeOverBankDescription();
     BankActivation& a = ctx_.m.activation;
-    const auto file = ctx_.dialogs.SaveFile(
-        {"Save your userbank", kBankFilter, "ubf", a.BankFolder, std::string()});
+    const auto file =
+        ctx_.dialogs.SaveFile({"Save your userbank", kBankFilter, "ubf", a.BankFolder});
     if (!file) return false;
     const bool saved = SaveUserbank(ctx_.m, *file, false);
     if (saved) {
@@ -530,7 +530,7 @@ void TMakeBank::ImportClick() {
     const int entry = SelectedEntry();
     if (entry < 0) return;
     const auto file = ctx_.dialogs.OpenFile(
-        {"Import a sample", kImportFilter, "wav", ctx_.m.activation.SampleFolder, std::string()});
+        {"Import a sample", kImportFilter, "wav", ctx_.m.activation.SampleFolder});
     if (file) ImportFile(entry + 1, *file);
 }
 
