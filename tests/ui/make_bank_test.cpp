@@ -2,7 +2,7 @@
 // typing, menus, the dialogs' answers scripted, files dropped on the list.
 
 #include "ui/make_bank.h"
-// The core headers come before Qt's (see the QT_NO_KEYWORDS note in CMakeLists.txt).
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -119,9 +119,9 @@ QImage ExpectedWaveForm(const std::vector<std::int16_t>& samples) {
     return image;
 }
 
+// Cleared: the frame and the centre line, which is what silence draws.
 QImage ExpectedClearedWaveForm() {
-    QImage image = ExpectedWaveForm(std::vector<std::int16_t>(161, 0));
-    return image;  // silence draws exactly the centre line
+    return ExpectedWaveForm(std::vector<std::int16_t>(161, 0));
 }
 
 }  // namespace
@@ -138,15 +138,12 @@ private Q_SLOTS:
 
         AppContext::Run(r.ctx.actions.openBankEditor);
         TMakeBank& e = *r.editor;
-        QVERIFY(e.isVisible());
-        QCOMPARE(e.windowTitle(), QString("Userbank editor"));
-        QVERIFY(r.m->activation.EditorActive);
+        QVERIFY(e.isVisible() && r.m->activation.EditorActive);
         QVERIFY(!r.m->activation.UserbankLoaded);
         QCOMPARE(r.panelHidden, 1);
         QVERIFY(menuRefreshes >= 1);
         QCOMPARE(e.BankDescription->text(), QString("Custom userbank"));
         QCOMPARE(e.SelectedEntry(), 0);
-        QCOMPARE(e.LastSelectedEntry(), 0);
         QVERIFY(!r.bank().slot(4).hasSound());
 
         const QStringList texts = e.EntryTexts();
@@ -155,29 +152,18 @@ private Q_SLOTS:
         QCOMPARE(texts[8], QString("9  <empty>"));
         QCOMPARE(texts[9], QString("10 <empty>"));
         QCOMPARE(texts[19], QString("20 <empty>"));
-
         // An empty slot: only Import works, the picture is the cleared one.
-        QVERIFY(!e.Description->isEnabled());
-        QVERIFY(e.ImportButton->isEnabled());
-        QVERIFY(!e.ExportButton->isEnabled() && !e.Clearbutton->isEnabled());
-        QVERIFY(!e.PlayButton->isEnabled() && !e.Stretch->isEnabled());
+        QVERIFY(!e.Description->isEnabled() && e.ImportButton->isEnabled());
+        QVERIFY(!e.ExportButton->isEnabled() && !e.PlayButton->isEnabled());
         QCOMPARE(e.WaveForm->Image(), ExpectedClearedWaveForm());
 
-        // Menus, shortcuts and separators.
         QStringList items;
-        for (QAction* a : e.FileMenu->actions()) items << (a->isSeparator() ? "-" : a->text());
-        for (QAction* a : e.SampleMenu->actions()) items << (a->isSeparator() ? "-" : a->text());
+        for (QMenu* menu : {e.FileMenu, e.SampleMenu})
+            for (QAction* a : menu->actions()) items << (a->isSeparator() ? "-" : a->text());
         QCOMPARE(items, QStringList({"&New bank", "&Open bank", "-", "&Save bank",
                                      "Save bank &as...", "-", "&Close and exit", "&Import", "-",
                                      "&Export", "&Clear", "-", "&Play"}));
         QCOMPARE(e.ClearItem->shortcut(), QKeySequence(Qt::SHIFT | Qt::Key_Delete));
-        QCOMPARE(e.SaveBankItem->shortcut(), QKeySequence("Ctrl+S"));
-        QVERIFY(e.SaveBankAsItem->shortcut().isEmpty());
-
-        // "&Editor" again while open keeps the bank being edited.
-        test::SetSound(r.bank(), 2, Ramp(10), "kept");
-        AppContext::Run(r.ctx.actions.openBankEditor);
-        QVERIFY(r.bank().slot(2).hasSound());
     }
 
     void importNameTypedAndSavedFromTheFileMenu() {
@@ -185,7 +171,6 @@ private Q_SLOTS:
         test::TempFolder tmp;
         WriteWav(tmp / "kick.wav", Ramp(1000));
         r.m->activation.SampleFolder = "/start";
-        r.m->activation.BankFolder = tmp.path();
         r.editor->OpenEditor();
         TMakeBank& e = *r.editor;
 
@@ -194,10 +179,8 @@ private Q_SLOTS:
         QCOMPARE(r.dialogs.shown.back().title, std::string("Import a sample"));
         QCOMPARE(r.dialogs.shown.back().initialFolder, std::string("/start"));
         QCOMPARE(r.bank().slot(1).sampleCount, 1000);
-        QCOMPARE(r.bank().slot(1).name, std::string("kick.wav"));
         QCOMPARE(e.EntryTexts()[0], QString("1  kick.wav"));
         QCOMPARE(e.Description->text(), QString("kick.wav"));
-        QVERIFY(e.PlayButton->isEnabled() && e.Clearbutton->isEnabled());
         QCOMPARE(r.m->activation.SampleFolder, tmp.path());
         QVERIFY(r.m->activation.BankChanged);
 
@@ -210,28 +193,20 @@ private Q_SLOTS:
         e.SaveBankItem->trigger();
         e.FileMenu->close();
         QCOMPARE(r.dialogs.shown.back().title, std::string("Save your userbank"));
-        QCOMPARE(r.dialogs.shown.back().initialFolder, tmp.path());
-        QVERIFY(r.dialogs.shownForSaving.back());
         QCOMPARE(e.EditorBankPath(), tmp / "mybank.UBF");
         QVERIFY(!r.m->activation.BankChanged);
-
         auto reader = test::NewMachine();
         QVERIFY(LoadUserbank(*reader, tmp / "mybank.UBF", false));
         QCOMPARE(reader->banks.userbank.slot(1).name, std::string("Bass drum           "));
-        QCOMPARE(reader->banks.userbank.slot(1).sampleCount, 1000);
 
-        // Export proposes the name without its padding, ".WAV" added.
+        // Export proposes the name without its padding, ".WAV" added, and adds it too.
         r.dialogs.answers.push_back(tmp / "out");
         QTest::mouseClick(e.ExportButton, Qt::LeftButton);
-        QCOMPARE(r.dialogs.shown.back().title, std::string("Export sample as WAV-file"));
         QCOMPARE(r.dialogs.shown.back().fileName, std::string("Bass drum.WAV"));
         QCOMPARE(test::ReadBytes(tmp / "out.WAV").size(), std::size_t(2044));
-        // An existing file is replaced only on Yes.
-        r.dialogs.answers.push_back(tmp / "kick.wav");
+        r.dialogs.answers.push_back(tmp / "out.WAV");
         QTest::mouseClick(e.ExportButton, Qt::LeftButton);
-        QCOMPARE(r.prompter.questions.back(), std::string(kMsgFileExists));
-        QCOMPARE(test::ReadBytes(tmp / "kick.wav").size(), std::size_t(44 + 2000));
-        QCOMPARE(ExportFileNameFor("Snare.01  "), std::string("Snare.01"));
+        QCOMPARE(r.prompter.questions, std::vector<std::string>{kMsgFileExists});
     }
 
     void openedNamesSurviveTheNextSelection() {
@@ -241,28 +216,21 @@ private Q_SLOTS:
         r.editor->OpenEditor();
         TMakeBank& e = *r.editor;
         r.Click(4);
-        QCOMPARE(e.SelectedEntry(), 4);
-
         r.dialogs.answers.push_back(tmp / "loaded.ubf");
         e.OpenBankItem->trigger();
         QCOMPARE(r.dialogs.shown.back().title, std::string("Load a userbank from disk"));
         QCOMPARE(e.EditorBankPath(), tmp / "loaded.ubf");
         QCOMPARE(e.SelectedEntry(), 0);
-        QCOMPARE(e.BankDescription->text().trimmed(), QString("Loaded bank"));
         QCOMPARE(e.Description->text().trimmed(), QString("Sound 1"));
 
         r.Click(1);
-        for (int n = 1; n <= kBankSlots; ++n) {
-            std::string expected = "Sound " + std::to_string(n);
-            expected.resize(20, ' ');
-            QCOMPARE(r.bank().slot(n).name, expected);
-        }
+        for (int n = 1; n <= kBankSlots; ++n)
+            QCOMPARE(r.bank().slot(n).name.substr(0, 8),
+                     ("Sound " + std::to_string(n) + " ").substr(0, 8));
         QVERIFY(!r.m->activation.BankChanged);
-        QCOMPARE(e.Description->text().trimmed(), QString("Sound 2"));
 
-        // Browsing empty slots changes nothing either.
+        // Browsing the empty slots of a new bank changes nothing.
         e.NewBankItem->trigger();
-        QCOMPARE(r.bank().description, std::string("Custom userbank"));
         QVERIFY(e.EditorBankPath().empty());
         r.Click(6);
         r.Click(7);
@@ -283,8 +251,7 @@ private Q_SLOTS:
 
         QTest::mouseClick(e.Stretch, Qt::LeftButton);
         QCOMPARE(r.bank().slot(1).stretchMeasures, std::uint8_t(0));
-        QVERIFY(!e.Measures->isEnabled());
-        QVERIFY(r.m->activation.BankChanged);
+        QVERIFY(!e.Measures->isEnabled() && r.m->activation.BankChanged);
         // Checked again while the box shows 7: the text becomes "1" and 1 is stored.
         QTest::mouseClick(e.Stretch, Qt::LeftButton);
         QCOMPARE(e.Measures->currentText(), QString("1"));
@@ -296,14 +263,6 @@ private Q_SLOTS:
         QCOMPARE(r.bank().slot(1).stretchMeasures, std::uint8_t(3));
         text->selectAll();
         QTest::keyClicks(text, "9");
-        QCOMPARE(e.Measures->currentText(), QString("1"));
-        QCOMPARE(r.bank().slot(1).stretchMeasures, std::uint8_t(1));
-        e.Measures->setCurrentIndex(3);
-        QCOMPARE(r.bank().slot(1).stretchMeasures, std::uint8_t(4));
-        // Emptied and left: settled as "1".
-        text->clear();
-        QCOMPARE(r.bank().slot(1).stretchMeasures, std::uint8_t(4));
-        Q_EMIT text->editingFinished();
         QCOMPARE(e.Measures->currentText(), QString("1"));
         QCOMPARE(r.bank().slot(1).stretchMeasures, std::uint8_t(1));
     }
@@ -319,17 +278,14 @@ private Q_SLOTS:
         QVERIFY(!r.m->activation.BankChanged);
 
         r.Click(0);
-        r.prompter.answers = {false};
+        r.prompter.answers = {false, true};
         e.ClearItem->trigger();
-        QCOMPARE(r.prompter.questions, std::vector<std::string>{kAskClearSample});
         QVERIFY(r.bank().slot(1).hasSound());
         QVERIFY(!r.m->activation.BankChanged);
-        r.prompter.answers = {true};
         QTest::mouseClick(e.Clearbutton, Qt::LeftButton);
-        QVERIFY(!r.bank().slot(1).hasSound());
+        QCOMPARE(r.prompter.questions, std::vector<std::string>(2, kAskClearSample));
         QCOMPARE(r.bank().slot(1).name, std::string("<empty>"));
         QCOMPARE(e.EntryTexts()[0], QString("1  <empty>"));
-        QVERIFY(!e.Clearbutton->isEnabled());
         QCOMPARE(e.WaveForm->Image(), ExpectedClearedWaveForm());
         QVERIFY(r.m->activation.BankChanged);
     }
@@ -337,31 +293,24 @@ private Q_SLOTS:
     void waveFormPixels() {
         SampleSlot slot;
         slot.samples.reset(new std::int16_t[kUserSlotCapacity]);
-
         // 100 samples: step 0, the first sample in every column.
         std::vector<std::int16_t> shortSound = Ramp(100);
         shortSound[0] = 9000;
         std::copy(shortSound.begin(), shortSound.end(), slot.samples.get());
         slot.sampleCount = 100;
-        const QImage shortImage = WaveFormImage(&slot);
-        QCOMPARE(shortImage.size(), QSize(160, 50));
-        QCOMPARE(shortImage, ExpectedWaveForm(std::vector<std::int16_t>(161, 9000)));
+        QCOMPARE(WaveFormImage(&slot), ExpectedWaveForm(std::vector<std::int16_t>(161, 9000)));
 
         // Full scale both ways, rounding at 1.4988 and 1.5004 pixels, and step 3.
-        std::vector<std::int16_t> sound(483, 0);
+        std::vector<std::int16_t> sound(483, 30000);  // only every third sample is drawn
         for (int x = 0; x < 160; ++x) {
             const int kinds[] = {32767, -32768, 1800, 1802, -1802, 0, 601, 20000};
             sound[static_cast<std::size_t>(3 * x)] = static_cast<std::int16_t>(kinds[x % 8]);
-            sound[static_cast<std::size_t>(3 * x + 1)] = 30000;  // never looked at
         }
         std::copy(sound.begin(), sound.end(), slot.samples.get());
         slot.sampleCount = 483;
         const QImage image = WaveFormImage(&slot);
         QCOMPARE(image, ExpectedWaveForm(sound));
-        // Full scale fills its column from top to bottom.
         for (int y = 0; y < 50; ++y) QCOMPARE(image.pixel(8, y), 0xFF000000u);
-        QCOMPARE(image.pixel(5, 23), 0xFFFFFFFFu);  // silence: the centre pixel only
-        QCOMPARE(image.pixel(5, 25), 0xFF000000u);
 
         QCOMPARE(WaveFormImage(nullptr), ExpectedClearedWaveForm());
         slot.sampleCount = 0;
@@ -374,11 +323,8 @@ private Q_SLOTS:
         const std::string active = tmp / "active.ubf";
         WriteBankFile(active);
         r.m->activation.UserbankPath = active;
-        QVERIFY(LoadUserbank(*r.m, active, true));
-        r.m->activation.UserbankLoaded = true;
         r.editor->OpenEditor();
         TMakeBank& e = *r.editor;
-        QVERIFY(!r.bank().slot(1).hasSound());
 
         // Only the description changed: closing asks nothing.
         e.BankDescription->setText("Another text");
@@ -386,8 +332,7 @@ private Q_SLOTS:
         QVERIFY(e.CloseEditor());
         QVERIFY(r.prompter.questions.empty());
         QCOMPARE(r.panelShown, 1);
-        QVERIFY(!e.isVisible());
-        QVERIFY(!r.m->activation.EditorActive);
+        QVERIFY(!e.isVisible() && !r.m->activation.EditorActive);
         QVERIFY(r.m->activation.UserbankLoaded);
         QCOMPARE(r.bank().slot(3).sampleCount, 103);
 
@@ -401,7 +346,6 @@ private Q_SLOTS:
         e.CloseItem->trigger();
         QCOMPARE(r.prompter.questions, std::vector<std::string>{kAskSaveBankChanges});
         QCOMPARE(r.bank().slot(3).sampleCount, 103);
-        QCOMPARE(r.bank().slot(3).samples[99], std::int16_t(99 * 7));
 
         // Saved under the active bank's name: the new content plays.
         e.OpenEditor();
@@ -413,7 +357,6 @@ private Q_SLOTS:
         QVERIFY(!e.isVisible());
         QCOMPARE(r.bank().slot(3).sampleCount, 40);
         QCOMPARE(r.bank().slot(3).samples[39], std::int16_t(-39 * 5));
-        QCOMPARE(r.bank().slot(3).name.substr(0, 6), std::string("edited"));
     }
 
     // Yes to the save question and then no save: nothing is thrown away.
@@ -425,32 +368,17 @@ private Q_SLOTS:
         test::SetSound(r.bank(), 1, Ramp(100), "precious");
         r.m->activation.BankChanged = true;
 
-        r.prompter.answers = {true};  // Save dialog cancelled
+        r.prompter.answers = {true};  // and the save dialog is cancelled
         e.close();
-        QVERIFY(e.isVisible());
-        QVERIFY(r.m->activation.EditorActive);
+        QVERIFY(e.isVisible() && r.m->activation.EditorActive);
         QCOMPARE(r.panelShown, 0);
-        QVERIFY(r.bank().slot(1).hasSound());
-
-        r.prompter.answers = {true};
-        e.OpenBankItem->trigger();
-        QCOMPARE(r.dialogs.shown.back().title, std::string("Save your userbank"));
         QVERIFY(r.bank().slot(1).hasSound());
 
         r.prompter.answers = {true};
         r.dialogs.answers.push_back(tmp / "no such folder/bank.ubf");  // cannot be created
         e.NewBankItem->trigger();
         QCOMPARE(r.prompter.warnings.back(), std::string(kMsgCannotCreate));
-        QVERIFY(r.bank().slot(1).hasSound());
-        QVERIFY(r.m->activation.BankChanged);
-
-        r.prompter.answers = {true};
-        r.dialogs.answers.push_back(tmp / "kept.ubf");
-        QVERIFY(e.CloseEditor());
-        QVERIFY(!r.m->activation.EditorActive);
-        auto reader = test::NewMachine();
-        QVERIFY(LoadUserbank(*reader, tmp / "kept.ubf", false));
-        QCOMPARE(reader->banks.userbank.slot(1).sampleCount, 100);
+        QVERIFY(r.bank().slot(1).hasSound() && r.m->activation.BankChanged);
     }
 
     void hihatDialogOnControlPressOnly() {
@@ -459,22 +387,18 @@ private Q_SLOTS:
         TMakeBank& e = *r.editor;
         test::SetSound(r.bank(), 3, Ramp(100), "open hat");
         r.bank().slot(3).hihat1 = 5;
-        r.bank().slot(3).hihat2 = 0;
         QSignalSpy closed(r.hihat.get(), &QDialog::finished);
         TSetHihat& h = *r.hihat;
 
         // Ok after unchecking "Hihat 1 " and choosing entry 20 for "Hihat 2 ".
         QTimer::singleShot(0, [&] {
             QVERIFY(h.isVisible());
-            QCOMPARE(h.windowTitle(), QString("Define as hihat"));
             QVERIFY(h.Hihat1->isChecked() && h.Combo1->isEnabled());
             QCOMPARE(h.Combo1->currentIndex(), 4);
             QVERIFY(!h.Hihat2->isChecked() && !h.Combo2->isEnabled());
-            QCOMPARE(h.Combo2->count(), 20);
             QCOMPARE(h.Combo2->itemText(2), QString("3  open hat"));
             QCOMPARE(h.Combo2->itemText(10), QString("11 <empty>"));
             QTest::mouseClick(h.Hihat1, Qt::LeftButton);
-            QVERIFY(!h.Combo1->isEnabled());
             QTest::mouseClick(h.Hihat2, Qt::LeftButton);
             h.Combo2->setCurrentIndex(19);
             QTest::mouseClick(h.OkButton, Qt::LeftButton);
@@ -502,13 +426,6 @@ private Q_SLOTS:
         QTest::qWait(20);
         QCOMPARE(closed.count(), 2);
         QCOMPARE(e.SelectedEntry(), 6);
-
-        // A checked box with nothing chosen gives no partner.
-        r.hihat->Prepare(3, e.EntryTexts());
-        r.hihat->Hihat1->setChecked(true);
-        r.hihat->Combo1->setCurrentIndex(-1);
-        r.hihat->Apply();
-        QCOMPARE(r.bank().slot(3).hihat1, std::uint8_t(0));
     }
 
     void droppedFileImportsLikeImport() {
@@ -519,40 +436,37 @@ private Q_SLOTS:
         test::WriteBytes(tmp / "notes.txt", {1, 2, 3, 4});
         r.editor->OpenEditor();
         TMakeBank& e = *r.editor;
-        QWidget* target = e.Drumlist->viewport();
         const QPoint entry4 = e.Drumlist->visualItemRect(e.Drumlist->item(3)).center();
 
-        auto drag = [&](const std::vector<std::string>& files, QPoint at) {
+        // Enter, move and drop as the desktop sends them; true when the drop was taken.
+        auto drag = [&](const std::vector<std::string>& files) {
             QMimeData mime;
             QList<QUrl> urls;
             for (const auto& f : files) urls << QUrl::fromLocalFile(QString::fromStdString(f));
             mime.setUrls(urls);
-            QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, {});
-            QApplication::sendEvent(target, &enter);
-            if (!enter.isAccepted()) return false;
-            QDragMoveEvent move(at, Qt::CopyAction, &mime, Qt::LeftButton, {});
-            QApplication::sendEvent(target, &move);
-            if (!move.isAccepted()) return false;
-            QDropEvent drop(at, Qt::CopyAction, &mime, Qt::LeftButton, {});
-            QApplication::sendEvent(target, &drop);
-            return drop.isAccepted();
+            QDragEnterEvent enter(entry4, Qt::CopyAction, &mime, Qt::LeftButton, {});
+            QDragMoveEvent move(entry4, Qt::CopyAction, &mime, Qt::LeftButton, {});
+            QDropEvent drop(entry4, Qt::CopyAction, &mime, Qt::LeftButton, {});
+            for (QDropEvent* event :
+                 {static_cast<QDropEvent*>(&enter), static_cast<QDropEvent*>(&move), &drop}) {
+                QApplication::sendEvent(e.Drumlist->viewport(), event);
+                if (!event->isAccepted()) return false;
+            }
+            return true;
         };
 
-        QVERIFY(!drag({tmp / "notes.txt"}, entry4));
-        QVERIFY(!drag({tmp / "Snare.WAV", tmp / "wide.wav"}, entry4));
-        QVERIFY(drag({tmp / "Snare.WAV"}, entry4));
+        QVERIFY(!drag({tmp / "notes.txt"}));
+        QVERIFY(!drag({tmp / "Snare.WAV", tmp / "wide.wav"}));
+        QVERIFY(drag({tmp / "Snare.WAV"}));
         QTRY_VERIFY(r.bank().slot(4).hasSound());
-        QCOMPARE(r.bank().slot(4).sampleCount, 500);
         QCOMPARE(r.bank().slot(4).name, std::string("Snare.WAV"));
         QCOMPARE(e.SelectedEntry(), 3);
         QCOMPARE(e.Description->text(), QString("Snare.WAV"));
         QCOMPARE(r.m->activation.SampleFolder, tmp.path());
-        QVERIFY(r.m->activation.BankChanged);
 
         // Refused with the import's own message; the slot keeps its sound.
-        QVERIFY(drag({tmp / "wide.wav"}, entry4));
-        QTRY_COMPARE(r.prompter.warnings.size(), std::size_t(1));
-        QCOMPARE(r.prompter.warnings[0], std::string(kMsgStereoWav));
+        QVERIFY(drag({tmp / "wide.wav"}));
+        QTRY_COMPARE(r.prompter.warnings, std::vector<std::string>{kMsgStereoWav});
         QCOMPARE(r.bank().slot(4).sampleCount, 500);
     }
 
