@@ -12,6 +12,7 @@ struct FileDialogSpec {
     std::string filter;            // "Song files (*.sng)|*.sng|All files (*.*)|*.*"
     std::string defaultExtension;  // "sng": added to a typed name without any "."
     std::string initialFolder;     // where the dialog starts; empty: the current folder
+    std::string fileName{};        // the name the dialog proposes; empty: none
 };
 
 class FileDialogs {

@@ -68,6 +68,8 @@ struct AppContext {
         std::function<void()> enterShuffle;        // the value dialog for the shuffle
         std::function<void()> selectInstrument;    // the current channel's sound, not modal
         std::function<void()> instrumentSelected;  // the instrument selection went away
+        std::function<void()> hidePanel;           // the userbank editor opens
+        std::function<void()> showPanel;           // the userbank editor closes
     } actions;
 
     static void Run(const std::function<void()>& action) {
