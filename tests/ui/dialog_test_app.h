@@ -26,7 +26,8 @@ struct TestApp {
                    .events = events,
                    .playback = playback,
                    .dialogs = dialogs,
-                   .device = device};
+                   .device = device,
+                   .actions = {}};
     int panelRefreshes = 0;
 
     TestApp() {
