@@ -25,7 +25,8 @@ void TGauge::SetMaxValue(int value) {
 }
 
 void TGauge::SetProgress(int value) {
-    if (gauge_.SetProgress(value)) update();
+    // Painted at once: an offline render holds the event loop while it moves the gauge.
+    if (gauge_.SetProgress(value)) repaint();
 }
 
 QString TGauge::Text() const {

@@ -26,7 +26,8 @@ public:
     // and changes nothing; a narrower range pulls Progress into it.
     void SetMinValue(int value);
     void SetMaxValue(int value);
-    // Kept within MinValue..MaxValue; repaints only when the shown percentage changes.
+    // Kept within MinValue..MaxValue; repaints at once, and only when the shown percentage
+    // changes.
     void SetProgress(int value);
 
     int Percent() const { return gauge_.Percent(); }
