@@ -7,6 +7,8 @@
 
 #include <functional>
 
+class QWidget;
+
 namespace qtam {
 
 struct Machine;
@@ -63,6 +65,10 @@ struct AppContext {
         std::function<void()> customVelocitySlide;
         std::function<void()> customPanSlide;
         std::function<void()> startLightShow;  // when the about box first goes away
+        // The groove panel and the userbank editor as windows: the device setup hides the
+        // one that shows while it runs (empty or null: that window does not exist).
+        std::function<QWidget*()> panelWindow;
+        std::function<QWidget*()> bankEditorWindow;
     } actions;
 
     static void Run(const std::function<void()>& action) {
