@@ -7,6 +7,8 @@
 
 #include <functional>
 
+class QWidget;
+
 namespace qtam {
 
 struct Machine;
@@ -70,6 +72,10 @@ struct AppContext {
         std::function<void()> instrumentSelected;  // the instrument selection went away
         std::function<void()> hidePanel;           // the userbank editor opens
         std::function<void()> showPanel;           // the userbank editor closes
+        // The groove panel and the userbank editor as windows: the device setup hides the
+        // one that shows while it runs (empty or null: that window does not exist).
+        std::function<QWidget*()> panelWindow;
+        std::function<QWidget*()> bankEditorWindow;
     } actions;
 
     static void Run(const std::function<void()>& action) {

@@ -1,0 +1,45 @@
+#pragma once
+// What a window under test needs around it: a new Song, scripted messages and file dialogs,
+// a playback driver that is never opened, device settings, and the context over them.
+
+#include <QApplication>
+#include <QImage>
+#include <QWidget>
+#include <memory>
+
+#include "engine/audio/event_queue.h"
+#include "engine/audio/playback.h"
+#include "engine/device_settings.h"
+#include "test_support.h"
+#include "ui/app_context.h"
+
+namespace qtam::test {
+
+struct TestApp {
+    std::unique_ptr<Machine> machine = NewMachine();
+    ScriptedPrompter prompter;
+    ScriptedFileDialogs dialogs;
+    EventQueue events;
+    PlaybackDriver playback{*machine, events};
+    WaveDeviceSettings device;
+    AppContext ctx{.m = *machine,
+                   .events = events,
+                   .playback = playback,
+                   .dialogs = dialogs,
+                   .device = device,
+                   .actions = {}};
+    int panelRefreshes = 0;
+
+    TestApp() {
+        machine->prompter = &prompter;
+        ctx.actions.refreshPanel = [this] { ++panelRefreshes; };
+    }
+    Machine& m() { return *machine; }
+};
+
+// The widget as it would be shown, for looking at pixels.
+inline QImage Picture(QWidget& w) {
+    return w.grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+}  // namespace qtam::test
