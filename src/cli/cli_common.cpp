@@ -9,7 +9,7 @@
 #include "banks/userbank_file.h"
 #include "core/files.h"
 #include "core/machine.h"
-#include "engine/mixer.h"
+#include "engine/play_clock.h"
 #include "song/init_song.h"
 #include "song/song_file.h"
 

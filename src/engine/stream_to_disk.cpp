@@ -76,19 +76,6 @@ void ShowProgress(StreamObserver* observer, int percent) {
     if (observer != nullptr && observer->progress) observer->progress(percent);
 }
 
-// The play clock back at step 1 of measure 1 of the edited pattern, every voice silent.
-void RewindClock(Machine& m) {
-    PlayClock& k = m.clock;
-    k.PlayMeasure = 1;
-    k.PlayPattern = k.NextPattern = m.editor.CurrentPattern;
-    k.PlayStep = 1;
-    k.StepCounter = 1;
-    for (int c = 1; c <= kChannels; ++c) {
-        m.voice(c).position = 1.0;
-        m.voice(c).active = 0;
-    }
-}
-
 std::uint64_t FileSize(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "core/machine.h"
-#include "engine/mixer.h"
+#include "engine/play_clock.h"
 #include "song/init_song.h"
 
 namespace qtam {

@@ -10,7 +10,7 @@
 #include "banks/userbank_file.h"
 #include "core/files.h"
 #include "core/machine.h"
-#include "engine/mixer.h"
+#include "engine/play_clock.h"
 #include "song/init_song.h"
 #include "song/song.h"
 
