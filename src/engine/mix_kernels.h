@@ -63,11 +63,13 @@ static inline void DiskSample(const VoiceMath& m, std::int32_t s, std::int32_t& 
     accR += RoundedDiv128(scaled * m.panR);
 }
 
-// The ranges the vector forms are built for (every product stays within 32 bits); the mixers
-// keep to the portable form outside them.
-static constexpr bool FitsVectorMath(const VoiceMath& v) {
-    return v.vol >= 0 && v.vol <= 255 && v.level >= 0 && v.level <= 255 && v.panL >= -128 &&
-           v.panL <= 255 && v.panR >= -128 && v.panR <= 255 && v.gain >= 0 && v.gain <= 65535;
+// The ranges the vector forms are built for; the mixers keep to the portable form outside them.
+// Every product stays within 32 bits, and in the disk form every quotient by 127 is taken in
+// single precision from a value below 2^24 (volume at most 127, as the disk mixer uses it).
+static constexpr bool FitsVectorMath(const VoiceMath& v, bool disk) {
+    return v.vol >= 0 && v.vol <= (disk ? 127 : 255) && v.level >= 0 && v.level <= 255 &&
+           v.panL >= -128 && v.panL <= 255 && v.panR >= -128 && v.panR <= 255 && v.gain >= 0 &&
+           v.gain <= 65535;
 }
 
 struct MixKernels {

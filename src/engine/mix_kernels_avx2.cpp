@@ -53,17 +53,24 @@ void LiveVoiceLoop(const std::int16_t* src, const VoiceMath& math, std::int32_t*
     for (; f < n; ++f, src += Reversed ? -1 : 1) LiveSample(math, *src, accL[f], accR[f]);
 }
 
-// n / 127 in single precision, toward zero or to nearest. For |n| < 2^24 the quotient is exact
-// for multiples of 127, and any other lies at least 1/254 away from an integer or a tie, more
-// than the division's rounding error of at most 2^-8 for quotients below 2^17: truncating or
-// rounding it gives the integer division's result.
+// n / 127 in single precision, toward zero or to nearest, by the float nearest 1/127, which lies
+// less than 4e-9 of itself below it. The disk mixer's values stay below 2^23 in size (at most
+// 32768 * 255), so n is exact as a float. A multiple of 127 comes out within 1.3e-4 below its
+// quotient, which rounds back to it; any other quotient lies at least 1/254 from every integer
+// and every tie, more than the error of at most 2^-9 + 2.5e-4 for quotients below 2^16 (every
+// level up to 141, the most a humanized note reaches). The kernel test checks every sample at
+// every volume and every level up to 255 against the integer division.
+inline __m256 Over127(__m256i n) {
+    return _mm256_mul_ps(_mm256_cvtepi32_ps(n), _mm256_set1_ps(1.0f / 127.0f));
+}
+
 inline __m256i TruncDiv127(__m256i n) {
-    return _mm256_cvttps_epi32(_mm256_div_ps(_mm256_cvtepi32_ps(n), _mm256_set1_ps(127.0f)));
+    return _mm256_cvttps_epi32(Over127(n));
 }
 
 // Rounded in the current mode, to nearest with ties to even as RoundedDiv127.
 inline __m256i RoundDiv127(__m256i n) {
-    return _mm256_cvtps_epi32(_mm256_div_ps(_mm256_cvtepi32_ps(n), _mm256_set1_ps(127.0f)));
+    return _mm256_cvtps_epi32(Over127(n));
 }
 
 // n / 128 to nearest, ties to even, as RoundedDiv128.
@@ -132,13 +139,15 @@ struct DiskLoop {
 
 void LiveVoiceAvx2(const std::int16_t* src, std::ptrdiff_t stride, const VoiceMath& math,
                    std::int32_t* accL, std::int32_t* accR, int n) {
-    if (!FitsVectorMath(math)) return PortableKernels().liveVoice(src, stride, math, accL, accR, n);
+    if (!FitsVectorMath(math, false))
+        return PortableKernels().liveVoice(src, stride, math, accL, accR, n);
     VoiceLoop<LiveLoop>(src, stride, math, accL, accR, n);
 }
 
 void DiskVoiceAvx2(const std::int16_t* src, std::ptrdiff_t stride, const VoiceMath& math,
                    std::int32_t* accL, std::int32_t* accR, int n) {
-    if (!FitsVectorMath(math)) return PortableKernels().diskVoice(src, stride, math, accL, accR, n);
+    if (!FitsVectorMath(math, true))
+        return PortableKernels().diskVoice(src, stride, math, accL, accR, n);
     VoiceLoop<DiskLoop>(src, stride, math, accL, accR, n);
 }
 
