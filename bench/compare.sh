@@ -37,9 +37,11 @@ if [[ "$(nice -n -5 nice 2>/dev/null)" -lt "$(nice)" ]]; then run=(nice -n -5); 
 build_side() {
     local side=$1 rev=$2 dir="$work/$1"
     if [[ "$(cat "$dir/rev" 2>/dev/null)" != "$rev" ]]; then
-        rm -rf "$dir/src"
+        # A fresh folder for another commit; the compiler cache keeps the rebuild short.
+        rm -rf "$dir/src" "$dir/build"
         mkdir -p "$dir/src"
-        git -C "$root" archive "$rev" | tar -x -C "$dir/src"
+        # -m: the files get the time of extraction, so that make rebuilds what changed.
+        git -C "$root" archive "$rev" | tar -x -m -C "$dir/src"
         echo "$rev" >"$dir/rev"
     fi
     echo "Building $side ($(git -C "$root" log -1 --format='%h %s' "$rev"))" >&2
