@@ -85,10 +85,14 @@ struct MixKernels {
                             std::int32_t mainVolume, std::int16_t* out, int n);
 };
 
-// The fastest forms this processor runs, chosen once.
+// The fastest forms this processor runs, chosen once. Every form is a pure function of its
+// arguments.
+// Thread: any.
 const MixKernels& Kernels();
 // The portable forms, and the AVX2 forms (null when this build or processor lacks them).
+// Thread: any.
 const MixKernels& PortableKernels();
+// Thread: any.
 const MixKernels* Avx2Kernels();
 
 // The AVX2 forms themselves, defined only in builds for x86 processors; reach them through

@@ -5,7 +5,8 @@
 // The program defines the few SDL functions it calls itself; each forwards to the library's own,
 // looked up when sound is first needed. A function not listed here fails the link: add it below.
 // When the library cannot be loaded, every call fails as SDL reports a failure, so the sound
-// device simply cannot be opened.
+// device simply cannot be opened. Each function may be called from the threads SDL allows it on;
+// the first call, from any thread, loads the library once.
 #include <SDL.h>
 #include <dlfcn.h>
 
