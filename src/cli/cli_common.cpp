@@ -13,7 +13,7 @@
 #include "core/files.h"
 #include "core/machine.h"
 #include "core/song.h"
-#include "engine/mixer.h"
+#include "engine/play_clock.h"
 #include "song/init_song.h"
 #include "song/song_file.h"
 

@@ -20,7 +20,7 @@
 #include "engine/audio/event_queue.h"
 #include "engine/audio/playback.h"
 #include "engine/device_settings.h"
-#include "engine/mixer.h"
+#include "engine/play_clock.h"
 #include "engine/stream_to_disk.h"
 
 namespace qtam::cli {

@@ -3,9 +3,10 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
-#include <random>
 
 #include "core/machine.h"
+#include "engine/mix_kernels.h"
+#include "engine/voice_advance.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -15,7 +16,7 @@ namespace qtam {
 
 namespace {
 
-enum class StartKind { Prepare, Render, NextRender };
+static_assert(sizeof(StereoFrame) == 2 * sizeof(std::int16_t), "frames are word pairs");
 
 // Nearest integer, ties to even (the processor's default rounding mode).
 inline std::int32_t RoundToInt(double x) {
@@ -24,19 +25,6 @@ inline std::int32_t RoundToInt(double x) {
 #else
     return static_cast<std::int32_t>(std::lrint(x));
 #endif
-}
-
-inline std::int32_t Saturate(std::int64_t x, std::int32_t lo, std::int32_t hi) {
-    return static_cast<std::int32_t>(x < lo ? lo : (x > hi ? hi : x));
-}
-
-// The disk mixer rounds n / 127 (never near a tie) and then the two panned values n * p / 128
-// (exact in a double) to nearest, ties to even. Left and right travel together as a pair.
-inline double RoundedDiv127(std::int32_t n) {
-    // Adding and taking away 1.5 * 2^52 leaves x rounded to an integer in the current mode.
-    constexpr double kRounder = 6755399441055744.0;
-    const double x = n * (1.0 / 127.0);
-    return (x + kRounder) - kRounder;
 }
 
 #if defined(__SSE2__)
@@ -97,8 +85,17 @@ struct PanScales {
 };
 const PanScales kPanScales;
 
+// DiskSample for one voice of the frame-by-frame disk mixer, with both panned values rounded in
+// one conversion: n * p / 128 is exact in a double, and the conversion rounds to nearest with
+// ties to even as RoundedDiv128 does.
+inline PanPair DiskPair(const VoiceMath& m, std::int32_t s, PanScale pan) {
+    if (s > m.threshold) s = SaturateTo(static_cast<std::int64_t>(s) * m.gain, -32767, 32767);
+    s = s * m.vol / 127;
+    return Panned(RoundedQuotient127(s * m.level), pan);
+}
+
 inline std::int16_t Clip(std::int64_t x) {
-    return static_cast<std::int16_t>(Saturate(x, -32768, 32767));
+    return static_cast<std::int16_t>(SaturateTo(x, -32768, 32767));
 }
 
 // The sample under a voice, read from whatever sound its channel names now. Anything outside
@@ -118,265 +115,44 @@ inline void FadeStep(Voice& v) {
     if (v.age > v.fadeStart && v.level > 0) v.level -= 1;
 }
 
-// What the tick does to a sounding voice on a frame that does not start a step.
-inline void EndIfDone(Voice& w, bool muted) {
-    if (muted) {
-        w.active = 0;
-    } else if (w.position > w.length) {
-        w.active = 0;
-        w.position = 0;
-        w.reversed = 0;
+// The live mixer: shifts by 7, distortion as latched at the trigger.
+struct LiveMixer {
+    static VoiceMath Math(const Voice& v, const ChannelSettings& cs, int channel) {
+        const std::int32_t volume = cs.volume[channel - 1];
+        return {
+            volume == 127 ? 128 : volume, v.level,    v.pan == 64 ? 64 : 127 - v.pan,
+            v.pan == 64 ? 64 : v.pan,     v.distGain, v.distGain > 0 ? v.distThreshold : INT32_MAX};
     }
-}
-
-inline void AdvanceVoice(Voice& w, bool muted) {
-    w.position += w.rate;
-    EndIfDone(w, muted);
-}
-
-const StepCell& PlayCell(const Machine& m, int channel, int slot) {
-    return m.song.cell(m.clock.PlayPattern, m.clock.PlayMeasure, channel, slot);
-}
-
-void LatchDistortion(Voice& v, const ChannelSettings& cs, int channel) {
-    if (cs.distortionOn[channel - 1]) {
-        v.distGain = cs.distortionGain;
-        v.distThreshold = cs.distortionThreshold;
-    } else {
-        v.distGain = 0;
+    static void Sample(const VoiceMath& math, std::int32_t s, std::int32_t& accL,
+                       std::int32_t& accR) {
+        LiveSample(math, s, accL, accR);
     }
-}
-
-void TriggerByClock(Machine& m, int channel) {
-    const StepCell& cell = PlayCell(m, channel, m.clock.PlayStep);
-    const ChannelSettings& cs = m.song.settings(m.clock.PlayPattern);
-    if (!cell.hasNote() || cs.mute[channel - 1]) return;
-
-    Voice& v = m.voice(channel);
-    v.active = 1;
-    v.position = 1.0;
-    v.level = static_cast<std::uint8_t>(cell.velocity);
-    v.fadeStart = GateLength(m, channel, m.clock.PlayStep) - v.level;
-    v.age = 0;
-    v.pan = cell.pan;
-    v.reversed = cell.reversed;
-    LatchDistortion(v, cs, channel);
-    if (m.editor.HumanizeChecked && v.level > 40) {
-        int r = std::uniform_int_distribution<int>(0, 29)(m.random);
-        v.level = static_cast<std::uint8_t>(v.level + r - 15);
-    }
-}
-
-void TriggerAtStart(Machine& m, int channel, StartKind kind) {
-    const StepCell& cell = PlayCell(m, channel, 1);
-    if (!cell.hasNote()) return;
-    const ChannelSettings& cs = m.song.settings(m.clock.PlayPattern);
-    Voice& v = m.voice(channel);
-    if (cs.mute[channel - 1]) {
-        if (kind != StartKind::NextRender) v.active = 0;
-        return;
-    }
-    v.active = 1;
-    // A prepared start keeps the position the voice has; one that had ended sits at 0.
-    if (kind != StartKind::Prepare || v.position < 1.0) v.position = 1.0;
-    v.level = static_cast<std::uint8_t>(cell.velocity);
-    v.fadeStart = GateLength(m, channel, 1) - v.level;
-    v.age = 0;
-    v.pan = cell.pan;
-    v.reversed = cell.reversed;
-    LatchDistortion(v, cs, channel);
-}
-
-void TriggerAllAtStart(Machine& m, StartKind kind) {
-    for (int c = 1; c <= kChannels; ++c) TriggerAtStart(m, c, kind);
-}
-
-void ClearVoices(Machine& m) {
-    for (int c = 1; c <= kChannels; ++c) {
-        m.voice(c).position = 1.0;
-        m.voice(c).active = 0;
-    }
-}
-
-void PositionAtMeasure(Machine& m, int measure) {
-    PlayClock& k = m.clock;
-    k.PlayMeasure = static_cast<std::uint8_t>(std::clamp(measure, 1, kMeasures));
-    k.PlayPattern = k.NextPattern = m.editor.CurrentPattern;
-    k.PlayStep = 1;
-    k.StepCounter = 0;
-}
-
-}  // namespace
-
-const SampleSlot* ChannelSound(const Machine& m, int channel) {
-    return SlotOf(m.banks, m.song.settings(m.clock.PlayPattern).instrument[channel - 1]);
-}
-
-void SetTempo(Machine& m, int tempo, int shuffle) {
-    PlayClock& k = m.clock;
-    const double x = 2646000.0 / (4.0 * tempo);
-    k.MeasureLength = static_cast<std::int32_t>(std::nearbyint(x * StepsPerMeasureOf(m.song)));
-    for (int i = 1; i <= kSlots; ++i) {
-        const double share = (i % 2 == 1) ? shuffle : 200 - shuffle;
-        k.StepLength[i] = static_cast<std::int32_t>(std::nearbyint(x * 0.01 * share));
-    }
-    UpdateVoiceRates(m);
-}
-
-void UpdateVoiceRates(Machine& m) {
-    for (int c = 1; c <= kChannels; ++c) {
-        Voice& v = m.voice(c);
-        const SampleSlot* s = ChannelSound(m, c);
-        v.rate = 1.0f;
-        v.length = s ? s->sampleCount : 0;
-        if (s && s->stretchMeasures > 0 && m.clock.MeasureLength > 0) {
-            v.rate = static_cast<float>(
-                static_cast<double>(s->sampleCount) /
-                (static_cast<double>(s->stretchMeasures) * m.clock.MeasureLength));
-        }
-    }
-}
-
-std::int32_t GateLength(const Machine& m, int channel, int slot) {
-    const int steps = StepsPerMeasureOf(m.song);
-    const int pattern = m.clock.PlayPattern;
-    const int measures = MeasureCountOf(m.song, pattern);
-    int s = std::clamp(slot, 1, kSlots);
-    int meas = m.clock.PlayMeasure;
-    std::int32_t sum = 0;
-    // One cycle of the pattern at most: a start beyond the played measures may find no note.
-    for (int n = 0; n < steps * measures; ++n) {
-        sum += m.clock.StepLength[s];
-        if (++s > steps) {
-            s = 1;
-            if (++meas > measures) meas = 1;
-        }
-        if (m.song.cell(pattern, meas, channel, s).hasNote()) return sum;
-    }
-    return sum;
-}
-
-void ChokeHihats(Machine& m) {
-    const ChannelSettings& cs = m.song.settings(m.clock.PlayPattern);
-    for (int i = 1; i <= kChannels; ++i) {
-        Voice& v = m.voice(i);
-        if (!v.active) continue;
-        const int instrument = cs.instrument[i - 1];
-        const SampleSlot* sound = SlotOf(m.banks, instrument);
-        if (sound == nullptr) continue;
-        const int p1 = sound->hihat1 ? PartnerCode(instrument, sound->hihat1) : -1;
-        const int p2 = sound->hihat2 ? PartnerCode(instrument, sound->hihat2) : -1;
-        if (p1 < 0 && p2 < 0) continue;
-        for (int j = 1; j <= kChannels; ++j) {
-            if (j == i || cs.mute[j - 1]) continue;
-            if (!PlayCell(m, j, m.clock.PlayStep).hasLoudNote()) continue;
-            const int other = cs.instrument[j - 1];
-            if (other == p1 || other == p2) {
-                v.active = 0;
-                break;
-            }
-        }
-    }
-}
-
-void Tick(Machine& m) {
-    PlayClock& k = m.clock;
-    k.StepCounter += 1;
-    if (k.StepCounter < k.StepLength[k.PlayStep]) {
-        const ChannelSettings& cs = m.song.settings(k.PlayPattern);
-        for (int c = 1; c <= kChannels; ++c)
-            if (m.voice(c).active) AdvanceVoice(m.voice(c), cs.mute[c - 1] != 0);
-        return;
-    }
-    k.PlayStep += 1;
-    k.StepCounter = 1;
-    if (k.PlayStep > StepsPerMeasureOf(m.song)) {
-        k.PlayStep = 1;
-        k.PlayMeasure += 1;
-        if (k.PlayMeasure > MeasureCountOf(m.song, k.PlayPattern)) {
-            k.PlayMeasure = 1;
-            k.PlayPattern = std::clamp<std::uint8_t>(k.NextPattern, 1, kPatterns);
-        }
-    }
-    for (int c = 1; c <= kChannels; ++c) TriggerByClock(m, c);
-    ChokeHihats(m);
-    UpdateVoiceRates(m);
-}
-
-namespace {
-
-// The live mixer's arithmetic on one sample of one voice, written without branches where the
-// results are identical: (s * 128) >> 7 is s itself (volume 127 passes unscaled) and
-// (s * 64) >> 7 is s >> 1 (the centre pan). Distortion uses the values latched at the trigger.
-template <bool Distort>
-struct LiveMath {
-    std::int32_t vol, panL, panR, gain, threshold;
-
-    // Distortion as latched at the trigger.
-    static bool Distorts(const Voice& v, const ChannelSettings&, int) { return v.distGain > 0; }
-
-    LiveMath(const Voice& v, const ChannelSettings& cs, int channel)
-        : vol(cs.volume[channel - 1] == 127 ? 128 : cs.volume[channel - 1]),
-          panL(v.pan == 64 ? 64 : 127 - v.pan),
-          panR(v.pan == 64 ? 64 : v.pan),
-          gain(v.distGain),
-          threshold(v.distGain > 0 ? v.distThreshold : INT32_MAX) {}
-
-    void operator()(std::int32_t s, std::int32_t level, std::int32_t& accL,
-                    std::int32_t& accR) const {
-        if constexpr (Distort) {
-            const std::int32_t boosted =
-                Saturate(static_cast<std::int64_t>(s) * gain, -32768, 32767);
-            s = s > threshold ? boosted : s;
-        }
-        s = (s * vol) >> 7;
-        s = (s * level) >> 7;
-        accL += (s * panL) >> 7;
-        accR += (s * panR) >> 7;
-    }
+    static auto Walk(const MixKernels& k) { return k.liveVoice; }
 };
 
-// The disk mixer's arithmetic: rounded divisions by 127 and 128, distortion read from the Song.
-// s * 127 / 127 is s, so a full volume needs no branch; the centre pan is s * 64 / 128.
-template <bool Distort>
-struct DiskMath {
-    std::int32_t vol, gain, threshold;
-    PanScale pan;
-
-    static bool Distorts(const Voice&, const ChannelSettings& cs, int channel) {
-        return cs.distortionOn[channel - 1] != 0;
+// The disk mixer: rounded divisions by 127 and 128, distortion read from the Song.
+struct DiskMixer {
+    static VoiceMath Math(const Voice& v, const ChannelSettings& cs, int channel) {
+        return {std::min<std::int32_t>(cs.volume[channel - 1], 127),
+                v.level,
+                v.pan == 64 ? 64 : 127 - v.pan,
+                v.pan == 64 ? 64 : v.pan,
+                cs.distortionGain,
+                cs.distortionOn[channel - 1] ? cs.distortionThreshold : INT32_MAX};
     }
-
-    DiskMath(const Voice& v, const ChannelSettings& cs, int channel)
-        : vol(std::min<std::int32_t>(cs.volume[channel - 1], 127)),
-          gain(cs.distortionGain),
-          threshold(cs.distortionOn[channel - 1] ? cs.distortionThreshold : INT32_MAX),
-          pan(kPanScales.byPan[v.pan]) {}
-
-    PanPair Pair(std::int32_t s, std::int32_t level) const {
-        if constexpr (Distort) {
-            const std::int32_t boosted =
-                Saturate(static_cast<std::int64_t>(s) * gain, -32767, 32767);
-            s = s > threshold ? boosted : s;
-        }
-        s = s * vol / 127;
-        return Panned(RoundedDiv127(s * level), pan);
+    static void Sample(const VoiceMath& math, std::int32_t s, std::int32_t& accL,
+                       std::int32_t& accR) {
+        DiskSample(math, s, accL, accR);
     }
-
-    void operator()(std::int32_t s, std::int32_t level, std::int32_t& accL,
-                    std::int32_t& accR) const {
-        const PanPair p = Pair(s, level);
-        accL += LeftOf(p);
-        accR += RightOf(p);
-    }
+    static auto Walk(const MixKernels& k) { return k.diskVoice; }
 };
 
 // A voice at an integral position with rate 1 reads consecutive samples: its index is plain
 // integer arithmetic and the frame at which it runs out is known in advance.
-template <class Math>
-void MixVoiceRunUnitRate(Voice& w, const std::int16_t* samples, std::int32_t count,
-                         const Math& math, bool muted, std::int32_t* accL, std::int32_t* accR,
-                         int frames) {
+template <class Mixer>
+void MixVoiceRunUnitRate(Voice& w, const std::int16_t* samples, std::int32_t count, VoiceMath math,
+                         bool muted, std::int32_t* accL, std::int32_t* accR, int frames,
+                         const MixKernels& kernels) {
     const std::int64_t p0 = static_cast<std::int64_t>(w.position);
 
     // The tick after frame f leaves the position at p0 + f + 1; past `length` the voice ends.
@@ -398,14 +174,13 @@ void MixVoiceRunUnitRate(Voice& w, const std::int16_t* samples, std::int32_t cou
     if (to > from) {
         const std::int16_t* src =
             w.reversed ? samples + (count - p0 - from) : samples + (p0 + from - 1);
-        const std::ptrdiff_t stride = w.reversed ? -1 : 1;
-        const std::int32_t level = w.level;
-        for (int f = from; f < to; ++f, src += stride) math(*src, level, accL[f], accR[f]);
+        Mixer::Walk(kernels)(src, w.reversed ? -1 : 1, math, accL + from, accR + from, to - from);
     }
     w.age += steady;
     for (int f = steady; f < n; ++f) {
         FadeStep(w);
-        math(sampleAt(f), w.level, accL[f], accR[f]);
+        math.level = w.level;
+        Mixer::Sample(math, sampleAt(f), accL[f], accR[f]);
     }
     w.position = static_cast<double>(p0 + n);
     EndIfDone(w, muted);
@@ -413,18 +188,20 @@ void MixVoiceRunUnitRate(Voice& w, const std::int16_t* samples, std::int32_t cou
 
 // One voice over a run of frames whose ticks only advance the voices: nothing but the voice
 // itself changes during them, so it can be mixed over the whole run on its own.
-template <class Math>
-void MixVoiceRun(Voice& voice, const SampleSlot* sound, const Math& math, bool muted,
-                 std::int32_t* accL, std::int32_t* accR, int frames) {
+template <class Mixer>
+void MixVoiceRun(Voice& voice, const SampleSlot* sound, const VoiceMath& math, bool muted,
+                 std::int32_t* accL, std::int32_t* accR, int frames, const MixKernels& kernels) {
     Voice w = voice;  // a register copy, written back once
     const std::int16_t* samples = sound ? sound->samples.get() : nullptr;
     const std::int32_t count = samples ? sound->sampleCount : 0;
     if (w.rate == 1.0f && w.position == std::floor(w.position) && std::fabs(w.position) < 1e9) {
-        MixVoiceRunUnitRate(w, samples, count, math, muted, accL, accR, frames);
+        MixVoiceRunUnitRate<Mixer>(w, samples, count, math, muted, accL, accR, frames, kernels);
     } else {
+        VoiceMath m = math;
         for (int f = 0; f < frames; ++f) {
             FadeStep(w);
-            math(ReadSample(sound, w), w.level, accL[f], accR[f]);
+            m.level = w.level;
+            Mixer::Sample(m, ReadSample(sound, w), accL[f], accR[f]);
             AdvanceVoice(w, muted);
             if (!w.active) break;
         }
@@ -451,34 +228,40 @@ inline std::int16_t ApplyMainVolume(std::int32_t acc, std::int32_t mainVolume) {
 }
 
 // Every sounding voice over a run of frames into the accumulators.
-template <template <bool> class Math>
-void AccumulateRun(Machine& m, std::int32_t* accL, std::int32_t* accR, int frames) {
+template <class Mixer>
+void AccumulateRun(Machine& m, std::int32_t* accL, std::int32_t* accR, int frames,
+                   const MixKernels& kernels) {
     const ChannelSettings& cs = m.song.settings(m.clock.PlayPattern);
     for (int c = 1; c <= kChannels; ++c) {
         Voice& v = m.voice(c);
         if (!v.active) continue;
         const SampleSlot* sound = SlotOf(m.banks, cs.instrument[c - 1]);
-        const bool muted = cs.mute[c - 1] != 0;
-        if (Math<true>::Distorts(v, cs, c))
-            MixVoiceRun(v, sound, Math<true>(v, cs, c), muted, accL, accR, frames);
-        else
-            MixVoiceRun(v, sound, Math<false>(v, cs, c), muted, accL, accR, frames);
+        MixVoiceRun<Mixer>(v, sound, Mixer::Math(v, cs, c), cs.mute[c - 1] != 0, accL, accR, frames,
+                           kernels);
     }
 }
 
 void MixLiveRun(Machine& m, std::int16_t* out, int frames) {
     PlayClock& k = m.clock;
-    std::int32_t accL[kRunFrames] = {}, accR[kRunFrames] = {};
-    AccumulateRun<LiveMath>(m, accL, accR, frames);
-    for (int f = 0; f < frames; ++f) {
+    const MixKernels& kernels = Kernels();
+    std::int32_t accL[kRunFrames], accR[kRunFrames];
+    std::fill_n(accL, frames, 0);
+    std::fill_n(accR, frames, 0);
+    AccumulateRun<LiveMixer>(m, accL, accR, frames, kernels);
+    // The main volume glides one step a frame until it reaches its target, then stands.
+    int f = 0;
+    for (; f < frames && k.MainVolume != k.MainVolumeTarget; ++f) {
         GlideMainVolume(k);
         out[2 * f] = ApplyMainVolume(accL[f], k.MainVolume);
         out[2 * f + 1] = ApplyMainVolume(accR[f], k.MainVolume);
     }
+    kernels.applyMainVolume(accL + f, accR + f, k.MainVolume, out + 2 * f, frames - f);
     k.StepCounter += frames;
 }
 
-// One live frame exactly as described: glide, every voice, then the tick.
+// One live frame on its own: the main-volume glide, every sounding voice through the full
+// per-sample arithmetic (distortion included), then a full clock tick. Used for the frame
+// that starts a step, where the tick does more than advance the voices.
 void MixLiveFrame(Machine& m, std::int16_t* out) {
     PlayClock& k = m.clock;
     const ChannelSettings& cs = m.song.settings(k.PlayPattern);
@@ -488,8 +271,8 @@ void MixLiveFrame(Machine& m, std::int16_t* out) {
         Voice& v = m.voice(c);
         if (!v.active) continue;
         FadeStep(v);
-        LiveMath<true>(v, cs, c)(ReadSample(SlotOf(m.banks, cs.instrument[c - 1]), v), v.level,
-                                 accL, accR);
+        LiveSample(LiveMixer::Math(v, cs, c), ReadSample(SlotOf(m.banks, cs.instrument[c - 1]), v),
+                   accL, accR);
     }
     out[0] = ApplyMainVolume(accL, k.MainVolume);
     out[1] = ApplyMainVolume(accR, k.MainVolume);
@@ -498,10 +281,12 @@ void MixLiveFrame(Machine& m, std::int16_t* out) {
 
 void MixDiskRun(Machine& m, StereoFrame* out, int frames) {
     PlayClock& k = m.clock;
-    std::int32_t accL[kRunFrames] = {}, accR[kRunFrames] = {};
-    AccumulateRun<DiskMath>(m, accL, accR, frames);
-    for (int f = 0; f < frames; ++f)
-        out[f] = {ApplyMainVolume(accL[f], k.MainVolume), ApplyMainVolume(accR[f], k.MainVolume)};
+    const MixKernels& kernels = Kernels();
+    std::int32_t accL[kRunFrames], accR[kRunFrames];
+    std::fill_n(accL, frames, 0);
+    std::fill_n(accR, frames, 0);
+    AccumulateRun<DiskMixer>(m, accL, accR, frames, kernels);
+    kernels.applyMainVolume(accL, accR, k.MainVolume, reinterpret_cast<std::int16_t*>(out), frames);
     k.StepCounter += frames;
 }
 
@@ -541,10 +326,7 @@ StereoFrame MixFrame(Machine& m) {
         if (!v.active) continue;
         FadeStep(v);
         const std::int32_t sample = ReadSample(SlotOf(m.banks, cs.instrument[c - 1]), v);
-        if (cs.distortionOn[c - 1])
-            acc = AddPair(acc, DiskMath<true>(v, cs, c).Pair(sample, v.level));
-        else
-            acc = AddPair(acc, DiskMath<false>(v, cs, c).Pair(sample, v.level));
+        acc = AddPair(acc, DiskPair(DiskMixer::Math(v, cs, c), sample, kPanScales.byPan[v.pan]));
         if (advancing) AdvanceVoice(v, cs.mute[c - 1] != 0);
     }
     const StereoFrame frame{ApplyMainVolume(LeftOf(acc), k.MainVolume),
@@ -567,36 +349,6 @@ void MixFrames(Machine& m, StereoFrame* out, int frames) {
             out[f++] = MixFrame(m);
         }
     }
-}
-
-void ResetTransport(Machine& m) {
-    PlayClock& k = m.clock;
-    m.Playing = false;
-    k.PlayMeasure = 1;
-    k.PlayPattern = k.NextPattern = m.editor.CurrentPattern;
-    m.Streaming = false;
-    k.PlayStep = 1;
-    k.StepCounter = 1;
-    ClearVoices(m);
-}
-
-void PrepareStart(Machine& m) {
-    UpdateVoiceRates(m);
-    TriggerAllAtStart(m, StartKind::Prepare);
-}
-
-void StartRender(Machine& m, int measure) {
-    m.Playing = false;
-    PositionAtMeasure(m, measure);
-    ClearVoices(m);
-    UpdateVoiceRates(m);
-    TriggerAllAtStart(m, StartKind::Render);
-}
-
-void NextRenderMeasure(Machine& m, int measure) {
-    PositionAtMeasure(m, measure);
-    UpdateVoiceRates(m);
-    TriggerAllAtStart(m, StartKind::NextRender);
 }
 
 }  // namespace qtam

@@ -1,46 +1,36 @@
 #pragma once
-// The block mixer: the play clock, the eight voices and the two frame mixers that turn the
-// Song and the banks into 44100 Hz 16-bit stereo. Nothing here allocates, locks or blocks.
+// The two frame mixers that turn the Song and the banks into 44100 Hz 16-bit stereo: the live
+// mixer (integer arithmetic) and the disk mixer (rounded divisions). Both move the play clock
+// (play_clock.h) after every frame. They never allocate or lock; the only I/O is RenderBlock's
+// append to a stream file while a live session records.
 
 #include <cstdint>
 
-namespace qtam {
+#include "engine/play_clock.h"
 
-struct Machine;
-struct SampleSlot;
+namespace qtam {
 
 struct StereoFrame {
     std::int16_t left;
     std::int16_t right;
 };
 
-// Recomputes StepLength and MeasureLength; call whenever tempo, shuffle or stepsPerMeasure change.
-void SetTempo(Machine& m, int tempo, int shuffle);
-void UpdateVoiceRates(Machine& m);
-// Frames from the start of step `slot` to the channel's next note, at most one pattern cycle.
-std::int32_t GateLength(const Machine& m, int channel, int slot);
-void ChokeHihats(Machine& m);
-void Tick(Machine& m);
-
-// The live mixer: `frames` (1..10240) frames into StagingBuffer at BufPos; appended to the
-// stream file while Streaming.
+// The live mixer: `frames` (1..10240) frames into StagingBuffer at BufPos. While Streaming, the
+// frames are then appended to the stream file with fwrite, which may block on the disk.
+// Thread: owner, never the audio callback (the file append blocks).
 void RenderBlock(Machine& m, int frames);
 // The live mixer without the stream append, into any buffer of 2 * frames words.
+// Thread: owner.
 void MixBlock(Machine& m, std::int16_t* out, int frames);
 // The disk mixer: one frame.
+// Thread: owner.
 StereoFrame MixFrame(Machine& m);
 // The disk mixer over `frames` frames, the same as as many MixFrame calls, only faster.
+// Thread: owner.
 void MixFrames(Machine& m, StereoFrame* out, int frames);
 
-void ResetTransport(Machine& m);
-void PrepareStart(Machine& m);
-void StartRender(Machine& m, int measure);
-void NextRenderMeasure(Machine& m, int measure);
-
-// The sound a channel names in the playing pattern; null for an invalid instrument number.
-const SampleSlot* ChannelSound(const Machine& m, int channel);
-
 // n / d rounded to nearest with ties to even (d > 0), exact for all 32-bit n.
+// Thread: any.
 constexpr std::int32_t RoundDiv(std::int64_t n, std::int64_t d) {
     std::int64_t q = n / d, r = n % d;
     if (r < 0) {

@@ -24,11 +24,21 @@ namespace {
 constexpr int kChunkFrames = 8192;
 static_assert(sizeof(StereoFrame) == 4, "frames are written as they lie in memory");
 
-// The raw frames of a running stream, written beside the target until it is finished.
+// The frames of a running stream, written beside the target until it is finished. A live take
+// goes there raw and is copied behind a header at the end; an offline render leaves room for
+// the header first, so that finishing fills in the sizes and renames the file over the target.
 class StreamFile final : public StreamSink {
 public:
-    StreamFile(std::FILE* file, std::string target, std::string rawPath)
-        : file_(file), target_(std::move(target)), rawPath_(std::move(rawPath)) {}
+    StreamFile(std::FILE* file, std::string target, std::string rawPath, bool wavInPlace)
+        : file_(file),
+          target_(std::move(target)),
+          rawPath_(std::move(rawPath)),
+          wavInPlace_(wavInPlace) {
+        if (wavInPlace_) {
+            const WavHeader placeholder = MakeWavHeader(2, 0);
+            Write(&placeholder, sizeof placeholder);
+        }
+    }
     ~StreamFile() override {
         if (file_ != nullptr) std::fclose(file_);
     }
@@ -37,30 +47,68 @@ public:
 
     // After the first failed write nothing more is written; the failure is reported at the close.
     void Append(const void* bytes, std::size_t count) override {
-        if (file_ == nullptr || !error_.empty() || count == 0) return;
-        if (std::fwrite(bytes, 1, count, file_) != count) error_ = std::strerror(errno);
+        if (Write(bytes, count)) dataBytes_ += count;
+    }
+
+    // False when any write or the flush failed (see error()).
+    bool Flush() {
+        if (file_ != nullptr && error_.empty() && std::fflush(file_) != 0) Fail();
+        return error_.empty();
     }
 
     // False when any write or the close failed (see error()).
     bool Close() {
         if (file_ != nullptr) {
-            if (std::fflush(file_) != 0 && error_.empty()) error_ = std::strerror(errno);
-            if (std::fclose(file_) != 0 && error_.empty()) error_ = std::strerror(errno);
+            Flush();
+            if (std::fclose(file_) != 0 && error_.empty()) Fail();
             file_ = nullptr;
         }
+        return error_.empty();
+    }
+
+    // The file made a complete WAV file in place: the sizes written into the reserved header
+    // (frames beyond the largest data chunk cut off), then flushed to the disk and closed.
+    bool CloseAsWav() {
+        if (file_ == nullptr) return error_.empty();
+        const int fd = ::fileno(file_);
+        const std::uint64_t data = std::min(dataBytes_, kMaxWavDataBytes);
+        const WavHeader header = MakeWavHeader(2, static_cast<std::uint32_t>(data));
+        if (Flush() && data < dataBytes_ &&
+            ::ftruncate(fd, static_cast<off_t>(sizeof header + data)) != 0)
+            Fail();
+        if (error_.empty() && ::pwrite(fd, &header, sizeof header, 0) != sizeof header) Fail();
+        if (error_.empty() && ::fsync(fd) != 0) Fail();
+        if (std::fclose(file_) != 0 && error_.empty()) Fail();
+        file_ = nullptr;
         return error_.empty();
     }
 
     const std::string& target() const { return target_; }
     const std::string& rawPath() const { return rawPath_; }
     const std::string& error() const { return error_; }
+    bool wavInPlace() const { return wavInPlace_; }
+    std::uint64_t dataBytes() const { return dataBytes_; }
     // A live take cannot be played again, so its raw frames survive a failed finish.
     bool keepRawOnFailure = false;
 
 private:
+    bool Write(const void* bytes, std::size_t count) {
+        if (file_ == nullptr || !error_.empty() || count == 0) return false;
+        if (std::fwrite(bytes, 1, count, file_) != count) {
+            Fail();
+            return false;
+        }
+        return true;
+    }
+    void Fail() {
+        if (error_.empty()) error_ = std::strerror(errno);
+    }
+
     std::FILE* file_;
     std::string target_;
     std::string rawPath_;
+    bool wavInPlace_;
+    std::uint64_t dataBytes_ = 0;
     std::string error_;
 };
 
@@ -76,26 +124,51 @@ void ShowProgress(StreamObserver* observer, int percent) {
     if (observer != nullptr && observer->progress) observer->progress(percent);
 }
 
-// The play clock back at step 1 of measure 1 of the edited pattern, every voice silent.
-void RewindClock(Machine& m) {
-    PlayClock& k = m.clock;
-    k.PlayMeasure = 1;
-    k.PlayPattern = k.NextPattern = m.editor.CurrentPattern;
-    k.PlayStep = 1;
-    k.StepCounter = 1;
-    for (int c = 1; c <= kChannels; ++c) {
-        m.voice(c).position = 1.0;
-        m.voice(c).active = 0;
-    }
-}
-
 std::uint64_t FileSize(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
 }
 
+// Puts the finished file in the target's place, with the target's permissions when it exists
+// (a new file keeps the usual ones it was created with). The rename replaces the target at once.
+bool MoveOverTarget(const std::string& from, const std::string& target, std::string* error) {
+    struct stat st {};
+    if (::stat(target.c_str(), &st) == 0) ::chmod(from.c_str(), st.st_mode & 07777);
+    if (std::rename(from.c_str(), target.c_str()) != 0) {
+        *error = std::string("cannot replace the file: ") + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+// An offline render: the file already has its header's room, so it becomes the WAV file in one
+// pass. On any failure the temporary file goes and the target is left as it was.
+bool FinishWavInPlace(Machine& m, StreamFile& file, StreamObserver* observer) {
+    auto fail = [&](const std::string& reason) {
+        std::remove(file.rawPath().c_str());
+        m.prompter->Warn(WriteFailedText(file.target(), reason));
+        return false;
+    };
+    if (!file.Flush()) {
+        file.Close();
+        return fail(file.error());
+    }
+    ShowActivity(observer, kActivitySaving);
+    BusyCursor busy(*m.prompter);
+    if (!file.CloseAsWav()) return fail(file.error());
+    if (file.dataBytes() == 0) {
+        std::remove(file.rawPath().c_str());
+    } else if (file.rawPath() != file.target()) {
+        std::string error;
+        if (!MoveOverTarget(file.rawPath(), file.target(), &error)) return fail(error);
+    }
+    ShowProgress(observer, 100);
+    return true;
+}
+
 // Closes the raw file and turns it into the WAV file.
 bool WriteStreamWav(Machine& m, StreamFile& file, StreamObserver* observer) {
+    if (file.wavInPlace()) return FinishWavInPlace(m, file, observer);
     if (!file.Close()) {
         std::string text = WriteFailedText(file.target(), file.error());
         if (file.keepRawOnFailure)
@@ -137,7 +210,9 @@ std::string StreamFileName(const Machine& m) {
     return file != nullptr ? file->target() : std::string();
 }
 
-bool CreateStreamFile(Machine& m, const std::string& fileName) {
+namespace {
+
+bool OpenStreamFile(Machine& m, const std::string& fileName, bool wavInPlace) {
     if (m.streamFile) FinishStream(m);
     if (fileName.empty()) {
         m.prompter->Warn(kMsgNoStreamName);
@@ -165,10 +240,16 @@ bool CreateStreamFile(Machine& m, const std::string& fileName) {
         m.prompter->Warn(kMsgCannotCreate);
         return false;
     }
-    auto file = std::make_unique<StreamFile>(f, fileName, raw);
+    auto file = std::make_unique<StreamFile>(f, fileName, raw, wavInPlace);
     m.stream = file.get();
     m.streamFile = std::move(file);
     return true;
+}
+
+}  // namespace
+
+bool CreateStreamFile(Machine& m, const std::string& fileName) {
+    return OpenStreamFile(m, fileName, false);
 }
 
 void RenderMeasure(Machine& m, int measure, RenderProgress& progress) {
@@ -205,7 +286,7 @@ bool FinishStream(Machine& m, StreamObserver* observer) {
 
 bool RunStream(Machine& m, StreamMode mode, const std::string& fileName, StreamObserver* observer) {
     const std::string name = fileName.empty() ? fileName : WithDefaultExtension(fileName, ".WAV");
-    if (!CreateStreamFile(m, name)) return false;
+    if (!OpenStreamFile(m, name, mode != StreamMode::LiveSession)) return false;
     m.Streaming = true;
     if (mode == StreamMode::LiveSession) {
         OpenStream(m)->keepRawOnFailure = true;

@@ -19,6 +19,7 @@ struct Machine;
 inline constexpr const char* kMsgNoStreamName = "Some kind of shit hit the fan...";
 inline constexpr const char* kActivitySaving = "Saving soundfile";
 // "Rendering measure 3"
+// Thread: any.
 std::string RenderingMeasureText(int measure);
 
 // What a dialog or a terminal shows while a stream runs. Either hook may be empty.
@@ -38,18 +39,22 @@ struct RenderProgress {
 // Opens the stream file for `fileName` (used as given; see RunStream for the default
 // extension). Asks before a later overwrite of an existing file. A stream still open from
 // before is finished first. Does not set Streaming.
+// Thread: owner.
 bool CreateStreamFile(Machine& m, const std::string& fileName);
 
 // Mixes exactly MeasureLength frames of measure 1..16 with the disk mixer and appends them to the
 // stream; the clock must have been placed by StartRender or NextRenderMeasure.
+// Thread: owner.
 void RenderMeasure(Machine& m, int measure, RenderProgress& progress);
 
 // Closes the stream file and writes the WAV file (nothing when no frame was recorded), then
 // clears Streaming and puts the play clock back to the start of the edited pattern. False
 // when something went wrong; the user has been told. Harmless when no stream is open.
+// Thread: owner.
 bool FinishStream(Machine& m, StreamObserver* observer = nullptr);
 
 // The target of the open stream; empty when none is open.
+// Thread: owner.
 std::string StreamFileName(const Machine& m);
 
 enum class StreamMode {
@@ -62,6 +67,7 @@ enum class StreamMode {
 // without any ".", the file is created, and the offline modes render and finish at once.
 // True when the WAV file was written (offline) or the recording is armed (live session,
 // finished later by FinishStream at the stop of playback).
+// Thread: owner (all three forms below as well).
 bool RunStream(Machine& m, StreamMode mode, const std::string& fileName,
                StreamObserver* observer = nullptr);
 

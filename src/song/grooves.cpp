@@ -3,7 +3,7 @@
 #include <random>
 
 #include "core/machine.h"
-#include "engine/mixer.h"
+#include "engine/play_clock.h"
 
 namespace qtam {
 

@@ -2,7 +2,7 @@
 
 #include "core/machine.h"
 #include "core/song.h"
-#include "engine/mixer.h"
+#include "engine/play_clock.h"
 
 namespace qtam {
 

@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "core/machine.h"
-#include "engine/mixer.h"
+#include "engine/play_clock.h"
 
 namespace qtam {
 

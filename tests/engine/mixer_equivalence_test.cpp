@@ -69,7 +69,8 @@ std::int16_t ModelClip(std::int64_t x) {
     return static_cast<std::int16_t>(std::clamp<std::int64_t>(x, -32768, 32767));
 }
 
-// One live frame, step by step as written down for the live mixer.
+// One live frame the plain way: the main-volume glide, then for each sounding voice its fade,
+// sample, distortion, volume, level and pan one after the other, then the tick.
 void ModelLiveFrame(Machine& m, std::int16_t* out) {
     PlayClock& k = m.clock;
     if (k.MainVolume < k.MainVolumeTarget) k.MainVolume += 1;

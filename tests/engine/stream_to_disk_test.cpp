@@ -1,6 +1,7 @@
 #include "engine/stream_to_disk.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstring>
 
@@ -185,6 +186,29 @@ TEST_F(StreamToDisk, AnExistingFileIsReplacedOnlyAfterAYes) {
     EXPECT_FALSE(RenderCurrentMeasure(*m, locked));
     EXPECT_EQ(test::ReadBytes(locked), std::vector<std::uint8_t>{4});
     EXPECT_EQ(prompter.warnings, std::vector<std::string>{kMsgCannotCreate});
+}
+
+// The render is written once, beside the target, and renamed over it: the replaced file's
+// permissions carry over, a new file gets the usual ones, and no other file is left behind.
+TEST_F(StreamToDisk, ARenderTakesThePlaceOfTheTargetWithItsPermissions) {
+    MakeGroove(*m, 1, 1);
+    const std::string path = dir / "shared.wav";
+    test::WriteBytes(path, {1, 2, 3});
+    ::chmod(path.c_str(), 0640);
+    prompter.answers = {true};
+    ASSERT_TRUE(RenderCurrentMeasure(*m, path));
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(test::ReadWithLibsndfile(path).frames, 72993);
+
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ASSERT_TRUE(RenderCurrentMeasure(*m, dir / "new.wav"));
+    ASSERT_EQ(::stat((dir / "new.wav").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0666u & ~mask);
+    EXPECT_EQ(dir.list(), (std::vector<std::string>{"new.wav", "shared.wav"}));
+    EXPECT_TRUE(prompter.warnings.empty());
 }
 
 TEST_F(StreamToDisk, RefusalsCreateNothing) {

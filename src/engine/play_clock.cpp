@@ -1,0 +1,219 @@
+#include "engine/play_clock.h"
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+
+#include "core/machine.h"
+#include "engine/voice_advance.h"
+
+namespace qtam {
+
+namespace {
+
+enum class StartKind { Prepare, Render, NextRender };
+
+const StepCell& PlayCell(const Machine& m, int channel, int slot) {
+    return m.song.cell(m.clock.PlayPattern, m.clock.PlayMeasure, channel, slot);
+}
+
+void LatchDistortion(Voice& v, const ChannelSettings& cs, int channel) {
+    if (cs.distortionOn[channel - 1]) {
+        v.distGain = cs.distortionGain;
+        v.distThreshold = cs.distortionThreshold;
+    } else {
+        v.distGain = 0;
+    }
+}
+
+void TriggerByClock(Machine& m, int channel) {
+    const StepCell& cell = PlayCell(m, channel, m.clock.PlayStep);
+    const ChannelSettings& cs = m.song.settings(m.clock.PlayPattern);
+    if (!cell.hasNote() || cs.mute[channel - 1]) return;
+
+    Voice& v = m.voice(channel);
+    v.active = 1;
+    v.position = 1.0;
+    v.level = static_cast<std::uint8_t>(cell.velocity);
+    v.fadeStart = GateLength(m, channel, m.clock.PlayStep) - v.level;
+    v.age = 0;
+    v.pan = cell.pan;
+    v.reversed = cell.reversed;
+    LatchDistortion(v, cs, channel);
+    if (m.editor.HumanizeChecked && v.level > 40) {
+        int r = std::uniform_int_distribution<int>(0, 29)(m.random);
+        v.level = static_cast<std::uint8_t>(v.level + r - 15);
+    }
+}
+
+void TriggerAtStart(Machine& m, int channel, StartKind kind) {
+    const StepCell& cell = PlayCell(m, channel, 1);
+    if (!cell.hasNote()) return;
+    const ChannelSettings& cs = m.song.settings(m.clock.PlayPattern);
+    Voice& v = m.voice(channel);
+    if (cs.mute[channel - 1]) {
+        if (kind != StartKind::NextRender) v.active = 0;
+        return;
+    }
+    v.active = 1;
+    // A prepared start keeps the position the voice has; one that had ended sits at 0.
+    if (kind != StartKind::Prepare || v.position < 1.0) v.position = 1.0;
+    v.level = static_cast<std::uint8_t>(cell.velocity);
+    v.fadeStart = GateLength(m, channel, 1) - v.level;
+    v.age = 0;
+    v.pan = cell.pan;
+    v.reversed = cell.reversed;
+    LatchDistortion(v, cs, channel);
+}
+
+void TriggerAllAtStart(Machine& m, StartKind kind) {
+    for (int c = 1; c <= kChannels; ++c) TriggerAtStart(m, c, kind);
+}
+
+void ClearVoices(Machine& m) {
+    for (int c = 1; c <= kChannels; ++c) {
+        m.voice(c).position = 1.0;
+        m.voice(c).active = 0;
+    }
+}
+
+void PositionAtMeasure(Machine& m, int measure) {
+    PlayClock& k = m.clock;
+    k.PlayMeasure = static_cast<std::uint8_t>(std::clamp(measure, 1, kMeasures));
+    k.PlayPattern = k.NextPattern = m.editor.CurrentPattern;
+    k.PlayStep = 1;
+    k.StepCounter = 0;
+}
+
+}  // namespace
+
+const SampleSlot* ChannelSound(const Machine& m, int channel) {
+    return SlotOf(m.banks, m.song.settings(m.clock.PlayPattern).instrument[channel - 1]);
+}
+
+void SetTempo(Machine& m, int tempo, int shuffle) {
+    PlayClock& k = m.clock;
+    const double x = 2646000.0 / (4.0 * tempo);
+    k.MeasureLength = static_cast<std::int32_t>(std::nearbyint(x * StepsPerMeasureOf(m.song)));
+    for (int i = 1; i <= kSlots; ++i) {
+        const double share = (i % 2 == 1) ? shuffle : 200 - shuffle;
+        k.StepLength[i] = static_cast<std::int32_t>(std::nearbyint(x * 0.01 * share));
+    }
+    UpdateVoiceRates(m);
+}
+
+void UpdateVoiceRates(Machine& m) {
+    for (int c = 1; c <= kChannels; ++c) {
+        Voice& v = m.voice(c);
+        const SampleSlot* s = ChannelSound(m, c);
+        v.rate = 1.0f;
+        v.length = s ? s->sampleCount : 0;
+        if (s && s->stretchMeasures > 0 && m.clock.MeasureLength > 0) {
+            v.rate = static_cast<float>(
+                static_cast<double>(s->sampleCount) /
+                (static_cast<double>(s->stretchMeasures) * m.clock.MeasureLength));
+        }
+    }
+}
+
+std::int32_t GateLength(const Machine& m, int channel, int slot) {
+    const int steps = StepsPerMeasureOf(m.song);
+    const int pattern = m.clock.PlayPattern;
+    const int measures = MeasureCountOf(m.song, pattern);
+    int s = std::clamp(slot, 1, kSlots);
+    int meas = m.clock.PlayMeasure;
+    std::int32_t sum = 0;
+    // One cycle of the pattern at most: a start beyond the played measures may find no note.
+    for (int n = 0; n < steps * measures; ++n) {
+        sum += m.clock.StepLength[s];
+        if (++s > steps) {
+            s = 1;
+            if (++meas > measures) meas = 1;
+        }
+        if (m.song.cell(pattern, meas, channel, s).hasNote()) return sum;
+    }
+    return sum;
+}
+
+void ChokeHihats(Machine& m) {
+    const ChannelSettings& cs = m.song.settings(m.clock.PlayPattern);
+    for (int i = 1; i <= kChannels; ++i) {
+        Voice& v = m.voice(i);
+        if (!v.active) continue;
+        const int instrument = cs.instrument[i - 1];
+        const SampleSlot* sound = SlotOf(m.banks, instrument);
+        if (sound == nullptr) continue;
+        const int p1 = sound->hihat1 ? PartnerCode(instrument, sound->hihat1) : -1;
+        const int p2 = sound->hihat2 ? PartnerCode(instrument, sound->hihat2) : -1;
+        if (p1 < 0 && p2 < 0) continue;
+        for (int j = 1; j <= kChannels; ++j) {
+            if (j == i || cs.mute[j - 1]) continue;
+            if (!PlayCell(m, j, m.clock.PlayStep).hasLoudNote()) continue;
+            const int other = cs.instrument[j - 1];
+            if (other == p1 || other == p2) {
+                v.active = 0;
+                break;
+            }
+        }
+    }
+}
+
+void Tick(Machine& m) {
+    PlayClock& k = m.clock;
+    k.StepCounter += 1;
+    if (k.StepCounter < k.StepLength[k.PlayStep]) {
+        const ChannelSettings& cs = m.song.settings(k.PlayPattern);
+        for (int c = 1; c <= kChannels; ++c)
+            if (m.voice(c).active) AdvanceVoice(m.voice(c), cs.mute[c - 1] != 0);
+        return;
+    }
+    k.PlayStep += 1;
+    k.StepCounter = 1;
+    if (k.PlayStep > StepsPerMeasureOf(m.song)) {
+        k.PlayStep = 1;
+        k.PlayMeasure += 1;
+        if (k.PlayMeasure > MeasureCountOf(m.song, k.PlayPattern)) {
+            k.PlayMeasure = 1;
+            k.PlayPattern = std::clamp<std::uint8_t>(k.NextPattern, 1, kPatterns);
+        }
+    }
+    for (int c = 1; c <= kChannels; ++c) TriggerByClock(m, c);
+    ChokeHihats(m);
+    UpdateVoiceRates(m);
+}
+
+void RewindClock(Machine& m) {
+    PlayClock& k = m.clock;
+    k.PlayMeasure = 1;
+    k.PlayPattern = k.NextPattern = m.editor.CurrentPattern;
+    k.PlayStep = 1;
+    k.StepCounter = 1;
+    ClearVoices(m);
+}
+
+void ResetTransport(Machine& m) {
+    m.Playing = false;
+    m.Streaming = false;
+    RewindClock(m);
+}
+
+void PrepareStart(Machine& m) {
+    UpdateVoiceRates(m);
+    TriggerAllAtStart(m, StartKind::Prepare);
+}
+
+void StartRender(Machine& m, int measure) {
+    m.Playing = false;
+    PositionAtMeasure(m, measure);
+    ClearVoices(m);
+    UpdateVoiceRates(m);
+    TriggerAllAtStart(m, StartKind::Render);
+}
+
+void NextRenderMeasure(Machine& m, int measure) {
+    PositionAtMeasure(m, measure);
+    UpdateVoiceRates(m);
+    TriggerAllAtStart(m, StartKind::NextRender);
+}
+
+}  // namespace qtam

@@ -1,0 +1,51 @@
+#pragma once
+// The play clock: step lengths from the tempo, the step advance that triggers, fades and chokes
+// the voices, and the switch to the next pattern. The frame mixers (mixer.h) call Tick after
+// every frame. Nothing here allocates, locks or does I/O.
+
+#include <cstdint>
+
+namespace qtam {
+
+struct Machine;
+struct SampleSlot;
+
+// Recomputes StepLength and MeasureLength; call whenever tempo, shuffle or stepsPerMeasure change.
+// Thread: owner.
+void SetTempo(Machine& m, int tempo, int shuffle);
+// Every voice's rate and length from its channel's sound in the playing pattern.
+// Thread: owner.
+void UpdateVoiceRates(Machine& m);
+// Frames from the start of step `slot` to the channel's next note, at most one pattern cycle.
+// Thread: owner.
+std::int32_t GateLength(const Machine& m, int channel, int slot);
+// Cuts the sounding voices whose hi-hat partner strikes on the current step.
+// Thread: owner.
+void ChokeHihats(Machine& m);
+// One frame of the clock: the voices advance, or a new step begins and triggers its notes.
+// Thread: owner.
+void Tick(Machine& m);
+
+// The clock back at step 1 of measure 1 of the edited pattern, every voice silent; Playing and
+// Streaming are left alone.
+// Thread: owner.
+void RewindClock(Machine& m);
+// RewindClock after a stop: Playing and Streaming cleared as well (a stream file is finished
+// by the caller beforehand).
+// Thread: owner.
+void ResetTransport(Machine& m);
+// Triggers the notes at step 1 of PlayMeasure for a start of live playback.
+// Thread: owner.
+void PrepareStart(Machine& m);
+// Places the clock at step 1 of measure 1..16 of the edited pattern for an offline render.
+// Thread: owner.
+void StartRender(Machine& m, int measure);
+// The next measure of a whole-pattern render; voices without a note at its step 1 sound on.
+// Thread: owner.
+void NextRenderMeasure(Machine& m, int measure);
+
+// The sound a channel names in the playing pattern; null for an invalid instrument number.
+// Thread: owner.
+const SampleSlot* ChannelSound(const Machine& m, int channel);
+
+}  // namespace qtam
