@@ -63,6 +63,7 @@ struct AppContext {
         std::function<void()> customVelocitySlide;
         std::function<void()> customPanSlide;
         std::function<void()> startLightShow;  // when the about box first goes away
+        std::function<void()> hideAboutBox;    // the splash goes when the panel is activated
     } actions;
 
     static void Run(const std::function<void()>& action) {
