@@ -7,7 +7,8 @@
 
 namespace qtam {
 
-QtamApp::QtamApp(const std::string& commandLineSong, const std::string& configPath)
+QtamApp::QtamApp(const std::string& commandLineSong, const std::string& configPath,
+                 StandIns standIns)
     : m_(std::make_unique<Machine>()),
       pump_(events_),
       playback_(*m_, events_),
@@ -15,10 +16,10 @@ QtamApp::QtamApp(const std::string& commandLineSong, const std::string& configPa
       ctx_{.m = *m_,
            .events = events_,
            .playback = playback_,
-           .dialogs = dialogs_,
+           .dialogs = standIns.dialogs ? *standIns.dialogs : dialogs_,
            .device = device_,
            .actions = {}} {
-    m_->prompter = &prompter_;
+    m_->prompter = standIns.prompter ? standIns.prompter : &prompter_;
     // Closing the main window ends the program, whatever other windows show.
     QApplication::setQuitOnLastWindowClosed(false);
 
@@ -58,6 +59,7 @@ void QtamApp::ShowAtStart() {
 }
 
 int QtamApp::Exec() {
+    QObject::connect(korvath_.get(), &TKorvath::LoopEnds, [] { QCoreApplication::exit(0); });
     const int code = QApplication::exec();
     Exit();
     return code;

@@ -25,12 +25,18 @@ inline constexpr const char* kApplicationTitle = "Vellmarch Q.Tam";
 class TKorvath;
 class TAbout;
 
+// Who answers instead of the message boxes and file dialogs (tests); null: the real ones.
+struct StandIns {
+    Prompter* prompter = nullptr;
+    FileDialogs* dialogs = nullptr;
+};
+
 class QtamApp {
 public:
     // Creates the windows; the main window reads `configPath` and loads `commandLineSong`
     // (when not empty) quietly.
     explicit QtamApp(const std::string& commandLineSong,
-                     const std::string& configPath = ConfigurationPath());
+                     const std::string& configPath = ConfigurationPath(), StandIns standIns = {});
     ~QtamApp();
     QtamApp(const QtamApp&) = delete;
     QtamApp& operator=(const QtamApp&) = delete;

@@ -311,7 +311,7 @@ void TKorvath::StepsClick(int steps) {
 void TKorvath::QuitMenuClick() {
     if (!CheckSongChange()) return;
     quitting_ = true;
-    QCoreApplication::exit(0);
+    Q_EMIT LoopEnds();
 }
 
 void TKorvath::AboutmenuClick() {
@@ -387,7 +387,7 @@ void TKorvath::closeEvent(QCloseEvent* e) {
     }
     FormClose();
     e->accept();
-    QCoreApplication::exit(0);
+    Q_EMIT LoopEnds();
 }
 
 void TKorvath::keyPressEvent(QKeyEvent* e) {

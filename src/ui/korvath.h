@@ -64,6 +64,10 @@ public:
     // The song dialogs of the File menu, through ctx.dialogs.
     SongDialogs SongFileDialogs();
 
+Q_SIGNALS:
+    // The main window closed or "&Quit" was chosen: the program's loop is to end.
+    void LoopEnds();
+
 protected:
     bool event(QEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
