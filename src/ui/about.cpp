@@ -75,7 +75,7 @@ void DrawProduct(QPainter& p) {
     p.setPen(QPen(QColor(0x10, 0x14, 0x10), 1));
     p.setBrush(QColor(0x1c, 0x2e, 0x1a));
     p.drawRoundedRect(display, 3, 3);
-    p.setFont(PixelFont(13, QFont::Bold));
+    p.setFont(PixelFont(11, QFont::Bold));
     p.setPen(QColor(0x8c, 0xff, 0x7a));
     p.drawText(display, Qt::AlignCenter, "PATTERN 1  145 BPM");
 
