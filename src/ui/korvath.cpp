@@ -24,6 +24,7 @@
 #include "ui/app_context.h"
 #include "ui/panel_values.h"
 #include "ui/qt_text.h"
+#include "ui/space_bar_keys.h"
 
 namespace qtam {
 
@@ -52,6 +53,7 @@ TKorvath::TKorvath(AppContext& context, ConfigFile& config, const std::string& c
     workspace->setPalette(pal);
     setCentralWidget(workspace);
 
+    spaceBar_ = new SpaceBarKeys(ctx.playback, true, this);
     BuildMenus();
     ctx.actions.refreshMenus = [this] { UpdateMenus(); };
     // The panel may listen as well: whoever set the notice first still gets it.
@@ -373,6 +375,7 @@ bool TKorvath::FormDestroy() {
 
 bool TKorvath::event(QEvent* e) {
     if (e->type() == QEvent::WindowActivate) FormActivate();
+    if (e->type() == QEvent::WindowDeactivate) spaceBar_->Flush();
     return QMainWindow::event(e);
 }
 
@@ -391,14 +394,12 @@ void TKorvath::closeEvent(QCloseEvent* e) {
 }
 
 void TKorvath::keyPressEvent(QKeyEvent* e) {
-    ctx.playback.KeyDown(e->key() == Qt::Key_Space, true);
+    spaceBar_->KeyPress(*e);
     QMainWindow::keyPressEvent(e);
 }
 
 void TKorvath::keyReleaseEvent(QKeyEvent* e) {
-    // A held key repeats as release and press pairs marked as repeats: only a real release
-    // lets the space bar act again.
-    if (!e->isAutoRepeat()) ctx.playback.KeyUp();
+    spaceBar_->KeyRelease(*e);
     QMainWindow::keyReleaseEvent(e);
 }
 

@@ -18,6 +18,7 @@ namespace qtam {
 
 struct AppContext;
 class ConfigFile;
+class SpaceBarKeys;
 
 inline constexpr const char* kMainWindowCaption = "Vediveve Duzuda Duvivir 1.0";
 inline constexpr const char* kSongFilter = "Song files (*.sng)|*.sng|All files (*.*)|*.*";
@@ -95,6 +96,7 @@ private:
     ConfigFile& config_;
     std::string programPath_;
     bool quitting_ = false;
+    SpaceBarKeys* spaceBar_ = nullptr;
 
     QAction* paste_ = nullptr;
     QAction* pasteMix_ = nullptr;

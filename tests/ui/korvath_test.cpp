@@ -60,9 +60,10 @@ QAction* Find(QMenuBar* bar, const QStringList& path) {
     return found;
 }
 
-// A key of the keyboard, as the window system delivers it.
-void Key(QWidget* w, QEvent::Type type, Qt::Key key, bool autoRepeat = false) {
+// A key of the keyboard, as the window system delivers it, at `time` milliseconds.
+void Key(QWidget* w, QEvent::Type type, Qt::Key key, quint64 time, bool autoRepeat = false) {
     QKeyEvent e(type, key, Qt::NoModifier, key == Qt::Key_Space ? " " : "", autoRepeat);
+    e.setTimestamp(time);
     QApplication::sendEvent(w, &e);
 }
 
@@ -470,24 +471,35 @@ private Q_SLOTS:
         auto app = Start();
         TKorvath* k = app->korvath();
         Machine& m = app->machine();
-        Key(k, QEvent::KeyPress, Qt::Key_Space);
+        const auto press = QEvent::KeyPress;
+        const auto release = QEvent::KeyRelease;
+        Key(k, press, Qt::Key_Space, 100);
         QVERIFY(m.Playing);
-        for (int i = 0; i < 5; ++i) {  // the keyboard's repeat
-            Key(k, QEvent::KeyRelease, Qt::Key_Space, true);
-            Key(k, QEvent::KeyPress, Qt::Key_Space, true);
+        for (quint64 t = 600; t < 1000; t += 40) {  // the keyboard's repeat
+            Key(k, release, Qt::Key_Space, t, true);
+            Key(k, press, Qt::Key_Space, t, true);
+        }
+        // Repeats not marked as such: release and press with one timestamp.
+        for (quint64 t = 1000; t < 1200; t += 40) {
+            Key(k, release, Qt::Key_Space, t);
+            Key(k, press, Qt::Key_Space, t);
         }
         QVERIFY(m.Playing);
-        Key(k, QEvent::KeyRelease, Qt::Key_Space);
-        Key(k, QEvent::KeyPress, Qt::Key_Space);
+        Key(k, release, Qt::Key_Space, 1300);
+        Key(k, press, Qt::Key_Space, 1500);
         QVERIFY(!m.Playing);
         // Another key pressed in between: the space bar waits for its release.
-        Key(k, QEvent::KeyRelease, Qt::Key_Space);
-        Key(k, QEvent::KeyPress, Qt::Key_A);
-        Key(k, QEvent::KeyPress, Qt::Key_Space);
+        Key(k, release, Qt::Key_Space, 1600);
+        Key(k, press, Qt::Key_A, 1700);
+        Key(k, press, Qt::Key_Space, 1800);
         QVERIFY(!m.Playing);
-        Key(k, QEvent::KeyRelease, Qt::Key_A);
-        Key(k, QEvent::KeyPress, Qt::Key_Space);
+        Key(k, release, Qt::Key_A, 1900);
+        Key(k, press, Qt::Key_Space, 2000);
         QVERIFY(m.Playing);
+        // A release counts after a moment without a press, for the panel's keys as well.
+        Key(k, release, Qt::Key_Space, 2100);
+        QVERIFY(!app->context().playback.KeyReleased);
+        QTRY_VERIFY(app->context().playback.KeyReleased);
         app->context().playback.DoStopStuff();
     }
 };
