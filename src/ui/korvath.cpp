@@ -334,6 +334,8 @@ void TKorvath::ShowAtStart() {
         showMaximized();
     else
         show();
+    // Its first activation loads the kit: ask for it rather than wait for the user's click.
+    activateWindow();
 }
 
 void TKorvath::FormActivate() {

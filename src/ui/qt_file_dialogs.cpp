@@ -66,6 +66,8 @@ std::optional<std::string> QtFileDialogs::Run(const FileDialogSpec& spec, bool s
     QFileDialog dialog(parent, QString::fromStdString(spec.title), folder);
     // Qt's own dialog: the same filters, extension and behaviour on every desktop.
     dialog.setOption(QFileDialog::DontUseNativeDialog);
+    // Above the always-on-top panel and splash.
+    dialog.setWindowFlag(Qt::WindowStaysOnTopHint);
     dialog.setNameFilters(QtNameFilters(spec.filter));
     dialog.setDefaultSuffix(ExtensionOf(spec.defaultExtension));
     if (saving) {

@@ -19,6 +19,9 @@ QWidget* QtPrompter::Parent() const {
 }
 
 void QtPrompter::Run(QMessageBox& box) {
+    // Above the always-on-top panel and splash, which would otherwise cover a box that
+    // blocks them.
+    box.setWindowFlag(Qt::WindowStaysOnTopHint);
     QApplication::setOverrideCursor(Qt::ArrowCursor);
     box.exec();
     QApplication::restoreOverrideCursor();
