@@ -87,24 +87,37 @@ static std::optional<std::string> Ask(const ChooseFile& dialog) {
     return dialog ? dialog() : std::nullopt;
 }
 
-void CheckSongChange(Machine& m, const SongDialogs& dialogs) {
-    if (!m.editor.SongChanged) return;
-    if (!m.prompter->AskYesNo(kMsgSaveChanges)) return;
-    SaveSongFlow(m, dialogs);
-    m.editor.SongChanged = false;
+bool CheckSongChange(Machine& m, const SongDialogs& dialogs) {
+    if (!m.editor.SongChanged) return true;
+    if (!m.prompter->AskYesNo(kMsgSaveChanges)) return true;
+    return SaveSongFlow(m, dialogs);
 }
 
-void NewSongFlow(Machine& m, const SongDialogs& dialogs) {
-    CheckSongChange(m, dialogs);
+bool CheckSongChangeExit(Machine& m, const SongDialogs& dialogs) {
+    if (!m.editor.SongChanged) return true;
+    switch (m.prompter->AskYesNoCancel(kMsgSaveChanges)) {
+        case Answer::Yes:
+            return SaveSongFlow(m, dialogs);
+        case Answer::No:
+            return true;
+        case Answer::Cancel:
+            break;
+    }
+    return false;
+}
+
+bool NewSongFlow(Machine& m, const SongDialogs& dialogs) {
+    if (!CheckSongChange(m, dialogs)) return false;
     m.editor.SongFileName.clear();
     InitSong(m);
     m.song.userbankFile.set(m.activation.UserbankPath);
     m.song.userbankDescription.set(m.banks.userbank.description);
     UpdateTitle(m);
+    return true;
 }
 
 bool OpenSongFlow(Machine& m, const SongDialogs& dialogs) {
-    CheckSongChange(m, dialogs);
+    if (!CheckSongChange(m, dialogs)) return false;
     std::optional<std::string> chosen = Ask(dialogs.openSong);
     bool loaded = chosen && LoadSong(m, *chosen, false);
     if (loaded) {

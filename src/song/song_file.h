@@ -31,11 +31,19 @@ struct SongDialogs {
 // A dialog that always gives the same answer.
 ChooseFile Chosen(std::optional<std::string> file);
 
-// The question before the Song is replaced: Yes saves ("Save song"), the flow goes on anyway.
-void CheckSongChange(Machine& m, const SongDialogs& dialogs);
+// The question before the Song is replaced (Yes/No): Yes saves ("Save song"). True when the
+// caller may go on: after No, or after Yes once the save went through. A save that failed
+// or was cancelled keeps the Song marked changed, and the caller stops, so nothing is lost.
+bool CheckSongChange(Machine& m, const SongDialogs& dialogs);
+// The question before the program closes (Yes/No/Cancel). True when it may close: after No,
+// or after Yes once the save went through. Cancel, or a save that did not go through, keeps
+// the Song marked changed, so the next close asks again.
+bool CheckSongChangeExit(Machine& m, const SongDialogs& dialogs);
 
-void NewSongFlow(Machine& m, const SongDialogs& dialogs);
-// True when a song was loaded. Caption and step timing are refreshed in every case.
+// True when the new Song is in place (false: the changed-song question stopped it).
+bool NewSongFlow(Machine& m, const SongDialogs& dialogs);
+// True when a song was loaded. Caption and step timing are refreshed in every case in which
+// the changed-song question let the flow go on.
 bool OpenSongFlow(Machine& m, const SongDialogs& dialogs);
 bool SaveSongAsFlow(Machine& m, const SongDialogs& dialogs);
 bool SaveSongFlow(Machine& m, const SongDialogs& dialogs);

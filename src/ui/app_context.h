@@ -76,6 +76,7 @@ struct AppContext {
         // one that shows while it runs (empty or null: that window does not exist).
         std::function<QWidget*()> panelWindow;
         std::function<QWidget*()> bankEditorWindow;
+        std::function<void()> hideAboutBox;  // the splash goes when the panel is activated
     } actions;
 
     static void Run(const std::function<void()>& action) {

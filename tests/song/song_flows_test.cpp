@@ -173,26 +173,66 @@ TEST_F(SongFlows, ChangedSongQuestion) {
     EXPECT_TRUE(m->song.title.empty());
     EXPECT_FALSE(m->editor.SongChanged);
 
-    // Yes on an unnamed song: the save dialog; cancelling it still clears the flag.
+    // Yes on an unnamed song: the save dialog; cancelling it keeps the changes, and the new
+    // song that asked does not replace them.
     int shown = 0;
-    m->editor.SongChanged = true;
-    prompter.answers = {true};
-    CheckSongChange(*m, {{}, Dialog(std::nullopt, &shown)});
-    EXPECT_EQ(shown, 1);
-    EXPECT_FALSE(m->editor.SongChanged);
-
-    // Yes on a named song saves it silently.
-    m->editor.SongFileName = dir / "kept.sng";
     m->editor.SongChanged = true;
     m->song.title.set("kept");
     prompter.answers = {true};
-    CheckSongChange(*m, {});
+    EXPECT_FALSE(NewSongFlow(*m, {{}, Dialog(std::nullopt, &shown)}));
+    EXPECT_EQ(shown, 1);
+    EXPECT_TRUE(m->editor.SongChanged);
+    EXPECT_EQ(m->song.title.str(), "kept");
+    // The same for "Open song": its dialog is not even shown.
+    int opened = 0;
+    prompter.answers = {true};
+    EXPECT_FALSE(OpenSongFlow(*m, {Dialog(std::nullopt, &opened), Dialog(std::nullopt, &shown)}));
+    EXPECT_EQ(opened, 0);
+    EXPECT_TRUE(m->editor.SongChanged);
+
+    // Yes on a named song saves it silently.
+    m->editor.SongFileName = dir / "kept.sng";
+    prompter.answers = {true};
+    EXPECT_TRUE(CheckSongChange(*m, {}));
     EXPECT_EQ(ReadBytes(dir / "kept.sng")[103296], 'k');
-    EXPECT_EQ(prompter.questions.size(), 3u);
+    EXPECT_FALSE(m->editor.SongChanged);
+    EXPECT_EQ(prompter.questions.size(), 4u);
 
     // Unchanged songs are not asked about.
-    CheckSongChange(*m, {});
-    EXPECT_EQ(prompter.questions.size(), 3u);
+    EXPECT_TRUE(CheckSongChange(*m, {}));
+    EXPECT_EQ(prompter.questions.size(), 4u);
+
+    // A save that fails keeps the flag: the song's folder has gone.
+    m->editor.SongChanged = true;
+    m->editor.SongFileName = dir / "gone/kept.sng";
+    prompter.answers = {true};
+    EXPECT_FALSE(CheckSongChange(*m, {}));
+    EXPECT_TRUE(m->editor.SongChanged);
+}
+
+TEST_F(SongFlows, QuestionBeforeClosing) {
+    EXPECT_TRUE(CheckSongChangeExit(*m, {}));  // nothing changed, nothing asked
+    EXPECT_TRUE(prompter.questions.empty());
+
+    m->editor.SongChanged = true;
+    prompter.answers3 = {Answer::Cancel, Answer::Yes, Answer::No};
+    // Cancel: stays open and still changed, so the next close asks again.
+    EXPECT_FALSE(CheckSongChangeExit(*m, {}));
+    EXPECT_TRUE(m->editor.SongChanged);
+    // Yes, but the save dialog is cancelled: stays open and changed.
+    int shown = 0;
+    EXPECT_FALSE(CheckSongChangeExit(*m, {{}, Dialog(std::nullopt, &shown)}));
+    EXPECT_EQ(shown, 1);
+    EXPECT_TRUE(m->editor.SongChanged);
+    // No: closes without saving.
+    EXPECT_TRUE(CheckSongChangeExit(*m, {}));
+    EXPECT_EQ(prompter.questions, std::vector<std::string>(3, kMsgSaveChanges));
+
+    // Yes with a save that goes through: closes.
+    prompter.answers3 = {Answer::Yes};
+    EXPECT_TRUE(CheckSongChangeExit(*m, {{}, Chosen(dir / "closing")}));
+    EXPECT_FALSE(m->editor.SongChanged);
+    EXPECT_EQ(ReadBytes(dir / "closing.SNG").size(), kSongSize);
 }
 
 TEST_F(SongFlows, NewSongTakesTheLoadedUserbank) {

@@ -1,0 +1,109 @@
+#include "core/config.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "core/machine.h"
+
+namespace qtam {
+
+namespace {
+
+constexpr const char* kGeneral = "General";
+constexpr const char* kPaths = "Paths";
+constexpr const char* kWaveDevice = "WaveDevice";
+constexpr const char* kWindow = "Window";
+
+std::string Variable(const char* name) {
+    const char* v = std::getenv(name);
+    return v == nullptr ? std::string() : std::string(v);
+}
+
+}  // namespace
+
+std::string UnableToWriteText(const std::string& fileName) {
+    return "Unable to write to " + fileName;
+}
+
+std::string ConfigurationPath() {
+    std::string explicitPath = Variable("QTAM_CONFIG");
+    if (!explicitPath.empty()) return explicitPath;
+    std::string base = Variable("XDG_CONFIG_HOME");
+    if (base.empty() || base.front() != '/') {
+        const std::string home = Variable("HOME");
+        base = (home.empty() ? std::string(".") : home) + "/.config";
+    }
+    return base + "/QTam/" + kConfigFileName;
+}
+
+ConfigSettings ReadConfigSettings(const PrivateProfile& p) {
+    ConfigSettings s;
+    s.Times_Used = p.ReadInteger(kGeneral, "Times_Used", s.Times_Used);
+    s.Songfolder = p.ReadString(kPaths, "Songfolder", s.Songfolder);
+    s.Bankfolder = p.ReadString(kPaths, "Bankfolder", s.Bankfolder);
+    s.Samplefolder = p.ReadString(kPaths, "Samplefolder", s.Samplefolder);
+    s.Userbank = p.ReadString(kPaths, "Userbank", s.Userbank);
+    s.DeviceNum = p.ReadInteger(kWaveDevice, "DeviceNum", s.DeviceNum);
+    s.DeviceSetup = p.ReadInteger(kWaveDevice, "DeviceSetup", s.DeviceSetup);
+    s.NumDevices = p.ReadInteger(kWaveDevice, "NumDevices", s.NumDevices);
+    // The staging buffer holds blocks of 2..10 units only.
+    s.Buffer_size = std::clamp(p.ReadInteger(kWaveDevice, "Buffer_size", s.Buffer_size), 2, 10);
+    s.PosX = p.ReadInteger(kWindow, "PosX", s.PosX);
+    s.PosY = p.ReadInteger(kWindow, "PosY", s.PosY);
+    s.Width = p.ReadInteger(kWindow, "Width", s.Width);
+    s.Height = p.ReadInteger(kWindow, "Height", s.Height);
+    s.State = p.ReadInteger(kWindow, "State", s.State);
+    return s;
+}
+
+void WriteConfigSettings(const ConfigSettings& s, PrivateProfile& p) {
+    p.WriteString(kGeneral, "Product", kProductText);
+    p.WriteString(kGeneral, "Version", kVersionText);
+    p.WriteString(kGeneral, "Author", kAuthorText);
+    // A start counter at the top of the range stays there.
+    p.WriteInteger(kGeneral, "Times_Used",
+                   s.Times_Used < 0x7fffffff ? s.Times_Used + 1 : s.Times_Used);
+    p.WriteString(kPaths, "Songfolder", s.Songfolder);
+    p.WriteString(kPaths, "Bankfolder", s.Bankfolder);
+    p.WriteString(kPaths, "Samplefolder", s.Samplefolder);
+    p.WriteString(kPaths, "Userbank", s.Userbank);
+    p.WriteInteger(kWaveDevice, "DeviceNum", s.DeviceNum);
+    p.WriteInteger(kWaveDevice, "DeviceSetup", s.DeviceSetup);
+    p.WriteInteger(kWaveDevice, "NumDevices", s.NumDevices);
+    p.WriteInteger(kWaveDevice, "Buffer_size", s.Buffer_size);
+    p.WriteInteger(kWindow, "PosX", s.PosX);
+    p.WriteInteger(kWindow, "PosY", s.PosY);
+    p.WriteInteger(kWindow, "Width", s.Width);
+    p.WriteInteger(kWindow, "Height", s.Height);
+    p.WriteInteger(kWindow, "State", s.State);
+}
+
+void ApplyConfigSettings(const ConfigSettings& s, Machine& m) {
+    m.editor.SongFolder = s.Songfolder;
+    m.activation.BankFolder = s.Bankfolder;
+    m.activation.SampleFolder = s.Samplefolder;
+    m.activation.UserbankPath = s.Userbank;
+}
+
+void TakeConfigSettings(const Machine& m, ConfigSettings& s) {
+    s.Songfolder = m.editor.SongFolder;
+    s.Bankfolder = m.activation.BankFolder;
+    s.Samplefolder = m.activation.SampleFolder;
+    s.Userbank = m.activation.UserbankPath;
+}
+
+void ConfigFile::Read() {
+    unreadable_ = LoadProfile(path_, profile_) == ProfileRead::Unreadable;
+    settings = ReadConfigSettings(profile_);
+}
+
+bool ConfigFile::Write(std::string* error) {
+    if (unreadable_) {
+        if (error != nullptr) *error = "the file could not be read at start-up";
+        return false;
+    }
+    WriteConfigSettings(settings, profile_);
+    return SaveProfile(path_, profile_, error);
+}
+
+}  // namespace qtam

@@ -1,0 +1,82 @@
+#pragma once
+// The program's configuration "QTam.ini": read once at start-up, written once at exit. Lines
+// and sections the program does not own are kept.
+
+#include <string>
+
+#include "core/profile.h"
+
+namespace qtam {
+
+struct Machine;
+
+inline constexpr const char* kConfigFileName = "QTam.ini";
+inline constexpr const char* kProductText = "Q.Tam Vediveve Duzuda Duvivir";
+inline constexpr const char* kVersionText = "1.0.0 International (Build March 1998)";
+inline constexpr const char* kAuthorText =
+    "Q.Tam drum machine by Vellmarch; program written for Vellmarch by the Q.Tam developers";
+
+// The main window's design placement.
+inline constexpr int kDesignLeft = 250;
+inline constexpr int kDesignTop = 212;
+inline constexpr int kDesignWidth = 644;
+inline constexpr int kDesignHeight = 480;
+
+// Every setting of the file; the defaults are what a missing file or key gives.
+struct ConfigSettings {
+    int Times_Used = 0;  // as read; written back plus 1
+    std::string Songfolder;
+    std::string Bankfolder;
+    std::string Samplefolder;
+    std::string Userbank;
+    int DeviceNum = 0;
+    int DeviceSetup = 0;
+    int NumDevices = 0;
+    int Buffer_size = 8;  // kept within 2..10
+    int PosX = kDesignLeft;
+    int PosY = kDesignTop;
+    int Width = kDesignWidth;
+    int Height = kDesignHeight;
+    int State = 0;  // nonzero: the main window is maximised
+};
+
+// "Unable to write to " and the file's name.
+std::string UnableToWriteText(const std::string& fileName);
+
+// Where the file lives: $QTAM_CONFIG, else $XDG_CONFIG_HOME/QTam/QTam.ini, else
+// $HOME/.config/QTam/QTam.ini (relative names in the variables are ignored, as the XDG rules
+// ask).
+std::string ConfigurationPath();
+
+// The settings from a profile; missing keys and texts that are no number give the defaults.
+ConfigSettings ReadConfigSettings(const PrivateProfile& profile);
+// All seventeen keys into the profile, in the order they are written at exit (Times_Used
+// counted up by one).
+void WriteConfigSettings(const ConfigSettings& settings, PrivateProfile& profile);
+
+// The folders and the userbank path go to and come from the Machine.
+void ApplyConfigSettings(const ConfigSettings& settings, Machine& m);
+void TakeConfigSettings(const Machine& m, ConfigSettings& settings);
+
+// The file with what was read from it.
+class ConfigFile {
+public:
+    explicit ConfigFile(std::string path) : path_(std::move(path)) {}
+
+    // Reads the file; a missing file gives the defaults.
+    void Read();
+    // Writes the settings into the kept profile and the profile to the file. False when the
+    // file could not be written (or could not be read at start-up, so that replacing it would
+    // lose what it holds); the previous file is then unchanged.
+    bool Write(std::string* error = nullptr);
+
+    const std::string& path() const { return path_; }
+    ConfigSettings settings;
+
+private:
+    std::string path_;
+    PrivateProfile profile_;
+    bool unreadable_ = false;
+};
+
+}  // namespace qtam

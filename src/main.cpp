@@ -1,0 +1,66 @@
+// qtam [SONG]: the program a musician starts.
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QFile>
+#include <cstdio>
+
+#include "ui/app.h"
+#include "ui/qt_text.h"
+
+namespace {
+
+QStringList Arguments(int argc, char** argv) {
+    QStringList args;
+    for (int i = 0; i < argc; ++i) args << QFile::decodeName(argv[i]);
+    return args;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // The command line is read before any window system is needed, so --help and --version
+    // work without a display.
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        "Q.Tam, a sampling drum step sequencer. Opens SONG (a .sng file) when given.");
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    const QCommandLineOption screenshot(
+        "screenshot", "Write a picture of the groove panel to FILE and exit.", "FILE");
+    const QCommandLineOption scale("scale", "Device pixel ratio of the --screenshot picture.", "N",
+                                   "1");
+    parser.addOption(screenshot);
+    parser.addOption(scale);
+    parser.addPositionalArgument("SONG", "A song file to open.", "[SONG]");
+    if (!parser.parse(Arguments(argc, argv))) {
+        std::fprintf(stderr, "qtam: %s\n", qPrintable(parser.errorText()));
+        return 2;
+    }
+    if (parser.isSet(help) || parser.isSet("help-all")) {
+        QString text = parser.helpText();
+        text.replace("<executable_name>", "qtam");
+        std::fputs(qPrintable(text), stdout);
+        return 0;
+    }
+    if (parser.isSet(version)) {
+        std::puts("qtam 1.0");
+        return 0;
+    }
+    if (parser.isSet(screenshot)) {
+        // The groove panel's picture (WritePanelScreenshot) is written here once the panel
+        // is part of the program.
+        std::fputs("qtam: --screenshot needs the groove panel, which this build lacks\n", stderr);
+        return 2;
+    }
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("QTam");
+    QApplication::setApplicationVersion("1.0");
+    QApplication::setApplicationDisplayName(qtam::kApplicationTitle);
+
+    const QStringList songs = parser.positionalArguments();
+    qtam::QtamApp program(songs.isEmpty() ? std::string() : qtam::ToPath(songs.first()));
+    program.ShowAtStart();
+    return program.Exec();
+}

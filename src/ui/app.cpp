@@ -1,0 +1,76 @@
+#include "ui/app.h"
+
+#include <QApplication>
+
+#include "ui/about.h"
+#include "ui/korvath.h"
+
+namespace qtam {
+
+QtamApp::QtamApp(const std::string& commandLineSong, const std::string& configPath,
+                 StandIns standIns)
+    : m_(std::make_unique<Machine>()),
+      pump_(events_),
+      playback_(*m_, events_),
+      config_(configPath),
+      ctx_{.m = *m_,
+           .events = events_,
+           .playback = playback_,
+           .dialogs = standIns.dialogs ? *standIns.dialogs : dialogs_,
+           .device = device_,
+           .actions = {}} {
+    m_->prompter = standIns.prompter ? standIns.prompter : &prompter_;
+    // Closing the main window ends the program, whatever other windows show.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    // The windows in their fixed order; each is created once and only hidden and shown.
+    korvath_ = std::make_unique<TKorvath>(ctx_, config_, commandLineSong);  // 1
+    prompter_.SetFallbackParent(korvath_.get());
+    dialogs_.SetFallbackParent(korvath_.get());
+    about_ = std::make_unique<TAbout>(ctx_);  // 2
+    // 3 TMakeBank
+    // 4 TKadra
+    // 5 TSongInfo
+    // 6 TNoteDetail
+    // 7 TPatchSelect
+    // 8 TStream
+    // 9 TValueForm
+    // 10 TSetHihat
+    // 11 TCustomFX
+    // 12 TDeviceSetupScreen
+}
+
+QtamApp::~QtamApp() {
+    if (m_->Playing) playback_.DoStopStuff();
+    playback_.CloseDevice();
+    // Nothing may reach a window that is going away.
+    ctx_.actions = AppContext::Actions{};
+    playback_.OnStateChanged = nullptr;
+    about_.reset();
+    korvath_.reset();
+}
+
+void QtamApp::ShowAtStart() {
+    // The groove panel first (its window is always on top): ctx_.kadra->show().
+    about_->show();
+    korvath_->ShowAtStart();
+    // The splash stays above the main window that the loop shows.
+    about_->raise();
+}
+
+int QtamApp::Exec() {
+    QObject::connect(korvath_.get(), &TKorvath::LoopEnds, [] { QCoreApplication::exit(0); });
+    const int code = QApplication::exec();
+    Exit();
+    return code;
+}
+
+void QtamApp::Exit() {
+    if (exited_) return;
+    exited_ = true;
+    if (m_->Playing) playback_.DoStopStuff();
+    playback_.CloseDevice();
+    korvath_->FormDestroy();
+}
+
+}  // namespace qtam
