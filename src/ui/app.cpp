@@ -3,7 +3,16 @@
 #include <QApplication>
 
 #include "ui/about.h"
+#include "ui/custom_fx.h"
+#include "ui/device_setup.h"
 #include "ui/korvath.h"
+#include "ui/make_bank.h"
+#include "ui/note_detail.h"
+#include "ui/patch_select.h"
+#include "ui/set_hihat.h"
+#include "ui/song_info_window.h"
+#include "ui/stream_dialog.h"
+#include "ui/value_form.h"
 
 namespace qtam {
 
@@ -28,16 +37,18 @@ QtamApp::QtamApp(const std::string& commandLineSong, const std::string& configPa
     prompter_.SetFallbackParent(korvath_.get());
     dialogs_.SetFallbackParent(korvath_.get());
     about_ = std::make_unique<TAbout>(ctx_);  // 2
-    // 3 TMakeBank
+    Create<TMakeBank>();                      // 3
     // 4 TKadra
-    // 5 TSongInfo
-    // 6 TNoteDetail
-    // 7 TPatchSelect
-    // 8 TStream
-    // 9 TValueForm
-    // 10 TSetHihat
-    // 11 TCustomFX
-    // 12 TDeviceSetupScreen
+    Create<TSongInfo>();           // 5
+    Create<TNoteDetail>();         // 6
+    Create<TPatchSelect>();        // 7
+    Create<TStream>();             // 8
+    Create<TValueForm>();          // 9
+    Create<TSetHihat>();           // 10
+    Create<TCustomFX>();           // 11
+    Create<TDeviceSetupScreen>();  // 12
+
+    ctx_.actions.bankEditorWindow = [this]() -> QWidget* { return ctx_.makeBank; };
 }
 
 QtamApp::~QtamApp() {
@@ -46,6 +57,7 @@ QtamApp::~QtamApp() {
     // Nothing may reach a window that is going away.
     ctx_.actions = AppContext::Actions{};
     playback_.OnStateChanged = nullptr;
+    while (!windows_.empty()) windows_.pop_back();  // the last created goes first
     about_.reset();
     korvath_.reset();
 }

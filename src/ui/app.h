@@ -5,8 +5,10 @@
 //
 // Thread: the user-interface thread (a QApplication must exist).
 
+#include <QWidget>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/config.h"
 #include "core/machine.h"
@@ -65,8 +67,15 @@ private:
     ConfigFile config_;
     AppContext ctx_;
 
+    // Each window registers itself in the context as it is created.
+    template <class Window>
+    void Create() {
+        windows_.push_back(std::make_unique<Window>(ctx_));
+    }
+
     std::unique_ptr<TKorvath> korvath_;
     std::unique_ptr<TAbout> about_;
+    std::vector<std::unique_ptr<QWidget>> windows_;  // 3 to 12, in their order
     bool exited_ = false;
 };
 
