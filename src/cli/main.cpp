@@ -3,12 +3,11 @@
 
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <ctime>
-#include <fstream>
 #include <iostream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -140,14 +139,15 @@ int RunBuild(const std::vector<std::string>& words) {
     if (args->positional.size() != 1) return Fail("build takes one text file");
     const auto out = args->Value("-o");
     if (!out) return Fail("build needs -o SONG.sng");
-    std::ifstream in(args->positional[0], std::ios::binary);
-    if (!in) return Fail("cannot read " + args->positional[0]);
-    std::stringstream text;
-    text << in.rdbuf();
+    // A folder or an unreadable file is an error, never an empty text.
+    std::string reason;
+    const auto bytes = ReadWholeFile(args->positional[0], &reason);
+    if (!bytes) return Fail("cannot read " + args->positional[0] + ": " + reason);
+    const std::string text(bytes->begin(), bytes->end());
 
     TerminalPrompter prompter(args->Has("--force"));
     auto m = NewMachine(prompter);
-    if (!ApplySongText(m->song, text.str(), error)) return Fail(args->positional[0] + ": " + error);
+    if (!ApplySongText(m->song, text, error)) return Fail(args->positional[0] + ": " + error);
     const std::string target = WithDefaultExtension(*out, kSongExtension);
     if (FileExists(target) && !args->Has("--force"))
         return Fail(target + " exists; use --force to overwrite it");
@@ -177,5 +177,9 @@ int Main(const std::vector<std::string>& words) {
 }  // namespace qtam::cli
 
 int main(int argc, char** argv) {
+    // Ctrl-C or a kill leaves no temporary file behind; a file-size limit is an ordinary
+    // write error that is reported, not a signal that ends the program.
+    qtam::RemoveTemporaryFilesOnInterrupt();
+    std::signal(SIGXFSZ, SIG_IGN);
     return qtam::cli::Main(std::vector<std::string>(argv + 1, argv + argc));
 }

@@ -24,16 +24,25 @@ namespace {
 constexpr int kChunkFrames = 8192;
 static_assert(sizeof(StereoFrame) == 4, "frames are written as they lie in memory");
 
-// The raw frames of a running stream, written beside the target until it is finished.
+// The raw frames of a running stream, written into a temporary file of their own beside the
+// target until the stream is finished.
 class StreamFile final : public StreamSink {
 public:
-    StreamFile(std::FILE* file, std::string target, std::string rawPath)
-        : file_(file), target_(std::move(target)), rawPath_(std::move(rawPath)) {}
+    explicit StreamFile(std::string target) : target_(std::move(target)) {}
     ~StreamFile() override {
         if (file_ != nullptr) std::fclose(file_);
     }
     StreamFile(const StreamFile&) = delete;
     StreamFile& operator=(const StreamFile&) = delete;
+
+    // False, with errno set, when the raw file cannot be created.
+    bool Open() {
+        if (!raw_.Create(DirectoryOf(target_), kWavTempPrefix, kWavTempSuffix)) return false;
+        const int fd = raw_.TakeDescriptor();
+        file_ = ::fdopen(fd, "wb");
+        if (file_ == nullptr) ::close(fd);
+        return file_ != nullptr;
+    }
 
     // After the first failed write nothing more is written; the failure is reported at the close.
     void Append(const void* bytes, std::size_t count) override {
@@ -52,15 +61,17 @@ public:
     }
 
     const std::string& target() const { return target_; }
-    const std::string& rawPath() const { return rawPath_; }
+    const std::string& rawPath() const { return raw_.path(); }
     const std::string& error() const { return error_; }
+    // The raw file stays on disk; otherwise it is removed with this object.
+    void KeepRaw() { raw_.Keep(); }
     // A live take cannot be played again, so its raw frames survive a failed finish.
     bool keepRawOnFailure = false;
 
 private:
-    std::FILE* file_;
+    std::FILE* file_ = nullptr;
     std::string target_;
-    std::string rawPath_;
+    TemporaryFile raw_;
     std::string error_;
 };
 
@@ -98,10 +109,10 @@ std::uint64_t FileSize(const std::string& path) {
 bool WriteStreamWav(Machine& m, StreamFile& file, StreamObserver* observer) {
     if (!file.Close()) {
         std::string text = WriteFailedText(file.target(), file.error());
-        if (file.keepRawOnFailure)
+        if (file.keepRawOnFailure) {
             text += " What was recorded is kept as raw sound data in \"" + file.rawPath() + "\".";
-        else
-            std::remove(file.rawPath().c_str());
+            file.KeepRaw();
+        }
         m.prompter->Warn(text);
         return false;
     }
@@ -112,16 +123,16 @@ bool WriteStreamWav(Machine& m, StreamFile& file, StreamObserver* observer) {
         WavWriteResult result = WriteWavFromRaw(file.rawPath(), file.target(), 2);
         if (!result.ok()) {
             std::string note;
-            if (file.keepRawOnFailure)
+            if (file.keepRawOnFailure) {
                 note = "The recording is kept as raw sound data in \"" + file.rawPath() + "\".";
-            else
-                std::remove(file.rawPath().c_str());
+                file.KeepRaw();
+            }
             m.prompter->Warn(WavWriteFailureText(result, file.target(), note));
             return false;
         }
     }
     // A target named like the raw file has just been written over it.
-    if (!recorded || file.rawPath() != file.target()) std::remove(file.rawPath().c_str());
+    if (recorded && file.rawPath() == file.target()) file.KeepRaw();
     ShowProgress(observer, 100);
     return true;
 }
@@ -151,21 +162,11 @@ bool CreateStreamFile(Machine& m, const std::string& fileName) {
         }
     }
 
-    const std::string raw = DirectoryOf(fileName) + kWavTempName;
-    const int fd = ::open(raw.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
-    if (fd < 0) {
-        m.prompter->Warn(errno == EEXIST ? WavTempInTheWayText(raw)
-                                         : std::string(kMsgCannotCreate));
-        return false;
-    }
-    std::FILE* f = ::fdopen(fd, "wb");
-    if (f == nullptr) {
-        ::close(fd);
-        std::remove(raw.c_str());
+    auto file = std::make_unique<StreamFile>(fileName);
+    if (!file->Open()) {
         m.prompter->Warn(kMsgCannotCreate);
         return false;
     }
-    auto file = std::make_unique<StreamFile>(f, fileName, raw);
     m.stream = file.get();
     m.streamFile = std::move(file);
     return true;
