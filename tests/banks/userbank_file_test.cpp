@@ -274,6 +274,23 @@ TEST_F(UserbankFile, ReadOnlyFilesStayReadOnly) {
     EXPECT_EQ(test::ModeOf(dir / "bad.ubf"), 0440u);
 }
 
+// A FIFO or device is refused at once, as a file that cannot be opened; reading a read-only
+// bank does not touch its inode.
+TEST_F(UserbankFile, SpecialFilesAreRefusedAndReadingChangesNothing) {
+    test::HangGuard guard;
+    FillBank();
+    const std::string fifo = test::MakeFifo(dir / "pipe.ubf");
+    EXPECT_FALSE(LoadUserbank(*m, fifo, false));
+    EXPECT_EQ(prompter.warnings, std::vector<std::string>{UserbankOpenErrorText(EINVAL)});
+    ExpectBankAsFilled();
+
+    WriteBytes(dir / "ro.ubf", EmptyBankFile());
+    ::chmod((dir / "ro.ubf").c_str(), 0444);
+    const auto before = test::ChangeTimeOf(dir / "ro.ubf");
+    EXPECT_TRUE(LoadUserbank(*m, dir / "ro.ubf", false));
+    EXPECT_TRUE(test::SameTime(test::ChangeTimeOf(dir / "ro.ubf"), before));
+}
+
 TEST_F(UserbankFile, OverwriteIsAskedAndNoKeepsTheFile) {
     WriteBytes(dir / "old.ubf", {1, 2, 3});
     ClearUserbank(*m);
