@@ -1,10 +1,14 @@
 #include "engine/stream_to_disk.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <csignal>
 #include <cstring>
 
 #include "banks/wav_io.h"
+#include "core/files.h"
 #include "core/machine.h"
 #include "engine/mixer.h"
 #include "test_support.h"
@@ -344,6 +348,78 @@ TEST_F(StreamToDisk, ANewStreamFinishesTheOneStillOpen) {
     ASSERT_TRUE(RenderCurrentMeasure(*m, dir / "second.wav"));
     EXPECT_EQ(test::ReadWithLibsndfile(dir / "first.wav").frames, 1000);
     EXPECT_EQ(test::ReadWithLibsndfile(dir / "second.wav").frames, 72993);
+}
+
+TEST_F(StreamToDisk, TwoStreamsIntoOneFolderAtOnceBothSucceed) {
+    MakeGroove(*m, 1, 1);
+    auto other = test::NewMachine();
+    other->prompter = &prompter;
+    MakeGroove(*other, 1, 1);
+    ASSERT_TRUE(StartLiveSession(*m, dir / "live.wav"));
+    PrepareStart(*m);
+    RenderBlock(*m, 1000);
+    ASSERT_TRUE(RenderCurrentMeasure(*other, dir / "offline.wav"));
+    ASSERT_TRUE(FinishStream(*m));
+    EXPECT_EQ(test::ReadWithLibsndfile(dir / "live.wav").frames, 1000);
+    EXPECT_EQ(test::ReadWithLibsndfile(dir / "offline.wav").frames, 72993);
+    EXPECT_TRUE(prompter.warnings.empty());
+    EXPECT_EQ(dir.list(), (std::vector<std::string>{"live.wav", "offline.wav"}));
+}
+
+// A render killed halfway leaves nothing behind that stops the next one.
+TEST_F(StreamToDisk, ARenderKilledHalfwayLeavesNoFileAndTheNextOneSucceeds) {
+    MakeGroove(*m, 1, 4);
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        RemoveTemporaryFilesOnInterrupt();
+        StreamObserver observer;
+        observer.progress = [&](int percent) {
+            if (percent < 10) return;
+            const char byte = 1;
+            if (::write(ready[1], &byte, 1) != 1) ::_exit(3);
+            for (;;) ::pause();  // halfway through the pattern, waiting to be killed
+        };
+        RenderWholePattern(*m, dir / "take.wav", &observer);
+        ::_exit(2);
+    }
+    char byte = 0;
+    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+    ASSERT_EQ(dir.list().size(), 1u);  // the raw frames so far
+    EXPECT_TRUE(test::IsWavTempName(dir.list()[0]));
+    ::kill(child, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+    ::close(ready[0]);
+    ::close(ready[1]);
+    EXPECT_TRUE(dir.list().empty());
+
+    ASSERT_TRUE(RenderWholePattern(*m, dir / "take.wav"));
+    EXPECT_EQ(test::ReadWithLibsndfile(dir / "take.wav").frames, 4 * 72993);
+    EXPECT_TRUE(prompter.warnings.empty());
+}
+
+// Ctrl-C while a file is being replaced: the old file stays and the half-written one goes.
+TEST_F(StreamToDisk, AnInterruptedSaveLeavesTheOldFileAlone) {
+    const std::string path = dir / "song.sng";
+    test::WriteBytes(path, {1, 2, 3});
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        RemoveTemporaryFilesOnInterrupt();
+        SafeFileWriter out;
+        if (!out.Open(path) || !out.Write("half", 4)) ::_exit(2);
+        std::raise(SIGINT);
+        ::_exit(3);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
+    EXPECT_EQ(test::ReadBytes(path), (std::vector<std::uint8_t>{1, 2, 3}));
+    EXPECT_EQ(dir.list(), std::vector<std::string>{"song.sng"});
 }
 
 }  // namespace
