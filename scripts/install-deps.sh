@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Installs every Debian package that the build, the tests and the program need.
+# (clang with its libFuzzer runtime, libclang-rt-14-dev, builds the fuzz targets of `make fuzz`.)
 # Safe to run again: it does nothing when everything is already installed.
 set -euo pipefail
 
@@ -9,6 +10,8 @@ packages=(
   libsdl2-dev
   qt6-base-dev
   sox libsndfile1-dev
+  python3
+  clang libclang-rt-14-dev
 )
 
 missing=()
