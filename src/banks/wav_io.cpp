@@ -1,6 +1,5 @@
 #include "banks/wav_io.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,7 +9,6 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <span>
 
 #include "core/files.h"
 #include "core/machine.h"

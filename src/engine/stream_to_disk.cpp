@@ -1,6 +1,5 @@
 #include "engine/stream_to_disk.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
