@@ -2,8 +2,10 @@
 JOBS ?= 2
 BUILD ?= build
 ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
 
-.PHONY: all deps build build-asan test run bench clean format check-format
+.PHONY: all deps build build-asan build-fuzz fuzz test run bench clean format check-format
 
 all: build
 
@@ -23,6 +25,16 @@ test: check-format build build-asan
 	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
 	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j$(JOBS)
 
+# The fuzz targets under clang with libFuzzer and the sanitizers, in a build folder of their own.
+build-fuzz: deps
+	CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQTAM_FUZZ=ON \
+	  -DQTAM_SANITIZE=ON -DQTAM_BENCH=OFF
+	cmake --build $(FUZZ_BUILD) -j$(JOBS) --target qtam_fuzz
+
+# Each target for FUZZ_SECONDS (make fuzz FUZZ_SECONDS=600); the seeds are replayed by `make test`.
+fuzz: build-fuzz
+	bash scripts/fuzz.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
 run: build
 	bash scripts/run.sh $(BUILD)
 
@@ -30,7 +42,7 @@ bench: build
 	$(BUILD)/bin/mixer_bench
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
 
 # The sources the formatter owns: everything C++ that git tracks.
 FORMAT_FILES = $(shell git ls-files '*.cpp' '*.h')

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Installs every Debian package that the build, the tests and the program need.
+# (clang with its libFuzzer runtime, libclang-rt-14-dev, builds the fuzz targets of `make fuzz`.)
 # Safe to run again: it does nothing when everything is already installed.
 set -euo pipefail
 
@@ -11,6 +12,8 @@ packages=(
   sox libsndfile1-dev
   xvfb xauth xdotool x11-utils pulseaudio pulseaudio-utils
   python3 python3-mido
+  python3
+  clang libclang-rt-14-dev
 )
 
 missing=()

@@ -60,6 +60,32 @@ inline unsigned ModeOf(const std::string& path) {
     return st.st_mode & 07777;
 }
 
+// A FIFO with no writer: a reader that opens it blocking waits for ever.
+inline std::string MakeFifo(const std::string& path) {
+    if (::mkfifo(path.c_str(), 0644) != 0) throw std::runtime_error("mkfifo failed");
+    return path;
+}
+
+// Ends the test program (SIGALRM) when the scope takes longer than `seconds`: a reader that
+// blocks fails at once instead of stalling the suite.
+class HangGuard {
+public:
+    explicit HangGuard(unsigned seconds = 20) { ::alarm(seconds); }
+    ~HangGuard() { ::alarm(0); }
+    HangGuard(const HangGuard&) = delete;
+    HangGuard& operator=(const HangGuard&) = delete;
+};
+
+// The time of the last change to a file's inode: chmod moves it, reading does not.
+inline struct timespec ChangeTimeOf(const std::string& path) {
+    struct stat st {};
+    ::stat(path.c_str(), &st);
+    return st.st_ctim;
+}
+inline bool SameTime(const struct timespec& a, const struct timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
 // Permission checks do not stop root.
 inline bool RunningAsRoot() {
     return ::geteuid() == 0;

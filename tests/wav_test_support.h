@@ -1,15 +1,13 @@
 #pragma once
 // Helpers for the tests of WAV files: a scratch folder, hand-built WAV images, a cap on the
-// size of written files (to make writes fail after creation) and libsndfile as the
+// size of written files (file_size_limit.h) and libsndfile as the
 // independent reader of what we write.
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +17,8 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "file_size_limit.h"
 
 namespace qtam::test {
 
@@ -100,6 +100,7 @@ struct WavImage {
     std::int32_t sampleRate = 44100;
     std::uint16_t bits = 16;
     std::optional<std::int32_t> byteRate;  // default: rate * channels * bits / 8
+    std::vector<std::uint8_t> fmtExtra;    // appended to the 16 bytes of the format chunk
     std::vector<std::uint8_t> beforeFmt;   // whole chunks placed before the format chunk
     std::vector<std::uint8_t> betweenFmtAndData;
     std::optional<std::int32_t> declaredDataSize;  // default: the payload's size
@@ -112,7 +113,7 @@ struct WavImage {
         PutTag(out, wave);
         out.insert(out.end(), beforeFmt.begin(), beforeFmt.end());
         PutTag(out, fmt);
-        PutU32(out, 16);
+        PutU32(out, static_cast<std::uint32_t>(16 + fmtExtra.size()));
         PutU16(out, formatTag);
         PutU16(out, channels);
         PutU32(out, static_cast<std::uint32_t>(sampleRate));
@@ -120,6 +121,7 @@ struct WavImage {
                static_cast<std::uint32_t>(byteRate.value_or(sampleRate * channels * bits / 8)));
         PutU16(out, static_cast<std::uint16_t>(channels * bits / 8));
         PutU16(out, bits);
+        out.insert(out.end(), fmtExtra.begin(), fmtExtra.end());
         out.insert(out.end(), betweenFmtAndData.begin(), betweenFmtAndData.end());
         PutTag(out, data);
         PutU32(out, static_cast<std::uint32_t>(
@@ -130,6 +132,16 @@ struct WavImage {
         return out;
     }
 };
+
+// A chunk holding `content`, with the pad byte that an odd size needs.
+inline std::vector<std::uint8_t> Chunk(const std::string& tag, const std::string& content) {
+    std::vector<std::uint8_t> out;
+    PutTag(out, tag);
+    PutU32(out, static_cast<std::uint32_t>(content.size()));
+    out.insert(out.end(), content.begin(), content.end());
+    if (content.size() % 2 != 0) out.push_back(0);
+    return out;
+}
 
 // A chunk of `size` bytes of filler, as a LIST chunk would carry.
 inline std::vector<std::uint8_t> FillerChunk(const std::string& tag, std::uint32_t size) {
@@ -168,28 +180,10 @@ inline SoundFileInfo ReadWithLibsndfile(const std::string& path) {
     return result;
 }
 
-// Files this process writes cannot grow beyond `bytes` while it lives: writes past the
-// limit fail with EFBIG, as on a full disk, after the file was created.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        ::getrlimit(RLIMIT_FSIZE, &saved_);
-        previous_ = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = saved_;
-        limit.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() {
-        ::setrlimit(RLIMIT_FSIZE, &saved_);
-        std::signal(SIGXFSZ, previous_);
-    }
-    FileSizeLimit(const FileSizeLimit&) = delete;
-    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-
-private:
-    rlimit saved_{};
-    void (*previous_)(int) = nullptr;
-};
+// "~wavconv-XXXXXX.pcm": raw data on its way into a WAV file.
+inline bool IsWavTempName(const std::string& name) {
+    return name.size() == 19 && name.rfind("~wavconv-", 0) == 0 && name.ends_with(".pcm");
+}
 
 inline unsigned ModeOf(const std::string& path) {
     struct stat st {};

@@ -25,7 +25,6 @@ std::string WithoutTrailingBlanks(std::string text) {
 }  // namespace
 
 bool LoadInternalBank(Machine& m, const std::string& fileName) {
-    ReadOnlyScope readOnly(m.attributes, fileName);
     BusyCursor busy(*m.prompter);
 
     SampleBank& bank = m.banks.internalBank;

@@ -1,5 +1,7 @@
 #include "banks/userbank_file.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -67,26 +69,25 @@ std::size_t MaxBankFileSize(std::int32_t slotCapacity) {
 
 std::optional<std::vector<std::uint8_t>> ReadFileStart(const std::string& path,
                                                        std::size_t maxBytes, int* errorCode) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr) {
-        *errorCode = errno;
-        return std::nullopt;
+    std::uint64_t size = 0;
+    const int fd = OpenRegularFileForReading(path, errorCode, &size);
+    if (fd < 0) return std::nullopt;
+    std::vector<std::uint8_t> bytes(
+        static_cast<std::size_t>(std::min<std::uint64_t>(size, maxBytes)));
+    std::size_t got = 0;
+    while (got < bytes.size()) {
+        const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            *errorCode = errno;
+            ::close(fd);
+            return std::nullopt;
+        }
+        if (n == 0) break;  // the file shrank meanwhile
+        got += static_cast<std::size_t>(n);
     }
-    std::vector<std::uint8_t> bytes;
-    std::uint8_t chunk[65536];
-    while (bytes.size() < maxBytes) {
-        std::size_t want = std::min(sizeof chunk, maxBytes - bytes.size());
-        std::size_t n = std::fread(chunk, 1, want, f);
-        bytes.insert(bytes.end(), chunk, chunk + n);
-        if (n < want) break;
-    }
-    // A folder opens but cannot be read: report it as the open failure it is.
-    int readError = std::ferror(f) ? (errno != 0 ? errno : EIO) : 0;
-    std::fclose(f);
-    if (readError != 0) {
-        *errorCode = readError;
-        return std::nullopt;
-    }
+    ::close(fd);
+    bytes.resize(got);
     return bytes;
 }
 
@@ -170,8 +171,8 @@ std::vector<std::uint8_t> BankFileBytes(SampleBank& bank) {
 }
 
 bool LoadUserbank(Machine& m, const std::string& fileName, bool quiet) {
+    // Reading needs no write permission, so the file's permissions are never touched.
     const std::string name = WithDefaultExtension(fileName, kUserbankExtension);
-    ReadOnlyScope readOnly(m.attributes, name);
 
     int code = 0;
     auto bytes = ReadFileStart(name, MaxBankFileSize(kUserSlotCapacity), &code);

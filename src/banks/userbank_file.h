@@ -70,7 +70,8 @@ void InstallBank(SampleBank& bank, TransferBuffer& transfer, const BankImage& im
 // The file image of a bank. Slot names are padded (or cut) to 20 characters in place.
 std::vector<std::uint8_t> BankFileBytes(SampleBank& bank);
 
-// Reads at most `maxBytes` of a file. On failure: nullopt, and the errno value in *errorCode.
+// Reads at most `maxBytes` of a regular file (see OpenRegularFileForReading). On failure:
+// nullopt, and the errno value in *errorCode.
 std::optional<std::vector<std::uint8_t>> ReadFileStart(const std::string& path,
                                                        std::size_t maxBytes, int* errorCode);
 

@@ -1,6 +1,5 @@
 #include "banks/wav_io.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,7 +9,6 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <span>
 
 #include "core/files.h"
 #include "core/machine.h"
@@ -21,11 +19,14 @@ namespace {
 
 constexpr std::uint32_t kSampleRate = 44100;
 constexpr std::size_t kWavTransferLimit = kTransferBufferBytes;
-// Where the data-tag search starts in a canonical file, and how far it looks.
-constexpr std::size_t kDataSearchStart = 32;
-constexpr std::size_t kDataSearchPositions = 1500;
-// Enough of the file to hold every header field the import reads.
-constexpr std::size_t kWavHeadBytes = kDataSearchStart + kDataSearchPositions - 1 + 4 + 4;
+constexpr std::uint16_t kFormatPcm = 1;
+constexpr std::uint16_t kFormatExtensible = 0xFFFE;
+// The sub-format GUID of PCM data in an extensible format chunk.
+constexpr std::uint8_t kPcmSubFormat[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
+                                            0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+// Where the sub-format lies in an extensible format chunk, and the chunk size that holds it.
+constexpr std::size_t kSubFormatOffset = 24;
+constexpr std::size_t kExtensibleFormatSize = 40;
 
 struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
@@ -34,91 +35,102 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 // A regular file opened for reading, with its size; null for anything else.
 FilePtr OpenRegularFile(const std::string& path, std::uint64_t* size) {
-    FilePtr f(std::fopen(path.c_str(), "rb"));
-    if (!f) return nullptr;
-    struct stat st {};
-    if (::fstat(::fileno(f.get()), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
-    *size = static_cast<std::uint64_t>(st.st_size);
+    int error = 0;
+    const int fd = OpenRegularFileForReading(path, &error, size);
+    if (fd < 0) {
+        errno = error;
+        return nullptr;
+    }
+    FilePtr f(::fdopen(fd, "rb"));
+    if (!f) ::close(fd);
     return f;
 }
 
-// Bounds-checked little-endian reads over the start of a file.
-class ByteReader {
+// Reads at given offsets of an open file; every read is bounded by the file's size.
+class FileBytes {
 public:
-    explicit ByteReader(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
-
-    bool has(std::size_t n) const { return pos_ <= bytes_.size() && bytes_.size() - pos_ >= n; }
-    std::size_t pos() const { return pos_; }
-    void seek(std::size_t pos) { pos_ = pos; }
-
-    // The four bytes here in upper case, as every tag is compared.
-    std::string tag() {
-        std::string t(reinterpret_cast<const char*>(bytes_.data() + pos_), 4);
-        for (char& c : t) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        pos_ += 4;
-        return t;
-    }
-    std::uint16_t u16() {
-        std::uint16_t v = static_cast<std::uint16_t>(bytes_[pos_] | bytes_[pos_ + 1] << 8);
-        pos_ += 2;
-        return v;
-    }
-    std::int32_t i32() {
-        std::uint32_t v = 0;
-        for (int i = 3; i >= 0; --i) v = v << 8 | bytes_[pos_ + static_cast<std::size_t>(i)];
-        pos_ += 4;
-        return static_cast<std::int32_t>(v);
+    FileBytes(std::FILE* file, std::uint64_t size) : file_(file), size_(size) {}
+    std::uint64_t size() const { return size_; }
+    bool read(std::uint64_t offset, void* into, std::size_t n) const {
+        if (offset > size_ || size_ - offset < n) return false;
+        return ::pread(::fileno(file_), into, n, static_cast<off_t>(offset)) ==
+               static_cast<ssize_t>(n);
     }
 
 private:
-    std::span<const std::uint8_t> bytes_;
-    std::size_t pos_ = 0;
+    std::FILE* file_;
+    std::uint64_t size_;
 };
+
+std::uint16_t U16(const std::uint8_t* p) {
+    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
+}
+std::uint32_t U32(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+// Tags are compared without regard to case.
+bool TagIs(const std::uint8_t* p, const char* upper) {
+    for (int i = 0; i < 4; ++i)
+        if (std::toupper(p[i]) != upper[i]) return false;
+    return true;
+}
 
 struct WavLayout {
     std::uint16_t channels = 0;
     std::int32_t sampleRate = 0;
     long long bits = 0;
-    std::size_t dataOffset = 0;
+    std::uint64_t dataOffset = 0;
     std::int32_t dataSize = 0;
 };
 
-// The header of a WAV file as the import reads it. Returns the refusal text, or null.
-const char* ParseWavHead(std::span<const std::uint8_t> head, WavLayout& out) {
-    ByteReader in(head);
-    if (!in.has(12) || in.tag() != "RIFF") return kMsgNotAWav;
-    in.i32();  // RIFF size: not needed
-    if (in.tag() != "WAVE") return kMsgNotAWav;
-    // The format chunk must come first.
-    if (!in.has(4) || in.tag() != "FMT ") return kMsgNotAWav;
-    if (!in.has(6)) return kMsgNotAWav;
-    in.i32();  // format chunk size: not needed
-    if (in.u16() != 1) return kMsgCompressedWav;
-    if (!in.has(10)) return kMsgNotAWav;
-    out.channels = in.u16();
-    out.sampleRate = in.i32();
-    const std::int32_t byteRate = in.i32();
+// The format chunk as the import reads it: PCM, or the extensible form holding PCM.
+const char* ParseFormat(const std::uint8_t* fmt, std::size_t fmtSize, WavLayout& out) {
+    const std::uint16_t tag = U16(fmt);
+    const bool pcm =
+        tag == kFormatPcm || (tag == kFormatExtensible && fmtSize >= kExtensibleFormatSize &&
+                              std::memcmp(fmt + kSubFormatOffset, kPcmSubFormat, 16) == 0);
+    if (!pcm) return kMsgCompressedWav;
+    out.channels = U16(fmt + 2);
+    out.sampleRate = static_cast<std::int32_t>(U32(fmt + 4));
+    const auto byteRate = static_cast<std::int32_t>(U32(fmt + 8));
     // No bit depth can be derived from these; the file is not a sound at all.
     if (out.channels == 0 || out.sampleRate <= 0) return kMsgNotAWav;
     // Block align and bits per sample are not trusted; the depth follows from the rates.
     out.bits = static_cast<long long>(byteRate) / out.sampleRate / out.channels * 8;
-
-    // The data tag is searched for, not reached through chunk sizes, so unknown chunks
-    // before it are skipped.
-    bool found = false;
-    for (std::size_t i = 0, p = in.pos(); i < kDataSearchPositions && p + 4 <= head.size();
-         ++i, ++p) {
-        in.seek(p);
-        if (in.tag() == "DATA") {
-            found = true;
-            break;
-        }
-    }
-    if (!found) return kMsgNoWavData;
-    if (!in.has(4)) return kMsgNotAWav;
-    out.dataSize = in.i32();
-    out.dataOffset = in.pos();
     return nullptr;
+}
+
+// The header of a WAV file as the import reads it. Returns the refusal text, or null.
+const char* ParseWav(const FileBytes& in, WavLayout& out) {
+    std::uint8_t head[20];
+    if (!in.read(0, head, sizeof head) || !TagIs(head, "RIFF") || !TagIs(head + 8, "WAVE"))
+        return kMsgNotAWav;
+    // The format chunk must come first.
+    if (!TagIs(head + 12, "FMT ")) return kMsgNotAWav;
+    const std::uint32_t fmtSize = U32(head + 16);
+    std::uint8_t fmt[kExtensibleFormatSize] = {};
+    const std::size_t fmtRead = std::min<std::size_t>(fmtSize, sizeof fmt);
+    // Format tag, channels, sample rate and byte rate are read; a shorter chunk holds no sound.
+    if (fmtRead < 12 || !in.read(20, fmt, fmtRead)) return kMsgNotAWav;
+    if (const char* refusal = ParseFormat(fmt, fmtRead, out)) return refusal;
+
+    // The data chunk is reached through the sizes of the chunks before it (each padded to an
+    // even length), so that no text inside another chunk is taken for it.
+    std::uint64_t pos = 20 + static_cast<std::uint64_t>(fmtSize) + (fmtSize & 1);
+    std::uint8_t chunk[8];
+    while (in.read(pos, chunk, 4)) {
+        if (TagIs(chunk, "DATA")) {
+            if (!in.read(pos + 4, chunk + 4, 4)) return kMsgNotAWav;
+            out.dataSize = static_cast<std::int32_t>(U32(chunk + 4));
+            out.dataOffset = pos + 8;
+            return nullptr;
+        }
+        if (!in.read(pos + 4, chunk + 4, 4)) break;
+        const std::uint32_t size = U32(chunk + 4);
+        pos += 8 + static_cast<std::uint64_t>(size) + (size & 1);
+    }
+    return kMsgNoWavData;
 }
 
 // Whole samples only, and always an even number of them.
@@ -138,33 +150,29 @@ WrapOutcome WrapRawAsWav(Machine& m, const std::string& path, int channels) {
         return WrapOutcome::EmptyRemoved;
     }
 
-    // Claim the temporary name first, so that whatever holds it now is never replaced.
-    const std::string temp = DirectoryOf(path) + kWavTempName;
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
-    if (fd < 0) {
-        m.prompter->Warn(errno == EEXIST ? WavTempInTheWayText(temp) +
-                                               " The raw sound data is still in \"" + path + "\"."
-                                         : WriteFailedText(path, std::strerror(errno)));
+    // A name of its own in the target's folder: never one that something else holds, so a
+    // leftover of an interrupted wrap or a second wrap at the same time is no obstacle.
+    TemporaryFile temp;
+    if (!temp.Create(DirectoryOf(path), kWavTempPrefix, kWavTempSuffix)) {
+        m.prompter->Warn(WriteFailedText(path, std::strerror(errno)));
         return WrapOutcome::Failed;
     }
-    ::close(fd);
-    if (std::rename(path.c_str(), temp.c_str()) != 0) {
-        const int error = errno;
-        std::remove(temp.c_str());
-        m.prompter->Warn(WriteFailedText(path, std::strerror(error)));
+    ::close(temp.TakeDescriptor());
+    if (std::rename(path.c_str(), temp.path().c_str()) != 0) {
+        m.prompter->Warn(WriteFailedText(path, std::strerror(errno)));
         return WrapOutcome::Failed;
     }
 
-    WavWriteResult result = WriteWavFromRaw(temp, path, channels);
+    WavWriteResult result = WriteWavFromRaw(temp.path(), path, channels);
     if (!result.ok()) {
         // Nothing was written to the path, so the raw data goes back where it was.
         std::string note;
-        if (std::rename(temp.c_str(), path.c_str()) != 0)
-            note = "The raw sound data is kept in \"" + temp + "\".";
+        if (std::rename(temp.path().c_str(), path.c_str()) != 0)
+            note = "The raw sound data is kept in \"" + temp.path() + "\".";
+        temp.Keep();  // back at the path, or kept where it is
         m.prompter->Warn(WavWriteFailureText(result, path, note));
         return WrapOutcome::Failed;
     }
-    std::remove(temp.c_str());
     return WrapOutcome::Wrapped;
 }
 
@@ -192,12 +200,6 @@ std::string BitDepthText(long long bits) {
     return "This appears to be a " + std::to_string(bits) + " bit WAV-file...";
 }
 
-std::string WavTempInTheWayText(const std::string& tempPath) {
-    return "The file \"" + tempPath +
-           "\" is in the way. It is left over from an earlier conversion and may hold sound data; "
-           "move or delete it, then try again.";
-}
-
 std::string WavWriteFailureText(const WavWriteResult& result, const std::string& target,
                                 const std::string& note) {
     std::string text = result.status == WavWriteResult::CannotCreate
@@ -212,19 +214,42 @@ bool IsReadOnlyFile(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && (st.st_mode & S_IWUSR) == 0;
 }
 
+namespace {
+
+// Up to `size` bytes from `offset` into the transfer buffer, asking first when they exceed it.
+// Returns the samples read (always even); -1 when the user declined the import.
+std::int32_t ReadIntoTransfer(Machine& m, std::FILE* f, std::uint64_t offset, std::uint64_t size,
+                              const char* askLarge) {
+    if (size > kWavTransferLimit) {
+        if (!m.prompter->AskYesNo(askLarge)) return -1;
+        size = kWavTransferLimit;
+    }
+    if (size == 0) return 0;
+    const ssize_t got = ::pread(::fileno(f), m.banks.transfer.bytes.get(),
+                                static_cast<std::size_t>(size), static_cast<off_t>(offset));
+    return got > 0 ? EvenSampleCount(static_cast<std::size_t>(got)) : 0;
+}
+
+bool HasWavExtension(const std::string& path) {
+    const std::string name = path.substr(path.find_last_of("/\\:") + 1);
+    const std::size_t dot = name.rfind('.');
+    if (dot == std::string::npos || name.size() - dot != 4) return false;
+    for (std::size_t i = 1; i < 4; ++i)
+        if (std::toupper(static_cast<unsigned char>(name[dot + i])) != "WAV"[i - 1]) return false;
+    return true;
+}
+
+}  // namespace
+
 std::int32_t ReadWavSamples(Machine& m, const std::string& path) {
-    ReadOnlyScope readOnly(m.attributes, path);
     std::uint64_t fileSize = 0;
     FilePtr f = OpenRegularFile(path, &fileSize);
     if (!f) {
         m.prompter->Warn(kMsgWavOpenError);
         return 0;
     }
-
-    std::uint8_t head[kWavHeadBytes];
-    const std::size_t headSize = std::fread(head, 1, sizeof head, f.get());
     WavLayout wav;
-    if (const char* refusal = ParseWavHead({head, headSize}, wav)) {
+    if (const char* refusal = ParseWav(FileBytes(f.get(), fileSize), wav)) {
         m.prompter->Warn(refusal);
         return 0;
     }
@@ -240,42 +265,29 @@ std::int32_t ReadWavSamples(Machine& m, const std::string& path) {
 
     // A size that claims more than the file holds stands for what is there; a negative one
     // for nothing.
-    if (wav.dataSize <= 0) return 0;
-    std::uint64_t size =
-        std::min<std::uint64_t>(static_cast<std::uint64_t>(wav.dataSize),
-                                fileSize > wav.dataOffset ? fileSize - wav.dataOffset : 0);
-    if (size > kWavTransferLimit) {
-        if (!m.prompter->AskYesNo(kAskLargeWav)) return 0;
-        size = kWavTransferLimit;
-    }
-    if (size == 0 || std::fseek(f.get(), static_cast<long>(wav.dataOffset), SEEK_SET) != 0)
-        return 0;
-    const std::size_t got = std::fread(m.banks.transfer.bytes.get(), 1, size, f.get());
-    return EvenSampleCount(got);
+    const std::uint64_t inFile = fileSize - std::min(fileSize, wav.dataOffset);
+    const std::uint64_t size =
+        wav.dataSize <= 0 ? 0 : std::min<std::uint64_t>(std::uint32_t(wav.dataSize), inFile);
+    const std::int32_t count = ReadIntoTransfer(m, f.get(), wav.dataOffset, size, kAskLargeWav);
+    // Not one sample to import: say so rather than do nothing.
+    if (count == 0) m.prompter->Warn(kMsgNoWavData);
+    return std::max(count, 0);
 }
 
 std::int32_t ReadRawSamples(Machine& m, const std::string& path) {
-    ReadOnlyScope readOnly(m.attributes, path);
     std::uint64_t size = 0;
     FilePtr f = OpenRegularFile(path, &size);
     if (!f) {
         m.prompter->Warn(kMsgRawOpenError);
         return 0;
     }
-    if (size > kWavTransferLimit) {
-        if (!m.prompter->AskYesNo(kAskLargeRaw)) return 0;
-        size = kWavTransferLimit;
-    }
-    const std::size_t got = std::fread(m.banks.transfer.bytes.get(), 1, size, f.get());
-    return EvenSampleCount(got);
+    return std::max(ReadIntoTransfer(m, f.get(), 0, size, kAskLargeRaw), 0);
 }
 
 ImportResult ImportSample(Machine& m, const std::string& path, int slot) {
     if (slot < 1 || slot > kBankSlots) return {};
-    std::string upper = path;
-    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     const std::int32_t count =
-        upper.find(".WAV") != std::string::npos ? ReadWavSamples(m, path) : ReadRawSamples(m, path);
+        HasWavExtension(path) ? ReadWavSamples(m, path) : ReadRawSamples(m, path);
     if (count < 1) return {};
 
     SampleBank& bank = m.banks.userbank;

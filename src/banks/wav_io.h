@@ -53,7 +53,9 @@ WavHeader MakeWavHeader(int channels, std::uint32_t dataSize);
 // The largest data chunk a header can describe, in whole stereo frames.
 constexpr std::uint64_t kMaxWavDataBytes = (0xFFFFFFFFull - 36) / 4 * 4;
 
-inline constexpr const char* kWavTempName = "~wavconv.pcm";
+// Raw data waiting to become a WAV file lies in "~wavconv-XXXXXX.pcm" beside the target.
+inline constexpr const char* kWavTempPrefix = "~wavconv-";
+inline constexpr const char* kWavTempSuffix = ".pcm";
 
 inline constexpr const char* kMsgWavOpenError =
     "An error occurred while opening this file...\r\n"
@@ -73,8 +75,6 @@ inline constexpr const char* kAskLargeRaw =
 
 // "This appears to be a 8 bit WAV-file..."
 std::string BitDepthText(long long bits);
-// A leftover temporary file of an earlier conversion stands where a new one must go.
-std::string WavTempInTheWayText(const std::string& tempPath);
 
 // Samples placed in the transfer buffer (always even); 0 when nothing was read.
 std::int32_t ReadWavSamples(Machine& m, const std::string& path);
@@ -85,8 +85,8 @@ struct ImportResult {
     std::string fileName;  // the name part of the path, extension included
 };
 
-// Into Userbank slot 1..20: a path containing ".WAV" (any case) is read as WAV, anything
-// else as raw. The slot's name and attributes are left to the caller.
+// Into Userbank slot 1..20: a file named with the extension ".WAV" (any case) is read as WAV,
+// anything else as raw. The slot's name and attributes are left to the caller.
 ImportResult ImportSample(Machine& m, const std::string& path, int slot);
 
 // Writes Userbank slot 1..20 as a mono WAV file. An existing file is replaced only once the
@@ -99,8 +99,8 @@ enum class WrapOutcome {
     Failed,        // reported to the user; the raw data is still at the path
 };
 
-// Turns a raw 16-bit 44100 Hz file into a WAV file in place, through "~wavconv.pcm" in the
-// same folder. A file of that name already there is never replaced: the wrap fails instead.
+// Turns a raw 16-bit 44100 Hz file into a WAV file in place, through a temporary file of its
+// own in the same folder.
 WrapOutcome WrapRawAsWavMono(Machine& m, const std::string& path);
 WrapOutcome WrapRawAsWavStereo(Machine& m, const std::string& path);
 

@@ -6,8 +6,10 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -292,9 +294,12 @@ int RunBuild(const std::vector<std::string>& words) {
     } else {
         if (const std::string why = ReadProblem(source); !why.empty())
             return CannotRead(source, why);
-        std::ifstream in(source, std::ios::binary);
-        if (!in) return CannotRead(source, std::strerror(errno));
-        text << in.rdbuf();
+        // Only a regular file: a folder or a FIFO is an error, never an empty text.
+        std::string reason;
+        const auto bytes = ReadWholeFile(source, &reason);
+        if (!bytes) return CannotRead(source, reason);
+        text.write(reinterpret_cast<const char*>(bytes->data()),
+                   static_cast<std::streamsize>(bytes->size()));
     }
 
     TerminalPrompter prompter(false);
@@ -376,5 +381,9 @@ int Main(const std::vector<std::string>& words) {
 }  // namespace qtam::cli
 
 int main(int argc, char** argv) {
+    // Ctrl-C or a kill leaves no temporary file behind; a file-size limit is an ordinary
+    // write error that is reported, not a signal that ends the program.
+    qtam::RemoveTemporaryFilesOnInterrupt();
+    std::signal(SIGXFSZ, SIG_IGN);
     return qtam::cli::Main(std::vector<std::string>(argv + 1, argv + argc));
 }

@@ -44,9 +44,9 @@ namespace {
 
 std::atomic<bool> interrupted{false};
 
-void OnInterrupt(int) {
+void OnInterrupt(int signal) {
     interrupted = true;
-    signal(SIGINT, SIG_DFL);  // a second Ctrl-C ends the program at once
+    ::signal(signal, SIG_DFL);  // a second one ends the program at once
 }
 
 struct PlayOptions {
@@ -155,8 +155,11 @@ int RunPlay(const std::vector<std::string>& words) {
     struct sigaction action {};
     action.sa_handler = OnInterrupt;  // no SA_RESTART: the wait returns at once
     sigemptyset(&action.sa_mask);
-    struct sigaction previous {};
-    sigaction(SIGINT, &action, &previous);
+    // Ctrl-C and a kill stop playback as the Stop button does, so a recording is finished.
+    struct sigaction previousInt {};
+    struct sigaction previousTerm {};
+    sigaction(SIGINT, &action, &previousInt);
+    sigaction(SIGTERM, &action, &previousTerm);
 
     // Counted from the blocks the device hands back, so the length does not depend on how
     // fast the device takes them.
@@ -181,7 +184,8 @@ int RunPlay(const std::vector<std::string>& words) {
     }
     const bool recorded = driver.DoStopStuff();  // finishes a recording
     driver.CloseDevice();
-    sigaction(SIGINT, &previous, nullptr);
+    sigaction(SIGINT, &previousInt, nullptr);
+    sigaction(SIGTERM, &previousTerm, nullptr);
 
     if (stalled) Fail("the sound device stopped playing");
     if (!recorded) {

@@ -1,9 +1,12 @@
 #include "core/files.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -41,6 +44,24 @@ bool IsRegularFile(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+int OpenRegularFileForReading(const std::string& path, int* error, std::uint64_t* size) {
+    // Non-blocking, so that opening a FIFO returns at once instead of waiting for a writer.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        *error = errno;
+        return -1;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        *error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        ::close(fd);
+        return -1;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    if (size != nullptr) *size = static_cast<std::uint64_t>(st.st_size);
+    return fd;
+}
+
 void ReadOnlyBracket::ClearReadOnly(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
@@ -67,20 +88,107 @@ std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path,
     std::vector<std::uint8_t> bytes;
     std::uint8_t chunk[65536];
     std::size_t n;
+    errno = 0;
     while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0)
         bytes.insert(bytes.end(), chunk, chunk + n);
-    bool bad = std::ferror(f) != 0;
+    const int readError = std::ferror(f) ? (errno != 0 ? errno : EIO) : 0;
     std::fclose(f);
-    if (bad) {
-        if (error) *error = "read error";
+    if (readError != 0) {
+        if (error) *error = std::strerror(readError);
         return std::nullopt;
     }
     return bytes;
 }
 
+// --- Temporary files removed on interruption ---
+
+namespace {
+
+// A fixed table, so that the signal handler needs neither allocation nor locks. A slot is
+// free (0), being filled (1) or names a file to remove (2).
+struct TemporaryEntry {
+    std::atomic<int> state{0};
+    char path[4096];
+};
+constexpr int kTemporaryEntries = 32;
+TemporaryEntry temporaryEntries[kTemporaryEntries];
+
+int RegisterTemporary(const std::string& path) {
+    if (path.size() >= sizeof temporaryEntries[0].path) return -1;
+    for (int i = 0; i < kTemporaryEntries; ++i) {
+        int expected = 0;
+        if (!temporaryEntries[i].state.compare_exchange_strong(expected, 1)) continue;
+        std::memcpy(temporaryEntries[i].path, path.c_str(), path.size() + 1);
+        temporaryEntries[i].state.store(2);
+        return i;
+    }
+    return -1;  // a full table: the file is still removed on every ordinary way out
+}
+
+void ForgetTemporary(int& entry) {
+    if (entry >= 0) temporaryEntries[entry].state.store(0);
+    entry = -1;
+}
+
+extern "C" void RemoveTemporariesAndEnd(int signal) {
+    for (TemporaryEntry& e : temporaryEntries)
+        if (e.state.load() == 2) ::unlink(e.path);
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+}  // namespace
+
+TemporaryFile::~TemporaryFile() {
+    if (fd_ >= 0) ::close(fd_);
+    if (!path_.empty() && !kept_) ::unlink(path_.c_str());
+    ForgetTemporary(registration_);
+}
+
+void GivePermissionsOfTarget(const std::string& file, const std::string& target) {
+    struct stat st {};
+    mode_t mode;
+    if (::stat(target.c_str(), &st) == 0) {
+        mode = st.st_mode & 07777;
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+    ::chmod(file.c_str(), mode);
+}
+
+bool TemporaryFile::Create(const std::string& folder, const std::string& prefix,
+                           const std::string& suffix) {
+    std::string pattern = folder + prefix + "XXXXXX" + suffix;
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    const int fd = ::mkstemps(name.data(), static_cast<int>(suffix.size()));
+    if (fd < 0) return false;
+    fd_ = fd;
+    path_ = name.data();
+    registration_ = RegisterTemporary(path_);
+    return true;
+}
+
+int TemporaryFile::TakeDescriptor() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+}
+
+void TemporaryFile::Keep() {
+    ForgetTemporary(registration_);
+    kept_ = true;
+}
+
+void RemoveTemporaryFilesOnInterrupt() {
+    std::signal(SIGINT, RemoveTemporariesAndEnd);
+    std::signal(SIGTERM, RemoveTemporariesAndEnd);
+}
+
 SafeFileWriter::~SafeFileWriter() {
     if (file_ != nullptr) std::fclose(file_);
-    if (!temp_.empty()) std::remove(temp_.c_str());
 }
 
 void SafeFileWriter::Fail(const char* what) {
@@ -90,16 +198,11 @@ void SafeFileWriter::Fail(const char* what) {
 
 bool SafeFileWriter::Open(const std::string& target) {
     target_ = target;
-    std::string pattern = DirectoryOf(target) + ".qtam-XXXXXX";
-    if (DirectoryOf(target).empty()) pattern = ".qtam-XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    int fd = ::mkstemp(name.data());
-    if (fd < 0) {
+    if (!temp_.Create(DirectoryOf(target), ".qtam-", "")) {
         Fail("cannot create a file in that folder");
         return false;
     }
-    temp_ = name.data();
+    const int fd = temp_.TakeDescriptor();
     file_ = ::fdopen(fd, "wb");
     if (file_ == nullptr) {
         ::close(fd);
@@ -136,22 +239,12 @@ bool SafeFileWriter::Commit() {
     file_ = nullptr;
     if (!ok) return false;
 
-    // Keep the permissions of the file being replaced; a new file gets the usual ones.
-    struct stat st {};
-    mode_t mode;
-    if (::stat(target_.c_str(), &st) == 0) {
-        mode = st.st_mode & 07777;
-    } else {
-        mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode = 0666 & ~mask;
-    }
-    ::chmod(temp_.c_str(), mode);
-    if (std::rename(temp_.c_str(), target_.c_str()) != 0) {
+    GivePermissionsOfTarget(temp_.path(), target_);
+    if (std::rename(temp_.path().c_str(), target_.c_str()) != 0) {
         Fail("cannot replace the file");
         return false;
     }
-    temp_.clear();
+    temp_.Keep();
     return true;
 }
 

@@ -24,8 +24,14 @@ bool FileExists(const std::string& path);
 // False for folders and devices as well as for names that do not exist.
 bool IsRegularFile(const std::string& path);
 
-// The read-only bracket around every access to a song, bank, kit or sound file: remember the
-// file's permission bits and give the owner write access; put the bits back afterwards.
+// Opens an existing regular file for reading only. A FIFO or device is never waited on and
+// no permission is changed (a read-only file reads as it is). Returns the descriptor, or -1
+// with an errno value in *error: EISDIR for a folder, EINVAL for any other file that is not
+// a regular one. *size, when given, receives the file's length.
+int OpenRegularFileForReading(const std::string& path, int* error, std::uint64_t* size = nullptr);
+
+// The read-only bracket around every write of a song or bank file: remember the file's
+// permission bits and give the owner write access; put the bits back afterwards.
 class ReadOnlyBracket {
 public:
     void ClearReadOnly(const std::string& path);
@@ -51,9 +57,44 @@ private:
     std::string path_;
 };
 
-// Reads a whole file; nullopt (and the system's reason in *error) when it cannot be opened.
+// Reads a whole file (a pipe too); nullopt, and the system's reason in *error, when it cannot
+// be opened or read (a folder cannot be read).
 std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path,
                                                        std::string* error = nullptr);
+
+// A file made under a fresh name in a folder, for work in progress: created exclusively (so it
+// never replaces anything), removed when the object goes unless kept, and removed as well when
+// the program is interrupted (see RemoveTemporaryFilesOnInterrupt).
+// A file about to replace `target` takes the permissions of the file it replaces; when there is
+// none, the usual ones of a new file (a temporary file is created readable by its owner only).
+void GivePermissionsOfTarget(const std::string& file, const std::string& target);
+
+class TemporaryFile {
+public:
+    TemporaryFile() = default;
+    ~TemporaryFile();
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+    // "<folder><prefix>XXXXXX<suffix>"; `folder` is "" or ends with a separator. False, with
+    // errno set, when no file can be created there.
+    bool Create(const std::string& folder, const std::string& prefix, const std::string& suffix);
+    // The open descriptor, handed over to the caller (who closes it); -1 after the first call.
+    int TakeDescriptor();
+    // The file stays where it is (renamed away, or kept on purpose) and is no longer removed.
+    void Keep();
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+    int fd_ = -1;
+    int registration_ = -1;
+    bool kept_ = false;
+};
+
+// From now on SIGINT and SIGTERM first remove every TemporaryFile still in place, then end the
+// program by the signal as before.
+void RemoveTemporaryFilesOnInterrupt();
 
 // Writes into a temporary file beside the target and renames it over the target only when
 // everything was written, so a failure leaves the old file byte-identical.
@@ -64,7 +105,8 @@ public:
     SafeFileWriter(const SafeFileWriter&) = delete;
     SafeFileWriter& operator=(const SafeFileWriter&) = delete;
 
-    // Creates the temporary file. False when it cannot be created (see error()).
+    // Creates the temporary file ".qtam-XXXXXX" beside the target. False when it cannot be
+    // created (see error()).
     bool Open(const std::string& target);
     bool Write(const void* data, std::size_t size);
     // Flushes, closes and renames over the target; keeps the target's permission bits.
@@ -79,7 +121,7 @@ private:
 
     std::FILE* file_ = nullptr;
     std::string target_;
-    std::string temp_;
+    TemporaryFile temp_;
     std::string error_;
     bool failed_ = false;
 };

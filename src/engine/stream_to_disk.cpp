@@ -1,6 +1,5 @@
 #include "engine/stream_to_disk.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,26 +23,35 @@ namespace {
 constexpr int kChunkFrames = 8192;
 static_assert(sizeof(StereoFrame) == 4, "frames are written as they lie in memory");
 
-// The frames of a running stream, written beside the target until it is finished. A live take
-// goes there raw and is copied behind a header at the end; an offline render leaves room for
-// the header first, so that finishing fills in the sizes and renames the file over the target.
+// The frames of a running stream, written into a temporary file of their own beside the target
+// until the stream is finished. A live take goes there raw and is copied behind a header at the
+// end; an offline render leaves room for the header first, so that finishing fills in the sizes
+// and renames the file over the target.
 class StreamFile final : public StreamSink {
 public:
-    StreamFile(std::FILE* file, std::string target, std::string rawPath, bool wavInPlace)
-        : file_(file),
-          target_(std::move(target)),
-          rawPath_(std::move(rawPath)),
-          wavInPlace_(wavInPlace) {
-        if (wavInPlace_) {
-            const WavHeader placeholder = MakeWavHeader(2, 0);
-            Write(&placeholder, sizeof placeholder);
-        }
-    }
+    StreamFile(std::string target, bool wavInPlace)
+        : target_(std::move(target)), wavInPlace_(wavInPlace) {}
     ~StreamFile() override {
         if (file_ != nullptr) std::fclose(file_);
     }
     StreamFile(const StreamFile&) = delete;
     StreamFile& operator=(const StreamFile&) = delete;
+
+    // False, with errno set, when the raw file cannot be created.
+    bool Open() {
+        if (!raw_.Create(DirectoryOf(target_), kWavTempPrefix, kWavTempSuffix)) return false;
+        const int fd = raw_.TakeDescriptor();
+        file_ = ::fdopen(fd, "wb");
+        if (file_ == nullptr) {
+            ::close(fd);
+            return false;
+        }
+        if (wavInPlace_) {
+            const WavHeader placeholder = MakeWavHeader(2, 0);
+            if (!Write(&placeholder, sizeof placeholder)) return false;
+        }
+        return true;
+    }
 
     // After the first failed write nothing more is written; the failure is reported at the close.
     void Append(const void* bytes, std::size_t count) override {
@@ -84,10 +92,12 @@ public:
     }
 
     const std::string& target() const { return target_; }
-    const std::string& rawPath() const { return rawPath_; }
+    const std::string& rawPath() const { return raw_.path(); }
     const std::string& error() const { return error_; }
     bool wavInPlace() const { return wavInPlace_; }
     std::uint64_t dataBytes() const { return dataBytes_; }
+    // The raw file stays on disk; otherwise it is removed with this object.
+    void KeepRaw() { raw_.Keep(); }
     // A live take cannot be played again, so its raw frames survive a failed finish.
     bool keepRawOnFailure = false;
 
@@ -104,9 +114,9 @@ private:
         if (error_.empty()) error_ = std::strerror(errno);
     }
 
-    std::FILE* file_;
+    std::FILE* file_ = nullptr;
     std::string target_;
-    std::string rawPath_;
+    TemporaryFile raw_;
     bool wavInPlace_;
     std::uint64_t dataBytes_ = 0;
     std::string error_;
@@ -129,11 +139,10 @@ std::uint64_t FileSize(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
 }
 
-// Puts the finished file in the target's place, with the target's permissions when it exists
-// (a new file keeps the usual ones it was created with). The rename replaces the target at once.
+// Puts the finished file in the target's place, with the target's permissions (a new file gets
+// the usual ones). The rename replaces the target at once.
 bool MoveOverTarget(const std::string& from, const std::string& target, std::string* error) {
-    struct stat st {};
-    if (::stat(target.c_str(), &st) == 0) ::chmod(from.c_str(), st.st_mode & 07777);
+    GivePermissionsOfTarget(from, target);
     if (std::rename(from.c_str(), target.c_str()) != 0) {
         *error = std::string("cannot replace the file: ") + std::strerror(errno);
         return false;
@@ -144,8 +153,8 @@ bool MoveOverTarget(const std::string& from, const std::string& target, std::str
 // An offline render: the file already has its header's room, so it becomes the WAV file in one
 // pass. On any failure the temporary file goes and the target is left as it was.
 bool FinishWavInPlace(Machine& m, StreamFile& file, StreamObserver* observer) {
+    // The temporary file is removed with the stream unless it took the target's place.
     auto fail = [&](const std::string& reason) {
-        std::remove(file.rawPath().c_str());
         m.prompter->Warn(WriteFailedText(file.target(), reason));
         return false;
     };
@@ -156,11 +165,10 @@ bool FinishWavInPlace(Machine& m, StreamFile& file, StreamObserver* observer) {
     ShowActivity(observer, kActivitySaving);
     BusyCursor busy(*m.prompter);
     if (!file.CloseAsWav()) return fail(file.error());
-    if (file.dataBytes() == 0) {
-        std::remove(file.rawPath().c_str());
-    } else if (file.rawPath() != file.target()) {
+    if (file.dataBytes() > 0) {
         std::string error;
         if (!MoveOverTarget(file.rawPath(), file.target(), &error)) return fail(error);
+        file.KeepRaw();
     }
     ShowProgress(observer, 100);
     return true;
@@ -171,10 +179,10 @@ bool WriteStreamWav(Machine& m, StreamFile& file, StreamObserver* observer) {
     if (file.wavInPlace()) return FinishWavInPlace(m, file, observer);
     if (!file.Close()) {
         std::string text = WriteFailedText(file.target(), file.error());
-        if (file.keepRawOnFailure)
+        if (file.keepRawOnFailure) {
             text += " What was recorded is kept as raw sound data in \"" + file.rawPath() + "\".";
-        else
-            std::remove(file.rawPath().c_str());
+            file.KeepRaw();
+        }
         m.prompter->Warn(text);
         return false;
     }
@@ -185,16 +193,16 @@ bool WriteStreamWav(Machine& m, StreamFile& file, StreamObserver* observer) {
         WavWriteResult result = WriteWavFromRaw(file.rawPath(), file.target(), 2);
         if (!result.ok()) {
             std::string note;
-            if (file.keepRawOnFailure)
+            if (file.keepRawOnFailure) {
                 note = "The recording is kept as raw sound data in \"" + file.rawPath() + "\".";
-            else
-                std::remove(file.rawPath().c_str());
+                file.KeepRaw();
+            }
             m.prompter->Warn(WavWriteFailureText(result, file.target(), note));
             return false;
         }
     }
     // A target named like the raw file has just been written over it.
-    if (!recorded || file.rawPath() != file.target()) std::remove(file.rawPath().c_str());
+    if (recorded && file.rawPath() == file.target()) file.KeepRaw();
     ShowProgress(observer, 100);
     return true;
 }
@@ -226,21 +234,11 @@ bool OpenStreamFile(Machine& m, const std::string& fileName, bool wavInPlace) {
         }
     }
 
-    const std::string raw = DirectoryOf(fileName) + kWavTempName;
-    const int fd = ::open(raw.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
-    if (fd < 0) {
-        m.prompter->Warn(errno == EEXIST ? WavTempInTheWayText(raw)
-                                         : std::string(kMsgCannotCreate));
-        return false;
-    }
-    std::FILE* f = ::fdopen(fd, "wb");
-    if (f == nullptr) {
-        ::close(fd);
-        std::remove(raw.c_str());
+    auto file = std::make_unique<StreamFile>(fileName, wavInPlace);
+    if (!file->Open()) {
         m.prompter->Warn(kMsgCannotCreate);
         return false;
     }
-    auto file = std::make_unique<StreamFile>(f, fileName, raw, wavInPlace);
     m.stream = file.get();
     m.streamFile = std::move(file);
     return true;

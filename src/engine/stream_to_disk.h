@@ -2,9 +2,8 @@
 // Rendering to a 16-bit stereo 44100 Hz WAV file: the edited measure or the whole edited
 // pattern offline through the disk mixer, or a live session recorded from playback.
 //
-// The frames go raw into "~wavconv.pcm" beside the target (never replacing a file of that
-// name); finishing turns them into the WAV file, which replaces an existing target only
-// once it is complete.
+// The frames go raw into a temporary file of their own beside the target; finishing turns
+// them into the WAV file, which replaces an existing target only once it is complete.
 
 #include <cstdint>
 #include <functional>

@@ -1,7 +1,8 @@
 #include "song/song_file.h"
 
-#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -21,29 +22,27 @@ namespace {
 enum class SongRead { Ok, CannotOpen, NotOneRecord };
 
 // Reads the first record of a file that holds exactly one (trailing bytes short of a second
-// record are allowed).
+// record are allowed). Only a regular file is read: a FIFO or device would never end.
 SongRead ReadSongRecord(const std::string& path, Song& into) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr) return SongRead::CannotOpen;
-    struct stat st {};
+    int error = 0;
+    std::uint64_t size = 0;
+    const int fd = OpenRegularFileForReading(path, &error, &size);
+    // A folder is no file to read: it cannot be opened as a song.
+    if (fd < 0) return error == EINVAL ? SongRead::NotOneRecord : SongRead::CannotOpen;
     SongRead result = SongRead::Ok;
-    // A folder opens here but is no file to read: it cannot be opened as a song.
-    if (::fstat(::fileno(f), &st) != 0 || S_ISDIR(st.st_mode)) {
-        result = SongRead::CannotOpen;
-    } else if (!S_ISREG(st.st_mode) || static_cast<std::uintmax_t>(st.st_size) / kSongSize != 1) {
+    if (size / kSongSize != 1)
         result = SongRead::NotOneRecord;
-    } else if (std::fread(&into, 1, kSongSize, f) != kSongSize) {
+    else if (::pread(fd, &into, kSongSize, 0) != static_cast<ssize_t>(kSongSize))
         result = SongRead::CannotOpen;
-    }
-    std::fclose(f);
+    ::close(fd);
     return result;
 }
 
 }  // namespace
 
 bool LoadSong(Machine& m, const std::string& fileName, bool quiet) {
+    // Reading needs no write permission, so the file's permissions are never touched.
     const std::string name = WithDefaultExtension(fileName, kSongExtension);
-    ReadOnlyScope readOnly(m.attributes, name);
     BusyCursor busy(*m.prompter);
 
     auto song = std::make_unique<Song>();

@@ -84,6 +84,14 @@ TEST_F(Activation, RefusedKitsChangeNothing) {
     }
 }
 
+TEST_F(Activation, AKitThatIsAFifoIsRefusedAtOnce) {
+    test::HangGuard guard;
+    const std::string fifo = test::MakeFifo(dir / "engines.dll");
+    EXPECT_FALSE(LoadInternalBank(*m, fifo));
+    EXPECT_EQ(prompter.warnings, std::vector<std::string>{kMsgKitFailed});
+    EXPECT_EQ(test::ModeOf(fifo), 0644u);
+}
+
 TEST_F(Activation, RandomKitFilesNeverCrash) {
     std::mt19937 rng(99);
     MakeBankFile(dir / "real.dll", 300, "Kit");

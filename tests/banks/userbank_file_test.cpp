@@ -1,15 +1,14 @@
 #include "banks/userbank_file.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 #include <random>
 
 #include "core/machine.h"
+#include "file_size_limit.h"
 #include "temp_folder.h"
 #include "test_support.h"
 
@@ -76,28 +75,6 @@ std::vector<std::uint8_t> BankWithFirstSound(std::int32_t count) {
     }
     return r;
 }
-
-// Caps the size of the files this process writes, so that a write fails after creation.
-class FileSizeCap {
-public:
-    explicit FileSizeCap(rlim_t bytes) {
-        ::getrlimit(RLIMIT_FSIZE, &saved_);
-        previous_ = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit cap = saved_;
-        cap.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &cap);
-    }
-    ~FileSizeCap() {
-        ::setrlimit(RLIMIT_FSIZE, &saved_);
-        std::signal(SIGXFSZ, previous_);
-    }
-    FileSizeCap(const FileSizeCap&) = delete;
-    FileSizeCap& operator=(const FileSizeCap&) = delete;
-
-private:
-    rlimit saved_{};
-    void (*previous_)(int) = nullptr;
-};
 
 class UserbankFile : public ::testing::Test {
 protected:
@@ -297,6 +274,23 @@ TEST_F(UserbankFile, ReadOnlyFilesStayReadOnly) {
     EXPECT_EQ(test::ModeOf(dir / "bad.ubf"), 0440u);
 }
 
+// A FIFO or device is refused at once, as a file that cannot be opened; reading a read-only
+// bank does not touch its inode.
+TEST_F(UserbankFile, SpecialFilesAreRefusedAndReadingChangesNothing) {
+    test::HangGuard guard;
+    FillBank();
+    const std::string fifo = test::MakeFifo(dir / "pipe.ubf");
+    EXPECT_FALSE(LoadUserbank(*m, fifo, false));
+    EXPECT_EQ(prompter.warnings, std::vector<std::string>{UserbankOpenErrorText(EINVAL)});
+    ExpectBankAsFilled();
+
+    WriteBytes(dir / "ro.ubf", EmptyBankFile());
+    ::chmod((dir / "ro.ubf").c_str(), 0444);
+    const auto before = test::ChangeTimeOf(dir / "ro.ubf");
+    EXPECT_TRUE(LoadUserbank(*m, dir / "ro.ubf", false));
+    EXPECT_TRUE(test::SameTime(test::ChangeTimeOf(dir / "ro.ubf"), before));
+}
+
 TEST_F(UserbankFile, OverwriteIsAskedAndNoKeepsTheFile) {
     WriteBytes(dir / "old.ubf", {1, 2, 3});
     ClearUserbank(*m);
@@ -335,7 +329,7 @@ TEST_F(UserbankFile, FailedSavesKeepTheOldFile) {
     WriteBytes(dir / "full.ubf", {5, 5});
     test::SetSound(m->banks.userbank, 1, std::vector<std::int16_t>(5000, 1), "big");
     {
-        FileSizeCap cap(4000);
+        test::FileSizeLimit cap(4000);
         EXPECT_FALSE(SaveUserbank(*m, dir / "full.ubf", true));
     }
     ASSERT_EQ(prompter.warnings.size(), 3u);

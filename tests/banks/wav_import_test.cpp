@@ -79,16 +79,53 @@ TEST_F(WavImport, ChunksBetweenFormatAndDataAreSkipped) {
     w.betweenFmtAndData.insert(w.betweenFmtAndData.end(), fact.begin(), fact.end());
     EXPECT_EQ(ImportCount(Write("list.wav", w.bytes())), 1000);
     EXPECT_EQ(SlotSamples(1), test::TestSamples(1000));
+}
 
-    // The search starts after the byte rate, at offset 32, and looks at 1500 positions: the
-    // data tag may start at offset 1531 at the latest. Here it follows a chunk at offset 36.
-    WavImage justInReach = MonoWav(10);
-    justInReach.betweenFmtAndData = test::FillerChunk("LIST", 1531 - 36 - 8);
-    EXPECT_EQ(ImportCount(Write("reach.wav", justInReach.bytes())), 10);
-    WavImage outOfReach = MonoWav(10);
-    outOfReach.betweenFmtAndData = test::FillerChunk("LIST", 1532 - 36 - 8);
-    EXPECT_EQ(ImportCount(Write("far.wav", outOfReach.bytes())), 0);
+// The data chunk is reached through the chunk sizes: the letters "data" inside other chunks
+// are text, not audio, and no length of the chunks before the audio is too long.
+TEST_F(WavImport, TheDataChunkIsFoundByWalkingTheChunks) {
+    WavImage info = MonoWav(1000);
+    info.betweenFmtAndData =
+        test::Chunk("LIST", std::string("INFOICMT\x16\0\0\0Recorded data for test", 34));
+    auto bext = test::Chunk("bext", "METADATA, odd sized");  // 19 bytes and a pad byte
+    info.betweenFmtAndData.insert(info.betweenFmtAndData.end(), bext.begin(), bext.end());
+    EXPECT_EQ(ImportCount(Write("info.wav", info.bytes())), 1000);
+    EXPECT_EQ(SlotSamples(1), test::TestSamples(1000));
+
+    WavImage padded = MonoWav(600);
+    padded.betweenFmtAndData = test::FillerChunk("PAD ", 4044);
+    EXPECT_EQ(ImportCount(Write("pad.wav", padded.bytes())), 600);
+    EXPECT_EQ(SlotSamples(1), test::TestSamples(600));
+
+    WavImage overlong = MonoWav(10);  // a chunk claiming more than the file: no data found
+    overlong.betweenFmtAndData = test::FillerChunk("LIST", 8);
+    overlong.betweenFmtAndData[4] = 0xFF;
+    EXPECT_EQ(ImportCount(Write("far.wav", overlong.bytes())), 0);
     EXPECT_EQ(prompter.warnings, std::vector<std::string>{kMsgNoWavData});
+}
+
+// 16-bit PCM in the extensible format chunk is PCM; any other sub-format is compressed.
+TEST_F(WavImport, TheExtensibleFormatHoldingPcmIsRead) {
+    auto extensible = [](std::uint8_t subFormat) {
+        WavImage w = MonoWav(300);
+        w.formatTag = 0xFFFE;
+        test::PutU16(w.fmtExtra, 22);  // cbSize
+        test::PutU16(w.fmtExtra, 16);  // valid bits
+        test::PutU32(w.fmtExtra, 4);   // channel mask: front centre
+        const std::uint8_t guid[16] = {subFormat, 0, 0, 0,    0, 0,    0x10, 0,
+                                       0x80,      0, 0, 0xAA, 0, 0x38, 0x9B, 0x71};
+        w.fmtExtra.insert(w.fmtExtra.end(), guid, guid + 16);
+        return w;
+    };
+    EXPECT_EQ(ImportCount(Write("ext.wav", extensible(1).bytes())), 300);
+    EXPECT_EQ(SlotSamples(1), test::TestSamples(300));
+    EXPECT_TRUE(prompter.warnings.empty());
+
+    EXPECT_EQ(ImportCount(Write("float.wav", extensible(3).bytes())), 0);
+    WavImage shortChunk = MonoWav(300);  // no room for a sub-format
+    shortChunk.formatTag = 0xFFFE;
+    EXPECT_EQ(ImportCount(Write("short.wav", shortChunk.bytes())), 0);
+    EXPECT_EQ(prompter.warnings, std::vector<std::string>(2, kMsgCompressedWav));
 }
 
 TEST_F(WavImport, AFormatChunkThatIsNotFirstIsRefused) {
@@ -220,14 +257,15 @@ TEST_F(WavImport, DeclaredSizesAreNotTrustedBeyondTheFile) {
     EXPECT_EQ(SlotSamples(1), test::TestSamples(1000));
     EXPECT_TRUE(prompter.questions.empty());  // the file is small, whatever it says
 
+    // Nothing to import is said, not passed over in silence; the slot stays as it was.
     test::SetSound(m->banks.userbank, 2, {9, 9}, "Kept");
-    for (std::int32_t size : {-1, -2000, 0}) {
+    for (std::int32_t size : {-1, -2000, 0, 1}) {
         WavImage w = MonoWav(1000);
         w.declaredDataSize = size;
         EXPECT_FALSE(ImportSample(*m, Write("neg.wav", w.bytes()), 2).ok) << size;
         EXPECT_EQ(SlotSamples(2), (std::vector<std::int16_t>{9, 9}));
     }
-    EXPECT_TRUE(prompter.warnings.empty());
+    EXPECT_EQ(prompter.warnings, std::vector<std::string>(4, kMsgNoWavData));
 }
 
 TEST_F(WavImport, AFileEndingInsideTheHeaderIsRefused) {
@@ -237,24 +275,34 @@ TEST_F(WavImport, AFileEndingInsideTheHeaderIsRefused) {
         std::vector<std::uint8_t> head(whole.begin(), whole.begin() + static_cast<long>(cut));
         EXPECT_EQ(ImportCount(Write("cut.wav", head)), 0) << cut;
         ASSERT_EQ(prompter.warnings.size(), 1u) << cut;
-        // Until the data tag is complete the search finds none; after it the size is missing.
-        const bool inSearch = cut >= 32 && cut < 40;
+        // Until the data tag is complete no data chunk is found; after it the size is missing.
+        const bool inSearch = cut >= 36 && cut < 40;
         EXPECT_EQ(prompter.warnings[0], inSearch ? kMsgNoWavData : kMsgNotAWav) << cut;
     }
     prompter.warnings.clear();
     EXPECT_EQ(ImportCount(Write("cut.wav", {whole.begin(), whole.begin() + 44})), 0);
-    EXPECT_TRUE(prompter.warnings.empty());  // an empty data chunk: nothing, quietly
+    EXPECT_EQ(prompter.warnings, std::vector<std::string>{kMsgNoWavData});  // empty data chunk
 }
 
-TEST_F(WavImport, AnyPathContainingDotWavIsReadAsWav) {
-    std::filesystem::create_directory(dir / "drums.WAV.d");
-    std::string wavInFolder = Write("drums.WAV.d/snare.smp", MonoWav(100).bytes());
-    EXPECT_EQ(ImportCount(wavInFolder), 100);
-    EXPECT_EQ(ImportSample(*m, wavInFolder, 1).fileName, "snare.smp");
+TEST_F(WavImport, TheFileNamesOwnExtensionDecidesWav) {
+    std::filesystem::create_directory(dir / "drums.wav");
+    // In a folder named ".wav" the bytes are raw samples, header included.
+    std::string rawInFolder = Write("drums.wav/snare.raw", MonoWav(100).bytes());
+    EXPECT_EQ(ImportCount(rawInFolder), (44 + 200) / 2);
+    EXPECT_EQ(ImportSample(*m, rawInFolder, 1).fileName, "snare.raw");
+    EXPECT_EQ(ImportCount(Write("snare.wav.smp", MonoWav(100).bytes())), (44 + 200) / 2);
+    EXPECT_EQ(ImportCount(Write("SNARE.Wav", MonoWav(100).bytes())), 100);
+    EXPECT_TRUE(prompter.warnings.empty());
+}
 
-    // Without ".wav" the same bytes are raw samples, header included.
-    std::string raw = Write("snare.raw", MonoWav(100).bytes());
-    EXPECT_EQ(ImportCount(raw), (44 + 200) / 2);
+// A FIFO would block a reader for ever; it is refused as a file that cannot be opened.
+TEST_F(WavImport, SpecialFilesAreRefusedWithoutWaiting) {
+    ASSERT_EQ(::mkfifo((dir / "pipe.wav").c_str(), 0644), 0);
+    ASSERT_EQ(::mkfifo((dir / "pipe.raw").c_str(), 0644), 0);
+    EXPECT_EQ(ImportCount(dir / "pipe.wav"), 0);
+    EXPECT_EQ(ImportCount(dir / "pipe.raw"), 0);
+    EXPECT_EQ(prompter.warnings, (std::vector<std::string>{kMsgWavOpenError, kMsgRawOpenError}));
+    EXPECT_EQ(test::ModeOf(dir / "pipe.wav"), 0644u);
 }
 
 TEST_F(WavImport, RawFilesAreTakenWholeAsSamples) {

@@ -159,20 +159,18 @@ TEST_F(WavWrite, WrappingAnEmptyRawFileRemovesIt) {
     EXPECT_TRUE(prompter.warnings.empty());
 }
 
-TEST_F(WavWrite, ALeftoverTemporaryFileIsNeverReplaced) {
-    const std::vector<std::uint8_t> raw = test::SampleBytes(test::TestSamples(500));
+TEST_F(WavWrite, ALeftoverOfAnInterruptedWrapIsNeitherReplacedNorInTheWay) {
+    const std::vector<std::int16_t> samples = test::TestSamples(500);
     const std::vector<std::uint8_t> leftover = {'p', 'r', 'e', 'c', 'i', 'o', 'u', 's'};
     const std::string path = dir / "take.wav";
     const std::string temp = dir / "~wavconv.pcm";
-    test::WriteBytes(path, raw);
+    test::WriteBytes(path, test::SampleBytes(samples));
     test::WriteBytes(temp, leftover);
 
-    EXPECT_EQ(WrapRawAsWavMono(*m, path), WrapOutcome::Failed);
-    EXPECT_EQ(test::ReadBytes(path), raw);
+    EXPECT_EQ(WrapRawAsWavMono(*m, path), WrapOutcome::Wrapped);
+    EXPECT_EQ(test::ReadWithLibsndfile(path).samples, samples);
     EXPECT_EQ(test::ReadBytes(temp), leftover);
-    ASSERT_EQ(prompter.warnings.size(), 1u);
-    EXPECT_EQ(prompter.warnings[0],
-              WavTempInTheWayText(temp) + " The raw sound data is still in \"" + path + "\".");
+    EXPECT_TRUE(prompter.warnings.empty());
     EXPECT_EQ(dir.list(), (std::vector<std::string>{"take.wav", "~wavconv.pcm"}));
 }
 

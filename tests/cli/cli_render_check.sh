@@ -37,6 +37,22 @@ if "$cli" build bad.txt -o bad.sng 2>err.txt; then fail "bad text"; fi
 grep -q "bad.txt:3:6: unknown step character \"q\"" err.txt || fail "bad text message"
 [ ! -e bad.sng ] || fail "bad text wrote a song"
 
+# A folder or an unreadable file is no song text.
+mkdir textdir
+if "$cli" build textdir -o dir.sng 2>err.txt; then fail "built a song from a folder"; fi
+grep -q "cannot read textdir" err.txt || fail "folder text message"
+[ ! -e dir.sng ] || fail "a folder wrote a song"
+
+# A file-size limit is a write error with a message, not a signal; nothing is left behind
+# and the existing file is kept.
+mkdir limited && cp before.wav limited/out.wav
+if (ulimit -f 100; "$cli" render demo.sng -o limited/out.wav --force 2>err.txt); then
+  fail "render past the file-size limit succeeded"
+fi
+grep -q "File too large" err.txt || fail "file-size limit message: $(cat err.txt)"
+[ "$(ls -A limited)" = out.wav ] || fail "left behind: $(ls -A limited)"
+cmp -s limited/out.wav before.wav || fail "file-size limit changed the existing file"
+
 # info names the kit's sounds and prints the grid.
 "$cli" info demo.sng > info.txt
 grep -q "channel 1 sound 2 volume 120  # Kick Punch" info.txt || fail "info channel line"

@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <csignal>
 #include <cstring>
 
 #include "banks/wav_io.h"
+#include "core/files.h"
 #include "core/machine.h"
 #include "engine/mixer.h"
 #include "test_support.h"
@@ -221,13 +225,14 @@ TEST_F(StreamToDisk, RefusalsCreateNothing) {
     EXPECT_TRUE(dir.list().empty());
 }
 
-TEST_F(StreamToDisk, ALeftoverTemporaryFileStopsTheStreamUntouched) {
+TEST_F(StreamToDisk, ALeftoverTemporaryFileIsNeitherTouchedNorInTheWay) {
+    MakeGroove(*m, 1, 1);
     const std::string temp = dir / "~wavconv.pcm";
     test::WriteBytes(temp, {7, 7, 7});
-    EXPECT_FALSE(RenderWholePattern(*m, dir / "x.wav"));
+    EXPECT_TRUE(RenderCurrentMeasure(*m, dir / "x.wav"));
     EXPECT_EQ(test::ReadBytes(temp), (std::vector<std::uint8_t>{7, 7, 7}));
-    EXPECT_EQ(prompter.warnings, std::vector<std::string>{WavTempInTheWayText(temp)});
-    EXPECT_EQ(dir.list(), std::vector<std::string>{"~wavconv.pcm"});
+    EXPECT_TRUE(prompter.warnings.empty());
+    EXPECT_EQ(dir.list(), (std::vector<std::string>{"x.wav", "~wavconv.pcm"}));
 }
 
 TEST_F(StreamToDisk, AFailingWriteLeavesTheOldFileByteIdentical) {
@@ -321,9 +326,10 @@ TEST_F(StreamToDisk, ALiveTakeThatCannotBeSavedStaysOnDisk) {
         test::FileSizeLimit limit(100000);
         EXPECT_FALSE(FinishStream(*m));
     }
-    const std::string raw = dir / "~wavconv.pcm";
+    ASSERT_EQ(dir.list().size(), 1u);
+    const std::string raw = dir / dir.list()[0];
+    EXPECT_TRUE(test::IsWavTempName(dir.list()[0])) << raw;
     EXPECT_EQ(test::ReadBytes(raw).size(), 163840u);
-    EXPECT_EQ(dir.list(), std::vector<std::string>{"~wavconv.pcm"});
     ASSERT_EQ(prompter.warnings.size(), 1u);
     EXPECT_NE(prompter.warnings[0].find(path), std::string::npos);
     EXPECT_NE(prompter.warnings[0].find(raw), std::string::npos);
@@ -339,9 +345,10 @@ TEST_F(StreamToDisk, ALiveTakeWhoseWritesFailKeepsWhatReachedTheDisk) {
         for (int i = 0; i < 4; ++i) RenderBlock(*m, 10240);  // 163840 bytes do not fit
     }
     EXPECT_FALSE(FinishStream(*m));
-    const std::string raw = dir / "~wavconv.pcm";
+    ASSERT_EQ(dir.list().size(), 1u);
+    const std::string raw = dir / dir.list()[0];
+    EXPECT_TRUE(test::IsWavTempName(dir.list()[0])) << raw;
     EXPECT_EQ(test::ReadBytes(raw).size(), 100000u);
-    EXPECT_EQ(dir.list(), std::vector<std::string>{"~wavconv.pcm"});
     ASSERT_EQ(prompter.warnings.size(), 1u);
     EXPECT_NE(prompter.warnings[0].find(raw), std::string::npos) << prompter.warnings[0];
     EXPECT_NE(prompter.warnings[0].find(std::strerror(EFBIG)), std::string::npos)
@@ -365,6 +372,78 @@ TEST_F(StreamToDisk, ANewStreamFinishesTheOneStillOpen) {
     ASSERT_TRUE(RenderCurrentMeasure(*m, dir / "second.wav"));
     EXPECT_EQ(test::ReadWithLibsndfile(dir / "first.wav").frames, 1000);
     EXPECT_EQ(test::ReadWithLibsndfile(dir / "second.wav").frames, 72993);
+}
+
+TEST_F(StreamToDisk, TwoStreamsIntoOneFolderAtOnceBothSucceed) {
+    MakeGroove(*m, 1, 1);
+    auto other = test::NewMachine();
+    other->prompter = &prompter;
+    MakeGroove(*other, 1, 1);
+    ASSERT_TRUE(StartLiveSession(*m, dir / "live.wav"));
+    PrepareStart(*m);
+    RenderBlock(*m, 1000);
+    ASSERT_TRUE(RenderCurrentMeasure(*other, dir / "offline.wav"));
+    ASSERT_TRUE(FinishStream(*m));
+    EXPECT_EQ(test::ReadWithLibsndfile(dir / "live.wav").frames, 1000);
+    EXPECT_EQ(test::ReadWithLibsndfile(dir / "offline.wav").frames, 72993);
+    EXPECT_TRUE(prompter.warnings.empty());
+    EXPECT_EQ(dir.list(), (std::vector<std::string>{"live.wav", "offline.wav"}));
+}
+
+// A render killed halfway leaves nothing behind that stops the next one.
+TEST_F(StreamToDisk, ARenderKilledHalfwayLeavesNoFileAndTheNextOneSucceeds) {
+    MakeGroove(*m, 1, 4);
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        RemoveTemporaryFilesOnInterrupt();
+        StreamObserver observer;
+        observer.progress = [&](int percent) {
+            if (percent < 10) return;
+            const char byte = 1;
+            if (::write(ready[1], &byte, 1) != 1) ::_exit(3);
+            for (;;) ::pause();  // halfway through the pattern, waiting to be killed
+        };
+        RenderWholePattern(*m, dir / "take.wav", &observer);
+        ::_exit(2);
+    }
+    char byte = 0;
+    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+    ASSERT_EQ(dir.list().size(), 1u);  // the raw frames so far
+    EXPECT_TRUE(test::IsWavTempName(dir.list()[0]));
+    ::kill(child, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+    ::close(ready[0]);
+    ::close(ready[1]);
+    EXPECT_TRUE(dir.list().empty());
+
+    ASSERT_TRUE(RenderWholePattern(*m, dir / "take.wav"));
+    EXPECT_EQ(test::ReadWithLibsndfile(dir / "take.wav").frames, 4 * 72993);
+    EXPECT_TRUE(prompter.warnings.empty());
+}
+
+// Ctrl-C while a file is being replaced: the old file stays and the half-written one goes.
+TEST_F(StreamToDisk, AnInterruptedSaveLeavesTheOldFileAlone) {
+    const std::string path = dir / "song.sng";
+    test::WriteBytes(path, {1, 2, 3});
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        RemoveTemporaryFilesOnInterrupt();
+        SafeFileWriter out;
+        if (!out.Open(path) || !out.Write("half", 4)) ::_exit(2);
+        std::raise(SIGINT);
+        ::_exit(3);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
+    EXPECT_EQ(test::ReadBytes(path), (std::vector<std::uint8_t>{1, 2, 3}));
+    EXPECT_EQ(dir.list(), std::vector<std::string>{"song.sng"});
 }
 
 }  // namespace

@@ -188,6 +188,38 @@ TEST_F(SongFile, OutOfRangeValuesAreBroughtIntoRange) {
     }
 }
 
+// A pan byte of 255 from a foreign file would invert one channel and clip the other.
+TEST_F(SongFile, PansAboveTheRightEdgeAreBroughtToIt) {
+    test::SetNote(*m, 1, 1, 1, 1, 100, 255);
+    test::SetNote(*m, 8, 16, 8, 16, 100, 128);
+    test::SetNote(*m, 2, 3, 4, 5, 100, 127);
+    test::SetNote(*m, 2, 3, 4, 6, 100, 0);
+    WriteBytes(dir / "pans.sng", Image(m->song));
+    ASSERT_TRUE(LoadSong(*m, dir / "pans.sng", true));
+    EXPECT_EQ(m->song.cell(1, 1, 1, 1).pan, 127);
+    EXPECT_EQ(m->song.cell(8, 16, 8, 16).pan, 127);
+    EXPECT_EQ(m->song.cell(2, 3, 4, 5).pan, 127);
+    EXPECT_EQ(m->song.cell(2, 3, 4, 6).pan, 0);
+}
+
+// Loading only reads: a read-only file is read as it is, its inode untouched, and a FIFO is
+// refused at once instead of waiting for a writer.
+TEST_F(SongFile, LoadingNeverChangesTheFileAndNeverWaits) {
+    test::HangGuard guard;
+    ASSERT_TRUE(SaveSong(*m, dir / "ro.sng", false));
+    ::chmod((dir / "ro.sng").c_str(), 0444);
+    const auto before = test::ChangeTimeOf(dir / "ro.sng");
+    EXPECT_TRUE(LoadSong(*m, dir / "ro.sng", false));
+    EXPECT_TRUE(test::SameTime(test::ChangeTimeOf(dir / "ro.sng"), before));
+
+    m->song.title.set("kept");
+    const std::string fifo = test::MakeFifo(dir / "pipe.sng");
+    EXPECT_FALSE(LoadSong(*m, fifo, false));
+    EXPECT_EQ(prompter.warnings, std::vector<std::string>{kMsgNotASong});
+    EXPECT_EQ(m->song.title.str(), "kept");
+    EXPECT_EQ(test::ModeOf(fifo), 0644u);
+}
+
 TEST_F(SongFile, ReadOnlySongsOpenSaveAndStayReadOnly) {
     ASSERT_TRUE(SaveSong(*m, dir / "ro.sng", false));
     ::chmod((dir / "ro.sng").c_str(), 0444);

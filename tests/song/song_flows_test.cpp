@@ -123,6 +123,16 @@ TEST_F(SongFlows, SongWithAMissingUserbankKeepsTheActiveOne) {
     EXPECT_EQ(m->banks.userbank.slot(2).name, "active");
 }
 
+TEST_F(SongFlows, ASongNamingAFifoAsItsUserbankOpensWithoutWaiting) {
+    test::HangGuard guard;
+    test::SetSound(m->banks.userbank, 2, {1}, "active");
+    auto scratch = test::NewMachine();
+    scratch->song.userbankFile.set(test::MakeFifo(dir / "pipe.ubf"));
+    ASSERT_TRUE(SaveSong(*scratch, dir / "s.sng", true));
+    ASSERT_TRUE(OpenSongFlow(*m, {Chosen(dir / "s.sng"), {}}));
+    EXPECT_EQ(m->banks.userbank.slot(2).name, "active");
+}
+
 TEST_F(SongFlows, SaveOnANamedSongNeverAsks) {
     ASSERT_TRUE(SaveSong(*m, dir / "named.sng", true));
     m->editor.SongFileName = dir / "named.sng";
