@@ -3,8 +3,10 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QFile>
+#include <csignal>
 #include <cstdio>
 
+#include "core/files.h"
 #include "ui/app.h"
 #include "ui/qt_text.h"
 
@@ -53,6 +55,11 @@ int main(int argc, char** argv) {
         std::fputs("qtam: --screenshot needs the groove panel, which this build lacks\n", stderr);
         return 2;
     }
+
+    // An interrupted save or render leaves no temporary file behind, and a file-size limit is
+    // an ordinary write error with a message rather than the end of the program.
+    qtam::RemoveTemporaryFilesOnInterrupt();
+    std::signal(SIGXFSZ, SIG_IGN);
 
     QApplication app(argc, argv);
     QApplication::setApplicationName("QTam");

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Writes the seed corpus of the fuzz targets: a folder per target (song, userbank, wav,
-song_text) of small, valid and nearly valid inputs, built here byte by byte so that no binary
+song_text, config) of small, valid and nearly valid inputs, built here byte by byte so that no binary
 file lives in the repository.
 
 usage: make_seeds.py OUTPUT_FOLDER SONGS_FOLDER
@@ -128,6 +128,16 @@ def main():
     write(d, "small", b'title "x"\ntempo 90\nsteps 12\npattern 2\n  measures 2\n'
                       b'  channel 3 sound 101 volume 50 pan 0\n  measure 2\n    3 x.X. o<9. 0123\n')
     write(d, "bad", b"pattern 9\nmeasure 1\n1 x..q\n")
+
+    d = os.path.join(out, "config")
+    write(d, "full", b"[General]\r\nProduct=Q.Tam\r\nTimes_Used=41\r\n[Paths]\r\n"
+                     b"Songfolder=/home/me/songs\r\nBankfolder=\r\nSamplefolder= \"/s p\" \r\n"
+                     b"Userbank=/home/me/kit.ubf\r\n[WaveDevice]\r\nDeviceNum=2\r\n"
+                     b"DeviceSetup=1\r\nNumDevices=3\r\nBuffer_size=0x4\r\n[Window]\r\n"
+                     b"PosX=-20\r\nPosY=0X10\r\nWidth=800\r\nHeight=600\r\nState=1\r\n")
+    write(d, "foreign", b"; comment\n[Other]\nkey=value\n[general]\ntimes_used=zz\n"
+                        b"[WaveDevice]\nBuffer_size=99\nBuffer_size=3\n[Window\nWidth\n=5\n")
+    write(d, "long", b"[Paths]\nSongfolder=" + b"x" * 3000 + b"\n")
 
 
 if __name__ == "__main__":
