@@ -2,13 +2,14 @@
 // for timing it and for pictures of it.
 //
 //   qtam_panel [SONG] [--screenshot OUT.png] [--scale S] [--play] [--quit-after MS]
-//              [--light-show]
+//              [--light-show] [--channel N]
 //
 // --screenshot writes the panel offscreen and exits; --play starts playback at once;
 // --quit-after ends the program after MS milliseconds; --light-show runs the start-up light
 // show and prints the timing of its ticks when it ends.
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
@@ -51,6 +52,23 @@ void PrintTickTiming(const qtam::TKadra& panel) {
                 mean, worst);
 }
 
+// Prints the key events the panel gets (to see how a held key arrives).
+class KeyLog : public QObject {
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if ((event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) &&
+            watched->isWidgetType()) {
+            const auto* k = static_cast<QKeyEvent*>(event);
+            std::printf("%s key %d at %llu%s\n",
+                        event->type() == QEvent::KeyPress ? "press" : "release", k->key(),
+                        static_cast<unsigned long long>(k->timestamp()),
+                        k->isAutoRepeat() ? " (repeat)" : "");
+            std::fflush(stdout);
+        }
+        return false;
+    }
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -59,6 +77,7 @@ int main(int argc, char** argv) {
     double scale = 1;
     bool play = false, lightShow = false;
     int quitAfter = -1;
+    int channel = 1;
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
         const QString& a = args[i];
@@ -66,6 +85,10 @@ int main(int argc, char** argv) {
             screenshot = args[++i];
         } else if (a == "--scale" && i + 1 < args.size()) {
             scale = args[++i].toDouble();
+        } else if (a == "--channel" && i + 1 < args.size()) {
+            channel = std::clamp(args[++i].toInt(), 1, 8);
+        } else if (a == "--log-keys") {
+            app.installEventFilter(new KeyLog);
         } else if (a == "--play") {
             play = true;
         } else if (a == "--light-show") {
@@ -95,6 +118,7 @@ int main(int argc, char** argv) {
     }
     qtam::SetTempo(*m, m->song.tempo, m->song.shuffle);
     qtam::UpdateTitle(*m);
+    m->editor.CurrentChannel = static_cast<std::uint8_t>(channel);
 
     if (!screenshot.isEmpty()) {
         if (!qtam::WritePanelScreenshot(ctx, screenshot, scale)) return 1;

@@ -148,6 +148,8 @@ private:
     std::unique_ptr<TSuperTimer> IntroTimer;
     std::unique_ptr<Song> introSnapshot_;  // the Song as the light show found it
     bool centred_ = false;
+    int releasedKey_ = 0;  // the last key released, and when (0: no time known)
+    std::uint64_t releasedAt_ = 0;
 };
 
 // Draws the groove panel, as it would appear with the current Song, into a PNG file at the
