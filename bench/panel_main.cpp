@@ -6,7 +6,7 @@
 //
 // --screenshot writes the panel offscreen and exits; --play starts playback at once;
 // --quit-after ends the program after MS milliseconds; --light-show runs the start-up light
-// show and prints the timing of its ticks when it ends.
+// show a second after the start and prints the timing of its ticks when the program ends.
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -128,14 +128,15 @@ int main(int argc, char** argv) {
     qtam::TKadra panel(ctx);
     panel.show();
     if (play) panel.DoPlayStuff();
-    if (lightShow) panel.StartLightShow();
+    // as when the splash goes away, a while after the panel came up
+    if (lightShow) QTimer::singleShot(1000, &panel, [&] { panel.StartLightShow(); });
     if (quitAfter >= 0) {
         QTimer::singleShot(quitAfter, &app, [&] {
             if (m->Playing)
                 std::printf("played %lld frames\n",
                             static_cast<long long>(playback.PlayedFrames()));
             if (lightShow) PrintTickTiming(panel);
-            app.quit();
+            QCoreApplication::exit(0);  // quit() would ask the panel, which refuses to close
         });
     }
     return app.exec();
