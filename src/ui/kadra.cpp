@@ -72,10 +72,10 @@ TKadra::TKadra(AppContext& ctx, QWidget* parent) : QWidget(parent), ctx_(ctx) {
         steps == 12 ? TwelveStepMeasure() : SixteenStepMeasure();
     };
     // The start and stop buttons follow the driver; whoever listened before still hears it.
-    auto previous = std::move(ctx_.playback.OnStateChanged);
-    ctx_.playback.OnStateChanged = [this, previous] {
+    previousStateListener_ = ctx_.playback.OnStateChanged;
+    ctx_.playback.OnStateChanged = [this] {
         SyncTransportButtons();
-        if (previous) previous();
+        AppContext::Run(previousStateListener_);
     };
     SyncTransportButtons();
 }
@@ -87,7 +87,7 @@ TKadra::~TKadra() {
     ctx_.actions.startLightShow = nullptr;
     ctx_.actions.instrumentSelected = nullptr;
     ctx_.actions.setStepsPerMeasure = nullptr;
-    ctx_.playback.OnStateChanged = nullptr;
+    ctx_.playback.OnStateChanged = std::move(previousStateListener_);
 }
 
 void TKadra::BuildControls() {
@@ -675,10 +675,14 @@ void TKadra::IntroTimerTimer() {
         Display1Led(false, 1);
         IntroDone = true;
         DisplayLeds();
-        // The show hides a change made at start-up (the userbank taken into the Song), not
-        // an edit the user made while it ran.
-        if (introSnapshot_ && std::memcmp(introSnapshot_.get(), &ctx_.m.song, sizeof(Song)) == 0)
-            ctx_.m.editor.SongChanged = false;
+        // The show hides a change mark left by the start-up, not an edit the user made while
+        // it ran. The userbank the activation takes into the Song is not an edit.
+        if (introSnapshot_) {
+            introSnapshot_->userbankFile = ctx_.m.song.userbankFile;
+            introSnapshot_->userbankDescription = ctx_.m.song.userbankDescription;
+            if (std::memcmp(introSnapshot_.get(), &ctx_.m.song, sizeof(Song)) == 0)
+                ctx_.m.editor.SongChanged = false;
+        }
         introSnapshot_.reset();
         if (IntroTimer) {
             IntroTimer->SetEnabled(false);

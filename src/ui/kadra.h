@@ -11,6 +11,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -146,7 +147,8 @@ private:
 
     AppContext& ctx_;
     std::unique_ptr<TSuperTimer> IntroTimer;
-    std::unique_ptr<Song> introSnapshot_;  // the Song as the light show found it
+    std::unique_ptr<Song> introSnapshot_;          // the Song as the light show found it
+    std::function<void()> previousStateListener_;  // who heard the playback driver before
     bool centred_ = false;
     int releasedKey_ = 0;  // the last key released, and when (0: no time known)
     std::uint64_t releasedAt_ = 0;

@@ -537,7 +537,8 @@ private Q_SLOTS:
             const int lit = t <= 16 ? t : 32 - t;
             QCOMPARE(r.litButtons(), QList<int>{lit});
         }
-        r.m->editor.CurrentMeasure = 2;  // the edit position moved: not a song edit
+        r.m->editor.CurrentMeasure = 2;           // the edit position moved: not a song edit
+        r.m->song.userbankFile.set("TAKEN.UBF");  // the activation's userbank: not an edit
         r.panel->IntroTimerTimer();
         QVERIFY(r.panel->IntroDone);
         QCOMPARE(r.litButtons(), (QList<int>{3, 9}));
