@@ -136,6 +136,12 @@ int main(int argc, char** argv) {
                 std::printf("played %lld frames\n",
                             static_cast<long long>(playback.PlayedFrames()));
             if (lightShow) PrintTickTiming(panel);
+            const qtam::Song& sg = m->song;
+            std::printf("tempo %d shuffle %d measures %d channel %d volume %d main volume %d\n",
+                        sg.tempo, sg.shuffle, sg.measureCount[m->editor.CurrentPattern - 1],
+                        m->editor.CurrentChannel,
+                        sg.settings(m->editor.CurrentPattern).volume[m->editor.CurrentChannel - 1],
+                        m->clock.MainVolumeTarget);
             QCoreApplication::exit(0);  // quit() would ask the panel, which refuses to close
         });
     }
