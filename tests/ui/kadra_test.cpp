@@ -57,7 +57,7 @@ struct Rig {
         exposed = QTest::qWaitForWindowExposed(panel.get());
     }
     ~Rig() {
-        if (m->Playing) panel->DoStopStuff();
+        if (m->Playing) playback.DoStopStuff();
         panel.reset();
     }
 
@@ -581,6 +581,18 @@ private Q_SLOTS:
             QCOMPARE(at(565 + 26, 302 + 10), QColor(Qt::black));
         }
         QVERIFY(!WritePanelScreenshot(r.ctx, dir.filePath("no/such/folder/x.png"), 1));
+
+        // without a panel one is made for the picture and leaves the context as it was
+        Rig bare(false);
+        bare.panel.reset();
+        int heard = 0;
+        bare.playback.OnStateChanged = [&] { ++heard; };
+        QVERIFY(WritePanelScreenshot(bare.ctx, dir.filePath("bare.png"), 1));
+        QVERIFY(bare.ctx.kadra == nullptr);
+        QVERIFY(!bare.ctx.actions.refreshPanel);
+        bare.playback.DoPlayStuff();
+        bare.playback.DoStopStuff();
+        QVERIFY(heard > 0);
     }
 };
 
