@@ -580,21 +580,14 @@ void TKadra::StopButtonClick() {
 }
 
 void TKadra::keyPressEvent(QKeyEvent* event) {
-    // A held key comes as release and press pairs. Qt marks them as repeats only when the
-    // press is already waiting as the release is read, which a busy loop can miss; the pair
-    // still shares one timestamp, and then the release did not count.
-    const bool repeatPair =
-        releasedAt_ != 0 && event->timestamp() == releasedAt_ && event->key() == releasedKey_;
-    if (repeatPair) ctx_.playback.KeyReleased = false;
+    // A repeat of a held key: its release did not count.
+    if (keyRepeats_.PressRepeats(*event)) ctx_.playback.KeyReleased = false;
     ctx_.playback.KeyDown(event->key() == Qt::Key_Space, false);
     SyncTransportButtons();
 }
 
 void TKadra::keyReleaseEvent(QKeyEvent* event) {
-    if (event->isAutoRepeat()) return;
-    releasedKey_ = event->key();
-    releasedAt_ = event->timestamp();
-    ctx_.playback.KeyUp();
+    if (keyRepeats_.Release(*event)) ctx_.playback.KeyUp();
 }
 
 // ---------------------------------------------------------------- window

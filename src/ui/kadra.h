@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "core/song.h"
+#include "ui/key_repeat.h"
 #include "ui/panel_controls.h"
 #include "ui/panel_values.h"
 
@@ -150,8 +151,7 @@ private:
     std::unique_ptr<Song> introSnapshot_;          // the Song as the light show found it
     std::function<void()> previousStateListener_;  // who heard the playback driver before
     bool centred_ = false;
-    int releasedKey_ = 0;  // the last key released, and when (0: no time known)
-    std::uint64_t releasedAt_ = 0;
+    KeyRepeatGuard keyRepeats_;
 };
 
 // Draws the groove panel, as it would appear with the current Song, into a PNG file at the
