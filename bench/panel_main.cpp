@@ -2,11 +2,12 @@
 // for timing it and for pictures of it.
 //
 //   qtam_panel [SONG] [--screenshot OUT.png] [--scale S] [--play] [--quit-after MS]
-//              [--light-show] [--channel N]
+//              [--light-show] [--channel N] [--grab OUT.png]
 //
 // --screenshot writes the panel offscreen and exits; --play starts playback at once;
 // --quit-after ends the program after MS milliseconds; --light-show runs the start-up light
-// show a second after the start and prints the timing of its ticks when the program ends.
+// show a second after the start and prints the timing of its ticks when the program ends;
+// --grab saves the shown window as the screen has it (at its scale) 1.5 s after the start.
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -78,6 +79,7 @@ int main(int argc, char** argv) {
     bool play = false, lightShow = false;
     int quitAfter = -1;
     int channel = 1;
+    QString grab;  // the shown window, as the screen has it
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
         const QString& a = args[i];
@@ -87,6 +89,8 @@ int main(int argc, char** argv) {
             scale = args[++i].toDouble();
         } else if (a == "--channel" && i + 1 < args.size()) {
             channel = std::clamp(args[++i].toInt(), 1, 8);
+        } else if (a == "--grab" && i + 1 < args.size()) {
+            grab = args[++i];
         } else if (a == "--log-keys") {
             app.installEventFilter(new KeyLog);
         } else if (a == "--play") {
@@ -130,6 +134,7 @@ int main(int argc, char** argv) {
     if (play) panel.DoPlayStuff();
     // as when the splash goes away, a while after the panel came up
     if (lightShow) QTimer::singleShot(1000, &panel, [&] { panel.StartLightShow(); });
+    if (!grab.isEmpty()) QTimer::singleShot(1500, &panel, [&] { panel.grab().save(grab, "PNG"); });
     if (quitAfter >= 0) {
         QTimer::singleShot(quitAfter, &app, [&] {
             if (m->Playing)
