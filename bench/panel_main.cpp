@@ -111,8 +111,12 @@ int main(int argc, char** argv) {
     qtam::PlaybackDriver playback(*m, events);
     NoFileDialogs dialogs;
     qtam::WaveDeviceSettings device;
-    qtam::AppContext ctx{*m, events, playback, dialogs, device, {}, {}, {}, {},
-                         {}, {},     {},       {},      {},     {}, {}, {}, {}};
+    qtam::AppContext ctx{.m = *m,
+                         .events = events,
+                         .playback = playback,
+                         .dialogs = dialogs,
+                         .device = device,
+                         .actions = {}};
     qtam::EventPump pump(events);
 
     qtam::ActivateBanks(*m, QCoreApplication::applicationFilePath().toStdString());

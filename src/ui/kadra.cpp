@@ -68,6 +68,9 @@ TKadra::TKadra(AppContext& ctx, QWidget* parent) : QWidget(parent), ctx_(ctx) {
     ctx_.actions.refreshPanel = [this] { UpDateInterface(); };
     ctx_.actions.startLightShow = [this] { StartLightShow(); };
     ctx_.actions.instrumentSelected = [this] { ActivateChannel(0); };
+    ctx_.actions.hidePanel = [this] { hide(); };
+    ctx_.actions.showPanel = [this] { show(); };
+    ctx_.actions.panelWindow = [this] { return static_cast<QWidget*>(this); };
     ctx_.actions.setStepsPerMeasure = [this](int steps) {
         steps == 12 ? TwelveStepMeasure() : SixteenStepMeasure();
     };
@@ -87,6 +90,9 @@ TKadra::~TKadra() {
     ctx_.actions.startLightShow = nullptr;
     ctx_.actions.instrumentSelected = nullptr;
     ctx_.actions.setStepsPerMeasure = nullptr;
+    ctx_.actions.hidePanel = nullptr;
+    ctx_.actions.showPanel = nullptr;
+    ctx_.actions.panelWindow = nullptr;
     ctx_.playback.OnStateChanged = std::move(previousStateListener_);
 }
 

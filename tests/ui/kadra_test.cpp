@@ -6,8 +6,12 @@
 
 #include <QImage>
 #include <QKeyEvent>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QWindow>
 #include <cstring>
 #include <memory>
@@ -22,6 +26,8 @@
 #include "test_support.h"
 #include "ui/app_context.h"
 #include "ui/event_pump.h"
+#include "ui/patch_select.h"
+#include "ui/value_form.h"
 
 using namespace qtam;
 
@@ -35,8 +41,12 @@ struct Rig {
     PlaybackDriver playback{*m, events};
     test::ScriptedFileDialogs dialogs;
     WaveDeviceSettings device;
-    AppContext ctx{*m, events, playback, dialogs, device, {}, {}, {}, {},
-                   {}, {},     {},       {},      {},     {}, {}, {}, {}};
+    AppContext ctx{.m = *m,
+                   .events = events,
+                   .playback = playback,
+                   .dialogs = dialogs,
+                   .device = device,
+                   .actions = {}};
     EventPump pump{events};
     std::unique_ptr<TKadra> panel;
     int noteDetailsShown = 0;
@@ -559,6 +569,53 @@ private Q_SLOTS:
         QCOMPARE(int(r.panel->IntroTickTimes.size()), 32);
         QVERIFY(r.m->editor.SongChanged);
         QCOMPARE(r.litButtons(), QList<int>{12});
+    }
+
+    // With the real dialogs: the value labels and the instrument labels open them, and what
+    // they store shows on the panel.
+    void valueLabelsAndInstrumentLabelsOpenTheirDialogs() {
+        Rig r;
+        TValueForm valueForm(r.ctx);
+        TPatchSelect patchSelect(r.ctx);
+        r.ctx.actions.refreshPanel = [&] { r.panel->UpDateInterface(); };
+        // answers the dialog once it shows (modal: from inside its own loop)
+        auto answer = [&](const QString& text, bool ok) {
+            auto* poll = new QTimer(&valueForm);
+            QObject::connect(poll, &QTimer::timeout, &valueForm, [&valueForm, poll, text, ok] {
+                if (!valueForm.isVisible()) return;
+                poll->deleteLater();
+                poll->stop();
+                valueForm.Value->lineEdit()->setText(text);
+                (ok ? valueForm.Ok : valueForm.Cancel)->click();
+            });
+            poll->start(10);
+        };
+        answer(QStringLiteral("120"), true);
+        r.click(297 + 20, 307 + 7);
+        QCOMPARE(int(r.m->song.tempo), 120);
+        QCOMPARE(r.panel->BPM->text(), QStringLiteral("120"));
+        QCOMPARE(r.panel->TempoSlider->x(), 206 + 22);
+        answer(QStringLiteral("200"), false);
+        r.click(297 + 20, 307 + 7);
+        QCOMPARE(int(r.m->song.tempo), 120);
+        answer(QStringLiteral("45"), true);
+        r.click(297 + 20, 327 + 7);
+        QCOMPARE(int(r.m->song.shuffle), 122);
+        QCOMPARE(r.panel->ShufLabel->text(), QStringLiteral("44"));
+
+        test::SetSound(r.m->banks.internalBank, 5, {1, 2}, "Clap");
+        r.click(170 + 10, 55);  // channel 3's name
+        QCOMPARE(int(r.m->editor.CurrentChannel), 3);
+        QVERIFY(patchSelect.isVisible());
+        // a double click on the fifth sound, through the dialog's window
+        QListWidget* list = patchSelect.PInternal;
+        const QPoint cell = list->visualItemRect(list->item(4)).center();
+        QTest::mouseDClick(patchSelect.windowHandle(), Qt::LeftButton, {},
+                           list->viewport()->mapTo(&patchSelect, cell));
+        QTRY_VERIFY(!patchSelect.isVisible());
+        QCOMPARE(int(r.m->song.settings(1).instrument[2]), 5);
+        QCOMPARE(r.panel->Ins[3]->text(), QStringLiteral("Clap"));
+        QCOMPARE(int(r.m->editor.CurrentChannel), 3);
     }
 
     void screenshotIsDrawnAtTheScale() {
