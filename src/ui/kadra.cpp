@@ -16,6 +16,7 @@
 #include "song/song_file.h"
 #include "ui/app_context.h"
 #include "ui/qt_text.h"
+#include "ui/space_bar_keys.h"
 
 namespace qtam {
 
@@ -60,6 +61,7 @@ TKadra::TKadra(AppContext& ctx, QWidget* parent) : QWidget(parent), ctx_(ctx) {
     pal.setColor(QPalette::Window, QColor(192, 192, 192));  // silver, under the skin
     setPalette(pal);
     BuildControls();
+    spaceBar_ = new SpaceBarKeys(ctx_.playback, false, this);
 
     ctx_.playback.KeyReleased = true;
     ctx_.m.editor.StartPrepared = false;
@@ -71,9 +73,6 @@ TKadra::TKadra(AppContext& ctx, QWidget* parent) : QWidget(parent), ctx_(ctx) {
     ctx_.actions.hidePanel = [this] { hide(); };
     ctx_.actions.showPanel = [this] { show(); };
     ctx_.actions.panelWindow = [this] { return static_cast<QWidget*>(this); };
-    ctx_.actions.setStepsPerMeasure = [this](int steps) {
-        steps == 12 ? TwelveStepMeasure() : SixteenStepMeasure();
-    };
     // The start and stop buttons follow the driver; whoever listened before still hears it.
     previousStateListener_ = ctx_.playback.OnStateChanged;
     ctx_.playback.OnStateChanged = [this] {
@@ -89,11 +88,12 @@ TKadra::~TKadra() {
     ctx_.actions.refreshPanel = nullptr;
     ctx_.actions.startLightShow = nullptr;
     ctx_.actions.instrumentSelected = nullptr;
-    ctx_.actions.setStepsPerMeasure = nullptr;
     ctx_.actions.hidePanel = nullptr;
     ctx_.actions.showPanel = nullptr;
     ctx_.actions.panelWindow = nullptr;
-    ctx_.playback.OnStateChanged = std::move(previousStateListener_);
+    // Unless the program has already let go of every listener.
+    if (ctx_.playback.OnStateChanged)
+        ctx_.playback.OnStateChanged = std::move(previousStateListener_);
 }
 
 void TKadra::BuildControls() {
@@ -586,14 +586,12 @@ void TKadra::StopButtonClick() {
 }
 
 void TKadra::keyPressEvent(QKeyEvent* event) {
-    // A repeat of a held key: its release did not count.
-    if (keyRepeats_.PressRepeats(*event)) ctx_.playback.KeyReleased = false;
-    ctx_.playback.KeyDown(event->key() == Qt::Key_Space, false);
+    spaceBar_->KeyPress(*event);
     SyncTransportButtons();
 }
 
 void TKadra::keyReleaseEvent(QKeyEvent* event) {
-    if (keyRepeats_.Release(*event)) ctx_.playback.KeyUp();
+    spaceBar_->KeyRelease(*event);
 }
 
 // ---------------------------------------------------------------- window
@@ -635,10 +633,11 @@ void TKadra::changeEvent(QEvent* event) {
         ActivateGroovePanel(ctx_.m);
         UpdateTitle(ctx_.m);
         UpdateCaption();
-        AppContext::Run(ctx_.actions.hideAbout);
+        AppContext::Run(ctx_.actions.hideAboutBox);
         ctx_.playback.OpenDevice();
         if (!hadUserbank && ctx_.m.activation.UserbankLoaded) ActivateChannel(0);
     } else {
+        spaceBar_->Flush();
         ReleaseDeviceWhenIdle();
     }
 }

@@ -16,7 +16,6 @@
 #include <vector>
 
 #include "core/song.h"
-#include "ui/key_repeat.h"
 #include "ui/panel_controls.h"
 #include "ui/panel_values.h"
 
@@ -24,6 +23,7 @@ namespace qtam {
 
 struct AppContext;
 class TSuperTimer;
+class SpaceBarKeys;
 
 class TKadra : public QWidget {
 public:
@@ -151,7 +151,7 @@ private:
     std::unique_ptr<Song> introSnapshot_;          // the Song as the light show found it
     std::function<void()> previousStateListener_;  // who heard the playback driver before
     bool centred_ = false;
-    KeyRepeatGuard keyRepeats_;
+    SpaceBarKeys* spaceBar_ = nullptr;  // the space bar's guard against a held key
 };
 
 // Draws the groove panel, as it would appear with the current Song, into a PNG file at the

@@ -53,6 +53,7 @@ struct Rig {
     int instrumentChoices = 0;
     int menuRefreshes = 0;
     bool exposed = false;
+    quint64 keyClock = 100000;
 
     explicit Rig(bool show = true) {
         m->prompter = &prompter;
@@ -112,7 +113,8 @@ struct Rig {
     }
     void key(QEvent::Type type, int key, bool autoRepeat = false, quint64 timestamp = 0) {
         QKeyEvent e(type, key, Qt::NoModifier, QString(), autoRepeat);
-        e.setTimestamp(timestamp);
+        // a key event of its own time unless one is given
+        e.setTimestamp(timestamp != 0 ? timestamp : (keyClock += 100));
         QCoreApplication::sendEvent(panel.get(), &e);
     }
 };
@@ -205,7 +207,8 @@ private Q_SLOTS:
     void twelveStepMeasureCoversFourButtonsAndMapsTheRest() {
         Rig r;
         r.m->editor.SongChanged = false;
-        r.ctx.actions.setStepsPerMeasure(12);
+        SetStepsPerMeasure(*r.m, 12);  // as the menu item does
+        r.ctx.actions.refreshPanel();
         QCOMPARE(int(r.m->song.stepsPerMeasure), 12);
         QVERIFY(r.menuRefreshes > 0);
         QVERIFY(!r.m->editor.SongChanged);
@@ -233,7 +236,8 @@ private Q_SLOTS:
         r.panel->DisplayLeds();
         QCOMPARE(r.litButtons(), (QList<int>{5, 7, 15}));
         // and back: no covers, slot n on button n
-        r.ctx.actions.setStepsPerMeasure(16);
+        SetStepsPerMeasure(*r.m, 16);
+        r.ctx.actions.refreshPanel();
         QCOMPARE(r.at(kStepLefts[4], 222), QStringLiteral("Step4"));
         QCOMPARE(r.litButtons(), (QList<int>{4, 6, 12}));
     }
