@@ -6,11 +6,14 @@
 # Prints the peak level of every half second of the recording: silence before, sound while
 # playing, silence after.
 #
-#   bench/panel_sound_check.sh BUILD_DIR [DISPLAY_NUMBER]
+#   bench/panel_sound_check.sh BUILD_DIR [DISPLAY_NUMBER] [qtam]
+# With "qtam" the whole program runs (main window, splash clicked away, then the panel);
+# otherwise the panel alone (qtam_panel).
 # Needs Xvfb, xdotool, pulseaudio, parec and python3.
 set -eu
 build=$(cd "$1" && pwd)
 display=:${2:-92}
+program=${3:-qtam_panel}
 work=$(mktemp -d)
 pids=""
 cleanup() {
@@ -31,9 +34,15 @@ sleep 2
 export DISPLAY=$display PULSE_SERVER=unix:$work/pulse.sock QT_QPA_PLATFORM=xcb
 export XDG_RUNTIME_DIR=$work/rt
 
-"$build/bin/qtam_panel" "$build/bin/demo.sng" >"$work/app.log" 2>&1 &
+export QTAM_CONFIG=$work/QTam.ini
+"$build/bin/$program" "$build/bin/demo.sng" >"$work/app.log" 2>&1 &
 pids="$pids $!"
-sleep 2
+sleep 3
+if [ "$program" = qtam ]; then
+    about=$(xdotool search --name "Q.Tam Vediveve" | head -1)
+    xdotool mousemove --window "$about" 160 100 click 1
+    sleep 2.5
+fi
 wid=$(xdotool search --name demo | head -1)
 
 record() {  # record NAME SECONDS COMMANDS...: records while the commands run
@@ -58,6 +67,8 @@ EOF
 }
 
 click_start_stop() {
+    # without a window manager nothing keeps the panel above the main window
+    xdotool windowraise "$wid"
     xdotool mousemove --window "$wid" 393 310 click 1
     sleep 3
     xdotool mousemove --window "$wid" 393 336 click 1

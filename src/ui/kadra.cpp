@@ -61,7 +61,9 @@ TKadra::TKadra(AppContext& ctx, QWidget* parent) : QWidget(parent), ctx_(ctx) {
     pal.setColor(QPalette::Window, QColor(192, 192, 192));  // silver, under the skin
     setPalette(pal);
     BuildControls();
-    spaceBar_ = new SpaceBarKeys(ctx_.playback, false, this);
+    // On X11 a click or a key can reach the panel before its activation has opened the
+    // device (or with no activation at all), so a start opens the device when it is closed.
+    spaceBar_ = new SpaceBarKeys(ctx_.playback, true, this);
 
     ctx_.playback.KeyReleased = true;
     ctx_.m.editor.StartPrepared = false;
@@ -559,6 +561,7 @@ void TKadra::SyncTransportButtons() {
 }
 
 void TKadra::DoPlayStuff() {
+    ctx_.playback.OpenDevice();
     ctx_.playback.DoPlayStuff();
     SyncTransportButtons();
 }
@@ -573,6 +576,7 @@ void TKadra::StartButtonMouseDown(const QMouseEvent& e) {
         Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier;
     const bool leftOnly = e.button() == Qt::LeftButton && e.buttons() == Qt::LeftButton;
     const bool ctrlOnly = (e.modifiers() & keys) == Qt::ControlModifier;
+    if (!(leftOnly && ctrlOnly)) ctx_.playback.OpenDevice();
     ctx_.playback.StartButtonMouseDown(leftOnly, ctrlOnly);
     SyncTransportButtons();
 }

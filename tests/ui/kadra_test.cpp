@@ -484,8 +484,11 @@ private Q_SLOTS:
         r.release(366 + 20, 297 + 10, Qt::LeftButton, Qt::ControlModifier);
         QCOMPARE(r.prompter.busyDepth, 0);
         QCOMPARE(r.at(366 + 20, 297 + 10), QStringLiteral("StartButton"));
-        // a plain click starts at once and swaps the buttons
+        // a plain click starts at once and swaps the buttons; it opens the device when the
+        // panel's activation has not (yet) done so
+        r.playback.CloseDevice();
         r.click(366 + 20, 297 + 10);
+        QVERIFY(r.playback.Playback.IsOpen());
         QVERIFY(r.m->Playing);
         QVERIFY(!r.m->editor.StartPrepared);
         QCOMPARE(r.at(366 + 20, 297 + 10), QStringLiteral("BackGrnd"));
@@ -512,8 +515,10 @@ private Q_SLOTS:
 
     void spaceBarTogglesOncePerPress() {
         Rig r;
+        r.playback.CloseDevice();
         r.key(QEvent::KeyPress, Qt::Key_Space);
         QVERIFY(r.m->Playing);
+        QVERIFY(r.playback.Playback.IsOpen());
         // held: the X server repeats it as release and press pairs
         for (int i = 0; i < 3; ++i) {
             r.key(QEvent::KeyRelease, Qt::Key_Space, true);
