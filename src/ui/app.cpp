@@ -5,6 +5,7 @@
 #include "ui/about.h"
 #include "ui/custom_fx.h"
 #include "ui/device_setup.h"
+#include "ui/kadra.h"
 #include "ui/korvath.h"
 #include "ui/make_bank.h"
 #include "ui/note_detail.h"
@@ -38,15 +39,15 @@ QtamApp::QtamApp(const std::string& commandLineSong, const std::string& configPa
     dialogs_.SetFallbackParent(korvath_.get());
     about_ = std::make_unique<TAbout>(ctx_);  // 2
     Create<TMakeBank>();                      // 3
-    // 4 TKadra
-    Create<TSongInfo>();           // 5
-    Create<TNoteDetail>();         // 6
-    Create<TPatchSelect>();        // 7
-    Create<TStream>();             // 8
-    Create<TValueForm>();          // 9
-    Create<TSetHihat>();           // 10
-    Create<TCustomFX>();           // 11
-    Create<TDeviceSetupScreen>();  // 12
+    Create<TKadra>();                         // 4
+    Create<TSongInfo>();                      // 5
+    Create<TNoteDetail>();                    // 6
+    Create<TPatchSelect>();                   // 7
+    Create<TStream>();                        // 8
+    Create<TValueForm>();                     // 9
+    Create<TSetHihat>();                      // 10
+    Create<TCustomFX>();                      // 11
+    Create<TDeviceSetupScreen>();             // 12
 
     ctx_.actions.bankEditorWindow = [this]() -> QWidget* { return ctx_.makeBank; };
 }
@@ -63,7 +64,8 @@ QtamApp::~QtamApp() {
 }
 
 void QtamApp::ShowAtStart() {
-    // The groove panel first (its window is always on top): ctx_.kadra->show().
+    // The groove panel first (its window is always on top).
+    ctx_.kadra->show();
     about_->show();
     korvath_->ShowAtStart();
     // The splash stays above the main window that the loop shows.

@@ -1,0 +1,47 @@
+#!/bin/sh
+# CPU of the whole program on a real X server (Xvfb) with SDL's dummy audio driver: qtam is
+# started with the demo song, the splash is clicked away (the light show runs), then the
+# program's CPU time (user + system, from /proc) is taken over 10 s idle with the panel
+# shown, and over 10 s playing after a click on the panel's Start button.
+#
+#   bench/qtam_cpu.sh BUILD_DIR [DISPLAY_NUMBER]
+set -eu
+build=$(cd "$1" && pwd)
+display=:${2:-92}
+work=$(mktemp -d)
+pids=""
+cleanup() {
+    for p in $pids; do kill "$p" 2>/dev/null || true; done
+    rm -rf "$work"
+}
+trap cleanup EXIT
+Xvfb "$display" -screen 0 1280x1024x24 >"$work/xvfb.log" 2>&1 &
+pids="$pids $!"
+sleep 1
+export DISPLAY=$display QT_QPA_PLATFORM=xcb SDL_AUDIODRIVER=dummy XDG_RUNTIME_DIR=$work
+export QTAM_CONFIG=$work/QTam.ini
+
+"$build/bin/qtam" "$build/bin/demo.sng" >"$work/qtam.log" 2>&1 &
+qtam=$!
+pids="$qtam $pids"
+sleep 3
+about=$(xdotool search --name "Q.Tam Vediveve" | head -1)
+xdotool mousemove --window "$about" 160 100 click 1  # the splash goes, the light show runs
+sleep 3
+
+ticks() {  # user + system clock ticks of qtam so far
+    awk '{ print $14 + $15 }' "/proc/$qtam/stat"
+}
+hz=$(getconf CLK_TCK)
+window() {  # window NAME: CPU over the next 10 s
+    t0=$(ticks)
+    sleep 10
+    t1=$(ticks)
+    python3 -c "print('$1: %.2f s of CPU in 10 s = %.2f %% of one core' % (($t1 - $t0) / $hz, 100.0 * ($t1 - $t0) / $hz / 10))"
+}
+window idle
+panel=$(xdotool search --name "demo" | head -1)
+xdotool windowraise "$panel"  # no window manager keeps it on top
+xdotool mousemove --window "$panel" 393 310 click 1  # Start
+sleep 0.5
+window playing
