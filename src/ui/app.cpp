@@ -40,14 +40,16 @@ QtamApp::QtamApp(const std::string& commandLineSong, const std::string& configPa
     about_ = std::make_unique<TAbout>(ctx_);  // 2
     Create<TMakeBank>();                      // 3
     Create<TKadra>();                         // 4
-    Create<TSongInfo>();                      // 5
-    Create<TNoteDetail>();                    // 6
-    Create<TPatchSelect>();                   // 7
-    Create<TStream>();                        // 8
-    Create<TValueForm>();                     // 9
-    Create<TSetHihat>();                      // 10
-    Create<TCustomFX>();                      // 11
-    Create<TDeviceSetupScreen>();             // 12
+    // The menu shortcuts also work while the panel is the active window (not inside dialogs).
+    ctx_.kadra->addActions(korvath_->ShortcutActions());
+    Create<TSongInfo>();           // 5
+    Create<TNoteDetail>();         // 6
+    Create<TPatchSelect>();        // 7
+    Create<TStream>();             // 8
+    Create<TValueForm>();          // 9
+    Create<TSetHihat>();           // 10
+    Create<TCustomFX>();           // 11
+    Create<TDeviceSetupScreen>();  // 12
 
     ctx_.actions.bankEditorWindow = [this]() -> QWidget* { return ctx_.makeBank; };
 }

@@ -1,6 +1,7 @@
 // The program as a whole: start-up with its configuration and command-line song, the main
 // window's menus, the questions before a changed Song is lost, quitting, and the space bar.
 
+#include "ui/kadra.h"
 #include "ui/korvath.h"
 
 #include <QAction>
@@ -243,6 +244,23 @@ private Q_SLOTS:
         Find(bar, {"&Edit", "Channel", "Custom pan slide"})->trigger();
         QCOMPARE(songInfo + stream + device + editor, 4);
         QCOMPARE(slides, 11);
+    }
+
+    // The menu's shortcuts reach the Song while the groove panel is the active window.
+    void shortcutsFromThePanel() {
+        auto app = Start();
+        Machine& m = app->machine();
+        QWidget* panel = app->context().kadra;
+        panel->show();
+        panel->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(panel));
+        test::SetNote(m, 1, 1, 1, 3, 100);
+        QTest::keyClick(panel, Qt::Key_C, Qt::ControlModifier);  // "Copy" > "Channel"
+        QCOMPARE(int(m.editor.ClipboardKind), 1);
+        m.editor.CurrentChannel = 2;
+        QTest::keyClick(panel, Qt::Key_V, Qt::ControlModifier);  // "Paste"
+        QCOMPARE(int(m.song.cell(1, 1, 2, 3).velocity), 100);
+        panel->hide();
     }
 
     // "&Editor" and "&Sound device setup" are off while playing, their shortcuts too.
