@@ -92,7 +92,9 @@ void PrivateProfile::Parse(const std::string& text) {
         std::size_t end = text.find('\n', start);
         if (end == std::string::npos) end = text.size();
         std::string line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
+        // Carriage returns end a line however many there are, so a file reads the same after
+        // it was written back.
+        while (!line.empty() && line.back() == '\r') line.pop_back();
         lines_.push_back(std::move(line));
         start = end + 1;
     }

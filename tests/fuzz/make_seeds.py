@@ -138,6 +138,8 @@ def main():
     write(d, "foreign", b"; comment\n[Other]\nkey=value\n[general]\ntimes_used=zz\n"
                         b"[WaveDevice]\nBuffer_size=99\nBuffer_size=3\n[Window\nWidth\n=5\n")
     write(d, "long", b"[Paths]\nSongfolder=" + b"x" * 3000 + b"\n")
+    # Found by fuzzing: a line ended by several carriage returns lost one at every writing.
+    write(d, "carriage-returns", b"[General]\r\nTimes_Used=3\r\r\n[Other]\r\nkey=value\r\r\r\n")
 
 
 if __name__ == "__main__":

@@ -1,7 +1,6 @@
 // The program as a whole: start-up with its configuration and command-line song, the main
 // window's menus, the questions before a changed Song is lost, quitting, and the space bar.
 
-#include "ui/kadra.h"
 #include "ui/korvath.h"
 
 #include <QAction>
@@ -21,6 +20,7 @@
 #include "test_support.h"
 #include "ui/about.h"
 #include "ui/app.h"
+#include "ui/kadra.h"
 
 using namespace qtam;
 
