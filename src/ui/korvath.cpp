@@ -22,6 +22,7 @@
 #include "song/init_song.h"
 #include "ui/about.h"
 #include "ui/app_context.h"
+#include "ui/make_bank.h"
 #include "ui/panel_values.h"
 #include "ui/qt_text.h"
 #include "ui/space_bar_keys.h"
@@ -244,7 +245,8 @@ void TKorvath::UpdateMenus() {
     steps12_->setChecked(m.song.stepsPerMeasure == 12);
     humanize_->setChecked(m.editor.HumanizeChecked);
     editor_->setEnabled(ctx.playback.EditorOptionEnabled());
-    deviceSetup_->setEnabled(ctx.playback.SetupDeviceEnabled());
+    // The device belongs to the userbank editor while it is open.
+    deviceSetup_->setEnabled(ctx.playback.SetupDeviceEnabled() && !m.activation.EditorActive);
     bankItem_->setText(Literal(FromCp1252(m.activation.UserbankCaption)));
 }
 
@@ -311,6 +313,7 @@ void TKorvath::StepsClick(int steps) {
 }
 
 void TKorvath::QuitMenuClick() {
+    if (ctx.makeBank != nullptr && !ctx.makeBank->CloseEditor()) return;
     if (!CheckSongChange()) return;
     quitting_ = true;
     Q_EMIT LoopEnds();
@@ -346,6 +349,8 @@ void TKorvath::FormActivate() {
 
 bool TKorvath::FormCloseQuery() {
     if (ctx.about != nullptr && ctx.about->isVisible()) return false;
+    // A userbank being edited is not dropped unasked: the editor asks about its changes first.
+    if (ctx.makeBank != nullptr && !ctx.makeBank->CloseEditor()) return false;
     return CheckSongChangeExit();
 }
 

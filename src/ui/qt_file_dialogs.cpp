@@ -70,6 +70,7 @@ std::optional<std::string> QtFileDialogs::Run(const FileDialogSpec& spec, bool s
     dialog.setWindowFlag(Qt::WindowStaysOnTopHint);
     dialog.setNameFilters(QtNameFilters(spec.filter));
     dialog.setDefaultSuffix(ExtensionOf(spec.defaultExtension));
+    if (!spec.fileName.empty()) dialog.selectFile(FromPath(spec.fileName));
     if (saving) {
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setFileMode(QFileDialog::AnyFile);

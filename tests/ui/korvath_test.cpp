@@ -246,6 +246,24 @@ private Q_SLOTS:
         QCOMPARE(slides, 11);
     }
 
+    // Closing or quitting with a userbank being edited: the editor asks first, and a save that
+    // does not go through keeps the program and the edited bank.
+    void closingKeepsAnEditedUserbank() {
+        auto app = Start();
+        Machine& m = app->machine();
+        AppContext::Run(app->context().actions.openBankEditor);
+        QVERIFY(m.activation.EditorActive);
+        m.activation.BankChanged = true;
+        prompter.answers = {true, true};  // save first; the save dialog is cancelled both times
+        QVERIFY(!app->korvath()->FormCloseQuery());
+        app->korvath()->QuitMenuClick();
+        QVERIFY(m.activation.EditorActive);
+        QCOMPARE(prompter.questions.size(), std::size_t{2});
+        prompter.answers = {false};  // No: the bank's changes go
+        QVERIFY(app->korvath()->FormCloseQuery());
+        QVERIFY(!m.activation.EditorActive);
+    }
+
     // The menu's shortcuts reach the Song while the groove panel is the active window.
     void shortcutsFromThePanel() {
         auto app = Start();
