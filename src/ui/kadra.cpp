@@ -17,6 +17,7 @@
 #include "ui/app_context.h"
 #include "ui/qt_text.h"
 #include "ui/space_bar_keys.h"
+#include "ui/window_placement.h"
 
 namespace qtam {
 
@@ -609,11 +610,7 @@ void TKadra::showEvent(QShowEvent* event) {
     if (event->spontaneous()) return;
     if (!centred_) {
         centred_ = true;
-        if (QScreen* screen = QGuiApplication::primaryScreen()) {
-            QRect r = frameGeometry();
-            r.moveCenter(screen->availableGeometry().center());
-            move(r.topLeft());
-        }
+        CenterOnScreen(*this);
     }
     ctx_.playback.OpenDevice();
     UpDateInterface();

@@ -14,6 +14,7 @@
 #include "song/slides.h"
 #include "ui/app_context.h"
 #include "ui/qt_text.h"
+#include "ui/window_placement.h"
 
 namespace qtam {
 
@@ -100,14 +101,7 @@ TNoteDetail::TNoteDetail(AppContext& ctx, QWidget* parent)
 
 void TNoteDetail::ShowDetails() {
     FormShow();
-    if (!isVisible()) {
-        adjustSize();
-        if (const QScreen* screen = this->screen()) {
-            QRect frame = frameGeometry();
-            frame.moveCenter(screen->availableGeometry().center());
-            move(frame.topLeft());
-        }
-    }
+    if (!isVisible()) CenterOnScreen(*this);
     show();
     raise();
     activateWindow();

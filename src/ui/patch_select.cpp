@@ -13,6 +13,7 @@
 #include "core/machine.h"
 #include "ui/app_context.h"
 #include "ui/qt_text.h"
+#include "ui/window_placement.h"
 
 namespace qtam {
 
@@ -96,14 +97,7 @@ TPatchSelect::TPatchSelect(AppContext& ctx, QWidget* parent)
 
 void TPatchSelect::ShowForCurrentChannel() {
     FormShow();
-    if (!isVisible()) {
-        adjustSize();
-        if (const QScreen* screen = this->screen()) {
-            QRect frame = frameGeometry();
-            frame.moveCenter(screen->availableGeometry().center());
-            move(frame.topLeft());
-        }
-    }
+    if (!isVisible()) CenterOnScreen(*this);
     show();
     raise();
     activateWindow();

@@ -11,6 +11,7 @@
 #include "core/machine.h"
 #include "ui/app_context.h"
 #include "ui/qt_text.h"
+#include "ui/window_placement.h"
 
 namespace qtam {
 
@@ -74,12 +75,7 @@ void TValueForm::Prepare(const ValueEntry& entry) {
 }
 
 DialogResult TValueForm::Execute() {
-    adjustSize();
-    if (const QScreen* screen = this->screen()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        move(frame.topLeft());
-    }
+    CenterOnScreen(*this);
     return exec() == QDialog::Accepted ? DialogResult::Ok : DialogResult::Cancel;
 }
 
