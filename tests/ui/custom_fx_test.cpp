@@ -37,9 +37,9 @@ private Q_SLOTS:
         test::TestApp app;
         TCustomFX w(app.ctx);
         QCOMPARE(app.ctx.customFX, &w);
-        test::SetNote(app.m(), 1, 1, 1, 1, 80);
-        test::SetNote(app.m(), 1, 1, 1, 16, 80);
-        app.m().editor.StartPrepared = true;
+        test::SetNote(*app.m, 1, 1, 1, 1, 80);
+        test::SetNote(*app.m, 1, 1, 1, 16, 80);
+        app.m->editor.StartPrepared = true;
 
         WhileShown(
             w,
@@ -55,10 +55,10 @@ private Q_SLOTS:
             "CancelButton");
         AppContext::Run(app.ctx.actions.customVelocitySlide);
         QVERIFY(!w.isVisible());
-        QCOMPARE(app.m().song.cell(1, 1, 1, 1).velocity, std::int8_t{80});
-        QCOMPARE(app.m().song.cell(1, 1, 1, 16).velocity, std::int8_t{80});
-        QVERIFY(!app.m().editor.SongChanged);
-        QVERIFY(app.m().editor.StartPrepared);
+        QCOMPARE(app.m->song.cell(1, 1, 1, 1).velocity, std::int8_t{80});
+        QCOMPARE(app.m->song.cell(1, 1, 1, 16).velocity, std::int8_t{80});
+        QVERIFY(!app.m->editor.SongChanged);
+        QVERIFY(app.m->editor.StartPrepared);
         QCOMPARE(app.panelRefreshes, 0);
     }
 
@@ -67,12 +67,12 @@ private Q_SLOTS:
     void panSlideInTwelveSteps() {
         test::TestApp app;
         TCustomFX w(app.ctx);
-        app.m().song.stepsPerMeasure = 12;
-        app.m().editor.CurrentChannel = 3;
-        test::SetNote(app.m(), 1, 1, 3, 1, 90, 64);
-        test::SetNote(app.m(), 1, 1, 3, 12, 90, 64);
-        test::SetNote(app.m(), 1, 1, 3, 13, 90, 64);
-        app.m().song.cell(1, 1, 3, 6).pan = 30;  // an empty cell keeps its pan
+        app.m->song.stepsPerMeasure = 12;
+        app.m->editor.CurrentChannel = 3;
+        test::SetNote(*app.m, 1, 1, 3, 1, 90, 64);
+        test::SetNote(*app.m, 1, 1, 3, 12, 90, 64);
+        test::SetNote(*app.m, 1, 1, 3, 13, 90, 64);
+        app.m->song.cell(1, 1, 3, 6).pan = 30;  // an empty cell keeps its pan
 
         WhileShown(
             w, [&] { QTest::keyClick(Child<QScrollBar>(w, "Startbar"), Qt::Key_End); },
@@ -90,13 +90,13 @@ private Q_SLOTS:
             },
             "OkButton");
         AppContext::Run(app.ctx.actions.customPanSlide);
-        const Song& s = app.m().song;
+        const Song& s = app.m->song;
         QCOMPARE(int{s.cell(1, 1, 3, 1).pan}, 0);
         QCOMPARE(int{s.cell(1, 1, 3, 12).pan}, 127);
         QCOMPARE(int{s.cell(1, 1, 3, 13).pan}, 64);
         QCOMPARE(int{s.cell(1, 1, 3, 6).pan}, 30);
         QCOMPARE(s.cell(1, 1, 3, 1).velocity, std::int8_t{90});
-        QVERIFY(app.m().editor.SongChanged);
+        QVERIFY(app.m->editor.SongChanged);
         QCOMPARE(app.panelRefreshes, 1);
     }
 };

@@ -16,13 +16,13 @@
 namespace qtam::test {
 
 struct TestApp {
-    std::unique_ptr<Machine> machine = NewMachine();
+    std::unique_ptr<Machine> m = NewMachine();
     ScriptedPrompter prompter;
     ScriptedFileDialogs dialogs;
     EventQueue events;
-    PlaybackDriver playback{*machine, events};
+    PlaybackDriver playback{*m, events};
     WaveDeviceSettings device;
-    AppContext ctx{.m = *machine,
+    AppContext ctx{.m = *m,
                    .events = events,
                    .playback = playback,
                    .dialogs = dialogs,
@@ -31,10 +31,9 @@ struct TestApp {
     int panelRefreshes = 0;
 
     TestApp() {
-        machine->prompter = &prompter;
+        m->prompter = &prompter;
         ctx.actions.refreshPanel = [this] { ++panelRefreshes; };
     }
-    Machine& m() { return *machine; }
 };
 
 // The widget as it would be shown, for looking at pixels.

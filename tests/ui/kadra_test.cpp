@@ -17,6 +17,7 @@
 #include <memory>
 
 #include "core/machine.h"
+#include "dialog_test_app.h"
 #include "engine/audio/event_queue.h"
 #include "engine/audio/playback.h"
 #include "engine/device_settings.h"
@@ -34,19 +35,7 @@ using namespace qtam;
 namespace {
 
 // One running panel with everything it reaches.
-struct Rig {
-    std::unique_ptr<Machine> m = test::NewMachine();
-    test::ScriptedPrompter prompter;
-    EventQueue events;
-    PlaybackDriver playback{*m, events};
-    test::ScriptedFileDialogs dialogs;
-    WaveDeviceSettings device;
-    AppContext ctx{.m = *m,
-                   .events = events,
-                   .playback = playback,
-                   .dialogs = dialogs,
-                   .device = device,
-                   .actions = {}};
+struct Rig : test::TestApp {
     EventPump pump{events};
     std::unique_ptr<TKadra> panel;
     int noteDetailsShown = 0;
@@ -56,7 +45,7 @@ struct Rig {
     quint64 keyClock = 100000;
 
     explicit Rig(bool show = true) {
-        m->prompter = &prompter;
+        ctx.actions.refreshPanel = nullptr;  // the panel carries it out
         ResetTransport(*m);
         SetTempo(*m, m->song.tempo, m->song.shuffle);
         ctx.actions.showNoteDetails = [this] { ++noteDetailsShown; };

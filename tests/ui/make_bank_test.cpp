@@ -21,6 +21,7 @@
 #include "banks/userbank_file.h"
 #include "banks/wav_io.h"
 #include "core/machine.h"
+#include "dialog_test_app.h"
 #include "engine/audio/event_queue.h"
 #include "engine/audio/playback.h"
 #include "engine/device_settings.h"
@@ -34,26 +35,13 @@ using namespace qtam;
 namespace {
 
 // Everything a window needs, with scripted questions and file dialogs.
-struct Rig {
-    std::unique_ptr<Machine> m = test::NewMachine();
-    EventQueue events;
-    PlaybackDriver driver{*m, events};
-    test::ScriptedFileDialogs dialogs;
-    test::ScriptedPrompter prompter;
-    WaveDeviceSettings device;
-    AppContext ctx{.m = *m,
-                   .events = events,
-                   .playback = driver,
-                   .dialogs = dialogs,
-                   .device = device,
-                   .actions = {}};
+struct Rig : test::TestApp {
     int panelHidden = 0;
     int panelShown = 0;
     std::unique_ptr<TMakeBank> editor;
     std::unique_ptr<TSetHihat> hihat;
 
     Rig() {
-        m->prompter = &prompter;
         ctx.actions.hidePanel = [this] { ++panelHidden; };
         ctx.actions.showPanel = [this] { ++panelShown; };
         editor = std::make_unique<TMakeBank>(ctx);

@@ -15,6 +15,7 @@
 #include <memory>
 
 #include "core/machine.h"
+#include "dialog_test_app.h"
 #include "engine/audio/event_queue.h"
 #include "engine/audio/playback.h"
 #include "engine/device_settings.h"
@@ -30,18 +31,7 @@ using namespace qtam;
 namespace {
 
 // One running program's worth of shared state, with the panel's side of the actions counted.
-struct Env {
-    std::unique_ptr<Machine> m = test::NewMachine();
-    EventQueue events;
-    PlaybackDriver playback{*m, events};
-    test::ScriptedFileDialogs dialogs;
-    WaveDeviceSettings device;
-    AppContext ctx{.m = *m,
-                   .events = events,
-                   .playback = playback,
-                   .dialogs = dialogs,
-                   .device = device,
-                   .actions = {}};
+struct Env : test::TestApp {
     int refreshes = 0;
     int instrumentSelections = 0;
 

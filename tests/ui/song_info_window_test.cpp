@@ -38,10 +38,10 @@ private Q_SLOTS:
         test::TestApp app;
         TSongInfo w(app.ctx);
         QCOMPARE(app.ctx.songInfo, &w);
-        app.m().song.title.set("Night \x96 Drive");
-        app.m().song.showInfoOnOpen = 1;
-        app.m().song.userbankDescription.set("Dusty kit");
-        app.m().song.userbankFile.set("C:\\Banks\\DUSTY.UBF");
+        app.m->song.title.set("Night \x96 Drive");
+        app.m->song.showInfoOnOpen = 1;
+        app.m->song.userbankDescription.set("Dusty kit");
+        app.m->song.userbankFile.set("C:\\Banks\\DUSTY.UBF");
 
         AppContext::Run(app.ctx.actions.showSongInfoView);
         QVERIFY(w.isVisible());
@@ -57,8 +57,8 @@ private Q_SLOTS:
         QTest::keyClicks(Edit(w, "SongTitle"), "xyz");
         Click(w, "OkButton");
         QVERIFY(!w.isVisible());
-        QCOMPARE(app.m().song.title.str(), std::string("Night \x96 Drive"));
-        QVERIFY(!app.m().editor.SongChanged);
+        QCOMPARE(app.m->song.title.str(), std::string("Night \x96 Drive"));
+        QVERIFY(!app.m->editor.SongChanged);
         QCOMPARE(w.Mode(), SongInfoMode::Edit);
 
         AppContext::Run(app.ctx.actions.showSongInfoEdit);
@@ -67,12 +67,12 @@ private Q_SLOTS:
         QVERIFY(Popup(w)->isChecked());
         // "Ok" without edits leaves the song unchanged; the check box alone changes it.
         Click(w, "OkButton");
-        QVERIFY(!app.m().editor.SongChanged);
+        QVERIFY(!app.m->editor.SongChanged);
         AppContext::Run(app.ctx.actions.showSongInfoEdit);
         QTest::mouseClick(Popup(w), Qt::LeftButton, {}, QPoint(5, Popup(w)->height() / 2));
         Click(w, "OkButton");
-        QCOMPARE(app.m().song.showInfoOnOpen, std::uint8_t{0});
-        QVERIFY(app.m().editor.SongChanged);
+        QCOMPARE(app.m->song.showInfoOnOpen, std::uint8_t{0});
+        QVERIFY(app.m->editor.SongChanged);
     }
 
     // Cancel stores nothing and keeps the mode; typed texts reach the panel caption when
@@ -80,8 +80,8 @@ private Q_SLOTS:
     void editedTextsAndTheCaption() {
         test::TestApp app;
         TSongInfo w(app.ctx);
-        UpdateTitle(app.m());
-        const std::string untitled = app.m().editor.PanelCaption;
+        UpdateTitle(*app.m);
+        const std::string untitled = app.m->editor.PanelCaption;
         QCOMPARE(QString::fromStdString(untitled), QStringLiteral("\"Untitled song\""));
 
         AppContext::Run(app.ctx.actions.showSongInfoView);
@@ -100,15 +100,15 @@ private Q_SLOTS:
         QCOMPARE(Edit(w, "Copyright")->text().size(), 50);
         const int refreshes = app.panelRefreshes;
         Click(w, "OkButton");
-        QCOMPARE(app.m().song.title.str(), std::string("Caf\xE9 \x80"));
-        QCOMPARE(app.m().song.subtitle.str(), std::string(" x"));
-        QCOMPARE(app.m().song.copyright.str().size(), std::size_t{50});
-        QVERIFY(app.m().editor.SongChanged);
+        QCOMPARE(app.m->song.title.str(), std::string("Caf\xE9 \x80"));
+        QCOMPARE(app.m->song.subtitle.str(), std::string(" x"));
+        QCOMPARE(app.m->song.copyright.str().size(), std::size_t{50});
+        QVERIFY(app.m->editor.SongChanged);
         QCOMPARE(app.panelRefreshes, refreshes + 1);
-        QCOMPARE(app.m().editor.PanelCaption, untitled);
+        QCOMPARE(app.m->editor.PanelCaption, untitled);
 
-        UpdateTitle(app.m());  // what activating the main window does
-        QCOMPARE(app.m().editor.PanelCaption, std::string("\"Caf\xE9 \x80\" by Ann"));
+        UpdateTitle(*app.m);  // what activating the main window does
+        QCOMPARE(app.m->editor.PanelCaption, std::string("\"Caf\xE9 \x80\" by Ann"));
     }
 };
 

@@ -68,7 +68,7 @@ private Q_SLOTS:
         test::TempFolder dir;
         TStream w(app.ctx);
         QCOMPARE(app.ctx.stream, &w);
-        app.m().activation.SampleFolder = "/nowhere";
+        app.m->activation.SampleFolder = "/nowhere";
         app.dialogs.answers = {dir / "beat", dir / "pattern.wav"};
 
         AppContext::Run(app.ctx.actions.showStreamToDisk);
@@ -83,19 +83,19 @@ private Q_SLOTS:
                  std::string("Wav files (*.wav)|*.wav|All files (*.*)|*.*"));
         QCOMPARE(app.dialogs.shown[0].initialFolder, std::string("/nowhere"));
         QVERIFY(app.dialogs.shownForSaving[0]);
-        QCOMPARE(app.m().activation.SampleFolder, dir.path());
+        QCOMPARE(app.m->activation.SampleFolder, dir.path());
         QCOMPARE(Soxi(dir / "beat.WAV", "-s"), QStringLiteral("72993"));
         QCOMPARE(Soxi(dir / "beat.WAV", "-c"), QStringLiteral("2"));
         QCOMPARE(Soxi(dir / "beat.WAV", "-r"), QStringLiteral("44100"));
         QCOMPARE(Soxi(dir / "beat.WAV", "-b"), QStringLiteral("16"));
         QCOMPARE(Child<TGauge>(w, "Progress")->Progress(), 100);
         QCOMPARE(Child<QLabel>(w, "Activity")->text(), QStringLiteral("Saving soundfile"));
-        QVERIFY(!app.m().Streaming);
+        QVERIFY(!app.m->Streaming);
         QCOMPARE(app.prompter.busyDepth, 0);
 
         // Three measures of pattern 2; the gauge is painted as the render goes, up to 100%.
-        app.m().editor.CurrentPattern = 2;
-        app.m().song.measureCount[1] = 3;
+        app.m->editor.CurrentPattern = 2;
+        app.m->song.measureCount[1] = 3;
         PaintedPercents painted(Child<TGauge>(w, "Progress"));
         AppContext::Run(app.ctx.actions.showStreamToDisk);
         QVERIFY(QTest::qWaitForWindowExposed(&w));
@@ -117,7 +117,7 @@ private Q_SLOTS:
         test::TestApp app;
         test::TempFolder dir;
         TStream w(app.ctx);
-        app.m().activation.SampleFolder = "/samples";
+        app.m->activation.SampleFolder = "/samples";
         test::WriteBytes(dir / "take.wav", {'o', 'l', 'd'});
         app.dialogs.answers = {std::nullopt, dir / "take.wav"};
 
@@ -132,8 +132,8 @@ private Q_SLOTS:
         QVERIFY(app.prompter.warnings.empty());
         QCOMPARE(test::ReadBytes(dir / "take.wav"), (std::vector<std::uint8_t>{'o', 'l', 'd'}));
         QVERIFY(!std::filesystem::exists(dir / "~wavconv.pcm"));
-        QCOMPARE(app.m().activation.SampleFolder, std::string("/samples"));
-        QVERIFY(!app.m().Streaming);
+        QCOMPARE(app.m->activation.SampleFolder, std::string("/samples"));
+        QVERIFY(!app.m->Streaming);
     }
 
     // The live session leaves the file open for playback to fill; showing the dialog again
@@ -142,22 +142,22 @@ private Q_SLOTS:
         test::TestApp app;
         test::TempFolder dir;
         TStream w(app.ctx);
-        test::SetSound(app.m().banks.internalBank, 1, std::vector<std::int16_t>(20000, 3000));
-        test::SetNote(app.m(), 1, 1, 1, 1, 100);
+        test::SetSound(app.m->banks.internalBank, 1, std::vector<std::int16_t>(20000, 3000));
+        test::SetNote(*app.m, 1, 1, 1, 1, 100);
         app.dialogs.answers = {dir / "live.wav"};
 
         AppContext::Run(app.ctx.actions.showStreamToDisk);
         Choose(w, 2);
         ClickOk(w);
         QVERIFY(!w.isVisible());
-        QVERIFY(app.m().Streaming);
-        QCOMPARE(app.m().activation.SampleFolder, dir.path());
+        QVERIFY(app.m->Streaming);
+        QCOMPARE(app.m->activation.SampleFolder, dir.path());
         QVERIFY(!std::filesystem::exists(dir / "live.wav"));
 
-        PrepareStart(app.m());
-        RenderBlock(app.m(), 4096);  // what playback appends while it runs
+        PrepareStart(*app.m);
+        RenderBlock(*app.m, 4096);  // what playback appends while it runs
         AppContext::Run(app.ctx.actions.showStreamToDisk);
-        QVERIFY(!app.m().Streaming);
+        QVERIFY(!app.m->Streaming);
         QCOMPARE(Soxi(dir / "live.wav", "-s"), QStringLiteral("4096"));
         QVERIFY(!std::filesystem::exists(dir / "~wavconv.pcm"));
     }
