@@ -11,25 +11,13 @@
 #include "dialog_test_app.h"
 
 using namespace qtam;
+using qtam::test::Child;
+using qtam::test::WhileShown;
 
 class CustomFxTest : public QObject {
     Q_OBJECT
 
-    template <typename T>
-    static T* Child(TCustomFX& w, const char* name) {
-        return w.findChild<T*>(QString::fromLatin1(name));
-    }
     static QString Text(TCustomFX& w, const char* label) { return Child<QLabel>(w, label)->text(); }
-
-    // Runs `inside` once the modal dialog shows, then presses `button`.
-    static void WhileShown(TCustomFX& w, std::function<void()> inside, const char* button) {
-        QTimer::singleShot(0, &w, [&w, inside, button] {
-            const bool shown = w.isVisible();
-            inside();  // a failed check in it still lets the button end the dialog
-            QTest::mouseClick(Child<QPushButton>(w, button), Qt::LeftButton);
-            QVERIFY(shown);
-        });
-    }
 
 private Q_SLOTS:
     // Moving the bars shows their numbers; Cancel then leaves the song as it was.

@@ -13,6 +13,8 @@
 #include "dialog_test_app.h"
 
 using namespace qtam;
+using qtam::test::Child;
+using qtam::test::WhileShown;
 
 namespace {
 
@@ -26,21 +28,6 @@ std::vector<std::string> Cards(int n) {
 
 class DeviceSetupTest : public QObject {
     Q_OBJECT
-
-    template <typename T>
-    static T* Child(TDeviceSetupScreen& w, const char* name) {
-        return w.findChild<T*>(QString::fromLatin1(name));
-    }
-    // Runs `inside` once the modal dialog shows, then presses `button`.
-    static void WhileShown(TDeviceSetupScreen& w, std::function<void()> inside,
-                           const char* button) {
-        QTimer::singleShot(0, &w, [&w, inside, button] {
-            const bool shown = w.isVisible();
-            inside();  // a failed check in it still lets the button end the dialog
-            QTest::mouseClick(Child<QPushButton>(w, button), Qt::LeftButton);
-            QVERIFY(shown);
-        });
-    }
 
 private Q_SLOTS:
     // Twelve devices: the default and the first ten are offered; the choice, the number of

@@ -4,7 +4,11 @@
 
 #include <QApplication>
 #include <QImage>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
 #include <QWidget>
+#include <functional>
 #include <memory>
 
 #include "engine/audio/event_queue.h"
@@ -35,6 +39,22 @@ struct TestApp {
         ctx.actions.refreshPanel = [this] { ++panelRefreshes; };
     }
 };
+
+// A window's component by its object name.
+template <typename T>
+T* Child(QWidget& w, const char* name) {
+    return w.findChild<T*>(QString::fromLatin1(name));
+}
+
+// Runs `inside` once the modal dialog `w` shows, then presses its button `button`.
+inline void WhileShown(QWidget& w, std::function<void()> inside, const char* button) {
+    QTimer::singleShot(0, &w, [&w, inside, button] {
+        const bool shown = w.isVisible();
+        inside();  // a failed check in it still lets the button end the dialog
+        QTest::mouseClick(Child<QPushButton>(w, button), Qt::LeftButton);
+        QVERIFY(shown);
+    });
+}
 
 // The widget as it would be shown, for looking at pixels.
 inline QImage Picture(QWidget& w) {

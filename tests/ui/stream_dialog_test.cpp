@@ -18,6 +18,7 @@
 #include "ui/gauge_control.h"
 
 using namespace qtam;
+using qtam::test::Child;
 
 namespace {
 
@@ -48,10 +49,6 @@ private:
 class StreamDialogTest : public QObject {
     Q_OBJECT
 
-    template <typename T>
-    static T* Child(TStream& w, const char* name) {
-        return w.findChild<T*>(QString::fromLatin1(name));
-    }
     static void Choose(TStream& w, int item) {
         QTest::mouseClick(Child<QGroupBox>(w, "What")->findChildren<QRadioButton*>().at(item),
                           Qt::LeftButton, {}, QPoint(5, 5));
