@@ -97,25 +97,19 @@ struct Levels {
     bool ok = false;
 };
 
-// The peak and the samples at full scale of a WAV file this system wrote (44-byte header).
-Levels MeasureLevels(const std::string& path) {
-    Levels levels;
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr || std::fseek(f, 44, SEEK_SET) != 0) {
-        if (f) std::fclose(f);
-        return levels;
+// Adds the peak and the samples at full scale of rendered frames, as the render writes them.
+void TallyLevels(Levels& levels, const StereoFrame* frames, int count) {
+    const std::int16_t* s = &frames[0].left;
+    const std::size_t n = 2 * static_cast<std::size_t>(count);
+    int lowest = 0, highest = 0;
+    long long clipped = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        lowest = std::min(lowest, static_cast<int>(s[i]));
+        highest = std::max(highest, static_cast<int>(s[i]));
+        clipped += (s[i] == 32767) | (s[i] == -32768);
     }
-    std::vector<std::int16_t> chunk(65536);
-    std::size_t n;
-    while ((n = std::fread(chunk.data(), 2, chunk.size(), f)) > 0)
-        for (std::size_t i = 0; i < n; ++i) {
-            const int s = chunk[i];
-            levels.peak = std::max(levels.peak, s < 0 ? -s : s);
-            if (s == 32767 || s == -32768) ++levels.clipped;
-        }
-    levels.ok = std::ferror(f) == 0;
-    std::fclose(f);
-    return levels;
+    levels.peak = std::max({levels.peak, highest, -lowest});
+    levels.clipped += clipped;
 }
 
 bool PatternHasNotes(const Machine& m, int pattern, int fromMeasure, int toMeasure) {
@@ -204,6 +198,10 @@ int RunRender(const std::vector<std::string>& words) {
     ProgressBar bar("rendering");
     StreamObserver observer;
     observer.progress = [&bar](int percent) { bar.Show(percent); };
+    Levels levels;
+    observer.frames = [&levels](const StereoFrame* frames, int count) {
+        TallyLevels(levels, frames, count);
+    };
     const bool ok = measure ? RenderCurrentMeasure(*m, ExactName(target), &observer)
                             : RenderWholePattern(*m, ExactName(target), &observer);
     bar.Done();
@@ -212,7 +210,7 @@ int RunRender(const std::vector<std::string>& words) {
         cleanUp();
         return CannotWrite(*out, "rendering failed; nothing was written");
     }
-    const Levels levels = MeasureLevels(target);
+    levels.ok = true;
     if (toStdout && !CopyToStdout(target)) {
         cleanUp();
         return CannotWrite("standard output", std::strerror(errno));

@@ -269,6 +269,8 @@ void RenderMeasure(Machine& m, int measure, RenderProgress& progress) {
         remaining -= chunk;
         if (m.stream != nullptr)
             m.stream->Append(buffer, static_cast<std::size_t>(chunk) * sizeof(StereoFrame));
+        if (progress.observer != nullptr && progress.observer->frames)
+            progress.observer->frames(buffer, chunk);
     }
 }
 

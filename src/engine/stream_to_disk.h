@@ -22,9 +22,13 @@ inline constexpr const char* kActivitySaving = "Saving soundfile";
 std::string RenderingMeasureText(int measure);
 
 // What a dialog or a terminal shows while a stream runs. Either hook may be empty.
+struct StereoFrame;
+
 struct StreamObserver {
     std::function<void(const std::string& activity)> activity;
     std::function<void(int percent)> progress;  // called when the shown percentage changes
+    // Every run of frames an offline render writes, in order, while it is still in the cache.
+    std::function<void(const StereoFrame* frames, int count)> frames;
 };
 
 // The progress of one offline render, across its measures.
