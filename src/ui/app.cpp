@@ -70,7 +70,9 @@ void QtamApp::ShowAtStart() {
     ctx_.kadra->show();
     about_->show();
     korvath_->ShowAtStart();
-    // The splash stays above the main window that the loop shows.
+    // The panel and the splash stay above the main window, also where no window manager keeps
+    // always-on-top windows up.
+    ctx_.kadra->raise();
     about_->raise();
 }
 
