@@ -219,7 +219,8 @@ void TKorvath::BuildMenus() {
                           [this] { AppContext::Run(ctx.actions.setupDevice); });
 
     QMenu* userbank = bar->addMenu(QStringLiteral("&Userbank :"));
-    Item(userbank, "&Load", QKeySequence(Qt::CTRL | Qt::Key_L), &TKorvath::LoadUserbankClick);
+    load_ =
+        Item(userbank, "&Load", QKeySequence(Qt::CTRL | Qt::Key_L), &TKorvath::LoadUserbankClick);
     userbank->addSeparator();
     editor_ = Item(userbank, "&Editor", QKeySequence(Qt::CTRL | Qt::Key_E), &TKorvath::EditorClick);
 
@@ -248,6 +249,8 @@ void TKorvath::UpdateMenus() {
     // The device belongs to the userbank editor while it is open.
     deviceSetup_->setEnabled(ctx.playback.SetupDeviceEnabled() && !m.activation.EditorActive);
     bankItem_->setText(Literal(FromCp1252(m.activation.UserbankCaption)));
+    load_->setEnabled(!m.activation.EditorActive);
+    bankItem_->setEnabled(!m.activation.EditorActive);
 }
 
 QList<QAction*> TKorvath::ShortcutActions() const {
@@ -294,6 +297,8 @@ void TKorvath::SaveSongAsClick() {
 }
 
 void TKorvath::LoadUserbankClick() {
+    // The bank being edited is the userbank in memory: a load would replace it unsaved.
+    if (ctx.m.activation.EditorActive) return;
     const std::optional<std::string> chosen = ctx.dialogs.OpenFile(
         {"Load a userbank", kUserbankFilter, "ubf", ctx.m.activation.BankFolder});
     if (!chosen) return;

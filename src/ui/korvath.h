@@ -106,6 +106,7 @@ private:
     QAction* deviceSetup_ = nullptr;
     QAction* editor_ = nullptr;
     QAction* bankItem_ = nullptr;
+    QAction* load_ = nullptr;
     QAction* about_ = nullptr;
     QList<QAction*> shortcutActions_;
 };

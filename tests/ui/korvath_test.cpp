@@ -254,6 +254,9 @@ private Q_SLOTS:
         AppContext::Run(app->context().actions.openBankEditor);
         QVERIFY(m.activation.EditorActive);
         m.activation.BankChanged = true;
+        // Meanwhile no userbank is loaded over the one being edited.
+        QAction* load = Find(app->korvath()->menuBar(), {"&Userbank :", "&Load"});
+        QVERIFY(!load->isEnabled());
         prompter.answers = {true, true};  // save first; the save dialog is cancelled both times
         QVERIFY(!app->korvath()->FormCloseQuery());
         app->korvath()->QuitMenuClick();
@@ -262,6 +265,7 @@ private Q_SLOTS:
         prompter.answers = {false};  // No: the bank's changes go
         QVERIFY(app->korvath()->FormCloseQuery());
         QVERIFY(!m.activation.EditorActive);
+        QVERIFY(load->isEnabled());
     }
 
     // The menu's shortcuts reach the Song while the groove panel is the active window.
