@@ -99,16 +99,18 @@ struct Levels {
 
 // Adds the peak and the samples at full scale of rendered frames, as the render writes them.
 void TallyLevels(Levels& levels, const StereoFrame* frames, int count) {
+    // Plain loops over 16-bit lanes, so that the compiler runs them many samples at a time.
     const std::int16_t* s = &frames[0].left;
-    const std::size_t n = 2 * static_cast<std::size_t>(count);
-    int lowest = 0, highest = 0;
-    long long clipped = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        lowest = std::min(lowest, static_cast<int>(s[i]));
-        highest = std::max(highest, static_cast<int>(s[i]));
-        clipped += (s[i] == 32767) | (s[i] == -32768);
+    const int n = 2 * count;
+    std::int16_t lowest = 0, highest = 0;
+    int clipped = 0;
+    for (int i = 0; i < n; ++i) {
+        const std::int16_t v = s[i];
+        lowest = v < lowest ? v : lowest;
+        highest = v > highest ? v : highest;
+        clipped += (v == 32767) + (v == -32768);
     }
-    levels.peak = std::max({levels.peak, highest, -lowest});
+    levels.peak = std::max({levels.peak, static_cast<int>(highest), -static_cast<int>(lowest)});
     levels.clipped += clipped;
 }
 
