@@ -53,16 +53,16 @@ public:
     std::vector<bool> shownForSaving;
     std::deque<std::optional<std::string>> answers;
 
-    std::optional<std::string> OpenFile(const FileDialogSpec& spec) override {
-        return Answer(spec, false);
+    std::optional<std::string> OpenFile(const FileDialogSpec& request) override {
+        return Answer(request, false);
     }
-    std::optional<std::string> SaveFile(const FileDialogSpec& spec) override {
-        return Answer(spec, true);
+    std::optional<std::string> SaveFile(const FileDialogSpec& request) override {
+        return Answer(request, true);
     }
 
 private:
-    std::optional<std::string> Answer(const FileDialogSpec& spec, bool saving) {
-        shown.push_back(spec);
+    std::optional<std::string> Answer(const FileDialogSpec& request, bool saving) {
+        shown.push_back(request);
         shownForSaving.push_back(saving);
         if (answers.empty()) return std::nullopt;
         std::optional<std::string> a = answers.front();

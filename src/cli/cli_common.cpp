@@ -83,43 +83,43 @@ std::optional<Args> ParseArgs(const std::vector<std::string>& words,
             optionsEnded = true;
             continue;
         }
-        const OptionSpec* spec = nullptr;
+        const OptionSpec* option = nullptr;
         std::optional<std::string> attached;  // --name=value or -nvalue
         if (w[1] == '-') {
             const std::size_t eq = w.find('=');
             const std::string name = w.substr(0, eq);
             for (const auto& s : specs)
-                if (s.name == name) spec = &s;
+                if (s.name == name) option = &s;
             if (eq != std::string::npos) attached = w.substr(eq + 1);
         } else {
             for (const auto& s : specs)
-                if (s.shortName == w[1]) spec = &s;
+                if (s.shortName == w[1]) option = &s;
             if (w.size() > 2) attached = w.substr(2);
         }
-        if (spec == nullptr) {
+        if (option == nullptr) {
             error = "unknown option " + w;
             return std::nullopt;
         }
-        if (!spec->repeat && (args.Has(spec->name) || args.Value(spec->name))) {
-            error = spec->name + " is given twice";
+        if (!option->repeat && (args.Has(option->name) || args.Value(option->name))) {
+            error = option->name + " is given twice";
             return std::nullopt;
         }
-        if (!spec->value) {
+        if (!option->value) {
             if (attached) {
-                error = spec->name + " takes no value";
+                error = option->name + " takes no value";
                 return std::nullopt;
             }
-            args.flags.push_back(spec->name);
+            args.flags.push_back(option->name);
             continue;
         }
         if (!attached) {
             if (i + 1 >= words.size()) {
-                error = spec->name + " needs a value";
+                error = option->name + " needs a value";
                 return std::nullopt;
             }
             attached = words[++i];
         }
-        args.values.emplace_back(spec->name, *attached);
+        args.values.emplace_back(option->name, *attached);
     }
     return args;
 }

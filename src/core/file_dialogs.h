@@ -19,8 +19,8 @@ class FileDialogs {
 public:
     virtual ~FileDialogs() = default;
     // The chosen file, or nullopt when the dialog was cancelled.
-    virtual std::optional<std::string> OpenFile(const FileDialogSpec& spec) = 0;
-    virtual std::optional<std::string> SaveFile(const FileDialogSpec& spec) = 0;
+    virtual std::optional<std::string> OpenFile(const FileDialogSpec& request) = 0;
+    virtual std::optional<std::string> SaveFile(const FileDialogSpec& request) = 0;
 };
 
 }  // namespace qtam

@@ -258,11 +258,11 @@ QList<QAction*> TKorvath::ShortcutActions() const {
 }
 
 SongDialogs TKorvath::SongFileDialogs() {
-    auto spec = [this](const char* title) {
+    auto request = [this](const char* title) {
         return FileDialogSpec{title, kSongFilter, "sng", ctx.m.editor.SongFolder};
     };
-    return {[this, spec] { return ctx.dialogs.OpenFile(spec("Open a song")); },
-            [this, spec] { return ctx.dialogs.SaveFile(spec("Save a song")); }};
+    return {[this, request] { return ctx.dialogs.OpenFile(request("Open a song")); },
+            [this, request] { return ctx.dialogs.SaveFile(request("Save a song")); }};
 }
 
 bool TKorvath::CheckSongChange() {

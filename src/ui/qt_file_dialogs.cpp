@@ -49,28 +49,28 @@ QString WithDialogExtension(const QString& path, const std::string& defaultExten
     return path + "." + ext;
 }
 
-std::optional<std::string> QtFileDialogs::OpenFile(const FileDialogSpec& spec) {
-    return Run(spec, false);
+std::optional<std::string> QtFileDialogs::OpenFile(const FileDialogSpec& request) {
+    return Run(request, false);
 }
 
-std::optional<std::string> QtFileDialogs::SaveFile(const FileDialogSpec& spec) {
-    return Run(spec, true);
+std::optional<std::string> QtFileDialogs::SaveFile(const FileDialogSpec& request) {
+    return Run(request, true);
 }
 
-std::optional<std::string> QtFileDialogs::Run(const FileDialogSpec& spec, bool saving) {
+std::optional<std::string> QtFileDialogs::Run(const FileDialogSpec& request, bool saving) {
     QWidget* parent = QApplication::activeWindow();
     if (parent == nullptr) parent = fallback_.data();
-    QString folder = FromPath(spec.initialFolder);
+    QString folder = FromPath(request.initialFolder);
     if (folder.isEmpty() || !QDir(folder).exists()) folder = QDir::currentPath();
 
-    QFileDialog dialog(parent, QString::fromStdString(spec.title), folder);
+    QFileDialog dialog(parent, QString::fromStdString(request.title), folder);
     // Qt's own dialog: the same filters, extension and behaviour on every desktop.
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     // Above the always-on-top panel and splash.
     dialog.setWindowFlag(Qt::WindowStaysOnTopHint);
-    dialog.setNameFilters(QtNameFilters(spec.filter));
-    dialog.setDefaultSuffix(ExtensionOf(spec.defaultExtension));
-    if (!spec.fileName.empty()) dialog.selectFile(FromPath(spec.fileName));
+    dialog.setNameFilters(QtNameFilters(request.filter));
+    dialog.setDefaultSuffix(ExtensionOf(request.defaultExtension));
+    if (!request.fileName.empty()) dialog.selectFile(FromPath(request.fileName));
     if (saving) {
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setFileMode(QFileDialog::AnyFile);
@@ -84,7 +84,7 @@ std::optional<std::string> QtFileDialogs::Run(const FileDialogSpec& spec, bool s
     const bool chosen = dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty();
     QApplication::restoreOverrideCursor();
     if (!chosen) return std::nullopt;
-    return ToPath(WithDialogExtension(dialog.selectedFiles().first(), spec.defaultExtension));
+    return ToPath(WithDialogExtension(dialog.selectedFiles().first(), request.defaultExtension));
 }
 
 }  // namespace qtam

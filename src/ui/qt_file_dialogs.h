@@ -26,11 +26,11 @@ public:
     // The window a dialog belongs to when none of the program's windows is active.
     void SetFallbackParent(QWidget* parent) { fallback_ = parent; }
 
-    std::optional<std::string> OpenFile(const FileDialogSpec& spec) override;
-    std::optional<std::string> SaveFile(const FileDialogSpec& spec) override;
+    std::optional<std::string> OpenFile(const FileDialogSpec& request) override;
+    std::optional<std::string> SaveFile(const FileDialogSpec& request) override;
 
 private:
-    std::optional<std::string> Run(const FileDialogSpec& spec, bool saving);
+    std::optional<std::string> Run(const FileDialogSpec& request, bool saving);
 
     QPointer<QWidget> fallback_;
 };

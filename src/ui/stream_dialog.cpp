@@ -149,12 +149,12 @@ void TStream::ShowRenderLook() {
 }
 
 void TStream::OkButtonClick() {
-    FileDialogSpec spec;
-    spec.title = kStreamDialogTitle;
-    spec.filter = kStreamDialogFilter;
-    spec.defaultExtension = "wav";
-    spec.initialFolder = ctx_.m.activation.SampleFolder;
-    const std::optional<std::string> chosen = ctx_.dialogs.SaveFile(spec);
+    FileDialogSpec request;
+    request.title = kStreamDialogTitle;
+    request.filter = kStreamDialogFilter;
+    request.defaultExtension = "wav";
+    request.initialFolder = ctx_.m.activation.SampleFolder;
+    const std::optional<std::string> chosen = ctx_.dialogs.SaveFile(request);
     if (!chosen) return;
 
     const auto mode = static_cast<StreamMode>(std::max(0, WhatItems->checkedId()));

@@ -158,8 +158,8 @@ private Q_SLOTS:
     void fileDialogs() {
         test::TempFolder dir;
         QtFileDialogs dialogs;
-        const FileDialogSpec spec{"Save a song", "Song files (*.sng)|*.sng|All files (*.*)|*.*",
-                                  "sng", dir.path()};
+        const FileDialogSpec request{"Save a song", "Song files (*.sng)|*.sng|All files (*.*)|*.*",
+                                     "sng", dir.path()};
         QTimer::singleShot(0, [&] {
             auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
             QVERIFY(d != nullptr);
@@ -169,7 +169,7 @@ private Q_SLOTS:
             d->selectFile("groove");
             QMetaObject::invokeMethod(d, "accept");
         });
-        QCOMPARE(dialogs.SaveFile(spec), std::optional<std::string>(dir / "groove.sng"));
+        QCOMPARE(dialogs.SaveFile(request), std::optional<std::string>(dir / "groove.sng"));
 
         QTimer::singleShot(0, [&] {
             auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
@@ -177,7 +177,7 @@ private Q_SLOTS:
             QCOMPARE(d->fileMode(), QFileDialog::ExistingFile);
             d->reject();
         });
-        QCOMPARE(dialogs.OpenFile(spec), std::nullopt);
+        QCOMPARE(dialogs.OpenFile(request), std::nullopt);
     }
 };
 
