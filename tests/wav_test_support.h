@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "file_size_limit.h"
+#include "temp_folder.h"
 
 namespace qtam::test {
 
@@ -52,19 +53,6 @@ public:
 private:
     std::string path_;
 };
-
-// A new file each time: truncating one in place makes the file system flush it, which is slow.
-inline void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-    std::remove(path.c_str());
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-}
-
-inline std::vector<std::uint8_t> ReadBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 inline void PutU16(std::vector<std::uint8_t>& out, std::uint32_t v) {
     out.push_back(static_cast<std::uint8_t>(v));
@@ -183,12 +171,6 @@ inline SoundFileInfo ReadWithLibsndfile(const std::string& path) {
 // "~wavconv-XXXXXX.pcm": raw data on its way into a WAV file.
 inline bool IsWavTempName(const std::string& name) {
     return name.size() == 19 && name.rfind("~wavconv-", 0) == 0 && name.ends_with(".pcm");
-}
-
-inline unsigned ModeOf(const std::string& path) {
-    struct stat st {};
-    ::stat(path.c_str(), &st);
-    return st.st_mode & 07777;
 }
 
 }  // namespace qtam::test

@@ -56,13 +56,6 @@ void ShowNoUserbankInMenu(Machine& m) {
     m.activation.UserbankCaption = kNoUserbankCaption;
 }
 
-std::string FolderOfChosenFile(const std::string& path) {
-    std::error_code ec;
-    std::filesystem::path full = std::filesystem::absolute(path, ec);
-    if (ec) return DirectoryOf(path);
-    return full.parent_path().string();
-}
-
 void ActivateBanks(Machine& m, const std::string& programPath) {
     BusyCursor busy(*m.prompter);
     BankActivation& a = m.activation;

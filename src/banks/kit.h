@@ -44,7 +44,4 @@ bool LoadSongUserbank(Machine& m);
 // songs made elsewhere store paths of other machines), otherwise the stored path as it is.
 std::string FindSongUserbank(const std::string& stored, const std::string& songFile);
 
-// The folder the file dialogs are left in after choosing `path`.
-std::string FolderOfChosenFile(const std::string& path);
-
 }  // namespace qtam

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 #include "core/messages.h"
 #include "core/prompter.h"
@@ -28,6 +29,13 @@ std::string DirectoryOf(const std::string& path) {
 std::string FileNameOf(const std::string& path) {
     std::size_t i = LastSeparator(path);
     return i == std::string::npos ? std::string() : path.substr(i + 1);
+}
+
+std::string FolderOfChosenFile(const std::string& path) {
+    std::error_code ec;
+    std::filesystem::path full = std::filesystem::absolute(path, ec);
+    if (ec) return DirectoryOf(path);
+    return full.parent_path().string();
 }
 
 std::string WithDefaultExtension(const std::string& path, const std::string& extension) {

@@ -16,6 +16,8 @@ namespace qtam {
 // DirectoryOf keeps the separator; both give "" for a path without one.
 std::string DirectoryOf(const std::string& path);
 std::string FileNameOf(const std::string& path);
+// The folder the file dialogs are left in after choosing `path` (absolute, no separator).
+std::string FolderOfChosenFile(const std::string& path);
 
 // A name without any '.' (a dot in a folder name counts) gets the extension appended.
 std::string WithDefaultExtension(const std::string& path, const std::string& extension);

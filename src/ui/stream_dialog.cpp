@@ -12,8 +12,8 @@
 #include <algorithm>
 #include <optional>
 
-#include "banks/kit.h"
 #include "core/file_dialogs.h"
+#include "core/files.h"
 #include "core/machine.h"
 #include "engine/stream_to_disk.h"
 #include "ui/app_context.h"
