@@ -7,11 +7,7 @@
 set -eu
 build=$(cd "$1" && pwd)
 display=:${2:-92}
-work=$(mktemp -d)
-Xvfb "$display" -screen 0 1280x1024x24 >"$work/xvfb.log" 2>&1 &
-xvfb=$!
-trap 'kill $xvfb 2>/dev/null || true; rm -rf "$work"' EXIT
-sleep 1
+. "$(dirname "$0")/private_xvfb.sh"
 export DISPLAY=$display QT_QPA_PLATFORM=xcb SDL_AUDIODRIVER=dummy XDG_RUNTIME_DIR=$work
 
 measure() {  # measure NAME ARGS...

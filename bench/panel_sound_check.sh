@@ -14,16 +14,7 @@ set -eu
 build=$(cd "$1" && pwd)
 display=:${2:-92}
 program=${3:-qtam_panel}
-work=$(mktemp -d)
-pids=""
-cleanup() {
-    for p in $pids; do kill "$p" 2>/dev/null || true; done
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-Xvfb "$display" -screen 0 1280x1024x24 >"$work/xvfb.log" 2>&1 &
-pids="$pids $!"
+. "$(dirname "$0")/private_xvfb.sh"
 mkdir -m 700 "$work/rt"
 HOME=$work XDG_RUNTIME_DIR=$work/rt pulseaudio -n --daemonize=no --exit-idle-time=-1 \
     -L module-null-sink \

@@ -8,16 +8,7 @@
 set -eu
 build=$(cd "$1" && pwd)
 display=:${2:-92}
-work=$(mktemp -d)
-pids=""
-cleanup() {
-    for p in $pids; do kill "$p" 2>/dev/null || true; done
-    rm -rf "$work"
-}
-trap cleanup EXIT
-Xvfb "$display" -screen 0 1280x1024x24 >"$work/xvfb.log" 2>&1 &
-pids="$pids $!"
-sleep 1
+. "$(dirname "$0")/private_xvfb.sh"
 export DISPLAY=$display QT_QPA_PLATFORM=xcb SDL_AUDIODRIVER=dummy XDG_RUNTIME_DIR=$work
 export QTAM_CONFIG=$work/QTam.ini
 
