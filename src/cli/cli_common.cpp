@@ -333,14 +333,14 @@ bool LoadForCommand(Machine& m, const LoadOptions& o) {
     } else if (!m.song.userbankFile.empty()) {
         const std::string stored = m.song.userbankFile.str();
         const std::string found = FindSongUserbank(stored, o.song);
-        if (ReadProblem(found).empty() && Quietly(m, [&] { return LoadSongUserbank(m); })) {
+        const std::string problem = ReadProblem(found);
+        if (problem.empty() && Quietly(m, [&] { return LoadSongUserbank(m); })) {
             if (found != stored)
                 Note("using the userbank " + ForTerminal(found) +
                      " beside the song (the song names " + ForTerminal(stored) + ")");
         } else {
             Note("the song's userbank " + ForTerminal(stored) + " could not be loaded (" +
-                 (ReadProblem(found).empty() ? std::string("not a userbank file")
-                                             : ReadProblem(found)) +
+                 (problem.empty() ? std::string("not a userbank file") : problem) +
                  "); its sounds stay silent (use --userbank FILE)");
         }
     }

@@ -36,14 +36,6 @@ QWidget* Window(const std::function<QWidget*()>& window) {
 
 }  // namespace
 
-std::vector<std::string> HostOutputDeviceNames() {
-    SdlAudioScope audio;  // one start of the audio service for the whole listing
-    std::vector<std::string> names;
-    const int n = OutputDeviceCount();
-    for (int i = 0; i < n; ++i) names.push_back(OutputDeviceName(i));
-    return names;
-}
-
 TDeviceSetupScreen::TDeviceSetupScreen(AppContext& ctx, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |

@@ -19,8 +19,6 @@ struct AppContext;
 
 // The names of the host's output devices, in the host's order.
 using OutputDeviceNames = std::function<std::vector<std::string>()>;
-// The host's devices as the audio service (SDL) reports them.
-std::vector<std::string> HostOutputDeviceNames();
 
 class TDeviceSetupScreen : public QDialog {
     Q_OBJECT

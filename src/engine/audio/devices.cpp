@@ -37,9 +37,9 @@ std::vector<std::string> DeviceListFrom(const std::vector<std::string>& hostName
     return list;
 }
 
-std::vector<std::string> OutputDeviceList() {
+std::vector<std::string> HostOutputDeviceNames() {
     std::vector<std::string> names;
-    SdlAudioScope audio;
+    SdlAudioScope audio;  // one start of the audio service for the whole listing
     if (audio.ok()) {
         const int n = std::max(0, SDL_GetNumAudioDevices(0));
         for (int i = 0; i < n; ++i) {
@@ -47,7 +47,11 @@ std::vector<std::string> OutputDeviceList() {
             names.emplace_back(name ? name : "");
         }
     }
-    return DeviceListFrom(names);
+    return names;
+}
+
+std::vector<std::string> OutputDeviceList() {
+    return DeviceListFrom(HostOutputDeviceNames());
 }
 
 }  // namespace qtam

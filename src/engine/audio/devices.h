@@ -26,6 +26,8 @@ private:
 int OutputDeviceCount();
 // Name of the output device of the 0-based number; empty when there is none.
 std::string OutputDeviceName(int number);
+// Every output device's name, in the host's order.
+std::vector<std::string> HostOutputDeviceNames();
 // The setup dialog's list: "Default wave-device", then the first ten devices.
 std::vector<std::string> OutputDeviceList();
 // The same list made from the names the host reports.
