@@ -6,6 +6,7 @@
 #include "banks/userbank_file.h"
 #include "core/files.h"
 #include "core/machine.h"
+#include "core/text_codec.h"
 
 namespace qtam {
 
@@ -14,12 +15,6 @@ namespace {
 void TakeUserbankIntoSong(Machine& m) {
     m.song.userbankFile.set(m.activation.UserbankPath);
     m.song.userbankDescription.set(m.banks.userbank.description);
-}
-
-std::string WithoutTrailingBlanks(std::string text) {
-    std::size_t end = text.find_last_not_of(' ');
-    text.erase(end == std::string::npos ? 0 : end + 1);
-    return text;
 }
 
 }  // namespace

@@ -48,11 +48,6 @@ std::string Printable(const std::string& cp1252) {
     return out;
 }
 
-std::string WithoutTrailingBlanks(std::string s) {
-    s.erase(s.find_last_not_of(' ') == std::string::npos ? 0 : s.find_last_not_of(' ') + 1);
-    return s;
-}
-
 bool ParseNumber(const std::string& text, long lo, long hi, long& out) {
     if (text.empty() || text.size() > 9) return false;
     char* end = nullptr;

@@ -271,9 +271,7 @@ int RunInfo(const std::vector<std::string>& words) {
     std::cout << "# qtam-cli build reads this back into " << shown << "\n";
     std::cout << FormatSongText(m->song, [&](int code) -> std::string {
         if (code < 1 || code > 20 || !m->activation.InternalBankLoaded) return {};
-        std::string name = m->banks.internalBank.slot(code).name;
-        name.erase(name.find_last_not_of(' ') + 1);
-        return Cp1252ToUtf8(name);
+        return Cp1252ToUtf8(WithoutTrailingBlanks(m->banks.internalBank.slot(code).name));
     });
     return kExitOk;
 }

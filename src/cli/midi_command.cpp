@@ -150,9 +150,7 @@ void AppendTrack(std::vector<std::uint8_t>& file, std::vector<Event> events, std
 std::string SoundName(const Machine& m, int code) {
     const SampleSlot* slot = SlotOf(m.banks, code);
     if (slot == nullptr) return "sound code " + std::to_string(code);
-    std::string name = slot->name;
-    name.erase(name.find_last_not_of(' ') == std::string::npos ? 0
-                                                               : name.find_last_not_of(' ') + 1);
+    std::string name = WithoutTrailingBlanks(slot->name);
     if (name.empty()) name = code > 100 ? "u" + std::to_string(code - 100) : std::to_string(code);
     return Cp1252ToUtf8(name);
 }

@@ -46,6 +46,11 @@ char32_t CodePointOfCp1252(unsigned char byte) {
     return byte;
 }
 
+std::string WithoutTrailingBlanks(std::string text) {
+    text.erase(text.find_last_not_of(' ') + 1);  // npos + 1 is 0: all blanks
+    return text;
+}
+
 std::string Cp1252ToUtf8(const std::string& bytes) {
     std::string out;
     for (char ch : bytes) {

@@ -26,12 +26,14 @@
 #include <QVBoxLayout>
 #include <cmath>
 
+#include "banks/instrument_select.h"
 #include "banks/kit.h"
 #include "banks/userbank_file.h"
 #include "banks/wav_io.h"
 #include "core/file_dialogs.h"
 #include "core/files.h"
 #include "core/machine.h"
+#include "core/text_codec.h"
 #include "engine/device_settings.h"
 #include "ui/app_context.h"
 #include "ui/qt_text.h"
@@ -85,12 +87,11 @@ QString EntryPrefix(int n) {
 }  // namespace
 
 QString BankEntryText(int n, const SampleSlot& slot) {
-    return EntryPrefix(n) + (slot.hasSound() ? FromCp1252(slot.name) : QString(kEmptySlotName));
+    return EntryPrefix(n) + FromCp1252(InstrumentEntryText(slot));
 }
 
 std::string ExportFileNameFor(const std::string& slotName) {
-    std::string name = slotName;
-    name.erase(name.find_last_not_of(' ') + 1);
+    std::string name = WithoutTrailingBlanks(slotName);
     if (name.find('.') == std::string::npos) name += kWavExtension;
     return name;
 }
