@@ -94,7 +94,6 @@ std::string Decibels(int peak) {
 struct Levels {
     int peak = 0;
     long long clipped = 0;  // samples at full scale
-    bool ok = false;
 };
 
 // Adds the peak and the samples at full scale of rendered frames, as the render writes them.
@@ -212,7 +211,6 @@ int RunRender(const std::vector<std::string>& words) {
         cleanUp();
         return CannotWrite(*out, "rendering failed; nothing was written");
     }
-    levels.ok = true;
     if (toStdout && !CopyToStdout(target)) {
         cleanUp();
         return CannotWrite("standard output", std::strerror(errno));
@@ -228,9 +226,7 @@ int RunRender(const std::vector<std::string>& words) {
            << (measure ? ", measure " + std::to_string(*measure)
                        : ", " + std::to_string(measures) + " measure(s)")
            << ", " << static_cast<long>(frames) << " frames, " << seconds << "\n";
-    if (levels.ok)
-        report << "Peak " << Decibels(levels.peak) << ", " << levels.clipped
-               << " clipped sample(s)\n";
+    report << "Peak " << Decibels(levels.peak) << ", " << levels.clipped << " clipped sample(s)\n";
     if (m->song.humanize != 0)
         report << "Humanize seed " << usedSeed << " (--seed " << usedSeed
                << " repeats this take)\n";
