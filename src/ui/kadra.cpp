@@ -11,7 +11,7 @@
 #include "banks/kit.h"
 #include "core/machine.h"
 #include "engine/audio/playback.h"
-#include "engine/audio/super_timer.h"
+#include "engine/audio/precision_timer.h"
 #include "engine/mixer.h"
 #include "song/song_file.h"
 #include "ui/app_context.h"
@@ -652,9 +652,9 @@ void TKadra::StartLightShow() {
     IntroTick = 0;
     IntroTickTimes.clear();
     IntroTickTimes.reserve(kIntroTicks);
-    IntroTimer = std::make_unique<TSuperTimer>(ctx_.events);
+    IntroTimer = std::make_unique<PrecisionTimer>(ctx_.events);
     IntroTimer->SetInterval(kIntroInterval);
-    IntroTimer->OnTimer = [this](TSuperTimer&) { IntroTimerTimer(); };
+    IntroTimer->OnTimer = [this](PrecisionTimer&) { IntroTimerTimer(); };
     IntroTimer->SetEnabled(true);
 }
 

@@ -22,7 +22,7 @@
 namespace qtam {
 
 struct AppContext;
-class TSuperTimer;
+class PrecisionTimer;
 class SpaceBarKeys;
 
 class TKadra : public QWidget {
@@ -147,7 +147,7 @@ private:
     void JustOneChannel(int n);
 
     AppContext& ctx_;
-    std::unique_ptr<TSuperTimer> IntroTimer;
+    std::unique_ptr<PrecisionTimer> IntroTimer;
     std::unique_ptr<Song> introSnapshot_;          // the Song as the light show found it
     std::function<void()> previousStateListener_;  // who heard the playback driver before
     bool centred_ = false;

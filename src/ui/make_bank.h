@@ -82,7 +82,7 @@ public:
     int LastSelectedEntry() const { return lastSelected_; }
     const std::string& EditorBankPath() const { return editorBankPath_; }
     QStringList EntryTexts() const;
-    TEnhWaveOut& Playback() { return playback_; }
+    WaveOut& Playback() { return playback_; }
 
     // The window's components.
     QListWidget* Drumlist;
@@ -149,7 +149,7 @@ private:
     void DropFile(int row, const std::string& path);
 
     AppContext& ctx_;
-    TEnhWaveOut playback_;
+    WaveOut playback_;
     std::string editorBankPath_;
     int lastSelected_ = 0;
     int nameShownFor_ = -1;  // the entry whose slot name Description holds, or -1

@@ -465,7 +465,7 @@ private Q_SLOTS:
         r.device.DeviceNum = 1;
         r.editor->OpenEditor();
         TMakeBank& e = *r.editor;
-        TEnhWaveOut& out = e.Playback();
+        WaveOut& out = e.Playback();
         QTRY_VERIFY(e.isActiveWindow());
         QVERIFY(out.IsOpen());
         QCOMPARE(out.channels, 1);
@@ -477,7 +477,7 @@ private Q_SLOTS:
         r.Click(1);
         r.Click(0);
         std::size_t playedBytes = 0;
-        out.OnDone = [&](TEnhWaveOut& sender) {
+        out.OnDone = [&](WaveOut& sender) {
             if (sender.DoneBlock().played) playedBytes = sender.DoneBlock().size;
         };
         QTest::mouseClick(e.PlayButton, Qt::LeftButton);

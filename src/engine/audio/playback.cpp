@@ -15,7 +15,7 @@ constexpr int kMaxDeviceNum = 10;
 }  // namespace
 
 PlaybackDriver::PlaybackDriver(Machine& m, EventQueue& events) : Playback(events), m_(m) {
-    Playback.OnDone = [this](TEnhWaveOut& sender) { PlayBackDone(sender); };
+    Playback.OnDone = [this](WaveOut& sender) { PlayBackDone(sender); };
 }
 
 void PlaybackDriver::ApplySettings(const WaveDeviceSettings& settings) {
@@ -98,9 +98,9 @@ void PlaybackDriver::StartButtonMouseUp() {
     }
 }
 
-void PlaybackDriver::PlayBackDone(TEnhWaveOut& sender) {
+void PlaybackDriver::PlayBackDone(WaveOut& sender) {
     if (!m_.Playing) return;
-    const TEnhWaveOut::BlockInfo& done = sender.DoneBlock();
+    const WaveOut::BlockInfo& done = sender.DoneBlock();
     // A block of an earlier session whose notice is late must not feed this one.
     if (done.serial < sessionFirstSerial_) return;
     if (done.played) playedFrames_ += static_cast<std::int64_t>(done.size / kBytesPerFrame);

@@ -32,7 +32,7 @@ public:
     PlaybackDriver& operator=(const PlaybackDriver&) = delete;
 
     // The panel's output device; its OnDone is PlayBackDone.
-    TEnhWaveOut Playback;
+    WaveOut Playback;
 
     int DeviceNum = 0;                // 0 = default device, 1..10 the n-th listed device
     std::int32_t BlockFrames = 8192;  // used within 2048..10240, whatever is set here
@@ -62,7 +62,7 @@ public:
     void PrepareStartInAdvance();
 
     // OnDone of Playback: one call per block handed back. Thread: owner.
-    void PlayBackDone(TEnhWaveOut& sender);
+    void PlayBackDone(WaveOut& sender);
 
     // The space bar, for the panel (openDeviceFirst false) and the main window (true):
     // holding the key toggles playback once, not at the keyboard's repeat rate. Thread: owner.

@@ -10,7 +10,7 @@
 
 namespace qtam {
 
-struct TEnhWaveOut::Block {
+struct WaveOut::Block {
     Block* prev = nullptr;
     Block* next = nullptr;
     std::unique_ptr<std::uint8_t[]> data;
@@ -22,17 +22,17 @@ struct TEnhWaveOut::Block {
     bool finished = false;
 };
 
-TEnhWaveOut::TEnhWaveOut(EventQueue& events) : events_(events) {
+WaveOut::WaveOut(EventQueue& events) : events_(events) {
     source_ = events_.AddSource([this] { return Drain(); });
 }
 
-TEnhWaveOut::~TEnhWaveOut() {
+WaveOut::~WaveOut() {
     Close();
     events_.RemoveSource(source_);
     if (destroyed_) *destroyed_ = true;
 }
 
-void TEnhWaveOut::Open() {
+void WaveOut::Open() {
     if (open_) return;
     SDL_AudioFormat format;
     if (SampleBits == 8)
@@ -58,7 +58,7 @@ void TEnhWaveOut::Open() {
     want.format = format;
     want.channels = static_cast<Uint8>(channels);
     want.samples = kDeviceFrames;
-    want.callback = &TEnhWaveOut::AudioCallback;
+    want.callback = &WaveOut::AudioCallback;
     want.userdata = this;
     SDL_AudioSpec have{};
 
@@ -82,7 +82,7 @@ void TEnhWaveOut::Open() {
     events_.Wake();
 }
 
-void TEnhWaveOut::Write(const void* data, std::size_t size) {
+void WaveOut::Write(const void* data, std::size_t size) {
     if (data == nullptr && size > 0) return;
     auto* b = new Block;
     b->data.reset(new std::uint8_t[size]);
@@ -94,7 +94,7 @@ void TEnhWaveOut::Write(const void* data, std::size_t size) {
     if (open_) Submit(b);
 }
 
-void TEnhWaveOut::Submit(Block* b) {
+void WaveOut::Submit(Block* b) {
     if (backlog_.empty() && inFlight_ < kRingSize && submitted_.Push(b)) {
         ++inFlight_;
         return;
@@ -102,14 +102,14 @@ void TEnhWaveOut::Submit(Block* b) {
     backlog_.push_back(b);
 }
 
-void TEnhWaveOut::RefillFromBacklog() {
+void WaveOut::RefillFromBacklog() {
     while (!backlog_.empty() && inFlight_ < kRingSize && submitted_.Push(backlog_.front())) {
         ++inFlight_;
         backlog_.pop_front();
     }
 }
 
-void TEnhWaveOut::CollectPlayed() {
+void WaveOut::CollectPlayed() {
     Block* b;
     while (played_.Pop(b)) {
         --inFlight_;
@@ -117,11 +117,11 @@ void TEnhWaveOut::CollectPlayed() {
     }
 }
 
-void TEnhWaveOut::ReturnUnplayed(Block* b) {
+void WaveOut::ReturnUnplayed(Block* b) {
     notices_.push_back({NoticeKind::Done, b});
 }
 
-void TEnhWaveOut::Stop() {
+void WaveOut::Stop() {
     if (!IsPlaying()) return;
     if (open_) {
         // Take every block back while the callback cannot run; the notices, which may
@@ -147,7 +147,7 @@ void TEnhWaveOut::Stop() {
     outstanding_ = 0;
 }
 
-void TEnhWaveOut::Close() {
+void WaveOut::Close() {
     if (open_) {
         SDL_CloseAudioDevice(deviceId_);  // joins the audio thread
         deviceId_ = 0;
@@ -166,7 +166,7 @@ void TEnhWaveOut::Close() {
     FreeAll();
 }
 
-void TEnhWaveOut::Link(Block* b) {
+void WaveOut::Link(Block* b) {
     b->prev = last_;
     if (last_)
         last_->next = b;
@@ -176,13 +176,13 @@ void TEnhWaveOut::Link(Block* b) {
     ++held_;
 }
 
-void TEnhWaveOut::Unlink(Block* b) {
+void WaveOut::Unlink(Block* b) {
     (b->prev ? b->prev->next : first_) = b->next;
     (b->next ? b->next->prev : last_) = b->prev;
     --held_;
 }
 
-void TEnhWaveOut::FreeAll() {
+void WaveOut::FreeAll() {
     while (first_ != nullptr) {
         Block* b = first_;
         Unlink(b);
@@ -191,7 +191,7 @@ void TEnhWaveOut::FreeAll() {
     outstanding_ = 0;
 }
 
-bool TEnhWaveOut::Fire(const NotifyEvent& handler) {
+bool WaveOut::Fire(const NotifyEvent& handler) {
     if (!handler) return true;
     bool destroyed = false;
     bool* outer = destroyed_;
@@ -205,7 +205,7 @@ bool TEnhWaveOut::Fire(const NotifyEvent& handler) {
     return true;
 }
 
-int TEnhWaveOut::Drain() {
+int WaveOut::Drain() {
     CollectPlayed();
     RefillFromBacklog();
     int delivered = 0;
@@ -236,12 +236,12 @@ int TEnhWaveOut::Drain() {
     return delivered;
 }
 
-void TEnhWaveOut::AudioCallback(void* self, std::uint8_t* stream, int len) {
-    static_cast<TEnhWaveOut*>(self)->FillDeviceBuffer(stream, len);
+void WaveOut::AudioCallback(void* self, std::uint8_t* stream, int len) {
+    static_cast<WaveOut*>(self)->FillDeviceBuffer(stream, len);
 }
 
 // Runs on SDL's audio thread: copies only; no allocation, no locks, no waiting.
-void TEnhWaveOut::FillDeviceBuffer(std::uint8_t* out, int len) noexcept {
+void WaveOut::FillDeviceBuffer(std::uint8_t* out, int len) noexcept {
     std::size_t room = len > 0 ? static_cast<std::size_t>(len) : 0;
     bool returned = false;
     while (room > 0) {

@@ -1,5 +1,5 @@
 #pragma once
-// TEnhWaveOut: one output device of the host's audio service (SDL). Every written block is
+// WaveOut: one output device of the host's audio service (SDL). Every written block is
 // copied, queued on the device and handed back to the owner once it has been played, as an
 // OnDone event that runs on the owner's thread when the owner drains its EventQueue.
 //
@@ -25,18 +25,18 @@ namespace qtam {
 
 class SdlAudioScope;
 
-class TEnhWaveOut {
+class WaveOut {
 public:
-    using NotifyEvent = std::function<void(TEnhWaveOut& sender)>;
+    using NotifyEvent = std::function<void(WaveOut& sender)>;
 
     // Frames of SDL's own device buffer: small, so SDL adds little to the block queue.
     static constexpr int kDeviceFrames = 512;
 
     // `events` must outlive the component; its events are delivered through it. Thread: owner.
-    explicit TEnhWaveOut(EventQueue& events);
-    ~TEnhWaveOut();
-    TEnhWaveOut(const TEnhWaveOut&) = delete;
-    TEnhWaveOut& operator=(const TEnhWaveOut&) = delete;
+    explicit WaveOut(EventQueue& events);
+    ~WaveOut();
+    WaveOut(const WaveOut&) = delete;
+    WaveOut& operator=(const WaveOut&) = delete;
 
     // The format and device of the next Open.
     int channels = 1;

@@ -45,7 +45,7 @@ struct Rig {
     CaptureSink mixed;
     EventQueue events;
     PlaybackDriver driver{*m, events};
-    std::vector<TEnhWaveOut::BlockInfo> done;
+    std::vector<WaveOut::BlockInfo> done;
     std::vector<bool> answeredWhilePlaying;
 
     explicit Rig(int bufferSize = kDefaultBufferSize) {
@@ -54,7 +54,7 @@ struct Rig {
         WaveDeviceSettings s;
         s.Buffer_size = bufferSize;
         driver.ApplySettings(s);
-        driver.Playback.OnDone = [this](TEnhWaveOut& sender) {
+        driver.Playback.OnDone = [this](WaveOut& sender) {
             done.push_back(sender.DoneBlock());
             answeredWhilePlaying.push_back(m->Playing);
             driver.PlayBackDone(sender);
@@ -309,7 +309,7 @@ TEST(LiveRecording, TheWavHoldsEveryBlockMixedBetweenStartAndStopAndTheOneAhead)
     EventQueue events;
     PlaybackDriver driver(*m, events);
     int answered = 0;
-    driver.Playback.OnDone = [&](TEnhWaveOut& sender) {
+    driver.Playback.OnDone = [&](WaveOut& sender) {
         answered += m->Playing;
         driver.PlayBackDone(sender);
     };

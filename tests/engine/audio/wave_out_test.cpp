@@ -23,7 +23,7 @@ std::vector<std::uint8_t> Pattern(std::size_t size, int seed) {
     return v;
 }
 
-void SetStereo16(TEnhWaveOut& out) {
+void SetStereo16(WaveOut& out) {
     out.channels = 2;
     out.samples = 44100;
     out.SampleBits = 16;
@@ -31,9 +31,9 @@ void SetStereo16(TEnhWaveOut& out) {
 
 // Records every OnDone in the order it arrives.
 struct DoneLog {
-    std::vector<TEnhWaveOut::BlockInfo> blocks;
-    void Attach(TEnhWaveOut& out) {
-        out.OnDone = [this](TEnhWaveOut& sender) { blocks.push_back(sender.DoneBlock()); };
+    std::vector<WaveOut::BlockInfo> blocks;
+    void Attach(WaveOut& out) {
+        out.OnDone = [this](WaveOut& sender) { blocks.push_back(sender.DoneBlock()); };
     }
 };
 
@@ -46,14 +46,14 @@ TEST(WaveOut, PlaysEveryBlockOnceInOrderAndTheFileHoldsThem) {
     std::uint64_t position = 0;
     DoneLog log;
     {
-        TEnhWaveOut out(events);
+        WaveOut out(events);
         SetStereo16(out);
         log.Attach(out);
-        out.OnOpen = [&](TEnhWaveOut&) { ++opened; };
-        out.OnClose = [&](TEnhWaveOut&) { ++closed; };
+        out.OnOpen = [&](WaveOut&) { ++opened; };
+        out.OnClose = [&](WaveOut&) { ++closed; };
         out.Open();
         ASSERT_TRUE(out.IsOpen());
-        EXPECT_EQ(out.DeviceBufferFrames(), TEnhWaveOut::kDeviceFrames);
+        EXPECT_EQ(out.DeviceBufferFrames(), WaveOut::kDeviceFrames);
 
         // Sizes that end inside a device buffer, span several, and one that is empty.
         const std::size_t sizes[] = {12288, 1000, 0, 32768, 6, 2048, 20480};
@@ -95,7 +95,7 @@ TEST(WaveOut, EightBitMonoPlaysWithItsOwnSilence) {
     std::vector<PlayedBlock> written;
     std::uint64_t position = 0;
     {
-        TEnhWaveOut out(events);  // the defaults: mono, 8 bits
+        WaveOut out(events);  // the defaults: mono, 8 bits
         out.samples = 22050;
         log.Attach(out);
         out.Open();
@@ -116,7 +116,7 @@ TEST(WaveOut, MoreBlocksThanTheRingsHoldAllComeBack) {
     test::UseDiskDriver(dir / "out.raw");
     EventQueue events;
     DoneLog log;
-    TEnhWaveOut out(events);
+    WaveOut out(events);
     SetStereo16(out);
     log.Attach(out);
     out.Open();
@@ -136,7 +136,7 @@ TEST(WaveOut, StopReturnsEveryQueuedBlockOnce) {
     test::UseDummyDriver();  // plays in about real time: most blocks are still queued
     EventQueue events;
     DoneLog log;
-    TEnhWaveOut out(events);
+    WaveOut out(events);
     SetStereo16(out);
     log.Attach(out);
     out.Open();
@@ -171,10 +171,10 @@ TEST(WaveOut, CloseFreesQueuedBlocksWithoutNotices) {
     EventQueue events;
     DoneLog log;
     int closed = 0;
-    TEnhWaveOut out(events);
+    WaveOut out(events);
     SetStereo16(out);
     log.Attach(out);
-    out.OnClose = [&](TEnhWaveOut&) { ++closed; };
+    out.OnClose = [&](WaveOut&) { ++closed; };
     out.Open();
     ASSERT_TRUE(out.IsOpen());
     const auto block = Pattern(32768, 2);
@@ -195,11 +195,11 @@ TEST(WaveOut, ADeviceThatCannotBeOpenedKeepsItsBlocksSilently) {
     EventQueue events;
     DoneLog log;
     int opened = 0, closed = 0;
-    TEnhWaveOut out(events);
+    WaveOut out(events);
     SetStereo16(out);
     log.Attach(out);
-    out.OnOpen = [&](TEnhWaveOut&) { ++opened; };
-    out.OnClose = [&](TEnhWaveOut&) { ++closed; };
+    out.OnOpen = [&](WaveOut&) { ++opened; };
+    out.OnClose = [&](WaveOut&) { ++closed; };
     out.Open();
     EXPECT_FALSE(out.IsOpen());
     const auto block = Pattern(4096, 3);
@@ -225,7 +225,7 @@ TEST(WaveOut, DeviceNumbersPickTheListedDeviceOrTheDefault) {
     };
     for (const Case c : {Case{0, true}, Case{1, true}, Case{2, false}, Case{3, false},
                          Case{11, true}, Case{255, true}}) {
-        TEnhWaveOut out(events);
+        WaveOut out(events);
         SetStereo16(out);
         out.device = static_cast<std::uint8_t>(c.device);
         out.Open();
@@ -238,9 +238,9 @@ TEST(WaveOut, AnOpenDeviceIsNotOpenedTwice) {
     test::UseDummyDriver();
     EventQueue events;
     int opened = 0;
-    TEnhWaveOut out(events);
+    WaveOut out(events);
     SetStereo16(out);
-    out.OnOpen = [&](TEnhWaveOut&) { ++opened; };
+    out.OnOpen = [&](WaveOut&) { ++opened; };
     out.Open();
     out.Open();
     test::PumpFor(events, 20ms);
@@ -252,10 +252,10 @@ TEST(WaveOut, AHandlerMayDestroyTheComponent) {
     test::TempFolder dir;
     test::UseDiskDriver(dir / "out.raw");
     EventQueue events;
-    auto out = std::make_unique<TEnhWaveOut>(events);
+    auto out = std::make_unique<WaveOut>(events);
     SetStereo16(*out);
     int done = 0;
-    out->OnDone = [&](TEnhWaveOut&) {
+    out->OnDone = [&](WaveOut&) {
         ++done;
         out.reset();
     };

@@ -1,4 +1,4 @@
-#include "engine/audio/super_timer.h"
+#include "engine/audio/precision_timer.h"
 
 #include <gtest/gtest.h>
 
@@ -14,15 +14,15 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-TEST(SuperTimer, TicksArriveAnIntervalApartOnTheOwnersThread) {
+TEST(PrecisionTimer, TicksArriveAnIntervalApartOnTheOwnersThread) {
     EventQueue events;
-    TSuperTimer timer(events);
+    PrecisionTimer timer(events);
     timer.SetInterval(55);
     std::vector<std::int32_t> elapsed;
     std::vector<Clock::time_point> arrived;
     const auto owner = std::this_thread::get_id();
     bool onOwner = true;
-    timer.OnTimer = [&](TSuperTimer& t) {
+    timer.OnTimer = [&](PrecisionTimer& t) {
         elapsed.push_back(t.Elapsed());
         arrived.push_back(Clock::now());
         onOwner = onOwner && std::this_thread::get_id() == owner;
@@ -47,16 +47,16 @@ TEST(SuperTimer, TicksArriveAnIntervalApartOnTheOwnersThread) {
     EXPECT_EQ(timer.Ticks(), elapsed.back() / 55);
 }
 
-TEST(SuperTimer, ACountdownStopsItselfOnceWhenTimeRunsOut) {
+TEST(PrecisionTimer, ACountdownStopsItselfOnceWhenTimeRunsOut) {
     EventQueue events;
-    TSuperTimer timer(events);
+    PrecisionTimer timer(events);
     timer.SetInterval(55);
     timer.SetElapsed(200);
     timer.SetCountDown(true);
     std::vector<std::int32_t> elapsed;
     int stops = 0;
-    timer.OnTimer = [&](TSuperTimer& t) { elapsed.push_back(t.Elapsed()); };
-    timer.OnStop = [&](TSuperTimer& t) {
+    timer.OnTimer = [&](PrecisionTimer& t) { elapsed.push_back(t.Elapsed()); };
+    timer.OnStop = [&](PrecisionTimer& t) {
         ++stops;
         EXPECT_FALSE(t.Enabled());
     };
@@ -71,14 +71,14 @@ TEST(SuperTimer, ACountdownStopsItselfOnceWhenTimeRunsOut) {
     for (std::size_t i = 0; i + 1 < elapsed.size(); ++i) EXPECT_GT(elapsed[i], 0);
 }
 
-TEST(SuperTimer, ACountingUpTimerStopsAtItsTickCount) {
+TEST(PrecisionTimer, ACountingUpTimerStopsAtItsTickCount) {
     EventQueue events;
-    TSuperTimer timer(events);
+    PrecisionTimer timer(events);
     timer.SetInterval(20);
     timer.StopAt = 3;
     int ticks = 0, stops = 0;
-    timer.OnTimer = [&](TSuperTimer&) { ++ticks; };
-    timer.OnStop = [&](TSuperTimer& t) {
+    timer.OnTimer = [&](PrecisionTimer&) { ++ticks; };
+    timer.OnStop = [&](PrecisionTimer& t) {
         ++stops;
         EXPECT_GE(t.Ticks(), 3);
     };
@@ -91,12 +91,12 @@ TEST(SuperTimer, ACountingUpTimerStopsAtItsTickCount) {
     EXPECT_LE(ticks, 4);  // Elapsed is measured on the worker: a late tick may count 4
 }
 
-TEST(SuperTimer, IntervalZeroDisablesIt) {
+TEST(PrecisionTimer, IntervalZeroDisablesIt) {
     EventQueue events;
-    TSuperTimer timer(events);
+    PrecisionTimer timer(events);
     timer.SetInterval(30);
     int ticks = 0;
-    timer.OnTimer = [&](TSuperTimer&) { ++ticks; };
+    timer.OnTimer = [&](PrecisionTimer&) { ++ticks; };
     timer.SetEnabled(true);
     ASSERT_TRUE(test::PumpUntil(
         events, [&] { return ticks > 0; }, 5s));
@@ -110,23 +110,23 @@ TEST(SuperTimer, IntervalZeroDisablesIt) {
     EXPECT_EQ(timer.Ticks(), 0);
 }
 
-TEST(SuperTimer, ANeverEnabledTimerNeverRunsItsThread) {
+TEST(PrecisionTimer, ANeverEnabledTimerNeverRunsItsThread) {
     EventQueue events;
     {
-        TSuperTimer timer(events);
+        PrecisionTimer timer(events);
         timer.SetInterval(10);
-        timer.SetThreadPriority(TThreadPriority::tpLowest);
+        timer.SetThreadPriority(TimerThreadPriority::tpLowest);
         EXPECT_FALSE(timer.ThreadStarted());
     }
     EXPECT_EQ(events.ProcessEvents(), 0);
 }
 
-TEST(SuperTimer, AHandlerMayDisableAndDestroyItsTimer) {
+TEST(PrecisionTimer, AHandlerMayDisableAndDestroyItsTimer) {
     EventQueue events;
-    auto timer = std::make_unique<TSuperTimer>(events);
+    auto timer = std::make_unique<PrecisionTimer>(events);
     timer->SetInterval(10);
     int ticks = 0;
-    timer->OnTimer = [&](TSuperTimer& t) {
+    timer->OnTimer = [&](PrecisionTimer& t) {
         ++ticks;
         t.SetEnabled(false);
         timer.reset();
@@ -138,13 +138,13 @@ TEST(SuperTimer, AHandlerMayDisableAndDestroyItsTimer) {
     EXPECT_EQ(ticks, 1);
 }
 
-TEST(SuperTimer, DestroyingItWhileATickWaitsEndsTheThread) {
+TEST(PrecisionTimer, DestroyingItWhileATickWaitsEndsTheThread) {
     EventQueue events;
     int ticks = 0;
     {
-        TSuperTimer timer(events);
+        PrecisionTimer timer(events);
         timer.SetInterval(5);
-        timer.OnTimer = [&](TSuperTimer&) { ++ticks; };
+        timer.OnTimer = [&](PrecisionTimer&) { ++ticks; };
         timer.SetEnabled(true);
         ASSERT_TRUE(events.WaitForEvents(5s));  // a tick is posted and its worker waits
     }
@@ -152,12 +152,12 @@ TEST(SuperTimer, DestroyingItWhileATickWaitsEndsTheThread) {
     EXPECT_EQ(ticks, 0);
 }
 
-TEST(SuperTimer, ADisabledTimerResumesWithAFreshInterval) {
+TEST(PrecisionTimer, ADisabledTimerResumesWithAFreshInterval) {
     EventQueue events;
-    TSuperTimer timer(events);
+    PrecisionTimer timer(events);
     timer.SetInterval(60);
     std::vector<Clock::time_point> arrived;
-    timer.OnTimer = [&](TSuperTimer&) { arrived.push_back(Clock::now()); };
+    timer.OnTimer = [&](PrecisionTimer&) { arrived.push_back(Clock::now()); };
     timer.SetEnabled(true);
     std::this_thread::sleep_for(20ms);
     timer.SetEnabled(false);  // during the sleep
@@ -172,12 +172,12 @@ TEST(SuperTimer, ADisabledTimerResumesWithAFreshInterval) {
 
 // Re-enabled before the sleeping worker has noticed the pause: it waits for the new deadline,
 // not the one it went to sleep for.
-TEST(SuperTimer, ReEnablingDuringTheSleepMovesTheDeadline) {
+TEST(PrecisionTimer, ReEnablingDuringTheSleepMovesTheDeadline) {
     EventQueue events;
-    TSuperTimer timer(events);
+    PrecisionTimer timer(events);
     timer.SetInterval(100);
     std::vector<std::int32_t> elapsed;
-    timer.OnTimer = [&](TSuperTimer& t) { elapsed.push_back(t.Elapsed()); };
+    timer.OnTimer = [&](PrecisionTimer& t) { elapsed.push_back(t.Elapsed()); };
     timer.SetEnabled(true);
     std::this_thread::sleep_for(40ms);
     timer.SetEnabled(false);

@@ -1,5 +1,5 @@
 #pragma once
-// TSuperTimer: a millisecond timer whose worker thread sleeps to each tick's absolute deadline
+// PrecisionTimer: a millisecond timer whose worker thread sleeps to each tick's absolute deadline
 // on the steady clock (no polling, so no core spins) and then has the tick run on the owner's
 // thread (through the owner's EventQueue), waiting until it has run. A tick handler may disable the
 // timer and even destroy it.
@@ -19,7 +19,7 @@
 
 namespace qtam {
 
-enum class TThreadPriority {
+enum class TimerThreadPriority {
     tpIdle,
     tpLowest,
     tpLower,
@@ -29,15 +29,15 @@ enum class TThreadPriority {
     tpTimeCritical
 };
 
-class TSuperTimer {
+class PrecisionTimer {
 public:
-    using NotifyEvent = std::function<void(TSuperTimer& sender)>;
+    using NotifyEvent = std::function<void(PrecisionTimer& sender)>;
 
     // `events` must outlive the timer. Thread: owner.
-    explicit TSuperTimer(EventQueue& events);
-    virtual ~TSuperTimer();
-    TSuperTimer(const TSuperTimer&) = delete;
-    TSuperTimer& operator=(const TSuperTimer&) = delete;
+    explicit PrecisionTimer(EventQueue& events);
+    virtual ~PrecisionTimer();
+    PrecisionTimer(const PrecisionTimer&) = delete;
+    PrecisionTimer& operator=(const PrecisionTimer&) = delete;
 
     // Thread: owner.
     bool Enabled() const { return enabled_; }
@@ -49,10 +49,10 @@ public:
     // 0 disables the timer. Thread: owner.
     void SetInterval(std::uint16_t value);
     // Thread: owner.
-    TThreadPriority ThreadPriority() const { return priority_.load(); }
+    TimerThreadPriority ThreadPriority() const { return priority_.load(); }
     // Best effort: raising the priority usually needs privileges and then silently fails.
     // Thread: owner.
-    void SetThreadPriority(TThreadPriority value);
+    void SetThreadPriority(TimerThreadPriority value);
     // Thread: owner.
     bool CountDown() const { return countDown_.load(); }
     // Thread: owner.
@@ -91,7 +91,7 @@ private:
     std::atomic<int> workerTid_{0};
 
     bool enabled_ = false;
-    std::atomic<TThreadPriority> priority_{TThreadPriority::tpHigher};
+    std::atomic<TimerThreadPriority> priority_{TimerThreadPriority::tpHigher};
     std::atomic<std::uint16_t> interval_{1000};
     std::atomic<bool> countDown_{false};
     std::atomic<std::int32_t> elapsed_{0};

@@ -1,4 +1,4 @@
-#include "engine/audio/super_timer.h"
+#include "engine/audio/precision_timer.h"
 
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -17,21 +17,21 @@ SteadyTime TimePointOf(std::int64_t ms) {
     return SteadyTime(std::chrono::milliseconds(ms));
 }
 
-int NiceOf(TThreadPriority p) {
+int NiceOf(TimerThreadPriority p) {
     switch (p) {
-        case TThreadPriority::tpIdle:
+        case TimerThreadPriority::tpIdle:
             return 19;
-        case TThreadPriority::tpLowest:
+        case TimerThreadPriority::tpLowest:
             return 10;
-        case TThreadPriority::tpLower:
+        case TimerThreadPriority::tpLower:
             return 5;
-        case TThreadPriority::tpNormal:
+        case TimerThreadPriority::tpNormal:
             return 0;
-        case TThreadPriority::tpHigher:
+        case TimerThreadPriority::tpHigher:
             return -5;
-        case TThreadPriority::tpHighest:
+        case TimerThreadPriority::tpHighest:
             return -10;
-        case TThreadPriority::tpTimeCritical:
+        case TimerThreadPriority::tpTimeCritical:
             return -20;
     }
     return 0;
@@ -39,7 +39,7 @@ int NiceOf(TThreadPriority p) {
 
 }  // namespace
 
-struct TSuperTimer::Shared {
+struct PrecisionTimer::Shared {
     std::mutex mutex;
     std::condition_variable cv;
     // Read by the worker's wait predicates, changed under the lock.
@@ -47,15 +47,15 @@ struct TSuperTimer::Shared {
     std::atomic<bool> terminate{false};
     std::uint64_t ticksPosted = 0;
     std::uint64_t ticksRun = 0;
-    TSuperTimer* timer = nullptr;  // owner's thread only; null once the timer is gone
+    PrecisionTimer* timer = nullptr;  // owner's thread only; null once the timer is gone
 };
 
-TSuperTimer::TSuperTimer(EventQueue& events)
+PrecisionTimer::PrecisionTimer(EventQueue& events)
     : events_(events), shared_(std::make_shared<Shared>()) {
     shared_->timer = this;
 }
 
-TSuperTimer::~TSuperTimer() {
+PrecisionTimer::~PrecisionTimer() {
     SetEnabled(false);
     {
         std::lock_guard lock(shared_->mutex);
@@ -67,12 +67,12 @@ TSuperTimer::~TSuperTimer() {
     if (destroyed_) *destroyed_ = true;
 }
 
-std::int64_t TSuperTimer::Clock() {
+std::int64_t PrecisionTimer::Clock() {
     using namespace std::chrono;
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-void TSuperTimer::SetEnabled(bool value) {
+void PrecisionTimer::SetEnabled(bool value) {
     if (value == enabled_) return;
     if (value && Interval() == 0) return;
     enabled_ = value;
@@ -89,24 +89,24 @@ void TSuperTimer::SetEnabled(bool value) {
     shared_->cv.notify_all();
 }
 
-void TSuperTimer::SetInterval(std::uint16_t value) {
+void PrecisionTimer::SetInterval(std::uint16_t value) {
     if (value == Interval()) return;
     if (value == 0) SetEnabled(false);
     interval_ = value;
 }
 
-void TSuperTimer::SetThreadPriority(TThreadPriority value) {
+void PrecisionTimer::SetThreadPriority(TimerThreadPriority value) {
     if (value == priority_.load()) return;
     priority_ = value;
     ApplyPriority();
 }
 
-void TSuperTimer::ApplyPriority() {
+void PrecisionTimer::ApplyPriority() {
     const int tid = workerTid_.load();
     if (tid != 0) setpriority(PRIO_PROCESS, static_cast<id_t>(tid), NiceOf(priority_.load()));
 }
 
-void TSuperTimer::SetCountDown(bool value) {
+void PrecisionTimer::SetCountDown(bool value) {
     if (value == countDown_.load()) return;
     countDown_ = value;
     if (enabled_) {
@@ -115,12 +115,12 @@ void TSuperTimer::SetCountDown(bool value) {
     }
 }
 
-std::int32_t TSuperTimer::Ticks() const {
+std::int32_t PrecisionTimer::Ticks() const {
     const int interval = Interval();
     return interval == 0 ? 0 : Elapsed() / interval;
 }
 
-void TSuperTimer::Run() {
+void PrecisionTimer::Run() {
     workerTid_ = static_cast<int>(syscall(SYS_gettid));
     // The owner may have set the priority before the thread existed.
     ApplyPriority();
@@ -157,10 +157,10 @@ void TSuperTimer::Run() {
     }
 }
 
-void TSuperTimer::RunTick(const std::shared_ptr<Shared>& shared, std::uint64_t ticket) {
+void PrecisionTimer::RunTick(const std::shared_ptr<Shared>& shared, std::uint64_t ticket) {
     // Held by the lambda, so it outlives a timer that a handler destroys.
     std::shared_ptr<Shared> keep = shared;
-    TSuperTimer* t = keep->timer;
+    PrecisionTimer* t = keep->timer;
     if (t != nullptr && t->enabled_) t->DoTimer();
     {
         std::lock_guard lock(keep->mutex);
@@ -169,7 +169,7 @@ void TSuperTimer::RunTick(const std::shared_ptr<Shared>& shared, std::uint64_t t
     keep->cv.notify_all();
 }
 
-void TSuperTimer::DoTimer() {
+void PrecisionTimer::DoTimer() {
     bool destroyed = false;
     bool* outer = destroyed_;
     destroyed_ = &destroyed;

@@ -1,6 +1,6 @@
-// Tick accuracy and CPU cost of TSuperTimer at the light show's interval.
+// Tick accuracy and CPU cost of PrecisionTimer at the light show's interval.
 //
-//   super_timer_bench [ticks] [interval_ms]      (defaults 200 and 55)
+//   precision_timer_bench [ticks] [interval_ms]      (defaults 200 and 55)
 //
 // The ticks are handled the way the program handles them: the worker posts each one to an
 // EventQueue that this thread drains. Reported: the deviation of each interval from the
@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "engine/audio/event_queue.h"
-#include "engine/audio/super_timer.h"
+#include "engine/audio/precision_timer.h"
 
 namespace {
 
@@ -49,18 +49,18 @@ int main(int argc, char** argv) {
     const int ticks = argc > 1 ? std::atoi(argv[1]) : 200;
     const int interval = argc > 2 ? std::atoi(argv[2]) : 55;
     if (ticks < 2 || interval < 1 || interval > 65535) {
-        std::fprintf(stderr, "usage: super_timer_bench [ticks >= 2] [interval_ms 1..65535]\n");
+        std::fprintf(stderr, "usage: precision_timer_bench [ticks >= 2] [interval_ms 1..65535]\n");
         return 2;
     }
 
     qtam::EventQueue events;
-    qtam::TSuperTimer timer(events);
+    qtam::PrecisionTimer timer(events);
     timer.SetInterval(static_cast<std::uint16_t>(interval));
     std::vector<Clock::time_point> arrived;
     std::vector<std::int32_t> elapsed;
     arrived.reserve(ticks);
     elapsed.reserve(ticks);
-    timer.OnTimer = [&](qtam::TSuperTimer& t) {
+    timer.OnTimer = [&](qtam::PrecisionTimer& t) {
         arrived.push_back(Clock::now());
         elapsed.push_back(t.Elapsed());
     };
