@@ -137,7 +137,12 @@ int RunPlay(const std::vector<std::string>& words) {
     settings.DeviceNum = o.device;
     settings.Buffer_size = o.bufferSize;
     driver.ApplySettings(settings);
+    bool defaultInstead = false;
+    driver.OnDefaultDeviceInstead = [&](int) { defaultInstead = true; };
     WithoutLibraryNoise([&] { driver.OpenDevice(); });
+    if (defaultInstead)
+        Warning("sound device " + std::to_string(o.device) +
+                " is not present; playing through the default device");
     if (!driver.Playback.IsOpen()) {
         const char* reason = SDL_GetError();
         return Fail("cannot open the sound device " + std::to_string(o.device) + ": " +
@@ -165,37 +170,37 @@ int RunPlay(const std::vector<std::string>& words) {
     // fast the device takes them.
     const std::int64_t target =
         o.seconds ? static_cast<std::int64_t>(*o.seconds * 44100.0 + 0.5) : INT64_MAX;
-    // A device that stops handing blocks back would otherwise keep us waiting for ever.
-    constexpr auto kStallLimit = std::chrono::seconds(5);
+    // The driver watches the device: a lost one (a removed device, a sound server gone, a
+    // device that takes nothing) stops playback as Stop does and finishes the recording.
+    std::optional<std::string> lost;
+    bool recorded = true;
+    driver.OnDeviceLost = [&](const std::string& reason, bool finished) {
+        lost = reason;
+        recorded = finished;
+    };
     driver.DoPlayStuff();
-    auto lastProgress = std::chrono::steady_clock::now();
-    std::int64_t lastPlayed = 0;
-    bool stalled = false;
-    while (!interrupted && driver.PlayedFrames() < target) {
+    while (!interrupted && !lost && driver.PlayedFrames() < target)
         events.WaitAndProcess(std::chrono::milliseconds(200));
-        const auto now = std::chrono::steady_clock::now();
-        if (driver.PlayedFrames() != lastPlayed) {
-            lastPlayed = driver.PlayedFrames();
-            lastProgress = now;
-        } else if (now - lastProgress > kStallLimit) {
-            stalled = true;
-            break;
-        }
-    }
-    const bool recorded = driver.DoStopStuff();  // finishes a recording
+    if (!lost) recorded = driver.DoStopStuff();  // finishes a recording
     driver.CloseDevice();
     sigaction(SIGINT, &previousInt, nullptr);
     sigaction(SIGTERM, &previousTerm, nullptr);
 
-    if (stalled) Fail("the sound device stopped playing");
+    const double played = static_cast<double>(driver.PlayedFrames()) / 44100.0;
+    if (lost) {
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%.2f", played);
+        Fail("the sound device was lost after " + std::string(seconds) + " s of playing: " + *lost);
+    }
     if (!recorded) {
         prompter.Report(o.record);
         CannotWrite(o.record, "the recording could not be finished");
     }
-    std::printf("Played %.2f s of pattern %d%s\n",
-                static_cast<double>(driver.PlayedFrames()) / 44100.0, o.load.pattern,
-                interrupted ? " (interrupted)" : "");
-    return recorded && !stalled ? kExitOk : kExitFailure;
+    std::printf("Played %.2f s of pattern %d%s\n", played, o.load.pattern,
+                interrupted ? " (interrupted)"
+                : lost      ? " (the sound device was lost)"
+                            : "");
+    return recorded && !lost ? kExitOk : kExitFailure;
 }
 
 int RunDevices(const std::vector<std::string>& words) {

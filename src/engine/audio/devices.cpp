@@ -3,12 +3,50 @@
 #include <SDL.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <thread>
 
 #include "engine/device_settings.h"
 
 namespace qtam {
 
+namespace {
+// SDL asks a PulseAudio server to buffer no more than its own device buffer (12 ms), which a
+// busy machine misses now and then: the server then plays silence and drops what comes late.
+// The blocks already queue 0.3 s ahead, so a few more milliseconds at the server cost nothing
+// but make it robust. Someone who set the variable keeps their value.
+constexpr const char* kPulseLatencyMs = "40";
+
+struct BackgroundClose {
+    std::unique_ptr<SdlAudioScope> audio;
+    std::atomic<bool> finished{false};
+};
+
+// The closes under way, or finished and not yet let go of.
+std::vector<std::shared_ptr<BackgroundClose>>& BackgroundCloses() {
+    static auto* closes = new std::vector<std::shared_ptr<BackgroundClose>>;  // never freed
+    return *closes;
+}
+
+void ReleaseFinishedCloses() {
+    std::erase_if(BackgroundCloses(), [](const auto& c) { return c->finished.load(); });
+}
+}  // namespace
+
+void CloseDeviceInBackground(std::uint32_t device, std::unique_ptr<SdlAudioScope> audio) {
+    auto close = std::make_shared<BackgroundClose>();
+    close->audio = std::move(audio);
+    BackgroundCloses().push_back(close);
+    std::thread([device, close] {
+        SDL_CloseAudioDevice(device);
+        close->finished = true;
+    }).detach();
+}
+
 SdlAudioScope::SdlAudioScope() {
+    ReleaseFinishedCloses();
+    setenv("PULSE_LATENCY_MSEC", kPulseLatencyMs, 0);
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     ok_ = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
 }

@@ -1,6 +1,8 @@
 #pragma once
 // The host's audio output service (SDL): keeping it started and listing its devices.
 
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -9,9 +11,11 @@ namespace qtam {
 inline constexpr const char* kDefaultWaveDevice = "Default wave-device";
 
 // Keeps SDL's audio subsystem started for its lifetime (SDL counts the starts). SDL is told
-// to leave signal handlers alone, so Ctrl-C still ends a terminal program.
+// to leave signal handlers alone, so Ctrl-C still ends a terminal program. Thread: the one
+// that uses sound (the user-interface thread, or a terminal program's only one).
 class SdlAudioScope {
 public:
+    // Also lets go of the starts kept by closes in the background that have finished.
     SdlAudioScope();
     ~SdlAudioScope();
     SdlAudioScope(const SdlAudioScope&) = delete;
@@ -21,6 +25,13 @@ public:
 private:
     bool ok_ = false;
 };
+
+// Closes an open device on a thread of its own, for a device whose audio thread may wait for
+// ever on a sound server that no longer answers (SDL's close waits for that thread). The device
+// must be paused, so that it never calls back again. `audio` stays started until the close has
+// finished: stopping the audio service while the close runs is not safe.
+// Thread: as SdlAudioScope.
+void CloseDeviceInBackground(std::uint32_t device, std::unique_ptr<SdlAudioScope> audio);
 
 // Output devices the host reports; 0 when its audio service cannot start.
 int OutputDeviceCount();

@@ -1,5 +1,7 @@
 #include "engine/audio/playback.h"
 
+#include <SDL.h>
+
 #include <algorithm>
 #include <array>
 
@@ -14,8 +16,12 @@ constexpr int kBytesPerFrame = 4;
 constexpr int kMaxDeviceNum = 10;
 }  // namespace
 
-PlaybackDriver::PlaybackDriver(Machine& m, EventQueue& events) : Playback(events), m_(m) {
+PlaybackDriver::PlaybackDriver(Machine& m, EventQueue& events)
+    : Playback(events), m_(m), watch_(events) {
     Playback.OnDone = [this](WaveOut& sender) { PlayBackDone(sender); };
+    watch_.SetInterval(kWatchIntervalMs);
+    watch_.SetThreadPriority(TimerThreadPriority::tpNormal);
+    watch_.OnTimer = [this](PrecisionTimer&) { WatchDevice(); };
 }
 
 void PlaybackDriver::ApplySettings(const WaveDeviceSettings& settings) {
@@ -24,6 +30,7 @@ void PlaybackDriver::ApplySettings(const WaveDeviceSettings& settings) {
 }
 
 void PlaybackDriver::OpenDevice() {
+    if (Playback.IsOpen() && !m_.Playing && Playback.CheckDevice()) Playback.Close();
     if (Playback.IsOpen()) return;
     Playback.channels = 2;
     Playback.samples = 44100;
@@ -31,6 +38,14 @@ void PlaybackDriver::OpenDevice() {
     if (DeviceNum >= 0 && DeviceNum <= kMaxDeviceNum)
         Playback.device = static_cast<std::uint8_t>(DeviceNum);
     Playback.Open();
+    if (!Playback.IsOpen()) {
+        const char* why = SDL_GetError();
+        openError_ = why && *why ? why : "no reason given by SDL";
+        return;
+    }
+    lost_ = false;
+    if (Playback.OpenedDefaultInstead() && OnDefaultDeviceInstead)
+        OnDefaultDeviceInstead(DeviceNum);
 }
 
 void PlaybackDriver::CloseDevice() {
@@ -67,7 +82,24 @@ void PlaybackDriver::DoPlayStuff() {
         Playback.Write(silence.data(), silence.size());
         Playback.Write(silence.data(), silence.size());
     }
+    watch_.SetEnabled(true);
     ShowStopButton(true);
+}
+
+void PlaybackDriver::WatchDevice() {
+    if (!m_.Playing) return;
+    if (Playback.IsOpen()) {
+        if (Playback.CheckDevice()) StopForLostDevice(Playback.LostReason());
+    } else if (lost_) {
+        StopForLostDevice("it could not be opened again: " + openError_);
+    }
+}
+
+void PlaybackDriver::StopForLostDevice(std::string reason) {  // a copy: Close clears the original
+    const bool recorded = DoStopStuff();
+    Playback.Close();
+    lost_ = true;
+    if (OnDeviceLost) OnDeviceLost(reason, recorded);
 }
 
 void PlaybackDriver::PrepareStartInAdvance() {
@@ -110,6 +142,7 @@ void PlaybackDriver::PlayBackDone(WaveOut& sender) {
 }
 
 bool PlaybackDriver::DoStopStuff() {
+    watch_.SetEnabled(false);
     m_.Playing = false;
     bool recorded = true;
     if (m_.Streaming) recorded = FinishStream(m_, streamObserver);

@@ -10,8 +10,10 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 
 #include "engine/audio/event_queue.h"
+#include "engine/audio/precision_timer.h"
 #include "engine/audio/wave_out.h"
 #include "engine/device_settings.h"
 
@@ -41,7 +43,8 @@ public:
     // within 2048..10240 frames). Thread: owner.
     void ApplySettings(const WaveDeviceSettings& settings);
 
-    // Thread: owner.
+    // Opens Playback unless it is open; a device lost while nothing played is closed first,
+    // so that it opens afresh. Thread: owner.
     void OpenDevice();
     // Thread: owner.
     void CloseDevice();
@@ -84,6 +87,20 @@ public:
     // Called whenever one of the four above changes.
     std::function<void()> OnStateChanged;
 
+    // Told after playback stopped because the device was lost (SDL reported it removed or
+    // stopped, it took no sound for more than a second, or after a loss it could not be opened
+    // again), with the reason. Playback has stopped as Stop stops it, a live recording is
+    // finished and the device is closed; the next OpenDevice opens it anew. `recorded` is what
+    // DoStopStuff returned. Thread: owner.
+    std::function<void(const std::string& reason, bool recorded)> OnDeviceLost;
+    // Told when OpenDevice found the configured device DeviceNum gone and opened the default
+    // device instead. Thread: owner.
+    std::function<void(int deviceNum)> OnDefaultDeviceInstead;
+    // How often the device is looked at while playing.
+    static constexpr int kWatchIntervalMs = 250;
+    // Looks at the device while playing; the driver's own timer calls it. Thread: owner.
+    void WatchDevice();
+
     // Told about the finishing of a live recording (may stay empty).
     StreamObserver* streamObserver = nullptr;
 
@@ -92,6 +109,7 @@ public:
     std::int64_t PlayedFrames() const { return playedFrames_; }
 
 private:
+    void StopForLostDevice(std::string reason);
     void SetMenusEnabled(bool enabled);
     void ShowStopButton(bool shown);
     void WriteStaging(int firstWord, int bytes);
@@ -103,6 +121,9 @@ private:
     bool busyShown_ = false;
     std::uint64_t sessionFirstSerial_ = 1;
     std::int64_t playedFrames_ = 0;
+    PrecisionTimer watch_;
+    bool lost_ = false;      // lost, and not opened again since
+    std::string openError_;  // why the last opening failed
 };
 
 }  // namespace qtam

@@ -24,6 +24,8 @@ struct SdlLibrary {
     decltype(&SDL_UnlockAudioDevice) UnlockAudioDevice = nullptr;
     decltype(&SDL_CloseAudioDevice) CloseAudioDevice = nullptr;
     decltype(&SDL_GetError) GetError = nullptr;
+    decltype(&SDL_GetAudioDeviceStatus) GetAudioDeviceStatus = nullptr;
+    decltype(&SDL_PeepEvents) PeepEvents = nullptr;
 };
 
 template <class F>
@@ -48,6 +50,8 @@ const SdlLibrary& Sdl() {
         Find(library, s.UnlockAudioDevice, "SDL_UnlockAudioDevice");
         Find(library, s.CloseAudioDevice, "SDL_CloseAudioDevice");
         Find(library, s.GetError, "SDL_GetError");
+        Find(library, s.GetAudioDeviceStatus, "SDL_GetAudioDeviceStatus");
+        Find(library, s.PeepEvents, "SDL_PeepEvents");
         return s;
     }();
     return sdl;
@@ -99,6 +103,15 @@ void SDL_UnlockAudioDevice(SDL_AudioDeviceID dev) {
 
 void SDL_CloseAudioDevice(SDL_AudioDeviceID dev) {
     if (Sdl().CloseAudioDevice) Sdl().CloseAudioDevice(dev);
+}
+
+SDL_AudioStatus SDL_GetAudioDeviceStatus(SDL_AudioDeviceID dev) {
+    return Sdl().GetAudioDeviceStatus ? Sdl().GetAudioDeviceStatus(dev) : SDL_AUDIO_STOPPED;
+}
+
+int SDL_PeepEvents(SDL_Event* events, int numevents, SDL_eventaction action, Uint32 minType,
+                   Uint32 maxType) {
+    return Sdl().PeepEvents ? Sdl().PeepEvents(events, numevents, action, minType, maxType) : -1;
 }
 
 const char* SDL_GetError(void) {

@@ -46,11 +46,13 @@ void WaveOut::Open() {
     auto audio = std::make_unique<SdlAudioScope>();
     if (!audio->ok()) return;
 
+    // A listed device that has gone (unplugged, or its server restarted with fewer devices)
+    // gives way to the default device rather than to silence.
     const char* name = nullptr;  // SDL's default device
+    openedDefaultInstead_ = false;
     if (device >= 1 && device <= 10) {
-        if (device > SDL_GetNumAudioDevices(0)) return;  // no such device: it cannot be opened
-        name = SDL_GetAudioDeviceName(device - 1, 0);
-        if (name == nullptr) return;
+        if (device <= SDL_GetNumAudioDevices(0)) name = SDL_GetAudioDeviceName(device - 1, 0);
+        openedDefaultInstead_ = name == nullptr;
     }
 
     SDL_AudioSpec want{};
@@ -63,7 +65,11 @@ void WaveOut::Open() {
     SDL_AudioSpec have{};
 
     // The callback starts paused, so its state can be set up after the open.
-    const SDL_AudioDeviceID id = SDL_OpenAudioDevice(name, 0, &want, &have, 0);
+    SDL_AudioDeviceID id = SDL_OpenAudioDevice(name, 0, &want, &have, 0);
+    if (id == 0 && name != nullptr) {  // gone between the listing and the open
+        openedDefaultInstead_ = true;
+        id = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+    }
     if (id == 0) return;
 
     submitted_.Clear();
@@ -77,6 +83,9 @@ void WaveOut::Open() {
     audio_ = std::move(audio);
     deviceId_ = id;
     open_ = true;
+    lostReason_.clear();
+    watchedPosition_ = 0;
+    openedAt_ = watchedSince_ = std::chrono::steady_clock::now();
     SDL_PauseAudioDevice(id, 0);
     notices_.push_back({NoticeKind::Open, nullptr});
     events_.Wake();
@@ -90,6 +99,10 @@ void WaveOut::Write(const void* data, std::size_t size) {
     b->size = size;
     b->serial = ++lastSerial_;
     Link(b);
+    if (outstanding_ == 0) {  // playing begins: the stall watch starts from here
+        watchedPosition_ = DevicePosition();
+        watchedSince_ = std::chrono::steady_clock::now();
+    }
     ++outstanding_;
     if (open_) Submit(b);
 }
@@ -149,10 +162,15 @@ void WaveOut::Stop() {
 
 void WaveOut::Close() {
     if (open_) {
-        SDL_CloseAudioDevice(deviceId_);  // joins the audio thread
+        if (stalled_)
+            CloseStalledDevice();
+        else
+            SDL_CloseAudioDevice(deviceId_);  // joins the audio thread
         deviceId_ = 0;
         open_ = false;
         deviceFrames_ = 0;
+        lostReason_.clear();
+        stalled_ = false;
         audio_.reset();
         notices_.push_back({NoticeKind::Close, nullptr});
         events_.Wake();
@@ -164,6 +182,44 @@ void WaveOut::Close() {
     backlog_.clear();
     std::erase_if(notices_, [](const Notice& n) { return n.kind == NoticeKind::Done; });
     FreeAll();
+}
+
+bool WaveOut::CheckDevice() {
+    if (!open_ || IsLost()) return IsLost();
+    // SDL posts the removal to its event queue and marks the device stopped; the program uses
+    // no other SDL events, so the device events are drained here.
+    SDL_Event e;
+    while (SDL_PeepEvents(&e, 1, SDL_GETEVENT, SDL_AUDIODEVICEADDED, SDL_AUDIODEVICEREMOVED) > 0)
+        if (e.type == SDL_AUDIODEVICEREMOVED && e.adevice.iscapture == 0 &&
+            e.adevice.which == deviceId_)
+            lostReason_ = "SDL reported the device removed";
+    if (!IsLost() && SDL_GetAudioDeviceStatus(deviceId_) == SDL_AUDIO_STOPPED)
+        lostReason_ = "SDL reports the device stopped";
+    if (!IsLost() && TookNothingTooLong()) {
+        stalled_ = true;
+        lostReason_ = "the device took no sound for more than a second";
+    }
+    return IsLost();
+}
+
+// SDL's close waits for the device's audio thread, which may wait for ever on a sound server
+// that no longer answers. Paused, the device never calls back into this component again (SDL
+// pauses under the lock it holds while calling back), so it may be closed elsewhere.
+void WaveOut::CloseStalledDevice() {
+    SDL_PauseAudioDevice(deviceId_, 1);
+    CloseDeviceInBackground(deviceId_, std::move(audio_));
+}
+
+bool WaveOut::TookNothingTooLong() {
+    if (!IsPlaying()) return false;
+    const auto now = std::chrono::steady_clock::now();
+    const std::uint64_t position = DevicePosition();
+    if (position != watchedPosition_) {
+        watchedPosition_ = position;
+        watchedSince_ = now;
+        return false;
+    }
+    return now - watchedSince_ > kStallLimit && now - openedAt_ > kStartLimit;
 }
 
 void WaveOut::Link(Block* b) {

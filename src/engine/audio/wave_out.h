@@ -12,11 +12,13 @@
 // private AudioCallback runs on the audio callback thread.
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "engine/audio/event_queue.h"
 #include "engine/audio/spsc_ring.h"
@@ -43,8 +45,15 @@ public:
     int samples = 8000;  // frames per second
     int SampleBits = 8;  // 8 or 16
     // 0 = the default device; 1..10 = device number device - 1 of the host's list; anything
-    // else = the default device.
+    // else = the default device. A listed device that is no longer present opens the default
+    // device instead (OpenedDefaultInstead tells).
     std::uint8_t device = 0;
+
+    // A device that takes nothing for this long while blocks are queued counts as lost.
+    static constexpr std::chrono::milliseconds kStallLimit{1000};
+    // Sound servers start a new stream lazily: a device may take nothing for a second or more
+    // after Open, so in this time after Open it is never called stalled.
+    static constexpr std::chrono::milliseconds kStartLimit{3000};
 
     NotifyEvent OnOpen;
     NotifyEvent OnDone;
@@ -60,6 +69,18 @@ public:
     void Stop();
     // Closes the device and frees every block still held, without OnDone. Thread: owner.
     void Close();
+
+    // Looks at the open device: true once it is lost, that is, SDL reported it removed or
+    // stopped, or it took nothing for longer than kStallLimit while blocks were queued. A lost
+    // device stays lost until Close; LostReason says why. Call it a few times a second.
+    // Thread: owner.
+    bool CheckDevice();
+    // Thread: owner.
+    bool IsLost() const { return !lostReason_.empty(); }
+    // Thread: owner.
+    const std::string& LostReason() const { return lostReason_; }
+    // The last Open found the chosen listed device gone and opened the default one. Thread: owner.
+    bool OpenedDefaultInstead() const { return openedDefaultInstead_; }
 
     // Thread: owner.
     bool IsOpen() const { return open_; }
@@ -105,6 +126,8 @@ private:
     void Unlink(Block* b);
     void FreeAll();
     bool Fire(const NotifyEvent& handler);
+    bool TookNothingTooLong();
+    void CloseStalledDevice();
 
     EventQueue& events_;
     EventQueue::SourceId source_ = 0;
@@ -112,6 +135,13 @@ private:
     std::uint32_t deviceId_ = 0;
     bool open_ = false;
     int deviceFrames_ = 0;
+    bool openedDefaultInstead_ = false;
+    std::string lostReason_;
+    bool stalled_ = false;  // lost because it took nothing: its audio thread may be stuck
+    // The stall watch: the device position last seen moving, and when.
+    std::uint64_t watchedPosition_ = 0;
+    std::chrono::steady_clock::time_point watchedSince_;
+    std::chrono::steady_clock::time_point openedAt_;
 
     // Owner's side.
     Block* first_ = nullptr;  // every block not yet freed, in writing order

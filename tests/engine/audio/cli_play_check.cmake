@@ -1,11 +1,11 @@
 # Runs qtam-cli play and checks its exit code, its messages and, when it records, the WAV.
 #   -DCLI=... -DSONG=... -DDRIVER=dummy|disk [-DDISKFILE=...] -DEXPECT_RC=0|1 -DEXPECT_OUTPUT=regex
-#   [-DRECORD=out.wav -DBLOCK_BYTES=n]
+#   [-DRECORD=out.wav -DBLOCK_BYTES=n] [-DEXTRA_ARGS=more;args]
 set(ENV{SDL_AUDIODRIVER} ${DRIVER})
 if(DEFINED DISKFILE)
   set(ENV{SDL_DISKAUDIOFILE} ${DISKFILE})
 endif()
-set(args play ${SONG} --seconds 1)
+set(args play ${SONG} --seconds 1 ${EXTRA_ARGS})
 if(DEFINED RECORD)
   file(REMOVE ${RECORD})
   list(APPEND args --record ${RECORD})

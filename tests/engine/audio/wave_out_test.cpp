@@ -221,17 +221,38 @@ TEST(WaveOut, DeviceNumbersPickTheListedDeviceOrTheDefault) {
     EventQueue events;
     struct Case {
         int device;
-        bool opens;
+        bool defaultInstead;  // a listed device that is not present
     };
-    for (const Case c : {Case{0, true}, Case{1, true}, Case{2, false}, Case{3, false},
-                         Case{11, true}, Case{255, true}}) {
+    for (const Case c : {Case{0, false}, Case{1, false}, Case{2, true}, Case{10, true},
+                         Case{11, false}, Case{255, false}}) {
         WaveOut out(events);
         SetStereo16(out);
         out.device = static_cast<std::uint8_t>(c.device);
         out.Open();
-        EXPECT_EQ(out.IsOpen(), c.opens) << "device " << c.device;
+        EXPECT_TRUE(out.IsOpen()) << "device " << c.device;
+        EXPECT_EQ(out.OpenedDefaultInstead(), c.defaultInstead) << "device " << c.device;
         out.Close();
     }
+}
+
+TEST(WaveOut, AHealthyDeviceIsNeverLostAndAStillOneIsOnlyWhilePlaying) {
+    test::UseDummyDriver();  // takes sound in real time
+    EventQueue events;
+    WaveOut out(events);
+    SetStereo16(out);
+    EXPECT_FALSE(out.CheckDevice());  // closed: nothing to look at
+    out.Open();
+    ASSERT_TRUE(out.IsOpen());
+    const auto block = Pattern(44100, 5);  // a quarter of a second
+    for (int i = 0; i < 8; ++i) out.Write(block.data(), block.size());
+    const auto end = std::chrono::steady_clock::now() + 1500ms;
+    while (std::chrono::steady_clock::now() < end) {
+        events.WaitAndProcess(100ms);
+        ASSERT_FALSE(out.CheckDevice()) << out.LostReason();
+    }
+    out.Stop();
+    EXPECT_FALSE(out.CheckDevice());
+    EXPECT_TRUE(out.LostReason().empty());
 }
 
 TEST(WaveOut, AnOpenDeviceIsNotOpenedTwice) {

@@ -1,0 +1,25 @@
+#!/bin/sh
+# The time from a click on Start to the first sound at the sound server, for the first start
+# after the program came up and for later ones. The program plays the demo song from its groove
+# panel into a private PulseAudio null sink whose monitor is read as it arrives; the two silent
+# lead-in blocks of every start (0.14 s) are part of the time.
+#
+#   bench/start_latency.sh BUILD_DIR [DISPLAY_NUMBER] [STARTS]
+# Needs Xvfb, xdotool, pulseaudio, parec and python3.
+set -eu
+build=$(cd "$1" && pwd)
+display=:${2:-93}
+starts=${3:-4}
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/private_xvfb.sh"
+. "$here/private_pulse.sh"
+export DISPLAY=$display QT_QPA_PLATFORM=xcb QTAM_CONFIG=$work/QTam.ini
+
+"$build/bin/qtam" "$build/bin/demo.sng" >"$work/app.log" 2>&1 &
+pids="$pids $!"
+sleep 3
+about=$(xdotool search --name "Q.Tam Vediveve" | head -1)
+xdotool mousemove --window "$about" 160 100 click 1
+sleep 2.5
+wid=$(xdotool search --name demo | head -1)
+python3 "$here/start_latency.py" "$wid" "$starts"

@@ -1,0 +1,186 @@
+// Playback through a real sound server that goes away: killed while playing, down at the next
+// start, back again, and frozen; and its devices coming and going. Each test runs a PulseAudio
+// server of its own.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "audio_test_support.h"
+#include "core/machine.h"
+#include "engine/audio/devices.h"
+#include "engine/audio/playback.h"
+#include "engine/stream_to_disk.h"
+#include "private_pulse.h"
+#include "temp_folder.h"
+#include "test_support.h"
+
+namespace qtam {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr std::int64_t kFramesPerSecond = 44100;
+
+struct Rig {
+    test::PrivatePulse server;
+    std::unique_ptr<Machine> m = test::NewMachine();
+    EventQueue events;
+    PlaybackDriver driver{*m, events};
+    int losses = 0;
+    std::string reason;
+    bool recorded = false;
+
+    Rig() {
+        std::vector<std::int16_t> sound(4000);
+        for (std::size_t i = 0; i < sound.size(); ++i)
+            sound[i] = static_cast<std::int16_t>((i * 53) % 16000 - 8000);
+        test::SetSound(m->banks.internalBank, 1, sound);
+        m->song.settings(1).instrument[0] = 1;
+        for (int slot = 1; slot <= 16; ++slot) test::SetNote(*m, 1, 1, 1, slot, 100);
+        driver.OnDeviceLost = [this](const std::string& why, bool finished) {
+            ++losses;
+            reason = why;
+            recorded = finished;
+        };
+    }
+
+    // Starts as the Start button does, and waits until `seconds` have been played.
+    bool PlayFor(double seconds) {
+        driver.OpenDevice();
+        if (!driver.Playback.IsOpen()) return false;
+        driver.DoPlayStuff();
+        const auto frames = static_cast<std::int64_t>(seconds * kFramesPerSecond);
+        return test::PumpUntil(
+            events, [&] { return driver.PlayedFrames() >= frames; }, 15s);
+    }
+
+    bool WaitForLoss(std::chrono::milliseconds limit) {
+        const int before = losses;
+        return test::PumpUntil(
+            events, [&] { return losses > before; }, limit);
+    }
+
+    // What the user sees after a stop: nothing plays, Start is back, the menus are on.
+    void ExpectStopped() const {
+        EXPECT_FALSE(m->Playing);
+        EXPECT_TRUE(driver.StartButtonVisible());
+        EXPECT_FALSE(driver.StopButtonVisible());
+        EXPECT_TRUE(driver.EditorOptionEnabled());
+    }
+};
+
+// The WAV a live recording leaves: its header's data size matches the frames after it.
+std::uint32_t WavDataBytes(const std::string& path) {
+    const auto bytes = test::ReadBytes(path);
+    if (bytes.size() < 44 || std::memcmp(bytes.data(), "RIFF", 4) != 0) return 0;
+    std::uint32_t data = 0;
+    std::memcpy(&data, bytes.data() + 40, 4);
+    return data == bytes.size() - 44 ? data : 0;
+}
+
+TEST(DeviceLoss, AKilledServerStopsPlaybackKeepsTheRecordingAndSoundReturnsWithIt) {
+    test::HangGuard guard(90);
+    Rig rig;
+    test::TempFolder dir;
+    ASSERT_TRUE(rig.server.Start());
+    ASSERT_TRUE(StartLiveSession(*rig.m, dir / "live.wav"));
+    ASSERT_TRUE(rig.PlayFor(1.0));
+
+    rig.server.Kill();
+    ASSERT_TRUE(rig.WaitForLoss(5s)) << "a killed server went unnoticed";
+    EXPECT_FALSE(rig.reason.empty());
+    rig.ExpectStopped();
+    EXPECT_FALSE(rig.driver.Playback.IsOpen());
+    // The recording is finished as Stop finishes it: every frame played, as whole blocks.
+    EXPECT_TRUE(rig.recorded);
+    EXPECT_FALSE(rig.m->Streaming);
+    const std::uint32_t data = WavDataBytes(dir / "live.wav");
+    EXPECT_GE(data, rig.driver.PlayedFrames() * 4);
+    EXPECT_EQ(data % (rig.driver.BlockFrames * 4), 0u);
+
+    // Start while the server is still down: told at once, not silence.
+    rig.driver.OpenDevice();
+    EXPECT_FALSE(rig.driver.Playback.IsOpen());
+    rig.driver.DoPlayStuff();
+    ASSERT_TRUE(rig.WaitForLoss(2s));
+    EXPECT_NE(rig.reason.find("could not be opened again"), std::string::npos) << rig.reason;
+    rig.ExpectStopped();
+
+    // The server is back: the next start opens the device anew and plays.
+    ASSERT_TRUE(rig.server.Start());
+    ASSERT_TRUE(rig.PlayFor(0.5)) << "no sound after the server came back";
+    EXPECT_EQ(rig.losses, 2);
+    rig.driver.DoStopStuff();
+    rig.driver.CloseDevice();
+}
+
+TEST(DeviceLoss, AFrozenServerIsADeviceThatTakesNothingAndNothingHangs) {
+    test::HangGuard guard(90);
+    Rig rig;
+    ASSERT_TRUE(rig.server.Start());
+    ASSERT_TRUE(rig.PlayFor(0.5));
+    rig.server.Freeze();
+    const auto frozen = std::chrono::steady_clock::now();
+    ASSERT_TRUE(rig.WaitForLoss(5s)) << "a device that takes nothing went unnoticed";
+    const auto noticed = std::chrono::steady_clock::now() - frozen;
+    EXPECT_GE(noticed, WaveOut::kStallLimit);
+    EXPECT_NE(rig.reason.find("took no sound"), std::string::npos) << rig.reason;
+    rig.ExpectStopped();
+    EXPECT_FALSE(rig.driver.Playback.IsOpen());
+    // Its close waits for the server elsewhere; ending the server ends that wait too.
+    rig.server.Kill();
+    ASSERT_TRUE(rig.server.Start());
+    ASSERT_TRUE(rig.PlayFor(0.5)) << "no sound from a new server after a frozen one";
+    rig.driver.DoStopStuff();
+}
+
+bool Listed(const std::string& name) {
+    const auto names = HostOutputDeviceNames();
+    return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+// The device list is asked anew each time (the setup dialog asks when it opens), also while
+// the panel's device is open; a configured device that was unplugged opens the default one.
+TEST(DeviceList, ADevicePluggedInLaterIsListedAndOneUnpluggedGivesWayToTheDefault) {
+    test::HangGuard guard(60);
+    test::PrivatePulse server;
+    ASSERT_TRUE(server.Start());
+    EventQueue events;
+    WaveOut panel(events);  // open all along, as the panel's device is
+    panel.channels = 2;
+    panel.samples = 44100;
+    panel.SampleBits = 16;
+    panel.Open();
+    ASSERT_TRUE(panel.IsOpen());
+    EXPECT_FALSE(Listed("Plugged"));
+
+    const int module = server.AddDevice("Plugged");
+    ASSERT_GE(module, 0);
+    ASSERT_TRUE(test::PumpUntil(
+        events, [] { return Listed("Plugged"); }, 5s));
+    const auto names = HostOutputDeviceNames();
+    const auto number = std::find(names.begin(), names.end(), "Plugged") - names.begin();
+    ASSERT_EQ(std::size_t(number) + 1, names.size()) << "the new device is listed last";
+
+    WaveOut chosen(events);
+    chosen.channels = 2;
+    chosen.samples = 44100;
+    chosen.SampleBits = 16;
+    chosen.device = static_cast<std::uint8_t>(number + 1);
+    chosen.Open();
+    EXPECT_TRUE(chosen.IsOpen());
+    EXPECT_FALSE(chosen.OpenedDefaultInstead());
+    chosen.Close();
+
+    server.RemoveDevice(module);
+    ASSERT_TRUE(test::PumpUntil(
+        events, [] { return !Listed("Plugged"); }, 5s));
+    chosen.Open();
+    EXPECT_TRUE(chosen.IsOpen());
+    EXPECT_TRUE(chosen.OpenedDefaultInstead());
+}
+
+}  // namespace
+}  // namespace qtam
