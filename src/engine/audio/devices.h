@@ -33,6 +33,13 @@ private:
 // Thread: as SdlAudioScope.
 void CloseDeviceInBackground(std::uint32_t device, std::unique_ptr<SdlAudioScope> audio);
 
+// Loads the sound library (SDL) unless it is loaded; the first load may take a while (it
+// brings in many libraries behind it). Thread: any.
+void LoadSoundLibrary();
+// Whether the load has been tried (it may have failed: then sound simply cannot be used).
+// Thread: any.
+bool SoundLibraryLoadTried();
+
 // Output devices the host reports; 0 when its audio service cannot start.
 int OutputDeviceCount();
 // Name of the output device of the 0-based number; empty when there is none.

@@ -6,6 +6,7 @@
 #include <array>
 
 #include "core/machine.h"
+#include "engine/audio/devices.h"
 #include "engine/mixer.h"
 #include "engine/stream_to_disk.h"
 
@@ -17,11 +18,16 @@ constexpr int kMaxDeviceNum = 10;
 }  // namespace
 
 PlaybackDriver::PlaybackDriver(Machine& m, EventQueue& events)
-    : Playback(events), m_(m), watch_(events) {
+    : Playback(events), m_(m), events_(events), watch_(events) {
     Playback.OnDone = [this](WaveOut& sender) { PlayBackDone(sender); };
     watch_.SetInterval(kWatchIntervalMs);
     watch_.SetThreadPriority(TimerThreadPriority::tpNormal);
     watch_.OnTimer = [this](PrecisionTimer&) { WatchDevice(); };
+}
+
+PlaybackDriver::~PlaybackDriver() {
+    *alive_ = false;
+    if (loader_.joinable()) loader_.join();
 }
 
 void PlaybackDriver::ApplySettings(const WaveDeviceSettings& settings) {
@@ -37,6 +43,7 @@ void PlaybackDriver::OpenDevice() {
     Playback.SampleBits = 16;
     if (DeviceNum >= 0 && DeviceNum <= kMaxDeviceNum)
         Playback.device = static_cast<std::uint8_t>(DeviceNum);
+    openWanted_ = false;
     Playback.Open();
     if (!Playback.IsOpen()) {
         const char* why = SDL_GetError();
@@ -48,7 +55,25 @@ void PlaybackDriver::OpenDevice() {
         OnDefaultDeviceInstead(DeviceNum);
 }
 
+void PlaybackDriver::OpenDeviceSoon() {
+    if (SoundLibraryLoadTried()) {
+        OpenDevice();
+        return;
+    }
+    openWanted_ = true;
+    if (loader_.joinable()) return;  // already loading
+    loader_ = std::thread([this, alive = alive_] {
+        LoadSoundLibrary();
+        // The queue outlives the driver, and its handlers run on the owner's thread, which
+        // also clears `alive`.
+        events_.Post([this, alive] {
+            if (*alive && openWanted_) OpenDevice();
+        });
+    });
+}
+
 void PlaybackDriver::CloseDevice() {
+    openWanted_ = false;
     Playback.Close();
 }
 

@@ -10,7 +10,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
+#include <thread>
 
 #include "engine/audio/event_queue.h"
 #include "engine/audio/precision_timer.h"
@@ -30,6 +32,8 @@ public:
 
     // Thread: owner.
     PlaybackDriver(Machine& m, EventQueue& events);
+    // Waits for a load of the sound library under way. Thread: owner.
+    ~PlaybackDriver();
     PlaybackDriver(const PlaybackDriver&) = delete;
     PlaybackDriver& operator=(const PlaybackDriver&) = delete;
 
@@ -46,6 +50,10 @@ public:
     // Opens Playback unless it is open; a device lost while nothing played is closed first,
     // so that it opens afresh. Thread: owner.
     void OpenDevice();
+    // OpenDevice once the sound library is loaded: the first time it is loaded on a thread of
+    // its own, so that a slow first load never holds up the owner's thread. A CloseDevice in
+    // the meantime cancels the opening. Thread: owner.
+    void OpenDeviceSoon();
     // Thread: owner.
     void CloseDevice();
 
@@ -116,6 +124,10 @@ private:
     int Frames() const;
 
     Machine& m_;
+    EventQueue& events_;
+    std::thread loader_;  // loads the sound library for OpenDeviceSoon
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    bool openWanted_ = false;  // OpenDeviceSoon waits for the library
     bool menusEnabled_ = true;
     bool stopShown_ = false;
     bool busyShown_ = false;

@@ -10,7 +10,13 @@
 #include <SDL.h>
 #include <dlfcn.h>
 
+#include <atomic>
+
+#include "engine/audio/devices.h"
+
 namespace {
+
+std::atomic<bool> loadTried{false};
 
 struct SdlLibrary {
     decltype(&SDL_SetHint) SetHint = nullptr;
@@ -54,10 +60,23 @@ const SdlLibrary& Sdl() {
         Find(library, s.PeepEvents, "SDL_PeepEvents");
         return s;
     }();
+    loadTried = true;
     return sdl;
 }
 
 }  // namespace
+
+namespace qtam {
+
+void LoadSoundLibrary() {
+    Sdl();
+}
+
+bool SoundLibraryLoadTried() {
+    return loadTried;
+}
+
+}  // namespace qtam
 
 extern "C" {
 

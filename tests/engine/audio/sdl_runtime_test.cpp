@@ -3,7 +3,11 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include "audio_test_support.h"
+#include "core/machine.h"
 #include "engine/audio/devices.h"
+#include "engine/audio/playback.h"
+#include "test_support.h"
 
 namespace qtam {
 namespace {
@@ -19,6 +23,22 @@ TEST(SdlRuntime, TheSoundLibraryIsLoadedAtTheFirstUseOfSound) {
     SdlAudioScope audio;  // the dummy driver, set by the test's environment
     EXPECT_TRUE(audio.ok());
     EXPECT_TRUE(SdlLoaded());
+}
+
+// After the test above: the library may be loaded or not.
+TEST(SdlRuntime, ThePanelsDeviceOpensOnceTheLibraryIsLoadedUnlessClosedMeanwhile) {
+    using namespace std::chrono_literals;
+    auto m = test::NewMachine();
+    EventQueue events;
+    PlaybackDriver driver(*m, events);
+    driver.OpenDeviceSoon();
+    driver.CloseDevice();  // the panel hidden again at once
+    ASSERT_TRUE(test::PumpUntil(events, [] { return SoundLibraryLoadTried(); }));
+    test::PumpFor(events, 100ms);
+    EXPECT_FALSE(driver.Playback.IsOpen());
+
+    driver.OpenDeviceSoon();
+    EXPECT_TRUE(test::PumpUntil(events, [&] { return driver.Playback.IsOpen(); }));
 }
 
 }  // namespace
