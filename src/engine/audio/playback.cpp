@@ -17,6 +17,17 @@ constexpr int kBytesPerFrame = 4;
 constexpr int kMaxDeviceNum = 10;
 }  // namespace
 
+std::string DeviceLostText(const std::string& reason) {
+    return "The sound device was lost (" + reason +
+           "). Playback has stopped; Start opens the device again.";
+}
+
+std::string DefaultDeviceInsteadText(int deviceNum) {
+    return "Sound device " + std::to_string(deviceNum) +
+           " is not present. The default device plays instead; the Sound device setup "
+           "chooses another.";
+}
+
 PlaybackDriver::PlaybackDriver(Machine& m, EventQueue& events)
     : Playback(events), m_(m), events_(events), watch_(events) {
     Playback.OnDone = [this](WaveOut& sender) { PlayBackDone(sender); };
@@ -36,7 +47,10 @@ void PlaybackDriver::ApplySettings(const WaveDeviceSettings& settings) {
 }
 
 void PlaybackDriver::OpenDevice() {
-    if (Playback.IsOpen() && !m_.Playing && Playback.CheckDevice()) Playback.Close();
+    if (Playback.IsOpen() && !m_.Playing && Playback.CheckDevice()) {
+        Playback.Close();  // lost while nothing played: opened afresh below
+        lost_ = true;
+    }
     if (Playback.IsOpen()) return;
     Playback.channels = 2;
     Playback.samples = 44100;

@@ -24,6 +24,11 @@ namespace qtam {
 struct Machine;
 struct StreamObserver;
 
+// What the windows say when the device was lost (`reason` as OnDeviceLost gives it), and when
+// the configured device is not present.
+std::string DeviceLostText(const std::string& reason);
+std::string DefaultDeviceInsteadText(int deviceNum);
+
 class PlaybackDriver {
 public:
     static constexpr int kLeadInBytes = 12288;     // 3072 frames of silence, twice
