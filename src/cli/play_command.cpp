@@ -178,10 +178,10 @@ int RunPlay(const std::vector<std::string>& words) {
         lost = reason;
         recorded = finished;
     };
-    driver.DoPlayStuff();
+    driver.StartPlaying();
     while (!interrupted && !lost && driver.PlayedFrames() < target)
         events.WaitAndProcess(std::chrono::milliseconds(200));
-    if (!lost) recorded = driver.DoStopStuff();  // finishes a recording
+    if (!lost) recorded = driver.StopPlaying();  // finishes a recording
     driver.CloseDevice();
     sigaction(SIGINT, &previousInt, nullptr);
     sigaction(SIGTERM, &previousTerm, nullptr);

@@ -30,7 +30,7 @@ std::string DefaultDeviceInsteadText(int deviceNum) {
 
 PlaybackDriver::PlaybackDriver(Machine& m, EventQueue& events)
     : Playback(events), m_(m), events_(events), watch_(events) {
-    Playback.OnDone = [this](WaveOut& sender) { PlayBackDone(sender); };
+    Playback.OnDone = [this](WaveOut& sender) { BlockPlayed(sender); };
     watch_.SetInterval(kWatchIntervalMs);
     watch_.SetThreadPriority(TimerThreadPriority::tpNormal);
     watch_.OnTimer = [this](PrecisionTimer&) { WatchDevice(); };
@@ -101,7 +101,7 @@ void PlaybackDriver::WriteStaging(int firstWord, int bytes) {
     Playback.Write(m_.StagingBuffer.data() + (firstWord - 1), static_cast<std::size_t>(bytes));
 }
 
-void PlaybackDriver::DoPlayStuff() {
+void PlaybackDriver::StartPlaying() {
     if (m_.Playing) return;
     sessionFirstSerial_ = Playback.NextSerial();
     playedFrames_ = 0;
@@ -135,7 +135,7 @@ void PlaybackDriver::WatchDevice() {
 }
 
 void PlaybackDriver::StopForLostDevice(std::string reason) {  // a copy: Close clears the original
-    const bool recorded = DoStopStuff();
+    const bool recorded = StopPlaying();
     Playback.Close();
     lost_ = true;
     if (OnDeviceLost) OnDeviceLost(reason, recorded);
@@ -150,7 +150,7 @@ void PlaybackDriver::PrepareStartInAdvance() {
     RenderBlock(m_, kPreparedFrames);
 }
 
-void PlaybackDriver::StartButtonMouseDown(bool leftButtonOnly, bool ctrlHeld) {
+void PlaybackDriver::PressStart(bool leftButtonOnly, bool ctrlHeld) {
     if (leftButtonOnly && ctrlHeld) {
         if (!busyShown_) {
             m_.prompter->SetBusy(true);
@@ -158,18 +158,18 @@ void PlaybackDriver::StartButtonMouseDown(bool leftButtonOnly, bool ctrlHeld) {
         }
         PrepareStartInAdvance();
     } else {
-        DoPlayStuff();
+        StartPlaying();
     }
 }
 
-void PlaybackDriver::StartButtonMouseUp() {
+void PlaybackDriver::ReleaseStart() {
     if (busyShown_) {
         busyShown_ = false;
         m_.prompter->SetBusy(false);
     }
 }
 
-void PlaybackDriver::PlayBackDone(WaveOut& sender) {
+void PlaybackDriver::BlockPlayed(WaveOut& sender) {
     if (!m_.Playing) return;
     const WaveOut::BlockInfo& done = sender.DoneBlock();
     // A block of an earlier session whose notice is late must not feed this one.
@@ -180,7 +180,7 @@ void PlaybackDriver::PlayBackDone(WaveOut& sender) {
     RenderBlock(m_, Frames());
 }
 
-bool PlaybackDriver::DoStopStuff() {
+bool PlaybackDriver::StopPlaying() {
     watch_.SetEnabled(false);
     m_.Playing = false;
     bool recorded = true;
@@ -198,9 +198,9 @@ void PlaybackDriver::KeyDown(bool isSpace, bool openDeviceFirst) {
     if (!act) return;
     if (openDeviceFirst) OpenDevice();
     if (m_.Playing)
-        DoStopStuff();
+        StopPlaying();
     else
-        DoPlayStuff();
+        StartPlaying();
 }
 
 void PlaybackDriver::KeyUp() {

@@ -50,7 +50,7 @@ struct Rig {
     bool PlayFor(double seconds) {
         driver.OpenDevice();
         if (!driver.Playback.IsOpen()) return false;
-        driver.DoPlayStuff();
+        driver.StartPlaying();
         const auto frames = static_cast<std::int64_t>(seconds * kFramesPerSecond);
         return test::PumpUntil(
             events, [&] { return driver.PlayedFrames() >= frames; }, 15s);
@@ -103,7 +103,7 @@ TEST(DeviceLoss, AKilledServerStopsPlaybackKeepsTheRecordingAndSoundReturnsWithI
     // Start while the server is still down: told at once, not silence.
     rig.driver.OpenDevice();
     EXPECT_FALSE(rig.driver.Playback.IsOpen());
-    rig.driver.DoPlayStuff();
+    rig.driver.StartPlaying();
     ASSERT_TRUE(rig.WaitForLoss(2s));
     EXPECT_NE(rig.reason.find("could not be opened again"), std::string::npos) << rig.reason;
     rig.ExpectStopped();
@@ -112,7 +112,7 @@ TEST(DeviceLoss, AKilledServerStopsPlaybackKeepsTheRecordingAndSoundReturnsWithI
     ASSERT_TRUE(rig.server.Start());
     ASSERT_TRUE(rig.PlayFor(0.5)) << "no sound after the server came back";
     EXPECT_EQ(rig.losses, 2);
-    rig.driver.DoStopStuff();
+    rig.driver.StopPlaying();
     rig.driver.CloseDevice();
 }
 
@@ -133,7 +133,7 @@ TEST(DeviceLoss, AFrozenServerIsADeviceThatTakesNothingAndNothingHangs) {
     rig.server.Kill();
     ASSERT_TRUE(rig.server.Start());
     ASSERT_TRUE(rig.PlayFor(0.5)) << "no sound from a new server after a frozen one";
-    rig.driver.DoStopStuff();
+    rig.driver.StopPlaying();
 }
 
 bool Listed(const std::string& name) {
