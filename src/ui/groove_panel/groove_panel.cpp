@@ -70,9 +70,26 @@ GroovePanel::GroovePanel(AppContext& ctx, QWidget* parent) : QWidget(parent), ct
     connect(&ctx_.playbackState, &PlaybackNotifier::stateChanged, this,
             &GroovePanel::SyncTransportButtons);
     SyncTransportButtons();
+    // The panel owns playback, so it is the one to speak of the device.
+    ctx_.playback.OnDeviceLost = [this](const std::string& reason, bool) { DeviceLost(reason); };
+    ctx_.playback.OnDefaultDeviceInstead = [this](int n) { DefaultDeviceInstead(n); };
 }
 
-GroovePanel::~GroovePanel() = default;
+GroovePanel::~GroovePanel() {
+    ctx_.playback.OnDeviceLost = nullptr;
+    ctx_.playback.OnDefaultDeviceInstead = nullptr;
+}
+
+void GroovePanel::DeviceLost(const std::string& reason) {
+    SyncTransportButtons();
+    ctx_.m.prompter->Warn(DeviceLostText(reason));
+}
+
+void GroovePanel::DefaultDeviceInstead(int deviceNum) {
+    if (deviceNum == defaultInsteadOf_) return;
+    defaultInsteadOf_ = deviceNum;
+    ctx_.m.prompter->Warn(DefaultDeviceInsteadText(deviceNum));
+}
 
 void GroovePanel::BuildControls() {
     Background = new SkinPicture(Picture::Background, 0, QStringLiteral("Background"), this);
@@ -602,7 +619,9 @@ void GroovePanel::showEvent(QShowEvent* event) {
         centred_ = true;
         CenterOnScreen(*this);
     }
-    ctx_.playback.OpenDevice();
+    // Opened now, so that the first start sounds as soon as later ones; the sound library's
+    // first load happens off this thread.
+    ctx_.playback.OpenDeviceSoon();
     RefreshFromSong();
 }
 
@@ -625,7 +644,7 @@ void GroovePanel::changeEvent(QEvent* event) {
         UpdateTitle(ctx_.m);
         ShowCaption();
         Q_EMIT activated();
-        ctx_.playback.OpenDevice();
+        ctx_.playback.OpenDeviceSoon();
         if (!hadUserbank && ctx_.m.activation.UserbankLoaded) SelectChannel(0);
     } else {
         spaceBar_->Flush();

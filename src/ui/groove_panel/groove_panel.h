@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "core/song.h"
@@ -158,6 +159,10 @@ protected:
 private:
     void BuildControls();
     void SyncTransportButtons();
+    // Playback stopped because the device was lost: the user is told why.
+    void DeviceLost(const std::string& reason);
+    // The configured device is not present: said once for each device number.
+    void DefaultDeviceInstead(int deviceNum);
     void ReleaseDeviceWhenIdle();
     void SetStepMode(int steps);
     void ShowOtherChannelButtons(int n);
@@ -166,6 +171,7 @@ private:
     std::unique_ptr<PrecisionTimer> lightShowTimer_;
     std::unique_ptr<Song> introSnapshot_;  // the Song as the light show found it
     bool centred_ = false;
+    int defaultInsteadOf_ = -1;         // the missing device last mentioned
     SpaceBarKeys* spaceBar_ = nullptr;  // the space bar's guard against a held key
 };
 

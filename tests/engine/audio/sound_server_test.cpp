@@ -174,7 +174,7 @@ TEST(DeviceList, ADevicePluggedInLaterIsListedAndOneUnpluggedGivesWayToTheDefaul
     EXPECT_FALSE(chosen.OpenedDefaultInstead());
     chosen.Close();
 
-    server.RemoveDevice(module);
+    ASSERT_TRUE(server.RemoveDevice(module));
     ASSERT_TRUE(test::PumpUntil(
         events, [] { return !Listed("Plugged"); }, 5s));
     chosen.Open();

@@ -117,6 +117,23 @@ private Q_SLOTS:
         QVERIFY(!editor.isVisible());
         QVERIFY(!panel.isVisible());
     }
+
+    // The host is asked at every opening: a device plugged in since the last one is offered,
+    // one unplugged is gone.
+    void theListIsTheHostsAtEachOpening() {
+        test::TestApp app;
+        DeviceSetupDialog w(app.ctx);
+        int present = 1;
+        w.SetDeviceNames([&] { return Cards(present); });
+        for (int n : {1, 3, 2}) {
+            present = n;
+            int listed = -1;
+            WhileShown(
+                w, [&] { listed = Child<QListWidget>(w, "DeviceList")->count(); }, "CancelButton");
+            w.RunSetup();
+            QCOMPARE(listed, n + 1);
+        }
+    }
 };
 
 QTEST_MAIN(DeviceSetupDialogTest)
