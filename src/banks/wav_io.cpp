@@ -306,8 +306,9 @@ std::int32_t ConvertIntoTransfer(Machine& m, SoundFile& sound, const char* askLa
 
 // The refusals that need no question: nothing to convert (a WAV file says so as it always
 // did), or a rate out of reach.
-const char* SoundRefusal(const SoundFormat& format, bool isWav, const char* wavRefusal) {
-    if (format.frames <= 0) return isWav ? (wavRefusal ? wavRefusal : kMsgNoWavData) : kMsgNoSound;
+const char* SoundRefusal(const SoundFormat& format, bool isWav, const char* parseRefusal) {
+    if (format.frames <= 0 && !isWav) return kMsgNoSound;
+    if (format.frames <= 0) return parseRefusal == kMsgNotAWav ? kMsgNotAWav : kMsgNoWavData;
     if (format.sampleRate < kMinConvertedRate || format.sampleRate > kMaxConvertedRate)
         return kMsgRateOutOfRange;
     return nullptr;
@@ -367,7 +368,7 @@ std::int32_t ReadSoundSamples(Machine& m, const std::string& path, Conversion co
     }
 
     const SoundFormat& format = sound.format();
-    if (const char* refusal = SoundRefusal(format, isWav, wavRefusal)) {
+    if (const char* refusal = SoundRefusal(format, isWav, parseRefusal)) {
         m.prompter->Warn(refusal);
         return 0;
     }
