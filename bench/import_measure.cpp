@@ -69,6 +69,7 @@ struct Totals {
     double worstDb = -1000;       // resampled files, whole sound
     double worstInnerDb = -1000;  // resampled files, away from the ends
     std::vector<double> millis;
+    std::vector<double> resampledDb;
 };
 
 }  // namespace
@@ -146,6 +147,7 @@ int main(int argc, char** argv) {
         if (resampled) {
             ++t.resampled;
             t.worstDb = std::max(t.worstDb, Db(worst));
+            t.resampledDb.push_back(Db(worst));
             t.worstInnerDb = std::max(t.worstInnerDb, Db(inner));
         } else {
             t.worstLsb = std::max(t.worstLsb, worst);

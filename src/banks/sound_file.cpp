@@ -269,6 +269,11 @@ std::string ConversionQuestion(const SoundFormat& format) {
     return "This file is " + DescribeSoundFormat(format) + ". Convert it to 16-bit mono 44100 Hz?";
 }
 
+bool IsConversionQuestion(const std::string& text) {
+    return text.starts_with("This file is ") &&
+           text.ends_with(". Convert it to 16-bit mono 44100 Hz?");
+}
+
 std::int64_t ConvertedLength(const SoundFormat& format) {
     if (format.sampleRate <= 0 || format.frames <= 0) return 0;
     if (format.sampleRate == kSlotRate) return format.frames;
@@ -280,12 +285,7 @@ std::int64_t ConvertedLength(const SoundFormat& format) {
 
 std::string SoundFilePatterns() {
     std::string text;
-    for (const std::string& e : ReadableExtensions()) {
-        std::string upper = e;
-        for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        if (!text.empty()) text += ' ';
-        text += "*." + e + " *." + upper;
-    }
+    for (const std::string& e : ReadableExtensions()) text += (text.empty() ? "*." : ";*.") + e;
     return text;
 }
 

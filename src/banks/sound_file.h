@@ -46,11 +46,13 @@ struct SoundFormat {
 std::string DescribeSoundFormat(const SoundFormat& format);
 // "This file is FLAC, 24 bit, stereo, 48000 Hz. Convert it to 16-bit mono 44100 Hz?"
 std::string ConversionQuestion(const SoundFormat& format);
+// True for a text ConversionQuestion made.
+bool IsConversionQuestion(const std::string& text);
 // How many slot samples the whole file becomes.
 std::int64_t ConvertedLength(const SoundFormat& format);
 
-// The name patterns of the sound files libsndfile reads here, each in lower and upper case:
-// "*.wav *.WAV *.flac *.FLAC ...".
+// The name patterns of the sound files libsndfile reads here, for a file dialog's filter:
+// "*.wav;*.flac;*.aif;...". (The dialogs add the upper-case forms.)
 std::string SoundFilePatterns();
 // True when the name ends in one of those extensions (any case).
 bool HasSoundFileExtension(const std::string& path);

@@ -247,5 +247,19 @@ TEST_F(SoundConvert, EachBadFileIsRefusedOnceAndTheSlotIsKept) {
     EXPECT_TRUE(prompter.questions.empty());
 }
 
+// The dialog's filter and the sound file names that are never taken as raw samples.
+TEST(SoundFileNames, PatternsAndExtensionsAgree) {
+    const std::string patterns = SoundFilePatterns();
+    for (const char* kind : {"wav", "flac", "aif", "aiff", "ogg", "opus", "caf"}) {
+        EXPECT_NE((";" + patterns + ";").find(";*." + std::string(kind) + ";"), std::string::npos)
+            << kind;
+        EXPECT_TRUE(HasSoundFileExtension(std::string("/a/b.") + kind)) << kind;
+    }
+    EXPECT_TRUE(HasSoundFileExtension("Kick.FLAC"));
+    EXPECT_FALSE(HasSoundFileExtension("/a/drums.flac/kick.raw"));
+    EXPECT_FALSE(HasSoundFileExtension("kick"));
+    EXPECT_FALSE(HasSoundFileExtension("kick.smp"));
+}
+
 }  // namespace
 }  // namespace qtam
