@@ -9,7 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libsdl2-dev
   qt6-base-dev
-  sox libsndfile1-dev
+  sox libsndfile1-dev libsoxr-dev
   xvfb xauth xdotool x11-utils pulseaudio pulseaudio-utils
   python3 python3-mido
   python3

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <memory>
 
+#include "banks/sound_file.h"
 #include "core/files.h"
 #include "core/machine.h"
 
@@ -241,6 +242,80 @@ bool HasWavExtension(const std::string& path) {
 
 }  // namespace
 
+namespace {
+
+bool LooksLikeWav(const FileBytes& in) {
+    std::uint8_t head[12];
+    return in.read(0, head, sizeof head) && TagIs(head, "RIFF") && TagIs(head + 8, "WAVE");
+}
+
+// The message that refuses a WAV file this reader cannot take unchanged; null when it can.
+const char* WavRefusal(const char* parseRefusal, const WavLayout& wav, std::string& text) {
+    if (parseRefusal != nullptr) return parseRefusal;
+    if (wav.bits != 16) {
+        text = BitDepthText(wav.bits);
+        return text.c_str();
+    }
+    if (wav.channels != 1) return kMsgStereoWav;
+    return nullptr;
+}
+
+// The data of a parsed 16-bit mono WAV file, taken over byte for byte.
+std::int32_t ReadWavData(Machine& m, std::FILE* f, std::uint64_t fileSize, const WavLayout& wav) {
+    // A size that claims more than the file holds stands for what is there; a negative one
+    // for nothing.
+    const std::uint64_t inFile = fileSize - std::min(fileSize, wav.dataOffset);
+    const std::uint64_t size =
+        wav.dataSize <= 0 ? 0 : std::min<std::uint64_t>(std::uint32_t(wav.dataSize), inFile);
+    const std::int32_t count = ReadIntoTransfer(m, f, wav.dataOffset, size, kAskLargeWav);
+    // Not one sample to import: say so rather than do nothing.
+    if (count == 0) m.prompter->Warn(kMsgNoWavData);
+    return std::max(count, 0);
+}
+
+// The checks of a parsed WAV file, then its data unchanged.
+std::int32_t ReadParsedWav(Machine& m, std::FILE* f, std::uint64_t fileSize,
+                           const char* parseRefusal, const WavLayout& wav) {
+    std::string text;
+    if (const char* refusal = WavRefusal(parseRefusal, wav, text)) {
+        m.prompter->Warn(refusal);
+        return 0;
+    }
+    if (wav.sampleRate < 44000 && !m.prompter->AskYesNo(kAskLowSampleRate)) return 0;
+    return ReadWavData(m, f, fileSize, wav);
+}
+
+// A sound converted to 16-bit mono 44100 Hz into the transfer buffer, after the size question.
+std::int32_t ConvertIntoTransfer(Machine& m, SoundFile& sound, const char* askLarge) {
+    const std::int32_t limit = static_cast<std::int32_t>(kWavTransferLimit / 2);
+    if (ConvertedLength(sound.format()) > limit && !m.prompter->AskYesNo(askLarge)) return 0;
+    BusyCursor busy(*m.prompter);
+    const ConvertResult result = sound.ConvertTo(m.banks.transfer.bytes.get(), limit);
+    if (result.status == ConvertResult::NotANumber) {
+        m.prompter->Warn(kMsgNotANumber);
+        return 0;
+    }
+    if (result.status == ConvertResult::Damaged) {
+        m.prompter->Warn(kMsgDamagedSound);
+        return 0;
+    }
+    const std::int32_t count = EvenSampleCount(2 * static_cast<std::size_t>(result.samples));
+    if (count == 0) m.prompter->Warn(kMsgNoSound);
+    return count;
+}
+
+// The refusals that need no question: nothing to convert (a WAV file says so as it always
+// did), or a rate out of reach.
+const char* SoundRefusal(const SoundFormat& format, bool isWav, const char* parseRefusal) {
+    if (format.frames <= 0 && !isWav) return kMsgNoSound;
+    if (format.frames <= 0) return parseRefusal == kMsgNotAWav ? kMsgNotAWav : kMsgNoWavData;
+    if (format.sampleRate < kMinConvertedRate || format.sampleRate > kMaxConvertedRate)
+        return kMsgRateOutOfRange;
+    return nullptr;
+}
+
+}  // namespace
+
 std::int32_t ReadWavSamples(Machine& m, const std::string& path) {
     std::uint64_t fileSize = 0;
     FilePtr f = OpenRegularFile(path, &fileSize);
@@ -249,29 +324,8 @@ std::int32_t ReadWavSamples(Machine& m, const std::string& path) {
         return 0;
     }
     WavLayout wav;
-    if (const char* refusal = ParseWav(FileBytes(f.get(), fileSize), wav)) {
-        m.prompter->Warn(refusal);
-        return 0;
-    }
-    if (wav.bits != 16) {
-        m.prompter->Warn(BitDepthText(wav.bits));
-        return 0;
-    }
-    if (wav.channels != 1) {
-        m.prompter->Warn(kMsgStereoWav);
-        return 0;
-    }
-    if (wav.sampleRate < 44000 && !m.prompter->AskYesNo(kAskLowSampleRate)) return 0;
-
-    // A size that claims more than the file holds stands for what is there; a negative one
-    // for nothing.
-    const std::uint64_t inFile = fileSize - std::min(fileSize, wav.dataOffset);
-    const std::uint64_t size =
-        wav.dataSize <= 0 ? 0 : std::min<std::uint64_t>(std::uint32_t(wav.dataSize), inFile);
-    const std::int32_t count = ReadIntoTransfer(m, f.get(), wav.dataOffset, size, kAskLargeWav);
-    // Not one sample to import: say so rather than do nothing.
-    if (count == 0) m.prompter->Warn(kMsgNoWavData);
-    return std::max(count, 0);
+    const char* refusal = ParseWav(FileBytes(f.get(), fileSize), wav);
+    return ReadParsedWav(m, f.get(), fileSize, refusal, wav);
 }
 
 std::int32_t ReadRawSamples(Machine& m, const std::string& path) {
@@ -284,10 +338,55 @@ std::int32_t ReadRawSamples(Machine& m, const std::string& path) {
     return std::max(ReadIntoTransfer(m, f.get(), 0, size, kAskLargeRaw), 0);
 }
 
-ImportResult ImportSample(Machine& m, const std::string& path, int slot) {
+std::int32_t ReadSoundSamples(Machine& m, const std::string& path, Conversion conversion) {
+    std::uint64_t fileSize = 0;
+    FilePtr f = OpenRegularFile(path, &fileSize);
+    if (!f) {
+        m.prompter->Warn(HasWavExtension(path) ? kMsgWavOpenError : kMsgRawOpenError);
+        return 0;
+    }
+    const FileBytes in(f.get(), fileSize);
+    const bool isWav = LooksLikeWav(in);
+    WavLayout wav;
+    const char* parseRefusal = isWav ? ParseWav(in, wav) : nullptr;
+    std::string text;
+    const char* wavRefusal = isWav ? WavRefusal(parseRefusal, wav, text) : nullptr;
+    // 16-bit mono WAV at 44100 Hz, or below 44 kHz for stretched sounds: byte for byte.
+    const bool takenAsItIs = isWav && wavRefusal == nullptr;
+    if (takenAsItIs && (wav.sampleRate == kSlotRate || wav.sampleRate < 44000))
+        return ReadParsedWav(m, f.get(), fileSize, parseRefusal, wav);
+
+    SoundFile sound;
+    if (!sound.Open(::fileno(f.get()), fileSize)) {
+        if (isWav || HasWavExtension(path))
+            return ReadParsedWav(m, f.get(), fileSize, isWav ? parseRefusal : kMsgNotAWav, wav);
+        if (HasSoundFileExtension(path)) {
+            m.prompter->Warn(kMsgUnreadableSound);
+            return 0;
+        }
+        return ReadRawSamples(m, path);
+    }
+
+    const SoundFormat& format = sound.format();
+    if (const char* refusal = SoundRefusal(format, isWav, parseRefusal)) {
+        m.prompter->Warn(refusal);
+        return 0;
+    }
+    const bool convert = format.IsSlotFormat() || conversion == Conversion::Always ||
+                         m.prompter->AskYesNo(ConversionQuestion(format));
+    if (!convert) {
+        // A 16-bit mono WAV file at 44 kHz or more is still taken unchanged; everything
+        // else is refused as it always was.
+        if (takenAsItIs) return ReadWavData(m, f.get(), fileSize, wav);
+        m.prompter->Warn(isWav ? wavRefusal : kMsgNotAWav);
+        return 0;
+    }
+    return ConvertIntoTransfer(m, sound, isWav ? kAskLargeWav : kAskLargeRaw);
+}
+
+ImportResult ImportSample(Machine& m, const std::string& path, int slot, Conversion conversion) {
     if (slot < 1 || slot > kBankSlots) return {};
-    const std::int32_t count =
-        HasWavExtension(path) ? ReadWavSamples(m, path) : ReadRawSamples(m, path);
+    const std::int32_t count = ReadSoundSamples(m, path, conversion);
     if (count < 1) return {};
 
     SampleBank& bank = m.banks.userbank;

@@ -80,14 +80,27 @@ std::string BitDepthText(long long bits);
 std::int32_t ReadWavSamples(Machine& m, const std::string& path);
 std::int32_t ReadRawSamples(Machine& m, const std::string& path);
 
+// What happens to a sound file that is not 16-bit mono 44100 Hz: the user is asked whether
+// to convert it, or it is converted without a question.
+enum class Conversion { Ask, Always };
+
+// Any sound file into the transfer buffer. Its contents decide its kind: a 16-bit mono WAV
+// file at 44100 Hz (or below 44 kHz, after the question) is taken byte for byte; any other
+// sound file libsndfile reads is converted to 16-bit mono 44100 Hz, after a question that
+// says what it is (No takes a 16-bit mono WAV file at 44 kHz or more unchanged and refuses
+// anything else). Contents no reader recognises are refused when the name is that of a sound
+// file, and read as raw samples otherwise.
+std::int32_t ReadSoundSamples(Machine& m, const std::string& path, Conversion conversion);
+
 struct ImportResult {
     bool ok = false;
     std::string fileName;  // the name part of the path, extension included
 };
 
-// Into Userbank slot 1..20: a file named with the extension ".WAV" (any case) is read as WAV,
-// anything else as raw. The slot's name and attributes are left to the caller.
-ImportResult ImportSample(Machine& m, const std::string& path, int slot);
+// Into Userbank slot 1..20 through ReadSoundSamples. The slot's name and attributes are left
+// to the caller.
+ImportResult ImportSample(Machine& m, const std::string& path, int slot,
+                          Conversion conversion = Conversion::Ask);
 
 // Writes Userbank slot 1..20 as a mono WAV file. An existing file is replaced only once the
 // new one is complete. An empty slot writes nothing and returns false.

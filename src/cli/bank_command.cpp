@@ -1,10 +1,12 @@
 // qtam-cli bank: userbanks from the command line. "new" imports sound files into slots through
 // the editor's import, "info" lists a bank's slots, "export" writes one slot as a WAV file.
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <map>
 
+#include "banks/sound_file.h"
 #include "banks/userbank_file.h"
 #include "banks/wav_io.h"
 #include "cli/cli_common.h"
@@ -17,12 +19,14 @@ namespace qtam::cli {
 
 const char* const kBankUsage =
     "usage: qtam-cli bank new OUT.ubf [--description TEXT] [--stretch SLOT=N]...\n"
-    "                         [--hihat SLOT=A[,B]]... [-f] SLOT=FILE...\n"
+    "                         [--hihat SLOT=A[,B]]... [--convert] [-f] SLOT=FILE...\n"
     "       qtam-cli bank info BANK.ubf\n"
     "       qtam-cli bank export BANK.ubf SLOT -o OUT.wav [-f]\n"
-    "  new     builds a userbank: each SLOT=FILE (slot 1..20) imports a 16-bit mono WAV file\n"
-    "          (a name containing .wav) or a raw 16-bit mono file as the userbank editor does;\n"
-    "          the slot is named after the file. The import's questions (a sample rate below\n"
+    "  new     builds a userbank: each SLOT=FILE (slot 1..20) imports a sound file as the\n"
+    "          userbank editor does; the slot is named after the file. A 16-bit mono 44100 Hz\n"
+    "          WAV file or a raw 16-bit mono file is taken as it is; any other WAV, AIFF,\n"
+    "          FLAC, Ogg or CAF file is converted to 16-bit mono 44100 Hz with --convert and\n"
+    "          refused without it. The import's questions (convert, a sample rate below\n"
     "          44 kHz, more than 350 KB of sound) are answered Yes by -f, No otherwise.\n"
     "          --stretch SLOT=N stretches a sound to N measures (0 = not stretched);\n"
     "          --hihat SLOT=A[,B] makes slots A and B cut that slot's sound (0 = none).\n"
@@ -123,6 +127,7 @@ int RunNew(const Args& args) {
     if (const std::string why = WriteProblem(out, force); !why.empty())
         return CannotWrite(out, why);
 
+    const Conversion conversion = args.Has("--convert") ? Conversion::Always : Conversion::Ask;
     TerminalPrompter prompter(force);
     auto m = NewMachine(prompter);
     ClearUserbank(*m);
@@ -131,12 +136,17 @@ int RunNew(const Args& args) {
     int done = 0;
     for (const auto& [slot, file] : files) {
         if (const std::string why = ReadProblem(file); !why.empty()) return CannotRead(file, why);
-        const ImportResult result = ImportSample(*m, ExactName(file), static_cast<int>(slot));
+        const ImportResult result =
+            ImportSample(*m, ExactName(file), static_cast<int>(slot), conversion);
         if (!result.ok) {
             bar.Done();
             if (prompter.warnings.empty() && prompter.declined.empty())
                 return CannotRead(file, "it holds no sound");
+            const bool conversionDeclined =
+                std::any_of(prompter.declined.begin(), prompter.declined.end(),
+                            [](const std::string& q) { return IsConversionQuestion(q); });
             prompter.Report("cannot import " + file);
+            if (conversionDeclined) Note("--convert converts " + file + " to 16-bit mono 44100 Hz");
             return kExitFailure;
         }
         prompter.Report(file);  // nothing normally; whatever the import said otherwise
@@ -216,6 +226,7 @@ int RunBank(const std::vector<std::string>& words) {
                            {"--stretch", 0, true, true},
                            {"--hihat", 0, true, true},
                            {"--output", 'o', true},
+                           {"--convert", 0, false},
                            {"--force", 'f', false}},
                           error);
     if (!args) return UsageFail("bank", error);
@@ -227,6 +238,7 @@ int RunBank(const std::vector<std::string>& words) {
         return UsageFail("bank", "--description, --stretch and --hihat belong to bank new");
     if (!isExport && args->Value("--output"))
         return UsageFail("bank", "-o belongs to bank export (bank new takes OUT.ubf first)");
+    if (!isNew && args->Has("--convert")) return UsageFail("bank", "--convert belongs to bank new");
     if (what == "info" && args->Has("--force"))
         return UsageFail("bank", "bank info takes no --force");
     if (isNew) return RunNew(*args);

@@ -128,11 +128,15 @@ TEST_F(WavImport, TheExtensibleFormatHoldingPcmIsRead) {
     EXPECT_EQ(prompter.warnings, std::vector<std::string>(2, kMsgCompressedWav));
 }
 
-TEST_F(WavImport, AFormatChunkThatIsNotFirstIsRefused) {
+// The byte-for-byte reader wants the format chunk first; the sound file reader takes the
+// rest, and a 16-bit mono 44100 Hz sound arrives unchanged without a question.
+TEST_F(WavImport, AFormatChunkThatIsNotFirstIsReadLosslessly) {
     WavImage w = MonoWav(100);
     w.beforeFmt = test::FillerChunk("LIST", 26);
-    EXPECT_EQ(ImportCount(Write("late.wav", w.bytes())), 0);
-    EXPECT_EQ(prompter.warnings, std::vector<std::string>{kMsgNotAWav});
+    EXPECT_EQ(ImportCount(Write("late.wav", w.bytes())), 100);
+    EXPECT_EQ(SlotSamples(1), test::TestSamples(100));
+    EXPECT_TRUE(prompter.warnings.empty());
+    EXPECT_TRUE(prompter.questions.empty());
 }
 
 TEST_F(WavImport, TagsAreComparedInUpperCase) {
@@ -189,14 +193,19 @@ TEST_F(WavImport, EachRefusalHasItsMessageAndLeavesTheSlotAlone) {
          }),
          "This appears not to be a valid WAV-file..."},
     };
+    // A file the sound file reader can convert is first offered the conversion; No (the
+    // scripted answer) refuses it with the message it always had.
     for (const Case& c : cases) {
         prompter.warnings.clear();
+        prompter.questions.clear();
         EXPECT_EQ(ImportCount(Write("refused.wav", c.wav.bytes())), 0) << c.what;
         EXPECT_EQ(prompter.warnings, std::vector<std::string>{c.message}) << c.what;
+        EXPECT_LE(prompter.questions.size(), 1u) << c.what;
+        for (const std::string& q : prompter.questions)
+            EXPECT_EQ(q.rfind("This file is WAV, ", 0), 0u) << c.what << ": " << q;
         EXPECT_EQ(SlotSamples(1), (std::vector<std::int16_t>{1, 2, 3, 4})) << c.what;
         EXPECT_EQ(m->banks.userbank.slot(1).name, "Kept");
     }
-    EXPECT_TRUE(prompter.questions.empty());
 }
 
 TEST_F(WavImport, AFileThatCannotBeOpenedSaysSo) {
@@ -225,14 +234,20 @@ TEST_F(WavImport, LowSampleRatesAskAndAreTakenUnchanged) {
     EXPECT_EQ(SlotSamples(1), test::TestSamples(1000));
     EXPECT_EQ(prompter.questions, std::vector<std::string>(2, kAskLowSampleRate));
 
+    // From 44 kHz up the file is offered the conversion; No takes it unchanged as before.
     prompter.questions.clear();
     w.sampleRate = 44000;
     EXPECT_EQ(ImportCount(Write("44000.wav", w.bytes())), 1000);
     w.sampleRate = 48000;
     EXPECT_EQ(ImportCount(Write("48000.wav", w.bytes())), 1000);
+    EXPECT_EQ(SlotSamples(1), test::TestSamples(1000));
     w.sampleRate = 43999;
     EXPECT_EQ(ImportCount(Write("43999.wav", w.bytes())), 0);
-    EXPECT_EQ(prompter.questions, std::vector<std::string>{kAskLowSampleRate});
+    EXPECT_EQ(prompter.questions,
+              (std::vector<std::string>{
+                  "This file is WAV, 16 bit, mono, 44000 Hz. Convert it to 16-bit mono 44100 Hz?",
+                  "This file is WAV, 16 bit, mono, 48000 Hz. Convert it to 16-bit mono 44100 Hz?",
+                  kAskLowSampleRate}));
 }
 
 TEST_F(WavImport, LargeFilesAskAndOnYesTakeTheFirst350Kb) {
@@ -284,15 +299,21 @@ TEST_F(WavImport, AFileEndingInsideTheHeaderIsRefused) {
     EXPECT_EQ(prompter.warnings, std::vector<std::string>{kMsgNoWavData});  // empty data chunk
 }
 
-TEST_F(WavImport, TheFileNamesOwnExtensionDecidesWav) {
+// The contents decide: a WAV file is one whatever its name; other bytes are raw samples
+// unless the name says .wav (then they are refused as no WAV file).
+TEST_F(WavImport, TheContentsDecideWav) {
     std::filesystem::create_directory(dir / "drums.wav");
-    // In a folder named ".wav" the bytes are raw samples, header included.
-    std::string rawInFolder = Write("drums.wav/snare.raw", MonoWav(100).bytes());
-    EXPECT_EQ(ImportCount(rawInFolder), (44 + 200) / 2);
-    EXPECT_EQ(ImportSample(*m, rawInFolder, 1).fileName, "snare.raw");
-    EXPECT_EQ(ImportCount(Write("snare.wav.smp", MonoWav(100).bytes())), (44 + 200) / 2);
+    std::string inFolder = Write("drums.wav/snare.raw", MonoWav(100).bytes());
+    EXPECT_EQ(ImportCount(inFolder), 100);
+    EXPECT_EQ(ImportSample(*m, inFolder, 1).fileName, "snare.raw");
+    EXPECT_EQ(ImportCount(Write("snare.wav.smp", MonoWav(100).bytes())), 100);
     EXPECT_EQ(ImportCount(Write("SNARE.Wav", MonoWav(100).bytes())), 100);
+    EXPECT_EQ(SlotSamples(1), test::TestSamples(100));
+    const auto raw = test::SampleBytes(test::TestSamples(100));
+    EXPECT_EQ(ImportCount(Write("drums.wav/snare.pcm", raw)), 100);
     EXPECT_TRUE(prompter.warnings.empty());
+    EXPECT_EQ(ImportCount(Write("snare.WAV", raw)), 0);
+    EXPECT_EQ(prompter.warnings, std::vector<std::string>{kMsgNotAWav});
 }
 
 // A FIFO would block a reader for ever; it is refused as a file that cannot be opened.

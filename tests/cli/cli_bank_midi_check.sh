@@ -27,6 +27,23 @@ if "$cli" bank new st.ubf 1=tone.wav 2>err.txt; then fail "a missing file import
 grep -q "^qtam-cli: cannot read tone.wav: No such file or directory$" err.txt || fail "missing: $(cat err.txt)"
 "$cli" bank new slow.ubf 1=low.wav --force >/dev/null
 
+# Any other sound file is converted with --convert (or -f) and refused, saying what it is,
+# without; the converted sound is sox's own conversion but for the resampler's differences.
+sox -n -r 48000 -c 2 -b 24 hat.flac synth 0.2 sine 5000 vol 0.5
+if "$cli" bank new fl.ubf 1=hat.flac 2>err.txt; then fail "a FLAC file imported without --convert"; fi
+grep -q "cannot import hat.flac: This file is FLAC, 24 bit, stereo, 48000 Hz. Convert it to 16-bit mono 44100 Hz? No" err.txt \
+  || fail "conversion question not reported: $(cat err.txt)"
+grep -q "^qtam-cli: --convert converts hat.flac to 16-bit mono 44100 Hz$" err.txt || fail "no hint: $(cat err.txt)"
+[ ! -e fl.ubf ] || fail "a refused conversion wrote a bank"
+"$cli" bank new fl.ubf 1=hat.flac 2=stereo.wav --convert >/dev/null
+"$cli" bank new fl-f.ubf 1=hat.flac 2=stereo.wav -f >/dev/null
+cmp -s fl.ubf fl-f.ubf || fail "--convert and -f made different banks"
+"$cli" bank info fl.ubf | grep -q "^   1  hat.flac  *0.200 " || fail "converted length: $("$cli" bank info fl.ubf)"
+"$cli" bank export fl.ubf 1 -o hat.wav >/dev/null
+sox hat.flac -b 16 -c 1 -r 44100 -D hat-sox.wav
+largest=$(sox -m -v 1 hat.wav -v -1 hat-sox.wav -n stat 2>&1 | awk '/Maximum amplitude/ {print $3}')
+awk -v d="$largest" 'BEGIN { exit !(d < 0.002) }' || fail "converted sound differs from sox's by $largest"
+
 "$cli" bank new kit.ubf --description "Test kit" --stretch 4=2 --hihat 3=1,2 \
   "1=Kick 808.wav" 2=snare.raw 3=openhat.wav 4=zap.raw >out.txt
 grep -q "^Wrote kit.ubf: 4 sound(s)" out.txt || fail "bank new report: $(cat out.txt)"

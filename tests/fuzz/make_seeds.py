@@ -8,6 +8,7 @@ usage: make_seeds.py OUTPUT_FOLDER SONGS_FOLDER
 import os
 import shutil
 import struct
+import subprocess
 import sys
 
 SONG_SIZE = 103450
@@ -68,8 +69,9 @@ def chunk(tag, content):
 
 
 def wav(samples=ramp(200), channels=1, rate=44100, bits=16, tag=1, extra=b"", between=b"",
-        data_tag=b"data", declared=None):
-    payload = b"".join(struct.pack("<h", s) for s in samples)
+        data_tag=b"data", declared=None, payload=None):
+    if payload is None:
+        payload = b"".join(struct.pack("<h", s) for s in samples)
     fmt = struct.pack("<HHIIHH", tag, channels, rate, rate * channels * bits // 8,
                       channels * bits // 8, bits) + extra
     body = b"WAVE" + chunk(b"fmt ", fmt) + between
@@ -119,6 +121,14 @@ def main():
     write(d, "empty-data", wav(samples=[]))
     write(d, "lower-case", wav(data_tag=b"DaTa").replace(b"RIFF", b"riff", 1))
     write(d, "cut", wav()[:40])
+    # Kinds that are converted: float, 24-bit stereo at 48 kHz, and FLAC and AIFF made by sox.
+    floats = b"".join(struct.pack("<f", s / 40000.0) for s in ramp(200))
+    write(d, "float", wav(tag=3, bits=32, payload=floats + struct.pack("<f", float("nan"))))
+    write(d, "stereo-24-48k", wav(channels=2, bits=24, rate=48000))
+    for kind in ("flac", "aiff"):
+        made = os.path.join(d, "made." + kind)
+        subprocess.run(["sox", "-n", "-r", "22050", "-c", "2", "-b", "24", made,
+                        "synth", "0.01", "sine", "300"], check=True)
 
     d = os.path.join(out, "song_text")
     os.makedirs(d)

@@ -28,6 +28,7 @@
 
 #include "banks/instrument_select.h"
 #include "banks/kit.h"
+#include "banks/sound_file.h"
 #include "banks/userbank_file.h"
 #include "banks/wav_io.h"
 #include "core/file_dialogs.h"
@@ -44,9 +45,10 @@ namespace qtam {
 namespace {
 
 constexpr const char* kBankFilter = "Userbank files (*.ubf)|*.ubf|All files (*.*)|*.*";
-constexpr const char* kImportFilter =
-    "Windows wave files (*.wav)|*.wav|Raw samples (*.raw)|*.raw|Raw PCM data (*.pcm)|*.pcm|Raw "
-    "tracker samples (*.sam)|*.sam|Raw samples (*.smp)|*.smp";
+constexpr const char* kRawFilters =
+    "Raw samples (*.raw)|*.raw|Raw PCM data (*.pcm)|*.pcm|Raw tracker samples (*.sam)|*.sam|Raw "
+    "samples (*.smp)|*.smp";
+constexpr const char* kRawKinds[] = {"raw", "pcm", "sam", "smp"};
 constexpr const char* kWavFilter = "WAV files (*.wav)|*.wav|All files (*.*)|*.*";
 constexpr const char* kWavExtension = ".WAV";
 constexpr int kMaxMeasures = 4;
@@ -58,10 +60,20 @@ int MeasuresIn(const QString& text) {
     return ok && n >= 1 && n <= kMaxMeasures ? n : 0;
 }
 
-// The sound files the import dialog offers, by extension.
+// The import dialog's filter: every kind of sound file that can be read first, then WAV
+// files and the raw kinds one by one, then all files (raw data has no name of its own).
+std::string ImportFilter() {
+    const std::string sounds = SoundFilePatterns();
+    return "Sound files (" + sounds + ")|" + sounds + "|Windows wave files (*.wav)|*.wav|" +
+           kRawFilters + "|All files (*.*)|*.*";
+}
+
+// The files a drop imports: the kinds the import dialog offers, by extension.
 bool IsImportableName(const QString& fileName) {
-    static const QStringList kinds = {"wav", "raw", "pcm", "sam", "smp"};
-    return kinds.contains(QFileInfo(fileName).suffix().toLower());
+    const QString suffix = QFileInfo(fileName).suffix().toLower();
+    for (const char* kind : kRawKinds)
+        if (suffix == kind) return true;
+    return HasSoundFileExtension(ToPath(fileName));
 }
 
 // Sets a flag for the lifetime of the object.
@@ -481,7 +493,7 @@ void BankEditor::ImportIntoSelectedSlot() {
     const int entry = SelectedEntry();
     if (entry < 0) return;
     const auto file = ctx_.dialogs.OpenFile(
-        {"Import a sample", kImportFilter, "wav", ctx_.m.activation.SampleFolder});
+        {"Import a sample", ImportFilter(), "wav", ctx_.m.activation.SampleFolder});
     if (file) ImportFile(entry + 1, *file);
 }
 

@@ -55,7 +55,8 @@ public:
     // because the changes were to be saved first and were not.
     bool CloseEditor();
 
-    // Imports a WAV or raw file into userbank slot 1..20 as "Import" does after its dialog.
+    // Imports a sound file (converted after a question when it is not 16-bit mono 44100 Hz) or
+    // a raw file into userbank slot 1..20 as "Import" does after its dialog.
     bool ImportFile(int slot, const std::string& path);
 
     // The list entry selected (0-based), or -1.

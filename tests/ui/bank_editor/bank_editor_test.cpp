@@ -11,6 +11,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -28,6 +29,7 @@
 #include "temp_folder.h"
 #include "test_support.h"
 #include "ui/bank_editor/hihat_dialog.h"
+#include "ui/qt/file_dialogs.h"
 #include "ui/services/app_context.h"
 
 using namespace qtam;
@@ -453,10 +455,67 @@ private Q_SLOTS:
         QCOMPARE(e.Description->text(), QString("Snare.WAV"));
         QCOMPARE(r.m->activation.SampleFolder, tmp.path());
 
-        // Refused with the import's own message; the slot keeps its sound.
+        // A stereo file is offered the conversion; No refuses it with the import's own
+        // message and the slot keeps its sound.
         QVERIFY(drag({tmp / "wide.wav"}));
         QTRY_COMPARE(r.prompter.warnings, std::vector<std::string>{kMsgStereoWav});
+        QCOMPARE(r.prompter.questions,
+                 std::vector<std::string>{"This file is WAV, 16 bit, stereo, 44100 Hz. Convert it "
+                                          "to 16-bit mono 44100 Hz?"});
         QCOMPARE(r.bank().slot(4).sampleCount, 500);
+        // Yes: the channels averaged (frame k holds 14k and 14k + 7; halves go to even).
+        r.prompter.answers.push_back(true);
+        QVERIFY(drag({tmp / "wide.wav"}));
+        QTRY_COMPARE(r.bank().slot(4).sampleCount, 250);
+        for (int k = 0; k < 250; ++k) QCOMPARE(int(r.bank().slot(4).samples[k]), 14 * k + 4);
+        QCOMPARE(r.bank().slot(4).name, std::string("wide.wav"));
+
+        // Any kind of sound file is taken by a drop, whatever the case of its name.
+        QVERIFY(std::system(
+                    ("sox -n -r 48000 -c 2 -b 24 " + tmp / "Hat.FLAC" + " synth 0.1 sine 5000 2>&1")
+                        .c_str()) == 0);
+        r.prompter.answers.push_back(true);
+        QVERIFY(drag({tmp / "Hat.FLAC"}));
+        QTRY_COMPARE(r.bank().slot(4).sampleCount, 4410);
+        QCOMPARE(r.prompter.questions.back(),
+                 std::string("This file is FLAC, 24 bit, stereo, 48000 Hz. Convert it to 16-bit "
+                             "mono 44100 Hz?"));
+    }
+
+    // The import dialog offers every kind of sound file in both cases; a file that needs
+    // converting asks once, No leaves the slot empty and Yes fills it with the converted sound.
+    void importAsksBeforeConverting() {
+        Rig r;
+        test::TempFolder tmp;
+        const std::string aiff = tmp / "tom.aiff";
+        QVERIFY(std::system(
+                    ("sox -n -r 96000 -c 1 -b 24 " + aiff + " synth 0.5 sine 200 2>&1").c_str()) ==
+                0);
+        r.editor->OpenEditor();
+        BankEditor& e = *r.editor;
+
+        r.dialogs.answers.push_back(aiff);
+        QTest::mouseClick(e.ImportButton, Qt::LeftButton);
+        const std::string filter = r.dialogs.shown.back().filter;
+        QVERIFY(filter.starts_with("Sound files (*.wav;"));
+        const QStringList shown = QtNameFilters(filter);
+        for (const char* pattern : {"*.wav", "*.WAV", "*.flac", "*.FLAC", "*.aif", "*.AIFF",
+                                    "*.ogg", "*.OGG", "*.raw", "*"})
+            QVERIFY2(shown.join(' ').split(QRegularExpression("[ ()]")).contains(pattern), pattern);
+        const std::string question =
+            "This file is AIFF, 24 bit, mono, 96000 Hz. Convert it to 16-bit mono 44100 Hz?";
+        QCOMPARE(r.prompter.questions, std::vector<std::string>{question});
+        QCOMPARE(r.prompter.warnings, std::vector<std::string>{kMsgNotAWav});
+        QVERIFY(!r.bank().slot(1).hasSound());
+        QVERIFY(!r.m->activation.BankChanged);
+
+        r.prompter.answers.push_back(true);
+        r.dialogs.answers.push_back(aiff);
+        QTest::mouseClick(e.ImportButton, Qt::LeftButton);
+        QCOMPARE(r.bank().slot(1).sampleCount, 22050);
+        QCOMPARE(e.EntryTexts()[0], QString("1  tom.aiff"));
+        QVERIFY(r.m->activation.BankChanged);
+        QCOMPARE(r.prompter.questions, std::vector<std::string>(2, question));
     }
 
     // Its own output: mono 16-bit 44100 Hz on the configured device, open only while the
