@@ -12,7 +12,7 @@ add_custom_command(
   COMMENT "Compressing the changelog")
 add_custom_target(qtam_changelog ALL DEPENDS ${CMAKE_BINARY_DIR}/packaging/changelog.gz)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/copyright ${CMAKE_BINARY_DIR}/packaging/changelog.gz
-        DESTINATION ${CMAKE_INSTALL_DOCDIR})
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/qtam)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME qtam)
@@ -21,13 +21,14 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "The Q.Tam developers <qtam@example.org>")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "sampling drum step sequencer")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "sampling drum step sequencer
- Q.Tam is a drum machine for the desktop. Beats are programmed step by step
- on a panel: eight patterns of up to sixteen measures, eight channels of
- sixteen (or twelve) steps, each step with its own velocity, pan and reverse
- switch. Every channel plays a sound of the built-in kit or of a userbank made
- from WAV files. It plays in real time and renders to WAV; qtam-cli renders,
- converts, plays and exports songs and userbanks without windows.")
+# (CPack indents each line of the long description by one blank.)
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+    "Q.Tam is a drum machine for the desktop. Beats are programmed step by step
+on a panel: eight patterns of up to sixteen measures, eight channels of
+sixteen (or twelve) steps, each step with its own velocity, pan and reverse
+switch. Every channel plays a sound of the built-in kit or of a userbank made
+from WAV files. It plays in real time and renders to WAV; qtam-cli renders,
+converts, plays and exports songs and userbanks without windows.")
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${QTAM_HOMEPAGE})

@@ -44,12 +44,12 @@ void PaintIcon(QPainter& p) {
         qtam::skin::Paint(p, picture, variant);
         p.restore();
     };
-    at(8, 6, Picture::LiteOn);
-    at(19, 6, Picture::LiteOff);
-    at(33, 6, Picture::LiteOn);
-    at(44, 6, Picture::LiteOff);
-    at(4.5, 18, Picture::StepLit, 1);
-    at(32.5, 18, Picture::StepLit);
+    at(7, 4.5, Picture::DarkOn);
+    at(18, 4.5, Picture::DarkOff);
+    at(35, 4.5, Picture::DarkOn);
+    at(46, 4.5, Picture::DarkOff);
+    at(4.5, 16, Picture::StepLit, 1);
+    at(32.5, 16, Picture::StepLit);
 }
 
 bool WriteSvg(const QString& path) {

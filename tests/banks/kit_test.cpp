@@ -45,7 +45,7 @@ protected:
 // installed tree (bin/ and share/qtam/ side by side), for trees at several depths.
 TEST(DataFolder, BesideTheProgramInABuildFolderElseTheInstalledShareFolder) {
     test::TempFolder dir;
-    for (const std::string root : {dir.path(), dir / "usr", dir / "opt/q tam/x"}) {
+    for (const std::string& root : {dir.path(), dir / "usr", dir / "opt/q tam/x"}) {
         const std::string bin = root + "/bin/";
         const std::string installed =
             (std::filesystem::path(bin) / QTAM_DATA_FROM_PROGRAM).lexically_normal().string() + "/";
