@@ -60,7 +60,7 @@ void StartSongFolderAtExamples(Machine& m, const std::string& programPath) {
     if (std::filesystem::is_directory(folder, error)) m.editor.SongFolder = folder;
 }
 
-void ShowUserbankInMenu(Machine& m) {
+void SetUserbankCaption(Machine& m) {
     // Appended piece by piece: g++ 12 warns falsely (-Wrestrict) on "[" + text + "]".
     std::string caption = "[";
     caption += WithoutTrailingBlanks(m.banks.userbank.description);
@@ -68,7 +68,7 @@ void ShowUserbankInMenu(Machine& m) {
     m.activation.UserbankCaption = std::move(caption);
 }
 
-void ShowNoUserbankInMenu(Machine& m) {
+void SetNoUserbankCaption(Machine& m) {
     m.activation.UserbankCaption = kNoUserbankCaption;
 }
 
@@ -83,7 +83,7 @@ void ActivateBanks(Machine& m, const std::string& programPath) {
     if (!a.UserbankPath.empty() && !a.UserbankLoaded && !a.EditorActive) {
         if (LoadUserbank(m, a.UserbankPath, true)) {
             a.UserbankLoaded = true;
-            ShowUserbankInMenu(m);
+            SetUserbankCaption(m);
             TakeUserbankIntoSong(m);
         } else {
             a.UserbankPath.clear();
@@ -91,13 +91,13 @@ void ActivateBanks(Machine& m, const std::string& programPath) {
     }
 }
 
-void ActivateGroovePanel(Machine& m) {
+void LoadActiveUserbankIfNone(Machine& m) {
     BankActivation& a = m.activation;
     if (a.UserbankLoaded) return;
     // No path means no bank: never go looking for a file called ".UBF" in the current folder.
     if (!a.UserbankPath.empty() && LoadUserbank(m, a.UserbankPath, true)) {
         a.UserbankLoaded = true;
-        ShowUserbankInMenu(m);
+        SetUserbankCaption(m);
     } else {
         a.UserbankPath.clear();
     }
@@ -113,13 +113,13 @@ bool LoadUserbankFromMenu(Machine& m, const std::optional<std::string>& chosen) 
     if (loaded) {
         TakeUserbankIntoSong(m);
         a.UserbankLoaded = true;
-        ShowUserbankInMenu(m);
+        SetUserbankCaption(m);
         a.BankFolder = FolderOfChosenFile(*chosen);
     } else {
         a.UserbankPath.clear();
         m.song.userbankFile.set("");
         m.song.userbankDescription.set("");
-        ShowNoUserbankInMenu(m);
+        SetNoUserbankCaption(m);
     }
     m.editor.SongChanged = true;
     return loaded;
@@ -133,7 +133,7 @@ bool LoadSongUserbank(Machine& m) {
     if (!LoadUserbank(m, file, true)) return false;
     a.UserbankPath = file;
     a.UserbankLoaded = true;
-    ShowUserbankInMenu(m);
+    SetUserbankCaption(m);
     return true;
 }
 

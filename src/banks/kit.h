@@ -8,6 +8,9 @@ namespace qtam {
 
 struct Machine;
 
+// The kit's file in the program's data folder. It is a userbank-format file, not a library: the name is
+// the one the first releases shipped it under, kept so that existing installations, scripts
+// and the configuration's paths still find it.
 inline constexpr const char* kKitFileName = "engines.dll";
 inline constexpr const char* kExampleSongsFolder = "songs";
 inline constexpr const char* kNoUserbankCaption = "none loaded";
@@ -33,16 +36,17 @@ std::string ExampleSongsFolderFor(const std::string& programPath);
 // songs are (when that folder exists).
 void StartSongFolderAtExamples(Machine& m, const std::string& programPath);
 
-// The menu-bar item shows the active bank as "[description]" without trailing blanks.
-void ShowUserbankInMenu(Machine& m);
-void ShowNoUserbankInMenu(Machine& m);
+// The menu-bar item's caption: the active bank as "[description]" without trailing blanks,
+// or that none is loaded.
+void SetUserbankCaption(Machine& m);
+void SetNoUserbankCaption(Machine& m);
 
 // The banks' part of the main window's activation: the kit the first time, then the
 // configured userbank while none is loaded and the editor is closed.
 void ActivateBanks(Machine& m, const std::string& programPath);
 
-// The groove panel became active: load the active userbank while none is loaded.
-void ActivateGroovePanel(Machine& m);
+// When the groove panel becomes active: loads the active userbank while none is loaded.
+void LoadActiveUserbankIfNone(Machine& m);
 
 // Userbank "&Load" (and the menu-bar bank item). `chosen` is the dialog's file, nullopt when
 // cancelled. True when the bank was loaded.
