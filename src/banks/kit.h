@@ -8,8 +8,8 @@ namespace qtam {
 
 struct Machine;
 
-// The kit's file in the program's data folder. It is a userbank-format file, not a library: the name is
-// the one the first releases shipped it under, kept so that existing installations, scripts
+// The kit's file in the program's data folder. It is a userbank-format file, not a library: the
+// name is the one the first releases shipped it under, kept so that existing installations, scripts
 // and the configuration's paths still find it.
 inline constexpr const char* kKitFileName = "engines.dll";
 inline constexpr const char* kExampleSongsFolder = "songs";
