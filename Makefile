@@ -1,33 +1,45 @@
-# The two commands a newcomer needs: `make run` and `make test`.
+# The two commands a newcomer needs: `make run` and `make test`; `make install` and
+# `make package` put Q.Tam on the system.
 JOBS ?= 2
 BUILD ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
+PREFIX ?= /usr/local
+DESTDIR ?=
 
-.PHONY: all deps build build-asan build-fuzz fuzz test run bench clean format check-format
+# What the builds need: only building and running by default; the targets that test ask for
+# the test tool chain and the tests (these settings reach their prerequisites too).
+DEPS_FLAGS ?=
+TEST_FLAGS ?=
+
+.PHONY: all deps build build-asan build-fuzz fuzz test run bench clean format check-format \
+	install package
 
 all: build
 
 deps:
-	bash scripts/install-deps.sh
+	bash scripts/install-deps.sh $(DEPS_FLAGS)
 
 build: deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(TEST_FLAGS)
 	cmake --build $(BUILD) -j$(JOBS)
 
 build-asan: deps
-	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DQTAM_SANITIZE=ON -DQTAM_BENCH=OFF
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DQTAM_SANITIZE=ON $(TEST_FLAGS) \
+	  -DQTAM_BENCH=OFF
 	cmake --build $(ASAN_BUILD) -j$(JOBS)
 
 # Every test twice: an optimised build and a sanitizer build; unformatted sources fail first.
+test check-format format build-fuzz bench: DEPS_FLAGS = --test
+test bench: TEST_FLAGS = -DQTAM_TESTS=ON -DQTAM_BENCH=ON
 test: check-format build build-asan
 	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
 	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j$(JOBS)
 
 # The fuzz targets under clang with libFuzzer and the sanitizers, in a build folder of their own.
 build-fuzz: deps
-	CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQTAM_FUZZ=ON \
+	CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQTAM_FUZZ=ON -DQTAM_TESTS=ON \
 	  -DQTAM_SANITIZE=ON -DQTAM_BENCH=OFF
 	cmake --build $(FUZZ_BUILD) -j$(JOBS) --target qtam_fuzz
 
@@ -43,6 +55,17 @@ bench: build
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
+
+# Programs in PREFIX/bin, data in PREFIX/share/qtam, the desktop files in their places
+# (make install PREFIX=/usr DESTDIR=/tmp/stage). Installed for real (no DESTDIR), the
+# desktop's caches of file types, menu entries and icons are brought up to date.
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+	@if [ -z "$(DESTDIR)" ]; then bash scripts/update-desktop-caches.sh "$(PREFIX)"; fi
+
+# A Debian package for /usr: $(BUILD)/qtam_VERSION_ARCH.deb (apt install ./build/qtam_*.deb).
+package: build
+	cd $(BUILD) && cpack -G DEB
 
 # The sources the formatter owns: everything C++ that git tracks.
 FORMAT_FILES = $(shell git ls-files '*.cpp' '*.h')

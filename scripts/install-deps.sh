@@ -1,20 +1,36 @@
 #!/usr/bin/env bash
-# Installs every Debian package that the build, the tests and the program need.
-# (clang with its libFuzzer runtime, libclang-rt-14-dev, builds the fuzz targets of `make fuzz`.)
+# Installs the Debian packages Q.Tam needs.
+#   scripts/install-deps.sh          what building, running, installing and packaging need
+#   scripts/install-deps.sh --test   that and the test, benchmark and fuzz tool chain
 # Safe to run again: it does nothing when everything is already installed.
 set -euo pipefail
 
+# Building and running (qt6-wayland lets the program run natively on a Wayland desktop;
+# qt6-svg-dev draws the scalable icon at build time; dpkg-dev and file serve `make package`).
 packages=(
-  cmake g++ make pkg-config ccache clang-format
-  libgtest-dev libgmock-dev libbenchmark-dev
+  cmake g++ make pkg-config ccache
   libsdl2-dev
-  qt6-base-dev
-  sox libsndfile1-dev libsoxr-dev
+  qt6-base-dev qt6-svg-dev qt6-wayland
+  libsndfile1-dev libsoxr-dev
+  dpkg-dev file
+)
+
+# Tests, benchmarks and fuzzing: test frameworks, independent readers of what the program
+# writes, a private X server and sound server, the desktop-integration validators, and clang
+# with its libFuzzer runtime (libclang-rt-14-dev) for `make fuzz`.
+test_packages=(
+  clang-format
+  libgtest-dev libgmock-dev libbenchmark-dev
+  sox
   xvfb xauth xdotool x11-utils pulseaudio pulseaudio-utils
   python3 python3-mido
-  python3
+  desktop-file-utils appstream shared-mime-info xdg-utils libglib2.0-bin lintian
   clang libclang-rt-14-dev
 )
+
+if [ "${1:-}" = "--test" ]; then
+  packages+=("${test_packages[@]}")
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -13,6 +13,6 @@ echo "the program, pattern 1 of the demo song is rendered to a WAV file."
 out="$build/demo.wav"
 "$bin/qtam-cli" render "$bin/demo.sng" -o "$out" --pattern 1 --force
 echo "Listen with: play $out   (or any WAV player)"
-echo "Other patterns: $bin/qtam-cli render $bin/demo.sng -o OUT.wav --pattern 2..4"
+echo "Other patterns: $bin/qtam-cli render $bin/demo.sng -o OUT.wav --pattern 2..8"
 echo "Real time:      $bin/qtam-cli play $bin/demo.sng --seconds 10"
 echo "The program:    $bin/qtam $bin/demo.sng   (on a desktop)"

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QFile>
+#include <QIcon>
 #include <csignal>
 #include <cstdio>
 
@@ -10,6 +11,7 @@
 #include "core/files.h"
 #include "ui/app/application.h"
 #include "ui/groove_panel/groove_panel.h"
+#include "ui/groove_panel/skin.h"
 #include "ui/qt/text.h"
 
 namespace {
@@ -27,7 +29,8 @@ int main(int argc, char** argv) {
     // work without a display.
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        "Q.Tam, a sampling drum step sequencer. Opens SONG (a .sng file) when given.");
+        "Q.Tam, a sampling drum step sequencer. Opens SONG (a .sng file) when given; a userbank\n"
+        "(.ubf) given instead is loaded as the active userbank.");
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption screenshot(
@@ -36,7 +39,7 @@ int main(int argc, char** argv) {
                                    "1");
     parser.addOption(screenshot);
     parser.addOption(scale);
-    parser.addPositionalArgument("SONG", "A song file to open.", "[SONG]");
+    parser.addPositionalArgument("SONG", "A song file to open (or a userbank to load).", "[SONG]");
     if (!parser.parse(Arguments(argc, argv))) {
         std::fprintf(stderr, "qtam: %s\n", qPrintable(parser.errorText()));
         return 2;
@@ -83,6 +86,10 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName("QTam");
     QApplication::setApplicationVersion("1.0");
     QApplication::setApplicationDisplayName(qtam::kApplicationTitle);
+    // The desktop matches the windows to qtam.desktop (on Wayland through this app id) and
+    // shows its icon; run from a build folder, with no icon installed, the program draws it.
+    QGuiApplication::setDesktopFileName("qtam");
+    QApplication::setWindowIcon(QIcon::fromTheme("qtam", qtam::skin::ProgramIcon()));
 
     const QStringList songs = parser.positionalArguments();
     qtam::QtamApp program(songs.isEmpty() ? std::string() : qtam::ToPath(songs.first()));

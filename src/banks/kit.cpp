@@ -35,8 +35,29 @@ bool LoadInternalBank(Machine& m, const std::string& fileName) {
     return true;
 }
 
+std::string DataFolderFor(const std::string& programPath) {
+    const std::string beside = DirectoryOf(programPath);
+    std::error_code error;
+    if (std::filesystem::exists(beside + kKitFileName, error)) return beside;
+    std::string installed =
+        (std::filesystem::path(beside) / QTAM_DATA_FROM_PROGRAM).lexically_normal().string();
+    if (installed.empty() || installed.back() != '/') installed += '/';
+    return installed;
+}
+
 std::string KitPathFor(const std::string& programPath) {
-    return DirectoryOf(programPath) + kKitFileName;
+    return DataFolderFor(programPath) + kKitFileName;
+}
+
+std::string ExampleSongsFolderFor(const std::string& programPath) {
+    return DataFolderFor(programPath) + kExampleSongsFolder;
+}
+
+void StartSongFolderAtExamples(Machine& m, const std::string& programPath) {
+    if (!m.editor.SongFolder.empty()) return;
+    const std::string folder = ExampleSongsFolderFor(programPath);
+    std::error_code error;
+    if (std::filesystem::is_directory(folder, error)) m.editor.SongFolder = folder;
 }
 
 void SetUserbankCaption(Machine& m) {

@@ -8,10 +8,11 @@ namespace qtam {
 
 struct Machine;
 
-// The kit's file beside the program. It is a userbank-format file, not a library: the name is
-// the one the first releases shipped it under, kept so that existing installations, scripts
+// The kit's file in the program's data folder. It is a userbank-format file, not a library: the
+// name is the one the first releases shipped it under, kept so that existing installations, scripts
 // and the configuration's paths still find it.
 inline constexpr const char* kKitFileName = "engines.dll";
+inline constexpr const char* kExampleSongsFolder = "songs";
 inline constexpr const char* kNoUserbankCaption = "none loaded";
 inline constexpr const char* kMsgKitFailed =
     "An error occurred while loading the default-drumkit...";
@@ -20,8 +21,20 @@ inline constexpr const char* kMsgKitFailed =
 // A refused kit leaves the internal bank as it was.
 bool LoadInternalBank(Machine& m, const std::string& fileName);
 
-// The kit file beside the program.
+// The folder of the program's data (the kit, the example songs), ending in a separator: the
+// program's own folder when the kit lies beside it (a build folder), otherwise the installed
+// data folder relative to the program (bin/../share/qtam), so neither needs configuring.
+std::string DataFolderFor(const std::string& programPath);
+
+// The kit file in the program's data folder.
 std::string KitPathFor(const std::string& programPath);
+
+// The folder of the example songs (the demo among them) in the program's data folder.
+std::string ExampleSongsFolderFor(const std::string& programPath);
+
+// The first run: with no song folder configured yet, the song dialogs start where the example
+// songs are (when that folder exists).
+void StartSongFolderAtExamples(Machine& m, const std::string& programPath);
 
 // The menu-bar item's caption: the active bank as "[description]" without trailing blanks,
 // or that none is loaded.

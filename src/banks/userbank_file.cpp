@@ -91,6 +91,13 @@ std::optional<std::vector<std::uint8_t>> ReadFileStart(const std::string& path,
     return bytes;
 }
 
+bool IsUserbankFile(const std::string& path) {
+    int code = 0;
+    const auto start = ReadFileStart(path, kBankSignatureSize, &code);
+    return start && start->size() == kBankSignatureSize &&
+           std::memcmp(start->data(), kBankSignature, kBankSignatureSize) == 0;
+}
+
 std::optional<BankImage> ParseBank(std::span<const std::uint8_t> bytes, std::int32_t slotCapacity) {
     ByteReader in(bytes);
     if (!in.has(kBankHeaderSize)) return std::nullopt;

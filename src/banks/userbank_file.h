@@ -75,4 +75,8 @@ std::vector<std::uint8_t> BankFileBytes(SampleBank& bank);
 std::optional<std::vector<std::uint8_t>> ReadFileStart(const std::string& path,
                                                        std::size_t maxBytes, int* errorCode);
 
+// The file starts with the userbank signature (as the desktop's file types recognise a
+// userbank), whatever its name.
+bool IsUserbankFile(const std::string& path);
+
 }  // namespace qtam

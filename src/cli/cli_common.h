@@ -120,15 +120,16 @@ std::string ProgramPath();
 std::unique_ptr<Machine> NewMachine(Prompter& prompter);
 
 // Each reports its failure on stderr in the common wording and returns false.
-bool LoadKit(Machine& m, const std::optional<std::string>& kit);  // default: beside the program
-// The kit beside the program when it is there; nothing is said when it is not.
+bool LoadKit(Machine& m,
+             const std::optional<std::string>& kit);  // default: the program's data folder
+// The program's kit (see KitPathFor) when it is there; nothing is said when it is not.
 void LoadKitQuietly(Machine& m);
 bool LoadSongFile(Machine& m, const std::string& song);
 bool LoadUserbankFile(Machine& m, const std::string& bank);
 
 struct LoadOptions {
     std::string song;
-    std::optional<std::string> kit;       // default: the kit beside the program
+    std::optional<std::string> kit;       // default: the program's kit
     std::optional<std::string> userbank;  // default: the one the song names
     int pattern = 1;
     bool needKit = true;

@@ -48,7 +48,7 @@ const char* const kRenderUsage =
     "  -o, --output FILE     the WAV file, written under exactly this name\n"
     "  -p, --pattern N       the pattern (default 1)\n"
     "  -m, --measure M       only this measure\n"
-    "      --kit FILE        the drum kit (default: engines.dll beside the program)\n"
+    "      --kit FILE        the drum kit (default: the kit of the installation)\n"
     "      --userbank FILE   the userbank (default: the one the song names)\n"
     "      --seed S          humanize with this seed (0..4294967295)\n"
     "  -f, --force           replace an existing OUT\n";
@@ -57,7 +57,7 @@ const char* const kInfoUsage =
     "usage: qtam-cli info SONG [--kit FILE]\n"
     "  Prints SONG in the text form that 'qtam-cli build' reads back into the same song, byte\n"
     "  for byte. Channel lines name the kit's sounds in comments.\n"
-    "      --kit FILE        the kit whose names are shown (default: the one beside the\n"
+    "      --kit FILE        the kit whose names are shown (default: the kit of the\n"
     "                        program, when it is there)\n";
 
 const char* const kBuildUsage =

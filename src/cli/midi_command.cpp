@@ -31,7 +31,7 @@ const char* const kMidiUsage =
     "  -o, --output FILE     the MIDI file, written under exactly this name\n"
     "  -p, --pattern N       the pattern (default 1)\n"
     "      --userbank FILE   the userbank whose names choose notes (default: the song's)\n"
-    "      --kit FILE        the kit whose names the tracks get (default: beside the program)\n"
+    "      --kit FILE        the kit whose names the tracks get (default: the program's kit)\n"
     "  -f, --force           replace an existing OUT\n";
 
 namespace {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <random>
 
 #include "banks/userbank_file.h"
@@ -40,9 +41,47 @@ protected:
     std::string program;
 };
 
+// The data folder in both layouts: a build folder (the kit beside the program) and an
+// installed tree (bin/ and share/qtam/ side by side), for trees at several depths.
+TEST(DataFolder, BesideTheProgramInABuildFolderElseTheInstalledShareFolder) {
+    test::TempFolder dir;
+    for (const std::string& root : {dir.path(), dir / "usr", dir / "opt/q tam/x"}) {
+        const std::string bin = root + "/bin/";
+        const std::string installed =
+            (std::filesystem::path(bin) / QTAM_DATA_FROM_PROGRAM).lexically_normal().string() + "/";
+        std::filesystem::create_directories(bin);
+        EXPECT_EQ(DataFolderFor(bin + "qtam"), installed);
+        EXPECT_EQ(KitPathFor(bin + "qtam-cli"), installed + "engines.dll");
+        EXPECT_EQ(ExampleSongsFolderFor(bin + "qtam"), installed + "songs");
+        EXPECT_EQ(installed.find(".."), std::string::npos) << installed;
+
+        MakeBankFile(bin + "engines.dll", 10, "Kit");
+        EXPECT_EQ(DataFolderFor(bin + "qtam"), bin);
+        EXPECT_EQ(KitPathFor(bin + "qtam"), bin + "engines.dll");
+        EXPECT_EQ(ExampleSongsFolderFor(bin + "qtam"), bin + "songs");
+    }
+}
+
+TEST(DataFolder, TheFirstRunStartsTheSongDialogsAtTheExamples) {
+    test::TempFolder dir;
+    const std::string program = dir / "bin/qtam";
+    std::filesystem::create_directories(dir / "bin");
+    MakeBankFile(dir / "bin/engines.dll", 10, "Kit");
+    auto m = test::NewMachine();
+
+    StartSongFolderAtExamples(*m, program);  // no example folder: nothing to start at
+    EXPECT_EQ(m->editor.SongFolder, "");
+
+    std::filesystem::create_directories(dir / "bin/songs");
+    StartSongFolderAtExamples(*m, program);
+    EXPECT_EQ(m->editor.SongFolder, dir / "bin/songs");
+
+    m->editor.SongFolder = "/home/me/beats";  // a configured folder stays
+    StartSongFolderAtExamples(*m, program);
+    EXPECT_EQ(m->editor.SongFolder, "/home/me/beats");
+}
+
 TEST_F(Activation, KitBesideTheProgramIsLoadedOnce) {
-    EXPECT_EQ(KitPathFor("/opt/qtam/bin/qtam"), "/opt/qtam/bin/engines.dll");
-    EXPECT_EQ(KitPathFor("qtam"), "engines.dll");
     EXPECT_EQ(DirectoryOf("C:\\Songs\\beat.sng"), "C:\\Songs\\");
     EXPECT_EQ(FileNameOf("C:\\Songs\\beat.sng"), "beat.sng");
     EXPECT_EQ(FileNameOf("beat.sng"), "");

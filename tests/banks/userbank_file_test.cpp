@@ -115,6 +115,29 @@ TEST_F(UserbankFile, ClearedBankSavesAsThe623ByteFile) {
     EXPECT_EQ(prompter.busyDepth, 0);
 }
 
+// A userbank is known by its first twelve bytes, whatever its name; every shorter or different
+// start, a folder, a missing file and a song are not one.
+TEST_F(UserbankFile, IsRecognisedByItsSignature) {
+    const std::vector<std::uint8_t> bank = EmptyBankFile();
+    WriteBytes(dir / "no extension", bank);
+    EXPECT_TRUE(IsUserbankFile(dir / "no extension"));
+    const std::vector<std::uint8_t> signatureOnly(bank.begin(), bank.begin() + 12);
+    WriteBytes(dir / "signature", signatureOnly);
+    EXPECT_TRUE(IsUserbankFile(dir / "signature"));
+    for (std::size_t n = 0; n < 12; ++n) {
+        WriteBytes(dir / "short.ubf", std::vector<std::uint8_t>(bank.begin(), bank.begin() + n));
+        EXPECT_FALSE(IsUserbankFile(dir / "short.ubf")) << n << " bytes";
+        std::vector<std::uint8_t> changed = bank;
+        changed[n] ^= 0x20;  // "custom_bank:" is not the signature either
+        WriteBytes(dir / "changed.ubf", changed);
+        EXPECT_FALSE(IsUserbankFile(dir / "changed.ubf")) << "byte " << n;
+    }
+    EXPECT_FALSE(IsUserbankFile(dir.path()));
+    EXPECT_FALSE(IsUserbankFile(dir / "missing.ubf"));
+    WriteBytes(dir / "song.ubf", std::vector<std::uint8_t>(103450, 0x1e));
+    EXPECT_FALSE(IsUserbankFile(dir / "song.ubf"));
+}
+
 TEST_F(UserbankFile, ClearedBankLoadsBackPadded) {
     WriteBytes(dir / "bank.UBF", EmptyBankFile());
     FillBank();

@@ -1,6 +1,7 @@
 #include "ui/groove_panel/skin.h"
 
 #include <QFontDatabase>
+#include <QImage>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
@@ -613,6 +614,53 @@ void Paint(QPainter& p, Picture picture, int variant) {
             break;
     }
     p.restore();
+}
+
+void PaintIcon(QPainter& p) {
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing);
+    QLinearGradient face(0, 0, 0, kIconSize);
+    face.setColorAt(0, kPlateLight);
+    face.setColorAt(1, kFaceBottom);
+    p.setPen(QPen(kPlateDark, 1.0));
+    p.setBrush(face);
+    p.drawRoundedRect(QRectF(1.5, 1.5, kIconSize - 3, kIconSize - 3), 10, 10);
+    // The recessed plate that the pictures lie on (their own backgrounds are this colour).
+    p.setPen(Qt::NoPen);
+    p.setBrush(kPlateDark);
+    p.drawRoundedRect(QRectF(3.5, 3.5, 57, 57), 6, 6);
+    p.setBrush(kPlate);
+    p.drawRoundedRect(QRectF(4, 4, 56, 56), 6, 6);
+
+    const auto at = [&p](qreal x, qreal y, Picture picture, int variant = 0) {
+        p.save();
+        p.translate(x, y);
+        Paint(p, picture, variant);
+        p.restore();
+    };
+    at(7, 4.5, Picture::DarkOn);
+    at(18, 4.5, Picture::DarkOff);
+    at(35, 4.5, Picture::DarkOn);
+    at(46, 4.5, Picture::DarkOff);
+    at(4.5, 16, Picture::StepLit, 1);
+    at(32.5, 16, Picture::StepLit);
+    p.restore();
+}
+
+QImage IconImage(int size) {
+    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    p.scale(qreal(size) / kIconSize, qreal(size) / kIconSize);
+    PaintIcon(p);
+    return image;
+}
+
+QIcon ProgramIcon() {
+    QIcon icon;
+    for (int size : {16, 24, 32, 48, 64, 128, 256})
+        icon.addPixmap(QPixmap::fromImage(IconImage(size)));
+    return icon;
 }
 
 }  // namespace qtam::skin

@@ -8,6 +8,7 @@
 
 #include <QColor>
 #include <QFont>
+#include <QIcon>
 #include <QSize>
 
 class QPainter;
@@ -48,5 +49,16 @@ inline const QColor kLabelBlue{0, 0, 64};
 
 // The desktop's sans-serif at a pixel size (so that the tabled label sizes hold at any scale).
 QFont PanelFont(int pixelSize, bool bold);
+
+// The program's icon: the panel face with beat lamps over two step buttons, the first lit as
+// beat 1 is, in a square of kIconSize logical pixels (scale the painter for other sizes).
+inline constexpr int kIconSize = 64;
+void PaintIcon(QPainter& p);
+
+// The icon as an image of size x size pixels, transparent around the face.
+QImage IconImage(int size);
+
+// The icon at the sizes windows use, for a program whose desktop has no installed icon.
+QIcon ProgramIcon();
 
 }  // namespace qtam::skin

@@ -4,13 +4,17 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QKeyEvent>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QScreen>
 #include <QWindow>
 #include <algorithm>
 
 #include "banks/kit.h"
+#include "banks/userbank_file.h"
 #include "core/config.h"
 #include "core/file_dialogs.h"
 #include "core/machine.h"
@@ -35,6 +39,14 @@ QString Literal(const QString& text) {
     return escaped.replace('&', QStringLiteral("&&"));
 }
 
+// The first local file of a drag (a file manager's drag carries file URLs); "" when none.
+std::string DroppedFile(const QMimeData* data) {
+    if (data == nullptr) return {};
+    for (const QUrl& url : data->urls())
+        if (url.isLocalFile()) return ToPath(url.toLocalFile());
+    return {};
+}
+
 }  // namespace
 
 MainWindow::MainWindow(AppContext& context, ConfigFile& config, const std::string& commandLineSong,
@@ -51,6 +63,9 @@ MainWindow::MainWindow(AppContext& context, ConfigFile& config, const std::strin
     workspace->setPalette(pal);
     setCentralWidget(workspace);
 
+    // A song or a userbank dragged from the file manager is opened.
+    setAcceptDrops(true);
+
     spaceBar_ = new SpaceBarKeys(ctx.playback, true, this);
     BuildMenus();
     connect(&ctx.playbackState, &PlaybackNotifier::stateChanged, this, &MainWindow::UpdateMenus);
@@ -64,6 +79,7 @@ void MainWindow::SetUp(const std::string& commandLineSong) {
     config_.Read();
     const ConfigSettings& s = config_.settings;
     ApplyConfigSettings(s, m);
+    StartSongFolderAtExamples(m, programPath_);
     ctx.device.DeviceNum = s.DeviceNum;
     ctx.device.DeviceSetup = s.DeviceSetup;
     ctx.device.NumDevices = s.NumDevices;
@@ -82,7 +98,10 @@ void MainWindow::SetUp(const std::string& commandLineSong) {
     m.clock.MainVolume = 128;
     m.clock.MainVolumeTarget = 128;
     InitSong(m);
-    if (!commandLineSong.empty() && LoadSong(m, commandLineSong, true)) {
+    if (!commandLineSong.empty() && IsUserbankFile(commandLineSong)) {
+        // A userbank opened from the desktop: the first activation loads it.
+        m.activation.UserbankPath = commandLineSong;
+    } else if (!commandLineSong.empty() && LoadSong(m, commandLineSong, true)) {
         m.editor.SongFileName = commandLineSong;
         LoadedFromCommandLine = true;
         // The menu check and the step timing follow the song just read.
@@ -268,10 +287,36 @@ void MainWindow::NewSong() {
 }
 
 void MainWindow::OpenSong() {
-    if (OpenSongFlow(ctx.m, SongFileDialogs()) && ctx.m.song.showInfoOnOpen != 0)
+    OpenSongThrough(SongFileDialogs());
+}
+
+void MainWindow::OpenSongThrough(const SongDialogs& dialogs) {
+    if (OpenSongFlow(ctx.m, dialogs) && ctx.m.song.showInfoOnOpen != 0)
         Q_EMIT songIntroductionRequested();
     UpdateMenus();
     Q_EMIT songChanged();
+}
+
+void MainWindow::OpenFile(const std::string& file) {
+    if (IsUserbankFile(file)) {
+        LoadUserbankFile(file);
+        return;
+    }
+    // As "Open song" with the file already chosen: a changed Song is asked about first.
+    SongDialogs dialogs = SongFileDialogs();
+    dialogs.openSong = Chosen(file);
+    OpenSongThrough(dialogs);
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* e) {
+    if (!DroppedFile(e->mimeData()).empty()) e->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* e) {
+    const std::string file = DroppedFile(e->mimeData());
+    if (file.empty()) return;
+    e->acceptProposedAction();
+    OpenFile(file);
 }
 
 void MainWindow::SaveSong() {
@@ -290,7 +335,12 @@ void MainWindow::LoadUserbank() {
     const std::optional<std::string> chosen = ctx.dialogs.OpenFile(
         {"Load a userbank", kUserbankFilter, "ubf", ctx.m.activation.BankFolder});
     if (!chosen) return;
-    LoadUserbankFromMenu(ctx.m, chosen);
+    LoadUserbankFile(*chosen);
+}
+
+void MainWindow::LoadUserbankFile(const std::string& file) {
+    if (ctx.m.activation.EditorActive) return;
+    LoadUserbankFromMenu(ctx.m, file);
     UpdateMenus();
     Q_EMIT songChanged();
 }

@@ -30,7 +30,8 @@ class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
     // Runs SetUp: reads `config`, puts the machine into its start state and, when
-    // `commandLineSong` is not empty, loads that song quietly. `config` must outlive the window.
+    // `commandLineSong` is not empty, loads that song quietly (a userbank named there instead
+    // becomes the userbank the first activation loads). `config` must outlive the window.
     MainWindow(AppContext& ctx, ConfigFile& config, const std::string& commandLineSong,
                QWidget* parent = nullptr);
     ~MainWindow() override;
@@ -67,6 +68,10 @@ public:
     // The song dialogs of the File menu, through ctx.dialogs.
     SongDialogs SongFileDialogs();
 
+    // A file dropped onto the window: a userbank (known by its signature) is loaded as
+    // "&Load" does, anything else is opened as a song as "Open song" does.
+    void OpenFile(const std::string& file);
+
     // Asked before the song or the program goes away: closes the userbank editor, which asks
     // about its own changes first; false keeps everything open. Set by the application.
     std::function<bool()> CloseBankEditor;
@@ -93,6 +98,8 @@ protected:
     void closeEvent(QCloseEvent* e) override;
     void keyPressEvent(QKeyEvent* e) override;
     void keyReleaseEvent(QKeyEvent* e) override;
+    void dragEnterEvent(QDragEnterEvent* e) override;
+    void dropEvent(QDropEvent* e) override;
 
 private:
     void SetUp(const std::string& commandLineSong);
@@ -105,9 +112,11 @@ private:
 
     void NewSong();
     void OpenSong();
+    void OpenSongThrough(const SongDialogs& dialogs);
     void SaveSong();
     void SaveSongAs();
     void LoadUserbank();
+    void LoadUserbankFile(const std::string& file);
     void OpenBankEditor();
     void ChooseStepsPerMeasure(int steps);
 

@@ -5,13 +5,19 @@
 
 #include <QAction>
 #include <QActionGroup>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
+#include <filesystem>
 
+#include "banks/kit.h"
 #include "banks/userbank_file.h"
 #include "core/config.h"
 #include "core/machine.h"
@@ -22,6 +28,7 @@
 #include "ui/bank_editor/bank_editor.h"
 #include "ui/dialogs/about_box.h"
 #include "ui/groove_panel/groove_panel.h"
+#include "ui/qt/text.h"
 
 using namespace qtam;
 
@@ -74,6 +81,27 @@ template <class Signal>
 void Intercept(MainWindow* w, Signal signal, std::function<void()> instead) {
     QObject::disconnect(w, signal, nullptr, nullptr);
     QObject::connect(w, signal, std::move(instead));
+}
+
+// Drags `urls` over the window's middle and drops them there, as a file manager does: the
+// events go to the widget at that point. True when the drag was accepted.
+bool DropOnto(QWidget* window, const QList<QUrl>& urls) {
+    const QPoint middle(window->width() / 2, window->height() / 2);
+    QWidget* target = window->childAt(middle);
+    if (target == nullptr) target = window;
+    const QPoint at = target->mapFrom(window, middle);
+    QMimeData data;
+    data.setUrls(urls);
+    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &enter);
+    if (!enter.isAccepted()) return false;
+    QDropEvent drop(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &drop);
+    return drop.isAccepted();
+}
+
+QUrl FileUrl(const std::string& path) {
+    return QUrl::fromLocalFile(QString::fromStdString(path));
 }
 
 }  // namespace
@@ -386,6 +414,11 @@ private Q_SLOTS:
     void configurationFirstRunAndBack() {
         {
             auto app = Start();
+            // The song dialogs start where the example songs are (built beside the programs).
+            const std::string examples =
+                ExampleSongsFolderFor(ToPath(QCoreApplication::applicationFilePath()));
+            QVERIFY(std::filesystem::exists(examples + "/demo.sng"));
+            QCOMPARE(app->machine().editor.SongFolder, examples);
             QCOMPARE(app->context().device.Buffer_size, 8);
             QCOMPARE(app->context().playback.BlockFrames, 8192);
             QVERIFY(app->machine().activation.UserbankPath.empty());
@@ -405,9 +438,11 @@ private Q_SLOTS:
 
         // "0x4" and State 1, with a line of someone else's.
         std::ofstream(ConfigPath()) << "[General]\nTimes_Used=1\n[WaveDevice]\nBuffer_size=0x4\n"
-                                       "[Window]\nState=1\n[Notes]\nmine=kept\n";
+                                       "[Window]\nState=1\n[Notes]\nmine=kept\n"
+                                       "[Paths]\nSongfolder=/mine\n";
         {
             auto app = Start();
+            QCOMPARE(app->machine().editor.SongFolder, std::string("/mine"));
             QCOMPARE(app->context().playback.BlockFrames, 4096);
             app->ShowAtStart();
             QVERIFY(app->mainWindow().isMaximized());
@@ -454,6 +489,74 @@ private Q_SLOTS:
         auto missing = Start(*dir / "missing.sng");
         QVERIFY(!missing->mainWindow().LoadedFromCommandLine);
         QCOMPARE(prompter.warnings.size(), size_t(1));
+    }
+
+    // A userbank named on the command line (as the desktop opens one) becomes the active bank.
+    void commandLineUserbank() {
+        {
+            auto m = test::NewMachine();
+            m->banks.userbank.description = "From the desktop";
+            QVERIFY(SaveUserbank(*m, *dir / "desk.ubf", true));
+        }
+        std::filesystem::rename(*dir / "desk.ubf", *dir / "desk bank");  // known by its contents
+        auto app = Start(*dir / "desk bank");
+        app->mainWindow().OnActivated();
+        QVERIFY(!app->mainWindow().LoadedFromCommandLine);
+        QCOMPARE(app->machine().activation.UserbankPath, *dir / "desk bank");
+        QVERIFY(app->machine().activation.UserbankLoaded);
+        QVERIFY(Find(app->mainWindow().menuBar(), {"[From the desktop]"}) != nullptr);
+        QVERIFY(prompter.warnings.empty());
+    }
+
+    // Files dragged from the file manager: a song opens as "Open song" opens it (the changed
+    // Song asked about first), a userbank loads, anything else that is no file is refused.
+    void droppedSongsAndUserbanks() {
+        {
+            auto m = test::NewMachine();
+            m->song.title.set("Dropped");
+            QVERIFY(SaveSong(*m, *dir / "dropped.sng", true));
+            m->banks.userbank.description = "Dropped bank";
+            QVERIFY(SaveUserbank(*m, *dir / "dropped.ubf", true));
+        }
+        auto app = Start();
+        Machine& m = app->machine();
+        MainWindow* w = &app->mainWindow();
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w));
+        w->OnActivated();
+        int refreshed = 0;
+        QObject::connect(w, &MainWindow::songChanged, [&] { ++refreshed; });
+
+        QVERIFY(!DropOnto(w, {QUrl("https://example.org/beat.sng")}));
+        QVERIFY(!DropOnto(w, {}));
+
+        // Changed: "save first?" Yes, and the save dialog cancelled: the Song stays.
+        m.song.title.set("Mine");
+        m.editor.SongChanged = true;
+        prompter.answers = {true};
+        QVERIFY(DropOnto(w, {FileUrl(*dir / "dropped.sng")}));
+        QCOMPARE(prompter.questions.size(), size_t(1));
+        QCOMPARE(m.song.title.str(), std::string("Mine"));
+        QVERIFY(m.editor.SongChanged);
+        // No: the dropped song replaces it.
+        prompter.answers = {false};
+        QVERIFY(DropOnto(w, {QUrl("https://example.org/x"), FileUrl(*dir / "dropped.sng")}));
+        QCOMPARE(m.song.title.str(), std::string("Dropped"));
+        QCOMPARE(m.editor.SongFileName, *dir / "dropped.sng");
+        QVERIFY(!m.editor.SongChanged);
+        QVERIFY(refreshed >= 2);
+
+        QVERIFY(DropOnto(w, {FileUrl(*dir / "dropped.ubf")}));
+        QCOMPARE(m.activation.UserbankPath, *dir / "dropped.ubf");
+        QVERIFY(Find(w->menuBar(), {"[Dropped bank]"}) != nullptr);
+        QCOMPARE(m.song.title.str(), std::string("Dropped"));  // a bank is no song
+        QVERIFY(prompter.warnings.empty());
+
+        // A file that is neither: the song load's warning, and the Song as it was.
+        std::ofstream(*dir / "notes.txt") << "not a song";
+        QVERIFY(DropOnto(w, {FileUrl(*dir / "notes.txt")}));
+        QCOMPARE(prompter.warnings, std::vector<std::string>{kMsgNotASong});
+        QCOMPARE(m.editor.SongFileName, *dir / "dropped.sng");
     }
 
     void closingAsksAndKeepsChanges() {
