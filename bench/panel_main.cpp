@@ -27,9 +27,10 @@
 #include "engine/mixer.h"
 #include "song/init_song.h"
 #include "song/song_file.h"
-#include "ui/app_context.h"
-#include "ui/event_pump.h"
-#include "ui/kadra.h"
+#include "ui/groove_panel/groove_panel.h"
+#include "ui/services/app_context.h"
+#include "ui/services/event_pump.h"
+#include "ui/services/playback_notifier.h"
 
 namespace {
 
@@ -39,14 +40,14 @@ public:
     std::optional<std::string> SaveFile(const qtam::FileDialogSpec&) override { return {}; }
 };
 
-void PrintTickTiming(const qtam::TKadra& panel) {
-    const auto& t = panel.IntroTickTimes;
+void PrintTickTiming(const qtam::GroovePanel& panel) {
+    const auto& t = panel.LightShowTickTimes;
     if (t.size() < 2) return;
     double sum = 0, worst = 0;
     for (std::size_t i = 1; i < t.size(); ++i) {
         const double ms = std::chrono::duration<double, std::milli>(t[i] - t[i - 1]).count();
         sum += ms;
-        worst = std::max(worst, std::abs(ms - qtam::TKadra::kIntroInterval));
+        worst = std::max(worst, std::abs(ms - qtam::GroovePanel::kLightShowInterval));
     }
     const double mean = sum / double(t.size() - 1);
     std::printf("light show: %zu ticks, mean interval %.3f ms, worst deviation %.3f ms\n", t.size(),
@@ -109,14 +110,15 @@ int main(int argc, char** argv) {
     qtam::InitSong(*m);
     qtam::EventQueue events;
     qtam::PlaybackDriver playback(*m, events);
+    qtam::PlaybackNotifier playbackState(playback);
     NoFileDialogs dialogs;
     qtam::WaveDeviceSettings device;
     qtam::AppContext ctx{.m = *m,
                          .events = events,
                          .playback = playback,
+                         .playbackState = playbackState,
                          .dialogs = dialogs,
-                         .device = device,
-                         .actions = {}};
+                         .device = device};
     qtam::EventPump pump(events);
 
     qtam::ActivateBanks(*m, QCoreApplication::applicationFilePath().toStdString());
@@ -128,14 +130,11 @@ int main(int argc, char** argv) {
     qtam::UpdateTitle(*m);
     m->editor.CurrentChannel = static_cast<std::uint8_t>(channel);
 
-    if (!screenshot.isEmpty()) {
-        if (!qtam::WritePanelScreenshot(ctx, screenshot, scale)) return 1;
-        return 0;
-    }
+    qtam::GroovePanel panel(ctx);
+    if (!screenshot.isEmpty()) return qtam::WritePanelScreenshot(panel, screenshot, scale) ? 0 : 1;
 
-    qtam::TKadra panel(ctx);
     panel.show();
-    if (play) panel.DoPlayStuff();
+    if (play) panel.StartPlaying();
     // as when the splash goes away, a while after the panel came up
     if (lightShow) QTimer::singleShot(1000, &panel, [&] { panel.StartLightShow(); });
     if (!grab.isEmpty()) QTimer::singleShot(1500, &panel, [&] { panel.grab().save(grab, "PNG"); });

@@ -8,9 +8,9 @@
 
 #include "banks/kit.h"
 #include "core/files.h"
-#include "ui/app.h"
-#include "ui/kadra.h"
-#include "ui/qt_text.h"
+#include "ui/app/application.h"
+#include "ui/groove_panel/groove_panel.h"
+#include "ui/qt/text.h"
 
 namespace {
 
@@ -67,7 +67,7 @@ int main(int argc, char** argv) {
         qtam::ActivateBanks(program.machine(),
                             qtam::ToPath(QCoreApplication::applicationFilePath()));
         const QString out = parser.value(screenshot);
-        if (!qtam::WritePanelScreenshot(program.context(), out, factor)) {
+        if (!qtam::WritePanelScreenshot(program.panel(), out, factor)) {
             std::fprintf(stderr, "qtam: cannot write %s\n", qPrintable(out));
             return 1;
         }

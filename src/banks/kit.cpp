@@ -39,7 +39,7 @@ std::string KitPathFor(const std::string& programPath) {
     return DirectoryOf(programPath) + kKitFileName;
 }
 
-void ShowUserbankInMenu(Machine& m) {
+void SetUserbankCaption(Machine& m) {
     // Appended piece by piece: g++ 12 warns falsely (-Wrestrict) on "[" + text + "]".
     std::string caption = "[";
     caption += WithoutTrailingBlanks(m.banks.userbank.description);
@@ -47,7 +47,7 @@ void ShowUserbankInMenu(Machine& m) {
     m.activation.UserbankCaption = std::move(caption);
 }
 
-void ShowNoUserbankInMenu(Machine& m) {
+void SetNoUserbankCaption(Machine& m) {
     m.activation.UserbankCaption = kNoUserbankCaption;
 }
 
@@ -62,7 +62,7 @@ void ActivateBanks(Machine& m, const std::string& programPath) {
     if (!a.UserbankPath.empty() && !a.UserbankLoaded && !a.EditorActive) {
         if (LoadUserbank(m, a.UserbankPath, true)) {
             a.UserbankLoaded = true;
-            ShowUserbankInMenu(m);
+            SetUserbankCaption(m);
             TakeUserbankIntoSong(m);
         } else {
             a.UserbankPath.clear();
@@ -70,13 +70,13 @@ void ActivateBanks(Machine& m, const std::string& programPath) {
     }
 }
 
-void ActivateGroovePanel(Machine& m) {
+void LoadActiveUserbankIfNone(Machine& m) {
     BankActivation& a = m.activation;
     if (a.UserbankLoaded) return;
     // No path means no bank: never go looking for a file called ".UBF" in the current folder.
     if (!a.UserbankPath.empty() && LoadUserbank(m, a.UserbankPath, true)) {
         a.UserbankLoaded = true;
-        ShowUserbankInMenu(m);
+        SetUserbankCaption(m);
     } else {
         a.UserbankPath.clear();
     }
@@ -92,13 +92,13 @@ bool LoadUserbankFromMenu(Machine& m, const std::optional<std::string>& chosen) 
     if (loaded) {
         TakeUserbankIntoSong(m);
         a.UserbankLoaded = true;
-        ShowUserbankInMenu(m);
+        SetUserbankCaption(m);
         a.BankFolder = FolderOfChosenFile(*chosen);
     } else {
         a.UserbankPath.clear();
         m.song.userbankFile.set("");
         m.song.userbankDescription.set("");
-        ShowNoUserbankInMenu(m);
+        SetNoUserbankCaption(m);
     }
     m.editor.SongChanged = true;
     return loaded;
@@ -112,7 +112,7 @@ bool LoadSongUserbank(Machine& m) {
     if (!LoadUserbank(m, file, true)) return false;
     a.UserbankPath = file;
     a.UserbankLoaded = true;
-    ShowUserbankInMenu(m);
+    SetUserbankCaption(m);
     return true;
 }
 

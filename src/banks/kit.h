@@ -8,6 +8,9 @@ namespace qtam {
 
 struct Machine;
 
+// The kit's file beside the program. It is a userbank-format file, not a library: the name is
+// the one the first releases shipped it under, kept so that existing installations, scripts
+// and the configuration's paths still find it.
 inline constexpr const char* kKitFileName = "engines.dll";
 inline constexpr const char* kNoUserbankCaption = "none loaded";
 inline constexpr const char* kMsgKitFailed =
@@ -20,16 +23,17 @@ bool LoadInternalBank(Machine& m, const std::string& fileName);
 // The kit file beside the program.
 std::string KitPathFor(const std::string& programPath);
 
-// The menu-bar item shows the active bank as "[description]" without trailing blanks.
-void ShowUserbankInMenu(Machine& m);
-void ShowNoUserbankInMenu(Machine& m);
+// The menu-bar item's caption: the active bank as "[description]" without trailing blanks,
+// or that none is loaded.
+void SetUserbankCaption(Machine& m);
+void SetNoUserbankCaption(Machine& m);
 
 // The banks' part of the main window's activation: the kit the first time, then the
 // configured userbank while none is loaded and the editor is closed.
 void ActivateBanks(Machine& m, const std::string& programPath);
 
-// The groove panel became active: load the active userbank while none is loaded.
-void ActivateGroovePanel(Machine& m);
+// When the groove panel becomes active: loads the active userbank while none is loaded.
+void LoadActiveUserbankIfNone(Machine& m);
 
 // Userbank "&Load" (and the menu-bar bank item). `chosen` is the dialog's file, nullopt when
 // cancelled. True when the bank was loaded.

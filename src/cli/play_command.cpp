@@ -167,7 +167,7 @@ int RunPlay(const std::vector<std::string>& words) {
         o.seconds ? static_cast<std::int64_t>(*o.seconds * 44100.0 + 0.5) : INT64_MAX;
     // A device that stops handing blocks back would otherwise keep us waiting for ever.
     constexpr auto kStallLimit = std::chrono::seconds(5);
-    driver.DoPlayStuff();
+    driver.StartPlaying();
     auto lastProgress = std::chrono::steady_clock::now();
     std::int64_t lastPlayed = 0;
     bool stalled = false;
@@ -182,7 +182,7 @@ int RunPlay(const std::vector<std::string>& words) {
             break;
         }
     }
-    const bool recorded = driver.DoStopStuff();  // finishes a recording
+    const bool recorded = driver.StopPlaying();  // finishes a recording
     driver.CloseDevice();
     sigaction(SIGINT, &previousInt, nullptr);
     sigaction(SIGTERM, &previousTerm, nullptr);

@@ -5,6 +5,7 @@
 #include <random>
 
 #include "core/machine.h"
+#include "engine/play_clock.h"
 
 namespace qtam {
 
@@ -166,6 +167,11 @@ void EraseChannel(Machine& m) {
 
 void EraseMeasure(Machine& m) {
     for (int ch = 1; ch <= kChannels; ++ch) EraseCells(m, ch);
+}
+
+void SetStepsPerMeasure(Machine& m, int steps) {
+    m.song.stepsPerMeasure = static_cast<std::uint8_t>(steps == 12 ? 12 : 16);
+    SetTempo(m, m.song.tempo, m.song.shuffle);
 }
 
 }  // namespace qtam

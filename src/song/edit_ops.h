@@ -32,4 +32,8 @@ void PanInverse(Machine& m);
 void EraseChannel(Machine& m);
 void EraseMeasure(Machine& m);
 
+// The 16/12-step switch: stores the mode and recomputes the step timing. Slots 13..16 keep
+// their contents; the Song is not marked changed.
+void SetStepsPerMeasure(Machine& m, int steps);
+
 }  // namespace qtam

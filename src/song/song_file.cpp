@@ -86,13 +86,13 @@ static std::optional<std::string> Ask(const ChooseFile& dialog) {
     return dialog ? dialog() : std::nullopt;
 }
 
-bool CheckSongChange(Machine& m, const SongDialogs& dialogs) {
+bool AskToSaveChanges(Machine& m, const SongDialogs& dialogs) {
     if (!m.editor.SongChanged) return true;
     if (!m.prompter->AskYesNo(kMsgSaveChanges)) return true;
     return SaveSongFlow(m, dialogs);
 }
 
-bool CheckSongChangeExit(Machine& m, const SongDialogs& dialogs) {
+bool AskToSaveBeforeExit(Machine& m, const SongDialogs& dialogs) {
     if (!m.editor.SongChanged) return true;
     switch (m.prompter->AskYesNoCancel(kMsgSaveChanges)) {
         case Answer::Yes:
@@ -106,7 +106,7 @@ bool CheckSongChangeExit(Machine& m, const SongDialogs& dialogs) {
 }
 
 bool NewSongFlow(Machine& m, const SongDialogs& dialogs) {
-    if (!CheckSongChange(m, dialogs)) return false;
+    if (!AskToSaveChanges(m, dialogs)) return false;
     m.editor.SongFileName.clear();
     InitSong(m);
     m.song.userbankFile.set(m.activation.UserbankPath);
@@ -116,7 +116,7 @@ bool NewSongFlow(Machine& m, const SongDialogs& dialogs) {
 }
 
 bool OpenSongFlow(Machine& m, const SongDialogs& dialogs) {
-    if (!CheckSongChange(m, dialogs)) return false;
+    if (!AskToSaveChanges(m, dialogs)) return false;
     std::optional<std::string> chosen = Ask(dialogs.openSong);
     bool loaded = chosen && LoadSong(m, *chosen, false);
     if (loaded) {

@@ -188,20 +188,20 @@ TEST_F(Activation, OpeningASongFindsItsUserbankBesideItWhenTheStoredPathIsGone) 
 TEST_F(Activation, GroovePanelLoadsWhileNoBankIsLoaded) {
     MakeBankFile(dir / "mine.ubf", 10, "Mine");
     m->banks.userbank.description = "current";
-    ActivateGroovePanel(*m);  // no path: nothing to load, no message
+    LoadActiveUserbankIfNone(*m);  // no path: nothing to load, no message
     EXPECT_TRUE(prompter.warnings.empty());
     EXPECT_EQ(m->song.userbankFile.str(), "");
     EXPECT_EQ(m->song.userbankDescription.str(), "current");
 
     m->activation.UserbankPath = dir / "mine.ubf";
-    ActivateGroovePanel(*m);
+    LoadActiveUserbankIfNone(*m);
     EXPECT_TRUE(m->activation.UserbankLoaded);
     EXPECT_EQ(m->activation.UserbankCaption, "[Mine]");
     EXPECT_EQ(m->song.userbankFile.str(), dir / "mine.ubf");
 
     m->activation.UserbankLoaded = false;
     m->activation.UserbankPath = dir / "gone.ubf";
-    ActivateGroovePanel(*m);
+    LoadActiveUserbankIfNone(*m);
     EXPECT_TRUE(m->activation.UserbankPath.empty());
     EXPECT_EQ(m->song.userbankFile.str(), "");
 }

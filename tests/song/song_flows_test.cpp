@@ -203,44 +203,44 @@ TEST_F(SongFlows, ChangedSongQuestion) {
     // Yes on a named song saves it silently.
     m->editor.SongFileName = dir / "kept.sng";
     prompter.answers = {true};
-    EXPECT_TRUE(CheckSongChange(*m, {}));
+    EXPECT_TRUE(AskToSaveChanges(*m, {}));
     EXPECT_EQ(ReadBytes(dir / "kept.sng")[103296], 'k');
     EXPECT_FALSE(m->editor.SongChanged);
     EXPECT_EQ(prompter.questions.size(), 4u);
 
     // Unchanged songs are not asked about.
-    EXPECT_TRUE(CheckSongChange(*m, {}));
+    EXPECT_TRUE(AskToSaveChanges(*m, {}));
     EXPECT_EQ(prompter.questions.size(), 4u);
 
     // A save that fails keeps the flag: the song's folder has gone.
     m->editor.SongChanged = true;
     m->editor.SongFileName = dir / "gone/kept.sng";
     prompter.answers = {true};
-    EXPECT_FALSE(CheckSongChange(*m, {}));
+    EXPECT_FALSE(AskToSaveChanges(*m, {}));
     EXPECT_TRUE(m->editor.SongChanged);
 }
 
 TEST_F(SongFlows, QuestionBeforeClosing) {
-    EXPECT_TRUE(CheckSongChangeExit(*m, {}));  // nothing changed, nothing asked
+    EXPECT_TRUE(AskToSaveBeforeExit(*m, {}));  // nothing changed, nothing asked
     EXPECT_TRUE(prompter.questions.empty());
 
     m->editor.SongChanged = true;
     prompter.answers3 = {Answer::Cancel, Answer::Yes, Answer::No};
     // Cancel: stays open and still changed, so the next close asks again.
-    EXPECT_FALSE(CheckSongChangeExit(*m, {}));
+    EXPECT_FALSE(AskToSaveBeforeExit(*m, {}));
     EXPECT_TRUE(m->editor.SongChanged);
     // Yes, but the save dialog is cancelled: stays open and changed.
     int shown = 0;
-    EXPECT_FALSE(CheckSongChangeExit(*m, {{}, Dialog(std::nullopt, &shown)}));
+    EXPECT_FALSE(AskToSaveBeforeExit(*m, {{}, Dialog(std::nullopt, &shown)}));
     EXPECT_EQ(shown, 1);
     EXPECT_TRUE(m->editor.SongChanged);
     // No: closes without saving.
-    EXPECT_TRUE(CheckSongChangeExit(*m, {}));
+    EXPECT_TRUE(AskToSaveBeforeExit(*m, {}));
     EXPECT_EQ(prompter.questions, std::vector<std::string>(3, kMsgSaveChanges));
 
     // Yes with a save that goes through: closes.
     prompter.answers3 = {Answer::Yes};
-    EXPECT_TRUE(CheckSongChangeExit(*m, {{}, Chosen(dir / "closing")}));
+    EXPECT_TRUE(AskToSaveBeforeExit(*m, {{}, Chosen(dir / "closing")}));
     EXPECT_FALSE(m->editor.SongChanged);
     EXPECT_EQ(ReadBytes(dir / "closing.SNG").size(), kSongSize);
 }

@@ -15,7 +15,8 @@
 #include "engine/audio/playback.h"
 #include "engine/device_settings.h"
 #include "test_support.h"
-#include "ui/app_context.h"
+#include "ui/services/app_context.h"
+#include "ui/services/playback_notifier.h"
 
 namespace qtam::test {
 
@@ -25,18 +26,22 @@ struct TestApp {
     ScriptedFileDialogs dialogs;
     EventQueue events;
     PlaybackDriver playback{*m, events};
+    PlaybackNotifier playbackState{playback};
     WaveDeviceSettings device;
     AppContext ctx{.m = *m,
                    .events = events,
                    .playback = playback,
+                   .playbackState = playbackState,
                    .dialogs = dialogs,
-                   .device = device,
-                   .actions = {}};
+                   .device = device};
     int panelRefreshes = 0;
 
-    TestApp() {
-        m->prompter = &prompter;
-        ctx.actions.refreshPanel = [this] { ++panelRefreshes; };
+    TestApp() { m->prompter = &prompter; }
+
+    // Counts the window's Song edits as the panel refreshes they set off.
+    template <class Window>
+    void CountSongEdits(Window& w) {
+        QObject::connect(&w, &Window::songEdited, [this] { ++panelRefreshes; });
     }
 };
 

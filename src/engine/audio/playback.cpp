@@ -15,7 +15,7 @@ constexpr int kMaxDeviceNum = 10;
 }  // namespace
 
 PlaybackDriver::PlaybackDriver(Machine& m, EventQueue& events) : Playback(events), m_(m) {
-    Playback.OnDone = [this](WaveOut& sender) { PlayBackDone(sender); };
+    Playback.OnDone = [this](WaveOut& sender) { BlockPlayed(sender); };
 }
 
 void PlaybackDriver::ApplySettings(const WaveDeviceSettings& settings) {
@@ -47,7 +47,7 @@ void PlaybackDriver::WriteStaging(int firstWord, int bytes) {
     Playback.Write(m_.StagingBuffer.data() + (firstWord - 1), static_cast<std::size_t>(bytes));
 }
 
-void PlaybackDriver::DoPlayStuff() {
+void PlaybackDriver::StartPlaying() {
     if (m_.Playing) return;
     sessionFirstSerial_ = Playback.NextSerial();
     playedFrames_ = 0;
@@ -79,7 +79,7 @@ void PlaybackDriver::PrepareStartInAdvance() {
     RenderBlock(m_, kPreparedFrames);
 }
 
-void PlaybackDriver::StartButtonMouseDown(bool leftButtonOnly, bool ctrlHeld) {
+void PlaybackDriver::PressStart(bool leftButtonOnly, bool ctrlHeld) {
     if (leftButtonOnly && ctrlHeld) {
         if (!busyShown_) {
             m_.prompter->SetBusy(true);
@@ -87,18 +87,18 @@ void PlaybackDriver::StartButtonMouseDown(bool leftButtonOnly, bool ctrlHeld) {
         }
         PrepareStartInAdvance();
     } else {
-        DoPlayStuff();
+        StartPlaying();
     }
 }
 
-void PlaybackDriver::StartButtonMouseUp() {
+void PlaybackDriver::ReleaseStart() {
     if (busyShown_) {
         busyShown_ = false;
         m_.prompter->SetBusy(false);
     }
 }
 
-void PlaybackDriver::PlayBackDone(WaveOut& sender) {
+void PlaybackDriver::BlockPlayed(WaveOut& sender) {
     if (!m_.Playing) return;
     const WaveOut::BlockInfo& done = sender.DoneBlock();
     // A block of an earlier session whose notice is late must not feed this one.
@@ -109,7 +109,7 @@ void PlaybackDriver::PlayBackDone(WaveOut& sender) {
     RenderBlock(m_, Frames());
 }
 
-bool PlaybackDriver::DoStopStuff() {
+bool PlaybackDriver::StopPlaying() {
     m_.Playing = false;
     bool recorded = true;
     if (m_.Streaming) recorded = FinishStream(m_, streamObserver);
@@ -126,9 +126,9 @@ void PlaybackDriver::KeyDown(bool isSpace, bool openDeviceFirst) {
     if (!act) return;
     if (openDeviceFirst) OpenDevice();
     if (m_.Playing)
-        DoStopStuff();
+        StopPlaying();
     else
-        DoPlayStuff();
+        StartPlaying();
 }
 
 void PlaybackDriver::KeyUp() {

@@ -31,7 +31,7 @@ public:
     PlaybackDriver(const PlaybackDriver&) = delete;
     PlaybackDriver& operator=(const PlaybackDriver&) = delete;
 
-    // The panel's output device; its OnDone is PlayBackDone.
+    // The panel's output device; its OnDone is BlockPlayed.
     WaveOut Playback;
 
     int DeviceNum = 0;                // 0 = default device, 1..10 the n-th listed device
@@ -48,21 +48,21 @@ public:
 
     // Starts playback: a prepared start when one is waiting, otherwise a normal start.
     // Thread: owner.
-    void DoPlayStuff();
+    void StartPlaying();
     // Stops playback; a live recording is finished before the play clock is reset. False
     // when that recording could not be written (the user has been told). Thread: owner.
-    bool DoStopStuff();
+    bool StopPlaying();
 
     // A press on the start button: Ctrl with exactly the left button prepares a start (the
     // busy cursor shows until the release), any other press starts playback. Thread: owner.
-    void StartButtonMouseDown(bool leftButtonOnly, bool ctrlHeld);
+    void PressStart(bool leftButtonOnly, bool ctrlHeld);
     // Thread: owner.
-    void StartButtonMouseUp();
+    void ReleaseStart();
     // Mixes the start in advance, so that the next start sounds at once. Thread: owner.
     void PrepareStartInAdvance();
 
     // OnDone of Playback: one call per block handed back. Thread: owner.
-    void PlayBackDone(WaveOut& sender);
+    void BlockPlayed(WaveOut& sender);
 
     // The space bar, for the panel (openDeviceFirst false) and the main window (true):
     // holding the key toggles playback once, not at the keyboard's repeat rate. Thread: owner.

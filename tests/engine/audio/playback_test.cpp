@@ -57,7 +57,7 @@ struct Rig {
         driver.Playback.OnDone = [this](WaveOut& sender) {
             done.push_back(sender.DoneBlock());
             answeredWhilePlaying.push_back(m->Playing);
-            driver.PlayBackDone(sender);
+            driver.BlockPlayed(sender);
         };
     }
 
@@ -69,7 +69,7 @@ struct Rig {
 
     void Stop() {
         m->Streaming = false;  // the capture is no stream file to finish
-        driver.DoStopStuff();
+        driver.StopPlaying();
         ASSERT_TRUE(test::PumpUntil(events, [&] { return driver.Playback.HeldBlocks() == 0; }));
     }
 
@@ -105,7 +105,7 @@ TEST_P(NormalStart, QueuesTwoSilentBlocksThenTheMixedOnes) {
 
     rig.driver.OpenDevice();
     ASSERT_TRUE(rig.driver.Playback.IsOpen());
-    rig.driver.DoPlayStuff();
+    rig.driver.StartPlaying();
     EXPECT_TRUE(rig.m->Playing);
     EXPECT_FALSE(rig.driver.EditorOptionEnabled());
     EXPECT_FALSE(rig.driver.SetupDeviceEnabled());
@@ -151,19 +151,19 @@ TEST(PreparedStart, QueuesTheWholePreparedHalfThenContinues) {
     rig.m->prompter = &prompter;
     const std::size_t blockBytes = 8192 * 4;
 
-    rig.driver.StartButtonMouseDown(true, true);  // Ctrl + left button
+    rig.driver.PressStart(true, true);  // Ctrl + left button
     EXPECT_TRUE(rig.m->editor.StartPrepared);
     EXPECT_FALSE(rig.m->Playing);
     EXPECT_EQ(prompter.busyDepth, 1);
     EXPECT_FALSE(rig.driver.EditorOptionEnabled());
     EXPECT_TRUE(rig.driver.StartButtonVisible());
     EXPECT_EQ(rig.mixed.bytes.size(), 40960u);  // the whole second half
-    rig.driver.StartButtonMouseUp();
+    rig.driver.ReleaseStart();
     EXPECT_EQ(prompter.busyDepth, 0);
 
     rig.driver.OpenDevice();
     ASSERT_TRUE(rig.driver.Playback.IsOpen());
-    rig.driver.StartButtonMouseDown(true, false);  // a plain click starts it
+    rig.driver.PressStart(true, false);  // a plain click starts it
     EXPECT_TRUE(rig.m->Playing);
     EXPECT_FALSE(rig.m->editor.StartPrepared);
     EXPECT_EQ(rig.mixed.bytes.size(), 40960u + blockBytes);
@@ -198,11 +198,11 @@ TEST(PreparedStart, AClearedPreparationGivesANormalStartWhereTheClockWasLeft) {
     MixBlock(*reference, scratch.data(), 8192);
     const auto* expectedMix = reinterpret_cast<const std::uint8_t*>(scratch.data());
 
-    rig.driver.StartButtonMouseDown(true, true);
-    rig.driver.StartButtonMouseUp();
+    rig.driver.PressStart(true, true);
+    rig.driver.ReleaseStart();
     rig.m->editor.StartPrepared = false;  // as an edit of the song does
     rig.driver.OpenDevice();
-    rig.driver.DoPlayStuff();
+    rig.driver.StartPlaying();
     ASSERT_EQ(rig.mixed.bytes.size(), 40960u + 32768u);
     EXPECT_EQ(std::memcmp(rig.mixed.bytes.data() + 40960, expectedMix, 32768), 0);
     ASSERT_TRUE(test::PumpUntil(rig.events, [&] { return rig.PlayedCount() >= 3; }));
@@ -218,12 +218,12 @@ TEST(Stop, ReturnsEveryBlockAndResetsTheClockToTheEditedPattern) {
     rig.m->editor.CurrentPattern = 2;
     rig.driver.OpenDevice();
     ASSERT_TRUE(rig.driver.Playback.IsOpen());
-    rig.driver.DoPlayStuff();
+    rig.driver.StartPlaying();
     ASSERT_TRUE(test::PumpUntil(rig.events, [&] { return !rig.done.empty(); }));
     const std::size_t mixedAtStop = rig.mixed.bytes.size();
 
     rig.m->Streaming = false;
-    rig.driver.DoStopStuff();
+    rig.driver.StopPlaying();
     EXPECT_FALSE(rig.m->Playing);
     EXPECT_FALSE(rig.driver.Playback.IsPlaying());
     EXPECT_TRUE(rig.driver.EditorOptionEnabled());
@@ -246,11 +246,11 @@ TEST(Stop, LateNoticesOfAStoppedSessionDoNotFeedTheNextOne) {
     test::UseDummyDriver();
     Rig rig;
     rig.driver.OpenDevice();
-    rig.driver.DoPlayStuff();
+    rig.driver.StartPlaying();
     rig.m->Streaming = false;
-    rig.driver.DoStopStuff();  // its notices are still waiting in the queue
+    rig.driver.StopPlaying();  // its notices are still waiting in the queue
     rig.m->Streaming = true;
-    rig.driver.DoPlayStuff();
+    rig.driver.StartPlaying();
     const std::size_t mixedAtStart = rig.mixed.bytes.size();
     rig.events.ProcessEvents();  // the stopped session's three blocks come back
     EXPECT_EQ(rig.mixed.bytes.size(), mixedAtStart);
@@ -289,14 +289,14 @@ TEST(Playback, ADeviceThatCannotBeOpenedPlaysNothingAndSaysNothing) {
     rig.m->prompter = &prompter;
     rig.driver.OpenDevice();
     EXPECT_FALSE(rig.driver.Playback.IsOpen());
-    rig.driver.DoPlayStuff();
+    rig.driver.StartPlaying();
     EXPECT_TRUE(rig.m->Playing);
     EXPECT_EQ(test::PumpFor(rig.events, 100ms), 0);
     EXPECT_TRUE(rig.done.empty());
     EXPECT_EQ(rig.mixed.bytes.size(), 32768u);  // nothing came back, so nothing more was mixed
     EXPECT_EQ(rig.driver.PlayedFrames(), 0);
     rig.m->Streaming = false;
-    rig.driver.DoStopStuff();
+    rig.driver.StopPlaying();
     EXPECT_TRUE(prompter.warnings.empty());
     rig.driver.CloseDevice();
     EXPECT_EQ(rig.driver.Playback.HeldBlocks(), 0u);
@@ -311,13 +311,13 @@ TEST(LiveRecording, TheWavHoldsEveryBlockMixedBetweenStartAndStopAndTheOneAhead)
     int answered = 0;
     driver.Playback.OnDone = [&](WaveOut& sender) {
         answered += m->Playing;
-        driver.PlayBackDone(sender);
+        driver.BlockPlayed(sender);
     };
     ASSERT_TRUE(StartLiveSession(*m, dir / "live.wav"));
     driver.OpenDevice();
-    driver.DoPlayStuff();
+    driver.StartPlaying();
     ASSERT_TRUE(test::PumpUntil(events, [&] { return answered >= 6; }));
-    EXPECT_TRUE(driver.DoStopStuff());
+    EXPECT_TRUE(driver.StopPlaying());
     EXPECT_FALSE(m->Streaming);
     driver.CloseDevice();
 
@@ -374,7 +374,7 @@ TEST(DeviceSettings, ABlockSizeSetOutOfRangeStaysWithinAStagingHalf) {
     rig.m->Streaming = false;
     rig.driver.BlockFrames = 99 * 1024;  // set straight from an unchecked configuration value
     rig.driver.OpenDevice();
-    rig.driver.DoPlayStuff();
+    rig.driver.StartPlaying();
     ASSERT_TRUE(test::PumpUntil(rig.events, [&] { return rig.done.size() >= 2; }));
     rig.Stop();
     for (std::size_t i = 2; i < rig.done.size(); ++i) EXPECT_EQ(rig.done[i].size, 40960u);

@@ -1,0 +1,160 @@
+#include "ui/app/application.h"
+
+#include <QApplication>
+
+#include "song/slides.h"
+#include "ui/bank_editor/bank_editor.h"
+#include "ui/bank_editor/hihat_dialog.h"
+#include "ui/dialogs/about_box.h"
+#include "ui/dialogs/device_setup_dialog.h"
+#include "ui/dialogs/instrument_dialog.h"
+#include "ui/dialogs/note_details_dialog.h"
+#include "ui/dialogs/render_dialog.h"
+#include "ui/dialogs/slide_dialog.h"
+#include "ui/dialogs/song_info_window.h"
+#include "ui/dialogs/value_dialog.h"
+#include "ui/groove_panel/groove_panel.h"
+#include "ui/main_window/main_window.h"
+
+namespace qtam {
+
+QtamApp::QtamApp(const std::string& commandLineSong, const std::string& configPath,
+                 StandIns standIns)
+    : m_(std::make_unique<Machine>()),
+      pump_(events_),
+      playback_(*m_, events_),
+      playbackState_(playback_),
+      config_(configPath),
+      ctx_{.m = *m_,
+           .events = events_,
+           .playback = playback_,
+           .playbackState = playbackState_,
+           .dialogs = standIns.dialogs ? *standIns.dialogs : dialogs_,
+           .device = device_} {
+    m_->prompter = standIns.prompter ? standIns.prompter : &prompter_;
+    // Closing the main window ends the program, whatever other windows show.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    // The windows in their fixed order; each is created once and only hidden and shown.
+    mainWindow_ = std::make_unique<MainWindow>(ctx_, config_, commandLineSong);
+    prompter_.SetFallbackParent(mainWindow_.get());
+    dialogs_.SetFallbackParent(mainWindow_.get());
+    aboutBox_ = std::make_unique<AboutBox>();
+    bankEditor_ = std::make_unique<BankEditor>(ctx_);
+    panel_ = std::make_unique<GroovePanel>(ctx_);
+    songInfo_ = std::make_unique<SongInfoWindow>(ctx_);
+    noteDetails_ = std::make_unique<NoteDetailsDialog>(ctx_);
+    instrumentDialog_ = std::make_unique<InstrumentDialog>(ctx_);
+    renderDialog_ = std::make_unique<RenderDialog>(ctx_);
+    valueDialog_ = std::make_unique<ValueDialog>(ctx_);
+    hihatDialog_ = std::make_unique<HihatDialog>(ctx_);
+    slideDialog_ = std::make_unique<SlideDialog>(ctx_);
+    deviceSetup_ = std::make_unique<DeviceSetupDialog>(ctx_);
+    ConnectWindows();
+}
+
+void QtamApp::ConnectWindows() {
+    MainWindow* main = mainWindow_.get();
+    GroovePanel* panel = panel_.get();
+    BankEditor* editor = bankEditor_.get();
+    SongInfoWindow* songInfo = songInfo_.get();
+
+    // The menu shortcuts also work while the panel is the active window (not inside dialogs).
+    panel->addActions(main->ShortcutActions());
+
+    // The main window's menus open the other windows, and its edits reach the panel.
+    QObject::connect(main, &MainWindow::songChanged, panel, &GroovePanel::RefreshFromSong);
+    QObject::connect(main, &MainWindow::songInfoRequested, songInfo, &SongInfoWindow::ShowEdit);
+    QObject::connect(main, &MainWindow::songIntroductionRequested, songInfo,
+                     &SongInfoWindow::ShowView);
+    QObject::connect(main, &MainWindow::renderRequested, renderDialog_.get(),
+                     &RenderDialog::ShowStreamToDisk);
+    QObject::connect(main, &MainWindow::velocitySlideRequested, slideDialog_.get(),
+                     [this] { slideDialog_->RunSlide(SlideField::Velocity); });
+    QObject::connect(main, &MainWindow::panSlideRequested, slideDialog_.get(),
+                     [this] { slideDialog_->RunSlide(SlideField::Pan); });
+    QObject::connect(main, &MainWindow::deviceSetupRequested, deviceSetup_.get(),
+                     &DeviceSetupDialog::RunSetup);
+    QObject::connect(main, &MainWindow::bankEditorRequested, editor, &BankEditor::OpenEditor);
+    main->CloseBankEditor = [editor] { return editor->CloseEditor(); };
+    main->AboutBoxWindow = aboutBox_.get();
+
+    // The splash going away starts the light show (once) and shows the information of a
+    // command-line song that asks for it.
+    QObject::connect(aboutBox_.get(), &AboutBox::wentAway, panel, [this, main, songInfo, panel] {
+        if (main->LoadedFromCommandLine && m_->song.showInfoOnOpen == 1) songInfo->ShowView();
+        panel->StartLightShow();
+    });
+
+    // The panel's controls open the dialogs; the panel's activation sends the splash away.
+    QObject::connect(panel, &GroovePanel::noteDetailsRequested, noteDetails_.get(),
+                     &NoteDetailsDialog::ShowDetails);
+    QObject::connect(panel, &GroovePanel::tempoEntryRequested, valueDialog_.get(),
+                     qOverload<>(&ValueDialog::EnterTempo));
+    QObject::connect(panel, &GroovePanel::shuffleEntryRequested, valueDialog_.get(),
+                     qOverload<>(&ValueDialog::EnterShuffle));
+    QObject::connect(panel, &GroovePanel::instrumentChoiceRequested, instrumentDialog_.get(),
+                     &InstrumentDialog::ShowForCurrentChannel);
+    QObject::connect(panel, &GroovePanel::stepsPerMeasureChanged, main, &MainWindow::UpdateMenus);
+    QObject::connect(panel, &GroovePanel::activated, aboutBox_.get(), &QWidget::hide);
+
+    // Every dialog's edit of the Song shows on the panel.
+    QObject::connect(songInfo, &SongInfoWindow::songEdited, panel, &GroovePanel::RefreshFromSong);
+    QObject::connect(noteDetails_.get(), &NoteDetailsDialog::songEdited, panel,
+                     &GroovePanel::RefreshFromSong);
+    QObject::connect(instrumentDialog_.get(), &InstrumentDialog::songEdited, panel,
+                     &GroovePanel::RefreshFromSong);
+    QObject::connect(valueDialog_.get(), &ValueDialog::songEdited, panel,
+                     &GroovePanel::RefreshFromSong);
+    QObject::connect(slideDialog_.get(), &SlideDialog::songEdited, panel,
+                     &GroovePanel::RefreshFromSong);
+    QObject::connect(instrumentDialog_.get(), &InstrumentDialog::closed, panel,
+                     [panel] { panel->SelectChannel(0); });
+
+    // The userbank editor takes the panel's place while it is open.
+    editor->Hihat = hihatDialog_.get();
+    QObject::connect(editor, &BankEditor::opening, panel, &QWidget::hide);
+    QObject::connect(editor, &BankEditor::closing, panel, &QWidget::show);
+    QObject::connect(editor, &BankEditor::menusChanged, main, &MainWindow::UpdateMenus);
+    QObject::connect(editor, &BankEditor::closed, panel, [main, panel] {
+        main->UpdateMenus();
+        panel->RefreshFromSong();
+    });
+
+    // The device setup must not be covered by the windows that stay on top.
+    deviceSetup_->WindowsToHide = {panel, editor};
+}
+
+QtamApp::~QtamApp() {
+    if (m_->Playing) playback_.StopPlaying();
+    playback_.CloseDevice();
+    // The windows go in the reverse order of their creation (the members' order).
+}
+
+void QtamApp::ShowAtStart() {
+    // The groove panel first (its window is always on top).
+    panel_->show();
+    aboutBox_->show();
+    mainWindow_->ShowAtStart();
+    // The panel and the splash stay above the main window, also where no window manager keeps
+    // always-on-top windows up.
+    panel_->raise();
+    aboutBox_->raise();
+}
+
+int QtamApp::Exec() {
+    QObject::connect(mainWindow_.get(), &MainWindow::LoopEnds, [] { QCoreApplication::exit(0); });
+    const int code = QApplication::exec();
+    Exit();
+    return code;
+}
+
+void QtamApp::Exit() {
+    if (exited_) return;
+    exited_ = true;
+    if (m_->Playing) playback_.StopPlaying();
+    playback_.CloseDevice();
+    mainWindow_->SaveConfigurationAtExit();
+}
+
+}  // namespace qtam

@@ -1,0 +1,111 @@
+#pragma once
+// The running program: the Machine, the playback driver and its events in Qt's loop, the
+// message boxes and file dialogs, the configuration, and the twelve windows created once in
+// their fixed order.
+//
+// Thread: the user-interface thread (a QApplication must exist).
+
+#include <QWidget>
+#include <memory>
+#include <string>
+
+#include "core/config.h"
+#include "core/machine.h"
+#include "engine/audio/event_queue.h"
+#include "engine/audio/playback.h"
+#include "engine/device_settings.h"
+#include "ui/qt/file_dialogs.h"
+#include "ui/qt/prompter.h"
+#include "ui/services/app_context.h"
+#include "ui/services/event_pump.h"
+#include "ui/services/playback_notifier.h"
+
+namespace qtam {
+
+inline constexpr const char* kApplicationTitle = "Vellmarch Q.Tam";
+
+class MainWindow;
+class AboutBox;
+class BankEditor;
+class GroovePanel;
+class SongInfoWindow;
+class NoteDetailsDialog;
+class InstrumentDialog;
+class RenderDialog;
+class ValueDialog;
+class HihatDialog;
+class SlideDialog;
+class DeviceSetupDialog;
+
+// Who answers instead of the message boxes and file dialogs (tests); null: the real ones.
+struct StandIns {
+    Prompter* prompter = nullptr;
+    FileDialogs* dialogs = nullptr;
+};
+
+class QtamApp {
+public:
+    // Creates the windows; the main window reads `configPath` and loads `commandLineSong`
+    // (when not empty) quietly.
+    explicit QtamApp(const std::string& commandLineSong,
+                     const std::string& configPath = ConfigurationPath(), StandIns standIns = {});
+    ~QtamApp();
+    QtamApp(const QtamApp&) = delete;
+    QtamApp& operator=(const QtamApp&) = delete;
+
+    // The groove panel, the about box above it as a splash, then the main window.
+    void ShowAtStart();
+    // Runs the message loop until the main window closes or "&Quit", then Exit; returns the
+    // loop's exit code.
+    int Exec();
+    // Program exit: stops playback, closes the device and writes the configuration (once).
+    void Exit();
+
+    AppContext& context() { return ctx_; }
+    Machine& machine() { return *m_; }
+
+    // The twelve windows, created once in this order and kept until exit.
+    MainWindow& mainWindow() { return *mainWindow_; }
+    AboutBox& aboutBox() { return *aboutBox_; }
+    BankEditor& bankEditor() { return *bankEditor_; }
+    GroovePanel& panel() { return *panel_; }
+    SongInfoWindow& songInfo() { return *songInfo_; }
+    NoteDetailsDialog& noteDetails() { return *noteDetails_; }
+    InstrumentDialog& instrumentDialog() { return *instrumentDialog_; }
+    RenderDialog& renderDialog() { return *renderDialog_; }
+    ValueDialog& valueDialog() { return *valueDialog_; }
+    HihatDialog& hihatDialog() { return *hihatDialog_; }
+    SlideDialog& slideDialog() { return *slideDialog_; }
+    DeviceSetupDialog& deviceSetup() { return *deviceSetup_; }
+
+private:
+    // What one window sets off in another, all in one place.
+    void ConnectWindows();
+
+    std::unique_ptr<Machine> m_;
+    EventQueue events_;
+    EventPump pump_;
+    PlaybackDriver playback_;
+    PlaybackNotifier playbackState_;
+    QtPrompter prompter_;
+    QtFileDialogs dialogs_;
+    WaveDeviceSettings device_;
+    ConfigFile config_;
+    AppContext ctx_;
+
+    std::unique_ptr<MainWindow> mainWindow_;
+    std::unique_ptr<AboutBox> aboutBox_;
+    std::unique_ptr<BankEditor> bankEditor_;
+    std::unique_ptr<GroovePanel> panel_;
+    std::unique_ptr<SongInfoWindow> songInfo_;
+    std::unique_ptr<NoteDetailsDialog> noteDetails_;
+    std::unique_ptr<InstrumentDialog> instrumentDialog_;
+    std::unique_ptr<RenderDialog> renderDialog_;
+    std::unique_ptr<ValueDialog> valueDialog_;
+    std::unique_ptr<HihatDialog> hihatDialog_;
+    std::unique_ptr<SlideDialog> slideDialog_;
+    std::unique_ptr<DeviceSetupDialog> deviceSetup_;
+    bool exited_ = false;
+};
+
+}  // namespace qtam

@@ -1,0 +1,49 @@
+#pragma once
+// InstrumentDialog (once TPatchSelect), "Select an instrument": the kit's and the userbank's twenty
+// sounds in two lists, at most one entry selected across both. "Ok" (or a double click on an entry)
+// gives the current channel that sound. Not modal; when it hides, the panel is told
+// (ctx.actions.instrumentSelected) so that it re-activates its channel.
+//
+// Thread: owner (the user-interface thread).
+
+#include <QDialog>
+
+class QListWidget;
+class QPushButton;
+
+namespace qtam {
+
+struct AppContext;
+
+class InstrumentDialog : public QDialog {
+    Q_OBJECT
+public:
+    // Sets ctx.patchSelect and ctx.actions.selectInstrument.
+    explicit InstrumentDialog(AppContext& ctx, QWidget* parent = nullptr);
+
+    // Fills both lists, selects the current channel's sound, then shows, raises and activates
+    // the window.
+    void ShowForCurrentChannel();
+
+    QListWidget* KitList;
+    QListWidget* UserbankList;
+    QPushButton* OkButton;
+    QPushButton* CancelButton;
+
+Q_SIGNALS:
+    // The Song changed: the panel shows it again.
+    void songEdited();
+    // The dialog went away, chosen or not.
+    void closed();
+
+protected:
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    void PrepareToShow();
+    void Confirm();
+
+    AppContext& ctx_;
+};
+
+}  // namespace qtam

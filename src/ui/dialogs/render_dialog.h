@@ -1,0 +1,53 @@
+#pragma once
+// RenderDialog (once TStream): the "Stream to disk" dialog. Renders the edited measure or the whole
+// edited pattern to a WAV file at once, with the progress gauge and the current activity, or arms a
+// live recording that the next playback fills until its stop.
+
+#include <QDialog>
+
+class QButtonGroup;
+class QGroupBox;
+class QLabel;
+class QPushButton;
+
+namespace qtam {
+
+struct AppContext;
+class ProgressGauge;
+
+inline constexpr const char* kStreamDialogTitle = "Save as a Wav-file";
+inline constexpr const char* kStreamDialogFilter = "Wav files (*.wav)|*.wav|All files (*.*)|*.*";
+
+class RenderDialog : public QDialog {
+    Q_OBJECT
+public:
+    // Sets ctx.stream and the action showStreamToDisk.
+    RenderDialog(AppContext& ctx, QWidget* parent = nullptr);
+
+    // Thread: owner (the user-interface thread) for every member.
+    // "Stream to disk": shows the dialog (not modal).
+    void ShowStreamToDisk();
+    // Asks for the file, then renders (the offline modes, before it returns) or arms the live
+    // recording; the dialog hides afterwards, but stays open when no file was chosen.
+    void Confirm();
+    void Dismiss() { hide(); }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void PrepareToShow();
+    void ShowRenderLook();
+
+    AppContext& ctx_;
+
+    ProgressGauge* Progress;
+    QLabel* WhatLabel;
+    QLabel* Activity;
+    QGroupBox* What;
+    QButtonGroup* WhatItems;
+    QPushButton* CancelButton;
+    QPushButton* OkButton;
+};
+
+}  // namespace qtam

@@ -1,0 +1,698 @@
+#include "ui/groove_panel/groove_panel.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QPixmap>
+#include <QScreen>
+#include <cstring>
+
+#include "banks/kit.h"
+#include "core/machine.h"
+#include "engine/audio/playback.h"
+#include "engine/audio/precision_timer.h"
+#include "engine/mixer.h"
+#include "song/edit_ops.h"
+#include "song/song_file.h"
+#include "ui/qt/text.h"
+#include "ui/qt/window_placement.h"
+#include "ui/services/app_context.h"
+#include "ui/services/playback_notifier.h"
+#include "ui/services/space_bar_keys.h"
+
+namespace qtam {
+
+namespace {
+
+using skin::Picture;
+
+const QColor kBlack{0, 0, 0};
+
+QRect Geometry(const layout::Rect& r) {
+    return {r.left, r.top, r.width, r.height};
+}
+
+// Dragging reacts only while exactly the left button is held and no Shift, Ctrl or Alt.
+bool IsDrag(const QMouseEvent& e) {
+    constexpr Qt::KeyboardModifiers keys =
+        Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier;
+    return e.buttons() == Qt::LeftButton && (e.modifiers() & keys) == 0;
+}
+
+int MouseX(const QMouseEvent& e) {
+    return int(std::floor(e.position().x()));
+}
+int MouseY(const QMouseEvent& e) {
+    return int(std::floor(e.position().y()));
+}
+
+}  // namespace
+
+GroovePanel::GroovePanel(AppContext& ctx, QWidget* parent) : QWidget(parent), ctx_(ctx) {
+    setObjectName(QStringLiteral("GroovePanel"));
+    setWindowFlags(Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint |
+                   Qt::WindowTitleHint);
+    setFixedSize(kWidth, kHeight);
+    setWindowTitle(QStringLiteral("Loading interface..."));
+    setFocusPolicy(Qt::StrongFocus);
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, QColor(192, 192, 192));  // silver, under the skin
+    setPalette(pal);
+    BuildControls();
+    // On X11 a click or a key can reach the panel before its activation has opened the
+    // device (or with no activation at all), so a start opens the device when it is closed.
+    spaceBar_ = new SpaceBarKeys(ctx_.playback, true, this);
+
+    ctx_.playback.KeyReleased = true;
+    ctx_.m.editor.StartPrepared = false;
+
+    connect(&ctx_.playbackState, &PlaybackNotifier::stateChanged, this,
+            &GroovePanel::SyncTransportButtons);
+    SyncTransportButtons();
+}
+
+GroovePanel::~GroovePanel() = default;
+
+void GroovePanel::BuildControls() {
+    Background = new SkinPicture(Picture::Background, 0, QStringLiteral("Background"), this);
+    Background->move(0, 0);
+
+    for (int b = 1; b <= 16; ++b) {
+        const int first = (b - 1) % 4 == 0 ? 1 : 0;
+        StepLit[b] =
+            new SkinPicture(Picture::StepLit, first, QStringLiteral("StepLit%1").arg(b), this);
+        StepLit[b]->move(layout::kStepLefts[b - 1], layout::kStepTop);
+        StepLit[b]->onPress = [this, b](QMouseEvent* e) { PressStep(b, e->button()); };
+    }
+    for (int b = 1; b <= 16; ++b) {
+        const int first = (b - 1) % 4 == 0 ? 1 : 0;
+        StepDark[b] =
+            new SkinPicture(Picture::StepDark, first, QStringLiteral("StepDark%1").arg(b), this);
+        StepDark[b]->move(layout::kStepLefts[b - 1], layout::kStepTop);
+        StepDark[b]->onPress = [this, b](QMouseEvent* e) { PressStep(b, e->button()); };
+    }
+    for (int h = 1; h <= 4; ++h) {
+        StepCover[h] =
+            new SkinPicture(Picture::HideCover, 0, QStringLiteral("StepCover%1").arg(h), this);
+        StepCover[h]->move(layout::kStepCoverLefts[h - 1], layout::kStepTop);
+        StepCover[h]->onPress = [](QMouseEvent*) {};  // a covered button takes no click
+        StepCover[h]->hide();
+    }
+    for (int n = 1; n <= 8; ++n) {
+        ChannelButton[n] =
+            new SkinPicture(Picture::Channel, n, QStringLiteral("ChannelButton%1").arg(n), this);
+        ChannelButton[n]->move(layout::ChannelButtonLeft(n), layout::kChannelButtonTop);
+        ChannelButton[n]->onPress = [this, n](QMouseEvent*) { ChooseChannel(n); };
+    }
+    ChannelHighlight =
+        new SkinPicture(Picture::ChannelHighlight, 0, QStringLiteral("ChannelHighlight"), this);
+    ChannelHighlight->move(layout::ChannelHighlightLeft(1), layout::kChannelHighlightTop);
+
+    for (int n = 1; n <= 8; ++n) {
+        InstrumentName[n] = new PanelLabel(QStringLiteral("InstrumentName%1").arg(n),
+                                           skin::kLabelBlue, false, 10, this);
+        InstrumentName[n]->setGeometry(layout::kInstrumentNameLefts[n - 1],
+                                       layout::kInstrumentNameTop, layout::kInstrumentNameWidth,
+                                       layout::kInstrumentNameHeight);
+        InstrumentName[n]->onPress = [this, n](QMouseEvent*) { ChooseInstrument(n); };
+    }
+    for (int n = 1; n <= 8; ++n) {
+        DistortionLamp[n] =
+            new SkinPicture(Picture::DarkOff, 0, QStringLiteral("DistortionLamp%1").arg(n), this);
+        DistortionLamp[n]->move(layout::kLampLefts[n - 1], layout::kDistortionLampTop);
+        DistortionLamp[n]->onRelease = [this, n](QMouseEvent* e) {
+            if (IsClick(*DistortionLamp[n], e)) ToggleDistortion(n);
+        };
+        MuteLamp[n] =
+            new SkinPicture(Picture::DarkOff, 0, QStringLiteral("MuteLamp%1").arg(n), this);
+        MuteLamp[n]->move(layout::kLampLefts[n - 1], layout::kMuteLampTop);
+        MuteLamp[n]->onRelease = [this, n](QMouseEvent* e) {
+            if (IsClick(*MuteLamp[n], e)) ToggleMute(n);
+        };
+    }
+    // The four lamp drawings, never shown: the lamps copy them.
+    LampBrightOn = new SkinPicture(Picture::LiteOn, 0, QStringLiteral("LampBrightOn"), this);
+    LampBrightOff = new SkinPicture(Picture::LiteOff, 0, QStringLiteral("LampBrightOff"), this);
+    LampDarkOn = new SkinPicture(Picture::DarkOn, 0, QStringLiteral("LampDarkOn"), this);
+    LampDarkOff = new SkinPicture(Picture::DarkOff, 0, QStringLiteral("LampDarkOff"), this);
+    for (SkinPicture* lamp : {LampBrightOn, LampBrightOff, LampDarkOn, LampDarkOff}) lamp->hide();
+
+    for (int n = 1; n <= 8; ++n) {
+        PatternKey[n] =
+            new SkinPicture(Picture::Pattern, n, QStringLiteral("PatternKey%1").arg(n), this);
+        PatternKey[n]->move(layout::kPatternKeysLeft, layout::kPatternKeysTop);
+        PatternKey[n]->onPress = [this](QMouseEvent* e) {
+            ChoosePatternAt(MouseX(*e), MouseY(*e));
+        };
+        PatternKey[n]->setVisible(n == 1);
+    }
+    MeasureCountArrows = new UpDown(QStringLiteral("MeasureCountArrows"), this);
+    MeasureCountArrows->setGeometry(Geometry(layout::kMeasureCountArrows));
+    MeasureCountArrows->SetRange(1, 16);
+    MeasureCountArrows->SetPosition(1);
+    MeasureCountArrows->onClick = [this] { ChangeMeasureCount(); };
+    EditMeasureArrows = new UpDown(QStringLiteral("EditMeasureArrows"), this);
+    EditMeasureArrows->setGeometry(Geometry(layout::kEditMeasureArrows));
+    EditMeasureArrows->SetRange(1, 1);
+    EditMeasureArrows->onClick = [this] { ChangeEditMeasure(); };
+    MeasureCountLabel = new PanelLabel(QStringLiteral("MeasureCountLabel"), kBlack, true, 11, this);
+    MeasureCountLabel->setGeometry(Geometry(layout::kMeasureCountLabel));
+    EditMeasureLabel = new PanelLabel(QStringLiteral("EditMeasureLabel"), kBlack, true, 11, this);
+    EditMeasureLabel->setGeometry(Geometry(layout::kEditMeasureLabel));
+
+    for (int n = 1; n <= 8; ++n) {
+        VolumeSlider[n] =
+            new SkinPicture(Picture::VolSlider, 0, QStringLiteral("VolumeSlider%1").arg(n), this);
+        VolumeSlider[n]->move(layout::kVolumeSliderLefts[n - 1], kVolumeSliderTopMax);
+        VolumeSlider[n]->onMove = [this, n](QMouseEvent* e) { DragChannelVolume(n, *e); };
+        VolumeLabel[n] = new PanelLabel(QStringLiteral("VolumeLabel%1").arg(n), skin::kLabelBlue,
+                                        true, 10, this);
+        VolumeLabel[n]->setGeometry(layout::kVolumeLabelLefts[n - 1], layout::kVolumeLabelTop,
+                                    layout::kVolumeLabelWidth, layout::kVolumeLabelHeight);
+    }
+    TempoSlider = new SkinPicture(Picture::HSlider, 0, QStringLiteral("TempoSlider"), this);
+    TempoSlider->move(kTempoSliderLeftMin, layout::kTempoSliderTop);
+    TempoSlider->onMove = [this](QMouseEvent* e) { DragTempo(*e); };
+    ShuffleSlider = new SkinPicture(Picture::HSlider, 0, QStringLiteral("ShuffleSlider"), this);
+    ShuffleSlider->move(kTempoSliderLeftMin, layout::kShuffleSliderTop);
+    ShuffleSlider->onMove = [this](QMouseEvent* e) { DragShuffle(*e); };
+    DistortionSlider =
+        new SkinPicture(Picture::HSlider, 0, QStringLiteral("DistortionSlider"), this);
+    DistortionSlider->move(kDistSliderLeftMin, layout::kDistortionSliderTop);
+    DistortionSlider->onMove = [this](QMouseEvent* e) { DragDistortion(*e); };
+    ThresholdSlider = new SkinPicture(Picture::HSlider, 0, QStringLiteral("ThresholdSlider"), this);
+    ThresholdSlider->move(kDistSliderLeftMin, layout::kThresholdSliderTop);
+    ThresholdSlider->onMove = [this](QMouseEvent* e) { DragThreshold(*e); };
+    TempoLabel = new PanelLabel(QStringLiteral("TempoLabel"), kBlack, true, 11, this);
+    TempoLabel->setGeometry(Geometry(layout::kTempoLabel));
+    TempoLabel->onRelease = [this](QMouseEvent* e) {
+        if (IsClick(*TempoLabel, e)) EnterTempo();
+    };
+    ShuffleLabel = new PanelLabel(QStringLiteral("ShuffleLabel"), kBlack, true, 11, this);
+    ShuffleLabel->setGeometry(Geometry(layout::kShuffleLabel));
+    ShuffleLabel->onRelease = [this](QMouseEvent* e) {
+        if (IsClick(*ShuffleLabel, e)) EnterShuffle();
+    };
+    StartButton = new SkinPicture(Picture::StartButton, 0, QStringLiteral("StartButton"), this);
+    StartButton->move(layout::kStartButtonLeft, layout::kStartButtonTop);
+    StartButton->onPress = [this](QMouseEvent* e) { PressStart(*e); };
+    StartButton->onRelease = [this](QMouseEvent*) { ReleaseStart(); };
+    StopButton = new SkinPicture(Picture::StopButton, 0, QStringLiteral("StopButton"), this);
+    StopButton->move(layout::kStopButtonLeft, layout::kStopButtonTop);
+    StopButton->onRelease = [this](QMouseEvent* e) {
+        if (IsClick(*StopButton, e)) PressStop();
+    };
+    StopButton->hide();
+    VolumeKnob = new KnobPicture(QStringLiteral("VolumeKnob"), this);
+    VolumeKnob->move(layout::kKnobLeft, layout::kKnobTop);
+    VolumeKnob->onPress = [this](QMouseEvent* e) { GrabVolumeKnob(*e); };
+    VolumeKnob->onMove = [this](QMouseEvent* e) { TurnVolumeKnob(*e); };
+
+    for (QWidget* w : findChildren<QWidget*>()) w->setFocusPolicy(Qt::NoFocus);
+}
+
+// ---------------------------------------------------------------- refreshing
+
+void GroovePanel::RefreshFromSong() {
+    ShowMeasures();
+    ShowTempoAndShuffle();
+    ShowDistortion();
+    ShowMainVolume();
+    ShowChannelVolumes();
+    const int current = ctx_.m.editor.CurrentChannel;
+    for (int n = 1; n <= 8; ++n) n == current ? ShowLampsBright(n) : ShowLampsDark(n);
+    StepsPerMeasureOf(ctx_.m.song) == 12 ? UseTwelveSteps() : UseSixteenSteps();
+    // A new or opened song starts at another pattern: the keypad shows the edited one.
+    for (int n = 1; n <= 8; ++n) PatternKey[n]->setVisible(n == ctx_.m.editor.CurrentPattern);
+    SelectChannel(0);
+    ShowCaption();
+}
+
+void GroovePanel::ShowCaption() {
+    if (!ctx_.m.editor.PanelCaption.empty()) setWindowTitle(FromCp1252(ctx_.m.editor.PanelCaption));
+}
+
+void GroovePanel::ShowInstrumentNames() {
+    const Machine& m = ctx_.m;
+    const ChannelSettings& s = m.song.settings(m.editor.CurrentPattern);
+    for (int c = 1; c <= 8; ++c) {
+        auto* label = findChild<PanelLabel*>(QStringLiteral("InstrumentName%1").arg(c));
+        if (!label) continue;
+        const SampleSlot* slot = SlotOf(m.banks, s.instrument[c - 1]);
+        label->setText(slot ? FromCp1252(slot->name.substr(0, 12)) : QString());
+    }
+}
+
+void GroovePanel::ShowOtherChannelButtons(int n) {
+    for (int c = 1; c <= 8; ++c)
+        if (c != n) ChannelButton[c]->show();
+}
+
+void GroovePanel::SelectChannel(int n) {
+    EditorState& e = ctx_.m.editor;
+    if (n == e.CurrentChannel) return;
+    ShowLampsDark(e.CurrentChannel);
+    if (e.CurrentChannel >= 1 && e.CurrentChannel <= 8) ChannelButton[e.CurrentChannel]->show();
+    if (n == 0) n = e.CurrentChannel;
+    e.CurrentChannel = static_cast<std::uint8_t>(n);
+    ShowLampsBright(n);
+    ShowOtherChannelButtons(n);
+    ChannelHighlight->move(layout::ChannelHighlightLeft(n), layout::kChannelHighlightTop);
+    ChannelButton[n]->hide();
+    ShowInstrumentNames();
+    ShowStepLeds();
+}
+
+void GroovePanel::ShowStepLed(bool lit, int button) {
+    if (button < 1 || button > 16) return;
+    StepDark[button]->setVisible(!lit);
+}
+
+void GroovePanel::ShowStepLeds() {
+    const Machine& m = ctx_.m;
+    const int steps = StepsPerMeasureOf(m.song);
+    for (int slot = 1; slot <= steps; ++slot) {
+        const StepCell& c = m.song.cell(m.editor.CurrentPattern, m.editor.CurrentMeasure,
+                                        m.editor.CurrentChannel, slot);
+        ShowStepLed(c.hasNote(), ButtonOfSlot(slot, steps));
+    }
+}
+
+void GroovePanel::ShowLampsBright(int n) {
+    if (n < 1 || n > 8) return;
+    const ChannelSettings& s = ctx_.m.song.settings(ctx_.m.editor.CurrentPattern);
+    DistortionLamp[n]->CopyPicture(s.distortionOn[n - 1] == 1 ? *LampBrightOn : *LampBrightOff);
+    MuteLamp[n]->CopyPicture(s.mute[n - 1] == 1 ? *LampBrightOn : *LampBrightOff);
+}
+
+void GroovePanel::ShowLampsDark(int n) {
+    if (n < 1 || n > 8) return;
+    const ChannelSettings& s = ctx_.m.song.settings(ctx_.m.editor.CurrentPattern);
+    DistortionLamp[n]->CopyPicture(s.distortionOn[n - 1] == 1 ? *LampDarkOn : *LampDarkOff);
+    MuteLamp[n]->CopyPicture(s.mute[n - 1] == 1 ? *LampDarkOn : *LampDarkOff);
+}
+
+void GroovePanel::ShowMeasures() {
+    const Machine& m = ctx_.m;
+    const int count = MeasureCountOf(m.song, m.editor.CurrentPattern);
+    MeasureCountArrows->SetPosition(count);
+    MeasureCountLabel->setText(QString::number(MeasureCountArrows->Position()));
+    EditMeasureArrows->SetRange(1, count);
+    EditMeasureArrows->SetPosition(m.editor.CurrentMeasure);
+    EditMeasureArrows->setEnabled(true);
+    EditMeasureArrows->update();
+    EditMeasureLabel->setText(QString::number(EditMeasureArrows->Position()));
+}
+
+void GroovePanel::ShowTempoAndShuffle() {
+    const Song& s = ctx_.m.song;
+    TempoLabel->setText(QString::number(s.tempo));
+    TempoSlider->move(TempoSliderOffset(s.tempo) + kTempoSliderLeftMin, TempoSlider->y());
+    ShuffleSlider->move(ShuffleSliderOffset(s.shuffle) + kTempoSliderLeftMin, ShuffleSlider->y());
+    ShuffleLabel->setText(QString::number(2 * (s.shuffle - 100)));
+}
+
+void GroovePanel::ShowDistortion() {
+    const ChannelSettings& s = ctx_.m.song.settings(ctx_.m.editor.CurrentPattern);
+    DistortionSlider->move(DistSliderLeft(s.distortionGain), DistortionSlider->y());
+    ThresholdSlider->move(ThresholdSliderLeft(s.distortionThreshold), ThresholdSlider->y());
+}
+
+void GroovePanel::ShowMainVolume() {
+    if (!ctx_.m.Playing) ctx_.m.clock.MainVolume = ctx_.m.clock.MainVolumeTarget;
+    DrawKnobPointer();
+}
+
+void GroovePanel::ShowChannelVolumes() {
+    const ChannelSettings& s = ctx_.m.song.settings(ctx_.m.editor.CurrentPattern);
+    for (int n = 1; n <= 8; ++n) {
+        auto* slider = findChild<SkinPicture*>(QStringLiteral("VolumeSlider%1").arg(n));
+        auto* number = findChild<PanelLabel*>(QStringLiteral("VolumeLabel%1").arg(n));
+        if (!slider || !number) continue;
+        slider->move(slider->x(), VolumeSliderTop(s.volume[n - 1]));
+        number->setText(QString::number(s.volume[n - 1]));
+    }
+}
+
+// ---------------------------------------------------------------- 16/12 steps
+
+void GroovePanel::SetStepMode(int steps) {
+    for (int h = 1; h <= 4; ++h) StepCover[h]->setVisible(steps == 12);
+    SetStepsPerMeasure(ctx_.m, steps);
+    ShowStepLeds();
+    Q_EMIT stepsPerMeasureChanged();
+}
+
+void GroovePanel::UseSixteenSteps() {
+    SetStepMode(16);
+}
+
+void GroovePanel::UseTwelveSteps() {
+    SetStepMode(12);
+}
+
+// ---------------------------------------------------------------- the step grid
+
+void GroovePanel::PressStep(int button, Qt::MouseButton pressed) {
+    Machine& m = ctx_.m;
+    if (pressed == Qt::RightButton) {
+        OpenNoteDetails(button);
+        return;
+    }
+    const int slot = SlotOfButton(button, StepsPerMeasureOf(m.song));
+    if (slot == 0) return;  // under a cover: cannot be reached
+    StepCell& c = m.song.cell(m.editor.CurrentPattern, m.editor.CurrentMeasure,
+                              m.editor.CurrentChannel, slot);
+    const bool wasNote = c.hasNote();
+    // The reserved byte of the cell is left as it is; its 16-bit field is cleared.
+    c.velocity = static_cast<std::int8_t>(wasNote ? -1 : 80);
+    c.pan = 64;
+    c.reversed = 0;
+    c.reserved2 = 0;
+    ShowStepLed(!wasNote, button);
+    m.editor.MarkEdited();
+}
+
+void GroovePanel::OpenNoteDetails(int button) {
+    const int slot = SlotOfButton(button, StepsPerMeasureOf(ctx_.m.song));
+    ctx_.m.editor.CurrentStep = static_cast<std::uint8_t>(slot);
+    Q_EMIT noteDetailsRequested();
+}
+
+void GroovePanel::ChooseChannel(int n) {
+    SelectChannel(n);
+}
+
+void GroovePanel::ChooseInstrument(int n) {
+    SelectChannel(n);
+    Q_EMIT instrumentChoiceRequested();
+    ctx_.m.editor.MarkEdited();
+}
+
+void GroovePanel::ToggleDistortion(int n) {
+    EditorState& e = ctx_.m.editor;
+    std::uint8_t& on = ctx_.m.song.settings(e.CurrentPattern).distortionOn[n - 1];
+    on = on == 1 ? 0 : 1;
+    n == e.CurrentChannel ? ShowLampsBright(n) : ShowLampsDark(n);
+    e.MarkEdited();
+}
+
+void GroovePanel::ToggleMute(int n) {
+    EditorState& e = ctx_.m.editor;
+    std::uint8_t& on = ctx_.m.song.settings(e.CurrentPattern).mute[n - 1];
+    on = on == 1 ? 0 : 1;
+    n == e.CurrentChannel ? ShowLampsBright(n) : ShowLampsDark(n);
+    e.MarkEdited();
+}
+
+void GroovePanel::ChoosePatternAt(int x, int y) {
+    Machine& m = ctx_.m;
+    const int pattern = PatternAtKeypad(x, y);
+    if (pattern == m.editor.CurrentPattern) return;
+    for (int n = 1; n <= 8; ++n) PatternKey[n]->setVisible(n == pattern);
+    m.editor.CurrentPattern = static_cast<std::uint8_t>(pattern);
+    m.editor.CurrentMeasure = 1;
+    m.clock.NextPattern = static_cast<std::uint8_t>(pattern);
+    // A running playback changes to the queued pattern at the end of its measure.
+    if (!m.Playing) m.clock.PlayPattern = static_cast<std::uint8_t>(pattern);
+    m.editor.StartPrepared = false;
+    RefreshFromSong();
+}
+
+void GroovePanel::ChangeMeasureCount() {
+    Machine& m = ctx_.m;
+    EditMeasureArrows->SetRange(1, MeasureCountArrows->Position());
+    EditMeasureArrows->setEnabled(true);
+    EditMeasureArrows->update();
+    m.song.measureCount[m.editor.CurrentPattern - 1] =
+        static_cast<std::uint8_t>(MeasureCountArrows->Position());
+    ShowMeasures();
+    m.editor.MarkEdited();
+}
+
+void GroovePanel::ChangeEditMeasure() {
+    ctx_.m.editor.CurrentMeasure = static_cast<std::uint8_t>(EditMeasureArrows->Position());
+    ShowMeasures();
+    ShowStepLeds();
+}
+
+// ---------------------------------------------------------------- sliders and knob
+
+void GroovePanel::DragChannelVolume(int n, const QMouseEvent& e) {
+    if (!IsDrag(e)) return;
+    SelectChannel(n);
+    SkinPicture* slider = VolumeSlider[n];
+    const int top =
+        DraggedPosition(slider->y(), MouseY(e), kVolumeSliderTopMin, kVolumeSliderTopMax);
+    slider->move(slider->x(), top);
+    const int value = VolumeFromSliderTop(top);
+    ctx_.m.song.settings(ctx_.m.editor.CurrentPattern).volume[n - 1] =
+        static_cast<std::uint8_t>(value);
+    VolumeLabel[n]->setText(QString::number(value));
+    ctx_.m.editor.MarkEdited();
+}
+
+void GroovePanel::DragTempo(const QMouseEvent& e) {
+    if (!IsDrag(e)) return;
+    Song& s = ctx_.m.song;
+    const int left =
+        DraggedPosition(TempoSlider->x(), MouseX(e), kTempoSliderLeftMin, kTempoSliderLeftMax);
+    TempoSlider->move(left, TempoSlider->y());
+    s.tempo = static_cast<std::uint16_t>(TempoFromSliderOffset(left - kTempoSliderLeftMin));
+    TempoLabel->setText(QString::number(s.tempo));
+    SetTempo(ctx_.m, s.tempo, s.shuffle);
+    ctx_.m.editor.MarkEdited();
+}
+
+void GroovePanel::DragShuffle(const QMouseEvent& e) {
+    if (!IsDrag(e)) return;
+    Song& s = ctx_.m.song;
+    const int left =
+        DraggedPosition(ShuffleSlider->x(), MouseX(e), kTempoSliderLeftMin, kTempoSliderLeftMax);
+    ShuffleSlider->move(left, ShuffleSlider->y());
+    s.shuffle = static_cast<std::uint8_t>(ShuffleFromSliderOffset(left - kTempoSliderLeftMin));
+    TempoLabel->setText(QString::number(s.tempo));
+    SetTempo(ctx_.m, s.tempo, s.shuffle);
+    ShuffleLabel->setText(QString::number(2 * (s.shuffle - 100)));
+    ctx_.m.editor.MarkEdited();
+}
+
+void GroovePanel::DragDistortion(const QMouseEvent& e) {
+    if (!IsDrag(e)) return;
+    const int left =
+        DraggedPosition(DistortionSlider->x(), MouseX(e), kDistSliderLeftMin, kDistSliderLeftMax);
+    DistortionSlider->move(left, DistortionSlider->y());
+    ctx_.m.song.settings(ctx_.m.editor.CurrentPattern).distortionGain =
+        static_cast<std::uint16_t>(DistortionGainFromSliderLeft(left));
+    ctx_.m.editor.MarkEdited();
+}
+
+void GroovePanel::DragThreshold(const QMouseEvent& e) {
+    if (!IsDrag(e)) return;
+    const int left =
+        DraggedPosition(ThresholdSlider->x(), MouseX(e), kDistSliderLeftMin, kDistSliderLeftMax);
+    ThresholdSlider->move(left, ThresholdSlider->y());
+    ctx_.m.song.settings(ctx_.m.editor.CurrentPattern).distortionThreshold =
+        static_cast<std::uint16_t>(DistortionThresholdFromSliderLeft(left));
+    ctx_.m.editor.MarkEdited();
+}
+
+void GroovePanel::EnterTempo() {
+    // The value dialog stores an accepted tempo (with the step timing and the changed mark).
+    Q_EMIT tempoEntryRequested();
+    ShowTempoAndShuffle();
+}
+
+void GroovePanel::EnterShuffle() {
+    Q_EMIT shuffleEntryRequested();
+    ShowTempoAndShuffle();
+}
+
+void GroovePanel::GrabVolumeKnob(const QMouseEvent& e) {
+    constexpr Qt::KeyboardModifiers keys =
+        Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier;
+    if (e.button() == Qt::LeftButton && e.buttons() == Qt::LeftButton &&
+        (e.modifiers() & keys) == 0)
+        KnobBase = ctx_.m.clock.MainVolume;
+    ctx_.m.editor.StartPrepared = false;
+}
+
+void GroovePanel::TurnVolumeKnob(const QMouseEvent& e) {
+    if (!IsDrag(e)) return;
+    EraseKnobPointer();
+    ctx_.m.clock.MainVolumeTarget = static_cast<std::int16_t>(KnobDragTarget(KnobBase, MouseY(e)));
+    ShowMainVolume();
+}
+
+void GroovePanel::DrawKnobPointer() {
+    const KnobLine line = KnobLineFor(ctx_.m.clock.MainVolumeTarget);
+    const QPoint inner(line.inner.x, line.inner.y);
+    const QPoint outer(line.outer.x, line.outer.y);
+    VolumeKnob->DrawLine(inner + QPoint(1, 1), outer + QPoint(1, 1), Qt::white);
+    VolumeKnob->DrawLine(inner, outer, Qt::black);
+    VolumeKnob->SetPointer(inner, outer, true);
+    KnobInner = line.inner;
+    KnobOuter = line.outer;
+}
+
+void GroovePanel::EraseKnobPointer() {
+    const QPoint inner(KnobInner.x, KnobInner.y);
+    const QPoint outer(KnobOuter.x, KnobOuter.y);
+    VolumeKnob->DrawLine(inner, outer, skin::kKnobFace);
+    VolumeKnob->DrawLine(inner + QPoint(1, 1), outer + QPoint(1, 1), skin::kKnobFace);
+    VolumeKnob->SetPointer(inner, outer, false);
+}
+
+// ---------------------------------------------------------------- transport
+
+void GroovePanel::SyncTransportButtons() {
+    StartButton->setVisible(ctx_.playback.StartButtonVisible());
+    StopButton->setVisible(ctx_.playback.StopButtonVisible());
+}
+
+void GroovePanel::StartPlaying() {
+    ctx_.playback.OpenDevice();
+    ctx_.playback.StartPlaying();
+    SyncTransportButtons();
+}
+
+void GroovePanel::StopPlaying() {
+    ctx_.playback.StopPlaying();
+    SyncTransportButtons();
+}
+
+void GroovePanel::PressStart(const QMouseEvent& e) {
+    constexpr Qt::KeyboardModifiers keys =
+        Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier;
+    const bool leftOnly = e.button() == Qt::LeftButton && e.buttons() == Qt::LeftButton;
+    const bool ctrlOnly = (e.modifiers() & keys) == Qt::ControlModifier;
+    if (!(leftOnly && ctrlOnly)) ctx_.playback.OpenDevice();
+    ctx_.playback.PressStart(leftOnly, ctrlOnly);
+    SyncTransportButtons();
+}
+
+void GroovePanel::ReleaseStart() {
+    ctx_.playback.ReleaseStart();
+}
+
+void GroovePanel::PressStop() {
+    StopPlaying();
+}
+
+void GroovePanel::keyPressEvent(QKeyEvent* event) {
+    spaceBar_->KeyPress(*event);
+    SyncTransportButtons();
+}
+
+void GroovePanel::keyReleaseEvent(QKeyEvent* event) {
+    spaceBar_->KeyRelease(*event);
+}
+
+// ---------------------------------------------------------------- window
+
+void GroovePanel::closeEvent(QCloseEvent* event) {
+    event->ignore();  // the panel is only ever hidden
+}
+
+void GroovePanel::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (event->spontaneous()) return;
+    if (!centred_) {
+        centred_ = true;
+        CenterOnScreen(*this);
+    }
+    ctx_.playback.OpenDevice();
+    RefreshFromSong();
+}
+
+void GroovePanel::ReleaseDeviceWhenIdle() {
+    // Blocks still queued keep the device open until they have come back.
+    if (!ctx_.playback.Playback.IsPlaying()) ctx_.playback.CloseDevice();
+}
+
+void GroovePanel::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    if (!event->spontaneous()) ReleaseDeviceWhenIdle();
+}
+
+void GroovePanel::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() != QEvent::ActivationChange) return;
+    if (isActiveWindow()) {
+        const bool hadUserbank = ctx_.m.activation.UserbankLoaded;
+        LoadActiveUserbankIfNone(ctx_.m);
+        UpdateTitle(ctx_.m);
+        ShowCaption();
+        Q_EMIT activated();
+        ctx_.playback.OpenDevice();
+        if (!hadUserbank && ctx_.m.activation.UserbankLoaded) SelectChannel(0);
+    } else {
+        spaceBar_->Flush();
+        ReleaseDeviceWhenIdle();
+    }
+}
+
+// ---------------------------------------------------------------- light show
+
+void GroovePanel::StartLightShow() {
+    if (LightShowDone || lightShowTimer_) return;
+    ShowInstrumentNames();
+    introSnapshot_ = std::make_unique<Song>(ctx_.m.song);
+    LightShowTickCount = 0;
+    LightShowTickTimes.clear();
+    LightShowTickTimes.reserve(kLightShowTicks);
+    lightShowTimer_ = std::make_unique<PrecisionTimer>(ctx_.events);
+    lightShowTimer_->SetInterval(kLightShowInterval);
+    lightShowTimer_->OnTimer = [this](PrecisionTimer&) { LightShowTick(); };
+    lightShowTimer_->SetEnabled(true);
+}
+
+void GroovePanel::LightShowTick() {
+    if (LightShowDone) return;
+    LightShowTickTimes.push_back(std::chrono::steady_clock::now());
+    const int t = ++LightShowTickCount;
+    if (t == 1) {
+        ShowStepLed(true, 1);
+    } else if (t <= 16) {
+        ShowStepLed(false, t - 1);
+        ShowStepLed(true, t);
+    } else if (t <= 31) {
+        ShowStepLed(false, 33 - t);
+        ShowStepLed(true, 32 - t);
+    } else {
+        ShowStepLed(false, 1);
+        LightShowDone = true;
+        ShowStepLeds();
+        // The show hides a change mark left by the start-up, not an edit the user made while
+        // it ran. The userbank the activation takes into the Song is not an edit.
+        if (introSnapshot_) {
+            introSnapshot_->userbankFile = ctx_.m.song.userbankFile;
+            introSnapshot_->userbankDescription = ctx_.m.song.userbankDescription;
+            if (std::memcmp(introSnapshot_.get(), &ctx_.m.song, sizeof(Song)) == 0)
+                ctx_.m.editor.SongChanged = false;
+        }
+        introSnapshot_.reset();
+        if (lightShowTimer_) {
+            lightShowTimer_->SetEnabled(false);
+            // released once this tick has returned from the timer
+            QMetaObject::invokeMethod(
+                this, [this] { lightShowTimer_.reset(); }, Qt::QueuedConnection);
+        }
+    }
+}
+
+// ---------------------------------------------------------------- screenshot
+
+bool WritePanelScreenshot(GroovePanel& panel, const QString& path, qreal scale) {
+    if (scale <= 0) scale = 1;
+    panel.RefreshFromSong();
+    QPixmap pixmap(QSize(int(std::ceil(GroovePanel::kWidth * scale)),
+                         int(std::ceil(GroovePanel::kHeight * scale))));
+    pixmap.setDevicePixelRatio(scale);
+    pixmap.fill(Qt::black);
+    panel.render(&pixmap);
+    return pixmap.save(path, "PNG");
+}
+
+}  // namespace qtam

@@ -1,0 +1,52 @@
+#pragma once
+// The groove panel's pictures, drawn by code. Every drawing is made of vector strokes and fills
+// in the picture's own logical pixels, so a painter scaled to the device pixel ratio draws it
+// sharp at any scale. The colours of the panel face are flat where a picture lies on it, so a
+// picture (a lamp, a slider cap, the knob) meets the face without a seam.
+//
+// Thread: the user-interface thread (QPainter on widgets and pixmaps).
+
+#include <QColor>
+#include <QFont>
+#include <QSize>
+
+class QPainter;
+
+namespace qtam::skin {
+
+enum class Picture {
+    Background,        // 636 x 385: the whole panel face
+    ChannelHighlight,  // 44 x 85: highlight of the selected channel's column
+    StepLit,           // 27 x 44 (variant 1: first button of a group of four)
+    StepDark,          // 27 x 44 (variant 1: first button of a group of four)
+    Channel,           // 66 x 22, variant = channel 1..8, drawn unselected
+    Pattern,           // 69 x 39, variant = the lit key 1..8
+    LiteOff,           // 12 x 12 lamps: selected column
+    LiteOn,
+    DarkOff,  // 12 x 12 lamps: the other columns
+    DarkOn,
+    VolSlider,    // 15 x 22: vertical slider cap
+    HSlider,      // 21 x 15: horizontal slider cap
+    StartButton,  // 55 x 26
+    StopButton,   // 53 x 25
+    VolumeKnob,   // 53 x 53: knob face, flat grey 136 where the pointer is drawn
+    HideCover,    // 29 x 46: blank cover of a button a 12-step measure leaves out
+};
+
+QSize SizeOf(Picture picture);
+
+// Paints the picture with its top-left corner at the painter's origin.
+void Paint(QPainter& p, Picture picture, int variant = 0);
+
+// A horizontal up-down (two arrow keys side by side); `pressed` -1 left, 1 right, 0 none.
+void PaintUpDown(QPainter& p, QSize size, int pressed, bool enabled);
+
+// The knob face's colour, which the erasing pen of the pointer line must match.
+inline const QColor kKnobFace{136, 136, 136};
+// Label colours.
+inline const QColor kLabelBlue{0, 0, 64};
+
+// The desktop's sans-serif at a pixel size (so that the tabled label sizes hold at any scale).
+QFont PanelFont(int pixelSize, bool bold);
+
+}  // namespace qtam::skin

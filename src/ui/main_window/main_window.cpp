@@ -1,0 +1,406 @@
+#include "ui/main_window/main_window.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QMenuBar>
+#include <QScreen>
+#include <QWindow>
+#include <algorithm>
+
+#include "banks/kit.h"
+#include "core/config.h"
+#include "core/file_dialogs.h"
+#include "core/machine.h"
+#include "engine/audio/playback.h"
+#include "engine/device_settings.h"
+#include "engine/mixer.h"
+#include "song/edit_ops.h"
+#include "song/grooves.h"
+#include "song/init_song.h"
+#include "ui/qt/text.h"
+#include "ui/services/app_context.h"
+#include "ui/services/playback_notifier.h"
+#include "ui/services/space_bar_keys.h"
+
+namespace qtam {
+
+namespace {
+
+// A caption shown as it is: "&" is no mnemonic there.
+QString Literal(const QString& text) {
+    QString escaped = text;
+    return escaped.replace('&', QStringLiteral("&&"));
+}
+
+}  // namespace
+
+MainWindow::MainWindow(AppContext& context, ConfigFile& config, const std::string& commandLineSong,
+                       QWidget* parent)
+    : QMainWindow(parent), ctx(context), config_(config) {
+    setWindowTitle(kMainWindowCaption);
+    programPath_ = ToPath(QCoreApplication::applicationFilePath());
+
+    // The client area is an empty workspace.
+    auto* workspace = new QWidget(this);
+    workspace->setAutoFillBackground(true);
+    QPalette pal = workspace->palette();
+    pal.setColor(QPalette::Window, pal.color(QPalette::Dark));
+    workspace->setPalette(pal);
+    setCentralWidget(workspace);
+
+    spaceBar_ = new SpaceBarKeys(ctx.playback, true, this);
+    BuildMenus();
+    connect(&ctx.playbackState, &PlaybackNotifier::stateChanged, this, &MainWindow::UpdateMenus);
+    SetUp(commandLineSong);
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::SetUp(const std::string& commandLineSong) {
+    Machine& m = ctx.m;
+    config_.Read();
+    const ConfigSettings& s = config_.settings;
+    ApplyConfigSettings(s, m);
+    ctx.device.DeviceNum = s.DeviceNum;
+    ctx.device.DeviceSetup = s.DeviceSetup;
+    ctx.device.NumDevices = s.NumDevices;
+    ctx.device.Buffer_size = s.Buffer_size;
+    resize(std::clamp(s.Width, 160, 16384), std::clamp(s.Height, 120, 16384));
+    move(s.PosX, s.PosY);
+
+    m.editor.SongFileName.clear();
+    m.editor.ClipboardKind = 0;
+    LoadedFromCommandLine = false;
+    ctx.playback.ApplySettings(ctx.device);
+    ResetTransport(m);
+    m.Streaming = false;
+    m.editor.SongChanged = false;
+    m.editor.PasteEnabled = false;
+    m.clock.MainVolume = 128;
+    m.clock.MainVolumeTarget = 128;
+    InitSong(m);
+    if (!commandLineSong.empty() && LoadSong(m, commandLineSong, true)) {
+        m.editor.SongFileName = commandLineSong;
+        LoadedFromCommandLine = true;
+        // The menu check and the step timing follow the song just read.
+        m.editor.HumanizeChecked = m.song.humanize != 0;
+        SetTempo(m, m.song.tempo, m.song.shuffle);
+    }
+    UpdateTitle(m);
+    UpdateMenus();
+}
+
+QAction* MainWindow::Item(QMenu* menu, const char* caption, const QKeySequence& shortcut,
+                          void (MainWindow::*handler)()) {
+    QAction* a = menu->addAction(QString::fromLatin1(caption));
+    a->setShortcut(shortcut);
+    connect(a, &QAction::triggered, this, handler);
+    shortcutActions_ << a;
+    return a;
+}
+
+QAction* MainWindow::Item(QMenu* menu, const char* caption, void (MainWindow::*handler)()) {
+    QAction* a = menu->addAction(QString::fromLatin1(caption));
+    connect(a, &QAction::triggered, this, handler);
+    return a;
+}
+
+void MainWindow::Edited(void (*operation)(Machine&), bool refreshPanel) {
+    operation(ctx.m);
+    // A change made from the menu is a change: the question before closing protects it, and
+    // a start mixed in advance no longer matches the Song.
+    ctx.m.editor.MarkEdited();
+    if (refreshPanel) Q_EMIT songChanged();
+}
+
+void MainWindow::BuildMenus() {
+    QMenuBar* bar = menuBar();
+    auto action = [this](QMenu* menu, const char* caption, std::function<void()> f) {
+        QAction* a = menu->addAction(QString::fromLatin1(caption));
+        connect(a, &QAction::triggered, this, std::move(f));
+        return a;
+    };
+
+    QMenu* file = bar->addMenu(QStringLiteral("&File"));
+    Item(file, "New song", QKeySequence(Qt::CTRL | Qt::Key_N), &MainWindow::NewSong);
+    Item(file, "Open song", QKeySequence(Qt::CTRL | Qt::Key_O), &MainWindow::OpenSong);
+    file->addSeparator();
+    Item(file, "Save song", QKeySequence(Qt::CTRL | Qt::Key_S), &MainWindow::SaveSong);
+    Item(file, "Save song as...", &MainWindow::SaveSongAs);
+    file->addSeparator();
+    action(file, "Song info", [this] { Q_EMIT songInfoRequested(); });
+    file->addSeparator();
+    action(file, "Stream to disk", [this] { Q_EMIT renderRequested(); });
+    file->addSeparator();
+    Item(file, "&Quit", QKeySequence(Qt::CTRL | Qt::Key_Q), &MainWindow::Quit);
+
+    QMenu* edit = bar->addMenu(QStringLiteral("&Edit"));
+    QMenu* copy = edit->addMenu(QStringLiteral("Copy"));
+    auto copied = [this](void (*op)(Machine&)) {
+        op(ctx.m);
+        UpdateMenus();  // the paste items are enabled by every copy
+    };
+    shortcutActions_ << action(copy, "Channel", [=] { copied(CopyChannel); });
+    shortcutActions_.back()->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_C));
+    shortcutActions_ << action(copy, "Measure", [=] { copied(CopyMeasure); });
+    shortcutActions_.back()->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_D));
+    action(copy, "Pattern", [=] { copied(CopyPattern); });
+    paste_ = action(edit, "Paste", [this] { Edited(Paste, true); });
+    paste_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_V));
+    pasteMix_ = action(edit, "Paste mix", [this] { Edited(PasteMix, true); });
+    pasteMix_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
+    shortcutActions_ << paste_ << pasteMix_;
+    edit->addSeparator();
+
+    QMenu* channel = edit->addMenu(QStringLiteral("Channel"));
+    action(channel, "Fade in", [this] { Edited(FadeInChannel, false); });
+    action(channel, "Fade out", [this] { Edited(FadeOutChannel, false); });
+    action(channel, "Custom velocity slide", [this] { Q_EMIT velocitySlideRequested(); });
+    channel->addSeparator();
+    action(channel, "Pan left to right", [this] { Edited(PanLeftToRight, false); });
+    action(channel, "Pan right to left", [this] { Edited(PanRightToLeft, false); });
+    action(channel, "Pan center", [this] { Edited(PanCenter, false); });
+    action(channel, "Pan randomly", [this] { Edited(PanRandomly, false); });
+    action(channel, "Pan inverse", [this] { Edited(PanInverse, false); });
+    action(channel, "Custom pan slide", [this] { Q_EMIT panSlideRequested(); });
+    channel->addSeparator();
+    shortcutActions_ << action(channel, "Erase", [this] { Edited(EraseChannel, true); });
+    shortcutActions_.back()->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_Delete));
+
+    QMenu* measure = edit->addMenu(QStringLiteral("Measure"));
+    action(measure, "Fade in", [this] { Edited(FadeInMeasure, false); });
+    action(measure, "Fade out", [this] { Edited(FadeOutMeasure, false); });
+    measure->addSeparator();
+    shortcutActions_ << action(measure, "Erase", [this] { Edited(EraseMeasure, true); });
+    shortcutActions_.back()->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Delete));
+
+    QMenu* various = bar->addMenu(QStringLiteral("&Various"));
+    QMenu* grooves = various->addMenu(QStringLiteral("Apply groove"));
+    for (int i = 0; i < kGrooveMenuSize; ++i) {
+        const std::string_view caption = GrooveMenuCaption(i);
+        QAction* a = grooves->addAction(
+            Literal(QString::fromLatin1(caption.data(), static_cast<int>(caption.size()))));
+        connect(a, &QAction::triggered, this, [this, i] {
+            ChooseGrooveMenuEntry(ctx.m, i);
+            Q_EMIT songChanged();
+        });
+    }
+    various->addSeparator();
+    auto* stepGroup = new QActionGroup(this);
+    steps16_ = action(various, "16 step measure", [this] { ChooseStepsPerMeasure(16); });
+    steps12_ = action(various, "12 step measure", [this] { ChooseStepsPerMeasure(12); });
+    for (QAction* a : {steps16_, steps12_}) {
+        a->setCheckable(true);
+        stepGroup->addAction(a);
+    }
+    various->addSeparator();
+    humanize_ = action(various, "&Humanize", [this] {
+        ToggleHumanize(ctx.m);
+        UpdateMenus();
+    });
+    humanize_->setCheckable(true);
+    various->addSeparator();
+    deviceSetup_ =
+        action(various, "&Sound device setup", [this] { Q_EMIT deviceSetupRequested(); });
+
+    QMenu* userbank = bar->addMenu(QStringLiteral("&Userbank :"));
+    load_ = Item(userbank, "&Load", QKeySequence(Qt::CTRL | Qt::Key_L), &MainWindow::LoadUserbank);
+    userbank->addSeparator();
+    editor_ =
+        Item(userbank, "&Editor", QKeySequence(Qt::CTRL | Qt::Key_E), &MainWindow::OpenBankEditor);
+
+    // The bank item beside the menus starts the same load. Ctrl+L stays with "&Load" alone:
+    // one key on two actions would reach neither.
+    bankItem_ = bar->addAction(QString::fromLatin1(kNoUserbankCaption));
+    connect(bankItem_, &QAction::triggered, this, &MainWindow::LoadUserbank);
+
+    QMenu* help = bar->addMenu(QStringLiteral("&Help"));
+    about_ = Item(help, "&About", QKeySequence(Qt::Key_F1), &MainWindow::ShowAboutBox);
+    help->menuAction()->setVisible(false);
+
+    // Shortcuts work while this window is active, whatever menu shows the item (the Help
+    // menu is hidden); the panel adds the same actions to itself.
+    for (QAction* a : shortcutActions_) addAction(a);
+}
+
+void MainWindow::UpdateMenus() {
+    const Machine& m = ctx.m;
+    paste_->setEnabled(m.editor.PasteEnabled);
+    pasteMix_->setEnabled(m.editor.PasteEnabled);
+    steps16_->setChecked(m.song.stepsPerMeasure != 12);
+    steps12_->setChecked(m.song.stepsPerMeasure == 12);
+    humanize_->setChecked(m.editor.HumanizeChecked);
+    editor_->setEnabled(ctx.playback.EditorOptionEnabled());
+    // The device belongs to the userbank editor while it is open.
+    deviceSetup_->setEnabled(ctx.playback.SetupDeviceEnabled() && !m.activation.EditorActive);
+    bankItem_->setText(Literal(FromCp1252(m.activation.UserbankCaption)));
+    load_->setEnabled(!m.activation.EditorActive);
+    bankItem_->setEnabled(!m.activation.EditorActive);
+}
+
+QList<QAction*> MainWindow::ShortcutActions() const {
+    return shortcutActions_;
+}
+
+SongDialogs MainWindow::SongFileDialogs() {
+    auto request = [this](const char* title) {
+        return FileDialogSpec{title, kSongFilter, "sng", ctx.m.editor.SongFolder};
+    };
+    return {[this, request] { return ctx.dialogs.OpenFile(request("Open a song")); },
+            [this, request] { return ctx.dialogs.SaveFile(request("Save a song")); }};
+}
+
+bool MainWindow::AskToSaveChanges() {
+    return qtam::AskToSaveChanges(ctx.m, SongFileDialogs());
+}
+
+bool MainWindow::AskToSaveBeforeExit() {
+    return qtam::AskToSaveBeforeExit(ctx.m, SongFileDialogs());
+}
+
+void MainWindow::NewSong() {
+    NewSongFlow(ctx.m, SongFileDialogs());
+    UpdateMenus();
+    Q_EMIT songChanged();
+}
+
+void MainWindow::OpenSong() {
+    if (OpenSongFlow(ctx.m, SongFileDialogs()) && ctx.m.song.showInfoOnOpen != 0)
+        Q_EMIT songIntroductionRequested();
+    UpdateMenus();
+    Q_EMIT songChanged();
+}
+
+void MainWindow::SaveSong() {
+    SaveSongFlow(ctx.m, SongFileDialogs());
+    Q_EMIT songChanged();  // the caption may name the file now
+}
+
+void MainWindow::SaveSongAs() {
+    SaveSongAsFlow(ctx.m, SongFileDialogs());
+    Q_EMIT songChanged();
+}
+
+void MainWindow::LoadUserbank() {
+    // The bank being edited is the userbank in memory: a load would replace it unsaved.
+    if (ctx.m.activation.EditorActive) return;
+    const std::optional<std::string> chosen = ctx.dialogs.OpenFile(
+        {"Load a userbank", kUserbankFilter, "ubf", ctx.m.activation.BankFolder});
+    if (!chosen) return;
+    LoadUserbankFromMenu(ctx.m, chosen);
+    UpdateMenus();
+    Q_EMIT songChanged();
+}
+
+void MainWindow::OpenBankEditor() {
+    Q_EMIT bankEditorRequested();
+}
+
+void MainWindow::ChooseStepsPerMeasure(int steps) {
+    SetStepsPerMeasure(ctx.m, steps);
+    UpdateMenus();
+    Q_EMIT songChanged();
+}
+
+void MainWindow::Quit() {
+    if (CloseBankEditor && !CloseBankEditor()) return;
+    if (!AskToSaveChanges()) return;
+    quitting_ = true;
+    Q_EMIT LoopEnds();
+}
+
+void MainWindow::ShowAboutBox() {
+    if (AboutBoxWindow == nullptr) return;
+    AboutBoxWindow->show();
+    AboutBoxWindow->raise();
+    AboutBoxWindow->activateWindow();
+}
+
+void MainWindow::ShowAtStart() {
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        const QSize frame = frameGeometry().size();
+        move(std::max(area.left(), area.left() + (area.width() - frame.width()) / 2),
+             std::max(area.top(), area.top() + (area.height() - frame.height()) / 2));
+    }
+    if (config_.settings.State != 0)
+        showMaximized();
+    else
+        show();
+    // Its first activation loads the kit: ask for it rather than wait for the user's click.
+    activateWindow();
+}
+
+void MainWindow::OnActivated() {
+    ActivateMainWindow(ctx.m, programPath_);
+    UpdateMenus();
+    Q_EMIT songChanged();
+}
+
+bool MainWindow::MayClose() {
+    if (AboutBoxWindow != nullptr && AboutBoxWindow->isVisible()) return false;
+    // A userbank being edited is not dropped unasked: the editor asks about its changes first.
+    if (CloseBankEditor && !CloseBankEditor()) return false;
+    return AskToSaveBeforeExit();
+}
+
+void MainWindow::HideOtherWindows() {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (w != this && w->isWindow() && w->isVisible()) w->hide();
+    }
+}
+
+bool MainWindow::SaveConfigurationAtExit() {
+    ConfigSettings& s = config_.settings;
+    TakeConfigSettings(ctx.m, s);
+    s.DeviceNum = ctx.device.DeviceNum;
+    s.DeviceSetup = ctx.device.DeviceSetup;
+    s.NumDevices = ctx.device.NumDevices;
+    s.Buffer_size = ctx.device.Buffer_size;
+    // A maximised window keeps the place and size it returns to.
+    const bool maximised = isMaximized();
+    const QRect normal = maximised ? normalGeometry() : QRect(pos(), size());
+    s.PosX = normal.x();
+    s.PosY = normal.y();
+    s.Width = normal.width();
+    s.Height = normal.height();
+    s.State = maximised ? 1 : 0;
+    if (config_.Write()) return true;
+    ctx.m.prompter->Warn(UnableToWriteText(config_.path()));
+    return false;
+}
+
+bool MainWindow::event(QEvent* e) {
+    if (e->type() == QEvent::WindowActivate) OnActivated();
+    if (e->type() == QEvent::WindowDeactivate) spaceBar_->Flush();
+    return QMainWindow::event(e);
+}
+
+void MainWindow::closeEvent(QCloseEvent* e) {
+    if (quitting_) {
+        e->accept();
+        return;
+    }
+    if (!MayClose()) {
+        e->ignore();
+        return;
+    }
+    HideOtherWindows();
+    e->accept();
+    Q_EMIT LoopEnds();
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* e) {
+    spaceBar_->KeyPress(*e);
+    QMainWindow::keyPressEvent(e);
+}
+
+void MainWindow::keyReleaseEvent(QKeyEvent* e) {
+    spaceBar_->KeyRelease(*e);
+    QMainWindow::keyReleaseEvent(e);
+}
+
+}  // namespace qtam

@@ -1,0 +1,133 @@
+#pragma once
+// MainWindow (once TKorvath), the main window: the menu bar over an empty workspace, the
+// configuration read at creation and written at exit, the questions that protect a changed Song,
+// and the space bar.
+//
+// Thread: the user-interface thread.
+
+#include <QList>
+#include <QMainWindow>
+#include <functional>
+#include <string>
+
+#include "song/song_file.h"
+
+class QAction;
+class QActionGroup;
+class QMenu;
+
+namespace qtam {
+
+struct AppContext;
+class ConfigFile;
+class SpaceBarKeys;
+
+inline constexpr const char* kMainWindowCaption = "Vediveve Duzuda Duvivir 1.0";
+inline constexpr const char* kSongFilter = "Song files (*.sng)|*.sng|All files (*.*)|*.*";
+inline constexpr const char* kUserbankFilter = "Userbank files (*.ubf)|*.ubf|All files (*.*)|*.*";
+
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    // Runs SetUp: reads `config`, puts the machine into its start state and, when
+    // `commandLineSong` is not empty, loads that song quietly. `config` must outlive the window.
+    MainWindow(AppContext& ctx, ConfigFile& config, const std::string& commandLineSong,
+               QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // The song named on the command line was loaded at start-up.
+    bool LoadedFromCommandLine = false;
+
+    // Shows the window centred on the screen, maximised when the configuration says so.
+    void ShowAtStart();
+
+    void OnActivated();
+    // False while the about box shows, or when the closing question keeps the window open.
+    bool MayClose();
+    // Hides the other windows (the panel and the userbank editor among them).
+    void HideOtherWindows();
+    // Program exit: writes the configuration; a file that cannot be written is reported with
+    // "Unable to write to ..." and the program still ends. False in that case.
+    bool SaveConfigurationAtExit();
+    // "&Quit": the changed-song question, then the loop ends (unless the save the user asked
+    // for did not go through).
+    void Quit();
+    void ShowAboutBox();
+
+    // The two questions of the main window; true when the caller may go on.
+    bool AskToSaveChanges();
+    bool AskToSaveBeforeExit();
+
+    // Menu states and captions from the Machine and the playback driver.
+    void UpdateMenus();
+
+    // The actions whose shortcuts must also work while the groove panel is the active window.
+    QList<QAction*> ShortcutActions() const;
+
+    // The song dialogs of the File menu, through ctx.dialogs.
+    SongDialogs SongFileDialogs();
+
+    // Asked before the song or the program goes away: closes the userbank editor, which asks
+    // about its own changes first; false keeps everything open. Set by the application.
+    std::function<bool()> CloseBankEditor;
+    // The about box, which "&About" shows and which holds off closing while it shows (set by
+    // the application; null: there is none).
+    QWidget* AboutBoxWindow = nullptr;
+
+Q_SIGNALS:
+    // The main window closed or "&Quit" was chosen: the program's loop is to end.
+    void LoopEnds();
+    // The Song (or the edit position, the banks, the caption) changed: the panel shows it.
+    void songChanged();
+    // Menu items that open another window.
+    void songInfoRequested();
+    void songIntroductionRequested();  // an opened song asks to show its information
+    void renderRequested();
+    void velocitySlideRequested();
+    void panSlideRequested();
+    void deviceSetupRequested();
+    void bankEditorRequested();
+
+protected:
+    bool event(QEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
+    void keyReleaseEvent(QKeyEvent* e) override;
+
+private:
+    void SetUp(const std::string& commandLineSong);
+    void BuildMenus();
+    QAction* Item(QMenu* menu, const char* caption, const QKeySequence& shortcut,
+                  void (MainWindow::*handler)());
+    QAction* Item(QMenu* menu, const char* caption, void (MainWindow::*handler)());
+    // A menu edit of the Song: it is marked changed, the panel refreshed when asked.
+    void Edited(void (*operation)(Machine&), bool refreshPanel);
+
+    void NewSong();
+    void OpenSong();
+    void SaveSong();
+    void SaveSongAs();
+    void LoadUserbank();
+    void OpenBankEditor();
+    void ChooseStepsPerMeasure(int steps);
+
+    AppContext& ctx;
+    ConfigFile& config_;
+    std::string programPath_;
+    bool quitting_ = false;
+    SpaceBarKeys* spaceBar_ = nullptr;
+
+    QAction* paste_ = nullptr;
+    QAction* pasteMix_ = nullptr;
+    QAction* steps16_ = nullptr;
+    QAction* steps12_ = nullptr;
+    QAction* humanize_ = nullptr;
+    QAction* deviceSetup_ = nullptr;
+    QAction* editor_ = nullptr;
+    QAction* bankItem_ = nullptr;
+    QAction* load_ = nullptr;
+    QAction* about_ = nullptr;
+    QList<QAction*> shortcutActions_;
+};
+
+}  // namespace qtam

@@ -1,0 +1,26 @@
+#pragma once
+// What every window of the program reaches: the Machine (with its prompter), the playback
+// driver, its event queue and its state notices, the desktop's file dialogs and the device
+// settings. Windows never reach each other through it: the application connects them.
+//
+// Thread: owner (the user-interface thread) for everything here.
+
+namespace qtam {
+
+struct Machine;
+class EventQueue;
+class PlaybackDriver;
+class PlaybackNotifier;
+class FileDialogs;
+struct WaveDeviceSettings;
+
+struct AppContext {
+    Machine& m;
+    EventQueue& events;
+    PlaybackDriver& playback;
+    PlaybackNotifier& playbackState;
+    FileDialogs& dialogs;
+    WaveDeviceSettings& device;
+};
+
+}  // namespace qtam

@@ -1,0 +1,12 @@
+#include "ui/services/event_pump.h"
+
+#include "engine/audio/event_queue.h"
+
+namespace qtam {
+
+EventPump::EventPump(EventQueue& events, QObject* parent)
+    : QObject(parent), events_(events), notifier_(events.NotifyFd(), QSocketNotifier::Read) {
+    connect(&notifier_, &QSocketNotifier::activated, this, [this] { events_.ProcessEvents(); });
+}
+
+}  // namespace qtam

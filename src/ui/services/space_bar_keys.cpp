@@ -1,0 +1,44 @@
+#include "ui/services/space_bar_keys.h"
+
+#include <QKeyEvent>
+
+#include "engine/audio/playback.h"
+
+namespace qtam {
+
+namespace {
+// Long enough for the press of a repeat to have been read, short against a finger.
+constexpr int kReleaseDelayMs = 40;
+}  // namespace
+
+SpaceBarKeys::SpaceBarKeys(PlaybackDriver& playback, bool openDeviceFirst, QObject* parent)
+    : QObject(parent), playback_(playback), openDeviceFirst_(openDeviceFirst) {
+    release_.setSingleShot(true);
+    release_.setInterval(kReleaseDelayMs);
+    connect(&release_, &QTimer::timeout, this, [this] { playback_.KeyUp(); });
+}
+
+void SpaceBarKeys::KeyPress(const QKeyEvent& e) {
+    if (release_.isActive()) {
+        release_.stop();
+        // The other half of a repeat: the key was never let go.
+        if (e.key() == releasedKey_ && e.timestamp() == releasedAt_) return;
+        playback_.KeyUp();
+    }
+    playback_.KeyDown(e.key() == Qt::Key_Space, openDeviceFirst_);
+}
+
+void SpaceBarKeys::KeyRelease(const QKeyEvent& e) {
+    if (e.isAutoRepeat()) return;
+    releasedKey_ = e.key();
+    releasedAt_ = e.timestamp();
+    release_.start();
+}
+
+void SpaceBarKeys::Flush() {
+    if (!release_.isActive()) return;
+    release_.stop();
+    playback_.KeyUp();
+}
+
+}  // namespace qtam

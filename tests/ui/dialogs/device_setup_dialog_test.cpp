@@ -1,0 +1,123 @@
+// The sound device setup: the listed devices, the choice it stores, and the window it hides
+// while it runs.
+
+#include "ui/dialogs/device_setup_dialog.h"
+
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSlider>
+#include <QTest>
+#include <QTimer>
+
+#include "dialog_test_app.h"
+
+using namespace qtam;
+using qtam::test::Child;
+using qtam::test::WhileShown;
+
+namespace {
+
+std::vector<std::string> Cards(int n) {
+    std::vector<std::string> names;
+    for (int i = 1; i <= n; ++i) names.push_back("Card " + std::to_string(i));
+    return names;
+}
+
+}  // namespace
+
+class DeviceSetupDialogTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    // Twelve devices: the default and the first ten are offered; the choice, the number of
+    // devices and the block size are stored; the panel is away while the dialog runs.
+    void twelveDevicesAndAConfirmedChoice() {
+        test::TestApp app;
+        DeviceSetupDialog w(app.ctx);
+        w.SetDeviceNames([] { return Cards(12); });
+        QWidget panel, editor;
+        w.WindowsToHide = {&panel, &editor};
+        panel.show();
+        app.device.DeviceNum = 3;
+        app.device.Buffer_size = 4;
+
+        WhileShown(
+            w,
+            [&] {
+                QVERIFY(!panel.isVisible());
+                QVERIFY(!editor.isVisible());
+                QCOMPARE(w.windowTitle(), QStringLiteral("Sound device setup"));
+                QListWidget* devs = Child<QListWidget>(w, "DeviceList");
+                QCOMPARE(devs->count(), 11);
+                QCOMPARE(devs->item(0)->text(), QStringLiteral("Default wave-device"));
+                QCOMPARE(devs->item(10)->text(), QStringLiteral("Card 10"));
+                QCOMPARE(devs->currentRow(), 3);
+                QCOMPARE(Child<QSlider>(w, "BufferSlider")->value(), 4);
+                QTest::keyClick(Child<QSlider>(w, "BufferSlider"), Qt::Key_End);
+                QTest::mouseClick(devs->viewport(), Qt::LeftButton, {},
+                                  devs->visualItemRect(devs->item(10)).center());
+            },
+            "OkButton");
+        w.RunSetup();
+        QVERIFY(panel.isVisible());
+        QVERIFY(!editor.isVisible());
+        QCOMPARE(app.device.DeviceNum, 10);
+        QCOMPARE(app.device.NumDevices, 12);
+        QCOMPARE(app.device.DeviceSetup, 1);
+        QCOMPARE(app.device.Buffer_size, 10);
+        QCOMPARE(app.playback.DeviceNum, 10);
+        QCOMPARE(app.playback.BlockFrames, 10240);
+    }
+
+    // With the editor showing instead of the panel, the editor is the one hidden. Cancel
+    // keeps the settings; "Ok" with no entry selected chooses the default device.
+    void cancelAndNothingSelected() {
+        test::TestApp app;
+        DeviceSetupDialog w(app.ctx);
+        w.SetDeviceNames([] { return Cards(2); });
+        QWidget panel, editor;
+        w.WindowsToHide = {&panel, &editor};
+        editor.show();
+        app.device.DeviceNum = 2;
+
+        WhileShown(
+            w,
+            [&] {
+                QVERIFY(!editor.isVisible());
+                Child<QListWidget>(w, "DeviceList")->setCurrentRow(0);
+                QTest::keyClick(Child<QSlider>(w, "BufferSlider"), Qt::Key_Home);
+            },
+            "CancelButton");
+        QVERIFY(!w.RunSetup());
+        QVERIFY(editor.isVisible());
+        QVERIFY(!panel.isVisible());
+        QCOMPARE(app.device.DeviceNum, 2);
+        QCOMPARE(app.device.Buffer_size, kDefaultBufferSize);
+        QCOMPARE(app.device.DeviceSetup, 0);
+
+        WhileShown(
+            w,
+            [&] {
+                QCOMPARE(Child<QListWidget>(w, "DeviceList")->currentRow(), 2);
+                Child<QListWidget>(w, "DeviceList")->clearSelection();
+            },
+            "OkButton");
+        QVERIFY(w.RunSetup());
+        QCOMPARE(app.device.DeviceNum, 0);
+        QCOMPARE(app.device.NumDevices, 2);
+        QCOMPARE(app.playback.DeviceNum, 0);
+        QCOMPARE(app.playback.BlockFrames, kDefaultBufferSize * 1024);
+
+        // Neither window showing: none is shown afterwards.
+        editor.hide();
+        WhileShown(
+            w, [] {}, "CancelButton");
+        w.RunSetup();
+        QVERIFY(!editor.isVisible());
+        QVERIFY(!panel.isVisible());
+    }
+};
+
+QTEST_MAIN(DeviceSetupDialogTest)
+#include "device_setup_dialog_test.moc"

@@ -1,0 +1,423 @@
+// The windows the panel opens: note details, the value dialog and the instrument selection,
+// driven through their actions and controls the way a user does.
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTest>
+#include <QTimer>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <type_traits>
+
+#include "core/machine.h"
+#include "dialog_test_app.h"
+#include "engine/audio/event_queue.h"
+#include "engine/audio/playback.h"
+#include "engine/device_settings.h"
+#include "test_support.h"
+#include "ui/dialogs/instrument_dialog.h"
+#include "ui/dialogs/note_details_dialog.h"
+#include "ui/dialogs/value_dialog.h"
+#include "ui/qt/text.h"
+#include "ui/services/app_context.h"
+
+using namespace qtam;
+
+namespace {
+
+// One running program's worth of shared state, with the panel's side of the actions counted.
+struct Env : test::TestApp {
+    int refreshes = 0;
+    int instrumentSelections = 0;
+
+    // Counts what the window sets off in the panel: its Song edits, and (the instrument
+    // choice) its going away.
+    template <class Window>
+    void Watch(Window& w) {
+        QObject::connect(&w, &Window::songEdited, [this] { ++refreshes; });
+        if constexpr (std::is_same_v<Window, InstrumentDialog>)
+            QObject::connect(&w, &InstrumentDialog::closed, [this] { ++instrumentSelections; });
+    }
+    // A copy of the Song's bytes, to prove that nothing at all was written.
+    std::unique_ptr<Song> SongCopy() const { return std::make_unique<Song>(m->song); }
+    bool SongIs(const Song& before) const {
+        return std::memcmp(&before, &m->song, sizeof(Song)) == 0;
+    }
+};
+
+void Click(QWidget* w) {
+    QTest::mouseClick(w, Qt::LeftButton);
+}
+
+// Runs a modal action and drives its dialog from inside the dialog's own loop.
+void RunModal(const std::function<void()>& action, ValueDialog& form,
+              const std::function<void(ValueDialog&)>& drive) {
+    bool driven = false;
+    QTimer::singleShot(0, &form, [&] {
+        QVERIFY(form.isVisible());
+        QVERIFY(form.isModal());
+        drive(form);
+        driven = true;
+    });
+    action();
+    QVERIFY(driven);
+    QVERIFY(!form.isVisible());
+}
+
+void TypeValue(ValueDialog& form, const QString& text) {
+    form.Value->lineEdit()->selectAll();
+    QTest::keyClick(form.Value->lineEdit(), Qt::Key_Backspace);
+    QTest::keyClicks(form.Value->lineEdit(), text);
+}
+
+QPoint RowCenter(QListWidget* list, int row) {
+    return list->visualItemRect(list->item(row)).center();
+}
+
+// Through the window, as the window system delivers it: press, release, press (a double
+// click), release.
+void DoubleClickRow(QListWidget* list, int row) {
+    QWidget* window = list->window();
+    QTest::mouseDClick(window->windowHandle(), Qt::LeftButton, {},
+                       list->viewport()->mapTo(window, RowCenter(list, row)));
+}
+
+int SelectedRow(QListWidget* list) {
+    const auto items = list->selectedItems();
+    return items.isEmpty() ? -1 : list->row(items.front());
+}
+
+}  // namespace
+
+class PanelDialogsTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    // ---- Note details
+
+    void noteDetailsOnAnEmptyStepShowsNothingAndStoresNothing() {
+        Env env;
+        NoteDetailsDialog nd(env.ctx);
+        env.Watch(nd);
+        env.m->editor.CurrentStep = 7;
+        const auto before = env.SongCopy();
+        nd.ShowDetails();
+        QVERIFY(nd.isVisible());
+        QCOMPARE(nd.windowTitle(), QStringLiteral("Note details"));
+        for (QWidget* w :
+             {static_cast<QWidget*>(nd.VelocityScroll), static_cast<QWidget*>(nd.PanScroll),
+              static_cast<QWidget*>(nd.Reversed), static_cast<QWidget*>(nd.MaxButton),
+              static_cast<QWidget*>(nd.CenterButton)}) {
+            QVERIFY2(!w->isEnabled(), qPrintable(w->objectName()));
+        }
+        QCOMPARE(nd.Velocity->text(), QString());
+        QCOMPARE(nd.Panning->text(), QString());
+        Click(nd.OkButton);
+        QVERIFY(!nd.isVisible());
+        QVERIFY(env.SongIs(*before));
+        QVERIFY(!env.m->editor.SongChanged);
+        QCOMPARE(env.refreshes, 0);
+    }
+
+    void noteDetailsStoreOnlyWhatChanged() {
+        Env env;
+        NoteDetailsDialog nd(env.ctx);
+        env.Watch(nd);
+        EditorState& e = env.m->editor;
+        e.CurrentPattern = 4;
+        e.CurrentMeasure = 2;
+        e.CurrentChannel = 3;
+        e.CurrentStep = 5;
+        e.StartPrepared = true;
+        test::SetNote(*env.m, 4, 2, 3, 5, 80, 30, 1);
+
+        nd.ShowDetails();
+        QVERIFY(nd.VelocityScroll->isEnabled());
+        QCOMPARE(nd.VelocityScroll->value(), 80);
+        QCOMPARE(nd.Velocity->text(), QStringLiteral("80"));
+        QCOMPARE(nd.PanScroll->value(), 30);
+        QCOMPARE(nd.Panning->text(), QStringLiteral("30"));
+        QVERIFY(nd.Reversed->isChecked());
+        // "Ok" without moving anything writes nothing.
+        Click(nd.OkButton);
+        QVERIFY(!e.SongChanged);
+        QCOMPARE(env.refreshes, 0);
+
+        nd.ShowDetails();
+        Click(nd.MaxButton);
+        QCOMPARE(nd.Velocity->text(), QStringLiteral("127"));
+        Click(nd.CenterButton);
+        QCOMPARE(nd.Panning->text(), QStringLiteral("64"));
+        Click(nd.Reversed);
+        Click(nd.OkButton);
+        QVERIFY(!nd.isVisible());
+        const StepCell& c = env.m->song.cell(4, 2, 3, 5);
+        QCOMPARE(int(c.velocity), 127);
+        QCOMPARE(int(c.pan), 64);
+        QCOMPARE(int(c.reversed), 0);
+        QVERIFY(e.SongChanged);
+        QVERIFY(e.StartPrepared);  // left as it was
+        QCOMPARE(env.refreshes, 1);
+        // Only the cell at CurrentStep was touched.
+        QVERIFY(!env.m->song.cell(4, 2, 3, 6).hasNote());
+    }
+
+    void noteDetailsCancelAndReopenShowTheCellAgain() {
+        Env env;
+        NoteDetailsDialog nd(env.ctx);
+        env.Watch(nd);
+        env.m->editor.CurrentStep = 2;
+        test::SetNote(*env.m, 1, 1, 1, 2, 40, 100, 0);
+        nd.ShowDetails();
+        nd.VelocityScroll->setValue(10);
+        QCOMPARE(nd.Velocity->text(), QStringLiteral("10"));
+        Click(nd.CancelButton);
+        QVERIFY(!nd.isVisible());
+        QCOMPARE(int(env.m->song.cell(1, 1, 1, 2).velocity), 40);
+        nd.ShowDetails();
+        QCOMPARE(nd.VelocityScroll->value(), 40);
+        QCOMPARE(nd.Velocity->text(), QStringLiteral("40"));
+        // A note of velocity 0 is still a note.
+        test::SetNote(*env.m, 1, 1, 1, 2, 0, 100, 0);
+        nd.hide();
+        nd.ShowDetails();
+        QVERIFY(nd.VelocityScroll->isEnabled());
+        QCOMPARE(nd.Velocity->text(), QStringLiteral("0"));
+    }
+
+    void noteDetailsHideWhenTheyLoseTheFocus() {
+        Env env;
+        NoteDetailsDialog nd(env.ctx);
+        env.Watch(nd);
+        QWidget panel;
+        panel.resize(200, 100);
+        panel.show();
+        env.m->editor.CurrentStep = 3;
+        test::SetNote(*env.m, 1, 1, 1, 3, 90);
+        for (int round = 0; round < 2; ++round) {  // the second opening behaves the same
+            nd.ShowDetails();
+            QVERIFY(QTest::qWaitForWindowActive(&nd));
+            nd.VelocityScroll->setValue(20);
+            panel.activateWindow();  // a click outside the window
+            QTRY_VERIFY(!nd.isVisible());
+            QCOMPARE(int(env.m->song.cell(1, 1, 1, 3).velocity), 90);
+            QVERIFY(!env.m->editor.SongChanged);
+        }
+        // Shown but never active (the panel kept the focus): it stays.
+        nd.show();
+        QTest::qWait(50);
+        QVERIFY(nd.isVisible());
+    }
+
+    // ---- Value dialog
+
+    void tempoEntry_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<bool>("byEnter");
+        QTest::addColumn<int>("tempo");
+        QTest::newRow("in range") << "133" << false << 133;
+        QTest::newRow("in range, Enter") << "133" << true << 133;
+        QTest::newRow("above") << "300" << false << 250;
+        QTest::newRow("below, Enter") << "20" << true << 50;
+        QTest::newRow("not a number") << "x1" << false << 50;
+        QTest::newRow("not a number, Enter") << "1x" << true << 50;
+        QTest::newRow("empty") << "" << false << 50;
+        QTest::newRow("cut at 3 characters") << "2000" << false << 200;
+    }
+    void tempoEntry() {
+        QFETCH(QString, typed);
+        QFETCH(bool, byEnter);
+        QFETCH(int, tempo);
+        Env env;
+        ValueDialog form(env.ctx);
+        env.Watch(form);
+        env.m->song.tempo = 120;
+        env.m->editor.StartPrepared = true;
+        RunModal([&] { form.EnterTempo(); }, form,
+                 [&](ValueDialog& f) {
+                     QCOMPARE(f.windowTitle(), QStringLiteral(" "));
+                     QCOMPARE(f.Text(), QStringLiteral("120"));
+                     QCOMPARE(f.Value->minimum(), 50);
+                     QCOMPARE(f.Value->maximum(), 250);
+                     QTRY_VERIFY(f.Value->hasFocus());
+                     TypeValue(f, typed);
+                     if (byEnter) {
+                         QTest::keyClick(f.Value->lineEdit(), Qt::Key_Return);
+                     } else {
+                         Click(f.OkButton);
+                     }
+                 });
+        QCOMPARE(int(env.m->song.tempo), tempo);
+        QVERIFY(env.m->editor.SongChanged);
+        QVERIFY(!env.m->editor.StartPrepared);
+        QCOMPARE(env.refreshes, 1);
+    }
+
+    void shuffleEntryHalvesAndArrowsStepByTwo() {
+        Env env;
+        ValueDialog form(env.ctx);
+        env.Watch(form);
+        env.m->song.shuffle = 100;
+        RunModal([&] { form.EnterShuffle(); }, form,
+                 [](ValueDialog& f) {
+                     QCOMPARE(f.Text(), QStringLiteral("0"));
+                     TypeValue(f, QStringLiteral("51"));
+                     Click(f.OkButton);
+                 });
+        QCOMPARE(int(env.m->song.shuffle), 125);
+        RunModal([&] { form.EnterShuffle(); }, form,
+                 [](ValueDialog& f) {
+                     QCOMPARE(f.Text(), QStringLiteral("50"));  // the odd entry lost its half
+                     QTest::keyClick(f.Value, Qt::Key_Up);
+                     QCOMPARE(f.Text(), QStringLiteral("52"));
+                     Click(f.OkButton);
+                 });
+        QCOMPARE(int(env.m->song.shuffle), 126);
+        RunModal([&] { form.EnterShuffle(); }, form,
+                 [](ValueDialog& f) {
+                     TypeValue(f, QStringLiteral("120"));
+                     QCOMPARE(f.EnteredValue(), 100);
+                     Click(f.OkButton);
+                 });
+        QCOMPARE(int(env.m->song.shuffle), 150);
+        QCOMPARE(env.refreshes, 3);
+    }
+
+    void valueCancelChangesNothing() {
+        Env env;
+        ValueDialog form(env.ctx);
+        env.Watch(form);
+        env.m->song.tempo = 120;
+        env.m->editor.StartPrepared = true;
+        const auto before = env.SongCopy();
+        RunModal([&] { form.EnterTempo(); }, form,
+                 [](ValueDialog& f) {
+                     TypeValue(f, QStringLiteral("200"));
+                     Click(f.CancelButton);
+                 });
+        RunModal([&] { form.EnterShuffle(); }, form,
+                 [](ValueDialog& f) {
+                     TypeValue(f, QStringLiteral("90"));
+                     QTest::keyClick(f.Value->lineEdit(), Qt::Key_Escape);
+                 });
+        QVERIFY(env.SongIs(*before));
+        QVERIFY(!env.m->editor.SongChanged);
+        QVERIFY(env.m->editor.StartPrepared);
+        QCOMPARE(env.refreshes, 0);
+    }
+
+    // ---- Instrument selection
+
+    void patchSelectOpensOnTheChannelsSound() {
+        Env env;
+        InstrumentDialog ps(env.ctx);
+        env.Watch(ps);
+        test::SetSound(env.m->banks.internalBank, 1, {1, 2, 3}, "Kick");
+        test::SetSound(env.m->banks.userbank, 3, {1, 2, 3}, "Caf\xE9");
+        env.m->banks.userbank.slot(4).name = "stale name";  // no sound: listed as empty
+        env.m->editor.CurrentPattern = 2;
+        env.m->editor.CurrentChannel = 3;
+        env.m->song.settings(2).instrument[2] = 103;
+        ps.ShowForCurrentChannel();
+        QVERIFY(ps.isVisible());
+        QCOMPARE(ps.windowTitle(), QStringLiteral("Select an instrument"));
+        QCOMPARE(ps.KitList->count(), 20);
+        QCOMPARE(ps.UserbankList->count(), 20);
+        QCOMPARE(ps.KitList->item(0)->text(), QStringLiteral("Kick"));
+        QCOMPARE(ps.KitList->item(1)->text(), QStringLiteral("<empty>"));
+        QCOMPARE(ps.UserbankList->item(2)->text(), QString::fromUtf8("Café"));
+        QCOMPARE(ps.UserbankList->item(3)->text(), QStringLiteral("<empty>"));
+        QCOMPARE(SelectedRow(ps.UserbankList), 2);
+        QCOMPARE(SelectedRow(ps.KitList), -1);
+
+        // Another channel on a kit sound: the selection moves across.
+        Click(ps.CancelButton);
+        env.m->editor.CurrentChannel = 4;
+        env.m->song.settings(2).instrument[3] = 20;
+        ps.ShowForCurrentChannel();
+        QCOMPARE(SelectedRow(ps.KitList), 19);
+        QCOMPARE(SelectedRow(ps.UserbankList), -1);
+
+        // Numbers naming no slot select nothing, and "Ok" then keeps them.
+        for (int odd : {0, 21, 100, 121}) {
+            Click(ps.CancelButton);
+            env.m->song.settings(2).instrument[3] = static_cast<std::uint8_t>(odd);
+            ps.ShowForCurrentChannel();
+            QCOMPARE(SelectedRow(ps.KitList), -1);
+            QCOMPARE(SelectedRow(ps.UserbankList), -1);
+            Click(ps.OkButton);
+            QCOMPARE(int(env.m->song.settings(2).instrument[3]), odd);
+        }
+        QVERIFY(!env.m->editor.SongChanged);
+    }
+
+    void patchSelectKeepsOneSelectionAcrossBothLists() {
+        Env env;
+        InstrumentDialog ps(env.ctx);
+        env.Watch(ps);
+        env.m->song.settings(1).instrument[0] = 2;
+        ps.ShowForCurrentChannel();
+        QTest::mouseClick(ps.UserbankList->viewport(), Qt::LeftButton, {},
+                          RowCenter(ps.UserbankList, 6));
+        QCOMPARE(SelectedRow(ps.UserbankList), 6);
+        QCOMPARE(SelectedRow(ps.KitList), -1);
+        QTest::mouseClick(ps.KitList->viewport(), Qt::LeftButton, {}, RowCenter(ps.KitList, 8));
+        QCOMPARE(SelectedRow(ps.KitList), 8);
+        QCOMPARE(SelectedRow(ps.UserbankList), -1);
+        QTest::mouseClick(ps.UserbankList->viewport(), Qt::LeftButton, {},
+                          RowCenter(ps.UserbankList, 11));
+        QCOMPARE(SelectedRow(ps.KitList), -1);
+        Click(ps.OkButton);
+        QVERIFY(!ps.isVisible());
+        QCOMPARE(int(env.m->song.settings(1).instrument[0]), 112);
+        QVERIFY(env.m->editor.SongChanged);
+        QCOMPARE(env.refreshes, 1);
+        QCOMPARE(env.instrumentSelections, 1);  // the panel re-activates its channel
+    }
+
+    void patchSelectDoubleClickIsOk() {
+        Env env;
+        InstrumentDialog ps(env.ctx);
+        env.Watch(ps);
+        env.m->song.settings(1).instrument[0] = 105;
+        ps.ShowForCurrentChannel();
+        DoubleClickRow(ps.KitList, 4);
+        QTRY_VERIFY(!ps.isVisible());
+        QCOMPARE(int(env.m->song.settings(1).instrument[0]), 5);
+        QVERIFY(env.m->editor.SongChanged);
+        QCOMPARE(env.instrumentSelections, 1);
+
+        // Choosing the sound the channel already has marks nothing.
+        env.m->editor.SongChanged = false;
+        ps.ShowForCurrentChannel();
+        DoubleClickRow(ps.KitList, 4);
+        QTRY_VERIFY(!ps.isVisible());
+        QVERIFY(!env.m->editor.SongChanged);
+        QCOMPARE(env.refreshes, 1);
+        QCOMPARE(env.instrumentSelections, 2);
+    }
+
+    void patchSelectCancelKeepsTheSound() {
+        Env env;
+        InstrumentDialog ps(env.ctx);
+        env.Watch(ps);
+        env.m->song.settings(1).instrument[0] = 7;
+        const auto before = env.SongCopy();
+        ps.ShowForCurrentChannel();
+        QTest::mouseClick(ps.UserbankList->viewport(), Qt::LeftButton, {},
+                          RowCenter(ps.UserbankList, 0));
+        Click(ps.CancelButton);
+        QVERIFY(!ps.isVisible());
+        QVERIFY(env.SongIs(*before));
+        QVERIFY(!env.m->editor.SongChanged);
+        QCOMPARE(env.instrumentSelections, 1);
+    }
+};
+
+QTEST_MAIN(PanelDialogsTest)
+#include "panel_dialogs_test.moc"

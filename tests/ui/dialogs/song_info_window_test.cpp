@@ -1,0 +1,120 @@
+// The Song information window in its two modes.
+
+#include "ui/dialogs/song_info_window.h"
+
+#include <QCheckBox>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include "dialog_test_app.h"
+#include "song/song_file.h"
+
+using namespace qtam;
+
+class SongInfoWindowTest : public QObject {
+    Q_OBJECT
+
+    QLineEdit* Edit(SongInfoWindow& w, const char* name) {
+        return w.findChild<QLineEdit*>(QString::fromLatin1(name));
+    }
+    // Key presses carrying any character, as a keyboard layout would send them.
+    void Type(QWidget* w, const QString& text) {
+        for (QChar ch : text) {
+            QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(ch));
+            QApplication::sendEvent(w, &press);
+        }
+    }
+    QCheckBox* ShowOnOpen(SongInfoWindow& w) {
+        return w.findChild<QCheckBox*>(QStringLiteral("ShowOnOpen"));
+    }
+    void Click(SongInfoWindow& w, const char* button) {
+        QTest::mouseClick(w.findChild<QPushButton*>(QString::fromLatin1(button)), Qt::LeftButton);
+    }
+
+private Q_SLOTS:
+    // A song that introduces itself: read-only, no check box, and "Ok" stores nothing even
+    // after typing. "Song info" afterwards shows the same song editable with the check box.
+    void viewThenEdit() {
+        test::TestApp app;
+        SongInfoWindow w(app.ctx);
+        app.CountSongEdits(w);
+        app.m->song.title.set("Night \x96 Drive");
+        app.m->song.showInfoOnOpen = 1;
+        app.m->song.userbankDescription.set("Dusty kit");
+        app.m->song.userbankFile.set("C:\\Banks\\DUSTY.UBF");
+
+        w.ShowView();
+        QVERIFY(w.isVisible());
+        QCOMPARE(w.windowTitle(), QStringLiteral("Song information"));
+        QCOMPARE(w.Mode(), SongInfoMode::View);
+        QCOMPARE(Edit(w, "SongTitle")->text(), QString::fromUtf8("Night – Drive"));
+        QVERIFY(Edit(w, "SongTitle")->isReadOnly());
+        QVERIFY(ShowOnOpen(w)->isHidden());
+        QCOMPARE(Edit(w, "BankName")->text(), QStringLiteral("Dusty kit"));
+        QCOMPARE(Edit(w, "FileName")->text(), QStringLiteral("DUSTY.UBF"));
+        QVERIFY(Edit(w, "FileName")->isReadOnly());
+
+        QTest::keyClicks(Edit(w, "SongTitle"), "xyz");
+        Click(w, "OkButton");
+        QVERIFY(!w.isVisible());
+        QCOMPARE(app.m->song.title.str(), std::string("Night \x96 Drive"));
+        QVERIFY(!app.m->editor.SongChanged);
+        QCOMPARE(w.Mode(), SongInfoMode::Edit);
+
+        w.ShowEdit();
+        QVERIFY(!Edit(w, "SongTitle")->isReadOnly());
+        QVERIFY(!ShowOnOpen(w)->isHidden());
+        QVERIFY(ShowOnOpen(w)->isChecked());
+        // "Ok" without edits leaves the song unchanged; the check box alone changes it.
+        Click(w, "OkButton");
+        QVERIFY(!app.m->editor.SongChanged);
+        w.ShowEdit();
+        QTest::mouseClick(ShowOnOpen(w), Qt::LeftButton, {},
+                          QPoint(5, ShowOnOpen(w)->height() / 2));
+        Click(w, "OkButton");
+        QCOMPARE(app.m->song.showInfoOnOpen, std::uint8_t{0});
+        QVERIFY(app.m->editor.SongChanged);
+    }
+
+    // Cancel stores nothing and keeps the mode; typed texts reach the panel caption when
+    // the main window is activated next (which rebuilds it), not before.
+    void editedTextsAndTheCaption() {
+        test::TestApp app;
+        SongInfoWindow w(app.ctx);
+        app.CountSongEdits(w);
+        UpdateTitle(*app.m);
+        const std::string untitled = app.m->editor.PanelCaption;
+        QCOMPARE(QString::fromStdString(untitled), QStringLiteral("\"Untitled song\""));
+
+        w.ShowView();
+        QTest::keyClicks(Edit(w, "SongTitle"), "Lost");
+        Click(w, "CancelButton");
+        QVERIFY(!w.isVisible());
+        QCOMPARE(w.Mode(), SongInfoMode::View);
+
+        w.ShowEdit();
+        QCOMPARE(Edit(w, "Copyright")->text(), QString::fromUtf8("© by ..."));
+        Type(Edit(w, "SongTitle"), QString::fromUtf8("Café €"));
+        QTest::keyClicks(Edit(w, "SongAuthor"), "Ann");
+        Type(Edit(w, "Subtitle"), QString::fromUtf8("Ελ x"));  // Greek refused
+        QCOMPARE(Edit(w, "Subtitle")->text(), QStringLiteral(" x"));
+        QTest::keyClicks(Edit(w, "Copyright"), QString(60, QChar('c')));
+        QCOMPARE(Edit(w, "Copyright")->text().size(), 50);
+        const int refreshes = app.panelRefreshes;
+        Click(w, "OkButton");
+        QCOMPARE(app.m->song.title.str(), std::string("Caf\xE9 \x80"));
+        QCOMPARE(app.m->song.subtitle.str(), std::string(" x"));
+        QCOMPARE(app.m->song.copyright.str().size(), std::size_t{50});
+        QVERIFY(app.m->editor.SongChanged);
+        QCOMPARE(app.panelRefreshes, refreshes + 1);
+        QCOMPARE(app.m->editor.PanelCaption, untitled);
+
+        UpdateTitle(*app.m);  // what activating the main window does
+        QCOMPARE(app.m->editor.PanelCaption, std::string("\"Caf\xE9 \x80\" by Ann"));
+    }
+};
+
+QTEST_MAIN(SongInfoWindowTest)
+#include "song_info_window_test.moc"
