@@ -35,15 +35,4 @@ int InstrumentOfRows(InstrumentRows rows) {
     return 0;
 }
 
-bool SelectInstrumentOk(Machine& m, InstrumentRows rows) {
-    const int instrument = InstrumentOfRows(rows);
-    if (instrument == 0) return false;
-    const EditorState& e = m.editor;
-    std::uint8_t& stored = m.song.settings(e.CurrentPattern).instrument[e.CurrentChannel - 1];
-    if (stored == instrument) return false;
-    stored = static_cast<std::uint8_t>(instrument);
-    m.editor.SongChanged = true;
-    return true;
-}
-
 }  // namespace qtam

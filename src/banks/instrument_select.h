@@ -31,9 +31,4 @@ InstrumentRows RowsOfCurrentInstrument(const Machine& m);
 // 0 when neither is selected.
 int InstrumentOfRows(InstrumentRows rows);
 
-// "Ok": the internal row wins over the external one; with neither nothing changes. Stores the
-// instrument of the current channel in the current pattern and marks the Song changed only
-// when it differs. Returns whether it was written.
-bool SelectInstrumentOk(Machine& m, InstrumentRows rows);
-
 }  // namespace qtam

@@ -68,10 +68,6 @@ NoteDetailsView ShowNoteDetails(const Machine& m) {
     return view;
 }
 
-bool NoteDetailsOk(Machine& m, int velocity, int pan, bool reversed) {
-    return SetNoteDetails(m, velocity, pan, reversed);
-}
-
 int ReadValueEntry(std::string_view text, int minimum, int maximum) {
     auto isSpace = [](char ch) { return std::isspace(static_cast<unsigned char>(ch)) != 0; };
     while (!text.empty() && isSpace(text.front())) text.remove_prefix(1);

@@ -11,6 +11,7 @@
 #include "banks/instrument_select.h"
 #include "core/machine.h"
 #include "engine/play_clock.h"
+#include "song/edit_ops.h"
 #include "test_support.h"
 
 namespace qtam {
@@ -189,6 +190,31 @@ TEST_F(PanelEdits, TempoAndShuffleRetimeTheClockAndTheEntriesMakeTheSameEdit) {
         EXPECT_TRUE(EnterShuffle(*m, DialogResult::Ok, std::to_string(value)));
         EXPECT_TRUE(SameSong(shuffled, m->song)) << "shuffle " << value;
     }
+}
+
+TEST_F(PanelEdits, TheStepSwitchKeepsEverySlotAndRetimesWithoutMarking) {
+    for (int steps : {12, 16, 0, 11, 13, 255, -12}) {
+        Scramble();
+        Song expected = m->song;
+        expected.stepsPerMeasure = static_cast<std::uint8_t>(steps == 12 ? 12 : 16);
+        SetStepsPerMeasure(*m, steps);
+        EXPECT_TRUE(SameSong(expected, m->song)) << steps;
+        EXPECT_EQ(Timing(), TimingOf(m->song));
+        EXPECT_FALSE(m->editor.SongChanged);
+        EXPECT_TRUE(m->editor.StartPrepared);
+    }
+}
+
+TEST(Knob, TargetMovesVolumeOnlyWhileStopped) {
+    auto m = test::NewMachine();
+    SetMainVolume(*m, 200);
+    EXPECT_EQ(m->clock.MainVolumeTarget, 200);
+    EXPECT_EQ(m->clock.MainVolume, 200);
+    m->Playing = true;
+    SetMainVolume(*m, 50);
+    EXPECT_EQ(m->clock.MainVolumeTarget, 50);
+    EXPECT_EQ(m->clock.MainVolume, 200);
+    EXPECT_FALSE(m->editor.SongChanged);
 }
 
 TEST_F(PanelEdits, TheMainVolumeFollowsAtOnceOnlyWhileStopped) {
