@@ -6,8 +6,6 @@ namespace qtam {
 
 namespace {
 
-constexpr int kUserbankBase = 100;
-
 bool IsRow(int row) {
     return row >= 0 && row < kBankSlots;
 }
@@ -31,21 +29,10 @@ InstrumentRows RowsOfCurrentInstrument(const Machine& m) {
     return rows;
 }
 
-bool SelectInstrumentOk(Machine& m, InstrumentRows rows) {
-    int instrument = 0;
-    if (IsRow(rows.internalRow)) {
-        instrument = rows.internalRow + 1;
-    } else if (IsRow(rows.externalRow)) {
-        instrument = rows.externalRow + kUserbankBase + 1;
-    } else {
-        return false;
-    }
-    const EditorState& e = m.editor;
-    std::uint8_t& stored = m.song.settings(e.CurrentPattern).instrument[e.CurrentChannel - 1];
-    if (stored == instrument) return false;
-    stored = static_cast<std::uint8_t>(instrument);
-    m.editor.SongChanged = true;
-    return true;
+int InstrumentOfRows(InstrumentRows rows) {
+    if (IsRow(rows.internalRow)) return rows.internalRow + 1;
+    if (IsRow(rows.externalRow)) return rows.externalRow + kUserbankBase + 1;
+    return 0;
 }
 
 }  // namespace qtam

@@ -45,10 +45,7 @@ struct NoteDetailsView {
 };
 
 NoteDetailsView ShowNoteDetails(const Machine& m);
-
-// "Ok": writes only the values that differ from the cell and marks the Song changed only then.
-// A cell without a note stays as it is. Returns whether anything was written.
-bool NoteDetailsOk(Machine& m, int velocity, int pan, bool reversed);
+// "Ok" stores through SetNoteDetails (panel_edits.h).
 
 // ---- Value entry
 
@@ -74,10 +71,6 @@ inline int ShuffleFromShown(int shown) {
 
 ValueEntry TempoEntry(const Song& song);
 ValueEntry ShuffleEntry(const Song& song);
-
-// On Ok: stores the entered value, recomputes the step timing, marks the Song changed and
-// drops a prepared start. Returns whether the Song was written (Cancel writes nothing).
-bool EnterTempo(Machine& m, DialogResult result, std::string_view text);
-bool EnterShuffle(Machine& m, DialogResult result, std::string_view text);
+// "Ok" stores through EnterTempo and EnterShuffle (panel_edits.h).
 
 }  // namespace qtam

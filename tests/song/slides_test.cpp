@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "core/machine.h"
+#include "song/panel_edits.h"
 #include "test_support.h"
 
 namespace qtam {
@@ -100,7 +101,7 @@ TEST(NoteDetails, EmptyStepShowsDisabledAndOkChangesNothing) {
     EXPECT_EQ(v.velocityText, "");
     EXPECT_EQ(v.panText, "");
     Song before = m->song;
-    EXPECT_FALSE(NoteDetailsOk(*m, 127, 64, true));
+    EXPECT_FALSE(SetNoteDetails(*m, 127, 64, true));
     EXPECT_EQ(std::memcmp(&before, &m->song, sizeof(Song)), 0);
     EXPECT_FALSE(m->editor.SongChanged);
 }
@@ -127,18 +128,18 @@ TEST(NoteDetails, OkWritesOnlyWhatDiffers) {
     SetNote(*m, 1, 1, 1, 5, 80, 64, 0);
     m->editor.StartPrepared = true;
 
-    EXPECT_FALSE(NoteDetailsOk(*m, 80, 64, false));
+    EXPECT_FALSE(SetNoteDetails(*m, 80, 64, false));
     EXPECT_FALSE(m->editor.SongChanged);
 
-    EXPECT_TRUE(NoteDetailsOk(*m, kMaxOutVelocity, 64, false));
+    EXPECT_TRUE(SetNoteDetails(*m, kMaxOutVelocity, 64, false));
     EXPECT_EQ(m->song.cell(1, 1, 1, 5).velocity, 127);
     EXPECT_TRUE(m->editor.SongChanged);
     EXPECT_TRUE(m->editor.StartPrepared);
 
     m->editor.SongChanged = false;
-    EXPECT_TRUE(NoteDetailsOk(*m, 127, 64, true));
+    EXPECT_TRUE(SetNoteDetails(*m, 127, 64, true));
     EXPECT_EQ(m->song.cell(1, 1, 1, 5).reversed, 1);
-    EXPECT_TRUE(NoteDetailsOk(*m, 0, 3, true));
+    EXPECT_TRUE(SetNoteDetails(*m, 0, 3, true));
     EXPECT_EQ(m->song.cell(1, 1, 1, 5).velocity, 0);
     EXPECT_EQ(m->song.cell(1, 1, 1, 5).pan, 3);
 }
@@ -148,7 +149,7 @@ TEST(NoteDetails, StepOutsideTheMeasureIsNoNote) {
     SetNote(*m, 1, 1, 1, 1, 80);
     m->editor.CurrentStep = 0;  // a covered button's slot
     EXPECT_FALSE(ShowNoteDetails(*m).enabled);
-    EXPECT_FALSE(NoteDetailsOk(*m, 1, 1, true));
+    EXPECT_FALSE(SetNoteDetails(*m, 1, 1, true));
     m->editor.CurrentStep = 17;
     EXPECT_FALSE(ShowNoteDetails(*m).enabled);
 }

@@ -12,6 +12,7 @@
 
 #include "banks/instrument_select.h"
 #include "core/machine.h"
+#include "song/panel_edits.h"
 #include "ui/qt/dialog_buttons.h"
 #include "ui/qt/text.h"
 #include "ui/qt/window_placement.h"
@@ -111,7 +112,7 @@ void InstrumentDialog::PrepareToShow() {
 
 void InstrumentDialog::Confirm() {
     const InstrumentRows rows{SelectedRow(KitList), SelectedRow(UserbankList)};
-    if (SelectInstrumentOk(ctx_.m, rows)) Q_EMIT songEdited();
+    if (ChooseInstrument(ctx_.m, InstrumentOfRows(rows))) Q_EMIT songEdited();
     accept();
 }
 

@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "core/machine.h"
+#include "song/panel_edits.h"
 #include "song/slides.h"
 #include "ui/qt/dialog_buttons.h"
 #include "ui/qt/text.h"
@@ -122,7 +123,8 @@ void NoteDetailsDialog::PrepareToShow() {
 }
 
 void NoteDetailsDialog::Confirm() {
-    if (NoteDetailsOk(ctx_.m, VelocityScroll->value(), PanScroll->value(), Reversed->isChecked())) {
+    if (SetNoteDetails(ctx_.m, VelocityScroll->value(), PanScroll->value(),
+                       Reversed->isChecked())) {
         Q_EMIT songEdited();
     }
     accept();

@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include "core/machine.h"
+#include "song/panel_edits.h"
 #include "ui/qt/dialog_buttons.h"
 #include "ui/qt/text.h"
 #include "ui/qt/window_placement.h"

@@ -14,6 +14,7 @@
 #include "engine/audio/precision_timer.h"
 #include "engine/mixer.h"
 #include "song/edit_ops.h"
+#include "song/panel_edits.h"
 #include "song/song_file.h"
 #include "ui/qt/text.h"
 #include "ui/qt/window_placement.h"
@@ -379,16 +380,7 @@ void GroovePanel::PressStep(int button, Qt::MouseButton pressed) {
     }
     const int slot = SlotOfButton(button, StepsPerMeasureOf(m.song));
     if (slot == 0) return;  // under a cover: cannot be reached
-    StepCell& c = m.song.cell(m.editor.CurrentPattern, m.editor.CurrentMeasure,
-                              m.editor.CurrentChannel, slot);
-    const bool wasNote = c.hasNote();
-    // The reserved byte of the cell is left as it is; its 16-bit field is cleared.
-    c.velocity = static_cast<std::int8_t>(wasNote ? -1 : 80);
-    c.pan = 64;
-    c.reversed = 0;
-    c.reserved2 = 0;
-    ShowStepLed(!wasNote, button);
-    m.editor.MarkEdited();
+    ShowStepLed(ToggleStep(m, slot), button);
 }
 
 void GroovePanel::OpenNoteDetails(int button) {
@@ -408,48 +400,32 @@ void GroovePanel::ChooseInstrument(int n) {
 }
 
 void GroovePanel::ToggleDistortion(int n) {
-    EditorState& e = ctx_.m.editor;
-    std::uint8_t& on = ctx_.m.song.settings(e.CurrentPattern).distortionOn[n - 1];
-    on = on == 1 ? 0 : 1;
-    n == e.CurrentChannel ? ShowLampsBright(n) : ShowLampsDark(n);
-    e.MarkEdited();
+    qtam::ToggleDistortion(ctx_.m, n);
+    n == ctx_.m.editor.CurrentChannel ? ShowLampsBright(n) : ShowLampsDark(n);
 }
 
 void GroovePanel::ToggleMute(int n) {
-    EditorState& e = ctx_.m.editor;
-    std::uint8_t& on = ctx_.m.song.settings(e.CurrentPattern).mute[n - 1];
-    on = on == 1 ? 0 : 1;
-    n == e.CurrentChannel ? ShowLampsBright(n) : ShowLampsDark(n);
-    e.MarkEdited();
+    qtam::ToggleMute(ctx_.m, n);
+    n == ctx_.m.editor.CurrentChannel ? ShowLampsBright(n) : ShowLampsDark(n);
 }
 
 void GroovePanel::ChoosePatternAt(int x, int y) {
-    Machine& m = ctx_.m;
     const int pattern = PatternAtKeypad(x, y);
-    if (pattern == m.editor.CurrentPattern) return;
+    if (!ChoosePattern(ctx_.m, pattern)) return;
     for (int n = 1; n <= 8; ++n) PatternKey[n]->setVisible(n == pattern);
-    m.editor.CurrentPattern = static_cast<std::uint8_t>(pattern);
-    m.editor.CurrentMeasure = 1;
-    m.clock.NextPattern = static_cast<std::uint8_t>(pattern);
-    // A running playback changes to the queued pattern at the end of its measure.
-    if (!m.Playing) m.clock.PlayPattern = static_cast<std::uint8_t>(pattern);
-    m.editor.StartPrepared = false;
     RefreshFromSong();
 }
 
 void GroovePanel::ChangeMeasureCount() {
-    Machine& m = ctx_.m;
     EditMeasureArrows->SetRange(1, MeasureCountArrows->Position());
     EditMeasureArrows->setEnabled(true);
     EditMeasureArrows->update();
-    m.song.measureCount[m.editor.CurrentPattern - 1] =
-        static_cast<std::uint8_t>(MeasureCountArrows->Position());
+    SetMeasureCount(ctx_.m, MeasureCountArrows->Position());
     ShowMeasures();
-    m.editor.MarkEdited();
 }
 
 void GroovePanel::ChangeEditMeasure() {
-    ctx_.m.editor.CurrentMeasure = static_cast<std::uint8_t>(EditMeasureArrows->Position());
+    ChooseMeasure(ctx_.m, EditMeasureArrows->Position());
     ShowMeasures();
     ShowStepLeds();
 }
@@ -464,35 +440,28 @@ void GroovePanel::DragChannelVolume(int n, const QMouseEvent& e) {
         DraggedPosition(slider->y(), MouseY(e), kVolumeSliderTopMin, kVolumeSliderTopMax);
     slider->move(slider->x(), top);
     const int value = VolumeFromSliderTop(top);
-    ctx_.m.song.settings(ctx_.m.editor.CurrentPattern).volume[n - 1] =
-        static_cast<std::uint8_t>(value);
+    SetChannelVolume(ctx_.m, n, value);
     VolumeLabel[n]->setText(QString::number(value));
-    ctx_.m.editor.MarkEdited();
 }
 
 void GroovePanel::DragTempo(const QMouseEvent& e) {
     if (!IsDrag(e)) return;
-    Song& s = ctx_.m.song;
     const int left =
         DraggedPosition(TempoSlider->x(), MouseX(e), kTempoSliderLeftMin, kTempoSliderLeftMax);
     TempoSlider->move(left, TempoSlider->y());
-    s.tempo = static_cast<std::uint16_t>(TempoFromSliderOffset(left - kTempoSliderLeftMin));
-    TempoLabel->setText(QString::number(s.tempo));
-    SetTempo(ctx_.m, s.tempo, s.shuffle);
-    ctx_.m.editor.MarkEdited();
+    SetSongTempo(ctx_.m, TempoFromSliderOffset(left - kTempoSliderLeftMin));
+    TempoLabel->setText(QString::number(ctx_.m.song.tempo));
 }
 
 void GroovePanel::DragShuffle(const QMouseEvent& e) {
     if (!IsDrag(e)) return;
-    Song& s = ctx_.m.song;
     const int left =
         DraggedPosition(ShuffleSlider->x(), MouseX(e), kTempoSliderLeftMin, kTempoSliderLeftMax);
     ShuffleSlider->move(left, ShuffleSlider->y());
-    s.shuffle = static_cast<std::uint8_t>(ShuffleFromSliderOffset(left - kTempoSliderLeftMin));
+    SetSongShuffle(ctx_.m, ShuffleFromSliderOffset(left - kTempoSliderLeftMin));
+    const Song& s = ctx_.m.song;
     TempoLabel->setText(QString::number(s.tempo));
-    SetTempo(ctx_.m, s.tempo, s.shuffle);
     ShuffleLabel->setText(QString::number(2 * (s.shuffle - 100)));
-    ctx_.m.editor.MarkEdited();
 }
 
 void GroovePanel::DragDistortion(const QMouseEvent& e) {
@@ -500,9 +469,7 @@ void GroovePanel::DragDistortion(const QMouseEvent& e) {
     const int left =
         DraggedPosition(DistortionSlider->x(), MouseX(e), kDistSliderLeftMin, kDistSliderLeftMax);
     DistortionSlider->move(left, DistortionSlider->y());
-    ctx_.m.song.settings(ctx_.m.editor.CurrentPattern).distortionGain =
-        static_cast<std::uint16_t>(DistortionGainFromSliderLeft(left));
-    ctx_.m.editor.MarkEdited();
+    SetDistortionGain(ctx_.m, DistortionGainFromSliderLeft(left));
 }
 
 void GroovePanel::DragThreshold(const QMouseEvent& e) {
@@ -510,9 +477,7 @@ void GroovePanel::DragThreshold(const QMouseEvent& e) {
     const int left =
         DraggedPosition(ThresholdSlider->x(), MouseX(e), kDistSliderLeftMin, kDistSliderLeftMax);
     ThresholdSlider->move(left, ThresholdSlider->y());
-    ctx_.m.song.settings(ctx_.m.editor.CurrentPattern).distortionThreshold =
-        static_cast<std::uint16_t>(DistortionThresholdFromSliderLeft(left));
-    ctx_.m.editor.MarkEdited();
+    SetDistortionThreshold(ctx_.m, DistortionThresholdFromSliderLeft(left));
 }
 
 void GroovePanel::EnterTempo() {
@@ -538,7 +503,7 @@ void GroovePanel::GrabVolumeKnob(const QMouseEvent& e) {
 void GroovePanel::TurnVolumeKnob(const QMouseEvent& e) {
     if (!IsDrag(e)) return;
     EraseKnobPointer();
-    ctx_.m.clock.MainVolumeTarget = static_cast<std::int16_t>(KnobDragTarget(KnobBase, MouseY(e)));
+    SetMainVolume(ctx_.m, KnobDragTarget(KnobBase, MouseY(e)));
     ShowMainVolume();
 }
 

@@ -4,8 +4,7 @@
 #include <array>
 #include <cmath>
 
-#include "core/machine.h"
-#include "engine/play_clock.h"
+#include "core/song.h"
 
 namespace qtam {
 
@@ -96,11 +95,6 @@ int ThresholdSliderLeft(int distortionThreshold) {
 int KnobDragTarget(std::int16_t knobBase, int y) {
     const auto target = static_cast<std::int16_t>(knobBase + (kKnobTop - y - kKnobTop));
     return std::clamp<int>(target, 0, 255);
-}
-
-void SetMainVolumeTarget(Machine& m, int target) {
-    m.clock.MainVolumeTarget = static_cast<std::int16_t>(std::clamp(target, 0, 255));
-    if (!m.Playing) m.clock.MainVolume = m.clock.MainVolumeTarget;
 }
 
 KnobLine KnobLineFor(int mainVolumeTarget) {

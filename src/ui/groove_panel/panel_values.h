@@ -10,8 +10,6 @@
 
 namespace qtam {
 
-struct Machine;
-
 // Nearest integer, halves to the even neighbour (12.5 -> 12, 37.5 -> 38).
 int Nearest(double x);
 
@@ -63,9 +61,6 @@ int ThresholdSliderLeft(int distortionThreshold);
 inline constexpr int kKnobTop = layout::kKnobTop;
 // The target a drag sets: KnobBase + (top - y - top), taken in 16 bits, then kept in 0..255.
 int KnobDragTarget(std::int16_t knobBase, int y);
-// What the knob's setting does to the output: the mixer moves MainVolume while playing,
-// otherwise it follows at once.
-void SetMainVolumeTarget(Machine& m, int target);
 
 struct KnobPoint {
     int x;

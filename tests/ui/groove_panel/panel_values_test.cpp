@@ -125,18 +125,6 @@ TEST(Knob, DragTargetIsBaseMinusYClamped) {
     EXPECT_EQ(KnobDragTarget(128, -32700), 0);
 }
 
-TEST(Knob, TargetMovesVolumeOnlyWhileStopped) {
-    auto m = test::NewMachine();
-    SetMainVolumeTarget(*m, 200);
-    EXPECT_EQ(m->clock.MainVolumeTarget, 200);
-    EXPECT_EQ(m->clock.MainVolume, 200);
-    m->Playing = true;
-    SetMainVolumeTarget(*m, 50);
-    EXPECT_EQ(m->clock.MainVolumeTarget, 50);
-    EXPECT_EQ(m->clock.MainVolume, 200);
-    EXPECT_FALSE(m->editor.SongChanged);
-}
-
 TEST(Knob, PointerLineEnds) {
     KnobLine l0 = KnobLineFor(0);
     EXPECT_EQ(l0.inner, (KnobPoint{19, 35}));
