@@ -177,7 +177,8 @@ TEST_F(Activation, OpeningASongFindsItsUserbankBesideItWhenTheStoredPathIsGone) 
         ASSERT_TRUE(SaveSong(*song, dir / "songs/s.sng", true));
         auto opener = test::NewMachine();
         ASSERT_TRUE(OpenSongFlow(*opener, {Chosen(dir / "songs/s.sng"), {}})) << c.stored;
-        EXPECT_EQ(opener->activation.UserbankLoaded, !c.used.empty()) << c.stored;
+        EXPECT_EQ(opener->activation.UserbankCaption == kNoUserbankCaption, c.used.empty())
+            << c.stored;
         EXPECT_EQ(opener->activation.UserbankPath, c.used) << c.stored;
         EXPECT_EQ(opener->song.userbankFile.str(), c.stored) << "the song keeps what it names";
         EXPECT_EQ(FindSongUserbank(c.stored, dir / "songs/s.sng"),

@@ -37,6 +37,11 @@ ValueDialog::ValueDialog(AppContext& ctx, QWidget* parent)
     setModal(true);
 
     ValueLabel = new QLabel(QStringLiteral("You can enter a new value here:"), this);
+    // What a typed value is corrected to, shown before "OK" takes it.
+    CorrectionLabel = new QLabel(this);
+    CorrectionLabel->setObjectName(QStringLiteral("CorrectionLabel"));
+    CorrectionLabel->setWordWrap(true);
+    CorrectionLabel->hide();
     ValueLabel->setObjectName(QStringLiteral("ValueLabel"));
     Value = new ValueSpinBox(this);
     Value->setObjectName(QStringLiteral("Value"));
@@ -53,14 +58,18 @@ ValueDialog::ValueDialog(AppContext& ctx, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(ValueLabel);
     layout->addWidget(Value, 0, Qt::AlignHCenter);
+    layout->addWidget(CorrectionLabel);
     layout->addLayout(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
-    connect(OkButton, &QPushButton::clicked, this, &QDialog::accept);
+    connect(OkButton, &QPushButton::clicked, this, &ValueDialog::Confirm);
+    connect(Value->lineEdit(), &QLineEdit::textEdited, CorrectionLabel, &QWidget::hide);
     connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
 }
 
 void ValueDialog::Prepare(const ValueEntry& entry) {
+    entry_ = entry;
+    CorrectionLabel->hide();
     Value->setRange(entry.minimum, entry.maximum);
     Value->setSingleStep(entry.increment);
     Value->lineEdit()->setMaxLength(entry.maxLength);
@@ -70,6 +79,32 @@ void ValueDialog::Prepare(const ValueEntry& entry) {
 DialogResult ValueDialog::Execute() {
     CenterOnScreen(*this);
     return exec() == QDialog::Accepted ? DialogResult::Ok : DialogResult::Cancel;
+}
+
+void ValueDialog::Name(const QString& title, const QString& prompt) {
+    setWindowTitle(title);
+    ValueLabel->setText(prompt);
+}
+
+int ValueDialog::StoredValue() const {
+    return StoredEntryValue(entry_, ToCp1252(Text()));
+}
+
+void ValueDialog::Confirm() {
+    // A value outside the range or between the steps is not changed silently: the field shows
+    // what will be stored, and the next "OK" takes it.
+    const int stored = StoredValue();
+    const QString shown = QString::number(stored);
+    if (Text().trimmed() == shown) {
+        accept();
+        return;
+    }
+    CorrectionLabel->setText(QStringLiteral("\"%1\" is not a value that can be stored; %2 will "
+                                            "be. Press OK to take it.")
+                                 .arg(Text().trimmed(), shown));
+    Value->lineEdit()->setText(shown);
+    CorrectionLabel->show();
+    FocusValue();
 }
 
 QString ValueDialog::Text() const {
@@ -82,12 +117,21 @@ int ValueDialog::EnteredValue() const {
 
 void ValueDialog::EnterTempo() {
     Prepare(TempoEntry(ctx_.m.song));
+    Name(QStringLiteral("Tempo (%1 to %2 BPM)").arg(entry_.minimum).arg(entry_.maximum),
+         QStringLiteral("Tempo in beats per minute, from %1 to %2:")
+             .arg(entry_.minimum)
+             .arg(entry_.maximum));
     const DialogResult result = Execute();
     if (qtam::EnterTempo(ctx_.m, result, ToCp1252(Text()))) Q_EMIT songEdited();
 }
 
 void ValueDialog::EnterShuffle() {
     Prepare(ShuffleEntry(ctx_.m.song));
+    Name(QStringLiteral("Shuffle (%1 to %2)").arg(entry_.minimum).arg(entry_.maximum),
+         QStringLiteral("Shuffle, from %1 (none) to %2, in steps of %3:")
+             .arg(entry_.minimum)
+             .arg(entry_.maximum)
+             .arg(entry_.increment));
     const DialogResult result = Execute();
     if (qtam::EnterShuffle(ctx_.m, result, ToCp1252(Text()))) {
         Q_EMIT songEdited();
