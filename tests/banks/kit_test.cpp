@@ -62,7 +62,7 @@ TEST_F(Activation, MissingKitIsReportedOnceAndLeavesTheBankEmpty) {
     ActivateMainWindow(*m, program);
     ActivateMainWindow(*m, program);
     ASSERT_EQ(prompter.warnings.size(), 1u);
-    EXPECT_EQ(prompter.warnings[0], "An error occurred while loading the default-drumkit...");
+    EXPECT_EQ(test::Sentence(prompter.warnings[0]), "An error occurred while loading the default-drumkit...");
     EXPECT_TRUE(m->activation.InternalBankLoaded);
     for (int n = 1; n <= 20; ++n) EXPECT_EQ(m->banks.internalBank.slot(n).samples, nullptr);
     EXPECT_EQ(m->editor.PanelCaption, "\"Untitled song\"");
@@ -77,7 +77,7 @@ TEST_F(Activation, RefusedKitsChangeNothing) {
         prompter.warnings.clear();
         EXPECT_FALSE(LoadInternalBank(*m, dir / name));
         ASSERT_EQ(prompter.warnings.size(), 1u);
-        EXPECT_EQ(prompter.warnings[0], kMsgKitFailed);
+        EXPECT_EQ(test::Sentence(prompter.warnings[0]), kMsgKitFailed);
         EXPECT_EQ(m->banks.internalBank.slot(1).samples, nullptr);
         EXPECT_EQ(m->banks.internalBank.slot(2).sampleCount, 3);
         EXPECT_EQ(m->banks.internalBank.slot(2).name, "before");
@@ -88,7 +88,7 @@ TEST_F(Activation, AKitThatIsAFifoIsRefusedAtOnce) {
     test::HangGuard guard;
     const std::string fifo = test::MakeFifo(dir / "engines.dll");
     EXPECT_FALSE(LoadInternalBank(*m, fifo));
-    EXPECT_EQ(prompter.warnings, std::vector<std::string>{kMsgKitFailed});
+    EXPECT_EQ(test::Sentences(prompter.warnings), std::vector<std::string>{kMsgKitFailed});
     EXPECT_EQ(test::ModeOf(fifo), 0644u);
 }
 

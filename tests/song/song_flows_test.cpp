@@ -5,6 +5,7 @@
 #include "banks/kit.h"
 #include "banks/userbank_file.h"
 #include "core/machine.h"
+#include "core/messages.h"
 #include "core/song.h"
 #include "song/song_file.h"
 #include "temp_folder.h"
@@ -74,7 +75,9 @@ TEST_F(SongFlows, FailedOpenKeepsSongNameAndFlag) {
     m->editor.SongChanged = true;
     prompter.answers = {false};
     EXPECT_FALSE(OpenSongFlow(*m, {Chosen(dir / "missing.sng"), {}}));
-    EXPECT_EQ(prompter.warnings, std::vector<std::string>{kMsgSongOpenFailed});
+    // The message names the file and the system's reason.
+    EXPECT_EQ(prompter.warnings, std::vector<std::string>{FileFailureText(
+                                     kMsgSongOpenFailed, dir / "missing.sng", std::strerror(ENOENT))});
     EXPECT_EQ(m->editor.SongFileName, "a.sng");
     EXPECT_TRUE(m->editor.SongChanged);
 }

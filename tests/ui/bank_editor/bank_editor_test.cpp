@@ -366,7 +366,7 @@ private Q_SLOTS:
         r.prompter.answers = {true};
         r.dialogs.answers.push_back(tmp / "no such folder/bank.ubf");  // cannot be created
         e.NewBankItem->trigger();
-        QCOMPARE(r.prompter.warnings.back(), std::string(kMsgCannotCreate));
+        QCOMPARE(test::Sentence(r.prompter.warnings.back()), std::string(kMsgCannotCreate));
         QVERIFY(r.bank().slot(1).hasSound() && r.m->activation.BankChanged);
     }
 
@@ -455,7 +455,7 @@ private Q_SLOTS:
 
         // Refused with the import's own message; the slot keeps its sound.
         QVERIFY(drag({tmp / "wide.wav"}));
-        QTRY_COMPARE(r.prompter.warnings, std::vector<std::string>{kMsgStereoWav});
+        QTRY_COMPARE(r.prompter.warnings, std::vector<std::string>{ImportRefusalText(kMsgStereoWav)});
         QCOMPARE(r.bank().slot(4).sampleCount, 500);
     }
 

@@ -489,7 +489,7 @@ private Q_SLOTS:
         QVERIFY(m.editor.SongChanged);
         QCOMPARE(dialogs.shown.size(), size_t(1));
         QCOMPARE(prompter.questions,
-                 std::vector<std::string>(2, "Do you want do save your changes first ?"));
+                 std::vector<std::string>(2, "Do you want to save your changes first?"));
         // No: it closes, and the program's loop is told to end.
         QSignalSpy ends(k, &MainWindow::LoopEnds);
         QVERIFY(k->close());
