@@ -179,9 +179,9 @@ bool LoadUserbank(Machine& m, const std::string& fileName, bool quiet) {
     if (!bytes) {
         if (!quiet) {
             bool denied = code == EACCES || code == EPERM;
-            m.prompter->Warn(FileFailureText(
-                denied ? kMsgUserbankReadOnly : UserbankOpenErrorText(code), name,
-                FileErrorReason(code)));
+            m.prompter->Warn(
+                FileFailureText(denied ? kMsgUserbankReadOnly : UserbankOpenErrorText(code), name,
+                                FileErrorReason(code)));
         }
         return false;
     }

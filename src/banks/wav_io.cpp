@@ -310,9 +310,9 @@ bool ExportSlotAsWav(Machine& m, int slot, const std::string& path) {
     const SampleSlot& s = m.banks.userbank.slot(slot);
     if (!s.hasSound()) return false;
     if (IsReadOnlyFile(path) || (FileExists(path) && !IsRegularFile(path))) {
-        m.prompter->Warn(FileFailureText(
-            kMsgCannotCreate, path,
-            IsRegularFile(path) ? "the file is read-only" : std::strerror(EISDIR)));
+        m.prompter->Warn(
+            FileFailureText(kMsgCannotCreate, path,
+                            IsRegularFile(path) ? "the file is read-only" : std::strerror(EISDIR)));
         return false;
     }
     const auto bytes =

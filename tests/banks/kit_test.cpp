@@ -62,7 +62,8 @@ TEST_F(Activation, MissingKitIsReportedOnceAndLeavesTheBankEmpty) {
     ActivateMainWindow(*m, program);
     ActivateMainWindow(*m, program);
     ASSERT_EQ(prompter.warnings.size(), 1u);
-    EXPECT_EQ(test::Sentence(prompter.warnings[0]), "An error occurred while loading the default-drumkit...");
+    EXPECT_EQ(test::Sentence(prompter.warnings[0]),
+              "An error occurred while loading the default-drumkit...");
     EXPECT_TRUE(m->activation.InternalBankLoaded);
     for (int n = 1; n <= 20; ++n) EXPECT_EQ(m->banks.internalBank.slot(n).samples, nullptr);
     EXPECT_EQ(m->editor.PanelCaption, "\"Untitled song\"");

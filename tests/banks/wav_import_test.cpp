@@ -140,10 +140,9 @@ TEST_F(WavImport, RefusalsSayWhatIsAccepted) {
     EXPECT_EQ(ImportCount(Write("float.wav", floating.bytes())), 0);
     EXPECT_EQ(ImportCount(Write("stereo.wav", stereo.bytes())), 0);
     EXPECT_EQ(ImportCount(Write("adpcm.wav", compressed.bytes())), 0);
-    EXPECT_EQ(prompter.warnings,
-              (std::vector<std::string>{ImportRefusalText(kMsgFloatWav),
-                                        ImportRefusalText(kMsgStereoWav),
-                                        ImportRefusalText(kMsgCompressedWav)}));
+    EXPECT_EQ(prompter.warnings, (std::vector<std::string>{ImportRefusalText(kMsgFloatWav),
+                                                           ImportRefusalText(kMsgStereoWav),
+                                                           ImportRefusalText(kMsgCompressedWav)}));
     for (const std::string& w : prompter.warnings)
         EXPECT_NE(w.find("16-bit mono PCM"), std::string::npos) << w;
 }

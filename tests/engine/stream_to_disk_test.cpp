@@ -191,7 +191,8 @@ TEST_F(StreamToDisk, AnExistingFileIsReplacedOnlyAfterAYes) {
     EXPECT_FALSE(RenderCurrentMeasure(*m, locked));
     EXPECT_EQ(test::ReadBytes(locked), std::vector<std::uint8_t>{4});
     ASSERT_EQ(prompter.warnings.size(), 1u);
-    EXPECT_EQ(prompter.warnings[0], FileFailureText(kMsgCannotCreate, locked, "the file is read-only"));
+    EXPECT_EQ(prompter.warnings[0],
+              FileFailureText(kMsgCannotCreate, locked, "the file is read-only"));
 }
 
 // The render is written once, beside the target, and renamed over it: the replaced file's
@@ -223,10 +224,9 @@ TEST_F(StreamToDisk, RefusalsCreateNothing) {
     EXPECT_FALSE(RenderCurrentMeasure(*m, missing));
     EXPECT_FALSE(StartLiveSession(*m, missing));
     // The message keeps its sentence and adds the file and the system's reason.
-    const std::string expected =
-        FileFailureText(kMsgCannotCreate, missing, std::strerror(ENOENT));
-    EXPECT_EQ(prompter.warnings, (std::vector<std::string>{"Some kind of shit hit the fan...",
-                                                           expected, expected}));
+    const std::string expected = FileFailureText(kMsgCannotCreate, missing, std::strerror(ENOENT));
+    EXPECT_EQ(prompter.warnings,
+              (std::vector<std::string>{"Some kind of shit hit the fan...", expected, expected}));
     EXPECT_FALSE(m->Streaming);
     EXPECT_EQ(m->stream, nullptr);
     EXPECT_TRUE(dir.list().empty());

@@ -76,8 +76,9 @@ TEST_F(SongFlows, FailedOpenKeepsSongNameAndFlag) {
     prompter.answers = {false};
     EXPECT_FALSE(OpenSongFlow(*m, {Chosen(dir / "missing.sng"), {}}));
     // The message names the file and the system's reason.
-    EXPECT_EQ(prompter.warnings, std::vector<std::string>{FileFailureText(
-                                     kMsgSongOpenFailed, dir / "missing.sng", std::strerror(ENOENT))});
+    EXPECT_EQ(prompter.warnings,
+              std::vector<std::string>{
+                  FileFailureText(kMsgSongOpenFailed, dir / "missing.sng", std::strerror(ENOENT))});
     EXPECT_EQ(m->editor.SongFileName, "a.sng");
     EXPECT_TRUE(m->editor.SongChanged);
 }

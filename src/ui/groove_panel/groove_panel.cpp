@@ -241,8 +241,9 @@ void GroovePanel::ShowCaption() {
     if (m.Streaming) {
         const QString take = FromPath(FileNameOf(StreamFileName(m)));
         caption += m.Playing ? QStringLiteral(" - \u25CF Recording to %1").arg(take)
-                             : QStringLiteral(" - \u25CF Recording armed: %1 (Start records, "
-                                              "Stop ends)")
+                             : QStringLiteral(
+                                   " - \u25CF Recording armed: %1 (Start records, "
+                                   "Stop ends)")
                                    .arg(take);
     }
     setWindowTitle(caption);

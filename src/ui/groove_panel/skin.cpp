@@ -365,9 +365,10 @@ void Background(QPainter& p, int steps) {
     p.drawText(QRectF(18, 8, 120, 32), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Q.TAM"));
     Text(p, QRectF(124, 8, 300, 32), QStringLiteral("SAMPLING  GROOVE  MACHINE"), 10, true, kPrint,
          Qt::AlignLeft | Qt::AlignVCenter, 1.2);
-    Text(p, QRectF(400, 8, 218, 32),
-         QStringLiteral("8 CHANNELS  \u00B7  %1 STEPS  \u00B7  44.1 kHz").arg(steps == 12 ? 12 : 16),
-         8, true, kPrintDim, Qt::AlignRight | Qt::AlignVCenter, 0.8);
+    Text(
+        p, QRectF(400, 8, 218, 32),
+        QStringLiteral("8 CHANNELS  \u00B7  %1 STEPS  \u00B7  44.1 kHz").arg(steps == 12 ? 12 : 16),
+        8, true, kPrintDim, Qt::AlignRight | Qt::AlignVCenter, 0.8);
     p.setPen(QPen(kAmber, 1.5));
     p.drawLine(QPointF(124, 34.5), QPointF(618, 34.5));
 

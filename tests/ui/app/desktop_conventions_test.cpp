@@ -3,6 +3,8 @@
 // changes and a live recording, a mnemonic on every menu item, whole titles, and keys that do
 // not clash with the program's own.
 
+#include "ui/qt/desktop_conventions.h"
+
 #include <QAction>
 #include <QMenu>
 #include <QMenuBar>
@@ -28,7 +30,6 @@
 #include "ui/dialogs/song_info_window.h"
 #include "ui/groove_panel/groove_panel.h"
 #include "ui/main_window/main_window.h"
-#include "ui/qt/desktop_conventions.h"
 
 using namespace qtam;
 
@@ -97,9 +98,8 @@ private Q_SLOTS:
         }
         auto app = Start(*dir / "s.sng");
         QVERIFY(app->mainWindow().LoadedFromCommandLine);
-        QCOMPARE(prompter.warnings,
-                 std::vector<std::string>{
-                     SongUserbankMissingText(bank, bank, std::strerror(ENOENT))});
+        QCOMPARE(prompter.warnings, std::vector<std::string>{SongUserbankMissingText(
+                                        bank, bank, std::strerror(ENOENT))});
         app->panel().RefreshFromSong();
         app->panel().ShowInstrumentNames();
         QCOMPARE(app->panel().InstrumentName[3]->text(), QString::fromLatin1(kMissingSoundName));
@@ -138,8 +138,7 @@ private Q_SLOTS:
         QVERIFY(FinishStream(app->machine()));
         QTRY_VERIFY(!panel.windowTitle().contains(QStringLiteral("Recording")));
         for (const auto& e : std::filesystem::directory_iterator(dir->path()))
-            QVERIFY2(!e.path().filename().string().starts_with("~wavconv"),
-                     e.path().c_str());
+            QVERIFY2(!e.path().filename().string().starts_with("~wavconv"), e.path().c_str());
     }
 
     // The header names the steps of a measure as the song has them.
@@ -164,10 +163,10 @@ private Q_SLOTS:
     // Titles are whole in a title bar: each window is wide enough for its own.
     void titlesFit() {
         auto app = Start();
-        const QList<QWidget*> windows = {
-            &app->bankEditor(),   &app->songInfo(),         &app->noteDetails(),
-            &app->instrumentDialog(), &app->renderDialog(), &app->hihatDialog(),
-            &app->slideDialog(),  &app->deviceSetup()};
+        const QList<QWidget*> windows = {&app->bankEditor(),   &app->songInfo(),
+                                         &app->noteDetails(),  &app->instrumentDialog(),
+                                         &app->renderDialog(), &app->hihatDialog(),
+                                         &app->slideDialog(),  &app->deviceSetup()};
         for (QWidget* w : windows) {
             w->adjustSize();
             QVERIFY2(w->width() >= TitleWidthNeeded(w->windowTitle(), *w),

@@ -455,7 +455,8 @@ private Q_SLOTS:
 
         // Refused with the import's own message; the slot keeps its sound.
         QVERIFY(drag({tmp / "wide.wav"}));
-        QTRY_COMPARE(r.prompter.warnings, std::vector<std::string>{ImportRefusalText(kMsgStereoWav)});
+        QTRY_COMPARE(r.prompter.warnings,
+                     std::vector<std::string>{ImportRefusalText(kMsgStereoWav)});
         QCOMPARE(r.bank().slot(4).sampleCount, 500);
     }
 

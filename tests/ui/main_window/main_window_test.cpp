@@ -3,6 +3,8 @@
 
 #include "ui/main_window/main_window.h"
 
+#include <sys/stat.h>
+
 #include <QAction>
 #include <QActionGroup>
 #include <QKeyEvent>
@@ -10,7 +12,6 @@
 #include <QMenuBar>
 #include <QSignalSpy>
 #include <QTest>
-#include <sys/stat.h>
 #include <QTimer>
 
 #include "banks/userbank_file.h"
