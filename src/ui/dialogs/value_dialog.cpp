@@ -17,6 +17,19 @@
 
 namespace qtam {
 
+ValueSpinBox::ValueSpinBox(QWidget* parent) : QSpinBox(parent) {
+    connect(lineEdit(), &QLineEdit::textEdited, this, [this](const QString& t) { typed_ = t; });
+}
+
+QString ValueSpinBox::TypedText() const {
+    return typed_ ? *typed_ : lineEdit()->text();
+}
+
+void ValueSpinBox::stepBy(int steps) {
+    QSpinBox::stepBy(steps);
+    typed_ = lineEdit()->text();
+}
+
 QValidator::State ValueSpinBox::validate(QString&, int&) const {
     // Anything goes in; the line edit's maximum length bounds it and reading clamps it.
     return QValidator::Acceptable;
@@ -70,6 +83,7 @@ ValueDialog::ValueDialog(AppContext& ctx, QWidget* parent)
 void ValueDialog::Prepare(const ValueEntry& entry) {
     entry_ = entry;
     CorrectionLabel->hide();
+    Value->ForgetTyped();
     Value->setRange(entry.minimum, entry.maximum);
     Value->setSingleStep(entry.increment);
     Value->lineEdit()->setMaxLength(entry.maxLength);
@@ -87,22 +101,23 @@ void ValueDialog::Name(const QString& title, const QString& prompt) {
 }
 
 int ValueDialog::StoredValue() const {
-    return StoredEntryValue(entry_, ToCp1252(Text()));
+    return StoredEntryValue(entry_, ToCp1252(Value->TypedText()));
 }
 
 void ValueDialog::Confirm() {
     // A value outside the range or between the steps is not changed silently: the field shows
     // what will be stored, and the next "OK" takes it.
-    const int stored = StoredValue();
-    const QString shown = QString::number(stored);
-    if (Text().trimmed() == shown) {
+    const QString typed = Value->TypedText().trimmed();
+    const QString shown = QString::number(StoredValue());
+    if (typed == shown) {
         accept();
         return;
     }
     CorrectionLabel->setText(QStringLiteral("\"%1\" is not a value that can be stored; %2 will "
                                             "be. Press OK to take it.")
-                                 .arg(Text().trimmed(), shown));
+                                 .arg(typed, shown));
     Value->lineEdit()->setText(shown);
+    Value->ForgetTyped();
     CorrectionLabel->show();
     FocusValue();
 }

@@ -9,6 +9,7 @@
 
 #include <QDialog>
 #include <QSpinBox>
+#include <optional>
 
 #include "song/slides.h"
 
@@ -24,12 +25,21 @@ struct AppContext;
 class ValueSpinBox : public QSpinBox {
 public:
     using QSpinBox::lineEdit;
-    using QSpinBox::QSpinBox;
+    explicit ValueSpinBox(QWidget* parent = nullptr);
+
+    // The text as the user last typed it or stepped to it, before the spin box rewrites it
+    // (leaving the field, Enter) to the number it reads as; the field's text when untouched.
+    QString TypedText() const;
+    void ForgetTyped() { typed_.reset(); }
+    void stepBy(int steps) override;
 
 protected:
     QValidator::State validate(QString& text, int& pos) const override;
     int valueFromText(const QString& text) const override;
     void fixup(QString& text) const override;
+
+private:
+    std::optional<QString> typed_;
 };
 
 class ValueDialog : public QDialog {
