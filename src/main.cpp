@@ -6,12 +6,15 @@
 #include <QIcon>
 #include <csignal>
 #include <cstdio>
+#include <string>
 
 #include "banks/kit.h"
 #include "core/files.h"
+#include "core/prompter.h"
 #include "ui/app/application.h"
 #include "ui/groove_panel/groove_panel.h"
 #include "ui/groove_panel/skin.h"
+#include "ui/main_window/main_window.h"
 #include "ui/qt/text.h"
 
 namespace {
@@ -21,6 +24,21 @@ QStringList Arguments(int argc, char** argv) {
     for (int i = 0; i < argc; ++i) args << QFile::decodeName(argv[i]);
     return args;
 }
+
+// The messages of a --screenshot run go to stderr: no one is there to answer a box, so the
+// run never waits. Questions are declined.
+class StderrPrompter : public qtam::Prompter {
+public:
+    void Warn(const std::string& text) override {
+        std::string line = text;
+        for (char& c : line)
+            if (c == '\n' || c == '\r') c = ' ';
+        std::fprintf(stderr, "qtam: %s\n", line.c_str());
+    }
+    bool AskYesNo(const std::string&) override { return false; }
+    qtam::Answer AskYesNoCancel(const std::string&) override { return qtam::Answer::Cancel; }
+    void SetBusy(bool) override {}
+};
 
 }  // namespace
 
@@ -51,7 +69,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (parser.isSet(version)) {
-        std::puts("qtam 1.0");
+        std::puts("qtam " QTAM_VERSION);
         return 0;
     }
     if (parser.isSet(screenshot)) {
@@ -65,7 +83,11 @@ int main(int argc, char** argv) {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
         QApplication app(argc, argv);
         const QStringList songs = parser.positionalArguments();
-        qtam::QtamApp program(songs.isEmpty() ? std::string() : qtam::ToPath(songs.first()));
+        StderrPrompter prompter;
+        qtam::QtamApp program(songs.isEmpty() ? std::string() : qtam::ToPath(songs.first()),
+                              qtam::ConfigurationPath(), {.prompter = &prompter});
+        // A song that could not be read gives no picture: the reason is on stderr already.
+        if (!songs.isEmpty() && !program.mainWindow().LoadedFromCommandLine) return 1;
         // The kit's names for the instrument labels, as the first activation would load them.
         qtam::ActivateBanks(program.machine(),
                             qtam::ToPath(QCoreApplication::applicationFilePath()));
@@ -84,7 +106,7 @@ int main(int argc, char** argv) {
 
     QApplication app(argc, argv);
     QApplication::setApplicationName("QTam");
-    QApplication::setApplicationVersion("1.0");
+    QApplication::setApplicationVersion(QStringLiteral(QTAM_VERSION));
     QApplication::setApplicationDisplayName(qtam::kApplicationTitle);
     // The desktop matches the windows to qtam.desktop (on Wayland through this app id) and
     // shows its icon; run from a build folder, with no icon installed, the program draws it.

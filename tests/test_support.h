@@ -14,6 +14,16 @@
 
 namespace qtam::test {
 
+// A message's own sentence: what comes before the file and the reason added to it.
+inline std::string Sentence(const std::string& message) {
+    return message.substr(0, message.find("\n\n"));
+}
+inline std::vector<std::string> Sentences(const std::vector<std::string>& messages) {
+    std::vector<std::string> out;
+    for (const std::string& m : messages) out.push_back(Sentence(m));
+    return out;
+}
+
 // Records every message and answers questions from a script (No once the script runs out).
 class ScriptedPrompter : public Prompter {
 public:

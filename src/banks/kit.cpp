@@ -6,11 +6,23 @@
 #include "banks/userbank_file.h"
 #include "core/files.h"
 #include "core/machine.h"
+#include "core/messages.h"
 #include "core/text_codec.h"
 
 namespace qtam {
 
 namespace {
+
+// The song's own userbank is not there: no other bank's sounds stand in for it, so the
+// channels that use it are silent and show that their sound is missing. The Song keeps naming
+// its bank; nothing reloads another bank over the empty one.
+void DropUserbankForSong(Machine& m) {
+    BankActivation& a = m.activation;
+    ClearUserbank(m);
+    a.UserbankPath.clear();
+    a.UserbankLoaded = true;
+    SetNoUserbankCaption(m);
+}
 
 void TakeUserbankIntoSong(Machine& m) {
     m.song.userbankFile.set(m.activation.UserbankPath);
@@ -28,7 +40,11 @@ bool LoadInternalBank(Machine& m, const std::string& fileName) {
     std::optional<BankImage> image;
     if (bytes) image = ParseBank(*bytes, bank.capacity);
     if (!image) {
-        m.prompter->Warn(kMsgKitFailed);
+        const std::string reason =
+            bytes ? "not a drum kit (a userbank-format file whose sounds hold at most 40000 "
+                    "samples)"
+                  : FileErrorReason(code);
+        m.prompter->Warn(FileFailureText(kMsgKitFailed, fileName, reason));
         return false;
     }
     InstallBank(bank, m.banks.transfer, *image);
@@ -130,11 +146,25 @@ bool LoadSongUserbank(Machine& m) {
     const std::string stored = m.song.userbankFile.str();
     if (stored.empty() || a.EditorActive) return false;
     const std::string file = FindSongUserbank(stored, m.editor.SongFileName);
-    if (!LoadUserbank(m, file, true)) return false;
+    const std::string problem = ReadProblemOf(WithDefaultExtension(file, kUserbankExtension));
+    if (!problem.empty()) m.prompter->Warn(SongUserbankMissingText(stored, file, problem));
+    if (!problem.empty() || !LoadUserbank(m, file, true)) {
+        DropUserbankForSong(m);
+        return false;
+    }
     a.UserbankPath = file;
     a.UserbankLoaded = true;
     SetUserbankCaption(m);
     return true;
+}
+
+std::string SongUserbankMissingText(const std::string& stored, const std::string& looked,
+                                    const std::string& reason) {
+    std::string text = kMsgSongUserbankMissing;
+    text += "\n\nFile: " + looked;
+    if (looked != stored) text += " (the song names " + stored + ")";
+    text += "\nReason: " + reason;
+    return text;
 }
 
 std::string FindSongUserbank(const std::string& stored, const std::string& songFile) {

@@ -52,9 +52,18 @@ void LoadActiveUserbankIfNone(Machine& m);
 // cancelled. True when the bank was loaded.
 bool LoadUserbankFromMenu(Machine& m, const std::optional<std::string>& chosen);
 
-// After a song was opened: its userbank, quietly, unless the editor is open. The bank is looked
-// up with FindSongUserbank beside m.editor.SongFileName; UserbankPath becomes the file used.
+inline constexpr const char* kMsgSongUserbankMissing =
+    "The userbank of this song could not be loaded. The channels that use its sounds stay "
+    "silent until the userbank is found and the song is opened again.";
+
+// After a song was opened: its userbank, unless the editor is open. The bank is looked up with
+// FindSongUserbank beside m.editor.SongFileName; UserbankPath becomes the file used. A bank
+// that is missing or unreadable is reported (the file looked for and why); then the userbank in
+// memory is emptied, so no other bank's sounds play in its place.
 bool LoadSongUserbank(Machine& m);
+// The message for a song's userbank that cannot be read at `looked` (found from `stored`).
+std::string SongUserbankMissingText(const std::string& stored, const std::string& looked,
+                                    const std::string& reason);
 
 // The userbank file a song names: the stored path when that file exists, otherwise a file of
 // the same name in the song file's folder when there is one (songs travel with their banks, and

@@ -186,7 +186,9 @@ bool LoadUserbank(Machine& m, const std::string& fileName, bool quiet) {
     if (!bytes) {
         if (!quiet) {
             bool denied = code == EACCES || code == EPERM;
-            m.prompter->Warn(denied ? kMsgUserbankReadOnly : UserbankOpenErrorText(code));
+            m.prompter->Warn(
+                FileFailureText(denied ? kMsgUserbankReadOnly : UserbankOpenErrorText(code), name,
+                                FileErrorReason(code)));
         }
         return false;
     }
@@ -194,7 +196,7 @@ bool LoadUserbank(Machine& m, const std::string& fileName, bool quiet) {
     BusyCursor busy(*m.prompter);
     auto image = ParseBank(*bytes, m.banks.userbank.capacity);
     if (!image) {
-        m.prompter->Warn(kMsgNotAUserbank);
+        m.prompter->Warn(FileFailureText(kMsgNotAUserbank, name, kNotAUserbankReason));
         return false;
     }
     InstallBank(m.banks.userbank, m.banks.transfer, *image);

@@ -30,7 +30,9 @@ inline constexpr const char* kNewUserbankDescription = "Custom userbank";
 inline constexpr const char* kMsgUserbankReadOnly =
     "This Userbank file is set to read-only. Please uncheck this read-only property to edit or "
     "use the file.";
-inline constexpr const char* kMsgNotAUserbank = "This file is not a valid userbank-file !";
+inline constexpr const char* kMsgNotAUserbank = "This file is not a valid userbank-file!";
+inline constexpr const char* kNotAUserbankReason =
+    "a userbank file starts with \"CUSTOM_BANK:\" and holds twenty complete sounds";
 std::string UserbankOpenErrorText(int code);
 
 // True when the bank was read; a failed load leaves the bank as it was.

@@ -21,6 +21,7 @@ namespace {
 constexpr std::uint32_t kSampleRate = 44100;
 constexpr std::size_t kWavTransferLimit = kTransferBufferBytes;
 constexpr std::uint16_t kFormatPcm = 1;
+constexpr std::uint16_t kFormatFloat = 3;
 constexpr std::uint16_t kFormatExtensible = 0xFFFE;
 // The sub-format GUID of PCM data in an extensible format chunk.
 constexpr std::uint8_t kPcmSubFormat[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
@@ -91,6 +92,7 @@ const char* ParseFormat(const std::uint8_t* fmt, std::size_t fmtSize, WavLayout&
     const bool pcm =
         tag == kFormatPcm || (tag == kFormatExtensible && fmtSize >= kExtensibleFormatSize &&
                               std::memcmp(fmt + kSubFormatOffset, kPcmSubFormat, 16) == 0);
+    if (tag == kFormatFloat) return kMsgFloatWav;
     if (!pcm) return kMsgCompressedWav;
     out.channels = U16(fmt + 2);
     out.sampleRate = static_cast<std::int32_t>(U32(fmt + 4));
@@ -197,6 +199,10 @@ WavHeader MakeWavHeader(int channels, std::uint32_t dataSize) {
     return h;
 }
 
+std::string ImportRefusalText(const std::string& refusal) {
+    return refusal + "\n\n" + kImportAccepts;
+}
+
 std::string BitDepthText(long long bits) {
     return "This appears to be a " + std::to_string(bits) + " bit WAV-file...";
 }
@@ -204,7 +210,7 @@ std::string BitDepthText(long long bits) {
 std::string WavWriteFailureText(const WavWriteResult& result, const std::string& target,
                                 const std::string& note) {
     std::string text = result.status == WavWriteResult::CannotCreate
-                           ? std::string(kMsgCannotCreate)
+                           ? FileFailureText(kMsgCannotCreate, target, result.reason)
                            : WriteFailedText(target, result.reason);
     if (!note.empty()) text += " " + note;
     return text;
@@ -278,7 +284,7 @@ std::int32_t ReadParsedWav(Machine& m, std::FILE* f, std::uint64_t fileSize,
                            const char* parseRefusal, const WavLayout& wav) {
     std::string text;
     if (const char* refusal = WavRefusal(parseRefusal, wav, text)) {
-        m.prompter->Warn(refusal);
+        m.prompter->Warn(ImportRefusalText(refusal));
         return 0;
     }
     if (wav.sampleRate < 44000 && !m.prompter->AskYesNo(kAskLowSampleRate)) return 0;
@@ -320,7 +326,7 @@ std::int32_t ReadWavSamples(Machine& m, const std::string& path) {
     std::uint64_t fileSize = 0;
     FilePtr f = OpenRegularFile(path, &fileSize);
     if (!f) {
-        m.prompter->Warn(kMsgWavOpenError);
+        m.prompter->Warn(FileFailureText(kMsgWavOpenError, path, FileErrorReason(errno)));
         return 0;
     }
     WavLayout wav;
@@ -332,7 +338,7 @@ std::int32_t ReadRawSamples(Machine& m, const std::string& path) {
     std::uint64_t size = 0;
     FilePtr f = OpenRegularFile(path, &size);
     if (!f) {
-        m.prompter->Warn(kMsgRawOpenError);
+        m.prompter->Warn(FileFailureText(kMsgRawOpenError, path, FileErrorReason(errno)));
         return 0;
     }
     return std::max(ReadIntoTransfer(m, f.get(), 0, size, kAskLargeRaw), 0);
@@ -403,7 +409,9 @@ bool ExportSlotAsWav(Machine& m, int slot, const std::string& path) {
     const SampleSlot& s = m.banks.userbank.slot(slot);
     if (!s.hasSound()) return false;
     if (IsReadOnlyFile(path) || (FileExists(path) && !IsRegularFile(path))) {
-        m.prompter->Warn(kMsgCannotCreate);
+        m.prompter->Warn(
+            FileFailureText(kMsgCannotCreate, path,
+                            IsRegularFile(path) ? "the file is read-only" : std::strerror(EISDIR)));
         return false;
     }
     const auto bytes =
@@ -411,7 +419,7 @@ bool ExportSlotAsWav(Machine& m, int slot, const std::string& path) {
 
     SafeFileWriter out;
     if (!out.Open(path)) {
-        m.prompter->Warn(kMsgCannotCreate);
+        m.prompter->Warn(FileFailureText(kMsgCannotCreate, path, out.error()));
         return false;
     }
     const WavHeader header = MakeWavHeader(1, bytes);

@@ -66,12 +66,20 @@ inline constexpr const char* kMsgCompressedWav = "This appears to be a compresse
 inline constexpr const char* kMsgNoWavData =
     "This WAV-file contains no data, or is in an unknown format...";
 inline constexpr const char* kMsgStereoWav = "This appears to be stereo WAV-file...";
+inline constexpr const char* kMsgFloatWav = "This appears to be a floating-point WAV-file...";
+// What an import takes, said with every refusal.
+inline constexpr const char* kImportAccepts =
+    "A sound is imported from a 16-bit mono PCM WAV file (any other file is read as raw 16-bit "
+    "mono sound at 44100 Hz). Save the sound as 16-bit mono PCM in a sound editor, then import "
+    "it again.";
+// A refusal of an import, followed by what is accepted.
+std::string ImportRefusalText(const std::string& refusal);
 inline constexpr const char* kAskLowSampleRate =
-    "The samplefrequency is less than 44KHz. Import anyway (use only for stretched samples) ?";
+    "The samplefrequency is less than 44KHz. Import anyway (use only for stretched samples)?";
 inline constexpr const char* kAskLargeWav =
-    "This WAV-file is larger than 350Kb. Import the first part anyway ?";
+    "This WAV-file is larger than 350Kb. Import the first part anyway?";
 inline constexpr const char* kAskLargeRaw =
-    "This Soundfile is larger than 350Kb. Import the first part anyway ?";
+    "This Soundfile is larger than 350Kb. Import the first part anyway?";
 
 // "This appears to be a 8 bit WAV-file..."
 std::string BitDepthText(long long bits);

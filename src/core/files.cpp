@@ -47,6 +47,19 @@ bool FileExists(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0;
 }
 
+std::string FileErrorReason(int error) {
+    if (error == EINVAL) return "not a regular file";
+    return std::strerror(error);
+}
+
+std::string ReadProblemOf(const std::string& path) {
+    int error = 0;
+    const int fd = OpenRegularFileForReading(path, &error);
+    if (fd < 0) return FileErrorReason(error);
+    ::close(fd);
+    return "";
+}
+
 bool IsRegularFile(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
@@ -261,8 +274,12 @@ bool SaveFileAsked(Prompter& prompter, const std::string& name, bool overwriteSi
     if (FileExists(name) && !overwriteSilently && !prompter.AskYesNo(kMsgFileExists)) return false;
     SafeFileWriter out;
     // A folder in the target's place cannot be created as a file.
-    if ((FileExists(name) && !IsRegularFile(name)) || !out.Open(name)) {
-        prompter.Warn(kMsgCannotCreate);
+    if (FileExists(name) && !IsRegularFile(name)) {
+        prompter.Warn(FileFailureText(kMsgCannotCreate, name, std::strerror(EISDIR)));
+        return false;
+    }
+    if (!out.Open(name)) {
+        prompter.Warn(FileFailureText(kMsgCannotCreate, name, out.error()));
         return false;
     }
     BusyCursor busy(prompter);

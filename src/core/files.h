@@ -23,6 +23,11 @@ std::string FolderOfChosenFile(const std::string& path);
 std::string WithDefaultExtension(const std::string& path, const std::string& extension);
 
 bool FileExists(const std::string& path);
+// The system's reason for an errno value, in words; EINVAL from OpenRegularFileForReading reads
+// as "not a regular file".
+std::string FileErrorReason(int error);
+// Why `path` cannot be read as a file: the system's reason, or "" when it can.
+std::string ReadProblemOf(const std::string& path);
 // False for folders and devices as well as for names that do not exist.
 bool IsRegularFile(const std::string& path);
 

@@ -37,8 +37,26 @@ public:
     StreamFile(const StreamFile&) = delete;
     StreamFile& operator=(const StreamFile&) = delete;
 
-    // False, with errno set, when the raw file cannot be created.
+    // False, with errno set, when the raw file cannot be created. A live take makes its raw
+    // file with its first frames, so arming one that records nothing leaves no file behind;
+    // here it only checks that the file could be made.
     bool Open() {
+        if (!wavInPlace_) return CanCreateIn(DirectoryOf(target_));
+        return CreateRaw();
+    }
+
+    // After the first failed write nothing more is written; the failure is reported at the close.
+    void Append(const void* bytes, std::size_t count) override {
+        if (file_ == nullptr && raw_.path().empty() && error_.empty() && !CreateRaw()) Fail();
+        if (Write(bytes, count)) dataBytes_ += count;
+    }
+
+private:
+    static bool CanCreateIn(const std::string& folder) {
+        return ::access(folder.empty() ? "." : folder.c_str(), W_OK | X_OK) == 0;
+    }
+
+    bool CreateRaw() {
         if (!raw_.Create(DirectoryOf(target_), kWavTempPrefix, kWavTempSuffix)) return false;
         const int fd = raw_.TakeDescriptor();
         file_ = ::fdopen(fd, "wb");
@@ -53,11 +71,7 @@ public:
         return true;
     }
 
-    // After the first failed write nothing more is written; the failure is reported at the close.
-    void Append(const void* bytes, std::size_t count) override {
-        if (Write(bytes, count)) dataBytes_ += count;
-    }
-
+public:
     // False when any write or the flush failed (see error()).
     bool Flush() {
         if (file_ != nullptr && error_.empty() && std::fflush(file_) != 0) Fail();
@@ -179,7 +193,7 @@ bool WriteStreamWav(Machine& m, StreamFile& file, StreamObserver* observer) {
     if (file.wavInPlace()) return FinishWavInPlace(m, file, observer);
     if (!file.Close()) {
         std::string text = WriteFailedText(file.target(), file.error());
-        if (file.keepRawOnFailure) {
+        if (file.keepRawOnFailure && !file.rawPath().empty()) {
             text += " What was recorded is kept as raw sound data in \"" + file.rawPath() + "\".";
             file.KeepRaw();
         }
@@ -187,7 +201,7 @@ bool WriteStreamWav(Machine& m, StreamFile& file, StreamObserver* observer) {
         return false;
     }
     ShowActivity(observer, kActivitySaving);
-    const bool recorded = FileSize(file.rawPath()) > 0;
+    const bool recorded = !file.rawPath().empty() && FileSize(file.rawPath()) > 0;
     if (recorded) {
         BusyCursor busy(*m.prompter);
         WavWriteResult result = WriteWavFromRaw(file.rawPath(), file.target(), 2);
@@ -229,14 +243,16 @@ bool OpenStreamFile(Machine& m, const std::string& fileName, bool wavInPlace) {
     if (FileExists(fileName)) {
         if (!m.prompter->AskYesNo(kMsgFileExists)) return false;
         if (!IsRegularFile(fileName) || IsReadOnlyFile(fileName)) {
-            m.prompter->Warn(kMsgCannotCreate);
+            m.prompter->Warn(FileFailureText(
+                kMsgCannotCreate, fileName,
+                IsRegularFile(fileName) ? "the file is read-only" : std::strerror(EISDIR)));
             return false;
         }
     }
 
     auto file = std::make_unique<StreamFile>(fileName, wavInPlace);
     if (!file->Open()) {
-        m.prompter->Warn(kMsgCannotCreate);
+        m.prompter->Warn(FileFailureText(kMsgCannotCreate, fileName, std::strerror(errno)));
         return false;
     }
     m.stream = file.get();

@@ -26,7 +26,7 @@ auto DetailCell(M& m) -> decltype(&m.song.cell(1, 1, 1, 1)) {
 }  // namespace
 
 std::string CustomSlideEndLabel(const Song& song) {
-    return "Endvalue (step " + std::to_string(StepsPerMeasureOf(song)) + ")";
+    return "End value (step " + std::to_string(StepsPerMeasureOf(song)) + ")";
 }
 
 int SlideValue(int start, int end, int slot, int steps) {
@@ -96,6 +96,12 @@ ValueEntry TempoEntry(const Song& song) {
 
 ValueEntry ShuffleEntry(const Song& song) {
     return {ShownShuffle(kShuffleMin), ShownShuffle(kShuffleMax), 2, 3, ShownShuffle(song.shuffle)};
+}
+
+int StoredEntryValue(const ValueEntry& entry, std::string_view text) {
+    const int value = ReadValueEntry(text, entry.minimum, entry.maximum);
+    const int step = std::max(entry.increment, 1);
+    return entry.minimum + (value - entry.minimum) / step * step;
 }
 
 }  // namespace qtam

@@ -17,9 +17,9 @@ enum class DialogResult { Ok, Cancel };
 enum class SlideField { Velocity, Pan };
 
 inline constexpr int kSlideInitialValue = 64;  // both bars and both numbers on every opening
-inline constexpr std::string_view kSlideStartLabel = "Startvalue (step 1)";
+inline constexpr std::string_view kSlideStartLabel = "Start value (step 1)";
 
-// "Endvalue (step 16)" or "Endvalue (step 12)".
+// "End value (step 16)" or "End value (step 12)".
 std::string CustomSlideEndLabel(const Song& song);
 
 // The ramp's value on slot 1..steps: start on slot 1, end on slot `steps`, rounded, ties to even.
@@ -72,5 +72,9 @@ inline int ShuffleFromShown(int shown) {
 ValueEntry TempoEntry(const Song& song);
 ValueEntry ShuffleEntry(const Song& song);
 // "Ok" stores through EnterTempo and EnterShuffle (panel_edits.h).
+
+// The number an entry is stored as: the text read within the range, then put on the entry's
+// grid of `increment` steps from the minimum (a shuffle of 33 is kept as 32).
+int StoredEntryValue(const ValueEntry& entry, std::string_view text);
 
 }  // namespace qtam

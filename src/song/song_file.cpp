@@ -11,6 +11,7 @@
 #include "banks/userbank_file.h"
 #include "core/files.h"
 #include "core/machine.h"
+#include "core/messages.h"
 #include "core/song.h"
 #include "engine/play_clock.h"
 #include "song/init_song.h"
@@ -23,17 +24,23 @@ enum class SongRead { Ok, CannotOpen, NotOneRecord };
 
 // Reads the first record of a file that holds exactly one (trailing bytes short of a second
 // record are allowed). Only a regular file is read: a FIFO or device would never end.
-SongRead ReadSongRecord(const std::string& path, Song& into) {
+// `reason` receives why the file was refused.
+SongRead ReadSongRecord(const std::string& path, Song& into, std::string& reason) {
     int error = 0;
     std::uint64_t size = 0;
     const int fd = OpenRegularFileForReading(path, &error, &size);
+    reason = FileErrorReason(error);
     // A folder is no file to read: it cannot be opened as a song.
     if (fd < 0) return error == EINVAL ? SongRead::NotOneRecord : SongRead::CannotOpen;
     SongRead result = SongRead::Ok;
-    if (size / kSongSize != 1)
+    if (size / kSongSize != 1) {
+        reason = "a song file holds one record of " + std::to_string(kSongSize) +
+                 " bytes; this file has " + std::to_string(size);
         result = SongRead::NotOneRecord;
-    else if (::pread(fd, &into, kSongSize, 0) != static_cast<ssize_t>(kSongSize))
+    } else if (::pread(fd, &into, kSongSize, 0) != static_cast<ssize_t>(kSongSize)) {
+        reason = std::strerror(errno);
         result = SongRead::CannotOpen;
+    }
     ::close(fd);
     return result;
 }
@@ -46,12 +53,13 @@ bool LoadSong(Machine& m, const std::string& fileName, bool quiet) {
     BusyCursor busy(*m.prompter);
 
     auto song = std::make_unique<Song>();
-    switch (ReadSongRecord(name, *song)) {
+    std::string reason;
+    switch (ReadSongRecord(name, *song, reason)) {
         case SongRead::CannotOpen:
-            if (!quiet) m.prompter->Warn(kMsgSongOpenFailed);
+            if (!quiet) m.prompter->Warn(FileFailureText(kMsgSongOpenFailed, name, reason));
             return false;
         case SongRead::NotOneRecord:
-            m.prompter->Warn(kMsgNotASong);
+            m.prompter->Warn(FileFailureText(kMsgNotASong, name, reason));
             return false;
         case SongRead::Ok:
             break;

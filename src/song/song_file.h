@@ -12,7 +12,7 @@ struct Machine;
 inline constexpr const char* kSongExtension = ".SNG";
 inline constexpr const char* kMsgSongOpenFailed = "An error occurred while opening the song...";
 inline constexpr const char* kMsgNotASong = "This file appears not to be a valid songfile...";
-inline constexpr const char* kMsgSaveChanges = "Do you want do save your changes first ?";
+inline constexpr const char* kMsgSaveChanges = "Do you want to save your changes first?";
 inline constexpr const char* kUntitledSong = "Untitled song";
 
 // True when the Song was read; a failed load leaves Song, file name and changed flag alone.

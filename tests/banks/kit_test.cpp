@@ -101,7 +101,8 @@ TEST_F(Activation, MissingKitIsReportedOnceAndLeavesTheBankEmpty) {
     ActivateMainWindow(*m, program);
     ActivateMainWindow(*m, program);
     ASSERT_EQ(prompter.warnings.size(), 1u);
-    EXPECT_EQ(prompter.warnings[0], "An error occurred while loading the default-drumkit...");
+    EXPECT_EQ(test::Sentence(prompter.warnings[0]),
+              "An error occurred while loading the default-drumkit...");
     EXPECT_TRUE(m->activation.InternalBankLoaded);
     for (int n = 1; n <= 20; ++n) EXPECT_EQ(m->banks.internalBank.slot(n).samples, nullptr);
     EXPECT_EQ(m->editor.PanelCaption, "\"Untitled song\"");
@@ -116,7 +117,7 @@ TEST_F(Activation, RefusedKitsChangeNothing) {
         prompter.warnings.clear();
         EXPECT_FALSE(LoadInternalBank(*m, dir / name));
         ASSERT_EQ(prompter.warnings.size(), 1u);
-        EXPECT_EQ(prompter.warnings[0], kMsgKitFailed);
+        EXPECT_EQ(test::Sentence(prompter.warnings[0]), kMsgKitFailed);
         EXPECT_EQ(m->banks.internalBank.slot(1).samples, nullptr);
         EXPECT_EQ(m->banks.internalBank.slot(2).sampleCount, 3);
         EXPECT_EQ(m->banks.internalBank.slot(2).name, "before");
@@ -127,7 +128,7 @@ TEST_F(Activation, AKitThatIsAFifoIsRefusedAtOnce) {
     test::HangGuard guard;
     const std::string fifo = test::MakeFifo(dir / "engines.dll");
     EXPECT_FALSE(LoadInternalBank(*m, fifo));
-    EXPECT_EQ(prompter.warnings, std::vector<std::string>{kMsgKitFailed});
+    EXPECT_EQ(test::Sentences(prompter.warnings), std::vector<std::string>{kMsgKitFailed});
     EXPECT_EQ(test::ModeOf(fifo), 0644u);
 }
 
@@ -216,7 +217,8 @@ TEST_F(Activation, OpeningASongFindsItsUserbankBesideItWhenTheStoredPathIsGone) 
         ASSERT_TRUE(SaveSong(*song, dir / "songs/s.sng", true));
         auto opener = test::NewMachine();
         ASSERT_TRUE(OpenSongFlow(*opener, {Chosen(dir / "songs/s.sng"), {}})) << c.stored;
-        EXPECT_EQ(opener->activation.UserbankLoaded, !c.used.empty()) << c.stored;
+        EXPECT_EQ(opener->activation.UserbankCaption == kNoUserbankCaption, c.used.empty())
+            << c.stored;
         EXPECT_EQ(opener->activation.UserbankPath, c.used) << c.stored;
         EXPECT_EQ(opener->song.userbankFile.str(), c.stored) << "the song keeps what it names";
         EXPECT_EQ(FindSongUserbank(c.stored, dir / "songs/s.sng"),

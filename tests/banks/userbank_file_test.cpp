@@ -345,7 +345,7 @@ TEST_F(UserbankFile, FailedSavesKeepTheOldFile) {
     WriteBytes(dir / "taken.ubf/inside", {4, 2});
     EXPECT_FALSE(SaveUserbank(*m, dir / "taken.ubf", true));
     ASSERT_EQ(prompter.warnings.size(), 2u);
-    EXPECT_EQ(prompter.warnings[1], kMsgCannotCreate);
+    EXPECT_EQ(test::Sentence(prompter.warnings[1]), kMsgCannotCreate);
     EXPECT_EQ(ReadBytes(dir / "taken.ubf/inside"), (std::vector<std::uint8_t>{4, 2}));
 
     // A write that fails once the file was created names the file and the reason.
@@ -369,7 +369,7 @@ TEST_F(UserbankFile, FailedSavesKeepTheOldFile) {
         WriteBytes(dir / "locked/old.ubf", {9, 9, 9});
         ::chmod((dir / "locked").c_str(), 0555);
         EXPECT_FALSE(SaveUserbank(*m, dir / "locked/old.ubf", true));
-        EXPECT_EQ(prompter.warnings.back(), kMsgCannotCreate);
+        EXPECT_EQ(test::Sentence(prompter.warnings.back()), kMsgCannotCreate);
         EXPECT_EQ(ReadBytes(dir / "locked/old.ubf"), (std::vector<std::uint8_t>{9, 9, 9}));
     }
     EXPECT_EQ(prompter.busyDepth, 0);

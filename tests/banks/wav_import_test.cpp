@@ -125,7 +125,26 @@ TEST_F(WavImport, TheExtensibleFormatHoldingPcmIsRead) {
     WavImage shortChunk = MonoWav(300);  // no room for a sub-format
     shortChunk.formatTag = 0xFFFE;
     EXPECT_EQ(ImportCount(Write("short.wav", shortChunk.bytes())), 0);
-    EXPECT_EQ(prompter.warnings, std::vector<std::string>(2, kMsgCompressedWav));
+    EXPECT_EQ(test::Sentences(prompter.warnings), std::vector<std::string>(2, kMsgCompressedWav));
+}
+
+// Every refusal of a sound says what is taken instead; a floating-point file is called that,
+// not compressed.
+TEST_F(WavImport, RefusalsSayWhatIsAccepted) {
+    WavImage floating = MonoWav(300);
+    floating.formatTag = 3;
+    WavImage stereo = MonoWav(300);
+    stereo.channels = 2;
+    WavImage compressed = MonoWav(300);
+    compressed.formatTag = 2;
+    EXPECT_EQ(ImportCount(Write("float.wav", floating.bytes())), 0);
+    EXPECT_EQ(ImportCount(Write("stereo.wav", stereo.bytes())), 0);
+    EXPECT_EQ(ImportCount(Write("adpcm.wav", compressed.bytes())), 0);
+    EXPECT_EQ(prompter.warnings, (std::vector<std::string>{ImportRefusalText(kMsgFloatWav),
+                                                           ImportRefusalText(kMsgStereoWav),
+                                                           ImportRefusalText(kMsgCompressedWav)}));
+    for (const std::string& w : prompter.warnings)
+        EXPECT_NE(w.find("16-bit mono PCM"), std::string::npos) << w;
 }
 
 // The byte-for-byte reader wants the format chunk first; the sound file reader takes the
@@ -322,7 +341,8 @@ TEST_F(WavImport, SpecialFilesAreRefusedWithoutWaiting) {
     ASSERT_EQ(::mkfifo((dir / "pipe.raw").c_str(), 0644), 0);
     EXPECT_EQ(ImportCount(dir / "pipe.wav"), 0);
     EXPECT_EQ(ImportCount(dir / "pipe.raw"), 0);
-    EXPECT_EQ(prompter.warnings, (std::vector<std::string>{kMsgWavOpenError, kMsgRawOpenError}));
+    EXPECT_EQ(test::Sentences(prompter.warnings),
+              (std::vector<std::string>{kMsgWavOpenError, kMsgRawOpenError}));
     EXPECT_EQ(test::ModeOf(dir / "pipe.wav"), 0644u);
 }
 

@@ -109,7 +109,7 @@ TEST_F(WavWrite, ExportReplacesAnExistingFileOnlyWhenItCan) {
     std::filesystem::create_directory(dir / "folder.wav");
     EXPECT_FALSE(ExportSlotAsWav(*m, 1, dir / "folder.wav"));
     EXPECT_TRUE(std::filesystem::is_directory(dir / "folder.wav"));
-    EXPECT_EQ(prompter.warnings, std::vector<std::string>(3, kMsgCannotCreate));
+    EXPECT_EQ(test::Sentences(prompter.warnings), std::vector<std::string>(3, kMsgCannotCreate));
 }
 
 TEST_F(WavWrite, AFailingExportLeavesTheOldFileByteIdentical) {

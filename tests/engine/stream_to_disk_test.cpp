@@ -11,6 +11,7 @@
 #include "banks/wav_io.h"
 #include "core/files.h"
 #include "core/machine.h"
+#include "core/messages.h"
 #include "engine/mixer.h"
 #include "test_support.h"
 #include "wav_test_support.h"
@@ -180,7 +181,7 @@ TEST_F(StreamToDisk, AnExistingFileIsReplacedOnlyAfterAYes) {
     EXPECT_TRUE(RenderCurrentMeasure(*m, path));
     EXPECT_EQ(test::ReadBytes(path).size(), kHeader + 291972);
     EXPECT_EQ(prompter.questions,
-              std::vector<std::string>(2, "This file exists... Do you want to overwrite it ?"));
+              std::vector<std::string>(2, "This file exists... Do you want to overwrite it?"));
     EXPECT_TRUE(prompter.warnings.empty());
 
     const std::string locked = dir / "locked.wav";
@@ -189,7 +190,9 @@ TEST_F(StreamToDisk, AnExistingFileIsReplacedOnlyAfterAYes) {
     prompter.answers = {true};
     EXPECT_FALSE(RenderCurrentMeasure(*m, locked));
     EXPECT_EQ(test::ReadBytes(locked), std::vector<std::uint8_t>{4});
-    EXPECT_EQ(prompter.warnings, std::vector<std::string>{kMsgCannotCreate});
+    ASSERT_EQ(prompter.warnings.size(), 1u);
+    EXPECT_EQ(prompter.warnings[0],
+              FileFailureText(kMsgCannotCreate, locked, "the file is read-only"));
 }
 
 // The render is written once, beside the target, and renamed over it: the replaced file's
@@ -217,9 +220,13 @@ TEST_F(StreamToDisk, ARenderTakesThePlaceOfTheTargetWithItsPermissions) {
 
 TEST_F(StreamToDisk, RefusalsCreateNothing) {
     EXPECT_FALSE(RenderCurrentMeasure(*m, ""));
-    EXPECT_FALSE(RenderCurrentMeasure(*m, dir / "missing folder/x.wav"));
+    const std::string missing = dir / "missing folder/x.wav";
+    EXPECT_FALSE(RenderCurrentMeasure(*m, missing));
+    EXPECT_FALSE(StartLiveSession(*m, missing));
+    // The message keeps its sentence and adds the file and the system's reason.
+    const std::string expected = FileFailureText(kMsgCannotCreate, missing, std::strerror(ENOENT));
     EXPECT_EQ(prompter.warnings,
-              (std::vector<std::string>{"Some kind of shit hit the fan...", kMsgCannotCreate}));
+              (std::vector<std::string>{"Some kind of shit hit the fan...", expected, expected}));
     EXPECT_FALSE(m->Streaming);
     EXPECT_EQ(m->stream, nullptr);
     EXPECT_TRUE(dir.list().empty());
@@ -310,6 +317,11 @@ TEST_F(StreamToDisk, ALiveSessionNeverPlayedWritesNothing) {
     test::WriteBytes(path, {1, 2});
     prompter.answers = {true};
     ASSERT_TRUE(StartLiveSession(*m, path));
+    // Armed, nothing recorded yet: no file at all, so none can be left behind however the
+    // program ends.
+    EXPECT_EQ(dir.list(), std::vector<std::string>{"old.wav"});
+    PrepareStart(*m);
+    EXPECT_EQ(dir.list(), std::vector<std::string>{"old.wav"});
     EXPECT_TRUE(FinishStream(*m));
     EXPECT_EQ(test::ReadBytes(path), (std::vector<std::uint8_t>{1, 2}));
     EXPECT_EQ(dir.list(), std::vector<std::string>{"old.wav"});

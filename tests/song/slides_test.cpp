@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "core/machine.h"
 #include "song/panel_edits.h"
@@ -55,14 +57,14 @@ TEST(CustomSlide, TwelveStepsEndOnSlot12) {
     auto m = NewMachine();
     m->song.stepsPerMeasure = 12;
     FillChannel(*m, 1, 80);
-    EXPECT_EQ(CustomSlideEndLabel(m->song), "Endvalue (step 12)");
+    EXPECT_EQ(CustomSlideEndLabel(m->song), "End value (step 12)");
     CustomSlide(*m, SlideField::Pan, DialogResult::Ok, 0, 110);
     EXPECT_EQ(m->song.cell(1, 1, 1, 1).pan, 0);
     EXPECT_EQ(m->song.cell(1, 1, 1, 2).pan, 10);
     EXPECT_EQ(m->song.cell(1, 1, 1, 12).pan, 110);
     for (int s = 13; s <= 16; ++s) EXPECT_EQ(m->song.cell(1, 1, 1, s).pan, 10 + s);
     m->song.stepsPerMeasure = 16;
-    EXPECT_EQ(CustomSlideEndLabel(m->song), "Endvalue (step 16)");
+    EXPECT_EQ(CustomSlideEndLabel(m->song), "End value (step 16)");
 }
 
 TEST(CustomSlide, ConstantWhenStartEqualsEnd) {
@@ -205,6 +207,23 @@ TEST(ValueEntry, TempoEntryRetimesTheSteps) {
     EXPECT_EQ(m->song.tempo, 250);
     EXPECT_LT(m->clock.StepLength[1], before);
     EXPECT_TRUE(m->editor.SongChanged);
+}
+
+// What the value dialog shows before "OK" is exactly what the entry then stores, for every
+// text a user can type into its three characters (and a few more).
+TEST(ValueEntry, StoredValueIsWhatTheEntryStores) {
+    auto m = NewMachine();
+    std::vector<std::string> texts = {"", "x", "-", "+", " 7", "1x", "-12", "+99", "007"};
+    for (int n = 0; n <= 999; ++n) texts.push_back(std::to_string(n));
+    for (const std::string& text : texts) {
+        EnterTempo(*m, DialogResult::Ok, text);
+        EXPECT_EQ(StoredEntryValue(TempoEntry(m->song), text), m->song.tempo) << text;
+        EnterShuffle(*m, DialogResult::Ok, text);
+        const int shown = StoredEntryValue(ShuffleEntry(m->song), text);
+        EXPECT_EQ(shown, ShownShuffle(m->song.shuffle)) << text;
+        // Stored again, the shown value stays what it is.
+        EXPECT_EQ(StoredEntryValue(ShuffleEntry(m->song), std::to_string(shown)), shown) << text;
+    }
 }
 
 TEST(ValueEntry, CancelChangesNothing) {

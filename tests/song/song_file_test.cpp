@@ -143,7 +143,7 @@ TEST_F(SongFile, UnopenableFilesAreReportedUnlessQuiet) {
     EXPECT_FALSE(LoadSong(*m, dir / "folder.sng", true));
     EXPECT_EQ(prompter.warnings.size(), 1u);
     EXPECT_FALSE(LoadSong(*m, dir / "folder.sng", false));
-    EXPECT_EQ(prompter.warnings, std::vector<std::string>(2, kMsgSongOpenFailed));
+    EXPECT_EQ(test::Sentences(prompter.warnings), std::vector<std::string>(2, kMsgSongOpenFailed));
     EXPECT_EQ(Image(m->song), before);
 }
 
@@ -215,7 +215,7 @@ TEST_F(SongFile, LoadingNeverChangesTheFileAndNeverWaits) {
     m->song.title.set("kept");
     const std::string fifo = test::MakeFifo(dir / "pipe.sng");
     EXPECT_FALSE(LoadSong(*m, fifo, false));
-    EXPECT_EQ(prompter.warnings, std::vector<std::string>{kMsgNotASong});
+    EXPECT_EQ(test::Sentences(prompter.warnings), std::vector<std::string>{kMsgNotASong});
     EXPECT_EQ(m->song.title.str(), "kept");
     EXPECT_EQ(test::ModeOf(fifo), 0644u);
 }
@@ -253,13 +253,13 @@ TEST_F(SongFile, FailedSavesKeepTheOldFile) {
     m->editor.SongChanged = true;
     EXPECT_FALSE(SaveSong(*m, dir / "nowhere/x.sng", true));
     ASSERT_EQ(prompter.warnings.size(), 1u);
-    EXPECT_EQ(prompter.warnings[0], kMsgCannotCreate);
+    EXPECT_EQ(test::Sentence(prompter.warnings[0]), kMsgCannotCreate);
     EXPECT_TRUE(m->editor.SongChanged);
 
     std::filesystem::create_directory(dir / "dir.sng");
     EXPECT_FALSE(SaveSong(*m, dir / "dir.sng", true));
     ASSERT_EQ(prompter.warnings.size(), 2u);
-    EXPECT_EQ(prompter.warnings[1], kMsgCannotCreate) << "a folder is in the way";
+    EXPECT_EQ(test::Sentence(prompter.warnings[1]), kMsgCannotCreate) << "a folder is in the way";
     EXPECT_TRUE(std::filesystem::is_directory(dir / "dir.sng"));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1)
         << "no temporary left";
@@ -270,7 +270,7 @@ TEST_F(SongFile, FailedSavesKeepTheOldFile) {
         WriteBytes(dir / "locked/old.sng", {1, 2});
         ::chmod((dir / "locked").c_str(), 0555);
         EXPECT_FALSE(SaveSong(*m, dir / "locked/old.sng", true));
-        EXPECT_EQ(prompter.warnings.back(), kMsgCannotCreate);
+        EXPECT_EQ(test::Sentence(prompter.warnings.back()), kMsgCannotCreate);
         EXPECT_EQ(ReadBytes(dir / "locked/old.sng"), (std::vector<std::uint8_t>{1, 2}));
     }
 }

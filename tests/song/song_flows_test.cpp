@@ -2,8 +2,10 @@
 
 #include <cstring>
 
+#include "banks/kit.h"
 #include "banks/userbank_file.h"
 #include "core/machine.h"
+#include "core/messages.h"
 #include "core/song.h"
 #include "song/song_file.h"
 #include "temp_folder.h"
@@ -73,7 +75,10 @@ TEST_F(SongFlows, FailedOpenKeepsSongNameAndFlag) {
     m->editor.SongChanged = true;
     prompter.answers = {false};
     EXPECT_FALSE(OpenSongFlow(*m, {Chosen(dir / "missing.sng"), {}}));
-    EXPECT_EQ(prompter.warnings, std::vector<std::string>{kMsgSongOpenFailed});
+    // The message names the file and the system's reason.
+    EXPECT_EQ(prompter.warnings,
+              std::vector<std::string>{
+                  FileFailureText(kMsgSongOpenFailed, dir / "missing.sng", std::strerror(ENOENT))});
     EXPECT_EQ(m->editor.SongFileName, "a.sng");
     EXPECT_TRUE(m->editor.SongChanged);
 }
@@ -111,26 +116,35 @@ TEST_F(SongFlows, OpenSetsPositionHumanizeFolderAndTheSongsUserbank) {
     EXPECT_EQ(m->editor.PanelCaption, dir / "withbank.sng" + " - \"Untitled song\"");
 }
 
-TEST_F(SongFlows, SongWithAMissingUserbankKeepsTheActiveOne) {
-    test::SetSound(m->banks.userbank, 2, {1}, "active");
-    m->activation.UserbankPath = "/banks/active.ubf";
-    auto scratch = test::NewMachine();
-    scratch->song.userbankFile.set(dir / "gone.ubf");
-    ASSERT_TRUE(SaveSong(*scratch, dir / "s.sng", true));
-    ASSERT_TRUE(OpenSongFlow(*m, {Chosen(dir / "s.sng"), {}}));
-    EXPECT_TRUE(prompter.warnings.empty());
-    EXPECT_EQ(m->activation.UserbankPath, "/banks/active.ubf");
-    EXPECT_EQ(m->banks.userbank.slot(2).name, "active");
-}
-
-TEST_F(SongFlows, ASongNamingAFifoAsItsUserbankOpensWithoutWaiting) {
+// A song whose userbank is not there says so, with the file looked for and why, and no other
+// bank's sounds play in its place: its channels are silent.
+TEST_F(SongFlows, SongWithAMissingUserbankSaysSoAndPlaysNoOtherBank) {
     test::HangGuard guard;
-    test::SetSound(m->banks.userbank, 2, {1}, "active");
-    auto scratch = test::NewMachine();
-    scratch->song.userbankFile.set(test::MakeFifo(dir / "pipe.ubf"));
-    ASSERT_TRUE(SaveSong(*scratch, dir / "s.sng", true));
-    ASSERT_TRUE(OpenSongFlow(*m, {Chosen(dir / "s.sng"), {}}));
-    EXPECT_EQ(m->banks.userbank.slot(2).name, "active");
+    struct Case {
+        std::string bank, reason;
+    };
+    const Case cases[] = {{dir / "gone.ubf", std::strerror(ENOENT)},
+                          {test::MakeFifo(dir / "pipe.ubf"), "not a regular file"}};
+    for (const Case& c : cases) {
+        prompter.warnings.clear();
+        test::SetSound(m->banks.userbank, 2, {1}, "active");
+        m->activation.UserbankPath = "/banks/active.ubf";
+        m->activation.UserbankCaption = "[Active]";
+        auto scratch = test::NewMachine();
+        scratch->song.userbankFile.set(c.bank);
+        ASSERT_TRUE(SaveSong(*scratch, dir / "s.sng", true));
+        ASSERT_TRUE(OpenSongFlow(*m, {Chosen(dir / "s.sng"), {}}));
+        ASSERT_EQ(prompter.warnings.size(), 1u) << c.bank;
+        EXPECT_EQ(prompter.warnings[0], SongUserbankMissingText(c.bank, c.bank, c.reason));
+        EXPECT_NE(prompter.warnings[0].find(c.bank), std::string::npos);
+        EXPECT_FALSE(m->banks.userbank.slot(2).hasSound()) << "no other bank stands in";
+        EXPECT_EQ(m->activation.UserbankPath, "");
+        EXPECT_EQ(m->activation.UserbankCaption, kNoUserbankCaption);
+        EXPECT_EQ(m->song.userbankFile.str(), c.bank) << "the song keeps naming its bank";
+        // Nothing loads another bank over the silent one behind the song's back.
+        LoadActiveUserbankIfNone(*m);
+        EXPECT_EQ(m->song.userbankFile.str(), c.bank);
+    }
 }
 
 TEST_F(SongFlows, SaveOnANamedSongNeverAsks) {

@@ -1,6 +1,7 @@
 #include "ui/app/application.h"
 
 #include <QApplication>
+#include <QTimer>
 
 #include "song/slides.h"
 #include "ui/bank_editor/bank_editor.h"
@@ -15,6 +16,7 @@
 #include "ui/dialogs/value_dialog.h"
 #include "ui/groove_panel/groove_panel.h"
 #include "ui/main_window/main_window.h"
+#include "ui/qt/desktop_conventions.h"
 
 namespace qtam {
 
@@ -123,6 +125,24 @@ void QtamApp::ConnectWindows() {
 
     // The device setup must not be covered by the windows that stay on top.
     deviceSetup_->WindowsToHide = {panel, editor};
+
+    // Titles are shown whole in the title bar (the value dialog's prompt is wider than its
+    // title; the panel and the about box are pictures of a fixed size).
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             editor, songInfo, noteDetails_.get(), instrumentDialog_.get(), renderDialog_.get(),
+             hihatDialog_.get(), slideDialog_.get(), deviceSetup_.get()})
+        KeepTitleVisible(*w);
+
+    // The captions follow the changed mark and the live recording. The Song is changed from
+    // many places (the panel, the dialogs, the menus), so the captions look rather than each
+    // place telling them; setting an unchanged title costs nothing.
+    auto* captions = new QTimer(main);
+    captions->setObjectName(QStringLiteral("CaptionRefresh"));
+    QObject::connect(captions, &QTimer::timeout, main, [main, panel] {
+        main->ShowCaption();
+        panel->ShowCaption();
+    });
+    captions->start(kCaptionRefreshMs);
 }
 
 QtamApp::~QtamApp() {

@@ -23,6 +23,8 @@
 namespace qtam {
 
 inline constexpr const char* kApplicationTitle = "Vellmarch Q.Tam";
+// How often the captions look at the changed mark and the live recording.
+inline constexpr int kCaptionRefreshMs = 200;
 
 class MainWindow;
 class AboutBox;

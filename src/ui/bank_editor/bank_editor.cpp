@@ -213,17 +213,18 @@ void BankEditor::BuildWindow() {
 void BankEditor::BuildMenus() {
     FileMenu = menuBar()->addMenu("&File");
     NewBankItem = FileMenu->addAction("&New bank", QKeySequence(Qt::CTRL | Qt::Key_N));
-    OpenBankItem = FileMenu->addAction("&Open bank", QKeySequence(Qt::CTRL | Qt::Key_O));
+    OpenBankItem = FileMenu->addAction("&Open bank…", QKeySequence(Qt::CTRL | Qt::Key_O));
     FileMenu->addSeparator();
     SaveBankItem = FileMenu->addAction("&Save bank", QKeySequence(Qt::CTRL | Qt::Key_S));
-    SaveBankAsItem = FileMenu->addAction("Save bank &as...");
+    SaveBankAsItem = FileMenu->addAction("Save bank &as…");
     FileMenu->addSeparator();
-    CloseItem = FileMenu->addAction("&Close and exit", QKeySequence(Qt::CTRL | Qt::Key_Q));
+    // Ctrl+W closes a window; Ctrl+Q stays the program's "&Quit".
+    CloseItem = FileMenu->addAction("&Close and exit", QKeySequence(Qt::CTRL | Qt::Key_W));
 
     SampleMenu = menuBar()->addMenu("&Sample");
-    ImportItem = SampleMenu->addAction("&Import", QKeySequence(Qt::CTRL | Qt::Key_I));
+    ImportItem = SampleMenu->addAction("&Import…", QKeySequence(Qt::CTRL | Qt::Key_I));
     SampleMenu->addSeparator();
-    ExportItem = SampleMenu->addAction("&Export", QKeySequence(Qt::CTRL | Qt::Key_E));
+    ExportItem = SampleMenu->addAction("&Export…", QKeySequence(Qt::CTRL | Qt::Key_E));
     ClearItem = SampleMenu->addAction("&Clear", QKeySequence(Qt::SHIFT | Qt::Key_Delete));
     SampleMenu->addSeparator();
     PlayItem = SampleMenu->addAction("&Play", QKeySequence(Qt::CTRL | Qt::Key_P));

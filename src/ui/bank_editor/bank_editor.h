@@ -32,8 +32,8 @@ struct AppContext;
 struct SampleSlot;
 class HihatDialog;
 
-inline constexpr const char* kAskSaveBankChanges = "Do you want do save your changes first ?";
-inline constexpr const char* kAskClearSample = "Are you sure you want to clear this sample ?";
+inline constexpr const char* kAskSaveBankChanges = "Do you want to save your changes first?";
+inline constexpr const char* kAskClearSample = "Are you sure you want to clear this sample?";
 
 // Entry n (1..20) of the slot list: the number, two blanks (one for 10..20), then the slot's
 // name, or "<empty>" for a slot without a sound.

@@ -53,7 +53,7 @@ SlideDialog::SlideDialog(AppContext& ctx, QWidget* parent)
     TopLabel->setObjectName(QStringLiteral("TopLabel"));
     StartBar = ValueBar(this, "StartBar");
     StartValue = NumberLabel(this, "StartValue");
-    BottomLabel = new QLabel(QStringLiteral("Endvalue (step 16)"), this);
+    BottomLabel = new QLabel(QStringLiteral("End value (step 16)"), this);
     BottomLabel->setObjectName(QStringLiteral("BottomLabel"));
     EndBar = ValueBar(this, "EndBar");
     EndValue = NumberLabel(this, "EndValue");

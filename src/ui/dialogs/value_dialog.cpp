@@ -18,6 +18,19 @@
 
 namespace qtam {
 
+ValueSpinBox::ValueSpinBox(QWidget* parent) : QSpinBox(parent) {
+    connect(lineEdit(), &QLineEdit::textEdited, this, [this](const QString& t) { typed_ = t; });
+}
+
+QString ValueSpinBox::TypedText() const {
+    return typed_ ? *typed_ : lineEdit()->text();
+}
+
+void ValueSpinBox::stepBy(int steps) {
+    QSpinBox::stepBy(steps);
+    typed_ = lineEdit()->text();
+}
+
 QValidator::State ValueSpinBox::validate(QString&, int&) const {
     // Anything goes in; the line edit's maximum length bounds it and reading clamps it.
     return QValidator::Acceptable;
@@ -38,6 +51,11 @@ ValueDialog::ValueDialog(AppContext& ctx, QWidget* parent)
     setModal(true);
 
     ValueLabel = new QLabel(QStringLiteral("You can enter a new value here:"), this);
+    // What a typed value is corrected to, shown before "OK" takes it.
+    CorrectionLabel = new QLabel(this);
+    CorrectionLabel->setObjectName(QStringLiteral("CorrectionLabel"));
+    CorrectionLabel->setWordWrap(true);
+    CorrectionLabel->hide();
     ValueLabel->setObjectName(QStringLiteral("ValueLabel"));
     Value = new ValueSpinBox(this);
     Value->setObjectName(QStringLiteral("Value"));
@@ -54,14 +72,19 @@ ValueDialog::ValueDialog(AppContext& ctx, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(ValueLabel);
     layout->addWidget(Value, 0, Qt::AlignHCenter);
+    layout->addWidget(CorrectionLabel);
     layout->addLayout(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
-    connect(OkButton, &QPushButton::clicked, this, &QDialog::accept);
+    connect(OkButton, &QPushButton::clicked, this, &ValueDialog::Confirm);
+    connect(Value->lineEdit(), &QLineEdit::textEdited, CorrectionLabel, &QWidget::hide);
     connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
 }
 
 void ValueDialog::Prepare(const ValueEntry& entry) {
+    entry_ = entry;
+    CorrectionLabel->hide();
+    Value->ForgetTyped();
     Value->setRange(entry.minimum, entry.maximum);
     Value->setSingleStep(entry.increment);
     Value->lineEdit()->setMaxLength(entry.maxLength);
@@ -71,6 +94,33 @@ void ValueDialog::Prepare(const ValueEntry& entry) {
 DialogResult ValueDialog::Execute() {
     CenterOnScreen(*this);
     return exec() == QDialog::Accepted ? DialogResult::Ok : DialogResult::Cancel;
+}
+
+void ValueDialog::Name(const QString& title, const QString& prompt) {
+    setWindowTitle(title);
+    ValueLabel->setText(prompt);
+}
+
+int ValueDialog::StoredValue() const {
+    return StoredEntryValue(entry_, ToCp1252(Value->TypedText()));
+}
+
+void ValueDialog::Confirm() {
+    // A value outside the range or between the steps is not changed silently: the field shows
+    // what will be stored, and the next "OK" takes it.
+    const QString typed = Value->TypedText().trimmed();
+    const QString shown = QString::number(StoredValue());
+    if (typed == shown) {
+        accept();
+        return;
+    }
+    CorrectionLabel->setText(QStringLiteral("\"%1\" is not a value that can be stored; %2 will "
+                                            "be. Press OK to take it.")
+                                 .arg(typed, shown));
+    Value->lineEdit()->setText(shown);
+    Value->ForgetTyped();
+    CorrectionLabel->show();
+    FocusValue();
 }
 
 QString ValueDialog::Text() const {
@@ -83,12 +133,21 @@ int ValueDialog::EnteredValue() const {
 
 void ValueDialog::EnterTempo() {
     Prepare(TempoEntry(ctx_.m.song));
+    Name(QStringLiteral("Tempo (%1 to %2 BPM)").arg(entry_.minimum).arg(entry_.maximum),
+         QStringLiteral("Tempo in beats per minute, from %1 to %2:")
+             .arg(entry_.minimum)
+             .arg(entry_.maximum));
     const DialogResult result = Execute();
     if (qtam::EnterTempo(ctx_.m, result, ToCp1252(Text()))) Q_EMIT songEdited();
 }
 
 void ValueDialog::EnterShuffle() {
     Prepare(ShuffleEntry(ctx_.m.song));
+    Name(QStringLiteral("Shuffle (%1 to %2)").arg(entry_.minimum).arg(entry_.maximum),
+         QStringLiteral("Shuffle, from %1 (none) to %2, in steps of %3:")
+             .arg(entry_.minimum)
+             .arg(entry_.maximum)
+             .arg(entry_.increment));
     const DialogResult result = Execute();
     if (qtam::EnterShuffle(ctx_.m, result, ToCp1252(Text()))) {
         Q_EMIT songEdited();

@@ -9,10 +9,12 @@
 #include <cstring>
 
 #include "banks/kit.h"
+#include "core/files.h"
 #include "core/machine.h"
 #include "engine/audio/playback.h"
 #include "engine/audio/precision_timer.h"
 #include "engine/mixer.h"
+#include "engine/stream_to_disk.h"
 #include "song/edit_ops.h"
 #include "song/panel_edits.h"
 #include "song/song_file.h"
@@ -93,7 +95,7 @@ void GroovePanel::DefaultDeviceInstead(int deviceNum) {
 }
 
 void GroovePanel::BuildControls() {
-    Background = new SkinPicture(Picture::Background, 0, QStringLiteral("Background"), this);
+    Background = new SkinPicture(Picture::Background, 16, QStringLiteral("Background"), this);
     Background->move(0, 0);
 
     for (int b = 1; b <= 16; ++b) {
@@ -248,7 +250,21 @@ void GroovePanel::RefreshFromSong() {
 }
 
 void GroovePanel::ShowCaption() {
-    if (!ctx_.m.editor.PanelCaption.empty()) setWindowTitle(FromCp1252(ctx_.m.editor.PanelCaption));
+    const Machine& m = ctx_.m;
+    if (m.editor.PanelCaption.empty()) return;
+    // Unsaved changes are marked as desktop programs mark them; a live recording says so until
+    // it is stopped, armed or running.
+    QString caption = FromCp1252(m.editor.PanelCaption);
+    if (m.editor.SongChanged) caption.prepend(QLatin1Char('*'));
+    if (m.Streaming) {
+        const QString take = FromPath(FileNameOf(StreamFileName(m)));
+        caption += m.Playing ? QStringLiteral(" - \u25CF Recording to %1").arg(take)
+                             : QStringLiteral(
+                                   " - \u25CF Recording armed: %1 (Start records, "
+                                   "Stop ends)")
+                                   .arg(take);
+    }
+    setWindowTitle(caption);
 }
 
 void GroovePanel::ShowInstrumentNames() {
@@ -258,7 +274,10 @@ void GroovePanel::ShowInstrumentNames() {
         auto* label = findChild<PanelLabel*>(QStringLiteral("InstrumentName%1").arg(c));
         if (!label) continue;
         const SampleSlot* slot = SlotOf(m.banks, s.instrument[c - 1]);
-        label->setText(slot ? FromCp1252(slot->name.substr(0, 12)) : QString());
+        // A channel whose sound is not in memory (a userbank that is missing) says so.
+        const bool missing = slot == nullptr || !slot->hasSound();
+        label->setText(missing ? QString::fromLatin1(kMissingSoundName)
+                               : FromCp1252(slot->name.substr(0, 12)));
     }
 }
 
@@ -357,6 +376,8 @@ void GroovePanel::ShowChannelVolumes() {
 
 void GroovePanel::SetStepMode(int steps) {
     for (int h = 1; h <= 4; ++h) StepCover[h]->setVisible(steps == 12);
+    // The header says how many steps a measure has.
+    Background->SetPicture(Picture::Background, steps);
     SetStepsPerMeasure(ctx_.m, steps);
     ShowStepLeds();
     Q_EMIT stepsPerMeasureChanged();

@@ -27,6 +27,9 @@ struct AppContext;
 class PrecisionTimer;
 class SpaceBarKeys;
 
+// What an instrument name shows for a channel whose sound is not in memory.
+inline constexpr const char* kMissingSoundName = "(missing)";
+
 class GroovePanel : public QWidget {
     Q_OBJECT
 public:
@@ -51,7 +54,8 @@ public:
     void ShowDistortion();
     void ShowMainVolume();
     void ShowChannelVolumes();
-    // The caption: the song title line kept by UpdateTitle, once there is one.
+    // The caption: the song title line kept by UpdateTitle, once there is one, with "*" before
+    // it while the Song has unsaved changes and the live recording after it while one is armed.
     void ShowCaption();
 
     // ---- The 16/12-step switch (the main window's "16 step measure" / "12 step measure")

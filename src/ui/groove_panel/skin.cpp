@@ -341,7 +341,7 @@ void HorizontalTrack(QPainter& p, qreal left, qreal top) {
     }
 }
 
-void Background(QPainter& p) {
+void Background(QPainter& p, int steps) {
     p.setRenderHint(QPainter::Antialiasing);
     QLinearGradient face(0, 0, 0, 385);
     face.setColorAt(0, kFaceTop);
@@ -366,9 +366,10 @@ void Background(QPainter& p) {
     p.drawText(QRectF(18, 8, 120, 32), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Q.TAM"));
     Text(p, QRectF(124, 8, 300, 32), QStringLiteral("SAMPLING  GROOVE  MACHINE"), 10, true, kPrint,
          Qt::AlignLeft | Qt::AlignVCenter, 1.2);
-    Text(p, QRectF(400, 8, 218, 32),
-         QStringLiteral("8 CHANNELS  \u00B7  16 STEPS  \u00B7  44.1 kHz"), 8, true, kPrintDim,
-         Qt::AlignRight | Qt::AlignVCenter, 0.8);
+    Text(
+        p, QRectF(400, 8, 218, 32),
+        QStringLiteral("8 CHANNELS  \u00B7  %1 STEPS  \u00B7  44.1 kHz").arg(steps == 12 ? 12 : 16),
+        8, true, kPrintDim, Qt::AlignRight | Qt::AlignVCenter, 0.8);
     p.setPen(QPen(kAmber, 1.5));
     p.drawLine(QPointF(124, 34.5), QPointF(618, 34.5));
 
@@ -564,7 +565,7 @@ void Paint(QPainter& p, Picture picture, int variant) {
     p.setRenderHint(QPainter::TextAntialiasing);
     switch (picture) {
         case Picture::Background:
-            Background(p);
+            Background(p, variant);
             break;
         case Picture::ChannelHighlight:
             ChannelHighlight(p);

@@ -16,7 +16,7 @@ class QPainter;
 namespace qtam::skin {
 
 enum class Picture {
-    Background,        // 636 x 385: the whole panel face
+    Background,        // 636 x 385: the whole panel face; variant = steps per measure (12 or 16)
     ChannelHighlight,  // 44 x 85: highlight of the selected channel's column
     StepLit,           // 27 x 44 (variant 1: first button of a group of four)
     StepDark,          // 27 x 44 (variant 1: first button of a group of four)

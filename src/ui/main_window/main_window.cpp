@@ -24,6 +24,7 @@
 #include "song/edit_ops.h"
 #include "song/grooves.h"
 #include "song/init_song.h"
+#include "ui/qt/desktop_conventions.h"
 #include "ui/qt/text.h"
 #include "ui/services/app_context.h"
 #include "ui/services/playback_notifier.h"
@@ -101,12 +102,15 @@ void MainWindow::SetUp(const std::string& commandLineSong) {
     if (!commandLineSong.empty() && IsUserbankFile(commandLineSong)) {
         // A userbank opened from the desktop: the first activation loads it.
         m.activation.UserbankPath = commandLineSong;
-    } else if (!commandLineSong.empty() && LoadSong(m, commandLineSong, true)) {
+    } else if (!commandLineSong.empty() && LoadSong(m, commandLineSong, false)) {
+        // A song that cannot be read is reported as "Open song" would.
         m.editor.SongFileName = commandLineSong;
         LoadedFromCommandLine = true;
-        // The menu check and the step timing follow the song just read.
+        // The menu check and the step timing follow the song just read, and its sounds are the
+        // userbank it names.
         m.editor.HumanizeChecked = m.song.humanize != 0;
         SetTempo(m, m.song.tempo, m.song.shuffle);
+        LoadSongUserbank(m);
     }
     UpdateTitle(m);
     UpdateMenus();
@@ -114,7 +118,7 @@ void MainWindow::SetUp(const std::string& commandLineSong) {
 
 QAction* MainWindow::Item(QMenu* menu, const char* caption, const QKeySequence& shortcut,
                           void (MainWindow::*handler)()) {
-    QAction* a = menu->addAction(QString::fromLatin1(caption));
+    QAction* a = menu->addAction(QString::fromUtf8(caption));
     a->setShortcut(shortcut);
     connect(a, &QAction::triggered, this, handler);
     shortcutActions_ << a;
@@ -122,7 +126,7 @@ QAction* MainWindow::Item(QMenu* menu, const char* caption, const QKeySequence& 
 }
 
 QAction* MainWindow::Item(QMenu* menu, const char* caption, void (MainWindow::*handler)()) {
-    QAction* a = menu->addAction(QString::fromLatin1(caption));
+    QAction* a = menu->addAction(QString::fromUtf8(caption));
     connect(a, &QAction::triggered, this, handler);
     return a;
 }
@@ -138,70 +142,72 @@ void MainWindow::Edited(void (*operation)(Machine&), bool refreshPanel) {
 void MainWindow::BuildMenus() {
     QMenuBar* bar = menuBar();
     auto action = [this](QMenu* menu, const char* caption, std::function<void()> f) {
-        QAction* a = menu->addAction(QString::fromLatin1(caption));
+        QAction* a = menu->addAction(QString::fromUtf8(caption));
         connect(a, &QAction::triggered, this, std::move(f));
         return a;
     };
 
     QMenu* file = bar->addMenu(QStringLiteral("&File"));
-    Item(file, "New song", QKeySequence(Qt::CTRL | Qt::Key_N), &MainWindow::NewSong);
-    Item(file, "Open song", QKeySequence(Qt::CTRL | Qt::Key_O), &MainWindow::OpenSong);
+    // Every item has a mnemonic; "…" marks the items that open a dialog.
+    Item(file, "&New song", QKeySequence(Qt::CTRL | Qt::Key_N), &MainWindow::NewSong);
+    Item(file, "&Open song…", QKeySequence(Qt::CTRL | Qt::Key_O), &MainWindow::OpenSong);
     file->addSeparator();
-    Item(file, "Save song", QKeySequence(Qt::CTRL | Qt::Key_S), &MainWindow::SaveSong);
-    Item(file, "Save song as...", &MainWindow::SaveSongAs);
+    Item(file, "&Save song", QKeySequence(Qt::CTRL | Qt::Key_S), &MainWindow::SaveSong);
+    Item(file, "Save song &as…", &MainWindow::SaveSongAs);
     file->addSeparator();
-    action(file, "Song info", [this] { Q_EMIT songInfoRequested(); });
+    action(file, "Song &info…", [this] { Q_EMIT songInfoRequested(); });
     file->addSeparator();
-    action(file, "Stream to disk", [this] { Q_EMIT renderRequested(); });
+    action(file, "S&tream to disk…", [this] { Q_EMIT renderRequested(); });
     file->addSeparator();
     Item(file, "&Quit", QKeySequence(Qt::CTRL | Qt::Key_Q), &MainWindow::Quit);
 
     QMenu* edit = bar->addMenu(QStringLiteral("&Edit"));
-    QMenu* copy = edit->addMenu(QStringLiteral("Copy"));
+    QMenu* copy = edit->addMenu(QStringLiteral("&Copy"));
     auto copied = [this](void (*op)(Machine&)) {
         op(ctx.m);
         UpdateMenus();  // the paste items are enabled by every copy
     };
-    shortcutActions_ << action(copy, "Channel", [=] { copied(CopyChannel); });
+    shortcutActions_ << action(copy, "&Channel", [=] { copied(CopyChannel); });
     shortcutActions_.back()->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_C));
-    shortcutActions_ << action(copy, "Measure", [=] { copied(CopyMeasure); });
+    shortcutActions_ << action(copy, "&Measure", [=] { copied(CopyMeasure); });
     shortcutActions_.back()->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_D));
-    action(copy, "Pattern", [=] { copied(CopyPattern); });
-    paste_ = action(edit, "Paste", [this] { Edited(Paste, true); });
+    action(copy, "&Pattern", [=] { copied(CopyPattern); });
+    paste_ = action(edit, "&Paste", [this] { Edited(Paste, true); });
     paste_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_V));
-    pasteMix_ = action(edit, "Paste mix", [this] { Edited(PasteMix, true); });
+    pasteMix_ = action(edit, "Paste &mix", [this] { Edited(PasteMix, true); });
     pasteMix_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
     shortcutActions_ << paste_ << pasteMix_;
     edit->addSeparator();
 
-    QMenu* channel = edit->addMenu(QStringLiteral("Channel"));
-    action(channel, "Fade in", [this] { Edited(FadeInChannel, false); });
-    action(channel, "Fade out", [this] { Edited(FadeOutChannel, false); });
-    action(channel, "Custom velocity slide", [this] { Q_EMIT velocitySlideRequested(); });
+    QMenu* channel = edit->addMenu(QStringLiteral("C&hannel"));
+    action(channel, "Fade &in", [this] { Edited(FadeInChannel, false); });
+    action(channel, "Fade &out", [this] { Edited(FadeOutChannel, false); });
+    action(channel, "Custom &velocity slide…", [this] { Q_EMIT velocitySlideRequested(); });
     channel->addSeparator();
-    action(channel, "Pan left to right", [this] { Edited(PanLeftToRight, false); });
-    action(channel, "Pan right to left", [this] { Edited(PanRightToLeft, false); });
-    action(channel, "Pan center", [this] { Edited(PanCenter, false); });
-    action(channel, "Pan randomly", [this] { Edited(PanRandomly, false); });
-    action(channel, "Pan inverse", [this] { Edited(PanInverse, false); });
-    action(channel, "Custom pan slide", [this] { Q_EMIT panSlideRequested(); });
+    action(channel, "Pan &left to right", [this] { Edited(PanLeftToRight, false); });
+    action(channel, "Pan &right to left", [this] { Edited(PanRightToLeft, false); });
+    action(channel, "Pan &center", [this] { Edited(PanCenter, false); });
+    action(channel, "Pan ran&domly", [this] { Edited(PanRandomly, false); });
+    action(channel, "Pan i&nverse", [this] { Edited(PanInverse, false); });
+    action(channel, "Custom &pan slide…", [this] { Q_EMIT panSlideRequested(); });
     channel->addSeparator();
-    shortcutActions_ << action(channel, "Erase", [this] { Edited(EraseChannel, true); });
+    shortcutActions_ << action(channel, "&Erase", [this] { Edited(EraseChannel, true); });
     shortcutActions_.back()->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_Delete));
 
-    QMenu* measure = edit->addMenu(QStringLiteral("Measure"));
-    action(measure, "Fade in", [this] { Edited(FadeInMeasure, false); });
-    action(measure, "Fade out", [this] { Edited(FadeOutMeasure, false); });
+    QMenu* measure = edit->addMenu(QStringLiteral("M&easure"));
+    action(measure, "Fade &in", [this] { Edited(FadeInMeasure, false); });
+    action(measure, "Fade &out", [this] { Edited(FadeOutMeasure, false); });
     measure->addSeparator();
-    shortcutActions_ << action(measure, "Erase", [this] { Edited(EraseMeasure, true); });
+    shortcutActions_ << action(measure, "&Erase", [this] { Edited(EraseMeasure, true); });
     shortcutActions_.back()->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Delete));
 
     QMenu* various = bar->addMenu(QStringLiteral("&Various"));
-    QMenu* grooves = various->addMenu(QStringLiteral("Apply groove"));
+    QMenu* grooves = various->addMenu(QStringLiteral("Apply &groove"));
+    QString takenMnemonics;
     for (int i = 0; i < kGrooveMenuSize; ++i) {
         const std::string_view caption = GrooveMenuCaption(i);
-        QAction* a = grooves->addAction(
-            Literal(QString::fromLatin1(caption.data(), static_cast<int>(caption.size()))));
+        QAction* a = grooves->addAction(WithMnemonic(
+            QString::fromLatin1(caption.data(), static_cast<int>(caption.size())), takenMnemonics));
         connect(a, &QAction::triggered, this, [this, i] {
             ChooseGrooveMenuEntry(ctx.m, i);
             Q_EMIT songChanged();
@@ -209,8 +215,8 @@ void MainWindow::BuildMenus() {
     }
     various->addSeparator();
     auto* stepGroup = new QActionGroup(this);
-    steps16_ = action(various, "16 step measure", [this] { ChooseStepsPerMeasure(16); });
-    steps12_ = action(various, "12 step measure", [this] { ChooseStepsPerMeasure(12); });
+    steps16_ = action(various, "1&6 step measure", [this] { ChooseStepsPerMeasure(16); });
+    steps12_ = action(various, "1&2 step measure", [this] { ChooseStepsPerMeasure(12); });
     for (QAction* a : {steps16_, steps12_}) {
         a->setCheckable(true);
         stepGroup->addAction(a);
@@ -223,10 +229,10 @@ void MainWindow::BuildMenus() {
     humanize_->setCheckable(true);
     various->addSeparator();
     deviceSetup_ =
-        action(various, "&Sound device setup", [this] { Q_EMIT deviceSetupRequested(); });
+        action(various, "&Sound device setup…", [this] { Q_EMIT deviceSetupRequested(); });
 
     QMenu* userbank = bar->addMenu(QStringLiteral("&Userbank :"));
-    load_ = Item(userbank, "&Load", QKeySequence(Qt::CTRL | Qt::Key_L), &MainWindow::LoadUserbank);
+    load_ = Item(userbank, "&Load…", QKeySequence(Qt::CTRL | Qt::Key_L), &MainWindow::LoadUserbank);
     userbank->addSeparator();
     editor_ =
         Item(userbank, "&Editor", QKeySequence(Qt::CTRL | Qt::Key_E), &MainWindow::OpenBankEditor);
@@ -258,6 +264,12 @@ void MainWindow::UpdateMenus() {
     bankItem_->setText(Literal(FromCp1252(m.activation.UserbankCaption)));
     load_->setEnabled(!m.activation.EditorActive);
     bankItem_->setEnabled(!m.activation.EditorActive);
+    ShowCaption();
+}
+
+void MainWindow::ShowCaption() {
+    const QString caption = QString::fromLatin1(kMainWindowCaption);
+    setWindowTitle(ctx.m.editor.SongChanged ? QLatin1Char('*') + caption : caption);
 }
 
 QList<QAction*> MainWindow::ShortcutActions() const {

@@ -61,6 +61,8 @@ public:
 
     // Menu states and captions from the Machine and the playback driver.
     void UpdateMenus();
+    // The caption, with "*" before it while the Song has unsaved changes.
+    void ShowCaption();
 
     // The actions whose shortcuts must also work while the groove panel is the active window.
     QList<QAction*> ShortcutActions() const;

@@ -60,7 +60,7 @@ private Q_SLOTS:
 
         // Loaded from the menu: the sound is the imported one.
         dialogs.answers.push_back(dir / "mine.UBF");
-        QAction* load = MenuItem(app.mainWindow().menuBar(), "&Userbank :", "&Load");
+        QAction* load = MenuItem(app.mainWindow().menuBar(), "&Userbank :", "&Load…");
         QVERIFY(load != nullptr);
         load->trigger();
         QCOMPARE(m.banks.userbank.slot(1).sampleCount, 4410);

@@ -368,7 +368,7 @@ private Q_SLOTS:
         r.prompter.answers = {true};
         r.dialogs.answers.push_back(tmp / "no such folder/bank.ubf");  // cannot be created
         e.NewBankItem->trigger();
-        QCOMPARE(r.prompter.warnings.back(), std::string(kMsgCannotCreate));
+        QCOMPARE(test::Sentence(r.prompter.warnings.back()), std::string(kMsgCannotCreate));
         QVERIFY(r.bank().slot(1).hasSound() && r.m->activation.BankChanged);
     }
 

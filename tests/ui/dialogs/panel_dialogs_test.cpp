@@ -240,17 +240,32 @@ private Q_SLOTS:
         env.m->editor.StartPrepared = true;
         RunModal([&] { form.EnterTempo(); }, form,
                  [&](ValueDialog& f) {
-                     QCOMPARE(f.windowTitle(), QStringLiteral(" "));
+                     // The title and the prompt name the value and its range.
+                     QCOMPARE(f.windowTitle(), QStringLiteral("Tempo (50 to 250 BPM)"));
+                     QVERIFY(f.ValueLabel->text().contains(QStringLiteral("from 50 to 250")));
                      QCOMPARE(f.Text(), QStringLiteral("120"));
                      QCOMPARE(f.Value->minimum(), 50);
                      QCOMPARE(f.Value->maximum(), 250);
                      QTRY_VERIFY(f.Value->hasFocus());
                      TypeValue(f, typed);
-                     if (byEnter) {
-                         QTest::keyClick(f.Value->lineEdit(), Qt::Key_Return);
-                     } else {
-                         Click(f.OkButton);
-                     }
+                     // What the field holds (cut to its length) before anything is corrected.
+                     const bool corrected = f.Text() != QString::number(tempo);
+                     auto confirm = [&] {
+                         if (byEnter) {
+                             QTest::keyClick(f.Value->lineEdit(), Qt::Key_Return);
+                         } else {
+                             Click(f.OkButton);
+                         }
+                     };
+                     confirm();
+                     // A value that is stored otherwise is first shown corrected: the dialog
+                     // stays, and the next confirmation takes what it shows.
+                     QCOMPARE(f.isVisible(), corrected);
+                     if (!corrected) return;
+                     QCOMPARE(f.Text(), QString::number(tempo));
+                     QVERIFY(f.CorrectionLabel->isVisible());
+                     QVERIFY(f.CorrectionLabel->text().contains(QString::number(tempo)));
+                     confirm();
                  });
         QCOMPARE(int(env.m->song.tempo), tempo);
         QVERIFY(env.m->editor.SongChanged);
@@ -265,8 +280,13 @@ private Q_SLOTS:
         env.m->song.shuffle = 100;
         RunModal([&] { form.EnterShuffle(); }, form,
                  [](ValueDialog& f) {
+                     QCOMPARE(f.windowTitle(), QStringLiteral("Shuffle (0 to 100)"));
                      QCOMPARE(f.Text(), QStringLiteral("0"));
                      TypeValue(f, QStringLiteral("51"));
+                     Click(f.OkButton);
+                     // 51 is off the grid of two: 50 is shown before it is stored.
+                     QVERIFY(f.isVisible());
+                     QCOMPARE(f.Text(), QStringLiteral("50"));
                      Click(f.OkButton);
                  });
         QCOMPARE(int(env.m->song.shuffle), 125);
@@ -282,6 +302,11 @@ private Q_SLOTS:
                  [](ValueDialog& f) {
                      TypeValue(f, QStringLiteral("120"));
                      QCOMPARE(f.EnteredValue(), 100);
+                     Click(f.OkButton);
+                     QCOMPARE(f.Text(), QStringLiteral("100"));
+                     // Typing again takes the correction's note away.
+                     TypeValue(f, QStringLiteral("100"));
+                     QVERIFY(!f.CorrectionLabel->isVisible());
                      Click(f.OkButton);
                  });
         QCOMPARE(int(env.m->song.shuffle), 150);

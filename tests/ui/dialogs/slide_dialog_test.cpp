@@ -35,8 +35,8 @@ private Q_SLOTS:
             w,
             [&] {
                 QCOMPARE(w.windowTitle(), QStringLiteral("Custom effect"));
-                QCOMPARE(Text(w, "TopLabel"), QStringLiteral("Startvalue (step 1)"));
-                QCOMPARE(Text(w, "BottomLabel"), QStringLiteral("Endvalue (step 16)"));
+                QCOMPARE(Text(w, "TopLabel"), QStringLiteral("Start value (step 1)"));
+                QCOMPARE(Text(w, "BottomLabel"), QStringLiteral("End value (step 16)"));
                 QTest::keyClick(Child<QScrollBar>(w, "StartBar"), Qt::Key_Home);
                 QTest::keyClick(Child<QScrollBar>(w, "EndBar"), Qt::Key_PageDown);
                 QCOMPARE(Text(w, "StartValue"), QStringLiteral("0"));
@@ -75,7 +75,7 @@ private Q_SLOTS:
             [&] {
                 QCOMPARE(Child<QScrollBar>(w, "StartBar")->value(), 64);
                 QCOMPARE(Text(w, "StartValue"), QStringLiteral("64"));
-                QCOMPARE(Text(w, "BottomLabel"), QStringLiteral("Endvalue (step 12)"));
+                QCOMPARE(Text(w, "BottomLabel"), QStringLiteral("End value (step 12)"));
                 QTest::keyClick(Child<QScrollBar>(w, "StartBar"), Qt::Key_Home);
                 QTest::keyClick(Child<QScrollBar>(w, "EndBar"), Qt::Key_End);
             },

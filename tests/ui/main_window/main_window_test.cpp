@@ -3,6 +3,8 @@
 
 #include "ui/main_window/main_window.h"
 
+#include <sys/stat.h>
+
 #include <QAction>
 #include <QActionGroup>
 #include <QDragEnterEvent>
@@ -132,74 +134,74 @@ private Q_SLOTS:
         Describe(app->mainWindow().menuBar()->actions(), "", tree);
         const QStringList expected = {
             "&File",
-            "  New song [Ctrl+N]",
-            "  Open song [Ctrl+O]",
+            "  &New song [Ctrl+N]",
+            "  &Open song… [Ctrl+O]",
             "  -",
-            "  Save song [Ctrl+S]",
-            "  Save song as...",
+            "  &Save song [Ctrl+S]",
+            "  Save song &as…",
             "  -",
-            "  Song info",
+            "  Song &info…",
             "  -",
-            "  Stream to disk",
+            "  S&tream to disk…",
             "  -",
             "  &Quit [Ctrl+Q]",
             "&Edit",
-            "  Copy",
-            "    Channel [Ctrl+C]",
-            "    Measure [Ctrl+D]",
-            "    Pattern",
-            "  Paste [Ctrl+V] (off)",
-            "  Paste mix [Ctrl+M] (off)",
+            "  &Copy",
+            "    &Channel [Ctrl+C]",
+            "    &Measure [Ctrl+D]",
+            "    &Pattern",
+            "  &Paste [Ctrl+V] (off)",
+            "  Paste &mix [Ctrl+M] (off)",
             "  -",
-            "  Channel",
-            "    Fade in",
-            "    Fade out",
-            "    Custom velocity slide",
+            "  C&hannel",
+            "    Fade &in",
+            "    Fade &out",
+            "    Custom &velocity slide…",
             "    -",
-            "    Pan left to right",
-            "    Pan right to left",
-            "    Pan center",
-            "    Pan randomly",
-            "    Pan inverse",
-            "    Custom pan slide",
+            "    Pan &left to right",
+            "    Pan &right to left",
+            "    Pan &center",
+            "    Pan ran&domly",
+            "    Pan i&nverse",
+            "    Custom &pan slide…",
             "    -",
-            "    Erase [Shift+Del]",
-            "  Measure",
-            "    Fade in",
-            "    Fade out",
+            "    &Erase [Shift+Del]",
+            "  M&easure",
+            "    Fade &in",
+            "    Fade &out",
             "    -",
-            "    Erase [Ctrl+Del]",
+            "    &Erase [Ctrl+Del]",
             "&Various",
-            "  Apply groove",
-            "    Chemical Beat",
-            "    Clubby Feeling",
-            "    Default",
-            "    Disco Fever",
-            "    Drum 'n Bass",
-            "    Euro Dance",
-            "    Funky Drummer",
-            "    Hard Trance",
-            "    Hard Step",
-            "    Hiphop 1",
-            "    Hiphop 2",
-            "    Industrial",
-            "    Jungle",
-            "    Latin Groove",
-            "    Pop Tune",
-            "    Random Chaos",
-            "    Rap Vibez",
-            "    Rave Nation",
-            "    Techno 1",
-            "    Techno 2",
+            "  Apply &groove",
+            "    &Chemical Beat",
+            "    Clubby &Feeling",
+            "    &Default",
+            "    D&isco Fever",
+            "    Drum 'n &Bass",
+            "    &Euro Dance",
+            "    F&unky Drummer",
+            "    &Hard Trance",
+            "    Hard &Step",
+            "    Hiphop &1",
+            "    Hiphop &2",
+            "    I&ndustrial",
+            "    &Jungle",
+            "    &Latin Groove",
+            "    &Pop Tune",
+            "    &Random Chaos",
+            "    Rap &Vibez",
+            "    R&ave Nation",
+            "    &Techno 1",
+            "    Techn&o 2",
             "  -",
-            "  16 step measure (checked)",
-            "  12 step measure",
+            "  1&6 step measure (checked)",
+            "  1&2 step measure",
             "  -",
             "  &Humanize",
             "  -",
-            "  &Sound device setup",
+            "  &Sound device setup…",
             "&Userbank :",
-            "  &Load [Ctrl+L]",
+            "  &Load… [Ctrl+L]",
             "  -",
             "  &Editor [Ctrl+E]",
             "none loaded",
@@ -236,49 +238,49 @@ private Q_SLOTS:
         Intercept(w, &MainWindow::panSlideRequested, [&] { slides += 10; });
 
         test::SetNote(m, 1, 1, 1, 3, 100);
-        Find(bar, {"&Edit", "Copy", "Channel"})->trigger();
-        QVERIFY(Find(bar, {"&Edit", "Paste"})->isEnabled());
-        QVERIFY(Find(bar, {"&Edit", "Paste mix"})->isEnabled());
+        Find(bar, {"&Edit", "&Copy", "&Channel"})->trigger();
+        QVERIFY(Find(bar, {"&Edit", "&Paste"})->isEnabled());
+        QVERIFY(Find(bar, {"&Edit", "Paste &mix"})->isEnabled());
         QVERIFY(!m.editor.SongChanged);  // a copy changes nothing
         m.editor.CurrentChannel = 2;
-        Find(bar, {"&Edit", "Paste"})->trigger();
+        Find(bar, {"&Edit", "&Paste"})->trigger();
         QCOMPARE(int(m.song.cell(1, 1, 2, 3).velocity), 100);
         QVERIFY(m.editor.SongChanged);
         QCOMPARE(refreshed, 1);
 
         m.editor.SongChanged = false;
-        Find(bar, {"&Edit", "Channel", "Fade in"})->trigger();
+        Find(bar, {"&Edit", "C&hannel", "Fade &in"})->trigger();
         QVERIFY(m.editor.SongChanged);
         QCOMPARE(refreshed, 1);  // fades keep the lit steps
-        Find(bar, {"&Edit", "Channel", "Erase"})->trigger();
+        Find(bar, {"&Edit", "C&hannel", "&Erase"})->trigger();
         QCOMPARE(int(m.song.cell(1, 1, 2, 3).velocity), -1);
         QCOMPARE(refreshed, 2);
 
-        Find(bar, {"&Various", "Apply groove", "Random Chaos"})->trigger();
+        Find(bar, {"&Various", "Apply &groove", "&Random Chaos"})->trigger();
         const int chaos = m.song.cell(1, 1, 1, 3).velocity;
         QVERIFY(chaos >= 27 && chaos <= 126);
         QCOMPARE(refreshed, 3);
 
-        Find(bar, {"&Various", "12 step measure"})->trigger();
+        Find(bar, {"&Various", "1&2 step measure"})->trigger();
         QCOMPARE(int(m.song.stepsPerMeasure), 12);
-        QVERIFY(Find(bar, {"&Various", "12 step measure"})->isChecked());
-        QVERIFY(!Find(bar, {"&Various", "16 step measure"})->isChecked());
-        Find(bar, {"&Various", "16 step measure"})->trigger();
-        Find(bar, {"&Various", "16 step measure"})->trigger();  // stays checked
+        QVERIFY(Find(bar, {"&Various", "1&2 step measure"})->isChecked());
+        QVERIFY(!Find(bar, {"&Various", "1&6 step measure"})->isChecked());
+        Find(bar, {"&Various", "1&6 step measure"})->trigger();
+        Find(bar, {"&Various", "1&6 step measure"})->trigger();  // stays checked
         QCOMPARE(int(m.song.stepsPerMeasure), 16);
-        QVERIFY(Find(bar, {"&Various", "16 step measure"})->isChecked());
+        QVERIFY(Find(bar, {"&Various", "1&6 step measure"})->isChecked());
 
         Find(bar, {"&Various", "&Humanize"})->trigger();
         QVERIFY(m.editor.HumanizeChecked);
         QCOMPARE(int(m.song.humanize), 1);
         QVERIFY(Find(bar, {"&Various", "&Humanize"})->isChecked());
 
-        Find(bar, {"&File", "Song info"})->trigger();
-        Find(bar, {"&File", "Stream to disk"})->trigger();
-        Find(bar, {"&Various", "&Sound device setup"})->trigger();
+        Find(bar, {"&File", "Song &info…"})->trigger();
+        Find(bar, {"&File", "S&tream to disk…"})->trigger();
+        Find(bar, {"&Various", "&Sound device setup…"})->trigger();
         Find(bar, {"&Userbank :", "&Editor"})->trigger();
-        Find(bar, {"&Edit", "Channel", "Custom velocity slide"})->trigger();
-        Find(bar, {"&Edit", "Channel", "Custom pan slide"})->trigger();
+        Find(bar, {"&Edit", "C&hannel", "Custom &velocity slide…"})->trigger();
+        Find(bar, {"&Edit", "C&hannel", "Custom &pan slide…"})->trigger();
         QCOMPARE(songInfo + stream + device + editor, 4);
         QCOMPARE(slides, 11);
     }
@@ -292,7 +294,7 @@ private Q_SLOTS:
         QVERIFY(m.activation.EditorActive);
         m.activation.BankChanged = true;
         // Meanwhile no userbank is loaded over the one being edited.
-        QAction* load = Find(app->mainWindow().menuBar(), {"&Userbank :", "&Load"});
+        QAction* load = Find(app->mainWindow().menuBar(), {"&Userbank :", "&Load…"});
         QVERIFY(!load->isEnabled());
         prompter.answers = {true, true};  // save first; the save dialog is cancelled both times
         QVERIFY(!app->mainWindow().MayClose());
@@ -336,7 +338,7 @@ private Q_SLOTS:
         ctx.playback.StartPlaying();
         QVERIFY(app->machine().Playing);
         QVERIFY(!Find(k->menuBar(), {"&Userbank :", "&Editor"})->isEnabled());
-        QVERIFY(!Find(k->menuBar(), {"&Various", "&Sound device setup"})->isEnabled());
+        QVERIFY(!Find(k->menuBar(), {"&Various", "&Sound device setup…"})->isEnabled());
         QTest::keyClick(k, Qt::Key_E, Qt::ControlModifier);
         QCOMPARE(editor, 0);
 
@@ -393,16 +395,16 @@ private Q_SLOTS:
         m.song.title.set("Intro");
         m.song.showInfoOnOpen = 1;
         dialogs.answers = {*dir / "intro"};
-        Find(bar, {"&File", "Save song as..."})->trigger();
+        Find(bar, {"&File", "Save song &as…"})->trigger();
         QCOMPARE(dialogs.shown.back().title, std::string("Save a song"));
         QCOMPARE(dialogs.shown.back().filter,
                  std::string("Song files (*.sng)|*.sng|All files (*.*)|*.*"));
         QCOMPARE(m.editor.SongFileName, *dir / "intro.SNG");
 
-        Find(bar, {"&File", "New song"})->trigger();
+        Find(bar, {"&File", "&New song"})->trigger();
         QVERIFY(m.song.title.empty());
         dialogs.answers = {*dir / "intro.SNG"};
-        Find(bar, {"&File", "Open song"})->trigger();
+        Find(bar, {"&File", "&Open song…"})->trigger();
         QCOMPARE(dialogs.shown.back().title, std::string("Open a song"));
         QCOMPARE(dialogs.shown.back().initialFolder, dir->path());
         QCOMPARE(m.song.title.str(), std::string("Intro"));
@@ -478,17 +480,28 @@ private Q_SLOTS:
         QCOMPARE(app->machine().editor.PanelCaption, *dir / "shell.sng" + " - \"From the shell\"");
         QVERIFY(prompter.warnings.empty());
 
-        // A file that is no song: the warning shows even though the load is quiet.
+        // A song that cannot be opened gets the message "Open song" gives, with the file and
+        // the reason; the new song stays.
         std::ofstream(*dir / "short.sng") << "not a song";
-        auto refused = Start(*dir / "short.sng");
-        QVERIFY(!refused->mainWindow().LoadedFromCommandLine);
-        QVERIFY(refused->machine().editor.SongFileName.empty());
-        QVERIFY(refused->machine().song.title.empty());
-        QCOMPARE(prompter.warnings, std::vector<std::string>{kMsgNotASong});
-        // A file that is not there: nothing is said.
-        auto missing = Start(*dir / "missing.sng");
-        QVERIFY(!missing->mainWindow().LoadedFromCommandLine);
-        QCOMPARE(prompter.warnings.size(), size_t(1));
+        ::mkdir((*dir / "folder.sng").c_str(), 0700);
+        struct Case {
+            std::string file;
+            const char* message;
+        };
+        const Case cases[] = {{*dir / "short.sng", kMsgNotASong},
+                              {*dir / "missing.sng", kMsgSongOpenFailed},
+                              {*dir / "folder.sng", kMsgSongOpenFailed}};
+        for (const Case& c : cases) {
+            prompter.warnings.clear();
+            auto refused = Start(c.file);
+            QVERIFY(!refused->mainWindow().LoadedFromCommandLine);
+            QVERIFY(refused->machine().editor.SongFileName.empty());
+            QVERIFY(refused->machine().song.title.empty());
+            QCOMPARE(prompter.warnings.size(), size_t(1));
+            QVERIFY2(prompter.warnings[0].starts_with(c.message), prompter.warnings[0].c_str());
+            QVERIFY2(prompter.warnings[0].find("File: " + c.file) != std::string::npos,
+                     prompter.warnings[0].c_str());
+        }
     }
 
     // A userbank named on the command line (as the desktop opens one) becomes the active bank.
@@ -580,7 +593,7 @@ private Q_SLOTS:
         QVERIFY(m.editor.SongChanged);
         QCOMPARE(dialogs.shown.size(), size_t(1));
         QCOMPARE(prompter.questions,
-                 std::vector<std::string>(2, "Do you want do save your changes first ?"));
+                 std::vector<std::string>(2, "Do you want to save your changes first?"));
         // No: it closes, and the program's loop is told to end.
         QSignalSpy ends(k, &MainWindow::LoopEnds);
         QVERIFY(k->close());
@@ -613,7 +626,7 @@ private Q_SLOTS:
         m.song.title.set("dropped");
         m.editor.SongChanged = true;
         prompter.answers = {false};
-        Find(k->menuBar(), {"&File", "New song"})->trigger();
+        Find(k->menuBar(), {"&File", "&New song"})->trigger();
         QVERIFY(m.song.title.empty());
         QCOMPARE(prompter.questions.size(), size_t(3));
     }

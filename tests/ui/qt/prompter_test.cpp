@@ -63,38 +63,38 @@ private Q_SLOTS:
             [](QMessageBox* box) {
                 QCOMPARE(box->windowTitle(), QString("Warning"));
                 QCOMPARE(box->icon(), QMessageBox::Warning);
-                QCOMPARE(box->text(), QString("This file is not a valid userbank-file !"));
+                QCOMPARE(box->text(), QString("This file is not a valid userbank-file!"));
                 QCOMPARE(Captions(box), QStringList{"OK"});
             },
             "OK");
-        prompter.Warn("This file is not a valid userbank-file !");
+        prompter.Warn("This file is not a valid userbank-file!");
 
         auto question = [](QMessageBox* box) {
             QCOMPARE(box->windowTitle(), QString("Confirm"));
             QCOMPARE(box->icon(), QMessageBox::Question);
-            QCOMPARE(box->text(), QString("Do you want do save your changes first ?"));
+            QCOMPARE(box->text(), QString("Do you want to save your changes first?"));
         };
         auto yesNo = [&](QMessageBox* box) {
             question(box);
             QCOMPARE(Captions(box), (QStringList{"&No", "&Yes"}));
         };
         WhenBoxShows(yesNo, "&Yes");
-        QVERIFY(prompter.AskYesNo("Do you want do save your changes first ?"));
+        QVERIFY(prompter.AskYesNo("Do you want to save your changes first?"));
         WhenBoxShows(yesNo, "&No");
-        QVERIFY(!prompter.AskYesNo("Do you want do save your changes first ?"));
+        QVERIFY(!prompter.AskYesNo("Do you want to save your changes first?"));
         WhenBoxShows(yesNo, "");  // Escape declines
-        QVERIFY(!prompter.AskYesNo("Do you want do save your changes first ?"));
+        QVERIFY(!prompter.AskYesNo("Do you want to save your changes first?"));
 
         auto threeWay = [&](QMessageBox* box) {
             question(box);
             QCOMPARE(Captions(box), (QStringList{"&No", "&Yes", "Cancel"}));
         };
         WhenBoxShows(threeWay, "&Yes");
-        QCOMPARE(prompter.AskYesNoCancel("Do you want do save your changes first ?"), Answer::Yes);
+        QCOMPARE(prompter.AskYesNoCancel("Do you want to save your changes first?"), Answer::Yes);
         WhenBoxShows(threeWay, "&No");
-        QCOMPARE(prompter.AskYesNoCancel("Do you want do save your changes first ?"), Answer::No);
+        QCOMPARE(prompter.AskYesNoCancel("Do you want to save your changes first?"), Answer::No);
         WhenBoxShows(threeWay, "");
-        QCOMPARE(prompter.AskYesNoCancel("Do you want do save your changes first ?"),
+        QCOMPARE(prompter.AskYesNoCancel("Do you want to save your changes first?"),
                  Answer::Cancel);
     }
 
@@ -134,7 +134,7 @@ private Q_SLOTS:
         const std::int64_t before = playback.PlayedFrames();
         std::int64_t during = 0;
         WhenBoxShows([&](QMessageBox*) { during = playback.PlayedFrames(); }, "&Yes", 1500);
-        QVERIFY(prompter.AskYesNo("Do you want do save your changes first ?"));
+        QVERIFY(prompter.AskYesNo("Do you want to save your changes first?"));
         // 1.5 s of waiting is more than a few blocks of 8192 frames.
         QVERIFY2(during - before >= 3 * 8192, qPrintable(QString::number(during - before)));
         QVERIFY(m->Playing);
