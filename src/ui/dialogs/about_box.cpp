@@ -7,6 +7,7 @@
 #include <QPainterPath>
 #include <QRadialGradient>
 #include <QScreen>
+#include <QWindow>
 #include <cmath>
 
 namespace qtam {
@@ -178,6 +179,32 @@ AboutBox::AboutBox(QWidget* parent)
     hidden_->hide();
     connect(aboutPicture_, &AboutPicture::clicked, this, &AboutBox::Dismiss);
     connect(hidden_, &AboutPicture::clicked, this, &AboutBox::Dismiss);
+    splashEnd_.setSingleShot(true);
+    connect(&splashEnd_, &QTimer::timeout, this, &QWidget::hide);
+}
+
+void AboutBox::ShowAsSplash() {
+    show();
+    raise();
+    // Painted now: what comes next (the kit loaded at the main window's first activation)
+    // keeps the event loop busy, and an X server shows a window nothing has painted as black.
+    QElapsedTimer waited;
+    waited.start();
+    while (windowHandle() != nullptr && !windowHandle()->isExposed() && waited.elapsed() < 1000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    repaint();
+    QCoreApplication::processEvents();
+    splashShown_.start();
+}
+
+void AboutBox::GoAway() {
+    if (!isVisible()) return;
+    const qint64 seen = splashShown_.isValid() ? splashShown_.elapsed() : kSplashMs;
+    if (seen >= kSplashMs) {
+        hide();
+    } else if (!splashEnd_.isActive()) {
+        splashEnd_.start(static_cast<int>(kSplashMs - seen));
+    }
 }
 
 bool AboutBox::HiddenPictureShown() const {
@@ -200,6 +227,8 @@ void AboutBox::PrepareToShow() {
 
 void AboutBox::OnHidden() {
     armed_ = false;
+    splashShown_.invalidate();
+    splashEnd_.stop();
     Q_EMIT wentAway();
 }
 

@@ -54,7 +54,7 @@ int SelectedRow(const QListWidget* list) {
 }  // namespace
 
 InstrumentDialog::InstrumentDialog(AppContext& ctx, QWidget* parent)
-    : QDialog(parent, Qt::Tool | Qt::WindowStaysOnTopHint), ctx_(ctx) {
+    : QDialog(parent, Qt::Tool), ctx_(ctx) {
     setWindowTitle(QStringLiteral("Select an instrument"));
 
     KitList = MakeList(this, "KitList");
@@ -91,7 +91,7 @@ InstrumentDialog::InstrumentDialog(AppContext& ctx, QWidget* parent)
 
 void InstrumentDialog::ShowForCurrentChannel() {
     PrepareToShow();
-    if (!isVisible()) CenterOnScreen(*this);
+    if (!isVisible()) CenterOverOwner(*this);
     show();
     raise();
     activateWindow();

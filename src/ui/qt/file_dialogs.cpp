@@ -6,6 +6,7 @@
 #include <QFileInfo>
 
 #include "ui/qt/text.h"
+#include "ui/qt/window_placement.h"
 
 namespace qtam {
 
@@ -49,6 +50,11 @@ QString WithDialogExtension(const QString& path, const std::string& defaultExten
     return path + "." + ext;
 }
 
+void QtFileDialogs::SetFallbackParent(QWidget* parent) {
+    fallback_ = parent;
+    FollowActiveWindows();
+}
+
 std::optional<std::string> QtFileDialogs::OpenFile(const FileDialogSpec& request) {
     return Run(request, false);
 }
@@ -58,8 +64,7 @@ std::optional<std::string> QtFileDialogs::SaveFile(const FileDialogSpec& request
 }
 
 std::optional<std::string> QtFileDialogs::Run(const FileDialogSpec& request, bool saving) {
-    QWidget* parent = QApplication::activeWindow();
-    if (parent == nullptr) parent = fallback_.data();
+    QWidget* parent = WindowThatAsks(fallback_.data());
     QString folder = FromPath(request.initialFolder);
     if (folder.isEmpty() || !QDir(folder).exists()) folder = QDir::currentPath();
 

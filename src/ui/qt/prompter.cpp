@@ -5,6 +5,7 @@
 #include <QPushButton>
 
 #include "ui/qt/text.h"
+#include "ui/qt/window_placement.h"
 
 namespace qtam {
 
@@ -13,9 +14,13 @@ QtPrompter::~QtPrompter() {
     while (busyDepth_ > 0) SetBusy(false);
 }
 
+void QtPrompter::SetFallbackParent(QWidget* parent) {
+    fallback_ = parent;
+    FollowActiveWindows();
+}
+
 QWidget* QtPrompter::Parent() const {
-    if (QWidget* active = QApplication::activeWindow()) return active;
-    return fallback_.data();
+    return WindowThatAsks(fallback_.data());
 }
 
 void QtPrompter::Run(QMessageBox& box) {
