@@ -10,7 +10,7 @@ packages=(
   libsdl2-dev
   qt6-base-dev
   sox libsndfile1-dev
-  xvfb xauth xdotool x11-utils pulseaudio pulseaudio-utils
+  xvfb xauth xdotool x11-utils openbox pulseaudio pulseaudio-utils
   python3 python3-mido
   python3
   clang libclang-rt-14-dev

@@ -159,7 +159,9 @@ void QtamApp::ShowAtStart() {
     panel_->show();
     aboutBox_->ShowAsSplash();
     mainWindow_->ShowAtStart();
-    // The panel lies below the main window's menu bar, which it would otherwise cover.
+    // The panel lies below the main window's menu bar, which it would otherwise cover (where
+    // the menu bar is on the screen is known once the window manager has framed the window).
+    WaitUntilExposed(*mainWindow_, 1000);
     const QMenuBar* bar = mainWindow_->menuBar();
     PlaceBelow(*panel_, QRect(bar->mapToGlobal(QPoint(0, 0)), bar->size()));
     // The panel and the splash stay above the main window, also where no window manager keeps

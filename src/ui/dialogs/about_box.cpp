@@ -7,8 +7,9 @@
 #include <QPainterPath>
 #include <QRadialGradient>
 #include <QScreen>
-#include <QWindow>
 #include <cmath>
+
+#include "ui/qt/window_placement.h"
 
 namespace qtam {
 
@@ -186,15 +187,12 @@ AboutBox::AboutBox(QWidget* parent)
 void AboutBox::ShowAsSplash() {
     show();
     raise();
+    splashShown_.start();
     // Painted now: what comes next (the kit loaded at the main window's first activation)
     // keeps the event loop busy, and an X server shows a window nothing has painted as black.
-    QElapsedTimer waited;
-    waited.start();
-    while (windowHandle() != nullptr && !windowHandle()->isExposed() && waited.elapsed() < 1000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    WaitUntilExposed(*this, 1000);
     repaint();
     QCoreApplication::processEvents();
-    splashShown_.start();
 }
 
 void AboutBox::GoAway() {

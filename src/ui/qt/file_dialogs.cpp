@@ -71,7 +71,7 @@ std::optional<std::string> QtFileDialogs::Run(const FileDialogSpec& request, boo
     QFileDialog dialog(parent, QString::fromStdString(request.title), folder);
     // Qt's own dialog: the same filters, extension and behaviour on every desktop.
     dialog.setOption(QFileDialog::DontUseNativeDialog);
-    // Above the always-on-top panel and splash.
+    // Over the window that asked (its owner), and above the splash, which stays on top.
     dialog.setWindowFlag(Qt::WindowStaysOnTopHint);
     dialog.setNameFilters(QtNameFilters(request.filter));
     dialog.setDefaultSuffix(ExtensionOf(request.defaultExtension));

@@ -24,8 +24,8 @@ QWidget* QtPrompter::Parent() const {
 }
 
 void QtPrompter::Run(QMessageBox& box) {
-    // Above the always-on-top panel and splash, which would otherwise cover a box that
-    // blocks them.
+    // Over the window that asked (its owner), and above the splash, which stays on top and
+    // would otherwise cover a box that blocks it.
     box.setWindowFlag(Qt::WindowStaysOnTopHint);
     QApplication::setOverrideCursor(Qt::ArrowCursor);
     box.exec();

@@ -1,6 +1,7 @@
 #include "ui/qt/window_placement.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QList>
 #include <QPointer>
@@ -99,6 +100,16 @@ void PlaceBelow(QWidget& window, const QRect& uncovered) {
     frame.moveTop(uncovered.bottom() + 1);
     frame.moveLeft(uncovered.center().x() - frame.width() / 2);
     window.move(KeptInside(frame, AvailableArea(window)));
+}
+
+bool WaitUntilExposed(QWidget& window, int ms) {
+    QElapsedTimer waited;
+    waited.start();
+    while (window.windowHandle() == nullptr || !window.windowHandle()->isExposed()) {
+        if (waited.elapsed() >= ms) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
 }
 
 void FollowActiveWindows() {

@@ -19,6 +19,10 @@ void CenterOverOwner(QWidget& window);
 // is too short for both.
 void PlaceBelow(QWidget& window, const QRect& uncovered);
 
+// Handles events until the window system shows `window` (exposed), for at most `ms`
+// milliseconds; true when it does. Its frame and place on the screen are known from then on.
+bool WaitUntilExposed(QWidget& window, int ms);
+
 // The window that asks a question or opens a file dialog, and so the one the box belongs to
 // and lies over: the modal dialog that runs, else the active window, else the last of the
 // program's windows to have been active that still shows (right after a dialog closed no
