@@ -22,7 +22,7 @@ test_packages=(
   clang-format
   libgtest-dev libgmock-dev libbenchmark-dev
   sox
-  xvfb xauth xdotool x11-utils pulseaudio pulseaudio-utils
+  xvfb xauth xdotool x11-utils openbox pulseaudio pulseaudio-utils
   python3 python3-mido
   desktop-file-utils appstream shared-mime-info xdg-utils libglib2.0-bin lintian
   clang libclang-rt-14-dev

@@ -15,8 +15,9 @@ public:
     virtual void Warn(const std::string& text) = 0;
     // A confirmation box with Yes and No; true means Yes.
     virtual bool AskYesNo(const std::string& text) = 0;
-    // A confirmation box with Yes, No and Cancel (the question before the program closes).
-    // Where no one can answer Cancel, the Yes/No question stands in for it.
+    // A confirmation box with Yes, No and Cancel (the questions that guard unsaved work);
+    // Escape and the close box answer Cancel. Where no one can answer Cancel, the Yes/No
+    // question stands in for it.
     virtual Answer AskYesNoCancel(const std::string& text) {
         return AskYesNo(text) ? Answer::Yes : Answer::No;
     }

@@ -96,12 +96,7 @@ static std::optional<std::string> Ask(const ChooseFile& dialog) {
 
 bool AskToSaveChanges(Machine& m, const SongDialogs& dialogs) {
     if (!m.editor.SongChanged) return true;
-    if (!m.prompter->AskYesNo(kMsgSaveChanges)) return true;
-    return SaveSongFlow(m, dialogs);
-}
-
-bool AskToSaveBeforeExit(Machine& m, const SongDialogs& dialogs) {
-    if (!m.editor.SongChanged) return true;
+    // Cancel (also Escape and the close box) keeps the Song as it is, changed mark included.
     switch (m.prompter->AskYesNoCancel(kMsgSaveChanges)) {
         case Answer::Yes:
             return SaveSongFlow(m, dialogs);
@@ -111,6 +106,10 @@ bool AskToSaveBeforeExit(Machine& m, const SongDialogs& dialogs) {
             break;
     }
     return false;
+}
+
+bool AskToSaveBeforeExit(Machine& m, const SongDialogs& dialogs) {
+    return AskToSaveChanges(m, dialogs);
 }
 
 bool NewSongFlow(Machine& m, const SongDialogs& dialogs) {

@@ -31,13 +31,13 @@ struct SongDialogs {
 // A dialog that always gives the same answer.
 ChooseFile Chosen(std::optional<std::string> file);
 
-// The question before the Song is replaced (Yes/No): Yes saves ("Save song"). True when the
-// caller may go on: after No, or after Yes once the save went through. A save that failed
-// or was cancelled keeps the Song marked changed, and the caller stops, so nothing is lost.
+// The question before the Song is replaced (Yes/No/Cancel): Yes saves ("Save song"). True
+// when the caller may go on: after No, or after Yes once the save went through. Cancel, or a
+// save that failed or was cancelled, keeps the Song marked changed, and the caller stops, so
+// nothing is lost.
 bool AskToSaveChanges(Machine& m, const SongDialogs& dialogs);
-// The question before the program closes (Yes/No/Cancel). True when it may close: after No,
-// or after Yes once the save went through. Cancel, or a save that did not go through, keeps
-// the Song marked changed, so the next close asks again.
+// The same question before the program closes; Cancel keeps it open, and the next close asks
+// again.
 bool AskToSaveBeforeExit(Machine& m, const SongDialogs& dialogs);
 
 // True when the new Song is in place (false: the changed-song question stopped it).

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 
 #include "banks/kit.h"
 #include "banks/userbank_file.h"
+#include "core/files.h"
 #include "core/machine.h"
 #include "core/messages.h"
 #include "core/song.h"
@@ -57,7 +59,7 @@ TEST_F(SongFlows, CancelledOpenChangesNothingButRefreshesTiming) {
     m->clock.StepLength[1] = 0;
 
     int shown = 0;
-    prompter.answers = {false};  // do not save first
+    prompter.answers3 = {Answer::No};  // do not save first
     EXPECT_FALSE(OpenSongFlow(*m, {Dialog(std::nullopt, &shown), {}}));
     EXPECT_EQ(shown, 1);
     ASSERT_EQ(prompter.questions.size(), 1u);
@@ -73,7 +75,7 @@ TEST_F(SongFlows, CancelledOpenChangesNothingButRefreshesTiming) {
 TEST_F(SongFlows, FailedOpenKeepsSongNameAndFlag) {
     m->editor.SongFileName = "a.sng";
     m->editor.SongChanged = true;
-    prompter.answers = {false};
+    prompter.answers3 = {Answer::No};
     EXPECT_FALSE(OpenSongFlow(*m, {Chosen(dir / "missing.sng"), {}}));
     // The message names the file and the system's reason.
     EXPECT_EQ(prompter.warnings,
@@ -191,7 +193,7 @@ TEST_F(SongFlows, ChangedSongQuestion) {
     // No: the changes are dropped by the new song.
     m->editor.SongChanged = true;
     m->song.title.set("lost");
-    prompter.answers = {false};
+    prompter.answers3 = {Answer::No};
     NewSongFlow(*m, {});
     EXPECT_EQ(prompter.questions.size(), 1u);
     EXPECT_TRUE(m->song.title.empty());
@@ -202,21 +204,21 @@ TEST_F(SongFlows, ChangedSongQuestion) {
     int shown = 0;
     m->editor.SongChanged = true;
     m->song.title.set("kept");
-    prompter.answers = {true};
+    prompter.answers3 = {Answer::Yes};
     EXPECT_FALSE(NewSongFlow(*m, {{}, Dialog(std::nullopt, &shown)}));
     EXPECT_EQ(shown, 1);
     EXPECT_TRUE(m->editor.SongChanged);
     EXPECT_EQ(m->song.title.str(), "kept");
     // The same for "Open song": its dialog is not even shown.
     int opened = 0;
-    prompter.answers = {true};
+    prompter.answers3 = {Answer::Yes};
     EXPECT_FALSE(OpenSongFlow(*m, {Dialog(std::nullopt, &opened), Dialog(std::nullopt, &shown)}));
     EXPECT_EQ(opened, 0);
     EXPECT_TRUE(m->editor.SongChanged);
 
     // Yes on a named song saves it silently.
     m->editor.SongFileName = dir / "kept.sng";
-    prompter.answers = {true};
+    prompter.answers3 = {Answer::Yes};
     EXPECT_TRUE(AskToSaveChanges(*m, {}));
     EXPECT_EQ(ReadBytes(dir / "kept.sng")[103296], 'k');
     EXPECT_FALSE(m->editor.SongChanged);
@@ -229,9 +231,42 @@ TEST_F(SongFlows, ChangedSongQuestion) {
     // A save that fails keeps the flag: the song's folder has gone.
     m->editor.SongChanged = true;
     m->editor.SongFileName = dir / "gone/kept.sng";
-    prompter.answers = {true};
+    prompter.answers3 = {Answer::Yes};
     EXPECT_FALSE(AskToSaveChanges(*m, {}));
     EXPECT_TRUE(m->editor.SongChanged);
+}
+
+// Cancel (what Escape and the close box answer) on the question of every flow that would
+// replace the Song: nothing is saved, no dialog shows, the Song, its name and its changed mark
+// stay as they were.
+TEST_F(SongFlows, CancelKeepsEverythingInEveryFlow) {
+    const std::vector<std::pair<const char*, std::function<bool(const SongDialogs&)>>> flows = {
+        {"new", [&](const SongDialogs& d) { return NewSongFlow(*m, d); }},
+        {"open", [&](const SongDialogs& d) { return OpenSongFlow(*m, d); }},
+        {"ask", [&](const SongDialogs& d) { return AskToSaveChanges(*m, d); }},
+        {"exit", [&](const SongDialogs& d) { return AskToSaveBeforeExit(*m, d); }},
+    };
+    for (const auto& [name, flow] : flows) {
+        for (const bool named : {false, true}) {
+            m->song.title.set("unsaved");
+            test::SetNote(*m, 1, 1, 3, 5, 99);
+            m->editor.SongChanged = true;
+            m->editor.SongFileName = named ? dir / "named.sng" : "";
+            std::vector<std::uint8_t> before(kSongSize);
+            std::memcpy(before.data(), &m->song, kSongSize);
+            int shown = 0;
+            prompter.questions.clear();
+            prompter.answers3 = {Answer::Cancel};
+            EXPECT_FALSE(flow({Dialog(dir / "other.sng", &shown), Dialog(dir / "s.sng", &shown)}))
+                << name;
+            EXPECT_EQ(prompter.questions, std::vector<std::string>{kMsgSaveChanges}) << name;
+            EXPECT_EQ(shown, 0) << name;
+            EXPECT_EQ(std::memcmp(before.data(), &m->song, kSongSize), 0) << name;
+            EXPECT_TRUE(m->editor.SongChanged) << name;
+            EXPECT_EQ(m->editor.SongFileName, named ? dir / "named.sng" : "") << name;
+            EXPECT_FALSE(FileExists(dir / "named.sng")) << name;
+        }
+    }
 }
 
 TEST_F(SongFlows, QuestionBeforeClosing) {

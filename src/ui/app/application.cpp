@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QTimer>
+#include <QMenuBar>
 
 #include "song/slides.h"
 #include "ui/bank_editor/bank_editor.h"
@@ -17,6 +18,7 @@
 #include "ui/groove_panel/groove_panel.h"
 #include "ui/main_window/main_window.h"
 #include "ui/qt/desktop_conventions.h"
+#include "ui/qt/window_placement.h"
 
 namespace qtam {
 
@@ -38,20 +40,26 @@ QtamApp::QtamApp(const std::string& commandLineSong, const std::string& configPa
     QApplication::setQuitOnLastWindowClosed(false);
 
     // The windows in their fixed order; each is created once and only hidden and shown.
+    // Every other window belongs to the window that opens it, and so, in the end, to the main
+    // window: the desktop keeps each one above its owner (and not above other programs), and
+    // a dialog opens over its owner. The main window's own window exists first, so that the
+    // others are made its transients even when they show before it.
     mainWindow_ = std::make_unique<MainWindow>(ctx_, config_, commandLineSong);
-    prompter_.SetFallbackParent(mainWindow_.get());
-    dialogs_.SetFallbackParent(mainWindow_.get());
-    aboutBox_ = std::make_unique<AboutBox>();
-    bankEditor_ = std::make_unique<BankEditor>(ctx_);
-    panel_ = std::make_unique<GroovePanel>(ctx_);
-    songInfo_ = std::make_unique<SongInfoWindow>(ctx_);
-    noteDetails_ = std::make_unique<NoteDetailsDialog>(ctx_);
-    instrumentDialog_ = std::make_unique<InstrumentDialog>(ctx_);
-    renderDialog_ = std::make_unique<RenderDialog>(ctx_);
-    valueDialog_ = std::make_unique<ValueDialog>(ctx_);
-    hihatDialog_ = std::make_unique<HihatDialog>(ctx_);
-    slideDialog_ = std::make_unique<SlideDialog>(ctx_);
-    deviceSetup_ = std::make_unique<DeviceSetupDialog>(ctx_);
+    QWidget* main = mainWindow_.get();
+    main->winId();
+    prompter_.SetFallbackParent(main);
+    dialogs_.SetFallbackParent(main);
+    aboutBox_ = std::make_unique<AboutBox>(main);
+    bankEditor_ = std::make_unique<BankEditor>(ctx_, main);
+    panel_ = std::make_unique<GroovePanel>(ctx_, main);
+    songInfo_ = std::make_unique<SongInfoWindow>(ctx_, main);
+    noteDetails_ = std::make_unique<NoteDetailsDialog>(ctx_, panel_.get());
+    instrumentDialog_ = std::make_unique<InstrumentDialog>(ctx_, panel_.get());
+    renderDialog_ = std::make_unique<RenderDialog>(ctx_, main);
+    valueDialog_ = std::make_unique<ValueDialog>(ctx_, panel_.get());
+    hihatDialog_ = std::make_unique<HihatDialog>(ctx_, bankEditor_.get());
+    slideDialog_ = std::make_unique<SlideDialog>(ctx_, main);
+    deviceSetup_ = std::make_unique<DeviceSetupDialog>(ctx_, main);
     ConnectWindows();
 }
 
@@ -98,7 +106,7 @@ void QtamApp::ConnectWindows() {
     QObject::connect(panel, &GroovePanel::instrumentChoiceRequested, instrumentDialog_.get(),
                      &InstrumentDialog::ShowForCurrentChannel);
     QObject::connect(panel, &GroovePanel::stepsPerMeasureChanged, main, &MainWindow::UpdateMenus);
-    QObject::connect(panel, &GroovePanel::activated, aboutBox_.get(), &QWidget::hide);
+    QObject::connect(panel, &GroovePanel::activated, aboutBox_.get(), &AboutBox::GoAway);
 
     // Every dialog's edit of the Song shows on the panel.
     QObject::connect(songInfo, &SongInfoWindow::songEdited, panel, &GroovePanel::RefreshFromSong);
@@ -143,6 +151,22 @@ void QtamApp::ConnectWindows() {
         panel->ShowCaption();
     });
     captions->start(kCaptionRefreshMs);
+
+    // A minimised or hidden panel comes back from the main window: from its menu, and when
+    // the main window is clicked into.
+    QObject::connect(main, &MainWindow::groovePanelRequested, panel, [this] { ShowGroovePanel(); });
+    QObject::connect(main, &MainWindow::activated, panel, [panel] {
+        if (panel->isVisible() && panel->isMinimized()) panel->showNormal();
+    });
+}
+
+void QtamApp::ShowGroovePanel() {
+    // While the userbank editor is open it has the panel's place.
+    QWidget* window = m_->activation.EditorActive ? static_cast<QWidget*>(bankEditor_.get())
+                                                  : static_cast<QWidget*>(panel_.get());
+    window->showNormal();
+    window->raise();
+    window->activateWindow();
 }
 
 QtamApp::~QtamApp() {
@@ -152,12 +176,16 @@ QtamApp::~QtamApp() {
 }
 
 void QtamApp::ShowAtStart() {
-    // The groove panel first (its window is always on top).
     panel_->show();
-    aboutBox_->show();
+    aboutBox_->ShowAsSplash();
     mainWindow_->ShowAtStart();
+    // The panel lies below the main window's menu bar, which it would otherwise cover (where
+    // the menu bar is on the screen is known once the window manager has framed the window).
+    WaitUntilExposed(*mainWindow_, 1000);
+    const QMenuBar* bar = mainWindow_->menuBar();
+    PlaceBelow(*panel_, QRect(bar->mapToGlobal(QPoint(0, 0)), bar->size()));
     // The panel and the splash stay above the main window, also where no window manager keeps
-    // always-on-top windows up.
+    // transient windows up.
     panel_->raise();
     aboutBox_->raise();
 }

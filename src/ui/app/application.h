@@ -83,6 +83,9 @@ public:
 private:
     // What one window sets off in another, all in one place.
     void ConnectWindows();
+    // "&Groove panel": the panel (or the userbank editor in its place) shown, restored and
+    // active.
+    void ShowGroovePanel();
 
     std::unique_ptr<Machine> m_;
     EventQueue events_;

@@ -107,7 +107,8 @@ std::string ExportFileNameFor(const std::string& slotName) {
 }
 
 BankEditor::BankEditor(AppContext& ctx, QWidget* parent)
-    : QMainWindow(parent, Qt::Window | Qt::WindowStaysOnTopHint), ctx_(ctx), playback_(ctx.events) {
+    // A tool window of the main window (its parent): above it, not above other programs.
+    : QMainWindow(parent, Qt::Tool), ctx_(ctx), playback_(ctx.events) {
     setObjectName("BankEditor");
     setWindowTitle("Userbank editor");
     BuildWindow();
@@ -423,9 +424,17 @@ void BankEditor::TakeOverBankDescription() {
 bool BankEditor::AskToSaveBank() {
     BankActivation& a = ctx_.m.activation;
     if (!a.BankChanged) return true;
-    if (!ctx_.m.prompter->AskYesNo(kAskSaveBankChanges)) return true;
-    // Whoever asked goes on only when the changes are really saved.
-    return SaveBank();
+    // Cancel (also Escape and the close box) keeps the bank and the editor as they are.
+    switch (ctx_.m.prompter->AskYesNoCancel(kAskSaveBankChanges)) {
+        case Answer::Yes:
+            // Whoever asked goes on only when the changes are really saved.
+            return SaveBank();
+        case Answer::No:
+            return true;
+        case Answer::Cancel:
+            break;
+    }
+    return false;
 }
 
 void BankEditor::NewBank() {

@@ -8,11 +8,11 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QScreen>
 #include <QVBoxLayout>
 
 #include "core/machine.h"
 #include "ui/qt/dialog_buttons.h"
+#include "ui/qt/window_placement.h"
 #include "ui/services/app_context.h"
 
 namespace qtam {
@@ -34,8 +34,7 @@ std::uint8_t ChosenPartner(const QCheckBox* box, const QComboBox* combo) {
 
 }  // namespace
 
-HihatDialog::HihatDialog(AppContext& ctx, QWidget* parent)
-    : QDialog(parent, Qt::Tool | Qt::WindowStaysOnTopHint), ctx_(ctx) {
+HihatDialog::HihatDialog(AppContext& ctx, QWidget* parent) : QDialog(parent, Qt::Tool), ctx_(ctx) {
     setObjectName("HihatDialog");
     setWindowTitle("Define as hihat");
     setModal(true);
@@ -97,8 +96,7 @@ void HihatDialog::Apply() {
 bool HihatDialog::Execute(int slot, const QStringList& entries) {
     if (slot < 1 || slot > kBankSlots) return false;
     Prepare(slot, entries);
-    adjustSize();
-    if (QScreen* shown = screen()) move(shown->availableGeometry().center() - rect().center());
+    CenterOverOwner(*this);
     if (exec() != QDialog::Accepted) return false;
     Apply();
     return true;

@@ -9,6 +9,8 @@
 #include <QScreen>
 #include <cmath>
 
+#include "ui/qt/window_placement.h"
+
 namespace qtam {
 
 namespace {
@@ -178,6 +180,29 @@ AboutBox::AboutBox(QWidget* parent)
     hidden_->hide();
     connect(aboutPicture_, &AboutPicture::clicked, this, &AboutBox::Dismiss);
     connect(hidden_, &AboutPicture::clicked, this, &AboutBox::Dismiss);
+    splashEnd_.setSingleShot(true);
+    connect(&splashEnd_, &QTimer::timeout, this, &QWidget::hide);
+}
+
+void AboutBox::ShowAsSplash() {
+    show();
+    raise();
+    splashShown_.start();
+    // Painted now: what comes next (the kit loaded at the main window's first activation)
+    // keeps the event loop busy, and an X server shows a window nothing has painted as black.
+    WaitUntilExposed(*this, 1000);
+    repaint();
+    QCoreApplication::processEvents();
+}
+
+void AboutBox::GoAway() {
+    if (!isVisible()) return;
+    const qint64 seen = splashShown_.isValid() ? splashShown_.elapsed() : kSplashMs;
+    if (seen >= kSplashMs) {
+        hide();
+    } else if (!splashEnd_.isActive()) {
+        splashEnd_.start(static_cast<int>(kSplashMs - seen));
+    }
 }
 
 bool AboutBox::HiddenPictureShown() const {
@@ -200,6 +225,8 @@ void AboutBox::PrepareToShow() {
 
 void AboutBox::OnHidden() {
     armed_ = false;
+    splashShown_.invalidate();
+    splashEnd_.stop();
     Q_EMIT wentAway();
 }
 

@@ -5,6 +5,8 @@
 //
 // Thread: the user-interface thread.
 
+#include <QElapsedTimer>
+#include <QTimer>
 #include <QWidget>
 
 namespace qtam {
@@ -41,6 +43,15 @@ public:
     // A click on either picture: the box goes, and shows the product picture next time.
     void Dismiss();
 
+    // The splash at start-up: shown and painted before this returns (within a second), so it
+    // is never seen empty; it goes when clicked, or when asked to go once it has been seen
+    // for kSplashMs.
+    static constexpr int kSplashMs = 2000;
+    void ShowAsSplash();
+    // Asked to go (the groove panel became active): at once, except a splash that has not been
+    // seen long enough, which goes when it has.
+    void GoAway();
+
     bool armed() const { return armed_; }
     bool HiddenPictureShown() const;
 
@@ -60,6 +71,8 @@ private:
     AboutPicture* aboutPicture_;
     AboutPicture* hidden_;
     bool armed_ = false;
+    QElapsedTimer splashShown_;  // running while the splash shows
+    QTimer splashEnd_;           // a going-away that waits for the splash to have been seen
 };
 
 }  // namespace qtam

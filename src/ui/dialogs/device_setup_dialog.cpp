@@ -36,8 +36,7 @@ QLabel* Label(QWidget* parent, const char* name, const char* text, bool wrap = f
 
 DeviceSetupDialog::DeviceSetupDialog(AppContext& ctx, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
-                          Qt::WindowStaysOnTopHint),
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       ctx_(ctx),
       deviceNames_(HostOutputDeviceNames) {
     setObjectName(QStringLiteral("DeviceSetupDialog"));
@@ -153,7 +152,7 @@ bool DeviceSetupDialog::RunSetup() {
     const bool deviceWasOpen = ctx_.playback.Playback.IsOpen();
     if (hidden != nullptr) hidden->hide();
 
-    CenterOnScreen(*this);
+    CenterOverOwner(*this);
     const bool confirmed = exec() == QDialog::Accepted;
     if (confirmed) {
         ApplyDeviceChoice(ctx_.device, chosenDevice, chosenBufferSize, numberOfDevices);

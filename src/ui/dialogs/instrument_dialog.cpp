@@ -55,7 +55,7 @@ int SelectedRow(const QListWidget* list) {
 }  // namespace
 
 InstrumentDialog::InstrumentDialog(AppContext& ctx, QWidget* parent)
-    : QDialog(parent, Qt::Tool | Qt::WindowStaysOnTopHint), ctx_(ctx) {
+    : QDialog(parent, Qt::Tool), ctx_(ctx) {
     setWindowTitle(QStringLiteral("Select an instrument"));
 
     KitList = MakeList(this, "KitList");
@@ -92,7 +92,7 @@ InstrumentDialog::InstrumentDialog(AppContext& ctx, QWidget* parent)
 
 void InstrumentDialog::ShowForCurrentChannel() {
     PrepareToShow();
-    if (!isVisible()) CenterOnScreen(*this);
+    if (!isVisible()) CenterOverOwner(*this);
     show();
     raise();
     activateWindow();

@@ -51,7 +51,7 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const char* text) {
 }  // namespace
 
 NoteDetailsDialog::NoteDetailsDialog(AppContext& ctx, QWidget* parent)
-    : QDialog(parent, Qt::Tool | Qt::WindowStaysOnTopHint), ctx_(ctx) {
+    : QDialog(parent, Qt::Tool), ctx_(ctx) {
     setWindowTitle(QStringLiteral("Note details"));
 
     auto* velocityLabel = MakeLabel(this, "VelocityLabel", "Velocity");
@@ -99,7 +99,7 @@ NoteDetailsDialog::NoteDetailsDialog(AppContext& ctx, QWidget* parent)
 
 void NoteDetailsDialog::ShowDetails() {
     PrepareToShow();
-    if (!isVisible()) CenterOnScreen(*this);
+    if (!isVisible()) CenterOverOwner(*this);
     show();
     raise();
     activateWindow();

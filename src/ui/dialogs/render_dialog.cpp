@@ -40,7 +40,7 @@ void KeepPlaceWhenHidden(QWidget* w) {
 }  // namespace
 
 RenderDialog::RenderDialog(AppContext& ctx, QWidget* parent)
-    : QDialog(parent, Qt::Tool | Qt::WindowStaysOnTopHint), ctx_(ctx) {
+    : QDialog(parent, Qt::Tool), ctx_(ctx) {
     setObjectName(QStringLiteral("RenderDialog"));
     setWindowTitle(QStringLiteral("Stream to disk"));
     setModal(false);
@@ -103,7 +103,7 @@ RenderDialog::RenderDialog(AppContext& ctx, QWidget* parent)
 }
 
 void RenderDialog::ShowStreamToDisk() {
-    if (!isVisible()) CenterOnScreen(*this);
+    if (!isVisible()) CenterOverOwner(*this);
     show();
     raise();
     activateWindow();

@@ -41,9 +41,7 @@ QLabel* NumberLabel(QWidget* parent, const char* name) {
 }  // namespace
 
 SlideDialog::SlideDialog(AppContext& ctx, QWidget* parent)
-    : QDialog(parent,
-              Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowStaysOnTopHint),
-      ctx_(ctx) {
+    : QDialog(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint), ctx_(ctx) {
     setObjectName(QStringLiteral("SlideDialog"));
     setWindowTitle(QStringLiteral("Custom effect"));
     setModal(true);
@@ -94,7 +92,7 @@ DialogResult SlideDialog::RunSlide(SlideField field) {
     EndBar->setValue(kSlideInitialValue);
     StartValue->setNum(kSlideInitialValue);
     EndValue->setNum(kSlideInitialValue);
-    CenterOnScreen(*this);
+    CenterOverOwner(*this);
     const DialogResult result =
         exec() == QDialog::Accepted ? DialogResult::Ok : DialogResult::Cancel;
     CustomSlide(ctx_.m, field, result, StartBar->value(), EndBar->value());

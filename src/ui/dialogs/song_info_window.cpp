@@ -68,8 +68,7 @@ QLineEdit* BankField(QWidget* parent, const char* name) {
 
 SongInfoWindow::SongInfoWindow(AppContext& ctx, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
-                          Qt::WindowStaysOnTopHint),
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       ctx_(ctx) {
     setObjectName(QStringLiteral("SongInfoWindow"));
     setWindowTitle(QStringLiteral("Song information"));
@@ -149,7 +148,7 @@ void SongInfoWindow::ShowInMode(SongInfoMode mode) {
     BankName->setCursorPosition(0);
     FileName->setCursorPosition(0);
 
-    if (!wasVisible) CenterOnScreen(*this);
+    if (!wasVisible) CenterOverOwner(*this);
     show();
     raise();
     activateWindow();

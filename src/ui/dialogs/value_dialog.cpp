@@ -43,9 +43,8 @@ int ValueSpinBox::valueFromText(const QString& text) const {
 void ValueSpinBox::fixup(QString&) const {}
 
 ValueDialog::ValueDialog(AppContext& ctx, QWidget* parent)
-    : QDialog(parent, Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint |
-                          Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowCloseButtonHint),
+    : QDialog(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       ctx_(ctx) {
     setWindowTitle(QStringLiteral(" "));
     setModal(true);
@@ -92,7 +91,7 @@ void ValueDialog::Prepare(const ValueEntry& entry) {
 }
 
 DialogResult ValueDialog::Execute() {
-    CenterOnScreen(*this);
+    CenterOverOwner(*this);
     return exec() == QDialog::Accepted ? DialogResult::Ok : DialogResult::Cancel;
 }
 

@@ -54,8 +54,8 @@ int MouseY(const QMouseEvent& e) {
 
 GroovePanel::GroovePanel(AppContext& ctx, QWidget* parent) : QWidget(parent), ctx_(ctx) {
     setObjectName(QStringLiteral("GroovePanel"));
-    setWindowFlags(Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint |
-                   Qt::WindowTitleHint);
+    // A tool window of the main window (its parent): above it, not above other programs.
+    setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     setFixedSize(kWidth, kHeight);
     setWindowTitle(QStringLiteral("Loading interface..."));
     setFocusPolicy(Qt::StrongFocus);

@@ -69,6 +69,7 @@ MainWindow::MainWindow(AppContext& context, ConfigFile& config, const std::strin
 
     spaceBar_ = new SpaceBarKeys(ctx.playback, true, this);
     BuildMenus();
+    AddWindowMenu();
     connect(&ctx.playbackState, &PlaybackNotifier::stateChanged, this, &MainWindow::UpdateMenus);
     SetUp(commandLineSong);
 }
@@ -251,6 +252,15 @@ void MainWindow::BuildMenus() {
     for (QAction* a : shortcutActions_) addAction(a);
 }
 
+void MainWindow::AddWindowMenu() {
+    QMenu* window = menuBar()->addMenu(QStringLiteral("&Window"));
+    QAction* panel = window->addAction(QStringLiteral("&Groove panel"));
+    panel->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
+    connect(panel, &QAction::triggered, this, [this] { Q_EMIT groovePanelRequested(); });
+    shortcutActions_ << panel;
+    addAction(panel);
+}
+
 void MainWindow::UpdateMenus() {
     const Machine& m = ctx.m;
     paste_->setEnabled(m.editor.PasteEnabled);
@@ -400,6 +410,7 @@ void MainWindow::OnActivated() {
     ActivateMainWindow(ctx.m, programPath_);
     UpdateMenus();
     Q_EMIT songChanged();
+    Q_EMIT activated();
 }
 
 bool MainWindow::MayClose() {

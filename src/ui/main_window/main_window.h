@@ -94,6 +94,10 @@ Q_SIGNALS:
     void panSlideRequested();
     void deviceSetupRequested();
     void bankEditorRequested();
+    // "&Groove panel": the panel is to come back (shown, restored, active).
+    void groovePanelRequested();
+    // The window became active (after OnActivated).
+    void activated();
 
 protected:
     bool event(QEvent* e) override;
@@ -106,6 +110,8 @@ protected:
 private:
     void SetUp(const std::string& commandLineSong);
     void BuildMenus();
+    // The "&Window" menu, the way back to a minimised or hidden groove panel.
+    void AddWindowMenu();
     QAction* Item(QMenu* menu, const char* caption, const QKeySequence& shortcut,
                   void (MainWindow::*handler)());
     QAction* Item(QMenu* menu, const char* caption, void (MainWindow::*handler)());

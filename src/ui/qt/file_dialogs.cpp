@@ -6,6 +6,7 @@
 #include <QFileInfo>
 
 #include "ui/qt/text.h"
+#include "ui/qt/window_placement.h"
 
 namespace qtam {
 
@@ -49,6 +50,11 @@ QString WithDialogExtension(const QString& path, const std::string& defaultExten
     return path + "." + ext;
 }
 
+void QtFileDialogs::SetFallbackParent(QWidget* parent) {
+    fallback_ = parent;
+    FollowActiveWindows();
+}
+
 std::optional<std::string> QtFileDialogs::OpenFile(const FileDialogSpec& request) {
     return Run(request, false);
 }
@@ -58,15 +64,14 @@ std::optional<std::string> QtFileDialogs::SaveFile(const FileDialogSpec& request
 }
 
 std::optional<std::string> QtFileDialogs::Run(const FileDialogSpec& request, bool saving) {
-    QWidget* parent = QApplication::activeWindow();
-    if (parent == nullptr) parent = fallback_.data();
+    QWidget* parent = WindowThatAsks(fallback_.data());
     QString folder = FromPath(request.initialFolder);
     if (folder.isEmpty() || !QDir(folder).exists()) folder = QDir::currentPath();
 
     QFileDialog dialog(parent, QString::fromStdString(request.title), folder);
     // Qt's own dialog: the same filters, extension and behaviour on every desktop.
     dialog.setOption(QFileDialog::DontUseNativeDialog);
-    // Above the always-on-top panel and splash.
+    // Over the window that asked (its owner), and above the splash, which stays on top.
     dialog.setWindowFlag(Qt::WindowStaysOnTopHint);
     dialog.setNameFilters(QtNameFilters(request.filter));
     dialog.setDefaultSuffix(ExtensionOf(request.defaultExtension));

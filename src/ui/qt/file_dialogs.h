@@ -23,8 +23,9 @@ QString WithDialogExtension(const QString& path, const std::string& defaultExten
 
 class QtFileDialogs : public FileDialogs {
 public:
-    // The window a dialog belongs to when none of the program's windows is active.
-    void SetFallbackParent(QWidget* parent) { fallback_ = parent; }
+    // The window a dialog belongs to when no other window of the program asks (see
+    // WindowThatAsks); starts following the active window.
+    void SetFallbackParent(QWidget* parent);
 
     std::optional<std::string> OpenFile(const FileDialogSpec& request) override;
     std::optional<std::string> SaveFile(const FileDialogSpec& request) override;

@@ -5,6 +5,7 @@
 #include <QPushButton>
 
 #include "ui/qt/text.h"
+#include "ui/qt/window_placement.h"
 
 namespace qtam {
 
@@ -13,14 +14,18 @@ QtPrompter::~QtPrompter() {
     while (busyDepth_ > 0) SetBusy(false);
 }
 
+void QtPrompter::SetFallbackParent(QWidget* parent) {
+    fallback_ = parent;
+    FollowActiveWindows();
+}
+
 QWidget* QtPrompter::Parent() const {
-    if (QWidget* active = QApplication::activeWindow()) return active;
-    return fallback_.data();
+    return WindowThatAsks(fallback_.data());
 }
 
 void QtPrompter::Run(QMessageBox& box) {
-    // Above the always-on-top panel and splash, which would otherwise cover a box that
-    // blocks them.
+    // Over the window that asked (its owner), and above the splash, which stays on top and
+    // would otherwise cover a box that blocks it.
     box.setWindowFlag(Qt::WindowStaysOnTopHint);
     QApplication::setOverrideCursor(Qt::ArrowCursor);
     box.exec();

@@ -21,8 +21,9 @@ inline constexpr const char* kConfirmCaption = "Confirm";
 class QtPrompter : public Prompter {
 public:
     ~QtPrompter() override;
-    // The window a box belongs to when none of the program's windows is active.
-    void SetFallbackParent(QWidget* parent) { fallback_ = parent; }
+    // The window a box belongs to when no other window of the program asks (see
+    // WindowThatAsks); starts following the active window.
+    void SetFallbackParent(QWidget* parent);
 
     void Warn(const std::string& text) override;
     bool AskYesNo(const std::string& text) override;

@@ -1,19 +1,128 @@
 #include "ui/qt/window_placement.h"
 
+#include <QApplication>
+#include <QElapsedTimer>
 #include <QGuiApplication>
+#include <QList>
+#include <QPointer>
 #include <QScreen>
 #include <QWidget>
+#include <QWindow>
+#include <algorithm>
 
 namespace qtam {
 
-void CenterOnScreen(QWidget& window) {
+namespace {
+
+QRect AvailableArea(const QWidget& window) {
     QScreen* screen =
         window.screen() != nullptr ? window.screen() : QGuiApplication::primaryScreen();
-    if (screen == nullptr) return;
+    return screen != nullptr ? screen->availableGeometry() : QRect();
+}
+
+// The frame moved so that it lies inside `area` as far as it fits (the top-left corner wins).
+QPoint KeptInside(QRect frame, const QRect& area) {
+    if (area.isEmpty()) return frame.topLeft();
+    frame.moveLeft(std::max(area.left(), std::min(frame.left(), area.right() - frame.width() + 1)));
+    frame.moveTop(std::max(area.top(), std::min(frame.top(), area.bottom() - frame.height() + 1)));
+    return frame.topLeft();
+}
+
+// The program's windows in the order they were last active, the latest first, followed from
+// the application's focus-window changes.
+class ActiveWindowHistory {
+public:
+    static ActiveWindowHistory& Get() {
+        static ActiveWindowHistory history;
+        history.Follow();
+        return history;
+    }
+
+    QWidget* LatestShown() {
+        windows_.removeAll(nullptr);
+        for (const QPointer<QWidget>& w : windows_)
+            if (w->isVisible() && !w->isMinimized()) return w.data();
+        return nullptr;
+    }
+
+private:
+    void Follow() {
+        auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
+        if (app == nullptr || app == followed_) return;
+        followed_ = app;
+        windows_.clear();
+        QObject::connect(app, &QGuiApplication::focusWindowChanged, app,
+                         [this](QWindow* focused) { Remember(focused); });
+        Remember(QGuiApplication::focusWindow());
+    }
+
+    void Remember(QWindow* focused) {
+        if (focused == nullptr) return;
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (w->windowHandle() != focused) continue;
+            windows_.removeAll(w);
+            windows_.prepend(w);
+            constexpr int kKept = 16;
+            while (windows_.size() > kKept) windows_.removeLast();
+            return;
+        }
+    }
+
+    QPointer<QGuiApplication> followed_;
+    QList<QPointer<QWidget>> windows_;
+};
+
+}  // namespace
+
+void CenterOnScreen(QWidget& window) {
+    const QRect area = AvailableArea(window);
+    if (area.isEmpty()) return;
     window.adjustSize();
     QRect frame = window.frameGeometry();
-    frame.moveCenter(screen->availableGeometry().center());
+    frame.moveCenter(area.center());
     window.move(frame.topLeft());
+}
+
+void CenterOverOwner(QWidget& window) {
+    const QWidget* owner = window.parentWidget() ? window.parentWidget()->window() : nullptr;
+    if (owner == nullptr || !owner->isVisible() || owner->isMinimized()) {
+        CenterOnScreen(window);
+        return;
+    }
+    window.adjustSize();
+    QRect frame = window.frameGeometry();
+    frame.moveCenter(owner->frameGeometry().center());
+    window.move(KeptInside(frame, AvailableArea(window)));
+}
+
+void PlaceBelow(QWidget& window, const QRect& uncovered) {
+    QRect frame = window.frameGeometry();
+    frame.moveTop(uncovered.bottom() + 1);
+    frame.moveLeft(uncovered.center().x() - frame.width() / 2);
+    window.move(KeptInside(frame, AvailableArea(window)));
+}
+
+bool WaitUntilExposed(QWidget& window, int ms) {
+    QElapsedTimer waited;
+    waited.start();
+    while (window.windowHandle() == nullptr || !window.windowHandle()->isExposed()) {
+        if (waited.elapsed() >= ms) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+void FollowActiveWindows() {
+    ActiveWindowHistory::Get();
+}
+
+QWidget* WindowThatAsks(QWidget* fallback) {
+    ActiveWindowHistory& history = ActiveWindowHistory::Get();
+    if (QWidget* modal = QApplication::activeModalWidget(); modal != nullptr && modal->isVisible())
+        return modal;
+    if (QWidget* active = QApplication::activeWindow()) return active;
+    if (QWidget* latest = history.LatestShown()) return latest;
+    return fallback;
 }
 
 }  // namespace qtam

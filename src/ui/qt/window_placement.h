@@ -1,11 +1,35 @@
 #pragma once
-// Where the program's dialogs appear: centred on the screen they are shown on.
+// Where the program's windows appear and which window a message box or file dialog belongs to.
+
+#include <QRect>
 
 class QWidget;
 
 namespace qtam {
 
-// Thread: owner (the user-interface thread).
+// Thread: owner (the user-interface thread), for every function here.
 void CenterOnScreen(QWidget& window);
+
+// Centred over the window it belongs to (its parent's window) while that shows, else on the
+// screen; kept on the screen either way.
+void CenterOverOwner(QWidget& window);
+
+// Moves `window` (its frame) just below `uncovered`, a rectangle in screen coordinates,
+// centred under it and kept on the screen; it may rise over `uncovered` only where the screen
+// is too short for both.
+void PlaceBelow(QWidget& window, const QRect& uncovered);
+
+// Handles events until the window system shows `window` (exposed), for at most `ms`
+// milliseconds; true when it does. Its frame and place on the screen are known from then on.
+bool WaitUntilExposed(QWidget& window, int ms);
+
+// The window that asks a question or opens a file dialog, and so the one the box belongs to
+// and lies over: the modal dialog that runs, else the active window, else the last of the
+// program's windows to have been active that still shows (right after a dialog closed no
+// window is active yet), else `fallback`.
+QWidget* WindowThatAsks(QWidget* fallback);
+// Starts following which window is active, for WindowThatAsks (the application must exist;
+// calling it again changes nothing).
+void FollowActiveWindows();
 
 }  // namespace qtam

@@ -36,8 +36,9 @@ void SpaceBarKeys::KeyRelease(const QKeyEvent& e) {
 }
 
 void SpaceBarKeys::Flush() {
-    if (!release_.isActive()) return;
     release_.stop();
+    // The keys held now are let go in another window (a dialog opened by a shortcut takes the
+    // release of its keys): the next press here is a new one.
     playback_.KeyUp();
 }
 

@@ -27,7 +27,8 @@ public:
 
     void KeyPress(const QKeyEvent& e);
     void KeyRelease(const QKeyEvent& e);
-    // The window lost the keyboard: a release held back counts now.
+    // The window lost the keyboard: a release held back counts now, and so does the release
+    // of any key still held, which this window will not see.
     void Flush();
 
 private:

@@ -333,7 +333,7 @@ private Q_SLOTS:
         e.OpenBankItem->trigger();
         test::SetSound(r.bank(), 3, Ramp(40), "edited");
         r.m->activation.BankChanged = true;
-        r.prompter.answers = {false};
+        r.prompter.answers3 = {Answer::No};
         e.CloseItem->trigger();
         QCOMPARE(r.prompter.questions, std::vector<std::string>{kAskSaveBankChanges});
         QCOMPARE(r.bank().slot(3).sampleCount, 103);
@@ -359,13 +359,13 @@ private Q_SLOTS:
         test::SetSound(r.bank(), 1, Ramp(100), "precious");
         r.m->activation.BankChanged = true;
 
-        r.prompter.answers = {true};  // and the save dialog is cancelled
+        r.prompter.answers3 = {Answer::Yes};  // and the save dialog is cancelled
         e.close();
         QVERIFY(e.isVisible() && r.m->activation.EditorActive);
         QCOMPARE(r.panelShown, 0);
         QVERIFY(r.bank().slot(1).hasSound());
 
-        r.prompter.answers = {true};
+        r.prompter.answers3 = {Answer::Yes};
         r.dialogs.answers.push_back(tmp / "no such folder/bank.ubf");  // cannot be created
         e.NewBankItem->trigger();
         QCOMPARE(test::Sentence(r.prompter.warnings.back()), std::string(kMsgCannotCreate));

@@ -207,6 +207,8 @@ private Q_SLOTS:
             "none loaded",
             "&Help (hidden) (off)",
             "  &About [F1]",
+            "&Window",
+            "  &Groove panel [Ctrl+G]",
         };
         QCOMPARE(tree, expected);
 
@@ -214,7 +216,7 @@ private Q_SLOTS:
         QCOMPARE(k->windowTitle(), QString("Vediveve Duzuda Duvivir 1.0"));
         QCOMPARE(k->size(), QSize(644, 480));
         // Every shortcut item is offered to the panel, and the window itself carries them.
-        QCOMPARE(k->ShortcutActions().size(), 13);
+        QCOMPARE(k->ShortcutActions().size(), 14);
         for (QAction* a : k->ShortcutActions()) {
             QVERIFY(!a->shortcut().isEmpty());
             QVERIFY(k->actions().contains(a));
@@ -296,12 +298,13 @@ private Q_SLOTS:
         // Meanwhile no userbank is loaded over the one being edited.
         QAction* load = Find(app->mainWindow().menuBar(), {"&Userbank :", "&Load…"});
         QVERIFY(!load->isEnabled());
-        prompter.answers = {true, true};  // save first; the save dialog is cancelled both times
+        prompter.answers3 = {Answer::Yes,
+                             Answer::Yes};  // save first; the save dialog is cancelled both times
         QVERIFY(!app->mainWindow().MayClose());
         app->mainWindow().Quit();
         QVERIFY(m.activation.EditorActive);
         QCOMPARE(prompter.questions.size(), std::size_t{2});
-        prompter.answers = {false};  // No: the bank's changes go
+        prompter.answers3 = {Answer::No};  // No: the bank's changes go
         QVERIFY(app->mainWindow().MayClose());
         QVERIFY(!m.activation.EditorActive);
         QVERIFY(load->isEnabled());
@@ -601,7 +604,7 @@ private Q_SLOTS:
         QCOMPARE(prompter.questions.size(), size_t(3));
     }
 
-    void quitAsksYesNo() {
+    void quitAsksYesNoCancel() {
         auto app = Start();
         MainWindow* k = &app->mainWindow();
         Machine& m = app->machine();
@@ -610,12 +613,12 @@ private Q_SLOTS:
         QSignalSpy ends(k, &MainWindow::LoopEnds);
         m.editor.SongChanged = true;
         // Yes, but the save dialog is cancelled: the program goes on.
-        prompter.answers = {true};
+        prompter.answers3 = {Answer::Yes};
         quit->trigger();
         QCOMPARE(ends.size(), 0);
         QVERIFY(m.editor.SongChanged);
         // Yes with a save that goes through: the loop ends.
-        prompter.answers = {true};
+        prompter.answers3 = {Answer::Yes};
         dialogs.answers = {*dir / "saved.sng"};
         quit->trigger();
         QCOMPARE(ends.size(), 1);
@@ -625,7 +628,7 @@ private Q_SLOTS:
         // "New song" with No drops the changes.
         m.song.title.set("dropped");
         m.editor.SongChanged = true;
-        prompter.answers = {false};
+        prompter.answers3 = {Answer::No};
         Find(k->menuBar(), {"&File", "&New song"})->trigger();
         QVERIFY(m.song.title.empty());
         QCOMPARE(prompter.questions.size(), size_t(3));

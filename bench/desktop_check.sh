@@ -1,0 +1,170 @@
+#!/bin/sh
+# The program on a real X server with a window manager (openbox), driven with X input as a
+# person would, and checked from outside through the window manager's own properties:
+#   - the splash is painted (not one flat colour) while it shows, and shows for over a second;
+#   - the groove panel and the userbank editor are transient for the main window and not kept
+#     above other programs; at start-up the panel leaves the main window's menu bar free;
+#   - Ctrl+Q and Ctrl+N on a changed song ask over the main window, on top of everything, and
+#     Escape keeps the program and the song;
+#   - in the userbank editor a refused WAV file's warning belongs to the editor and is the
+#     topmost window; Escape returns to the editor;
+#   - after a file dialog (Ctrl+L, Escape) the space bar starts playback (heard on a private
+#     PulseAudio server) and stops it;
+#   - a minimised panel comes back with Ctrl+G from the main window.
+#
+#   bench/desktop_check.sh BUILD_DIR [DISPLAY_NUMBER]
+# Prints "ok ..." or "FAIL ..." per check, then "N passed, N failed"; exits 1 on a failure.
+# Needs Xvfb, openbox, xdotool, xprop, pulseaudio, parec, sox and python3.
+set -eu
+build=$(cd "$1" && pwd)
+display=:${2:-93}
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/private_xvfb.sh"
+export DISPLAY=$display
+mkdir -m 700 "$work/rt"
+export HOME=$work XDG_RUNTIME_DIR=$work/rt
+openbox --sm-disable >"$work/openbox.log" 2>&1 &
+pids="$pids $!"
+pulseaudio -n --daemonize=no --exit-idle-time=-1 -L module-null-sink \
+    -L "module-native-protocol-unix socket=$work/pulse.sock auth-anonymous=1" \
+    >"$work/pa.log" 2>&1 &
+pids="$pids $!"
+sleep 2
+export PULSE_SERVER=unix:$work/pulse.sock QT_QPA_PLATFORM=xcb QTAM_CONFIG=$work/QTam.ini
+sox -n -q -c 2 -r 44100 -b 16 "$work/stereo.wav" synth 0.2 sine 440
+
+passed=0
+failed=0
+check() {  # check DESCRIPTION COMMAND...
+    what=$1
+    shift
+    if "$@"; then
+        passed=$((passed + 1))
+        echo "ok   $what"
+    else
+        failed=$((failed + 1))
+        echo "FAIL $what"
+    fi
+}
+hex() { printf '0x%x' "$1"; }
+find_window() {  # find_window NAME-REGEX: waits up to 5 s for a visible window of that name
+    for _ in $(seq 50); do
+        w=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | tail -1)
+        [ -n "$w" ] && { echo "$w"; return 0; }
+        sleep 0.1
+    done
+    return 1
+}
+gone() {  # gone NAME-REGEX: no visible window of that name within 2 s
+    for _ in $(seq 20); do
+        [ -z "$(xdotool search --onlyvisible --name "$1" 2>/dev/null)" ] && return 0
+        sleep 0.1
+    done
+    return 1
+}
+transient_for() { xprop -id "$1" WM_TRANSIENT_FOR | grep -q "# $(hex "$2")\$"; }
+not_above() { ! xprop -id "$1" _NET_WM_STATE | grep -q ABOVE; }
+topmost() { xprop -root _NET_CLIENT_LIST_STACKING | grep -q "$(hex "$1")\$"; }
+alive() { kill -0 "$app" 2>/dev/null; }
+peak() {  # peak SECONDS: the loudest sample the null sink plays meanwhile
+    parec --device=null.monitor --format=s16le --rate=44100 --channels=2 --raw "$work/rec.raw" &
+    rec=$!
+    sleep "$1"
+    kill $rec
+    wait $rec 2>/dev/null || true
+    python3 -c "
+import struct, sys
+d = open('$work/rec.raw', 'rb').read()
+n = len(d) // 2
+print(max((abs(x) for x in struct.unpack('<%dh' % n, d[:n * 2])), default=0))"
+}
+
+"$build/bin/qtam" "$build/bin/demo.sng" >"$work/app.log" 2>&1 &
+app=$!
+pids="$pids $app"
+
+# The splash: painted while it shows, and shown for more than a second.
+about=$(find_window "^Q.Tam Vediveve")
+shown=$(date +%s%N)
+painted=no
+while [ -n "$(xdotool search --onlyvisible --name "^Q.Tam Vediveve" 2>/dev/null)" ]; do
+    colours=$(python3 "$here/x_pixels.py" "$about" 2>/dev/null || echo 0)
+    [ "$colours" -gt 10 ] && painted=yes
+    [ $(($(date +%s%N) - shown)) -gt 5000000000 ] && break
+    sleep 0.05
+done
+seen_ms=$((($(date +%s%N) - shown) / 1000000))
+check "the splash is painted ($painted)" [ "$painted" = yes ]
+check "the splash shows for over a second (${seen_ms} ms)" [ "$seen_ms" -gt 1000 ]
+
+main=$(find_window "^Vediveve Duzuda")
+panel=$(find_window "demo")
+check "the panel is transient for the main window" transient_for "$panel" "$main"
+check "the panel does not stay above other programs" not_above "$panel"
+eval "$(xdotool getwindowgeometry --shell "$main")"
+main_top=$Y
+eval "$(xdotool getwindowgeometry --shell "$panel")"
+panel_top=$((Y - $(xprop -id "$panel" _NET_FRAME_EXTENTS | sed 's/.*= //' | cut -d, -f3)))
+check "the panel leaves the menu bar free (panel frame at $panel_top, menus at $main_top)" \
+    [ "$panel_top" -ge $((main_top + 20)) ]
+
+# A step set on the panel changes the song; Ctrl+Q and Ctrl+N, then Escape.
+xdotool mousemove --window "$panel" 100 250 click 1
+sleep 0.3
+for keys in ctrl+q ctrl+n; do
+    xdotool windowactivate --sync "$main" 2>/dev/null || true
+    xdotool key "$keys"
+    box=$(find_window "^Confirm\$" || true)
+    check "$keys asks over the main window" transient_for "${box:-0}" "$main"
+    check "$keys's question is the topmost window" topmost "${box:-0}"
+    xdotool key Escape
+    check "Escape closes $keys's question" gone "^Confirm\$"
+    check "the program goes on after $keys and Escape" alive
+done
+
+# The userbank editor, a refused WAV file, the warning over the editor.
+xdotool windowactivate --sync "$main" 2>/dev/null || true
+xdotool key ctrl+e
+editor=$(find_window "^Userbank editor\$")
+check "the editor is transient for the main window" transient_for "$editor" "$main"
+check "the editor does not stay above other programs" not_above "$editor"
+xdotool key ctrl+i
+files=$(find_window "^Import a sample\$")
+check "the import dialog belongs to the editor" transient_for "${files:-0}" "$editor"
+sleep 0.5
+xdotool type --delay 20 "$work/stereo.wav"
+xdotool key Return
+warning=$(find_window "^Warning\$" || true)
+check "the warning belongs to the editor" transient_for "${warning:-0}" "$editor"
+check "the warning is the topmost window" topmost "${warning:-0}"
+xdotool key Escape
+check "Escape closes the warning" gone "^Warning\$"
+sleep 0.3
+check "the editor is active again" [ "$(xdotool getactivewindow)" = "$editor" ]
+xdotool key ctrl+q
+gone "^Userbank editor\$" || true
+
+# The space bar after a file dialog, from the main window.
+xdotool windowactivate --sync "$main" 2>/dev/null || true
+xdotool key ctrl+l
+find_window "^Load a userbank\$" >/dev/null || true
+xdotool key Escape
+gone "^Load a userbank\$" || true
+sleep 0.3
+xdotool key space
+level=$(peak 1.5)
+check "the space bar after a file dialog starts playback (peak $level)" [ "$level" -gt 1000 ]
+xdotool key space
+sleep 0.5
+level=$(peak 1)
+check "the space bar stops it again (peak $level)" [ "$level" -lt 100 ]
+
+# A minimised panel comes back with Ctrl+G.
+xdotool windowminimize --sync "$panel" 2>/dev/null || true
+check "the panel is minimised" gone "demo"
+xdotool windowactivate --sync "$main" 2>/dev/null || true
+xdotool key ctrl+g
+check "Ctrl+G brings the panel back" find_window "demo"
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
