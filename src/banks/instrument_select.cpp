@@ -6,8 +6,6 @@ namespace qtam {
 
 namespace {
 
-constexpr int kUserbankBase = 100;
-
 bool IsRow(int row) {
     return row >= 0 && row < kBankSlots;
 }
@@ -31,15 +29,15 @@ InstrumentRows RowsOfCurrentInstrument(const Machine& m) {
     return rows;
 }
 
+int InstrumentOfRows(InstrumentRows rows) {
+    if (IsRow(rows.internalRow)) return rows.internalRow + 1;
+    if (IsRow(rows.externalRow)) return rows.externalRow + kUserbankBase + 1;
+    return 0;
+}
+
 bool SelectInstrumentOk(Machine& m, InstrumentRows rows) {
-    int instrument = 0;
-    if (IsRow(rows.internalRow)) {
-        instrument = rows.internalRow + 1;
-    } else if (IsRow(rows.externalRow)) {
-        instrument = rows.externalRow + kUserbankBase + 1;
-    } else {
-        return false;
-    }
+    const int instrument = InstrumentOfRows(rows);
+    if (instrument == 0) return false;
     const EditorState& e = m.editor;
     std::uint8_t& stored = m.song.settings(e.CurrentPattern).instrument[e.CurrentChannel - 1];
     if (stored == instrument) return false;

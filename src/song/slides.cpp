@@ -5,6 +5,7 @@
 
 #include "core/machine.h"
 #include "engine/mixer.h"
+#include "song/panel_edits.h"
 
 namespace qtam {
 
@@ -68,25 +69,7 @@ NoteDetailsView ShowNoteDetails(const Machine& m) {
 }
 
 bool NoteDetailsOk(Machine& m, int velocity, int pan, bool reversed) {
-    StepCell* c = DetailCell(m);
-    if (c == nullptr || !c->hasNote()) return false;
-    velocity = ClampToByteRange(velocity);
-    pan = ClampToByteRange(pan);
-    bool written = false;
-    if (c->velocity != velocity) {
-        c->velocity = static_cast<std::int8_t>(velocity);
-        written = true;
-    }
-    if (c->pan != pan) {
-        c->pan = static_cast<std::uint8_t>(pan);
-        written = true;
-    }
-    if ((c->reversed != 0) != reversed) {
-        c->reversed = reversed ? 1 : 0;
-        written = true;
-    }
-    if (written) m.editor.SongChanged = true;
-    return written;
+    return SetNoteDetails(m, velocity, pan, reversed);
 }
 
 int ReadValueEntry(std::string_view text, int minimum, int maximum) {
@@ -112,30 +95,11 @@ int ReadValueEntry(std::string_view text, int minimum, int maximum) {
 }
 
 ValueEntry TempoEntry(const Song& song) {
-    return {50, 250, 1, 3, song.tempo};
+    return {kTempoMin, kTempoMax, 1, 3, song.tempo};
 }
 
 ValueEntry ShuffleEntry(const Song& song) {
-    return {0, 100, 2, 3, ShownShuffle(song.shuffle)};
-}
-
-bool EnterTempo(Machine& m, DialogResult result, std::string_view text) {
-    if (result != DialogResult::Ok) return false;
-    const ValueEntry entry = TempoEntry(m.song);
-    m.song.tempo = static_cast<std::uint16_t>(ReadValueEntry(text, entry.minimum, entry.maximum));
-    SetTempo(m, m.song.tempo, m.song.shuffle);
-    m.editor.MarkEdited();
-    return true;
-}
-
-bool EnterShuffle(Machine& m, DialogResult result, std::string_view text) {
-    if (result != DialogResult::Ok) return false;
-    const ValueEntry entry = ShuffleEntry(m.song);
-    const int shown = ReadValueEntry(text, entry.minimum, entry.maximum);
-    m.song.shuffle = static_cast<std::uint8_t>(ShuffleFromShown(shown));
-    SetTempo(m, m.song.tempo, m.song.shuffle);
-    m.editor.MarkEdited();
-    return true;
+    return {ShownShuffle(kShuffleMin), ShownShuffle(kShuffleMax), 2, 3, ShownShuffle(song.shuffle)};
 }
 
 }  // namespace qtam

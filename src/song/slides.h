@@ -46,8 +46,7 @@ struct NoteDetailsView {
 
 NoteDetailsView ShowNoteDetails(const Machine& m);
 
-// "Ok": writes only the values that differ from the cell and marks the Song changed only then.
-// A cell without a note stays as it is. Returns whether anything was written.
+// "Ok": SetNoteDetails (panel_edits.h).
 bool NoteDetailsOk(Machine& m, int velocity, int pan, bool reversed);
 
 // ---- Value entry
@@ -77,6 +76,7 @@ ValueEntry ShuffleEntry(const Song& song);
 
 // On Ok: stores the entered value, recomputes the step timing, marks the Song changed and
 // drops a prepared start. Returns whether the Song was written (Cancel writes nothing).
+// Defined with the other panel edits (panel_edits.h).
 bool EnterTempo(Machine& m, DialogResult result, std::string_view text);
 bool EnterShuffle(Machine& m, DialogResult result, std::string_view text);
 
