@@ -19,9 +19,9 @@ struct Run {
     std::size_t length;
 };
 
-constexpr std::size_t kRunHeader = 8;  // offset and length, 4 bytes each
-// Two runs this close are kept as one: the bytes between them cost no more than a header.
-constexpr std::size_t kJoinGap = kRunHeader / 2;
+// Two runs this close are kept as one: the byte between them, twice, costs no more than the
+// two header bytes a run of its own takes (most edits change a byte here and there).
+constexpr std::size_t kJoinGap = 1;
 constexpr std::size_t kBlock = 64;  // equal blocks are skipped whole
 
 // The parts of the record the history keeps: everything but the userbank fields.
@@ -60,16 +60,29 @@ void FindRuns(const std::uint8_t* a, const std::uint8_t* b, std::size_t begin, s
     }
 }
 
-void Put32(std::vector<std::uint8_t>& out, std::size_t value) {
-    const auto v = static_cast<std::uint32_t>(value);
-    const auto* p = reinterpret_cast<const std::uint8_t*>(&v);
-    out.insert(out.end(), p, p + 4);
+// A number in 7-bit groups, low group first, the top bit set on all but the last: one byte up
+// to 127, three at most for an offset in the Song.
+void PutNumber(std::vector<std::uint8_t>& out, std::size_t value) {
+    while (value >= 0x80) {
+        out.push_back(static_cast<std::uint8_t>(value | 0x80));
+        value >>= 7;
+    }
+    out.push_back(static_cast<std::uint8_t>(value));
 }
 
-std::uint32_t Get32(const std::uint8_t* p) {
-    std::uint32_t v;
-    std::memcpy(&v, p, 4);
-    return v;
+std::size_t NumberSize(std::size_t value) {
+    std::size_t size = 1;
+    for (; value >= 0x80; value >>= 7) ++size;
+    return size;
+}
+
+std::size_t GetNumber(const std::uint8_t*& p) {
+    std::size_t value = 0;
+    for (int shift = 0;; shift += 7) {
+        const std::uint8_t byte = *p++;
+        value |= std::size_t{byte & 0x7Fu} << shift;
+        if ((byte & 0x80) == 0) return value;
+    }
 }
 
 // What follows the Song's bytes after an undo or a redo.
@@ -105,12 +118,17 @@ bool SongHistory::Record(const Song& song, std::string text) {
 
     Entry entry;
     entry.text = std::move(text);
-    std::size_t size = 0;
-    for (const Run& r : runs) size += kRunHeader + 2 * r.length;
-    entry.runs.reserve(size);
+    std::size_t size = 0, end = 0;
     for (const Run& r : runs) {
-        Put32(entry.runs, r.offset);
-        Put32(entry.runs, r.length);
+        size += NumberSize(r.offset - end) + NumberSize(r.length) + 2 * r.length;
+        end = r.offset + r.length;
+    }
+    entry.runs.reserve(size);
+    end = 0;
+    for (const Run& r : runs) {
+        PutNumber(entry.runs, r.offset - end);
+        PutNumber(entry.runs, r.length);
+        end = r.offset + r.length;
         entry.runs.insert(entry.runs.end(), before + r.offset, before + r.offset + r.length);
         entry.runs.insert(entry.runs.end(), after + r.offset, after + r.offset + r.length);
         std::memcpy(Bytes(*current_) + r.offset, after + r.offset, r.length);
@@ -177,14 +195,16 @@ std::size_t SongHistory::MemoryOf(const Entry& entry) {
 
 void SongHistory::Apply(const Entry& entry, bool after, Song& song) {
     const std::uint8_t* p = entry.runs.data();
-    const std::uint8_t* end = p + entry.runs.size();
-    while (p < end) {
-        const std::uint32_t offset = Get32(p);
-        const std::uint32_t length = Get32(p + 4);
-        const std::uint8_t* bytes = p + kRunHeader + (after ? length : 0);
+    const std::uint8_t* last = p + entry.runs.size();
+    std::size_t offset = 0;
+    while (p < last) {
+        offset += GetNumber(p);
+        const std::size_t length = GetNumber(p);
+        const std::uint8_t* bytes = p + (after ? length : 0);
         std::memcpy(Bytes(song) + offset, bytes, length);
         std::memcpy(Bytes(*current_) + offset, bytes, length);
-        p += kRunHeader + 2 * std::size_t{length};
+        p += 2 * length;
+        offset += length;
     }
 }
 

@@ -79,8 +79,9 @@ public:
 private:
     struct Entry {
         std::string text;
-        // One run after another: offset and length (4 bytes each, host order), then the
-        // run's bytes before the edit, then after it.
+        // One run of changed bytes after another: its distance from the end of the run
+        // before and its length (each a number in 7-bit groups), then its bytes before the
+        // edit, then after it.
         std::vector<std::uint8_t> runs;
     };
     static std::size_t MemoryOf(const Entry& entry);

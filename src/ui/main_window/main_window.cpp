@@ -20,6 +20,7 @@
 #include "song/edit_ops.h"
 #include "song/grooves.h"
 #include "song/init_song.h"
+#include "song/song_history.h"
 #include "ui/qt/text.h"
 #include "ui/services/app_context.h"
 #include "ui/services/playback_notifier.h"
@@ -53,11 +54,14 @@ MainWindow::MainWindow(AppContext& context, ConfigFile& config, const std::strin
 
     spaceBar_ = new SpaceBarKeys(ctx.playback, true, this);
     BuildMenus();
+    ctx.history.Changed = [this] { UpdateUndoItems(); };
     connect(&ctx.playbackState, &PlaybackNotifier::stateChanged, this, &MainWindow::UpdateMenus);
     SetUp(commandLineSong);
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow() {
+    ctx.history.Changed = nullptr;
+}
 
 void MainWindow::SetUp(const std::string& commandLineSong) {
     Machine& m = ctx.m;
@@ -89,6 +93,7 @@ void MainWindow::SetUp(const std::string& commandLineSong) {
         m.editor.HumanizeChecked = m.song.humanize != 0;
         SetTempo(m, m.song.tempo, m.song.shuffle);
     }
+    ctx.history.Restart(m.song);
     UpdateTitle(m);
     UpdateMenus();
 }
@@ -113,6 +118,7 @@ void MainWindow::Edited(void (*operation)(Machine&), bool refreshPanel) {
     // A change made from the menu is a change: the question before closing protects it, and
     // a start mixed in advance no longer matches the Song.
     ctx.m.editor.MarkEdited();
+    RecordEdit(ctx.m, ctx.history, MenuEditText(ctx.m, operation));
     if (refreshPanel) Q_EMIT songChanged();
 }
 
@@ -138,6 +144,10 @@ void MainWindow::BuildMenus() {
     Item(file, "&Quit", QKeySequence(Qt::CTRL | Qt::Key_Q), &MainWindow::Quit);
 
     QMenu* edit = bar->addMenu(QStringLiteral("&Edit"));
+    undo_ = Item(edit, "&Undo", QKeySequence(Qt::CTRL | Qt::Key_Z), &MainWindow::Undo);
+    redo_ = Item(edit, "&Redo", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), &MainWindow::Redo);
+    redo_->setShortcuts({redo_->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Y)});
+    edit->addSeparator();
     QMenu* copy = edit->addMenu(QStringLiteral("Copy"));
     auto copied = [this](void (*op)(Machine&)) {
         op(ctx.m);
@@ -183,8 +193,11 @@ void MainWindow::BuildMenus() {
         const std::string_view caption = GrooveMenuCaption(i);
         QAction* a = grooves->addAction(
             Literal(QString::fromLatin1(caption.data(), static_cast<int>(caption.size()))));
-        connect(a, &QAction::triggered, this, [this, i] {
+        connect(a, &QAction::triggered, this, [this, i, caption] {
             ChooseGrooveMenuEntry(ctx.m, i);
+            RecordEdit(ctx.m, ctx.history,
+                       i == kRandomChaosMenuIndex ? std::string(caption)
+                                                  : "Apply groove " + std::string(caption));
             Q_EMIT songChanged();
         });
     }
@@ -199,6 +212,7 @@ void MainWindow::BuildMenus() {
     various->addSeparator();
     humanize_ = action(various, "&Humanize", [this] {
         ToggleHumanize(ctx.m);
+        RecordEdit(ctx.m, ctx.history, "Humanize");
         UpdateMenus();
     });
     humanize_->setCheckable(true);
@@ -241,6 +255,19 @@ void MainWindow::UpdateMenus() {
     bankItem_->setEnabled(!m.activation.EditorActive);
 }
 
+void MainWindow::UpdateUndoItems() {
+    const SongHistory& h = ctx.history;
+    auto caption = [](const char* item, std::string_view text) {
+        QString shown = QString::fromLatin1(item);
+        if (!text.empty()) shown += ' ' + Literal(FromCp1252(std::string(text)));
+        return shown;
+    };
+    undo_->setText(caption("&Undo", h.UndoText()));
+    undo_->setEnabled(h.CanUndo());
+    redo_->setText(caption("&Redo", h.RedoText()));
+    redo_->setEnabled(h.CanRedo());
+}
+
 QList<QAction*> MainWindow::ShortcutActions() const {
     return shortcutActions_;
 }
@@ -262,25 +289,28 @@ bool MainWindow::AskToSaveBeforeExit() {
 }
 
 void MainWindow::NewSong() {
-    NewSongFlow(ctx.m, SongFileDialogs());
+    if (NewSongFlow(ctx.m, SongFileDialogs())) ctx.history.Restart(ctx.m.song);
     UpdateMenus();
     Q_EMIT songChanged();
 }
 
 void MainWindow::OpenSong() {
-    if (OpenSongFlow(ctx.m, SongFileDialogs()) && ctx.m.song.showInfoOnOpen != 0)
-        Q_EMIT songIntroductionRequested();
+    const bool opened = OpenSongFlow(ctx.m, SongFileDialogs());
+    opened ? ctx.history.Restart(ctx.m.song) : TakeSavedState(ctx.m, ctx.history);
+    if (opened && ctx.m.song.showInfoOnOpen != 0) Q_EMIT songIntroductionRequested();
     UpdateMenus();
     Q_EMIT songChanged();
 }
 
 void MainWindow::SaveSong() {
     SaveSongFlow(ctx.m, SongFileDialogs());
+    TakeSavedState(ctx.m, ctx.history);
     Q_EMIT songChanged();  // the caption may name the file now
 }
 
 void MainWindow::SaveSongAs() {
     SaveSongAsFlow(ctx.m, SongFileDialogs());
+    TakeSavedState(ctx.m, ctx.history);
     Q_EMIT songChanged();
 }
 
@@ -291,6 +321,7 @@ void MainWindow::LoadUserbank() {
         {"Load a userbank", kUserbankFilter, "ubf", ctx.m.activation.BankFolder});
     if (!chosen) return;
     LoadUserbankFromMenu(ctx.m, chosen);
+    ctx.history.ForgetSaved();  // the Song names another userbank than its file
     UpdateMenus();
     Q_EMIT songChanged();
 }
@@ -301,6 +332,19 @@ void MainWindow::OpenBankEditor() {
 
 void MainWindow::ChooseStepsPerMeasure(int steps) {
     SetStepsPerMeasure(ctx.m, steps);
+    RecordEdit(ctx.m, ctx.history, steps == 12 ? "12 step measure" : "16 step measure");
+    UpdateMenus();
+    Q_EMIT songChanged();
+}
+
+void MainWindow::Undo() {
+    if (!UndoEdit(ctx.m, ctx.history)) return;
+    UpdateMenus();
+    Q_EMIT songChanged();
+}
+
+void MainWindow::Redo() {
+    if (!RedoEdit(ctx.m, ctx.history)) return;
     UpdateMenus();
     Q_EMIT songChanged();
 }

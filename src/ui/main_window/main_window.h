@@ -60,6 +60,8 @@ public:
 
     // Menu states and captions from the Machine and the playback driver.
     void UpdateMenus();
+    // "&Undo" and "&Redo" with the texts of the edits they take, off when there is none.
+    void UpdateUndoItems();
 
     // The actions whose shortcuts must also work while the groove panel is the active window.
     QList<QAction*> ShortcutActions() const;
@@ -110,6 +112,8 @@ private:
     void LoadUserbank();
     void OpenBankEditor();
     void ChooseStepsPerMeasure(int steps);
+    void Undo();
+    void Redo();
 
     AppContext& ctx;
     ConfigFile& config_;
@@ -117,6 +121,8 @@ private:
     bool quitting_ = false;
     SpaceBarKeys* spaceBar_ = nullptr;
 
+    QAction* undo_ = nullptr;
+    QAction* redo_ = nullptr;
     QAction* paste_ = nullptr;
     QAction* pasteMix_ = nullptr;
     QAction* steps16_ = nullptr;
