@@ -52,6 +52,7 @@ run: build
 
 bench: build
 	$(BUILD)/bin/mixer_bench
+	$(BUILD)/bin/history_memory_bench
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

@@ -14,6 +14,7 @@
 #include "engine/audio/event_queue.h"
 #include "engine/audio/playback.h"
 #include "engine/device_settings.h"
+#include "song/song_history.h"
 #include "test_support.h"
 #include "ui/services/app_context.h"
 #include "ui/services/playback_notifier.h"
@@ -28,12 +29,14 @@ struct TestApp {
     PlaybackDriver playback{*m, events};
     PlaybackNotifier playbackState{playback};
     WaveDeviceSettings device;
+    SongHistory history;
     AppContext ctx{.m = *m,
                    .events = events,
                    .playback = playback,
                    .playbackState = playbackState,
                    .dialogs = dialogs,
-                   .device = device};
+                   .device = device,
+                   .history = history};
     int panelRefreshes = 0;
 
     TestApp() { m->prompter = &prompter; }

@@ -5,6 +5,7 @@
 #include <QMenuBar>
 
 #include "song/slides.h"
+#include "song/song_history.h"
 #include "ui/bank_editor/bank_editor.h"
 #include "ui/bank_editor/hihat_dialog.h"
 #include "ui/dialogs/about_box.h"
@@ -34,7 +35,8 @@ QtamApp::QtamApp(const std::string& commandLineSong, const std::string& configPa
            .playback = playback_,
            .playbackState = playbackState_,
            .dialogs = standIns.dialogs ? *standIns.dialogs : dialogs_,
-           .device = device_} {
+           .device = device_,
+           .history = history_} {
     m_->prompter = standIns.prompter ? standIns.prompter : &prompter_;
     // Closing the main window ends the program, whatever other windows show.
     QApplication::setQuitOnLastWindowClosed(false);
@@ -79,10 +81,14 @@ void QtamApp::ConnectWindows() {
                      &SongInfoWindow::ShowView);
     QObject::connect(main, &MainWindow::renderRequested, renderDialog_.get(),
                      &RenderDialog::ShowStreamToDisk);
-    QObject::connect(main, &MainWindow::velocitySlideRequested, slideDialog_.get(),
-                     [this] { slideDialog_->RunSlide(SlideField::Velocity); });
-    QObject::connect(main, &MainWindow::panSlideRequested, slideDialog_.get(),
-                     [this] { slideDialog_->RunSlide(SlideField::Pan); });
+    QObject::connect(main, &MainWindow::velocitySlideRequested, slideDialog_.get(), [this] {
+        slideDialog_->RunSlide(SlideField::Velocity);
+        RecordEdit(*m_, history_, "Custom velocity slide");
+    });
+    QObject::connect(main, &MainWindow::panSlideRequested, slideDialog_.get(), [this] {
+        slideDialog_->RunSlide(SlideField::Pan);
+        RecordEdit(*m_, history_, "Custom pan slide");
+    });
     QObject::connect(main, &MainWindow::deviceSetupRequested, deviceSetup_.get(),
                      &DeviceSetupDialog::RunSetup);
     QObject::connect(main, &MainWindow::bankEditorRequested, editor, &BankEditor::OpenEditor);
@@ -120,6 +126,14 @@ void QtamApp::ConnectWindows() {
                      &GroovePanel::RefreshFromSong);
     QObject::connect(instrumentDialog_.get(), &InstrumentDialog::closed, panel,
                      [panel] { panel->SelectChannel(0); });
+    // Each of those edits is one entry of the undo history.
+    auto record = [this](const char* text) {
+        return [this, text] { RecordEdit(*m_, history_, text); };
+    };
+    QObject::connect(songInfo, &SongInfoWindow::songEdited, record("Song info"));
+    QObject::connect(noteDetails_.get(), &NoteDetailsDialog::songEdited, record("Note details"));
+    QObject::connect(instrumentDialog_.get(), &InstrumentDialog::songEdited,
+                     record("Instrument choice"));
 
     // The userbank editor takes the panel's place while it is open.
     editor->Hihat = hihatDialog_.get();

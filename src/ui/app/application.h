@@ -14,6 +14,7 @@
 #include "engine/audio/event_queue.h"
 #include "engine/audio/playback.h"
 #include "engine/device_settings.h"
+#include "song/song_history.h"
 #include "ui/qt/file_dialogs.h"
 #include "ui/qt/prompter.h"
 #include "ui/services/app_context.h"
@@ -96,6 +97,7 @@ private:
     QtFileDialogs dialogs_;
     WaveDeviceSettings device_;
     ConfigFile config_;
+    SongHistory history_;
     AppContext ctx_;
 
     std::unique_ptr<MainWindow> mainWindow_;

@@ -18,6 +18,7 @@
 #include "song/edit_ops.h"
 #include "song/panel_edits.h"
 #include "song/song_file.h"
+#include "song/song_history.h"
 #include "ui/qt/text.h"
 #include "ui/qt/window_placement.h"
 #include "ui/services/app_context.h"
@@ -48,6 +49,11 @@ int MouseX(const QMouseEvent& e) {
 }
 int MouseY(const QMouseEvent& e) {
     return int(std::floor(e.position().y()));
+}
+
+// An edit of the Song is complete: it becomes one entry of the undo history.
+void Recorded(AppContext& ctx, const std::string& text, int number = 0) {
+    RecordEdit(ctx.m, ctx.history, number == 0 ? text : text + " " + std::to_string(number));
 }
 
 }  // namespace
@@ -103,14 +109,17 @@ void GroovePanel::BuildControls() {
         StepLit[b] =
             new SkinPicture(Picture::StepLit, first, QStringLiteral("StepLit%1").arg(b), this);
         StepLit[b]->move(layout::kStepLefts[b - 1], layout::kStepTop);
-        StepLit[b]->onPress = [this, b](QMouseEvent* e) { PressStep(b, e->button()); };
+        StepLit[b]->onPress = [this, b](QMouseEvent* e) {
+            PressStep(b, e->button());
+            Recorded(ctx_, "Toggle step", SlotOfButton(b, StepsPerMeasureOf(ctx_.m.song)));
+        };
     }
     for (int b = 1; b <= 16; ++b) {
         const int first = (b - 1) % 4 == 0 ? 1 : 0;
         StepDark[b] =
             new SkinPicture(Picture::StepDark, first, QStringLiteral("StepDark%1").arg(b), this);
         StepDark[b]->move(layout::kStepLefts[b - 1], layout::kStepTop);
-        StepDark[b]->onPress = [this, b](QMouseEvent* e) { PressStep(b, e->button()); };
+        StepDark[b]->onPress = StepLit[b]->onPress;
     }
     for (int h = 1; h <= 4; ++h) {
         StepCover[h] =
@@ -143,12 +152,14 @@ void GroovePanel::BuildControls() {
         DistortionLamp[n]->move(layout::kLampLefts[n - 1], layout::kDistortionLampTop);
         DistortionLamp[n]->onRelease = [this, n](QMouseEvent* e) {
             if (IsClick(*DistortionLamp[n], e)) ToggleDistortion(n);
+            Recorded(ctx_, "Distortion channel", n);
         };
         MuteLamp[n] =
             new SkinPicture(Picture::DarkOff, 0, QStringLiteral("MuteLamp%1").arg(n), this);
         MuteLamp[n]->move(layout::kLampLefts[n - 1], layout::kMuteLampTop);
         MuteLamp[n]->onRelease = [this, n](QMouseEvent* e) {
             if (IsClick(*MuteLamp[n], e)) ToggleMute(n);
+            Recorded(ctx_, "Mute channel", n);
         };
     }
     // The four lamp drawings, never shown: the lamps copy them.
@@ -171,7 +182,10 @@ void GroovePanel::BuildControls() {
     MeasureCountArrows->setGeometry(Geometry(layout::kMeasureCountArrows));
     MeasureCountArrows->SetRange(1, 16);
     MeasureCountArrows->SetPosition(1);
-    MeasureCountArrows->onClick = [this] { ChangeMeasureCount(); };
+    MeasureCountArrows->onClick = [this] {
+        ChangeMeasureCount();
+        Recorded(ctx_, "Measure count");
+    };
     EditMeasureArrows = new UpDown(QStringLiteral("EditMeasureArrows"), this);
     EditMeasureArrows->setGeometry(Geometry(layout::kEditMeasureArrows));
     EditMeasureArrows->SetRange(1, 1);
@@ -186,6 +200,9 @@ void GroovePanel::BuildControls() {
             new SkinPicture(Picture::VolSlider, 0, QStringLiteral("VolumeSlider%1").arg(n), this);
         VolumeSlider[n]->move(layout::kVolumeSliderLefts[n - 1], kVolumeSliderTopMax);
         VolumeSlider[n]->onMove = [this, n](QMouseEvent* e) { DragChannelVolume(n, *e); };
+        VolumeSlider[n]->onRelease = [this, n](QMouseEvent*) {
+            Recorded(ctx_, "Volume channel", n);
+        };
         VolumeLabel[n] = new PanelLabel(QStringLiteral("VolumeLabel%1").arg(n), skin::kLabelBlue,
                                         true, 10, this);
         VolumeLabel[n]->setGeometry(layout::kVolumeLabelLefts[n - 1], layout::kVolumeLabelTop,
@@ -194,25 +211,31 @@ void GroovePanel::BuildControls() {
     TempoSlider = new SkinPicture(Picture::HSlider, 0, QStringLiteral("TempoSlider"), this);
     TempoSlider->move(kTempoSliderLeftMin, layout::kTempoSliderTop);
     TempoSlider->onMove = [this](QMouseEvent* e) { DragTempo(*e); };
+    TempoSlider->onRelease = [this](QMouseEvent*) { Recorded(ctx_, "Tempo"); };
     ShuffleSlider = new SkinPicture(Picture::HSlider, 0, QStringLiteral("ShuffleSlider"), this);
     ShuffleSlider->move(kTempoSliderLeftMin, layout::kShuffleSliderTop);
     ShuffleSlider->onMove = [this](QMouseEvent* e) { DragShuffle(*e); };
+    ShuffleSlider->onRelease = [this](QMouseEvent*) { Recorded(ctx_, "Shuffle"); };
     DistortionSlider =
         new SkinPicture(Picture::HSlider, 0, QStringLiteral("DistortionSlider"), this);
     DistortionSlider->move(kDistSliderLeftMin, layout::kDistortionSliderTop);
     DistortionSlider->onMove = [this](QMouseEvent* e) { DragDistortion(*e); };
+    DistortionSlider->onRelease = [this](QMouseEvent*) { Recorded(ctx_, "Distortion gain"); };
     ThresholdSlider = new SkinPicture(Picture::HSlider, 0, QStringLiteral("ThresholdSlider"), this);
     ThresholdSlider->move(kDistSliderLeftMin, layout::kThresholdSliderTop);
     ThresholdSlider->onMove = [this](QMouseEvent* e) { DragThreshold(*e); };
+    ThresholdSlider->onRelease = [this](QMouseEvent*) { Recorded(ctx_, "Distortion threshold"); };
     TempoLabel = new PanelLabel(QStringLiteral("TempoLabel"), kBlack, true, 11, this);
     TempoLabel->setGeometry(Geometry(layout::kTempoLabel));
     TempoLabel->onRelease = [this](QMouseEvent* e) {
         if (IsClick(*TempoLabel, e)) EnterTempo();
+        Recorded(ctx_, "Tempo");
     };
     ShuffleLabel = new PanelLabel(QStringLiteral("ShuffleLabel"), kBlack, true, 11, this);
     ShuffleLabel->setGeometry(Geometry(layout::kShuffleLabel));
     ShuffleLabel->onRelease = [this](QMouseEvent* e) {
         if (IsClick(*ShuffleLabel, e)) EnterShuffle();
+        Recorded(ctx_, "Shuffle");
     };
     StartButton = new SkinPicture(Picture::StartButton, 0, QStringLiteral("StartButton"), this);
     StartButton->move(layout::kStartButtonLeft, layout::kStartButtonTop);

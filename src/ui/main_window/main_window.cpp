@@ -25,6 +25,7 @@
 #include "song/grooves.h"
 #include "song/init_song.h"
 #include "ui/qt/desktop_conventions.h"
+#include "song/song_history.h"
 #include "ui/qt/text.h"
 #include "ui/services/app_context.h"
 #include "ui/services/playback_notifier.h"
@@ -70,11 +71,14 @@ MainWindow::MainWindow(AppContext& context, ConfigFile& config, const std::strin
     spaceBar_ = new SpaceBarKeys(ctx.playback, true, this);
     BuildMenus();
     AddWindowMenu();
+    ctx.history.Changed = [this] { UpdateUndoItems(); };
     connect(&ctx.playbackState, &PlaybackNotifier::stateChanged, this, &MainWindow::UpdateMenus);
     SetUp(commandLineSong);
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow() {
+    ctx.history.Changed = nullptr;
+}
 
 void MainWindow::SetUp(const std::string& commandLineSong) {
     Machine& m = ctx.m;
@@ -113,6 +117,7 @@ void MainWindow::SetUp(const std::string& commandLineSong) {
         SetTempo(m, m.song.tempo, m.song.shuffle);
         LoadSongUserbank(m);
     }
+    ctx.history.Restart(m.song);
     UpdateTitle(m);
     UpdateMenus();
 }
@@ -137,6 +142,7 @@ void MainWindow::Edited(void (*operation)(Machine&), bool refreshPanel) {
     // A change made from the menu is a change: the question before closing protects it, and
     // a start mixed in advance no longer matches the Song.
     ctx.m.editor.MarkEdited();
+    RecordEdit(ctx.m, ctx.history, MenuEditText(ctx.m, operation));
     if (refreshPanel) Q_EMIT songChanged();
 }
 
@@ -163,6 +169,10 @@ void MainWindow::BuildMenus() {
     Item(file, "&Quit", QKeySequence(Qt::CTRL | Qt::Key_Q), &MainWindow::Quit);
 
     QMenu* edit = bar->addMenu(QStringLiteral("&Edit"));
+    undo_ = Item(edit, "&Undo", QKeySequence(Qt::CTRL | Qt::Key_Z), &MainWindow::Undo);
+    redo_ = Item(edit, "&Redo", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), &MainWindow::Redo);
+    redo_->setShortcuts({redo_->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Y)});
+    edit->addSeparator();
     QMenu* copy = edit->addMenu(QStringLiteral("&Copy"));
     auto copied = [this](void (*op)(Machine&)) {
         op(ctx.m);
@@ -209,8 +219,11 @@ void MainWindow::BuildMenus() {
         const std::string_view caption = GrooveMenuCaption(i);
         QAction* a = grooves->addAction(WithMnemonic(
             QString::fromLatin1(caption.data(), static_cast<int>(caption.size())), takenMnemonics));
-        connect(a, &QAction::triggered, this, [this, i] {
+        connect(a, &QAction::triggered, this, [this, i, caption] {
             ChooseGrooveMenuEntry(ctx.m, i);
+            RecordEdit(ctx.m, ctx.history,
+                       i == kRandomChaosMenuIndex ? std::string(caption)
+                                                  : "Apply groove " + std::string(caption));
             Q_EMIT songChanged();
         });
     }
@@ -225,6 +238,7 @@ void MainWindow::BuildMenus() {
     various->addSeparator();
     humanize_ = action(various, "&Humanize", [this] {
         ToggleHumanize(ctx.m);
+        RecordEdit(ctx.m, ctx.history, "Humanize");
         UpdateMenus();
     });
     humanize_->setCheckable(true);
@@ -282,6 +296,19 @@ void MainWindow::ShowCaption() {
     setWindowTitle(ctx.m.editor.SongChanged ? QLatin1Char('*') + caption : caption);
 }
 
+void MainWindow::UpdateUndoItems() {
+    const SongHistory& h = ctx.history;
+    auto caption = [](const char* item, std::string_view text) {
+        QString shown = QString::fromLatin1(item);
+        if (!text.empty()) shown += ' ' + Literal(FromCp1252(std::string(text)));
+        return shown;
+    };
+    undo_->setText(caption("&Undo", h.UndoText()));
+    undo_->setEnabled(h.CanUndo());
+    redo_->setText(caption("&Redo", h.RedoText()));
+    redo_->setEnabled(h.CanRedo());
+}
+
 QList<QAction*> MainWindow::ShortcutActions() const {
     return shortcutActions_;
 }
@@ -303,7 +330,7 @@ bool MainWindow::AskToSaveBeforeExit() {
 }
 
 void MainWindow::NewSong() {
-    NewSongFlow(ctx.m, SongFileDialogs());
+    if (NewSongFlow(ctx.m, SongFileDialogs())) ctx.history.Restart(ctx.m.song);
     UpdateMenus();
     Q_EMIT songChanged();
 }
@@ -313,8 +340,9 @@ void MainWindow::OpenSong() {
 }
 
 void MainWindow::OpenSongThrough(const SongDialogs& dialogs) {
-    if (OpenSongFlow(ctx.m, dialogs) && ctx.m.song.showInfoOnOpen != 0)
-        Q_EMIT songIntroductionRequested();
+    const bool opened = OpenSongFlow(ctx.m, dialogs);
+    opened ? ctx.history.Restart(ctx.m.song) : TakeSavedState(ctx.m, ctx.history);
+    if (opened && ctx.m.song.showInfoOnOpen != 0) Q_EMIT songIntroductionRequested();
     UpdateMenus();
     Q_EMIT songChanged();
 }
@@ -343,11 +371,13 @@ void MainWindow::dropEvent(QDropEvent* e) {
 
 void MainWindow::SaveSong() {
     SaveSongFlow(ctx.m, SongFileDialogs());
+    TakeSavedState(ctx.m, ctx.history);
     Q_EMIT songChanged();  // the caption may name the file now
 }
 
 void MainWindow::SaveSongAs() {
     SaveSongAsFlow(ctx.m, SongFileDialogs());
+    TakeSavedState(ctx.m, ctx.history);
     Q_EMIT songChanged();
 }
 
@@ -363,6 +393,7 @@ void MainWindow::LoadUserbank() {
 void MainWindow::LoadUserbankFile(const std::string& file) {
     if (ctx.m.activation.EditorActive) return;
     LoadUserbankFromMenu(ctx.m, file);
+    ctx.history.ForgetSaved();  // the Song names another userbank than its file
     UpdateMenus();
     Q_EMIT songChanged();
 }
@@ -373,6 +404,19 @@ void MainWindow::OpenBankEditor() {
 
 void MainWindow::ChooseStepsPerMeasure(int steps) {
     SetStepsPerMeasure(ctx.m, steps);
+    RecordEdit(ctx.m, ctx.history, steps == 12 ? "12 step measure" : "16 step measure");
+    UpdateMenus();
+    Q_EMIT songChanged();
+}
+
+void MainWindow::Undo() {
+    if (!UndoEdit(ctx.m, ctx.history)) return;
+    UpdateMenus();
+    Q_EMIT songChanged();
+}
+
+void MainWindow::Redo() {
+    if (!RedoEdit(ctx.m, ctx.history)) return;
     UpdateMenus();
     Q_EMIT songChanged();
 }

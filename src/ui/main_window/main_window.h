@@ -63,6 +63,8 @@ public:
     void UpdateMenus();
     // The caption, with "*" before it while the Song has unsaved changes.
     void ShowCaption();
+    // "&Undo" and "&Redo" with the texts of the edits they take, off when there is none.
+    void UpdateUndoItems();
 
     // The actions whose shortcuts must also work while the groove panel is the active window.
     QList<QAction*> ShortcutActions() const;
@@ -127,6 +129,8 @@ private:
     void LoadUserbankFile(const std::string& file);
     void OpenBankEditor();
     void ChooseStepsPerMeasure(int steps);
+    void Undo();
+    void Redo();
 
     AppContext& ctx;
     ConfigFile& config_;
@@ -134,6 +138,8 @@ private:
     bool quitting_ = false;
     SpaceBarKeys* spaceBar_ = nullptr;
 
+    QAction* undo_ = nullptr;
+    QAction* redo_ = nullptr;
     QAction* paste_ = nullptr;
     QAction* pasteMix_ = nullptr;
     QAction* steps16_ = nullptr;

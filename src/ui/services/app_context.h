@@ -1,7 +1,8 @@
 #pragma once
 // What every window of the program reaches: the Machine (with its prompter), the playback
-// driver, its event queue and its state notices, the desktop's file dialogs and the device
-// settings. Windows never reach each other through it: the application connects them.
+// driver, its event queue and its state notices, the desktop's file dialogs, the device
+// settings and the undo history of the Song. Windows never reach each other through it: the
+// application connects them.
 //
 // Thread: owner (the user-interface thread) for everything here.
 
@@ -13,6 +14,7 @@ class PlaybackDriver;
 class PlaybackNotifier;
 class FileDialogs;
 struct WaveDeviceSettings;
+class SongHistory;
 
 struct AppContext {
     Machine& m;
@@ -21,6 +23,7 @@ struct AppContext {
     PlaybackNotifier& playbackState;
     FileDialogs& dialogs;
     WaveDeviceSettings& device;
+    SongHistory& history;
 };
 
 }  // namespace qtam

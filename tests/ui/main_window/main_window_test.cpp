@@ -18,6 +18,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <filesystem>
+#include <QWindow>
 
 #include "banks/kit.h"
 #include "banks/userbank_file.h"
@@ -146,6 +147,9 @@ private Q_SLOTS:
             "  -",
             "  &Quit [Ctrl+Q]",
             "&Edit",
+            "  &Undo [Ctrl+Z] (off)",
+            "  &Redo [Ctrl+Shift+Z] (off)",
+            "  -",
             "  &Copy",
             "    &Channel [Ctrl+C]",
             "    &Measure [Ctrl+D]",
@@ -216,7 +220,7 @@ private Q_SLOTS:
         QCOMPARE(k->windowTitle(), QString("Vediveve Duzuda Duvivir 1.0"));
         QCOMPARE(k->size(), QSize(644, 480));
         // Every shortcut item is offered to the panel, and the window itself carries them.
-        QCOMPARE(k->ShortcutActions().size(), 14);
+        QCOMPARE(k->ShortcutActions().size(), 16);
         for (QAction* a : k->ShortcutActions()) {
             QVERIFY(!a->shortcut().isEmpty());
             QVERIFY(k->actions().contains(a));
@@ -325,6 +329,90 @@ private Q_SLOTS:
         QTest::keyClick(panel, Qt::Key_V, Qt::ControlModifier);  // "Paste"
         QCOMPARE(int(m.song.cell(1, 1, 2, 3).velocity), 100);
         panel->hide();
+    }
+
+    // Edits on the panel and from the menus are taken back and done again from the Edit menu and
+    // with the keys in both windows; a drag is one edit; the changed mark follows the saved
+    // state, and a new song starts with nothing to undo.
+    void undoAndRedoFromTheMenuAndTheKeys() {
+        auto app = Start();
+        Machine& m = app->machine();
+        MainWindow* main = &app->mainWindow();
+        QMenuBar* bar = main->menuBar();
+        const QList<QAction*> items = Find(bar, {"&Edit"})->menu()->actions();
+        QAction* undo = items[0];
+        QAction* redo = items[1];
+        QCOMPARE(undo->text(), QString("&Undo"));
+        QCOMPARE(redo->shortcuts(),
+                 QList<QKeySequence>({QKeySequence("Ctrl+Shift+Z"), QKeySequence("Ctrl+Y")}));
+
+        GroovePanel* panel = &app->panel();
+        panel->show();
+        panel->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(panel));
+        QWindow* window = panel->windowHandle();
+        auto note = [&m] { return m.song.cell(1, 1, 1, 5).hasNote(); };
+        const QPoint step = panel->StepDark[5]->geometry().center();
+        QCOMPARE(panel->childAt(step), static_cast<QWidget*>(panel->StepDark[5]));
+        QTest::mousePress(window, Qt::LeftButton, Qt::NoModifier, step);
+        QTest::mouseRelease(window, Qt::LeftButton, Qt::NoModifier, step);
+        QVERIFY(note());
+        QCOMPARE(undo->text(), QString("&Undo Toggle step 5"));
+        QVERIFY(undo->isEnabled());
+        QVERIFY(m.editor.SongChanged);
+
+        const int tempo = m.song.tempo;
+        const QPoint grab = panel->TempoSlider->geometry().center();
+        QCOMPARE(panel->childAt(grab), static_cast<QWidget*>(panel->TempoSlider));
+        QTest::mousePress(window, Qt::LeftButton, Qt::NoModifier, grab);
+        for (int dx = 5; dx <= 40; dx += 5) QTest::mouseMove(window, grab + QPoint(dx, 0));
+        QTest::mouseRelease(window, Qt::LeftButton, Qt::NoModifier, grab + QPoint(40, 0));
+        const int dragged = m.song.tempo;
+        QVERIFY(dragged > tempo);
+        QCOMPARE(undo->text(), QString("&Undo Tempo"));
+
+        QTest::keyClick(panel, Qt::Key_Z, Qt::ControlModifier);  // the whole drag at once
+        QCOMPARE(int(m.song.tempo), tempo);
+        QCOMPARE(panel->TempoLabel->text(), QString::number(tempo));
+        QCOMPARE(redo->text(), QString("&Redo Tempo"));
+        QTest::keyClick(panel, Qt::Key_Z, Qt::ControlModifier);
+        QVERIFY(!note());
+        QVERIFY(panel->StepDark[5]->isVisible());
+        QVERIFY(!m.editor.SongChanged);
+        QVERIFY(!undo->isEnabled());
+        QCOMPARE(redo->text(), QString("&Redo Toggle step 5"));
+        QTest::keyClick(panel, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+        QVERIFY(note());
+        QTest::keyClick(panel, Qt::Key_Y, Qt::ControlModifier);
+        QCOMPARE(int(m.song.tempo), dragged);
+        QVERIFY(!redo->isEnabled());
+        panel->hide();
+
+        // A menu edit, undone with the key in the main window and redone from the menu.
+        Find(bar, {"&Edit", "Channel", "Erase"})->trigger();
+        QVERIFY(!note());
+        QCOMPARE(undo->text(), QString("&Undo Erase channel"));
+        main->show();
+        main->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(main));
+        QTest::keyClick(main, Qt::Key_Z, Qt::ControlModifier);
+        QVERIFY(note());
+        redo->trigger();
+        QVERIFY(!note());
+
+        // Saved here: undoing away from it marks the Song changed, redoing back clears it.
+        dialogs.answers.push_back(*dir / "take.sng");
+        Find(bar, {"&File", "Save song"})->trigger();
+        QVERIFY(!m.editor.SongChanged);
+        undo->trigger();
+        QVERIFY(m.editor.SongChanged);
+        QTest::keyClick(main, Qt::Key_Y, Qt::ControlModifier);
+        QVERIFY(!m.editor.SongChanged);
+
+        Find(bar, {"&File", "New song"})->trigger();
+        QVERIFY(!undo->isEnabled());
+        QVERIFY(!redo->isEnabled());
+        QCOMPARE(undo->text(), QString("&Undo"));
     }
 
     // "&Editor" and "&Sound device setup" are off while playing, their shortcuts too.
