@@ -90,6 +90,10 @@ public:
     // Frames the device has played since the last start, counted from the blocks handed back.
     // Thread: owner.
     std::int64_t PlayedFrames() const { return playedFrames_; }
+    // Where the sound of the last start begins in the frames the device has taken
+    // (Playback.TakenBytes): frame 0 of the start's step starts (core/machine.h) is heard there.
+    // Thread: owner.
+    std::int64_t SoundStartFrame() const { return soundStartFrame_; }
 
 private:
     void SetMenusEnabled(bool enabled);
@@ -103,6 +107,7 @@ private:
     bool busyShown_ = false;
     std::uint64_t sessionFirstSerial_ = 1;
     std::int64_t playedFrames_ = 0;
+    std::int64_t soundStartFrame_ = 0;
 };
 
 }  // namespace qtam
