@@ -13,7 +13,8 @@
 // moves ("light", the steady clock in ns, pattern, measure, step and the frame at which the
 // step begins) and, at the end, every step start the mixer kept ("step", frame, pattern,
 // measure, step); the frames mixed since the start are written to MIX.raw (16-bit stereo), so
-// that each step's sound can be found in a recording.
+// that each step's sound can be found in a recording (humanize is on, so no two beats are
+// alike).
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -176,6 +177,8 @@ int main(int argc, char** argv) {
         mix = std::make_unique<MixFile>(mixPath);
         m->stream = mix.get();
         m->Streaming = true;  // the stream sink is ours: nothing finishes it at a stop
+        // Humanized, no two beats are the same bytes, so each is found in the recording.
+        m->editor.HumanizeChecked = true;
         panel.Lights().onStepShown = [](const qtam::PlayPosition& p) {
             const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
                                 std::chrono::steady_clock::now().time_since_epoch())
