@@ -2,12 +2,19 @@
 // for timing it and for pictures of it.
 //
 //   qtam_panel [SONG] [--screenshot OUT.png] [--scale S] [--play] [--quit-after MS]
-//              [--light-show] [--channel N] [--grab OUT.png]
+//              [--light-show] [--channel N] [--grab OUT.png] [--tempo BPM]
+//              [--log-light MIX.raw]
 //
 // --screenshot writes the panel offscreen and exits; --play starts playback at once;
 // --quit-after ends the program after MS milliseconds; --light-show runs the start-up light
 // show a second after the start and prints the timing of its ticks when the program ends;
 // --grab saves the shown window as the screen has it (at its scale) 1.5 s after the start.
+// --tempo plays the song at another tempo. --log-light prints a line whenever the running light
+// moves ("light", the steady clock in ns, pattern, measure, step and the frame at which the
+// step begins) and, at the end, every step start the mixer kept ("step", frame, pattern,
+// measure, step); the frames mixed since the start are written to MIX.raw (16-bit stereo), so
+// that each step's sound can be found in a recording (humanize is on, so no two beats are
+// alike).
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -28,11 +35,36 @@
 #include "song/init_song.h"
 #include "song/song_file.h"
 #include "ui/groove_panel/groove_panel.h"
+#include "ui/groove_panel/play_lights.h"
 #include "ui/services/app_context.h"
 #include "ui/services/event_pump.h"
 #include "ui/services/playback_notifier.h"
 
 namespace {
+
+// Keeps what the live mixer makes, as a stream to disk would.
+class MixFile : public qtam::StreamSink {
+public:
+    explicit MixFile(const QString& path) : file_(std::fopen(qPrintable(path), "wb")) {}
+    ~MixFile() override {
+        if (file_) std::fclose(file_);
+    }
+    void Append(const void* bytes, std::size_t count) override {
+        if (file_) std::fwrite(bytes, 1, count, file_);
+    }
+
+private:
+    std::FILE* file_;
+};
+
+void PrintStepStarts(const qtam::StepStartLog& log) {
+    const std::int64_t oldest = std::max<std::int64_t>(0, log.count - qtam::StepStartLog::kSize);
+    for (std::int64_t i = oldest; i < log.count; ++i) {
+        const qtam::StepStart& s = log.starts[static_cast<std::size_t>(i % log.kSize)];
+        std::printf("step %lld %d %d %d\n", static_cast<long long>(s.frame), s.pattern, s.measure,
+                    s.step);
+    }
+}
 
 class NoFileDialogs : public qtam::FileDialogs {
 public:
@@ -79,6 +111,8 @@ int main(int argc, char** argv) {
     double scale = 1;
     bool play = false, lightShow = false;
     int quitAfter = -1;
+    int tempo = 0;
+    QString mixPath;  // with --log-light
     int channel = 1;
     QString grab;  // the shown window, as the screen has it
     const QStringList args = app.arguments();
@@ -98,6 +132,10 @@ int main(int argc, char** argv) {
             play = true;
         } else if (a == "--light-show") {
             lightShow = true;
+        } else if (a == "--tempo" && i + 1 < args.size()) {
+            tempo = std::clamp(args[++i].toInt(), 1, 1000);
+        } else if (a == "--log-light" && i + 1 < args.size()) {
+            mixPath = args[++i];
         } else if (a == "--quit-after" && i + 1 < args.size()) {
             quitAfter = args[++i].toInt();
         } else {
@@ -126,12 +164,29 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cannot read %s\n", qPrintable(song));
         return 1;
     }
+    if (tempo > 0) m->song.tempo = static_cast<std::uint16_t>(tempo);
     qtam::SetTempo(*m, m->song.tempo, m->song.shuffle);
     qtam::UpdateTitle(*m);
     m->editor.CurrentChannel = static_cast<std::uint8_t>(channel);
 
     qtam::GroovePanel panel(ctx);
     if (!screenshot.isEmpty()) return qtam::WritePanelScreenshot(panel, screenshot, scale) ? 0 : 1;
+
+    std::unique_ptr<MixFile> mix;
+    if (!mixPath.isEmpty()) {
+        mix = std::make_unique<MixFile>(mixPath);
+        m->stream = mix.get();
+        m->Streaming = true;  // the stream sink is ours: nothing finishes it at a stop
+        // Humanized, no two beats are the same bytes, so each is found in the recording.
+        m->editor.HumanizeChecked = true;
+        panel.Lights().onStepShown = [](const qtam::PlayPosition& p) {
+            const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                std::chrono::steady_clock::now().time_since_epoch())
+                                .count();
+            std::printf("light %lld %d %d %d %lld\n", static_cast<long long>(ns), p.pattern,
+                        p.measure, p.step, static_cast<long long>(p.start));
+        };
+    }
 
     panel.show();
     if (play) panel.StartPlaying();
@@ -144,6 +199,7 @@ int main(int argc, char** argv) {
                 std::printf("played %lld frames\n",
                             static_cast<long long>(playback.PlayedFrames()));
             if (lightShow) PrintTickTiming(panel);
+            if (mix) PrintStepStarts(m->stepStarts);
             const qtam::Song& sg = m->song;
             std::printf("tempo %d shuffle %d measures %d channel %d volume %d main volume %d\n",
                         sg.tempo, sg.shuffle, sg.measureCount[m->editor.CurrentPattern - 1],

@@ -72,6 +72,24 @@ struct PlayClock {
     std::int16_t MainVolumeTarget = 128;
 };
 
+// Where the live mixer began a step: the frame counted from the start of live playback, and
+// the pattern, measure and step begun there.
+struct StepStart {
+    std::int64_t frame = 0;
+    std::uint8_t pattern = 1;
+    std::uint8_t measure = 1;
+    std::uint8_t step = 1;
+};
+
+// The step starts of the live mixer since the start of live playback, the newest kSize kept:
+// the panel finds in them the step that the device is playing now.
+struct StepStartLog {
+    static constexpr int kSize = 1024;
+    std::array<StepStart, kSize> starts{};
+    std::int64_t count = 0;        // step starts recorded since the start
+    std::int64_t mixedFrames = 0;  // frames the live mixer has made since the start
+};
+
 struct Voice {
     std::uint8_t active = 0;
     double position = 1.0;  // 1-based fractional read position
@@ -102,6 +120,7 @@ struct Machine {
     Banks banks;
     BankActivation activation;
     PlayClock clock;
+    StepStartLog stepStarts;
     std::array<Voice, kChannels + 1> voices{};  // 1-based; [0] unused
 
     bool Playing = false;

@@ -6,6 +6,7 @@
 
 #include "core/machine.h"
 #include "engine/mix_kernels.h"
+#include "engine/play_position.h"
 #include "engine/voice_advance.h"
 
 #if defined(__SSE2__)
@@ -293,6 +294,7 @@ void MixDiskRun(Machine& m, StereoFrame* out, int frames) {
 }  // namespace
 
 void MixBlock(Machine& m, std::int16_t* out, int frames) {
+    const std::int64_t first = m.stepStarts.mixedFrames;
     int f = 0;
     while (f < frames) {
         const int run = AdvancingFrames(m.clock, frames - f);
@@ -302,8 +304,11 @@ void MixBlock(Machine& m, std::int16_t* out, int frames) {
         } else {
             MixLiveFrame(m, out + 2 * f);
             f += 1;
+            // The tick began a step: its first frame is the next one.
+            if (m.clock.StepCounter == 1) RecordStepStart(m, first + f);
         }
     }
+    m.stepStarts.mixedFrames = first + std::max(frames, 0);
 }
 
 void RenderBlock(Machine& m, int frames) {

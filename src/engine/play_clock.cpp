@@ -5,6 +5,7 @@
 #include <random>
 
 #include "core/machine.h"
+#include "engine/play_position.h"
 #include "engine/voice_advance.h"
 
 namespace qtam {
@@ -198,6 +199,7 @@ void ResetTransport(Machine& m) {
 }
 
 void PrepareStart(Machine& m) {
+    BeginStepStarts(m);
     UpdateVoiceRates(m);
     TriggerAllAtStart(m, StartKind::Prepare);
 }

@@ -34,7 +34,8 @@ void RewindClock(Machine& m);
 // by the caller beforehand).
 // Thread: owner.
 void ResetTransport(Machine& m);
-// Triggers the notes at step 1 of PlayMeasure for a start of live playback.
+// Triggers the notes at step 1 of PlayMeasure for a start of live playback, and begins the
+// record of step starts there.
 // Thread: owner.
 void PrepareStart(Machine& m);
 // Places the clock at step 1 of measure 1..16 of the edited pattern for an offline render.

@@ -105,6 +105,9 @@ void PlaybackDriver::StartPlaying() {
     if (m_.Playing) return;
     sessionFirstSerial_ = Playback.NextSerial();
     playedFrames_ = 0;
+    // Nothing is queued now; a normal start plays its lead-in silence first.
+    soundStartFrame_ = static_cast<std::int64_t>(Playback.TakenBytes() / kBytesPerFrame) +
+                       (m_.editor.StartPrepared ? 0 : 2 * kLeadInBytes / kBytesPerFrame);
     if (m_.editor.StartPrepared) {
         m_.Playing = true;
         m_.editor.StartPrepared = false;

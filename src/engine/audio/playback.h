@@ -120,6 +120,10 @@ public:
     // Frames the device has played since the last start, counted from the blocks handed back.
     // Thread: owner.
     std::int64_t PlayedFrames() const { return playedFrames_; }
+    // Where the sound of the last start begins in the frames the device has taken
+    // (Playback.TakenBytes): frame 0 of the start's step starts (core/machine.h) is heard there.
+    // Thread: owner.
+    std::int64_t SoundStartFrame() const { return soundStartFrame_; }
 
 private:
     void StopForLostDevice(std::string reason);
@@ -141,6 +145,7 @@ private:
     PrecisionTimer watch_;
     bool lost_ = false;      // lost, and not opened again since
     std::string openError_;  // why the last opening failed
+    std::int64_t soundStartFrame_ = 0;
 };
 
 }  // namespace qtam

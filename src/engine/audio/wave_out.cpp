@@ -299,6 +299,7 @@ void WaveOut::AudioCallback(void* self, std::uint8_t* stream, int len) {
 // Runs on SDL's audio thread: copies only; no allocation, no locks, no waiting.
 void WaveOut::FillDeviceBuffer(std::uint8_t* out, int len) noexcept {
     std::size_t room = len > 0 ? static_cast<std::size_t>(len) : 0;
+    const std::size_t asked = room;
     bool returned = false;
     while (room > 0) {
         if (current_ == nullptr) {
@@ -320,6 +321,9 @@ void WaveOut::FillDeviceBuffer(std::uint8_t* out, int len) noexcept {
             returned = true;
         }
     }
+    // One writer: a plain load and store suffice.
+    takenBytes_.store(takenBytes_.load(std::memory_order_relaxed) + (asked - room),
+                      std::memory_order_relaxed);
     if (room > 0) {
         std::memset(out, silence_, room);
         position_ += room;

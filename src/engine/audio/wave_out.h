@@ -100,6 +100,9 @@ public:
     std::uint64_t NextSerial() const { return lastSerial_ + 1; }
     // Bytes the device has taken since Open, silence included. Thread: any.
     std::uint64_t DevicePosition() const { return devicePosition_.load(std::memory_order_relaxed); }
+    // Bytes of written blocks the device has taken since construction; never reset, and the
+    // silence it plays while no block waits is not counted. Thread: any.
+    std::uint64_t TakenBytes() const { return takenBytes_.load(std::memory_order_relaxed); }
     // Blocks written and not yet freed. Thread: owner.
     std::size_t HeldBlocks() const { return held_; }
     // Frames of the device buffer SDL granted; 0 while closed. Thread: owner.
@@ -159,6 +162,7 @@ private:
     SpscRing<Block*, kRingSize> submitted_;
     SpscRing<Block*, kRingSize> played_;
     std::atomic<std::uint64_t> devicePosition_{0};
+    std::atomic<std::uint64_t> takenBytes_{0};  // written only by the callback
 
     // The callback's own (touched by the owner only with the device locked or closed).
     Block* current_ = nullptr;

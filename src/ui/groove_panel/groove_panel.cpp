@@ -19,6 +19,7 @@
 #include "song/panel_edits.h"
 #include "song/song_file.h"
 #include "song/song_history.h"
+#include "ui/groove_panel/play_lights.h"
 #include "ui/qt/text.h"
 #include "ui/qt/window_placement.h"
 #include "ui/services/app_context.h"
@@ -78,6 +79,8 @@ GroovePanel::GroovePanel(AppContext& ctx, QWidget* parent) : QWidget(parent), ct
 
     connect(&ctx_.playbackState, &PlaybackNotifier::stateChanged, this,
             &GroovePanel::SyncTransportButtons);
+    connect(&ctx_.playbackState, &PlaybackNotifier::stateChanged, this,
+            [this] { lights_->Refresh(); });
     SyncTransportButtons();
     // The panel owns playback, so it is the one to speak of the device.
     ctx_.playback.OnDeviceLost = [this](const std::string& reason, bool) { DeviceLost(reason); };
@@ -252,6 +255,8 @@ void GroovePanel::BuildControls() {
     VolumeKnob->onPress = [this](QMouseEvent* e) { GrabVolumeKnob(*e); };
     VolumeKnob->onMove = [this](QMouseEvent* e) { TurnVolumeKnob(*e); };
 
+    lights_ = std::make_unique<PlayLights>(ctx_, *this);
+
     for (QWidget* w : findChildren<QWidget*>()) w->setFocusPolicy(Qt::NoFocus);
 }
 
@@ -270,6 +275,7 @@ void GroovePanel::RefreshFromSong() {
     for (int n = 1; n <= 8; ++n) PatternKey[n]->setVisible(n == ctx_.m.editor.CurrentPattern);
     SelectChannel(0);
     ShowCaption();
+    lights_->Refresh();  // while playing, the keypad shows the pattern heard
 }
 
 void GroovePanel::ShowCaption() {

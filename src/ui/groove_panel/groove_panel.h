@@ -24,6 +24,7 @@
 namespace qtam {
 
 struct AppContext;
+class PlayLights;
 class PrecisionTimer;
 class SpaceBarKeys;
 
@@ -103,6 +104,10 @@ public:
     void ReleaseStart();
     void PressStop();
 
+    // ---- What the panel shows of playback: the running light, the measure heard, a waiting
+    // pattern and the follow switch.
+    PlayLights& Lights() { return *lights_; }
+
     // ---- The controls (1-based arrays; [0] unused), in stacking order
     SkinPicture* Background = nullptr;
     std::array<SkinPicture*, 17> StepLit{};   // a step button with its note LED lit
@@ -174,6 +179,7 @@ private:
     AppContext& ctx_;
     std::unique_ptr<PrecisionTimer> lightShowTimer_;
     std::unique_ptr<Song> introSnapshot_;  // the Song as the light show found it
+    std::unique_ptr<PlayLights> lights_;
     bool centred_ = false;
     int defaultInsteadOf_ = -1;         // the missing device last mentioned
     SpaceBarKeys* spaceBar_ = nullptr;  // the space bar's guard against a held key

@@ -85,6 +85,13 @@ inline constexpr int kStartButtonTop = 297;
 inline constexpr int kStopButtonLeft = 367;
 inline constexpr int kStopButtonTop = 324;
 
+// ---- Where playback is (shown only while playing, except the follow switch)
+
+// The running light lies over the number under step button b, from kStepLefts[b - 1] - 2.
+inline constexpr int kStepLightTop = 268;
+inline constexpr Rect kPlayingMeasure = {568, 223, 50, 32};
+inline constexpr Rect kFollowSwitch = {568, 262, 52, 16};
+
 inline constexpr int kKnobLeft = 565;
 inline constexpr int kKnobTop = 302;
 

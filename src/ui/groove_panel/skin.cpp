@@ -203,14 +203,14 @@ void ChannelHighlight(QPainter& p) {
     ColumnCaptions(p, QPointF(0, 0), QColor(0xf2, 0xf4, 0xf8));
 }
 
-void PatternKeypad(QPainter& p, int lit) {
+void PatternKeypad(QPainter& p, int lit, int alsoLit) {
     p.fillRect(QRectF(0, 0, 69, 39), kPlate);
     p.setRenderHint(QPainter::Antialiasing);
     for (int n = 1; n <= 8; ++n) {
         const int column = (n - 1) % 4;
         const int row = (n - 1) / 4;
         const QRectF r(column * 17 + 1.5, row * 20 + 1.5, column == 3 ? 16 : 14, 16);
-        const bool on = n == lit;
+        const bool on = n == lit || n == alsoLit;
         if (on) {
             Glow(p, r.center(), 14, kAmber, 110);
             Key(p, r, QColor(0xff, 0xcf, 0x6a), QColor(0xe8, 0x8a, 0x18), 2);
@@ -311,6 +311,55 @@ void HideCover(QPainter& p) {
     p.drawRoundedRect(QRectF(1.5, 1.5, 26, 43), 3, 3);
     p.setPen(QPen(kPrintDim, 1.5, Qt::SolidLine, Qt::RoundCap));
     p.drawLine(QPointF(10, 23), QPointF(19, 23));
+}
+
+// The position colour: green like the start key's arrow, apart from the red and amber notes.
+const QColor kPositionGreen{0x52, 0xe0, 0x74};
+const QColor kStepGroup{0x24, 0x25, 0x29};  // the face of a group of four step buttons
+
+// Over the number under a step button: a lit green plate with the number dark on it, or, for
+// the step sounding in a measure not shown, a green outline with the number green.
+void StepLight(QPainter& p, int button, bool elsewhere) {
+    p.fillRect(QRectF(0, 0, 31, 11), kStepGroup);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QRectF pill(3.5, 0.5, 24, 10);
+    if (elsewhere) {
+        p.setPen(QPen(kPositionGreen, 1));
+        p.setBrush(Qt::NoBrush);
+        p.drawRoundedRect(pill, 3, 3);
+        Text(p, QRectF(2, 0, 27, 11), QString::number(button), 8, true, kPositionGreen);
+        return;
+    }
+    Glow(p, pill.center(), 15, kPositionGreen, 110);
+    QLinearGradient g(pill.topLeft(), pill.bottomLeft());
+    g.setColorAt(0, QColor(0xc8, 0xff, 0xd4));
+    g.setColorAt(1, kPositionGreen);
+    p.setPen(QPen(QColor(0x1a, 0x60, 0x2c), 0.8));
+    p.setBrush(g);
+    p.drawRoundedRect(pill, 3, 3);
+    Text(p, QRectF(2, 0, 27, 11), QString::number(button), 8, true, QColor(0x06, 0x2a, 0x10));
+}
+
+// The measure being heard: a caption over a display window with the number in green.
+void PlayingMeasure(QPainter& p, int measure) {
+    p.fillRect(QRectF(0, 0, 50, 32), kPlate);
+    Text(p, QRectF(0, 0, 50, 10), QStringLiteral("PLAYING"), 7, true, kPrint, Qt::AlignCenter, 0.6);
+    const QRectF window(4, 13, 42, 17);
+    p.setPen(QPen(kPlateDark, 1));
+    p.setBrush(QColor(0x06, 0x0a, 0x07));
+    p.drawRect(window);
+    Text(p, window, QStringLiteral("\u25B6 %1").arg(measure), 11, true, kPositionGreen);
+}
+
+// The follow switch: a lamp, lit while the edit measure follows the playing one, and its name.
+void FollowSwitch(QPainter& p, bool on) {
+    p.fillRect(QRectF(0, 0, 52, 16), kPlate);
+    p.save();
+    p.translate(1, 2);
+    Lamp(p, on, false);
+    p.restore();
+    Text(p, QRectF(15, 0, 37, 16), QStringLiteral("FOLLOW"), 7, true, on ? kPrint : kPrintDim,
+         Qt::AlignLeft | Qt::AlignVCenter, 0.4);
 }
 
 void KnobScale(QPainter& p, QPointF c) {
@@ -555,6 +604,12 @@ QSize SizeOf(Picture picture) {
             return {53, 53};
         case Picture::HideCover:
             return {29, 46};
+        case Picture::StepLight:
+            return {31, 11};
+        case Picture::PlayingMeasure:
+            return {50, 32};
+        case Picture::FollowSwitch:
+            return {52, 16};
     }
     return {};
 }
@@ -581,7 +636,7 @@ void Paint(QPainter& p, Picture picture, int variant) {
             ChannelKey(p, QPointF(0, 0), variant, false);
             break;
         case Picture::Pattern:
-            PatternKeypad(p, variant);
+            PatternKeypad(p, variant % kQueuedKey, variant / kQueuedKey);
             break;
         case Picture::LiteOff:
             Lamp(p, false, true);
@@ -612,6 +667,15 @@ void Paint(QPainter& p, Picture picture, int variant) {
             break;
         case Picture::HideCover:
             HideCover(p);
+            break;
+        case Picture::StepLight:
+            StepLight(p, variant % kStepLightElsewhere, variant >= kStepLightElsewhere);
+            break;
+        case Picture::PlayingMeasure:
+            PlayingMeasure(p, variant);
+            break;
+        case Picture::FollowSwitch:
+            FollowSwitch(p, variant == 1);
             break;
     }
     p.restore();

@@ -32,7 +32,16 @@ enum class Picture {
     StopButton,   // 53 x 25
     VolumeKnob,   // 53 x 53: knob face, flat grey 136 where the pointer is drawn
     HideCover,    // 29 x 46: blank cover of a button a 12-step measure leaves out
+    // 31 x 11: the running light over a step button's number, variant = button 1..16, plus
+    // kStepLightElsewhere when the step sounds in another measure than the one shown.
+    StepLight,
+    PlayingMeasure,  // 50 x 32: the measure being heard, variant = measure 1..16
+    FollowSwitch,    // 52 x 16: lamp and caption, variant 1 when on
 };
+
+// Pattern variants: the lit key 1..8, plus kQueuedKey times a second key lit with it.
+inline constexpr int kQueuedKey = 16;
+inline constexpr int kStepLightElsewhere = 32;
 
 QSize SizeOf(Picture picture);
 

@@ -1,0 +1,62 @@
+#!/bin/sh
+# How far the panel's running light is from the sound. The panel (qtam_panel) plays the demo song
+# at 200 BPM for 30 s on a real X server into a private PulseAudio server whose null sink is
+# recorded by parec; each read of the recording is stamped with the steady clock. The panel logs
+# when its light moves to a step and at which frame of its output that step begins, and keeps
+# its output; the recording is aligned with that output, so each step's first sample is found
+# in the recording and the moment it reached the sink. Prints, at scale 1 and 2, the mean and
+# the worst difference (light minus sound, ms) and the steps the light skipped.
+#
+#   bench/play_lights_check.sh BUILD_DIR [DISPLAY_NUMBER] [SECONDS]
+# Needs Xvfb, pulseaudio, parec and python3. Run as root, the sound server, the recorder and
+# the panel get a higher priority (nice -10), so that other work on a shared machine does not
+# starve the sound (a starved device leaves gaps, which the light follows).
+set -eu
+prio=""
+[ "$(id -u)" = 0 ] && prio="nice -n -10"
+build=$(cd "$1" && pwd)
+display=:${2:-93}
+seconds=${3:-30}
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/private_xvfb.sh"
+mkdir -m 700 "$work/rt"
+HOME=$work XDG_RUNTIME_DIR=$work/rt $prio pulseaudio -n --daemonize=no --exit-idle-time=-1 \
+    -L module-null-sink \
+    -L "module-native-protocol-unix socket=$work/pulse.sock auth-anonymous=1" \
+    >"$work/pa.log" 2>&1 &
+pids="$pids $!"
+sleep 2
+export DISPLAY=$display PULSE_SERVER=unix:$work/pulse.sock QT_QPA_PLATFORM=xcb
+export XDG_RUNTIME_DIR=$work/rt QTAM_CONFIG=$work/QTam.ini
+
+run() {  # run SCALE
+    scale=$1
+    # parec's output, each read stamped: "ns bytes-so-far" lines beside the raw sound
+    rm -f "$work/fifo"
+    mkfifo "$work/fifo"
+    python3 -c '
+import os, sys, time
+raw = open(sys.argv[1], "wb"); stamps = open(sys.argv[2], "w"); total = 0
+while True:
+    chunk = os.read(0, 65536)
+    if not chunk: break
+    now = time.monotonic_ns(); total += len(chunk)
+    raw.write(chunk); stamps.write("%d %d\n" % (now, total))
+' "$work/rec$scale.raw" "$work/rec$scale.stamps" <"$work/fifo" &
+    stamper=$!
+    $prio parec --device=null.monitor --latency-msec=2 --format=s16le --rate=44100 --channels=2 \
+        --raw >"$work/fifo" &
+    rec=$!
+    sleep 1
+    QT_SCALE_FACTOR=$scale $prio "$build/bin/qtam_panel" "$build/bin/demo.sng" --play --tempo 200 \
+        --log-light "$work/mix$scale.raw" --quit-after $((seconds * 1000 + 1500)) \
+        >"$work/panel$scale.log" 2>"$work/panel$scale.err"
+    sleep 0.5
+    kill $rec
+    wait $rec 2>/dev/null || true
+    wait $stamper
+    python3 "$here/play_lights_analyse.py" "$work/mix$scale.raw" "$work/rec$scale.raw" \
+        "$work/rec$scale.stamps" "$work/panel$scale.log" "scale $scale"
+}
+run 1
+run 2

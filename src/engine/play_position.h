@@ -1,0 +1,58 @@
+#pragma once
+// Where live playback is. The live mixer records where each step begins (StepStartLog in
+// core/machine.h); from that record and the count of frames the device has taken, the panel
+// finds the step being heard. Nothing here allocates, locks or does I/O.
+
+#include <cstdint>
+
+namespace qtam {
+
+struct Machine;
+struct StepStartLog;
+
+// Forgets the recorded steps and records the clock's step at frame 0: a start of live playback.
+// Thread: owner.
+void BeginStepStarts(Machine& m);
+// Records the clock's step as begun at `frame` (counted from the start). Thread: owner.
+void RecordStepStart(Machine& m, std::int64_t frame);
+
+// A step of the song as the mixer played it; step 0 when none is known.
+struct PlayPosition {
+    int pattern = 0;
+    int measure = 0;
+    int step = 0;
+    std::int64_t start = -1;      // frame at which it begins
+    std::int64_t nextStart = -1;  // frame at which the step after it begins; -1 not yet mixed
+
+    bool known() const { return step > 0; }
+};
+
+// The step that frame `frame` (counted from the start) lies in. None before the start or for a
+// frame older than the log keeps. Thread: owner.
+PlayPosition StepAtFrame(const StepStartLog& log, std::int64_t frame);
+
+// The frame being heard, estimated from a count that moves in chunks. The audio callback takes
+// `chunk` frames at a time; the newest frame it has taken is heard `latency` frames after the
+// callback ran. So, with `taken` frames counted, the frame heard now lies in
+// [taken - latency, taken - latency + chunk). The estimate runs on with the wall clock and is
+// held within that range at every look; looks at different moments of the callback's cycle
+// narrow it to the callback's own timing.
+class HeardClock {
+public:
+    explicit HeardClock(int framesPerSecond) : rate_(framesPerSecond) {}
+
+    // Forgets the estimate (a new start, or a stop). Thread: owner.
+    void Reset() { valid_ = false; }
+    // The frame heard at `nowMs` (any steady clock, in milliseconds). Thread: owner.
+    double Observe(std::int64_t taken, double nowMs, std::int64_t latency, std::int64_t chunk);
+    // Milliseconds of sound in `frames` frames. Thread: any.
+    double MsOf(double frames) const { return frames * 1000.0 / rate_; }
+
+private:
+    int rate_;
+    bool valid_ = false;
+    double frame_ = 0;
+    double atMs_ = 0;
+};
+
+}  // namespace qtam

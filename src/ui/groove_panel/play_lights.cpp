@@ -1,0 +1,130 @@
+#include "ui/groove_panel/play_lights.h"
+
+#include <QMouseEvent>
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+
+#include "core/machine.h"
+#include "engine/audio/playback.h"
+#include "ui/groove_panel/groove_panel.h"
+#include "ui/services/app_context.h"
+
+namespace qtam {
+
+namespace {
+
+constexpr int kBytesPerFrame = 4;
+
+double NowMs() {
+    using namespace std::chrono;
+    return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
+}
+
+bool SameStep(const PlayPosition& a, const PlayPosition& b) {
+    return a.step == b.step && a.measure == b.measure && a.pattern == b.pattern &&
+           a.start == b.start;
+}
+
+}  // namespace
+
+PlayLights::PlayLights(AppContext& ctx, GroovePanel& panel) : ctx_(ctx), panel_(panel) {
+    using skin::Picture;
+    StepLight = new SkinPicture(Picture::StepLight, 1, QStringLiteral("StepLight"), &panel);
+    StepLight->move(layout::kStepLefts[0] - 2, layout::kStepLightTop);
+    StepLight->hide();
+    PlayingMeasure =
+        new SkinPicture(Picture::PlayingMeasure, 1, QStringLiteral("PlayingMeasure"), &panel);
+    PlayingMeasure->move(layout::kPlayingMeasure.left, layout::kPlayingMeasure.top);
+    PlayingMeasure->hide();
+    QueuedKeys = new SkinPicture(Picture::Pattern, 1, QStringLiteral("QueuedKeys"), &panel);
+    QueuedKeys->move(layout::kPatternKeysLeft, layout::kPatternKeysTop);
+    QueuedKeys->onPress = [&panel](QMouseEvent* e) {
+        panel.ChoosePatternAt(int(std::floor(e->position().x())),
+                              int(std::floor(e->position().y())));
+    };
+    QueuedKeys->hide();
+    FollowSwitch =
+        new SkinPicture(Picture::FollowSwitch, 0, QStringLiteral("FollowSwitch"), &panel);
+    FollowSwitch->move(layout::kFollowSwitch.left, layout::kFollowSwitch.top);
+    FollowSwitch->onRelease = [this](QMouseEvent* e) {
+        if (IsClick(*FollowSwitch, e)) ToggleFollow();
+    };
+
+    timer_.setSingleShot(true);
+    timer_.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&timer_, &QTimer::timeout, &panel, [this] { Refresh(); });
+}
+
+void PlayLights::ToggleFollow() {
+    follow_ = !follow_;
+    FollowSwitch->SetPicture(skin::Picture::FollowSwitch, follow_ ? 1 : 0);
+    if (follow_) Show(shown_, !QueuedKeys->isHidden());
+}
+
+void PlayLights::Refresh() {
+    if (!ctx_.m.Playing) {
+        timer_.stop();
+        clock_.Reset();
+        Show({}, false);
+        return;
+    }
+    const double now = NowMs();
+    const PlaybackDriver& driver = ctx_.playback;
+    const int chunk = driver.Playback.DeviceBufferFrames();
+    const auto taken = static_cast<std::int64_t>(driver.Playback.TakenBytes() / kBytesPerFrame);
+    const double heard = clock_.Observe(taken, now, LatencyFrames(chunk), chunk) -
+                         static_cast<double>(driver.SoundStartFrame());
+    const PlayPosition at = StepAtFrame(ctx_.m.stepStarts, std::int64_t(std::floor(heard)));
+    Show(at, std::fmod(now, 2.0 * kBlinkMs) < kBlinkMs);
+
+    double wait = kLongestWaitMs;
+    if (at.known() && at.nextStart >= 0)
+        wait = std::min(wait, clock_.MsOf(static_cast<double>(at.nextStart) - heard));
+    else if (heard < 0)
+        wait = std::min(wait, clock_.MsOf(-heard));
+    if (at.known() && at.pattern != ctx_.m.editor.CurrentPattern)
+        wait = std::min(wait, kBlinkMs - std::fmod(now, kBlinkMs));
+    timer_.start(std::max(1, int(std::ceil(wait))));
+}
+
+void PlayLights::Show(const PlayPosition& heard, bool blinkOn) {
+    Machine& m = ctx_.m;
+    EditorState& e = m.editor;
+    const int steps = StepsPerMeasureOf(m.song);
+    const bool known = heard.known() && heard.step <= steps;
+
+    if (known && follow_ && heard.pattern == e.CurrentPattern &&
+        heard.measure != e.CurrentMeasure &&
+        heard.measure <= MeasureCountOf(m.song, heard.pattern)) {
+        e.CurrentMeasure = static_cast<std::uint8_t>(heard.measure);
+        panel_.ShowMeasures();
+        panel_.ShowStepLeds();
+    }
+
+    if (known) {
+        const int button = ButtonOfSlot(heard.step, steps);
+        const bool shownMeasure =
+            heard.pattern == e.CurrentPattern && heard.measure == e.CurrentMeasure;
+        StepLight->SetPicture(skin::Picture::StepLight,
+                              button + (shownMeasure ? 0 : skin::kStepLightElsewhere));
+        StepLight->move(layout::kStepLefts[button - 1] - 2, layout::kStepLightTop);
+        PlayingMeasure->SetPicture(skin::Picture::PlayingMeasure, heard.measure);
+    }
+    StepLight->setVisible(known);
+    PlayingMeasure->setVisible(known);
+
+    // The lit key is the pattern heard; the one chosen to follow it blinks beside it.
+    const int playing = known ? heard.pattern : e.CurrentPattern;
+    for (int n = 1; n <= 8; ++n) panel_.PatternKey[n]->setVisible(n == playing);
+    const bool queued = playing != e.CurrentPattern;
+    if (queued)
+        QueuedKeys->SetPicture(skin::Picture::Pattern,
+                               playing + skin::kQueuedKey * e.CurrentPattern);
+    QueuedKeys->setVisible(queued && blinkOn);
+
+    if (known && !SameStep(heard, shown_) && onStepShown) onStepShown(heard);
+    shown_ = known ? heard : PlayPosition{};
+}
+
+}  // namespace qtam
