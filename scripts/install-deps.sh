@@ -11,6 +11,7 @@ packages=(
   qt6-base-dev
   sox libsndfile1-dev
   xvfb xauth xdotool x11-utils pulseaudio pulseaudio-utils
+  at-spi2-core python3-pyatspi
   python3 python3-mido
   python3
   clang libclang-rt-14-dev

@@ -210,6 +210,7 @@ void GroovePanel::BuildControls() {
     VolumeKnob->onMove = [this](QMouseEvent* e) { TurnVolumeKnob(*e); };
 
     for (QWidget* w : findChildren<QWidget*>()) w->setFocusPolicy(Qt::NoFocus);
+    BuildFocusSpots();
 }
 
 // ---------------------------------------------------------------- refreshing
@@ -581,6 +582,7 @@ void GroovePanel::PressStop() {
 }
 
 void GroovePanel::keyPressEvent(QKeyEvent* event) {
+    if (HandleControlKey(event)) return;
     spaceBar_->KeyPress(*event);
     SyncTransportButtons();
 }
