@@ -4,6 +4,7 @@
 #include <QAccessible>
 #include <QKeyEvent>
 #include <QPixmap>
+#include <QScrollBar>
 #include <QSet>
 #include <QTest>
 #include <QWindow>
@@ -16,6 +17,8 @@
 #include "engine/audio/playback.h"
 #include "engine/mixer.h"
 #include "song/edit_ops.h"
+#include "ui/dialogs/note_details_dialog.h"
+#include "ui/dialogs/slide_dialog.h"
 #include "ui/groove_panel/groove_panel.h"
 #include "ui/services/app_context.h"
 #include "ui/services/event_pump.h"
@@ -270,6 +273,31 @@ private Q_SLOTS:
         QCOMPARE(int(r.m->clock.MainVolumeTarget), 11);
         r.key(Qt::Key_End);
         QCOMPARE(int(r.m->clock.MainVolumeTarget), 255);
+    }
+
+    // In Note details and the slide dialog, Tab reaches every scroll bar.
+    void dialogScrollBarsTakeTab() {
+        test::TestApp env;
+        NoteDetailsDialog details(env.ctx);
+        SlideDialog slide(env.ctx);
+        for (QWidget* dialog : {static_cast<QWidget*>(&details), static_cast<QWidget*>(&slide)}) {
+            dialog->show();
+            dialog->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(dialog));
+            QSet<QWidget*> reached;
+            for (int i = 0; i < 60; ++i) {
+                QWidget* at = dialog->focusWidget() ? dialog->focusWidget() : dialog;
+                reached.insert(at);
+                QTest::keyClick(at, Qt::Key_Tab);
+            }
+            const QList<QScrollBar*> bars = dialog->findChildren<QScrollBar*>();
+            QVERIFY(!bars.isEmpty());
+            // the value bars are named; a list's own scroll bars are not
+            for (QScrollBar* bar : bars)
+                if (!bar->objectName().isEmpty())
+                    QVERIFY2(reached.contains(bar), qPrintable(bar->objectName()));
+            dialog->hide();
+        }
     }
 };
 
