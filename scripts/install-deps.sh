@@ -23,6 +23,7 @@ test_packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   sox
   xvfb xauth xdotool x11-utils openbox pulseaudio pulseaudio-utils
+  at-spi2-core python3-pyatspi
   python3 python3-mido
   desktop-file-utils appstream shared-mime-info xdg-utils libglib2.0-bin lintian
   clang libclang-rt-14-dev

@@ -31,6 +31,7 @@ QScrollBar* MakeScroll(QWidget* parent, const char* name, QLabel* number) {
     bar->setRange(0, kMaxValue);
     bar->setPageStep(10);
     bar->setMinimumWidth(200);
+    bar->setFocusPolicy(Qt::StrongFocus);  // scroll bars take no Tab focus by default
     QObject::connect(bar, &QScrollBar::valueChanged, number,
                      [number](int v) { number->setText(QString::number(v)); });
     return bar;

@@ -27,6 +27,7 @@ QScrollBar* ValueBar(QWidget* parent, const char* name) {
     bar->setPageStep(kBarLargeChange);
     bar->setValue(kSlideInitialValue);
     bar->setMinimumWidth(260);
+    bar->setFocusPolicy(Qt::StrongFocus);  // scroll bars take no Tab focus by default
     return bar;
 }
 

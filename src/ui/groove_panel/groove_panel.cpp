@@ -258,6 +258,7 @@ void GroovePanel::BuildControls() {
     lights_ = std::make_unique<PlayLights>(ctx_, *this);
 
     for (QWidget* w : findChildren<QWidget*>()) w->setFocusPolicy(Qt::NoFocus);
+    BuildFocusSpots();
 }
 
 // ---------------------------------------------------------------- refreshing
@@ -613,6 +614,7 @@ void GroovePanel::PressStop() {
 }
 
 void GroovePanel::keyPressEvent(QKeyEvent* event) {
+    if (HandleControlKey(event)) return;
     spaceBar_->KeyPress(*event);
     SyncTransportButtons();
 }

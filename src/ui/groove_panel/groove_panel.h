@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "core/song.h"
+#include "ui/groove_panel/panel_access.h"
 #include "ui/groove_panel/panel_controls.h"
 #include "ui/groove_panel/panel_layout.h"
 #include "ui/groove_panel/panel_values.h"
@@ -140,6 +141,12 @@ public:
     SkinPicture* StopButton = nullptr;
     KnobPicture* VolumeKnob = nullptr;
 
+    // Every control as the keyboard and a screen reader see it, in Tab order
+    // (groove_panel_keys.cpp).
+    std::vector<FocusSpot*> Spots;
+    // Tells the screen reader what the last key or click changed.
+    void ReportControlChanges();
+
     std::int16_t KnobBase = 0;
     KnobPoint KnobInner{26, 26};
     KnobPoint KnobOuter{26, 26};
@@ -164,8 +171,14 @@ protected:
     void changeEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
+    bool focusNextPrevChild(bool next) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void BuildFocusSpots();
+    FocusSpot* AddSpot(const QString& name, ControlGroup group, QRect area);
+    bool HandleControlKey(QKeyEvent* event);
+    void MoveWithinGroup(FocusSpot* from, int direction);
     void BuildControls();
     void SyncTransportButtons();
     // Playback stopped because the device was lost: the user is told why.

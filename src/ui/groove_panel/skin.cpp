@@ -728,4 +728,21 @@ QIcon ProgramIcon() {
     return icon;
 }
 
+void PaintFocusRing(QPainter& p, QSize size) {
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing, false);
+    p.setBrush(Qt::NoBrush);
+    const QRectF outer(0, 0, size.width(), size.height());
+    // Filled frames rather than pen strokes: whole logical pixels map to whole device pixels.
+    const auto frame = [&p](const QRectF& r, const QColor& color) {
+        p.fillRect(QRectF(r.left(), r.top(), r.width(), 1), color);
+        p.fillRect(QRectF(r.left(), r.bottom() - 1, r.width(), 1), color);
+        p.fillRect(QRectF(r.left(), r.top(), 1, r.height()), color);
+        p.fillRect(QRectF(r.right() - 1, r.top(), 1, r.height()), color);
+    };
+    frame(outer, Qt::black);
+    frame(outer.adjusted(1, 1, -1, -1), QColor(255, 220, 0));
+    p.restore();
+}
+
 }  // namespace qtam::skin
