@@ -1,8 +1,8 @@
 #include "ui/app/application.h"
 
 #include <QApplication>
-#include <QTimer>
 #include <QMenuBar>
+#include <QTimer>
 
 #include "song/slides.h"
 #include "song/song_history.h"

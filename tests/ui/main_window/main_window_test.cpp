@@ -17,8 +17,8 @@
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
-#include <filesystem>
 #include <QWindow>
+#include <filesystem>
 
 #include "banks/kit.h"
 #include "banks/userbank_file.h"
