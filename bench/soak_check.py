@@ -93,6 +93,18 @@ def main():
         played = seconds(mix)
         print('played %.3f s (%d frames) of the live mix; %d glitches'
               % (played, mix // FRAME, len(glitches)))
+        if glitches:
+            # Only the sound server drops frames: the program's queue can run late, never lose.
+            print('  in all: %d frames lost, %d repeated, %d frames of silence put in; '
+                  '%d glitches lost no frame'
+                  % (sum(g[1] for g in glitches if g[1] > 0),
+                     -sum(g[1] for g in glitches if g[1] < 0), sum(g[2] for g in glitches),
+                     sum(1 for g in glitches if g[1] <= 0)))
+            per = {}
+            for g in glitches:
+                per[int(g[0] // 600)] = per.get(int(g[0] // 600), 0) + 1
+            print('  per ten minutes: ' + ', '.join('%d' % per.get(k, 0)
+                                                   for k in range(int(played // 600) + 1)))
         for at, skipped, silence in glitches[:20]:
             what = ('%d frames lost' % skipped if skipped > 0 else
                     '%d frames repeated' % -skipped if skipped < 0 else 'no frame lost')

@@ -44,6 +44,11 @@ void CloseDeviceInBackground(std::uint32_t device, std::unique_ptr<SdlAudioScope
     }).detach();
 }
 
+int BackgroundClosesUnderWay() {
+    ReleaseFinishedCloses();
+    return static_cast<int>(BackgroundCloses().size());
+}
+
 SdlAudioScope::SdlAudioScope() {
     ReleaseFinishedCloses();
     setenv("PULSE_LATENCY_MSEC", kPulseLatencyMs, 0);

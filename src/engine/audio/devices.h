@@ -32,6 +32,8 @@ private:
 // finished: stopping the audio service while the close runs is not safe.
 // Thread: as SdlAudioScope.
 void CloseDeviceInBackground(std::uint32_t device, std::unique_ptr<SdlAudioScope> audio);
+// How many of those closes are still waiting. Thread: as SdlAudioScope.
+int BackgroundClosesUnderWay();
 
 // Loads the sound library (SDL) unless it is loaded; the first load may take a while (it
 // brings in many libraries behind it). Thread: any.

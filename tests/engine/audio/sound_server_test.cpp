@@ -130,7 +130,10 @@ TEST(DeviceLoss, AFrozenServerIsADeviceThatTakesNothingAndNothingHangs) {
     rig.ExpectStopped();
     EXPECT_FALSE(rig.driver.Playback.IsOpen());
     // Its close waits for the server elsewhere; ending the server ends that wait too.
+    EXPECT_EQ(BackgroundClosesUnderWay(), 1);
     rig.server.Kill();
+    ASSERT_TRUE(test::PumpUntil(
+        rig.events, [] { return BackgroundClosesUnderWay() == 0; }, 20s));
     ASSERT_TRUE(rig.server.Start());
     ASSERT_TRUE(rig.PlayFor(0.5)) << "no sound from a new server after a frozen one";
     rig.driver.StopPlaying();
@@ -156,10 +159,14 @@ TEST(DeviceList, ADevicePluggedInLaterIsListedAndOneUnpluggedGivesWayToTheDefaul
     ASSERT_TRUE(panel.IsOpen());
     EXPECT_FALSE(Listed("Plugged"));
 
+    // SDL starts watching the server's devices a moment after it starts; a device added
+    // before that would only be seen at SDL's next start.
+    test::PumpFor(events, 1500ms);
     const int module = server.AddDevice("Plugged");
     ASSERT_GE(module, 0);
     ASSERT_TRUE(test::PumpUntil(
-        events, [] { return Listed("Plugged"); }, 5s));
+        events, [] { return Listed("Plugged"); }, 10s))
+        << "listed: " << ::testing::PrintToString(HostOutputDeviceNames());
     const auto names = HostOutputDeviceNames();
     const auto number = std::find(names.begin(), names.end(), "Plugged") - names.begin();
     ASSERT_EQ(std::size_t(number) + 1, names.size()) << "the new device is listed last";
