@@ -167,10 +167,12 @@ int main(int argc, char** argv) {
                 t.unchanged, t.converted);
     std::printf("without resampling: %d files, largest difference to sox %d LSB, %d equal\n",
                 t.imported - t.resampled, t.worstLsb, t.equal);
+    std::sort(t.resampledDb.begin(), t.resampledDb.end());
+    const double medianDb = t.resampledDb.empty() ? 0 : t.resampledDb[t.resampledDb.size() / 2];
     std::printf(
-        "resampled: %d files, largest difference to sox %.1f dBFS (%.1f dBFS away from "
-        "the first and last 64 samples)\n",
-        t.resampled, t.worstDb, t.worstInnerDb);
+        "resampled: %d files, largest difference to sox %.1f dBFS (%.1f dBFS away from the first "
+        "and last 64 samples); the median file's largest %.1f dBFS\n",
+        t.resampled, t.worstDb, t.worstInnerDb, medianDb);
     std::printf("import time per file: median %.2f ms, worst %.2f ms\n", median, slowest);
     return t.imported == t.files ? 0 : 1;
 }

@@ -67,7 +67,7 @@ WavImage FloatWav(const std::vector<float>& samples, int channels = 1, int rate 
     w.channels = static_cast<std::uint16_t>(channels);
     w.sampleRate = rate;
     w.payload.resize(samples.size() * 4);
-    std::memcpy(w.payload.data(), samples.data(), w.payload.size());
+    if (!samples.empty()) std::memcpy(w.payload.data(), samples.data(), w.payload.size());
     return w;
 }
 
