@@ -602,11 +602,12 @@ private Q_SLOTS:
             m->banks.userbank.description = "From the desktop";
             QVERIFY(SaveUserbank(*m, *dir / "desk.ubf", true));
         }
-        std::filesystem::rename(*dir / "desk.ubf", *dir / "desk bank");  // known by its contents
-        auto app = Start(*dir / "desk bank");
+        // Known by its contents (a name without any dot would get the userbank extension added).
+        std::filesystem::rename(*dir / "desk.ubf", *dir / "desk.bank");
+        auto app = Start(*dir / "desk.bank");
         app->mainWindow().OnActivated();
         QVERIFY(!app->mainWindow().LoadedFromCommandLine);
-        QCOMPARE(app->machine().activation.UserbankPath, *dir / "desk bank");
+        QCOMPARE(app->machine().activation.UserbankPath, *dir / "desk.bank");
         QVERIFY(app->machine().activation.UserbankLoaded);
         QVERIFY(Find(app->mainWindow().menuBar(), {"[From the desktop]"}) != nullptr);
         QVERIFY(prompter.warnings.empty());
