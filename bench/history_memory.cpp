@@ -92,7 +92,7 @@ std::string Edit(Machine& m) {
         return "lamp";
     }
     if (d < 58) {
-        SelectInstrumentOk(m, {Draw(0, 19), -1});
+        ChooseInstrument(m, InstrumentOfRows({Draw(0, 19), -1}));
         return "instrument";
     }
     if (d < 61) {

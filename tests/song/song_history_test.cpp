@@ -94,7 +94,7 @@ protected:
                 ChooseInstrument(mm, Draw(0, 1) ? Draw(1, 20) : 100 + Draw(1, 20));
                 return "Instrument";
             case 12:
-                SelectInstrumentOk(mm, {Draw(-1, 19), Draw(-1, 19)});
+                ChooseInstrument(mm, InstrumentOfRows({Draw(-1, 19), Draw(-1, 19)}));
                 return "Instrument";
             case 13:
                 SetMeasureCount(mm, Draw(1, kMeasures));
