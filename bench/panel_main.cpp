@@ -27,6 +27,7 @@
 #include "engine/mixer.h"
 #include "song/init_song.h"
 #include "song/song_file.h"
+#include "song/song_history.h"
 #include "ui/groove_panel/groove_panel.h"
 #include "ui/services/app_context.h"
 #include "ui/services/event_pump.h"
@@ -113,12 +114,14 @@ int main(int argc, char** argv) {
     qtam::PlaybackNotifier playbackState(playback);
     NoFileDialogs dialogs;
     qtam::WaveDeviceSettings device;
+    qtam::SongHistory history;
     qtam::AppContext ctx{.m = *m,
                          .events = events,
                          .playback = playback,
                          .playbackState = playbackState,
                          .dialogs = dialogs,
-                         .device = device};
+                         .device = device,
+                         .history = history};
     qtam::EventPump pump(events);
 
     qtam::ActivateBanks(*m, QCoreApplication::applicationFilePath().toStdString());
