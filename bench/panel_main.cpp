@@ -34,6 +34,7 @@
 #include "engine/mixer.h"
 #include "song/init_song.h"
 #include "song/song_file.h"
+#include "song/song_history.h"
 #include "ui/groove_panel/groove_panel.h"
 #include "ui/groove_panel/play_lights.h"
 #include "ui/services/app_context.h"
@@ -151,12 +152,14 @@ int main(int argc, char** argv) {
     qtam::PlaybackNotifier playbackState(playback);
     NoFileDialogs dialogs;
     qtam::WaveDeviceSettings device;
+    qtam::SongHistory history;
     qtam::AppContext ctx{.m = *m,
                          .events = events,
                          .playback = playback,
                          .playbackState = playbackState,
                          .dialogs = dialogs,
-                         .device = device};
+                         .device = device,
+                         .history = history};
     qtam::EventPump pump(events);
 
     qtam::ActivateBanks(*m, QCoreApplication::applicationFilePath().toStdString());

@@ -421,6 +421,7 @@ private Q_SLOTS:
         r.m->song.settings(1).distortionThreshold = 79 * 3 + 50;
         r.panel->ShowDistortion();
         QCOMPARE(r.panel->ThresholdSlider->x(), 457);
+        r.history.Restart(r.m->song);  // as an opened song holds it: no edit to record
         r.m->editor.SongChanged = false;
         r.drag(r.panel->DistortionSlider->x() + 11, 313, 600, 313, Qt::LeftButton,
                Qt::ShiftModifier);
