@@ -275,7 +275,7 @@ std::int32_t ReadWavData(Machine& m, std::FILE* f, std::uint64_t fileSize, const
         wav.dataSize <= 0 ? 0 : std::min<std::uint64_t>(std::uint32_t(wav.dataSize), inFile);
     const std::int32_t count = ReadIntoTransfer(m, f, wav.dataOffset, size, kAskLargeWav);
     // Not one sample to import: say so rather than do nothing.
-    if (count == 0) m.prompter->Warn(kMsgNoWavData);
+    if (count == 0) m.prompter->Warn(ImportRefusalText(kMsgNoWavData));
     return std::max(count, 0);
 }
 
@@ -348,7 +348,9 @@ std::int32_t ReadSoundSamples(Machine& m, const std::string& path, Conversion co
     std::uint64_t fileSize = 0;
     FilePtr f = OpenRegularFile(path, &fileSize);
     if (!f) {
-        m.prompter->Warn(HasWavExtension(path) ? kMsgWavOpenError : kMsgRawOpenError);
+        m.prompter->Warn(
+            FileFailureText(HasWavExtension(path) ? kMsgWavOpenError : kMsgRawOpenError, path,
+                            FileErrorReason(errno)));
         return 0;
     }
     const FileBytes in(f.get(), fileSize);
@@ -367,7 +369,7 @@ std::int32_t ReadSoundSamples(Machine& m, const std::string& path, Conversion co
         if (isWav || HasWavExtension(path))
             return ReadParsedWav(m, f.get(), fileSize, isWav ? parseRefusal : kMsgNotAWav, wav);
         if (HasSoundFileExtension(path)) {
-            m.prompter->Warn(kMsgUnreadableSound);
+            m.prompter->Warn(ImportRefusalText(kMsgUnreadableSound));
             return 0;
         }
         return ReadRawSamples(m, path);
@@ -375,7 +377,7 @@ std::int32_t ReadSoundSamples(Machine& m, const std::string& path, Conversion co
 
     const SoundFormat& format = sound.format();
     if (const char* refusal = SoundRefusal(format, isWav, parseRefusal)) {
-        m.prompter->Warn(refusal);
+        m.prompter->Warn(ImportRefusalText(refusal));
         return 0;
     }
     const bool convert = format.IsSlotFormat() || conversion == Conversion::Always ||
@@ -384,7 +386,7 @@ std::int32_t ReadSoundSamples(Machine& m, const std::string& path, Conversion co
         // A 16-bit mono WAV file at 44 kHz or more is still taken unchanged; everything
         // else is refused as it always was.
         if (takenAsItIs) return ReadWavData(m, f.get(), fileSize, wav);
-        m.prompter->Warn(isWav ? wavRefusal : kMsgNotAWav);
+        m.prompter->Warn(ImportRefusalText(isWav ? wavRefusal : kMsgNotAWav));
         return 0;
     }
     return ConvertIntoTransfer(m, sound, isWav ? kAskLargeWav : kAskLargeRaw);

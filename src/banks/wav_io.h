@@ -69,9 +69,10 @@ inline constexpr const char* kMsgStereoWav = "This appears to be stereo WAV-file
 inline constexpr const char* kMsgFloatWav = "This appears to be a floating-point WAV-file...";
 // What an import takes, said with every refusal.
 inline constexpr const char* kImportAccepts =
-    "A sound is imported from a 16-bit mono PCM WAV file (any other file is read as raw 16-bit "
-    "mono sound at 44100 Hz). Save the sound as 16-bit mono PCM in a sound editor, then import "
-    "it again.";
+    "A slot holds 16-bit mono PCM sound at 44100 Hz. A 16-bit mono PCM WAV file is taken as it "
+    "is; WAV files of other depths, rates or channel counts, AIFF, FLAC, Ogg and other sound "
+    "files are converted after a question; any other file is read as raw 16-bit mono sound at "
+    "44100 Hz.";
 // A refusal of an import, followed by what is accepted.
 std::string ImportRefusalText(const std::string& refusal);
 inline constexpr const char* kAskLowSampleRate =

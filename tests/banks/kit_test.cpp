@@ -2,12 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <random>
 
 #include "banks/userbank_file.h"
 #include "core/files.h"
 #include "core/machine.h"
+#include "core/messages.h"
 #include "song/song_file.h"
 #include "temp_folder.h"
 #include "test_support.h"
@@ -178,7 +181,7 @@ TEST_F(Activation, InvalidConfiguredUserbankIsReportedEvenQuietly) {
     m->activation.UserbankPath = dir / "bad.ubf";
     ActivateMainWindow(*m, program);
     ASSERT_EQ(prompter.warnings.size(), 1u);
-    EXPECT_EQ(prompter.warnings[0], "This file is not a valid userbank-file !");
+    EXPECT_EQ(test::Sentence(prompter.warnings[0]), kMsgNotAUserbank);
     EXPECT_TRUE(m->activation.UserbankPath.empty());
 }
 
@@ -270,7 +273,8 @@ TEST_F(Activation, MenuLoadFailureForgetsTheBankButKeepsTheSounds) {
 
     EXPECT_FALSE(LoadUserbankFromMenu(*m, dir / "gone.ubf"));
     ASSERT_EQ(prompter.warnings.size(), 1u) << "not quiet";
-    EXPECT_EQ(prompter.warnings[0], UserbankOpenErrorText(ENOENT));
+    EXPECT_EQ(prompter.warnings[0], FileFailureText(UserbankOpenErrorText(ENOENT),
+                                                    (dir / "gone.ubf"), std::strerror(ENOENT)));
     EXPECT_TRUE(m->activation.UserbankPath.empty());
     EXPECT_TRUE(m->song.userbankFile.empty());
     EXPECT_TRUE(m->song.userbankDescription.empty());

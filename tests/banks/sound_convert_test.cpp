@@ -171,7 +171,7 @@ TEST_F(SoundConvert, TheQuestionSaysWhatTheFileIsAndNoRefuses) {
         "This file is FLAC, 24 bit, stereo, 48000 Hz. Convert it to 16-bit mono 44100 Hz?";
     prompter.answers = {false, true};
     EXPECT_FALSE(ImportSample(*m, flac, 1).ok);
-    EXPECT_EQ(prompter.warnings, std::vector<std::string>{kMsgNotAWav});
+    EXPECT_EQ(test::Sentences(prompter.warnings), std::vector<std::string>{kMsgNotAWav});
     EXPECT_EQ(SlotSamples(1), (std::vector<std::int16_t>{1, 2}));
     EXPECT_TRUE(ImportSample(*m, flac, 1).ok);
     EXPECT_EQ(prompter.questions, std::vector<std::string>(2, question));
@@ -184,7 +184,7 @@ TEST_F(SoundConvert, TheQuestionSaysWhatTheFileIsAndNoRefuses) {
     EXPECT_FALSE(ImportSample(*m, wav, 1).ok);
     EXPECT_EQ(prompter.questions.back(),
               "This file is WAV, 24 bit, mono, 44100 Hz. Convert it to 16-bit mono 44100 Hz?");
-    EXPECT_EQ(prompter.warnings, std::vector<std::string>{BitDepthText(24)});
+    EXPECT_EQ(test::Sentences(prompter.warnings), std::vector<std::string>{BitDepthText(24)});
 }
 
 // More than 4.06 s after conversion asks the size question; Yes keeps the first 4.06 s and
@@ -241,7 +241,8 @@ TEST_F(SoundConvert, EachBadFileIsRefusedOnceAndTheSlotIsKept) {
     for (const Case& c : cases) {
         prompter.warnings.clear();
         EXPECT_FALSE(ImportSample(*m, c.path, 1, Conversion::Always).ok) << c.path;
-        EXPECT_EQ(prompter.warnings, std::vector<std::string>{c.message}) << c.path;
+        EXPECT_EQ(test::Sentences(prompter.warnings), std::vector<std::string>{c.message})
+            << c.path;
         EXPECT_EQ(SlotSamples(1), (std::vector<std::int16_t>{7, 8})) << c.path;
     }
     EXPECT_TRUE(prompter.questions.empty());

@@ -201,14 +201,16 @@ TEST_F(UserbankFile, MissingFileIsReportedUnlessQuiet) {
     FillBank();
     EXPECT_FALSE(LoadUserbank(*m, dir / "none", false));
     ASSERT_EQ(prompter.warnings.size(), 1u);
-    EXPECT_EQ(prompter.warnings[0], UserbankOpenErrorText(ENOENT));
+    EXPECT_EQ(prompter.warnings[0], FileFailureText(UserbankOpenErrorText(ENOENT),
+                                                    (dir / "none.UBF"), std::strerror(ENOENT)));
     EXPECT_FALSE(LoadUserbank(*m, dir / "none", true));
     EXPECT_EQ(prompter.warnings.size(), 1u);
     // A folder opens on this platform but cannot be read.
     std::filesystem::create_directory(dir / "folder.ubf");
     EXPECT_FALSE(LoadUserbank(*m, dir / "folder.ubf", false));
     ASSERT_EQ(prompter.warnings.size(), 2u);
-    EXPECT_EQ(prompter.warnings[1], UserbankOpenErrorText(EISDIR));
+    EXPECT_EQ(prompter.warnings[1], FileFailureText(UserbankOpenErrorText(EISDIR),
+                                                    (dir / "folder.ubf"), std::strerror(EISDIR)));
     ExpectBankAsFilled();
 }
 
@@ -250,7 +252,7 @@ TEST_F(UserbankFile, RefusedFilesLeaveTheBankAsItWas) {
         WriteBytes(dir / "bad.ubf", bytes);
         EXPECT_FALSE(LoadUserbank(*m, dir / "bad.ubf", true));
         ASSERT_EQ(prompter.warnings.size(), 1u) << "shown even when quiet";
-        EXPECT_EQ(prompter.warnings[0], "This file is not a valid userbank-file !");
+        EXPECT_EQ(test::Sentence(prompter.warnings[0]), kMsgNotAUserbank);
         ExpectBankAsFilled();
         EXPECT_EQ(prompter.busyDepth, 0);
     }
@@ -304,7 +306,8 @@ TEST_F(UserbankFile, SpecialFilesAreRefusedAndReadingChangesNothing) {
     FillBank();
     const std::string fifo = test::MakeFifo(dir / "pipe.ubf");
     EXPECT_FALSE(LoadUserbank(*m, fifo, false));
-    EXPECT_EQ(prompter.warnings, std::vector<std::string>{UserbankOpenErrorText(EINVAL)});
+    EXPECT_EQ(test::Sentences(prompter.warnings),
+              std::vector<std::string>{UserbankOpenErrorText(EINVAL)});
     ExpectBankAsFilled();
 
     WriteBytes(dir / "ro.ubf", EmptyBankFile());
@@ -320,7 +323,7 @@ TEST_F(UserbankFile, OverwriteIsAskedAndNoKeepsTheFile) {
     prompter.answers = {false};
     EXPECT_FALSE(SaveUserbank(*m, dir / "old.ubf", false));
     ASSERT_EQ(prompter.questions.size(), 1u);
-    EXPECT_EQ(prompter.questions[0], "This file exists... Do you want to overwrite it ?");
+    EXPECT_EQ(prompter.questions[0], kMsgFileExists);
     EXPECT_EQ(ReadBytes(dir / "old.ubf"), (std::vector<std::uint8_t>{1, 2, 3}));
 
     prompter.answers = {true};
@@ -335,10 +338,7 @@ TEST_F(UserbankFile, FailedSavesKeepTheOldFile) {
     ClearUserbank(*m);
     EXPECT_FALSE(SaveUserbank(*m, dir / "no/such/folder/bank.ubf", true));
     ASSERT_EQ(prompter.warnings.size(), 1u);
-    EXPECT_EQ(prompter.warnings[0],
-              "The file could not be created. Make sure you are not writing to a CD-Rom, a write "
-              "protected "
-              "diskette or a full disk...");
+    EXPECT_EQ(test::Sentence(prompter.warnings[0]), kMsgCannotCreate);
 
     // A folder in the target's place cannot be created as a file.
     std::filesystem::create_directory(dir / "taken.ubf");

@@ -101,7 +101,7 @@ TEST_F(WavImport, TheDataChunkIsFoundByWalkingTheChunks) {
     overlong.betweenFmtAndData = test::FillerChunk("LIST", 8);
     overlong.betweenFmtAndData[4] = 0xFF;
     EXPECT_EQ(ImportCount(Write("far.wav", overlong.bytes())), 0);
-    EXPECT_EQ(prompter.warnings, std::vector<std::string>{kMsgNoWavData});
+    EXPECT_EQ(test::Sentences(prompter.warnings), std::vector<std::string>{kMsgNoWavData});
 }
 
 // 16-bit PCM in the extensible format chunk is PCM; any other sub-format is compressed.
@@ -189,8 +189,7 @@ TEST_F(WavImport, EachRefusalHasItsMessageAndLeavesTheSlotAlone) {
          "This appears to be stereo WAV-file..."},
         {"6 channels", with([](WavImage& w) { w.channels = 6; }),
          "This appears to be stereo WAV-file..."},
-        {"float", with([](WavImage& w) { w.formatTag = 3; }),
-         "This appears to be a compressed WAV-file..."},
+        {"float", with([](WavImage& w) { w.formatTag = 3; }), kMsgFloatWav},
         {"ADPCM", with([](WavImage& w) { w.formatTag = 2; }),
          "This appears to be a compressed WAV-file..."},
         {"not RIFF", with([](WavImage& w) { w.riff = "RIFX"; }),
@@ -218,7 +217,10 @@ TEST_F(WavImport, EachRefusalHasItsMessageAndLeavesTheSlotAlone) {
         prompter.warnings.clear();
         prompter.questions.clear();
         EXPECT_EQ(ImportCount(Write("refused.wav", c.wav.bytes())), 0) << c.what;
-        EXPECT_EQ(prompter.warnings, std::vector<std::string>{c.message}) << c.what;
+        EXPECT_EQ(test::Sentences(prompter.warnings), std::vector<std::string>{c.message})
+            << c.what;
+        for (const std::string& w : prompter.warnings)
+            EXPECT_NE(w.find(kImportAccepts), std::string::npos) << c.what << ": " << w;
         EXPECT_LE(prompter.questions.size(), 1u) << c.what;
         for (const std::string& q : prompter.questions)
             EXPECT_EQ(q.rfind("This file is WAV, ", 0), 0u) << c.what << ": " << q;
@@ -235,7 +237,7 @@ TEST_F(WavImport, AFileThatCannotBeOpenedSaysSo) {
     const std::string wavText =
         "An error occurred while opening this file...\r\n"
         "The file might be read-only or in use by another application.";
-    EXPECT_EQ(prompter.warnings,
+    EXPECT_EQ(test::Sentences(prompter.warnings),
               (std::vector<std::string>{wavText, "An error occurred while opening this file...",
                                         wavText}));
 }
@@ -299,7 +301,7 @@ TEST_F(WavImport, DeclaredSizesAreNotTrustedBeyondTheFile) {
         EXPECT_FALSE(ImportSample(*m, Write("neg.wav", w.bytes()), 2).ok) << size;
         EXPECT_EQ(SlotSamples(2), (std::vector<std::int16_t>{9, 9}));
     }
-    EXPECT_EQ(prompter.warnings, std::vector<std::string>(4, kMsgNoWavData));
+    EXPECT_EQ(test::Sentences(prompter.warnings), std::vector<std::string>(4, kMsgNoWavData));
 }
 
 TEST_F(WavImport, AFileEndingInsideTheHeaderIsRefused) {
@@ -311,11 +313,13 @@ TEST_F(WavImport, AFileEndingInsideTheHeaderIsRefused) {
         ASSERT_EQ(prompter.warnings.size(), 1u) << cut;
         // Until the data tag is complete no data chunk is found; after it the size is missing.
         const bool inSearch = cut >= 36 && cut < 40;
-        EXPECT_EQ(prompter.warnings[0], inSearch ? kMsgNoWavData : kMsgNotAWav) << cut;
+        EXPECT_EQ(test::Sentence(prompter.warnings[0]), inSearch ? kMsgNoWavData : kMsgNotAWav)
+            << cut;
     }
     prompter.warnings.clear();
     EXPECT_EQ(ImportCount(Write("cut.wav", {whole.begin(), whole.begin() + 44})), 0);
-    EXPECT_EQ(prompter.warnings, std::vector<std::string>{kMsgNoWavData});  // empty data chunk
+    EXPECT_EQ(test::Sentences(prompter.warnings),
+              std::vector<std::string>{kMsgNoWavData});  // empty data chunk
 }
 
 // The contents decide: a WAV file is one whatever its name; other bytes are raw samples
@@ -332,7 +336,7 @@ TEST_F(WavImport, TheContentsDecideWav) {
     EXPECT_EQ(ImportCount(Write("drums.wav/snare.pcm", raw)), 100);
     EXPECT_TRUE(prompter.warnings.empty());
     EXPECT_EQ(ImportCount(Write("snare.WAV", raw)), 0);
-    EXPECT_EQ(prompter.warnings, std::vector<std::string>{kMsgNotAWav});
+    EXPECT_EQ(test::Sentences(prompter.warnings), std::vector<std::string>{kMsgNotAWav});
 }
 
 // A FIFO would block a reader for ever; it is refused as a file that cannot be opened.

@@ -122,7 +122,8 @@ TEST_F(SongFile, OnlyFilesHoldingExactlyOneRecordLoad) {
         WriteBytes(dir / "wrong.sng", std::vector<std::uint8_t>(size, 3));
         EXPECT_FALSE(LoadSong(*m, dir / "wrong.sng", true));
         ASSERT_EQ(prompter.warnings.size(), 1u) << "shown also when quiet";
-        EXPECT_EQ(prompter.warnings[0], "This file appears not to be a valid songfile...");
+        EXPECT_EQ(test::Sentence(prompter.warnings[0]), kMsgNotASong);
+        EXPECT_NE(prompter.warnings[0].find("File: " + (dir / "wrong.sng")), std::string::npos);
         EXPECT_EQ(Image(m->song), before);
     }
     auto bytes = Image(m->song);
@@ -137,7 +138,8 @@ TEST_F(SongFile, UnopenableFilesAreReportedUnlessQuiet) {
     EXPECT_TRUE(prompter.warnings.empty());
     EXPECT_FALSE(LoadSong(*m, dir / "missing", false));
     ASSERT_EQ(prompter.warnings.size(), 1u);
-    EXPECT_EQ(prompter.warnings[0], "An error occurred while opening the song...");
+    EXPECT_EQ(prompter.warnings[0],
+              FileFailureText(kMsgSongOpenFailed, (dir / "missing.SNG"), std::strerror(ENOENT)));
     // A folder is no file that opens, not a file of the wrong size.
     std::filesystem::create_directory(dir / "folder.sng");
     EXPECT_FALSE(LoadSong(*m, dir / "folder.sng", true));
@@ -242,7 +244,7 @@ TEST_F(SongFile, OverwriteIsAskedUnlessSilent) {
     prompter.answers = {false};
     EXPECT_FALSE(SaveSong(*m, dir / "old.sng", false));
     ASSERT_EQ(prompter.questions.size(), 1u);
-    EXPECT_EQ(prompter.questions[0], "This file exists... Do you want to overwrite it ?");
+    EXPECT_EQ(prompter.questions[0], kMsgFileExists);
     EXPECT_EQ(ReadBytes(dir / "old.sng"), (std::vector<std::uint8_t>{7}));
     EXPECT_TRUE(SaveSong(*m, dir / "old.sng", true));
     EXPECT_EQ(prompter.questions.size(), 1u);

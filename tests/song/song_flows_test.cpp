@@ -63,7 +63,7 @@ TEST_F(SongFlows, CancelledOpenChangesNothingButRefreshesTiming) {
     EXPECT_FALSE(OpenSongFlow(*m, {Dialog(std::nullopt, &shown), {}}));
     EXPECT_EQ(shown, 1);
     ASSERT_EQ(prompter.questions.size(), 1u);
-    EXPECT_EQ(prompter.questions[0], "Do you want do save your changes first ?");
+    EXPECT_EQ(prompter.questions[0], kMsgSaveChanges);
     EXPECT_EQ(std::memcmp(before.data(), &m->song, kSongSize), 0);
     EXPECT_TRUE(m->editor.SongChanged);
     EXPECT_EQ(m->editor.SongFileName, "a.sng");

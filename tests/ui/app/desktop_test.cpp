@@ -20,6 +20,7 @@
 #include <functional>
 
 #include "core/machine.h"
+#include "menu_item.h"
 #include "song/song_file.h"
 #include "temp_folder.h"
 #include "test_support.h"
@@ -88,20 +89,7 @@ void CloseBox(QWidget* w) {
     w->close();
 }
 
-QAction* Find(QMenuBar* bar, const QStringList& path) {
-    QList<QAction*> actions = bar->actions();
-    QAction* found = nullptr;
-    for (const QString& caption : path) {
-        found = nullptr;
-        for (QAction* a : actions)
-            if (a->text() == caption) found = a;
-        if (found == nullptr) return nullptr;
-        if (found->menu() != nullptr) actions = found->menu()->actions();
-    }
-    return found;
-}
-
-// A stereo WAV file of 100 frames, which the userbank refuses.
+// A stereo WAV file of 100 frames, which the userbank converts only when asked to.
 void WriteStereoWav(const std::string& path) {
     auto u32 = [](std::ofstream& f, std::uint32_t v) { f.write(reinterpret_cast<char*>(&v), 4); };
     auto u16 = [](std::ofstream& f, std::uint16_t v) { f.write(reinterpret_cast<char*>(&v), 2); };
@@ -162,15 +150,15 @@ private Q_SLOTS:
         const std::vector<std::pair<QString, std::function<void()>>> songQuestions = {
             {"New song",
              [&] {
-                 Find(main->menuBar(), {"&File", "New song"})->trigger();
+                 test::MenuItem(main->menuBar(), {"&File", "New song"})->trigger();
              }},
             {"Open song",
              [&] {
-                 Find(main->menuBar(), {"&File", "Open song"})->trigger();
+                 test::MenuItem(main->menuBar(), {"&File", "Open song"})->trigger();
              }},
             {"Quit",
              [&] {
-                 Find(main->menuBar(), {"&File", "&Quit"})->trigger();
+                 test::MenuItem(main->menuBar(), {"&File", "&Quit"})->trigger();
              }},
             {"close", [&] { QVERIFY(!main->close()); }},
         };
@@ -223,7 +211,7 @@ private Q_SLOTS:
         // Quitting with the bank changed asks the editor's question first; Cancel keeps all.
         {
             ModalAnswerer answerer(PressEscape);
-            Find(main->menuBar(), {"&File", "&Quit"})->trigger();
+            test::MenuItem(main->menuBar(), {"&File", "&Quit"})->trigger();
             QCOMPARE(answerer.seen.size(), std::size_t(1));
             QVERIFY(m.activation.EditorActive && m.editor.SongChanged);
             QCOMPARE(ends.size(), 0);
@@ -259,13 +247,15 @@ private Q_SLOTS:
             }
         });
         editor->ImportItem->trigger();
-        QCOMPARE(answerer->seen.size(), std::size_t(2));
+        // The file dialog, the offer to convert (Escape: No), the refusal.
+        QCOMPARE(answerer->seen.size(), std::size_t(3));
         for (const SeenModal& s : answerer->seen) {
             QCOMPARE(s.owner, static_cast<QWidget*>(editor));
             QCOMPARE(s.transientParent, editor->windowHandle());
         }
-        QVERIFY(answerer->seen[1].text.contains("stereo"));
-        QVERIFY(answerer->seen[1].onTop);
+        QVERIFY(answerer->seen[1].text.contains("Convert"));
+        QVERIFY(answerer->seen[2].text.contains("stereo"));
+        QVERIFY(answerer->seen[1].onTop && answerer->seen[2].onTop);
         answerer.reset();
         QVERIFY(!app->machine().banks.userbank.slot(1).hasSound());
 
@@ -342,7 +332,7 @@ private Q_SLOTS:
         MainWindow* main = &app->mainWindow();
         GroovePanel* panel = &app->panel();
         ShowActive(main);
-        QAction* item = Find(main->menuBar(), {"&Window", "&Groove panel"});
+        QAction* item = test::MenuItem(main->menuBar(), {"&Window", "&Groove panel"});
         QVERIFY(item != nullptr);
         QCOMPARE(item->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_G));
 
@@ -400,7 +390,7 @@ private Q_SLOTS:
         QTest::keyPress(main, Qt::Key_Control);
         {
             ModalAnswerer answerer(PressEscape);
-            Find(main->menuBar(), {"&File", "New song"})->trigger();
+            test::MenuItem(main->menuBar(), {"&File", "New song"})->trigger();
             QCOMPARE(answerer.seen.size(), std::size_t(1));
         }
         ShowActive(main);

@@ -151,9 +151,9 @@ private Q_SLOTS:
         QStringList items;
         for (QMenu* menu : {e.FileMenu, e.SampleMenu})
             for (QAction* a : menu->actions()) items << (a->isSeparator() ? "-" : a->text());
-        QCOMPARE(items, QStringList({"&New bank", "&Open bank", "-", "&Save bank",
-                                     "Save bank &as...", "-", "&Close and exit", "&Import", "-",
-                                     "&Export", "&Clear", "-", "&Play"}));
+        QCOMPARE(items, QStringList({"&New bank", "&Open bank…", "-", "&Save bank",
+                                     "Save bank &as…", "-", "&Close and exit", "&Import…", "-",
+                                     "&Export…", "&Clear", "-", "&Play"}));
         QCOMPARE(e.ClearItem->shortcut(), QKeySequence(Qt::SHIFT | Qt::Key_Delete));
     }
 
@@ -458,7 +458,7 @@ private Q_SLOTS:
         // A stereo file is offered the conversion; No refuses it with the import's own
         // message and the slot keeps its sound.
         QVERIFY(drag({tmp / "wide.wav"}));
-        QTRY_COMPARE(r.prompter.warnings, std::vector<std::string>{kMsgStereoWav});
+        QTRY_COMPARE(test::Sentences(r.prompter.warnings), std::vector<std::string>{kMsgStereoWav});
         QCOMPARE(r.prompter.questions,
                  std::vector<std::string>{"This file is WAV, 16 bit, stereo, 44100 Hz. Convert it "
                                           "to 16-bit mono 44100 Hz?"});
@@ -505,7 +505,7 @@ private Q_SLOTS:
         const std::string question =
             "This file is AIFF, 24 bit, mono, 96000 Hz. Convert it to 16-bit mono 44100 Hz?";
         QCOMPARE(r.prompter.questions, std::vector<std::string>{question});
-        QCOMPARE(r.prompter.warnings, std::vector<std::string>{kMsgNotAWav});
+        QCOMPARE(test::Sentences(r.prompter.warnings), std::vector<std::string>{kMsgNotAWav});
         QVERIFY(!r.bank().slot(1).hasSound());
         QVERIFY(!r.m->activation.BankChanged);
 

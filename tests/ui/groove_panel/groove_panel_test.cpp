@@ -603,16 +603,24 @@ private Q_SLOTS:
                          &GroovePanel::RefreshFromSong);
         QObject::connect(&patchSelect, &InstrumentDialog::closed, panel,
                          [panel] { panel->SelectChannel(0); });
-        // answers the dialog once it shows (modal: from inside its own loop)
+        // answers the dialog once it shows (modal: from inside its own loop); a value the
+        // dialog corrects takes a second "OK"
         auto answer = [&](const QString& text, bool ok) {
             auto* poll = new QTimer(&valueForm);
-            QObject::connect(poll, &QTimer::timeout, &valueForm, [&valueForm, poll, text, ok] {
-                if (!valueForm.isVisible()) return;
-                poll->deleteLater();
-                poll->stop();
-                valueForm.Value->lineEdit()->setText(text);
-                (ok ? valueForm.OkButton : valueForm.CancelButton)->click();
-            });
+            auto typed = std::make_shared<bool>(false);
+            QObject::connect(poll, &QTimer::timeout, &valueForm,
+                             [&valueForm, poll, text, ok, typed] {
+                                 if (!valueForm.isVisible()) return;
+                                 if (!*typed) {
+                                     valueForm.Value->lineEdit()->selectAll();
+                                     QTest::keyClicks(valueForm.Value->lineEdit(), text);
+                                     *typed = true;
+                                 }
+                                 (ok ? valueForm.OkButton : valueForm.CancelButton)->click();
+                                 if (valueForm.isVisible()) return;  // corrected: OK again
+                                 poll->stop();
+                                 poll->deleteLater();
+                             });
             poll->start(10);
         };
         answer(QStringLiteral("120"), true);

@@ -24,6 +24,7 @@
 #include "banks/userbank_file.h"
 #include "core/config.h"
 #include "core/machine.h"
+#include "menu_item.h"
 #include "song/song_file.h"
 #include "temp_folder.h"
 #include "test_support.h"
@@ -53,23 +54,6 @@ void Describe(const QList<QAction*>& actions, const QString& indent, QStringList
         out << line;
         if (a->menu() != nullptr) Describe(a->menu()->actions(), indent + "  ", out);
     }
-}
-
-QAction* Find(QMenuBar* bar, const QStringList& path) {
-    QList<QAction*> actions = bar->actions();
-    QAction* found = nullptr;
-    for (const QString& caption : path) {
-        found = nullptr;
-        for (QAction* a : actions) {
-            if (a->text() == caption) {
-                found = a;
-                break;
-            }
-        }
-        if (found == nullptr) return nullptr;
-        if (found->menu() != nullptr) actions = found->menu()->actions();
-    }
-    return found;
 }
 
 // A key of the keyboard, as the window system delivers it, at `time` milliseconds.
@@ -243,49 +227,49 @@ private Q_SLOTS:
         Intercept(w, &MainWindow::panSlideRequested, [&] { slides += 10; });
 
         test::SetNote(m, 1, 1, 1, 3, 100);
-        Find(bar, {"&Edit", "&Copy", "&Channel"})->trigger();
-        QVERIFY(Find(bar, {"&Edit", "&Paste"})->isEnabled());
-        QVERIFY(Find(bar, {"&Edit", "Paste &mix"})->isEnabled());
+        test::MenuItem(bar, {"&Edit", "&Copy", "&Channel"})->trigger();
+        QVERIFY(test::MenuItem(bar, {"&Edit", "&Paste"})->isEnabled());
+        QVERIFY(test::MenuItem(bar, {"&Edit", "Paste &mix"})->isEnabled());
         QVERIFY(!m.editor.SongChanged);  // a copy changes nothing
         m.editor.CurrentChannel = 2;
-        Find(bar, {"&Edit", "&Paste"})->trigger();
+        test::MenuItem(bar, {"&Edit", "&Paste"})->trigger();
         QCOMPARE(int(m.song.cell(1, 1, 2, 3).velocity), 100);
         QVERIFY(m.editor.SongChanged);
         QCOMPARE(refreshed, 1);
 
         m.editor.SongChanged = false;
-        Find(bar, {"&Edit", "C&hannel", "Fade &in"})->trigger();
+        test::MenuItem(bar, {"&Edit", "C&hannel", "Fade &in"})->trigger();
         QVERIFY(m.editor.SongChanged);
         QCOMPARE(refreshed, 1);  // fades keep the lit steps
-        Find(bar, {"&Edit", "C&hannel", "&Erase"})->trigger();
+        test::MenuItem(bar, {"&Edit", "C&hannel", "&Erase"})->trigger();
         QCOMPARE(int(m.song.cell(1, 1, 2, 3).velocity), -1);
         QCOMPARE(refreshed, 2);
 
-        Find(bar, {"&Various", "Apply &groove", "&Random Chaos"})->trigger();
+        test::MenuItem(bar, {"&Various", "Apply &groove", "&Random Chaos"})->trigger();
         const int chaos = m.song.cell(1, 1, 1, 3).velocity;
         QVERIFY(chaos >= 27 && chaos <= 126);
         QCOMPARE(refreshed, 3);
 
-        Find(bar, {"&Various", "1&2 step measure"})->trigger();
+        test::MenuItem(bar, {"&Various", "1&2 step measure"})->trigger();
         QCOMPARE(int(m.song.stepsPerMeasure), 12);
-        QVERIFY(Find(bar, {"&Various", "1&2 step measure"})->isChecked());
-        QVERIFY(!Find(bar, {"&Various", "1&6 step measure"})->isChecked());
-        Find(bar, {"&Various", "1&6 step measure"})->trigger();
-        Find(bar, {"&Various", "1&6 step measure"})->trigger();  // stays checked
+        QVERIFY(test::MenuItem(bar, {"&Various", "1&2 step measure"})->isChecked());
+        QVERIFY(!test::MenuItem(bar, {"&Various", "1&6 step measure"})->isChecked());
+        test::MenuItem(bar, {"&Various", "1&6 step measure"})->trigger();
+        test::MenuItem(bar, {"&Various", "1&6 step measure"})->trigger();  // stays checked
         QCOMPARE(int(m.song.stepsPerMeasure), 16);
-        QVERIFY(Find(bar, {"&Various", "1&6 step measure"})->isChecked());
+        QVERIFY(test::MenuItem(bar, {"&Various", "1&6 step measure"})->isChecked());
 
-        Find(bar, {"&Various", "&Humanize"})->trigger();
+        test::MenuItem(bar, {"&Various", "&Humanize"})->trigger();
         QVERIFY(m.editor.HumanizeChecked);
         QCOMPARE(int(m.song.humanize), 1);
-        QVERIFY(Find(bar, {"&Various", "&Humanize"})->isChecked());
+        QVERIFY(test::MenuItem(bar, {"&Various", "&Humanize"})->isChecked());
 
-        Find(bar, {"&File", "Song &info…"})->trigger();
-        Find(bar, {"&File", "S&tream to disk…"})->trigger();
-        Find(bar, {"&Various", "&Sound device setup…"})->trigger();
-        Find(bar, {"&Userbank :", "&Editor"})->trigger();
-        Find(bar, {"&Edit", "C&hannel", "Custom &velocity slide…"})->trigger();
-        Find(bar, {"&Edit", "C&hannel", "Custom &pan slide…"})->trigger();
+        test::MenuItem(bar, {"&File", "Song &info…"})->trigger();
+        test::MenuItem(bar, {"&File", "S&tream to disk…"})->trigger();
+        test::MenuItem(bar, {"&Various", "&Sound device setup…"})->trigger();
+        test::MenuItem(bar, {"&Userbank :", "&Editor"})->trigger();
+        test::MenuItem(bar, {"&Edit", "C&hannel", "Custom &velocity slide…"})->trigger();
+        test::MenuItem(bar, {"&Edit", "C&hannel", "Custom &pan slide…"})->trigger();
         QCOMPARE(songInfo + stream + device + editor, 4);
         QCOMPARE(slides, 11);
     }
@@ -299,7 +283,7 @@ private Q_SLOTS:
         QVERIFY(m.activation.EditorActive);
         m.activation.BankChanged = true;
         // Meanwhile no userbank is loaded over the one being edited.
-        QAction* load = Find(app->mainWindow().menuBar(), {"&Userbank :", "&Load…"});
+        QAction* load = test::MenuItem(app->mainWindow().menuBar(), {"&Userbank :", "&Load…"});
         QVERIFY(!load->isEnabled());
         prompter.answers3 = {Answer::Yes,
                              Answer::Yes};  // save first; the save dialog is cancelled both times
@@ -338,7 +322,7 @@ private Q_SLOTS:
         Machine& m = app->machine();
         MainWindow* main = &app->mainWindow();
         QMenuBar* bar = main->menuBar();
-        const QList<QAction*> items = Find(bar, {"&Edit"})->menu()->actions();
+        const QList<QAction*> items = test::MenuItem(bar, {"&Edit"})->menu()->actions();
         QAction* undo = items[0];
         QAction* redo = items[1];
         QCOMPARE(undo->text(), QString("&Undo"));
@@ -388,7 +372,7 @@ private Q_SLOTS:
         panel->hide();
 
         // A menu edit, undone with the key in the main window and redone from the menu.
-        Find(bar, {"&Edit", "Channel", "Erase"})->trigger();
+        test::MenuItem(bar, {"&Edit", "Channel", "Erase"})->trigger();
         QVERIFY(!note());
         QCOMPARE(undo->text(), QString("&Undo Erase channel"));
         main->show();
@@ -401,14 +385,14 @@ private Q_SLOTS:
 
         // Saved here: undoing away from it marks the Song changed, redoing back clears it.
         dialogs.answers.push_back(*dir / "take.sng");
-        Find(bar, {"&File", "Save song"})->trigger();
+        test::MenuItem(bar, {"&File", "Save song"})->trigger();
         QVERIFY(!m.editor.SongChanged);
         undo->trigger();
         QVERIFY(m.editor.SongChanged);
         QTest::keyClick(main, Qt::Key_Y, Qt::ControlModifier);
         QVERIFY(!m.editor.SongChanged);
 
-        Find(bar, {"&File", "New song"})->trigger();
+        test::MenuItem(bar, {"&File", "New song"})->trigger();
         QVERIFY(!undo->isEnabled());
         QVERIFY(!redo->isEnabled());
         QCOMPARE(undo->text(), QString("&Undo"));
@@ -427,13 +411,13 @@ private Q_SLOTS:
         ctx.playback.OpenDevice();
         ctx.playback.StartPlaying();
         QVERIFY(app->machine().Playing);
-        QVERIFY(!Find(k->menuBar(), {"&Userbank :", "&Editor"})->isEnabled());
-        QVERIFY(!Find(k->menuBar(), {"&Various", "&Sound device setup…"})->isEnabled());
+        QVERIFY(!test::MenuItem(k->menuBar(), {"&Userbank :", "&Editor"})->isEnabled());
+        QVERIFY(!test::MenuItem(k->menuBar(), {"&Various", "&Sound device setup…"})->isEnabled());
         QTest::keyClick(k, Qt::Key_E, Qt::ControlModifier);
         QCOMPARE(editor, 0);
 
         ctx.playback.StopPlaying();
-        QVERIFY(Find(k->menuBar(), {"&Userbank :", "&Editor"})->isEnabled());
+        QVERIFY(test::MenuItem(k->menuBar(), {"&Userbank :", "&Editor"})->isEnabled());
         QTest::keyClick(k, Qt::Key_E, Qt::ControlModifier);
         QCOMPARE(editor, 1);
     }
@@ -460,10 +444,10 @@ private Q_SLOTS:
                  std::string("Userbank files (*.ubf)|*.ubf|All files (*.*)|*.*"));
         QCOMPARE(dialogs.shown[0].initialFolder, dir->path());
         QCOMPARE(m.activation.UserbankPath, bank);
-        QVERIFY(Find(k->menuBar(), {"[Live && loud]"}) != nullptr);
+        QVERIFY(test::MenuItem(k->menuBar(), {"[Live && loud]"}) != nullptr);
 
         // The bank item starts the same load; cancelled here.
-        Find(k->menuBar(), {"[Live && loud]"})->trigger();
+        test::MenuItem(k->menuBar(), {"[Live && loud]"})->trigger();
         QCOMPARE(dialogs.shown.size(), size_t(2));
         QCOMPARE(m.activation.UserbankPath, bank);
 
@@ -484,16 +468,16 @@ private Q_SLOTS:
         m.song.title.set("Intro");
         m.song.showInfoOnOpen = 1;
         dialogs.answers = {*dir / "intro"};
-        Find(bar, {"&File", "Save song &as…"})->trigger();
+        test::MenuItem(bar, {"&File", "Save song &as…"})->trigger();
         QCOMPARE(dialogs.shown.back().title, std::string("Save a song"));
         QCOMPARE(dialogs.shown.back().filter,
                  std::string("Song files (*.sng)|*.sng|All files (*.*)|*.*"));
         QCOMPARE(m.editor.SongFileName, *dir / "intro.SNG");
 
-        Find(bar, {"&File", "&New song"})->trigger();
+        test::MenuItem(bar, {"&File", "&New song"})->trigger();
         QVERIFY(m.song.title.empty());
         dialogs.answers = {*dir / "intro.SNG"};
-        Find(bar, {"&File", "&Open song…"})->trigger();
+        test::MenuItem(bar, {"&File", "&Open song…"})->trigger();
         QCOMPARE(dialogs.shown.back().title, std::string("Open a song"));
         QCOMPARE(dialogs.shown.back().initialFolder, dir->path());
         QCOMPARE(m.song.title.str(), std::string("Intro"));
@@ -607,7 +591,7 @@ private Q_SLOTS:
         QVERIFY(!app->mainWindow().LoadedFromCommandLine);
         QCOMPARE(app->machine().activation.UserbankPath, *dir / "desk.bank");
         QVERIFY(app->machine().activation.UserbankLoaded);
-        QVERIFY(Find(app->mainWindow().menuBar(), {"[From the desktop]"}) != nullptr);
+        QVERIFY(test::MenuItem(app->mainWindow().menuBar(), {"[From the desktop]"}) != nullptr);
         QVERIFY(prompter.warnings.empty());
     }
 
@@ -636,13 +620,13 @@ private Q_SLOTS:
         // Changed: "save first?" Yes, and the save dialog cancelled: the Song stays.
         m.song.title.set("Mine");
         m.editor.SongChanged = true;
-        prompter.answers = {true};
+        prompter.answers3 = {Answer::Yes};
         QVERIFY(DropOnto(w, {FileUrl(*dir / "dropped.sng")}));
         QCOMPARE(prompter.questions.size(), size_t(1));
         QCOMPARE(m.song.title.str(), std::string("Mine"));
         QVERIFY(m.editor.SongChanged);
         // No: the dropped song replaces it.
-        prompter.answers = {false};
+        prompter.answers3 = {Answer::No};
         QVERIFY(DropOnto(w, {QUrl("https://example.org/x"), FileUrl(*dir / "dropped.sng")}));
         QCOMPARE(m.song.title.str(), std::string("Dropped"));
         QCOMPARE(m.editor.SongFileName, *dir / "dropped.sng");
@@ -651,14 +635,17 @@ private Q_SLOTS:
 
         QVERIFY(DropOnto(w, {FileUrl(*dir / "dropped.ubf")}));
         QCOMPARE(m.activation.UserbankPath, *dir / "dropped.ubf");
-        QVERIFY(Find(w->menuBar(), {"[Dropped bank]"}) != nullptr);
+        QVERIFY(test::MenuItem(w->menuBar(), {"[Dropped bank]"}) != nullptr);
         QCOMPARE(m.song.title.str(), std::string("Dropped"));  // a bank is no song
         QVERIFY(prompter.warnings.empty());
 
         // A file that is neither: the song load's warning, and the Song as it was.
+        // (The bank loaded into the Song is a change: No to saving it first.)
         std::ofstream(*dir / "notes.txt") << "not a song";
+        prompter.answers3 = {Answer::No};
         QVERIFY(DropOnto(w, {FileUrl(*dir / "notes.txt")}));
-        QCOMPARE(prompter.warnings, std::vector<std::string>{kMsgNotASong});
+        QVERIFY(prompter.answers3.empty());
+        QCOMPARE(test::Sentences(prompter.warnings), std::vector<std::string>{kMsgNotASong});
         QCOMPARE(m.editor.SongFileName, *dir / "dropped.sng");
     }
 
@@ -696,7 +683,7 @@ private Q_SLOTS:
         MainWindow* k = &app->mainWindow();
         Machine& m = app->machine();
         app->ShowAtStart();  // the splash does not stop "&Quit"
-        QAction* quit = Find(k->menuBar(), {"&File", "&Quit"});
+        QAction* quit = test::MenuItem(k->menuBar(), {"&File", "&Quit"});
         QSignalSpy ends(k, &MainWindow::LoopEnds);
         m.editor.SongChanged = true;
         // Yes, but the save dialog is cancelled: the program goes on.
@@ -716,7 +703,7 @@ private Q_SLOTS:
         m.song.title.set("dropped");
         m.editor.SongChanged = true;
         prompter.answers3 = {Answer::No};
-        Find(k->menuBar(), {"&File", "&New song"})->trigger();
+        test::MenuItem(k->menuBar(), {"&File", "&New song"})->trigger();
         QVERIFY(m.song.title.empty());
         QCOMPARE(prompter.questions.size(), size_t(3));
     }
