@@ -76,14 +76,17 @@ cp "$work/bank.ubf" "$work/a bank without its extension"
 [ "$(type_of "$work/a bank without its extension")" = application/x-qtam-userbank ] ||
     fail "a bank by its contents is $(type_of "$work/a bank without its extension")"
 [ "$(type_of "$work/noise.dat")" != application/x-qtam-song ] || fail "noise is a song"
-gio mime application/x-qtam-song | grep -q "Default application for .*: qtam.desktop" ||
-    fail "qtam is not the songs' handler: $(gio mime application/x-qtam-song)"
+# (Read whole first: grep -q leaves early, and under pipefail gio's broken pipe would count.)
+handler=$(gio mime application/x-qtam-song)
+grep -q "Default application for .*: qtam.desktop" <<<"$handler" ||
+    fail "qtam is not the songs' handler: $handler"
 [ "$(xdg-mime query filetype "$work/a song without its extension")" = application/x-qtam-song ] ||
     fail "xdg-mime: $(xdg-mime query filetype "$work/a song without its extension")"
 [ "$(xdg-mime query default application/x-qtam-song)" = qtam.desktop ] ||
     fail "xdg-mime names $(xdg-mime query default application/x-qtam-song)"
-gio mime application/x-qtam-userbank | grep -q "Default application for .*: qtam.desktop" ||
-    fail "qtam is not the userbanks' handler"
+handler=$(gio mime application/x-qtam-userbank)
+grep -q "Default application for .*: qtam.desktop" <<<"$handler" ||
+    fail "qtam is not the userbanks' handler: $handler"
 
 # Manual pages: compressed, and formatted without a warning.
 for page in qtam qtam-cli; do
