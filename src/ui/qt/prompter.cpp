@@ -30,6 +30,10 @@ void QtPrompter::Run(QMessageBox& box) {
     QApplication::setOverrideCursor(Qt::ArrowCursor);
     box.exec();
     QApplication::restoreOverrideCursor();
+    // The keyboard goes back to the window that asked: a window manager may hand it to another
+    // of our windows, above all after two boxes in a row.
+    QWidget* owner = box.parentWidget();
+    if (owner != nullptr && owner->window()->isVisible()) owner->window()->activateWindow();
 }
 
 void QtPrompter::Warn(const std::string& text) {
