@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Lists the groove panel's controls as a screen reader sees them through the desktop's
 # accessibility bus (AT-SPI): runs the program under its own Xvfb and session bus, then counts
-# the panel's controls that have a role and a name, and the nameless objects left.
+# the panel's controls that have a role and a name, and the nameless objects left, and lists
+# the controls whose focus a screen reader is told of as Tab and an arrow key move it.
 # Usage: scripts/atspi-check.sh [build]   (needs at-spi2-core and python3-pyatspi)
 set -euo pipefail
 build=${1:-build}
@@ -15,10 +16,10 @@ export QTAM_CONFIG=$(mktemp -d)/QTam.ini SDL_AUDIODRIVER=dummy
 dbus-run-session -- bash -c '
   /usr/libexec/at-spi-bus-launcher --launch-immediately >/dev/null 2>&1 &
   sleep 1
-  "$0/bin/qtam" >/dev/null 2>&1 &
+  "$0/bin/qtam" "$0/bin/demo.sng" >/dev/null 2>&1 &
   app=$!
   sleep 4
-  python3 - <<"PY"
+  /usr/bin/python3 - <<"PY"  # the system Python, where Debian installs pyatspi
 import pyatspi
 
 CONTROLS = {pyatspi.ROLE_PUSH_BUTTON, pyatspi.ROLE_CHECK_BOX, pyatspi.ROLE_RADIO_BUTTON,
@@ -43,11 +44,39 @@ for app in desktop:
         if not any(n.name == "Tempo" for n in named):
             continue
         nameless = [n for n in nodes if not n.name and n.getRole() == pyatspi.ROLE_FILLER]
-        states = sum(1 for n in named if n.getState().contains(pyatspi.STATE_CHECKABLE))
-        print(f"panel window: {len(named)} named controls ({states} checkable), "
+        unnamed = [n for n in nodes if not n.name and n.getRole() in CONTROLS]
+        labels = [n for n in nodes if n.name and n.getRole() == pyatspi.ROLE_LABEL]
+        checked = sum(1 for n in named if n.getState().contains(pyatspi.STATE_CHECKED))
+        print(f"panel window: {len(named)} named controls ({checked} checked), "
+              f"{len(unnamed)} controls without a name, {len(labels)} named labels, "
               f"{len(nameless)} nameless fillers")
-        for n in named[:6]:
+        for n in named:
             print(f"  {n.getRoleName()}: {n.name}")
+        for n in labels:
+            print(f"  label: {n.name}")
+
+# Focus changes as a screen reader hears them: Tab and an arrow key on the panel.
+import subprocess, threading, time
+from gi.repository import GLib
+
+heard = []
+def on_focus(event):
+    if event.detail1 == 1 and event.source is not None and event.source.name:
+        heard.append(event.source.name)
+
+def press_keys():
+    subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "demo", "windowfocus",
+                    "--sync"], check=False)
+    for key in ["Tab", "Tab", "Right"]:
+        time.sleep(0.5)
+        subprocess.run(["xdotool", "key", key], check=False)
+    time.sleep(1)
+    GLib.idle_add(pyatspi.Registry.stop)
+
+pyatspi.Registry.registerEventListener(on_focus, "object:state-changed:focused")
+threading.Thread(target=press_keys).start()
+pyatspi.Registry.start()
+print("focus announced for: " + ", ".join(heard))
 PY
   kill $app
 ' "$build"
