@@ -194,7 +194,6 @@ private Q_SLOTS:
     // The menus change the Song and set off what other windows do.
     void menuItemsDoTheirWork() {
         auto app = Start();
-        AppContext& ctx = app->context();
         Machine& m = app->machine();
         QMenuBar* bar = app->mainWindow().menuBar();
         int refreshed = 0, songInfo = 0, stream = 0, device = 0, editor = 0, slides = 0;
@@ -355,7 +354,6 @@ private Q_SLOTS:
     void songFlowsFromTheFileMenu() {
         auto app = Start();
         Machine& m = app->machine();
-        AppContext& ctx = app->context();
         QMenuBar* bar = app->mainWindow().menuBar();
         int infoViews = 0, refreshed = 0;
         Intercept(&app->mainWindow(), &MainWindow::songIntroductionRequested, [&] { ++infoViews; });
