@@ -135,7 +135,7 @@ void GroovePanel::BuildControls() {
         ChannelButton[n] =
             new SkinPicture(Picture::Channel, n, QStringLiteral("ChannelButton%1").arg(n), this);
         ChannelButton[n]->move(layout::ChannelButtonLeft(n), layout::kChannelButtonTop);
-        ChannelButton[n]->onPress = [this, n](QMouseEvent*) { ChooseChannel(n); };
+        ChannelButton[n]->onPress = [this, n](QMouseEvent*) { SelectChannel(n); };
     }
     ChannelHighlight =
         new SkinPicture(Picture::ChannelHighlight, 0, QStringLiteral("ChannelHighlight"), this);
@@ -438,10 +438,6 @@ void GroovePanel::OpenNoteDetails(int button) {
     const int slot = SlotOfButton(button, StepsPerMeasureOf(ctx_.m.song));
     ctx_.m.editor.CurrentStep = static_cast<std::uint8_t>(slot);
     Q_EMIT noteDetailsRequested();
-}
-
-void GroovePanel::ChooseChannel(int n) {
-    SelectChannel(n);
 }
 
 void GroovePanel::ChooseInstrument(int n) {

@@ -85,7 +85,6 @@ public:
     // ---- Handlers (named after their controls)
     void PressStep(int button, Qt::MouseButton pressed);
     void OpenNoteDetails(int button);
-    void ChooseChannel(int n);
     void ChooseInstrument(int n);
     void ToggleDistortion(int n);
     void ToggleMute(int n);

@@ -32,15 +32,15 @@ int DraggedPosition(int position, int mouse, int lo, int hi);
 
 // ---- Channel volume sliders (top 75..163)
 
-inline constexpr int kVolumeSliderTopMin = layout::kVolumeSliderTopMin;
-inline constexpr int kVolumeSliderTopMax = layout::kVolumeSliderTopMax;
+using layout::kVolumeSliderTopMax;
+using layout::kVolumeSliderTopMin;
 int VolumeFromSliderTop(int top);
 int VolumeSliderTop(int volume);
 
 // ---- Tempo and shuffle sliders (left 206..270; the offset is left - 206)
 
-inline constexpr int kTempoSliderLeftMin = layout::kTempoSliderLeftMin;
-inline constexpr int kTempoSliderLeftMax = layout::kTempoSliderLeftMax;
+using layout::kTempoSliderLeftMax;
+using layout::kTempoSliderLeftMin;
 int TempoFromSliderOffset(int offset);
 int ShuffleFromSliderOffset(int offset);
 int TempoSliderOffset(int tempo);
@@ -48,8 +48,8 @@ int ShuffleSliderOffset(int shuffle);
 
 // ---- Distortion gain and threshold sliders (left 454..518)
 
-inline constexpr int kDistSliderLeftMin = layout::kDistSliderLeftMin;
-inline constexpr int kDistSliderLeftMax = layout::kDistSliderLeftMax;
+using layout::kDistSliderLeftMax;
+using layout::kDistSliderLeftMin;
 inline constexpr int kThresholdStep = 79;
 int DistortionGainFromSliderLeft(int left);
 int DistortionThresholdFromSliderLeft(int left);
@@ -58,7 +58,7 @@ int ThresholdSliderLeft(int distortionThreshold);
 
 // ---- Main volume knob
 
-inline constexpr int kKnobTop = layout::kKnobTop;
+using layout::kKnobTop;
 // The target a drag sets: KnobBase + (top - y - top), taken in 16 bits, then kept in 0..255.
 int KnobDragTarget(std::int16_t knobBase, int y);
 
