@@ -101,7 +101,7 @@ void GroovePanel::BuildFocusSpots() {
             return Checkable(R::RadioButton, QStringLiteral("Channel %1").arg(n),
                              m.editor.CurrentChannel == n, InstrumentName[n]->text());
         };
-        s->onEnter = [this, n] { ChooseChannel(n); };
+        s->onEnter = [this, n] { SelectChannel(n); };
     }
     for (int n = 1; n <= 8; ++n) {
         FocusSpot* s = AddSpot(QStringLiteral("InstrumentKey%1").arg(n), G::Instruments,
