@@ -179,7 +179,7 @@ std::vector<std::uint8_t> BankFileBytes(SampleBank& bank) {
 
 bool LoadUserbank(Machine& m, const std::string& fileName, bool quiet) {
     // Reading needs no write permission, so the file's permissions are never touched.
-    const std::string name = WithDefaultExtension(fileName, kUserbankExtension);
+    const std::string name = NameToOpen(fileName, kUserbankExtension);
 
     int code = 0;
     auto bytes = ReadFileStart(name, MaxBankFileSize(kUserSlotCapacity), &code);

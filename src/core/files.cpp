@@ -42,6 +42,12 @@ std::string WithDefaultExtension(const std::string& path, const std::string& ext
     return path.find('.') == std::string::npos ? path + extension : path;
 }
 
+std::string NameToOpen(const std::string& path, const std::string& extension) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return path;
+    return WithDefaultExtension(path, extension);
+}
+
 bool FileExists(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0;

@@ -21,6 +21,9 @@ std::string FolderOfChosenFile(const std::string& path);
 
 // A name without any '.' (a dot in a folder name counts) gets the extension appended.
 std::string WithDefaultExtension(const std::string& path, const std::string& extension);
+// The name a load opens: as WithDefaultExtension, except that a folder named without a dot keeps
+// its name, so that the failure names what was given ("qtam SOMEFOLDER").
+std::string NameToOpen(const std::string& path, const std::string& extension);
 
 bool FileExists(const std::string& path);
 // The system's reason for an errno value, in words; EINVAL from OpenRegularFileForReading reads

@@ -49,7 +49,7 @@ SongRead ReadSongRecord(const std::string& path, Song& into, std::string& reason
 
 bool LoadSong(Machine& m, const std::string& fileName, bool quiet) {
     // Reading needs no write permission, so the file's permissions are never touched.
-    const std::string name = WithDefaultExtension(fileName, kSongExtension);
+    const std::string name = NameToOpen(fileName, kSongExtension);
     BusyCursor busy(*m.prompter);
 
     auto song = std::make_unique<Song>();

@@ -146,6 +146,13 @@ TEST_F(SongFile, UnopenableFilesAreReportedUnlessQuiet) {
     EXPECT_EQ(prompter.warnings.size(), 1u);
     EXPECT_FALSE(LoadSong(*m, dir / "folder.sng", false));
     EXPECT_EQ(test::Sentences(prompter.warnings), std::vector<std::string>(2, kMsgSongOpenFailed));
+    // A folder named without a dot is named as given, not with the extension added.
+    std::filesystem::create_directory(dir / "beats");
+    prompter.warnings.clear();
+    EXPECT_FALSE(LoadSong(*m, dir / "beats", false));
+    ASSERT_EQ(prompter.warnings.size(), 1u);
+    EXPECT_EQ(prompter.warnings[0],
+              FileFailureText(kMsgSongOpenFailed, dir / "beats", std::strerror(EISDIR)));
     EXPECT_EQ(Image(m->song), before);
 }
 
