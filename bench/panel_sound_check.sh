@@ -15,15 +15,8 @@ build=$(cd "$1" && pwd)
 display=:${2:-92}
 program=${3:-qtam_panel}
 . "$(dirname "$0")/private_xvfb.sh"
-mkdir -m 700 "$work/rt"
-HOME=$work XDG_RUNTIME_DIR=$work/rt pulseaudio -n --daemonize=no --exit-idle-time=-1 \
-    -L module-null-sink \
-    -L "module-native-protocol-unix socket=$work/pulse.sock auth-anonymous=1" \
-    >"$work/pa.log" 2>&1 &
-pids="$pids $!"
-sleep 2
-export DISPLAY=$display PULSE_SERVER=unix:$work/pulse.sock QT_QPA_PLATFORM=xcb
-export XDG_RUNTIME_DIR=$work/rt
+. "$(dirname "$0")/private_pulse.sh"
+export DISPLAY=$display QT_QPA_PLATFORM=xcb
 
 export QTAM_CONFIG=$work/QTam.ini
 "$build/bin/$program" "$build/bin/demo.sng" >"$work/app.log" 2>&1 &

@@ -19,15 +19,9 @@ display=:${2:-93}
 seconds=${3:-30}
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/private_xvfb.sh"
-mkdir -m 700 "$work/rt"
-HOME=$work XDG_RUNTIME_DIR=$work/rt $prio pulseaudio -n --daemonize=no --exit-idle-time=-1 \
-    -L module-null-sink \
-    -L "module-native-protocol-unix socket=$work/pulse.sock auth-anonymous=1" \
-    >"$work/pa.log" 2>&1 &
-pids="$pids $!"
-sleep 2
-export DISPLAY=$display PULSE_SERVER=unix:$work/pulse.sock QT_QPA_PLATFORM=xcb
-export XDG_RUNTIME_DIR=$work/rt QTAM_CONFIG=$work/QTam.ini
+pulse_prio=$prio
+. "$here/private_pulse.sh"
+export DISPLAY=$display QT_QPA_PLATFORM=xcb QTAM_CONFIG=$work/QTam.ini
 
 run() {  # run SCALE
     scale=$1

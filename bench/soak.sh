@@ -42,21 +42,8 @@ live=$!
 "$build/bin/qtam" "$build/bin/demo.sng" >"$work/app.log" 2>&1 &
 app=$!
 pids="$pids $app"
-# The first window whose name matches, waited for up to 30 s.
-window() {
-    for _ in $(seq 300); do
-        w=$(xdotool search --name "$1" 2>/dev/null | head -1)
-        [ -n "$w" ] && { echo "$w"; return; }
-        sleep 0.1
-    done
-    echo "no window named $1" >&2
-    exit 1
-}
-about=$(window "^Q.Tam Vediveve")
-sleep 1
-xdotool mousemove --window "$about" 160 100 click 1
-sleep 2.5
-wid=$(window demo)
+. "$here/program_windows.sh"
+wid=$(panel_after_splash)
 # One short play first: the first play after start-up begins its first step one frame later
 # (the play clock as a new song leaves it), every later one as qtam-cli play begins.
 xdotool windowraise "$wid"

@@ -17,19 +17,6 @@ export DISPLAY=$display QT_QPA_PLATFORM=xcb QTAM_CONFIG=$work/QTam.ini
 
 "$build/bin/qtam" "$build/bin/demo.sng" >"$work/app.log" 2>&1 &
 pids="$pids $!"
-# The first window whose name matches, waited for up to 30 s.
-window() {
-    for _ in $(seq 300); do
-        w=$(xdotool search --name "$1" 2>/dev/null | head -1)
-        [ -n "$w" ] && { echo "$w"; return; }
-        sleep 0.1
-    done
-    echo "no window named $1" >&2
-    exit 1
-}
-about=$(window "^Q.Tam Vediveve")
-sleep 1
-xdotool mousemove --window "$about" 160 100 click 1
-sleep 2.5
-wid=$(window demo)
+. "$here/program_windows.sh"
+wid=$(panel_after_splash)
 python3 "$here/start_latency.py" "$wid" "$starts"
