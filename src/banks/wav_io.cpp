@@ -322,13 +322,22 @@ const char* SoundRefusal(const SoundFormat& format, bool isWav, const char* pars
 
 }  // namespace
 
+namespace {
+
+// The file opened for an import, or null after `message` with the file and the system's reason.
+FilePtr OpenForImport(Machine& m, const std::string& path, const char* message,
+                      std::uint64_t* size) {
+    FilePtr f = OpenRegularFile(path, size);
+    if (!f) m.prompter->Warn(FileFailureText(message, path, FileErrorReason(errno)));
+    return f;
+}
+
+}  // namespace
+
 std::int32_t ReadWavSamples(Machine& m, const std::string& path) {
     std::uint64_t fileSize = 0;
-    FilePtr f = OpenRegularFile(path, &fileSize);
-    if (!f) {
-        m.prompter->Warn(FileFailureText(kMsgWavOpenError, path, FileErrorReason(errno)));
-        return 0;
-    }
+    FilePtr f = OpenForImport(m, path, kMsgWavOpenError, &fileSize);
+    if (!f) return 0;
     WavLayout wav;
     const char* refusal = ParseWav(FileBytes(f.get(), fileSize), wav);
     return ReadParsedWav(m, f.get(), fileSize, refusal, wav);
@@ -336,23 +345,16 @@ std::int32_t ReadWavSamples(Machine& m, const std::string& path) {
 
 std::int32_t ReadRawSamples(Machine& m, const std::string& path) {
     std::uint64_t size = 0;
-    FilePtr f = OpenRegularFile(path, &size);
-    if (!f) {
-        m.prompter->Warn(FileFailureText(kMsgRawOpenError, path, FileErrorReason(errno)));
-        return 0;
-    }
+    FilePtr f = OpenForImport(m, path, kMsgRawOpenError, &size);
+    if (!f) return 0;
     return std::max(ReadIntoTransfer(m, f.get(), 0, size, kAskLargeRaw), 0);
 }
 
 std::int32_t ReadSoundSamples(Machine& m, const std::string& path, Conversion conversion) {
     std::uint64_t fileSize = 0;
-    FilePtr f = OpenRegularFile(path, &fileSize);
-    if (!f) {
-        m.prompter->Warn(
-            FileFailureText(HasWavExtension(path) ? kMsgWavOpenError : kMsgRawOpenError, path,
-                            FileErrorReason(errno)));
-        return 0;
-    }
+    FilePtr f = OpenForImport(m, path, HasWavExtension(path) ? kMsgWavOpenError : kMsgRawOpenError,
+                              &fileSize);
+    if (!f) return 0;
     const FileBytes in(f.get(), fileSize);
     const bool isWav = LooksLikeWav(in);
     WavLayout wav;
