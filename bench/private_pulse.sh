@@ -2,8 +2,10 @@
 # private PulseAudio server with one null sink ("null", recorded through "null.monitor"),
 # reachable only through the socket in $work. PULSE_SERVER and XDG_RUNTIME_DIR point at it.
 # $pulse_prio, when set, runs the server under it (nice -n -10 for a timing measurement).
+# $pulse_log, when set, is the server's log level (4: debug, which logs every underrun).
 mkdir -m 700 "$work/rt"
-HOME=$work XDG_RUNTIME_DIR=$work/rt ${pulse_prio:-} pulseaudio -n --daemonize=no --exit-idle-time=-1 \
+HOME=$work XDG_RUNTIME_DIR=$work/rt ${pulse_log:+env PULSE_LOG=$pulse_log PULSE_LOG_TIME=1} \
+    ${pulse_prio:-} pulseaudio -n --daemonize=no --exit-idle-time=-1 \
     -L module-null-sink \
     -L "module-native-protocol-unix socket=$work/pulse.sock auth-anonymous=1" \
     >"$work/pa.log" 2>&1 &

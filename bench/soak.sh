@@ -30,7 +30,9 @@ Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >"$work
 pids="$pids $!"
 for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
 display=:$(cat "$work/display")
+pulse_log=4  # debug: the server logs every underrun, that is, each time a stream ran dry
 . "$here/private_pulse.sh"
+pulse_started=$(date +%s.%N)
 export DISPLAY=$display QT_QPA_PLATFORM=xcb QTAM_CONFIG=$work/QTam.ini
 
 # The live mix, made meanwhile: a little longer than the session.
@@ -83,6 +85,7 @@ wait "$live" || { echo "the live mix could not be made:"; cat "$work/live.log"; 
 
 status=0
 python3 "$here/soak_check.py" "$work/monitor.raw" "$work/live.wav" "$duration" || status=1
+python3 "$here/soak_underruns.py" "$work/pa.log" "$pulse_started" "$started" "$ended"
 growth=$((rss1 - rss0))
 echo "resident memory: $rss0 KiB after ${baseline_at} s, $rss1 KiB at the end (grew $growth KiB)"
 [ "$growth" -lt 1024 ] || { echo "FAIL: resident memory grew by 1 MiB or more"; status=1; }
