@@ -5,6 +5,8 @@ work=$(mktemp -d)
 pids=""
 cleanup() {
     for p in $pids; do kill "$p" 2>/dev/null || true; done
+    # Let them end before their folder goes: a server writes into it as it stops.
+    for p in $pids; do wait "$p" 2>/dev/null || true; done
     rm -rf "$work"
 }
 trap cleanup EXIT

@@ -20,6 +20,8 @@ work=$(mktemp -d)
 pids=""
 cleanup() {
     for p in $pids; do kill "$p" 2>/dev/null || true; done
+    # Let them end before their folder goes: a server writes into it as it stops.
+    for p in $pids; do wait "$p" 2>/dev/null || true; done
     if [ -n "${SOAK_KEEP:-}" ]; then echo "kept in $work"; else rm -rf "$work"; fi
 }
 trap cleanup EXIT
