@@ -16,25 +16,13 @@ set -eu
 duration=$1
 build=$(cd "${2:-build}" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
-work=$(mktemp -d)
-pids=""
-cleanup() {
-    for p in $pids; do kill "$p" 2>/dev/null || true; done
-    # Let them end before their folder goes: a server writes into it as it stops.
-    for p in $pids; do wait "$p" 2>/dev/null || true; done
-    if [ -n "${SOAK_KEEP:-}" ]; then echo "kept in $work"; else rm -rf "$work"; fi
-}
-trap cleanup EXIT
+keep_work=${SOAK_KEEP:-}
+display=""  # the first free one
+. "$here/private_xvfb.sh"
 trap 'exit 1' INT TERM
-
-# An X server on the first free display.
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
-pids="$pids $!"
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-display=:$(cat "$work/display")
+pulse_started=$(date +%s.%N)  # the server's log counts from its start
 pulse_log=4  # debug: the server logs every underrun, that is, each time a stream ran dry
 . "$here/private_pulse.sh"
-pulse_started=$(date +%s.%N)
 export DISPLAY=$display QT_QPA_PLATFORM=xcb QTAM_CONFIG=$work/QTam.ini
 
 # The live mix, made meanwhile: a little longer than the session.

@@ -320,10 +320,6 @@ const char* SoundRefusal(const SoundFormat& format, bool isWav, const char* pars
     return nullptr;
 }
 
-}  // namespace
-
-namespace {
-
 // The file opened for an import, or null after `message` with the file and the system's reason.
 FilePtr OpenForImport(Machine& m, const std::string& path, const char* message,
                       std::uint64_t* size) {
