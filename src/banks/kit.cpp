@@ -29,6 +29,14 @@ void TakeUserbankIntoSong(Machine& m) {
     m.song.userbankDescription.set(m.banks.userbank.description);
 }
 
+// The activation takes the active userbank into the Song by itself: no edit, so the saved
+// state names it too.
+void TakeActiveUserbankIntoSong(Machine& m) {
+    TakeUserbankIntoSong(m);
+    m.savedSong.userbankFile = m.song.userbankFile;
+    m.savedSong.userbankDescription = m.song.userbankDescription;
+}
+
 }  // namespace
 
 bool LoadInternalBank(Machine& m, const std::string& fileName) {
@@ -100,7 +108,7 @@ void ActivateBanks(Machine& m, const std::string& programPath) {
         if (LoadUserbank(m, a.UserbankPath, true)) {
             a.UserbankLoaded = true;
             SetUserbankCaption(m);
-            TakeUserbankIntoSong(m);
+            TakeActiveUserbankIntoSong(m);
         } else {
             a.UserbankPath.clear();
         }
@@ -117,7 +125,7 @@ void LoadActiveUserbankIfNone(Machine& m) {
     } else {
         a.UserbankPath.clear();
     }
-    TakeUserbankIntoSong(m);
+    TakeActiveUserbankIntoSong(m);
 }
 
 bool LoadUserbankFromMenu(Machine& m, const std::optional<std::string>& chosen) {
@@ -137,7 +145,7 @@ bool LoadUserbankFromMenu(Machine& m, const std::optional<std::string>& chosen) 
         m.song.userbankDescription.set("");
         SetNoUserbankCaption(m);
     }
-    m.editor.SongChanged = true;
+    // Not undoable: the Song stays changed until it is saved (its bytes name another bank).
     return loaded;
 }
 

@@ -19,6 +19,8 @@
 #include "engine/audio/devices.h"
 #include "engine/audio/event_queue.h"
 #include "engine/audio/playback.h"
+#include "song/song_editor.h"
+#include "transport/transport.h"
 #include "engine/device_settings.h"
 #include "engine/play_clock.h"
 #include "engine/stream_to_disk.h"
@@ -133,6 +135,8 @@ int RunPlay(const std::vector<std::string>& words) {
 
     EventQueue events;
     PlaybackDriver driver(*m, events);
+    SongEditor edits(*m);
+    Transport transport(*m, driver, edits);
     WaveDeviceSettings settings;
     settings.DeviceNum = o.device;
     settings.Buffer_size = o.bufferSize;
@@ -178,10 +182,10 @@ int RunPlay(const std::vector<std::string>& words) {
         lost = reason;
         recorded = finished;
     };
-    driver.StartPlaying();
+    transport.Start();
     while (!interrupted && !lost && driver.PlayedFrames() < target)
         events.WaitAndProcess(std::chrono::milliseconds(200));
-    if (!lost) recorded = driver.StopPlaying();  // finishes a recording
+    if (!lost) recorded = transport.Stop();  // finishes a recording
     driver.CloseDevice();
     sigaction(SIGINT, &previousInt, nullptr);
     sigaction(SIGTERM, &previousTerm, nullptr);

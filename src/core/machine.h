@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <random>
 #include <string>
@@ -26,7 +27,6 @@ struct EditorState {
     std::uint8_t CurrentMeasure = 1;
     std::uint8_t CurrentChannel = 1;
     std::uint8_t CurrentStep = 1;
-    bool SongChanged = false;
     std::string SongFileName;
     bool StartPrepared = false;
     bool HumanizeChecked = false;  // the Humanize menu item; the mixer reads it at every trigger
@@ -40,12 +40,8 @@ struct EditorState {
     std::uint8_t ClipboardMeasureCount = 0;
     bool PasteEnabled = false;  // "Paste" and "Paste mix" in the menu
 
-    // An edit by the user: the Song is changed, and a start mixed in advance no longer
-    // matches it.
-    void MarkEdited() {
-        SongChanged = true;
-        StartPrepared = false;
-    }
+    // A start mixed in advance no longer matches the Song.
+    void DropPreparedStart() { StartPrepared = false; }
 };
 
 // Which userbank is active for playback, and whether the kit has been read.
@@ -116,6 +112,9 @@ constexpr int kSecondHalf = 20481;    // 1-based word index of the second half
 
 struct Machine {
     Song song{};
+    // The Song as it was last saved or opened: the Song is changed exactly when its bytes
+    // differ from these (SongChanged below).
+    Song savedSong{};
     EditorState editor;
     Banks banks;
     BankActivation activation;
@@ -144,5 +143,16 @@ struct Machine {
 private:
     SilentPrompter silent;
 };
+
+// The changed mark, the one place that decides it: the Song's bytes differ from the state last
+// saved or opened. Windows only show it.
+inline bool SongChanged(const Machine& m) {
+    return std::memcmp(&m.song, &m.savedSong, sizeof(Song)) != 0;
+}
+
+// The Song as it stands is the saved state (after a new song, an open or a save).
+inline void MarkSongSaved(Machine& m) {
+    m.savedSong = m.song;
+}
 
 }  // namespace qtam

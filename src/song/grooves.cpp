@@ -68,13 +68,13 @@ void ApplyGroove(Machine& m, const GrooveTemplate& groove) {
     ReshapeLoudNotes(m, [&](int slot) { return groove.velocities[slot - 1]; });
     m.song.shuffle = groove.shuffle;
     SetTempo(m, m.song.tempo, m.song.shuffle);
-    m.editor.MarkEdited();
+    m.editor.DropPreparedStart();
 }
 
 void RandomChaos(Machine& m) {
     std::uniform_int_distribution<int> draw(0, 99);
     ReshapeLoudNotes(m, [&](int) { return 27 + draw(m.random); });
-    m.editor.MarkEdited();
+    m.editor.DropPreparedStart();
 }
 
 void ToggleHumanize(Machine& m) {

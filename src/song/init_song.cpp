@@ -65,7 +65,7 @@ void InitSong(Machine& m) {
     clock.StepCounter = 0;
     SetTempo(m, s.tempo, s.shuffle);
 
-    e.SongChanged = false;
+    MarkSongSaved(m);
 }
 
 }  // namespace qtam

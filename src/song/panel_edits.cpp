@@ -46,7 +46,7 @@ bool ToggleStep(Machine& m, int slot) {
     c.pan = 64;
     c.reversed = 0;
     c.reserved2 = 0;
-    m.editor.MarkEdited();
+    m.editor.DropPreparedStart();
     return note;
 }
 
@@ -70,27 +70,26 @@ bool SetNoteDetails(Machine& m, int velocity, int pan, bool reversed) {
         c.reversed = reversed ? 1 : 0;
         written = true;
     }
-    if (written) m.editor.SongChanged = true;
     return written;
 }
 
 void ToggleMute(Machine& m, int channel) {
     if (!IsChannel(channel)) return;
     Flip(EditedSettings(m).mute[channel - 1]);
-    m.editor.MarkEdited();
+    m.editor.DropPreparedStart();
 }
 
 void ToggleDistortion(Machine& m, int channel) {
     if (!IsChannel(channel)) return;
     Flip(EditedSettings(m).distortionOn[channel - 1]);
-    m.editor.MarkEdited();
+    m.editor.DropPreparedStart();
 }
 
 void SetChannelVolume(Machine& m, int channel, int volume) {
     if (!IsChannel(channel)) return;
     EditedSettings(m).volume[channel - 1] =
         static_cast<std::uint8_t>(std::clamp(volume, 0, kChannelVolumeMax));
-    m.editor.MarkEdited();
+    m.editor.DropPreparedStart();
 }
 
 bool ChooseInstrument(Machine& m, int instrument) {
@@ -98,37 +97,37 @@ bool ChooseInstrument(Machine& m, int instrument) {
     std::uint8_t& stored = EditedSettings(m).instrument[m.editor.CurrentChannel - 1];
     if (stored == instrument) return false;
     stored = static_cast<std::uint8_t>(instrument);
-    m.editor.SongChanged = true;
     return true;
 }
 
 void SetSongTempo(Machine& m, int tempo) {
     m.song.tempo = static_cast<std::uint16_t>(std::clamp(tempo, kTempoMin, kTempoMax));
     RetimeSong(m);
-    m.editor.MarkEdited();
+    m.editor.DropPreparedStart();
 }
 
 void SetSongShuffle(Machine& m, int shuffle) {
     m.song.shuffle = static_cast<std::uint8_t>(std::clamp(shuffle, kShuffleMin, kShuffleMax));
     RetimeSong(m);
-    m.editor.MarkEdited();
+    m.editor.DropPreparedStart();
 }
 
 void SetDistortionGain(Machine& m, int gain) {
     EditedSettings(m).distortionGain =
         static_cast<std::uint16_t>(std::clamp(gain, 0, kDistortionGainMax));
-    m.editor.MarkEdited();
+    m.editor.DropPreparedStart();
 }
 
 void SetDistortionThreshold(Machine& m, int threshold) {
     EditedSettings(m).distortionThreshold =
         static_cast<std::uint16_t>(std::clamp(threshold, 0, kDistortionThresholdMax));
-    m.editor.MarkEdited();
+    m.editor.DropPreparedStart();
 }
 
 void SetMainVolume(Machine& m, int target) {
     m.clock.MainVolumeTarget = static_cast<std::int16_t>(std::clamp(target, 0, kMainVolumeMax));
     if (!m.Playing) m.clock.MainVolume = m.clock.MainVolumeTarget;
+    m.editor.DropPreparedStart();  // the start mixed in advance has the old level
 }
 
 bool ChoosePattern(Machine& m, int pattern) {
@@ -151,7 +150,7 @@ void ChooseMeasure(Machine& m, int measure) {
 void SetMeasureCount(Machine& m, int count) {
     m.song.measureCount[m.editor.CurrentPattern - 1] =
         static_cast<std::uint8_t>(std::clamp(count, 1, kMeasures));
-    m.editor.MarkEdited();
+    m.editor.DropPreparedStart();
 }
 
 bool EnterTempo(Machine& m, DialogResult result, std::string_view text) {

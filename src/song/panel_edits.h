@@ -80,8 +80,9 @@ void SetDistortionGain(Machine& m, int gain);
 // Thread: user interface.
 void SetDistortionThreshold(Machine& m, int threshold);
 
-// ---- The main volume knob: not part of the Song, so nothing is marked. The mixer moves
+// ---- The main volume knob: not part of the Song, so nothing is recorded. The mixer moves
 // MainVolume toward the target while playing; stopped, it follows at once. 0..kMainVolumeMax.
+// Drops a prepared start.
 // Thread: user interface.
 void SetMainVolume(Machine& m, int target);
 

@@ -52,7 +52,7 @@ void CustomSlide(Machine& m, SlideField field, DialogResult result, int start, i
             c.pan = static_cast<std::uint8_t>(v);
         }
     }
-    m.editor.MarkEdited();
+    m.editor.DropPreparedStart();
 }
 
 NoteDetailsView ShowNoteDetails(const Machine& m) {

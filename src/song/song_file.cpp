@@ -67,7 +67,7 @@ bool LoadSong(Machine& m, const std::string& fileName, bool quiet) {
     NormalizeSong(*song);
     std::memcpy(&m.song, song.get(), kSongSize);
 
-    m.editor.SongChanged = false;
+    MarkSongSaved(m);
     m.editor.CurrentPattern = 1;
     m.editor.CurrentMeasure = 1;
     m.editor.CurrentStep = 1;
@@ -82,7 +82,7 @@ bool SaveSong(Machine& m, const std::string& fileName, bool overwriteSilently) {
         SaveFileAsked(*m.prompter, name, overwriteSilently,
                       [&](SafeFileWriter& out) { return out.Write(&m.song, kSongSize); });
     if (!saved) return false;
-    m.editor.SongChanged = false;
+    MarkSongSaved(m);
     return true;
 }
 
@@ -95,7 +95,7 @@ static std::optional<std::string> Ask(const ChooseFile& dialog) {
 }
 
 bool AskToSaveChanges(Machine& m, const SongDialogs& dialogs) {
-    if (!m.editor.SongChanged) return true;
+    if (!SongChanged(m)) return true;
     // Cancel (also Escape and the close box) keeps the Song as it is, changed mark included.
     switch (m.prompter->AskYesNoCancel(kMsgSaveChanges)) {
         case Answer::Yes:
@@ -118,6 +118,7 @@ bool NewSongFlow(Machine& m, const SongDialogs& dialogs) {
     InitSong(m);
     m.song.userbankFile.set(m.activation.UserbankPath);
     m.song.userbankDescription.set(m.banks.userbank.description);
+    MarkSongSaved(m);
     UpdateTitle(m);
     return true;
 }
@@ -134,6 +135,7 @@ bool OpenSongFlow(Machine& m, const SongDialogs& dialogs) {
         m.clock.NextPattern = 1;
         m.editor.HumanizeChecked = m.song.humanize != 0;
         LoadSongUserbank(m);
+        MarkSongSaved(m);  // a userbank the song names but that is missing is dropped unasked
     }
     UpdateTitle(m);
     SetTempo(m, m.song.tempo, m.song.shuffle);
@@ -146,7 +148,6 @@ bool SaveSongAsFlow(Machine& m, const SongDialogs& dialogs) {
     if (saved) {
         m.editor.SongFileName = WithDefaultExtension(*chosen, kSongExtension);
         m.editor.SongFolder = FolderOfChosenFile(*chosen);
-        m.editor.SongChanged = false;
     }
     UpdateTitle(m);
     return saved;
@@ -154,9 +155,7 @@ bool SaveSongAsFlow(Machine& m, const SongDialogs& dialogs) {
 
 bool SaveSongFlow(Machine& m, const SongDialogs& dialogs) {
     if (m.editor.SongFileName.empty()) return SaveSongAsFlow(m, dialogs);
-    if (!SaveSong(m, m.editor.SongFileName, true)) return false;
-    m.editor.SongChanged = false;
-    return true;
+    return SaveSong(m, m.editor.SongFileName, true);
 }
 
 void ActivateMainWindow(Machine& m, const std::string& programPath) {

@@ -4,11 +4,7 @@
 #include <cstring>
 #include <utility>
 
-#include "core/machine.h"
 #include "core/song.h"
-#include "engine/play_clock.h"
-#include "song/edit_ops.h"
-#include "song/song_file.h"
 
 namespace qtam {
 
@@ -85,15 +81,6 @@ std::size_t GetNumber(const std::uint8_t*& p) {
     }
 }
 
-// What follows the Song's bytes after an undo or a redo.
-void FollowSong(Machine& m, const SongHistory& history) {
-    m.editor.SongChanged = !history.AtSaved();
-    m.editor.StartPrepared = false;
-    m.editor.HumanizeChecked = m.song.humanize != 0;
-    SetTempo(m, m.song.tempo, m.song.shuffle);
-    UpdateTitle(m);
-}
-
 }  // namespace
 
 SongHistory::SongHistory() : current_(std::make_unique<Song>()) {}
@@ -103,10 +90,8 @@ SongHistory::~SongHistory() = default;
 void SongHistory::Restart(const Song& song) {
     entries_.clear();
     position_ = 0;
-    saved_ = 0;
     memory_ = 0;
     *current_ = song;
-    Notify();
 }
 
 bool SongHistory::Record(const Song& song, std::string text) {
@@ -134,17 +119,15 @@ bool SongHistory::Record(const Song& song, std::string text) {
         std::memcpy(Bytes(*current_) + r.offset, after + r.offset, r.length);
     }
 
-    // A new edit ends the branch that could have been redone, with a saved state on it.
+    // A new edit ends the branch that could have been redone.
     while (entries_.size() > position_) {
         memory_ -= MemoryOf(entries_.back());
         entries_.pop_back();
     }
-    if (saved_ != kNoSavedState && saved_ > position_) saved_ = kNoSavedState;
     entries_.push_back(std::move(entry));
     memory_ += MemoryOf(entries_.back());
     ++position_;
     DropOldestPastLimit();
-    Notify();
     return true;
 }
 
@@ -153,7 +136,6 @@ bool SongHistory::Undo(Song& song) {
     if (position_ == 0) return false;
     --position_;
     Apply(entries_[position_], false, song);
-    Notify();
     return true;
 }
 
@@ -162,7 +144,6 @@ bool SongHistory::Redo(Song& song) {
     if (position_ == entries_.size()) return false;
     Apply(entries_[position_], true, song);
     ++position_;
-    Notify();
     return true;
 }
 
@@ -172,17 +153,6 @@ std::string_view SongHistory::UndoText() const {
 
 std::string_view SongHistory::RedoText() const {
     return CanRedo() ? std::string_view(entries_[position_].text) : std::string_view();
-}
-
-void SongHistory::MarkSaved(const Song& song) {
-    Record(song, std::string(kUnnamedEdit));
-    saved_ = position_;
-    Notify();
-}
-
-void SongHistory::ForgetSaved() {
-    saved_ = kNoSavedState;
-    Notify();
 }
 
 std::size_t SongHistory::MemoryOf(const Entry& entry) {
@@ -214,66 +184,7 @@ void SongHistory::DropOldestPastLimit() {
         memory_ -= MemoryOf(entries_.front());
         entries_.pop_front();
         --position_;
-        if (saved_ != kNoSavedState) saved_ = saved_ == 0 ? kNoSavedState : saved_ - 1;
     }
-}
-
-void SongHistory::Notify() {
-    if (Changed) Changed();
-}
-
-bool RecordEdit(Machine& m, SongHistory& history, std::string text) {
-    if (!history.Record(m.song, std::move(text))) return false;
-    m.editor.SongChanged = !history.AtSaved();
-    return true;
-}
-
-bool UndoEdit(Machine& m, SongHistory& history) {
-    if (!history.Undo(m.song)) return false;
-    FollowSong(m, history);
-    return true;
-}
-
-bool RedoEdit(Machine& m, SongHistory& history) {
-    if (!history.Redo(m.song)) return false;
-    FollowSong(m, history);
-    return true;
-}
-
-void TakeSavedState(const Machine& m, SongHistory& history) {
-    if (!m.editor.SongChanged) history.MarkSaved(m.song);
-}
-
-std::string MenuEditText(const Machine& m, void (*operation)(Machine&)) {
-    if (operation == Paste || operation == PasteMix) {
-        std::string text = operation == Paste ? "Paste" : "Paste mix";
-        switch (m.editor.ClipboardKind) {
-            case 1:
-                return text + " channel";
-            case 2:
-                return text + " measure";
-            case 3:
-                return text + " pattern";
-            default:
-                return text;
-        }
-    }
-    static constexpr std::pair<void (*)(Machine&), std::string_view> kTexts[] = {
-        {FadeInChannel, "Fade in channel"},
-        {FadeOutChannel, "Fade out channel"},
-        {FadeInMeasure, "Fade in measure"},
-        {FadeOutMeasure, "Fade out measure"},
-        {PanLeftToRight, "Pan left to right"},
-        {PanRightToLeft, "Pan right to left"},
-        {PanCenter, "Pan center"},
-        {PanRandomly, "Pan randomly"},
-        {PanInverse, "Pan inverse"},
-        {EraseChannel, "Erase channel"},
-        {EraseMeasure, "Erase measure"},
-    };
-    for (const auto& [known, text] : kTexts)
-        if (known == operation) return std::string(text);
-    return std::string(kUnnamedEdit);
 }
 
 }  // namespace qtam

@@ -14,7 +14,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
-#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -22,7 +21,6 @@
 
 namespace qtam {
 
-struct Machine;
 struct Song;
 
 // The text of an edit found without a name (made before Undo, Redo or a save recorded it).
@@ -38,7 +36,7 @@ public:
     SongHistory(const SongHistory&) = delete;
     SongHistory& operator=(const SongHistory&) = delete;
 
-    // An empty history starting at `song`, which is the saved state (a new or opened Song).
+    // An empty history starting at `song` (a new or opened Song).
     void Restart(const Song& song);
 
     // Records what differs in `song` from the state at the current position as one entry
@@ -58,23 +56,11 @@ public:
     std::string_view UndoText() const;
     std::string_view RedoText() const;
 
-    // `song` was saved: it is recorded (when an edit is not yet) and its position becomes
-    // the saved state.
-    void MarkSaved(const Song& song);
-    // No position is the saved state (the Song changed outside the history).
-    void ForgetSaved();
-    // The current position is the saved state.
-    bool AtSaved() const { return saved_ == position_; }
-
     std::size_t EntryCount() const { return entries_.size(); }
     std::size_t Position() const { return position_; }
     // The bytes the entries hold: their records, texts and changed bytes (the copy of the
     // Song, 103 450 bytes for the whole session, is not counted).
     std::size_t MemoryUsed() const { return memory_; }
-
-    // Called after every change of the entries, the position or the saved state (for the
-    // menu items); may be empty.
-    std::function<void()> Changed;
 
 private:
     struct Entry {
@@ -88,35 +74,11 @@ private:
     // Writes the `after` (or before) bytes of every run of `entry` into `song` and the copy.
     void Apply(const Entry& entry, bool after, Song& song);
     void DropOldestPastLimit();
-    void Notify();
-
-    static constexpr std::size_t kNoSavedState = static_cast<std::size_t>(-1);
 
     std::unique_ptr<Song> current_;  // the Song at the current position
     std::deque<Entry> entries_;
     std::size_t position_ = 0;  // entries before it are done, entries from it are undone
-    std::size_t saved_ = 0;
     std::size_t memory_ = 0;
 };
-
-// ---- With the Machine: the changed mark and what follows the Song's bytes come along.
-
-// Records the edit just made (`text` names it). When it was recorded, the Song is marked
-// changed unless the position is the saved state. False when nothing of the Song changed.
-bool RecordEdit(Machine& m, SongHistory& history, std::string text);
-
-// Undo and Redo of the Song: afterwards the changed mark says whether the position is the
-// saved state, the step timing, the Humanize check and the caption follow the Song, and a
-// prepared start is dropped (a playing mixer takes the Song at its next block).
-bool UndoEdit(Machine& m, SongHistory& history);
-bool RedoEdit(Machine& m, SongHistory& history);
-
-// After a flow of the File menu: when it left the changed mark clear (a save went through),
-// the current position becomes the saved state.
-void TakeSavedState(const Machine& m, SongHistory& history);
-
-// The text of an edit of the Edit menu (edit_ops.h) for the history: "Paste pattern",
-// "Fade in channel", ... (kUnnamedEdit for a function that is no menu edit).
-std::string MenuEditText(const Machine& m, void (*operation)(Machine&));
 
 }  // namespace qtam

@@ -34,10 +34,10 @@ SongInfoView SongInfoDialog::Show(const Machine& m, SongInfoMode mode) {
     return view;
 }
 
-void SongInfoDialog::Ok(Machine& m, const SongInfoFields& edited) {
+bool SongInfoDialog::Ok(Machine& m, const SongInfoFields& edited) {
+    bool changed = false;
     if (mode_ == SongInfoMode::Edit) {
         Song& s = m.song;
-        bool changed = false;
         changed |= StoreIfDifferent(s.title, edited.title);
         changed |= StoreIfDifferent(s.subtitle, edited.subtitle);
         changed |= StoreIfDifferent(s.author, edited.author);
@@ -47,9 +47,9 @@ void SongInfoDialog::Ok(Machine& m, const SongInfoFields& edited) {
             s.showInfoOnOpen = popup;
             changed = true;
         }
-        if (changed) m.editor.SongChanged = true;
     }
     mode_ = SongInfoMode::Edit;
+    return changed;
 }
 
 }  // namespace qtam

@@ -35,9 +35,9 @@ public:
     // Edit from "Song info"; view when an opened song introduces itself.
     SongInfoView Show(const Machine& m, SongInfoMode mode);
 
-    // In edit mode stores each field that differs (cut to 50 bytes) and marks the Song changed
-    // for each; in view mode stores nothing. Edit mode afterwards.
-    void Ok(Machine& m, const SongInfoFields& edited);
+    // In edit mode stores each field that differs (cut to 50 bytes); in view mode stores
+    // nothing. Edit mode afterwards. Returns whether anything was stored.
+    bool Ok(Machine& m, const SongInfoFields& edited);
     // Stores nothing; the mode stays.
     void Cancel() {}
 

@@ -2,10 +2,8 @@
 
 #include <QApplication>
 #include <QMenuBar>
-#include <QTimer>
 
 #include "song/slides.h"
-#include "song/song_history.h"
 #include "ui/bank_editor/bank_editor.h"
 #include "ui/bank_editor/hihat_dialog.h"
 #include "ui/dialogs/about_box.h"
@@ -28,7 +26,10 @@ QtamApp::QtamApp(const std::string& commandLineSong, const std::string& configPa
     : m_(std::make_unique<Machine>()),
       pump_(events_),
       playback_(*m_, events_),
-      playbackState_(playback_),
+      edits_(*m_),
+      songState_(edits_),
+      transport_(*m_, playback_, edits_),
+      playbackState_(transport_),
       config_(configPath),
       ctx_{.m = *m_,
            .events = events_,
@@ -36,7 +37,9 @@ QtamApp::QtamApp(const std::string& commandLineSong, const std::string& configPa
            .playbackState = playbackState_,
            .dialogs = standIns.dialogs ? *standIns.dialogs : dialogs_,
            .device = device_,
-           .history = history_} {
+           .edits = edits_,
+           .songState = songState_,
+           .transport = transport_} {
     m_->prompter = standIns.prompter ? standIns.prompter : &prompter_;
     // Closing the main window ends the program, whatever other windows show.
     QApplication::setQuitOnLastWindowClosed(false);
@@ -74,21 +77,17 @@ void QtamApp::ConnectWindows() {
     // The menu shortcuts also work while the panel is the active window (not inside dialogs).
     panel->addActions(main->ShortcutActions());
 
-    // The main window's menus open the other windows, and its edits reach the panel.
-    QObject::connect(main, &MainWindow::songChanged, panel, &GroovePanel::RefreshFromSong);
+    // The main window's menus open the other windows. Edits reach every window through the
+    // edit layer's notices (songState), not through the windows.
     QObject::connect(main, &MainWindow::songInfoRequested, songInfo, &SongInfoWindow::ShowEdit);
     QObject::connect(main, &MainWindow::songIntroductionRequested, songInfo,
                      &SongInfoWindow::ShowView);
     QObject::connect(main, &MainWindow::renderRequested, renderDialog_.get(),
                      &RenderDialog::ShowStreamToDisk);
-    QObject::connect(main, &MainWindow::velocitySlideRequested, slideDialog_.get(), [this] {
-        slideDialog_->RunSlide(SlideField::Velocity);
-        RecordEdit(*m_, history_, "Custom velocity slide");
-    });
-    QObject::connect(main, &MainWindow::panSlideRequested, slideDialog_.get(), [this] {
-        slideDialog_->RunSlide(SlideField::Pan);
-        RecordEdit(*m_, history_, "Custom pan slide");
-    });
+    QObject::connect(main, &MainWindow::velocitySlideRequested, slideDialog_.get(),
+                     [this] { slideDialog_->RunSlide(SlideField::Velocity); });
+    QObject::connect(main, &MainWindow::panSlideRequested, slideDialog_.get(),
+                     [this] { slideDialog_->RunSlide(SlideField::Pan); });
     QObject::connect(main, &MainWindow::deviceSetupRequested, deviceSetup_.get(),
                      &DeviceSetupDialog::RunSetup);
     QObject::connect(main, &MainWindow::bankEditorRequested, editor, &BankEditor::OpenEditor);
@@ -111,29 +110,7 @@ void QtamApp::ConnectWindows() {
                      qOverload<>(&ValueDialog::EnterShuffle));
     QObject::connect(panel, &GroovePanel::instrumentChoiceRequested, instrumentDialog_.get(),
                      &InstrumentDialog::ShowForCurrentChannel);
-    QObject::connect(panel, &GroovePanel::stepsPerMeasureChanged, main, &MainWindow::UpdateMenus);
     QObject::connect(panel, &GroovePanel::activated, aboutBox_.get(), &AboutBox::GoAway);
-
-    // Every dialog's edit of the Song shows on the panel.
-    QObject::connect(songInfo, &SongInfoWindow::songEdited, panel, &GroovePanel::RefreshFromSong);
-    QObject::connect(noteDetails_.get(), &NoteDetailsDialog::songEdited, panel,
-                     &GroovePanel::RefreshFromSong);
-    QObject::connect(instrumentDialog_.get(), &InstrumentDialog::songEdited, panel,
-                     &GroovePanel::RefreshFromSong);
-    QObject::connect(valueDialog_.get(), &ValueDialog::songEdited, panel,
-                     &GroovePanel::RefreshFromSong);
-    QObject::connect(slideDialog_.get(), &SlideDialog::songEdited, panel,
-                     &GroovePanel::RefreshFromSong);
-    QObject::connect(instrumentDialog_.get(), &InstrumentDialog::closed, panel,
-                     [panel] { panel->SelectChannel(0); });
-    // Each of those edits is one entry of the undo history.
-    auto record = [this](const char* text) {
-        return [this, text] { RecordEdit(*m_, history_, text); };
-    };
-    QObject::connect(songInfo, &SongInfoWindow::songEdited, record("Song info"));
-    QObject::connect(noteDetails_.get(), &NoteDetailsDialog::songEdited, record("Note details"));
-    QObject::connect(instrumentDialog_.get(), &InstrumentDialog::songEdited,
-                     record("Instrument choice"));
 
     // The userbank editor takes the panel's place while it is open.
     editor->Hihat = hihatDialog_.get();
@@ -155,16 +132,9 @@ void QtamApp::ConnectWindows() {
              hihatDialog_.get(), slideDialog_.get(), deviceSetup_.get()})
         KeepTitleVisible(*w);
 
-    // The captions follow the changed mark and the live recording. The Song is changed from
-    // many places (the panel, the dialogs, the menus), so the captions look rather than each
-    // place telling them; setting an unchanged title costs nothing.
-    auto* captions = new QTimer(main);
-    captions->setObjectName(QStringLiteral("CaptionRefresh"));
-    QObject::connect(captions, &QTimer::timeout, main, [main, panel] {
-        main->ShowCaption();
-        panel->ShowCaption();
-    });
-    captions->start(kCaptionRefreshMs);
+    // A live recording armed or finished in the render dialog shows in the panel's caption.
+    QObject::connect(renderDialog_.get(), &RenderDialog::recordingChanged, panel,
+                     &GroovePanel::ShowCaption);
 
     // A minimised or hidden panel comes back from the main window: from its menu, and when
     // the main window is clicked into.

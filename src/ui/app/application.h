@@ -1,6 +1,6 @@
 #pragma once
-// The running program: the Machine, the playback driver and its events in Qt's loop, the
-// message boxes and file dialogs, the configuration, and the twelve windows created once in
+// The running program: the Machine, the playback driver and its events in Qt's loop, the edit
+// layer and the transport controller, the message boxes and file dialogs, the configuration, and the twelve windows created once in
 // their fixed order.
 //
 // Thread: the user-interface thread (a QApplication must exist).
@@ -14,18 +14,18 @@
 #include "engine/audio/event_queue.h"
 #include "engine/audio/playback.h"
 #include "engine/device_settings.h"
-#include "song/song_history.h"
+#include "song/song_editor.h"
+#include "transport/transport.h"
 #include "ui/qt/file_dialogs.h"
 #include "ui/qt/prompter.h"
 #include "ui/services/app_context.h"
 #include "ui/services/event_pump.h"
 #include "ui/services/playback_notifier.h"
+#include "ui/services/song_notifier.h"
 
 namespace qtam {
 
 inline constexpr const char* kApplicationTitle = "Vellmarch Q.Tam";
-// How often the captions look at the changed mark and the live recording.
-inline constexpr int kCaptionRefreshMs = 200;
 
 class MainWindow;
 class AboutBox;
@@ -92,12 +92,14 @@ private:
     EventQueue events_;
     EventPump pump_;
     PlaybackDriver playback_;
+    SongEditor edits_;
+    SongNotifier songState_;
+    Transport transport_;
     PlaybackNotifier playbackState_;
     QtPrompter prompter_;
     QtFileDialogs dialogs_;
     WaveDeviceSettings device_;
     ConfigFile config_;
-    SongHistory history_;
     AppContext ctx_;
 
     std::unique_ptr<MainWindow> mainWindow_;

@@ -12,7 +12,7 @@
 
 #include "banks/instrument_select.h"
 #include "core/machine.h"
-#include "song/panel_edits.h"
+#include "song/song_editor.h"
 #include "ui/qt/dialog_buttons.h"
 #include "ui/qt/text.h"
 #include "ui/qt/window_placement.h"
@@ -112,13 +112,8 @@ void InstrumentDialog::PrepareToShow() {
 
 void InstrumentDialog::Confirm() {
     const InstrumentRows rows{SelectedRow(KitList), SelectedRow(UserbankList)};
-    if (ChooseInstrument(ctx_.m, InstrumentOfRows(rows))) Q_EMIT songEdited();
+    ctx_.edits.ChooseInstrument(InstrumentOfRows(rows));
     accept();
-}
-
-void InstrumentDialog::hideEvent(QHideEvent* event) {
-    QDialog::hideEvent(event);
-    if (!event->spontaneous()) Q_EMIT closed();
 }
 
 }  // namespace qtam

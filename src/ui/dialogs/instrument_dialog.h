@@ -30,15 +30,6 @@ public:
     QPushButton* OkButton;
     QPushButton* CancelButton;
 
-Q_SIGNALS:
-    // The Song changed: the panel shows it again.
-    void songEdited();
-    // The dialog went away, chosen or not.
-    void closed();
-
-protected:
-    void hideEvent(QHideEvent* event) override;
-
 private:
     void PrepareToShow();
     void Confirm();

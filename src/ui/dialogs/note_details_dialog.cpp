@@ -12,7 +12,7 @@
 #include <QVBoxLayout>
 
 #include "core/machine.h"
-#include "song/panel_edits.h"
+#include "song/song_editor.h"
 #include "song/slides.h"
 #include "ui/qt/dialog_buttons.h"
 #include "ui/qt/text.h"
@@ -124,10 +124,7 @@ void NoteDetailsDialog::PrepareToShow() {
 }
 
 void NoteDetailsDialog::Confirm() {
-    if (SetNoteDetails(ctx_.m, VelocityScroll->value(), PanScroll->value(),
-                       Reversed->isChecked())) {
-        Q_EMIT songEdited();
-    }
+    ctx_.edits.SetNoteDetails(VelocityScroll->value(), PanScroll->value(), Reversed->isChecked());
     accept();
 }
 

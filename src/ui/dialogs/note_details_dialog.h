@@ -36,10 +36,6 @@ public:
     QPushButton* OkButton;
     QPushButton* CancelButton;
 
-Q_SIGNALS:
-    // The Song changed: the panel shows it again.
-    void songEdited();
-
 protected:
     void changeEvent(QEvent* event) override;
     void hideEvent(QHideEvent* event) override;

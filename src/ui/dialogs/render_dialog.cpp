@@ -122,7 +122,10 @@ void RenderDialog::PrepareToShow() {
     CancelButton->show();
     What->setEnabled(true);
     // A live recording armed (or made) and not finished by a stop of playback ends here.
-    if (ctx_.m.Streaming) FinishStream(ctx_.m);
+    if (ctx_.m.Streaming) {
+        FinishStream(ctx_.m);
+        Q_EMIT recordingChanged();
+    }
 }
 
 void RenderDialog::ShowRenderLook() {
@@ -170,6 +173,7 @@ void RenderDialog::Confirm() {
     if (mode == StreamMode::LiveSession) created = ok;
     if (created) ctx_.m.activation.SampleFolder = FolderOfChosenFile(*chosen);
     hide();
+    Q_EMIT recordingChanged();
 }
 
 }  // namespace qtam

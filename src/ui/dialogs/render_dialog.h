@@ -32,6 +32,10 @@ public:
     void Confirm();
     void Dismiss() { hide(); }
 
+Q_SIGNALS:
+    // A live recording was armed or finished here (the panel's caption says so).
+    void recordingChanged();
+
 protected:
     void showEvent(QShowEvent* event) override;
 

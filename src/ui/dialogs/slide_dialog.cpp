@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include "core/machine.h"
+#include "song/song_editor.h"
 #include "ui/qt/dialog_buttons.h"
 #include "ui/qt/window_placement.h"
 #include "ui/services/app_context.h"
@@ -96,8 +97,7 @@ DialogResult SlideDialog::RunSlide(SlideField field) {
     CenterOverOwner(*this);
     const DialogResult result =
         exec() == QDialog::Accepted ? DialogResult::Ok : DialogResult::Cancel;
-    CustomSlide(ctx_.m, field, result, StartBar->value(), EndBar->value());
-    if (result == DialogResult::Ok) Q_EMIT songEdited();
+    ctx_.edits.ApplySlide(field, result, StartBar->value(), EndBar->value());
     return result;
 }
 

@@ -24,10 +24,6 @@ public:
     // of the current channel when it ends with "Ok". Thread: owner (the user-interface thread).
     DialogResult RunSlide(SlideField field);
 
-Q_SIGNALS:
-    // The Song changed: the panel shows it again.
-    void songEdited();
-
 protected:
     void showEvent(QShowEvent* event) override;
 

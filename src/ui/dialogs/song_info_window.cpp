@@ -11,6 +11,7 @@
 #include <QValidator>
 
 #include "core/machine.h"
+#include "song/song_editor.h"
 #include "song/song_file.h"
 #include "ui/qt/dialog_buttons.h"
 #include "ui/qt/text.h"
@@ -122,7 +123,7 @@ void SongInfoWindow::ShowEdit() {
     ShowInMode(SongInfoMode::Edit);
     // Caption edits made earlier in this window show from now on.
     UpdateTitle(ctx_.m);
-    Q_EMIT songEdited();
+    ctx_.edits.Announce(SongChange::File);
 }
 
 void SongInfoWindow::ShowView() {
@@ -156,16 +157,14 @@ void SongInfoWindow::ShowInMode(SongInfoMode mode) {
 }
 
 void SongInfoWindow::Confirm() {
-    const bool editing = dialog_.mode() == SongInfoMode::Edit;
     SongInfoFields edited;
     edited.title = ToCp1252(SongTitle->text());
     edited.subtitle = ToCp1252(Subtitle->text());
     edited.author = ToCp1252(SongAuthor->text());
     edited.copyright = ToCp1252(Copyright->text());
     edited.showInfoOnOpen = ShowOnOpen->isChecked();
-    dialog_.Ok(ctx_.m, edited);
+    ctx_.edits.ApplySongInfo(dialog_, edited);
     hide();
-    if (editing) Q_EMIT songEdited();
 }
 
 void SongInfoWindow::Dismiss() {

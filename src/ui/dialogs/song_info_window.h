@@ -30,10 +30,6 @@ public:
     void Confirm();
     void Dismiss();
 
-Q_SIGNALS:
-    // The Song changed: the panel shows it again.
-    void songEdited();
-
 private:
     void ShowInMode(SongInfoMode mode);
 

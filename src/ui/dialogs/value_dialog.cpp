@@ -10,7 +10,7 @@
 #include <QVBoxLayout>
 
 #include "core/machine.h"
-#include "song/panel_edits.h"
+#include "song/song_editor.h"
 #include "ui/qt/dialog_buttons.h"
 #include "ui/qt/text.h"
 #include "ui/qt/window_placement.h"
@@ -137,7 +137,7 @@ void ValueDialog::EnterTempo() {
              .arg(entry_.minimum)
              .arg(entry_.maximum));
     const DialogResult result = Execute();
-    if (qtam::EnterTempo(ctx_.m, result, ToCp1252(Text()))) Q_EMIT songEdited();
+    ctx_.edits.EnterTempo(result, ToCp1252(Text()));
 }
 
 void ValueDialog::EnterShuffle() {
@@ -148,9 +148,7 @@ void ValueDialog::EnterShuffle() {
              .arg(entry_.maximum)
              .arg(entry_.increment));
     const DialogResult result = Execute();
-    if (qtam::EnterShuffle(ctx_.m, result, ToCp1252(Text()))) {
-        Q_EMIT songEdited();
-    }
+    ctx_.edits.EnterShuffle(result, ToCp1252(Text()));
 }
 
 void ValueDialog::FocusValue() {

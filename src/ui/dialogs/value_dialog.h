@@ -72,10 +72,6 @@ public:
     QPushButton* OkButton;
     QPushButton* CancelButton;
 
-Q_SIGNALS:
-    // The Song changed: the panel shows it again.
-    void songEdited();
-
 protected:
     void showEvent(QShowEvent* event) override;
     void changeEvent(QEvent* event) override;

@@ -6,7 +6,6 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QScreen>
-#include <cstring>
 
 #include "banks/kit.h"
 #include "core/files.h"
@@ -15,15 +14,16 @@
 #include "engine/audio/precision_timer.h"
 #include "engine/mixer.h"
 #include "engine/stream_to_disk.h"
-#include "song/edit_ops.h"
 #include "song/panel_edits.h"
+#include "song/song_editor.h"
 #include "song/song_file.h"
-#include "song/song_history.h"
+#include "transport/transport.h"
 #include "ui/groove_panel/play_lights.h"
 #include "ui/qt/text.h"
 #include "ui/qt/window_placement.h"
 #include "ui/services/app_context.h"
 #include "ui/services/playback_notifier.h"
+#include "ui/services/song_notifier.h"
 #include "ui/services/space_bar_keys.h"
 
 namespace qtam {
@@ -52,11 +52,6 @@ int MouseY(const QMouseEvent& e) {
     return int(std::floor(e.position().y()));
 }
 
-// An edit of the Song is complete: it becomes one entry of the undo history.
-void Recorded(AppContext& ctx, const std::string& text, int number = 0) {
-    RecordEdit(ctx.m, ctx.history, number == 0 ? text : text + " " + std::to_string(number));
-}
-
 }  // namespace
 
 GroovePanel::GroovePanel(AppContext& ctx, QWidget* parent) : QWidget(parent), ctx_(ctx) {
@@ -72,7 +67,7 @@ GroovePanel::GroovePanel(AppContext& ctx, QWidget* parent) : QWidget(parent), ct
     BuildControls();
     // On X11 a click or a key can reach the panel before its activation has opened the
     // device (or with no activation at all), so a start opens the device when it is closed.
-    spaceBar_ = new SpaceBarKeys(ctx_.playback, true, this);
+    spaceBar_ = new SpaceBarKeys(ctx_.transport, true, this);
 
     ctx_.playback.KeyReleased = true;
     ctx_.m.editor.StartPrepared = false;
@@ -80,8 +75,13 @@ GroovePanel::GroovePanel(AppContext& ctx, QWidget* parent) : QWidget(parent), ct
     connect(&ctx_.playbackState, &PlaybackNotifier::stateChanged, this,
             &GroovePanel::SyncTransportButtons);
     connect(&ctx_.playbackState, &PlaybackNotifier::stateChanged, this,
-            [this] { lights_->Refresh(); });
+            [this] {
+                lights_->ShowFollow();
+                lights_->Refresh();
+                ShowCaption();  // a live recording says whether it runs
+            });
     SyncTransportButtons();
+    connect(&ctx_.songState, &SongNotifier::changed, this, &GroovePanel::ShowSongChange);
     // The panel owns playback, so it is the one to speak of the device.
     ctx_.playback.OnDeviceLost = [this](const std::string& reason, bool) { DeviceLost(reason); };
     ctx_.playback.OnDefaultDeviceInstead = [this](int n) { DefaultDeviceInstead(n); };
@@ -107,14 +107,14 @@ void GroovePanel::BuildControls() {
     Background = new SkinPicture(Picture::Background, 16, QStringLiteral("Background"), this);
     Background->move(0, 0);
 
+    // Each control turns the mouse's position into its value here and hands on the value.
     for (int b = 1; b <= 16; ++b) {
         const int first = (b - 1) % 4 == 0 ? 1 : 0;
         StepLit[b] =
             new SkinPicture(Picture::StepLit, first, QStringLiteral("StepLit%1").arg(b), this);
         StepLit[b]->move(layout::kStepLefts[b - 1], layout::kStepTop);
         StepLit[b]->onPress = [this, b](QMouseEvent* e) {
-            PressStep(b, e->button());
-            Recorded(ctx_, "Toggle step", SlotOfButton(b, StepsPerMeasureOf(ctx_.m.song)));
+            e->button() == Qt::RightButton ? OpenNoteDetails(b) : PressStep(b);
         };
     }
     for (int b = 1; b <= 16; ++b) {
@@ -135,7 +135,7 @@ void GroovePanel::BuildControls() {
         ChannelButton[n] =
             new SkinPicture(Picture::Channel, n, QStringLiteral("ChannelButton%1").arg(n), this);
         ChannelButton[n]->move(layout::ChannelButtonLeft(n), layout::kChannelButtonTop);
-        ChannelButton[n]->onPress = [this, n](QMouseEvent*) { SelectChannel(n); };
+        ChannelButton[n]->onPress = [this, n](QMouseEvent*) { ChooseChannel(n); };
     }
     ChannelHighlight =
         new SkinPicture(Picture::ChannelHighlight, 0, QStringLiteral("ChannelHighlight"), this);
@@ -155,14 +155,12 @@ void GroovePanel::BuildControls() {
         DistortionLamp[n]->move(layout::kLampLefts[n - 1], layout::kDistortionLampTop);
         DistortionLamp[n]->onRelease = [this, n](QMouseEvent* e) {
             if (IsClick(*DistortionLamp[n], e)) ToggleDistortion(n);
-            Recorded(ctx_, "Distortion channel", n);
         };
         MuteLamp[n] =
             new SkinPicture(Picture::DarkOff, 0, QStringLiteral("MuteLamp%1").arg(n), this);
         MuteLamp[n]->move(layout::kLampLefts[n - 1], layout::kMuteLampTop);
         MuteLamp[n]->onRelease = [this, n](QMouseEvent* e) {
             if (IsClick(*MuteLamp[n], e)) ToggleMute(n);
-            Recorded(ctx_, "Mute channel", n);
         };
     }
     // The four lamp drawings, never shown: the lamps copy them.
@@ -177,7 +175,7 @@ void GroovePanel::BuildControls() {
             new SkinPicture(Picture::Pattern, n, QStringLiteral("PatternKey%1").arg(n), this);
         PatternKey[n]->move(layout::kPatternKeysLeft, layout::kPatternKeysTop);
         PatternKey[n]->onPress = [this](QMouseEvent* e) {
-            ChoosePatternAt(MouseX(*e), MouseY(*e));
+            ChoosePattern(PatternAtKeypad(MouseX(*e), MouseY(*e)));
         };
         PatternKey[n]->setVisible(n == 1);
     }
@@ -185,75 +183,109 @@ void GroovePanel::BuildControls() {
     MeasureCountArrows->setGeometry(Geometry(layout::kMeasureCountArrows));
     MeasureCountArrows->SetRange(1, 16);
     MeasureCountArrows->SetPosition(1);
-    MeasureCountArrows->onClick = [this] {
-        ChangeMeasureCount();
-        Recorded(ctx_, "Measure count");
-    };
+    MeasureCountArrows->onClick = [this] { SetMeasureCount(MeasureCountArrows->Position()); };
     EditMeasureArrows = new UpDown(QStringLiteral("EditMeasureArrows"), this);
     EditMeasureArrows->setGeometry(Geometry(layout::kEditMeasureArrows));
     EditMeasureArrows->SetRange(1, 1);
-    EditMeasureArrows->onClick = [this] { ChangeEditMeasure(); };
+    EditMeasureArrows->onClick = [this] { ChooseMeasure(EditMeasureArrows->Position()); };
     MeasureCountLabel = new PanelLabel(QStringLiteral("MeasureCountLabel"), kBlack, true, 11, this);
     MeasureCountLabel->setGeometry(Geometry(layout::kMeasureCountLabel));
     EditMeasureLabel = new PanelLabel(QStringLiteral("EditMeasureLabel"), kBlack, true, 11, this);
     EditMeasureLabel->setGeometry(Geometry(layout::kEditMeasureLabel));
 
+    const auto endDrag = [this](QMouseEvent*) { EndDrag(); };
     for (int n = 1; n <= 8; ++n) {
         VolumeSlider[n] =
             new SkinPicture(Picture::VolSlider, 0, QStringLiteral("VolumeSlider%1").arg(n), this);
         VolumeSlider[n]->move(layout::kVolumeSliderLefts[n - 1], kVolumeSliderTopMax);
-        VolumeSlider[n]->onMove = [this, n](QMouseEvent* e) { DragChannelVolume(n, *e); };
-        VolumeSlider[n]->onRelease = [this, n](QMouseEvent*) {
-            Recorded(ctx_, "Volume channel", n);
+        VolumeSlider[n]->onMove = [this, n](QMouseEvent* e) {
+            if (!IsDrag(*e)) return;
+            SkinPicture* slider = VolumeSlider[n];
+            SetChannelVolume(n, VolumeFromSliderTop(DraggedPosition(
+                                    slider->y(), MouseY(*e), kVolumeSliderTopMin,
+                                    kVolumeSliderTopMax)));
         };
+        VolumeSlider[n]->onRelease = endDrag;
         VolumeLabel[n] = new PanelLabel(QStringLiteral("VolumeLabel%1").arg(n), skin::kLabelBlue,
                                         true, 10, this);
         VolumeLabel[n]->setGeometry(layout::kVolumeLabelLefts[n - 1], layout::kVolumeLabelTop,
                                     layout::kVolumeLabelWidth, layout::kVolumeLabelHeight);
     }
+    // A horizontal slider's left edge where the mouse drags it.
+    const auto draggedLeft = [](const SkinPicture& slider, const QMouseEvent& e, int lo, int hi) {
+        return DraggedPosition(slider.x(), MouseX(e), lo, hi);
+    };
     TempoSlider = new SkinPicture(Picture::HSlider, 0, QStringLiteral("TempoSlider"), this);
     TempoSlider->move(kTempoSliderLeftMin, layout::kTempoSliderTop);
-    TempoSlider->onMove = [this](QMouseEvent* e) { DragTempo(*e); };
-    TempoSlider->onRelease = [this](QMouseEvent*) { Recorded(ctx_, "Tempo"); };
+    TempoSlider->onMove = [this, draggedLeft](QMouseEvent* e) {
+        if (!IsDrag(*e)) return;
+        const int left = draggedLeft(*TempoSlider, *e, kTempoSliderLeftMin, kTempoSliderLeftMax);
+        SetTempo(TempoFromSliderOffset(left - kTempoSliderLeftMin));
+    };
+    TempoSlider->onRelease = endDrag;
     ShuffleSlider = new SkinPicture(Picture::HSlider, 0, QStringLiteral("ShuffleSlider"), this);
     ShuffleSlider->move(kTempoSliderLeftMin, layout::kShuffleSliderTop);
-    ShuffleSlider->onMove = [this](QMouseEvent* e) { DragShuffle(*e); };
-    ShuffleSlider->onRelease = [this](QMouseEvent*) { Recorded(ctx_, "Shuffle"); };
+    ShuffleSlider->onMove = [this, draggedLeft](QMouseEvent* e) {
+        if (!IsDrag(*e)) return;
+        const int left =
+            draggedLeft(*ShuffleSlider, *e, kTempoSliderLeftMin, kTempoSliderLeftMax);
+        SetShuffle(ShuffleFromSliderOffset(left - kTempoSliderLeftMin));
+    };
+    ShuffleSlider->onRelease = endDrag;
     DistortionSlider =
         new SkinPicture(Picture::HSlider, 0, QStringLiteral("DistortionSlider"), this);
     DistortionSlider->move(kDistSliderLeftMin, layout::kDistortionSliderTop);
-    DistortionSlider->onMove = [this](QMouseEvent* e) { DragDistortion(*e); };
-    DistortionSlider->onRelease = [this](QMouseEvent*) { Recorded(ctx_, "Distortion gain"); };
+    DistortionSlider->onMove = [this, draggedLeft](QMouseEvent* e) {
+        if (!IsDrag(*e)) return;
+        SetDistortionGain(DistortionGainFromSliderLeft(
+            draggedLeft(*DistortionSlider, *e, kDistSliderLeftMin, kDistSliderLeftMax)));
+    };
+    DistortionSlider->onRelease = endDrag;
     ThresholdSlider = new SkinPicture(Picture::HSlider, 0, QStringLiteral("ThresholdSlider"), this);
     ThresholdSlider->move(kDistSliderLeftMin, layout::kThresholdSliderTop);
-    ThresholdSlider->onMove = [this](QMouseEvent* e) { DragThreshold(*e); };
-    ThresholdSlider->onRelease = [this](QMouseEvent*) { Recorded(ctx_, "Distortion threshold"); };
+    ThresholdSlider->onMove = [this, draggedLeft](QMouseEvent* e) {
+        if (!IsDrag(*e)) return;
+        SetDistortionThreshold(DistortionThresholdFromSliderLeft(
+            draggedLeft(*ThresholdSlider, *e, kDistSliderLeftMin, kDistSliderLeftMax)));
+    };
+    ThresholdSlider->onRelease = endDrag;
     TempoLabel = new PanelLabel(QStringLiteral("TempoLabel"), kBlack, true, 11, this);
     TempoLabel->setGeometry(Geometry(layout::kTempoLabel));
     TempoLabel->onRelease = [this](QMouseEvent* e) {
         if (IsClick(*TempoLabel, e)) EnterTempo();
-        Recorded(ctx_, "Tempo");
     };
     ShuffleLabel = new PanelLabel(QStringLiteral("ShuffleLabel"), kBlack, true, 11, this);
     ShuffleLabel->setGeometry(Geometry(layout::kShuffleLabel));
     ShuffleLabel->onRelease = [this](QMouseEvent* e) {
         if (IsClick(*ShuffleLabel, e)) EnterShuffle();
-        Recorded(ctx_, "Shuffle");
     };
     StartButton = new SkinPicture(Picture::StartButton, 0, QStringLiteral("StartButton"), this);
     StartButton->move(layout::kStartButtonLeft, layout::kStartButtonTop);
-    StartButton->onPress = [this](QMouseEvent* e) { PressStart(*e); };
+    StartButton->onPress = [this](QMouseEvent* e) {
+        constexpr Qt::KeyboardModifiers keys =
+            Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier;
+        PressStart(e->button() == Qt::LeftButton && e->buttons() == Qt::LeftButton,
+                   (e->modifiers() & keys) == Qt::ControlModifier);
+    };
     StartButton->onRelease = [this](QMouseEvent*) { ReleaseStart(); };
     StopButton = new SkinPicture(Picture::StopButton, 0, QStringLiteral("StopButton"), this);
     StopButton->move(layout::kStopButtonLeft, layout::kStopButtonTop);
     StopButton->onRelease = [this](QMouseEvent* e) {
-        if (IsClick(*StopButton, e)) PressStop();
+        if (IsClick(*StopButton, e)) StopPlaying();
     };
     StopButton->hide();
     VolumeKnob = new KnobPicture(QStringLiteral("VolumeKnob"), this);
     VolumeKnob->move(layout::kKnobLeft, layout::kKnobTop);
-    VolumeKnob->onPress = [this](QMouseEvent* e) { GrabVolumeKnob(*e); };
-    VolumeKnob->onMove = [this](QMouseEvent* e) { TurnVolumeKnob(*e); };
+    VolumeKnob->onPress = [this](QMouseEvent* e) {
+        constexpr Qt::KeyboardModifiers keys =
+            Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier;
+        if (e->button() == Qt::LeftButton && e->buttons() == Qt::LeftButton &&
+            (e->modifiers() & keys) == 0)
+            knobBase_ = ctx_.m.clock.MainVolume;
+    };
+    VolumeKnob->onMove = [this](QMouseEvent* e) {
+        if (IsDrag(*e)) SetMainVolume(KnobDragTarget(knobBase_, MouseY(*e)));
+    };
 
     lights_ = std::make_unique<PlayLights>(ctx_, *this);
 
@@ -261,7 +293,17 @@ void GroovePanel::BuildControls() {
     BuildFocusSpots();
 }
 
-// ---------------------------------------------------------------- refreshing
+// ---------------------------------------------------------------- showing the Song
+
+void GroovePanel::ShowSongChange(SongChange what) {
+    if (what == SongChange::Step) {
+        ShowStepLeds();
+        ShowCaption();
+    } else {
+        RefreshFromSong();
+    }
+    ReportControlChanges();
+}
 
 void GroovePanel::RefreshFromSong() {
     ShowMeasures();
@@ -269,12 +311,10 @@ void GroovePanel::RefreshFromSong() {
     ShowDistortion();
     ShowMainVolume();
     ShowChannelVolumes();
-    const int current = ctx_.m.editor.CurrentChannel;
-    for (int n = 1; n <= 8; ++n) n == current ? ShowLampsBright(n) : ShowLampsDark(n);
-    StepsPerMeasureOf(ctx_.m.song) == 12 ? UseTwelveSteps() : UseSixteenSteps();
+    ShowStepMode();
     // A new or opened song starts at another pattern: the keypad shows the edited one.
     for (int n = 1; n <= 8; ++n) PatternKey[n]->setVisible(n == ctx_.m.editor.CurrentPattern);
-    SelectChannel(0);
+    ShowChannelChoice();
     ShowCaption();
     lights_->Refresh();  // while playing, the keypad shows the pattern heard
 }
@@ -285,7 +325,7 @@ void GroovePanel::ShowCaption() {
     // Unsaved changes are marked as desktop programs mark them; a live recording says so until
     // it is stopped, armed or running.
     QString caption = FromCp1252(m.editor.PanelCaption);
-    if (m.editor.SongChanged) caption.prepend(QLatin1Char('*'));
+    if (SongChanged(m)) caption.prepend(QLatin1Char('*'));
     if (m.Streaming) {
         const QString take = FromPath(FileNameOf(StreamFileName(m)));
         caption += m.Playing ? QStringLiteral(" - \u25CF Recording to %1").arg(take)
@@ -301,32 +341,22 @@ void GroovePanel::ShowInstrumentNames() {
     const Machine& m = ctx_.m;
     const ChannelSettings& s = m.song.settings(m.editor.CurrentPattern);
     for (int c = 1; c <= 8; ++c) {
-        auto* label = findChild<PanelLabel*>(QStringLiteral("InstrumentName%1").arg(c));
-        if (!label) continue;
         const SampleSlot* slot = SlotOf(m.banks, s.instrument[c - 1]);
         // A channel whose sound is not in memory (a userbank that is missing) says so.
         const bool missing = slot == nullptr || !slot->hasSound();
-        label->setText(missing ? QString::fromLatin1(kMissingSoundName)
-                               : FromCp1252(slot->name.substr(0, 12)));
+        InstrumentName[c]->setText(missing ? QString::fromLatin1(kMissingSoundName)
+                                           : FromCp1252(slot->name.substr(0, 12)));
     }
 }
 
-void GroovePanel::ShowOtherChannelButtons(int n) {
-    for (int c = 1; c <= 8; ++c)
-        if (c != n) ChannelButton[c]->show();
-}
-
-void GroovePanel::SelectChannel(int n) {
-    EditorState& e = ctx_.m.editor;
-    if (n == e.CurrentChannel) return;
-    ShowLampsDark(e.CurrentChannel);
-    if (e.CurrentChannel >= 1 && e.CurrentChannel <= 8) ChannelButton[e.CurrentChannel]->show();
-    if (n == 0) n = e.CurrentChannel;
-    e.CurrentChannel = static_cast<std::uint8_t>(n);
-    ShowLampsBright(n);
-    ShowOtherChannelButtons(n);
-    ChannelHighlight->move(layout::ChannelHighlightLeft(n), layout::kChannelHighlightTop);
-    ChannelButton[n]->hide();
+void GroovePanel::ShowChannelChoice() {
+    const int current = ctx_.m.editor.CurrentChannel;
+    for (int c = 1; c <= 8; ++c) {
+        ChannelButton[c]->setVisible(c != current);
+        ShowLamps(c, c == current);
+    }
+    if (current >= 1 && current <= 8)
+        ChannelHighlight->move(layout::ChannelHighlightLeft(current), layout::kChannelHighlightTop);
     ShowInstrumentNames();
     ShowStepLeds();
 }
@@ -346,18 +376,13 @@ void GroovePanel::ShowStepLeds() {
     }
 }
 
-void GroovePanel::ShowLampsBright(int n) {
+void GroovePanel::ShowLamps(int n, bool bright) {
     if (n < 1 || n > 8) return;
     const ChannelSettings& s = ctx_.m.song.settings(ctx_.m.editor.CurrentPattern);
-    DistortionLamp[n]->CopyPicture(s.distortionOn[n - 1] == 1 ? *LampBrightOn : *LampBrightOff);
-    MuteLamp[n]->CopyPicture(s.mute[n - 1] == 1 ? *LampBrightOn : *LampBrightOff);
-}
-
-void GroovePanel::ShowLampsDark(int n) {
-    if (n < 1 || n > 8) return;
-    const ChannelSettings& s = ctx_.m.song.settings(ctx_.m.editor.CurrentPattern);
-    DistortionLamp[n]->CopyPicture(s.distortionOn[n - 1] == 1 ? *LampDarkOn : *LampDarkOff);
-    MuteLamp[n]->CopyPicture(s.mute[n - 1] == 1 ? *LampDarkOn : *LampDarkOff);
+    SkinPicture& on = bright ? *LampBrightOn : *LampDarkOn;
+    SkinPicture& off = bright ? *LampBrightOff : *LampDarkOff;
+    DistortionLamp[n]->CopyPicture(s.distortionOn[n - 1] == 1 ? on : off);
+    MuteLamp[n]->CopyPicture(s.mute[n - 1] == 1 ? on : off);
 }
 
 void GroovePanel::ShowMeasures() {
@@ -377,7 +402,7 @@ void GroovePanel::ShowTempoAndShuffle() {
     TempoLabel->setText(QString::number(s.tempo));
     TempoSlider->move(TempoSliderOffset(s.tempo) + kTempoSliderLeftMin, TempoSlider->y());
     ShuffleSlider->move(ShuffleSliderOffset(s.shuffle) + kTempoSliderLeftMin, ShuffleSlider->y());
-    ShuffleLabel->setText(QString::number(2 * (s.shuffle - 100)));
+    ShuffleLabel->setText(QString::number(ShownShuffle(s.shuffle)));
 }
 
 void GroovePanel::ShowDistortion() {
@@ -387,170 +412,105 @@ void GroovePanel::ShowDistortion() {
 }
 
 void GroovePanel::ShowMainVolume() {
-    if (!ctx_.m.Playing) ctx_.m.clock.MainVolume = ctx_.m.clock.MainVolumeTarget;
+    EraseKnobPointer();
     DrawKnobPointer();
 }
 
 void GroovePanel::ShowChannelVolumes() {
     const ChannelSettings& s = ctx_.m.song.settings(ctx_.m.editor.CurrentPattern);
     for (int n = 1; n <= 8; ++n) {
-        auto* slider = findChild<SkinPicture*>(QStringLiteral("VolumeSlider%1").arg(n));
-        auto* number = findChild<PanelLabel*>(QStringLiteral("VolumeLabel%1").arg(n));
-        if (!slider || !number) continue;
-        slider->move(slider->x(), VolumeSliderTop(s.volume[n - 1]));
-        number->setText(QString::number(s.volume[n - 1]));
+        VolumeSlider[n]->move(VolumeSlider[n]->x(), VolumeSliderTop(s.volume[n - 1]));
+        VolumeLabel[n]->setText(QString::number(s.volume[n - 1]));
     }
 }
 
-// ---------------------------------------------------------------- 16/12 steps
-
-void GroovePanel::SetStepMode(int steps) {
+// The 16/12-step switch: the covers over every fourth button, the header's number.
+void GroovePanel::ShowStepMode() {
+    const int steps = StepsPerMeasureOf(ctx_.m.song);
     for (int h = 1; h <= 4; ++h) StepCover[h]->setVisible(steps == 12);
-    // The header says how many steps a measure has.
     Background->SetPicture(Picture::Background, steps);
-    SetStepsPerMeasure(ctx_.m, steps);
-    ShowStepLeds();
-    Q_EMIT stepsPerMeasureChanged();
 }
 
-void GroovePanel::UseSixteenSteps() {
-    SetStepMode(16);
-}
+// ---------------------------------------------------------------- handlers
 
-void GroovePanel::UseTwelveSteps() {
-    SetStepMode(12);
-}
-
-// ---------------------------------------------------------------- the step grid
-
-void GroovePanel::PressStep(int button, Qt::MouseButton pressed) {
-    Machine& m = ctx_.m;
-    if (pressed == Qt::RightButton) {
-        OpenNoteDetails(button);
-        return;
-    }
-    const int slot = SlotOfButton(button, StepsPerMeasureOf(m.song));
-    if (slot == 0) return;  // under a cover: cannot be reached
-    ShowStepLed(ToggleStep(m, slot), button);
+void GroovePanel::PressStep(int button) {
+    const int slot = SlotOfButton(button, StepsPerMeasureOf(ctx_.m.song));
+    if (slot != 0) ctx_.edits.ToggleStep(slot);  // 0: under a cover, cannot be reached
 }
 
 void GroovePanel::OpenNoteDetails(int button) {
     const int slot = SlotOfButton(button, StepsPerMeasureOf(ctx_.m.song));
-    ctx_.m.editor.CurrentStep = static_cast<std::uint8_t>(slot);
+    if (slot == 0) return;
+    ctx_.edits.ChooseStep(slot);
     Q_EMIT noteDetailsRequested();
 }
 
+void GroovePanel::ChooseChannel(int n) {
+    ctx_.edits.ChooseChannel(n);
+}
+
 void GroovePanel::ChooseInstrument(int n) {
-    SelectChannel(n);
+    ChooseChannel(n);
     Q_EMIT instrumentChoiceRequested();
-    ctx_.m.editor.MarkEdited();
 }
 
 void GroovePanel::ToggleDistortion(int n) {
-    qtam::ToggleDistortion(ctx_.m, n);
-    n == ctx_.m.editor.CurrentChannel ? ShowLampsBright(n) : ShowLampsDark(n);
+    ctx_.edits.ToggleDistortion(n);
 }
 
 void GroovePanel::ToggleMute(int n) {
-    qtam::ToggleMute(ctx_.m, n);
-    n == ctx_.m.editor.CurrentChannel ? ShowLampsBright(n) : ShowLampsDark(n);
+    ctx_.edits.ToggleMute(n);
 }
 
-void GroovePanel::ChoosePatternAt(int x, int y) {
-    const int pattern = PatternAtKeypad(x, y);
-    if (!ChoosePattern(ctx_.m, pattern)) return;
-    for (int n = 1; n <= 8; ++n) PatternKey[n]->setVisible(n == pattern);
-    RefreshFromSong();
+void GroovePanel::ChoosePattern(int pattern) {
+    ctx_.transport.QueuePattern(pattern);
 }
 
-void GroovePanel::ChangeMeasureCount() {
-    EditMeasureArrows->SetRange(1, MeasureCountArrows->Position());
-    EditMeasureArrows->setEnabled(true);
-    EditMeasureArrows->update();
-    SetMeasureCount(ctx_.m, MeasureCountArrows->Position());
-    ShowMeasures();
+void GroovePanel::SetMeasureCount(int count) {
+    ctx_.edits.SetMeasureCount(count);
 }
 
-void GroovePanel::ChangeEditMeasure() {
-    ChooseMeasure(ctx_.m, EditMeasureArrows->Position());
-    ShowMeasures();
-    ShowStepLeds();
+void GroovePanel::ChooseMeasure(int measure) {
+    ctx_.transport.LocateMeasure(measure);
 }
 
-// ---------------------------------------------------------------- sliders and knob
-
-void GroovePanel::DragChannelVolume(int n, const QMouseEvent& e) {
-    if (!IsDrag(e)) return;
-    SelectChannel(n);
-    SkinPicture* slider = VolumeSlider[n];
-    const int top =
-        DraggedPosition(slider->y(), MouseY(e), kVolumeSliderTopMin, kVolumeSliderTopMax);
-    slider->move(slider->x(), top);
-    const int value = VolumeFromSliderTop(top);
-    SetChannelVolume(ctx_.m, n, value);
-    VolumeLabel[n]->setText(QString::number(value));
+void GroovePanel::SetChannelVolume(int n, int volume) {
+    ChooseChannel(n);
+    ctx_.edits.DragChannelVolume(n, volume);
 }
 
-void GroovePanel::DragTempo(const QMouseEvent& e) {
-    if (!IsDrag(e)) return;
-    const int left =
-        DraggedPosition(TempoSlider->x(), MouseX(e), kTempoSliderLeftMin, kTempoSliderLeftMax);
-    TempoSlider->move(left, TempoSlider->y());
-    SetSongTempo(ctx_.m, TempoFromSliderOffset(left - kTempoSliderLeftMin));
-    TempoLabel->setText(QString::number(ctx_.m.song.tempo));
+void GroovePanel::SetTempo(int tempo) {
+    ctx_.edits.DragTempo(tempo);
 }
 
-void GroovePanel::DragShuffle(const QMouseEvent& e) {
-    if (!IsDrag(e)) return;
-    const int left =
-        DraggedPosition(ShuffleSlider->x(), MouseX(e), kTempoSliderLeftMin, kTempoSliderLeftMax);
-    ShuffleSlider->move(left, ShuffleSlider->y());
-    SetSongShuffle(ctx_.m, ShuffleFromSliderOffset(left - kTempoSliderLeftMin));
-    const Song& s = ctx_.m.song;
-    TempoLabel->setText(QString::number(s.tempo));
-    ShuffleLabel->setText(QString::number(2 * (s.shuffle - 100)));
+void GroovePanel::SetShuffle(int shuffle) {
+    ctx_.edits.DragShuffle(shuffle);
 }
 
-void GroovePanel::DragDistortion(const QMouseEvent& e) {
-    if (!IsDrag(e)) return;
-    const int left =
-        DraggedPosition(DistortionSlider->x(), MouseX(e), kDistSliderLeftMin, kDistSliderLeftMax);
-    DistortionSlider->move(left, DistortionSlider->y());
-    SetDistortionGain(ctx_.m, DistortionGainFromSliderLeft(left));
+void GroovePanel::SetDistortionGain(int gain) {
+    ctx_.edits.DragDistortionGain(gain);
 }
 
-void GroovePanel::DragThreshold(const QMouseEvent& e) {
-    if (!IsDrag(e)) return;
-    const int left =
-        DraggedPosition(ThresholdSlider->x(), MouseX(e), kDistSliderLeftMin, kDistSliderLeftMax);
-    ThresholdSlider->move(left, ThresholdSlider->y());
-    SetDistortionThreshold(ctx_.m, DistortionThresholdFromSliderLeft(left));
+void GroovePanel::SetDistortionThreshold(int threshold) {
+    ctx_.edits.DragDistortionThreshold(threshold);
+}
+
+void GroovePanel::EndDrag() {
+    ctx_.edits.EndDrag();
 }
 
 void GroovePanel::EnterTempo() {
-    // The value dialog stores an accepted tempo (with the step timing and the changed mark).
+    // The value dialog stores an accepted tempo through the edit layer.
     Q_EMIT tempoEntryRequested();
-    ShowTempoAndShuffle();
 }
 
 void GroovePanel::EnterShuffle() {
     Q_EMIT shuffleEntryRequested();
-    ShowTempoAndShuffle();
 }
 
-void GroovePanel::GrabVolumeKnob(const QMouseEvent& e) {
-    constexpr Qt::KeyboardModifiers keys =
-        Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier;
-    if (e.button() == Qt::LeftButton && e.buttons() == Qt::LeftButton &&
-        (e.modifiers() & keys) == 0)
-        KnobBase = ctx_.m.clock.MainVolume;
-    ctx_.m.editor.StartPrepared = false;
-}
-
-void GroovePanel::TurnVolumeKnob(const QMouseEvent& e) {
-    if (!IsDrag(e)) return;
-    EraseKnobPointer();
-    SetMainVolume(ctx_.m, KnobDragTarget(KnobBase, MouseY(e)));
+// The main volume is the mixer's, not the Song's: nothing to undo.
+void GroovePanel::SetMainVolume(int target) {
+    qtam::SetMainVolume(ctx_.m, target);
     ShowMainVolume();
 }
 
@@ -561,13 +521,13 @@ void GroovePanel::DrawKnobPointer() {
     VolumeKnob->DrawLine(inner + QPoint(1, 1), outer + QPoint(1, 1), Qt::white);
     VolumeKnob->DrawLine(inner, outer, Qt::black);
     VolumeKnob->SetPointer(inner, outer, true);
-    KnobInner = line.inner;
-    KnobOuter = line.outer;
+    knobInner_ = line.inner;
+    knobOuter_ = line.outer;
 }
 
 void GroovePanel::EraseKnobPointer() {
-    const QPoint inner(KnobInner.x, KnobInner.y);
-    const QPoint outer(KnobOuter.x, KnobOuter.y);
+    const QPoint inner(knobInner_.x, knobInner_.y);
+    const QPoint outer(knobOuter_.x, knobOuter_.y);
     VolumeKnob->DrawLine(inner, outer, skin::kKnobFace);
     VolumeKnob->DrawLine(inner + QPoint(1, 1), outer + QPoint(1, 1), skin::kKnobFace);
     VolumeKnob->SetPointer(inner, outer, false);
@@ -581,32 +541,22 @@ void GroovePanel::SyncTransportButtons() {
 }
 
 void GroovePanel::StartPlaying() {
-    ctx_.playback.OpenDevice();
-    ctx_.playback.StartPlaying();
+    ctx_.transport.Start();
     SyncTransportButtons();
 }
 
 void GroovePanel::StopPlaying() {
-    ctx_.playback.StopPlaying();
+    ctx_.transport.Stop();
     SyncTransportButtons();
 }
 
-void GroovePanel::PressStart(const QMouseEvent& e) {
-    constexpr Qt::KeyboardModifiers keys =
-        Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier;
-    const bool leftOnly = e.button() == Qt::LeftButton && e.buttons() == Qt::LeftButton;
-    const bool ctrlOnly = (e.modifiers() & keys) == Qt::ControlModifier;
-    if (!(leftOnly && ctrlOnly)) ctx_.playback.OpenDevice();
-    ctx_.playback.PressStart(leftOnly, ctrlOnly);
+void GroovePanel::PressStart(bool leftButtonOnly, bool ctrlHeld) {
+    ctx_.transport.PressStart(leftButtonOnly, ctrlHeld);
     SyncTransportButtons();
 }
 
 void GroovePanel::ReleaseStart() {
-    ctx_.playback.ReleaseStart();
-}
-
-void GroovePanel::PressStop() {
-    StopPlaying();
+    ctx_.transport.ReleaseStart();
 }
 
 void GroovePanel::keyPressEvent(QKeyEvent* event) {
@@ -616,6 +566,8 @@ void GroovePanel::keyPressEvent(QKeyEvent* event) {
 }
 
 void GroovePanel::keyReleaseEvent(QKeyEvent* event) {
+    // A slider moved by a held key is one edit, complete when the key comes up.
+    if (!event->isAutoRepeat()) EndDrag();
     spaceBar_->KeyRelease(*event);
 }
 
@@ -658,8 +610,9 @@ void GroovePanel::changeEvent(QEvent* event) {
         ShowCaption();
         Q_EMIT activated();
         ctx_.playback.OpenDeviceSoon();
-        if (!hadUserbank && ctx_.m.activation.UserbankLoaded) SelectChannel(0);
+        if (!hadUserbank && ctx_.m.activation.UserbankLoaded) ShowChannelChoice();
     } else {
+        EndDrag();  // a key held on a slider comes up elsewhere
         spaceBar_->Flush();
         ReleaseDeviceWhenIdle();
     }
@@ -670,7 +623,6 @@ void GroovePanel::changeEvent(QEvent* event) {
 void GroovePanel::StartLightShow() {
     if (LightShowDone || lightShowTimer_) return;
     ShowInstrumentNames();
-    introSnapshot_ = std::make_unique<Song>(ctx_.m.song);
     LightShowTickCount = 0;
     LightShowTickTimes.clear();
     LightShowTickTimes.reserve(kLightShowTicks);
@@ -696,15 +648,6 @@ void GroovePanel::LightShowTick() {
         ShowStepLed(false, 1);
         LightShowDone = true;
         ShowStepLeds();
-        // The show hides a change mark left by the start-up, not an edit the user made while
-        // it ran. The userbank the activation takes into the Song is not an edit.
-        if (introSnapshot_) {
-            introSnapshot_->userbankFile = ctx_.m.song.userbankFile;
-            introSnapshot_->userbankDescription = ctx_.m.song.userbankDescription;
-            if (std::memcmp(introSnapshot_.get(), &ctx_.m.song, sizeof(Song)) == 0)
-                ctx_.m.editor.SongChanged = false;
-        }
-        introSnapshot_.reset();
         if (lightShowTimer_) {
             lightShowTimer_->SetEnabled(false);
             // released once this tick has returned from the timer

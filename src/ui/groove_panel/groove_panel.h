@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "core/song.h"
+#include "song/song_editor.h"
 #include "ui/groove_panel/panel_access.h"
 #include "ui/groove_panel/panel_controls.h"
 #include "ui/groove_panel/panel_layout.h"
@@ -43,14 +44,13 @@ public:
     explicit GroovePanel(AppContext& ctx, QWidget* parent = nullptr);
     ~GroovePanel() override;
 
-    // ---- Refreshing from the Song
+    // ---- Showing the Song (the panel never writes it: every change goes through the edit
+    // layer, whose notices bring the panel here)
     void RefreshFromSong();
     void ShowInstrumentNames();
-    void SelectChannel(int n);
+    // The edited channel: its key lit, its lamps bright, its instrument and its steps.
+    void ShowChannelChoice();
     void ShowStepLeds();
-    void ShowStepLed(bool lit, int button);
-    void ShowLampsBright(int n);
-    void ShowLampsDark(int n);
     void ShowMeasures();
     void ShowTempoAndShuffle();
     void ShowDistortion();
@@ -60,17 +60,34 @@ public:
     // it while the Song has unsaved changes and the live recording after it while one is armed.
     void ShowCaption();
 
-    // ---- The 16/12-step switch (the main window's "16 step measure" / "12 step measure")
-    void UseSixteenSteps();
-    void UseTwelveSteps();
-
-    // ---- The knob's pointer, drawn into the knob picture
-    void DrawKnobPointer();
-    void EraseKnobPointer();
-
+    // ---- Handlers: the mouse and the keys both come here, with values, never pixels.
+    // Button 1..16 of the step row, left click: sets or clears the note of the slot it shows.
+    void PressStep(int button);
+    // Button 1..16, right click: the details of its note.
+    void OpenNoteDetails(int button);
+    void ChooseChannel(int n);
+    void ChooseInstrument(int n);  // the channel, then the instrument choice
+    void ToggleDistortion(int n);
+    void ToggleMute(int n);
+    void ChoosePattern(int pattern);
+    void SetMeasureCount(int count);
+    void ChooseMeasure(int measure);
+    // Sliders: each move is heard at once; EndDrag makes the drag one undoable edit.
+    void SetChannelVolume(int n, int volume);
+    void SetTempo(int tempo);
+    void SetShuffle(int shuffle);  // the stored 100..150
+    void SetDistortionGain(int gain);
+    void SetDistortionThreshold(int threshold);
+    void EndDrag();
+    void EnterTempo();
+    void EnterShuffle();
+    void SetMainVolume(int target);
     // ---- Transport
     void StartPlaying();
     void StopPlaying();
+    // The Start button pressed: Ctrl with exactly the left button prepares a start.
+    void PressStart(bool leftButtonOnly, bool ctrlHeld);
+    void ReleaseStart();
 
     // ---- Light show
     // Starts the start-up light show unless it has run (or runs).
@@ -82,33 +99,66 @@ public:
     // When each tick of the light show ran (for timing it).
     std::vector<std::chrono::steady_clock::time_point> LightShowTickTimes;
 
-    // ---- Handlers (named after their controls)
-    void PressStep(int button, Qt::MouseButton pressed);
-    void OpenNoteDetails(int button);
-    void ChooseInstrument(int n);
-    void ToggleDistortion(int n);
-    void ToggleMute(int n);
-    void ChoosePatternAt(int x, int y);
-    void ChangeMeasureCount();
-    void ChangeEditMeasure();
-    void DragChannelVolume(int n, const QMouseEvent& e);
-    void DragTempo(const QMouseEvent& e);
-    void DragShuffle(const QMouseEvent& e);
-    void DragDistortion(const QMouseEvent& e);
-    void DragThreshold(const QMouseEvent& e);
-    void EnterTempo();
-    void EnterShuffle();
-    void GrabVolumeKnob(const QMouseEvent& e);
-    void TurnVolumeKnob(const QMouseEvent& e);
-    void PressStart(const QMouseEvent& e);
-    void ReleaseStart();
-    void PressStop();
-
     // ---- What the panel shows of playback: the running light, the measure heard, a waiting
     // pattern and the follow switch.
     PlayLights& Lights() { return *lights_; }
+    // A pattern key, for the light show of playback (1..8).
+    SkinPicture& PatternKeyPicture(int n) { return *PatternKey[n]; }
+    // The knob's pointer line as drawn now.
+    KnobLine KnobPointer() const { return {knobInner_, knobOuter_}; }
 
-    // ---- The controls (1-based arrays; [0] unused), in stacking order
+    // Tells the screen reader what the last key or click changed.
+    void ReportControlChanges();
+
+Q_SIGNALS:
+    // A step's details (the step is m.editor.CurrentStep), not modal.
+    void noteDetailsRequested();
+    // The value dialog for the tempo or the shuffle; modal, the panel shows the value after.
+    void tempoEntryRequested();
+    void shuffleEntryRequested();
+    // The instrument choice for the current channel, not modal.
+    void instrumentChoiceRequested();
+    // The panel became the active window (the splash goes).
+    void activated();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+    bool focusNextPrevChild(bool next) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void BuildFocusSpots();
+    FocusSpot* AddSpot(const QString& name, ControlGroup group, QRect area);
+    bool HandleControlKey(QKeyEvent* event);
+    void MoveWithinGroup(FocusSpot* from, int direction);
+    void BuildControls();
+    void ShowSongChange(SongChange what);
+    void SyncTransportButtons();
+    // Playback stopped because the device was lost: the user is told why.
+    void DeviceLost(const std::string& reason);
+    // The configured device is not present: said once for each device number.
+    void DefaultDeviceInstead(int deviceNum);
+    void ReleaseDeviceWhenIdle();
+    void ShowStepMode();
+    void ShowStepLed(bool lit, int button);
+    void ShowLamps(int n, bool bright);
+    void DrawKnobPointer();
+    void EraseKnobPointer();
+
+    AppContext& ctx_;
+    std::unique_ptr<PrecisionTimer> lightShowTimer_;
+    std::unique_ptr<PlayLights> lights_;
+    bool centred_ = false;
+    int defaultInsteadOf_ = -1;         // the missing device last mentioned
+    SpaceBarKeys* spaceBar_ = nullptr;  // the space bar's guard against a held key
+
+    // ---- The controls (1-based arrays; [0] unused), in stacking order. Tests and the
+    // screen reader find them by their object names.
     SkinPicture* Background = nullptr;
     std::array<SkinPicture*, 17> StepLit{};   // a step button with its note LED lit
     std::array<SkinPicture*, 17> StepDark{};  // over it while the step has no note
@@ -139,62 +189,13 @@ public:
     SkinPicture* StartButton = nullptr;
     SkinPicture* StopButton = nullptr;
     KnobPicture* VolumeKnob = nullptr;
-
     // Every control as the keyboard and a screen reader see it, in Tab order
     // (groove_panel_keys.cpp).
-    std::vector<FocusSpot*> Spots;
-    // Tells the screen reader what the last key or click changed.
-    void ReportControlChanges();
+    std::vector<FocusSpot*> spots_;
 
-    std::int16_t KnobBase = 0;
-    KnobPoint KnobInner{26, 26};
-    KnobPoint KnobOuter{26, 26};
-
-Q_SIGNALS:
-    // A step's details (the step is m.editor.CurrentStep), not modal.
-    void noteDetailsRequested();
-    // The value dialog for the tempo or the shuffle; modal, the panel shows the value after.
-    void tempoEntryRequested();
-    void shuffleEntryRequested();
-    // The instrument choice for the current channel, not modal.
-    void instrumentChoiceRequested();
-    // The 16/12-step switch changed the Song (the menus show the mode).
-    void stepsPerMeasureChanged();
-    // The panel became the active window (the splash goes).
-    void activated();
-
-protected:
-    void closeEvent(QCloseEvent* event) override;
-    void showEvent(QShowEvent* event) override;
-    void hideEvent(QHideEvent* event) override;
-    void changeEvent(QEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
-    void keyReleaseEvent(QKeyEvent* event) override;
-    bool focusNextPrevChild(bool next) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
-private:
-    void BuildFocusSpots();
-    FocusSpot* AddSpot(const QString& name, ControlGroup group, QRect area);
-    bool HandleControlKey(QKeyEvent* event);
-    void MoveWithinGroup(FocusSpot* from, int direction);
-    void BuildControls();
-    void SyncTransportButtons();
-    // Playback stopped because the device was lost: the user is told why.
-    void DeviceLost(const std::string& reason);
-    // The configured device is not present: said once for each device number.
-    void DefaultDeviceInstead(int deviceNum);
-    void ReleaseDeviceWhenIdle();
-    void SetStepMode(int steps);
-    void ShowOtherChannelButtons(int n);
-
-    AppContext& ctx_;
-    std::unique_ptr<PrecisionTimer> lightShowTimer_;
-    std::unique_ptr<Song> introSnapshot_;  // the Song as the light show found it
-    std::unique_ptr<PlayLights> lights_;
-    bool centred_ = false;
-    int defaultInsteadOf_ = -1;         // the missing device last mentioned
-    SpaceBarKeys* spaceBar_ = nullptr;  // the space bar's guard against a held key
+    std::int16_t knobBase_ = 0;  // the main volume when the knob was grabbed
+    KnobPoint knobInner_{26, 26};
+    KnobPoint knobOuter_{26, 26};
 };
 
 // Draws the groove panel, as it would appear with the current Song, into a PNG file at the

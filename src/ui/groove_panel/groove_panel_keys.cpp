@@ -1,14 +1,14 @@
 // The groove panel by keyboard and screen reader: a FocusSpot over every control, Tab between
-// groups of controls, arrows within a group, and keys that reach the same handlers as a click
-// or a drag. Enter acts on a control; Space keeps its meaning of play/stop everywhere.
+// groups of controls, arrows within a group, and keys that call the same value-taking handlers
+// as a click or a drag. Enter acts on a control; Space keeps its meaning of play/stop
+// everywhere.
 
-#include <QCoreApplication>
 #include <QKeyEvent>
-#include <QMouseEvent>
 #include <algorithm>
+#include <functional>
 
 #include "core/machine.h"
-#include "song/edit_ops.h"
+#include "song/slides.h"
 #include "ui/groove_panel/groove_panel.h"
 #include "ui/services/app_context.h"
 
@@ -19,20 +19,15 @@ namespace {
 constexpr int kPageStep = 10;
 constexpr int kToTheEnd = 1000;  // more positions than any control has: a drag to its end
 
-// A drag of the picture by `dx`, `dy` pixels as the handlers see it: grabbed 11 pixels in.
-QMouseEvent DragBy(int dx, int dy) {
-    const QPointF at(11 + dx, 11 + dy);
-    return QMouseEvent(QEvent::MouseMove, at, at, Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
-}
-
-// A left click at a point of a widget, through its own mouse handlers.
-void ClickAt(QWidget* widget, QPointF at) {
-    QMouseEvent press(QEvent::MouseButtonPress, at, widget->mapToGlobal(at), Qt::LeftButton,
-                      Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(widget, &press);
-    QMouseEvent release(QEvent::MouseButtonRelease, at, widget->mapToGlobal(at), Qt::LeftButton,
-                        Qt::NoButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(widget, &release);
+// The value a slider shows `positions` pixels along its travel lo..hi from `at`. A travel
+// may have more pixels than values: when the pixels moved over all stand for the value at `at`,
+// it goes on to the first pixel that stands for another, so that every key press moves.
+int ValueAlong(int at, int positions, int lo, int hi, const std::function<int(int)>& valueAt) {
+    const int now = valueAt(at);
+    const int step = positions > 0 ? 1 : -1;
+    int to = std::clamp(at + positions, lo, hi);
+    while (valueAt(to) == now && to != (step > 0 ? hi : lo)) to += step;
+    return valueAt(to);
 }
 
 QString PanText(int pan) {
@@ -81,7 +76,7 @@ QRect Around(const QWidget* w) {
 FocusSpot* GroovePanel::AddSpot(const QString& name, ControlGroup group, QRect area) {
     auto* spot = new FocusSpot(name, group, this);
     spot->setGeometry(area);
-    Spots.push_back(spot);
+    spots_.push_back(spot);
     return spot;
 }
 
@@ -101,7 +96,7 @@ void GroovePanel::BuildFocusSpots() {
             return Checkable(R::RadioButton, QStringLiteral("Channel %1").arg(n),
                              m.editor.CurrentChannel == n, InstrumentName[n]->text());
         };
-        s->onEnter = [this, n] { SelectChannel(n); };
+        s->onEnter = [this, n] { ChooseChannel(n); };
     }
     for (int n = 1; n <= 8; ++n) {
         FocusSpot* s = AddSpot(QStringLiteral("InstrumentKey%1").arg(n), G::Instruments,
@@ -125,9 +120,10 @@ void GroovePanel::BuildFocusSpots() {
                           QString::number(v));
         };
         // Up raises the volume: the cap moves up, as a drag upwards moves it.
-        s->onMove = [this, n](int positions) {
-            const QMouseEvent e = DragBy(0, -positions);
-            DragChannelVolume(n, e);
+        s->onMove = [this, n, settings](int positions) {
+            const int top = VolumeSliderTop(settings().volume[n - 1]);
+            SetChannelVolume(n, ValueAlong(top, -positions, kVolumeSliderTopMin,
+                                           kVolumeSliderTopMax, VolumeFromSliderTop));
         };
     }
     for (int n = 1; n <= 8; ++n) {
@@ -166,8 +162,8 @@ void GroovePanel::BuildFocusSpots() {
                     : QStringLiteral("no note");
             return Checkable(R::CheckBox, name, c.hasNote(), value);
         };
-        s->onEnter = [this, b] { PressStep(b, Qt::LeftButton); };
-        s->onDetails = [this, b] { PressStep(b, Qt::RightButton); };
+        s->onEnter = [this, b] { PressStep(b); };
+        s->onDetails = [this, b] { OpenNoteDetails(b); };
     }
     for (int n = 1; n <= 8; ++n) {
         const int column = (n - 1) % 4;
@@ -180,9 +176,7 @@ void GroovePanel::BuildFocusSpots() {
             return Checkable(R::RadioButton, QStringLiteral("Pattern %1").arg(n),
                              m.editor.CurrentPattern == n);
         };
-        const int x = 17 * column + 8;
-        const int y = 20 * row + 9;
-        s->onEnter = [this, x, y] { ChoosePatternAt(x, y); };
+        s->onEnter = [this, n] { ChoosePattern(n); };
     }
     const auto measureButton = [this, &m](const QString& key, const QString& name, UpDown* arrows,
                                           bool raise, bool counting) {
@@ -197,9 +191,11 @@ void GroovePanel::BuildFocusSpots() {
                     ? QStringLiteral("%1 measures").arg(count)
                     : QStringLiteral("measure %1 of %2").arg(m.editor.CurrentMeasure).arg(count));
         };
-        const QPointF at(raise ? arrows->width() * 0.75 : arrows->width() * 0.25,
-                         arrows->height() / 2.0);
-        s->onEnter = [arrows, at] { ClickAt(arrows, at); };
+        const int by = raise ? 1 : -1;
+        s->onEnter = [this, counting, by, &m] {
+            const int count = MeasureCountOf(m.song, m.editor.CurrentPattern);
+            counting ? SetMeasureCount(count + by) : ChooseMeasure(m.editor.CurrentMeasure + by);
+        };
     };
     measureButton(QStringLiteral("FewerMeasuresKey"), QStringLiteral("Fewer measures"),
                   MeasureCountArrows, false, true);
@@ -221,9 +217,9 @@ void GroovePanel::BuildFocusSpots() {
                       TempoFromSliderOffset(kTempoSliderLeftMax - kTempoSliderLeftMin),
                       QStringLiteral("%1 BPM").arg(m.song.tempo));
     };
-    tempo->onMove = [this](int positions) {
-        const QMouseEvent e = DragBy(positions, 0);
-        DragTempo(e);
+    tempo->onMove = [this, &m](int positions) {
+        SetTempo(ValueAlong(TempoSliderOffset(m.song.tempo), positions, 0,
+                            kTempoSliderLeftMax - kTempoSliderLeftMin, TempoFromSliderOffset));
     };
     tempo->onEnter = [this] { EnterTempo(); };
     FocusSpot* shuffle = horizontal(QStringLiteral("ShuffleKey"), G::TempoAndShuffle, ShuffleSlider,
@@ -234,9 +230,9 @@ void GroovePanel::BuildFocusSpots() {
                       ShuffleFromSliderOffset(kTempoSliderLeftMax - kTempoSliderLeftMin),
                       ShuffleLabel->text());
     };
-    shuffle->onMove = [this](int positions) {
-        const QMouseEvent e = DragBy(positions, 0);
-        DragShuffle(e);
+    shuffle->onMove = [this, &m](int positions) {
+        SetShuffle(ValueAlong(ShuffleSliderOffset(m.song.shuffle), positions, 0,
+                              kTempoSliderLeftMax - kTempoSliderLeftMin, ShuffleFromSliderOffset));
     };
     shuffle->onEnter = [this] { EnterShuffle(); };
     FocusSpot* gain = horizontal(QStringLiteral("DistortionKey"), G::Distortion, DistortionSlider,
@@ -246,9 +242,10 @@ void GroovePanel::BuildFocusSpots() {
         return Ranged(R::Slider, QStringLiteral("Distortion"), v, 0,
                       kDistSliderLeftMax - kDistSliderLeftMin, QString::number(v));
     };
-    gain->onMove = [this](int positions) {
-        const QMouseEvent e = DragBy(positions, 0);
-        DragDistortion(e);
+    gain->onMove = [this, settings](int positions) {
+        SetDistortionGain(ValueAlong(DistSliderLeft(settings().distortionGain), positions,
+                                     kDistSliderLeftMin, kDistSliderLeftMax,
+                                     DistortionGainFromSliderLeft));
     };
     FocusSpot* threshold = horizontal(QStringLiteral("ThresholdKey"), G::Distortion,
                                       ThresholdSlider, kDistSliderLeftMin, kDistSliderLeftMax);
@@ -258,9 +255,10 @@ void GroovePanel::BuildFocusSpots() {
                       (kDistSliderLeftMax - kDistSliderLeftMin) * kThresholdStep,
                       QString::number(v));
     };
-    threshold->onMove = [this](int positions) {
-        const QMouseEvent e = DragBy(positions, 0);
-        DragThreshold(e);
+    threshold->onMove = [this, settings](int positions) {
+        SetDistortionThreshold(ValueAlong(ThresholdSliderLeft(settings().distortionThreshold),
+                                          positions, kDistSliderLeftMin, kDistSliderLeftMax,
+                                          DistortionThresholdFromSliderLeft));
     };
 
     FocusSpot* knob = AddSpot(QStringLiteral("VolumeKnobKey"), G::VolumeKnob, Around(VolumeKnob));
@@ -268,31 +266,27 @@ void GroovePanel::BuildFocusSpots() {
         const int v = m.clock.MainVolumeTarget;
         return Ranged(R::Dial, QStringLiteral("Main volume"), v, 0, 255, QString::number(v));
     };
-    // A turn of the knob by keys is a grab and a drag, as the mouse does it.
-    knob->onMove = [this](int positions) {
-        const QPointF at(26, 26);
-        const QMouseEvent grab(QEvent::MouseButtonPress, at, at, Qt::LeftButton, Qt::LeftButton,
-                               Qt::NoModifier);
-        GrabVolumeKnob(grab);
-        const QPointF to(26, -positions);
-        const QMouseEvent turn(QEvent::MouseMove, to, to, Qt::NoButton, Qt::LeftButton,
-                               Qt::NoModifier);
-        TurnVolumeKnob(turn);
+    // A turn of the knob by keys moves from where it stands, as a grab and a drag do.
+    knob->onMove = [this, &m](int positions) {
+        SetMainVolume(KnobDragTarget(m.clock.MainVolume, -positions));
     };
 
     FocusSpot* play = AddSpot(QStringLiteral("PlayKey"), G::Transport, Around(StartButton));
     play->describe = [&m] {
         return Button(QStringLiteral("Play"), m.Playing ? QStringLiteral("playing") : QString());
     };
-    play->onEnter = [this] { ClickAt(StartButton, QPointF(10, 10)); };
+    play->onEnter = [this] {
+        PressStart(true, false);
+        ReleaseStart();
+    };
     FocusSpot* stop = AddSpot(QStringLiteral("StopKey"), G::Transport, Around(StopButton));
     stop->describe = [] { return Button(QStringLiteral("Stop")); };
-    stop->onEnter = [this] { PressStop(); };
+    stop->onEnter = [this] { StopPlaying(); };
 
     // Clicks and drags change what the spots describe: tell the screen reader after them.
     for (QWidget* w : findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
         if (!dynamic_cast<FocusSpot*>(w)) w->installEventFilter(this);
-    for (FocusSpot* s : Spots) s->told = s->describe();
+    for (FocusSpot* s : spots_) s->told = s->describe();
 }
 
 bool GroovePanel::eventFilter(QObject* watched, QEvent* event) {
@@ -304,7 +298,7 @@ bool GroovePanel::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void GroovePanel::ReportControlChanges() {
-    for (FocusSpot* s : Spots) {
+    for (FocusSpot* s : spots_) {
         if (s->group() == ControlGroup::Steps) {
             // a step a 12-step measure leaves out is neither reached nor shown
             const int b = int(s->objectName().mid(7).toInt());
@@ -332,6 +326,7 @@ static FocusSpot* EntryOf(const std::vector<FocusSpot*>& group, const Machine& m
 }
 
 bool GroovePanel::focusNextPrevChild(bool next) {
+    EndDrag();  // the keys leave the slider they held
     ReportControlChanges();
     constexpr int kGroups = int(ControlGroup::Transport) + 1;
     auto* current = dynamic_cast<FocusSpot*>(focusWidget());
@@ -339,7 +334,7 @@ bool GroovePanel::focusNextPrevChild(bool next) {
     for (int tries = 0; tries < kGroups; ++tries) {
         g = (g + (next ? 1 : -1) + kGroups) % kGroups;
         std::vector<FocusSpot*> group;
-        for (FocusSpot* s : Spots)
+        for (FocusSpot* s : spots_)
             if (int(s->group()) == g) group.push_back(s);
         if (group.empty()) continue;
         if (FocusSpot* entry = EntryOf(group, ctx_.m)) {
@@ -351,15 +346,15 @@ bool GroovePanel::focusNextPrevChild(bool next) {
 }
 
 void GroovePanel::MoveWithinGroup(FocusSpot* from, int direction) {
-    const auto at = std::find(Spots.begin(), Spots.end(), from);
-    if (at == Spots.end()) return;
-    int i = int(at - Spots.begin());
+    const auto at = std::find(spots_.begin(), spots_.end(), from);
+    if (at == spots_.end()) return;
+    int i = int(at - spots_.begin());
     for (;;) {
         i += direction;
-        if (i < 0 || i >= int(Spots.size()) || Spots[i]->group() != from->group()) return;
-        if (Spots[i]->isVisibleTo(this)) break;
+        if (i < 0 || i >= int(spots_.size()) || spots_[i]->group() != from->group()) return;
+        if (spots_[i]->isVisibleTo(this)) break;
     }
-    Spots[i]->setFocus(Qt::OtherFocusReason);
+    spots_[i]->setFocus(Qt::OtherFocusReason);
 }
 
 bool GroovePanel::HandleControlKey(QKeyEvent* event) {
@@ -377,7 +372,7 @@ bool GroovePanel::HandleControlKey(QKeyEvent* event) {
         spot->onEnter();
     } else if (spot->group() == ControlGroup::PatternKeys && key >= Qt::Key_1 && key <= Qt::Key_8) {
         int n = 0;
-        for (FocusSpot* s : Spots) {
+        for (FocusSpot* s : spots_) {
             if (s->group() != ControlGroup::PatternKeys || ++n != key - Qt::Key_0) continue;
             s->setFocus(Qt::OtherFocusReason);
             s->onEnter();
@@ -403,14 +398,17 @@ bool GroovePanel::HandleControlKey(QKeyEvent* event) {
         else if (spot->onMove && key == Qt::Key_End)
             positions = kToTheEnd;
 
-        if (positions != 0)
+        if (positions != 0) {
             spot->onMove(positions);
-        else if (key == Qt::Key_Left || key == Qt::Key_Up)
+        } else if (key == Qt::Key_Left || key == Qt::Key_Up) {
+            EndDrag();
             MoveWithinGroup(spot, -1);
-        else if (key == Qt::Key_Right || key == Qt::Key_Down)
+        } else if (key == Qt::Key_Right || key == Qt::Key_Down) {
+            EndDrag();
             MoveWithinGroup(spot, 1);
-        else
+        } else {
             handled = false;
+        }
     }
     if (handled) ReportControlChanges();
     return handled;

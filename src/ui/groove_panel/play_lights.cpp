@@ -7,6 +7,7 @@
 
 #include "core/machine.h"
 #include "engine/audio/playback.h"
+#include "transport/transport.h"
 #include "ui/groove_panel/groove_panel.h"
 #include "ui/services/app_context.h"
 
@@ -40,8 +41,8 @@ PlayLights::PlayLights(AppContext& ctx, GroovePanel& panel) : ctx_(ctx), panel_(
     QueuedKeys = new SkinPicture(Picture::Pattern, 1, QStringLiteral("QueuedKeys"), &panel);
     QueuedKeys->move(layout::kPatternKeysLeft, layout::kPatternKeysTop);
     QueuedKeys->onPress = [&panel](QMouseEvent* e) {
-        panel.ChoosePatternAt(int(std::floor(e->position().x())),
-                              int(std::floor(e->position().y())));
+        panel.ChoosePattern(PatternAtKeypad(int(std::floor(e->position().x())),
+                                            int(std::floor(e->position().y()))));
     };
     QueuedKeys->hide();
     FollowSwitch =
@@ -57,9 +58,13 @@ PlayLights::PlayLights(AppContext& ctx, GroovePanel& panel) : ctx_(ctx), panel_(
 }
 
 void PlayLights::ToggleFollow() {
-    follow_ = !follow_;
-    FollowSwitch->SetPicture(skin::Picture::FollowSwitch, follow_ ? 1 : 0);
-    if (follow_) Show(shown_, !QueuedKeys->isHidden());
+    ctx_.transport.SetFollow(!ctx_.transport.Following());
+}
+
+void PlayLights::ShowFollow() {
+    const bool follow = ctx_.transport.Following();
+    FollowSwitch->SetPicture(skin::Picture::FollowSwitch, follow ? 1 : 0);
+    if (follow) Show(shown_, !QueuedKeys->isHidden());
 }
 
 void PlayLights::Refresh() {
@@ -89,18 +94,13 @@ void PlayLights::Refresh() {
 }
 
 void PlayLights::Show(const PlayPosition& heard, bool blinkOn) {
-    Machine& m = ctx_.m;
-    EditorState& e = m.editor;
+    const Machine& m = ctx_.m;
+    const EditorState& e = m.editor;
     const int steps = StepsPerMeasureOf(m.song);
     const bool known = heard.known() && heard.step <= steps;
 
-    if (known && follow_ && heard.pattern == e.CurrentPattern &&
-        heard.measure != e.CurrentMeasure &&
-        heard.measure <= MeasureCountOf(m.song, heard.pattern)) {
-        e.CurrentMeasure = static_cast<std::uint8_t>(heard.measure);
-        panel_.ShowMeasures();
-        panel_.ShowStepLeds();
-    }
+    // With the follow switch on, the transport moves the edit measure to the one heard.
+    if (known) ctx_.transport.Heard(heard.pattern, heard.measure);
 
     if (known) {
         const int button = ButtonOfSlot(heard.step, steps);
@@ -116,7 +116,7 @@ void PlayLights::Show(const PlayPosition& heard, bool blinkOn) {
 
     // The lit key is the pattern heard; the one chosen to follow it blinks beside it.
     const int playing = known ? heard.pattern : e.CurrentPattern;
-    for (int n = 1; n <= 8; ++n) panel_.PatternKey[n]->setVisible(n == playing);
+    for (int n = 1; n <= 8; ++n) panel_.PatternKeyPicture(n).setVisible(n == playing);
     const bool queued = playing != e.CurrentPattern;
     if (queued)
         QueuedKeys->SetPicture(skin::Picture::Pattern,

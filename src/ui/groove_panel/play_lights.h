@@ -33,8 +33,9 @@ public:
     // Shows a heard position (none: stopped, or nothing heard yet); `blinkOn` is the blink's
     // phase. With the follow switch on, the edit measure moves to the heard one.
     void Show(const PlayPosition& heard, bool blinkOn);
+    // The follow switch belongs to the transport; the panel shows it.
     void ToggleFollow();
-    bool Following() const { return follow_; }
+    void ShowFollow();
 
     // Frames between the newest frame the audio callback has taken and the one heard when it
     // ran: the device's own buffer and as much again in the sound service.
@@ -54,7 +55,6 @@ private:
     QTimer timer_;
     HeardClock clock_{44100};
     PlayPosition shown_;
-    bool follow_ = false;
 };
 
 }  // namespace qtam

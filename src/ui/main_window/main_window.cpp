@@ -23,12 +23,12 @@
 #include "engine/mixer.h"
 #include "song/edit_ops.h"
 #include "song/grooves.h"
-#include "song/init_song.h"
-#include "song/song_history.h"
+#include "song/song_editor.h"
 #include "ui/qt/desktop_conventions.h"
 #include "ui/qt/text.h"
 #include "ui/services/app_context.h"
 #include "ui/services/playback_notifier.h"
+#include "ui/services/song_notifier.h"
 #include "ui/services/space_bar_keys.h"
 
 namespace qtam {
@@ -68,17 +68,16 @@ MainWindow::MainWindow(AppContext& context, ConfigFile& config, const std::strin
     // A song or a userbank dragged from the file manager is opened.
     setAcceptDrops(true);
 
-    spaceBar_ = new SpaceBarKeys(ctx.playback, true, this);
+    spaceBar_ = new SpaceBarKeys(ctx.transport, true, this);
     BuildMenus();
     AddWindowMenu();
-    ctx.history.Changed = [this] { UpdateUndoItems(); };
+    // Menus and captions follow every change of the Song and of playback.
+    connect(&ctx.songState, &SongNotifier::changed, this, &MainWindow::UpdateMenus);
     connect(&ctx.playbackState, &PlaybackNotifier::stateChanged, this, &MainWindow::UpdateMenus);
     SetUp(commandLineSong);
 }
 
-MainWindow::~MainWindow() {
-    ctx.history.Changed = nullptr;
-}
+MainWindow::~MainWindow() = default;
 
 void MainWindow::SetUp(const std::string& commandLineSong) {
     Machine& m = ctx.m;
@@ -99,26 +98,13 @@ void MainWindow::SetUp(const std::string& commandLineSong) {
     ctx.playback.ApplySettings(ctx.device);
     ResetTransport(m);
     m.Streaming = false;
-    m.editor.SongChanged = false;
     m.editor.PasteEnabled = false;
     m.clock.MainVolume = 128;
     m.clock.MainVolumeTarget = 128;
-    InitSong(m);
-    if (!commandLineSong.empty() && IsUserbankFile(commandLineSong)) {
-        // A userbank opened from the desktop: the first activation loads it.
-        m.activation.UserbankPath = commandLineSong;
-    } else if (!commandLineSong.empty() && LoadSong(m, commandLineSong, false)) {
-        // A song that cannot be read is reported as "Open song" would.
-        m.editor.SongFileName = commandLineSong;
-        LoadedFromCommandLine = true;
-        // The menu check and the step timing follow the song just read, and its sounds are the
-        // userbank it names.
-        m.editor.HumanizeChecked = m.song.humanize != 0;
-        SetTempo(m, m.song.tempo, m.song.shuffle);
-        LoadSongUserbank(m);
-    }
-    ctx.history.Restart(m.song);
-    UpdateTitle(m);
+    // A userbank opened from the desktop: the first activation loads it.
+    const bool userbank = !commandLineSong.empty() && IsUserbankFile(commandLineSong);
+    if (userbank) m.activation.UserbankPath = commandLineSong;
+    LoadedFromCommandLine = ctx.edits.Begin(userbank ? std::string() : commandLineSong);
     UpdateMenus();
 }
 
@@ -137,21 +123,15 @@ QAction* MainWindow::Item(QMenu* menu, const char* caption, void (MainWindow::*h
     return a;
 }
 
-void MainWindow::Edited(void (*operation)(Machine&), bool refreshPanel) {
-    operation(ctx.m);
-    // A change made from the menu is a change: the question before closing protects it, and
-    // a start mixed in advance no longer matches the Song.
-    ctx.m.editor.MarkEdited();
-    RecordEdit(ctx.m, ctx.history, MenuEditText(ctx.m, operation));
-    if (refreshPanel) Q_EMIT songChanged();
-}
-
 void MainWindow::BuildMenus() {
     QMenuBar* bar = menuBar();
     auto action = [this](QMenu* menu, const char* caption, std::function<void()> f) {
         QAction* a = menu->addAction(QString::fromUtf8(caption));
         connect(a, &QAction::triggered, this, std::move(f));
         return a;
+    };
+    auto edit = [this, action](QMenu* menu, const char* caption, MenuEdit which) {
+        return action(menu, caption, [this, which] { ctx.edits.ApplyMenuEdit(which); });
     };
 
     QMenu* file = bar->addMenu(QStringLiteral("&File"));
@@ -168,12 +148,12 @@ void MainWindow::BuildMenus() {
     file->addSeparator();
     Item(file, "&Quit", QKeySequence(Qt::CTRL | Qt::Key_Q), &MainWindow::Quit);
 
-    QMenu* edit = bar->addMenu(QStringLiteral("&Edit"));
-    undo_ = Item(edit, "&Undo", QKeySequence(Qt::CTRL | Qt::Key_Z), &MainWindow::Undo);
-    redo_ = Item(edit, "&Redo", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), &MainWindow::Redo);
+    QMenu* editMenu = bar->addMenu(QStringLiteral("&Edit"));
+    undo_ = Item(editMenu, "&Undo", QKeySequence(Qt::CTRL | Qt::Key_Z), &MainWindow::Undo);
+    redo_ = Item(editMenu, "&Redo", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), &MainWindow::Redo);
     redo_->setShortcuts({redo_->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Y)});
-    edit->addSeparator();
-    QMenu* copy = edit->addMenu(QStringLiteral("&Copy"));
+    editMenu->addSeparator();
+    QMenu* copy = editMenu->addMenu(QStringLiteral("&Copy"));
     auto copied = [this](void (*op)(Machine&)) {
         op(ctx.m);
         UpdateMenus();  // the paste items are enabled by every copy
@@ -183,33 +163,33 @@ void MainWindow::BuildMenus() {
     shortcutActions_ << action(copy, "&Measure", [=] { copied(CopyMeasure); });
     shortcutActions_.back()->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_D));
     action(copy, "&Pattern", [=] { copied(CopyPattern); });
-    paste_ = action(edit, "&Paste", [this] { Edited(Paste, true); });
+    paste_ = edit(editMenu, "&Paste", MenuEdit::Paste);
     paste_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_V));
-    pasteMix_ = action(edit, "Paste &mix", [this] { Edited(PasteMix, true); });
+    pasteMix_ = edit(editMenu, "Paste &mix", MenuEdit::PasteMix);
     pasteMix_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
     shortcutActions_ << paste_ << pasteMix_;
-    edit->addSeparator();
+    editMenu->addSeparator();
 
-    QMenu* channel = edit->addMenu(QStringLiteral("C&hannel"));
-    action(channel, "Fade &in", [this] { Edited(FadeInChannel, false); });
-    action(channel, "Fade &out", [this] { Edited(FadeOutChannel, false); });
+    QMenu* channel = editMenu->addMenu(QStringLiteral("C&hannel"));
+    edit(channel, "Fade &in", MenuEdit::FadeInChannel);
+    edit(channel, "Fade &out", MenuEdit::FadeOutChannel);
     action(channel, "Custom &velocity slide…", [this] { Q_EMIT velocitySlideRequested(); });
     channel->addSeparator();
-    action(channel, "Pan &left to right", [this] { Edited(PanLeftToRight, false); });
-    action(channel, "Pan &right to left", [this] { Edited(PanRightToLeft, false); });
-    action(channel, "Pan &center", [this] { Edited(PanCenter, false); });
-    action(channel, "Pan ran&domly", [this] { Edited(PanRandomly, false); });
-    action(channel, "Pan i&nverse", [this] { Edited(PanInverse, false); });
+    edit(channel, "Pan &left to right", MenuEdit::PanLeftToRight);
+    edit(channel, "Pan &right to left", MenuEdit::PanRightToLeft);
+    edit(channel, "Pan &center", MenuEdit::PanCenter);
+    edit(channel, "Pan ran&domly", MenuEdit::PanRandomly);
+    edit(channel, "Pan i&nverse", MenuEdit::PanInverse);
     action(channel, "Custom &pan slide…", [this] { Q_EMIT panSlideRequested(); });
     channel->addSeparator();
-    shortcutActions_ << action(channel, "&Erase", [this] { Edited(EraseChannel, true); });
+    shortcutActions_ << edit(channel, "&Erase", MenuEdit::EraseChannel);
     shortcutActions_.back()->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_Delete));
 
-    QMenu* measure = edit->addMenu(QStringLiteral("M&easure"));
-    action(measure, "Fade &in", [this] { Edited(FadeInMeasure, false); });
-    action(measure, "Fade &out", [this] { Edited(FadeOutMeasure, false); });
+    QMenu* measure = editMenu->addMenu(QStringLiteral("M&easure"));
+    edit(measure, "Fade &in", MenuEdit::FadeInMeasure);
+    edit(measure, "Fade &out", MenuEdit::FadeOutMeasure);
     measure->addSeparator();
-    shortcutActions_ << action(measure, "&Erase", [this] { Edited(EraseMeasure, true); });
+    shortcutActions_ << edit(measure, "&Erase", MenuEdit::EraseMeasure);
     shortcutActions_.back()->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Delete));
 
     QMenu* various = bar->addMenu(QStringLiteral("&Various"));
@@ -219,13 +199,7 @@ void MainWindow::BuildMenus() {
         const std::string_view caption = GrooveMenuCaption(i);
         QAction* a = grooves->addAction(WithMnemonic(
             QString::fromLatin1(caption.data(), static_cast<int>(caption.size())), takenMnemonics));
-        connect(a, &QAction::triggered, this, [this, i, caption] {
-            ChooseGrooveMenuEntry(ctx.m, i);
-            RecordEdit(ctx.m, ctx.history,
-                       i == kRandomChaosMenuIndex ? std::string(caption)
-                                                  : "Apply groove " + std::string(caption));
-            Q_EMIT songChanged();
-        });
+        connect(a, &QAction::triggered, this, [this, i] { ctx.edits.ApplyGrooveMenuEntry(i); });
     }
     various->addSeparator();
     auto* stepGroup = new QActionGroup(this);
@@ -236,11 +210,7 @@ void MainWindow::BuildMenus() {
         stepGroup->addAction(a);
     }
     various->addSeparator();
-    humanize_ = action(various, "&Humanize", [this] {
-        ToggleHumanize(ctx.m);
-        RecordEdit(ctx.m, ctx.history, "Humanize");
-        UpdateMenus();
-    });
+    humanize_ = action(various, "&Humanize", [this] { ctx.edits.ToggleHumanize(); });
     humanize_->setCheckable(true);
     various->addSeparator();
     deviceSetup_ =
@@ -288,25 +258,26 @@ void MainWindow::UpdateMenus() {
     bankItem_->setText(Literal(FromCp1252(m.activation.UserbankCaption)));
     load_->setEnabled(!m.activation.EditorActive);
     bankItem_->setEnabled(!m.activation.EditorActive);
+    UpdateUndoItems();
     ShowCaption();
 }
 
 void MainWindow::ShowCaption() {
     const QString caption = QString::fromLatin1(kMainWindowCaption);
-    setWindowTitle(ctx.m.editor.SongChanged ? QLatin1Char('*') + caption : caption);
+    setWindowTitle(SongChanged(ctx.m) ? QLatin1Char('*') + caption : caption);
 }
 
 void MainWindow::UpdateUndoItems() {
-    const SongHistory& h = ctx.history;
+    const SongEditor& h = ctx.edits;
     auto caption = [](const char* item, std::string_view text) {
         QString shown = QString::fromLatin1(item);
         if (!text.empty()) shown += ' ' + Literal(FromCp1252(std::string(text)));
         return shown;
     };
     undo_->setText(caption("&Undo", h.UndoText()));
-    undo_->setEnabled(h.CanUndo());
+    undo_->setEnabled(h.history().CanUndo());
     redo_->setText(caption("&Redo", h.RedoText()));
-    redo_->setEnabled(h.CanRedo());
+    redo_->setEnabled(h.history().CanRedo());
 }
 
 QList<QAction*> MainWindow::ShortcutActions() const {
@@ -330,9 +301,7 @@ bool MainWindow::AskToSaveBeforeExit() {
 }
 
 void MainWindow::NewSong() {
-    if (NewSongFlow(ctx.m, SongFileDialogs())) ctx.history.Restart(ctx.m.song);
-    UpdateMenus();
-    Q_EMIT songChanged();
+    ctx.edits.NewSong(SongFileDialogs());
 }
 
 void MainWindow::OpenSong() {
@@ -340,11 +309,8 @@ void MainWindow::OpenSong() {
 }
 
 void MainWindow::OpenSongThrough(const SongDialogs& dialogs) {
-    const bool opened = OpenSongFlow(ctx.m, dialogs);
-    opened ? ctx.history.Restart(ctx.m.song) : TakeSavedState(ctx.m, ctx.history);
+    const bool opened = ctx.edits.OpenSong(dialogs);
     if (opened && ctx.m.song.showInfoOnOpen != 0) Q_EMIT songIntroductionRequested();
-    UpdateMenus();
-    Q_EMIT songChanged();
 }
 
 void MainWindow::OpenFile(const std::string& file) {
@@ -370,15 +336,11 @@ void MainWindow::dropEvent(QDropEvent* e) {
 }
 
 void MainWindow::SaveSong() {
-    SaveSongFlow(ctx.m, SongFileDialogs());
-    TakeSavedState(ctx.m, ctx.history);
-    Q_EMIT songChanged();  // the caption may name the file now
+    ctx.edits.SaveSong(SongFileDialogs());
 }
 
 void MainWindow::SaveSongAs() {
-    SaveSongAsFlow(ctx.m, SongFileDialogs());
-    TakeSavedState(ctx.m, ctx.history);
-    Q_EMIT songChanged();
+    ctx.edits.SaveSongAs(SongFileDialogs());
 }
 
 void MainWindow::LoadUserbank() {
@@ -392,10 +354,7 @@ void MainWindow::LoadUserbank() {
 
 void MainWindow::LoadUserbankFile(const std::string& file) {
     if (ctx.m.activation.EditorActive) return;
-    LoadUserbankFromMenu(ctx.m, file);
-    ctx.history.ForgetSaved();  // the Song names another userbank than its file
-    UpdateMenus();
-    Q_EMIT songChanged();
+    ctx.edits.LoadUserbank(file);
 }
 
 void MainWindow::OpenBankEditor() {
@@ -403,22 +362,15 @@ void MainWindow::OpenBankEditor() {
 }
 
 void MainWindow::ChooseStepsPerMeasure(int steps) {
-    SetStepsPerMeasure(ctx.m, steps);
-    RecordEdit(ctx.m, ctx.history, steps == 12 ? "12 step measure" : "16 step measure");
-    UpdateMenus();
-    Q_EMIT songChanged();
+    ctx.edits.SetStepsPerMeasure(steps);
 }
 
 void MainWindow::Undo() {
-    if (!UndoEdit(ctx.m, ctx.history)) return;
-    UpdateMenus();
-    Q_EMIT songChanged();
+    ctx.edits.Undo();
 }
 
 void MainWindow::Redo() {
-    if (!RedoEdit(ctx.m, ctx.history)) return;
-    UpdateMenus();
-    Q_EMIT songChanged();
+    ctx.edits.Redo();
 }
 
 void MainWindow::Quit() {
@@ -452,8 +404,8 @@ void MainWindow::ShowAtStart() {
 
 void MainWindow::OnActivated() {
     ActivateMainWindow(ctx.m, programPath_);
-    UpdateMenus();
-    Q_EMIT songChanged();
+    // The kit and the configured userbank may have been read just now.
+    ctx.edits.Announce(SongChange::File);
     Q_EMIT activated();
 }
 

@@ -86,8 +86,6 @@ public:
 Q_SIGNALS:
     // The main window closed or "&Quit" was chosen: the program's loop is to end.
     void LoopEnds();
-    // The Song (or the edit position, the banks, the caption) changed: the panel shows it.
-    void songChanged();
     // Menu items that open another window.
     void songInfoRequested();
     void songIntroductionRequested();  // an opened song asks to show its information
@@ -117,9 +115,6 @@ private:
     QAction* Item(QMenu* menu, const char* caption, const QKeySequence& shortcut,
                   void (MainWindow::*handler)());
     QAction* Item(QMenu* menu, const char* caption, void (MainWindow::*handler)());
-    // A menu edit of the Song: it is marked changed, the panel refreshed when asked.
-    void Edited(void (*operation)(Machine&), bool refreshPanel);
-
     void NewSong();
     void OpenSong();
     void OpenSongThrough(const SongDialogs& dialogs);

@@ -1,8 +1,9 @@
 #pragma once
 // What every window of the program reaches: the Machine (with its prompter), the playback
-// driver, its event queue and its state notices, the desktop's file dialogs, the device
-// settings and the undo history of the Song. Windows never reach each other through it: the
-// application connects them.
+// driver, its event queue, the desktop's file dialogs and the device settings; the edit layer
+// and the transport controller, through which every window changes the Song and steers
+// playback; and their notices. Windows never reach each other through it: the application
+// connects them.
 //
 // Thread: owner (the user-interface thread) for everything here.
 
@@ -14,7 +15,9 @@ class PlaybackDriver;
 class PlaybackNotifier;
 class FileDialogs;
 struct WaveDeviceSettings;
-class SongHistory;
+class SongEditor;
+class SongNotifier;
+class Transport;
 
 struct AppContext {
     Machine& m;
@@ -23,7 +26,9 @@ struct AppContext {
     PlaybackNotifier& playbackState;
     FileDialogs& dialogs;
     WaveDeviceSettings& device;
-    SongHistory& history;
+    SongEditor& edits;
+    SongNotifier& songState;
+    Transport& transport;
 };
 
 }  // namespace qtam

@@ -1,31 +1,28 @@
 #pragma once
-// One notice for everyone who follows the playback driver's state (playing or stopped, the
-// menus it disables): the driver calls Notify, the windows connect to stateChanged.
+// One notice for everyone who follows the transport's state (playing or stopped, the menus the
+// playback driver disables, the follow switch): the transport tells it, the windows connect to
+// stateChanged.
 //
 // Thread: the user-interface thread.
 
 #include <QObject>
 
-#include "engine/audio/playback.h"
+#include "transport/transport.h"
 
 namespace qtam {
 
 class PlaybackNotifier : public QObject {
     Q_OBJECT
 public:
-    // Makes `playback` announce its state changes here, for as long as this notifier lives.
-    explicit PlaybackNotifier(PlaybackDriver& playback) : playback_(playback) {
-        playback_.OnStateChanged = [this] { Q_EMIT stateChanged(); };
+    // Listens to `transport` for as long as the transport lives; create it with the transport.
+    explicit PlaybackNotifier(Transport& transport) {
+        transport.Listen([this] { Q_EMIT stateChanged(); });
     }
-    ~PlaybackNotifier() override { playback_.OnStateChanged = nullptr; }
     PlaybackNotifier(const PlaybackNotifier&) = delete;
     PlaybackNotifier& operator=(const PlaybackNotifier&) = delete;
 
 Q_SIGNALS:
     void stateChanged();
-
-private:
-    PlaybackDriver& playback_;
 };
 
 }  // namespace qtam

@@ -2,7 +2,7 @@
 
 #include <QKeyEvent>
 
-#include "engine/audio/playback.h"
+#include "transport/transport.h"
 
 namespace qtam {
 
@@ -11,11 +11,11 @@ namespace {
 constexpr int kReleaseDelayMs = 40;
 }  // namespace
 
-SpaceBarKeys::SpaceBarKeys(PlaybackDriver& playback, bool openDeviceFirst, QObject* parent)
-    : QObject(parent), playback_(playback), openDeviceFirst_(openDeviceFirst) {
+SpaceBarKeys::SpaceBarKeys(Transport& transport, bool openDeviceFirst, QObject* parent)
+    : QObject(parent), transport_(transport), openDeviceFirst_(openDeviceFirst) {
     release_.setSingleShot(true);
     release_.setInterval(kReleaseDelayMs);
-    connect(&release_, &QTimer::timeout, this, [this] { playback_.KeyUp(); });
+    connect(&release_, &QTimer::timeout, this, [this] { transport_.SpaceUp(); });
 }
 
 void SpaceBarKeys::KeyPress(const QKeyEvent& e) {
@@ -23,9 +23,9 @@ void SpaceBarKeys::KeyPress(const QKeyEvent& e) {
         release_.stop();
         // The other half of a repeat: the key was never let go.
         if (e.key() == releasedKey_ && e.timestamp() == releasedAt_) return;
-        playback_.KeyUp();
+        transport_.SpaceUp();
     }
-    playback_.KeyDown(e.key() == Qt::Key_Space, openDeviceFirst_);
+    transport_.SpaceDown(e.key() == Qt::Key_Space, openDeviceFirst_);
 }
 
 void SpaceBarKeys::KeyRelease(const QKeyEvent& e) {
@@ -39,7 +39,7 @@ void SpaceBarKeys::Flush() {
     release_.stop();
     // The keys held now are let go in another window (a dialog opened by a shortcut takes the
     // release of its keys): the next press here is a new one.
-    playback_.KeyUp();
+    transport_.SpaceUp();
 }
 
 }  // namespace qtam

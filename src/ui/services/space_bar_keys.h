@@ -1,6 +1,6 @@
 #pragma once
 // The space-bar guard's key events for one window (the main window and the groove panel each
-// have one; both share the playback driver's KeyReleased).
+// have one; both share the playback driver's KeyReleased, through the transport).
 //
 // A held key repeats. Qt marks most repeats, but on X11 it can miss some: the server sends
 // each repeat as a release and a press with one timestamp, and when the press has not been
@@ -18,12 +18,12 @@ class QKeyEvent;
 
 namespace qtam {
 
-class PlaybackDriver;
+class Transport;
 
 class SpaceBarKeys : public QObject {
 public:
     // openDeviceFirst: the main window opens the device before a start, the panel does not.
-    SpaceBarKeys(PlaybackDriver& playback, bool openDeviceFirst, QObject* parent = nullptr);
+    SpaceBarKeys(Transport& transport, bool openDeviceFirst, QObject* parent = nullptr);
 
     void KeyPress(const QKeyEvent& e);
     void KeyRelease(const QKeyEvent& e);
@@ -32,7 +32,7 @@ public:
     void Flush();
 
 private:
-    PlaybackDriver& playback_;
+    Transport& transport_;
     bool openDeviceFirst_;
     QTimer release_;
     int releasedKey_ = 0;

@@ -1,0 +1,340 @@
+#include "song/song_editor.h"
+
+#include <type_traits>
+#include <utility>
+
+#include "banks/kit.h"
+#include "core/machine.h"
+#include "engine/play_clock.h"
+#include "song/edit_ops.h"
+#include "song/grooves.h"
+#include "song/init_song.h"
+#include "song/panel_edits.h"
+#include "song/song_info.h"
+
+namespace qtam {
+
+namespace {
+
+std::string Numbered(std::string_view text, int number) {
+    return std::string(text) + " " + std::to_string(number);
+}
+
+struct MenuEditEntry {
+    MenuEdit edit;
+    void (*operation)(Machine&);
+    std::string_view text;
+    SongChange what;
+};
+
+constexpr MenuEditEntry kMenuEdits[] = {
+    {MenuEdit::Paste, Paste, "Paste", SongChange::Pattern},
+    {MenuEdit::PasteMix, PasteMix, "Paste mix", SongChange::Pattern},
+    {MenuEdit::FadeInChannel, FadeInChannel, "Fade in channel", SongChange::Pattern},
+    {MenuEdit::FadeOutChannel, FadeOutChannel, "Fade out channel", SongChange::Pattern},
+    {MenuEdit::FadeInMeasure, FadeInMeasure, "Fade in measure", SongChange::Pattern},
+    {MenuEdit::FadeOutMeasure, FadeOutMeasure, "Fade out measure", SongChange::Pattern},
+    {MenuEdit::PanLeftToRight, PanLeftToRight, "Pan left to right", SongChange::Pattern},
+    {MenuEdit::PanRightToLeft, PanRightToLeft, "Pan right to left", SongChange::Pattern},
+    {MenuEdit::PanCenter, PanCenter, "Pan center", SongChange::Pattern},
+    {MenuEdit::PanRandomly, PanRandomly, "Pan randomly", SongChange::Pattern},
+    {MenuEdit::PanInverse, PanInverse, "Pan inverse", SongChange::Pattern},
+    {MenuEdit::EraseChannel, EraseChannel, "Erase channel", SongChange::Pattern},
+    {MenuEdit::EraseMeasure, EraseMeasure, "Erase measure", SongChange::Pattern},
+};
+
+const MenuEditEntry& EntryOf(MenuEdit edit) {
+    for (const MenuEditEntry& e : kMenuEdits)
+        if (e.edit == edit) return e;
+    return kMenuEdits[0];
+}
+
+}  // namespace
+
+std::string MenuEditText(const Machine& m, MenuEdit edit) {
+    std::string text(EntryOf(edit).text);
+    if (edit != MenuEdit::Paste && edit != MenuEdit::PasteMix) return text;
+    // A paste is named after what the clipboard holds.
+    switch (m.editor.ClipboardKind) {
+        case 1:
+            return text + " channel";
+        case 2:
+            return text + " measure";
+        case 3:
+            return text + " pattern";
+        default:
+            return text;
+    }
+}
+
+SongEditor::SongEditor(Machine& m) : m_(m) {
+    history_.Restart(m_.song);
+}
+
+void SongEditor::Listen(Listener listener) {
+    listeners_.push_back(std::move(listener));
+}
+
+void SongEditor::Announce(SongChange what) {
+    Tell(what);
+}
+
+void SongEditor::Tell(SongChange what) {
+    for (const Listener& listener : listeners_) listener(what);
+}
+
+void SongEditor::Record(std::string text) {
+    history_.Record(m_.song, std::move(text));
+}
+
+template <class Change>
+auto SongEditor::Edit(std::string text, SongChange what, Change change) {
+    EndDrag();
+    if constexpr (std::is_void_v<decltype(change())>) {
+        change();
+        Record(std::move(text));
+        Tell(what);
+    } else {
+        auto result = change();
+        Record(std::move(text));
+        Tell(what);
+        return result;
+    }
+}
+
+template <class Change>
+void SongEditor::Drag(std::string text, SongChange what, Change change) {
+    if (dragging_ && dragText_ != text) EndDrag();
+    dragging_ = true;
+    dragText_ = std::move(text);
+    change();
+    Tell(what);
+}
+
+void SongEditor::EndDrag() {
+    if (!dragging_) return;
+    dragging_ = false;
+    Record(std::move(dragText_));
+    dragText_.clear();
+    Tell(SongChange::File);  // the Undo item names the drag now
+}
+
+// ---- Steps and notes
+
+bool SongEditor::ToggleStep(int slot) {
+    return Edit(Numbered("Toggle step", slot), SongChange::Step,
+                [&] { return qtam::ToggleStep(m_, slot); });
+}
+
+bool SongEditor::SetNoteDetails(int velocity, int pan, bool reversed) {
+    return Edit("Note details", SongChange::Step,
+                [&] { return qtam::SetNoteDetails(m_, velocity, pan, reversed); });
+}
+
+// ---- Channels
+
+void SongEditor::ToggleMute(int channel) {
+    Edit(Numbered("Mute channel", channel), SongChange::Channels,
+         [&] { qtam::ToggleMute(m_, channel); });
+}
+
+void SongEditor::ToggleDistortion(int channel) {
+    Edit(Numbered("Distortion channel", channel), SongChange::Channels,
+         [&] { qtam::ToggleDistortion(m_, channel); });
+}
+
+bool SongEditor::ChooseInstrument(int instrument) {
+    return Edit("Instrument choice", SongChange::Channels,
+                [&] { return qtam::ChooseInstrument(m_, instrument); });
+}
+
+// ---- Sliders
+
+void SongEditor::DragChannelVolume(int channel, int volume) {
+    Drag(Numbered("Volume channel", channel), SongChange::Channels,
+         [&] { SetChannelVolume(m_, channel, volume); });
+}
+
+void SongEditor::DragTempo(int tempo) {
+    Drag("Tempo", SongChange::Song, [&] { SetSongTempo(m_, tempo); });
+}
+
+void SongEditor::DragShuffle(int shuffle) {
+    Drag("Shuffle", SongChange::Song, [&] { SetSongShuffle(m_, shuffle); });
+}
+
+void SongEditor::DragDistortionGain(int gain) {
+    Drag("Distortion gain", SongChange::Channels, [&] { SetDistortionGain(m_, gain); });
+}
+
+void SongEditor::DragDistortionThreshold(int threshold) {
+    Drag("Distortion threshold", SongChange::Channels,
+         [&] { SetDistortionThreshold(m_, threshold); });
+}
+
+void SongEditor::SetTempo(int tempo) {
+    Edit("Tempo", SongChange::Song, [&] { SetSongTempo(m_, tempo); });
+}
+
+bool SongEditor::EnterTempo(DialogResult result, std::string_view text) {
+    return Edit("Tempo", SongChange::Song, [&] { return qtam::EnterTempo(m_, result, text); });
+}
+
+bool SongEditor::EnterShuffle(DialogResult result, std::string_view text) {
+    return Edit("Shuffle", SongChange::Song,
+                [&] { return qtam::EnterShuffle(m_, result, text); });
+}
+
+// ---- Patterns and the Song
+
+void SongEditor::SetMeasureCount(int count) {
+    Edit("Measure count", SongChange::Pattern, [&] { qtam::SetMeasureCount(m_, count); });
+}
+
+void SongEditor::SetStepsPerMeasure(int steps) {
+    Edit(steps == 12 ? "12 step measure" : "16 step measure", SongChange::Song,
+         [&] { qtam::SetStepsPerMeasure(m_, steps); });
+}
+
+void SongEditor::ApplyMenuEdit(MenuEdit edit) {
+    const MenuEditEntry& entry = EntryOf(edit);
+    Edit(MenuEditText(m_, edit), entry.what, [&] {
+        entry.operation(m_);
+        m_.editor.DropPreparedStart();
+    });
+}
+
+void SongEditor::ApplyGrooveMenuEntry(int index) {
+    const std::string_view caption = GrooveMenuCaption(index);
+    Edit(index == kRandomChaosMenuIndex ? std::string(caption)
+                                        : "Apply groove " + std::string(caption),
+         SongChange::Song, [&] { ChooseGrooveMenuEntry(m_, index); });
+}
+
+void SongEditor::ToggleHumanize() {
+    Edit("Humanize", SongChange::Song, [&] { qtam::ToggleHumanize(m_); });
+}
+
+void SongEditor::ApplySlide(SlideField field, DialogResult result, int start, int end) {
+    Edit(field == SlideField::Velocity ? "Custom velocity slide" : "Custom pan slide",
+         SongChange::Pattern, [&] { CustomSlide(m_, field, result, start, end); });
+}
+
+bool SongEditor::ApplySongInfo(SongInfoDialog& dialog, const SongInfoFields& edited) {
+    return Edit("Song info", SongChange::Song, [&] {
+        const bool changed = dialog.Ok(m_, edited);
+        UpdateTitle(m_);  // the caption shows the title
+        return changed;
+    });
+}
+
+// ---- The edit position
+
+void SongEditor::ChooseChannel(int channel) {
+    if (channel < 1 || channel > kChannels) return;
+    EndDrag();
+    m_.editor.CurrentChannel = static_cast<std::uint8_t>(channel);
+    Tell(SongChange::Position);
+}
+
+void SongEditor::ChooseMeasure(int measure) {
+    EndDrag();
+    qtam::ChooseMeasure(m_, measure);
+    Tell(SongChange::Position);
+}
+
+void SongEditor::ChooseStep(int slot) {
+    if (slot < 1 || slot > kSlots) return;
+    m_.editor.CurrentStep = static_cast<std::uint8_t>(slot);
+}
+
+bool SongEditor::ChoosePattern(int pattern) {
+    EndDrag();
+    if (!qtam::ChoosePattern(m_, pattern)) return false;
+    Tell(SongChange::Position);
+    return true;
+}
+
+// ---- Undo and redo
+
+void SongEditor::FollowSong() {
+    m_.editor.StartPrepared = false;
+    m_.editor.HumanizeChecked = m_.song.humanize != 0;
+    qtam::SetTempo(m_, m_.song.tempo, m_.song.shuffle);
+    UpdateTitle(m_);
+    Tell(SongChange::Song);
+}
+
+bool SongEditor::Undo() {
+    EndDrag();
+    if (!history_.Undo(m_.song)) return false;
+    FollowSong();
+    return true;
+}
+
+bool SongEditor::Redo() {
+    EndDrag();
+    if (!history_.Redo(m_.song)) return false;
+    FollowSong();
+    return true;
+}
+
+// ---- Files
+
+bool SongEditor::Begin(const std::string& songFile) {
+    dragging_ = false;
+    InitSong(m_);
+    const bool loaded = !songFile.empty() && LoadSong(m_, songFile, false);
+    if (loaded) {
+        m_.editor.SongFileName = songFile;
+        // The menu check and the step timing follow the song just read, and its sounds are
+        // the userbank it names.
+        m_.editor.HumanizeChecked = m_.song.humanize != 0;
+        qtam::SetTempo(m_, m_.song.tempo, m_.song.shuffle);
+        LoadSongUserbank(m_);
+        MarkSongSaved(m_);
+    }
+    history_.Restart(m_.song);
+    UpdateTitle(m_);
+    Tell(SongChange::Song);
+    return loaded;
+}
+
+bool SongEditor::NewSong(const SongDialogs& dialogs) {
+    EndDrag();
+    const bool made = NewSongFlow(m_, dialogs);
+    if (made) history_.Restart(m_.song);
+    Tell(made ? SongChange::Song : SongChange::File);
+    return made;
+}
+
+bool SongEditor::OpenSong(const SongDialogs& dialogs) {
+    EndDrag();
+    const bool opened = OpenSongFlow(m_, dialogs);
+    if (opened) history_.Restart(m_.song);
+    Tell(opened ? SongChange::Song : SongChange::File);
+    return opened;
+}
+
+bool SongEditor::SaveSong(const SongDialogs& dialogs) {
+    EndDrag();
+    const bool saved = SaveSongFlow(m_, dialogs);
+    Tell(SongChange::File);
+    return saved;
+}
+
+bool SongEditor::SaveSongAs(const SongDialogs& dialogs) {
+    EndDrag();
+    const bool saved = SaveSongAsFlow(m_, dialogs);
+    Tell(SongChange::File);
+    return saved;
+}
+
+bool SongEditor::LoadUserbank(const std::string& file) {
+    EndDrag();
+    const bool loaded = LoadUserbankFromMenu(m_, file);
+    Tell(SongChange::Song);  // the instrument names and the caption
+    return loaded;
+}
+
+}  // namespace qtam

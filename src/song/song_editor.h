@@ -1,0 +1,154 @@
+#pragma once
+// The edit layer: every change a person makes to the Song, from any input (the panel's mouse
+// and keys, a dialog, a menu, a pad), is one call here that takes values, not pixels. Each call
+// records exactly one entry of the undo history, named by the call ("Toggle step 5"), and tells
+// the listeners what changed. Inputs only translate what they received into these calls;
+// nothing else records history entries or writes the Song.
+//
+// A drag (a slider moved by the mouse or by a held arrow key) writes the Song at every step so
+// that it is heard at once, but is one entry: the Drag... calls write and announce, EndDrag
+// records. Every other call, Undo and Redo included, ends an open drag first, so a drag's entry
+// never takes in another edit.
+//
+// The changed mark is not kept here: SongChanged (core/machine.h) derives it from the bytes.
+//
+// Thread: user interface (the Machine's owner), every function here.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "song/slides.h"
+#include "song/song_file.h"
+#include "song/song_history.h"
+
+namespace qtam {
+
+struct Machine;
+class SongInfoDialog;
+struct SongInfoFields;
+
+// What an announcement says changed, so that a window repaints only that.
+enum class SongChange : std::uint8_t {
+    Step,      // one cell of the edited channel in the edited measure
+    Channels,  // the edited pattern's channel settings: mute, distortion, volume, instrument
+    Pattern,   // the edited pattern: its cells, its measure count
+    Song,      // anything of the Song: tempo, shuffle, steps, info, undo, redo, new, open
+    Position,  // the edit position: pattern, measure, channel or step (no edit)
+    File,      // the song's file, its saved state or the active userbank (captions, menus)
+};
+
+// The items of the Edit menu that change the Song.
+enum class MenuEdit : std::uint8_t {
+    Paste,
+    PasteMix,
+    FadeInChannel,
+    FadeOutChannel,
+    FadeInMeasure,
+    FadeOutMeasure,
+    PanLeftToRight,
+    PanRightToLeft,
+    PanCenter,
+    PanRandomly,
+    PanInverse,
+    EraseChannel,
+    EraseMeasure,
+};
+
+class SongEditor {
+public:
+    explicit SongEditor(Machine& m);
+    SongEditor(const SongEditor&) = delete;
+    SongEditor& operator=(const SongEditor&) = delete;
+
+    using Listener = std::function<void(SongChange)>;
+    // Called after every change, in the order added; listeners live as long as the editor.
+    void Listen(Listener listener);
+    // Tells the listeners of a change made outside the edits here (the transport's pattern).
+    void Announce(SongChange what);
+
+    const Machine& machine() const { return m_; }
+    const SongHistory& history() const { return history_; }
+
+    // ---- The step buttons and note details (the edited channel and measure)
+    // Sets or clears the note of slot 1..16; "Toggle step N". Returns whether it holds a note.
+    bool ToggleStep(int slot);
+    // The note details of the cell at the edited step; "Note details".
+    bool SetNoteDetails(int velocity, int pan, bool reversed);
+
+    // ---- The channel strip of the edited pattern
+    void ToggleMute(int channel);        // "Mute channel N"
+    void ToggleDistortion(int channel);  // "Distortion channel N"
+    // 1..20 the kit, 101..120 the userbank, for the edited channel; "Instrument choice".
+    bool ChooseInstrument(int instrument);
+
+    // ---- Sliders: each call writes and announces; EndDrag records the drag as one entry.
+    void DragChannelVolume(int channel, int volume);  // "Volume channel N"
+    void DragTempo(int tempo);                        // "Tempo"
+    void DragShuffle(int shuffle);                    // "Shuffle" (the stored 100..150)
+    void DragDistortionGain(int gain);                // "Distortion gain"
+    void DragDistortionThreshold(int threshold);      // "Distortion threshold"
+    void EndDrag();
+
+    // ---- Values set at once (the transport's tempo) and typed (the value dialog's Ok)
+    void SetTempo(int tempo);                                       // "Tempo"
+    bool EnterTempo(DialogResult result, std::string_view text);    // "Tempo"
+    bool EnterShuffle(DialogResult result, std::string_view text);  // "Shuffle"
+
+    // ---- The edited pattern and the whole Song
+    void SetMeasureCount(int count);        // "Measure count"
+    void SetStepsPerMeasure(int steps);     // "16 step measure", "12 step measure"
+    void ApplyMenuEdit(MenuEdit edit);      // "Paste pattern", "Fade in channel", ...
+    void ApplyGrooveMenuEntry(int index);   // "Apply groove Swing 1", "Random Chaos"
+    void ToggleHumanize();                  // "Humanize"
+    void ApplySlide(SlideField field, DialogResult result, int start, int end);  // "Custom ..."
+    bool ApplySongInfo(SongInfoDialog& dialog, const SongInfoFields& edited);    // "Song info"
+
+    // ---- The edit position (no edit: nothing recorded)
+    void ChooseChannel(int channel);  // 1..8
+    void ChooseMeasure(int measure);  // 1..count of the edited pattern
+    void ChooseStep(int slot);        // the cell the note details show
+    bool ChoosePattern(int pattern);  // 1..8; queues it for playback too
+
+    // ---- Undo and redo; afterwards the step timing, Humanize and the caption follow.
+    bool Undo();
+    bool Redo();
+    // The text of the entry Undo or Redo would take ("" when none).
+    std::string_view UndoText() const { return history_.UndoText(); }
+    std::string_view RedoText() const { return history_.RedoText(); }
+
+    // ---- The File menu: a new or opened Song starts an empty history; a save keeps it.
+    bool NewSong(const SongDialogs& dialogs);
+    bool OpenSong(const SongDialogs& dialogs);
+    bool SaveSong(const SongDialogs& dialogs);
+    bool SaveSongAs(const SongDialogs& dialogs);
+    // The start-up: a new Song, or the song file named on the command line read quietly (one
+    // that cannot be read is reported as "Open song" reports it), with an empty history.
+    // Returns whether the file was read.
+    bool Begin(const std::string& songFile);
+    // A userbank loaded from the menu: no edit, it cannot be undone.
+    bool LoadUserbank(const std::string& file);
+
+private:
+    // Ends an open drag, makes the change, records it as `text` and announces `what`.
+    template <class Change>
+    auto Edit(std::string text, SongChange what, Change change);
+    template <class Change>
+    void Drag(std::string text, SongChange what, Change change);
+    void Record(std::string text);
+    void FollowSong();
+    void Tell(SongChange what);
+
+    Machine& m_;
+    SongHistory history_;
+    std::vector<Listener> listeners_;
+    bool dragging_ = false;
+    std::string dragText_;
+};
+
+// The text of an item of the Edit menu for the history ("Paste pattern" after a pattern copy).
+std::string MenuEditText(const Machine& m, MenuEdit edit);
+
+}  // namespace qtam

@@ -1,0 +1,81 @@
+#include "transport/transport.h"
+
+#include "core/machine.h"
+#include "engine/audio/playback.h"
+#include "song/song_editor.h"
+
+namespace qtam {
+
+Transport::Transport(Machine& m, PlaybackDriver& playback, SongEditor& editor)
+    : m_(m), playback_(playback), editor_(editor) {
+    playback_.OnStateChanged = [this] { Tell(); };
+}
+
+Transport::~Transport() {
+    playback_.OnStateChanged = nullptr;
+}
+
+void Transport::Listen(Listener listener) {
+    listeners_.push_back(std::move(listener));
+}
+
+void Transport::Tell() {
+    for (const Listener& listener : listeners_) listener();
+}
+
+bool Transport::Playing() const {
+    return m_.Playing;
+}
+
+void Transport::Start() {
+    playback_.OpenDevice();
+    playback_.StartPlaying();
+}
+
+bool Transport::Stop() {
+    return playback_.StopPlaying();
+}
+
+void Transport::PressStart(bool leftButtonOnly, bool ctrlHeld) {
+    if (!(leftButtonOnly && ctrlHeld)) playback_.OpenDevice();
+    playback_.PressStart(leftButtonOnly, ctrlHeld);
+}
+
+void Transport::ReleaseStart() {
+    playback_.ReleaseStart();
+}
+
+void Transport::SpaceDown(bool isSpace, bool openDeviceFirst) {
+    playback_.KeyDown(isSpace, openDeviceFirst);
+}
+
+void Transport::SpaceUp() {
+    playback_.KeyUp();
+}
+
+bool Transport::QueuePattern(int pattern) {
+    return editor_.ChoosePattern(pattern);
+}
+
+void Transport::LocateMeasure(int measure) {
+    editor_.ChooseMeasure(measure);
+}
+
+void Transport::SetFollow(bool on) {
+    if (follow_ == on) return;
+    follow_ = on;
+    Tell();
+}
+
+void Transport::Heard(int pattern, int measure) {
+    const EditorState& e = m_.editor;
+    if (!follow_ || pattern != e.CurrentPattern || measure == e.CurrentMeasure) return;
+    if (measure > MeasureCountOf(m_.song, pattern)) return;
+    LocateMeasure(measure);
+}
+
+void Transport::SetTempo(int tempo) {
+    editor_.SetTempo(tempo);
+}
+
+}  // namespace qtam

@@ -1,0 +1,74 @@
+#pragma once
+// The transport controller: Start, Stop, the pattern queued next, the measure located, the
+// follow switch and the tempo, for every input that steers playback (the panel's buttons and
+// keys, the space bar, the command line). Inputs translate what they received into these
+// calls; a change of the Song (the tempo) goes through the edit layer, so it is one undoable
+// entry like any other.
+//
+// Thread: owner (the thread that owns the Machine and drains the playback driver's events),
+// every function here.
+
+#include <functional>
+#include <vector>
+
+namespace qtam {
+
+struct Machine;
+class PlaybackDriver;
+class SongEditor;
+
+class Transport {
+public:
+    // Takes over the driver's state notices (OnStateChanged) and tells its own listeners.
+    Transport(Machine& m, PlaybackDriver& playback, SongEditor& editor);
+    ~Transport();
+    Transport(const Transport&) = delete;
+    Transport& operator=(const Transport&) = delete;
+
+    using Listener = std::function<void()>;
+    // Called whenever playing, the menus the driver disables or the follow switch change.
+    void Listen(Listener listener);
+
+    bool Playing() const;
+
+    // Starts playback from measure 1 of the edited pattern, opening the device when it is
+    // closed (a prepared start sounds at once).
+    void Start();
+    // Stops; false when a live recording could not be finished (the user has been told).
+    bool Stop();
+    // The Start button pressed: Ctrl with exactly the left button prepares a start (the busy
+    // cursor shows until ReleaseStart); any other press starts.
+    void PressStart(bool leftButtonOnly, bool ctrlHeld);
+    void ReleaseStart();
+    // The space bar: held, it toggles playback once. openDeviceFirst: the device is opened
+    // before a start (the main window); the panel opens it itself.
+    void SpaceDown(bool isSpace, bool openDeviceFirst);
+    void SpaceUp();
+
+    // Pattern 1..8: edited from measure 1; while playing it is heard from the end of the
+    // measure playing, stopped it plays from the next start. False for the pattern already
+    // edited or a number outside 1..8.
+    bool QueuePattern(int pattern);
+    // The edit measure of the edited pattern (1..count).
+    void LocateMeasure(int measure);
+
+    // With the follow switch on, the edit measure goes to the measure heard.
+    void SetFollow(bool on);
+    bool Following() const { return follow_; }
+    // Where the sound is now (from what the device played): the follow switch acts on it.
+    void Heard(int pattern, int measure);
+
+    // Beats per minute: one "Tempo" entry of the undo history.
+    void SetTempo(int tempo);
+
+private:
+    void Tell();
+
+    Machine& m_;
+    PlaybackDriver& playback_;
+    SongEditor& editor_;
+    std::vector<Listener> listeners_;
+    bool follow_ = false;
+};
+
+}  // namespace qtam
