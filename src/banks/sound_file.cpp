@@ -269,11 +269,6 @@ std::string ConversionQuestion(const SoundFormat& format) {
     return "This file is " + DescribeSoundFormat(format) + ". Convert it to 16-bit mono 44100 Hz?";
 }
 
-bool IsConversionQuestion(const std::string& text) {
-    return text.starts_with("This file is ") &&
-           text.ends_with(". Convert it to 16-bit mono 44100 Hz?");
-}
-
 std::int64_t ConvertedLength(const SoundFormat& format) {
     if (format.sampleRate <= 0 || format.frames <= 0) return 0;
     if (format.sampleRate == kSlotRate) return format.frames;

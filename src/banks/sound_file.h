@@ -46,8 +46,6 @@ struct SoundFormat {
 std::string DescribeSoundFormat(const SoundFormat& format);
 // "This file is FLAC, 24 bit, stereo, 48000 Hz. Convert it to 16-bit mono 44100 Hz?"
 std::string ConversionQuestion(const SoundFormat& format);
-// True for a text ConversionQuestion made.
-bool IsConversionQuestion(const std::string& text);
 // How many slot samples the whole file becomes.
 std::int64_t ConvertedLength(const SoundFormat& format);
 

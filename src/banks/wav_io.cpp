@@ -9,10 +9,13 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 #include "banks/sound_file.h"
+#include "banks/userbank_file.h"
 #include "core/files.h"
 #include "core/machine.h"
+#include "core/text_codec.h"
 
 namespace qtam {
 
@@ -223,18 +226,27 @@ bool IsReadOnlyFile(const std::string& path) {
 
 namespace {
 
+SampleRead Samples(std::int32_t count) {
+    return {count > 0 ? ImportOutcome::Imported : ImportOutcome::NoSound, count, {}};
+}
+SampleRead Refusal(std::string text) {
+    return {ImportOutcome::Refused, 0, std::move(text)};
+}
+SampleRead Declined() {
+    return {ImportOutcome::Declined, 0, {}};
+}
+
 // Up to `size` bytes from `offset` into the transfer buffer, asking first when they exceed it.
-// Returns the samples read (always even); -1 when the user declined the import.
-std::int32_t ReadIntoTransfer(Machine& m, std::FILE* f, std::uint64_t offset, std::uint64_t size,
-                              const char* askLarge) {
+SampleRead ReadIntoTransfer(Machine& m, std::FILE* f, std::uint64_t offset, std::uint64_t size,
+                            const char* askLarge) {
     if (size > kWavTransferLimit) {
-        if (!m.prompter->AskYesNo(askLarge)) return -1;
+        if (!m.prompter->AskYesNo(askLarge)) return Declined();
         size = kWavTransferLimit;
     }
-    if (size == 0) return 0;
+    if (size == 0) return Samples(0);
     const ssize_t got = ::pread(::fileno(f), m.banks.transfer.bytes.get(),
                                 static_cast<std::size_t>(size), static_cast<off_t>(offset));
-    return got > 0 ? EvenSampleCount(static_cast<std::size_t>(got)) : 0;
+    return Samples(got > 0 ? EvenSampleCount(static_cast<std::size_t>(got)) : 0);
 }
 
 bool HasWavExtension(const std::string& path) {
@@ -267,47 +279,51 @@ const char* WavRefusal(const char* parseRefusal, const WavLayout& wav, std::stri
 }
 
 // The data of a parsed 16-bit mono WAV file, taken over byte for byte.
-std::int32_t ReadWavData(Machine& m, std::FILE* f, std::uint64_t fileSize, const WavLayout& wav) {
+SampleRead ReadWavData(Machine& m, std::FILE* f, std::uint64_t fileSize, const WavLayout& wav) {
     // A size that claims more than the file holds stands for what is there; a negative one
     // for nothing.
     const std::uint64_t inFile = fileSize - std::min(fileSize, wav.dataOffset);
     const std::uint64_t size =
         wav.dataSize <= 0 ? 0 : std::min<std::uint64_t>(std::uint32_t(wav.dataSize), inFile);
-    const std::int32_t count = ReadIntoTransfer(m, f, wav.dataOffset, size, kAskLargeWav);
+    SampleRead read = ReadIntoTransfer(m, f, wav.dataOffset, size, kAskLargeWav);
     // Not one sample to import: say so rather than do nothing.
-    if (count == 0) m.prompter->Warn(ImportRefusalText(kMsgNoWavData));
-    return std::max(count, 0);
+    if (read.outcome == ImportOutcome::NoSound) return Refusal(ImportRefusalText(kMsgNoWavData));
+    return read;
 }
 
 // The checks of a parsed WAV file, then its data unchanged.
-std::int32_t ReadParsedWav(Machine& m, std::FILE* f, std::uint64_t fileSize,
-                           const char* parseRefusal, const WavLayout& wav) {
+SampleRead ReadParsedWav(Machine& m, std::FILE* f, std::uint64_t fileSize, const char* parseRefusal,
+                         const WavLayout& wav) {
     std::string text;
-    if (const char* refusal = WavRefusal(parseRefusal, wav, text)) {
-        m.prompter->Warn(ImportRefusalText(refusal));
-        return 0;
-    }
-    if (wav.sampleRate < 44000 && !m.prompter->AskYesNo(kAskLowSampleRate)) return 0;
+    if (const char* refusal = WavRefusal(parseRefusal, wav, text))
+        return Refusal(ImportRefusalText(refusal));
+    if (wav.sampleRate < 44000 && !m.prompter->AskYesNo(kAskLowSampleRate)) return Declined();
     return ReadWavData(m, f, fileSize, wav);
 }
 
 // A sound converted to 16-bit mono 44100 Hz into the transfer buffer, after the size question.
-std::int32_t ConvertIntoTransfer(Machine& m, SoundFile& sound, const char* askLarge) {
+SampleRead ConvertIntoTransfer(Machine& m, SoundFile& sound, const char* askLarge) {
     const std::int32_t limit = static_cast<std::int32_t>(kWavTransferLimit / 2);
-    if (ConvertedLength(sound.format()) > limit && !m.prompter->AskYesNo(askLarge)) return 0;
+    if (ConvertedLength(sound.format()) > limit && !m.prompter->AskYesNo(askLarge))
+        return Declined();
     BusyCursor busy(*m.prompter);
     const ConvertResult result = sound.ConvertTo(m.banks.transfer.bytes.get(), limit);
-    if (result.status == ConvertResult::NotANumber) {
-        m.prompter->Warn(kMsgNotANumber);
-        return 0;
-    }
-    if (result.status == ConvertResult::Damaged) {
-        m.prompter->Warn(kMsgDamagedSound);
-        return 0;
-    }
+    if (result.status == ConvertResult::NotANumber) return Refusal(kMsgNotANumber);
+    if (result.status == ConvertResult::Damaged) return Refusal(kMsgDamagedSound);
     const std::int32_t count = EvenSampleCount(2 * static_cast<std::size_t>(result.samples));
-    if (count == 0) m.prompter->Warn(kMsgNoSound);
-    return count;
+    if (count == 0) return Refusal(kMsgNoSound);
+    return Samples(count);
+}
+
+// After No to the conversion: a 16-bit mono WAV file at 44 kHz or more (`asItIs`) is still
+// taken unchanged, everything else is refused as it always was. A failure is marked as
+// following the declined conversion, so that the caller can point to it.
+SampleRead ReadWithoutConversion(Machine& m, std::FILE* f, std::uint64_t fileSize,
+                                 const WavLayout* asItIs, const char* refusal) {
+    SampleRead read = asItIs != nullptr ? ReadWavData(m, f, fileSize, *asItIs)
+                                        : Refusal(ImportRefusalText(refusal));
+    if (read.outcome != ImportOutcome::Imported) read.outcome = ImportOutcome::ConversionDeclined;
+    return read;
 }
 
 // The refusals that need no question: nothing to convert (a WAV file says so as it always
@@ -320,37 +336,41 @@ const char* SoundRefusal(const SoundFormat& format, bool isWav, const char* pars
     return nullptr;
 }
 
-// The file opened for an import, or null after `message` with the file and the system's reason.
-FilePtr OpenForImport(Machine& m, const std::string& path, const char* message,
-                      std::uint64_t* size) {
+// The file opened for an import, or null with `failure` giving `message`, the file and the
+// system's reason.
+FilePtr OpenForImport(const std::string& path, const char* message, std::uint64_t* size,
+                      SampleRead& failure) {
     FilePtr f = OpenRegularFile(path, size);
-    if (!f) m.prompter->Warn(FileFailureText(message, path, FileErrorReason(errno)));
+    if (!f) failure = Refusal(FileFailureText(message, path, FileErrorReason(errno)));
     return f;
 }
 
 }  // namespace
 
-std::int32_t ReadWavSamples(Machine& m, const std::string& path) {
+SampleRead ReadWavSamples(Machine& m, const std::string& path) {
     std::uint64_t fileSize = 0;
-    FilePtr f = OpenForImport(m, path, kMsgWavOpenError, &fileSize);
-    if (!f) return 0;
+    SampleRead failure;
+    FilePtr f = OpenForImport(path, kMsgWavOpenError, &fileSize, failure);
+    if (!f) return failure;
     WavLayout wav;
     const char* refusal = ParseWav(FileBytes(f.get(), fileSize), wav);
     return ReadParsedWav(m, f.get(), fileSize, refusal, wav);
 }
 
-std::int32_t ReadRawSamples(Machine& m, const std::string& path) {
+SampleRead ReadRawSamples(Machine& m, const std::string& path) {
     std::uint64_t size = 0;
-    FilePtr f = OpenForImport(m, path, kMsgRawOpenError, &size);
-    if (!f) return 0;
-    return std::max(ReadIntoTransfer(m, f.get(), 0, size, kAskLargeRaw), 0);
+    SampleRead failure;
+    FilePtr f = OpenForImport(path, kMsgRawOpenError, &size, failure);
+    if (!f) return failure;
+    return ReadIntoTransfer(m, f.get(), 0, size, kAskLargeRaw);
 }
 
-std::int32_t ReadSoundSamples(Machine& m, const std::string& path, Conversion conversion) {
+SampleRead ReadSoundSamples(Machine& m, const std::string& path, Conversion conversion) {
     std::uint64_t fileSize = 0;
-    FilePtr f = OpenForImport(m, path, HasWavExtension(path) ? kMsgWavOpenError : kMsgRawOpenError,
-                              &fileSize);
-    if (!f) return 0;
+    SampleRead failure;
+    FilePtr f = OpenForImport(path, HasWavExtension(path) ? kMsgWavOpenError : kMsgRawOpenError,
+                              &fileSize, failure);
+    if (!f) return failure;
     const FileBytes in(f.get(), fileSize);
     const bool isWav = LooksLikeWav(in);
     WavLayout wav;
@@ -366,42 +386,39 @@ std::int32_t ReadSoundSamples(Machine& m, const std::string& path, Conversion co
     if (!sound.Open(::fileno(f.get()), fileSize)) {
         if (isWav || HasWavExtension(path))
             return ReadParsedWav(m, f.get(), fileSize, isWav ? parseRefusal : kMsgNotAWav, wav);
-        if (HasSoundFileExtension(path)) {
-            m.prompter->Warn(ImportRefusalText(kMsgUnreadableSound));
-            return 0;
-        }
+        if (HasSoundFileExtension(path)) return Refusal(ImportRefusalText(kMsgUnreadableSound));
         return ReadRawSamples(m, path);
     }
 
     const SoundFormat& format = sound.format();
-    if (const char* refusal = SoundRefusal(format, isWav, parseRefusal)) {
-        m.prompter->Warn(ImportRefusalText(refusal));
-        return 0;
-    }
+    if (const char* refusal = SoundRefusal(format, isWav, parseRefusal))
+        return Refusal(ImportRefusalText(refusal));
     const bool convert = format.IsSlotFormat() || conversion == Conversion::Always ||
                          m.prompter->AskYesNo(ConversionQuestion(format));
-    if (!convert) {
-        // A 16-bit mono WAV file at 44 kHz or more is still taken unchanged; everything
-        // else is refused as it always was.
-        if (takenAsItIs) return ReadWavData(m, f.get(), fileSize, wav);
-        m.prompter->Warn(ImportRefusalText(isWav ? wavRefusal : kMsgNotAWav));
-        return 0;
-    }
+    if (!convert)
+        return ReadWithoutConversion(m, f.get(), fileSize, takenAsItIs ? &wav : nullptr,
+                                     isWav ? wavRefusal : kMsgNotAWav);
     return ConvertIntoTransfer(m, sound, isWav ? kAskLargeWav : kAskLargeRaw);
 }
 
 ImportResult ImportSample(Machine& m, const std::string& path, int slot, Conversion conversion) {
     if (slot < 1 || slot > kBankSlots) return {};
-    const std::int32_t count = ReadSoundSamples(m, path, conversion);
-    if (count < 1) return {};
+    SampleRead read = ReadSoundSamples(m, path, conversion);
+    ImportResult result;
+    result.outcome = read.outcome;
+    result.reason = std::move(read.reason);
+    if (result.outcome != ImportOutcome::Imported) return result;
 
     SampleBank& bank = m.banks.userbank;
     std::int16_t* buffer = bank.ensureBuffer(slot);
-    std::memcpy(buffer, m.banks.transfer.bytes.get(), 2 * static_cast<std::size_t>(count));
-    bank.slot(slot).sampleCount = count;
+    std::memcpy(buffer, m.banks.transfer.bytes.get(), 2 * static_cast<std::size_t>(read.count));
+    bank.slot(slot).sampleCount = read.count;
 
     const std::size_t cut = path.find_last_of("/\\");
-    return {true, cut == std::string::npos ? path : path.substr(cut + 1)};
+    result.ok = true;
+    result.fileName = cut == std::string::npos ? path : path.substr(cut + 1);
+    result.slotName = Utf8ToCp1252(result.fileName).substr(0, kSlotNameSize);
+    return result;
 }
 
 bool ExportSlotAsWav(Machine& m, int slot, const std::string& path) {

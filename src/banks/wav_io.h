@@ -85,9 +85,26 @@ inline constexpr const char* kAskLargeRaw =
 // "This appears to be a 8 bit WAV-file..."
 std::string BitDepthText(long long bits);
 
-// Samples placed in the transfer buffer (always even); 0 when nothing was read.
-std::int32_t ReadWavSamples(Machine& m, const std::string& path);
-std::int32_t ReadRawSamples(Machine& m, const std::string& path);
+// How an import ended. Only Imported changes the slot.
+enum class ImportOutcome {
+    Imported,
+    Refused,             // the file cannot be taken; the reason says why
+    ConversionDeclined,  // No to converting it, and it cannot be taken as it is
+    Declined,            // No to another question (a low sample rate, a long sound)
+    NoSound,             // a raw file too short for one pair of samples
+    NoSuchSlot,          // a slot outside 1..20
+};
+
+// Samples placed in the transfer buffer, or why there are none.
+struct SampleRead {
+    ImportOutcome outcome = ImportOutcome::Imported;
+    std::int32_t count = 0;  // always even; 0 unless Imported
+    std::string reason;      // the message for the user; empty when the questions say it all
+};
+
+// A WAV file's data, or a whole raw file, into the transfer buffer.
+SampleRead ReadWavSamples(Machine& m, const std::string& path);
+SampleRead ReadRawSamples(Machine& m, const std::string& path);
 
 // What happens to a sound file that is not 16-bit mono 44100 Hz: the user is asked whether
 // to convert it, or it is converted without a question.
@@ -98,16 +115,20 @@ enum class Conversion { Ask, Always };
 // sound file libsndfile reads is converted to 16-bit mono 44100 Hz, after a question that
 // says what it is (No takes a 16-bit mono WAV file at 44 kHz or more unchanged and refuses
 // anything else). Contents no reader recognises are refused when the name is that of a sound
-// file, and read as raw samples otherwise.
-std::int32_t ReadSoundSamples(Machine& m, const std::string& path, Conversion conversion);
+// file, and read as raw samples otherwise. Questions go to the prompter; refusals are only
+// returned, for the caller to show.
+SampleRead ReadSoundSamples(Machine& m, const std::string& path, Conversion conversion);
 
 struct ImportResult {
-    bool ok = false;
+    bool ok = false;  // outcome is Imported
+    ImportOutcome outcome = ImportOutcome::NoSuchSlot;
+    std::string reason;    // why the file was refused, for the user; see SampleRead
     std::string fileName;  // the name part of the path, extension included
+    std::string slotName;  // the file name as a slot name: Windows-1252, at most 20 bytes
 };
 
-// Into Userbank slot 1..20 through ReadSoundSamples. The slot's name and attributes are left
-// to the caller.
+// Into Userbank slot 1..20 through ReadSoundSamples. The slot's name (slotName is the one to
+// give it) and attributes are left to the caller.
 ImportResult ImportSample(Machine& m, const std::string& path, int slot,
                           Conversion conversion = Conversion::Ask);
 

@@ -1,12 +1,10 @@
 // qtam-cli bank: userbanks from the command line. "new" imports sound files into slots through
 // the editor's import, "info" lists a bank's slots, "export" writes one slot as a WAV file.
 
-#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <map>
 
-#include "banks/sound_file.h"
 #include "banks/userbank_file.h"
 #include "banks/wav_io.h"
 #include "cli/cli_common.h"
@@ -68,6 +66,19 @@ bool SplitSlot(const std::string& word, long& slot, std::string& value) {
         return false;
     value = word.substr(eq + 1);
     return true;
+}
+
+// Says on stderr why `file` was not imported: the import's reason and the questions answered
+// No. Returns the exit code.
+int ImportFailed(TerminalPrompter& prompter, const std::string& file, const ImportResult& result) {
+    if (result.outcome == ImportOutcome::NoSound) return CannotRead(file, "it holds no sound");
+    const std::string context = "cannot import " + file;
+    if (!result.reason.empty())
+        std::cerr << "qtam-cli: " << context << ": " << result.reason << "\n";
+    prompter.Report(context);  // the questions answered No
+    if (result.outcome == ImportOutcome::ConversionDeclined)
+        Note("--convert converts " + file + " to 16-bit mono 44100 Hz");
+    return kExitFailure;
 }
 
 int RunNew(const Args& args) {
@@ -140,18 +151,10 @@ int RunNew(const Args& args) {
             ImportSample(*m, ExactName(file), static_cast<int>(slot), conversion);
         if (!result.ok) {
             bar.Done();
-            if (prompter.warnings.empty() && prompter.declined.empty())
-                return CannotRead(file, "it holds no sound");
-            const bool conversionDeclined =
-                std::any_of(prompter.declined.begin(), prompter.declined.end(),
-                            [](const std::string& q) { return IsConversionQuestion(q); });
-            prompter.Report("cannot import " + file);
-            if (conversionDeclined) Note("--convert converts " + file + " to 16-bit mono 44100 Hz");
-            return kExitFailure;
+            return ImportFailed(prompter, file, result);
         }
         prompter.Report(file);  // nothing normally; whatever the import said otherwise
-        m->banks.userbank.slot(static_cast<int>(slot)).name =
-            Utf8ToCp1252(result.fileName).substr(0, kSlotNameSize);
+        m->banks.userbank.slot(static_cast<int>(slot)).name = result.slotName;
         bar.Show(++done * 100 / static_cast<int>(files.size()));
     }
     bar.Done();

@@ -170,21 +170,20 @@ TEST_F(SoundConvert, TheQuestionSaysWhatTheFileIsAndNoRefuses) {
     const std::string question =
         "This file is FLAC, 24 bit, stereo, 48000 Hz. Convert it to 16-bit mono 44100 Hz?";
     prompter.answers = {false, true};
-    EXPECT_FALSE(ImportSample(*m, flac, 1).ok);
-    EXPECT_EQ(test::Sentences(prompter.warnings), std::vector<std::string>{kMsgNotAWav});
+    EXPECT_EQ(test::Sentence(ImportSample(*m, flac, 1).reason), kMsgNotAWav);
     EXPECT_EQ(SlotSamples(1), (std::vector<std::int16_t>{1, 2}));
     EXPECT_TRUE(ImportSample(*m, flac, 1).ok);
     EXPECT_EQ(prompter.questions, std::vector<std::string>(2, question));
     EXPECT_EQ(SlotSamples(1).size(), 26460u);  // 0.6 s
 
     // A WAV file that needs converting is refused with the message it always had.
-    prompter.warnings.clear();
     const std::string wav = dir / "kit.wav";
     Sox("-D " + Source() + " -b 24 -c 1 -r 44100 " + wav);
-    EXPECT_FALSE(ImportSample(*m, wav, 1).ok);
+    const ImportResult refused = ImportSample(*m, wav, 1);
+    EXPECT_FALSE(refused.ok);
     EXPECT_EQ(prompter.questions.back(),
               "This file is WAV, 24 bit, mono, 44100 Hz. Convert it to 16-bit mono 44100 Hz?");
-    EXPECT_EQ(test::Sentences(prompter.warnings), std::vector<std::string>{BitDepthText(24)});
+    EXPECT_EQ(test::Sentence(refused.reason), BitDepthText(24));
 }
 
 // More than 4.06 s after conversion asks the size question; Yes keeps the first 4.06 s and
@@ -239,12 +238,12 @@ TEST_F(SoundConvert, EachBadFileIsRefusedOnceAndTheSlotIsKept) {
         {Write("slow.wav", FloatWav({0.1f, 0.2f}, 1, 500).bytes()), kMsgRateOutOfRange},
     };
     for (const Case& c : cases) {
-        prompter.warnings.clear();
-        EXPECT_FALSE(ImportSample(*m, c.path, 1, Conversion::Always).ok) << c.path;
-        EXPECT_EQ(test::Sentences(prompter.warnings), std::vector<std::string>{c.message})
-            << c.path;
+        const ImportResult r = ImportSample(*m, c.path, 1, Conversion::Always);
+        EXPECT_EQ(r.outcome, ImportOutcome::Refused) << c.path;
+        EXPECT_EQ(test::Sentence(r.reason), c.message) << c.path;
         EXPECT_EQ(SlotSamples(1), (std::vector<std::int16_t>{7, 8})) << c.path;
     }
+    EXPECT_TRUE(prompter.warnings.empty());  // the caller shows the reason
     EXPECT_TRUE(prompter.questions.empty());
 }
 

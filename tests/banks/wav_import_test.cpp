@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <tuple>
 
 #include "banks/wav_io.h"
 #include "core/machine.h"
@@ -31,10 +32,15 @@ protected:
         w.payload = test::SampleBytes(test::TestSamples(samples));
         return w;
     }
+    // Imports as the editor does, showing the reason of a refusal through the prompter.
+    bool Import(const std::string& path, int slot) {
+        ImportResult r = ImportSample(*m, path, slot);
+        if (!r.reason.empty()) prompter.Warn(r.reason);
+        return r.ok;
+    }
     // Imports into slot 1 and says how many samples arrived.
     std::int32_t ImportCount(const std::string& path) {
-        ImportResult r = ImportSample(*m, path, 1);
-        return r.ok ? m->banks.userbank.slot(1).sampleCount : 0;
+        return Import(path, 1) ? m->banks.userbank.slot(1).sampleCount : 0;
     }
 
     std::unique_ptr<Machine> m = test::NewMachine();
@@ -229,6 +235,32 @@ TEST_F(WavImport, EachRefusalHasItsMessageAndLeavesTheSlotAlone) {
     }
 }
 
+// The result says how the import ended and why a file was refused; the import itself shows
+// nothing. Questions are answered No.
+TEST_F(WavImport, TheResultCarriesTheOutcomeAndTheReason) {
+    WavImage slow = MonoWav(10), stereo = MonoWav(10), long48k = MonoWav(200000);
+    slow.sampleRate = 22050;
+    stereo.channels = 2;
+    long48k.sampleRate = 48000;
+    using enum ImportOutcome;
+    const std::tuple<std::string, ImportOutcome, std::string> cases[] = {
+        {Write("a.wav", MonoWav(10).bytes()), Imported, ""},
+        {Write("no.wav", {1, 2, 3, 4}), Refused, kMsgNotAWav},
+        {dir / "missing.raw", Refused, kMsgRawOpenError},
+        {Write("one.raw", {1, 2}), NoSound, ""},
+        {Write("slow.wav", slow.bytes()), Declined, ""},
+        {Write("stereo.wav", stereo.bytes()), ConversionDeclined, kMsgStereoWav},
+        {Write("long.wav", long48k.bytes()), ConversionDeclined, ""},  // nor the first 4.06 s
+    };
+    for (const auto& [path, outcome, sentence] : cases) {
+        const ImportResult r = ImportSample(*m, path, 1);
+        EXPECT_EQ(r.outcome, outcome) << path;
+        EXPECT_EQ(r.ok, outcome == Imported) << path;
+        EXPECT_EQ(test::Sentence(r.reason), sentence) << path;
+    }
+    EXPECT_TRUE(prompter.warnings.empty());
+}
+
 TEST_F(WavImport, AFileThatCannotBeOpenedSaysSo) {
     EXPECT_EQ(ImportCount(dir / "missing.wav"), 0);
     EXPECT_EQ(ImportCount(dir / "missing.raw"), 0);
@@ -298,7 +330,7 @@ TEST_F(WavImport, DeclaredSizesAreNotTrustedBeyondTheFile) {
     for (std::int32_t size : {-1, -2000, 0, 1}) {
         WavImage w = MonoWav(1000);
         w.declaredDataSize = size;
-        EXPECT_FALSE(ImportSample(*m, Write("neg.wav", w.bytes()), 2).ok) << size;
+        EXPECT_FALSE(Import(Write("neg.wav", w.bytes()), 2)) << size;
         EXPECT_EQ(SlotSamples(2), (std::vector<std::int16_t>{9, 9}));
     }
     EXPECT_EQ(test::Sentences(prompter.warnings), std::vector<std::string>(4, kMsgNoWavData));
@@ -427,7 +459,7 @@ TEST_F(WavImport, DamagedFilesNeverCrash) {
         }
         test::WriteBytes(path, bytes);
         prompter.answers = {random() % 2 == 0, random() % 2 == 0};
-        std::int32_t n = ReadWavSamples(*m, path);
+        std::int32_t n = ReadWavSamples(*m, path).count;
         ASSERT_GE(n, 0);
         ASSERT_LE(n, 179200);
         ASSERT_EQ(n % 2, 0);

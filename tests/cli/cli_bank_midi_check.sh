@@ -26,6 +26,10 @@ grep -q "cannot import stereo.wav: This appears to be stereo WAV-file" err.txt |
 if "$cli" bank new st.ubf 1=tone.wav 2>err.txt; then fail "a missing file imported"; fi
 grep -q "^qtam-cli: cannot read tone.wav: No such file or directory$" err.txt || fail "missing: $(cat err.txt)"
 "$cli" bank new slow.ubf 1=low.wav --force >/dev/null
+# The slot is named as the userbank editor names it (its test imports the same name).
+odd=$(printf 'Caf\xc3\xa9 \xe2\x82 kick drum.wav') && cp "Kick 808.wav" "$odd"
+"$cli" bank new odd.ubf "1=$odd" >/dev/null
+"$cli" bank info odd.ubf | grep -q "^   1  Café ?? kick drum.wa " || fail "slot name: $("$cli" bank info odd.ubf)"
 
 # Any other sound file is converted with --convert (or -f) and refused, saying what it is,
 # without; the converted sound is sox's own conversion but for the resampler's differences.

@@ -510,9 +510,12 @@ void BankEditor::ImportIntoSelectedSlot() {
 bool BankEditor::ImportFile(int slot, const std::string& path) {
     const ImportResult result = ImportSample(ctx_.m, path, slot);
     ctx_.m.activation.SampleFolder = FolderOfChosenFile(path);
-    if (!result.ok) return false;
-    ctx_.m.banks.userbank.slot(slot).name =
-        ToCp1252(FromPath(result.fileName)).substr(0, kSlotNameSize);
+    if (!result.ok) {
+        // A No to a question needs no message; a refusal says why.
+        if (!result.reason.empty()) ctx_.m.prompter->Warn(result.reason);
+        return false;
+    }
+    ctx_.m.banks.userbank.slot(slot).name = result.slotName;
     ctx_.m.activation.BankChanged = true;
     RefillList();
     ShowSelectedSlot();

@@ -56,7 +56,8 @@ public:
     bool CloseEditor();
 
     // Imports a sound file (converted after a question when it is not 16-bit mono 44100 Hz) or
-    // a raw file into userbank slot 1..20 as "Import" does after its dialog.
+    // a raw file into userbank slot 1..20 as "Import" does after its dialog. When the file is
+    // refused, the reason the import gave is shown as a warning.
     bool ImportFile(int slot, const std::string& path);
 
     // The list entry selected (0-based), or -1.

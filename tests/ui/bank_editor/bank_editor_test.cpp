@@ -174,6 +174,11 @@ private Q_SLOTS:
         QCOMPARE(e.Description->text(), QString("kick.wav"));
         QCOMPARE(r.m->activation.SampleFolder, tmp.path());
         QVERIFY(r.m->activation.BankChanged);
+        // The slot is named as qtam-cli bank new names it (tests/cli/cli_bank_midi_check.sh).
+        const std::string odd = tmp / "Caf\xc3\xa9 \xe2\x82 kick drum.wav";
+        WriteWav(odd, Ramp(10));
+        QVERIFY(e.ImportFile(2, odd));
+        QCOMPARE(e.EntryTexts()[1], QString("2  Café ?? kick drum.wa"));
 
         // A name typed and not yet committed is saved when "&Save bank" is chosen.
         e.Description->selectAll();
