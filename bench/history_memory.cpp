@@ -174,7 +174,7 @@ int main(int argc, char** argv) {
     for (int i = 0; i < edits; ++i) {
         const std::size_t before = history->MemoryUsed();
         const std::string kind = Edit(*m);
-        if (!RecordEdit(*m, *history, kind)) continue;
+        if (!history->Record(m->song, kind)) continue;
         ++recorded;
         kinds[kind].count++;
         kinds[kind].bytes += history->MemoryUsed() - before;

@@ -108,7 +108,6 @@ int main(int argc, char** argv) {
             if (fd >= 0 && probe.Open(fd, size)) format = probe.format();
             if (fd >= 0) ::close(fd);
         }
-        prompter.warnings.clear();
         const auto start = std::chrono::steady_clock::now();
         const ImportResult result = ImportSample(*m, path, 1, Conversion::Always);
         const double ms =
@@ -116,8 +115,7 @@ int main(int argc, char** argv) {
                 .count();
         t.millis.push_back(ms);
         if (!result.ok) {
-            std::printf("FAILED %s: %s\n", path.c_str(),
-                        prompter.warnings.empty() ? "?" : prompter.warnings[0].c_str());
+            std::printf("FAILED %s: %s\n", path.c_str(), result.reason.c_str());
             continue;
         }
         ++t.imported;

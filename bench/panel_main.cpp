@@ -33,13 +33,15 @@
 #include "engine/device_settings.h"
 #include "engine/mixer.h"
 #include "song/init_song.h"
+#include "song/song_editor.h"
 #include "song/song_file.h"
-#include "song/song_history.h"
+#include "transport/transport.h"
 #include "ui/groove_panel/groove_panel.h"
 #include "ui/groove_panel/play_lights.h"
 #include "ui/services/app_context.h"
 #include "ui/services/event_pump.h"
 #include "ui/services/playback_notifier.h"
+#include "ui/services/song_notifier.h"
 
 namespace {
 
@@ -149,17 +151,21 @@ int main(int argc, char** argv) {
     qtam::InitSong(*m);
     qtam::EventQueue events;
     qtam::PlaybackDriver playback(*m, events);
-    qtam::PlaybackNotifier playbackState(playback);
+    qtam::SongEditor edits(*m);
+    qtam::SongNotifier songState(edits);
+    qtam::Transport transport(*m, playback, edits);
+    qtam::PlaybackNotifier playbackState(transport);
     NoFileDialogs dialogs;
     qtam::WaveDeviceSettings device;
-    qtam::SongHistory history;
     qtam::AppContext ctx{.m = *m,
                          .events = events,
                          .playback = playback,
                          .playbackState = playbackState,
                          .dialogs = dialogs,
                          .device = device,
-                         .history = history};
+                         .edits = edits,
+                         .songState = songState,
+                         .transport = transport};
     qtam::EventPump pump(events);
 
     qtam::ActivateBanks(*m, QCoreApplication::applicationFilePath().toStdString());

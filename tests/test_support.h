@@ -88,6 +88,12 @@ inline std::unique_ptr<Machine> NewMachine() {
     return m;
 }
 
+// An edit that was not saved: the Song's bytes differ from the saved ones (in a padding byte,
+// which nothing reads).
+inline void MakeUnsavedEdit(Machine& m) {
+    m.song.padding2 ^= 1;
+}
+
 // Puts a hand-made sound into a bank slot.
 inline void SetSound(SampleBank& bank, int slot, const std::vector<std::int16_t>& samples,
                      const std::string& name = "test") {

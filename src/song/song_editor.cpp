@@ -83,21 +83,20 @@ void SongEditor::Tell(SongChange what) {
     for (const Listener& listener : listeners_) listener(what);
 }
 
-void SongEditor::Record(std::string text) {
-    history_.Record(m_.song, std::move(text));
+bool SongEditor::Record(std::string text) {
+    return history_.Record(m_.song, std::move(text));
 }
 
 template <class Change>
 auto SongEditor::Edit(std::string text, SongChange what, Change change) {
     EndDrag();
+    // Only an edit that changed the Song's bytes is recorded and told.
     if constexpr (std::is_void_v<decltype(change())>) {
         change();
-        Record(std::move(text));
-        Tell(what);
+        if (Record(std::move(text))) Tell(what);
     } else {
         auto result = change();
-        Record(std::move(text));
-        Tell(what);
+        if (Record(std::move(text))) Tell(what);
         return result;
     }
 }
@@ -181,8 +180,7 @@ bool SongEditor::EnterTempo(DialogResult result, std::string_view text) {
 }
 
 bool SongEditor::EnterShuffle(DialogResult result, std::string_view text) {
-    return Edit("Shuffle", SongChange::Song,
-                [&] { return qtam::EnterShuffle(m_, result, text); });
+    return Edit("Shuffle", SongChange::Song, [&] { return qtam::EnterShuffle(m_, result, text); });
 }
 
 // ---- Patterns and the Song
@@ -221,11 +219,7 @@ void SongEditor::ApplySlide(SlideField field, DialogResult result, int start, in
 }
 
 bool SongEditor::ApplySongInfo(SongInfoDialog& dialog, const SongInfoFields& edited) {
-    return Edit("Song info", SongChange::Song, [&] {
-        const bool changed = dialog.Ok(m_, edited);
-        UpdateTitle(m_);  // the caption shows the title
-        return changed;
-    });
+    return Edit("Song info", SongChange::Song, [&] { return dialog.Ok(m_, edited); });
 }
 
 // ---- The edit position
@@ -298,6 +292,13 @@ bool SongEditor::Begin(const std::string& songFile) {
     UpdateTitle(m_);
     Tell(SongChange::Song);
     return loaded;
+}
+
+void SongEditor::TakeSong() {
+    dragging_ = false;
+    MarkSongSaved(m_);
+    history_.Restart(m_.song);
+    Tell(SongChange::Song);
 }
 
 bool SongEditor::NewSong(const SongDialogs& dialogs) {

@@ -98,11 +98,11 @@ public:
     bool EnterShuffle(DialogResult result, std::string_view text);  // "Shuffle"
 
     // ---- The edited pattern and the whole Song
-    void SetMeasureCount(int count);        // "Measure count"
-    void SetStepsPerMeasure(int steps);     // "16 step measure", "12 step measure"
-    void ApplyMenuEdit(MenuEdit edit);      // "Paste pattern", "Fade in channel", ...
-    void ApplyGrooveMenuEntry(int index);   // "Apply groove Swing 1", "Random Chaos"
-    void ToggleHumanize();                  // "Humanize"
+    void SetMeasureCount(int count);       // "Measure count"
+    void SetStepsPerMeasure(int steps);    // "16 step measure", "12 step measure"
+    void ApplyMenuEdit(MenuEdit edit);     // "Paste pattern", "Fade in channel", ...
+    void ApplyGrooveMenuEntry(int index);  // "Apply groove Swing 1", "Random Chaos"
+    void ToggleHumanize();                 // "Humanize"
     void ApplySlide(SlideField field, DialogResult result, int start, int end);  // "Custom ..."
     bool ApplySongInfo(SongInfoDialog& dialog, const SongInfoFields& edited);    // "Song info"
 
@@ -128,16 +128,20 @@ public:
     // that cannot be read is reported as "Open song" reports it), with an empty history.
     // Returns whether the file was read.
     bool Begin(const std::string& songFile);
+    // The Song was read as a whole outside the flows above (a benchmark's or a test's song):
+    // it is the saved state, with an empty history.
+    void TakeSong();
     // A userbank loaded from the menu: no edit, it cannot be undone.
     bool LoadUserbank(const std::string& file);
 
 private:
-    // Ends an open drag, makes the change, records it as `text` and announces `what`.
+    // Ends an open drag, makes the change and, when it changed the Song, records it as `text`
+    // and announces `what`.
     template <class Change>
     auto Edit(std::string text, SongChange what, Change change);
     template <class Change>
     void Drag(std::string text, SongChange what, Change change);
-    void Record(std::string text);
+    bool Record(std::string text);
     void FollowSong();
     void Tell(SongChange what);
 

@@ -253,10 +253,10 @@ TEST_F(Activation, GroovePanelLoadsWhileNoBankIsLoaded) {
 TEST_F(Activation, MenuLoadSucceeds) {
     MakeBankFile(dir / "mine.ubf", 10, "Mine   ");
     EXPECT_FALSE(LoadUserbankFromMenu(*m, std::nullopt));
-    EXPECT_FALSE(m->editor.SongChanged) << "cancel changes nothing";
+    EXPECT_FALSE(SongChanged(*m)) << "cancel changes nothing";
 
     ASSERT_TRUE(LoadUserbankFromMenu(*m, dir / "mine.ubf"));
-    EXPECT_TRUE(m->editor.SongChanged);
+    EXPECT_TRUE(SongChanged(*m));
     EXPECT_TRUE(m->activation.UserbankLoaded);
     EXPECT_EQ(m->activation.UserbankPath, dir / "mine.ubf");
     EXPECT_EQ(m->activation.UserbankCaption, "[Mine]");
@@ -269,7 +269,7 @@ TEST_F(Activation, MenuLoadSucceeds) {
 TEST_F(Activation, MenuLoadFailureForgetsTheBankButKeepsTheSounds) {
     MakeBankFile(dir / "mine.ubf", 10, "Mine");
     ASSERT_TRUE(LoadUserbankFromMenu(*m, dir / "mine.ubf"));
-    m->editor.SongChanged = false;
+    MarkSongSaved(*m);
 
     EXPECT_FALSE(LoadUserbankFromMenu(*m, dir / "gone.ubf"));
     ASSERT_EQ(prompter.warnings.size(), 1u) << "not quiet";
@@ -278,7 +278,7 @@ TEST_F(Activation, MenuLoadFailureForgetsTheBankButKeepsTheSounds) {
     EXPECT_TRUE(m->activation.UserbankPath.empty());
     EXPECT_TRUE(m->song.userbankFile.empty());
     EXPECT_TRUE(m->song.userbankDescription.empty());
-    EXPECT_TRUE(m->editor.SongChanged);
+    EXPECT_TRUE(SongChanged(*m));
     EXPECT_EQ(m->activation.UserbankCaption, "none loaded");
     EXPECT_EQ(m->banks.userbank.slot(1).sampleCount, 10);
 }

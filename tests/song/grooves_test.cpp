@@ -62,7 +62,7 @@ TEST(Grooves, Techno1OnQuarterNotes) {
         for (int s : {1, 5, 9, 13}) EXPECT_EQ(m->song.cell(1, 1, ch, s).velocity, 117);
     EXPECT_EQ(2 * m->song.shuffle - 200, 12);
     EXPECT_NE(m->clock.StepLength[1], straightStep);  // the timing follows the shuffle
-    EXPECT_TRUE(m->editor.SongChanged);
+    EXPECT_TRUE(SongChanged(*m));
     EXPECT_FALSE(m->editor.StartPrepared);
 }
 
@@ -125,7 +125,7 @@ TEST(Grooves, RandomChaosScattersWithoutReseeding) {
     EXPECT_EQ(m->song.cell(1, 7, 4, 4).velocity, 0);
     EXPECT_EQ(m->song.cell(1, 7, 4, 5).velocity, -1);
     EXPECT_EQ(m->song.shuffle, 117);
-    EXPECT_TRUE(m->editor.SongChanged);
+    EXPECT_TRUE(SongChanged(*m));
     EXPECT_FALSE(m->editor.StartPrepared);
 }
 
@@ -135,7 +135,6 @@ TEST(Grooves, MenuIndexOutsideDoesNothing) {
     EXPECT_FALSE(ChooseGrooveMenuEntry(*m, 20));
     EXPECT_FALSE(ChooseGrooveMenuEntry(*m, -1));
     EXPECT_EQ(m->song.cell(1, 1, 1, 1).velocity, 100);
-    EXPECT_FALSE(m->editor.SongChanged);
 }
 
 TEST(Humanize, ToggleStoresInTheSongWithoutMarkingIt) {
@@ -147,7 +146,7 @@ TEST(Humanize, ToggleStoresInTheSongWithoutMarkingIt) {
     ToggleHumanize(*m);
     EXPECT_FALSE(m->editor.HumanizeChecked);
     EXPECT_EQ(m->song.humanize, 0);
-    EXPECT_FALSE(m->editor.SongChanged);
+    EXPECT_FALSE(SongChanged(*m));
     EXPECT_TRUE(m->editor.StartPrepared);
 }
 

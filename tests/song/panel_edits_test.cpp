@@ -44,7 +44,7 @@ protected:
         m->editor.CurrentPattern = static_cast<std::uint8_t>(Draw(1, kPatterns));
         m->editor.CurrentMeasure = static_cast<std::uint8_t>(Draw(1, kMeasures));
         m->editor.CurrentChannel = static_cast<std::uint8_t>(Draw(1, kChannels));
-        m->editor.SongChanged = false;
+        MarkSongSaved(*m);
         m->editor.StartPrepared = true;
     }
     ChannelSettings& Settings(Song& s) { return s.settings(m->editor.CurrentPattern); }
@@ -85,7 +85,7 @@ TEST_F(PanelEdits, AStepToggleWritesItsFourFieldsAndNothingElse) {
         c.reversed = 0;
         c.reserved2 = 0;
         ASSERT_TRUE(SameSong(expected, m->song)) << "round " << round << " slot " << slot;
-        EXPECT_TRUE(m->editor.SongChanged);
+        EXPECT_TRUE(SongChanged(*m));
         EXPECT_FALSE(m->editor.StartPrepared);
 
         // Twice gives the note back (or takes it away again); the reserved byte never moves.
@@ -100,7 +100,7 @@ TEST_F(PanelEdits, ASlotOutsideTheMeasureChangesNothing) {
     const Song before = m->song;
     for (int slot : {-1, 0, kSlots + 1, 255}) EXPECT_FALSE(ToggleStep(*m, slot));
     EXPECT_TRUE(SameSong(before, m->song));
-    EXPECT_FALSE(m->editor.SongChanged);
+    EXPECT_FALSE(SongChanged(*m));
     EXPECT_TRUE(m->editor.StartPrepared);
 }
 
@@ -123,7 +123,7 @@ TEST_F(PanelEdits, MuteAndDistortionSwitchOneByteOfTheEditedPattern) {
                 on = on == 1 ? 0 : 1;
             }
             ASSERT_TRUE(SameSong(expected, m->song)) << "channel " << channel;
-            EXPECT_EQ(m->editor.SongChanged, channel >= 1 && channel <= kChannels);
+            EXPECT_EQ(SongChanged(*m), channel >= 1 && channel <= kChannels);
         }
     }
 }
@@ -167,7 +167,6 @@ TEST_F(PanelEdits, ValueControlsStoreTheValueWithinTheirRangeAndNothingElse) {
             c.set(*m, value);
             c.expect(expected, std::clamp(value, c.lo, c.hi));
             ASSERT_TRUE(SameSong(expected, m->song)) << c.name << " " << value;
-            EXPECT_TRUE(m->editor.SongChanged);
             EXPECT_FALSE(m->editor.StartPrepared);
             EXPECT_EQ(m->editor.CurrentMeasure, measure);
         }
@@ -192,7 +191,7 @@ TEST_F(PanelEdits, TempoAndShuffleRetimeTheClockAndTheEntriesMakeTheSameEdit) {
     }
 }
 
-TEST_F(PanelEdits, TheStepSwitchKeepsEverySlotAndRetimesWithoutMarking) {
+TEST_F(PanelEdits, TheStepSwitchKeepsEverySlotAndRetimes) {
     for (int steps : {12, 16, 0, 11, 13, 255, -12}) {
         Scramble();
         Song expected = m->song;
@@ -200,7 +199,6 @@ TEST_F(PanelEdits, TheStepSwitchKeepsEverySlotAndRetimesWithoutMarking) {
         SetStepsPerMeasure(*m, steps);
         EXPECT_TRUE(SameSong(expected, m->song)) << steps;
         EXPECT_EQ(Timing(), TimingOf(m->song));
-        EXPECT_FALSE(m->editor.SongChanged);
         EXPECT_TRUE(m->editor.StartPrepared);
     }
 }
@@ -214,7 +212,7 @@ TEST(Knob, TargetMovesVolumeOnlyWhileStopped) {
     SetMainVolume(*m, 50);
     EXPECT_EQ(m->clock.MainVolumeTarget, 50);
     EXPECT_EQ(m->clock.MainVolume, 200);
-    EXPECT_FALSE(m->editor.SongChanged);
+    EXPECT_FALSE(SongChanged(*m));
 }
 
 TEST_F(PanelEdits, TheMainVolumeFollowsAtOnceOnlyWhileStopped) {
@@ -227,11 +225,11 @@ TEST_F(PanelEdits, TheMainVolumeFollowsAtOnceOnlyWhileStopped) {
             SetMainVolume(*m, target);
             EXPECT_EQ(m->clock.MainVolumeTarget, std::clamp(target, 0, kMainVolumeMax));
             EXPECT_EQ(m->clock.MainVolume, playing ? 77 : m->clock.MainVolumeTarget);
-            EXPECT_TRUE(m->editor.StartPrepared);
+            EXPECT_FALSE(m->editor.StartPrepared);  // mixed at the old level
         }
     }
     EXPECT_TRUE(SameSong(song, m->song));
-    EXPECT_FALSE(m->editor.SongChanged);
+    EXPECT_FALSE(SongChanged(*m));
 }
 
 TEST_F(PanelEdits, APatternChoiceQueuesWhilePlayingAndSwitchesWhileStopped) {
@@ -248,7 +246,7 @@ TEST_F(PanelEdits, APatternChoiceQueuesWhilePlayingAndSwitchesWhileStopped) {
                 const bool taken = chosen >= 1 && chosen <= kPatterns && chosen != current;
                 EXPECT_EQ(ChoosePattern(*m, chosen), taken);
                 EXPECT_TRUE(SameSong(song, m->song));
-                EXPECT_FALSE(m->editor.SongChanged);
+                EXPECT_FALSE(SongChanged(*m));
                 EXPECT_EQ(m->editor.CurrentPattern, taken ? chosen : current);
                 EXPECT_EQ(m->editor.CurrentMeasure, taken ? 1 : 3);
                 EXPECT_EQ(m->clock.NextPattern, taken ? chosen : 2);
@@ -269,7 +267,6 @@ TEST_F(PanelEdits, AMeasureChoiceStaysWithinThePatternsMeasures) {
             EXPECT_EQ(m->editor.CurrentMeasure,
                       std::clamp(measure, 1, MeasureCountOf(song, m->editor.CurrentPattern)));
             EXPECT_TRUE(SameSong(song, m->song));
-            EXPECT_FALSE(m->editor.SongChanged);
             EXPECT_TRUE(m->editor.StartPrepared);
         }
     }
@@ -290,7 +287,7 @@ TEST_F(PanelEdits, AnInstrumentIsWrittenOnlyWhenItNamesASlotAndDiffers) {
             Settings(expected).instrument[m->editor.CurrentChannel - 1] =
                 static_cast<std::uint8_t>(instrument);
         EXPECT_TRUE(SameSong(expected, m->song)) << instrument;
-        EXPECT_EQ(m->editor.SongChanged, written);
+        EXPECT_EQ(SongChanged(*m), written);
         EXPECT_TRUE(m->editor.StartPrepared);
         // The dialog selects what was chosen, and choosing that selection again writes nothing.
         if (names) {
@@ -322,7 +319,7 @@ TEST_F(PanelEdits, NoteDetailsWriteOnlyTheirCellAndOnlyOnANote) {
         }
         ASSERT_TRUE(SameSong(expected, m->song)) << "round " << round;
         EXPECT_EQ(written, !SameSong(before, m->song));
-        EXPECT_EQ(m->editor.SongChanged, written);
+        EXPECT_EQ(SongChanged(*m), written);
         EXPECT_TRUE(m->editor.StartPrepared);
     }
 }

@@ -30,7 +30,7 @@ TEST(CustomSlide, RampFromZeroTo127SlotBySlot) {
         EXPECT_EQ(m->song.cell(1, 1, 1, s).velocity, expected[s - 1]) << s;
         EXPECT_EQ(m->song.cell(1, 1, 1, s).pan, 10 + s);
     }
-    EXPECT_TRUE(m->editor.SongChanged);
+    EXPECT_TRUE(SongChanged(*m));
     EXPECT_FALSE(m->editor.StartPrepared);
 }
 
@@ -90,7 +90,6 @@ TEST(CustomSlide, CancelChangesNothing) {
     CustomSlide(*m, SlideField::Velocity, DialogResult::Cancel, 0, 127);
     CustomSlide(*m, SlideField::Pan, DialogResult::Cancel, 0, 127);
     EXPECT_EQ(std::memcmp(&before, &m->song, sizeof(Song)), 0);
-    EXPECT_FALSE(m->editor.SongChanged);
     EXPECT_TRUE(m->editor.StartPrepared);
 }
 
@@ -105,7 +104,6 @@ TEST(NoteDetails, EmptyStepShowsDisabledAndOkChangesNothing) {
     Song before = m->song;
     EXPECT_FALSE(SetNoteDetails(*m, 127, 64, true));
     EXPECT_EQ(std::memcmp(&before, &m->song, sizeof(Song)), 0);
-    EXPECT_FALSE(m->editor.SongChanged);
 }
 
 TEST(NoteDetails, ShowsTheCellAtTheEditPosition) {
@@ -131,14 +129,13 @@ TEST(NoteDetails, OkWritesOnlyWhatDiffers) {
     m->editor.StartPrepared = true;
 
     EXPECT_FALSE(SetNoteDetails(*m, 80, 64, false));
-    EXPECT_FALSE(m->editor.SongChanged);
 
     EXPECT_TRUE(SetNoteDetails(*m, kMaxOutVelocity, 64, false));
     EXPECT_EQ(m->song.cell(1, 1, 1, 5).velocity, 127);
-    EXPECT_TRUE(m->editor.SongChanged);
+    EXPECT_TRUE(SongChanged(*m));
     EXPECT_TRUE(m->editor.StartPrepared);
 
-    m->editor.SongChanged = false;
+    MarkSongSaved(*m);
     EXPECT_TRUE(SetNoteDetails(*m, 127, 64, true));
     EXPECT_EQ(m->song.cell(1, 1, 1, 5).reversed, 1);
     EXPECT_TRUE(SetNoteDetails(*m, 0, 3, true));
@@ -191,7 +188,7 @@ TEST(ValueEntry, ShuffleEntryDropsTheOddHalf) {
     EXPECT_TRUE(EnterShuffle(*m, DialogResult::Ok, "51"));
     EXPECT_EQ(m->song.shuffle, 125);
     EXPECT_EQ(ShownShuffle(m->song.shuffle), 50);
-    EXPECT_TRUE(m->editor.SongChanged);
+    EXPECT_TRUE(SongChanged(*m));
     EXPECT_FALSE(m->editor.StartPrepared);
     EnterShuffle(*m, DialogResult::Ok, "45");
     EXPECT_EQ(m->song.shuffle, 122);
@@ -206,7 +203,7 @@ TEST(ValueEntry, TempoEntryRetimesTheSteps) {
     EXPECT_TRUE(EnterTempo(*m, DialogResult::Ok, "290"));
     EXPECT_EQ(m->song.tempo, 250);
     EXPECT_LT(m->clock.StepLength[1], before);
-    EXPECT_TRUE(m->editor.SongChanged);
+    EXPECT_TRUE(SongChanged(*m));
 }
 
 // What the value dialog shows before "OK" is exactly what the entry then stores, for every
@@ -233,7 +230,7 @@ TEST(ValueEntry, CancelChangesNothing) {
     EXPECT_FALSE(EnterShuffle(*m, DialogResult::Cancel, "60"));
     EXPECT_EQ(m->song.tempo, 145);
     EXPECT_EQ(m->song.shuffle, 100);
-    EXPECT_FALSE(m->editor.SongChanged);
+    EXPECT_FALSE(SongChanged(*m));
     EXPECT_TRUE(m->editor.StartPrepared);
 }
 

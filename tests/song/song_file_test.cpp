@@ -84,7 +84,7 @@ TEST_F(SongFile, FieldsLandAtTheirOffsets) {
     EXPECT_EQ(b[103397], 8);
     EXPECT_EQ(b[103398], 0xA9);
     EXPECT_EQ(b[103448], 1);
-    EXPECT_FALSE(m->editor.SongChanged);
+    EXPECT_FALSE(SongChanged(*m));
 }
 
 TEST_F(SongFile, AnyHeaderIsAcceptedAndKept) {
@@ -95,14 +95,14 @@ TEST_F(SongFile, AnyHeaderIsAcceptedAndKept) {
     bytes[102953] = 0;
     WriteBytes(dir / "odd.sng", bytes);
 
-    m->editor.SongChanged = true;
+    test::MakeUnsavedEdit(*m);
     m->editor.CurrentPattern = 4;
     m->editor.CurrentMeasure = 3;
     m->editor.CurrentStep = 9;
     ASSERT_TRUE(LoadSong(*m, dir / "odd.sng", false));
     EXPECT_EQ(m->song.header.str(), "Hello");
     EXPECT_EQ(m->song.tempo, 120);
-    EXPECT_FALSE(m->editor.SongChanged);
+    EXPECT_FALSE(SongChanged(*m));
     EXPECT_EQ(m->editor.CurrentPattern, 1);
     EXPECT_EQ(m->editor.CurrentMeasure, 1);
     EXPECT_EQ(m->editor.CurrentStep, 1);
@@ -259,11 +259,11 @@ TEST_F(SongFile, OverwriteIsAskedUnlessSilent) {
 }
 
 TEST_F(SongFile, FailedSavesKeepTheOldFile) {
-    m->editor.SongChanged = true;
+    test::MakeUnsavedEdit(*m);
     EXPECT_FALSE(SaveSong(*m, dir / "nowhere/x.sng", true));
     ASSERT_EQ(prompter.warnings.size(), 1u);
     EXPECT_EQ(test::Sentence(prompter.warnings[0]), kMsgCannotCreate);
-    EXPECT_TRUE(m->editor.SongChanged);
+    EXPECT_TRUE(SongChanged(*m));
 
     std::filesystem::create_directory(dir / "dir.sng");
     EXPECT_FALSE(SaveSong(*m, dir / "dir.sng", true));
@@ -272,7 +272,7 @@ TEST_F(SongFile, FailedSavesKeepTheOldFile) {
     EXPECT_TRUE(std::filesystem::is_directory(dir / "dir.sng"));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1)
         << "no temporary left";
-    EXPECT_TRUE(m->editor.SongChanged);
+    EXPECT_TRUE(SongChanged(*m));
 
     if (!test::RunningAsRoot()) {
         std::filesystem::create_directory(dir / "locked");

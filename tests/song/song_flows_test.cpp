@@ -51,7 +51,7 @@ TEST_F(SongFlows, CaptionTexts) {
 
 TEST_F(SongFlows, CancelledOpenChangesNothingButRefreshesTiming) {
     m->song.title.set("mine");
-    m->editor.SongChanged = true;
+    test::MakeUnsavedEdit(*m);
     m->editor.SongFileName = "a.sng";
     std::vector<std::uint8_t> before(kSongSize);
     std::memcpy(before.data(), &m->song, kSongSize);
@@ -65,7 +65,7 @@ TEST_F(SongFlows, CancelledOpenChangesNothingButRefreshesTiming) {
     ASSERT_EQ(prompter.questions.size(), 1u);
     EXPECT_EQ(prompter.questions[0], kMsgSaveChanges);
     EXPECT_EQ(std::memcmp(before.data(), &m->song, kSongSize), 0);
-    EXPECT_TRUE(m->editor.SongChanged);
+    EXPECT_TRUE(SongChanged(*m));
     EXPECT_EQ(m->editor.SongFileName, "a.sng");
     EXPECT_GT(m->clock.MeasureLength, 0);
     EXPECT_GT(m->clock.StepLength[1], 0);
@@ -74,7 +74,7 @@ TEST_F(SongFlows, CancelledOpenChangesNothingButRefreshesTiming) {
 
 TEST_F(SongFlows, FailedOpenKeepsSongNameAndFlag) {
     m->editor.SongFileName = "a.sng";
-    m->editor.SongChanged = true;
+    test::MakeUnsavedEdit(*m);
     prompter.answers3 = {Answer::No};
     EXPECT_FALSE(OpenSongFlow(*m, {Chosen(dir / "missing.sng"), {}}));
     // The message names the file and the system's reason.
@@ -82,7 +82,7 @@ TEST_F(SongFlows, FailedOpenKeepsSongNameAndFlag) {
               std::vector<std::string>{
                   FileFailureText(kMsgSongOpenFailed, dir / "missing.sng", std::strerror(ENOENT))});
     EXPECT_EQ(m->editor.SongFileName, "a.sng");
-    EXPECT_TRUE(m->editor.SongChanged);
+    EXPECT_TRUE(SongChanged(*m));
 }
 
 TEST_F(SongFlows, OpenSetsPositionHumanizeFolderAndTheSongsUserbank) {
@@ -153,23 +153,23 @@ TEST_F(SongFlows, SaveOnANamedSongNeverAsks) {
     ASSERT_TRUE(SaveSong(*m, dir / "named.sng", true));
     m->editor.SongFileName = dir / "named.sng";
     m->song.title.set("new title");
-    m->editor.SongChanged = true;
+    test::MakeUnsavedEdit(*m);
     int shown = 0;
     EXPECT_TRUE(SaveSongFlow(*m, {{}, Dialog(dir / "other.sng", &shown)}));
     EXPECT_EQ(shown, 0);
     EXPECT_TRUE(prompter.questions.empty());
-    EXPECT_FALSE(m->editor.SongChanged);
+    EXPECT_FALSE(SongChanged(*m));
     EXPECT_EQ(ReadBytes(dir / "named.sng")[103296], 'n');
 }
 
 TEST_F(SongFlows, SaveOnAnUnnamedSongGoesThroughSaveAs) {
     int shown = 0;
-    m->editor.SongChanged = true;
+    test::MakeUnsavedEdit(*m);
     EXPECT_TRUE(SaveSongFlow(*m, {{}, Dialog(dir / "first", &shown)}));
     EXPECT_EQ(shown, 1);
     EXPECT_EQ(m->editor.SongFileName, dir / "first.SNG");
     EXPECT_EQ(m->editor.SongFolder, dir.path());
-    EXPECT_FALSE(m->editor.SongChanged);
+    EXPECT_FALSE(SongChanged(*m));
     EXPECT_EQ(m->editor.PanelCaption, dir / "first.SNG" + " - \"Untitled song\"");
     EXPECT_EQ(ReadBytes(dir / "first.SNG").size(), kSongSize);
 }
@@ -177,12 +177,12 @@ TEST_F(SongFlows, SaveOnAnUnnamedSongGoesThroughSaveAs) {
 TEST_F(SongFlows, SaveAsOverAnExistingFileAsksFirst) {
     ASSERT_TRUE(SaveSong(*m, dir / "taken.sng", true));
     m->editor.SongFileName = "old.sng";
-    m->editor.SongChanged = true;
+    test::MakeUnsavedEdit(*m);
     prompter.answers = {false};
     EXPECT_FALSE(SaveSongAsFlow(*m, {{}, Chosen(dir / "taken.sng")}));
     EXPECT_EQ(prompter.questions, std::vector<std::string>{kMsgFileExists});
     EXPECT_EQ(m->editor.SongFileName, "old.sng");
-    EXPECT_TRUE(m->editor.SongChanged);
+    EXPECT_TRUE(SongChanged(*m));
     EXPECT_EQ(m->editor.PanelCaption, "old.sng - \"Untitled song\"");
 
     EXPECT_FALSE(SaveSongAsFlow(*m, {{}, Chosen(std::nullopt)}));
@@ -191,37 +191,37 @@ TEST_F(SongFlows, SaveAsOverAnExistingFileAsksFirst) {
 
 TEST_F(SongFlows, ChangedSongQuestion) {
     // No: the changes are dropped by the new song.
-    m->editor.SongChanged = true;
+    test::MakeUnsavedEdit(*m);
     m->song.title.set("lost");
     prompter.answers3 = {Answer::No};
     NewSongFlow(*m, {});
     EXPECT_EQ(prompter.questions.size(), 1u);
     EXPECT_TRUE(m->song.title.empty());
-    EXPECT_FALSE(m->editor.SongChanged);
+    EXPECT_FALSE(SongChanged(*m));
 
     // Yes on an unnamed song: the save dialog; cancelling it keeps the changes, and the new
     // song that asked does not replace them.
     int shown = 0;
-    m->editor.SongChanged = true;
+    test::MakeUnsavedEdit(*m);
     m->song.title.set("kept");
     prompter.answers3 = {Answer::Yes};
     EXPECT_FALSE(NewSongFlow(*m, {{}, Dialog(std::nullopt, &shown)}));
     EXPECT_EQ(shown, 1);
-    EXPECT_TRUE(m->editor.SongChanged);
+    EXPECT_TRUE(SongChanged(*m));
     EXPECT_EQ(m->song.title.str(), "kept");
     // The same for "Open song": its dialog is not even shown.
     int opened = 0;
     prompter.answers3 = {Answer::Yes};
     EXPECT_FALSE(OpenSongFlow(*m, {Dialog(std::nullopt, &opened), Dialog(std::nullopt, &shown)}));
     EXPECT_EQ(opened, 0);
-    EXPECT_TRUE(m->editor.SongChanged);
+    EXPECT_TRUE(SongChanged(*m));
 
     // Yes on a named song saves it silently.
     m->editor.SongFileName = dir / "kept.sng";
     prompter.answers3 = {Answer::Yes};
     EXPECT_TRUE(AskToSaveChanges(*m, {}));
     EXPECT_EQ(ReadBytes(dir / "kept.sng")[103296], 'k');
-    EXPECT_FALSE(m->editor.SongChanged);
+    EXPECT_FALSE(SongChanged(*m));
     EXPECT_EQ(prompter.questions.size(), 4u);
 
     // Unchanged songs are not asked about.
@@ -229,11 +229,11 @@ TEST_F(SongFlows, ChangedSongQuestion) {
     EXPECT_EQ(prompter.questions.size(), 4u);
 
     // A save that fails keeps the flag: the song's folder has gone.
-    m->editor.SongChanged = true;
+    test::MakeUnsavedEdit(*m);
     m->editor.SongFileName = dir / "gone/kept.sng";
     prompter.answers3 = {Answer::Yes};
     EXPECT_FALSE(AskToSaveChanges(*m, {}));
-    EXPECT_TRUE(m->editor.SongChanged);
+    EXPECT_TRUE(SongChanged(*m));
 }
 
 // Cancel (what Escape and the close box answer) on the question of every flow that would
@@ -250,7 +250,7 @@ TEST_F(SongFlows, CancelKeepsEverythingInEveryFlow) {
         for (const bool named : {false, true}) {
             m->song.title.set("unsaved");
             test::SetNote(*m, 1, 1, 3, 5, 99);
-            m->editor.SongChanged = true;
+            test::MakeUnsavedEdit(*m);
             m->editor.SongFileName = named ? dir / "named.sng" : "";
             std::vector<std::uint8_t> before(kSongSize);
             std::memcpy(before.data(), &m->song, kSongSize);
@@ -262,7 +262,7 @@ TEST_F(SongFlows, CancelKeepsEverythingInEveryFlow) {
             EXPECT_EQ(prompter.questions, std::vector<std::string>{kMsgSaveChanges}) << name;
             EXPECT_EQ(shown, 0) << name;
             EXPECT_EQ(std::memcmp(before.data(), &m->song, kSongSize), 0) << name;
-            EXPECT_TRUE(m->editor.SongChanged) << name;
+            EXPECT_TRUE(SongChanged(*m)) << name;
             EXPECT_EQ(m->editor.SongFileName, named ? dir / "named.sng" : "") << name;
             EXPECT_FALSE(FileExists(dir / "named.sng")) << name;
         }
@@ -273,16 +273,16 @@ TEST_F(SongFlows, QuestionBeforeClosing) {
     EXPECT_TRUE(AskToSaveBeforeExit(*m, {}));  // nothing changed, nothing asked
     EXPECT_TRUE(prompter.questions.empty());
 
-    m->editor.SongChanged = true;
+    test::MakeUnsavedEdit(*m);
     prompter.answers3 = {Answer::Cancel, Answer::Yes, Answer::No};
     // Cancel: stays open and still changed, so the next close asks again.
     EXPECT_FALSE(AskToSaveBeforeExit(*m, {}));
-    EXPECT_TRUE(m->editor.SongChanged);
+    EXPECT_TRUE(SongChanged(*m));
     // Yes, but the save dialog is cancelled: stays open and changed.
     int shown = 0;
     EXPECT_FALSE(AskToSaveBeforeExit(*m, {{}, Dialog(std::nullopt, &shown)}));
     EXPECT_EQ(shown, 1);
-    EXPECT_TRUE(m->editor.SongChanged);
+    EXPECT_TRUE(SongChanged(*m));
     // No: closes without saving.
     EXPECT_TRUE(AskToSaveBeforeExit(*m, {}));
     EXPECT_EQ(prompter.questions, std::vector<std::string>(3, kMsgSaveChanges));
@@ -290,7 +290,7 @@ TEST_F(SongFlows, QuestionBeforeClosing) {
     // Yes with a save that goes through: closes.
     prompter.answers3 = {Answer::Yes};
     EXPECT_TRUE(AskToSaveBeforeExit(*m, {{}, Chosen(dir / "closing")}));
-    EXPECT_FALSE(m->editor.SongChanged);
+    EXPECT_FALSE(SongChanged(*m));
     EXPECT_EQ(ReadBytes(dir / "closing.SNG").size(), kSongSize);
 }
 
@@ -299,6 +299,7 @@ TEST_F(SongFlows, NewSongTakesTheLoadedUserbank) {
     m->activation.UserbankPath = "/banks/live.ubf";
     m->banks.userbank.description = "Live kit";
     m->song.tempo = 99;
+    MarkSongSaved(*m);  // saved: no question
     NewSongFlow(*m, {});
     EXPECT_TRUE(m->editor.SongFileName.empty());
     EXPECT_EQ(m->song.tempo, 145);

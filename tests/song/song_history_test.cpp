@@ -15,18 +15,19 @@
 #include "song/grooves.h"
 #include "song/panel_edits.h"
 #include "song/slides.h"
+#include "song/song_editor.h"
 #include "song/song_info.h"
 #include "test_support.h"
 
 namespace qtam {
 namespace {
 
-constexpr std::size_t kNoSave = static_cast<std::size_t>(-1);
-
 class SongHistoryWalk : public ::testing::Test {
 protected:
     std::unique_ptr<Machine> m = test::NewMachine();
     SongHistory history;
+    // The edit layer every input calls; made anew for a song as opening one does.
+    std::unique_ptr<SongEditor> edits = std::make_unique<SongEditor>(*m);
     std::mt19937 random{20240612u};
     // The userbank fields as the bank activation last left them.
     ShortString<255> bankFile_{};
@@ -55,112 +56,120 @@ protected:
         m->editor.CurrentStep = static_cast<std::uint8_t>(Draw(1, kSlots));
     }
 
-    // One edit of every kind a person makes, at the current position, with its history text.
+    // One edit of every kind a person makes, at the current position, through the edit layer
+    // as the panel, the dialogs and the menus call it; returns the text its entry should have.
     std::string RandomEdit() {
-        Machine& mm = *m;
-        switch (Draw(0, 27)) {
-            case 0:
+        const int channel = Draw(1, kChannels);
+        const std::string number = std::to_string(channel);
+        switch (Draw(0, 25)) {
+            case 0: {
+                const int slot = Draw(1, kSlots);
+                edits->ToggleStep(slot);
+                return "Toggle step " + std::to_string(slot);
+            }
             case 1:
-                ToggleStep(mm, Draw(1, kSlots));
-                return "Toggle step";
-            case 2:
-                SetNoteDetails(mm, Draw(0, 127), Draw(0, 127), Draw(0, 1) == 1);
+                edits->SetNoteDetails(Draw(0, 127), Draw(0, 127), Draw(0, 1) == 1);
                 return "Note details";
+            case 2:
+                // A drag by mouse or by a held key: many values, one entry at the release.
+                for (int i = Draw(1, 4); i > 0; --i)
+                    edits->DragChannelVolume(channel, Draw(0, 127));
+                edits->EndDrag();
+                return "Volume channel " + number;
             case 3:
-                SetChannelVolume(mm, Draw(1, kChannels), Draw(0, 127));
-                return "Volume";
+                for (int i = Draw(1, 4); i > 0; --i) edits->DragTempo(Draw(kTempoMin, kTempoMax));
+                edits->EndDrag();
+                return "Tempo";
             case 4:
-                SetSongTempo(mm, Draw(kTempoMin, kTempoMax));
-                return "Tempo";
-            case 5:
-                SetSongShuffle(mm, Draw(kShuffleMin, kShuffleMax));
+                for (int i = Draw(1, 4); i > 0; --i)
+                    edits->DragShuffle(Draw(kShuffleMin, kShuffleMax));
+                edits->EndDrag();
                 return "Shuffle";
+            case 5:
+                edits->DragDistortionGain(Draw(0, kDistortionGainMax));
+                edits->EndDrag();
+                return "Distortion gain";
             case 6:
-                SetDistortionGain(mm, Draw(0, kDistortionGainMax));
-                return "Distortion";
-            case 7:
-                SetDistortionThreshold(mm, Draw(0, kDistortionThresholdMax));
-                return "Threshold";
-            case 8:
-                EnterTempo(mm, DialogResult::Ok, std::to_string(Draw(0, 300)));
+                edits->DragDistortionThreshold(Draw(0, kDistortionThresholdMax));
+                edits->EndDrag();
+                return "Distortion threshold";
+            case 19:
+                edits->EnterTempo(DialogResult::Ok, std::to_string(Draw(0, 300)));
                 return "Tempo";
+            case 7:
+                edits->ToggleMute(channel);
+                return "Mute channel " + number;
+            case 8:
+                edits->ToggleDistortion(channel);
+                return "Distortion channel " + number;
             case 9:
-                ToggleMute(mm, Draw(1, kChannels));
-                return "Mute";
+                edits->ChooseInstrument(InstrumentOfRows({Draw(-1, 19), Draw(-1, 19)}));
+                return "Instrument choice";
             case 10:
-                ToggleDistortion(mm, Draw(1, kChannels));
-                return "Distortion on";
-            case 11:
-                ChooseInstrument(mm, Draw(0, 1) ? Draw(1, 20) : 100 + Draw(1, 20));
-                return "Instrument";
-            case 12:
-                ChooseInstrument(mm, InstrumentOfRows({Draw(-1, 19), Draw(-1, 19)}));
-                return "Instrument";
-            case 13:
-                SetMeasureCount(mm, Draw(1, kMeasures));
+                edits->SetMeasureCount(Draw(1, kMeasures));
                 return "Measure count";
-            case 14:
-                SetStepsPerMeasure(mm, Draw(0, 1) ? 12 : 16);
-                return "Steps";
-            case 15: {
+            case 11: {
+                const int steps = Draw(0, 1) ? 12 : 16;
+                edits->SetStepsPerMeasure(steps);
+                return std::to_string(steps) + " step measure";
+            }
+            case 12: {
                 // Copied somewhere else, pasted here.
                 void (*copy[])(Machine&) = {CopyChannel, CopyMeasure, CopyPattern};
-                copy[Draw(0, 2)](mm);
+                copy[Draw(0, 2)](*m);
                 MoveAround();
-                (Draw(0, 1) ? Paste : PasteMix)(mm);
-                return MenuEditText(mm, Paste);
+                const MenuEdit paste = Draw(0, 1) ? MenuEdit::Paste : MenuEdit::PasteMix;
+                edits->ApplyMenuEdit(paste);
+                return MenuEditText(*m, paste);
             }
-            case 16: {
-                void (*shapes[])(Machine&) = {FadeInChannel,  FadeOutChannel, FadeInMeasure,
-                                              FadeOutMeasure, PanLeftToRight, PanRightToLeft,
-                                              PanCenter,      PanRandomly,    PanInverse};
-                auto* shape = shapes[Draw(0, 8)];
-                shape(mm);
-                return MenuEditText(mm, shape);
+            case 13: {
+                const auto edit = static_cast<MenuEdit>(
+                    Draw(int(MenuEdit::FadeInChannel), int(MenuEdit::EraseMeasure)));
+                edits->ApplyMenuEdit(edit);
+                return MenuEditText(*m, edit);
             }
-            case 17:
-                (Draw(0, 1) ? EraseChannel : EraseMeasure)(mm);
-                return "Erase";
-            case 18:
-                CustomSlide(mm, Draw(0, 1) ? SlideField::Velocity : SlideField::Pan,
-                            DialogResult::Ok, Draw(0, 127), Draw(0, 127));
-                return "Slide";
-            case 19:
-                ChooseGrooveMenuEntry(mm, Draw(0, kGrooveMenuSize - 1));
-                return "Groove";
-            case 20:
-                RandomChaos(mm);
-                return "Random Chaos";
-            case 21:
-                ToggleHumanize(mm);
+            case 14: {
+                const SlideField field = Draw(0, 1) ? SlideField::Velocity : SlideField::Pan;
+                edits->ApplySlide(field, DialogResult::Ok, Draw(0, 127), Draw(0, 127));
+                return field == SlideField::Velocity ? "Custom velocity slide" : "Custom pan slide";
+            }
+            case 15: {
+                const int index = Draw(0, kGrooveMenuSize - 1);
+                edits->ApplyGrooveMenuEntry(index);
+                const std::string caption(GrooveMenuCaption(index));
+                return index == kRandomChaosMenuIndex ? caption : "Apply groove " + caption;
+            }
+            case 16:
+                edits->ToggleHumanize();
                 return "Humanize";
-            case 22: {
+            case 17: {
                 SongInfoDialog dialog;
-                dialog.Show(mm, SongInfoMode::Edit);
+                dialog.Show(*m, SongInfoMode::Edit);
                 SongInfoFields f;
                 f.title = "Take " + std::to_string(Draw(0, 9));
                 f.author = Draw(0, 1) ? "" : "Someone";
                 f.showInfoOnOpen = Draw(0, 1) == 1;
-                dialog.Ok(mm, f);
+                edits->ApplySongInfo(dialog, f);
                 return "Song info";
             }
-            case 23:
-                // A drag: many values on the way, one entry at the release.
-                for (int i = 0; i < 5; ++i) SetSongTempo(mm, Draw(kTempoMin, kTempoMax));
-                return "Tempo drag";
-            case 24:
-                EnterShuffle(mm, DialogResult::Ok, std::to_string(Draw(0, 100)));
+            case 18:
+                edits->EnterShuffle(DialogResult::Ok, std::to_string(Draw(0, 100)));
                 return "Shuffle";
-            default:
-                ToggleStep(mm, Draw(1, kSlots));  // many small edits, as in a real session
-                return "Toggle step";
+            default: {
+                const int slot = Draw(1, kSlots);  // many small edits, as in a real session
+                edits->ToggleStep(slot);
+                return "Toggle step " + std::to_string(slot);
+            }
         }
     }
 
-    // The bank activation takes the active userbank into the Song now and then.
+    // The bank activation takes the active userbank into the Song (and its saved state) now
+    // and then.
     void ActivateSomeUserbank() {
         m->song.userbankFile.set("/banks/" + std::to_string(Draw(0, 999)) + ".ubf");
         m->song.userbankDescription.set("bank " + std::to_string(Draw(0, 9)));
+        m->savedSong.userbankFile = m->song.userbankFile;
+        m->savedSong.userbankDescription = m->song.userbankDescription;
         NoteUserbank();
     }
     void NoteUserbank() {
@@ -185,9 +194,12 @@ protected:
         return t;
     }
 
+    // The changed mark is on exactly when the bytes differ from those saved.
+    void ExpectMarkFollows(const Song& saved) { EXPECT_EQ(SongChanged(*m), !SongIs(saved)); }
+
     // What follows the Song after an undo or a redo.
-    void ExpectDerivedStateFollows(std::size_t position, std::size_t saved) {
-        EXPECT_EQ(m->editor.SongChanged, position != saved);
+    void ExpectDerivedStateFollows(const Song& saved) {
+        ExpectMarkFollows(saved);
         EXPECT_FALSE(m->editor.StartPrepared);
         EXPECT_EQ(m->editor.HumanizeChecked, m->song.humanize != 0);
         auto ref = test::NewMachine();
@@ -197,18 +209,20 @@ protected:
     }
 };
 
-// Random sequences of every kind of edit on random songs, with undo, redo, saves and new edits
-// on the way: the Song always holds the bytes recorded for its position, undoing everything
-// gives the starting bytes, redoing everything the last ones, and the changed mark is set
-// exactly away from the saved state.
+// Random sequences of every kind of edit, through the edit layer, on random songs, with undo,
+// redo, saves and new edits on the way: each edit is one entry named for it, one undo gives
+// exactly the bytes before it, undoing everything gives the starting bytes, redoing everything
+// the last ones, and the changed mark is set exactly when the bytes differ from those saved.
 TEST_F(SongHistoryWalk, EveryWalkMatchesTheBytesRecordedAlongTheWay) {
     for (int round = 0; round < 60; ++round) {
         RandomSong();
-        history.Restart(m->song);
-        m->editor.SongChanged = false;
+        MarkSongSaved(*m);
+        edits = std::make_unique<SongEditor>(*m);  // as after an open
+        const SongHistory& h = edits->history();
+        Song saved = m->song;
         std::vector<Song> states{m->song};  // the branch the history can reach
         std::vector<std::string> texts{""};
-        std::size_t position = 0, saved = 0;
+        std::size_t position = 0;
 
         for (int step = 0; step < 120; ++step) {
             const int what = Draw(0, 19);
@@ -216,127 +230,102 @@ TEST_F(SongHistoryWalk, EveryWalkMatchesTheBytesRecordedAlongTheWay) {
                 if (Draw(0, 5) == 0) MoveAround();
                 if (Draw(0, 9) == 0) ActivateSomeUserbank();
                 m->editor.StartPrepared = true;
-                std::string text = RandomEdit();
-                const bool changed = !SongIs(states[position]);
-                ASSERT_EQ(RecordEdit(*m, history, text), changed) << text;
-                if (!changed) continue;
+                const std::string text = RandomEdit();
+                if (SongIs(states[position])) {
+                    ASSERT_EQ(h.Position(), position) << text << ": nothing changed";
+                    continue;
+                }
                 states.resize(position + 1);
                 texts.resize(position + 1);
-                if (saved != kNoSave && saved > position) saved = kNoSave;
+                ASSERT_EQ(h.Position(), position + 1) << text;
                 states.push_back(m->song);
                 texts.push_back(text);
                 ++position;
-                EXPECT_EQ(history.UndoText(), text);
-                EXPECT_FALSE(history.CanRedo());
-                EXPECT_TRUE(m->editor.SongChanged);
+                EXPECT_EQ(edits->UndoText(), text);
+                EXPECT_FALSE(h.CanRedo());
+                ExpectMarkFollows(saved);
+                // One undo gives exactly the bytes before it; a redo the bytes after.
+                ASSERT_TRUE(edits->Undo());
+                ASSERT_TRUE(SongIs(states[position - 1])) << "undo of " << text;
+                ASSERT_TRUE(edits->Redo());
+                ASSERT_TRUE(SongIs(states[position])) << "redo of " << text;
             } else if (what < 14) {
-                ASSERT_EQ(UndoEdit(*m, history), position > 0);
+                ASSERT_EQ(edits->Undo(), position > 0);
                 if (position == 0) continue;
                 --position;
                 ASSERT_TRUE(SongIs(states[position])) << "undo to " << position;
-                EXPECT_EQ(history.RedoText(), texts[position + 1]);
-                ExpectDerivedStateFollows(position, saved);
+                EXPECT_EQ(edits->RedoText(), texts[position + 1]);
+                ExpectDerivedStateFollows(saved);
             } else if (what < 18) {
-                ASSERT_EQ(RedoEdit(*m, history), position + 1 < states.size());
+                ASSERT_EQ(edits->Redo(), position + 1 < states.size());
                 if (position + 1 == states.size()) continue;
                 ++position;
                 ASSERT_TRUE(SongIs(states[position])) << "redo to " << position;
-                EXPECT_EQ(history.UndoText(), texts[position]);
-                ExpectDerivedStateFollows(position, saved);
+                EXPECT_EQ(edits->UndoText(), texts[position]);
+                ExpectDerivedStateFollows(saved);
             } else {
-                // A save clears the mark; the history takes the position as the saved state.
-                m->editor.SongChanged = false;
-                TakeSavedState(*m, history);
-                saved = position;
-                EXPECT_TRUE(history.AtSaved());
+                // A save: these bytes are the saved state, the history stays.
+                MarkSongSaved(*m);
+                saved = m->song;
+                EXPECT_FALSE(SongChanged(*m));
             }
-            ASSERT_EQ(history.Position(), position);
-            ASSERT_EQ(history.EntryCount(), states.size() - 1);
+            ASSERT_EQ(h.Position(), position);
+            ASSERT_EQ(h.EntryCount(), states.size() - 1);
         }
 
-        const bool undone = position > 0;
-        while (UndoEdit(*m, history)) {
+        while (edits->Undo()) {
         }
         ASSERT_TRUE(SongIs(states.front())) << "round " << round;
-        if (undone) {
-            EXPECT_EQ(m->editor.SongChanged, saved != 0);
-        }
-        while (RedoEdit(*m, history)) {
+        ExpectMarkFollows(saved);
+        while (edits->Redo()) {
         }
         ASSERT_TRUE(SongIs(states.back())) << "round " << round;
-        if (states.size() > 1) {
-            EXPECT_EQ(m->editor.SongChanged, saved != states.size() - 1);
-        }
+        ExpectMarkFollows(saved);
     }
 }
 
-// An edit the history was not told about is not lost: Undo records it first and takes it back,
-// Redo records it and then has nothing to redo, a save records it before it is the saved state.
-TEST_F(SongHistoryWalk, AnEditNotYetRecordedIsRecordedBeforeUndoRedoAndSave) {
+// A drag is one entry however many values it passed; the next edit or an undo ends it first,
+// so its entry never takes in another edit.
+TEST_F(SongHistoryWalk, ADragIsOneEntryEndedByTheNextCall) {
     RandomSong();
     NormalizeSong(m->song);
-    history.Restart(m->song);
+    m->song.tempo = 120;
+    MarkSongSaved(*m);
+    edits = std::make_unique<SongEditor>(*m);
     const Song start = m->song;
-    ToggleStep(*m, 1);
-    ASSERT_TRUE(RecordEdit(*m, history, "Toggle step 1"));
-    const Song first = m->song;
-
-    ToggleStep(*m, 2);  // not recorded
-    ASSERT_TRUE(UndoEdit(*m, history));
-    EXPECT_TRUE(SongIs(first));
-    EXPECT_EQ(history.RedoText(), kUnnamedEdit);
-    ASSERT_TRUE(UndoEdit(*m, history));
+    for (int tempo : {60, 70, 80}) edits->DragTempo(tempo);
+    edits->ToggleStep(3);
+    EXPECT_EQ(edits->history().EntryCount(), 2u);
+    ASSERT_TRUE(edits->Undo());
+    EXPECT_EQ(edits->UndoText(), "Tempo");
+    EXPECT_EQ(m->song.tempo, 80);
+    for (int tempo : {90, 100}) edits->DragTempo(tempo);
+    ASSERT_TRUE(edits->Undo());
+    EXPECT_EQ(m->song.tempo, 80);
+    ASSERT_TRUE(edits->Undo());
     EXPECT_TRUE(SongIs(start));
-    EXPECT_FALSE(m->editor.SongChanged);
-
-    ASSERT_TRUE(RedoEdit(*m, history));
-    ToggleStep(*m, 3);  // not recorded: a new edit, so the unnamed entry cannot be redone
-    EXPECT_FALSE(RedoEdit(*m, history));
-    EXPECT_EQ(history.EntryCount(), 2u);
-    const Song third = m->song;
-
-    ToggleStep(*m, 4);  // not recorded, then saved
-    m->editor.SongChanged = false;
-    TakeSavedState(*m, history);
-    EXPECT_EQ(history.EntryCount(), 3u);
-    ASSERT_TRUE(UndoEdit(*m, history));
-    EXPECT_TRUE(SongIs(third));
-    EXPECT_TRUE(m->editor.SongChanged);
-    ASSERT_TRUE(RedoEdit(*m, history));
-    EXPECT_FALSE(m->editor.SongChanged);
+    EXPECT_FALSE(SongChanged(*m));
 }
 
 // A change of the Song outside the history (a userbank from the menu) keeps the mark set until
-// the next save, whatever is undone; nothing recorded leaves the mark as it was.
+// the next save, whatever is undone.
 TEST_F(SongHistoryWalk, AChangeOutsideTheHistoryKeepsTheMarkUntilSaved) {
     RandomSong();
-    history.Restart(m->song);
-    m->editor.SongChanged = false;
-    ActivateSomeUserbank();
-    m->editor.SongChanged = true;  // as a userbank load from the menu leaves it
-    history.ForgetSaved();
-    EXPECT_FALSE(RecordEdit(*m, history, "nothing"));
-    EXPECT_TRUE(m->editor.SongChanged);
-    ToggleMute(*m, 3);
-    ASSERT_TRUE(RecordEdit(*m, history, "Toggle mute 3"));
-    ASSERT_TRUE(UndoEdit(*m, history));
-    EXPECT_TRUE(m->editor.SongChanged);
-    EXPECT_FALSE(UndoEdit(*m, history));
+    MarkSongSaved(*m);
+    edits = std::make_unique<SongEditor>(*m);
+    m->song.userbankFile.set("/banks/other.ubf");  // as a userbank load from the menu leaves it
+    NoteUserbank();
+    EXPECT_TRUE(SongChanged(*m));
+    edits->ToggleMute(3);
+    ASSERT_TRUE(edits->Undo());
+    EXPECT_TRUE(SongChanged(*m));
+    EXPECT_FALSE(edits->Undo());
 
-    m->editor.SongChanged = false;  // saved
-    TakeSavedState(*m, history);
-    ASSERT_TRUE(RedoEdit(*m, history));
-    EXPECT_TRUE(m->editor.SongChanged);
-    ASSERT_TRUE(UndoEdit(*m, history));
-    EXPECT_FALSE(m->editor.SongChanged);
-
-    // A new song or an opened one starts an empty history at its saved state.
-    RandomSong();
-    history.Restart(m->song);
-    EXPECT_FALSE(history.CanUndo());
-    EXPECT_FALSE(history.CanRedo());
-    EXPECT_TRUE(history.AtSaved());
-    EXPECT_EQ(history.MemoryUsed(), 0u);
+    MarkSongSaved(*m);  // saved
+    ASSERT_TRUE(edits->Redo());
+    EXPECT_TRUE(SongChanged(*m));
+    ASSERT_TRUE(edits->Undo());
+    EXPECT_FALSE(SongChanged(*m));
 }
 
 // Entries past the memory limit go, oldest first: what stays still undoes to the bytes of its
@@ -349,18 +338,18 @@ TEST_F(SongHistoryWalk, TheOldestEntriesGoPastTheMemoryLimit) {
     for (int i = 0; i < edits; ++i) {
         FillWithNoise(m->song);  // every byte changes: the largest entry there is
         NoteUserbank();
-        ASSERT_TRUE(RecordEdit(*m, history, "Everything"));
+        ASSERT_TRUE(history.Record(m->song, "Everything"));
         states.push_back(m->song);
         ASSERT_LE(history.MemoryUsed(), kHistoryMemoryLimit);
     }
     const std::size_t kept = history.EntryCount();
     EXPECT_LT(kept, static_cast<std::size_t>(edits));
     EXPECT_GT(kept, static_cast<std::size_t>(edits) / 2);
-    EXPECT_TRUE(m->editor.SongChanged);
+    EXPECT_TRUE(SongChanged(*m));
     for (std::size_t back = 1; back <= kept; ++back) {
-        ASSERT_TRUE(UndoEdit(*m, history));
+        ASSERT_TRUE(history.Undo(m->song));
         ASSERT_TRUE(SongIs(states[states.size() - 1 - back]));
-        EXPECT_TRUE(m->editor.SongChanged);  // the opened state went with its entries
+        EXPECT_TRUE(SongChanged(*m));  // the bytes differ from those opened
     }
     EXPECT_FALSE(history.CanUndo());
 }
@@ -369,11 +358,10 @@ TEST_F(SongHistoryWalk, TheOldestEntriesGoPastTheMemoryLimit) {
 TEST(MenuEditText, NamesTheEditAndWhatIsPasted) {
     auto m = test::NewMachine();
     m->editor.ClipboardKind = 3;
-    EXPECT_EQ(MenuEditText(*m, Paste), "Paste pattern");
+    EXPECT_EQ(MenuEditText(*m, MenuEdit::Paste), "Paste pattern");
     m->editor.ClipboardKind = 1;
-    EXPECT_EQ(MenuEditText(*m, PasteMix), "Paste mix channel");
-    EXPECT_EQ(MenuEditText(*m, FadeOutMeasure), "Fade out measure");
-    EXPECT_EQ(MenuEditText(*m, CopyChannel), kUnnamedEdit);
+    EXPECT_EQ(MenuEditText(*m, MenuEdit::PasteMix), "Paste mix channel");
+    EXPECT_EQ(MenuEditText(*m, MenuEdit::FadeOutMeasure), "Fade out measure");
 }
 
 }  // namespace

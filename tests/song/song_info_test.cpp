@@ -42,7 +42,6 @@ TEST(SongInfo, ViewModeIsReadOnlyAndOkStoresNothing) {
     edited.showInfoOnOpen = false;
     d.Ok(*m, edited);
     EXPECT_EQ(std::memcmp(&before, &m->song, sizeof(Song)), 0);
-    EXPECT_FALSE(m->editor.SongChanged);
     EXPECT_EQ(d.mode(), SongInfoMode::Edit);  // "Song info" afterwards edits
 }
 
@@ -51,7 +50,7 @@ TEST(SongInfo, OkWithoutEditsDoesNotMarkTheSong) {
     SongInfoDialog d;
     SongInfoView v = d.Show(*m, SongInfoMode::Edit);
     d.Ok(*m, v.fields);
-    EXPECT_FALSE(m->editor.SongChanged);
+    EXPECT_FALSE(SongChanged(*m));
 }
 
 TEST(SongInfo, OnlyTheCheckBoxChangedMarksTheSong) {
@@ -61,7 +60,7 @@ TEST(SongInfo, OnlyTheCheckBoxChangedMarksTheSong) {
     f.showInfoOnOpen = true;
     d.Ok(*m, f);
     EXPECT_EQ(m->song.showInfoOnOpen, 1);
-    EXPECT_TRUE(m->editor.SongChanged);
+    EXPECT_TRUE(SongChanged(*m));
 }
 
 TEST(SongInfo, EditsAreStoredCutTo50Bytes) {
@@ -75,13 +74,13 @@ TEST(SongInfo, EditsAreStoredCutTo50Bytes) {
     EXPECT_EQ(m->song.title.str(), std::string(49, 'a') + "\xE9");
     EXPECT_EQ(m->song.author.str(), "Me");
     EXPECT_EQ(m->song.copyright.str(), "\xA9 by ...");
-    EXPECT_TRUE(m->editor.SongChanged);
+    EXPECT_TRUE(SongChanged(*m));
 
     // The same long text again: what would be stored is unchanged.
-    m->editor.SongChanged = false;
+    MarkSongSaved(*m);
     d.Show(*m, SongInfoMode::Edit);
     d.Ok(*m, f);
-    EXPECT_FALSE(m->editor.SongChanged);
+    EXPECT_FALSE(SongChanged(*m));
 }
 
 TEST(SongInfo, CancelStoresNothingAndKeepsTheMode) {
@@ -90,7 +89,7 @@ TEST(SongInfo, CancelStoresNothingAndKeepsTheMode) {
     d.Show(*m, SongInfoMode::View);
     d.Cancel();
     EXPECT_EQ(d.mode(), SongInfoMode::View);
-    EXPECT_FALSE(m->editor.SongChanged);
+    EXPECT_FALSE(SongChanged(*m));
 }
 
 TEST(SongInfo, ShowsTheUserbankItWasMadeWith) {

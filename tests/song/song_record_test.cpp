@@ -76,7 +76,7 @@ TEST(NewSong, ResetsEditorStateAndClockAndTakesTheLoadedUserbank) {
     auto m = std::make_unique<Machine>();
     m->editor.CurrentPattern = 5;
     m->editor.CurrentMeasure = 7;
-    m->editor.SongChanged = true;
+    test::MakeUnsavedEdit(*m);
     m->editor.SongFileName = "/songs/keep.sng";
     m->editor.HumanizeChecked = true;
     m->clock.PlayPattern = 3;
@@ -88,7 +88,7 @@ TEST(NewSong, ResetsEditorStateAndClockAndTakesTheLoadedUserbank) {
 
     EXPECT_EQ(m->editor.CurrentPattern, 1);
     EXPECT_EQ(m->editor.CurrentMeasure, 1);
-    EXPECT_FALSE(m->editor.SongChanged);
+    EXPECT_FALSE(SongChanged(*m));
     EXPECT_FALSE(m->editor.HumanizeChecked);
     EXPECT_EQ(m->editor.SongFileName, "/songs/keep.sng");  // "New song" clears it, not InitSong
     EXPECT_EQ(m->clock.PlayPattern, 1);

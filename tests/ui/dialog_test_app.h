@@ -14,10 +14,12 @@
 #include "engine/audio/event_queue.h"
 #include "engine/audio/playback.h"
 #include "engine/device_settings.h"
-#include "song/song_history.h"
+#include "song/song_editor.h"
 #include "test_support.h"
+#include "transport/transport.h"
 #include "ui/services/app_context.h"
 #include "ui/services/playback_notifier.h"
+#include "ui/services/song_notifier.h"
 
 namespace qtam::test {
 
@@ -27,24 +29,34 @@ struct TestApp {
     ScriptedFileDialogs dialogs;
     EventQueue events;
     PlaybackDriver playback{*m, events};
-    PlaybackNotifier playbackState{playback};
+    SongEditor edits{*m};
+    SongNotifier songState{edits};
+    Transport transport{*m, playback, edits};
+    PlaybackNotifier playbackState{transport};
     WaveDeviceSettings device;
-    SongHistory history;
     AppContext ctx{.m = *m,
                    .events = events,
                    .playback = playback,
                    .playbackState = playbackState,
                    .dialogs = dialogs,
                    .device = device,
-                   .history = history};
-    int panelRefreshes = 0;
+                   .edits = edits,
+                   .songState = songState,
+                   .transport = transport};
+    int songEdits = 0;
 
-    TestApp() { m->prompter = &prompter; }
+    TestApp() {
+        m->prompter = &prompter;
+        // Counts the notices of Song edits (a change of the edit position is none).
+        QObject::connect(&songState, &SongNotifier::changed, [this](SongChange what) {
+            if (what != SongChange::Position) ++songEdits;
+        });
+    }
 
-    // Counts the window's Song edits as the panel refreshes they set off.
-    template <class Window>
-    void CountSongEdits(Window& w) {
-        QObject::connect(&w, &Window::songEdited, [this] { ++panelRefreshes; });
+    // The Song as the test set it up is the one opened: saved, nothing to undo, no edit counted.
+    void AsOpened() {
+        edits.TakeSong();
+        songEdits = 0;
     }
 };
 
@@ -52,6 +64,12 @@ struct TestApp {
 template <typename T>
 T* Child(QWidget& w, const char* name) {
     return w.findChild<T*>(QString::fromLatin1(name));
+}
+
+// A numbered component of a window by its object name: ("StepDark", 5) finds "StepDark5".
+template <typename T>
+T* Part(QWidget& w, const char* name, int number) {
+    return w.findChild<T*>(QString::fromLatin1(name) + QString::number(number));
 }
 
 // Runs `inside` once the modal dialog `w` shows, then presses its button `button`.

@@ -14,6 +14,7 @@
 
 #include "banks/kit.h"
 #include "core/machine.h"
+#include "dialog_test_app.h"
 #include "engine/mixer.h"
 #include "engine/stream_to_disk.h"
 #include "song/song_file.h"
@@ -102,7 +103,8 @@ private Q_SLOTS:
                                         bank, bank, std::strerror(ENOENT))});
         app->panel().RefreshFromSong();
         app->panel().ShowInstrumentNames();
-        QCOMPARE(app->panel().InstrumentName[3]->text(), QString::fromLatin1(kMissingSoundName));
+        QCOMPARE(test::Part<PanelLabel>(app->panel(), "InstrumentName", 3)->text(),
+                 QString::fromLatin1(kMissingSoundName));
         QCOMPARE(app->machine().activation.UserbankCaption, std::string(kNoUserbankCaption));
     }
 
@@ -116,13 +118,13 @@ private Q_SLOTS:
         QVERIFY(!main.windowTitle().startsWith(QLatin1Char('*')));
         QVERIFY(!panel.windowTitle().startsWith(QLatin1Char('*')));
 
-        panel.PressStep(1, Qt::LeftButton);
-        QVERIFY(m.editor.SongChanged);
+        panel.PressStep(1);
+        QVERIFY(SongChanged(m));
         QTRY_VERIFY(main.windowTitle().startsWith(QLatin1Char('*')));
         QTRY_VERIFY(panel.windowTitle().startsWith(QLatin1Char('*')));
 
         dialogs.answers.push_back(*dir / "saved.sng");
-        QVERIFY(SaveSongFlow(m, main.SongFileDialogs()));
+        QVERIFY(app->context().edits.SaveSong(main.SongFileDialogs()));
         QTRY_COMPARE(main.windowTitle(), QString::fromLatin1(kMainWindowCaption));
         QTRY_VERIFY(!panel.windowTitle().startsWith(QLatin1Char('*')));
     }
@@ -134,8 +136,10 @@ private Q_SLOTS:
         app->mainWindow().OnActivated();
         GroovePanel& panel = app->panel();
         QVERIFY(StartLiveSession(app->machine(), *dir / "take.wav"));
+        panel.ShowCaption();  // as the render dialog has it shown after arming
         QTRY_VERIFY(panel.windowTitle().contains(QStringLiteral("Recording armed: take.wav")));
         QVERIFY(FinishStream(app->machine()));
+        panel.ShowCaption();
         QTRY_VERIFY(!panel.windowTitle().contains(QStringLiteral("Recording")));
         for (const auto& e : std::filesystem::directory_iterator(dir->path()))
             QVERIFY2(!e.path().filename().string().starts_with("~wavconv"), e.path().c_str());
@@ -145,10 +149,10 @@ private Q_SLOTS:
     void theHeaderShowsTheSongsStepCount() {
         auto app = Start();
         GroovePanel& panel = app->panel();
-        panel.UseTwelveSteps();
-        QCOMPARE(panel.Background->variant(), 12);
-        panel.UseSixteenSteps();
-        QCOMPARE(panel.Background->variant(), 16);
+        app->context().edits.SetStepsPerMeasure(12);
+        QCOMPARE(test::Child<SkinPicture>(panel, "Background")->variant(), 12);
+        app->context().edits.SetStepsPerMeasure(16);
+        QCOMPARE(test::Child<SkinPicture>(panel, "Background")->variant(), 16);
     }
 
     void everyMenuItemHasItsOwnMnemonic() {

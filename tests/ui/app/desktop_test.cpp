@@ -166,7 +166,7 @@ private Q_SLOTS:
             for (auto answer : {PressEscape, CloseBox}) {
                 m.song.title.set("unsaved");
                 test::SetNote(m, 1, 1, 2, 3, 99);
-                m.editor.SongChanged = true;
+                test::MakeUnsavedEdit(m);
                 std::vector<std::uint8_t> before(kSongSize);
                 std::memcpy(before.data(), &m.song, kSongSize);
                 ModalAnswerer answerer(answer);
@@ -176,7 +176,7 @@ private Q_SLOTS:
                 QCOMPARE(answerer.seen[0].buttons, yesNoCancel);
                 QCOMPARE(answerer.seen[0].owner, static_cast<QWidget*>(main));
                 QVERIFY2(std::memcmp(before.data(), &m.song, kSongSize) == 0, qPrintable(name));
-                QVERIFY(m.editor.SongChanged);
+                QVERIFY(SongChanged(m));
                 QVERIFY(dialogs.shown.empty());
                 QCOMPARE(ends.size(), 0);
                 QVERIFY(main->isVisible());
@@ -213,7 +213,7 @@ private Q_SLOTS:
             ModalAnswerer answerer(PressEscape);
             test::MenuItem(main->menuBar(), {"&File", "&Quit"})->trigger();
             QCOMPARE(answerer.seen.size(), std::size_t(1));
-            QVERIFY(m.activation.EditorActive && m.editor.SongChanged);
+            QVERIFY(m.activation.EditorActive && SongChanged(m));
             QCOMPARE(ends.size(), 0);
         }
         // No goes on: the question is still a real question.
@@ -386,7 +386,7 @@ private Q_SLOTS:
         Machine& m = app->machine();
         MainWindow* main = &app->mainWindow();
         ShowActive(main);
-        m.editor.SongChanged = true;
+        test::MakeUnsavedEdit(m);
         QTest::keyPress(main, Qt::Key_Control);
         {
             ModalAnswerer answerer(PressEscape);

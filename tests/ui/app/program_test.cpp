@@ -7,6 +7,7 @@
 
 #include "banks/wav_io.h"
 #include "core/machine.h"
+#include "dialog_test_app.h"
 #include "engine/audio/playback.h"
 #include "temp_folder.h"
 #include "test_support.h"
@@ -72,8 +73,9 @@ private Q_SLOTS:
         GroovePanel* panel = &app.panel();
         panel->show();
         QVERIFY(QTest::qWaitForWindowExposed(panel));
-        const QPoint start = panel->StartButton->geometry().center();
-        QCOMPARE(panel->childAt(start), static_cast<QWidget*>(panel->StartButton));
+        const QPoint start = test::Child<SkinPicture>(*panel, "StartButton")->geometry().center();
+        QCOMPARE(panel->childAt(start),
+                 static_cast<QWidget*>(test::Child<SkinPicture>(*panel, "StartButton")));
         QTest::mousePress(panel->windowHandle(), Qt::LeftButton, Qt::NoModifier, start);
         QTest::mouseRelease(panel->windowHandle(), Qt::LeftButton, Qt::NoModifier, start);
         QVERIFY(m.Playing);

@@ -33,16 +33,13 @@ namespace {
 
 // One running program's worth of shared state, with the panel's side of the actions counted.
 struct Env : test::TestApp {
-    int refreshes = 0;
     int instrumentSelections = 0;
 
-    // Counts what the window sets off in the panel: its Song edits, and (the instrument
-    // choice) its going away.
+    // Counts (the instrument choice) the window's going away.
     template <class Window>
     void Watch(Window& w) {
-        QObject::connect(&w, &Window::songEdited, [this] { ++refreshes; });
         if constexpr (std::is_same_v<Window, InstrumentDialog>)
-            QObject::connect(&w, &InstrumentDialog::closed, [this] { ++instrumentSelections; });
+            QObject::connect(&w, &QDialog::finished, [this] { ++instrumentSelections; });
     }
     // A copy of the Song's bytes, to prove that nothing at all was written.
     std::unique_ptr<Song> SongCopy() const { return std::make_unique<Song>(m->song); }
@@ -120,8 +117,7 @@ private Q_SLOTS:
         Click(nd.OkButton);
         QVERIFY(!nd.isVisible());
         QVERIFY(env.SongIs(*before));
-        QVERIFY(!env.m->editor.SongChanged);
-        QCOMPARE(env.refreshes, 0);
+        QCOMPARE(env.songEdits, 0);
     }
 
     void noteDetailsStoreOnlyWhatChanged() {
@@ -135,6 +131,7 @@ private Q_SLOTS:
         e.CurrentStep = 5;
         e.StartPrepared = true;
         test::SetNote(*env.m, 4, 2, 3, 5, 80, 30, 1);
+        env.AsOpened();  // as an opened song holds it
 
         nd.ShowDetails();
         QVERIFY(nd.VelocityScroll->isEnabled());
@@ -145,8 +142,8 @@ private Q_SLOTS:
         QVERIFY(nd.Reversed->isChecked());
         // "Ok" without moving anything writes nothing.
         Click(nd.OkButton);
-        QVERIFY(!e.SongChanged);
-        QCOMPARE(env.refreshes, 0);
+        QVERIFY(!SongChanged(*env.m));
+        QCOMPARE(env.songEdits, 0);
 
         nd.ShowDetails();
         Click(nd.MaxButton);
@@ -160,9 +157,9 @@ private Q_SLOTS:
         QCOMPARE(int(c.velocity), 127);
         QCOMPARE(int(c.pan), 64);
         QCOMPARE(int(c.reversed), 0);
-        QVERIFY(e.SongChanged);
+        QVERIFY(SongChanged(*env.m));
         QVERIFY(e.StartPrepared);  // left as it was
-        QCOMPARE(env.refreshes, 1);
+        QCOMPARE(env.songEdits, 1);
         // Only the cell at CurrentStep was touched.
         QVERIFY(!env.m->song.cell(4, 2, 3, 6).hasNote());
     }
@@ -199,6 +196,7 @@ private Q_SLOTS:
         panel.show();
         env.m->editor.CurrentStep = 3;
         test::SetNote(*env.m, 1, 1, 1, 3, 90);
+        env.AsOpened();
         for (int round = 0; round < 2; ++round) {  // the second opening behaves the same
             nd.ShowDetails();
             QVERIFY(QTest::qWaitForWindowActive(&nd));
@@ -206,7 +204,7 @@ private Q_SLOTS:
             panel.activateWindow();  // a click outside the window
             QTRY_VERIFY(!nd.isVisible());
             QCOMPARE(int(env.m->song.cell(1, 1, 1, 3).velocity), 90);
-            QVERIFY(!env.m->editor.SongChanged);
+            QVERIFY(!SongChanged(*env.m));
         }
         // Shown but never active (the panel kept the focus): it stays.
         nd.show();
@@ -268,9 +266,9 @@ private Q_SLOTS:
                      confirm();
                  });
         QCOMPARE(int(env.m->song.tempo), tempo);
-        QVERIFY(env.m->editor.SongChanged);
+        QVERIFY(SongChanged(*env.m));
         QVERIFY(!env.m->editor.StartPrepared);
-        QCOMPARE(env.refreshes, 1);
+        QCOMPARE(env.songEdits, 1);
     }
 
     void shuffleEntryHalvesAndArrowsStepByTwo() {
@@ -310,7 +308,7 @@ private Q_SLOTS:
                      Click(f.OkButton);
                  });
         QCOMPARE(int(env.m->song.shuffle), 150);
-        QCOMPARE(env.refreshes, 3);
+        QCOMPARE(env.songEdits, 3);
     }
 
     void valueCancelChangesNothing() {
@@ -318,6 +316,7 @@ private Q_SLOTS:
         ValueDialog form(env.ctx);
         env.Watch(form);
         env.m->song.tempo = 120;
+        env.AsOpened();
         env.m->editor.StartPrepared = true;
         const auto before = env.SongCopy();
         RunModal([&] { form.EnterTempo(); }, form,
@@ -331,9 +330,8 @@ private Q_SLOTS:
                      QTest::keyClick(f.Value->lineEdit(), Qt::Key_Escape);
                  });
         QVERIFY(env.SongIs(*before));
-        QVERIFY(!env.m->editor.SongChanged);
         QVERIFY(env.m->editor.StartPrepared);
-        QCOMPARE(env.refreshes, 0);
+        QCOMPARE(env.songEdits, 0);
     }
 
     // ---- Instrument selection
@@ -378,7 +376,6 @@ private Q_SLOTS:
             Click(ps.OkButton);
             QCOMPARE(int(env.m->song.settings(2).instrument[3]), odd);
         }
-        QVERIFY(!env.m->editor.SongChanged);
     }
 
     void patchSelectKeepsOneSelectionAcrossBothLists() {
@@ -400,8 +397,8 @@ private Q_SLOTS:
         Click(ps.OkButton);
         QVERIFY(!ps.isVisible());
         QCOMPARE(int(env.m->song.settings(1).instrument[0]), 112);
-        QVERIFY(env.m->editor.SongChanged);
-        QCOMPARE(env.refreshes, 1);
+        QVERIFY(SongChanged(*env.m));
+        QCOMPARE(env.songEdits, 1);
         QCOMPARE(env.instrumentSelections, 1);  // the panel re-activates its channel
     }
 
@@ -410,20 +407,21 @@ private Q_SLOTS:
         InstrumentDialog ps(env.ctx);
         env.Watch(ps);
         env.m->song.settings(1).instrument[0] = 105;
+        env.AsOpened();
         ps.ShowForCurrentChannel();
         DoubleClickRow(ps.KitList, 4);
         QTRY_VERIFY(!ps.isVisible());
         QCOMPARE(int(env.m->song.settings(1).instrument[0]), 5);
-        QVERIFY(env.m->editor.SongChanged);
+        QVERIFY(SongChanged(*env.m));
         QCOMPARE(env.instrumentSelections, 1);
 
         // Choosing the sound the channel already has marks nothing.
-        env.m->editor.SongChanged = false;
+        env.AsOpened();
         ps.ShowForCurrentChannel();
         DoubleClickRow(ps.KitList, 4);
         QTRY_VERIFY(!ps.isVisible());
-        QVERIFY(!env.m->editor.SongChanged);
-        QCOMPARE(env.refreshes, 1);
+        QVERIFY(!SongChanged(*env.m));
+        QCOMPARE(env.songEdits, 0);
         QCOMPARE(env.instrumentSelections, 2);
     }
 
@@ -432,6 +430,7 @@ private Q_SLOTS:
         InstrumentDialog ps(env.ctx);
         env.Watch(ps);
         env.m->song.settings(1).instrument[0] = 7;
+        env.AsOpened();
         const auto before = env.SongCopy();
         ps.ShowForCurrentChannel();
         QTest::mouseClick(ps.UserbankList->viewport(), Qt::LeftButton, {},
@@ -439,7 +438,7 @@ private Q_SLOTS:
         Click(ps.CancelButton);
         QVERIFY(!ps.isVisible());
         QVERIFY(env.SongIs(*before));
-        QVERIFY(!env.m->editor.SongChanged);
+        QVERIFY(!SongChanged(*env.m));
         QCOMPARE(env.instrumentSelections, 1);
     }
 };

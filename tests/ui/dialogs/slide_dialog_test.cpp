@@ -26,9 +26,9 @@ private Q_SLOTS:
     void cancelLeavesTheSongAlone() {
         test::TestApp app;
         SlideDialog w(app.ctx);
-        app.CountSongEdits(w);
         test::SetNote(*app.m, 1, 1, 1, 1, 80);
         test::SetNote(*app.m, 1, 1, 1, 16, 80);
+        app.AsOpened();  // as an opened song holds it
         app.m->editor.StartPrepared = true;
 
         WhileShown(
@@ -47,9 +47,9 @@ private Q_SLOTS:
         QVERIFY(!w.isVisible());
         QCOMPARE(app.m->song.cell(1, 1, 1, 1).velocity, std::int8_t{80});
         QCOMPARE(app.m->song.cell(1, 1, 1, 16).velocity, std::int8_t{80});
-        QVERIFY(!app.m->editor.SongChanged);
+        QVERIFY(!SongChanged(*app.m));
         QVERIFY(app.m->editor.StartPrepared);
-        QCOMPARE(app.panelRefreshes, 0);
+        QCOMPARE(app.songEdits, 0);
     }
 
     // In 12-step mode the end label names step 12 and the end value lands on slot 12; the
@@ -57,13 +57,13 @@ private Q_SLOTS:
     void panSlideInTwelveSteps() {
         test::TestApp app;
         SlideDialog w(app.ctx);
-        app.CountSongEdits(w);
         app.m->song.stepsPerMeasure = 12;
         app.m->editor.CurrentChannel = 3;
         test::SetNote(*app.m, 1, 1, 3, 1, 90, 64);
         test::SetNote(*app.m, 1, 1, 3, 12, 90, 64);
         test::SetNote(*app.m, 1, 1, 3, 13, 90, 64);
         app.m->song.cell(1, 1, 3, 6).pan = 30;  // an empty cell keeps its pan
+        app.AsOpened();
 
         WhileShown(
             w, [&] { QTest::keyClick(Child<QScrollBar>(w, "StartBar"), Qt::Key_End); },
@@ -87,8 +87,8 @@ private Q_SLOTS:
         QCOMPARE(int{s.cell(1, 1, 3, 13).pan}, 64);
         QCOMPARE(int{s.cell(1, 1, 3, 6).pan}, 30);
         QCOMPARE(s.cell(1, 1, 3, 1).velocity, std::int8_t{90});
-        QVERIFY(app.m->editor.SongChanged);
-        QCOMPARE(app.panelRefreshes, 1);
+        QVERIFY(SongChanged(*app.m));
+        QCOMPARE(app.songEdits, 1);
     }
 };
 

@@ -39,11 +39,11 @@ private Q_SLOTS:
     void viewThenEdit() {
         test::TestApp app;
         SongInfoWindow w(app.ctx);
-        app.CountSongEdits(w);
         app.m->song.title.set("Night \x96 Drive");
         app.m->song.showInfoOnOpen = 1;
         app.m->song.userbankDescription.set("Dusty kit");
         app.m->song.userbankFile.set("C:\\Banks\\DUSTY.UBF");
+        app.AsOpened();  // as an opened song holds it
 
         w.ShowView();
         QVERIFY(w.isVisible());
@@ -60,7 +60,7 @@ private Q_SLOTS:
         Click(w, "OkButton");
         QVERIFY(!w.isVisible());
         QCOMPARE(app.m->song.title.str(), std::string("Night \x96 Drive"));
-        QVERIFY(!app.m->editor.SongChanged);
+        QVERIFY(!SongChanged(*app.m));
         QCOMPARE(w.Mode(), SongInfoMode::Edit);
 
         w.ShowEdit();
@@ -69,13 +69,13 @@ private Q_SLOTS:
         QVERIFY(ShowOnOpen(w)->isChecked());
         // "Ok" without edits leaves the song unchanged; the check box alone changes it.
         Click(w, "OkButton");
-        QVERIFY(!app.m->editor.SongChanged);
+        QVERIFY(!SongChanged(*app.m));
         w.ShowEdit();
         QTest::mouseClick(ShowOnOpen(w), Qt::LeftButton, {},
                           QPoint(5, ShowOnOpen(w)->height() / 2));
         Click(w, "OkButton");
         QCOMPARE(app.m->song.showInfoOnOpen, std::uint8_t{0});
-        QVERIFY(app.m->editor.SongChanged);
+        QVERIFY(SongChanged(*app.m));
     }
 
     // Cancel stores nothing and keeps the mode; typed texts reach the panel caption when
@@ -83,7 +83,6 @@ private Q_SLOTS:
     void editedTextsAndTheCaption() {
         test::TestApp app;
         SongInfoWindow w(app.ctx);
-        app.CountSongEdits(w);
         UpdateTitle(*app.m);
         const std::string untitled = app.m->editor.PanelCaption;
         QCOMPARE(QString::fromStdString(untitled), QStringLiteral("\"Untitled song\""));
@@ -102,13 +101,13 @@ private Q_SLOTS:
         QCOMPARE(Edit(w, "Subtitle")->text(), QStringLiteral(" x"));
         QTest::keyClicks(Edit(w, "Copyright"), QString(60, QChar('c')));
         QCOMPARE(Edit(w, "Copyright")->text().size(), 50);
-        const int refreshes = app.panelRefreshes;
+        const int refreshes = app.songEdits;
         Click(w, "OkButton");
         QCOMPARE(app.m->song.title.str(), std::string("Caf\xE9 \x80"));
         QCOMPARE(app.m->song.subtitle.str(), std::string(" x"));
         QCOMPARE(app.m->song.copyright.str().size(), std::size_t{50});
-        QVERIFY(app.m->editor.SongChanged);
-        QCOMPARE(app.panelRefreshes, refreshes + 1);
+        QVERIFY(SongChanged(*app.m));
+        QCOMPARE(app.songEdits, refreshes + 1);
         QCOMPARE(app.m->editor.PanelCaption, untitled);
 
         UpdateTitle(*app.m);  // what activating the main window does

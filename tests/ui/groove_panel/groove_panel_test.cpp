@@ -42,7 +42,6 @@ struct Rig : test::TestApp {
     std::unique_ptr<GroovePanel> panel;
     int noteDetailsShown = 0;
     int instrumentChoices = 0;
-    int menuRefreshes = 0;
     bool exposed = false;
     quint64 keyClock = 100000;
 
@@ -54,8 +53,6 @@ struct Rig : test::TestApp {
                          [this] { ++noteDetailsShown; });
         QObject::connect(panel.get(), &GroovePanel::instrumentChoiceRequested,
                          [this] { ++instrumentChoices; });
-        QObject::connect(panel.get(), &GroovePanel::stepsPerMeasureChanged,
-                         [this] { ++menuRefreshes; });
         if (!show) return;
         panel->show();
         exposed = QTest::qWaitForWindowExposed(panel.get());
@@ -101,7 +98,7 @@ struct Rig : test::TestApp {
     QList<int> litButtons() const {
         QList<int> lit;
         for (int b = 1; b <= 16; ++b)
-            if (panel->StepDark[b]->isHidden()) lit << b;
+            if (test::Part<SkinPicture>(*panel, "StepDark", b)->isHidden()) lit << b;
         return lit;
     }
     void key(QEvent::Type type, int key, bool autoRepeat = false, quint64 timestamp = 0) {
@@ -179,7 +176,7 @@ private Q_SLOTS:
         QCOMPARE(int(c.reversed), 0);
         QCOMPARE(int(c.reserved2), 0);
         QCOMPARE(int(c.reserved1), 7);  // never written
-        QVERIFY(r.m->editor.SongChanged);
+        QVERIFY(SongChanged(*r.m));
         QVERIFY(!r.m->editor.StartPrepared);
         QCOMPARE(r.litButtons(), QList<int>{5});
         // now the lit picture shows and takes the click, at the other corner
@@ -197,23 +194,19 @@ private Q_SLOTS:
         QVERIFY(!r.cell(2).hasNote());
 
         // the right button opens the note details of that step and edits nothing
-        r.m->editor.SongChanged = false;
+        r.AsOpened();
         const Song before = r.m->song;
         r.click(StepLeft(9) + 10, 240, Qt::RightButton);
         QCOMPARE(r.noteDetailsShown, 1);
         QCOMPARE(int(r.m->editor.CurrentStep), 9);
         QVERIFY(std::memcmp(&before, &r.m->song, sizeof(Song)) == 0);
-        QVERIFY(!r.m->editor.SongChanged);
+        QVERIFY(!SongChanged(*r.m));
     }
 
     void twelveStepMeasureCoversFourButtonsAndMapsTheRest() {
         Rig r;
-        r.m->editor.SongChanged = false;
-        SetStepsPerMeasure(*r.m, 12);  // as the menu item does
-        r.panel->RefreshFromSong();
+        r.edits.SetStepsPerMeasure(12);  // as the menu item does: the panel follows its notice
         QCOMPARE(int(r.m->song.stepsPerMeasure), 12);
-        QVERIFY(r.menuRefreshes > 0);
-        QVERIFY(!r.m->editor.SongChanged);
         for (int h = 1; h <= 4; ++h) {
             const int left = StepLeft(4 * h);
             QCOMPARE(r.at(left, 222), QStringLiteral("StepCover%1").arg(h));
@@ -238,8 +231,7 @@ private Q_SLOTS:
         r.panel->ShowStepLeds();
         QCOMPARE(r.litButtons(), (QList<int>{5, 7, 15}));
         // and back: no covers, slot n on button n
-        SetStepsPerMeasure(*r.m, 16);
-        r.panel->RefreshFromSong();
+        r.edits.SetStepsPerMeasure(16);
         QCOMPARE(r.at(StepLeft(4), 222), QStringLiteral("StepLit4"));
         QCOMPARE(r.litButtons(), (QList<int>{4, 6, 12}));
     }
@@ -253,14 +245,14 @@ private Q_SLOTS:
         Rig r;
         for (const auto& t : table) {
             // start from another pattern than the one to choose
-            r.panel->ChoosePatternAt(t.pattern == 1 ? 20 : 0, 0);
+            r.panel->ChoosePattern(t.pattern == 1 ? 2 : 1);
             r.m->editor.CurrentMeasure = 3;
             r.click(130 + t.x, 305 + t.y);
             QCOMPARE(int(r.m->editor.CurrentPattern), t.pattern);
             QCOMPARE(r.at(130 + t.x, 305 + t.y), QStringLiteral("PatternKey%1").arg(t.pattern));
             QCOMPARE(int(r.m->editor.CurrentMeasure), 1);
         }
-        QVERIFY(!r.m->editor.SongChanged);
+        QVERIFY(!SongChanged(*r.m));
 
         // while playing the choice is only queued
         r.click(130, 305);  // pattern 1
@@ -287,18 +279,20 @@ private Q_SLOTS:
         auto raise = [&](int x) { r.click(x, 312); };  // MeasureCountArrows row
         for (int i = 0; i < 3; ++i) raise(18 + 50);
         QCOMPARE(int(r.m->song.measureCount[0]), 4);
-        QCOMPARE(r.panel->MeasureCountLabel->text(), QStringLiteral("4"));
-        QVERIFY(r.m->editor.SongChanged);
+        QCOMPARE(test::Child<PanelLabel>(*r.panel, "MeasureCountLabel")->text(),
+                 QStringLiteral("4"));
+        QVERIFY(SongChanged(*r.m));
         for (int i = 0; i < 5; ++i) r.click(18 + 50, 332);  // CurrentMeasure: stops at 4
         QCOMPARE(int(r.m->editor.CurrentMeasure), 4);
-        QCOMPARE(r.panel->EditMeasureLabel->text(), QStringLiteral("4"));
+        QCOMPARE(test::Child<PanelLabel>(*r.panel, "EditMeasureLabel")->text(),
+                 QStringLiteral("4"));
         r.cell(2, 4).velocity = 90;
         r.panel->ShowStepLeds();
         for (int i = 0; i < 2; ++i) raise(18 + 5);  // the left arrow lowers
         QCOMPARE(int(r.m->song.measureCount[0]), 2);
         QCOMPARE(int(r.m->editor.CurrentMeasure), 4);
         QCOMPARE(r.litButtons(), QList<int>{2});  // still the LEDs of measure 4
-        QCOMPARE(r.panel->EditMeasureArrows->Max(), 2);
+        QCOMPARE(test::Child<UpDown>(*r.panel, "EditMeasureArrows")->Max(), 2);
         // the count does not go below 1 or above 16
         for (int i = 0; i < 3; ++i) raise(18 + 5);
         QCOMPARE(int(r.m->song.measureCount[0]), 1);
@@ -311,39 +305,46 @@ private Q_SLOTS:
         QCOMPARE(r.at(96 + 5, 195), QStringLiteral("ChannelButton2"));
         r.click(96 + 5, 195);
         QCOMPARE(int(r.m->editor.CurrentChannel), 2);
-        QVERIFY(r.panel->ChannelButton[2]->isHidden() && !r.panel->ChannelButton[1]->isHidden());
-        QCOMPARE(r.panel->ChannelHighlight->x(), 118);
-        QVERIFY(!r.m->editor.SongChanged);
+        QVERIFY(test::Part<SkinPicture>(*r.panel, "ChannelButton", 2)->isHidden() &&
+                !test::Part<SkinPicture>(*r.panel, "ChannelButton", 1)->isHidden());
+        QCOMPARE(test::Child<SkinPicture>(*r.panel, "ChannelHighlight")->x(), 118);
+        QVERIFY(!SongChanged(*r.m));
 
         // the distortion lamp of channel 5: on, in the dark style; channel 2 stays selected
         r.click(359 + 5, 142 + 5);
         QCOMPARE(int(r.m->song.settings(1).distortionOn[4]), 1);
-        QCOMPARE(r.panel->DistortionLamp[5]->picture(), skin::Picture::DarkOn);
+        QCOMPARE(test::Part<SkinPicture>(*r.panel, "DistortionLamp", 5)->picture(),
+                 skin::Picture::DarkOn);
         QCOMPARE(int(r.m->editor.CurrentChannel), 2);
-        QVERIFY(r.m->editor.SongChanged);
+        QVERIFY(SongChanged(*r.m));
         // the mute lamp of the selected channel uses the lit style; a second click clears it
         r.click(134 + 5, 169 + 5);
         QCOMPARE(int(r.m->song.settings(1).mute[1]), 1);
-        QCOMPARE(r.panel->MuteLamp[2]->picture(), skin::Picture::LiteOn);
+        QCOMPARE(test::Part<SkinPicture>(*r.panel, "MuteLamp", 2)->picture(),
+                 skin::Picture::LiteOn);
         r.click(134 + 5, 169 + 5);
         QCOMPARE(int(r.m->song.settings(1).mute[1]), 0);
-        QCOMPARE(r.panel->MuteLamp[2]->picture(), skin::Picture::LiteOff);
+        QCOMPARE(test::Part<SkinPicture>(*r.panel, "MuteLamp", 2)->picture(),
+                 skin::Picture::LiteOff);
         // selecting channel 5 redraws its lamps in the lit style, channel 2's in the dark one
         r.click(321 + 5, 195);
-        QCOMPARE(r.panel->DistortionLamp[5]->picture(), skin::Picture::LiteOn);
-        QCOMPARE(r.panel->DistortionLamp[2]->picture(), skin::Picture::DarkOff);
+        QCOMPARE(test::Part<SkinPicture>(*r.panel, "DistortionLamp", 5)->picture(),
+                 skin::Picture::LiteOn);
+        QCOMPARE(test::Part<SkinPicture>(*r.panel, "DistortionLamp", 2)->picture(),
+                 skin::Picture::DarkOff);
 
         // an instrument label selects its channel and opens the instrument selection
-        r.m->editor.SongChanged = false;
+        r.AsOpened();
         r.click(470 + 10, 55);
         QCOMPARE(int(r.m->editor.CurrentChannel), 7);
         QCOMPARE(r.instrumentChoices, 1);
-        QVERIFY(r.m->editor.SongChanged);
+        QVERIFY(!SongChanged(*r.m));  // choosing is no edit until a sound is chosen
         // when the selection goes away the labels show the new instrument
         test::SetSound(r.m->banks.userbank, 3, {1, 2, 3}, "A very long sound name");
         r.m->song.settings(1).instrument[6] = 103;
-        r.panel->SelectChannel(0);
-        QCOMPARE(r.panel->InstrumentName[7]->text(), QStringLiteral("A very long "));
+        r.panel->ShowChannelChoice();
+        QCOMPARE(test::Part<PanelLabel>(*r.panel, "InstrumentName", 7)->text(),
+                 QStringLiteral("A very long "));
         QCOMPARE(int(r.m->editor.CurrentChannel), 7);
     }
 
@@ -352,22 +353,24 @@ private Q_SLOTS:
             int top, volume;
         } table[] = {{75, 127}, {76, 126}, {94, 100}, {119, 64}, {163, 0}};
         Rig r;
-        QCOMPARE(r.panel->VolumeSlider[1]->y(), 94);  // a new song's volume 100
+        QCOMPARE(test::Part<SkinPicture>(*r.panel, "VolumeSlider", 1)->y(),
+                 94);  // a new song's volume 100
         for (const auto& t : table) {
             const int x = 24 + 7;
-            const int y = r.panel->VolumeSlider[1]->y() + 11;
+            const int y = test::Part<SkinPicture>(*r.panel, "VolumeSlider", 1)->y() + 11;
             r.drag(x, y, x, t.top + 11);
-            QCOMPARE(r.panel->VolumeSlider[1]->y(), t.top);
+            QCOMPARE(test::Part<SkinPicture>(*r.panel, "VolumeSlider", 1)->y(), t.top);
             QCOMPARE(int(r.m->song.settings(1).volume[0]), t.volume);
-            QCOMPARE(r.panel->VolumeLabel[1]->text(), QString::number(t.volume));
+            QCOMPARE(test::Part<PanelLabel>(*r.panel, "VolumeLabel", 1)->text(),
+                     QString::number(t.volume));
         }
         // the drag keeps reaching the slider far outside it, and the travel holds it
-        r.drag(31, r.panel->VolumeSlider[1]->y() + 5, 300, 20);
-        QCOMPARE(r.panel->VolumeSlider[1]->y(), 75);
+        r.drag(31, test::Part<SkinPicture>(*r.panel, "VolumeSlider", 1)->y() + 5, 300, 20);
+        QCOMPARE(test::Part<SkinPicture>(*r.panel, "VolumeSlider", 1)->y(), 75);
         // nudging a slider at 100 gives 100 again
         r.m->song.settings(1).volume[0] = 100;
         r.panel->ShowChannelVolumes();
-        QCOMPARE(r.panel->VolumeSlider[1]->y(), 94);
+        QCOMPARE(test::Part<SkinPicture>(*r.panel, "VolumeSlider", 1)->y(), 94);
         r.drag(31, 94 + 11, 31, 94 + 11 + 1);
         r.drag(31, 95 + 11, 31, 94 + 11);
         QCOMPARE(int(r.m->song.settings(1).volume[0]), 100);
@@ -383,7 +386,7 @@ private Q_SLOTS:
         r.drag(473 + 7, 94 + 11, 473 + 7, 150, Qt::RightButton);
         for (Qt::KeyboardModifier k : {Qt::ShiftModifier, Qt::ControlModifier, Qt::AltModifier})
             r.drag(473 + 7, 94 + 11, 473 + 7, 150, Qt::LeftButton, k);
-        QCOMPARE(r.panel->VolumeSlider[7]->y(), 94);
+        QCOMPARE(test::Part<SkinPicture>(*r.panel, "VolumeSlider", 7)->y(), 94);
         QVERIFY(std::memcmp(&before, &r.m->song, sizeof(Song)) == 0);
     }
 
@@ -393,75 +396,81 @@ private Q_SLOTS:
         } table[] = {{0, 50, 100},   {1, 53, 101},   {4, 62, 103},  {12, 88, 109},
                      {30, 144, 123}, {32, 150, 125}, {64, 250, 150}};
         Rig r;
-        QCOMPARE(r.panel->TempoSlider->x(), 236);  // the new song's 145
-        QCOMPARE(r.panel->TempoLabel->text(), QStringLiteral("145"));
-        QCOMPARE(r.panel->DistortionSlider->x(), 464);  // the new song's gain 10
+        QCOMPARE(test::Child<SkinPicture>(*r.panel, "TempoSlider")->x(),
+                 236);  // the new song's 145
+        QCOMPARE(test::Child<PanelLabel>(*r.panel, "TempoLabel")->text(), QStringLiteral("145"));
+        QCOMPARE(test::Child<SkinPicture>(*r.panel, "DistortionSlider")->x(),
+                 464);  // the new song's gain 10
         for (const auto& t : table) {
             const std::int32_t stepBefore = r.m->clock.StepLength[1];
-            r.drag(r.panel->TempoSlider->x() + 11, 313, 206 + t.offset + 11, 313);
-            QCOMPARE(r.panel->TempoSlider->x(), 206 + t.offset);
+            r.drag(test::Child<SkinPicture>(*r.panel, "TempoSlider")->x() + 11, 313,
+                   206 + t.offset + 11, 313);
+            QCOMPARE(test::Child<SkinPicture>(*r.panel, "TempoSlider")->x(), 206 + t.offset);
             QCOMPARE(int(r.m->song.tempo), t.tempo);
-            QCOMPARE(r.panel->TempoLabel->text(), QString::number(t.tempo));
+            QCOMPARE(test::Child<PanelLabel>(*r.panel, "TempoLabel")->text(),
+                     QString::number(t.tempo));
             if (t.offset != 0) QVERIFY(r.m->clock.StepLength[1] != stepBefore);  // SetTempo ran
-            r.drag(r.panel->ShuffleSlider->x() + 11, 333, 206 + t.offset + 11, 333);
+            r.drag(test::Child<SkinPicture>(*r.panel, "ShuffleSlider")->x() + 11, 333,
+                   206 + t.offset + 11, 333);
             QCOMPARE(int(r.m->song.shuffle), t.shuffle);
-            QCOMPARE(r.panel->ShuffleLabel->text(), QString::number(2 * (t.shuffle - 100)));
+            QCOMPARE(test::Child<PanelLabel>(*r.panel, "ShuffleLabel")->text(),
+                     QString::number(2 * (t.shuffle - 100)));
         }
         // past both ends
-        r.drag(r.panel->TempoSlider->x() + 11, 313, 600, 313);
-        QCOMPARE(r.panel->TempoSlider->x(), 270);
-        r.drag(r.panel->TempoSlider->x() + 11, 313, 10, 313);
+        r.drag(test::Child<SkinPicture>(*r.panel, "TempoSlider")->x() + 11, 313, 600, 313);
+        QCOMPARE(test::Child<SkinPicture>(*r.panel, "TempoSlider")->x(), 270);
+        r.drag(test::Child<SkinPicture>(*r.panel, "TempoSlider")->x() + 11, 313, 10, 313);
         QCOMPARE(int(r.m->song.tempo), 50);
 
         // gain and threshold: 0..64 and steps of 79
-        r.drag(r.panel->DistortionSlider->x() + 11, 313, 454 + 20 + 11, 313);
+        r.drag(test::Child<SkinPicture>(*r.panel, "DistortionSlider")->x() + 11, 313, 454 + 20 + 11,
+               313);
         QCOMPARE(int(r.m->song.settings(1).distortionGain), 20);
-        r.drag(r.panel->ThresholdSlider->x() + 11, 333, 454 + 64 + 11 + 40, 333);
+        r.drag(test::Child<SkinPicture>(*r.panel, "ThresholdSlider")->x() + 11, 333,
+               454 + 64 + 11 + 40, 333);
         QCOMPARE(int(r.m->song.settings(1).distortionThreshold), 64 * 79);
         r.m->song.settings(1).distortionThreshold = 79 * 3 + 50;
         r.panel->ShowDistortion();
-        QCOMPARE(r.panel->ThresholdSlider->x(), 457);
-        r.history.Restart(r.m->song);  // as an opened song holds it: no edit to record
-        r.m->editor.SongChanged = false;
-        r.drag(r.panel->DistortionSlider->x() + 11, 313, 600, 313, Qt::LeftButton,
-               Qt::ShiftModifier);
+        QCOMPARE(test::Child<SkinPicture>(*r.panel, "ThresholdSlider")->x(), 457);
+        r.AsOpened();  // as an opened song holds it
+        r.drag(test::Child<SkinPicture>(*r.panel, "DistortionSlider")->x() + 11, 313, 600, 313,
+               Qt::LeftButton, Qt::ShiftModifier);
         QCOMPARE(int(r.m->song.settings(1).distortionGain), 20);
-        QVERIFY(!r.m->editor.SongChanged);
+        QVERIFY(!SongChanged(*r.m));
     }
 
     void knobDrawsItsPointerAndSetsTheMainVolume() {
         Rig r;
-        KnobPicture* knob = r.panel->VolumeKnob;
+        KnobPicture* knob = test::Child<KnobPicture>(*r.panel, "VolumeKnob");
         // 128: straight up, from (26, 14) to (26, 5), its white shadow one pixel right and down
-        QCOMPARE(r.panel->KnobInner, (KnobPoint{26, 14}));
-        QCOMPARE(r.panel->KnobOuter, (KnobPoint{26, 5}));
+        QCOMPARE(r.panel->KnobPointer().inner, (KnobPoint{26, 14}));
+        QCOMPARE(r.panel->KnobPointer().outer, (KnobPoint{26, 5}));
         QCOMPARE(knob->PixelAt({26, 10}), QColor(Qt::black));
         QCOMPARE(knob->PixelAt({27, 11}), QColor(Qt::white));
 
         // a press near the centre and a move of one pixel drop the target 27 below the base
         r.m->editor.StartPrepared = true;
         r.press(565 + 26, 302 + 26);
-        QCOMPARE(int(r.panel->KnobBase), 128);
-        QVERIFY(!r.m->editor.StartPrepared);
         r.move(565 + 26, 302 + 27);
+        QVERIFY(!r.m->editor.StartPrepared);
         QCOMPARE(int(r.m->clock.MainVolumeTarget), 101);
         QCOMPARE(int(r.m->clock.MainVolume), 101);
         // the old line is erased to the face's grey, the new one drawn
         QCOMPARE(knob->PixelAt({26, 10}), skin::kKnobFace);
         QCOMPARE(knob->PixelAt({27, 11}), skin::kKnobFace);
         const KnobLine now = KnobLineFor(101);
-        QCOMPARE(r.panel->KnobInner, now.inner);
+        QCOMPARE(r.panel->KnobPointer().inner, now.inner);
         QCOMPARE(knob->PixelAt({now.inner.x, now.inner.y}), QColor(Qt::black));
         // far below and far above the knob: the ends of the travel
         r.move(565 + 26, 302 + 300);
         QCOMPARE(int(r.m->clock.MainVolumeTarget), 0);
-        QCOMPARE(r.panel->KnobInner, (KnobPoint{19, 35}));
-        QCOMPARE(r.panel->KnobOuter, (KnobPoint{14, 42}));
+        QCOMPARE(r.panel->KnobPointer().inner, (KnobPoint{19, 35}));
+        QCOMPARE(r.panel->KnobPointer().outer, (KnobPoint{14, 42}));
         r.move(565 + 26, 2);
         QCOMPARE(int(r.m->clock.MainVolumeTarget), 255);
-        QCOMPARE(r.panel->KnobInner, (KnobPoint{33, 35}));
+        QCOMPARE(r.panel->KnobPointer().inner, (KnobPoint{33, 35}));
         r.release(565 + 26, 2);
-        QVERIFY(!r.m->editor.SongChanged);  // the main volume is not part of the Song
+        QVERIFY(!SongChanged(*r.m));  // the main volume is not part of the Song
 
         // while playing only the target moves; the mixer takes MainVolume there
         r.panel->StartPlaying();
@@ -553,19 +562,16 @@ private Q_SLOTS:
         Rig r;
         r.cell(3, 2).velocity = 60;
         r.cell(9, 2).velocity = 60;
-        r.m->editor.SongChanged = true;  // as a song loaded at start-up may leave it
         r.panel->StartLightShow();
         for (int t = 1; t <= 31; ++t) {
             r.panel->LightShowTick();
             const int lit = t <= 16 ? t : 32 - t;
             QCOMPARE(r.litButtons(), QList<int>{lit});
         }
-        r.m->editor.CurrentMeasure = 2;           // the edit position moved: not a song edit
-        r.m->song.userbankFile.set("TAKEN.UBF");  // the activation's userbank: not an edit
+        r.m->editor.CurrentMeasure = 2;  // the edit position moved
         r.panel->LightShowTick();
         QVERIFY(r.panel->LightShowDone);
         QCOMPARE(r.litButtons(), (QList<int>{3, 9}));
-        QVERIFY(!r.m->editor.SongChanged);
         // it runs once only
         r.panel->StartLightShow();
         r.panel->LightShowTick();
@@ -580,7 +586,7 @@ private Q_SLOTS:
         r.click(StepLeft(12) + 5, 240);
         QTRY_VERIFY_WITH_TIMEOUT(r.panel->LightShowDone, 10000);
         QCOMPARE(int(r.panel->LightShowTickTimes.size()), 32);
-        QVERIFY(r.m->editor.SongChanged);
+        QVERIFY(SongChanged(*r.m));
         QCOMPARE(r.litButtons(), QList<int>{12});
     }
 
@@ -597,12 +603,6 @@ private Q_SLOTS:
                          &ValueDialog::EnterShuffle);
         QObject::connect(panel, &GroovePanel::instrumentChoiceRequested, &patchSelect,
                          &InstrumentDialog::ShowForCurrentChannel);
-        QObject::connect(&valueForm, &ValueDialog::songEdited, panel,
-                         &GroovePanel::RefreshFromSong);
-        QObject::connect(&patchSelect, &InstrumentDialog::songEdited, panel,
-                         &GroovePanel::RefreshFromSong);
-        QObject::connect(&patchSelect, &InstrumentDialog::closed, panel,
-                         [panel] { panel->SelectChannel(0); });
         // answers the dialog once it shows (modal: from inside its own loop); a value the
         // dialog corrects takes a second "OK"
         auto answer = [&](const QString& text, bool ok) {
@@ -626,15 +626,15 @@ private Q_SLOTS:
         answer(QStringLiteral("120"), true);
         r.click(297 + 20, 307 + 7);
         QCOMPARE(int(r.m->song.tempo), 120);
-        QCOMPARE(r.panel->TempoLabel->text(), QStringLiteral("120"));
-        QCOMPARE(r.panel->TempoSlider->x(), 206 + 22);
+        QCOMPARE(test::Child<PanelLabel>(*r.panel, "TempoLabel")->text(), QStringLiteral("120"));
+        QCOMPARE(test::Child<SkinPicture>(*r.panel, "TempoSlider")->x(), 206 + 22);
         answer(QStringLiteral("200"), false);
         r.click(297 + 20, 307 + 7);
         QCOMPARE(int(r.m->song.tempo), 120);
         answer(QStringLiteral("45"), true);
         r.click(297 + 20, 327 + 7);
         QCOMPARE(int(r.m->song.shuffle), 122);
-        QCOMPARE(r.panel->ShuffleLabel->text(), QStringLiteral("44"));
+        QCOMPARE(test::Child<PanelLabel>(*r.panel, "ShuffleLabel")->text(), QStringLiteral("44"));
 
         test::SetSound(r.m->banks.internalBank, 5, {1, 2}, "Clap");
         r.click(170 + 10, 55);  // channel 3's name
@@ -647,7 +647,8 @@ private Q_SLOTS:
                            list->viewport()->mapTo(&patchSelect, cell));
         QTRY_VERIFY(!patchSelect.isVisible());
         QCOMPARE(int(r.m->song.settings(1).instrument[2]), 5);
-        QCOMPARE(r.panel->InstrumentName[3]->text(), QStringLiteral("Clap"));
+        QCOMPARE(test::Part<PanelLabel>(*r.panel, "InstrumentName", 3)->text(),
+                 QStringLiteral("Clap"));
         QCOMPARE(int(r.m->editor.CurrentChannel), 3);
     }
 
@@ -671,7 +672,7 @@ private Q_SLOTS:
             return region(img, layout::kStepLefts[b - 1], layout::kStepTop, 27, 44);
         };
         for (int steps : {16, 12}) {
-            steps == 12 ? r.panel->UseTwelveSteps() : r.panel->UseSixteenSteps();
+            r.edits.SetStepsPerMeasure(steps);
             const QImage before = r.panel->grab().toImage();
             for (int slot = 1; slot <= steps; ++slot) {
                 const int lit = ButtonOfSlot(slot, steps);
@@ -690,7 +691,7 @@ private Q_SLOTS:
             lights.Show({}, false);
             QCOMPARE(r.panel->grab().toImage(), before);
         }
-        r.panel->UseSixteenSteps();
+        r.edits.SetStepsPerMeasure(16);
         QCOMPARE(r.panel->grab().toImage(), stopped);
         // the measure heard shows while a step is heard
         lights.Show({1, 3, 5, 0, -1}, true);
@@ -710,15 +711,15 @@ private Q_SLOTS:
         r.m->editor.CurrentPattern = 2;
         for (bool blink : {true, false, true}) {
             lights.Show({1, 1, 4, 0, -1}, blink);
-            QCOMPARE(r.panel->PatternKey[1]->isVisible(), true);
-            QCOMPARE(r.panel->PatternKey[2]->isVisible(), false);
+            QCOMPARE(test::Part<SkinPicture>(*r.panel, "PatternKey", 1)->isVisible(), true);
+            QCOMPARE(test::Part<SkinPicture>(*r.panel, "PatternKey", 2)->isVisible(), false);
             QCOMPARE(lights.QueuedKeys->isVisible(), blink);
             QCOMPARE(lights.QueuedKeys->variant(), 1 + skin::kQueuedKey * 2);
         }
         QCOMPARE(r.at(130 + 2, 305 + 2), QStringLiteral("QueuedKeys"));
         lights.Show({2, 1, 1, 0, -1}, true);  // pattern 2 heard: it is the lit key
-        QVERIFY(r.panel->PatternKey[2]->isVisible());
-        QVERIFY(r.panel->PatternKey[1]->isHidden());
+        QVERIFY(test::Part<SkinPicture>(*r.panel, "PatternKey", 2)->isVisible());
+        QVERIFY(test::Part<SkinPicture>(*r.panel, "PatternKey", 1)->isHidden());
         QVERIFY(lights.QueuedKeys->isHidden());
         // the blinking keypad takes clicks as the keypad does
         r.m->editor.CurrentPattern = 2;
@@ -737,18 +738,19 @@ private Q_SLOTS:
         r.panel->RefreshFromSong();
         lights.Show({1, 3, 2, 0, -1}, true);
         QCOMPARE(int(r.m->editor.CurrentMeasure), 1);
-        QVERIFY(!lights.Following());
+        QVERIFY(!r.transport.Following());
         r.click(layout::kFollowSwitch.left + 5, layout::kFollowSwitch.top + 8);
-        QVERIFY(lights.Following());
+        QVERIFY(r.transport.Following());
         QCOMPARE(lights.FollowSwitch->variant(), 1);
         lights.Show({1, 3, 2, 0, -1}, true);
         QCOMPARE(int(r.m->editor.CurrentMeasure), 3);
-        QCOMPARE(r.panel->EditMeasureLabel->text(), QStringLiteral("3"));
+        QCOMPARE(test::Child<PanelLabel>(*r.panel, "EditMeasureLabel")->text(),
+                 QStringLiteral("3"));
         QCOMPARE(r.litButtons(), QList<int>{5});
         lights.Show({2, 2, 2, 0, -1}, true);  // another pattern heard
         QCOMPARE(int(r.m->editor.CurrentMeasure), 3);
         r.click(layout::kFollowSwitch.left + 5, layout::kFollowSwitch.top + 8);
-        QVERIFY(!lights.Following());
+        QVERIFY(!r.transport.Following());
         lights.Show({1, 4, 2, 0, -1}, true);
         QCOMPARE(int(r.m->editor.CurrentMeasure), 3);
     }

@@ -35,6 +35,14 @@ void RecordEvent(QAccessibleEvent* event) {
     g_eventObjects.push_back(event->object());
 }
 
+// The panel's focus spots in Tab order (their order of creation).
+std::vector<FocusSpot*> Spots(GroovePanel& panel) {
+    std::vector<FocusSpot*> spots;
+    for (QWidget* w : panel.findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        if (auto* s = dynamic_cast<FocusSpot*>(w)) spots.push_back(s);
+    return spots;
+}
+
 struct Rig : test::TestApp {
     EventPump pump{events};
     std::unique_ptr<GroovePanel> panel;
@@ -90,7 +98,7 @@ private Q_SLOTS:
     void everyControlIsDescribedAndFollowsClicks() {
         Rig r;
         QSet<QString> names;
-        for (FocusSpot* s : r.panel->Spots) {
+        for (FocusSpot* s : Spots(*r.panel)) {
             QAccessibleInterface* a = Describe(s);
             QVERIFY(a);
             const QString name = a->text(QAccessible::Name);
@@ -103,7 +111,7 @@ private Q_SLOTS:
         }
         QCOMPARE(names.size(), 8 * 5 + 16 + 8 + 4 + 2 + 2 + 1 + 2);
 
-        for (FocusSpot* s : r.panel->Spots) {
+        for (FocusSpot* s : Spots(*r.panel)) {
             QAccessibleInterface* a = Describe(s);
             if (!a->state().checkable) continue;
             const bool before = a->state().checked;
@@ -180,20 +188,21 @@ private Q_SLOTS:
         {
             Rig r;
             GroovePanel& p = *r.panel;
-            r.clickMiddleOf(p.ChannelButton[1]);
-            for (int b : {1, 5, 9, 13}) r.clickMiddleOf(p.StepLit[b]);
-            r.clickMiddleOf(p.ChannelButton[2]);
-            for (int b : {3, 11}) r.clickMiddleOf(p.StepLit[b]);
-            const QPoint grab = p.TempoSlider->geometry().topLeft() + QPoint(11, 7);
+            r.clickMiddleOf(test::Part<SkinPicture>(p, "ChannelButton", 1));
+            for (int b : {1, 5, 9, 13}) r.clickMiddleOf(test::Part<SkinPicture>(p, "StepLit", b));
+            r.clickMiddleOf(test::Part<SkinPicture>(p, "ChannelButton", 2));
+            for (int b : {3, 11}) r.clickMiddleOf(test::Part<SkinPicture>(p, "StepLit", b));
+            const QPoint grab =
+                test::Child<SkinPicture>(p, "TempoSlider")->geometry().topLeft() + QPoint(11, 7);
             QWindow* w = p.windowHandle();
             QTest::mousePress(w, Qt::LeftButton, Qt::NoModifier, grab);
             QTest::mouseMove(w, grab + QPoint(3, 0));
             QTest::mouseRelease(w, Qt::LeftButton, Qt::NoModifier, grab + QPoint(3, 0));
             QTest::mouseClick(w, Qt::LeftButton, Qt::NoModifier,
                               QPoint(layout::kPatternKeysLeft + 25, layout::kPatternKeysTop + 9));
-            r.clickMiddleOf(p.StartButton);
+            r.clickMiddleOf(test::Child<SkinPicture>(p, "StartButton"));
             QVERIFY(r.m->Playing);
-            r.clickMiddleOf(p.StopButton);
+            r.clickMiddleOf(test::Child<SkinPicture>(p, "StopButton"));
             QVERIFY(!r.m->Playing);
             clicked = r.m->song;
         }
@@ -251,7 +260,7 @@ private Q_SLOTS:
         r.key(Qt::Key_End);
         QCOMPARE(int(r.m->song.tempo),
                  TempoFromSliderOffset(kTempoSliderLeftMax - kTempoSliderLeftMin));
-        QCOMPARE(r.panel->TempoSlider->x(), kTempoSliderLeftMax);
+        QCOMPARE(test::Child<SkinPicture>(*r.panel, "TempoSlider")->x(), kTempoSliderLeftMax);
 
         r.spot(QStringLiteral("ChannelVolumeKey4"))->setFocus();
         r.key(Qt::Key_End);

@@ -51,7 +51,6 @@ TEST(StepSwitch, KeepsSlots13To16AndRetimes) {
     EXPECT_EQ(m->clock.MeasureLength, measure16);
     EXPECT_EQ(m->song.cell(1, 1, 1, 14).velocity, 90);
     EXPECT_EQ(m->song.cell(1, 1, 1, 14).pan, 3);
-    EXPECT_FALSE(m->editor.SongChanged);
 }
 
 TEST(Dragging, GrabbedElevenPixelsInAndClamped) {

@@ -24,6 +24,7 @@
 #include "banks/userbank_file.h"
 #include "core/config.h"
 #include "core/machine.h"
+#include "dialog_test_app.h"
 #include "menu_item.h"
 #include "song/song_file.h"
 #include "temp_folder.h"
@@ -33,6 +34,7 @@
 #include "ui/dialogs/about_box.h"
 #include "ui/groove_panel/groove_panel.h"
 #include "ui/qt/text.h"
+#include "ui/services/song_notifier.h"
 
 using namespace qtam;
 
@@ -218,7 +220,7 @@ private Q_SLOTS:
         QMenuBar* bar = app->mainWindow().menuBar();
         int refreshed = 0, songInfo = 0, stream = 0, device = 0, editor = 0, slides = 0;
         MainWindow* w = &app->mainWindow();
-        QObject::connect(w, &MainWindow::songChanged, [&] { ++refreshed; });
+        QObject::connect(&app->context().songState, &SongNotifier::changed, [&] { ++refreshed; });
         Intercept(w, &MainWindow::songInfoRequested, [&] { ++songInfo; });
         Intercept(w, &MainWindow::renderRequested, [&] { ++stream; });
         Intercept(w, &MainWindow::deviceSetupRequested, [&] { ++device; });
@@ -227,28 +229,30 @@ private Q_SLOTS:
         Intercept(w, &MainWindow::panSlideRequested, [&] { slides += 10; });
 
         test::SetNote(m, 1, 1, 1, 3, 100);
+        app->context().edits.TakeSong();  // as opened
+        refreshed = 0;
         test::MenuItem(bar, {"&Edit", "&Copy", "&Channel"})->trigger();
         QVERIFY(test::MenuItem(bar, {"&Edit", "&Paste"})->isEnabled());
         QVERIFY(test::MenuItem(bar, {"&Edit", "Paste &mix"})->isEnabled());
-        QVERIFY(!m.editor.SongChanged);  // a copy changes nothing
+        QVERIFY(!SongChanged(m));  // a copy changes nothing
         m.editor.CurrentChannel = 2;
         test::MenuItem(bar, {"&Edit", "&Paste"})->trigger();
         QCOMPARE(int(m.song.cell(1, 1, 2, 3).velocity), 100);
-        QVERIFY(m.editor.SongChanged);
+        QVERIFY(SongChanged(m));
         QCOMPARE(refreshed, 1);
 
-        m.editor.SongChanged = false;
+        MarkSongSaved(m);
         test::MenuItem(bar, {"&Edit", "C&hannel", "Fade &in"})->trigger();
-        QVERIFY(m.editor.SongChanged);
-        QCOMPARE(refreshed, 1);  // fades keep the lit steps
+        QVERIFY(SongChanged(m));
+        QCOMPARE(refreshed, 2);
         test::MenuItem(bar, {"&Edit", "C&hannel", "&Erase"})->trigger();
         QCOMPARE(int(m.song.cell(1, 1, 2, 3).velocity), -1);
-        QCOMPARE(refreshed, 2);
+        QCOMPARE(refreshed, 3);
 
         test::MenuItem(bar, {"&Various", "Apply &groove", "&Random Chaos"})->trigger();
         const int chaos = m.song.cell(1, 1, 1, 3).velocity;
         QVERIFY(chaos >= 27 && chaos <= 126);
-        QCOMPARE(refreshed, 3);
+        QCOMPARE(refreshed, 4);
 
         test::MenuItem(bar, {"&Various", "1&2 step measure"})->trigger();
         QCOMPARE(int(m.song.stepsPerMeasure), 12);
@@ -335,18 +339,20 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowActive(panel));
         QWindow* window = panel->windowHandle();
         auto note = [&m] { return m.song.cell(1, 1, 1, 5).hasNote(); };
-        const QPoint step = panel->StepDark[5]->geometry().center();
-        QCOMPARE(panel->childAt(step), static_cast<QWidget*>(panel->StepDark[5]));
+        const QPoint step = test::Part<SkinPicture>(*panel, "StepDark", 5)->geometry().center();
+        QCOMPARE(panel->childAt(step),
+                 static_cast<QWidget*>(test::Part<SkinPicture>(*panel, "StepDark", 5)));
         QTest::mousePress(window, Qt::LeftButton, Qt::NoModifier, step);
         QTest::mouseRelease(window, Qt::LeftButton, Qt::NoModifier, step);
         QVERIFY(note());
         QCOMPARE(undo->text(), QString("&Undo Toggle step 5"));
         QVERIFY(undo->isEnabled());
-        QVERIFY(m.editor.SongChanged);
+        QVERIFY(SongChanged(m));
 
         const int tempo = m.song.tempo;
-        const QPoint grab = panel->TempoSlider->geometry().center();
-        QCOMPARE(panel->childAt(grab), static_cast<QWidget*>(panel->TempoSlider));
+        const QPoint grab = test::Child<SkinPicture>(*panel, "TempoSlider")->geometry().center();
+        QCOMPARE(panel->childAt(grab),
+                 static_cast<QWidget*>(test::Child<SkinPicture>(*panel, "TempoSlider")));
         QTest::mousePress(window, Qt::LeftButton, Qt::NoModifier, grab);
         for (int dx = 5; dx <= 40; dx += 5) QTest::mouseMove(window, grab + QPoint(dx, 0));
         QTest::mouseRelease(window, Qt::LeftButton, Qt::NoModifier, grab + QPoint(40, 0));
@@ -356,12 +362,12 @@ private Q_SLOTS:
 
         QTest::keyClick(panel, Qt::Key_Z, Qt::ControlModifier);  // the whole drag at once
         QCOMPARE(int(m.song.tempo), tempo);
-        QCOMPARE(panel->TempoLabel->text(), QString::number(tempo));
+        QCOMPARE(test::Child<PanelLabel>(*panel, "TempoLabel")->text(), QString::number(tempo));
         QCOMPARE(redo->text(), QString("&Redo Tempo"));
         QTest::keyClick(panel, Qt::Key_Z, Qt::ControlModifier);
         QVERIFY(!note());
-        QVERIFY(panel->StepDark[5]->isVisible());
-        QVERIFY(!m.editor.SongChanged);
+        QVERIFY(test::Part<SkinPicture>(*panel, "StepDark", 5)->isVisible());
+        QVERIFY(!SongChanged(m));
         QVERIFY(!undo->isEnabled());
         QCOMPARE(redo->text(), QString("&Redo Toggle step 5"));
         QTest::keyClick(panel, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
@@ -386,11 +392,11 @@ private Q_SLOTS:
         // Saved here: undoing away from it marks the Song changed, redoing back clears it.
         dialogs.answers.push_back(*dir / "take.sng");
         test::MenuItem(bar, {"&File", "Save song"})->trigger();
-        QVERIFY(!m.editor.SongChanged);
+        QVERIFY(!SongChanged(m));
         undo->trigger();
-        QVERIFY(m.editor.SongChanged);
+        QVERIFY(SongChanged(m));
         QTest::keyClick(main, Qt::Key_Y, Qt::ControlModifier);
-        QVERIFY(!m.editor.SongChanged);
+        QVERIFY(!SongChanged(m));
 
         test::MenuItem(bar, {"&File", "New song"})->trigger();
         QVERIFY(!undo->isEnabled());
@@ -462,7 +468,7 @@ private Q_SLOTS:
         QMenuBar* bar = app->mainWindow().menuBar();
         int infoViews = 0, refreshed = 0;
         Intercept(&app->mainWindow(), &MainWindow::songIntroductionRequested, [&] { ++infoViews; });
-        QObject::connect(&app->mainWindow(), &MainWindow::songChanged, [&] { ++refreshed; });
+        QObject::connect(&app->context().songState, &SongNotifier::changed, [&] { ++refreshed; });
 
         m.editor.SongFolder = dir->path();
         m.song.title.set("Intro");
@@ -612,25 +618,25 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowExposed(w));
         w->OnActivated();
         int refreshed = 0;
-        QObject::connect(w, &MainWindow::songChanged, [&] { ++refreshed; });
+        QObject::connect(&app->context().songState, &SongNotifier::changed, [&] { ++refreshed; });
 
         QVERIFY(!DropOnto(w, {QUrl("https://example.org/beat.sng")}));
         QVERIFY(!DropOnto(w, {}));
 
         // Changed: "save first?" Yes, and the save dialog cancelled: the Song stays.
         m.song.title.set("Mine");
-        m.editor.SongChanged = true;
+        test::MakeUnsavedEdit(m);
         prompter.answers3 = {Answer::Yes};
         QVERIFY(DropOnto(w, {FileUrl(*dir / "dropped.sng")}));
         QCOMPARE(prompter.questions.size(), size_t(1));
         QCOMPARE(m.song.title.str(), std::string("Mine"));
-        QVERIFY(m.editor.SongChanged);
+        QVERIFY(SongChanged(m));
         // No: the dropped song replaces it.
         prompter.answers3 = {Answer::No};
         QVERIFY(DropOnto(w, {QUrl("https://example.org/x"), FileUrl(*dir / "dropped.sng")}));
         QCOMPARE(m.song.title.str(), std::string("Dropped"));
         QCOMPARE(m.editor.SongFileName, *dir / "dropped.sng");
-        QVERIFY(!m.editor.SongChanged);
+        QVERIFY(!SongChanged(m));
         QVERIFY(refreshed >= 2);
 
         QVERIFY(DropOnto(w, {FileUrl(*dir / "dropped.ubf")}));
@@ -655,7 +661,7 @@ private Q_SLOTS:
         Machine& m = app->machine();
         app->ShowAtStart();
         // The splash refuses the close without asking anything.
-        m.editor.SongChanged = true;
+        test::MakeUnsavedEdit(m);
         QVERIFY(app->aboutBox().isVisible());
         QVERIFY(!k->close());
         QVERIFY(prompter.questions.empty());
@@ -664,10 +670,10 @@ private Q_SLOTS:
         // Cancel: open, still changed, and the next close asks again.
         prompter.answers3 = {Answer::Cancel, Answer::Yes, Answer::No};
         QVERIFY(!k->close());
-        QVERIFY(m.editor.SongChanged);
+        QVERIFY(SongChanged(m));
         // Yes, then the save dialog is cancelled: open, still changed.
         QVERIFY(!k->close());
-        QVERIFY(m.editor.SongChanged);
+        QVERIFY(SongChanged(m));
         QCOMPARE(dialogs.shown.size(), size_t(1));
         QCOMPARE(prompter.questions,
                  std::vector<std::string>(2, "Do you want to save your changes first?"));
@@ -685,23 +691,23 @@ private Q_SLOTS:
         app->ShowAtStart();  // the splash does not stop "&Quit"
         QAction* quit = test::MenuItem(k->menuBar(), {"&File", "&Quit"});
         QSignalSpy ends(k, &MainWindow::LoopEnds);
-        m.editor.SongChanged = true;
+        test::MakeUnsavedEdit(m);
         // Yes, but the save dialog is cancelled: the program goes on.
         prompter.answers3 = {Answer::Yes};
         quit->trigger();
         QCOMPARE(ends.size(), 0);
-        QVERIFY(m.editor.SongChanged);
+        QVERIFY(SongChanged(m));
         // Yes with a save that goes through: the loop ends.
         prompter.answers3 = {Answer::Yes};
         dialogs.answers = {*dir / "saved.sng"};
         quit->trigger();
         QCOMPARE(ends.size(), 1);
         QCOMPARE(prompter.warnings, std::vector<std::string>{});
-        QVERIFY(!m.editor.SongChanged);
+        QVERIFY(!SongChanged(m));
         QCOMPARE(test::ReadBytes(*dir / "saved.sng").size(), size_t(kSongSize));
         // "New song" with No drops the changes.
         m.song.title.set("dropped");
-        m.editor.SongChanged = true;
+        test::MakeUnsavedEdit(m);
         prompter.answers3 = {Answer::No};
         test::MenuItem(k->menuBar(), {"&File", "&New song"})->trigger();
         QVERIFY(m.song.title.empty());
