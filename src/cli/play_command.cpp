@@ -19,11 +19,11 @@
 #include "engine/audio/devices.h"
 #include "engine/audio/event_queue.h"
 #include "engine/audio/playback.h"
-#include "song/song_editor.h"
-#include "transport/transport.h"
 #include "engine/device_settings.h"
 #include "engine/play_clock.h"
 #include "engine/stream_to_disk.h"
+#include "song/song_editor.h"
+#include "transport/transport.h"
 
 namespace qtam::cli {
 
