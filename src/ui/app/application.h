@@ -1,7 +1,7 @@
 #pragma once
 // The running program: the Machine, the playback driver and its events in Qt's loop, the edit
-// layer and the transport controller, the message boxes and file dialogs, the configuration, and the twelve windows created once in
-// their fixed order.
+// layer and the transport controller, the message boxes and file dialogs, the configuration,
+// and the twelve windows created once in their fixed order.
 //
 // Thread: the user-interface thread (a QApplication must exist).
 
