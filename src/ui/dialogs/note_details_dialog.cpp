@@ -12,8 +12,8 @@
 #include <QVBoxLayout>
 
 #include "core/machine.h"
-#include "song/song_editor.h"
 #include "song/slides.h"
+#include "song/song_editor.h"
 #include "ui/qt/dialog_buttons.h"
 #include "ui/qt/text.h"
 #include "ui/qt/window_placement.h"

@@ -74,12 +74,11 @@ GroovePanel::GroovePanel(AppContext& ctx, QWidget* parent) : QWidget(parent), ct
 
     connect(&ctx_.playbackState, &PlaybackNotifier::stateChanged, this,
             &GroovePanel::SyncTransportButtons);
-    connect(&ctx_.playbackState, &PlaybackNotifier::stateChanged, this,
-            [this] {
-                lights_->ShowFollow();
-                lights_->Refresh();
-                ShowCaption();  // a live recording says whether it runs
-            });
+    connect(&ctx_.playbackState, &PlaybackNotifier::stateChanged, this, [this] {
+        lights_->ShowFollow();
+        lights_->Refresh();
+        ShowCaption();  // a live recording says whether it runs
+    });
     SyncTransportButtons();
     connect(&ctx_.songState, &SongNotifier::changed, this, &GroovePanel::ShowSongChange);
     // The panel owns playback, so it is the one to speak of the device.
@@ -201,9 +200,9 @@ void GroovePanel::BuildControls() {
         VolumeSlider[n]->onMove = [this, n](QMouseEvent* e) {
             if (!IsDrag(*e)) return;
             SkinPicture* slider = VolumeSlider[n];
-            SetChannelVolume(n, VolumeFromSliderTop(DraggedPosition(
-                                    slider->y(), MouseY(*e), kVolumeSliderTopMin,
-                                    kVolumeSliderTopMax)));
+            SetChannelVolume(
+                n, VolumeFromSliderTop(DraggedPosition(slider->y(), MouseY(*e), kVolumeSliderTopMin,
+                                                       kVolumeSliderTopMax)));
         };
         VolumeSlider[n]->onRelease = endDrag;
         VolumeLabel[n] = new PanelLabel(QStringLiteral("VolumeLabel%1").arg(n), skin::kLabelBlue,
@@ -227,8 +226,7 @@ void GroovePanel::BuildControls() {
     ShuffleSlider->move(kTempoSliderLeftMin, layout::kShuffleSliderTop);
     ShuffleSlider->onMove = [this, draggedLeft](QMouseEvent* e) {
         if (!IsDrag(*e)) return;
-        const int left =
-            draggedLeft(*ShuffleSlider, *e, kTempoSliderLeftMin, kTempoSliderLeftMax);
+        const int left = draggedLeft(*ShuffleSlider, *e, kTempoSliderLeftMin, kTempoSliderLeftMax);
         SetShuffle(ShuffleFromSliderOffset(left - kTempoSliderLeftMin));
     };
     ShuffleSlider->onRelease = endDrag;

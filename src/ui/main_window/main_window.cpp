@@ -150,7 +150,8 @@ void MainWindow::BuildMenus() {
 
     QMenu* editMenu = bar->addMenu(QStringLiteral("&Edit"));
     undo_ = Item(editMenu, "&Undo", QKeySequence(Qt::CTRL | Qt::Key_Z), &MainWindow::Undo);
-    redo_ = Item(editMenu, "&Redo", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), &MainWindow::Redo);
+    redo_ =
+        Item(editMenu, "&Redo", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), &MainWindow::Redo);
     redo_->setShortcuts({redo_->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Y)});
     editMenu->addSeparator();
     QMenu* copy = editMenu->addMenu(QStringLiteral("&Copy"));
