@@ -225,7 +225,8 @@ bool SongEditor::ApplySongInfo(SongInfoDialog& dialog, const SongInfoFields& edi
 // ---- The edit position
 
 void SongEditor::ChooseChannel(int channel) {
-    if (channel < 1 || channel > kChannels) return;
+    // The channel already edited: a volume drag chooses its channel at every move.
+    if (channel < 1 || channel > kChannels || channel == m_.editor.CurrentChannel) return;
     EndDrag();
     m_.editor.CurrentChannel = static_cast<std::uint8_t>(channel);
     Tell(SongChange::Position);
