@@ -302,6 +302,13 @@ void SongEditor::TakeSong() {
     Tell(SongChange::Song);
 }
 
+bool SongEditor::AskToSaveChanges(const SongDialogs& dialogs) {
+    EndDrag();
+    const bool goOn = qtam::AskToSaveChanges(m_, dialogs);
+    Tell(SongChange::File);  // a save may have gone through
+    return goOn;
+}
+
 bool SongEditor::NewSong(const SongDialogs& dialogs) {
     EndDrag();
     const bool made = NewSongFlow(m_, dialogs);

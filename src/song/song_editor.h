@@ -120,6 +120,9 @@ public:
     std::string_view RedoText() const { return history_.RedoText(); }
 
     // ---- The File menu: a new or opened Song starts an empty history; a save keeps it.
+    // The question before a changed Song goes away (see song_file.h); true when the caller may
+    // go on.
+    bool AskToSaveChanges(const SongDialogs& dialogs);
     bool NewSong(const SongDialogs& dialogs);
     bool OpenSong(const SongDialogs& dialogs);
     bool SaveSong(const SongDialogs& dialogs);

@@ -294,11 +294,11 @@ SongDialogs MainWindow::SongFileDialogs() {
 }
 
 bool MainWindow::AskToSaveChanges() {
-    return qtam::AskToSaveChanges(ctx.m, SongFileDialogs());
+    return ctx.edits.AskToSaveChanges(SongFileDialogs());
 }
 
 bool MainWindow::AskToSaveBeforeExit() {
-    return qtam::AskToSaveBeforeExit(ctx.m, SongFileDialogs());
+    return ctx.edits.AskToSaveChanges(SongFileDialogs());
 }
 
 void MainWindow::NewSong() {
