@@ -92,7 +92,7 @@ void QtamApp::ConnectWindows() {
                      &DeviceSetupDialog::RunSetup);
     QObject::connect(main, &MainWindow::bankEditorRequested, editor, &BankEditor::OpenEditor);
     main->CloseBankEditor = [editor] { return editor->CloseEditor(); };
-    main->AboutBoxWindow = aboutBox_.get();
+    main->SetAboutBox(aboutBox_.get());
 
     // The splash going away starts the light show (once) and shows the information of a
     // command-line song that asks for it.
@@ -113,7 +113,7 @@ void QtamApp::ConnectWindows() {
     QObject::connect(panel, &GroovePanel::activated, aboutBox_.get(), &AboutBox::GoAway);
 
     // The userbank editor takes the panel's place while it is open.
-    editor->Hihat = hihatDialog_.get();
+    editor->SetHihatDialog(hihatDialog_.get());
     QObject::connect(editor, &BankEditor::opening, panel, &QWidget::hide);
     QObject::connect(editor, &BankEditor::closing, panel, &QWidget::show);
     QObject::connect(editor, &BankEditor::menusChanged, main, &MainWindow::UpdateMenus);
@@ -123,7 +123,7 @@ void QtamApp::ConnectWindows() {
     });
 
     // The device setup must not be covered by the windows that stay on top.
-    deviceSetup_->WindowsToHide = {panel, editor};
+    deviceSetup_->HideWhileRunning({panel, editor});
 
     // Titles are shown whole in the title bar (the value dialog's prompt is wider than its
     // title; the panel and the about box are pictures of a fixed size).

@@ -241,6 +241,19 @@ void BankEditor::BuildMenus() {
     connect(ExportItem, &QAction::triggered, this, &BankEditor::ExportSample);
     connect(ClearItem, &QAction::triggered, this, &BankEditor::ClearSample);
     connect(PlayItem, &QAction::triggered, this, &BankEditor::PlaySample);
+
+    // Named as their fields, so that tests find them.
+    FileMenu->setObjectName("FileMenu");
+    NewBankItem->setObjectName("NewBankItem");
+    OpenBankItem->setObjectName("OpenBankItem");
+    SaveBankItem->setObjectName("SaveBankItem");
+    SaveBankAsItem->setObjectName("SaveBankAsItem");
+    CloseItem->setObjectName("CloseItem");
+    SampleMenu->setObjectName("SampleMenu");
+    ImportItem->setObjectName("ImportItem");
+    ExportItem->setObjectName("ExportItem");
+    ClearItem->setObjectName("ClearItem");
+    PlayItem->setObjectName("PlayItem");
 }
 
 // --- Entry and exit ---

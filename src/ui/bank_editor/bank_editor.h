@@ -67,32 +67,8 @@ public:
     QStringList EntryTexts() const;
     WaveOut& Playback() { return playback_; }
 
-    // The window's components.
-    QListWidget* SlotList;
-    QLineEdit* BankDescription;
-    QLineEdit* Description;
-    QPushButton* PlayButton;
-    QPushButton* ImportButton;
-    QPushButton* ExportButton;
-    QPushButton* ClearButton;
-    QCheckBox* Stretch;
-    QComboBox* Measures;
-    WaveformView* Waveform;
-
-    QMenu* FileMenu;
-    QAction* NewBankItem;
-    QAction* OpenBankItem;
-    QAction* SaveBankItem;
-    QAction* SaveBankAsItem;
-    QAction* CloseItem;
-    QMenu* SampleMenu;
-    QAction* ImportItem;
-    QAction* ExportItem;
-    QAction* ClearItem;
-    QAction* PlayItem;
-
     // The hi-hat dialog that "Define as hihat" runs (set by the application).
-    HihatDialog* Hihat = nullptr;
+    void SetHihatDialog(HihatDialog* dialog) { Hihat = dialog; }
 
 Q_SIGNALS:
     // The editor opens: the groove panel goes while it is open.
@@ -151,6 +127,31 @@ private:
     int nameShownFor_ = -1;  // the entry whose slot name Description holds, or -1
     bool showing_ = false;   // the window itself is setting the fields, not the user
     bool closing_ = false;
+    HihatDialog* Hihat = nullptr;
+
+    // The window's components; tests find them by their object names.
+    QListWidget* SlotList;
+    QLineEdit* BankDescription;
+    QLineEdit* Description;
+    QPushButton* PlayButton;
+    QPushButton* ImportButton;
+    QPushButton* ExportButton;
+    QPushButton* ClearButton;
+    QCheckBox* Stretch;
+    QComboBox* Measures;
+    WaveformView* Waveform;
+
+    QMenu* FileMenu;
+    QAction* NewBankItem;
+    QAction* OpenBankItem;
+    QAction* SaveBankItem;
+    QAction* SaveBankAsItem;
+    QAction* CloseItem;
+    QMenu* SampleMenu;
+    QAction* ImportItem;
+    QAction* ExportItem;
+    QAction* ClearItem;
+    QAction* PlayItem;
 };
 
 }  // namespace qtam

@@ -29,16 +29,17 @@ public:
     void Prepare(int slot, const QStringList& entries);
     void Apply();
 
+private:
+    AppContext& ctx_;
+    int slot_ = 0;
+
+    // The controls; tests find them by their object names.
     QCheckBox* FirstPartner;
     QCheckBox* SecondPartner;
     QComboBox* FirstPartnerSlot;
     QComboBox* SecondPartnerSlot;
     QPushButton* OkButton;
     QPushButton* CancelButton;
-
-private:
-    AppContext& ctx_;
-    int slot_ = 0;
 };
 
 }  // namespace qtam

@@ -177,6 +177,8 @@ AboutBox::AboutBox(QWidget* parent)
       hidden_(new AboutPicture(AboutPicture::Kind::Hidden, this)) {
     setWindowTitle(kAboutCaption);
     setFixedSize(kWidth, kHeight);
+    aboutPicture_->setObjectName(QStringLiteral("aboutPicture"));
+    hidden_->setObjectName(QStringLiteral("hidden"));
     hidden_->hide();
     connect(aboutPicture_, &AboutPicture::clicked, this, &AboutBox::Dismiss);
     connect(hidden_, &AboutPicture::clicked, this, &AboutBox::Dismiss);

@@ -6,6 +6,7 @@
 #include <QList>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 class QFrame;
@@ -38,7 +39,7 @@ public:
 
     // The windows that would cover the dialog (the groove panel, the userbank editor): the
     // first that shows is hidden while it runs. Set by the application.
-    QList<QWidget*> WindowsToHide;
+    void HideWhileRunning(QList<QWidget*> windows) { WindowsToHide = std::move(windows); }
 
     // What "Ok" chose, and how many devices the host reported when the dialog showed.
     int numberOfDevices = 0;
@@ -54,6 +55,7 @@ private:
 
     AppContext& ctx_;
     OutputDeviceNames deviceNames_;
+    QList<QWidget*> WindowsToHide;
 
     QPushButton* OkButton;
     QPushButton* CancelButton;

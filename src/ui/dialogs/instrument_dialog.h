@@ -25,16 +25,17 @@ public:
     // the window.
     void ShowForCurrentChannel();
 
-    QListWidget* KitList;
-    QListWidget* UserbankList;
-    QPushButton* OkButton;
-    QPushButton* CancelButton;
-
 private:
     void PrepareToShow();
     void Confirm();
 
     AppContext& ctx_;
+
+    // The controls; tests find them by their object names.
+    QListWidget* KitList;
+    QListWidget* UserbankList;
+    QPushButton* OkButton;
+    QPushButton* CancelButton;
 };
 
 }  // namespace qtam

@@ -25,17 +25,6 @@ public:
     // Reads the cell into the controls, then shows, raises and activates the window.
     void ShowDetails();
 
-    // The controls, named as their object names.
-    QLabel* Velocity;
-    QScrollBar* VelocityScroll;
-    QPushButton* MaxButton;
-    QLabel* Panning;
-    QScrollBar* PanScroll;
-    QPushButton* CenterButton;  // "Center"
-    QCheckBox* Reversed;
-    QPushButton* OkButton;
-    QPushButton* CancelButton;
-
 protected:
     void changeEvent(QEvent* event) override;
     void hideEvent(QHideEvent* event) override;
@@ -46,6 +35,17 @@ private:
 
     AppContext& ctx_;
     bool wasActive_ = false;
+
+    // The controls; tests find them by their object names.
+    QLabel* Velocity;
+    QScrollBar* VelocityScroll;
+    QPushButton* MaxButton;
+    QLabel* Panning;
+    QScrollBar* PanScroll;
+    QPushButton* CenterButton;  // "Center"
+    QCheckBox* Reversed;
+    QPushButton* OkButton;
+    QPushButton* CancelButton;
 };
 
 }  // namespace qtam

@@ -66,12 +66,6 @@ public:
     void EnterTempo();
     void EnterShuffle();
 
-    QLabel* ValueLabel;
-    QLabel* CorrectionLabel;
-    ValueSpinBox* Value;
-    QPushButton* OkButton;
-    QPushButton* CancelButton;
-
 protected:
     void showEvent(QShowEvent* event) override;
     void changeEvent(QEvent* event) override;
@@ -81,6 +75,13 @@ private:
 
     AppContext& ctx_;
     ValueEntry entry_{0, 0, 1, 3, 0};
+
+    // The controls; tests find them by their object names.
+    QLabel* ValueLabel;
+    QLabel* CorrectionLabel;
+    ValueSpinBox* Value;
+    QPushButton* OkButton;
+    QPushButton* CancelButton;
 };
 
 }  // namespace qtam

@@ -41,11 +41,6 @@ public:
     // ran: the device's own buffer and as much again in the sound service.
     static std::int64_t LatencyFrames(int deviceBufferFrames) { return 2 * deviceBufferFrames; }
 
-    SkinPicture* StepLight = nullptr;
-    SkinPicture* PlayingMeasure = nullptr;
-    SkinPicture* QueuedKeys = nullptr;  // the keypad with the waiting pattern's key lit too
-    SkinPicture* FollowSwitch = nullptr;
-
     // Told whenever the light moves to another step (to measure it against the sound).
     std::function<void(const PlayPosition&)> onStepShown;
 
@@ -55,6 +50,12 @@ private:
     QTimer timer_;
     HeardClock clock_{44100};
     PlayPosition shown_;
+
+    // The pictures, children of the panel; tests find them by their object names.
+    SkinPicture* StepLight = nullptr;
+    SkinPicture* PlayingMeasure = nullptr;
+    SkinPicture* QueuedKeys = nullptr;  // the keypad with the waiting pattern's key lit too
+    SkinPicture* FollowSwitch = nullptr;
 };
 
 }  // namespace qtam

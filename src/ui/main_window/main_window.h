@@ -80,8 +80,8 @@ public:
     // about its own changes first; false keeps everything open. Set by the application.
     std::function<bool()> CloseBankEditor;
     // The about box, which "&About" shows and which holds off closing while it shows (set by
-    // the application; null: there is none).
-    QWidget* AboutBoxWindow = nullptr;
+    // the application; without it there is none).
+    void SetAboutBox(QWidget* box) { AboutBoxWindow = box; }
 
 Q_SIGNALS:
     // The main window closed or "&Quit" was chosen: the program's loop is to end.
@@ -132,6 +132,7 @@ private:
     std::string programPath_;
     bool quitting_ = false;
     SpaceBarKeys* spaceBar_ = nullptr;
+    QWidget* AboutBoxWindow = nullptr;  // null: there is none
 
     QAction* undo_ = nullptr;
     QAction* redo_ = nullptr;

@@ -182,7 +182,8 @@ private Q_SLOTS:
     void theEditorsCloseKeyIsNotQuit() {
         auto app = Start();
         BankEditor& editor = app->bankEditor();
-        QCOMPARE(editor.CloseItem->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_W));
+        QCOMPARE(test::Child<QAction>(editor, "CloseItem")->shortcut(),
+                 QKeySequence(Qt::CTRL | Qt::Key_W));
         for (QAction* a : editor.findChildren<QAction*>())
             QVERIFY2(a->shortcut() != QKeySequence(Qt::CTRL | Qt::Key_Q), qPrintable(a->text()));
     }

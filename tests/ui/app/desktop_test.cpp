@@ -3,6 +3,7 @@
 // editor), the panel leaves the menu bar free and comes back from the main window, the splash is
 // painted before it is seen, and the space bar works after a dialog.
 
+#include <QAction>
 #include <QApplication>
 #include <QFileDialog>
 #include <QMenu>
@@ -20,6 +21,7 @@
 #include <functional>
 
 #include "core/machine.h"
+#include "dialog_test_app.h"
 #include "menu_item.h"
 #include "song/song_file.h"
 #include "temp_folder.h"
@@ -188,9 +190,9 @@ private Q_SLOTS:
         editor->OpenEditor();
         QTRY_COMPARE(QApplication::activeWindow(), static_cast<QWidget*>(editor));
         const std::vector<std::pair<QString, std::function<void()>>> bankQuestions = {
-            {"New bank", [&] { editor->NewBankItem->trigger(); }},
-            {"Open bank", [&] { editor->OpenBankItem->trigger(); }},
-            {"Close and exit", [&] { editor->CloseItem->trigger(); }},
+            {"New bank", [&] { test::Child<QAction>(*editor, "NewBankItem")->trigger(); }},
+            {"Open bank", [&] { test::Child<QAction>(*editor, "OpenBankItem")->trigger(); }},
+            {"Close and exit", [&] { test::Child<QAction>(*editor, "CloseItem")->trigger(); }},
             {"close", [&] { QVERIFY(!editor->close()); }},
         };
         for (const auto& [name, ask] : bankQuestions) {
@@ -221,7 +223,7 @@ private Q_SLOTS:
             for (QPushButton* b : box->findChildren<QPushButton*>())
                 if (b->text() == "&No") b->click();
         });
-        editor->CloseItem->trigger();
+        test::Child<QAction>(*editor, "CloseItem")->trigger();
         QVERIFY(!m.activation.EditorActive);
         m.activation.BankChanged = false;
     }
@@ -246,7 +248,7 @@ private Q_SLOTS:
                 PressEscape(modal);
             }
         });
-        editor->ImportItem->trigger();
+        test::Child<QAction>(*editor, "ImportItem")->trigger();
         // The file dialog, the offer to convert (Escape: No), the refusal.
         QCOMPARE(answerer->seen.size(), std::size_t(3));
         for (const SeenModal& s : answerer->seen) {

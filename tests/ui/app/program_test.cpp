@@ -1,6 +1,7 @@
 // The whole program as a musician uses it: a userbank built from a WAV file in the editor,
 // saved, loaded again from the main window's menu and heard from the groove panel.
 
+#include <QAction>
 #include <QMenuBar>
 #include <QTest>
 #include <algorithm>
@@ -55,7 +56,7 @@ private Q_SLOTS:
         editor.OpenEditor();
         QVERIFY(editor.ImportFile(1, dir / "tone.wav"));
         dialogs.answers.push_back(dir / "mine");
-        editor.SaveBankItem->trigger();
+        test::Child<QAction>(editor, "SaveBankItem")->trigger();
         QVERIFY(editor.CloseEditor());
         QCOMPARE(m.banks.userbank.slot(1).sampleCount, 0);
 

@@ -33,6 +33,7 @@
 #include "ui/services/app_context.h"
 
 using namespace qtam;
+using qtam::test::Child;
 
 namespace {
 
@@ -46,7 +47,7 @@ struct Rig : test::TestApp {
     Rig() {
         editor = std::make_unique<BankEditor>(ctx);
         hihat = std::make_unique<HihatDialog>(ctx);
-        editor->Hihat = hihat.get();
+        editor->SetHihatDialog(hihat.get());
         QObject::connect(editor.get(), &BankEditor::opening, [this] { ++panelHidden; });
         QObject::connect(editor.get(), &BankEditor::closing, [this] { ++panelShown; });
     }
@@ -57,7 +58,7 @@ struct Rig : test::TestApp {
     SampleBank& bank() { return m->banks.userbank; }
 
     void Click(int entry, Qt::KeyboardModifiers keys = {}) {
-        QListWidget* list = editor->SlotList;
+        QListWidget* list = Child<QListWidget>(*editor, "SlotList");
         QTest::mouseClick(list->viewport(), Qt::LeftButton, keys,
                           list->visualItemRect(list->item(entry)).center());
     }
@@ -133,7 +134,7 @@ private Q_SLOTS:
         QVERIFY(!r.m->activation.UserbankLoaded);
         QCOMPARE(r.panelHidden, 1);
         QVERIFY(menuRefreshes >= 1);
-        QCOMPARE(e.BankDescription->text(), QString("Custom userbank"));
+        QCOMPARE(Child<QLineEdit>(e, "BankDescription")->text(), QString("Custom userbank"));
         QCOMPARE(e.SelectedEntry(), 0);
         QVERIFY(!r.bank().slot(4).hasSound());
 
@@ -144,17 +145,20 @@ private Q_SLOTS:
         QCOMPARE(texts[9], QString("10 <empty>"));
         QCOMPARE(texts[19], QString("20 <empty>"));
         // An empty slot: only Import works, the picture is the cleared one.
-        QVERIFY(!e.Description->isEnabled() && e.ImportButton->isEnabled());
-        QVERIFY(!e.ExportButton->isEnabled() && !e.PlayButton->isEnabled());
-        QCOMPARE(e.Waveform->Image(), ExpectedClearedWaveForm());
+        QVERIFY(!Child<QLineEdit>(e, "Description")->isEnabled() &&
+                Child<QPushButton>(e, "ImportButton")->isEnabled());
+        QVERIFY(!Child<QPushButton>(e, "ExportButton")->isEnabled() &&
+                !Child<QPushButton>(e, "PlayButton")->isEnabled());
+        QCOMPARE(Child<WaveformView>(e, "Waveform")->Image(), ExpectedClearedWaveForm());
 
         QStringList items;
-        for (QMenu* menu : {e.FileMenu, e.SampleMenu})
+        for (QMenu* menu : {Child<QMenu>(e, "FileMenu"), Child<QMenu>(e, "SampleMenu")})
             for (QAction* a : menu->actions()) items << (a->isSeparator() ? "-" : a->text());
         QCOMPARE(items, QStringList({"&New bank", "&Open bank…", "-", "&Save bank",
                                      "Save bank &as…", "-", "&Close and exit", "&Import…", "-",
                                      "&Export…", "&Clear", "-", "&Play"}));
-        QCOMPARE(e.ClearItem->shortcut(), QKeySequence(Qt::SHIFT | Qt::Key_Delete));
+        QCOMPARE(Child<QAction>(e, "ClearItem")->shortcut(),
+                 QKeySequence(Qt::SHIFT | Qt::Key_Delete));
     }
 
     void importNameTypedAndSavedFromTheFileMenu() {
@@ -166,12 +170,12 @@ private Q_SLOTS:
         BankEditor& e = *r.editor;
 
         r.dialogs.answers.push_back(tmp / "kick.wav");
-        QTest::mouseClick(e.ImportButton, Qt::LeftButton);
+        QTest::mouseClick(Child<QPushButton>(e, "ImportButton"), Qt::LeftButton);
         QCOMPARE(r.dialogs.shown.back().title, std::string("Import a sample"));
         QCOMPARE(r.dialogs.shown.back().initialFolder, std::string("/start"));
         QCOMPARE(r.bank().slot(1).sampleCount, 1000);
         QCOMPARE(e.EntryTexts()[0], QString("1  kick.wav"));
-        QCOMPARE(e.Description->text(), QString("kick.wav"));
+        QCOMPARE(Child<QLineEdit>(e, "Description")->text(), QString("kick.wav"));
         QCOMPARE(r.m->activation.SampleFolder, tmp.path());
         QVERIFY(r.m->activation.BankChanged);
         // The slot is named as qtam-cli bank new names it (tests/cli/cli_bank_midi_check.sh).
@@ -181,13 +185,15 @@ private Q_SLOTS:
         QCOMPARE(e.EntryTexts()[1], QString("2  Café ?? kick drum.wa"));
 
         // A name typed and not yet committed is saved when "&Save bank" is chosen.
-        e.Description->selectAll();
-        QTest::keyClicks(e.Description, "Bass drum");
-        e.FileMenu->popup(QPoint(0, 0));
-        QTRY_VERIFY(e.FileMenu->isVisible());
+        QLineEdit* description = Child<QLineEdit>(e, "Description");
+        QMenu* fileMenu = Child<QMenu>(e, "FileMenu");
+        description->selectAll();
+        QTest::keyClicks(description, "Bass drum");
+        fileMenu->popup(QPoint(0, 0));
+        QTRY_VERIFY(fileMenu->isVisible());
         r.dialogs.answers.push_back(tmp / "mybank");
-        e.SaveBankItem->trigger();
-        e.FileMenu->close();
+        Child<QAction>(e, "SaveBankItem")->trigger();
+        fileMenu->close();
         QCOMPARE(r.dialogs.shown.back().title, std::string("Save your userbank"));
         QCOMPARE(e.EditorBankPath(), tmp / "mybank.UBF");
         QVERIFY(!r.m->activation.BankChanged);
@@ -197,11 +203,11 @@ private Q_SLOTS:
 
         // Export proposes the name without its padding, ".WAV" added, and adds it too.
         r.dialogs.answers.push_back(tmp / "out");
-        QTest::mouseClick(e.ExportButton, Qt::LeftButton);
+        QTest::mouseClick(Child<QPushButton>(e, "ExportButton"), Qt::LeftButton);
         QCOMPARE(r.dialogs.shown.back().fileName, std::string("Bass drum.WAV"));
         QCOMPARE(test::ReadBytes(tmp / "out.WAV").size(), std::size_t(2044));
         r.dialogs.answers.push_back(tmp / "out.WAV");
-        QTest::mouseClick(e.ExportButton, Qt::LeftButton);
+        QTest::mouseClick(Child<QPushButton>(e, "ExportButton"), Qt::LeftButton);
         QCOMPARE(r.prompter.questions, std::vector<std::string>{kMsgFileExists});
     }
 
@@ -213,11 +219,11 @@ private Q_SLOTS:
         BankEditor& e = *r.editor;
         r.Click(4);
         r.dialogs.answers.push_back(tmp / "loaded.ubf");
-        e.OpenBankItem->trigger();
+        Child<QAction>(e, "OpenBankItem")->trigger();
         QCOMPARE(r.dialogs.shown.back().title, std::string("Load a userbank from disk"));
         QCOMPARE(e.EditorBankPath(), tmp / "loaded.ubf");
         QCOMPARE(e.SelectedEntry(), 0);
-        QCOMPARE(e.Description->text().trimmed(), QString("Sound 1"));
+        QCOMPARE(Child<QLineEdit>(e, "Description")->text().trimmed(), QString("Sound 1"));
 
         r.Click(1);
         for (int n = 1; n <= kBankSlots; ++n)
@@ -226,7 +232,7 @@ private Q_SLOTS:
         QVERIFY(!r.m->activation.BankChanged);
 
         // Browsing the empty slots of a new bank changes nothing.
-        e.NewBankItem->trigger();
+        Child<QAction>(e, "NewBankItem")->trigger();
         QVERIFY(e.EditorBankPath().empty());
         r.Click(6);
         r.Click(7);
@@ -241,25 +247,27 @@ private Q_SLOTS:
         r.editor->OpenEditor();
         BankEditor& e = *r.editor;
         r.dialogs.answers.push_back(tmp / "b.ubf");
-        e.OpenBankItem->trigger();
-        QVERIFY(e.Stretch->isChecked());
-        QCOMPARE(e.Measures->currentText(), QString("7"));
+        Child<QAction>(e, "OpenBankItem")->trigger();
+        QCheckBox* stretch = Child<QCheckBox>(e, "Stretch");
+        QComboBox* measures = Child<QComboBox>(e, "Measures");
+        QVERIFY(stretch->isChecked());
+        QCOMPARE(measures->currentText(), QString("7"));
 
-        QTest::mouseClick(e.Stretch, Qt::LeftButton);
+        QTest::mouseClick(stretch, Qt::LeftButton);
         QCOMPARE(r.bank().slot(1).stretchMeasures, std::uint8_t(0));
-        QVERIFY(!e.Measures->isEnabled() && r.m->activation.BankChanged);
+        QVERIFY(!measures->isEnabled() && r.m->activation.BankChanged);
         // Checked again while the box shows 7: the text becomes "1" and 1 is stored.
-        QTest::mouseClick(e.Stretch, Qt::LeftButton);
-        QCOMPARE(e.Measures->currentText(), QString("1"));
+        QTest::mouseClick(stretch, Qt::LeftButton);
+        QCOMPARE(measures->currentText(), QString("1"));
         QCOMPARE(r.bank().slot(1).stretchMeasures, std::uint8_t(1));
 
-        QLineEdit* text = e.Measures->lineEdit();
+        QLineEdit* text = measures->lineEdit();
         text->selectAll();
         QTest::keyClicks(text, "3");
         QCOMPARE(r.bank().slot(1).stretchMeasures, std::uint8_t(3));
         text->selectAll();
         QTest::keyClicks(text, "9");
-        QCOMPARE(e.Measures->currentText(), QString("1"));
+        QCOMPARE(measures->currentText(), QString("1"));
         QCOMPARE(r.bank().slot(1).stretchMeasures, std::uint8_t(1));
     }
 
@@ -269,20 +277,20 @@ private Q_SLOTS:
         BankEditor& e = *r.editor;
         test::SetSound(r.bank(), 1, Ramp(300), "snare");
         r.Click(1);
-        e.ClearItem->trigger();
+        Child<QAction>(e, "ClearItem")->trigger();
         QVERIFY(r.prompter.questions.empty());
         QVERIFY(!r.m->activation.BankChanged);
 
         r.Click(0);
         r.prompter.answers = {false, true};
-        e.ClearItem->trigger();
+        Child<QAction>(e, "ClearItem")->trigger();
         QVERIFY(r.bank().slot(1).hasSound());
         QVERIFY(!r.m->activation.BankChanged);
-        QTest::mouseClick(e.ClearButton, Qt::LeftButton);
+        QTest::mouseClick(Child<QPushButton>(e, "ClearButton"), Qt::LeftButton);
         QCOMPARE(r.prompter.questions, std::vector<std::string>(2, kAskClearSample));
         QCOMPARE(r.bank().slot(1).name, std::string("<empty>"));
         QCOMPARE(e.EntryTexts()[0], QString("1  <empty>"));
-        QCOMPARE(e.Waveform->Image(), ExpectedClearedWaveForm());
+        QCOMPARE(Child<WaveformView>(e, "Waveform")->Image(), ExpectedClearedWaveForm());
         QVERIFY(r.m->activation.BankChanged);
     }
 
@@ -323,8 +331,8 @@ private Q_SLOTS:
         BankEditor& e = *r.editor;
 
         // Only the description changed: closing asks nothing.
-        e.BankDescription->setText("Another text");
-        Q_EMIT e.BankDescription->editingFinished();
+        Child<QLineEdit>(e, "BankDescription")->setText("Another text");
+        Q_EMIT Child<QLineEdit>(e, "BankDescription")->editingFinished();
         QVERIFY(e.CloseEditor());
         QVERIFY(r.prompter.questions.empty());
         QCOMPARE(r.panelShown, 1);
@@ -335,20 +343,20 @@ private Q_SLOTS:
         // Edited and not saved: what plays afterwards is the file.
         e.OpenEditor();
         r.dialogs.answers.push_back(active);
-        e.OpenBankItem->trigger();
+        Child<QAction>(e, "OpenBankItem")->trigger();
         test::SetSound(r.bank(), 3, Ramp(40), "edited");
         r.m->activation.BankChanged = true;
         r.prompter.answers3 = {Answer::No};
-        e.CloseItem->trigger();
+        Child<QAction>(e, "CloseItem")->trigger();
         QCOMPARE(r.prompter.questions, std::vector<std::string>{kAskSaveBankChanges});
         QCOMPARE(r.bank().slot(3).sampleCount, 103);
 
         // Saved under the active bank's name: the new content plays.
         e.OpenEditor();
         r.dialogs.answers.push_back(active);
-        e.OpenBankItem->trigger();
+        Child<QAction>(e, "OpenBankItem")->trigger();
         test::SetSound(r.bank(), 3, Ramp(40, -5), "edited");
-        e.SaveBankItem->trigger();
+        Child<QAction>(e, "SaveBankItem")->trigger();
         e.close();
         QVERIFY(!e.isVisible());
         QCOMPARE(r.bank().slot(3).sampleCount, 40);
@@ -372,7 +380,7 @@ private Q_SLOTS:
 
         r.prompter.answers3 = {Answer::Yes};
         r.dialogs.answers.push_back(tmp / "no such folder/bank.ubf");  // cannot be created
-        e.NewBankItem->trigger();
+        Child<QAction>(e, "NewBankItem")->trigger();
         QCOMPARE(test::Sentence(r.prompter.warnings.back()), std::string(kMsgCannotCreate));
         QVERIFY(r.bank().slot(1).hasSound() && r.m->activation.BankChanged);
     }
@@ -385,19 +393,23 @@ private Q_SLOTS:
         r.bank().slot(3).hihat1 = 5;
         QSignalSpy closed(r.hihat.get(), &QDialog::finished);
         HihatDialog& h = *r.hihat;
+        QCheckBox* first = Child<QCheckBox>(h, "FirstPartner");
+        QCheckBox* second = Child<QCheckBox>(h, "SecondPartner");
+        QComboBox* firstSlot = Child<QComboBox>(h, "FirstPartnerSlot");
+        QComboBox* secondSlot = Child<QComboBox>(h, "SecondPartnerSlot");
 
         // Ok after unchecking "Hihat 1 " and choosing entry 20 for "Hihat 2 ".
         QTimer::singleShot(0, [&] {
             QVERIFY(h.isVisible());
-            QVERIFY(h.FirstPartner->isChecked() && h.FirstPartnerSlot->isEnabled());
-            QCOMPARE(h.FirstPartnerSlot->currentIndex(), 4);
-            QVERIFY(!h.SecondPartner->isChecked() && !h.SecondPartnerSlot->isEnabled());
-            QCOMPARE(h.SecondPartnerSlot->itemText(2), QString("3  open hat"));
-            QCOMPARE(h.SecondPartnerSlot->itemText(10), QString("11 <empty>"));
-            QTest::mouseClick(h.FirstPartner, Qt::LeftButton);
-            QTest::mouseClick(h.SecondPartner, Qt::LeftButton);
-            h.SecondPartnerSlot->setCurrentIndex(19);
-            QTest::mouseClick(h.OkButton, Qt::LeftButton);
+            QVERIFY(first->isChecked() && firstSlot->isEnabled());
+            QCOMPARE(firstSlot->currentIndex(), 4);
+            QVERIFY(!second->isChecked() && !secondSlot->isEnabled());
+            QCOMPARE(secondSlot->itemText(2), QString("3  open hat"));
+            QCOMPARE(secondSlot->itemText(10), QString("11 <empty>"));
+            QTest::mouseClick(first, Qt::LeftButton);
+            QTest::mouseClick(second, Qt::LeftButton);
+            secondSlot->setCurrentIndex(19);
+            QTest::mouseClick(Child<QPushButton>(h, "OkButton"), Qt::LeftButton);
         });
         r.Click(2, Qt::ControlModifier);
         QCOMPARE(closed.count(), 1);
@@ -409,8 +421,8 @@ private Q_SLOTS:
         // Cancel keeps both partners.
         r.m->activation.BankChanged = false;
         QTimer::singleShot(0, [&] {
-            QTest::mouseClick(h.SecondPartner, Qt::LeftButton);
-            QTest::mouseClick(h.CancelButton, Qt::LeftButton);
+            QTest::mouseClick(second, Qt::LeftButton);
+            QTest::mouseClick(Child<QPushButton>(h, "CancelButton"), Qt::LeftButton);
         });
         r.Click(2, Qt::ControlModifier);
         QCOMPARE(closed.count(), 2);
@@ -432,7 +444,8 @@ private Q_SLOTS:
         test::WriteBytes(tmp / "notes.txt", {1, 2, 3, 4});
         r.editor->OpenEditor();
         BankEditor& e = *r.editor;
-        const QPoint entry4 = e.SlotList->visualItemRect(e.SlotList->item(3)).center();
+        QListWidget* list = Child<QListWidget>(e, "SlotList");
+        const QPoint entry4 = list->visualItemRect(list->item(3)).center();
 
         // Enter, move and drop as the desktop sends them; true when the drop was taken.
         auto drag = [&](const std::vector<std::string>& files) {
@@ -445,7 +458,7 @@ private Q_SLOTS:
             QDropEvent drop(entry4, Qt::CopyAction, &mime, Qt::LeftButton, {});
             for (QDropEvent* event :
                  {static_cast<QDropEvent*>(&enter), static_cast<QDropEvent*>(&move), &drop}) {
-                QApplication::sendEvent(e.SlotList->viewport(), event);
+                QApplication::sendEvent(list->viewport(), event);
                 if (!event->isAccepted()) return false;
             }
             return true;
@@ -457,7 +470,7 @@ private Q_SLOTS:
         QTRY_VERIFY(r.bank().slot(4).hasSound());
         QCOMPARE(r.bank().slot(4).name, std::string("Snare.WAV"));
         QCOMPARE(e.SelectedEntry(), 3);
-        QCOMPARE(e.Description->text(), QString("Snare.WAV"));
+        QCOMPARE(Child<QLineEdit>(e, "Description")->text(), QString("Snare.WAV"));
         QCOMPARE(r.m->activation.SampleFolder, tmp.path());
 
         // A stereo file is offered the conversion; No refuses it with the import's own
@@ -500,7 +513,7 @@ private Q_SLOTS:
         BankEditor& e = *r.editor;
 
         r.dialogs.answers.push_back(aiff);
-        QTest::mouseClick(e.ImportButton, Qt::LeftButton);
+        QTest::mouseClick(Child<QPushButton>(e, "ImportButton"), Qt::LeftButton);
         const std::string filter = r.dialogs.shown.back().filter;
         QVERIFY(filter.starts_with("Sound files (*.wav;"));
         const QStringList shown = QtNameFilters(filter);
@@ -516,7 +529,7 @@ private Q_SLOTS:
 
         r.prompter.answers.push_back(true);
         r.dialogs.answers.push_back(aiff);
-        QTest::mouseClick(e.ImportButton, Qt::LeftButton);
+        QTest::mouseClick(Child<QPushButton>(e, "ImportButton"), Qt::LeftButton);
         QCOMPARE(r.bank().slot(1).sampleCount, 22050);
         QCOMPARE(e.EntryTexts()[0], QString("1  tom.aiff"));
         QVERIFY(r.m->activation.BankChanged);
@@ -545,7 +558,7 @@ private Q_SLOTS:
         out.OnDone = [&](WaveOut& sender) {
             if (sender.DoneBlock().played) playedBytes = sender.DoneBlock().size;
         };
-        QTest::mouseClick(e.PlayButton, Qt::LeftButton);
+        QTest::mouseClick(Child<QPushButton>(e, "PlayButton"), Qt::LeftButton);
         QVERIFY(out.IsPlaying());
         r.bank().emptySlot(1);  // the sound goes away while it plays
         QTRY_VERIFY_WITH_TIMEOUT((r.events.ProcessEvents(), playedBytes == 4000), 5000);

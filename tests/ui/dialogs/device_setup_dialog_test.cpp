@@ -37,7 +37,7 @@ private Q_SLOTS:
         DeviceSetupDialog w(app.ctx);
         w.SetDeviceNames([] { return Cards(12); });
         QWidget panel, editor;
-        w.WindowsToHide = {&panel, &editor};
+        w.HideWhileRunning({&panel, &editor});
         panel.show();
         app.device.DeviceNum = 3;
         app.device.Buffer_size = 4;
@@ -77,7 +77,7 @@ private Q_SLOTS:
         DeviceSetupDialog w(app.ctx);
         w.SetDeviceNames([] { return Cards(2); });
         QWidget panel, editor;
-        w.WindowsToHide = {&panel, &editor};
+        w.HideWhileRunning({&panel, &editor});
         editor.show();
         app.device.DeviceNum = 2;
 

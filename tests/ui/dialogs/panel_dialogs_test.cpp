@@ -28,6 +28,7 @@
 #include "ui/services/app_context.h"
 
 using namespace qtam;
+using qtam::test::Child;
 
 namespace {
 
@@ -52,6 +53,16 @@ void Click(QWidget* w) {
     QTest::mouseClick(w, Qt::LeftButton);
 }
 
+// A window's control, found by its object name, clicked.
+void Click(QWidget& window, const char* name) {
+    Click(Child<QWidget>(window, name));
+}
+
+// The text of a window's label, found by its object name.
+QString Text(QWidget& window, const char* label) {
+    return Child<QLabel>(window, label)->text();
+}
+
 // Runs a modal action and drives its dialog from inside the dialog's own loop.
 void RunModal(const std::function<void()>& action, ValueDialog& form,
               const std::function<void(ValueDialog&)>& drive) {
@@ -67,10 +78,16 @@ void RunModal(const std::function<void()>& action, ValueDialog& form,
     QVERIFY(!form.isVisible());
 }
 
+// The value dialog's spin edit.
+ValueSpinBox* Field(ValueDialog& form) {
+    return Child<ValueSpinBox>(form, "Value");
+}
+
 void TypeValue(ValueDialog& form, const QString& text) {
-    form.Value->lineEdit()->selectAll();
-    QTest::keyClick(form.Value->lineEdit(), Qt::Key_Backspace);
-    QTest::keyClicks(form.Value->lineEdit(), text);
+    QLineEdit* edit = Field(form)->lineEdit();
+    edit->selectAll();
+    QTest::keyClick(edit, Qt::Key_Backspace);
+    QTest::keyClicks(edit, text);
 }
 
 QPoint RowCenter(QListWidget* list, int row) {
@@ -106,15 +123,13 @@ private Q_SLOTS:
         nd.ShowDetails();
         QVERIFY(nd.isVisible());
         QCOMPARE(nd.windowTitle(), QStringLiteral("Note details"));
-        for (QWidget* w :
-             {static_cast<QWidget*>(nd.VelocityScroll), static_cast<QWidget*>(nd.PanScroll),
-              static_cast<QWidget*>(nd.Reversed), static_cast<QWidget*>(nd.MaxButton),
-              static_cast<QWidget*>(nd.CenterButton)}) {
-            QVERIFY2(!w->isEnabled(), qPrintable(w->objectName()));
+        for (const char* name :
+             {"VelocityScroll", "PanScroll", "Reversed", "MaxButton", "CenterButton"}) {
+            QVERIFY2(!Child<QWidget>(nd, name)->isEnabled(), name);
         }
-        QCOMPARE(nd.Velocity->text(), QString());
-        QCOMPARE(nd.Panning->text(), QString());
-        Click(nd.OkButton);
+        QCOMPARE(Text(nd, "Velocity"), QString());
+        QCOMPARE(Text(nd, "Panning"), QString());
+        Click(nd, "OkButton");
         QVERIFY(!nd.isVisible());
         QVERIFY(env.SongIs(*before));
         QCOMPARE(env.songEdits, 0);
@@ -134,24 +149,24 @@ private Q_SLOTS:
         env.AsOpened();  // as an opened song holds it
 
         nd.ShowDetails();
-        QVERIFY(nd.VelocityScroll->isEnabled());
-        QCOMPARE(nd.VelocityScroll->value(), 80);
-        QCOMPARE(nd.Velocity->text(), QStringLiteral("80"));
-        QCOMPARE(nd.PanScroll->value(), 30);
-        QCOMPARE(nd.Panning->text(), QStringLiteral("30"));
-        QVERIFY(nd.Reversed->isChecked());
+        QVERIFY(Child<QScrollBar>(nd, "VelocityScroll")->isEnabled());
+        QCOMPARE(Child<QScrollBar>(nd, "VelocityScroll")->value(), 80);
+        QCOMPARE(Text(nd, "Velocity"), QStringLiteral("80"));
+        QCOMPARE(Child<QScrollBar>(nd, "PanScroll")->value(), 30);
+        QCOMPARE(Text(nd, "Panning"), QStringLiteral("30"));
+        QVERIFY(Child<QCheckBox>(nd, "Reversed")->isChecked());
         // "Ok" without moving anything writes nothing.
-        Click(nd.OkButton);
+        Click(nd, "OkButton");
         QVERIFY(!SongChanged(*env.m));
         QCOMPARE(env.songEdits, 0);
 
         nd.ShowDetails();
-        Click(nd.MaxButton);
-        QCOMPARE(nd.Velocity->text(), QStringLiteral("127"));
-        Click(nd.CenterButton);
-        QCOMPARE(nd.Panning->text(), QStringLiteral("64"));
-        Click(nd.Reversed);
-        Click(nd.OkButton);
+        Click(nd, "MaxButton");
+        QCOMPARE(Text(nd, "Velocity"), QStringLiteral("127"));
+        Click(nd, "CenterButton");
+        QCOMPARE(Text(nd, "Panning"), QStringLiteral("64"));
+        Click(nd, "Reversed");
+        Click(nd, "OkButton");
         QVERIFY(!nd.isVisible());
         const StepCell& c = env.m->song.cell(4, 2, 3, 5);
         QCOMPARE(int(c.velocity), 127);
@@ -171,20 +186,20 @@ private Q_SLOTS:
         env.m->editor.CurrentStep = 2;
         test::SetNote(*env.m, 1, 1, 1, 2, 40, 100, 0);
         nd.ShowDetails();
-        nd.VelocityScroll->setValue(10);
-        QCOMPARE(nd.Velocity->text(), QStringLiteral("10"));
-        Click(nd.CancelButton);
+        Child<QScrollBar>(nd, "VelocityScroll")->setValue(10);
+        QCOMPARE(Text(nd, "Velocity"), QStringLiteral("10"));
+        Click(nd, "CancelButton");
         QVERIFY(!nd.isVisible());
         QCOMPARE(int(env.m->song.cell(1, 1, 1, 2).velocity), 40);
         nd.ShowDetails();
-        QCOMPARE(nd.VelocityScroll->value(), 40);
-        QCOMPARE(nd.Velocity->text(), QStringLiteral("40"));
+        QCOMPARE(Child<QScrollBar>(nd, "VelocityScroll")->value(), 40);
+        QCOMPARE(Text(nd, "Velocity"), QStringLiteral("40"));
         // A note of velocity 0 is still a note.
         test::SetNote(*env.m, 1, 1, 1, 2, 0, 100, 0);
         nd.hide();
         nd.ShowDetails();
-        QVERIFY(nd.VelocityScroll->isEnabled());
-        QCOMPARE(nd.Velocity->text(), QStringLiteral("0"));
+        QVERIFY(Child<QScrollBar>(nd, "VelocityScroll")->isEnabled());
+        QCOMPARE(Text(nd, "Velocity"), QStringLiteral("0"));
     }
 
     void noteDetailsHideWhenTheyLoseTheFocus() {
@@ -200,7 +215,7 @@ private Q_SLOTS:
         for (int round = 0; round < 2; ++round) {  // the second opening behaves the same
             nd.ShowDetails();
             QVERIFY(QTest::qWaitForWindowActive(&nd));
-            nd.VelocityScroll->setValue(20);
+            Child<QScrollBar>(nd, "VelocityScroll")->setValue(20);
             panel.activateWindow();  // a click outside the window
             QTRY_VERIFY(!nd.isVisible());
             QCOMPARE(int(env.m->song.cell(1, 1, 1, 3).velocity), 90);
@@ -240,19 +255,19 @@ private Q_SLOTS:
                  [&](ValueDialog& f) {
                      // The title and the prompt name the value and its range.
                      QCOMPARE(f.windowTitle(), QStringLiteral("Tempo (50 to 250 BPM)"));
-                     QVERIFY(f.ValueLabel->text().contains(QStringLiteral("from 50 to 250")));
+                     QVERIFY(Text(f, "ValueLabel").contains(QStringLiteral("from 50 to 250")));
                      QCOMPARE(f.Text(), QStringLiteral("120"));
-                     QCOMPARE(f.Value->minimum(), 50);
-                     QCOMPARE(f.Value->maximum(), 250);
-                     QTRY_VERIFY(f.Value->hasFocus());
+                     QCOMPARE(Field(f)->minimum(), 50);
+                     QCOMPARE(Field(f)->maximum(), 250);
+                     QTRY_VERIFY(Field(f)->hasFocus());
                      TypeValue(f, typed);
                      // What the field holds (cut to its length) before anything is corrected.
                      const bool corrected = f.Text() != QString::number(tempo);
                      auto confirm = [&] {
                          if (byEnter) {
-                             QTest::keyClick(f.Value->lineEdit(), Qt::Key_Return);
+                             QTest::keyClick(Field(f)->lineEdit(), Qt::Key_Return);
                          } else {
-                             Click(f.OkButton);
+                             Click(f, "OkButton");
                          }
                      };
                      confirm();
@@ -261,8 +276,8 @@ private Q_SLOTS:
                      QCOMPARE(f.isVisible(), corrected);
                      if (!corrected) return;
                      QCOMPARE(f.Text(), QString::number(tempo));
-                     QVERIFY(f.CorrectionLabel->isVisible());
-                     QVERIFY(f.CorrectionLabel->text().contains(QString::number(tempo)));
+                     QVERIFY(Child<QLabel>(f, "CorrectionLabel")->isVisible());
+                     QVERIFY(Text(f, "CorrectionLabel").contains(QString::number(tempo)));
                      confirm();
                  });
         QCOMPARE(int(env.m->song.tempo), tempo);
@@ -281,31 +296,31 @@ private Q_SLOTS:
                      QCOMPARE(f.windowTitle(), QStringLiteral("Shuffle (0 to 100)"));
                      QCOMPARE(f.Text(), QStringLiteral("0"));
                      TypeValue(f, QStringLiteral("51"));
-                     Click(f.OkButton);
+                     Click(f, "OkButton");
                      // 51 is off the grid of two: 50 is shown before it is stored.
                      QVERIFY(f.isVisible());
                      QCOMPARE(f.Text(), QStringLiteral("50"));
-                     Click(f.OkButton);
+                     Click(f, "OkButton");
                  });
         QCOMPARE(int(env.m->song.shuffle), 125);
         RunModal([&] { form.EnterShuffle(); }, form,
                  [](ValueDialog& f) {
                      QCOMPARE(f.Text(), QStringLiteral("50"));  // the odd entry lost its half
-                     QTest::keyClick(f.Value, Qt::Key_Up);
+                     QTest::keyClick(Field(f), Qt::Key_Up);
                      QCOMPARE(f.Text(), QStringLiteral("52"));
-                     Click(f.OkButton);
+                     Click(f, "OkButton");
                  });
         QCOMPARE(int(env.m->song.shuffle), 126);
         RunModal([&] { form.EnterShuffle(); }, form,
                  [](ValueDialog& f) {
                      TypeValue(f, QStringLiteral("120"));
                      QCOMPARE(f.EnteredValue(), 100);
-                     Click(f.OkButton);
+                     Click(f, "OkButton");
                      QCOMPARE(f.Text(), QStringLiteral("100"));
                      // Typing again takes the correction's note away.
                      TypeValue(f, QStringLiteral("100"));
-                     QVERIFY(!f.CorrectionLabel->isVisible());
-                     Click(f.OkButton);
+                     QVERIFY(!Child<QLabel>(f, "CorrectionLabel")->isVisible());
+                     Click(f, "OkButton");
                  });
         QCOMPARE(int(env.m->song.shuffle), 150);
         QCOMPARE(env.songEdits, 3);
@@ -322,12 +337,12 @@ private Q_SLOTS:
         RunModal([&] { form.EnterTempo(); }, form,
                  [](ValueDialog& f) {
                      TypeValue(f, QStringLiteral("200"));
-                     Click(f.CancelButton);
+                     Click(f, "CancelButton");
                  });
         RunModal([&] { form.EnterShuffle(); }, form,
                  [](ValueDialog& f) {
                      TypeValue(f, QStringLiteral("90"));
-                     QTest::keyClick(f.Value->lineEdit(), Qt::Key_Escape);
+                     QTest::keyClick(Field(f)->lineEdit(), Qt::Key_Escape);
                  });
         QVERIFY(env.SongIs(*before));
         QVERIFY(env.m->editor.StartPrepared);
@@ -339,6 +354,8 @@ private Q_SLOTS:
     void patchSelectOpensOnTheChannelsSound() {
         Env env;
         InstrumentDialog ps(env.ctx);
+        QListWidget* kit = Child<QListWidget>(ps, "KitList");
+        QListWidget* userbank = Child<QListWidget>(ps, "UserbankList");
         env.Watch(ps);
         test::SetSound(env.m->banks.internalBank, 1, {1, 2, 3}, "Kick");
         test::SetSound(env.m->banks.userbank, 3, {1, 2, 3}, "Caf\xE9");
@@ -349,31 +366,31 @@ private Q_SLOTS:
         ps.ShowForCurrentChannel();
         QVERIFY(ps.isVisible());
         QCOMPARE(ps.windowTitle(), QStringLiteral("Select an instrument"));
-        QCOMPARE(ps.KitList->count(), 20);
-        QCOMPARE(ps.UserbankList->count(), 20);
-        QCOMPARE(ps.KitList->item(0)->text(), QStringLiteral("Kick"));
-        QCOMPARE(ps.KitList->item(1)->text(), QStringLiteral("<empty>"));
-        QCOMPARE(ps.UserbankList->item(2)->text(), QString::fromUtf8("Café"));
-        QCOMPARE(ps.UserbankList->item(3)->text(), QStringLiteral("<empty>"));
-        QCOMPARE(SelectedRow(ps.UserbankList), 2);
-        QCOMPARE(SelectedRow(ps.KitList), -1);
+        QCOMPARE(kit->count(), 20);
+        QCOMPARE(userbank->count(), 20);
+        QCOMPARE(kit->item(0)->text(), QStringLiteral("Kick"));
+        QCOMPARE(kit->item(1)->text(), QStringLiteral("<empty>"));
+        QCOMPARE(userbank->item(2)->text(), QString::fromUtf8("Café"));
+        QCOMPARE(userbank->item(3)->text(), QStringLiteral("<empty>"));
+        QCOMPARE(SelectedRow(userbank), 2);
+        QCOMPARE(SelectedRow(kit), -1);
 
         // Another channel on a kit sound: the selection moves across.
-        Click(ps.CancelButton);
+        Click(ps, "CancelButton");
         env.m->editor.CurrentChannel = 4;
         env.m->song.settings(2).instrument[3] = 20;
         ps.ShowForCurrentChannel();
-        QCOMPARE(SelectedRow(ps.KitList), 19);
-        QCOMPARE(SelectedRow(ps.UserbankList), -1);
+        QCOMPARE(SelectedRow(kit), 19);
+        QCOMPARE(SelectedRow(userbank), -1);
 
         // Numbers naming no slot select nothing, and "Ok" then keeps them.
         for (int odd : {0, 21, 100, 121}) {
-            Click(ps.CancelButton);
+            Click(ps, "CancelButton");
             env.m->song.settings(2).instrument[3] = static_cast<std::uint8_t>(odd);
             ps.ShowForCurrentChannel();
-            QCOMPARE(SelectedRow(ps.KitList), -1);
-            QCOMPARE(SelectedRow(ps.UserbankList), -1);
-            Click(ps.OkButton);
+            QCOMPARE(SelectedRow(kit), -1);
+            QCOMPARE(SelectedRow(userbank), -1);
+            Click(ps, "OkButton");
             QCOMPARE(int(env.m->song.settings(2).instrument[3]), odd);
         }
     }
@@ -381,20 +398,20 @@ private Q_SLOTS:
     void patchSelectKeepsOneSelectionAcrossBothLists() {
         Env env;
         InstrumentDialog ps(env.ctx);
+        QListWidget* kit = Child<QListWidget>(ps, "KitList");
+        QListWidget* userbank = Child<QListWidget>(ps, "UserbankList");
         env.Watch(ps);
         env.m->song.settings(1).instrument[0] = 2;
         ps.ShowForCurrentChannel();
-        QTest::mouseClick(ps.UserbankList->viewport(), Qt::LeftButton, {},
-                          RowCenter(ps.UserbankList, 6));
-        QCOMPARE(SelectedRow(ps.UserbankList), 6);
-        QCOMPARE(SelectedRow(ps.KitList), -1);
-        QTest::mouseClick(ps.KitList->viewport(), Qt::LeftButton, {}, RowCenter(ps.KitList, 8));
-        QCOMPARE(SelectedRow(ps.KitList), 8);
-        QCOMPARE(SelectedRow(ps.UserbankList), -1);
-        QTest::mouseClick(ps.UserbankList->viewport(), Qt::LeftButton, {},
-                          RowCenter(ps.UserbankList, 11));
-        QCOMPARE(SelectedRow(ps.KitList), -1);
-        Click(ps.OkButton);
+        QTest::mouseClick(userbank->viewport(), Qt::LeftButton, {}, RowCenter(userbank, 6));
+        QCOMPARE(SelectedRow(userbank), 6);
+        QCOMPARE(SelectedRow(kit), -1);
+        QTest::mouseClick(kit->viewport(), Qt::LeftButton, {}, RowCenter(kit, 8));
+        QCOMPARE(SelectedRow(kit), 8);
+        QCOMPARE(SelectedRow(userbank), -1);
+        QTest::mouseClick(userbank->viewport(), Qt::LeftButton, {}, RowCenter(userbank, 11));
+        QCOMPARE(SelectedRow(kit), -1);
+        Click(ps, "OkButton");
         QVERIFY(!ps.isVisible());
         QCOMPARE(int(env.m->song.settings(1).instrument[0]), 112);
         QVERIFY(SongChanged(*env.m));
@@ -405,11 +422,12 @@ private Q_SLOTS:
     void patchSelectDoubleClickIsOk() {
         Env env;
         InstrumentDialog ps(env.ctx);
+        QListWidget* kit = Child<QListWidget>(ps, "KitList");
         env.Watch(ps);
         env.m->song.settings(1).instrument[0] = 105;
         env.AsOpened();
         ps.ShowForCurrentChannel();
-        DoubleClickRow(ps.KitList, 4);
+        DoubleClickRow(kit, 4);
         QTRY_VERIFY(!ps.isVisible());
         QCOMPARE(int(env.m->song.settings(1).instrument[0]), 5);
         QVERIFY(SongChanged(*env.m));
@@ -418,7 +436,7 @@ private Q_SLOTS:
         // Choosing the sound the channel already has marks nothing.
         env.AsOpened();
         ps.ShowForCurrentChannel();
-        DoubleClickRow(ps.KitList, 4);
+        DoubleClickRow(kit, 4);
         QTRY_VERIFY(!ps.isVisible());
         QVERIFY(!SongChanged(*env.m));
         QCOMPARE(env.songEdits, 0);
@@ -428,14 +446,14 @@ private Q_SLOTS:
     void patchSelectCancelKeepsTheSound() {
         Env env;
         InstrumentDialog ps(env.ctx);
+        QListWidget* userbank = Child<QListWidget>(ps, "UserbankList");
         env.Watch(ps);
         env.m->song.settings(1).instrument[0] = 7;
         env.AsOpened();
         const auto before = env.SongCopy();
         ps.ShowForCurrentChannel();
-        QTest::mouseClick(ps.UserbankList->viewport(), Qt::LeftButton, {},
-                          RowCenter(ps.UserbankList, 0));
-        Click(ps.CancelButton);
+        QTest::mouseClick(userbank->viewport(), Qt::LeftButton, {}, RowCenter(userbank, 0));
+        Click(ps, "CancelButton");
         QVERIFY(!ps.isVisible());
         QVERIFY(env.SongIs(*before));
         QVERIFY(!SongChanged(*env.m));

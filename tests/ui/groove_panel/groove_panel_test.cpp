@@ -612,11 +612,13 @@ private Q_SLOTS:
                              [&valueForm, poll, text, ok, typed] {
                                  if (!valueForm.isVisible()) return;
                                  if (!*typed) {
-                                     valueForm.Value->lineEdit()->selectAll();
-                                     QTest::keyClicks(valueForm.Value->lineEdit(), text);
+                                     auto* value = test::Child<ValueSpinBox>(valueForm, "Value");
+                                     value->lineEdit()->selectAll();
+                                     QTest::keyClicks(value->lineEdit(), text);
                                      *typed = true;
                                  }
-                                 (ok ? valueForm.OkButton : valueForm.CancelButton)->click();
+                                 const char* button = ok ? "OkButton" : "CancelButton";
+                                 test::Child<QPushButton>(valueForm, button)->click();
                                  if (valueForm.isVisible()) return;  // corrected: OK again
                                  poll->stop();
                                  poll->deleteLater();
@@ -641,7 +643,7 @@ private Q_SLOTS:
         QCOMPARE(int(r.m->editor.CurrentChannel), 3);
         QVERIFY(patchSelect.isVisible());
         // a double click on the fifth sound, through the dialog's window
-        QListWidget* list = patchSelect.KitList;
+        QListWidget* list = test::Child<QListWidget>(patchSelect, "KitList");
         const QPoint cell = list->visualItemRect(list->item(4)).center();
         QTest::mouseDClick(patchSelect.windowHandle(), Qt::LeftButton, {},
                            list->viewport()->mapTo(&patchSelect, cell));
@@ -695,12 +697,12 @@ private Q_SLOTS:
         QCOMPARE(r.panel->grab().toImage(), stopped);
         // the measure heard shows while a step is heard
         lights.Show({1, 3, 5, 0, -1}, true);
-        QVERIFY(r.panel->Lights().PlayingMeasure->isVisible());
-        QCOMPARE(r.panel->Lights().PlayingMeasure->variant(), 3);
+        QVERIFY(test::Child<SkinPicture>(*r.panel, "PlayingMeasure")->isVisible());
+        QCOMPARE(test::Child<SkinPicture>(*r.panel, "PlayingMeasure")->variant(), 3);
         QCOMPARE(r.at(layout::kPlayingMeasure.left, layout::kPlayingMeasure.top),
                  QStringLiteral("PlayingMeasure"));
         lights.Show({}, false);
-        QVERIFY(r.panel->Lights().PlayingMeasure->isHidden());
+        QVERIFY(test::Child<SkinPicture>(*r.panel, "PlayingMeasure")->isHidden());
     }
 
     // A pattern chosen while another is heard blinks on its key beside the lit key of the one
@@ -713,14 +715,15 @@ private Q_SLOTS:
             lights.Show({1, 1, 4, 0, -1}, blink);
             QCOMPARE(test::Part<SkinPicture>(*r.panel, "PatternKey", 1)->isVisible(), true);
             QCOMPARE(test::Part<SkinPicture>(*r.panel, "PatternKey", 2)->isVisible(), false);
-            QCOMPARE(lights.QueuedKeys->isVisible(), blink);
-            QCOMPARE(lights.QueuedKeys->variant(), 1 + skin::kQueuedKey * 2);
+            QCOMPARE(test::Child<SkinPicture>(*r.panel, "QueuedKeys")->isVisible(), blink);
+            QCOMPARE(test::Child<SkinPicture>(*r.panel, "QueuedKeys")->variant(),
+                     1 + skin::kQueuedKey * 2);
         }
         QCOMPARE(r.at(130 + 2, 305 + 2), QStringLiteral("QueuedKeys"));
         lights.Show({2, 1, 1, 0, -1}, true);  // pattern 2 heard: it is the lit key
         QVERIFY(test::Part<SkinPicture>(*r.panel, "PatternKey", 2)->isVisible());
         QVERIFY(test::Part<SkinPicture>(*r.panel, "PatternKey", 1)->isHidden());
-        QVERIFY(lights.QueuedKeys->isHidden());
+        QVERIFY(test::Child<SkinPicture>(*r.panel, "QueuedKeys")->isHidden());
         // the blinking keypad takes clicks as the keypad does
         r.m->editor.CurrentPattern = 2;
         lights.Show({1, 1, 4, 0, -1}, true);
@@ -741,7 +744,7 @@ private Q_SLOTS:
         QVERIFY(!r.transport.Following());
         r.click(layout::kFollowSwitch.left + 5, layout::kFollowSwitch.top + 8);
         QVERIFY(r.transport.Following());
-        QCOMPARE(lights.FollowSwitch->variant(), 1);
+        QCOMPARE(test::Child<SkinPicture>(*r.panel, "FollowSwitch")->variant(), 1);
         lights.Show({1, 3, 2, 0, -1}, true);
         QCOMPARE(int(r.m->editor.CurrentMeasure), 3);
         QCOMPARE(test::Child<PanelLabel>(*r.panel, "EditMeasureLabel")->text(),
@@ -763,12 +766,12 @@ private Q_SLOTS:
         r.panel->StartPlaying();
         QVERIFY(r.m->Playing);
         QTRY_VERIFY_WITH_TIMEOUT(steps.size() >= 3, 10000);
-        QVERIFY(r.panel->Lights().StepLight->isVisible());
+        QVERIFY(test::Child<SkinPicture>(*r.panel, "StepLight")->isVisible());
         // (a loaded machine may look late and miss a step: the order is left to the bench)
         for (int step : steps) QVERIFY(step >= 1 && step <= StepsPerMeasureOf(r.m->song));
         r.panel->StopPlaying();
-        QVERIFY(r.panel->Lights().StepLight->isHidden());
-        QVERIFY(r.panel->Lights().PlayingMeasure->isHidden());
+        QVERIFY(test::Child<SkinPicture>(*r.panel, "StepLight")->isHidden());
+        QVERIFY(test::Child<SkinPicture>(*r.panel, "PlayingMeasure")->isHidden());
     }
 
     void screenshotIsDrawnAtTheScale() {
