@@ -222,18 +222,17 @@ bool SongEditor::ApplySongInfo(SongInfoDialog& dialog, const SongInfoFields& edi
     return Edit("Song info", SongChange::Song, [&] { return dialog.Ok(m_, edited); });
 }
 
-// ---- The edit position
+// ---- The edit position: no edit, so an open drag goes on (the follow switch moves the edit
+// measure while a slider is held).
 
 void SongEditor::ChooseChannel(int channel) {
     // The channel already edited: a volume drag chooses its channel at every move.
     if (channel < 1 || channel > kChannels || channel == m_.editor.CurrentChannel) return;
-    EndDrag();
     m_.editor.CurrentChannel = static_cast<std::uint8_t>(channel);
     Tell(SongChange::Position);
 }
 
 void SongEditor::ChooseMeasure(int measure) {
-    EndDrag();
     qtam::ChooseMeasure(m_, measure);
     Tell(SongChange::Position);
 }
@@ -244,7 +243,6 @@ void SongEditor::ChooseStep(int slot) {
 }
 
 bool SongEditor::ChoosePattern(int pattern) {
-    EndDrag();
     if (!qtam::ChoosePattern(m_, pattern)) return false;
     Tell(SongChange::Position);
     return true;

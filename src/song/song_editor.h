@@ -7,8 +7,8 @@
 //
 // A drag (a slider moved by the mouse or by a held arrow key) writes the Song at every step so
 // that it is heard at once, but is one entry: the Drag... calls write and announce, EndDrag
-// records. Every other call, Undo and Redo included, ends an open drag first, so a drag's entry
-// never takes in another edit.
+// records. Every other edit, Undo, Redo and the File flows end an open drag first, so a drag's
+// entry never takes in another edit; a change of the edit position does not.
 //
 // The changed mark is not kept here: SongChanged (core/machine.h) derives it from the bytes.
 //
