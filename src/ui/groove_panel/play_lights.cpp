@@ -93,7 +93,8 @@ void PlayLights::Refresh() {
     timer_.start(std::max(1, int(std::ceil(wait))));
 }
 
-void PlayLights::Show(const PlayPosition& heard, bool blinkOn) {
+// `heard` is a copy: following it repaints the panel, which may look at playback again.
+void PlayLights::Show(PlayPosition heard, bool blinkOn) {
     const Machine& m = ctx_.m;
     const EditorState& e = m.editor;
     const int steps = StepsPerMeasureOf(m.song);

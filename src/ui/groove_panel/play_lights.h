@@ -32,7 +32,7 @@ public:
     void Refresh();
     // Shows a heard position (none: stopped, or nothing heard yet); `blinkOn` is the blink's
     // phase. With the follow switch on, the edit measure moves to the heard one.
-    void Show(const PlayPosition& heard, bool blinkOn);
+    void Show(PlayPosition heard, bool blinkOn);
     // The follow switch belongs to the transport; the panel shows it.
     void ToggleFollow();
     void ShowFollow();
