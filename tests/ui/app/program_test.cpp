@@ -86,5 +86,6 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(ProgramTest)
+#include "test_class.h"
+QTAM_TEST_CLASS(ProgramTest)
 #include "program_test.moc"

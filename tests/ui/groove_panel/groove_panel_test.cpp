@@ -792,5 +792,6 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(GroovePanelTest)
+#include "test_class.h"
+QTAM_TEST_CLASS(GroovePanelTest)
 #include "groove_panel_test.moc"
