@@ -199,5 +199,6 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(DesktopConventionsTest)
+#include "test_class.h"
+QTAM_TEST_CLASS(DesktopConventionsTest)
 #include "desktop_conventions_test.moc"

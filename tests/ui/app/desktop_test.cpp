@@ -419,5 +419,6 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(DesktopTest)
+#include "test_class.h"
+QTAM_TEST_CLASS(DesktopTest)
 #include "desktop_test.moc"

@@ -225,5 +225,6 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(EditPathsTest)
+#include "test_class.h"
+QTAM_TEST_CLASS(EditPathsTest)
 #include "edit_paths_test.moc"

@@ -89,5 +89,6 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(ProgramTest)
+#include "test_class.h"
+QTAM_TEST_CLASS(ProgramTest)
 #include "program_test.moc"

@@ -573,5 +573,6 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(BankEditorTest)
+#include "test_class.h"
+QTAM_TEST_CLASS(BankEditorTest)
 #include "bank_editor_test.moc"

@@ -136,5 +136,6 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(AboutBoxTest)
+#include "test_class.h"
+QTAM_TEST_CLASS(AboutBoxTest)
 #include "about_box_test.moc"

@@ -136,5 +136,6 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(DeviceSetupDialogTest)
+#include "test_class.h"
+QTAM_TEST_CLASS(DeviceSetupDialogTest)
 #include "device_setup_dialog_test.moc"

@@ -461,5 +461,6 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(PanelDialogsTest)
+#include "test_class.h"
+QTAM_TEST_CLASS(PanelDialogsTest)
 #include "panel_dialogs_test.moc"

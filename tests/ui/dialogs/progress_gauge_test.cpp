@@ -68,5 +68,6 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(ProgressGaugeTest)
+#include "test_class.h"
+QTAM_TEST_CLASS(ProgressGaugeTest)
 #include "progress_gauge_test.moc"

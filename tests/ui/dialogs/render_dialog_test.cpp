@@ -161,5 +161,6 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(RenderDialogTest)
+#include "test_class.h"
+QTAM_TEST_CLASS(RenderDialogTest)
 #include "render_dialog_test.moc"

@@ -92,5 +92,6 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(SlideDialogTest)
+#include "test_class.h"
+QTAM_TEST_CLASS(SlideDialogTest)
 #include "slide_dialog_test.moc"

@@ -115,5 +115,6 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(SongInfoWindowTest)
+#include "test_class.h"
+QTAM_TEST_CLASS(SongInfoWindowTest)
 #include "song_info_window_test.moc"

@@ -797,5 +797,6 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(GroovePanelTest)
+#include "test_class.h"
+QTAM_TEST_CLASS(GroovePanelTest)
 #include "groove_panel_test.moc"

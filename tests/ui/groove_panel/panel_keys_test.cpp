@@ -306,5 +306,6 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(PanelKeysTest)
+#include "test_class.h"
+QTAM_TEST_CLASS(PanelKeysTest)
 #include "panel_keys_test.moc"

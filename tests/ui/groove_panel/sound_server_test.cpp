@@ -100,5 +100,6 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(SoundServerTest)
+#include "test_class.h"
+QTAM_TEST_CLASS(SoundServerTest)
 #include "sound_server_test.moc"

@@ -752,5 +752,6 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(MainWindowTest)
+#include "test_class.h"
+QTAM_TEST_CLASS(MainWindowTest)
 #include "main_window_test.moc"

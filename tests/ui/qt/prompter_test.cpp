@@ -181,5 +181,6 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(PrompterTest)
+#include "test_class.h"
+QTAM_TEST_CLASS(PrompterTest)
 #include "prompter_test.moc"

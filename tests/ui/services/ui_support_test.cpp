@@ -46,5 +46,6 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(UiSupportTest)
+#include "test_class.h"
+QTAM_TEST_CLASS(UiSupportTest)
 #include "ui_support_test.moc"
