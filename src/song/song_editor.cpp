@@ -300,41 +300,34 @@ void SongEditor::TakeSong() {
     Tell(SongChange::Song);
 }
 
-bool SongEditor::AskToSaveChanges(const SongDialogs& dialogs) {
+bool SongEditor::RunFlow(bool (*flow)(Machine&, const SongDialogs&), const SongDialogs& dialogs,
+                         bool replaces) {
     EndDrag();
-    const bool goOn = qtam::AskToSaveChanges(m_, dialogs);
-    Tell(SongChange::File);  // a save may have gone through
-    return goOn;
+    const bool done = flow(m_, dialogs);
+    // Another Song in place starts an empty history; otherwise a save may have gone through.
+    if (done && replaces) history_.Restart(m_.song);
+    Tell(done && replaces ? SongChange::Song : SongChange::File);
+    return done;
+}
+
+bool SongEditor::AskToSaveChanges(const SongDialogs& dialogs) {
+    return RunFlow(qtam::AskToSaveChanges, dialogs, false);
 }
 
 bool SongEditor::NewSong(const SongDialogs& dialogs) {
-    EndDrag();
-    const bool made = NewSongFlow(m_, dialogs);
-    if (made) history_.Restart(m_.song);
-    Tell(made ? SongChange::Song : SongChange::File);
-    return made;
+    return RunFlow(NewSongFlow, dialogs, true);
 }
 
 bool SongEditor::OpenSong(const SongDialogs& dialogs) {
-    EndDrag();
-    const bool opened = OpenSongFlow(m_, dialogs);
-    if (opened) history_.Restart(m_.song);
-    Tell(opened ? SongChange::Song : SongChange::File);
-    return opened;
+    return RunFlow(OpenSongFlow, dialogs, true);
 }
 
 bool SongEditor::SaveSong(const SongDialogs& dialogs) {
-    EndDrag();
-    const bool saved = SaveSongFlow(m_, dialogs);
-    Tell(SongChange::File);
-    return saved;
+    return RunFlow(SaveSongFlow, dialogs, false);
 }
 
 bool SongEditor::SaveSongAs(const SongDialogs& dialogs) {
-    EndDrag();
-    const bool saved = SaveSongAsFlow(m_, dialogs);
-    Tell(SongChange::File);
-    return saved;
+    return RunFlow(SaveSongAsFlow, dialogs, false);
 }
 
 bool SongEditor::LoadUserbank(const std::string& file) {

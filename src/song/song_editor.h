@@ -145,6 +145,9 @@ private:
     template <class Change>
     void Drag(std::string text, SongChange what, Change change);
     bool Record(std::string text);
+    // A flow of the File menu; `replaces`: when it goes through, another Song is in place.
+    bool RunFlow(bool (*flow)(Machine&, const SongDialogs&), const SongDialogs& dialogs,
+                 bool replaces);
     void FollowSong();
     void Tell(SongChange what);
 
