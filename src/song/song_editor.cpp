@@ -24,23 +24,22 @@ struct MenuEditEntry {
     MenuEdit edit;
     void (*operation)(Machine&);
     std::string_view text;
-    SongChange what;
 };
 
 constexpr MenuEditEntry kMenuEdits[] = {
-    {MenuEdit::Paste, Paste, "Paste", SongChange::Pattern},
-    {MenuEdit::PasteMix, PasteMix, "Paste mix", SongChange::Pattern},
-    {MenuEdit::FadeInChannel, FadeInChannel, "Fade in channel", SongChange::Pattern},
-    {MenuEdit::FadeOutChannel, FadeOutChannel, "Fade out channel", SongChange::Pattern},
-    {MenuEdit::FadeInMeasure, FadeInMeasure, "Fade in measure", SongChange::Pattern},
-    {MenuEdit::FadeOutMeasure, FadeOutMeasure, "Fade out measure", SongChange::Pattern},
-    {MenuEdit::PanLeftToRight, PanLeftToRight, "Pan left to right", SongChange::Pattern},
-    {MenuEdit::PanRightToLeft, PanRightToLeft, "Pan right to left", SongChange::Pattern},
-    {MenuEdit::PanCenter, PanCenter, "Pan center", SongChange::Pattern},
-    {MenuEdit::PanRandomly, PanRandomly, "Pan randomly", SongChange::Pattern},
-    {MenuEdit::PanInverse, PanInverse, "Pan inverse", SongChange::Pattern},
-    {MenuEdit::EraseChannel, EraseChannel, "Erase channel", SongChange::Pattern},
-    {MenuEdit::EraseMeasure, EraseMeasure, "Erase measure", SongChange::Pattern},
+    {MenuEdit::Paste, Paste, "Paste"},
+    {MenuEdit::PasteMix, PasteMix, "Paste mix"},
+    {MenuEdit::FadeInChannel, FadeInChannel, "Fade in channel"},
+    {MenuEdit::FadeOutChannel, FadeOutChannel, "Fade out channel"},
+    {MenuEdit::FadeInMeasure, FadeInMeasure, "Fade in measure"},
+    {MenuEdit::FadeOutMeasure, FadeOutMeasure, "Fade out measure"},
+    {MenuEdit::PanLeftToRight, PanLeftToRight, "Pan left to right"},
+    {MenuEdit::PanRightToLeft, PanRightToLeft, "Pan right to left"},
+    {MenuEdit::PanCenter, PanCenter, "Pan center"},
+    {MenuEdit::PanRandomly, PanRandomly, "Pan randomly"},
+    {MenuEdit::PanInverse, PanInverse, "Pan inverse"},
+    {MenuEdit::EraseChannel, EraseChannel, "Erase channel"},
+    {MenuEdit::EraseMeasure, EraseMeasure, "Erase measure"},
 };
 
 const MenuEditEntry& EntryOf(MenuEdit edit) {
@@ -76,10 +75,6 @@ void SongEditor::Listen(Listener listener) {
 }
 
 void SongEditor::Announce(SongChange what) {
-    Tell(what);
-}
-
-void SongEditor::Tell(SongChange what) {
     for (const Listener& listener : listeners_) listener(what);
 }
 
@@ -93,10 +88,10 @@ auto SongEditor::Edit(std::string text, SongChange what, Change change) {
     // Only an edit that changed the Song's bytes is recorded and told.
     if constexpr (std::is_void_v<decltype(change())>) {
         change();
-        if (Record(std::move(text))) Tell(what);
+        if (Record(std::move(text))) Announce(what);
     } else {
         auto result = change();
-        if (Record(std::move(text))) Tell(what);
+        if (Record(std::move(text))) Announce(what);
         return result;
     }
 }
@@ -107,7 +102,7 @@ void SongEditor::Drag(std::string text, SongChange what, Change change) {
     dragging_ = true;
     dragText_ = std::move(text);
     change();
-    Tell(what);
+    Announce(what);
 }
 
 void SongEditor::EndDrag() {
@@ -115,7 +110,7 @@ void SongEditor::EndDrag() {
     dragging_ = false;
     Record(std::move(dragText_));
     dragText_.clear();
-    Tell(SongChange::File);  // the Undo item names the drag now
+    Announce(SongChange::File);  // the Undo item names the drag now
 }
 
 // ---- Steps and notes
@@ -196,7 +191,7 @@ void SongEditor::SetStepsPerMeasure(int steps) {
 
 void SongEditor::ApplyMenuEdit(MenuEdit edit) {
     const MenuEditEntry& entry = EntryOf(edit);
-    Edit(MenuEditText(m_, edit), entry.what, [&] {
+    Edit(MenuEditText(m_, edit), SongChange::Pattern, [&] {
         entry.operation(m_);
         m_.editor.DropPreparedStart();
     });
@@ -229,12 +224,12 @@ void SongEditor::ChooseChannel(int channel) {
     // The channel already edited: a volume drag chooses its channel at every move.
     if (channel < 1 || channel > kChannels || channel == m_.editor.CurrentChannel) return;
     m_.editor.CurrentChannel = static_cast<std::uint8_t>(channel);
-    Tell(SongChange::Position);
+    Announce(SongChange::Position);
 }
 
 void SongEditor::ChooseMeasure(int measure) {
     qtam::ChooseMeasure(m_, measure);
-    Tell(SongChange::Position);
+    Announce(SongChange::Position);
 }
 
 void SongEditor::ChooseStep(int slot) {
@@ -244,7 +239,7 @@ void SongEditor::ChooseStep(int slot) {
 
 bool SongEditor::ChoosePattern(int pattern) {
     if (!qtam::ChoosePattern(m_, pattern)) return false;
-    Tell(SongChange::Position);
+    Announce(SongChange::Position);
     return true;
 }
 
@@ -255,7 +250,7 @@ void SongEditor::FollowSong() {
     m_.editor.HumanizeChecked = m_.song.humanize != 0;
     qtam::SetTempo(m_, m_.song.tempo, m_.song.shuffle);
     UpdateTitle(m_);
-    Tell(SongChange::Song);
+    Announce(SongChange::Song);
 }
 
 bool SongEditor::Undo() {
@@ -289,7 +284,7 @@ bool SongEditor::Begin(const std::string& songFile) {
     }
     history_.Restart(m_.song);
     UpdateTitle(m_);
-    Tell(SongChange::Song);
+    Announce(SongChange::Song);
     return loaded;
 }
 
@@ -297,7 +292,7 @@ void SongEditor::TakeSong() {
     dragging_ = false;
     MarkSongSaved(m_);
     history_.Restart(m_.song);
-    Tell(SongChange::Song);
+    Announce(SongChange::Song);
 }
 
 bool SongEditor::RunFlow(bool (*flow)(Machine&, const SongDialogs&), const SongDialogs& dialogs,
@@ -306,7 +301,7 @@ bool SongEditor::RunFlow(bool (*flow)(Machine&, const SongDialogs&), const SongD
     const bool done = flow(m_, dialogs);
     // Another Song in place starts an empty history; otherwise a save may have gone through.
     if (done && replaces) history_.Restart(m_.song);
-    Tell(done && replaces ? SongChange::Song : SongChange::File);
+    Announce(done && replaces ? SongChange::Song : SongChange::File);
     return done;
 }
 
@@ -333,7 +328,7 @@ bool SongEditor::SaveSongAs(const SongDialogs& dialogs) {
 bool SongEditor::LoadUserbank(const std::string& file) {
     EndDrag();
     const bool loaded = LoadUserbankFromMenu(m_, file);
-    Tell(SongChange::Song);  // the instrument names and the caption
+    Announce(SongChange::Song);  // the instrument names and the caption
     return loaded;
 }
 

@@ -66,10 +66,10 @@ public:
     using Listener = std::function<void(SongChange)>;
     // Called after every change, in the order added; listeners live as long as the editor.
     void Listen(Listener listener);
-    // Tells the listeners of a change made outside the edits here (the transport's pattern).
+    // Tells the listeners of a change: the edits here, and what changed outside them (the
+    // banks read at activation, the caption).
     void Announce(SongChange what);
 
-    const Machine& machine() const { return m_; }
     const SongHistory& history() const { return history_; }
 
     // ---- The step buttons and note details (the edited channel and measure)
@@ -149,7 +149,6 @@ private:
     bool RunFlow(bool (*flow)(Machine&, const SongDialogs&), const SongDialogs& dialogs,
                  bool replaces);
     void FollowSong();
-    void Tell(SongChange what);
 
     Machine& m_;
     SongHistory history_;

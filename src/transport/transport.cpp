@@ -23,10 +23,6 @@ void Transport::Tell() {
     for (const Listener& listener : listeners_) listener();
 }
 
-bool Transport::Playing() const {
-    return m_.Playing;
-}
-
 void Transport::Start() {
     playback_.OpenDevice();
     playback_.StartPlaying();

@@ -29,8 +29,6 @@ public:
     // Called whenever playing, the menus the driver disables or the follow switch change.
     void Listen(Listener listener);
 
-    bool Playing() const;
-
     // Starts playback from measure 1 of the edited pattern, opening the device when it is
     // closed (a prepared start sounds at once).
     void Start();
