@@ -21,7 +21,7 @@ packages=(
 test_packages=(
   clang-format
   libgtest-dev libgmock-dev libbenchmark-dev
-  sox
+  sox libsox-fmt-mp3
   xvfb xauth xdotool x11-utils openbox pulseaudio pulseaudio-utils
   at-spi2-core python3-pyatspi
   python3 python3-mido

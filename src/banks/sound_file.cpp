@@ -314,6 +314,9 @@ bool SoundFile::Open(int fd, std::uint64_t size) {
     format_.sampleRate = source->info.samplerate;
     format_.frames = source->info.frames;
     format_.pcm16 = (f & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16;
+    // An MP3 stream without a length header has only an estimate from its size and bit rate:
+    // there the decoder alone tells whether the file is whole.
+    framesDeclaredExactly_ = (f & SF_FORMAT_TYPEMASK) != SF_FORMAT_MPEG;
     source_ = std::move(source);
     return true;
 }
@@ -358,8 +361,8 @@ ConvertResult SoundFile::ConvertTo(std::uint8_t* out, std::int32_t maxSamples) {
             return result;
         }
     }
-    // A decoder that failed, or a file that ends before the frames it declares.
-    const bool cut = !writer.full() && framesRead < format_.frames;
+    // A decoder that failed, or a file that ends before the frames it declares exactly.
+    const bool cut = framesDeclaredExactly_ && !writer.full() && framesRead < format_.frames;
     if (sf_error(source_->sound) != SF_ERR_NO_ERROR || cut) {
         result.status = ConvertResult::Damaged;
         return result;

@@ -35,7 +35,7 @@ struct SoundFormat {
     std::string encoding;  // "24 bit", "32-bit float", "ADPCM"; "" for lossy kinds
     int channels = 0;
     int sampleRate = 0;
-    std::int64_t frames = 0;  // as the file declares them
+    std::int64_t frames = 0;  // as the file declares them (for MP3 often an estimate)
     bool pcm16 = false;       // 16-bit integer samples
 
     // Already what a slot holds: taken over without a question.
@@ -81,6 +81,7 @@ private:
     struct Source;
     std::unique_ptr<Source> source_;
     SoundFormat format_;
+    bool framesDeclaredExactly_ = true;
 };
 
 }  // namespace qtam

@@ -50,6 +50,19 @@ std::string Printable(const std::string& cp1252) {
     return out;
 }
 
+// A message of the windows on one line: its line breaks and paragraphs become spaces.
+std::string OneLine(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        const bool brk = c == '\r' || c == '\n';
+        if (!brk)
+            out += c;
+        else if (!out.empty() && out.back() != ' ')
+            out += ' ';
+    }
+    return out;
+}
+
 bool ParseNumber(const std::string& text, long lo, long hi, long& out) {
     if (text.empty() || text.size() > 9) return false;
     char* end = nullptr;
@@ -73,8 +86,7 @@ bool SplitSlot(const std::string& word, long& slot, std::string& value) {
 int ImportFailed(TerminalPrompter& prompter, const std::string& file, const ImportResult& result) {
     if (result.outcome == ImportOutcome::NoSound) return CannotRead(file, "it holds no sound");
     const std::string context = "cannot import " + file;
-    if (!result.reason.empty())
-        std::cerr << "qtam-cli: " << context << ": " << result.reason << "\n";
+    if (!result.reason.empty()) CannotRead(file, OneLine(result.reason));
     prompter.Report(context);  // the questions answered No
     if (result.outcome == ImportOutcome::ConversionDeclined)
         Note("--convert converts " + file + " to 16-bit mono 44100 Hz");
@@ -132,11 +144,19 @@ int RunNew(const Args& args) {
     std::string description = kNewUserbankDescription;
     if (auto d = args.Value("--description")) {
         description = Utf8ToCp1252(*d);
+        if (Cp1252ToUtf8(description) != *d)
+            return UsageFail("bank",
+                             "--description holds only characters of Windows-1252, the code "
+                             "page of userbank texts");
         if (description.size() > kBankDescriptionSize)
             return UsageFail("bank", "--description holds at most 30 characters");
     }
     if (const std::string why = WriteProblem(out, force); !why.empty())
         return CannotWrite(out, why);
+    std::vector<std::string> inputs;
+    for (const auto& [slot, file] : files) inputs.push_back(file);
+    if (const std::string input = InputWrittenOver(out, inputs); !input.empty())
+        return RefuseWritingOverInput(out, input);
 
     const Conversion conversion = args.Has("--convert") ? Conversion::Always : Conversion::Ask;
     TerminalPrompter prompter(force);
@@ -181,8 +201,10 @@ int RunInfo(const Args& args) {
     if (!LoadUserbankFile(*m, args.positional[1])) return kExitFailure;
     const SampleBank& bank = m->banks.userbank;
     std::cout << "description \"" << Printable(WithoutTrailingBlanks(bank.description)) << "\"\n";
-    std::printf("slot  %-20s  %8s  %7s  %s\n", "name", "seconds", "stretch", "hi-hat partners");
-    std::fflush(stdout);
+    char heading[100];
+    std::snprintf(heading, sizeof heading, "slot  %-20s  %8s  %7s  %s\n", "name", "seconds",
+                  "stretch", "hi-hat partners");
+    std::cout << heading;
     for (int n = 1; n <= kBankSlots; ++n) {
         const SampleSlot& s = bank.slot(n);
         const std::string name =
@@ -206,6 +228,8 @@ int RunExport(const Args& args) {
     if (!out) return UsageFail("bank", "no output file given (-o OUT.wav)");
     if (const std::string why = WriteProblem(*out, args.Has("--force")); !why.empty())
         return CannotWrite(*out, why);
+    if (const std::string input = InputWrittenOver(*out, {args.positional[1]}); !input.empty())
+        return RefuseWritingOverInput(*out, input);
     TerminalPrompter prompter(true);  // the target was checked above
     auto m = NewMachine(prompter);
     if (!LoadUserbankFile(*m, args.positional[1])) return kExitFailure;
@@ -225,7 +249,7 @@ int RunExport(const Args& args) {
 int RunBank(const std::vector<std::string>& words) {
     std::string error;
     auto args = ParseArgs(words,
-                          {{"--description", 0, true},
+                          {{"--description", 0, true, false, true},
                            {"--stretch", 0, true, true},
                            {"--hihat", 0, true, true},
                            {"--output", 'o', true},

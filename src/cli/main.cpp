@@ -5,10 +5,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <fstream>
 #include <iostream>
@@ -19,6 +22,7 @@
 #include <vector>
 
 #include "banks/kit.h"
+#include "banks/wav_io.h"
 #include "cli/cli_common.h"
 #include "cli/commands.h"
 #include "cli/play_command.h"
@@ -123,18 +127,42 @@ bool PatternHasNotes(const Machine& m, int pattern, int fromMeasure, int toMeasu
     return false;
 }
 
-bool CopyToStdout(const std::string& path) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr) return false;
-    char buf[65536];
-    std::size_t n;
-    bool ok = true;
-    while (ok && (n = std::fread(buf, 1, sizeof buf, f)) > 0)
-        ok = std::fwrite(buf, 1, n, stdout) == n;
-    ok = ok && std::ferror(f) == 0 && std::fflush(stdout) == 0;
-    std::fclose(f);
-    return ok;
-}
+// The WAV file on standard output, written as it is mixed: its size is known before the first
+// frame, so nothing waits in a temporary file (and nothing is left behind when the reader goes).
+class StandardOutputWav final : public StreamSink {
+public:
+    explicit StandardOutputWav(std::uint64_t dataBytes)
+        : declared_(std::min(dataBytes, kMaxWavDataBytes)) {
+        const WavHeader header = MakeWavHeader(2, static_cast<std::uint32_t>(declared_));
+        Write(&header, sizeof header);
+    }
+    void Append(const void* bytes, std::size_t count) override {
+        count = static_cast<std::size_t>(std::min<std::uint64_t>(count, declared_ - written_));
+        Write(bytes, count);
+        written_ += count;
+    }
+    // Pads to the declared size should the mixer have made fewer frames; false when anything
+    // could not be written (error() says why).
+    bool Finish() {
+        static const char zeros[4096] = {};
+        while (written_ < declared_ && error_ == 0)
+            Append(zeros, static_cast<std::size_t>(
+                              std::min<std::uint64_t>(sizeof zeros, declared_ - written_)));
+        if (error_ == 0) error_ = StandardOutputError();
+        return error_ == 0;
+    }
+    std::string error() const { return std::strerror(error_); }
+
+private:
+    void Write(const void* bytes, std::size_t count) {
+        if (error_ != 0 || count == 0) return;
+        std::cout.write(static_cast<const char*>(bytes), static_cast<std::streamsize>(count));
+        if (std::cout.fail()) error_ = StandardOutputError();
+    }
+    std::uint64_t declared_;
+    std::uint64_t written_ = 0;
+    int error_ = 0;
+};
 
 int RunRender(const std::vector<std::string>& words) {
     std::string error;
@@ -161,9 +189,15 @@ int RunRender(const std::vector<std::string>& words) {
     const bool toStdout = *out == "-";
     if (toStdout && ::isatty(1))
         return Fail("standard output is a terminal; send the WAV to a file or a pipe");
-    if (!toStdout)
+    if (!toStdout) {
         if (const std::string why = WriteProblem(*out, force); !why.empty())
             return CannotWrite(*out, why);
+        std::vector<std::string> inputs{args->positional[0]};
+        for (const char* option : {"--kit", "--userbank"})
+            if (const auto file = args->Value(option)) inputs.push_back(*file);
+        if (const std::string input = InputWrittenOver(*out, inputs); !input.empty())
+            return RefuseWritingOverInput(*out, input);
+    }
 
     TerminalPrompter prompter(true);  // the target was checked above
     auto m = NewMachine(prompter);
@@ -177,25 +211,6 @@ int RunRender(const std::vector<std::string>& words) {
     const int measures = MeasureCountOf(m->song, p);
     if (measure) m->editor.CurrentMeasure = static_cast<std::uint8_t>(*measure);
 
-    // Standard output gets the file once it is complete.
-    std::string target = *out;
-    std::string tempFolder;
-    if (toStdout) {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/qtam-render-XXXXXX";
-        std::vector<char> name(pattern.begin(), pattern.end());
-        name.push_back('\0');
-        if (::mkdtemp(name.data()) == nullptr)
-            return CannotWrite("a temporary folder", std::strerror(errno));
-        tempFolder = name.data();
-        target = tempFolder + "/render.wav";
-    }
-    auto cleanUp = [&] {
-        if (tempFolder.empty()) return;
-        std::remove(target.c_str());
-        ::rmdir(tempFolder.c_str());
-    };
-
     ProgressBar bar("rendering");
     StreamObserver observer;
     observer.progress = [&bar](int percent) { bar.Show(percent); };
@@ -203,19 +218,24 @@ int RunRender(const std::vector<std::string>& words) {
     observer.frames = [&levels](const StereoFrame* frames, int count) {
         TallyLevels(levels, frames, count);
     };
-    const bool ok = measure ? RenderCurrentMeasure(*m, ExactName(target), &observer)
-                            : RenderWholePattern(*m, ExactName(target), &observer);
-    bar.Done();
-    if (!ok) {
-        prompter.Report(*out);
-        cleanUp();
-        return CannotWrite(*out, "rendering failed; nothing was written");
+    const StreamMode mode = measure ? StreamMode::CurrentMeasure : StreamMode::WholePattern;
+    if (toStdout) {
+        const std::uint64_t frames =
+            static_cast<std::uint64_t>(m->clock.MeasureLength) * (measure ? 1 : measures);
+        StandardOutputWav wav(frames * sizeof(StereoFrame));
+        m->stream = &wav;
+        RenderOffline(*m, mode, &observer);
+        m->stream = nullptr;
+        bar.Done();
+        if (!wav.Finish()) return CannotWrite("standard output", wav.error());
+    } else {
+        const bool ok = RunStream(*m, mode, ExactName(*out), &observer);
+        bar.Done();
+        if (!ok) {
+            prompter.Report(*out);
+            return CannotWrite(*out, "rendering failed; nothing was written");
+        }
     }
-    if (toStdout && !CopyToStdout(target)) {
-        cleanUp();
-        return CannotWrite("standard output", std::strerror(errno));
-    }
-    cleanUp();
 
     std::ostream& report = toStdout ? std::cerr : std::cout;
     const int rendered = measure ? 1 : measures;
@@ -261,11 +281,22 @@ int RunInfo(const std::vector<std::string>& words) {
         LoadKitQuietly(*m);
     }
     if (!LoadSongFile(*m, args->positional[0])) return kExitFailure;
+    // The record as the file stores it: loading brings values into the ranges Q.Tam plays,
+    // and the text gives them back as they were.
+    std::string reason;
+    const auto bytes = ReadWholeFile(args->positional[0], &reason);
+    if (!bytes || bytes->size() < kSongSize) return CannotRead(args->positional[0], reason);
+    auto stored = std::make_unique<Song>();
+    std::memcpy(stored.get(), bytes->data(), kSongSize);
+    if (bytes->size() > kSongSize)
+        Warning(std::to_string(bytes->size() - kSongSize) +
+                " byte(s) after the song's record are not part of the song; the text leaves "
+                "them out");
     std::string shown = args->positional[0];  // a comment line: no control character in it
     for (char& c : shown)
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
     std::cout << "# qtam-cli build reads this back into " << shown << "\n";
-    std::cout << FormatSongText(m->song, [&](int code) -> std::string {
+    std::cout << FormatSongText(*stored, [&](int code) -> std::string {
         if (code < 1 || code > 20 || !m->activation.InternalBankLoaded) return {};
         return Cp1252ToUtf8(WithoutTrailingBlanks(m->banks.internalBank.slot(code).name));
     });
@@ -303,6 +334,8 @@ int RunBuild(const std::vector<std::string>& words) {
         return Fail(textError.at(source == "-" ? "<stdin>" : source));
     if (const std::string why = WriteProblem(*out, args->Has("--force")); !why.empty())
         return CannotWrite(*out, why);
+    if (const std::string input = InputWrittenOver(*out, {source}); !input.empty())
+        return RefuseWritingOverInput(*out, input);
     std::string reason;
     if (!WriteFileExactly(*out, &m->song, kSongSize, reason)) return CannotWrite(*out, reason);
     std::cout << "Wrote " << *out << "\n";
@@ -378,6 +411,11 @@ int main(int argc, char** argv) {
     // Ctrl-C or a kill leaves no temporary file behind; a file-size limit is an ordinary
     // write error that is reported, not a signal that ends the program.
     qtam::RemoveTemporaryFilesOnInterrupt();
+    qtam::cli::UseCheckedStandardOutput();
     std::signal(SIGXFSZ, SIG_IGN);
-    return qtam::cli::Main(std::vector<std::string>(argv + 1, argv + argc));
+    const int code = qtam::cli::Main(std::vector<std::string>(argv + 1, argv + argc));
+    // Whatever a command printed must have arrived: a full disk or a closed pipe is a failure
+    // (a command that failed already has said why).
+    if (code != qtam::cli::kExitOk) return code;
+    return qtam::cli::FinishStandardOutput() ? code : qtam::cli::kExitFailure;
 }

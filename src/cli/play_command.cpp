@@ -107,7 +107,8 @@ std::optional<PlayOptions> ParsePlayArgs(const std::vector<std::string>& words,
         char* end = nullptr;
         const double v = std::strtod(s->c_str(), &end);
         if (s->empty() || *end != '\0' || !(v > 0) || v > 1e7) {
-            error = "--seconds takes a positive number";
+            error =
+                "--seconds takes a number of seconds above 0 and up to 10000000, not '" + *s + "'";
             return std::nullopt;
         }
         o.seconds = v;
@@ -200,10 +201,12 @@ int RunPlay(const std::vector<std::string>& words) {
         prompter.Report(o.record);
         CannotWrite(o.record, "the recording could not be finished");
     }
-    std::printf("Played %.2f s of pattern %d%s\n", played, o.load.pattern,
-                interrupted ? " (interrupted)"
-                : lost      ? " (the sound device was lost)"
-                            : "");
+    char line[120];
+    std::snprintf(line, sizeof line, "Played %.2f s of pattern %d%s\n", played, o.load.pattern,
+                  interrupted ? " (interrupted)"
+                  : lost      ? " (the sound device was lost)"
+                              : "");
+    std::cout << line;
     return recorded && !lost ? kExitOk : kExitFailure;
 }
 
@@ -214,7 +217,7 @@ int RunDevices(const std::vector<std::string>& words) {
     if (!args->positional.empty()) return UsageFail("devices", "devices takes no arguments");
     std::vector<std::string> list;
     WithoutLibraryNoise([&] { list = OutputDeviceList(); });
-    for (std::size_t i = 0; i < list.size(); ++i) std::printf("%zu  %s\n", i, list[i].c_str());
+    for (std::size_t i = 0; i < list.size(); ++i) std::cout << i << "  " << list[i] << "\n";
     return kExitOk;
 }
 

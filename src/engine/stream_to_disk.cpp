@@ -300,16 +300,7 @@ bool FinishStream(Machine& m, StreamObserver* observer) {
     return ok;
 }
 
-bool RunStream(Machine& m, StreamMode mode, const std::string& fileName, StreamObserver* observer) {
-    const std::string name = fileName.empty() ? fileName : WithDefaultExtension(fileName, ".WAV");
-    if (!OpenStreamFile(m, name, mode != StreamMode::LiveSession)) return false;
-    m.Streaming = true;
-    if (mode == StreamMode::LiveSession) {
-        OpenStream(m)->keepRawOnFailure = true;
-        return true;
-    }
-
-    BusyCursor busy(*m.prompter);
+void RenderOffline(Machine& m, StreamMode mode, StreamObserver* observer) {
     RenderProgress progress;
     progress.observer = observer;
     ShowProgress(observer, 0);
@@ -327,6 +318,19 @@ bool RunStream(Machine& m, StreamMode mode, const std::string& fileName, StreamO
             if (measure < count) NextRenderMeasure(m, measure + 1);
         }
     }
+}
+
+bool RunStream(Machine& m, StreamMode mode, const std::string& fileName, StreamObserver* observer) {
+    const std::string name = fileName.empty() ? fileName : WithDefaultExtension(fileName, ".WAV");
+    if (!OpenStreamFile(m, name, mode != StreamMode::LiveSession)) return false;
+    m.Streaming = true;
+    if (mode == StreamMode::LiveSession) {
+        OpenStream(m)->keepRawOnFailure = true;
+        return true;
+    }
+
+    BusyCursor busy(*m.prompter);
+    RenderOffline(m, mode, observer);
     return FinishStream(m, observer);
 }
 

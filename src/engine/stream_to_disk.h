@@ -74,6 +74,12 @@ enum class StreamMode {
 bool RunStream(Machine& m, StreamMode mode, const std::string& fileName,
                StreamObserver* observer = nullptr);
 
+// The rendering of an offline mode alone: the edited measure or the whole edited pattern,
+// through the disk mixer into m.stream (which may be any sink, or none). The caller opens and
+// finishes the sink; afterwards the clock is where the render left it.
+// Thread: owner.
+void RenderOffline(Machine& m, StreamMode mode, StreamObserver* observer = nullptr);
+
 inline bool RenderCurrentMeasure(Machine& m, const std::string& fileName,
                                  StreamObserver* observer = nullptr) {
     return RunStream(m, StreamMode::CurrentMeasure, fileName, observer);
