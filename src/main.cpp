@@ -19,6 +19,14 @@
 
 namespace {
 
+// The song named on the command line: a name without a dot that exists as given is opened as
+// given; otherwise ".SNG" is added to such a name as the file flows add it.
+std::string SongOfCommandLine(const QStringList& songs) {
+    if (songs.isEmpty()) return {};
+    const std::string name = qtam::ToPath(songs.first());
+    return qtam::FileExists(name) ? qtam::ExactName(name) : name;
+}
+
 QStringList Arguments(int argc, char** argv) {
     QStringList args;
     for (int i = 0; i < argc; ++i) args << QFile::decodeName(argv[i]);
@@ -84,13 +92,14 @@ int main(int argc, char** argv) {
         QApplication app(argc, argv);
         const QStringList songs = parser.positionalArguments();
         StderrPrompter prompter;
-        qtam::QtamApp program(songs.isEmpty() ? std::string() : qtam::ToPath(songs.first()),
-                              qtam::ConfigurationPath(), {.prompter = &prompter});
+        qtam::QtamApp program(SongOfCommandLine(songs), qtam::ConfigurationPath(),
+                              {.prompter = &prompter});
         // A song that could not be read gives no picture: the reason is on stderr already.
         if (!songs.isEmpty() && !program.mainWindow().LoadedFromCommandLine) return 1;
         // The kit's names for the instrument labels, as the first activation would load them.
-        qtam::ActivateBanks(program.machine(),
-                            qtam::ToPath(QCoreApplication::applicationFilePath()));
+        if (!qtam::ActivateBanks(program.machine(),
+                                 qtam::ToPath(QCoreApplication::applicationFilePath())))
+            return 1;
         const QString out = parser.value(screenshot);
         if (!qtam::WritePanelScreenshot(program.panel(), out, factor)) {
             std::fprintf(stderr, "qtam: cannot write %s\n", qPrintable(out));
@@ -114,7 +123,7 @@ int main(int argc, char** argv) {
     QApplication::setWindowIcon(QIcon::fromTheme("qtam", qtam::skin::ProgramIcon()));
 
     const QStringList songs = parser.positionalArguments();
-    qtam::QtamApp program(songs.isEmpty() ? std::string() : qtam::ToPath(songs.first()));
+    qtam::QtamApp program(SongOfCommandLine(songs));
     program.ShowAtStart();
     return program.Exec();
 }

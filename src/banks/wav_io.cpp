@@ -286,10 +286,11 @@ const char* WavRefusal(const char* parseRefusal, const WavLayout& wav, std::stri
     return nullptr;
 }
 
-// A data chunk that declares more bytes than the file holds after its start.
+// A data chunk that declares more bytes than the file holds after its start, and holds a sample
+// at least (with none, there is nothing to ask about).
 bool DataCut(std::uint64_t fileSize, const WavLayout& wav) {
-    return wav.dataSize > 0 &&
-           std::uint64_t(wav.dataSize) > fileSize - std::min(fileSize, wav.dataOffset);
+    const std::uint64_t inFile = fileSize - std::min(fileSize, wav.dataOffset);
+    return wav.dataSize > 0 && inFile >= 2 && std::uint64_t(wav.dataSize) > inFile;
 }
 
 // The data of a parsed 16-bit mono WAV file, taken over byte for byte.

@@ -9,6 +9,7 @@
 #include "banks/wav_io.h"
 #include "cli/cli_common.h"
 #include "cli/commands.h"
+#include "core/files.h"
 #include "core/machine.h"
 #include "core/sample_bank.h"
 #include "core/text_codec.h"

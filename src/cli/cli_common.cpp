@@ -188,13 +188,6 @@ void Note(const std::string& message) {
     std::cerr << "qtam-cli: " << message << "\n";
 }
 
-std::string ExactName(const std::string& path) {
-    if (path.find('.') != std::string::npos) return path;
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return "./" + path;
-    return path.substr(0, slash + 1) + "./" + path.substr(slash + 1);
-}
-
 std::string ReadProblem(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return std::strerror(errno);

@@ -84,10 +84,6 @@ int CannotWrite(const std::string& path, const std::string& reason);
 void Warning(const std::string& message);  // "qtam-cli: warning: message"
 void Note(const std::string& message);     // "qtam-cli: message", not an error
 
-// The path made safe from the default extension the loaders and savers append to names
-// without any dot: the file opened or written is exactly the one named.
-std::string ExactName(const std::string& path);
-
 // Why `path` cannot be read as a regular file ("" when it can).
 std::string ReadProblem(const std::string& path);
 // Why `path` may not be written ("" when it may): a folder, a read-only file, an existing

@@ -1,5 +1,7 @@
 #include "core/config.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdlib>
 
@@ -89,17 +91,22 @@ void TakeConfigSettings(const Machine& m, ConfigSettings& s) {
     s.Songfolder = m.editor.SongFolder;
     s.Bankfolder = m.activation.BankFolder;
     s.Samplefolder = m.activation.SampleFolder;
-    s.Userbank = m.activation.UserbankPath;
+    s.Userbank = m.activation.UserbankPath.empty() ? m.activation.MissingUserbankPath
+                                                   : m.activation.UserbankPath;
 }
 
 void ConfigFile::Read() {
+    struct stat st {};
+    readOnly_ = ::stat(path_.c_str(), &st) == 0 && (st.st_mode & S_IWUSR) == 0;
     unreadable_ = LoadProfile(path_, profile_) == ProfileRead::Unreadable;
     settings = ReadConfigSettings(profile_);
 }
 
 bool ConfigFile::Write(std::string* error) {
-    if (unreadable_) {
-        if (error != nullptr) *error = "the file could not be read at start-up";
+    if (unreadable_ || readOnly_) {
+        if (error != nullptr)
+            *error =
+                unreadable_ ? "the file could not be read at start-up" : "the file is read-only";
         return false;
     }
     WriteConfigSettings(settings, profile_);

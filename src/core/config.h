@@ -69,6 +69,8 @@ public:
     // file could not be written (or could not be read at start-up, so that replacing it would
     // lose what it holds); the previous file is then unchanged.
     bool Write(std::string* error = nullptr);
+    // The file was read-only at start-up: the user keeps it as it is, and Write leaves it alone.
+    bool ReadOnly() const { return readOnly_; }
 
     const std::string& path() const { return path_; }
     ConfigSettings settings;
@@ -77,6 +79,7 @@ private:
     std::string path_;
     PrivateProfile profile_;
     bool unreadable_ = false;
+    bool readOnly_ = false;
 };
 
 }  // namespace qtam

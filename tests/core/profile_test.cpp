@@ -183,6 +183,19 @@ TEST_F(ConfigFileTest, AFailedWriteLeavesTheFileAsItWas) {
     EXPECT_EQ(UnableToWriteText("/x/QTam.ini"), "Unable to write to /x/QTam.ini");
 }
 
+TEST_F(ConfigFileTest, AReadOnlyFileIsTheUsersWishAndStaysAsItIs) {
+    std::filesystem::create_directories(dir / "QTam");
+    WriteText(path, "[Paths]\nUserbank=/mnt/away/bank.ubf\n");
+    std::filesystem::permissions(path, std::filesystem::perms::owner_read);
+    ConfigFile config(path);
+    config.Read();
+    EXPECT_TRUE(config.ReadOnly());
+    std::string error;
+    EXPECT_FALSE(config.Write(&error));
+    EXPECT_EQ(error, "the file is read-only");
+    EXPECT_EQ(ReadText(path), "[Paths]\nUserbank=/mnt/away/bank.ubf\n");
+}
+
 TEST_F(ConfigFileTest, ALinkedFileIsWrittenWhereItPoints) {
     WriteText(dir / "real.ini", "[Mine]\nx=y\n");
     std::filesystem::create_directories(dir / "QTam");

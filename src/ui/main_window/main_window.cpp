@@ -12,6 +12,7 @@
 #include <QScreen>
 #include <QWindow>
 #include <algorithm>
+#include <cstdio>
 
 #include "banks/kit.h"
 #include "banks/userbank_file.h"
@@ -438,6 +439,12 @@ bool MainWindow::SaveConfigurationAtExit() {
     s.Width = normal.width();
     s.Height = normal.height();
     s.State = maximised ? 1 : 0;
+    // A read-only file is the user's wish: it stays as it is, said once on the way out.
+    if (config_.ReadOnly()) {
+        std::fprintf(stderr, "qtam: %s is read-only; the settings of this session are not kept\n",
+                     config_.path().c_str());
+        return true;
+    }
     if (config_.Write()) return true;
     ctx.m.prompter->Warn(UnableToWriteText(config_.path()));
     return false;
