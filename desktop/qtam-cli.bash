@@ -52,13 +52,16 @@ _qtam_cli() {
         --record) _qtam_cli_files wav; return ;;
         -o | --output)
             case $command in
-                render) _qtam_cli_files wav ;;
+                render) _qtam_cli_files wav flac ogg aiff aif ;;
                 build) _qtam_cli_files sng ;;
                 midi) _qtam_cli_files mid midi ;;
                 bank) _qtam_cli_files wav ubf ;;
             esac
             return
             ;;
+        --format) COMPREPLY=($(compgen -W "wav flac ogg aiff" -- "$cur")); return ;;
+        --quality) COMPREPLY=($(compgen -W "$(seq 0 10)" -- "$cur")); return ;;
+        --stems) COMPREPLY=($(compgen -d -- "$cur")); compopt -o filenames 2>/dev/null; return ;;
         -p | --pattern) COMPREPLY=($(compgen -W "1 2 3 4 5 6 7 8" -- "$cur")); return ;;
         -m | --measure) COMPREPLY=($(compgen -W "$(seq 1 16)" -- "$cur")); return ;;
         --seed | --seconds | --device | --buffer-size | --description | --stretch | --hihat)
@@ -67,7 +70,8 @@ _qtam_cli() {
 
     local options=""
     case $command in
-        render) options="--output --pattern --measure --kit --userbank --seed --force --help" ;;
+        render) options="--output --stems --format --quality --pattern --measure --kit --userbank
+                         --seed --force --help" ;;
         info) options="--kit --help" ;;
         build) options="--output --force --help" ;;
         play) options="--pattern --seconds --device --buffer-size --record --kit --userbank

@@ -16,12 +16,14 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "banks/kit.h"
+#include "banks/sound_file.h"
 #include "banks/wav_io.h"
 #include "cli/cli_common.h"
 #include "cli/commands.h"
@@ -43,13 +45,18 @@ namespace qtam::cli {
 namespace {
 
 const char* const kRenderUsage =
-    "usage: qtam-cli render SONG -o OUT.wav [-p N] [-m M] [--kit FILE] [--userbank FILE]\n"
-    "                       [--seed S] [-f]\n"
+    "usage: qtam-cli render SONG (-o OUT.wav | --stems DIR) [-p N] [-m M] [--format F]\n"
+    "                       [--quality Q] [--kit FILE] [--userbank FILE] [--seed S] [-f]\n"
     "  Renders pattern N (1..8, default 1) of SONG, or with -m only its measure M (1..16), into a\n"
-    "  16-bit stereo 44100 Hz WAV file. -o - writes the WAV to standard output. Afterwards it\n"
-    "  prints the peak level, the clipped samples and, with humanize on, the seed that --seed\n"
+    "  16-bit stereo 44100 Hz sound file. -o - writes a WAV file to standard output. Afterwards\n"
+    "  it prints the peak level, the clipped samples and, with humanize on, the seed that --seed\n"
     "  takes to repeat the take.\n"
-    "  -o, --output FILE     the WAV file, written under exactly this name\n"
+    "  -o, --output FILE     the file, written under exactly this name\n"
+    "      --stems DIR       DIR/main.EXT and one file per channel that sounds, DIR/01-NAME.EXT\n"
+    "                        ..., each channel after its volume, pan and distortion, before the\n"
+    "                        main volume (DIR is made when missing)\n"
+    "      --format F        wav, flac, ogg or aiff (default: the extension of OUT, else wav)\n"
+    "      --quality Q       the Ogg Vorbis quality 0..10 (default 5)\n"
     "  -p, --pattern N       the pattern (default 1)\n"
     "  -m, --measure M       only this measure\n"
     "      --kit FILE        the drum kit (default: the kit of the installation)\n"
@@ -173,6 +180,9 @@ int RunRender(const std::vector<std::string>& words) {
                            {"--kit", 0, true},
                            {"--userbank", 0, true},
                            {"--seed", 0, true},
+                           {"--stems", 0, true},
+                           {"--format", 0, true},
+                           {"--quality", 0, true},
                            {"--force", 'f', false}},
                           error);
     if (!args) return UsageFail("render", error);
@@ -180,24 +190,49 @@ int RunRender(const std::vector<std::string>& words) {
         return UsageFail("render",
                          args->positional.empty() ? "no song given" : "more than one song given");
     const auto out = args->Value("--output");
-    if (!out) return UsageFail("render", "no output file given (-o OUT.wav, or -o - for stdout)");
+    const auto stemsFolder = args->Value("--stems");
+    if (!out && !stemsFolder)
+        return UsageFail("render", "no output given (-o OUT.wav, -o - for stdout, or --stems DIR)");
+    if (out && stemsFolder)
+        return UsageFail("render", "-o and --stems do not go together (--stems writes DIR/main)");
     const auto pattern = args->Number("--pattern", 1, kPatterns, error);
     const auto measure = args->Number("--measure", 1, kMeasures, error);
     const auto seed = args->Number("--seed", 0, 4294967295L, error);
+    const auto quality = args->Number("--quality", 0, 10, error);
     if (!error.empty()) return UsageFail("render", error);
     const bool force = args->Has("--force");
-    const bool toStdout = *out == "-";
+    const bool toStdout = out && *out == "-";
+    SoundFileType type = SoundFileType::Wav;
+    if (const auto format = args->Value("--format")) {
+        const auto named = SoundFileTypeNamed(*format);
+        if (!named || *format == "aif")
+            return UsageFail("render",
+                             "--format takes wav, flac, ogg or aiff, not '" + *format + "'");
+        type = *named;
+    } else if (out && !toStdout) {
+        type = SoundFileTypeOf(*out).value_or(SoundFileType::Wav);
+    }
+    if (quality && type != SoundFileType::Ogg)
+        return UsageFail("render", "--quality belongs to the Ogg Vorbis format");
+    if (toStdout && type != SoundFileType::Wav)
+        return UsageFail("render", "standard output takes a WAV file only");
     if (toStdout && ::isatty(1))
         return Fail("standard output is a terminal; send the WAV to a file or a pipe");
-    if (!toStdout) {
-        if (const std::string why = WriteProblem(*out, force); !why.empty())
-            return CannotWrite(*out, why);
-        std::vector<std::string> inputs{args->positional[0]};
-        for (const char* option : {"--kit", "--userbank"})
-            if (const auto file = args->Value(option)) inputs.push_back(*file);
-        if (const std::string input = InputWrittenOver(*out, inputs); !input.empty())
-            return RefuseWritingOverInput(*out, input);
-    }
+    std::vector<std::string> inputs{args->positional[0]};
+    for (const char* option : {"--kit", "--userbank"})
+        if (const auto file = args->Value(option)) inputs.push_back(*file);
+    // Every file the render writes may be written: said before anything is rendered.
+    auto refusal = [&](const std::string& target) -> std::optional<int> {
+        if (const std::string why = WriteProblem(target, force); !why.empty())
+            return CannotWrite(target, why);
+        if (const std::string input = InputWrittenOver(target, inputs); !input.empty())
+            return RefuseWritingOverInput(target, input);
+        return std::nullopt;
+    };
+    if (out && !toStdout)
+        if (const auto code = refusal(*out)) return *code;
+    if (stemsFolder && ::mkdir(stemsFolder->c_str(), 0777) != 0 && errno != EEXIST)
+        return CannotWrite(*stemsFolder, std::strerror(errno));
 
     TerminalPrompter prompter(true);  // the target was checked above
     auto m = NewMachine(prompter);
@@ -219,6 +254,26 @@ int RunRender(const std::vector<std::string>& words) {
         TallyLevels(levels, frames, count);
     };
     const StreamMode mode = measure ? StreamMode::CurrentMeasure : StreamMode::WholePattern;
+    RenderFiles files;
+    files.type = type;
+    files.quality = static_cast<int>(quality.value_or(kDefaultOggQuality));
+    int stemCount = 0;
+    if (stemsFolder) {
+        const std::string folder = *stemsFolder + (stemsFolder->back() == '/' ? "" : "/");
+        files.main = folder + "main." + ExtensionOf(type);
+        const auto sounding = SoundingChannels(*m, mode);
+        for (int c = 1; c <= kChannels; ++c)
+            if (sounding[c - 1]) {
+                files.stems[c - 1] = folder + StemFileName(*m, c, type);
+                ++stemCount;
+            }
+        for (const std::string& target : files.stems)
+            if (!target.empty())
+                if (const auto code = refusal(target)) return *code;
+        if (const auto code = refusal(files.main)) return *code;
+    } else if (out) {
+        files.main = *out;
+    }
     if (toStdout) {
         const std::uint64_t frames =
             static_cast<std::uint64_t>(m->clock.MeasureLength) * (measure ? 1 : measures);
@@ -229,11 +284,14 @@ int RunRender(const std::vector<std::string>& words) {
         bar.Done();
         if (!wav.Finish()) return CannotWrite("standard output", wav.error());
     } else {
-        const bool ok = RunStream(*m, mode, ExactName(*out), &observer);
+        // A plain WAV file goes the way the render dialog's always went.
+        const bool ok = stemsFolder || type != SoundFileType::Wav
+                            ? WriteRenderFiles(*m, mode, files, &observer)
+                            : RunStream(*m, mode, ExactName(files.main), &observer);
         bar.Done();
         if (!ok) {
-            prompter.Report(*out);
-            return CannotWrite(*out, "rendering failed; nothing was written");
+            prompter.Report(files.main);
+            return CannotWrite(files.main, "rendering failed; nothing was written");
         }
     }
 
@@ -242,7 +300,9 @@ int RunRender(const std::vector<std::string>& words) {
     const double frames = static_cast<double>(m->clock.MeasureLength) * rendered;
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.2f s", frames / 44100.0);
-    report << "Wrote " << (toStdout ? std::string("standard output") : *out) << ": pattern " << p
+    report << "Wrote " << (toStdout ? std::string("standard output") : files.main)
+           << (stemsFolder ? " and " + std::to_string(stemCount) + " stem(s)" : std::string())
+           << ": pattern " << p
            << (measure ? ", measure " + std::to_string(*measure)
                        : ", " + std::to_string(measures) + " measure(s)")
            << ", " << static_cast<long>(frames) << " frames, " << seconds << "\n";

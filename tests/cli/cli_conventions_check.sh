@@ -82,7 +82,7 @@ check 0 out '^Wrote taken.out' render demo.sng -o taken.out --force
 check 2 err 'render: --pattern takes a whole number from 1 to 8' render demo.sng -o x.wav -p 9
 check 2 err 'midi: --pattern takes a whole number from 1 to 8' midi demo.sng -o x.mid --pattern=0
 check 2 err 'play: --pattern takes a whole number from 1 to 8' play demo.sng -p x
-check 2 err 'render: no output file given' render demo.sng
+check 2 err 'render: no output given' render demo.sng
 check 2 err 'build: no output file given' build ro.txt
 check 2 err 'info: more than one song given' info demo.sng demo.sng
 check 2 err 'render: --force is given twice' render demo.sng -o x.wav -f --force

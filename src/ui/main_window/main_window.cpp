@@ -24,6 +24,7 @@
 #include "engine/mixer.h"
 #include "song/edit_ops.h"
 #include "song/grooves.h"
+#include "song/midi_export.h"
 #include "song/song_editor.h"
 #include "ui/qt/desktop_conventions.h"
 #include "ui/qt/text.h"
@@ -146,6 +147,7 @@ void MainWindow::BuildMenus() {
     action(file, "Song &info…", [this] { Q_EMIT songInfoRequested(); });
     file->addSeparator();
     action(file, "S&tream to disk…", [this] { Q_EMIT renderRequested(); });
+    Item(file, "&Export MIDI file…", &MainWindow::ExportMidi);
     file->addSeparator();
     Item(file, "&Quit", QKeySequence(Qt::CTRL | Qt::Key_Q), &MainWindow::Quit);
 
@@ -422,6 +424,15 @@ void MainWindow::HideOtherWindows() {
     for (QWidget* w : QApplication::topLevelWidgets()) {
         if (w != this && w->isWindow() && w->isVisible()) w->hide();
     }
+}
+
+void MainWindow::ExportMidi() {
+    FileDialogSpec request;
+    request.title = "Export the pattern as a MIDI file";
+    request.filter = "MIDI files (*.mid)|*.mid|All files (*.*)|*.*";
+    request.defaultExtension = "mid";
+    request.initialFolder = ctx.m.editor.SongFolder;
+    if (const auto chosen = ctx.dialogs.SaveFile(request)) ExportPatternAsMidi(ctx.m, *chosen);
 }
 
 bool MainWindow::SaveConfigurationAtExit() {

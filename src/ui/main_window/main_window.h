@@ -120,6 +120,8 @@ private:
     void OpenSongThrough(const SongDialogs& dialogs);
     void SaveSong();
     void SaveSongAs();
+    // File > Export MIDI file: the edited pattern as `qtam-cli midi` writes it.
+    void ExportMidi();
     void LoadUserbank();
     void LoadUserbankFile(const std::string& file);
     void OpenBankEditor();
