@@ -15,6 +15,7 @@
 #include "ui/groove_panel/groove_panel.h"
 #include "ui/groove_panel/skin.h"
 #include "ui/main_window/main_window.h"
+#include "ui/pattern_grid/pattern_grid.h"
 #include "ui/qt/text.h"
 
 namespace {
@@ -63,7 +64,10 @@ int main(int argc, char** argv) {
         "screenshot", "Write a picture of the groove panel to FILE and exit.", "FILE");
     const QCommandLineOption scale("scale", "Device pixel ratio of the --screenshot picture.", "N",
                                    "1");
+    const QCommandLineOption gridPicture(
+        "grid", "With --screenshot: a picture of the pattern grid instead of the panel.");
     parser.addOption(screenshot);
+    parser.addOption(gridPicture);
     parser.addOption(scale);
     parser.addPositionalArgument("SONG", "A song file to open (or a userbank to load).", "[SONG]");
     if (!parser.parse(Arguments(argc, argv))) {
@@ -101,7 +105,10 @@ int main(int argc, char** argv) {
                                  qtam::ToPath(QCoreApplication::applicationFilePath())))
             return 1;
         const QString out = parser.value(screenshot);
-        if (!qtam::WritePanelScreenshot(program.panel(), out, factor)) {
+        const bool written = parser.isSet(gridPicture)
+                                 ? qtam::WriteGridScreenshot(program.grid(), out, factor)
+                                 : qtam::WritePanelScreenshot(program.panel(), out, factor);
+        if (!written) {
             std::fprintf(stderr, "qtam: cannot write %s\n", qPrintable(out));
             return 1;
         }

@@ -55,6 +55,11 @@ ConfigSettings ReadConfigSettings(const PrivateProfile& p) {
     s.Width = p.ReadInteger(kWindow, "Width", s.Width);
     s.Height = p.ReadInteger(kWindow, "Height", s.Height);
     s.State = p.ReadInteger(kWindow, "State", s.State);
+    s.GridShown = p.ReadInteger(kWindow, "GridShown", s.GridShown);
+    s.GridPosX = p.ReadInteger(kWindow, "GridPosX", s.GridPosX);
+    s.GridPosY = p.ReadInteger(kWindow, "GridPosY", s.GridPosY);
+    s.GridWidth = p.ReadInteger(kWindow, "GridWidth", s.GridWidth);
+    s.GridHeight = p.ReadInteger(kWindow, "GridHeight", s.GridHeight);
     return s;
 }
 
@@ -78,6 +83,11 @@ void WriteConfigSettings(const ConfigSettings& s, PrivateProfile& p) {
     p.WriteInteger(kWindow, "Width", s.Width);
     p.WriteInteger(kWindow, "Height", s.Height);
     p.WriteInteger(kWindow, "State", s.State);
+    p.WriteInteger(kWindow, "GridShown", s.GridShown);
+    p.WriteInteger(kWindow, "GridPosX", s.GridPosX);
+    p.WriteInteger(kWindow, "GridPosY", s.GridPosY);
+    p.WriteInteger(kWindow, "GridWidth", s.GridWidth);
+    p.WriteInteger(kWindow, "GridHeight", s.GridHeight);
 }
 
 void ApplyConfigSettings(const ConfigSettings& s, Machine& m) {

@@ -38,6 +38,12 @@ struct ConfigSettings {
     int Width = kDesignWidth;
     int Height = kDesignHeight;
     int State = 0;  // nonzero: the main window is maximised
+    // The pattern grid: shown at exit, and its place (0 wide: never placed).
+    int GridShown = 0;
+    int GridPosX = 0;
+    int GridPosY = 0;
+    int GridWidth = 0;
+    int GridHeight = 0;
 };
 
 // "Unable to write to " and the file's name.

@@ -206,11 +206,11 @@ std::vector<std::uint8_t> PatternAsMidi(const Machine& m, int pattern) {
     return file;
 }
 
-
 bool ExportPatternAsMidi(Machine& m, const std::string& fileName) {
     const std::vector<std::uint8_t> bytes = PatternAsMidi(m, m.editor.CurrentPattern);
-    return SaveFileAsked(*m.prompter, WithDefaultExtension(fileName, ".mid"), false,
-                         [&](SafeFileWriter& out) { return out.Write(bytes.data(), bytes.size()); });
+    return SaveFileAsked(
+        *m.prompter, WithDefaultExtension(fileName, ".mid"), false,
+        [&](SafeFileWriter& out) { return out.Write(bytes.data(), bytes.size()); });
 }
 
 }  // namespace qtam

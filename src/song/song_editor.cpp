@@ -120,6 +120,16 @@ bool SongEditor::ToggleStep(int slot) {
                 [&] { return qtam::ToggleStep(m_, slot); });
 }
 
+bool SongEditor::ToggleCell(int channel, int slot) {
+    return Edit(Numbered("Toggle step", slot) + ", channel " + std::to_string(channel),
+                SongChange::Pattern, [&] { return qtam::ToggleCell(m_, channel, slot); });
+}
+
+void SongEditor::DragPaintCell(int channel, int slot, bool note) {
+    Drag(Numbered(note ? "Paint channel" : "Erase channel", channel), SongChange::Pattern,
+         [&] { qtam::PaintCell(m_, channel, slot, note); });
+}
+
 bool SongEditor::SetNoteDetails(int velocity, int pan, bool reversed) {
     return Edit("Note details", SongChange::Step,
                 [&] { return qtam::SetNoteDetails(m_, velocity, pan, reversed); });

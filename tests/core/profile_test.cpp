@@ -94,7 +94,7 @@ protected:
     std::string path = dir / "QTam/QTam.ini";
 };
 
-TEST_F(ConfigFileTest, FirstRunGivesDefaultsAndWritesAllSeventeenKeys) {
+TEST_F(ConfigFileTest, FirstRunGivesDefaultsAndWritesEveryKey) {
     ConfigFile config(path);
     config.Read();
     const ConfigSettings& s = config.settings;
@@ -117,7 +117,8 @@ TEST_F(ConfigFileTest, FirstRunGivesDefaultsAndWritesAllSeventeenKeys) {
                   "\nTimes_Used=1\n\n"
                   "[Paths]\nSongfolder=\nBankfolder=\nSamplefolder=\nUserbank=\n\n"
                   "[WaveDevice]\nDeviceNum=0\nDeviceSetup=0\nNumDevices=0\nBuffer_size=8\n\n"
-                  "[Window]\nPosX=250\nPosY=212\nWidth=644\nHeight=480\nState=0\n");
+                  "[Window]\nPosX=250\nPosY=212\nWidth=644\nHeight=480\nState=0\n"
+                  "GridShown=0\nGridPosX=0\nGridPosY=0\nGridWidth=0\nGridHeight=0\n");
 
     ConfigFile second(path);
     second.Read();

@@ -39,6 +39,7 @@ class ValueDialog;
 class HihatDialog;
 class SlideDialog;
 class DeviceSetupDialog;
+class PatternGrid;
 
 // Who answers instead of the message boxes and file dialogs (tests); null: the real ones.
 struct StandIns {
@@ -72,6 +73,7 @@ public:
     AboutBox& aboutBox() { return *aboutBox_; }
     BankEditor& bankEditor() { return *bankEditor_; }
     GroovePanel& panel() { return *panel_; }
+    PatternGrid& grid() { return *grid_; }
     SongInfoWindow& songInfo() { return *songInfo_; }
     NoteDetailsDialog& noteDetails() { return *noteDetails_; }
     InstrumentDialog& instrumentDialog() { return *instrumentDialog_; }
@@ -114,6 +116,7 @@ private:
     std::unique_ptr<HihatDialog> hihatDialog_;
     std::unique_ptr<SlideDialog> slideDialog_;
     std::unique_ptr<DeviceSetupDialog> deviceSetup_;
+    std::unique_ptr<PatternGrid> grid_;
     bool exited_ = false;
 };
 

@@ -247,6 +247,11 @@ void MainWindow::AddWindowMenu() {
     connect(panel, &QAction::triggered, this, [this] { Q_EMIT groovePanelRequested(); });
     shortcutActions_ << panel;
     addAction(panel);
+    QAction* grid = window->addAction(QStringLiteral("&Pattern grid"));
+    grid->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+    connect(grid, &QAction::triggered, this, [this] { Q_EMIT patternGridRequested(); });
+    shortcutActions_ << grid;
+    addAction(grid);
 }
 
 void MainWindow::UpdateMenus() {

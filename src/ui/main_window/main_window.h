@@ -96,6 +96,8 @@ Q_SIGNALS:
     void bankEditorRequested();
     // "&Groove panel": the panel is to come back (shown, restored, active).
     void groovePanelRequested();
+    // Window > Pattern grid.
+    void patternGridRequested();
     // The window became active (after OnActivated).
     void activated();
 

@@ -202,6 +202,7 @@ private Q_SLOTS:
             "  &About [F1]",
             "&Window",
             "  &Groove panel [Ctrl+G]",
+            "  &Pattern grid [Ctrl+R]",
         };
         QCOMPARE(tree, expected);
 
