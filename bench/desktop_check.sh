@@ -11,7 +11,9 @@
 #   - after a file dialog (Ctrl+L, Escape) the space bar starts playback (heard on a private
 #     PulseAudio server) and stops it;
 #   - the editor's Ctrl+W closes the editor (Ctrl+Q is the program's Quit);
-#   - a minimised panel comes back with Ctrl+G from the main window.
+#   - a minimised panel comes back with Ctrl+G from the main window;
+#   - Ctrl+R opens the pattern grid, transient for the main window and not above other
+#     programs, with the keyboard; its space bar plays and stops.
 #
 #   bench/desktop_check.sh BUILD_DIR [DISPLAY_NUMBER]
 # Prints "ok ..." or "FAIL ..." per check, then "N passed, N failed"; exits 1 on a failure.
@@ -175,6 +177,22 @@ check "the panel is minimised" gone "demo"
 xdotool windowactivate --sync "$main" 2>/dev/null || true
 xdotool key ctrl+g
 check "Ctrl+G brings the panel back" shows "demo"
+
+# The pattern grid: Ctrl+R, its owner, the keyboard, the space bar.
+xdotool key ctrl+r
+grid=$(find_window "^Pattern grid") || grid=0
+check "Ctrl+R opens the pattern grid" [ "$grid" != 0 ]
+check "the grid is transient for the main window" transient_for "$grid" "$main"
+check "the grid is not above other programs" not_above "$grid"
+sleep 0.5
+check "the grid has the keyboard" [ "$(xdotool getactivewindow)" = "$grid" ]
+xdotool key space
+level=$(peak 2)
+check "the space bar in the grid starts playback (peak $level)" [ "$level" -gt 1000 ]
+xdotool key space
+sleep 0.5
+level=$(peak 1)
+check "and stops it (peak $level)" [ "$level" -lt 100 ]
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
