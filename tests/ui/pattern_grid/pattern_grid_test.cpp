@@ -6,6 +6,7 @@
 #include <QAccessible>
 #include <QHeaderView>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QTest>
 #include <cstring>
 #include <random>
@@ -99,6 +100,18 @@ private Q_SLOTS:
         QCOMPARE(app.edits.UndoText(), std::string_view("Toggle step 3, channel 3"));
         QVERIFY(app.edits.Undo());
         QVERIFY(!app.m->song.cell(1, 1, 3, 3).hasNote());
+
+        // The pattern and measure are the panel's, both ways; a row's label chooses its channel.
+        auto* pattern = test::Child<QSpinBox>(grid, "Pattern");
+        auto* measure = test::Child<QSpinBox>(grid, "Measure");
+        pattern->setValue(4);
+        QCOMPARE(int(app.m->editor.CurrentPattern), 4);
+        app.edits.SetMeasureCount(3);
+        app.edits.ChooseMeasure(3);
+        QCOMPARE(measure->value(), 3);
+        QTest::mouseClick(view.verticalHeader()->viewport(), Qt::LeftButton, {},
+                          QPoint(10, view.rowViewportPosition(5) + 5));
+        QCOMPARE(int(app.m->editor.CurrentChannel), 6);
     }
 
     // A table with row and column headers; a cell's name says channel, sound, step, velocity.
