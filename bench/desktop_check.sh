@@ -70,6 +70,15 @@ transient_for() { xprop -id "$1" WM_TRANSIENT_FOR | grep -q "# $(hex "$2")\$"; }
 not_above() { ! xprop -id "$1" _NET_WM_STATE | grep -q ABOVE; }
 topmost() { xprop -root _NET_CLIENT_LIST_STACKING | grep -q "$(hex "$1")\$"; }
 alive() { kill -0 "$app" 2>/dev/null; }
+space_plays_and_stops() {  # space_plays_and_stops WHERE: the space bar, heard on the sink
+    xdotool key space
+    level=$(peak 2)
+    check "the space bar $1 starts playback (peak $level)" [ "$level" -gt 1000 ]
+    xdotool key space
+    sleep 0.5
+    level=$(peak 1)
+    check "the space bar $1 stops it again (peak $level)" [ "$level" -lt 100 ]
+}
 peak() {  # peak SECONDS: the loudest sample the null sink plays meanwhile
     parec --device=null.monitor --format=s16le --rate=44100 --channels=2 --raw "$work/rec.raw" &
     rec=$!
@@ -163,13 +172,7 @@ gone "^Load a userbank" || true
 sleep 1
 check "the main window has the keyboard back after the file dialog" \
     [ "$(xdotool getactivewindow)" = "$main" ]
-xdotool key space
-level=$(peak 2)
-check "the space bar after a file dialog starts playback (peak $level)" [ "$level" -gt 1000 ]
-xdotool key space
-sleep 0.5
-level=$(peak 1)
-check "the space bar stops it again (peak $level)" [ "$level" -lt 100 ]
+space_plays_and_stops "after a file dialog"
 
 # A minimised panel comes back with Ctrl+G.
 xdotool windowminimize --sync "$panel" 2>/dev/null || true
@@ -186,13 +189,7 @@ check "the grid is transient for the main window" transient_for "$grid" "$main"
 check "the grid is not above other programs" not_above "$grid"
 sleep 0.5
 check "the grid has the keyboard" [ "$(xdotool getactivewindow)" = "$grid" ]
-xdotool key space
-level=$(peak 2)
-check "the space bar in the grid starts playback (peak $level)" [ "$level" -gt 1000 ]
-xdotool key space
-sleep 0.5
-level=$(peak 1)
-check "and stops it (peak $level)" [ "$level" -lt 100 ]
+space_plays_and_stops "in the grid"
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
