@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <iostream>
 #include <map>
+#include <optional>
 
+#include "banks/kit_import.h"
 #include "banks/userbank_file.h"
 #include "banks/wav_io.h"
 #include "cli/cli_common.h"
@@ -19,6 +21,7 @@ namespace qtam::cli {
 const char* const kBankUsage =
     "usage: qtam-cli bank new OUT.ubf [--description TEXT] [--stretch SLOT=N]...\n"
     "                         [--hihat SLOT=A[,B]]... [--convert] [-f] SLOT=FILE...\n"
+    "       qtam-cli bank from-kit KIT -o OUT.ubf [--description TEXT] [--convert] [-f]\n"
     "       qtam-cli bank info BANK.ubf\n"
     "       qtam-cli bank export BANK.ubf SLOT -o OUT.wav [-f]\n"
     "  new     builds a userbank: each SLOT=FILE (slot 1..20) imports a sound file as the\n"
@@ -30,6 +33,11 @@ const char* const kBankUsage =
     "          --stretch SLOT=N stretches a sound to N measures (0 = not stretched);\n"
     "          --hihat SLOT=A[,B] makes slots A and B cut that slot's sound (0 = none).\n"
     "          -f also replaces an existing OUT.\n"
+    "  from-kit  builds a userbank from a drum kit of another program: a folder with a\n"
+    "          drumkit.xml, a .h2drumkit archive or an .sfz file. The first 20 instruments\n"
+    "          (SFZ: by key, the loudest layer) fill slots 1..20, named after them, imported\n"
+    "          as bank new imports (--convert, -f); instruments that choke each other become\n"
+    "          hi-hat partners. What is left out is listed.\n"
     "  info    lists the slots: name, length in seconds, stretch and hi-hat partners.\n"
     "  export  writes the sound of SLOT as a 16-bit mono 44100 Hz WAV file.\n";
 
@@ -195,6 +203,48 @@ int RunNew(const Args& args) {
     return kExitOk;
 }
 
+int RunFromKit(const Args& args) {
+    if (args.positional.size() != 2) return UsageFail("bank", "bank from-kit takes one kit");
+    const auto out = args.Value("--output");
+    if (!out) return UsageFail("bank", "no output file given (-o OUT.ubf)");
+    std::optional<std::string> description;
+    if (const auto d = args.Value("--description")) {
+        description = Utf8ToCp1252(*d);
+        if (Cp1252ToUtf8(*description) != *d || description->size() > kBankDescriptionSize)
+            return UsageFail("bank", "--description holds at most 30 characters of Windows-1252");
+    }
+    const std::string& source = args.positional[1];
+    if (const std::string why = WriteProblem(*out, args.Has("--force")); !why.empty())
+        return CannotWrite(*out, why);
+    if (const std::string input = InputWrittenOver(*out, {source}); !input.empty())
+        return RefuseWritingOverInput(*out, input);
+    Kit kit;
+    std::string error;
+    if (!ReadKit(source, kit, error)) return Fail("cannot read " + ForTerminal(error));
+
+    TerminalPrompter prompter(args.Has("--force"));
+    auto m = NewMachine(prompter);
+    ProgressBar bar("importing");
+    const KitImport result =
+        ImportKit(*m, kit, args.Has("--convert") ? Conversion::Always : Conversion::Ask);
+    bar.Done();
+    if (description) m->banks.userbank.description = *description;
+    for (const std::string& line : result.leftOut) Note("left out: " + ForTerminal(line));
+    for (const std::string& line : result.refused)
+        Note("not imported: " + ForTerminal(OneLine(line)));
+    prompter.Report(source);
+    if (result.imported == 0)
+        return Fail("no sound of " + ForTerminal(source) + " could be imported" +
+                    (args.Has("--convert") ? "" : " (--convert converts the sound files)"));
+    const std::vector<std::uint8_t> bytes = BankFileBytes(m->banks.userbank);
+    std::string reason;
+    if (!WriteFileExactly(*out, bytes.data(), bytes.size(), reason))
+        return CannotWrite(*out, reason);
+    std::cout << "Wrote " << *out << ": " << result.imported << " sound(s) of \""
+              << Printable(WithoutTrailingBlanks(m->banks.userbank.description)) << "\"\n";
+    return kExitOk;
+}
+
 int RunInfo(const Args& args) {
     if (args.positional.size() != 2) return UsageFail("bank", "bank info takes one userbank file");
     TerminalPrompter prompter(false);
@@ -258,21 +308,25 @@ int RunBank(const std::vector<std::string>& words) {
                            {"--force", 'f', false}},
                           error);
     if (!args) return UsageFail("bank", error);
-    if (args->positional.empty()) return UsageFail("bank", "expected new, info or export");
+    if (args->positional.empty())
+        return UsageFail("bank", "expected new, from-kit, info or export");
     const std::string& what = args->positional[0];
-    const bool isNew = what == "new", isExport = what == "export";
-    if (!isNew && (args->Value("--description") || !args->All("--stretch").empty() ||
-                   !args->All("--hihat").empty()))
-        return UsageFail("bank", "--description, --stretch and --hihat belong to bank new");
-    if (!isExport && args->Value("--output"))
+    const bool isNew = what == "new", isExport = what == "export", isKit = what == "from-kit";
+    if (!isNew && (!args->All("--stretch").empty() || !args->All("--hihat").empty()))
+        return UsageFail("bank", "--stretch and --hihat belong to bank new");
+    if (!isNew && !isKit && args->Value("--description"))
+        return UsageFail("bank", "--description belongs to bank new and bank from-kit");
+    if (!isExport && !isKit && args->Value("--output"))
         return UsageFail("bank", "-o belongs to bank export (bank new takes OUT.ubf first)");
-    if (!isNew && args->Has("--convert")) return UsageFail("bank", "--convert belongs to bank new");
+    if (!isNew && !isKit && args->Has("--convert"))
+        return UsageFail("bank", "--convert belongs to bank new and bank from-kit");
     if (what == "info" && args->Has("--force"))
         return UsageFail("bank", "bank info takes no --force");
     if (isNew) return RunNew(*args);
     if (what == "info") return RunInfo(*args);
     if (isExport) return RunExport(*args);
-    return UsageFail("bank", "expected new, info or export, not '" + what + "'");
+    if (isKit) return RunFromKit(*args);
+    return UsageFail("bank", "expected new, from-kit, info or export, not '" + what + "'");
 }
 
 }  // namespace qtam::cli
