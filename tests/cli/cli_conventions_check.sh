@@ -87,7 +87,7 @@ check 2 err 'build: no output file given' build ro.txt
 check 2 err 'info: more than one song given' info demo.sng demo.sng
 check 2 err 'render: --force is given twice' render demo.sng -o x.wav -f --force
 check 2 err 'devices: devices takes no arguments' devices extra
-check 2 err 'bank: expected new, info or export' bank
+check 2 err 'bank: expected new, from-kit, info or export' bank
 [ ! -e x.wav ] && [ ! -e x.mid ] || fail "a usage error wrote a file"
 
 # Every spelling of an option; the file name is used exactly as given.
