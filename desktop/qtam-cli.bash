@@ -51,6 +51,7 @@ _qtam_cli() {
         --kit | --userbank) _qtam_cli_files ubf dll; return ;;
         --record) _qtam_cli_files wav; return ;;
         -o | --output)
+            [[ $subcommand == from-kit ]] && { _qtam_cli_files ubf; return; }
             case $command in
                 render) _qtam_cli_files wav flac ogg aiff aif ;;
                 build) _qtam_cli_files sng ;;
@@ -80,7 +81,8 @@ _qtam_cli() {
         midi) options="--output --pattern --userbank --kit --force --help" ;;
         bank)
             case $subcommand in
-                new) options="--description --stretch --hihat --force --help" ;;
+                new) options="--description --stretch --hihat --convert --force --help" ;;
+                from-kit) options="--output --description --convert --force --help" ;;
                 export) options="--output --force --help" ;;
                 info) options="--help" ;;
             esac
@@ -97,7 +99,7 @@ _qtam_cli() {
         build) _qtam_cli_files txt ;;
         bank)
             case $subcommand in
-                "") COMPREPLY=($(compgen -W "new info export" -- "$cur")) ;;
+                "") COMPREPLY=($(compgen -W "new from-kit info export" -- "$cur")) ;;
                 new)
                     # SLOT=FILE: after the '=' a sound file, else the new bank's name.
                     if [[ $cur == *=* ]]; then
@@ -110,6 +112,7 @@ _qtam_cli() {
                     fi
                     ;;
                 info | export) _qtam_cli_files ubf ;;
+                from-kit) _qtam_cli_files sfz h2drumkit xml ;;
             esac
             ;;
     esac

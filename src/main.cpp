@@ -12,6 +12,7 @@
 #include "core/files.h"
 #include "core/prompter.h"
 #include "ui/app/application.h"
+#include "ui/app/session_link.h"
 #include "ui/groove_panel/groove_panel.h"
 #include "ui/groove_panel/skin.h"
 #include "ui/main_window/main_window.h"
@@ -131,6 +132,8 @@ int main(int argc, char** argv) {
 
     const QStringList songs = parser.positionalArguments();
     qtam::QtamApp program(SongOfCommandLine(songs));
+    // Under a session manager the session opens the song; without one nothing changes.
+    const auto session = qtam::SessionLink::FromEnvironment(program, argv[0]);
     program.ShowAtStart();
     return program.Exec();
 }

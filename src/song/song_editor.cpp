@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "banks/kit.h"
+#include "core/files.h"
 #include "core/machine.h"
 #include "engine/play_clock.h"
 #include "song/edit_ops.h"
@@ -296,6 +297,15 @@ bool SongEditor::Begin(const std::string& songFile) {
     UpdateTitle(m_);
     Announce(SongChange::Song);
     return loaded;
+}
+
+bool SongEditor::BeginSession(const std::string& songFile) {
+    if (FileExists(songFile)) return Begin(songFile);
+    Begin("");
+    m_.editor.SongFileName = songFile;
+    UpdateTitle(m_);
+    Announce(SongChange::File);
+    return true;
 }
 
 void SongEditor::TakeSong() {

@@ -137,6 +137,9 @@ public:
     // that cannot be read is reported as "Open song" reports it), with an empty history.
     // Returns whether the file was read.
     bool Begin(const std::string& songFile);
+    // A session's song: the file read as Begin reads it when it exists, otherwise a new Song
+    // that a save writes there. False when an existing file could not be read.
+    bool BeginSession(const std::string& songFile);
     // The Song was read as a whole outside the flows above (a benchmark's or a test's song):
     // it is the saved state, with an empty history.
     void TakeSong();

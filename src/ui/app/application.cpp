@@ -194,9 +194,14 @@ void QtamApp::ShowAtStart() {
     aboutBox_->raise();
 }
 
+void QtamApp::QuitNow() {
+    quitRequested_ = true;
+    QCoreApplication::exit(0);
+}
+
 int QtamApp::Exec() {
     QObject::connect(mainWindow_.get(), &MainWindow::LoopEnds, [] { QCoreApplication::exit(0); });
-    const int code = QApplication::exec();
+    const int code = quitRequested_ ? 0 : QApplication::exec();
     Exit();
     return code;
 }

@@ -64,6 +64,9 @@ public:
     int Exec();
     // Program exit: stops playback, closes the device and writes the configuration (once).
     void Exit();
+    // Ends the program without questions (a session manager's SIGTERM): at once, or as soon as
+    // the start-up is over when it comes before Exec.
+    void QuitNow();
 
     AppContext& context() { return ctx_; }
     Machine& machine() { return *m_; }
@@ -117,6 +120,7 @@ private:
     std::unique_ptr<SlideDialog> slideDialog_;
     std::unique_ptr<DeviceSetupDialog> deviceSetup_;
     std::unique_ptr<PatternGrid> grid_;
+    bool quitRequested_ = false;
     bool exited_ = false;
 };
 
