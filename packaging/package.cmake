@@ -27,14 +27,17 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
 on a panel: eight patterns of up to sixteen measures, eight channels of
 sixteen (or twelve) steps, each step with its own velocity, pan and reverse
 switch. Every channel plays a sound of the built-in kit or of a userbank made
-from WAV files. It plays in real time and renders to WAV; qtam-cli renders,
-converts, plays and exports songs and userbanks without windows.")
+from sound files (WAV, AIFF, FLAC, Ogg, MP3) or from another program's drum
+kit. It plays in real time, through the desktop's sound or JACK, and renders
+to WAV, FLAC, Ogg Vorbis or AIFF; qtam-cli renders, converts, plays and
+exports songs and userbanks without windows.")
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${QTAM_HOMEPAGE})
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libsdl2-2.0-0")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland")
+# The shell completion of qtam-cli is loaded by bash-completion.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland, bash-completion")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_STRIP_FILES ON)
 include(CPack)

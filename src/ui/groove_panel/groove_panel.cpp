@@ -536,6 +536,15 @@ void GroovePanel::EraseKnobPointer() {
 void GroovePanel::SyncTransportButtons() {
     StartButton->setVisible(ctx_.playback.StartButtonVisible());
     StopButton->setVisible(ctx_.playback.StopButtonVisible());
+    // Only the button that shows is there for the keyboard and a screen reader; the focus
+    // moves over to it when its partner goes.
+    auto* play = findChild<FocusSpot*>(QStringLiteral("PlayKey"));
+    auto* stop = findChild<FocusSpot*>(QStringLiteral("StopKey"));
+    if (play == nullptr || stop == nullptr) return;
+    const bool focused = play->hasFocus() || stop->hasFocus();
+    play->setVisible(StartButton->isVisible());
+    stop->setVisible(StopButton->isVisible());
+    if (focused) (play->isVisible() ? play : stop)->setFocus();
 }
 
 void GroovePanel::StartPlaying() {

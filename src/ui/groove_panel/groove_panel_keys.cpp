@@ -8,8 +8,11 @@
 #include <functional>
 
 #include "core/machine.h"
+#include "song/panel_edits.h"
 #include "song/slides.h"
+#include "transport/transport.h"
 #include "ui/groove_panel/groove_panel.h"
+#include "ui/groove_panel/play_lights.h"
 #include "ui/services/app_context.h"
 
 namespace qtam {
@@ -60,6 +63,11 @@ ControlDescription Ranged(QAccessible::Role role, const QString& name, int curre
     return d;
 }
 
+// `value` of `full` in whole per cent, rounded.
+int Percent(int value, int full) {
+    return (200 * value + full) / (2 * full);
+}
+
 ControlDescription Button(const QString& name, const QString& value = {}) {
     ControlDescription d;
     d.name = name;
@@ -101,9 +109,12 @@ void GroovePanel::BuildFocusSpots() {
     for (int n = 1; n <= 8; ++n) {
         FocusSpot* s = AddSpot(QStringLiteral("InstrumentKey%1").arg(n), G::Instruments,
                                Around(InstrumentName[n]));
+        // The sound is in the name: a screen reader speaks a button's name, not its value.
         s->describe = [this, n] {
-            return Button(QStringLiteral("Instrument of channel %1").arg(n),
-                          InstrumentName[n]->text());
+            return Button(QStringLiteral("Instrument of channel %1: %2")
+                              .arg(n)
+                              .arg(InstrumentName[n]->text().trimmed()),
+                          InstrumentName[n]->text().trimmed());
         };
         s->onEnter = [this, n] { ChooseInstrument(n); };
     }
@@ -224,11 +235,11 @@ void GroovePanel::BuildFocusSpots() {
     tempo->onEnter = [this] { EnterTempo(); };
     FocusSpot* shuffle = horizontal(QStringLiteral("ShuffleKey"), G::TempoAndShuffle, ShuffleSlider,
                                     kTempoSliderLeftMin, kTempoSliderLeftMax);
-    shuffle->describe = [this, &m] {
-        return Ranged(R::Slider, QStringLiteral("Shuffle"), m.song.shuffle,
-                      ShuffleFromSliderOffset(0),
-                      ShuffleFromSliderOffset(kTempoSliderLeftMax - kTempoSliderLeftMin),
-                      ShuffleLabel->text());
+    // In the panel's own unit: 0..100 %, as its label shows it.
+    shuffle->describe = [&m] {
+        const int shown = ShownShuffle(m.song.shuffle);
+        return Ranged(R::Slider, QStringLiteral("Shuffle"), shown, 0, 100,
+                      QStringLiteral("%1 %").arg(shown));
     };
     shuffle->onMove = [this, &m](int positions) {
         SetShuffle(ValueAlong(ShuffleSliderOffset(m.song.shuffle), positions, 0,
@@ -237,10 +248,12 @@ void GroovePanel::BuildFocusSpots() {
     shuffle->onEnter = [this] { EnterShuffle(); };
     FocusSpot* gain = horizontal(QStringLiteral("DistortionKey"), G::Distortion, DistortionSlider,
                                  kDistSliderLeftMin, kDistSliderLeftMax);
+    // The distortion's sliders and the knob have no number on the panel: a screen reader hears
+    // how far along they stand, in per cent (the knob's 100 % is the sound unchanged).
     gain->describe = [settings] {
-        const int v = settings().distortionGain;
-        return Ranged(R::Slider, QStringLiteral("Distortion"), v, 0,
-                      kDistSliderLeftMax - kDistSliderLeftMin, QString::number(v));
+        const int v = Percent(settings().distortionGain, kDistortionGainMax);
+        return Ranged(R::Slider, QStringLiteral("Distortion"), v, 0, 100,
+                      QStringLiteral("%1 %").arg(v));
     };
     gain->onMove = [this, settings](int positions) {
         SetDistortionGain(ValueAlong(DistSliderLeft(settings().distortionGain), positions,
@@ -250,10 +263,9 @@ void GroovePanel::BuildFocusSpots() {
     FocusSpot* threshold = horizontal(QStringLiteral("ThresholdKey"), G::Distortion,
                                       ThresholdSlider, kDistSliderLeftMin, kDistSliderLeftMax);
     threshold->describe = [settings] {
-        const int v = settings().distortionThreshold;
-        return Ranged(R::Slider, QStringLiteral("Distortion threshold"), v, 0,
-                      (kDistSliderLeftMax - kDistSliderLeftMin) * kThresholdStep,
-                      QString::number(v));
+        const int v = Percent(settings().distortionThreshold, kDistortionThresholdMax);
+        return Ranged(R::Slider, QStringLiteral("Distortion threshold"), v, 0, 100,
+                      QStringLiteral("%1 %").arg(v));
     };
     threshold->onMove = [this, settings](int positions) {
         SetDistortionThreshold(ValueAlong(ThresholdSliderLeft(settings().distortionThreshold),
@@ -263,8 +275,9 @@ void GroovePanel::BuildFocusSpots() {
 
     FocusSpot* knob = AddSpot(QStringLiteral("VolumeKnobKey"), G::VolumeKnob, Around(VolumeKnob));
     knob->describe = [&m] {
-        const int v = m.clock.MainVolumeTarget;
-        return Ranged(R::Dial, QStringLiteral("Main volume"), v, 0, 255, QString::number(v));
+        const int v = Percent(m.clock.MainVolumeTarget, 128);
+        return Ranged(R::Dial, QStringLiteral("Main volume"), v, 0, Percent(kMainVolumeMax, 128),
+                      QStringLiteral("%1 %").arg(v));
     };
     // A turn of the knob by keys moves from where it stands, as a grab and a drag do.
     knob->onMove = [this, &m](int positions) {
@@ -282,6 +295,14 @@ void GroovePanel::BuildFocusSpots() {
     FocusSpot* stop = AddSpot(QStringLiteral("StopKey"), G::Transport, Around(StopButton));
     stop->describe = [] { return Button(QStringLiteral("Stop")); };
     stop->onEnter = [this] { StopPlaying(); };
+    FocusSpot* follow = AddSpot(QStringLiteral("FollowKey"), G::Transport,
+                                QRect(layout::kFollowSwitch.left, layout::kFollowSwitch.top,
+                                      layout::kFollowSwitch.width, layout::kFollowSwitch.height));
+    follow->describe = [this] {
+        return Checkable(R::CheckBox, QStringLiteral("Follow the measure heard"),
+                         ctx_.transport.Following());
+    };
+    follow->onEnter = [this] { lights_->ToggleFollow(); };
 
     // Clicks and drags change what the spots describe: tell the screen reader after them.
     for (QWidget* w : findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
