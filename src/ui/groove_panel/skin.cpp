@@ -740,8 +740,12 @@ void PaintFocusRing(QPainter& p, QSize size) {
         p.fillRect(QRectF(r.left(), r.top(), 1, r.height()), color);
         p.fillRect(QRectF(r.right() - 1, r.top(), 1, r.height()), color);
     };
+    // Two pixels of black and two of yellow: whatever lies under the ring (an orange key, a lit
+    // step, the dark body), one of the two bands stands out from it by far more than 3:1.
     frame(outer, Qt::black);
-    frame(outer.adjusted(1, 1, -1, -1), QColor(255, 220, 0));
+    frame(outer.adjusted(1, 1, -1, -1), Qt::black);
+    frame(outer.adjusted(2, 2, -2, -2), QColor(255, 230, 0));
+    frame(outer.adjusted(3, 3, -3, -3), QColor(255, 230, 0));
     p.restore();
 }
 
