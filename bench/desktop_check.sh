@@ -11,7 +11,8 @@
 #   - after a file dialog (Ctrl+L, Escape) the space bar starts playback (heard on a private
 #     PulseAudio server) and stops it;
 #   - the editor's Ctrl+W closes the editor (Ctrl+Q is the program's Quit);
-#   - a minimised panel comes back with Ctrl+G from the main window;
+#   - a minimised panel comes back with Ctrl+G from the main window, and stays above the main
+#     window when that is clicked into;
 #   - Ctrl+R opens the pattern grid, transient for the main window and not above other
 #     programs, with the keyboard; its space bar plays and stops.
 #
@@ -69,6 +70,11 @@ shows() { find_window "$1" >/dev/null; }
 transient_for() { xprop -id "$1" WM_TRANSIENT_FOR | grep -q "# $(hex "$2")\$"; }
 not_above() { ! xprop -id "$1" _NET_WM_STATE | grep -q ABOVE; }
 topmost() { xprop -root _NET_CLIENT_LIST_STACKING | grep -q "$(hex "$1")\$"; }
+above() {  # above A B: window A lies above window B
+    xprop -root _NET_CLIENT_LIST_STACKING | tr -d ',' | tr ' ' '\n' |
+        awk -v a="$(hex "$1")" -v b="$(hex "$2")" '$0 == a { ia = NR } $0 == b { ib = NR }
+            END { exit !(ia > ib && ib > 0) }'
+}
 alive() { kill -0 "$app" 2>/dev/null; }
 space_plays_and_stops() {  # space_plays_and_stops WHERE: the space bar, heard on the sink
     xdotool key space
@@ -180,6 +186,12 @@ check "the panel is minimised" gone "demo"
 xdotool windowactivate --sync "$main" 2>/dev/null || true
 xdotool key ctrl+g
 check "Ctrl+G brings the panel back" shows "demo"
+
+# A click on the main window's title leaves the panel above it.
+eval "$(xdotool getwindowgeometry --shell "$main")"
+xdotool mousemove $((X + 300)) $((Y - 10)) click 1
+sleep 0.5
+check "the panel stays above the main window clicked into" above "$panel" "$main"
 
 # The pattern grid: Ctrl+R, its owner, the keyboard, the space bar.
 xdotool key ctrl+r

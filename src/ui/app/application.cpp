@@ -152,8 +152,15 @@ void QtamApp::ConnectWindows() {
     QObject::connect(grid, &PatternGrid::noteDetailsRequested, noteDetails_.get(),
                      &NoteDetailsDialog::ShowDetails);
     KeepTitleVisible(*grid);
-    QObject::connect(main, &MainWindow::activated, panel, [panel] {
+    QObject::connect(main, &MainWindow::activated, panel, [this, main, panel] {
         if (panel->isVisible() && panel->isMinimized()) panel->showNormal();
+        // The windows that belong to the main window stay above it when it is clicked into
+        // (some window managers raise the clicked window over its own tool windows); they are
+        // raised, not activated, so the keyboard stays with the main window.
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w != main && w->isVisible() && !w->isMinimized() && w->windowType() != Qt::Popup &&
+                w->parentWidget() != nullptr)
+                w->raise();
     });
 }
 
