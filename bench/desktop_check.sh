@@ -13,6 +13,7 @@
 #   - the editor's Ctrl+W closes the editor (Ctrl+Q is the program's Quit);
 #   - a minimised panel comes back with Ctrl+G from the main window, and stays above the main
 #     window when that is clicked into;
+#   - a dialog closed by Escape gives the keyboard back to the window that opened it;
 #   - Ctrl+R opens the pattern grid, transient for the main window and not above other
 #     programs, with the keyboard; its space bar plays and stops.
 #
@@ -202,6 +203,19 @@ check "the grid is not above other programs" not_above "$grid"
 sleep 0.5
 check "the grid has the keyboard" [ "$(xdotool getactivewindow)" = "$grid" ]
 space_plays_and_stops "in the grid"
+
+
+# Note details (a right click on a step) closed by Escape: the panel has the keyboard again.
+xdotool windowactivate --sync "$panel" 2>/dev/null || true
+eval "$(xdotool getwindowgeometry --shell "$panel")"
+xdotool mousemove $((X + 85)) $((Y + 245)) click 3
+details=$(find_window "^Note details") || details=0
+xdotool key Escape
+gone "^Note details" || true
+sleep 0.5
+check "after Note details the panel has the keyboard again" \
+    [ "$details" != 0 -a "$(xdotool getactivewindow)" = "$panel" ]
+space_plays_and_stops "on the panel after Note details"
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

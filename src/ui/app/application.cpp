@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QMenuBar>
+#include <QPointer>
+#include <QTimer>
 #include <algorithm>
 
 #include "song/slides.h"
@@ -22,6 +24,31 @@
 #include "ui/qt/window_placement.h"
 
 namespace qtam {
+
+namespace {
+
+// When a dialog that has the keyboard closes, the window that opened it gets the keyboard back
+// (left alone, some window managers give it to the main window).
+class KeyboardHandBack : public QObject {
+public:
+    static constexpr int kSettleMs = 50;
+    using QObject::QObject;
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        auto* dialog = static_cast<QWidget*>(watched);
+        if (event->type() == QEvent::Hide && dialog->parentWidget() != nullptr &&
+            (QApplication::activeWindow() == dialog || QApplication::activeWindow() == nullptr)) {
+            QPointer<QWidget> owner = dialog->parentWidget()->window();
+            // After the window manager has taken the dialog away and given the keyboard on.
+            QTimer::singleShot(kSettleMs, owner, [owner] {
+                if (owner && owner->isVisible() && QApplication::activeModalWidget() == nullptr)
+                    owner->activateWindow();
+            });
+        }
+        return false;
+    }
+};
+
+}  // namespace
 
 QtamApp::QtamApp(const std::string& commandLineSong, const std::string& configPath,
                  StandIns standIns)
@@ -127,6 +154,12 @@ void QtamApp::ConnectWindows() {
 
     // The device setup must not be covered by the windows that stay on top.
     deviceSetup_->HideWhileRunning({panel, editor});
+
+    auto* handBack = new KeyboardHandBack(main);
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             noteDetails_.get(), instrumentDialog_.get(), valueDialog_.get(), hihatDialog_.get(),
+             slideDialog_.get(), renderDialog_.get(), deviceSetup_.get(), songInfo})
+        w->installEventFilter(handBack);
 
     // Titles are shown whole in the title bar (the value dialog's prompt is wider than its
     // title; the panel and the about box are pictures of a fixed size).
