@@ -542,8 +542,8 @@ void GroovePanel::SyncTransportButtons() {
     auto* stop = findChild<FocusSpot*>(QStringLiteral("StopKey"));
     if (play == nullptr || stop == nullptr) return;
     const bool focused = play->hasFocus() || stop->hasFocus();
-    play->setVisible(StartButton->isVisible());
-    stop->setVisible(StopButton->isVisible());
+    play->setVisible(ctx_.playback.StartButtonVisible());
+    stop->setVisible(ctx_.playback.StopButtonVisible());
     if (focused) (play->isVisible() ? play : stop)->setFocus();
 }
 

@@ -295,7 +295,7 @@ void GroovePanel::BuildFocusSpots() {
     FocusSpot* stop = AddSpot(QStringLiteral("StopKey"), G::Transport, Around(StopButton));
     stop->describe = [] { return Button(QStringLiteral("Stop")); };
     stop->onEnter = [this] { StopPlaying(); };
-    FocusSpot* follow = AddSpot(QStringLiteral("FollowKey"), G::Transport,
+    FocusSpot* follow = AddSpot(QStringLiteral("FollowKey"), G::Follow,
                                 QRect(layout::kFollowSwitch.left, layout::kFollowSwitch.top,
                                       layout::kFollowSwitch.width, layout::kFollowSwitch.height));
     follow->describe = [this] {
@@ -349,7 +349,7 @@ static FocusSpot* EntryOf(const std::vector<FocusSpot*>& group, const Machine& m
 bool GroovePanel::focusNextPrevChild(bool next) {
     EndDrag();  // the keys leave the slider they held
     ReportControlChanges();
-    constexpr int kGroups = int(ControlGroup::Transport) + 1;
+    constexpr int kGroups = int(ControlGroup::Follow) + 1;
     auto* current = dynamic_cast<FocusSpot*>(focusWidget());
     int g = current ? int(current->group()) : (next ? -1 : kGroups);
     for (int tries = 0; tries < kGroups; ++tries) {

@@ -43,6 +43,7 @@ enum class ControlGroup {
     Distortion,
     VolumeKnob,
     Transport,
+    Follow,
 };
 
 class FocusSpot : public QWidget {

@@ -109,7 +109,7 @@ private Q_SLOTS:
             QVERIFY(a->state().focusable);
             QVERIFY(r.panel->childAt(s->geometry().center()) != s);
         }
-        QCOMPARE(names.size(), 8 * 5 + 16 + 8 + 4 + 2 + 2 + 1 + 2);
+        QCOMPARE(names.size(), 8 * 5 + 16 + 8 + 4 + 2 + 2 + 1 + 2 + 1);
 
         for (FocusSpot* s : Spots(*r.panel)) {
             QAccessibleInterface* a = Describe(s);
@@ -152,13 +152,15 @@ private Q_SLOTS:
 
         r.key(Qt::Key_Backtab, Qt::ShiftModifier);
         QCOMPARE(r.focused(), QStringLiteral("ChannelKey3"));
-        r.key(Qt::Key_Backtab, Qt::ShiftModifier);  // wraps to the transport
+        r.key(Qt::Key_Backtab, Qt::ShiftModifier);  // wraps to the follow switch
+        QCOMPARE(r.focused(), QStringLiteral("FollowKey"));
+        r.key(Qt::Key_Backtab, Qt::ShiftModifier);
         QCOMPARE(r.focused(), QStringLiteral("PlayKey"));
 
         // Shift+Enter on a step opens its details, as a right click does
         int details = 0;
         QObject::connect(r.panel.get(), &GroovePanel::noteDetailsRequested, [&] { ++details; });
-        for (int i = 0; i < 6; ++i) r.key(Qt::Key_Tab);
+        for (int i = 0; i < 7; ++i) r.key(Qt::Key_Tab);  // by the follow switch
         QCOMPARE(r.focused(), QStringLiteral("StepKey1"));
         r.key(Qt::Key_Return, Qt::ShiftModifier);
         QCOMPARE(details, 1);
@@ -174,10 +176,10 @@ private Q_SLOTS:
             const int x = int(s->x() * scale);
             const int y = int(s->y() * scale);
             const int k = int(scale);
-            // black on the outer logical pixel, yellow on the next, with nothing blended
-            for (int i = 0; i < k; ++i) {
+            // black on the two outer logical pixels, yellow on the next two, nothing blended
+            for (int i = 0; i < 2 * k; ++i) {
                 QCOMPARE(img.pixelColor(x + i, y + 5 * k), QColor(Qt::black));
-                QCOMPARE(img.pixelColor(x + k + i, y + 5 * k), QColor(255, 220, 0));
+                QCOMPARE(img.pixelColor(x + 2 * k + i, y + 5 * k), QColor(255, 230, 0));
             }
         }
     }
