@@ -168,7 +168,9 @@ void FollowMasterTempo(Transport& transport, const Machine& m, double bpm) {
                       JackOutput::kTempoMin, JackOutput::kTempoMax, tempo);
         Note(text);
     }
-    if (tempo != m.song.tempo) transport.SetTempo(tempo);
+    if (tempo == m.song.tempo) return;
+    transport.SetTempo(tempo);
+    Note("tempo " + std::to_string(tempo) + " from the JACK transport's timebase master");
 }
 
 int PlayThroughJack(Machine& m, const PlayOptions& o) {
