@@ -164,6 +164,45 @@ TEST(MixerModel, TheLiveMixerMatchesTheFrameByFrameModel) {
     }
 }
 
+// The JACK output's mixer: the same main frames as MixBlock, and channel shares that add up
+// to what the main volume is applied to (at unity, to the main frames themselves).
+TEST(MixerModel, TheTappedMixerIsTheLiveMixerWithChannelShares) {
+    for (unsigned seed = 1; seed <= 6; ++seed) {
+        auto plain = RandomMachine(seed);
+        auto tapped = RandomMachine(seed);
+        for (Machine* m : {plain.get(), tapped.get()}) {
+            ResetTransport(*m);
+            m->clock.MainVolumeTarget = m->clock.MainVolume = 128;
+            PrepareStart(*m);
+        }
+        std::mt19937 sizes(seed);
+        std::vector<std::int16_t> a(2 * 512), b(2 * 512);
+        std::vector<std::int32_t> share(2 * 8 * 512);
+        ChannelTaps taps{};
+        for (int c = 0; c < 8; ++c) {
+            taps.left[c] = share.data() + 2 * c * 512;
+            taps.right[c] = share.data() + (2 * c + 1) * 512;
+        }
+        for (int done = 0; done < 60000;) {
+            const int n = std::uniform_int_distribution<int>(1, 512)(sizes);
+            MixBlock(*plain, a.data(), n);
+            MixBlockTapped(*tapped, b.data(), taps, n);
+            for (int f = 0; f < n; ++f) {
+                ASSERT_EQ(a[2 * f], b[2 * f]) << "seed " << seed << " frame " << done + f;
+                ASSERT_EQ(a[2 * f + 1], b[2 * f + 1]) << "seed " << seed << " frame " << done + f;
+                std::int32_t left = 0, right = 0;
+                for (int c = 0; c < 8; ++c) {
+                    left += taps.left[c][f];
+                    right += taps.right[c][f];
+                }
+                ASSERT_EQ(std::clamp(left, -32768, 32767), a[2 * f]) << "frame " << done + f;
+                ASSERT_EQ(std::clamp(right, -32768, 32767), a[2 * f + 1]) << "frame " << done + f;
+            }
+            done += n;
+        }
+    }
+}
+
 TEST(MixerModel, TheDiskMixerMatchesTheFrameByFrameModel) {
     for (unsigned seed = 11; seed <= 16; ++seed) {
         auto single = RandomMachine(seed);
