@@ -169,7 +169,7 @@ void FollowMasterTempo(Transport& transport, const Machine& m, double bpm) {
         Note(text);
     }
     if (tempo == m.song.tempo) return;
-    transport.SetTempo(tempo);
+    transport.FollowTransportTempo(bpm);
     Note("tempo " + std::to_string(tempo) + " from the JACK transport's timebase master");
 }
 

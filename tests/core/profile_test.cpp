@@ -116,7 +116,8 @@ TEST_F(ConfigFileTest, FirstRunGivesDefaultsAndWritesAllSeventeenKeys) {
                   std::string(kAuthorText) +
                   "\nTimes_Used=1\n\n"
                   "[Paths]\nSongfolder=\nBankfolder=\nSamplefolder=\nUserbank=\n\n"
-                  "[WaveDevice]\nDeviceNum=0\nDeviceSetup=0\nNumDevices=0\nBuffer_size=8\n\n"
+                  "[WaveDevice]\nDeviceNum=0\nDeviceSetup=0\nNumDevices=0\nBuffer_size=8\n"
+                  "AudioSystem=0\nJackConnect=1\nJackTransport=1\n\n"
                   "[Window]\nPosX=250\nPosY=212\nWidth=644\nHeight=480\nState=0\n");
 
     ConfigFile second(path);

@@ -1,11 +1,11 @@
 // The grid the JACK output puts the steps on: exact frames computed from the step number, so
 // that nothing drifts, and the positions of a transport mapped to steps and back.
+#include "engine/step_grid.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <random>
-
-#include "engine/step_grid.h"
 
 namespace qtam {
 namespace {
