@@ -160,6 +160,18 @@ TEST_F(ConfigFileTest, ValuesReadAndCarriedThrough) {
             ReadConfigSettings(ProfileOf(std::string("[WaveDevice]\nBuffer_size=") + text + "\n"));
         EXPECT_EQ(s.Buffer_size, expected) << text;
     }
+    // The audio system and the JACK settings: out-of-range values are pulled in, and what is
+    // read is written back.
+    const ConfigSettings jack = ReadConfigSettings(
+        ProfileOf("[WaveDevice]\nAudioSystem=7\nJackTransport=-3\nJackConnect=0\n"));
+    EXPECT_EQ(jack.AudioSystem, 1);
+    EXPECT_EQ(jack.JackTransport, 0);
+    EXPECT_EQ(jack.JackConnect, 0);
+    PrivateProfile back;
+    WriteConfigSettings(jack, back);
+    EXPECT_EQ(back.ReadInteger("WaveDevice", "AudioSystem", -1), 1);
+    EXPECT_EQ(back.ReadInteger("WaveDevice", "JackTransport", -1), 0);
+    EXPECT_EQ(back.ReadInteger("WaveDevice", "JackConnect", -1), 0);
 }
 
 TEST_F(ConfigFileTest, AFailedWriteLeavesTheFileAsItWas) {

@@ -509,6 +509,7 @@ void GroovePanel::EnterShuffle() {
 // The main volume is the mixer's, not the Song's: nothing to undo.
 void GroovePanel::SetMainVolume(int target) {
     qtam::SetMainVolume(ctx_.m, target);
+    ctx_.playback.SongEdited();  // JACK mixes a copy: the new level goes there too
     ShowMainVolume();
 }
 

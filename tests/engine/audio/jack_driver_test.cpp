@@ -1,0 +1,171 @@
+// The playback driver with JACK as its audio system, against a private jackd of this program's
+// own (dummy driver): what the windows rely on. Start and Stop through the transport
+// controller, the buttons following a transport rolled elsewhere, a master's tempo becoming the
+// Song's, a server that is not there, and one that goes away.
+#include <gtest/gtest.h>
+#include <jack/jack.h>
+#include <jack/transport.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "audio_test_support.h"
+#include "core/machine.h"
+#include "engine/audio/jack_output.h"
+#include "engine/audio/playback.h"
+#include "song/song_editor.h"
+#include "test_support.h"
+#include "transport/transport.h"
+
+extern char** environ;
+
+namespace qtam {
+namespace {
+
+const std::string kServer = "qtam-driver-" + std::to_string(::getpid());
+
+// jackd on the dummy driver under kServer, stopped with SIGTERM (a killed server leaves
+// shared-memory entries behind that stop later servers).
+class PrivateJack {
+public:
+    PrivateJack() {
+        ::setenv("JACK_DEFAULT_SERVER", kServer.c_str(), 1);
+        const char* argv[] = {"jackd", "--no-realtime", "-n", kServer.c_str(), "-d",   "dummy",
+                              "-r",    "44100",         "-p", "256",           nullptr};
+        if (::posix_spawnp(&pid_, "jackd", nullptr, nullptr, const_cast<char**>(argv), environ) !=
+            0)
+            pid_ = -1;
+        for (int i = 0; i < 200 && !Up(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    ~PrivateJack() { Stop(); }
+    void Stop() {
+        if (pid_ <= 0) return;
+        ::kill(pid_, SIGTERM);
+        ::waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
+    static bool Up() {
+        jack_client_t* c = jack_client_open("ping", JackNoStartServer, nullptr);
+        if (c) jack_client_close(c);
+        return c != nullptr;
+    }
+
+private:
+    pid_t pid_ = -1;
+};
+
+struct Rig {
+    std::unique_ptr<Machine> m = test::NewMachine();
+    EventQueue events;
+    PlaybackDriver driver{*m, events};
+    SongEditor edits{*m};
+    Transport transport{*m, driver, edits};
+    std::string lost;
+
+    explicit Rig(int sync) {
+        WaveDeviceSettings s;
+        s.AudioSystem = kAudioSystemJack;
+        s.JackTransport = sync;
+        s.JackConnect = 0;
+        driver.ApplySettings(s);
+        driver.OnDeviceLost = [this](const std::string& reason, bool) { lost = reason; };
+    }
+    bool Pump(const std::function<bool()>& done) { return test::PumpUntil(events, done); }
+};
+
+TEST(JackDriver, TheTransportOffPlaysAtOnceAndStops) {
+    PrivateJack server;
+    ASSERT_TRUE(PrivateJack::Up());
+    Rig rig(kJackOff);
+    rig.transport.Start();
+    ASSERT_TRUE(rig.driver.Jack().IsOpen()) << rig.lost;
+    EXPECT_TRUE(rig.m->Playing);
+    EXPECT_TRUE(rig.driver.StopButtonVisible());
+    ASSERT_TRUE(rig.Pump([&] { return rig.driver.PlayedFrames() > 11025; }));
+    // The running light finds a step by JACK's frame time.
+    ASSERT_TRUE(rig.Pump([&] { return rig.driver.JackHeard().known(); }));
+    EXPECT_EQ(rig.driver.JackHeard().pattern, 1);
+    rig.transport.Stop();
+    EXPECT_FALSE(rig.m->Playing);
+    EXPECT_TRUE(rig.driver.StartButtonVisible());
+    ASSERT_TRUE(rig.Pump([&] { return !rig.driver.Jack().Playing(); }));
+}
+
+TEST(JackDriver, FollowingTheButtonsFollowATransportRolledElsewhere) {
+    PrivateJack server;
+    Rig rig(kJackFollow);
+    rig.driver.OpenDevice();
+    ASSERT_TRUE(rig.driver.Jack().IsOpen()) << rig.lost;
+    jack_client_t* other = jack_client_open("other", JackNoStartServer, nullptr);
+    ASSERT_NE(other, nullptr);
+    jack_transport_start(other);
+    ASSERT_TRUE(rig.Pump([&] { return rig.m->Playing; }));
+    EXPECT_TRUE(rig.driver.StopButtonVisible());
+    jack_transport_stop(other);
+    ASSERT_TRUE(rig.Pump([&] { return !rig.m->Playing; }));
+    EXPECT_TRUE(rig.driver.StartButtonVisible());
+    // The panel's Start rolls the transport for everyone.
+    rig.transport.Start();
+    ASSERT_TRUE(rig.Pump([&] { return rig.m->Playing; }));
+    EXPECT_EQ(jack_transport_query(other, nullptr), JackTransportRolling);
+    rig.transport.Stop();
+    ASSERT_TRUE(rig.Pump([&] {
+        return jack_transport_query(other, nullptr) == JackTransportStopped && !rig.m->Playing;
+    }));
+    jack_client_close(other);
+}
+
+TEST(JackDriver, AMastersTempoBecomesTheSongsWithinRange) {
+    auto m = test::NewMachine();
+    EventQueue events;
+    PlaybackDriver driver(*m, events);
+    SongEditor edits(*m);
+    Transport transport(*m, driver, edits);
+    for (auto [bpm, want] : {std::pair{97.6, 98}, {300.0, 250}, {12.0, 50}, {250.0, 250}}) {
+        ASSERT_TRUE(driver.OnTransportTempo);
+        driver.OnTransportTempo(bpm);
+        EXPECT_EQ(m->song.tempo, want) << bpm;
+    }
+    EXPECT_TRUE(SongChanged(*m));  // an edit like any other, in the history
+}
+
+TEST(JackDriver, NoServerSaysHowToStartOne) {
+    ::setenv("JACK_DEFAULT_SERVER", (kServer + "-none").c_str(), 1);
+    Rig rig(kJackFollow);
+    rig.transport.Start();
+    EXPECT_FALSE(rig.m->Playing);
+    EXPECT_NE(rig.lost.find("cannot reach the JACK server"), std::string::npos) << rig.lost;
+    EXPECT_NE(rig.lost.find("jackd"), std::string::npos) << rig.lost;
+}
+
+TEST(JackDriver, ALostServerStopsAndTheNextStartConnectsAgain) {
+    Rig rig(kJackOff);
+    {
+        PrivateJack server;
+        rig.transport.Start();
+        ASSERT_TRUE(rig.m->Playing) << rig.lost;
+        ASSERT_TRUE(rig.Pump([&] { return rig.driver.PlayedFrames() > 0; }));
+        server.Stop();
+        ASSERT_TRUE(rig.Pump([&] { return !rig.lost.empty(); }));
+    }
+    EXPECT_NE(rig.lost.find("went away"), std::string::npos) << rig.lost;
+    EXPECT_FALSE(rig.m->Playing);
+    EXPECT_TRUE(rig.driver.StartButtonVisible());
+    EXPECT_FALSE(rig.driver.Jack().IsOpen());
+    PrivateJack again;
+    rig.lost.clear();
+    rig.transport.Start();
+    EXPECT_TRUE(rig.m->Playing) << rig.lost;
+    ASSERT_TRUE(rig.Pump([&] { return rig.driver.PlayedFrames() > 0; }));
+    rig.transport.Stop();
+}
+
+}  // namespace
+}  // namespace qtam
