@@ -122,6 +122,39 @@ TEST(JackDriver, FollowingTheButtonsFollowATransportRolledElsewhere) {
     jack_client_close(other);
 }
 
+// Connected to the system playback, the main ports carry its latency for a DAW to read, and
+// add none of their own.
+TEST(JackDriver, TheMainPortsReportTheirLatency) {
+    PrivateJack server;
+    auto m = test::NewMachine();
+    EventQueue events;
+    PlaybackDriver driver(*m, events);
+    WaveDeviceSettings s;
+    s.AudioSystem = kAudioSystemJack;
+    s.JackTransport = kJackOff;
+    driver.ApplySettings(s);
+    driver.OpenDevice();
+    ASSERT_TRUE(driver.Jack().IsOpen());
+    jack_client_t* other = jack_client_open("other", JackNoStartServer, nullptr);
+    ASSERT_NE(other, nullptr);
+    jack_port_t* main = jack_port_by_name(other, (driver.Jack().ClientName() + ":main_L").c_str());
+    jack_port_t* system = jack_port_by_name(other, "system:playback_1");
+    ASSERT_NE(main, nullptr);
+    ASSERT_NE(system, nullptr);
+    EXPECT_TRUE(jack_port_connected_to(main, "system:playback_1"));
+    jack_latency_range_t downstream{}, capture{1, 1};
+    jack_port_get_latency_range(system, JackPlaybackLatency, &downstream);
+    EXPECT_GT(downstream.max, 0u);
+    EXPECT_TRUE(test::PumpUntil(
+        events,
+        [&] { return driver.Jack().Latency() == static_cast<std::int64_t>(downstream.max); }))
+        << driver.Jack().Latency() << " against " << downstream.max;
+    jack_port_get_latency_range(main, JackCaptureLatency, &capture);
+    EXPECT_EQ(capture.min, 0u);
+    EXPECT_EQ(capture.max, 0u);
+    jack_client_close(other);
+}
+
 TEST(JackDriver, AMastersTempoBecomesTheSongsWithinRange) {
     auto m = test::NewMachine();
     EventQueue events;
