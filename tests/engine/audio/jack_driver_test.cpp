@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <thread>
 
@@ -55,6 +56,11 @@ public:
         ::kill(pid_, SIGTERM);
         ::waitpid(pid_, nullptr, 0);
         pid_ = -1;
+        // A client still connected when its server went leaves its semaphore behind.
+        std::error_code ignored;
+        for (const auto& e : std::filesystem::directory_iterator("/dev/shm", ignored))
+            if (e.path().filename().string().find(kServer) != std::string::npos)
+                std::filesystem::remove(e.path(), ignored);
     }
     static bool Up() {
         jack_client_t* c = jack_client_open("ping", JackNoStartServer, nullptr);
