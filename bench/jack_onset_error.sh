@@ -32,9 +32,14 @@ clicks = probe.rolling("channel1_L")
 first = probe.first_rolling_frame()
 last = probe.periods[-1][1]
 errors, missing = jc.onset_errors(clicks, rate, 120, 40, first, last - 2 * period)
+# Periods the probe itself did not see (an xrun of its own): a step there is not missing.
+frames = [f for s, f, _, _ in probe.periods if s == jc.jack.ROLLING]
+gaps = [(a + period, b) for a, b in zip(frames, frames[1:]) if b != a + period]
+unseen = [g for g in missing if any(lo <= g < hi for lo, hi in gaps)]
 print(f"{rate} Hz: {len(clicks)} steps over {(last - first) / rate / 60:.2f} min of transport "
       f"time, worst onset error {max(errors)} frames, mean {sum(errors) / len(errors):.4f} "
-      f"frames, {len(missing)} steps missing; qtam-cli: "
+      f"frames, {len(missing) - len(unseen)} steps missing ({len(unseen)} more in "
+      f"{len(gaps)} periods the probe missed); qtam-cli: "
       f"{out.strip().splitlines()[-1] if out.strip() else err.strip()}", flush=True)
 PY
 }
