@@ -89,7 +89,9 @@ def grid(rate, bpm, shuffle_text, k):
 class Server:
     def __init__(self, name, rate=44100, period=256, wait_us=None):
         self.name, self.rate = name, rate
-        cmd = ["jackd", "--no-realtime", "-n", name, "-d", "dummy", "-r", str(rate),
+        # Synchronous (-S): on a loaded machine the dummy driver waits for late clients instead
+        # of moving on without them, so a check of exact frames does not hinge on xruns.
+        cmd = ["jackd", "--no-realtime", "-S", "-n", name, "-d", "dummy", "-r", str(rate),
                "-p", str(period)]
         if wait_us:
             cmd += ["-w", str(wait_us)]
@@ -129,6 +131,7 @@ class Probe:
         self.keep_silence = keep_silence
         self.client.set_process_callback(self._process)
         self.client.activate()
+        self.size = self.client.blocksize
 
     def _process(self, frames):
         state, pos = self.client.transport_query_struct()
@@ -171,6 +174,12 @@ class Probe:
             out += [(frame + n, s) for n, s in enumerate(samples) if s != 0.0]
         return out
 
+    def unseen(self):
+        """Frame ranges of rolling periods the probe missed (an xrun of its own): what sounded
+        there is not in the recording."""
+        frames = [f for s, f, _, _ in self.periods if s == jack.ROLLING]
+        return [(a + self.size, b) for a, b in zip(frames, frames[1:]) if a < b != a + self.size]
+
     def first_rolling_frame(self):
         return next((f for s, f, _, _ in self.periods if s == jack.ROLLING), None)
 
@@ -193,9 +202,9 @@ def stop_qtam(proc):
     return proc.returncode, out, err
 
 
-def onset_errors(onsets, rate, bpm, shuffle, first, last):
+def onset_errors(onsets, rate, bpm, shuffle, first, last, unseen=()):
     """Each onset's distance from its nearest grid frame, and the grid frames in
-    [first, last) that have no onset."""
+    [first, last) that have no onset (but for those in the `unseen` frame ranges)."""
     fps = rate * 15.0 / bpm
     errors = []
     for f, _ in onsets:
@@ -204,7 +213,8 @@ def onset_errors(onsets, rate, bpm, shuffle, first, last):
     heard = {f for f, _ in onsets}
     steps = range(max(int(first / fps) - 1, 0), int(last / fps) + 2)
     expected = [g for g in (grid(rate, bpm, shuffle, k) for k in steps) if first <= g < last]
-    missing = [g for g in expected if not {g - 1, g, g + 1} & heard]
+    missing = [g for g in expected if not {g - 1, g, g + 1} & heard
+               and not any(lo <= g < hi for lo, hi in unseen)]
     return errors or [0], missing
 
 
@@ -246,7 +256,7 @@ def follow_start(cli, work, rate=44100, tag="follow"):
     check(bool(clicks) and clicks[0][0] == first,
           f"{tag}: the first step sounds on the rolling frame ({clicks[:1]})")
     last = probe.periods[-1][1]
-    errors, missing = onset_errors(clicks, rate, 120, 40, first, last - 2000)
+    errors, missing = onset_errors(clicks, rate, 120, 40, first, last - 2000, probe.unseen())
     check(len(clicks) > 20 and max(errors) <= 1 and not missing,
           f"{tag}: {len(clicks)} steps on the grid at {rate} Hz, the worst {max(errors)} "
           f"frames off, {len(missing)} missing")
@@ -315,7 +325,7 @@ def master_tempo(cli, work):
                                           actions=actions, periods=420, probe_setup=setup)
     check(rc == 0, f"master's tempo: qtam-cli ended well ({rc})")
     clicks = [c for c in probe.rolling("channel1_L") if c[0] < 320 * 256]
-    errors, missing = onset_errors(clicks, 44100, 100, 40, 0, 310 * 256)
+    errors, missing = onset_errors(clicks, 44100, 100, 40, 0, 310 * 256, probe.unseen())
     check(len(clicks) > 10 and max(errors) == 0 and not missing,
           f"master's tempo: {len(clicks)} steps on the grid of the master's 100 BPM")
     check("tempo 100" in err, "master's tempo: Q.Tam takes the tempo 100: " + err.strip())
@@ -342,7 +352,7 @@ def master_bbt(cli, work):
         clicks = probe.rolling("channel1_L")
         first = rolling[0][0] if rolling else 0
         errors, missing = onset_errors(clicks, 44100, 140, 40, first + 2000,
-                                       rolling[-1][0] - 2000)
+                                       rolling[-1][0] - 2000, probe.unseen())
         check(bool(clicks) and max(errors) == 0 and not missing,
               f"master {steps} steps: the steps on the published grid")
 
