@@ -394,9 +394,14 @@ void JackOutput::ProcessSynced(std::uint32_t frames) {
             Report(t);
         }
     }
-    const bool relocated = !r.playing || frame != r.expectedFrame || bbt != r.fromMaster;
     const bool retimed =
         (bbt ? pos.beats_per_minute != r.bpm : song.tempo != r.tempo) || song.shuffle != r.shuffle;
+    // A few periods missed (an xrun) are played into nothing, so that the song goes on as
+    // if they had been heard, rather than starting afresh as after a relocation.
+    const std::int64_t missed = frame - r.expectedFrame;
+    if (r.playing && bbt == r.fromMaster && !retimed && missed > 0 && missed <= kCatchUpFrames)
+        CatchUp(r.expectedFrame, frame);
+    const bool relocated = !r.playing || frame != r.expectedFrame || bbt != r.fromMaster;
     if (relocated || retimed) {
         r.grid = bbt ? GridThrough(rate_, bpm, song.shuffle, frame,
                                    StepsOfBbt(pos.bar, pos.beat, pos.tick, pos.ticks_per_beat,
@@ -420,6 +425,20 @@ void JackOutput::ProcessSynced(std::uint32_t frames) {
     }
     r.expectedFrame = frame + frames;
     MixSynced(frames, frame);
+}
+
+void JackOutput::CatchUp(std::int64_t from, std::int64_t to) {
+    RealTime& r = *rt2_;
+    constexpr int kPorts = 2 + 2 * kChannels;
+    float* heard[kPorts];
+    for (int p = 0; p < kPorts; ++p) {
+        heard[p] = r.buffers[p];
+        r.buffers[p] = r.discard;
+    }
+    for (std::int64_t t = from; t < to; t += kChunk)
+        MixSynced(static_cast<std::uint32_t>(std::min<std::int64_t>(kChunk, to - t)), t);
+    for (int p = 0; p < kPorts; ++p) r.buffers[p] = heard[p];
+    r.expectedFrame = to;
 }
 
 void JackOutput::Locate(std::int64_t transportFrame, bool keepVoices) {

@@ -125,7 +125,8 @@ private:
         std::int16_t mainVolume = 128;
     };
     enum class Command : std::uint8_t { Start, Stop };
-    static constexpr int kChunk = 256;  // frames mixed at a time
+    static constexpr int kChunk = 256;                    // frames mixed at a time
+    static constexpr std::int64_t kCatchUpFrames = 8192;  // missed frames mixed into nothing
 
     // All Thread: JACK's process thread.
     void TakeSnapshot();
@@ -138,6 +139,7 @@ private:
     void StartFree();
     void StopPlaying();
     void Locate(std::int64_t transportFrame, bool keepVoices);
+    void CatchUp(std::int64_t from, std::int64_t to);
     void SetGridTempo(double bpm);
     void ReportStepStarts();
     void Report(const JackReport& r);
@@ -180,6 +182,7 @@ private:
         int shuffle = 0;
         bool fromMaster = false;  // the grid follows another client's bar, beat and tick
         float* buffers[2 + 2 * kChannels] = {};  // this period's: main L, R, then the channels
+        float discard[kChunk] = {};              // where frames missed in an xrun are mixed
         std::int16_t out[2 * kChunk] = {};
         std::int32_t taps[kChannels][2][kChunk] = {};
     };
