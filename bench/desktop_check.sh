@@ -11,7 +11,9 @@
 #   - after a file dialog (Ctrl+L, Escape) the space bar starts playback (heard on a private
 #     PulseAudio server) and stops it;
 #   - the editor's Ctrl+W closes the editor (Ctrl+Q is the program's Quit);
-#   - a minimised panel comes back with Ctrl+G from the main window.
+#   - a minimised panel comes back with Ctrl+G from the main window;
+#   - Ctrl+R opens the pattern grid, transient for the main window and not above other
+#     programs, with the keyboard; its space bar plays and stops.
 #
 #   bench/desktop_check.sh BUILD_DIR [DISPLAY_NUMBER]
 # Prints "ok ..." or "FAIL ..." per check, then "N passed, N failed"; exits 1 on a failure.
@@ -68,6 +70,15 @@ transient_for() { xprop -id "$1" WM_TRANSIENT_FOR | grep -q "# $(hex "$2")\$"; }
 not_above() { ! xprop -id "$1" _NET_WM_STATE | grep -q ABOVE; }
 topmost() { xprop -root _NET_CLIENT_LIST_STACKING | grep -q "$(hex "$1")\$"; }
 alive() { kill -0 "$app" 2>/dev/null; }
+space_plays_and_stops() {  # space_plays_and_stops WHERE: the space bar, heard on the sink
+    xdotool key space
+    level=$(peak 2)
+    check "the space bar $1 starts playback (peak $level)" [ "$level" -gt 1000 ]
+    xdotool key space
+    sleep 0.5
+    level=$(peak 1)
+    check "the space bar $1 stops it again (peak $level)" [ "$level" -lt 100 ]
+}
 peak() {  # peak SECONDS: the loudest sample the null sink plays meanwhile
     parec --device=null.monitor --format=s16le --rate=44100 --channels=2 --raw "$work/rec.raw" &
     rec=$!
@@ -161,13 +172,7 @@ gone "^Load a userbank" || true
 sleep 1
 check "the main window has the keyboard back after the file dialog" \
     [ "$(xdotool getactivewindow)" = "$main" ]
-xdotool key space
-level=$(peak 2)
-check "the space bar after a file dialog starts playback (peak $level)" [ "$level" -gt 1000 ]
-xdotool key space
-sleep 0.5
-level=$(peak 1)
-check "the space bar stops it again (peak $level)" [ "$level" -lt 100 ]
+space_plays_and_stops "after a file dialog"
 
 # A minimised panel comes back with Ctrl+G.
 xdotool windowminimize --sync "$panel" 2>/dev/null || true
@@ -175,6 +180,16 @@ check "the panel is minimised" gone "demo"
 xdotool windowactivate --sync "$main" 2>/dev/null || true
 xdotool key ctrl+g
 check "Ctrl+G brings the panel back" shows "demo"
+
+# The pattern grid: Ctrl+R, its owner, the keyboard, the space bar.
+xdotool key ctrl+r
+grid=$(find_window "^Pattern grid") || grid=0
+check "Ctrl+R opens the pattern grid" [ "$grid" != 0 ]
+check "the grid is transient for the main window" transient_for "$grid" "$main"
+check "the grid is not above other programs" not_above "$grid"
+sleep 0.5
+check "the grid has the keyboard" [ "$(xdotool getactivewindow)" = "$grid" ]
+space_plays_and_stops "in the grid"
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -6,10 +6,12 @@
 //   build/bin/history_memory_bench [EDITS] [SEED]
 #include <malloc.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <memory>
+#include <optional>
 #include <random>
 #include <string>
 
@@ -154,9 +156,23 @@ std::size_t HeapInUse() {
 
 }  // namespace
 
+// A whole number lo..hi, or nothing.
+std::optional<long> Argument(const char* text, long lo, long hi) {
+    char* end = nullptr;
+    errno = 0;
+    const long v = std::strtol(text, &end, 10);
+    if (*text == '\0' || *end != '\0' || errno != 0 || v < lo || v > hi) return std::nullopt;
+    return v;
+}
+
 int main(int argc, char** argv) {
-    const int edits = argc > 1 ? std::atoi(argv[1]) : 10000;
-    rng.seed(argc > 2 ? static_cast<unsigned>(std::atoi(argv[2])) : 1u);
+    const auto edits = argc > 1 ? Argument(argv[1], 1, 100000000) : std::optional<long>(10000);
+    const auto seed = argc > 2 ? Argument(argv[2], 0, 4294967295L) : std::optional<long>(1);
+    if (argc > 3 || !edits || !seed) {
+        std::fprintf(stderr, "usage: history_memory_bench [EDITS 1..100000000] [SEED]\n");
+        return 2;
+    }
+    rng.seed(static_cast<unsigned>(*seed));
     auto m = std::make_unique<Machine>();
     FillSong(*m);
     MoveAround(*m);
@@ -171,7 +187,7 @@ int main(int argc, char** argv) {
     };
     std::map<std::string, Kind> kinds;
     int recorded = 0;
-    for (int i = 0; i < edits; ++i) {
+    for (int i = 0; i < *edits; ++i) {
         const std::size_t before = history->MemoryUsed();
         const std::string kind = Edit(*m);
         if (!history->Record(m->song, kind)) continue;
@@ -181,8 +197,8 @@ int main(int argc, char** argv) {
     }
     const std::size_t heapAfter = HeapInUse();
 
-    std::printf("%d edits, %d recorded (the others changed nothing), %zu entries kept\n", edits,
-                recorded, history->EntryCount());
+    std::printf("%d edits, %d recorded (the others changed nothing), %zu entries kept\n",
+                static_cast<int>(*edits), recorded, history->EntryCount());
     std::printf("history's count of its bytes: %zu (%.2f MiB, %.0f bytes per entry)\n",
                 history->MemoryUsed(), history->MemoryUsed() / 1048576.0,
                 recorded ? double(history->MemoryUsed()) / recorded : 0.0);

@@ -51,14 +51,18 @@ _qtam_cli() {
         --kit | --userbank) _qtam_cli_files ubf dll; return ;;
         --record) _qtam_cli_files wav; return ;;
         -o | --output)
+            [[ $subcommand == from-kit ]] && { _qtam_cli_files ubf; return; }
             case $command in
-                render) _qtam_cli_files wav ;;
+                render) _qtam_cli_files wav flac ogg aiff aif ;;
                 build) _qtam_cli_files sng ;;
                 midi) _qtam_cli_files mid midi ;;
                 bank) _qtam_cli_files wav ubf ;;
             esac
             return
             ;;
+        --format) COMPREPLY=($(compgen -W "wav flac ogg aiff" -- "$cur")); return ;;
+        --quality) COMPREPLY=($(compgen -W "$(seq 0 10)" -- "$cur")); return ;;
+        --stems) COMPREPLY=($(compgen -d -- "$cur")); compopt -o filenames 2>/dev/null; return ;;
         -p | --pattern) COMPREPLY=($(compgen -W "1 2 3 4 5 6 7 8" -- "$cur")); return ;;
         -m | --measure) COMPREPLY=($(compgen -W "$(seq 1 16)" -- "$cur")); return ;;
         --seed | --seconds | --device | --buffer-size | --description | --stretch | --hihat)
@@ -67,7 +71,8 @@ _qtam_cli() {
 
     local options=""
     case $command in
-        render) options="--output --pattern --measure --kit --userbank --seed --force --help" ;;
+        render) options="--output --stems --format --quality --pattern --measure --kit --userbank
+                         --seed --force --help" ;;
         info) options="--kit --help" ;;
         build) options="--output --force --help" ;;
         play) options="--pattern --seconds --device --buffer-size --record --kit --userbank
@@ -76,7 +81,8 @@ _qtam_cli() {
         midi) options="--output --pattern --userbank --kit --force --help" ;;
         bank)
             case $subcommand in
-                new) options="--description --stretch --hihat --force --help" ;;
+                new) options="--description --stretch --hihat --convert --force --help" ;;
+                from-kit) options="--output --description --convert --force --help" ;;
                 export) options="--output --force --help" ;;
                 info) options="--help" ;;
             esac
@@ -93,7 +99,7 @@ _qtam_cli() {
         build) _qtam_cli_files txt ;;
         bank)
             case $subcommand in
-                "") COMPREPLY=($(compgen -W "new info export" -- "$cur")) ;;
+                "") COMPREPLY=($(compgen -W "new from-kit info export" -- "$cur")) ;;
                 new)
                     # SLOT=FILE: after the '=' a sound file, else the new bank's name.
                     if [[ $cur == *=* ]]; then
@@ -106,6 +112,7 @@ _qtam_cli() {
                     fi
                     ;;
                 info | export) _qtam_cli_files ubf ;;
+                from-kit) _qtam_cli_files sfz h2drumkit xml ;;
             esac
             ;;
     esac

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Lists the groove panel's controls as a screen reader sees them through the desktop's
 # accessibility bus (AT-SPI): runs the program under its own Xvfb and session bus, then counts
-# the panel's controls that have a role and a name, and the nameless objects left, and lists
-# the controls whose focus a screen reader is told of as Tab and an arrow key move it.
+# the panel's controls that have a role and a name, and the nameless objects left, lists the
+# controls whose focus a screen reader is told of as Tab and an arrow key move it, and reads the
+# pattern grid's table (Ctrl+R).
 # Usage: scripts/atspi-check.sh [build]   (needs at-spi2-core and python3-pyatspi)
 set -euo pipefail
 build=${1:-build}
@@ -77,6 +78,25 @@ pyatspi.Registry.registerEventListener(on_focus, "object:state-changed:focused")
 threading.Thread(target=press_keys).start()
 pyatspi.Registry.start()
 print("focus announced for: " + ", ".join(heard))
+
+# The pattern grid (Ctrl+R): a table with row and column headers and a name on every cell.
+subprocess.run(["xdotool", "key", "ctrl+r"], check=False)
+time.sleep(2)
+for app in pyatspi.Registry.getDesktop(0):
+    if app is None or "qtam" not in (app.name or "").lower():
+        continue
+    for window in app:
+        if window.name != "Pattern grid":
+            continue
+        tables = [n for n in walk(window) if n.getRole() == pyatspi.ROLE_TABLE]
+        for t in tables:
+            table = t.queryTable()
+            cells = [table.getAccessibleAt(r, c) for r in range(table.nRows)
+                     for c in range(table.nColumns)]
+            print(f"pattern grid: a table of {table.nRows} rows and {table.nColumns} columns, "
+                  f"{sum(1 for c in cells if c is not None and c.name)} named cells; "
+                  f"row 1: {table.getRowDescription(0) or table.getRowHeader(0).name}; "
+                  f"cell 1,1: {cells[0].name}")
 PY
   kill $app
 ' "$build"

@@ -12,6 +12,7 @@ packages=(
   libsdl2-dev libjack-jackd2-dev
   qt6-base-dev qt6-svg-dev qt6-wayland
   libsndfile1-dev libsoxr-dev
+  libpugixml-dev libarchive-dev liblo-dev
   dpkg-dev file
 )
 
@@ -21,7 +22,8 @@ packages=(
 test_packages=(
   clang-format
   libgtest-dev libgmock-dev libbenchmark-dev
-  sox
+  sox libsox-fmt-mp3
+  hydrogen-drumkits python3-liblo
   xvfb xauth xdotool x11-utils openbox pulseaudio pulseaudio-utils
   at-spi2-core python3-pyatspi
   python3 python3-mido

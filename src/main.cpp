@@ -12,12 +12,22 @@
 #include "core/files.h"
 #include "core/prompter.h"
 #include "ui/app/application.h"
+#include "ui/app/session_link.h"
 #include "ui/groove_panel/groove_panel.h"
 #include "ui/groove_panel/skin.h"
 #include "ui/main_window/main_window.h"
+#include "ui/pattern_grid/pattern_grid.h"
 #include "ui/qt/text.h"
 
 namespace {
+
+// The song named on the command line: a name without a dot that exists as given is opened as
+// given; otherwise ".SNG" is added to such a name as the file flows add it.
+std::string SongOfCommandLine(const QStringList& songs) {
+    if (songs.isEmpty()) return {};
+    const std::string name = qtam::ToPath(songs.first());
+    return qtam::FileExists(name) ? qtam::ExactName(name) : name;
+}
 
 QStringList Arguments(int argc, char** argv) {
     QStringList args;
@@ -55,7 +65,10 @@ int main(int argc, char** argv) {
         "screenshot", "Write a picture of the groove panel to FILE and exit.", "FILE");
     const QCommandLineOption scale("scale", "Device pixel ratio of the --screenshot picture.", "N",
                                    "1");
+    const QCommandLineOption gridPicture(
+        "grid", "With --screenshot: a picture of the pattern grid instead of the panel.");
     parser.addOption(screenshot);
+    parser.addOption(gridPicture);
     parser.addOption(scale);
     parser.addPositionalArgument("SONG", "A song file to open (or a userbank to load).", "[SONG]");
     if (!parser.parse(Arguments(argc, argv))) {
@@ -84,15 +97,19 @@ int main(int argc, char** argv) {
         QApplication app(argc, argv);
         const QStringList songs = parser.positionalArguments();
         StderrPrompter prompter;
-        qtam::QtamApp program(songs.isEmpty() ? std::string() : qtam::ToPath(songs.first()),
-                              qtam::ConfigurationPath(), {.prompter = &prompter});
+        qtam::QtamApp program(SongOfCommandLine(songs), qtam::ConfigurationPath(),
+                              {.prompter = &prompter});
         // A song that could not be read gives no picture: the reason is on stderr already.
         if (!songs.isEmpty() && !program.mainWindow().LoadedFromCommandLine) return 1;
         // The kit's names for the instrument labels, as the first activation would load them.
-        qtam::ActivateBanks(program.machine(),
-                            qtam::ToPath(QCoreApplication::applicationFilePath()));
+        if (!qtam::ActivateBanks(program.machine(),
+                                 qtam::ToPath(QCoreApplication::applicationFilePath())))
+            return 1;
         const QString out = parser.value(screenshot);
-        if (!qtam::WritePanelScreenshot(program.panel(), out, factor)) {
+        const bool written = parser.isSet(gridPicture)
+                                 ? qtam::WriteGridScreenshot(program.grid(), out, factor)
+                                 : qtam::WritePanelScreenshot(program.panel(), out, factor);
+        if (!written) {
             std::fprintf(stderr, "qtam: cannot write %s\n", qPrintable(out));
             return 1;
         }
@@ -114,7 +131,9 @@ int main(int argc, char** argv) {
     QApplication::setWindowIcon(QIcon::fromTheme("qtam", qtam::skin::ProgramIcon()));
 
     const QStringList songs = parser.positionalArguments();
-    qtam::QtamApp program(songs.isEmpty() ? std::string() : qtam::ToPath(songs.first()));
+    qtam::QtamApp program(SongOfCommandLine(songs));
+    // Under a session manager the session opens the song; without one nothing changes.
+    const auto session = qtam::SessionLink::FromEnvironment(program, argv[0]);
     program.ShowAtStart();
     return program.Exec();
 }

@@ -96,11 +96,12 @@ void SetNoUserbankCaption(Machine& m) {
     m.activation.UserbankCaption = kNoUserbankCaption;
 }
 
-void ActivateBanks(Machine& m, const std::string& programPath) {
+bool ActivateBanks(Machine& m, const std::string& programPath) {
     BusyCursor busy(*m.prompter);
     BankActivation& a = m.activation;
+    bool kitLoaded = true;
     if (!a.InternalBankLoaded) {
-        LoadInternalBank(m, KitPathFor(programPath));
+        kitLoaded = LoadInternalBank(m, KitPathFor(programPath));
         a.InternalBankLoaded = true;
         a.EditorActive = false;
     }
@@ -110,9 +111,18 @@ void ActivateBanks(Machine& m, const std::string& programPath) {
             SetUserbankCaption(m);
             TakeActiveUserbankIntoSong(m);
         } else {
+            if (!FileExists(NameToOpen(a.UserbankPath, kUserbankExtension))) {
+                m.prompter->Warn(UserbankMissingText(a.UserbankPath));
+                a.MissingUserbankPath = a.UserbankPath;
+            }
             a.UserbankPath.clear();
         }
     }
+    return kitLoaded;
+}
+
+std::string UserbankMissingText(const std::string& path) {
+    return std::string(kMsgUserbankMissing) + "\n\nFile: " + path;
 }
 
 void LoadActiveUserbankIfNone(Machine& m) {
@@ -153,7 +163,10 @@ bool LoadSongUserbank(Machine& m) {
     BankActivation& a = m.activation;
     const std::string stored = m.song.userbankFile.str();
     if (stored.empty() || a.EditorActive) return false;
-    const std::string file = FindSongUserbank(stored, m.editor.SongFileName);
+    // A stored name without a dot that exists as it is (a folder, a device) is judged as it
+    // is, so that the reason fits the file named.
+    std::string file = FindSongUserbank(stored, m.editor.SongFileName);
+    if (FileExists(file)) file = ExactName(file);
     const std::string problem = ReadProblemOf(WithDefaultExtension(file, kUserbankExtension));
     if (!problem.empty()) m.prompter->Warn(SongUserbankMissingText(stored, file, problem));
     if (!problem.empty() || !LoadUserbank(m, file, true)) {

@@ -43,7 +43,13 @@ void SetNoUserbankCaption(Machine& m);
 
 // The banks' part of the main window's activation: the kit the first time, then the
 // configured userbank while none is loaded and the editor is closed.
-void ActivateBanks(Machine& m, const std::string& programPath);
+// False when the kit was to be loaded and could not be (the user has been told).
+bool ActivateBanks(Machine& m, const std::string& programPath);
+inline constexpr const char* kMsgUserbankMissing =
+    "The userbank of the last session is missing (on a drive that is not mounted?). Q.Tam "
+    "starts without it and keeps it chosen for the next start.";
+// kMsgUserbankMissing and the file.
+std::string UserbankMissingText(const std::string& path);
 
 // When the groove panel becomes active: loads the active userbank while none is loaded.
 void LoadActiveUserbankIfNone(Machine& m);

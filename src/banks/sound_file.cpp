@@ -314,6 +314,9 @@ bool SoundFile::Open(int fd, std::uint64_t size) {
     format_.sampleRate = source->info.samplerate;
     format_.frames = source->info.frames;
     format_.pcm16 = (f & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16;
+    // An MP3 stream without a length header has only an estimate from its size and bit rate:
+    // there the decoder alone tells whether the file is whole.
+    framesDeclaredExactly_ = (f & SF_FORMAT_TYPEMASK) != SF_FORMAT_MPEG;
     source_ = std::move(source);
     return true;
 }
@@ -358,8 +361,8 @@ ConvertResult SoundFile::ConvertTo(std::uint8_t* out, std::int32_t maxSamples) {
             return result;
         }
     }
-    // A decoder that failed, or a file that ends before the frames it declares.
-    const bool cut = !writer.full() && framesRead < format_.frames;
+    // A decoder that failed, or a file that ends before the frames it declares exactly.
+    const bool cut = framesDeclaredExactly_ && !writer.full() && framesRead < format_.frames;
     if (sf_error(source_->sound) != SF_ERR_NO_ERROR || cut) {
         result.status = ConvertResult::Damaged;
         return result;
@@ -367,6 +370,89 @@ ConvertResult SoundFile::ConvertTo(std::uint8_t* out, std::int32_t maxSamples) {
     if (resampler && !writer.full()) resampler->Feed(nullptr, 0, writer);
     result.samples = writer.written();
     return result;
+}
+
+std::optional<SoundFileType> SoundFileTypeNamed(const std::string& word) {
+    std::string w = word;
+    for (char& c : w) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (w == "wav") return SoundFileType::Wav;
+    if (w == "flac") return SoundFileType::Flac;
+    if (w == "ogg") return SoundFileType::Ogg;
+    if (w == "aiff" || w == "aif") return SoundFileType::Aiff;
+    return std::nullopt;
+}
+
+std::optional<SoundFileType> SoundFileTypeOf(const std::string& path) {
+    const std::string name = path.substr(path.find_last_of("/\\") + 1);
+    const std::size_t dot = name.rfind('.');
+    if (dot == std::string::npos) return std::nullopt;
+    return SoundFileTypeNamed(name.substr(dot + 1));
+}
+
+const char* ExtensionOf(SoundFileType type) {
+    switch (type) {
+        case SoundFileType::Flac:
+            return "flac";
+        case SoundFileType::Ogg:
+            return "ogg";
+        case SoundFileType::Aiff:
+            return "aiff";
+        case SoundFileType::Wav:
+            break;
+    }
+    return "wav";
+}
+
+bool EncodeWavAs(const std::string& wav, int fd, SoundFileType type, int quality,
+                 std::string& error) {
+    SF_INFO in{};
+    SNDFILE* from = sf_open(wav.c_str(), SFM_READ, &in);
+    if (from == nullptr) {
+        error = sf_strerror(nullptr);
+        ::close(fd);
+        return false;
+    }
+    SF_INFO out{};
+    out.samplerate = in.samplerate;
+    out.channels = in.channels;
+    switch (type) {
+        case SoundFileType::Flac:
+            out.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
+            break;
+        case SoundFileType::Ogg:
+            out.format = SF_FORMAT_OGG | SF_FORMAT_VORBIS;
+            break;
+        case SoundFileType::Aiff:
+            out.format = SF_FORMAT_AIFF | SF_FORMAT_PCM_16;
+            break;
+        case SoundFileType::Wav:
+            out.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+            break;
+    }
+    SNDFILE* to = sf_open_fd(fd, SFM_WRITE, &out, SF_TRUE);
+    if (to == nullptr) {
+        error = sf_strerror(nullptr);
+        sf_close(from);
+        return false;
+    }
+    if (type == SoundFileType::Ogg) {
+        double q = std::clamp(quality, 0, 10) / 10.0;
+        sf_command(to, SFC_SET_VBR_ENCODING_QUALITY, &q, sizeof q);
+    }
+    // Whole 16-bit samples through: FLAC and AIFF keep them exactly.
+    std::vector<short> block(static_cast<std::size_t>(8192 * std::max(1, in.channels)));
+    bool ok = true;
+    sf_count_t got;
+    while (ok && (got = sf_readf_short(from, block.data(), 8192)) > 0)
+        ok = sf_writef_short(to, block.data(), got) == got;
+    if (ok && sf_error(from) != SF_ERR_NO_ERROR) ok = false;
+    if (!ok) error = sf_error(to) != SF_ERR_NO_ERROR ? sf_strerror(to) : sf_strerror(from);
+    sf_close(from);
+    if (sf_close(to) != 0 && ok) {
+        ok = false;
+        error = "the file could not be completed";
+    }
+    return ok;
 }
 
 }  // namespace qtam

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,7 +36,7 @@ struct SoundFormat {
     std::string encoding;  // "24 bit", "32-bit float", "ADPCM"; "" for lossy kinds
     int channels = 0;
     int sampleRate = 0;
-    std::int64_t frames = 0;  // as the file declares them
+    std::int64_t frames = 0;  // as the file declares them (for MP3 often an estimate)
     bool pcm16 = false;       // 16-bit integer samples
 
     // Already what a slot holds: taken over without a question.
@@ -54,6 +55,22 @@ std::int64_t ConvertedLength(const SoundFormat& format);
 std::string SoundFilePatterns();
 // True when the name ends in one of those extensions (any case).
 bool HasSoundFileExtension(const std::string& path);
+
+// The kinds a render writes.
+enum class SoundFileType { Wav, Flac, Ogg, Aiff };
+// Ogg Vorbis quality 0..10 (as oggenc counts): 5 is about 160 kbit/s for a stereo mix.
+inline constexpr int kDefaultOggQuality = 5;
+// "wav", "flac", "ogg", "aiff" or "aif", any case; nothing for another word.
+std::optional<SoundFileType> SoundFileTypeNamed(const std::string& word);
+// The type a file name's extension says; nothing for another or no extension.
+std::optional<SoundFileType> SoundFileTypeOf(const std::string& path);
+// "wav", "flac", "ogg", "aiff".
+const char* ExtensionOf(SoundFileType type);
+// Writes the 16-bit WAV file `wav` again as `type` into `fd`, which it closes: FLAC and AIFF
+// with exactly the same samples, Ogg Vorbis at `quality` 0..10. False, with the reason in
+// `error`, when it could not.
+bool EncodeWavAs(const std::string& wav, int fd, SoundFileType type, int quality,
+                 std::string& error);
 
 struct ConvertResult {
     enum Status { Ok, NotANumber, Damaged } status = Ok;
@@ -81,6 +98,7 @@ private:
     struct Source;
     std::unique_ptr<Source> source_;
     SoundFormat format_;
+    bool framesDeclaredExactly_ = true;
 };
 
 }  // namespace qtam

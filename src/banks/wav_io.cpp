@@ -206,6 +206,10 @@ std::string ImportRefusalText(const std::string& refusal) {
     return refusal + "\n\n" + kImportAccepts;
 }
 
+std::string ChannelCountText(int channels) {
+    return "This appears to be a WAV-file of " + std::to_string(channels) + " channels...";
+}
+
 std::string BitDepthText(long long bits) {
     return "This appears to be a " + std::to_string(bits) + " bit WAV-file...";
 }
@@ -274,8 +278,19 @@ const char* WavRefusal(const char* parseRefusal, const WavLayout& wav, std::stri
         text = BitDepthText(wav.bits);
         return text.c_str();
     }
-    if (wav.channels != 1) return kMsgStereoWav;
+    if (wav.channels == 2) return kMsgStereoWav;
+    if (wav.channels != 1) {
+        text = ChannelCountText(wav.channels);
+        return text.c_str();
+    }
     return nullptr;
+}
+
+// A data chunk that declares more bytes than the file holds after its start, and holds a sample
+// at least (with none, there is nothing to ask about).
+bool DataCut(std::uint64_t fileSize, const WavLayout& wav) {
+    const std::uint64_t inFile = fileSize - std::min(fileSize, wav.dataOffset);
+    return wav.dataSize > 0 && inFile >= 2 && std::uint64_t(wav.dataSize) > inFile;
 }
 
 // The data of a parsed 16-bit mono WAV file, taken over byte for byte.
@@ -297,7 +312,10 @@ SampleRead ReadParsedWav(Machine& m, std::FILE* f, std::uint64_t fileSize, const
     std::string text;
     if (const char* refusal = WavRefusal(parseRefusal, wav, text))
         return Refusal(ImportRefusalText(refusal));
+    if (wav.sampleRate < kMinConvertedRate || wav.sampleRate > kMaxConvertedRate)
+        return Refusal(ImportRefusalText(kMsgRateOutOfRange));
     if (wav.sampleRate < 44000 && !m.prompter->AskYesNo(kAskLowSampleRate)) return Declined();
+    if (DataCut(fileSize, wav) && !m.prompter->AskYesNo(kAskCutWav)) return Declined();
     return ReadWavData(m, f, fileSize, wav);
 }
 
@@ -393,6 +411,9 @@ SampleRead ReadSoundSamples(Machine& m, const std::string& path, Conversion conv
     const SoundFormat& format = sound.format();
     if (const char* refusal = SoundRefusal(format, isWav, parseRefusal))
         return Refusal(ImportRefusalText(refusal));
+    if (isWav && parseRefusal == nullptr && DataCut(fileSize, wav) &&
+        !m.prompter->AskYesNo(kAskCutWav))
+        return Declined();
     const bool convert = format.IsSlotFormat() || conversion == Conversion::Always ||
                          m.prompter->AskYesNo(ConversionQuestion(format));
     if (!convert)

@@ -66,6 +66,8 @@ inline constexpr const char* kMsgCompressedWav = "This appears to be a compresse
 inline constexpr const char* kMsgNoWavData =
     "This WAV-file contains no data, or is in an unknown format...";
 inline constexpr const char* kMsgStereoWav = "This appears to be stereo WAV-file...";
+// "This appears to be a WAV-file of 8 channels..."
+std::string ChannelCountText(int channels);
 inline constexpr const char* kMsgFloatWav = "This appears to be a floating-point WAV-file...";
 // What an import takes, said with every refusal.
 inline constexpr const char* kImportAccepts =
@@ -77,6 +79,9 @@ inline constexpr const char* kImportAccepts =
 std::string ImportRefusalText(const std::string& refusal);
 inline constexpr const char* kAskLowSampleRate =
     "The samplefrequency is less than 44KHz. Import anyway (use only for stretched samples)?";
+inline constexpr const char* kAskCutWav =
+    "This WAV-file is incomplete: its sound ends before the length it declares. Import what is "
+    "there?";
 inline constexpr const char* kAskLargeWav =
     "This WAV-file is larger than 350Kb. Import the first part anyway?";
 inline constexpr const char* kAskLargeRaw =

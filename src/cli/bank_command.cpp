@@ -4,11 +4,14 @@
 #include <cstdio>
 #include <iostream>
 #include <map>
+#include <optional>
 
+#include "banks/kit_import.h"
 #include "banks/userbank_file.h"
 #include "banks/wav_io.h"
 #include "cli/cli_common.h"
 #include "cli/commands.h"
+#include "core/files.h"
 #include "core/machine.h"
 #include "core/sample_bank.h"
 #include "core/text_codec.h"
@@ -18,6 +21,7 @@ namespace qtam::cli {
 const char* const kBankUsage =
     "usage: qtam-cli bank new OUT.ubf [--description TEXT] [--stretch SLOT=N]...\n"
     "                         [--hihat SLOT=A[,B]]... [--convert] [-f] SLOT=FILE...\n"
+    "       qtam-cli bank from-kit KIT -o OUT.ubf [--description TEXT] [--convert] [-f]\n"
     "       qtam-cli bank info BANK.ubf\n"
     "       qtam-cli bank export BANK.ubf SLOT -o OUT.wav [-f]\n"
     "  new     builds a userbank: each SLOT=FILE (slot 1..20) imports a sound file as the\n"
@@ -29,6 +33,11 @@ const char* const kBankUsage =
     "          --stretch SLOT=N stretches a sound to N measures (0 = not stretched);\n"
     "          --hihat SLOT=A[,B] makes slots A and B cut that slot's sound (0 = none).\n"
     "          -f also replaces an existing OUT.\n"
+    "  from-kit  builds a userbank from a drum kit of another program: a folder with a\n"
+    "          drumkit.xml, a .h2drumkit archive or an .sfz file. The first 20 instruments\n"
+    "          (SFZ: by key, the loudest layer) fill slots 1..20, named after them, imported\n"
+    "          as bank new imports (--convert, -f); instruments that choke each other become\n"
+    "          hi-hat partners. What is left out is listed.\n"
     "  info    lists the slots: name, length in seconds, stretch and hi-hat partners.\n"
     "  export  writes the sound of SLOT as a 16-bit mono 44100 Hz WAV file.\n";
 
@@ -46,6 +55,19 @@ std::string Printable(const std::string& cp1252) {
         } else {
             out += Cp1252ToUtf8(std::string(1, c));
         }
+    }
+    return out;
+}
+
+// A message of the windows on one line: its line breaks and paragraphs become spaces.
+std::string OneLine(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        const bool brk = c == '\r' || c == '\n';
+        if (!brk)
+            out += c;
+        else if (!out.empty() && out.back() != ' ')
+            out += ' ';
     }
     return out;
 }
@@ -73,8 +95,7 @@ bool SplitSlot(const std::string& word, long& slot, std::string& value) {
 int ImportFailed(TerminalPrompter& prompter, const std::string& file, const ImportResult& result) {
     if (result.outcome == ImportOutcome::NoSound) return CannotRead(file, "it holds no sound");
     const std::string context = "cannot import " + file;
-    if (!result.reason.empty())
-        std::cerr << "qtam-cli: " << context << ": " << result.reason << "\n";
+    if (!result.reason.empty()) CannotRead(file, OneLine(result.reason));
     prompter.Report(context);  // the questions answered No
     if (result.outcome == ImportOutcome::ConversionDeclined)
         Note("--convert converts " + file + " to 16-bit mono 44100 Hz");
@@ -132,11 +153,19 @@ int RunNew(const Args& args) {
     std::string description = kNewUserbankDescription;
     if (auto d = args.Value("--description")) {
         description = Utf8ToCp1252(*d);
+        if (Cp1252ToUtf8(description) != *d)
+            return UsageFail("bank",
+                             "--description holds only characters of Windows-1252, the code "
+                             "page of userbank texts");
         if (description.size() > kBankDescriptionSize)
             return UsageFail("bank", "--description holds at most 30 characters");
     }
     if (const std::string why = WriteProblem(out, force); !why.empty())
         return CannotWrite(out, why);
+    std::vector<std::string> inputs;
+    for (const auto& [slot, file] : files) inputs.push_back(file);
+    if (const std::string input = InputWrittenOver(out, inputs); !input.empty())
+        return RefuseWritingOverInput(out, input);
 
     const Conversion conversion = args.Has("--convert") ? Conversion::Always : Conversion::Ask;
     TerminalPrompter prompter(force);
@@ -174,6 +203,48 @@ int RunNew(const Args& args) {
     return kExitOk;
 }
 
+int RunFromKit(const Args& args) {
+    if (args.positional.size() != 2) return UsageFail("bank", "bank from-kit takes one kit");
+    const auto out = args.Value("--output");
+    if (!out) return UsageFail("bank", "no output file given (-o OUT.ubf)");
+    std::optional<std::string> description;
+    if (const auto d = args.Value("--description")) {
+        description = Utf8ToCp1252(*d);
+        if (Cp1252ToUtf8(*description) != *d || description->size() > kBankDescriptionSize)
+            return UsageFail("bank", "--description holds at most 30 characters of Windows-1252");
+    }
+    const std::string& source = args.positional[1];
+    if (const std::string why = WriteProblem(*out, args.Has("--force")); !why.empty())
+        return CannotWrite(*out, why);
+    if (const std::string input = InputWrittenOver(*out, {source}); !input.empty())
+        return RefuseWritingOverInput(*out, input);
+    Kit kit;
+    std::string error;
+    if (!ReadKit(source, kit, error)) return Fail("cannot read " + ForTerminal(error));
+
+    TerminalPrompter prompter(args.Has("--force"));
+    auto m = NewMachine(prompter);
+    ProgressBar bar("importing");
+    const KitImport result =
+        ImportKit(*m, kit, args.Has("--convert") ? Conversion::Always : Conversion::Ask);
+    bar.Done();
+    if (description) m->banks.userbank.description = *description;
+    for (const std::string& line : result.leftOut) Note("left out: " + ForTerminal(line));
+    for (const std::string& line : result.refused)
+        Note("not imported: " + ForTerminal(OneLine(line)));
+    prompter.Report(source);
+    if (result.imported == 0)
+        return Fail("no sound of " + ForTerminal(source) + " could be imported" +
+                    (args.Has("--convert") ? "" : " (--convert converts the sound files)"));
+    const std::vector<std::uint8_t> bytes = BankFileBytes(m->banks.userbank);
+    std::string reason;
+    if (!WriteFileExactly(*out, bytes.data(), bytes.size(), reason))
+        return CannotWrite(*out, reason);
+    std::cout << "Wrote " << *out << ": " << result.imported << " sound(s) of \""
+              << Printable(WithoutTrailingBlanks(m->banks.userbank.description)) << "\"\n";
+    return kExitOk;
+}
+
 int RunInfo(const Args& args) {
     if (args.positional.size() != 2) return UsageFail("bank", "bank info takes one userbank file");
     TerminalPrompter prompter(false);
@@ -181,8 +252,10 @@ int RunInfo(const Args& args) {
     if (!LoadUserbankFile(*m, args.positional[1])) return kExitFailure;
     const SampleBank& bank = m->banks.userbank;
     std::cout << "description \"" << Printable(WithoutTrailingBlanks(bank.description)) << "\"\n";
-    std::printf("slot  %-20s  %8s  %7s  %s\n", "name", "seconds", "stretch", "hi-hat partners");
-    std::fflush(stdout);
+    char heading[100];
+    std::snprintf(heading, sizeof heading, "slot  %-20s  %8s  %7s  %s\n", "name", "seconds",
+                  "stretch", "hi-hat partners");
+    std::cout << heading;
     for (int n = 1; n <= kBankSlots; ++n) {
         const SampleSlot& s = bank.slot(n);
         const std::string name =
@@ -206,6 +279,8 @@ int RunExport(const Args& args) {
     if (!out) return UsageFail("bank", "no output file given (-o OUT.wav)");
     if (const std::string why = WriteProblem(*out, args.Has("--force")); !why.empty())
         return CannotWrite(*out, why);
+    if (const std::string input = InputWrittenOver(*out, {args.positional[1]}); !input.empty())
+        return RefuseWritingOverInput(*out, input);
     TerminalPrompter prompter(true);  // the target was checked above
     auto m = NewMachine(prompter);
     if (!LoadUserbankFile(*m, args.positional[1])) return kExitFailure;
@@ -225,7 +300,7 @@ int RunExport(const Args& args) {
 int RunBank(const std::vector<std::string>& words) {
     std::string error;
     auto args = ParseArgs(words,
-                          {{"--description", 0, true},
+                          {{"--description", 0, true, false, true},
                            {"--stretch", 0, true, true},
                            {"--hihat", 0, true, true},
                            {"--output", 'o', true},
@@ -233,21 +308,25 @@ int RunBank(const std::vector<std::string>& words) {
                            {"--force", 'f', false}},
                           error);
     if (!args) return UsageFail("bank", error);
-    if (args->positional.empty()) return UsageFail("bank", "expected new, info or export");
+    if (args->positional.empty())
+        return UsageFail("bank", "expected new, from-kit, info or export");
     const std::string& what = args->positional[0];
-    const bool isNew = what == "new", isExport = what == "export";
-    if (!isNew && (args->Value("--description") || !args->All("--stretch").empty() ||
-                   !args->All("--hihat").empty()))
-        return UsageFail("bank", "--description, --stretch and --hihat belong to bank new");
-    if (!isExport && args->Value("--output"))
+    const bool isNew = what == "new", isExport = what == "export", isKit = what == "from-kit";
+    if (!isNew && (!args->All("--stretch").empty() || !args->All("--hihat").empty()))
+        return UsageFail("bank", "--stretch and --hihat belong to bank new");
+    if (!isNew && !isKit && args->Value("--description"))
+        return UsageFail("bank", "--description belongs to bank new and bank from-kit");
+    if (!isExport && !isKit && args->Value("--output"))
         return UsageFail("bank", "-o belongs to bank export (bank new takes OUT.ubf first)");
-    if (!isNew && args->Has("--convert")) return UsageFail("bank", "--convert belongs to bank new");
+    if (!isNew && !isKit && args->Has("--convert"))
+        return UsageFail("bank", "--convert belongs to bank new and bank from-kit");
     if (what == "info" && args->Has("--force"))
         return UsageFail("bank", "bank info takes no --force");
     if (isNew) return RunNew(*args);
     if (what == "info") return RunInfo(*args);
     if (isExport) return RunExport(*args);
-    return UsageFail("bank", "expected new, info or export, not '" + what + "'");
+    if (isKit) return RunFromKit(*args);
+    return UsageFail("bank", "expected new, from-kit, info or export, not '" + what + "'");
 }
 
 }  // namespace qtam::cli

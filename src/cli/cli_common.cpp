@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <streambuf>
 
 #include "banks/kit.h"
 #include "banks/userbank_file.h"
@@ -119,6 +120,10 @@ std::optional<Args> ParseArgs(const std::vector<std::string>& words,
             }
             attached = words[++i];
         }
+        if (attached->empty() && !option->mayBeEmpty) {
+            error = option->name + " needs a value, not an empty one";
+            return std::nullopt;
+        }
         args.values.emplace_back(option->name, *attached);
     }
     return args;
@@ -183,13 +188,6 @@ void Note(const std::string& message) {
     std::cerr << "qtam-cli: " << message << "\n";
 }
 
-std::string ExactName(const std::string& path) {
-    if (path.find('.') != std::string::npos) return path;
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return "./" + path;
-    return path.substr(0, slash + 1) + "./" + path.substr(slash + 1);
-}
-
 std::string ReadProblem(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return std::strerror(errno);
@@ -214,6 +212,89 @@ std::string WriteProblem(const std::string& path, bool force) {
     if (!S_ISDIR(st.st_mode)) return std::strerror(ENOTDIR);
     if (::access(folder.c_str(), W_OK) != 0) return std::strerror(errno);
     return "";
+}
+
+std::string InputWrittenOver(const std::string& output, const std::vector<std::string>& inputs) {
+    struct stat out {};
+    if (::stat(output.c_str(), &out) != 0) return "";
+    for (const std::string& input : inputs) {
+        struct stat in {};
+        if (input != "-" && ::stat(input.c_str(), &in) == 0 && in.st_dev == out.st_dev &&
+            in.st_ino == out.st_ino)
+            return input;
+    }
+    return "";
+}
+
+int RefuseWritingOverInput(const std::string& output, const std::string& input) {
+    return CannotWrite(output, output == input ? "it is the input file"
+                                               : "it is the input file " + ForTerminal(input));
+}
+
+namespace {
+
+// Standard output with its own buffer, written with write(2), so that the reason of a failed
+// write is kept rather than lost among later calls. After a failure nothing more is written.
+class CheckedOutputBuffer final : public std::streambuf {
+public:
+    CheckedOutputBuffer() { setp(buffer_, buffer_ + sizeof buffer_); }
+    int error() const { return error_; }
+
+protected:
+    int_type overflow(int_type c) override {
+        if (!Drain()) return traits_type::eof();
+        if (!traits_type::eq_int_type(c, traits_type::eof())) {
+            *pptr() = traits_type::to_char_type(c);
+            pbump(1);
+        }
+        return traits_type::not_eof(c);
+    }
+    int sync() override { return Drain() ? 0 : -1; }
+
+private:
+    bool Drain() {
+        const char* p = pbase();
+        std::size_t left = static_cast<std::size_t>(pptr() - pbase());
+        while (left > 0 && error_ == 0) {
+            const ssize_t n = ::write(STDOUT_FILENO, p, left);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                error_ = n < 0 ? errno : EIO;
+                break;
+            }
+            p += n;
+            left -= static_cast<std::size_t>(n);
+        }
+        setp(buffer_, buffer_ + sizeof buffer_);
+        return error_ == 0;
+    }
+
+    char buffer_[65536];
+    int error_ = 0;
+};
+
+CheckedOutputBuffer* checkedOutput = nullptr;
+
+}  // namespace
+
+void UseCheckedStandardOutput() {
+    // Never destroyed: the stream flushes it once more as the program ends.
+    checkedOutput = new CheckedOutputBuffer;
+    std::cout.rdbuf(checkedOutput);
+}
+
+int StandardOutputError() {
+    std::cout.flush();
+    if (checkedOutput != nullptr) return checkedOutput->error();
+    return std::cout.fail() ? EIO : 0;
+}
+
+bool FinishStandardOutput() {
+    int error = StandardOutputError();
+    if (error == 0 && ::close(STDOUT_FILENO) != 0 && errno != EBADF) error = errno;
+    if (error == 0) return true;
+    std::cerr << "qtam-cli: cannot write standard output: " << std::strerror(error) << "\n";
+    return false;
 }
 
 bool WriteFileExactly(const std::string& path, const void* bytes, std::size_t size,

@@ -43,10 +43,11 @@ private:
 };
 
 struct OptionSpec {
-    std::string name;     // "--pattern"
-    char shortName = 0;   // 'p', or 0
-    bool value = false;   // takes a value
-    bool repeat = false;  // may be given more than once
+    std::string name;         // "--pattern"
+    char shortName = 0;       // 'p', or 0
+    bool value = false;       // takes a value
+    bool repeat = false;      // may be given more than once
+    bool mayBeEmpty = false;  // an empty value is one (otherwise it is a usage error)
 };
 
 // The words after the command: positional words and the options, keyed by their long names.
@@ -83,15 +84,26 @@ int CannotWrite(const std::string& path, const std::string& reason);
 void Warning(const std::string& message);  // "qtam-cli: warning: message"
 void Note(const std::string& message);     // "qtam-cli: message", not an error
 
-// The path made safe from the default extension the loaders and savers append to names
-// without any dot: the file opened or written is exactly the one named.
-std::string ExactName(const std::string& path);
-
 // Why `path` cannot be read as a regular file ("" when it can).
 std::string ReadProblem(const std::string& path);
 // Why `path` may not be written ("" when it may): a folder, a read-only file, an existing
 // file without --force, or a folder that does not exist or cannot be written.
 std::string WriteProblem(const std::string& path, bool force);
+
+// The input among `inputs` that `output` would write over (the same file, also through links
+// or another name); "" when none. A file that does not exist yet is no input.
+std::string InputWrittenOver(const std::string& output, const std::vector<std::string>& inputs);
+// cannot write OUT: it is the input INPUT; returns kExitFailure.
+int RefuseWritingOverInput(const std::string& output, const std::string& input);
+
+// std::cout made to write standard output through a buffer that keeps the first failure's
+// reason (everything a command prints goes through std::cout). Call once, first.
+void UseCheckedStandardOutput();
+// Flushes std::cout; 0 when everything written so far arrived, else the first failure's errno.
+int StandardOutputError();
+// Flushes and closes standard output; false, after "qtam-cli: cannot write standard output:
+// REASON" on stderr, when anything written there was lost.
+bool FinishStandardOutput();
 
 // Writes `bytes` to `path`, replacing it only once everything was written.
 bool WriteFileExactly(const std::string& path, const void* bytes, std::size_t size,

@@ -5,20 +5,26 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "banks/kit.h"
+#include "banks/sound_file.h"
+#include "banks/wav_io.h"
 #include "cli/cli_common.h"
 #include "cli/commands.h"
 #include "cli/play_command.h"
@@ -39,13 +45,18 @@ namespace qtam::cli {
 namespace {
 
 const char* const kRenderUsage =
-    "usage: qtam-cli render SONG -o OUT.wav [-p N] [-m M] [--kit FILE] [--userbank FILE]\n"
-    "                       [--seed S] [-f]\n"
+    "usage: qtam-cli render SONG (-o OUT.wav | --stems DIR) [-p N] [-m M] [--format F]\n"
+    "                       [--quality Q] [--kit FILE] [--userbank FILE] [--seed S] [-f]\n"
     "  Renders pattern N (1..8, default 1) of SONG, or with -m only its measure M (1..16), into a\n"
-    "  16-bit stereo 44100 Hz WAV file. -o - writes the WAV to standard output. Afterwards it\n"
-    "  prints the peak level, the clipped samples and, with humanize on, the seed that --seed\n"
+    "  16-bit stereo 44100 Hz sound file. -o - writes a WAV file to standard output. Afterwards\n"
+    "  it prints the peak level, the clipped samples and, with humanize on, the seed that --seed\n"
     "  takes to repeat the take.\n"
-    "  -o, --output FILE     the WAV file, written under exactly this name\n"
+    "  -o, --output FILE     the file, written under exactly this name\n"
+    "      --stems DIR       DIR/main.EXT and one file per channel that sounds, DIR/01-NAME.EXT\n"
+    "                        ..., each channel after its volume, pan and distortion, before the\n"
+    "                        main volume (DIR is made when missing)\n"
+    "      --format F        wav, flac, ogg or aiff (default: the extension of OUT, else wav)\n"
+    "      --quality Q       the Ogg Vorbis quality 0..10 (default 5)\n"
     "  -p, --pattern N       the pattern (default 1)\n"
     "  -m, --measure M       only this measure\n"
     "      --kit FILE        the drum kit (default: the kit of the installation)\n"
@@ -123,18 +134,42 @@ bool PatternHasNotes(const Machine& m, int pattern, int fromMeasure, int toMeasu
     return false;
 }
 
-bool CopyToStdout(const std::string& path) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr) return false;
-    char buf[65536];
-    std::size_t n;
-    bool ok = true;
-    while (ok && (n = std::fread(buf, 1, sizeof buf, f)) > 0)
-        ok = std::fwrite(buf, 1, n, stdout) == n;
-    ok = ok && std::ferror(f) == 0 && std::fflush(stdout) == 0;
-    std::fclose(f);
-    return ok;
-}
+// The WAV file on standard output, written as it is mixed: its size is known before the first
+// frame, so nothing waits in a temporary file (and nothing is left behind when the reader goes).
+class StandardOutputWav final : public StreamSink {
+public:
+    explicit StandardOutputWav(std::uint64_t dataBytes)
+        : declared_(std::min(dataBytes, kMaxWavDataBytes)) {
+        const WavHeader header = MakeWavHeader(2, static_cast<std::uint32_t>(declared_));
+        Write(&header, sizeof header);
+    }
+    void Append(const void* bytes, std::size_t count) override {
+        count = static_cast<std::size_t>(std::min<std::uint64_t>(count, declared_ - written_));
+        Write(bytes, count);
+        written_ += count;
+    }
+    // Pads to the declared size should the mixer have made fewer frames; false when anything
+    // could not be written (error() says why).
+    bool Finish() {
+        static const char zeros[4096] = {};
+        while (written_ < declared_ && error_ == 0)
+            Append(zeros, static_cast<std::size_t>(
+                              std::min<std::uint64_t>(sizeof zeros, declared_ - written_)));
+        if (error_ == 0) error_ = StandardOutputError();
+        return error_ == 0;
+    }
+    std::string error() const { return std::strerror(error_); }
+
+private:
+    void Write(const void* bytes, std::size_t count) {
+        if (error_ != 0 || count == 0) return;
+        std::cout.write(static_cast<const char*>(bytes), static_cast<std::streamsize>(count));
+        if (std::cout.fail()) error_ = StandardOutputError();
+    }
+    std::uint64_t declared_;
+    std::uint64_t written_ = 0;
+    int error_ = 0;
+};
 
 int RunRender(const std::vector<std::string>& words) {
     std::string error;
@@ -145,6 +180,9 @@ int RunRender(const std::vector<std::string>& words) {
                            {"--kit", 0, true},
                            {"--userbank", 0, true},
                            {"--seed", 0, true},
+                           {"--stems", 0, true},
+                           {"--format", 0, true},
+                           {"--quality", 0, true},
                            {"--force", 'f', false}},
                           error);
     if (!args) return UsageFail("render", error);
@@ -152,18 +190,49 @@ int RunRender(const std::vector<std::string>& words) {
         return UsageFail("render",
                          args->positional.empty() ? "no song given" : "more than one song given");
     const auto out = args->Value("--output");
-    if (!out) return UsageFail("render", "no output file given (-o OUT.wav, or -o - for stdout)");
+    const auto stemsFolder = args->Value("--stems");
+    if (!out && !stemsFolder)
+        return UsageFail("render", "no output given (-o OUT.wav, -o - for stdout, or --stems DIR)");
+    if (out && stemsFolder)
+        return UsageFail("render", "-o and --stems do not go together (--stems writes DIR/main)");
     const auto pattern = args->Number("--pattern", 1, kPatterns, error);
     const auto measure = args->Number("--measure", 1, kMeasures, error);
     const auto seed = args->Number("--seed", 0, 4294967295L, error);
+    const auto quality = args->Number("--quality", 0, 10, error);
     if (!error.empty()) return UsageFail("render", error);
     const bool force = args->Has("--force");
-    const bool toStdout = *out == "-";
+    const bool toStdout = out && *out == "-";
+    SoundFileType type = SoundFileType::Wav;
+    if (const auto format = args->Value("--format")) {
+        const auto named = SoundFileTypeNamed(*format);
+        if (!named || *format == "aif")
+            return UsageFail("render",
+                             "--format takes wav, flac, ogg or aiff, not '" + *format + "'");
+        type = *named;
+    } else if (out && !toStdout) {
+        type = SoundFileTypeOf(*out).value_or(SoundFileType::Wav);
+    }
+    if (quality && type != SoundFileType::Ogg)
+        return UsageFail("render", "--quality belongs to the Ogg Vorbis format");
+    if (toStdout && type != SoundFileType::Wav)
+        return UsageFail("render", "standard output takes a WAV file only");
     if (toStdout && ::isatty(1))
         return Fail("standard output is a terminal; send the WAV to a file or a pipe");
-    if (!toStdout)
-        if (const std::string why = WriteProblem(*out, force); !why.empty())
-            return CannotWrite(*out, why);
+    std::vector<std::string> inputs{args->positional[0]};
+    for (const char* option : {"--kit", "--userbank"})
+        if (const auto file = args->Value(option)) inputs.push_back(*file);
+    // Every file the render writes may be written: said before anything is rendered.
+    auto refusal = [&](const std::string& target) -> std::optional<int> {
+        if (const std::string why = WriteProblem(target, force); !why.empty())
+            return CannotWrite(target, why);
+        if (const std::string input = InputWrittenOver(target, inputs); !input.empty())
+            return RefuseWritingOverInput(target, input);
+        return std::nullopt;
+    };
+    if (out && !toStdout)
+        if (const auto code = refusal(*out)) return *code;
+    if (stemsFolder && ::mkdir(stemsFolder->c_str(), 0777) != 0 && errno != EEXIST)
+        return CannotWrite(*stemsFolder, std::strerror(errno));
 
     TerminalPrompter prompter(true);  // the target was checked above
     auto m = NewMachine(prompter);
@@ -177,25 +246,6 @@ int RunRender(const std::vector<std::string>& words) {
     const int measures = MeasureCountOf(m->song, p);
     if (measure) m->editor.CurrentMeasure = static_cast<std::uint8_t>(*measure);
 
-    // Standard output gets the file once it is complete.
-    std::string target = *out;
-    std::string tempFolder;
-    if (toStdout) {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/qtam-render-XXXXXX";
-        std::vector<char> name(pattern.begin(), pattern.end());
-        name.push_back('\0');
-        if (::mkdtemp(name.data()) == nullptr)
-            return CannotWrite("a temporary folder", std::strerror(errno));
-        tempFolder = name.data();
-        target = tempFolder + "/render.wav";
-    }
-    auto cleanUp = [&] {
-        if (tempFolder.empty()) return;
-        std::remove(target.c_str());
-        ::rmdir(tempFolder.c_str());
-    };
-
     ProgressBar bar("rendering");
     StreamObserver observer;
     observer.progress = [&bar](int percent) { bar.Show(percent); };
@@ -203,26 +253,56 @@ int RunRender(const std::vector<std::string>& words) {
     observer.frames = [&levels](const StereoFrame* frames, int count) {
         TallyLevels(levels, frames, count);
     };
-    const bool ok = measure ? RenderCurrentMeasure(*m, ExactName(target), &observer)
-                            : RenderWholePattern(*m, ExactName(target), &observer);
-    bar.Done();
-    if (!ok) {
-        prompter.Report(*out);
-        cleanUp();
-        return CannotWrite(*out, "rendering failed; nothing was written");
+    const StreamMode mode = measure ? StreamMode::CurrentMeasure : StreamMode::WholePattern;
+    RenderFiles files;
+    files.type = type;
+    files.quality = static_cast<int>(quality.value_or(kDefaultOggQuality));
+    int stemCount = 0;
+    if (stemsFolder) {
+        const std::string folder = *stemsFolder + (stemsFolder->back() == '/' ? "" : "/");
+        files.main = folder + "main." + ExtensionOf(type);
+        const auto sounding = SoundingChannels(*m, mode);
+        for (int c = 1; c <= kChannels; ++c)
+            if (sounding[c - 1]) {
+                files.stems[c - 1] = folder + StemFileName(*m, c, type);
+                ++stemCount;
+            }
+        for (const std::string& target : files.stems)
+            if (!target.empty())
+                if (const auto code = refusal(target)) return *code;
+        if (const auto code = refusal(files.main)) return *code;
+    } else if (out) {
+        files.main = *out;
     }
-    if (toStdout && !CopyToStdout(target)) {
-        cleanUp();
-        return CannotWrite("standard output", std::strerror(errno));
+    if (toStdout) {
+        const std::uint64_t frames =
+            static_cast<std::uint64_t>(m->clock.MeasureLength) * (measure ? 1 : measures);
+        StandardOutputWav wav(frames * sizeof(StereoFrame));
+        m->stream = &wav;
+        RenderOffline(*m, mode, &observer);
+        m->stream = nullptr;
+        bar.Done();
+        if (!wav.Finish()) return CannotWrite("standard output", wav.error());
+    } else {
+        // A plain WAV file goes the way the render dialog's always went.
+        const bool ok = stemsFolder || type != SoundFileType::Wav
+                            ? WriteRenderFiles(*m, mode, files, &observer)
+                            : RunStream(*m, mode, ExactName(files.main), &observer);
+        bar.Done();
+        if (!ok) {
+            prompter.Report(files.main);
+            return CannotWrite(files.main, "rendering failed; nothing was written");
+        }
     }
-    cleanUp();
 
     std::ostream& report = toStdout ? std::cerr : std::cout;
     const int rendered = measure ? 1 : measures;
     const double frames = static_cast<double>(m->clock.MeasureLength) * rendered;
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.2f s", frames / 44100.0);
-    report << "Wrote " << (toStdout ? std::string("standard output") : *out) << ": pattern " << p
+    report << "Wrote " << (toStdout ? std::string("standard output") : files.main)
+           << (stemsFolder ? " and " + std::to_string(stemCount) + " stem(s)" : std::string())
+           << ": pattern " << p
            << (measure ? ", measure " + std::to_string(*measure)
                        : ", " + std::to_string(measures) + " measure(s)")
            << ", " << static_cast<long>(frames) << " frames, " << seconds << "\n";
@@ -261,11 +341,22 @@ int RunInfo(const std::vector<std::string>& words) {
         LoadKitQuietly(*m);
     }
     if (!LoadSongFile(*m, args->positional[0])) return kExitFailure;
+    // The record as the file stores it: loading brings values into the ranges Q.Tam plays,
+    // and the text gives them back as they were.
+    std::string reason;
+    const auto bytes = ReadWholeFile(args->positional[0], &reason);
+    if (!bytes || bytes->size() < kSongSize) return CannotRead(args->positional[0], reason);
+    auto stored = std::make_unique<Song>();
+    std::memcpy(stored.get(), bytes->data(), kSongSize);
+    if (bytes->size() > kSongSize)
+        Warning(std::to_string(bytes->size() - kSongSize) +
+                " byte(s) after the song's record are not part of the song; the text leaves "
+                "them out");
     std::string shown = args->positional[0];  // a comment line: no control character in it
     for (char& c : shown)
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
     std::cout << "# qtam-cli build reads this back into " << shown << "\n";
-    std::cout << FormatSongText(m->song, [&](int code) -> std::string {
+    std::cout << FormatSongText(*stored, [&](int code) -> std::string {
         if (code < 1 || code > 20 || !m->activation.InternalBankLoaded) return {};
         return Cp1252ToUtf8(WithoutTrailingBlanks(m->banks.internalBank.slot(code).name));
     });
@@ -303,6 +394,8 @@ int RunBuild(const std::vector<std::string>& words) {
         return Fail(textError.at(source == "-" ? "<stdin>" : source));
     if (const std::string why = WriteProblem(*out, args->Has("--force")); !why.empty())
         return CannotWrite(*out, why);
+    if (const std::string input = InputWrittenOver(*out, {source}); !input.empty())
+        return RefuseWritingOverInput(*out, input);
     std::string reason;
     if (!WriteFileExactly(*out, &m->song, kSongSize, reason)) return CannotWrite(*out, reason);
     std::cout << "Wrote " << *out << "\n";
@@ -378,6 +471,11 @@ int main(int argc, char** argv) {
     // Ctrl-C or a kill leaves no temporary file behind; a file-size limit is an ordinary
     // write error that is reported, not a signal that ends the program.
     qtam::RemoveTemporaryFilesOnInterrupt();
+    qtam::cli::UseCheckedStandardOutput();
     std::signal(SIGXFSZ, SIG_IGN);
-    return qtam::cli::Main(std::vector<std::string>(argv + 1, argv + argc));
+    const int code = qtam::cli::Main(std::vector<std::string>(argv + 1, argv + argc));
+    // Whatever a command printed must have arrived: a full disk or a closed pipe is a failure
+    // (a command that failed already has said why).
+    if (code != qtam::cli::kExitOk) return code;
+    return qtam::cli::FinishStandardOutput() ? code : qtam::cli::kExitFailure;
 }

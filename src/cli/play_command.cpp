@@ -124,7 +124,8 @@ std::optional<PlayOptions> ParsePlayArgs(const std::vector<std::string>& words,
         char* end = nullptr;
         const double v = std::strtod(s->c_str(), &end);
         if (s->empty() || *end != '\0' || !(v > 0) || v > 1e7) {
-            error = "--seconds takes a positive number";
+            error =
+                "--seconds takes a number of seconds above 0 and up to 10000000, not '" + *s + "'";
             return std::nullopt;
         }
         o.seconds = v;
@@ -184,9 +185,9 @@ int PlayThroughJack(Machine& m, const PlayOptions& o) {
     options.connect = o.connect;
     std::string error;
     if (!jack.Open(options, error)) return Fail("cannot play through JACK: " + error);
-    std::printf("JACK client %s at %d Hz, transport %s\n", jack.ClientName().c_str(), jack.Rate(),
-                JackSyncName(o.sync));
-    std::fflush(stdout);
+    // Flushed at once: whoever waits for the client (a test, a script) reads this line.
+    std::cout << "JACK client " << jack.ClientName() << " at " << jack.Rate() << " Hz, transport "
+              << JackSyncName(o.sync) << std::endl;
 
     struct sigaction previousInt {};
     struct sigaction previousTerm {};
@@ -216,8 +217,11 @@ int PlayThroughJack(Machine& m, const PlayOptions& o) {
         Fail("the JACK server went away after " + std::string(seconds) +
              " s of playing: " + jack.LostReason() + "; start it again and play again");
     }
-    std::printf("Played %.2f s of pattern %d through JACK, %llu xruns%s\n", played, o.load.pattern,
-                static_cast<unsigned long long>(xruns), interrupted ? " (interrupted)" : "");
+    char line[160];
+    std::snprintf(line, sizeof line, "Played %.2f s of pattern %d through JACK, %llu xruns%s\n",
+                  played, o.load.pattern, static_cast<unsigned long long>(xruns),
+                  interrupted ? " (interrupted)" : "");
+    std::cout << line;
     return alive ? kExitOk : kExitFailure;
 }
 
@@ -311,10 +315,12 @@ int RunPlay(const std::vector<std::string>& words) {
         prompter.Report(o.record);
         CannotWrite(o.record, "the recording could not be finished");
     }
-    std::printf("Played %.2f s of pattern %d%s\n", played, o.load.pattern,
-                interrupted ? " (interrupted)"
-                : lost      ? " (the sound device was lost)"
-                            : "");
+    char line[120];
+    std::snprintf(line, sizeof line, "Played %.2f s of pattern %d%s\n", played, o.load.pattern,
+                  interrupted ? " (interrupted)"
+                  : lost      ? " (the sound device was lost)"
+                              : "");
+    std::cout << line;
     return recorded && !lost ? kExitOk : kExitFailure;
 }
 
@@ -325,7 +331,7 @@ int RunDevices(const std::vector<std::string>& words) {
     if (!args->positional.empty()) return UsageFail("devices", "devices takes no arguments");
     std::vector<std::string> list;
     WithoutLibraryNoise([&] { list = OutputDeviceList(); });
-    for (std::size_t i = 0; i < list.size(); ++i) std::printf("%zu  %s\n", i, list[i].c_str());
+    for (std::size_t i = 0; i < list.size(); ++i) std::cout << i << "  " << list[i] << "\n";
     return kExitOk;
 }
 

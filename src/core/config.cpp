@@ -1,5 +1,7 @@
 #include "core/config.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdlib>
 
@@ -57,6 +59,11 @@ ConfigSettings ReadConfigSettings(const PrivateProfile& p) {
     s.Width = p.ReadInteger(kWindow, "Width", s.Width);
     s.Height = p.ReadInteger(kWindow, "Height", s.Height);
     s.State = p.ReadInteger(kWindow, "State", s.State);
+    s.GridShown = p.ReadInteger(kWindow, "GridShown", s.GridShown);
+    s.GridPosX = p.ReadInteger(kWindow, "GridPosX", s.GridPosX);
+    s.GridPosY = p.ReadInteger(kWindow, "GridPosY", s.GridPosY);
+    s.GridWidth = p.ReadInteger(kWindow, "GridWidth", s.GridWidth);
+    s.GridHeight = p.ReadInteger(kWindow, "GridHeight", s.GridHeight);
     return s;
 }
 
@@ -83,6 +90,11 @@ void WriteConfigSettings(const ConfigSettings& s, PrivateProfile& p) {
     p.WriteInteger(kWindow, "Width", s.Width);
     p.WriteInteger(kWindow, "Height", s.Height);
     p.WriteInteger(kWindow, "State", s.State);
+    p.WriteInteger(kWindow, "GridShown", s.GridShown);
+    p.WriteInteger(kWindow, "GridPosX", s.GridPosX);
+    p.WriteInteger(kWindow, "GridPosY", s.GridPosY);
+    p.WriteInteger(kWindow, "GridWidth", s.GridWidth);
+    p.WriteInteger(kWindow, "GridHeight", s.GridHeight);
 }
 
 void ApplyConfigSettings(const ConfigSettings& s, Machine& m) {
@@ -96,17 +108,22 @@ void TakeConfigSettings(const Machine& m, ConfigSettings& s) {
     s.Songfolder = m.editor.SongFolder;
     s.Bankfolder = m.activation.BankFolder;
     s.Samplefolder = m.activation.SampleFolder;
-    s.Userbank = m.activation.UserbankPath;
+    s.Userbank = m.activation.UserbankPath.empty() ? m.activation.MissingUserbankPath
+                                                   : m.activation.UserbankPath;
 }
 
 void ConfigFile::Read() {
+    struct stat st {};
+    readOnly_ = ::stat(path_.c_str(), &st) == 0 && (st.st_mode & S_IWUSR) == 0;
     unreadable_ = LoadProfile(path_, profile_) == ProfileRead::Unreadable;
     settings = ReadConfigSettings(profile_);
 }
 
 bool ConfigFile::Write(std::string* error) {
-    if (unreadable_) {
-        if (error != nullptr) *error = "the file could not be read at start-up";
+    if (unreadable_ || readOnly_) {
+        if (error != nullptr)
+            *error =
+                unreadable_ ? "the file could not be read at start-up" : "the file is read-only";
         return false;
     }
     WriteConfigSettings(settings, profile_);

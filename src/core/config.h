@@ -41,6 +41,12 @@ struct ConfigSettings {
     int Width = kDesignWidth;
     int Height = kDesignHeight;
     int State = 0;  // nonzero: the main window is maximised
+    // The pattern grid: shown at exit, and its place (0 wide: never placed).
+    int GridShown = 0;
+    int GridPosX = 0;
+    int GridPosY = 0;
+    int GridWidth = 0;
+    int GridHeight = 0;
 };
 
 // "Unable to write to " and the file's name.
@@ -53,7 +59,7 @@ std::string ConfigurationPath();
 
 // The settings from a profile; missing keys and texts that are no number give the defaults.
 ConfigSettings ReadConfigSettings(const PrivateProfile& profile);
-// All twenty keys into the profile, in the order they are written at exit (Times_Used
+// All twenty-five keys into the profile, in the order they are written at exit (Times_Used
 // counted up by one).
 void WriteConfigSettings(const ConfigSettings& settings, PrivateProfile& profile);
 
@@ -72,6 +78,8 @@ public:
     // file could not be written (or could not be read at start-up, so that replacing it would
     // lose what it holds); the previous file is then unchanged.
     bool Write(std::string* error = nullptr);
+    // The file was read-only at start-up: the user keeps it as it is, and Write leaves it alone.
+    bool ReadOnly() const { return readOnly_; }
 
     const std::string& path() const { return path_; }
     ConfigSettings settings;
@@ -80,6 +88,7 @@ private:
     std::string path_;
     PrivateProfile profile_;
     bool unreadable_ = false;
+    bool readOnly_ = false;
 };
 
 }  // namespace qtam

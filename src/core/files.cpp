@@ -48,6 +48,13 @@ std::string NameToOpen(const std::string& path, const std::string& extension) {
     return WithDefaultExtension(path, extension);
 }
 
+std::string ExactName(const std::string& path) {
+    if (path.find('.') != std::string::npos) return path;
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return "./" + path;
+    return path.substr(0, slash + 1) + "./" + path.substr(slash + 1);
+}
+
 bool FileExists(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0;

@@ -25,6 +25,10 @@ std::string WithDefaultExtension(const std::string& path, const std::string& ext
 // its name, so that the failure names what was given ("qtam SOMEFOLDER").
 std::string NameToOpen(const std::string& path, const std::string& extension);
 
+// The path made safe from the default extension the loaders and savers append to names
+// without any dot: the file opened or written is exactly the one named.
+std::string ExactName(const std::string& path);
+
 bool FileExists(const std::string& path);
 // The system's reason for an errno value, in words; EINVAL from OpenRegularFileForReading reads
 // as "not a regular file".

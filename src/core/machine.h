@@ -48,6 +48,9 @@ struct EditorState {
 struct BankActivation {
     bool InternalBankLoaded = false;
     std::string UserbankPath;
+    // The configured userbank that was missing at start-up (a drive not mounted, say): the
+    // configuration keeps naming it while no other bank is chosen.
+    std::string MissingUserbankPath;
     bool UserbankLoaded = false;
     bool EditorActive = false;
     std::string BankFolder;    // where the userbank dialogs start

@@ -228,19 +228,50 @@ inline std::int16_t ApplyMainVolume(std::int32_t acc, std::int32_t mainVolume) {
     return Clip((static_cast<std::int64_t>(acc) * mainVolume) >> 7);
 }
 
-// Every sounding voice over a run of frames into the accumulators.
+// Each channel's share of a run of frames, before the main volume.
+struct ChannelRuns {
+    std::int32_t left[kChannels][kRunFrames];
+    std::int32_t right[kChannels][kRunFrames];
+};
+
+// Every sounding voice over a run of frames into the accumulators. With `channels`, each
+// voice goes into its channel's own accumulators first, which are then added up: the sums are
+// the same integers either way.
 template <class Mixer>
 void AccumulateRun(Machine& m, std::int32_t* accL, std::int32_t* accR, int frames,
-                   const MixKernels& kernels) {
+                   const MixKernels& kernels, ChannelRuns* channels = nullptr) {
     const ChannelSettings& cs = m.song.settings(m.clock.PlayPattern);
     for (int c = 1; c <= kChannels; ++c) {
         Voice& v = m.voice(c);
+        std::int32_t* left = accL;
+        std::int32_t* right = accR;
+        if (channels != nullptr) {
+            left = channels->left[c - 1];
+            right = channels->right[c - 1];
+            std::fill_n(left, frames, 0);
+            std::fill_n(right, frames, 0);
+        }
         if (!v.active) continue;
         const SampleSlot* sound = SlotOf(m.banks, cs.instrument[c - 1]);
-        MixVoiceRun<Mixer>(v, sound, Mixer::Math(v, cs, c), cs.mute[c - 1] != 0, accL, accR, frames,
-                           kernels);
+        MixVoiceRun<Mixer>(v, sound, Mixer::Math(v, cs, c), cs.mute[c - 1] != 0, left, right,
+                           frames, kernels);
     }
+    if (channels == nullptr) return;
+    for (int c = 0; c < kChannels; ++c)
+        for (int f = 0; f < frames; ++f) {
+            accL[f] += channels->left[c][f];
+            accR[f] += channels->right[c][f];
+        }
 }
+
+// Where each channel's frames go: `frames` apart, channel 1 first; null for none.
+struct StemOut {
+    StereoFrame* at = nullptr;
+    int stride = 0;
+    void Put(int channel, int frame, std::int32_t left, std::int32_t right) const {
+        at[(channel - 1) * stride + frame] = {Clip(left), Clip(right)};
+    }
+};
 
 // AccumulateRun for the live mixer with each channel's share kept apart in its tap as well:
 // every voice is mixed into its zeroed tap first, then added, so the sum is the same.
@@ -313,13 +344,21 @@ void MixLiveFrame(Machine& m, std::int16_t* out, ChannelTaps* taps, int offset) 
     Tick(m);
 }
 
-void MixDiskRun(Machine& m, StereoFrame* out, int frames) {
+void MixDiskRun(Machine& m, StereoFrame* out, int frames, const StemOut& stems) {
     PlayClock& k = m.clock;
     const MixKernels& kernels = Kernels();
     std::int32_t accL[kRunFrames], accR[kRunFrames];
     std::fill_n(accL, frames, 0);
     std::fill_n(accR, frames, 0);
-    AccumulateRun<DiskMixer>(m, accL, accR, frames, kernels);
+    if (stems.at != nullptr) {
+        static thread_local ChannelRuns channels;
+        AccumulateRun<DiskMixer>(m, accL, accR, frames, kernels, &channels);
+        for (int c = 1; c <= kChannels; ++c)
+            for (int f = 0; f < frames; ++f)
+                stems.Put(c, f, channels.left[c - 1][f], channels.right[c - 1][f]);
+    } else {
+        AccumulateRun<DiskMixer>(m, accL, accR, frames, kernels);
+    }
     kernels.applyMainVolume(accL, accR, k.MainVolume, reinterpret_cast<std::int16_t*>(out), frames);
     k.StepCounter += frames;
 }
@@ -362,7 +401,10 @@ void RenderBlock(Machine& m, int frames) {
         m.stream->Append(out, static_cast<std::size_t>(frames) * 4);
 }
 
-StereoFrame MixFrame(Machine& m) {
+namespace {
+
+// One frame of the disk mixer; each channel's share goes to the first frame of `stems`.
+StereoFrame MixDiskFrame(Machine& m, const StemOut& stems) {
     PlayClock& k = m.clock;
     const ChannelSettings& cs = m.song.settings(k.PlayPattern);
     // Whether this frame's tick only advances the voices; then they advance right here.
@@ -373,7 +415,9 @@ StereoFrame MixFrame(Machine& m) {
         if (!v.active) continue;
         FadeStep(v);
         const std::int32_t sample = ReadSample(SlotOf(m.banks, cs.instrument[c - 1]), v);
-        acc = AddPair(acc, DiskPair(DiskMixer::Math(v, cs, c), sample, kPanScales.byPan[v.pan]));
+        const PanPair own = DiskPair(DiskMixer::Math(v, cs, c), sample, kPanScales.byPan[v.pan]);
+        acc = AddPair(acc, own);
+        if (stems.at != nullptr) stems.Put(c, 0, LeftOf(own), RightOf(own));
         if (advancing) AdvanceVoice(v, cs.mute[c - 1] != 0);
     }
     const StereoFrame frame{ApplyMainVolume(LeftOf(acc), k.MainVolume),
@@ -385,17 +429,36 @@ StereoFrame MixFrame(Machine& m) {
     return frame;
 }
 
-void MixFrames(Machine& m, StereoFrame* out, int frames) {
+void MixDiskFrames(Machine& m, StereoFrame* out, int frames, StemOut stems) {
+    if (stems.at != nullptr)
+        for (int c = 1; c <= kChannels; ++c)
+            std::fill_n(stems.at + (c - 1) * stems.stride, frames, StereoFrame{0, 0});
     int f = 0;
     while (f < frames) {
         const int run = AdvancingFrames(m.clock, frames - f);
         if (run > 0) {
-            MixDiskRun(m, out + f, run);
+            MixDiskRun(m, out + f, run, stems);
             f += run;
+            if (stems.at != nullptr) stems.at += run;
         } else {
-            out[f++] = MixFrame(m);
+            out[f++] = MixDiskFrame(m, stems);
+            if (stems.at != nullptr) stems.at += 1;
         }
     }
+}
+
+}  // namespace
+
+StereoFrame MixFrame(Machine& m) {
+    return MixDiskFrame(m, {});
+}
+
+void MixFrames(Machine& m, StereoFrame* out, int frames) {
+    MixDiskFrames(m, out, frames, {});
+}
+
+void MixFramesWithStems(Machine& m, StereoFrame* out, StereoFrame* stems, int frames) {
+    MixDiskFrames(m, out, frames, {stems, frames});
 }
 
 }  // namespace qtam

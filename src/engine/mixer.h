@@ -39,6 +39,12 @@ StereoFrame MixFrame(Machine& m);
 // Thread: owner.
 void MixFrames(Machine& m, StereoFrame* out, int frames);
 
+// MixFrames, and each channel's share of every frame (after its volume, pan and distortion,
+// before the main volume, clipped to 16 bits) into `stems`: kChannels runs of `frames` frames,
+// channel 1 first. A channel without a sounding voice gets silence.
+// Thread: owner.
+void MixFramesWithStems(Machine& m, StereoFrame* out, StereoFrame* stems, int frames);
+
 // n / d rounded to nearest with ties to even (d > 0), exact for all 32-bit n.
 // Thread: any.
 constexpr std::int32_t RoundDiv(std::int64_t n, std::int64_t d) {

@@ -9,11 +9,14 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "banks/wav_io.h"
 #include "core/files.h"
 #include "core/machine.h"
 #include "core/messages.h"
+#include "core/sample_bank.h"
+#include "core/text_codec.h"
 #include "engine/mixer.h"
 
 namespace qtam {
@@ -274,9 +277,15 @@ void RenderMeasure(Machine& m, int measure, RenderProgress& progress) {
     ShowActivity(progress.observer, RenderingMeasureText(measure));
 
     StereoFrame buffer[kChunkFrames];
+    const bool stems = std::any_of(progress.stems.begin(), progress.stems.end(),
+                                   [](StreamSink* s) { return s != nullptr; });
+    std::vector<StereoFrame> shares(stems ? std::size_t{kChannels} * kChunkFrames : 0);
     while (remaining > 0) {
         const int chunk = std::min(remaining, kChunkFrames);
-        MixFrames(m, buffer, chunk);
+        if (stems)
+            MixFramesWithStems(m, buffer, shares.data(), chunk);
+        else
+            MixFrames(m, buffer, chunk);
         if (total > 0) {
             progress.accumulator += chunk / total * 98;
             if (progress.gauge.SetProgress(static_cast<int>(std::lrint(progress.accumulator))))
@@ -285,6 +294,10 @@ void RenderMeasure(Machine& m, int measure, RenderProgress& progress) {
         remaining -= chunk;
         if (m.stream != nullptr)
             m.stream->Append(buffer, static_cast<std::size_t>(chunk) * sizeof(StereoFrame));
+        for (int c = 0; c < kChannels; ++c)
+            if (progress.stems[c] != nullptr)
+                progress.stems[c]->Append(shares.data() + std::size_t(c) * chunk,
+                                          static_cast<std::size_t>(chunk) * sizeof(StereoFrame));
         if (progress.observer != nullptr && progress.observer->frames)
             progress.observer->frames(buffer, chunk);
     }
@@ -300,18 +313,11 @@ bool FinishStream(Machine& m, StreamObserver* observer) {
     return ok;
 }
 
-bool RunStream(Machine& m, StreamMode mode, const std::string& fileName, StreamObserver* observer) {
-    const std::string name = fileName.empty() ? fileName : WithDefaultExtension(fileName, ".WAV");
-    if (!OpenStreamFile(m, name, mode != StreamMode::LiveSession)) return false;
-    m.Streaming = true;
-    if (mode == StreamMode::LiveSession) {
-        OpenStream(m)->keepRawOnFailure = true;
-        return true;
-    }
-
-    BusyCursor busy(*m.prompter);
+void RenderOffline(Machine& m, StreamMode mode, StreamObserver* observer,
+                   const std::array<StreamSink*, 8>& stems) {
     RenderProgress progress;
     progress.observer = observer;
+    progress.stems = stems;
     ShowProgress(observer, 0);
     if (mode == StreamMode::CurrentMeasure) {
         const int measure = std::clamp<int>(m.editor.CurrentMeasure, 1, kMeasures);
@@ -327,7 +333,130 @@ bool RunStream(Machine& m, StreamMode mode, const std::string& fileName, StreamO
             if (measure < count) NextRenderMeasure(m, measure + 1);
         }
     }
+}
+
+bool RunStream(Machine& m, StreamMode mode, const std::string& fileName, StreamObserver* observer) {
+    const std::string name = fileName.empty() ? fileName : WithDefaultExtension(fileName, ".WAV");
+    if (!OpenStreamFile(m, name, mode != StreamMode::LiveSession)) return false;
+    m.Streaming = true;
+    if (mode == StreamMode::LiveSession) {
+        OpenStream(m)->keepRawOnFailure = true;
+        return true;
+    }
+
+    BusyCursor busy(*m.prompter);
+    RenderOffline(m, mode, observer);
     return FinishStream(m, observer);
+}
+
+std::array<bool, 8> SoundingChannels(const Machine& m, StreamMode mode) {
+    const int p = std::clamp<int>(m.editor.CurrentPattern, 1, kPatterns);
+    const bool one = mode == StreamMode::CurrentMeasure;
+    const int from = one ? std::clamp<int>(m.editor.CurrentMeasure, 1, kMeasures) : 1;
+    const int to = one ? from : MeasureCountOf(m.song, p);
+    const ChannelSettings& cs = m.song.settings(p);
+    std::array<bool, 8> sounding{};
+    for (int c = 1; c <= kChannels; ++c) {
+        const SampleSlot* sound = SlotOf(m.banks, cs.instrument[c - 1]);
+        if (cs.mute[c - 1] != 0 || sound == nullptr || !sound->hasSound()) continue;
+        for (int meas = from; meas <= to && !sounding[c - 1]; ++meas)
+            for (int s = 1; s <= StepsPerMeasureOf(m.song); ++s)
+                if (m.song.cell(p, meas, c, s).hasNote()) sounding[c - 1] = true;
+    }
+    return sounding;
+}
+
+std::string StemFileName(const Machine& m, int channel, SoundFileType type) {
+    const int p = std::clamp<int>(m.editor.CurrentPattern, 1, kPatterns);
+    const SampleSlot* sound = SlotOf(m.banks, m.song.settings(p).instrument[channel - 1]);
+    std::string name = sound != nullptr ? Cp1252ToUtf8(WithoutTrailingBlanks(sound->name)) : "";
+    // No folder, no hidden file, no control character comes from a sound's name.
+    for (char& c : name)
+        if (c == '/' || c == '\\' || static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '_';
+    if (!name.empty() && name[0] == '.') name[0] = '_';
+    if (name.empty()) name = "channel";
+    char number[8];
+    std::snprintf(number, sizeof number, "%02d-", channel);
+    return number + name + "." + ExtensionOf(type);
+}
+
+bool WriteRenderFiles(Machine& m, StreamMode mode, const RenderFiles& files,
+                      StreamObserver* observer) {
+    std::vector<std::unique_ptr<StreamFile>> out;  // the main file first
+    auto open = [&](const std::string& target) -> StreamFile* {
+        auto file = std::make_unique<StreamFile>(target, true);
+        if (!file->Open()) {
+            m.prompter->Warn(FileFailureText(kMsgCannotCreate, target, std::strerror(errno)));
+            return nullptr;
+        }
+        out.push_back(std::move(file));
+        return out.back().get();
+    };
+    StreamFile* main = open(files.main);
+    if (main == nullptr) return false;
+    std::array<StreamSink*, 8> stems{};
+    for (int c = 0; c < kChannels; ++c)
+        if (!files.stems[c].empty() && (stems[c] = open(files.stems[c])) == nullptr) return false;
+
+    BusyCursor busy(*m.prompter);
+    m.stream = main;
+    RenderOffline(m, mode, observer, stems);
+    m.stream = nullptr;
+    RewindClock(m);
+    if (main->dataBytes() == 0) return true;  // nothing was rendered, so nothing is written
+
+    // Every file is complete beside its target before any of them takes its target's place.
+    ShowActivity(observer, kActivitySaving);
+    auto fail = [&](const std::string& target, const std::string& reason) {
+        m.prompter->Warn(WriteFailedText(target, reason));
+        return false;
+    };
+    std::vector<std::unique_ptr<TemporaryFile>> encoded;
+    for (const auto& file : out) {
+        if (!file->CloseAsWav()) return fail(file->target(), file->error());
+        if (files.type == SoundFileType::Wav) continue;
+        auto coded = std::make_unique<TemporaryFile>();
+        const std::string suffix = std::string(".") + ExtensionOf(files.type);
+        if (!coded->Create(DirectoryOf(file->target()), ".qtam-", suffix))
+            return fail(file->target(), std::strerror(errno));
+        std::string error;
+        if (!EncodeWavAs(file->rawPath(), coded->TakeDescriptor(), files.type, files.quality,
+                         error))
+            return fail(file->target(), error);
+        encoded.push_back(std::move(coded));
+    }
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        const bool wav = files.type == SoundFileType::Wav;
+        std::string error;
+        if (!MoveOverTarget(wav ? out[i]->rawPath() : encoded[i]->path(), out[i]->target(), &error))
+            return fail(out[i]->target(), error);
+        if (wav)
+            out[i]->KeepRaw();
+        else
+            encoded[i]->Keep();
+    }
+    ShowProgress(observer, 100);
+    return true;
+}
+
+bool RunRenderFiles(Machine& m, StreamMode mode, const RenderFiles& files,
+                    StreamObserver* observer) {
+    std::vector<std::string> targets{files.main};
+    for (const std::string& stem : files.stems)
+        if (!stem.empty()) targets.push_back(stem);
+    bool anyExists = false;
+    for (const std::string& target : targets) {
+        if (!FileExists(target)) continue;
+        anyExists = true;
+        if (!IsRegularFile(target) || IsReadOnlyFile(target)) {
+            m.prompter->Warn(FileFailureText(
+                kMsgCannotCreate, target,
+                IsRegularFile(target) ? "the file is read-only" : std::strerror(EISDIR)));
+            return false;
+        }
+    }
+    if (anyExists && !m.prompter->AskYesNo(kMsgFileExists)) return false;
+    return WriteRenderFiles(m, mode, files, observer);
 }
 
 }  // namespace qtam

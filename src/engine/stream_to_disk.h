@@ -5,10 +5,12 @@
 // The frames go raw into a temporary file of their own beside the target; finishing turns
 // them into the WAV file, which replaces an existing target only once it is complete.
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <string>
 
+#include "banks/sound_file.h"
 #include "engine/gauge.h"
 
 namespace qtam {
@@ -31,12 +33,16 @@ struct StreamObserver {
     std::function<void(const StereoFrame* frames, int count)> frames;
 };
 
+class StreamSink;
+
 // The progress of one offline render, across its measures.
 struct RenderProgress {
     int measuresToRender = 1;
     double accumulator = 0.0;
     Gauge gauge;  // 0..100
     StreamObserver* observer = nullptr;
+    // Where each channel's share goes (channel 1 first); all null: no stems are mixed.
+    std::array<StreamSink*, 8> stems{};
 };
 
 // Opens the stream file for `fileName` (used as given; see RunStream for the default
@@ -73,6 +79,44 @@ enum class StreamMode {
 // Thread: owner (all three forms below as well).
 bool RunStream(Machine& m, StreamMode mode, const std::string& fileName,
                StreamObserver* observer = nullptr);
+
+// The rendering of an offline mode alone: the edited measure or the whole edited pattern,
+// through the disk mixer into m.stream (which may be any sink, or none), and each channel's
+// share into its sink in `stems` when one is given. The caller opens and finishes the sinks;
+// afterwards the clock is where the render left it.
+// Thread: owner.
+void RenderOffline(Machine& m, StreamMode mode, StreamObserver* observer = nullptr,
+                   const std::array<StreamSink*, 8>& stems = {});
+
+// The files of one offline render: the main mix, and one file per channel (stems) where a name
+// is given, all of one type.
+struct RenderFiles {
+    std::string main;
+    std::array<std::string, 8> stems;  // "" for no file
+    SoundFileType type = SoundFileType::Wav;
+    int quality = kDefaultOggQuality;  // Ogg Vorbis only
+};
+
+// The channels a render of `mode` hears: not muted, with a note in the measures it renders and
+// a sound to play.
+// Thread: owner.
+std::array<bool, 8> SoundingChannels(const Machine& m, StreamMode mode);
+// "03-Snare Tight.flac": the channel's number and its sound's name, made safe for a file name.
+// Thread: owner.
+std::string StemFileName(const Machine& m, int channel, SoundFileType type);
+
+// Renders an offline mode into every file of `files` at once. Each is written beside its target
+// and takes its place only when all were written, so a failure leaves every target as it was.
+// The caller has agreed to replacing existing targets. False when something went wrong (the
+// user has been told).
+// Thread: owner.
+bool WriteRenderFiles(Machine& m, StreamMode mode, const RenderFiles& files,
+                      StreamObserver* observer = nullptr);
+// WriteRenderFiles as the dialog runs it: one question when any target exists, a refusal when
+// one is read-only or no file.
+// Thread: owner.
+bool RunRenderFiles(Machine& m, StreamMode mode, const RenderFiles& files,
+                    StreamObserver* observer = nullptr);
 
 inline bool RenderCurrentMeasure(Machine& m, const std::string& fileName,
                                  StreamObserver* observer = nullptr) {

@@ -38,16 +38,37 @@ void RetimeSong(Machine& m) {
 }  // namespace
 
 bool ToggleStep(Machine& m, int slot) {
-    if (slot < 1 || slot > kSlots) return false;
-    const EditorState& e = m.editor;
-    StepCell& c = m.song.cell(e.CurrentPattern, e.CurrentMeasure, e.CurrentChannel, slot);
-    const bool note = !c.hasNote();
+    return ToggleCell(m, m.editor.CurrentChannel, slot);
+}
+
+namespace {
+
+void WriteClickedCell(Machine& m, StepCell& c, bool note) {
     c.velocity = static_cast<std::int8_t>(note ? 80 : -1);
     c.pan = 64;
     c.reversed = 0;
     c.reserved2 = 0;
     m.editor.DropPreparedStart();
+}
+
+}  // namespace
+
+bool ToggleCell(Machine& m, int channel, int slot) {
+    if (slot < 1 || slot > kSlots || channel < 1 || channel > kChannels) return false;
+    const EditorState& e = m.editor;
+    StepCell& c = m.song.cell(e.CurrentPattern, e.CurrentMeasure, channel, slot);
+    const bool note = !c.hasNote();
+    WriteClickedCell(m, c, note);
     return note;
+}
+
+bool PaintCell(Machine& m, int channel, int slot, bool note) {
+    if (slot < 1 || slot > kSlots || channel < 1 || channel > kChannels) return false;
+    const EditorState& e = m.editor;
+    StepCell& c = m.song.cell(e.CurrentPattern, e.CurrentMeasure, channel, slot);
+    if (c.hasNote() == note) return false;
+    WriteClickedCell(m, c, note);
+    return true;
 }
 
 bool SetNoteDetails(Machine& m, int velocity, int pan, bool reversed) {

@@ -36,6 +36,13 @@ inline constexpr int kMainVolumeMax = 255;
 // whether the slot now holds a note (false, and nothing written, for a slot outside 1..16).
 // Thread: user interface.
 bool ToggleStep(Machine& m, int slot);
+// ToggleStep on any channel 1..8 of the current measure.
+// Thread: user interface.
+bool ToggleCell(Machine& m, int channel, int slot);
+// Makes the cell of channel 1..8, slot 1..16 of the current measure hold a note (as a click sets
+// it) or none, unless it already does. Returns whether it changed.
+// Thread: user interface.
+bool PaintCell(Machine& m, int channel, int slot, bool note);
 
 // "Ok" of the note details of the cell at CurrentStep: writes only the values that differ
 // (velocity and pan kept in 0..127) and then sets the changed mark; a prepared start stays.

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "banks/kit.h"
+#include "core/files.h"
 #include "core/machine.h"
 #include "engine/play_clock.h"
 #include "song/edit_ops.h"
@@ -118,6 +119,16 @@ void SongEditor::EndDrag() {
 bool SongEditor::ToggleStep(int slot) {
     return Edit(Numbered("Toggle step", slot), SongChange::Step,
                 [&] { return qtam::ToggleStep(m_, slot); });
+}
+
+bool SongEditor::ToggleCell(int channel, int slot) {
+    return Edit(Numbered("Toggle step", slot) + ", channel " + std::to_string(channel),
+                SongChange::Pattern, [&] { return qtam::ToggleCell(m_, channel, slot); });
+}
+
+void SongEditor::DragPaintCell(int channel, int slot, bool note) {
+    Drag(Numbered(note ? "Paint channel" : "Erase channel", channel), SongChange::Pattern,
+         [&] { qtam::PaintCell(m_, channel, slot, note); });
 }
 
 bool SongEditor::SetNoteDetails(int velocity, int pan, bool reversed) {
@@ -286,6 +297,15 @@ bool SongEditor::Begin(const std::string& songFile) {
     UpdateTitle(m_);
     Announce(SongChange::Song);
     return loaded;
+}
+
+bool SongEditor::BeginSession(const std::string& songFile) {
+    if (FileExists(songFile)) return Begin(songFile);
+    Begin("");
+    m_.editor.SongFileName = songFile;
+    UpdateTitle(m_);
+    Announce(SongChange::File);
+    return true;
 }
 
 void SongEditor::TakeSong() {

@@ -75,6 +75,12 @@ public:
     // ---- The step buttons and note details (the edited channel and measure)
     // Sets or clears the note of slot 1..16; "Toggle step N". Returns whether it holds a note.
     bool ToggleStep(int slot);
+    // ToggleStep on any channel of the edited measure (the pattern grid); "Toggle step N,
+    // channel C".
+    bool ToggleCell(int channel, int slot);
+    // A drag along a row of the pattern grid: each cell it reaches gets a note (or loses it);
+    // one entry, "Paint channel C" or "Erase channel C", at EndDrag.
+    void DragPaintCell(int channel, int slot, bool note);
     // The note details of the cell at the edited step; "Note details".
     bool SetNoteDetails(int velocity, int pan, bool reversed);
 
@@ -131,6 +137,9 @@ public:
     // that cannot be read is reported as "Open song" reports it), with an empty history.
     // Returns whether the file was read.
     bool Begin(const std::string& songFile);
+    // A session's song: the file read as Begin reads it when it exists, otherwise a new Song
+    // that a save writes there. False when an existing file could not be read.
+    bool BeginSession(const std::string& songFile);
     // The Song was read as a whole outside the flows above (a benchmark's or a test's song):
     // it is the saved state, with an empty history.
     void TakeSong();

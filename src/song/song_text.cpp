@@ -374,9 +374,30 @@ struct Parser {
         return true;
     }
 
+    // KEY stored N: a value outside the range Q.Tam plays, kept as the file holds it.
+    static bool IsStored(const std::vector<Token>& w) {
+        return w.size() >= 2 && w[1].text == "stored" && !w[1].quoted;
+    }
+
+    bool StoredSongValue(const std::vector<Token>& w) {
+        const std::string& key = w[0].text;
+        long n = 0;
+        if (key == "tempo") {
+            if (!Number(w, 2, 0, 65535, "a stored tempo", n)) return false;
+            song.tempo = static_cast<std::uint16_t>(n);
+        } else if (key == "shuffle" || key == "steps") {
+            if (!Number(w, 2, 0, 255, "a stored " + key + " byte", n)) return false;
+            (key == "shuffle" ? song.shuffle : song.stepsPerMeasure) = static_cast<std::uint8_t>(n);
+        } else {
+            return Fail(w[1], "only tempo, shuffle, steps and measures take a stored value");
+        }
+        return NoMoreWords(w, 3, key);
+    }
+
     bool SongLine(const std::vector<Token>& w) {
         const std::string& key = w[0].text;
         long n = 0;
+        if (IsStored(w)) return StoredSongValue(w);
         if (key == "tempo") {
             if (!Number(w, 1, 50, 250, "a tempo in BPM", n)) return false;
             song.tempo = static_cast<std::uint16_t>(n);
@@ -620,6 +641,11 @@ struct Parser {
         if (key == "measures") {
             if (measure != 0)
                 return Fail(w[0], "measures goes before the pattern's first measure line");
+            if (IsStored(w)) {
+                if (!Number(w, 2, 0, 255, "a stored measure count", n)) return false;
+                song.measureCount[pattern - 1] = static_cast<std::uint8_t>(n);
+                return NoMoreWords(w, 3, key);
+            }
             if (!Number(w, 1, 1, kMeasures, "a measure count", n)) return false;
             song.measureCount[pattern - 1] = static_cast<std::uint8_t>(n);
             return NoMoreWords(w, 2, key);
@@ -706,7 +732,8 @@ char StepCharOf(int velocity, bool reversed) {
 bool ApplySongText(Song& song, const std::string& text, SongTextError& error) {
     auto scratch = std::make_unique<Song>(song);
     Parser parser(*scratch);
-    std::size_t start = 0;
+    // Editors that save UTF-8 with a byte-order mark put it before the first line.
+    std::size_t start = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
     while (start <= text.size()) {
         std::size_t end = text.find('\n', start);
         if (end == std::string::npos) end = text.size();
@@ -825,6 +852,7 @@ void CellDetails(std::string& out, const StepCell& c, const StepCell& said, int 
     out += ':';
     out += std::to_string(slot);
     out += d;
+    if (c.pan > 127) out += "  # pan played as 127";
     out += '\n';
 }
 
@@ -841,9 +869,21 @@ std::string FormatSongText(const Song& song,
         out << FieldLine("subtitle", song.subtitle, TextKind::Cp1252);
     out << FieldLine("author", song.author, TextKind::Cp1252);
     out << FieldLine("copyright", song.copyright, TextKind::Cp1252);
-    out << "tempo " << song.tempo << "\n";
-    out << "shuffle " << 2 * song.shuffle - 200 << "\n";
-    out << "steps " << int(song.stepsPerMeasure) << "\n";
+    // A value outside what Q.Tam plays is written as stored, with what is played instead.
+    if (song.tempo >= 50 && song.tempo <= 250)
+        out << "tempo " << song.tempo << "\n";
+    else
+        out << "tempo stored " << song.tempo << "  # outside 50..250: played as "
+            << std::clamp<int>(song.tempo, 50, 250) << "\n";
+    if (song.shuffle >= 100 && song.shuffle <= 150)
+        out << "shuffle " << 2 * song.shuffle - 200 << "\n";
+    else
+        out << "shuffle stored " << int(song.shuffle) << "  # outside 0..100: played as "
+            << (song.shuffle < 100 ? 0 : 100) << "\n";
+    if (song.stepsPerMeasure == 12 || song.stepsPerMeasure == 16)
+        out << "steps " << int(song.stepsPerMeasure) << "\n";
+    else
+        out << "steps stored " << int(song.stepsPerMeasure) << "  # played as 16\n";
     out << "humanize " << SwitchWord(song.humanize) << "\n";
     if (song.showInfoOnOpen != 0) out << "info-on-open " << SwitchWord(song.showInfoOnOpen) << "\n";
     if (!SameField(song.userbankFile, fresh.userbankFile))
@@ -862,7 +902,12 @@ std::string FormatSongText(const Song& song,
 
         const ChannelSettings& cs = song.settings(p);
         out << "\npattern " << p << "\n";
-        out << "  measures " << MeasureCountOf(song, p) << "\n";
+        const int count = song.measureCount[p - 1];
+        if (count >= 1 && count <= kMeasures)
+            out << "  measures " << count << "\n";
+        else
+            out << "  measures stored " << count << "  # played as " << MeasureCountOf(song, p)
+                << "\n";
         out << "  distortion gain " << cs.distortionGain << " threshold " << cs.distortionThreshold
             << "\n";
         std::uint8_t pan[kChannels];

@@ -8,6 +8,7 @@
 #include <random>
 
 #include "banks/userbank_file.h"
+#include "core/config.h"
 #include "core/files.h"
 #include "core/machine.h"
 #include "core/messages.h"
@@ -165,11 +166,14 @@ TEST_F(Activation, ConfiguredUserbankIsLoadedAndShown) {
     EXPECT_EQ(m->banks.userbank.slot(1).sampleCount, 10);
 }
 
-TEST_F(Activation, MissingConfiguredUserbankIsDroppedSilently) {
+TEST_F(Activation, MissingConfiguredUserbankIsSaidAndKeptForTheNextStart) {
     MakeBankFile(dir / "engines.dll", 10, "Kit");
     m->activation.UserbankPath = dir / "gone.ubf";
     ActivateMainWindow(*m, program);
-    EXPECT_TRUE(prompter.warnings.empty());
+    EXPECT_EQ(prompter.warnings, std::vector<std::string>{UserbankMissingText(dir / "gone.ubf")});
+    ConfigSettings kept;
+    TakeConfigSettings(*m, kept);
+    EXPECT_EQ(kept.Userbank, dir / "gone.ubf");
     EXPECT_TRUE(m->activation.UserbankPath.empty());
     EXPECT_FALSE(m->activation.UserbankLoaded);
     EXPECT_EQ(m->activation.UserbankCaption, "none loaded");

@@ -3,6 +3,7 @@
 #include <random>
 #include <tuple>
 
+#include "banks/sound_file.h"
 #include "banks/wav_io.h"
 #include "core/machine.h"
 #include "test_support.h"
@@ -194,7 +195,13 @@ TEST_F(WavImport, EachRefusalHasItsMessageAndLeavesTheSlotAlone) {
         {"stereo", with([](WavImage& w) { w.channels = 2; }),
          "This appears to be stereo WAV-file..."},
         {"6 channels", with([](WavImage& w) { w.channels = 6; }),
-         "This appears to be stereo WAV-file..."},
+         "This appears to be a WAV-file of 6 channels..."},
+        // One bound of the rate for every path, the one taken as it is too.
+        {"999 Hz", with([](WavImage& w) {
+             w.sampleRate = 999;
+             w.byteRate = 1998;
+         }),
+         kMsgRateOutOfRange},
         {"float", with([](WavImage& w) { w.formatTag = 3; }), kMsgFloatWav},
         {"ADPCM", with([](WavImage& w) { w.formatTag = 2; }),
          "This appears to be a compressed WAV-file..."},
@@ -321,9 +328,12 @@ TEST_F(WavImport, LargeFilesAskAndOnYesTakeTheFirst350Kb) {
 TEST_F(WavImport, DeclaredSizesAreNotTrustedBeyondTheFile) {
     WavImage tooLong = MonoWav(1000);
     tooLong.declaredDataSize = 0x7FFFFFF0;
+    // A cut file is said to be one: what is there is imported only after Yes.
+    prompter.answers = {false, true};
+    EXPECT_EQ(ImportCount(Write("claims.wav", tooLong.bytes())), 0);
     EXPECT_EQ(ImportCount(Write("claims.wav", tooLong.bytes())), 1000);
     EXPECT_EQ(SlotSamples(1), test::TestSamples(1000));
-    EXPECT_TRUE(prompter.questions.empty());  // the file is small, whatever it says
+    EXPECT_EQ(prompter.questions, std::vector<std::string>(2, kAskCutWav));
 
     // Nothing to import is said, not passed over in silence; the slot stays as it was.
     test::SetSound(m->banks.userbank, 2, {9, 9}, "Kept");

@@ -22,7 +22,7 @@ grep -q "cannot import low.wav: The samplefrequency is less than 44KHz.* No (--f
   || fail "question not reported: $(cat err.txt)"
 [ ! -e slow.ubf ] || fail "a failed bank was written"
 if "$cli" bank new st.ubf 1=stereo.wav 2>err.txt; then fail "a stereo file imported"; fi
-grep -q "cannot import stereo.wav: This appears to be stereo WAV-file" err.txt || fail "stereo: $(cat err.txt)"
+grep -qx "qtam-cli: cannot read stereo.wav: This appears to be stereo WAV-file... A slot holds .*" err.txt || fail "stereo: $(cat err.txt)"
 if "$cli" bank new st.ubf 1=tone.wav 2>err.txt; then fail "a missing file imported"; fi
 grep -q "^qtam-cli: cannot read tone.wav: No such file or directory$" err.txt || fail "missing: $(cat err.txt)"
 "$cli" bank new slow.ubf 1=low.wav --force >/dev/null

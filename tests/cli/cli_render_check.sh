@@ -57,4 +57,23 @@ cmp -s limited/out.wav before.wav || fail "file-size limit changed the existing 
 "$cli" info demo.sng > info.txt
 grep -q "channel 1 sound 2 volume 120  # Kick Punch" info.txt || fail "info channel line"
 grep -q "    1 X... x... x... x..." info.txt || fail "info grid"
+# FLAC and AIFF carry exactly the WAV's samples; Ogg Vorbis its length at about its level.
+"$cli" render demo.sng -o main.wav --seed 5 >/dev/null
+for f in flac aiff; do
+  "$cli" render demo.sng -o "main.$f" --seed 5 >/dev/null
+  sox "main.$f" -t raw - | cmp -s - <(sox main.wav -t raw -) || fail "$f samples differ from the WAV"
+done
+"$cli" render demo.sng -o sound --format ogg --quality 3 --seed 5 >/dev/null
+[ "$(soxi -t sound)" = vorbis ] && [ "$(soxi -s sound)" = "$(soxi -s main.wav)" ] || fail "ogg: $(soxi sound)"
+rms() { sox "$1" -n stats 2>&1 | awk '/RMS lev dB/ {print $4}'; }
+awk -v a="$(rms sound)" -v b="$(rms main.wav)" 'BEGIN { d = a - b; exit !(d < 0.5 && d > -0.5) }' \
+  || fail "ogg level $(rms sound) dB against $(rms main.wav) dB"
+
+# Stems: main.EXT and one file per channel that sounds, named after it; a muted one has none.
+sed 's/channel 2 sound 5 volume 96 /channel 2 sound 5 volume 96 mute /' "$songs/demo.txt" > muted.txt
+"$cli" build muted.txt -o muted.sng >/dev/null
+"$cli" render muted.sng --stems stems --format flac --seed 5 >/dev/null
+[ "$(cd stems && ls | tr '\n' ' ')" = "01-Kick Punch.flac 03-Snare Tight.flac 04-HiHat Closed.flac 05-HiHat Open.flac 06-Shaker.flac 07-Tom Low.flac 08-Crash.flac main.flac " ] \
+  || fail "stems: $(ls stems)"
+if "$cli" render muted.sng --stems stems --format flac 2>err.txt; then fail "stems replaced without --force"; fi
 echo "cli render checks passed"

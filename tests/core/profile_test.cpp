@@ -94,7 +94,7 @@ protected:
     std::string path = dir / "QTam/QTam.ini";
 };
 
-TEST_F(ConfigFileTest, FirstRunGivesDefaultsAndWritesAllSeventeenKeys) {
+TEST_F(ConfigFileTest, FirstRunGivesDefaultsAndWritesEveryKey) {
     ConfigFile config(path);
     config.Read();
     const ConfigSettings& s = config.settings;
@@ -118,7 +118,8 @@ TEST_F(ConfigFileTest, FirstRunGivesDefaultsAndWritesAllSeventeenKeys) {
                   "[Paths]\nSongfolder=\nBankfolder=\nSamplefolder=\nUserbank=\n\n"
                   "[WaveDevice]\nDeviceNum=0\nDeviceSetup=0\nNumDevices=0\nBuffer_size=8\n"
                   "AudioSystem=0\nJackConnect=1\nJackTransport=1\n\n"
-                  "[Window]\nPosX=250\nPosY=212\nWidth=644\nHeight=480\nState=0\n");
+                  "[Window]\nPosX=250\nPosY=212\nWidth=644\nHeight=480\nState=0\n"
+                  "GridShown=0\nGridPosX=0\nGridPosY=0\nGridWidth=0\nGridHeight=0\n");
 
     ConfigFile second(path);
     second.Read();
@@ -194,6 +195,19 @@ TEST_F(ConfigFileTest, AFailedWriteLeavesTheFileAsItWas) {
     EXPECT_FALSE(blocked.Write());
     EXPECT_TRUE(std::filesystem::is_directory(dir.path()));
     EXPECT_EQ(UnableToWriteText("/x/QTam.ini"), "Unable to write to /x/QTam.ini");
+}
+
+TEST_F(ConfigFileTest, AReadOnlyFileIsTheUsersWishAndStaysAsItIs) {
+    std::filesystem::create_directories(dir / "QTam");
+    WriteText(path, "[Paths]\nUserbank=/mnt/away/bank.ubf\n");
+    std::filesystem::permissions(path, std::filesystem::perms::owner_read);
+    ConfigFile config(path);
+    config.Read();
+    EXPECT_TRUE(config.ReadOnly());
+    std::string error;
+    EXPECT_FALSE(config.Write(&error));
+    EXPECT_EQ(error, "the file is read-only");
+    EXPECT_EQ(ReadText(path), "[Paths]\nUserbank=/mnt/away/bank.ubf\n");
 }
 
 TEST_F(ConfigFileTest, ALinkedFileIsWrittenWhereItPoints) {

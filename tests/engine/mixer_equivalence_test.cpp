@@ -227,5 +227,43 @@ TEST(MixerModel, TheDiskMixerMatchesTheFrameByFrameModel) {
     }
 }
 
+// Stems are the channels' shares of the same mix: the main frames stay exactly what MixFrames
+// gives, and the stems with the main volume applied add up to them within 1 LSB per stem
+// wherever the main mix does not clip.
+TEST(MixerModel, StemsAddUpToTheMainMix) {
+    for (unsigned seed = 21; seed <= 26; ++seed) {
+        auto plain = RandomMachine(seed);
+        auto split = RandomMachine(seed);
+        for (Machine* m : {plain.get(), split.get()}) {
+            m->clock.MainVolume = m->clock.MainVolumeTarget = seed % 2 ? 128 : 180;
+            StartRender(*m, 1);
+        }
+        const int n = 4000;
+        std::vector<StereoFrame> want(n), main(n), stems(kChannels * n);
+        long heard = 0;
+        for (int done = 0; done < 40000; done += n) {
+            MixFrames(*plain, want.data(), n);
+            MixFramesWithStems(*split, main.data(), stems.data(), n);
+            for (int f = 0; f < n; ++f) {
+                ASSERT_EQ(main[f].left, want[f].left) << "seed " << seed << " frame " << done + f;
+                ASSERT_EQ(main[f].right, want[f].right) << "seed " << seed << " frame " << done + f;
+                std::int64_t left = 0, right = 0;
+                for (int c = 0; c < kChannels; ++c) {
+                    left += stems[c * n + f].left;
+                    right += stems[c * n + f].right;
+                }
+                const std::int64_t volume = split->clock.MainVolume;
+                for (auto [sum, mixed] : {std::pair{left, main[f].left}, {right, main[f].right}}) {
+                    if (mixed == 32767 || mixed == -32768) continue;
+                    heard += mixed != 0;
+                    ASSERT_LE(std::abs((sum * volume >> 7) - mixed), kChannels)
+                        << "seed " << seed << " frame " << done + f;
+                }
+            }
+        }
+        EXPECT_GT(heard, 1000) << "seed " << seed << " made almost no sound";
+    }
+}
+
 }  // namespace
 }  // namespace qtam

@@ -109,7 +109,7 @@ complete_words() {
 }
 [ "$(complete_words qtam-cli re)" = render ] || fail "command: $(complete_words qtam-cli re)"
 [ "$(complete_words qtam-cli render --pa)" = --pattern ] || fail "option"
-[ "$(complete_words qtam-cli bank "")" = "$(printf 'export\ninfo\nnew')" ] || fail "bank"
+[ "$(complete_words qtam-cli bank "")" = "$(printf 'export\nfrom-kit\ninfo\nnew')" ] || fail "bank"
 expected=$(printf '%s\n' "$work/files/B.SNG" "$work/files/a.sng" "$work/files/sub" | sort)
 [ "$(complete_words qtam-cli render "$work/files/")" = "$expected" ] ||
     fail "song files: $(complete_words qtam-cli render "$work/files/")"

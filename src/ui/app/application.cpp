@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QMenuBar>
+#include <algorithm>
 
 #include "song/slides.h"
 #include "ui/bank_editor/bank_editor.h"
@@ -16,6 +17,7 @@
 #include "ui/dialogs/value_dialog.h"
 #include "ui/groove_panel/groove_panel.h"
 #include "ui/main_window/main_window.h"
+#include "ui/pattern_grid/pattern_grid.h"
 #include "ui/qt/desktop_conventions.h"
 #include "ui/qt/window_placement.h"
 
@@ -65,6 +67,7 @@ QtamApp::QtamApp(const std::string& commandLineSong, const std::string& configPa
     hihatDialog_ = std::make_unique<HihatDialog>(ctx_, bankEditor_.get());
     slideDialog_ = std::make_unique<SlideDialog>(ctx_, main);
     deviceSetup_ = std::make_unique<DeviceSetupDialog>(ctx_, main);
+    grid_ = std::make_unique<PatternGrid>(ctx_, main);
     ConnectWindows();
 }
 
@@ -139,6 +142,16 @@ void QtamApp::ConnectWindows() {
     // A minimised or hidden panel comes back from the main window: from its menu, and when
     // the main window is clicked into.
     QObject::connect(main, &MainWindow::groovePanelRequested, panel, [this] { ShowGroovePanel(); });
+
+    // The pattern grid: its light is the panel's, its note details the panel's dialog, and the
+    // menu shortcuts work there too.
+    PatternGrid* grid = grid_.get();
+    grid->addActions(main->ShortcutActions());
+    QObject::connect(main, &MainWindow::patternGridRequested, grid, &PatternGrid::ShowGrid);
+    QObject::connect(panel, &GroovePanel::heardChanged, grid, &PatternGrid::ShowHeard);
+    QObject::connect(grid, &PatternGrid::noteDetailsRequested, noteDetails_.get(),
+                     &NoteDetailsDialog::ShowDetails);
+    KeepTitleVisible(*grid);
     QObject::connect(main, &MainWindow::activated, panel, [panel] {
         if (panel->isVisible() && panel->isMinimized()) panel->showNormal();
     });
@@ -161,6 +174,13 @@ QtamApp::~QtamApp() {
 
 void QtamApp::ShowAtStart() {
     panel_->show();
+    // The grid as it was left: where it was, open or not.
+    const ConfigSettings& s = config_.settings;
+    if (s.GridWidth > 0 && s.GridHeight > 0) {
+        grid_->resize(std::clamp(s.GridWidth, 160, 16384), std::clamp(s.GridHeight, 120, 16384));
+        grid_->move(s.GridPosX, s.GridPosY);
+    }
+    if (s.GridShown != 0) grid_->show();
     aboutBox_->ShowAsSplash();
     mainWindow_->ShowAtStart();
     // The panel lies below the main window's menu bar, which it would otherwise cover (where
@@ -174,9 +194,14 @@ void QtamApp::ShowAtStart() {
     aboutBox_->raise();
 }
 
+void QtamApp::QuitNow() {
+    quitRequested_ = true;
+    QCoreApplication::exit(0);
+}
+
 int QtamApp::Exec() {
     QObject::connect(mainWindow_.get(), &MainWindow::LoopEnds, [] { QCoreApplication::exit(0); });
-    const int code = QApplication::exec();
+    const int code = quitRequested_ ? 0 : QApplication::exec();
     Exit();
     return code;
 }
@@ -186,6 +211,12 @@ void QtamApp::Exit() {
     exited_ = true;
     if (m_->Playing) playback_.StopPlaying();
     playback_.CloseDevice();
+    ConfigSettings& s = config_.settings;
+    s.GridShown = grid_->isVisible() ? 1 : 0;
+    s.GridPosX = grid_->x();
+    s.GridPosY = grid_->y();
+    s.GridWidth = grid_->width();
+    s.GridHeight = grid_->height();
     mainWindow_->SaveConfigurationAtExit();
 }
 

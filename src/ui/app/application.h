@@ -39,6 +39,7 @@ class ValueDialog;
 class HihatDialog;
 class SlideDialog;
 class DeviceSetupDialog;
+class PatternGrid;
 
 // Who answers instead of the message boxes and file dialogs (tests); null: the real ones.
 struct StandIns {
@@ -63,6 +64,9 @@ public:
     int Exec();
     // Program exit: stops playback, closes the device and writes the configuration (once).
     void Exit();
+    // Ends the program without questions (a session manager's SIGTERM): at once, or as soon as
+    // the start-up is over when it comes before Exec.
+    void QuitNow();
 
     AppContext& context() { return ctx_; }
     Machine& machine() { return *m_; }
@@ -72,6 +76,7 @@ public:
     AboutBox& aboutBox() { return *aboutBox_; }
     BankEditor& bankEditor() { return *bankEditor_; }
     GroovePanel& panel() { return *panel_; }
+    PatternGrid& grid() { return *grid_; }
     SongInfoWindow& songInfo() { return *songInfo_; }
     NoteDetailsDialog& noteDetails() { return *noteDetails_; }
     InstrumentDialog& instrumentDialog() { return *instrumentDialog_; }
@@ -114,6 +119,8 @@ private:
     std::unique_ptr<HihatDialog> hihatDialog_;
     std::unique_ptr<SlideDialog> slideDialog_;
     std::unique_ptr<DeviceSetupDialog> deviceSetup_;
+    std::unique_ptr<PatternGrid> grid_;
+    bool quitRequested_ = false;
     bool exited_ = false;
 };
 

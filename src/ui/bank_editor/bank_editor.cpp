@@ -28,6 +28,7 @@
 
 #include "banks/instrument_select.h"
 #include "banks/kit.h"
+#include "banks/kit_import.h"
 #include "banks/sound_file.h"
 #include "banks/userbank_file.h"
 #include "banks/wav_io.h"
@@ -215,6 +216,7 @@ void BankEditor::BuildMenus() {
     FileMenu = menuBar()->addMenu("&File");
     NewBankItem = FileMenu->addAction("&New bank", QKeySequence(Qt::CTRL | Qt::Key_N));
     OpenBankItem = FileMenu->addAction("&Open bank…", QKeySequence(Qt::CTRL | Qt::Key_O));
+    ImportKitItem = FileMenu->addAction("Import &kit…");
     FileMenu->addSeparator();
     SaveBankItem = FileMenu->addAction("&Save bank", QKeySequence(Qt::CTRL | Qt::Key_S));
     SaveBankAsItem = FileMenu->addAction("Save bank &as…");
@@ -234,6 +236,7 @@ void BankEditor::BuildMenus() {
     connect(FileMenu, &QMenu::aboutToShow, this, &BankEditor::CommitPendingName);
     connect(NewBankItem, &QAction::triggered, this, &BankEditor::NewBank);
     connect(OpenBankItem, &QAction::triggered, this, &BankEditor::OpenBank);
+    connect(ImportKitItem, &QAction::triggered, this, &BankEditor::ImportKitAsBank);
     connect(SaveBankItem, &QAction::triggered, this, [this] { SaveBank(); });
     connect(SaveBankAsItem, &QAction::triggered, this, [this] { SaveBankAs(); });
     connect(CloseItem, &QAction::triggered, this, [this] { CloseEditor(); });
@@ -246,6 +249,7 @@ void BankEditor::BuildMenus() {
     FileMenu->setObjectName("FileMenu");
     NewBankItem->setObjectName("NewBankItem");
     OpenBankItem->setObjectName("OpenBankItem");
+    ImportKitItem->setObjectName("ImportKitItem");
     SaveBankItem->setObjectName("SaveBankItem");
     SaveBankAsItem->setObjectName("SaveBankAsItem");
     CloseItem->setObjectName("CloseItem");
@@ -477,6 +481,44 @@ void BankEditor::OpenBank() {
     RefillList();
     ShowSelectedSlot();
     a.BankFolder = FolderOfChosenFile(*file);
+}
+
+void BankEditor::ImportKitAsBank() {
+    CommitPendingName();
+    if (!AskToSaveBank()) return;
+    BankActivation& a = ctx_.m.activation;
+    const auto file = ctx_.dialogs.OpenFile(
+        {"Import a drum kit",
+         "Drum kits (drumkit.xml;*.h2drumkit;*.sfz)|drumkit.xml;*.h2drumkit;*.sfz|All files "
+         "(*.*)|*.*",
+         "", a.BankFolder});
+    if (!file) return;
+    Kit kit;
+    std::string error;
+    if (!ReadKit(*file, kit, error)) {
+        ctx_.m.prompter->Warn("This is not a drum kit that can be read.\n\nReason: " + error);
+        return;
+    }
+    KitImport result;
+    {
+        BusyCursor busy(*ctx_.m.prompter);
+        // Choosing a kit is the answer: its sounds are converted without a question each.
+        result = ImportKit(ctx_.m, kit, Conversion::Always);
+    }
+    a.BankFolder = FolderOfChosenFile(*file);
+    a.BankChanged = true;
+    editorBankPath_.clear();
+    BankDescription->setText(FromCp1252(ctx_.m.banks.userbank.description));
+    SelectFirstEntry();
+    RefillList();
+    ShowSelectedSlot();
+    if (result.leftOut.empty() && result.refused.empty()) return;
+    std::string text = std::to_string(result.imported) + " sound(s) of the kit were imported.";
+    if (!result.refused.empty()) text += "\n\nNot imported:";
+    for (const std::string& line : result.refused) text += "\n" + line;
+    if (!result.leftOut.empty()) text += "\n\nLeft out:";
+    for (const std::string& line : result.leftOut) text += "\n" + line;
+    ctx_.m.prompter->Warn(text);
 }
 
 bool BankEditor::SaveBank() {

@@ -103,6 +103,8 @@ private:
 
     bool AskToSaveBank();
     void NewBank();
+    // File > Import kit: a drum kit of another program becomes the bank being edited.
+    void ImportKitAsBank();
     void OpenBank();
     bool SaveBank();
     bool SaveBankAs();
@@ -144,6 +146,7 @@ private:
     QMenu* FileMenu;
     QAction* NewBankItem;
     QAction* OpenBankItem;
+    QAction* ImportKitItem;
     QAction* SaveBankItem;
     QAction* SaveBankAsItem;
     QAction* CloseItem;

@@ -1,6 +1,7 @@
 #include "ui/dialogs/render_dialog.h"
 
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -16,6 +17,7 @@
 #include "core/file_dialogs.h"
 #include "core/files.h"
 #include "core/machine.h"
+#include "core/song.h"
 #include "engine/stream_to_disk.h"
 #include "ui/dialogs/progress_gauge.h"
 #include "ui/qt/dialog_buttons.h"
@@ -73,6 +75,13 @@ RenderDialog::RenderDialog(AppContext& ctx, QWidget* parent)
         items->addWidget(item);
     }
     WhatItems->button(0)->setChecked(true);
+    Stems = new QCheckBox(QStringLiteral("&Stems: one file per channel beside it"), What);
+    Stems->setObjectName(QStringLiteral("Stems"));
+    items->addWidget(Stems);
+    // A live recording is the main mix only.
+    connect(WhatItems, &QButtonGroup::idToggled, this, [this](int, bool) {
+        Stems->setEnabled(WhatItems->checkedId() != static_cast<int>(StreamMode::LiveSession));
+    });
 
     QDialogButtonBox* okCancel = OkCancelButtons(this, OkButton, CancelButton);
 
@@ -155,6 +164,9 @@ void RenderDialog::Confirm() {
     if (!chosen) return;
 
     const auto mode = static_cast<StreamMode>(std::max(0, WhatItems->checkedId()));
+    const bool live = mode == StreamMode::LiveSession;
+    const SoundFileType type = SoundFileTypeOf(*chosen).value_or(SoundFileType::Wav);
+    const bool stems = Stems->isChecked() && !live;
     // The offline render reports progress 0 as soon as the file has been created.
     bool created = false;
     StreamObserver observer;
@@ -169,8 +181,25 @@ void RenderDialog::Confirm() {
         }
         Progress->SetProgress(percent);
     };
-    const bool ok = RunStream(ctx_.m, mode, *chosen, &observer);
-    if (mode == StreamMode::LiveSession) created = ok;
+    bool ok;
+    if (live || (type == SoundFileType::Wav && !stems)) {
+        ok = RunStream(ctx_.m, mode, *chosen, &observer);
+    } else {
+        RenderFiles files;
+        files.main = WithDefaultExtension(*chosen, ".WAV");
+        files.type = type;
+        if (stems) {
+            // "beat.flac" has its stems beside it as "beat-01-Kick Punch.flac" and so on.
+            const std::string name = FileNameOf(files.main);
+            const std::string base =
+                DirectoryOf(files.main) + name.substr(0, name.rfind('.')) + "-";
+            const auto sounding = SoundingChannels(ctx_.m, mode);
+            for (int c = 1; c <= kChannels; ++c)
+                if (sounding[c - 1]) files.stems[c - 1] = base + StemFileName(ctx_.m, c, type);
+        }
+        ok = RunRenderFiles(ctx_.m, mode, files, &observer);
+    }
+    if (live) created = ok;
     if (created) ctx_.m.activation.SampleFolder = FolderOfChosenFile(*chosen);
     hide();
     Q_EMIT recordingChanged();

@@ -1,11 +1,13 @@
 #pragma once
 // RenderDialog (once TStream): the "Stream to disk" dialog. Renders the edited measure or the whole
-// edited pattern to a WAV file at once, with the progress gauge and the current activity, or arms a
-// live recording that the next playback fills until its stop.
+// edited pattern at once to a WAV, FLAC, Ogg Vorbis or AIFF file (as the chosen name says), with
+// one file per channel beside it when asked, showing the progress gauge and the current
+// activity; or arms a live recording (always WAV) that the next playback fills until its stop.
 
 #include <QDialog>
 
 class QButtonGroup;
+class QCheckBox;
 class QGroupBox;
 class QLabel;
 class QPushButton;
@@ -16,7 +18,9 @@ struct AppContext;
 class ProgressGauge;
 
 inline constexpr const char* kStreamDialogTitle = "Save as a Wav-file";
-inline constexpr const char* kStreamDialogFilter = "Wav files (*.wav)|*.wav|All files (*.*)|*.*";
+inline constexpr const char* kStreamDialogFilter =
+    "Wav files (*.wav)|*.wav|FLAC files (*.flac)|*.flac|Ogg Vorbis files (*.ogg)|*.ogg|"
+    "AIFF files (*.aiff;*.aif)|*.aiff;*.aif|All files (*.*)|*.*";
 
 class RenderDialog : public QDialog {
     Q_OBJECT
@@ -50,6 +54,7 @@ private:
     QLabel* Activity;
     QGroupBox* What;
     QButtonGroup* WhatItems;
+    QCheckBox* Stems;  // one file per channel beside the rendered one
     QPushButton* CancelButton;
     QPushButton* OkButton;
 };

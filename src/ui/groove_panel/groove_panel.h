@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "core/song.h"
+#include "engine/play_position.h"
 #include "song/song_editor.h"
 #include "ui/groove_panel/panel_access.h"
 #include "ui/groove_panel/panel_controls.h"
@@ -120,6 +121,8 @@ Q_SIGNALS:
     void instrumentChoiceRequested();
     // The panel became the active window (the splash goes).
     void activated();
+    // The step heard moved (step 0: stopped), as the running light shows it.
+    void heardChanged(const PlayPosition& heard);
 
 protected:
     void closeEvent(QCloseEvent* event) override;

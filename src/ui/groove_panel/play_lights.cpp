@@ -131,6 +131,8 @@ void PlayLights::Show(PlayPosition heard, bool blinkOn) {
     QueuedKeys->setVisible(queued && blinkOn);
 
     if (known && !SameStep(heard, shown_) && onStepShown) onStepShown(heard);
+    if (!SameStep(known ? heard : PlayPosition{}, shown_))
+        Q_EMIT panel_.heardChanged(known ? heard : PlayPosition{});
     shown_ = known ? heard : PlayPosition{};
 }
 

@@ -12,6 +12,7 @@
 #include <QScreen>
 #include <QWindow>
 #include <algorithm>
+#include <cstdio>
 
 #include "banks/kit.h"
 #include "banks/userbank_file.h"
@@ -23,6 +24,7 @@
 #include "engine/mixer.h"
 #include "song/edit_ops.h"
 #include "song/grooves.h"
+#include "song/midi_export.h"
 #include "song/song_editor.h"
 #include "ui/qt/desktop_conventions.h"
 #include "ui/qt/text.h"
@@ -148,6 +150,7 @@ void MainWindow::BuildMenus() {
     action(file, "Song &info…", [this] { Q_EMIT songInfoRequested(); });
     file->addSeparator();
     action(file, "S&tream to disk…", [this] { Q_EMIT renderRequested(); });
+    Item(file, "&Export MIDI file…", &MainWindow::ExportMidi);
     file->addSeparator();
     Item(file, "&Quit", QKeySequence(Qt::CTRL | Qt::Key_Q), &MainWindow::Quit);
 
@@ -247,6 +250,11 @@ void MainWindow::AddWindowMenu() {
     connect(panel, &QAction::triggered, this, [this] { Q_EMIT groovePanelRequested(); });
     shortcutActions_ << panel;
     addAction(panel);
+    QAction* grid = window->addAction(QStringLiteral("&Pattern grid"));
+    grid->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+    connect(grid, &QAction::triggered, this, [this] { Q_EMIT patternGridRequested(); });
+    shortcutActions_ << grid;
+    addAction(grid);
 }
 
 void MainWindow::UpdateMenus() {
@@ -426,6 +434,15 @@ void MainWindow::HideOtherWindows() {
     }
 }
 
+void MainWindow::ExportMidi() {
+    FileDialogSpec request;
+    request.title = "Export the pattern as a MIDI file";
+    request.filter = "MIDI files (*.mid)|*.mid|All files (*.*)|*.*";
+    request.defaultExtension = "mid";
+    request.initialFolder = ctx.m.editor.SongFolder;
+    if (const auto chosen = ctx.dialogs.SaveFile(request)) ExportPatternAsMidi(ctx.m, *chosen);
+}
+
 bool MainWindow::SaveConfigurationAtExit() {
     ConfigSettings& s = config_.settings;
     TakeConfigSettings(ctx.m, s);
@@ -444,6 +461,12 @@ bool MainWindow::SaveConfigurationAtExit() {
     s.Width = normal.width();
     s.Height = normal.height();
     s.State = maximised ? 1 : 0;
+    // A read-only file is the user's wish: it stays as it is, said once on the way out.
+    if (config_.ReadOnly()) {
+        std::fprintf(stderr, "qtam: %s is read-only; the settings of this session are not kept\n",
+                     config_.path().c_str());
+        return true;
+    }
     if (config_.Write()) return true;
     ctx.m.prompter->Warn(UnableToWriteText(config_.path()));
     return false;

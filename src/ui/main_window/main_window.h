@@ -96,6 +96,8 @@ Q_SIGNALS:
     void bankEditorRequested();
     // "&Groove panel": the panel is to come back (shown, restored, active).
     void groovePanelRequested();
+    // Window > Pattern grid.
+    void patternGridRequested();
     // The window became active (after OnActivated).
     void activated();
 
@@ -120,6 +122,8 @@ private:
     void OpenSongThrough(const SongDialogs& dialogs);
     void SaveSong();
     void SaveSongAs();
+    // File > Export MIDI file: the edited pattern as `qtam-cli midi` writes it.
+    void ExportMidi();
     void LoadUserbank();
     void LoadUserbankFile(const std::string& file);
     void OpenBankEditor();

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include "ui/qt/text.h"
 #include "ui/qt/window_placement.h"
@@ -75,6 +76,12 @@ std::optional<std::string> QtFileDialogs::Run(const FileDialogSpec& request, boo
     dialog.setWindowFlag(Qt::WindowStaysOnTopHint);
     dialog.setNameFilters(QtNameFilters(request.filter));
     dialog.setDefaultSuffix(ExtensionOf(request.defaultExtension));
+    // A filter of one kind of file gives a name typed without extension that kind's extension.
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&](const QString& filter) {
+        const QRegularExpressionMatch kind = QRegularExpression("\\*\\.(\\w+)").match(filter);
+        dialog.setDefaultSuffix(kind.hasMatch() ? kind.captured(1).toLower()
+                                                : ExtensionOf(request.defaultExtension));
+    });
     if (!request.fileName.empty()) dialog.selectFile(FromPath(request.fileName));
     if (saving) {
         dialog.setAcceptMode(QFileDialog::AcceptSave);
@@ -89,7 +96,8 @@ std::optional<std::string> QtFileDialogs::Run(const FileDialogSpec& request, boo
     const bool chosen = dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty();
     QApplication::restoreOverrideCursor();
     if (!chosen) return std::nullopt;
-    return ToPath(WithDialogExtension(dialog.selectedFiles().first(), request.defaultExtension));
+    return ToPath(
+        WithDialogExtension(dialog.selectedFiles().first(), dialog.defaultSuffix().toStdString()));
 }
 
 }  // namespace qtam

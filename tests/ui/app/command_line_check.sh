@@ -34,6 +34,19 @@ refused tone.wav "not to be a valid songfile"
 timeout 20 "$qtam" --screenshot good.png demo.sng 2>err.txt || fail "good song: $(cat err.txt)"
 [ -s good.png ] || fail "good song: no picture"
 
+# A name without a dot that exists is opened as given, not as NAME.SNG beside it; one that does
+# not exist still gets ".SNG".
+cp demo.sng noext && cp demo.sng twin && cp tone.wav twin.SNG
+timeout 20 "$qtam" --screenshot noext.png noext 2>err.txt && [ -s noext.png ] || fail "noext: $(cat err.txt)"
+timeout 20 "$qtam" --screenshot twin.png twin 2>err.txt && [ -s twin.png ] || fail "twin: $(cat err.txt)"
+cp demo.sng named.SNG
+timeout 20 "$qtam" --screenshot named.png named 2>err.txt && [ -s named.png ] || fail "named: $(cat err.txt)"
+
+# Without its kit the picture would lie: the run says so and fails.
+mkdir -p nokit && cp "$qtam" nokit/
+set +e; timeout 20 nokit/qtam --screenshot nokit.png demo.sng 2>err.txt; rc=$?; set -e
+[ "$rc" = 1 ] || fail "kit missing: exit $rc; $(cat err.txt)"
+
 qtam_version=$("$qtam" --version | awk '{print $2}')
 cli_version=$("$cli" --version | awk '{print $2}')
 [ -n "$qtam_version" ] && [ "$qtam_version" = "$cli_version" ] ||

@@ -39,6 +39,7 @@
 #include "ui/dialogs/value_dialog.h"
 #include "ui/groove_panel/groove_panel.h"
 #include "ui/main_window/main_window.h"
+#include "ui/pattern_grid/pattern_grid.h"
 
 using namespace qtam;
 
@@ -289,6 +290,7 @@ private Q_SLOTS:
             {&app->renderDialog(), main},
             {&app->slideDialog(), main},
             {&app->deviceSetup(), main},
+            {&app->grid(), main},
             {&app->noteDetails(), panel},
             {&app->instrumentDialog(), panel},
             {&app->valueDialog(), panel},

@@ -154,7 +154,7 @@ private Q_SLOTS:
         QStringList items;
         for (QMenu* menu : {Child<QMenu>(e, "FileMenu"), Child<QMenu>(e, "SampleMenu")})
             for (QAction* a : menu->actions()) items << (a->isSeparator() ? "-" : a->text());
-        QCOMPARE(items, QStringList({"&New bank", "&Open bank…", "-", "&Save bank",
+        QCOMPARE(items, QStringList({"&New bank", "&Open bank…", "Import &kit…", "-", "&Save bank",
                                      "Save bank &as…", "-", "&Close and exit", "&Import…", "-",
                                      "&Export…", "&Clear", "-", "&Play"}));
         QCOMPARE(Child<QAction>(e, "ClearItem")->shortcut(),

@@ -4,6 +4,7 @@
 #include "ui/dialogs/render_dialog.h"
 
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QProcess>
@@ -15,6 +16,7 @@
 #include "dialog_test_app.h"
 #include "engine/mixer.h"
 #include "temp_folder.h"
+#include "test_support.h"
 #include "ui/dialogs/progress_gauge.h"
 
 using namespace qtam;
@@ -77,8 +79,7 @@ private Q_SLOTS:
         QVERIFY(!w.isVisible());
         QCOMPARE(app.dialogs.shown.size(), std::size_t{1});
         QCOMPARE(app.dialogs.shown[0].title, std::string("Save as a Wav-file"));
-        QCOMPARE(app.dialogs.shown[0].filter,
-                 std::string("Wav files (*.wav)|*.wav|All files (*.*)|*.*"));
+        QCOMPARE(app.dialogs.shown[0].filter, std::string(kStreamDialogFilter));
         QCOMPARE(app.dialogs.shown[0].initialFolder, std::string("/nowhere"));
         QVERIFY(app.dialogs.shownForSaving[0]);
         QCOMPARE(app.m->activation.SampleFolder, dir.path());
@@ -107,6 +108,28 @@ private Q_SLOTS:
         QCOMPARE(painted.seen.back(), 100);
         QVERIFY(std::is_sorted(painted.seen.begin(), painted.seen.end()));
         QVERIFY(std::count(painted.seen.begin(), painted.seen.end(), 98) == 1);
+    }
+
+    // The chosen name's extension picks the kind; Stems adds one file per channel that sounds
+    // beside it, named after the channel and its sound. A live recording has no stems.
+    void flacWithStemsBesideIt() {
+        test::TestApp app;
+        test::TempFolder dir;
+        RenderDialog w(app.ctx);
+        test::SetSound(app.m->banks.internalBank, 4, std::vector<std::int16_t>(500, 9000), "Snare");
+        app.m->song.settings(1).instrument[2] = 4;
+        test::SetNote(*app.m, 1, 1, 3, 1, 127, 64, false);
+        app.dialogs.answers = {dir / "beat.flac"};
+        w.ShowStreamToDisk();
+        QCheckBox* stems = Child<QCheckBox>(w, "Stems");
+        stems->setChecked(true);
+        ClickOk(w);
+        QCOMPARE(Soxi(dir / "beat.flac", "-t"), QStringLiteral("flac"));
+        QCOMPARE(Soxi(dir / "beat-03-Snare.flac", "-s"), Soxi(dir / "beat.flac", "-s"));
+        QCOMPARE(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
+        w.ShowStreamToDisk();
+        Choose(w, 2);
+        QVERIFY(!stems->isEnabled());
     }
 
     // No file chosen: the dialog stays. An existing file the user will not overwrite: the

@@ -24,8 +24,10 @@
 #include "banks/userbank_file.h"
 #include "core/config.h"
 #include "core/machine.h"
+#include "core/messages.h"
 #include "dialog_test_app.h"
 #include "menu_item.h"
+#include "song/midi_export.h"
 #include "song/song_file.h"
 #include "temp_folder.h"
 #include "test_support.h"
@@ -130,6 +132,7 @@ private Q_SLOTS:
             "  Song &info…",
             "  -",
             "  S&tream to disk…",
+            "  &Export MIDI file…",
             "  -",
             "  &Quit [Ctrl+Q]",
             "&Edit",
@@ -199,6 +202,7 @@ private Q_SLOTS:
             "  &About [F1]",
             "&Window",
             "  &Groove panel [Ctrl+G]",
+            "  &Pattern grid [Ctrl+R]",
         };
         QCOMPARE(tree, expected);
 
@@ -206,7 +210,7 @@ private Q_SLOTS:
         QCOMPARE(k->windowTitle(), QString("Vediveve Duzuda Duvivir 1.0"));
         QCOMPARE(k->size(), QSize(644, 480));
         // Every shortcut item is offered to the panel, and the window itself carries them.
-        QCOMPARE(k->ShortcutActions().size(), 16);
+        QCOMPARE(k->ShortcutActions().size(), 17);
         for (QAction* a : k->ShortcutActions()) {
             QVERIFY(!a->shortcut().isEmpty());
             QVERIFY(k->actions().contains(a));
@@ -276,6 +280,28 @@ private Q_SLOTS:
         test::MenuItem(bar, {"&Edit", "C&hannel", "Custom &pan slide…"})->trigger();
         QCOMPARE(songInfo + stream + device + editor, 4);
         QCOMPARE(slides, 11);
+    }
+
+    // File > Export MIDI file writes the edited pattern as qtam-cli midi writes it, under the
+    // name chosen (".mid" added), and asks before it replaces a file.
+    void exportMidiWritesTheEditedPattern() {
+        auto app = Start();
+        Machine& m = app->machine();
+        test::SetNote(m, 3, 1, 2, 5, 100, 64, false);
+        m.song.measureCount[2] = 2;
+        m.editor.CurrentPattern = 3;
+        dialogs.answers = {*dir / "beat", *dir / "beat.mid"};
+        QAction* item =
+            test::MenuItem(app->mainWindow().menuBar(), {"&File", "&Export MIDI file…"});
+        item->trigger();
+        const std::vector<std::uint8_t> want = PatternAsMidi(m, 3);
+        QCOMPARE(test::ReadBytes(*dir / "beat.mid"), want);
+        QCOMPARE(dialogs.shown.back().defaultExtension, std::string("mid"));
+        prompter.answers = {false};  // the second time the file exists: No keeps it
+        m.song.measureCount[2] = 1;
+        item->trigger();
+        QCOMPARE(prompter.questions.back(), std::string(kMsgFileExists));
+        QCOMPARE(test::ReadBytes(*dir / "beat.mid"), want);
     }
 
     // Closing or quitting with a userbank being edited: the editor asks first, and a save that

@@ -1,0 +1,216 @@
+// A pattern as a Standard MIDI File (format 1, 96 ticks per quarter note): a tempo track, then
+// one track per channel that is not muted, all on MIDI channel 10, the drum channel. Notes start
+// where the mixer starts them, shuffle included.
+
+#include "song/midi_export.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/files.h"
+#include "core/machine.h"
+#include "core/sample_bank.h"
+#include "core/song.h"
+#include "core/text_codec.h"
+
+namespace qtam {
+
+namespace {
+
+constexpr int kTicksPerQuarter = 96;
+constexpr std::uint8_t kDrumChannel = 9;  // MIDI channel 10
+
+// General MIDI drum notes of the default kit's twenty sounds, slot 1 first.
+constexpr std::uint8_t kKitNotes[20] = {
+    35,  // Kick Boom: Acoustic Bass Drum
+    36,  // Kick Punch: Bass Drum 1
+    38,  // Snare Fat: Acoustic Snare
+    40,  // Snare Tight: Electric Snare
+    39,  // Clap: Hand Clap
+    37,  // Rimshot: Side Stick
+    42,  // HiHat Closed
+    44,  // HiHat Pedal
+    46,  // HiHat Open
+    49,  // Crash: Crash Cymbal 1
+    51,  // Ride: Ride Cymbal 1
+    45,  // Tom Low: Low Tom
+    47,  // Tom Mid: Low-Mid Tom
+    50,  // Tom High: High Tom
+    56,  // Cowbell
+    75,  // Clave: Claves
+    54,  // Tambourine
+    70,  // Shaker: Maracas
+    63,  // Conga: Open Hi Conga
+    71,  // Zap: Short Whistle
+};
+
+// When a sound's name says nothing: kick, snare, closed and open hat, clap, tom, crash, ride.
+constexpr std::uint8_t kChannelNotes[kChannels] = {36, 38, 42, 46, 39, 45, 49, 51};
+
+bool Says(const std::string& name, const char* word) {
+    return name.find(word) != std::string::npos;
+}
+
+std::uint8_t NoteByName(std::string name) {
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (Says(name, "kick") || Says(name, "bass drum")) return 36;
+    if (Says(name, "rim")) return 37;
+    if (Says(name, "snare")) return 38;
+    if (Says(name, "clap")) return 39;
+    if (Says(name, "hat") || Says(name, "hh")) {
+        if (Says(name, "open")) return 46;
+        if (Says(name, "pedal") || Says(name, "foot")) return 44;
+        return 42;
+    }
+    if (Says(name, "tom")) {
+        if (Says(name, "low") || Says(name, "floor")) return 45;
+        if (Says(name, "hi")) return 50;
+        return 47;
+    }
+    if (Says(name, "ride")) return 51;
+    if (Says(name, "crash") || Says(name, "cymbal")) return 49;
+    return 0;
+}
+
+std::uint8_t DrumNoteFor(const Machine& m, int code, int channel) {
+    if (code >= 1 && code <= 20) return kKitNotes[code - 1];
+    if (code >= 101 && code <= 120) {
+        const std::uint8_t byName = NoteByName(m.banks.userbank.slot(code - 100).name);
+        if (byName != 0) return byName;
+    }
+    return kChannelNotes[channel - 1];
+}
+
+struct Event {
+    std::uint32_t tick;
+    std::vector<std::uint8_t> bytes;  // status and data, or a meta event
+};
+
+void AppendNumber(std::vector<std::uint8_t>& out, std::uint32_t v, int bytes) {
+    for (int i = bytes - 1; i >= 0; --i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+}
+
+void AppendVariable(std::vector<std::uint8_t>& out, std::uint32_t v) {
+    std::uint8_t groups[5];
+    int n = 0;
+    do {
+        groups[n++] = static_cast<std::uint8_t>(v & 0x7F);
+        v >>= 7;
+    } while (v != 0);
+    while (n > 0) {
+        --n;
+        out.push_back(static_cast<std::uint8_t>(groups[n] | (n > 0 ? 0x80 : 0)));
+    }
+}
+
+Event Meta(std::uint32_t tick, std::uint8_t type, const std::string& data) {
+    Event e{tick, {0xFF, type}};
+    AppendVariable(e.bytes, static_cast<std::uint32_t>(data.size()));
+    e.bytes.insert(e.bytes.end(), data.begin(), data.end());
+    return e;
+}
+
+void AppendTrack(std::vector<std::uint8_t>& file, std::vector<Event> events, std::uint32_t end) {
+    // Stable: a note-off written before a note-on at the same tick stays before it.
+    std::stable_sort(events.begin(), events.end(),
+                     [](const Event& a, const Event& b) { return a.tick < b.tick; });
+    events.push_back(Meta(end, 0x2F, ""));
+    std::vector<std::uint8_t> body;
+    std::uint32_t now = 0;
+    for (const Event& e : events) {
+        AppendVariable(body, e.tick - now);
+        now = e.tick;
+        body.insert(body.end(), e.bytes.begin(), e.bytes.end());
+    }
+    file.insert(file.end(), {'M', 'T', 'r', 'k'});
+    AppendNumber(file, static_cast<std::uint32_t>(body.size()), 4);
+    file.insert(file.end(), body.begin(), body.end());
+}
+
+// The sound's name for the track name, without trailing blanks, in UTF-8.
+std::string SoundName(const Machine& m, int code) {
+    const SampleSlot* slot = SlotOf(m.banks, code);
+    if (slot == nullptr) return "sound code " + std::to_string(code);
+    std::string name = WithoutTrailingBlanks(slot->name);
+    if (name.empty()) name = code > 100 ? "u" + std::to_string(code - 100) : std::to_string(code);
+    return Cp1252ToUtf8(name);
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> PatternAsMidi(const Machine& m, int pattern) {
+    const Song& song = m.song;
+    const int steps = StepsPerMeasureOf(song);
+    const int measures = MeasureCountOf(song, pattern);
+    // Frames to ticks: a quarter note is 2646000 / tempo frames.
+    const double ticksPerFrame = kTicksPerQuarter * song.tempo / 2646000.0;
+    auto tickOf = [&](int measure, int step) {  // step 1..steps+1
+        std::int64_t frames = std::int64_t(measure - 1) * m.clock.MeasureLength;
+        for (int s = 1; s < step; ++s) frames += m.clock.StepLength[s];
+        if (step > steps) frames = std::int64_t(measure) * m.clock.MeasureLength;
+        return static_cast<std::uint32_t>(std::lround(static_cast<double>(frames) * ticksPerFrame));
+    };
+    const std::uint32_t end = tickOf(measures + 1, 1);
+
+    std::vector<std::uint8_t> file = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1};
+    const ChannelSettings& cs = song.settings(pattern);
+    int tracks = 1;
+    for (int ch = 1; ch <= kChannels; ++ch) tracks += cs.mute[ch - 1] == 0;
+    AppendNumber(file, static_cast<std::uint32_t>(tracks), 2);
+    AppendNumber(file, kTicksPerQuarter, 2);
+
+    std::vector<Event> tempo;
+    std::string title = Cp1252ToUtf8(song.title.str());
+    if (title.empty()) title = "Q.Tam pattern " + std::to_string(pattern);
+    tempo.push_back(Meta(0, 0x03, title));
+    {
+        const std::uint32_t perQuarter = static_cast<std::uint32_t>(60000000.0 / song.tempo + 0.5);
+        std::string data = {static_cast<char>(perQuarter >> 16), static_cast<char>(perQuarter >> 8),
+                            static_cast<char>(perQuarter)};
+        tempo.push_back(Meta(0, 0x51, data));
+        // 16 steps are a 4/4 measure of sixteenths, 12 steps a 3/4 one.
+        std::string signature = {static_cast<char>(steps / 4), 2, 24, 8};
+        tempo.push_back(Meta(0, 0x58, signature));
+    }
+    AppendTrack(file, tempo, end);
+
+    for (int ch = 1; ch <= kChannels; ++ch) {
+        if (cs.mute[ch - 1] != 0) continue;
+        const int code = cs.instrument[ch - 1];
+        const std::uint8_t note = DrumNoteFor(m, code, ch);
+        std::vector<Event> events;
+        events.push_back(
+            Meta(0, 0x03, "Channel " + std::to_string(ch) + ": " + SoundName(m, code)));
+        for (int meas = 1; meas <= measures; ++meas)
+            for (int s = 1; s <= steps; ++s) {
+                const StepCell& c = song.cell(pattern, meas, ch, s);
+                if (c.velocity <= 0) continue;  // velocity 0 would be a note-off in MIDI
+                const std::uint32_t on = tickOf(meas, s);
+                const std::uint32_t off = std::max(on + 1, tickOf(meas, s + 1));
+                events.push_back({on,
+                                  {static_cast<std::uint8_t>(0x90 | kDrumChannel), note,
+                                   static_cast<std::uint8_t>(c.velocity)}});
+                events.push_back({off, {static_cast<std::uint8_t>(0x80 | kDrumChannel), note, 64}});
+            }
+        // Offs at a tick go before the next note's on at the same tick.
+        std::stable_sort(events.begin(), events.end(), [](const Event& a, const Event& b) {
+            if (a.tick != b.tick) return a.tick < b.tick;
+            return (a.bytes[0] & 0xF0) == 0x80 && (b.bytes[0] & 0xF0) != 0x80;
+        });
+        AppendTrack(file, events, std::max(end, events.empty() ? 0 : events.back().tick));
+    }
+    return file;
+}
+
+bool ExportPatternAsMidi(Machine& m, const std::string& fileName) {
+    const std::vector<std::uint8_t> bytes = PatternAsMidi(m, m.editor.CurrentPattern);
+    return SaveFileAsked(
+        *m.prompter, WithDefaultExtension(fileName, ".mid"), false,
+        [&](SafeFileWriter& out) { return out.Write(bytes.data(), bytes.size()); });
+}
+
+}  // namespace qtam

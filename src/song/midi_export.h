@@ -1,0 +1,24 @@
+#pragma once
+// A pattern as a Standard MIDI File, as `qtam-cli midi` and File > Export MIDI file write it.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace qtam {
+
+struct Machine;
+
+// Pattern 1..8 of the Song as the bytes of a MIDI file: format 1, 96 ticks per quarter note,
+// the song's tempo and time signature (16 steps 4/4, 12 steps 3/4), one track per channel that
+// is not muted, named after its sound, notes on MIDI channel 10 where the mixer starts them.
+// Thread: owner.
+std::vector<std::uint8_t> PatternAsMidi(const Machine& m, int pattern);
+
+// File > Export MIDI file: the edited pattern into `fileName` (".mid" added to a name without
+// any dot), asking before an existing file is replaced. False when nothing was written (the
+// user has been told why, or declined).
+// Thread: owner.
+bool ExportPatternAsMidi(Machine& m, const std::string& fileName);
+
+}  // namespace qtam

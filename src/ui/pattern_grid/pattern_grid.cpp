@@ -1,0 +1,420 @@
+#include "ui/pattern_grid/pattern_grid.h"
+
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPixmap>
+#include <QSpinBox>
+#include <QStyledItemDelegate>
+#include <QVBoxLayout>
+#include <cmath>
+
+#include "core/machine.h"
+#include "core/sample_bank.h"
+#include "core/song.h"
+#include "song/song_editor.h"
+#include "transport/transport.h"
+#include "ui/qt/text.h"
+#include "ui/services/app_context.h"
+#include "ui/services/playback_notifier.h"
+#include "ui/services/song_notifier.h"
+#include "ui/services/space_bar_keys.h"
+
+namespace qtam {
+
+namespace {
+
+// What a cell holds, for the drawing.
+enum Role {
+    kVelocityRole = Qt::UserRole,  // 0..127, or -1 for no note
+    kPanRole,
+    kReversedRole,
+    kMutedRole,
+};
+
+constexpr int kMinimumCell = 22;
+
+// The panel's colours: its dark steel, the rubber of an empty step, the orange of a lit one,
+// the green of the running light and the yellow of the focus ring.
+const QColor kBody{0x2a, 0x2b, 0x2e};
+const QColor kEmpty{0x55, 0x58, 0x5e};
+const QColor kEmptyBeat{0x6a, 0x6d, 0x74};
+const QColor kNoteQuiet{0x5a, 0x30, 0x08};
+const QColor kNoteLoud{0xff, 0xc0, 0x55};
+const QColor kMark{0x20, 0x12, 0x04};
+const QColor kHeard{0x52, 0xe0, 0x74};
+const QColor kCursor{0xff, 0xe0, 0x00};
+
+// Steps per beat: four sixteenths, or three in a measure of twelve.
+int StepsPerBeat(const Song& song) {
+    return StepsPerMeasureOf(song) == 12 ? 3 : 4;
+}
+
+QColor Mixed(const QColor& a, const QColor& b, double t) {
+    return QColor::fromRgbF(a.redF() + (b.redF() - a.redF()) * t,
+                            a.greenF() + (b.greenF() - a.greenF()) * t,
+                            a.blueF() + (b.blueF() - a.blueF()) * t);
+}
+
+class CellPainter : public QStyledItemDelegate {
+public:
+    CellPainter(AppContext& ctx, PatternGridView& view)
+        : QStyledItemDelegate(&view), ctx_(ctx), view_(view) {}
+
+    void paint(QPainter* p, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        const Machine& m = ctx_.m;
+        p->save();
+        p->setRenderHint(QPainter::Antialiasing, true);
+        p->fillRect(option.rect, kBody);
+        // Whole pixels at any scale: the cell's inner rectangle lies on the device grid.
+        const QRectF cell = QRectF(option.rect).adjusted(2, 2, -2, -2);
+        const int velocity = index.data(kVelocityRole).toInt();
+        const bool muted = index.data(kMutedRole).toBool();
+        const bool beat = index.column() % StepsPerBeat(m.song) == 0;
+        QColor fill = velocity >= 0 ? Mixed(kNoteQuiet, kNoteLoud, velocity / 127.0)
+                                    : (beat ? kEmptyBeat : kEmpty);
+        if (muted) fill = Mixed(fill, kBody, 0.55);
+        p->setPen(Qt::NoPen);
+        p->setBrush(fill);
+        p->drawRoundedRect(cell, 3, 3);
+        if (velocity >= 0) {
+            p->setBrush(kMark);
+            // Reversed: a small wedge pointing back in the top left corner.
+            if (index.data(kReversedRole).toBool()) {
+                const QPointF c = cell.topLeft() + QPointF(4, 4);
+                p->drawPolygon(QPolygonF{c + QPointF(0, 3), c + QPointF(5, 0), c + QPointF(5, 6)});
+            }
+            // A pan off the centre: a tick along the bottom where the sound sits.
+            const int pan = index.data(kPanRole).toInt();
+            if (pan != 64) {
+                const double x = cell.left() + 3 + (cell.width() - 8) * pan / 127.0;
+                p->drawRect(QRectF(x, cell.bottom() - 6, 2, 4));
+            }
+        }
+        const PlayPosition& heard = view_.Heard();
+        if (heard.known() && heard.pattern == m.editor.CurrentPattern &&
+            heard.measure == m.editor.CurrentMeasure && heard.step == index.column() + 1) {
+            p->setBrush(kHeard);
+            p->drawRect(QRectF(cell.left(), cell.top(), cell.width(), 3));
+        }
+        if (index == view_.currentIndex() && view_.hasFocus()) {
+            p->setPen(QPen(kCursor, 2));
+            p->setBrush(Qt::NoBrush);
+            p->drawRoundedRect(cell.adjusted(-1, -1, 1, 1), 3, 3);
+        }
+        p->restore();
+    }
+
+private:
+    AppContext& ctx_;
+    PatternGridView& view_;
+};
+
+}  // namespace
+
+// ---- The table
+
+PatternGridModel::PatternGridModel(AppContext& ctx, QObject* parent)
+    : QAbstractTableModel(parent), ctx_(ctx) {
+    columns_ = StepsPerMeasureOf(ctx_.m.song);
+}
+
+int PatternGridModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : kChannels;
+}
+
+int PatternGridModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : columns_;
+}
+
+QString PatternGridModel::SoundName(int channel) const {
+    const Machine& m = ctx_.m;
+    const SampleSlot* slot =
+        SlotOf(m.banks, m.song.settings(m.editor.CurrentPattern).instrument[channel - 1]);
+    if (slot == nullptr || !slot->hasSound()) return QStringLiteral("no sound");
+    return FromCp1252(slot->name).trimmed();
+}
+
+QVariant PatternGridModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid()) return {};
+    const Machine& m = ctx_.m;
+    const int channel = index.row() + 1, slot = index.column() + 1;
+    const StepCell& c =
+        m.song.cell(m.editor.CurrentPattern, m.editor.CurrentMeasure, channel, slot);
+    switch (role) {
+        case Qt::AccessibleTextRole:
+        case Qt::ToolTipRole: {
+            QString name = QStringLiteral("Channel %1, %2, step %3, ")
+                               .arg(channel)
+                               .arg(SoundName(channel))
+                               .arg(slot);
+            if (!c.hasNote()) return name + QStringLiteral("no note");
+            name += QStringLiteral("velocity %1").arg(int(c.velocity));
+            if (c.reversed != 0) name += QStringLiteral(", reversed");
+            if (c.pan != 64) name += QStringLiteral(", pan %1").arg(int(c.pan));
+            return name;
+        }
+        case kVelocityRole:
+            return c.hasNote() ? int(c.velocity) : -1;
+        case kPanRole:
+            return int(c.pan);
+        case kReversedRole:
+            return c.reversed != 0;
+        case kMutedRole:
+            return m.song.settings(m.editor.CurrentPattern).mute[channel - 1] != 0;
+        default:
+            return {};
+    }
+}
+
+QVariant PatternGridModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (role != Qt::DisplayRole && role != Qt::AccessibleTextRole && role != Qt::ToolTipRole)
+        return {};
+    if (orientation == Qt::Horizontal) {
+        if (role == Qt::DisplayRole) return QString::number(section + 1);
+        return QStringLiteral("Step %1").arg(section + 1);
+    }
+    const int channel = section + 1;
+    const bool muted = ctx_.m.song.settings(ctx_.m.editor.CurrentPattern).mute[section] != 0;
+    QString text = QStringLiteral("%1 %2").arg(channel).arg(SoundName(channel));
+    if (muted) text += role == Qt::DisplayRole ? QStringLiteral("  M") : QStringLiteral(", muted");
+    if (role != Qt::DisplayRole) text = QStringLiteral("Channel ") + text;
+    return text;
+}
+
+void PatternGridModel::Refresh() {
+    const int columns = StepsPerMeasureOf(ctx_.m.song);
+    if (columns != columns_) {
+        beginResetModel();
+        columns_ = columns;
+        endResetModel();
+        return;
+    }
+    Q_EMIT dataChanged(index(0, 0), index(kChannels - 1, columns_ - 1));
+    Q_EMIT headerDataChanged(Qt::Vertical, 0, kChannels - 1);
+}
+
+// ---- The view
+
+PatternGridView::PatternGridView(AppContext& ctx, SpaceBarKeys& spaceBar, QWidget* parent)
+    : QTableView(parent), ctx_(ctx), spaceBar_(spaceBar) {
+    setObjectName(QStringLiteral("PatternGridTable"));
+    setAccessibleName(QStringLiteral("Pattern grid"));
+    setItemDelegate(new CellPainter(ctx, *this));
+    setShowGrid(false);
+    setSelectionMode(QAbstractItemView::NoSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setTabKeyNavigation(false);
+    setMouseTracking(false);
+    QPalette pal = palette();
+    pal.setColor(QPalette::Base, kBody);
+    setPalette(pal);
+    // Cells grow with the window.
+    horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    verticalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    horizontalHeader()->setMinimumSectionSize(kMinimumCell);
+    verticalHeader()->setMinimumSectionSize(kMinimumCell);
+    horizontalHeader()->setSectionsClickable(false);
+    verticalHeader()->setSectionsClickable(true);
+    verticalHeader()->setHighlightSections(false);
+    // A row's label chooses that channel on the panel.
+    connect(verticalHeader(), &QHeaderView::sectionClicked, this,
+            [this](int row) { ctx_.edits.ChooseChannel(row + 1); });
+}
+
+void PatternGridView::ShowHeard(const PlayPosition& heard) {
+    if (heard.step == heard_.step && heard.measure == heard_.measure &&
+        heard.pattern == heard_.pattern)
+        return;
+    heard_ = heard;
+    viewport()->update();
+}
+
+void PatternGridView::OpenDetails(const QModelIndex& cell) {
+    ctx_.edits.ChooseChannel(cell.row() + 1);
+    ctx_.edits.ChooseStep(cell.column() + 1);
+    Q_EMIT noteDetailsRequested();
+}
+
+void PatternGridView::mousePressEvent(QMouseEvent* event) {
+    const QModelIndex cell = indexAt(event->position().toPoint());
+    if (!cell.isValid()) return;
+    setCurrentIndex(cell);
+    if (event->button() == Qt::RightButton) {
+        OpenDetails(cell);
+    } else if (event->button() == Qt::LeftButton) {
+        // The first cell toggles; the drag that may follow paints the row with what it got.
+        dragNote_ = ctx_.edits.ToggleCell(cell.row() + 1, cell.column() + 1);
+        dragRow_ = cell.row();
+        dragColumn_ = cell.column();
+    }
+}
+
+void PatternGridView::mouseMoveEvent(QMouseEvent* event) {
+    if (dragRow_ < 0 || !(event->buttons() & Qt::LeftButton)) return;
+    const int column = columnAt(static_cast<int>(event->position().x()));
+    if (column < 0 || column == dragColumn_) return;
+    // Every cell between the last one reached and this one: a fast drag leaves no gap.
+    const int step = column > dragColumn_ ? 1 : -1;
+    for (int c = dragColumn_ + step;; c += step) {
+        ctx_.edits.DragPaintCell(dragRow_ + 1, c + 1, dragNote_);
+        if (c == column) break;
+    }
+    dragColumn_ = column;
+    setCurrentIndex(model()->index(dragRow_, column));
+}
+
+void PatternGridView::mouseReleaseEvent(QMouseEvent*) {
+    if (dragRow_ < 0) return;
+    dragRow_ = -1;
+    ctx_.edits.EndDrag();
+}
+
+void PatternGridView::focusOutEvent(QFocusEvent* event) {
+    if (dragRow_ >= 0) {
+        dragRow_ = -1;
+        ctx_.edits.EndDrag();
+    }
+    spaceBar_.Flush();
+    QTableView::focusOutEvent(event);
+}
+
+void PatternGridView::keyPressEvent(QKeyEvent* event) {
+    const QModelIndex cell = currentIndex().isValid() ? currentIndex() : model()->index(0, 0);
+    const int key = event->key();
+    if (key == Qt::Key_Space) {
+        spaceBar_.KeyPress(*event);
+    } else if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+        setCurrentIndex(cell);
+        if (event->modifiers() & Qt::ShiftModifier)
+            OpenDetails(cell);
+        else
+            ctx_.edits.ToggleCell(cell.row() + 1, cell.column() + 1);
+    } else if (key == Qt::Key_Menu) {
+        OpenDetails(cell);
+    } else if (key >= Qt::Key_1 && key <= Qt::Key_8 && event->modifiers() == Qt::NoModifier) {
+        setCurrentIndex(model()->index(key - Qt::Key_1, cell.column()));
+    } else {
+        QTableView::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+}
+
+void PatternGridView::keyReleaseEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Space) {
+        spaceBar_.KeyRelease(*event);
+        event->accept();
+        return;
+    }
+    QTableView::keyReleaseEvent(event);
+}
+
+// ---- The window
+
+PatternGrid::PatternGrid(AppContext& ctx, QWidget* owner) : QWidget(owner), ctx_(ctx) {
+    setObjectName(QStringLiteral("PatternGrid"));
+    setWindowFlags(Qt::Tool);
+    setWindowTitle(QStringLiteral("Pattern grid"));
+    spaceBar_ = new SpaceBarKeys(ctx_.transport, true, this);
+    model_ = new PatternGridModel(ctx_, this);
+    view_ = new PatternGridView(ctx_, *spaceBar_, this);
+    view_->setModel(model_);
+    view_->setCurrentIndex(model_->index(0, 0));
+
+    // The pattern and measure shown are the panel's; choosing them here chooses them there.
+    pattern_ = new QSpinBox(this);
+    pattern_->setObjectName(QStringLiteral("Pattern"));
+    pattern_->setAccessibleName(QStringLiteral("Pattern"));
+    pattern_->setRange(1, kPatterns);
+    measure_ = new QSpinBox(this);
+    measure_->setObjectName(QStringLiteral("Measure"));
+    measure_->setAccessibleName(QStringLiteral("Measure"));
+    measures_ = new QLabel(this);
+    auto* patternLabel = new QLabel(QStringLiteral("&Pattern"), this);
+    patternLabel->setBuddy(pattern_);
+    auto* measureLabel = new QLabel(QStringLiteral("&Measure"), this);
+    measureLabel->setBuddy(measure_);
+    connect(pattern_, &QSpinBox::valueChanged, this, [this](int p) {
+        if (p != ctx_.m.editor.CurrentPattern) ctx_.transport.QueuePattern(p);
+    });
+    connect(measure_, &QSpinBox::valueChanged, this, [this](int meas) {
+        if (meas != ctx_.m.editor.CurrentMeasure) ctx_.transport.LocateMeasure(meas);
+    });
+
+    auto* bar = new QHBoxLayout;
+    bar->addWidget(patternLabel);
+    bar->addWidget(pattern_);
+    bar->addSpacing(12);
+    bar->addWidget(measureLabel);
+    bar->addWidget(measure_);
+    bar->addWidget(measures_);
+    bar->addStretch(1);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(bar);
+    layout->addWidget(view_, 1);
+    setFocusProxy(view_);
+    resize(sizeHint());
+
+    connect(&ctx_.songState, &SongNotifier::changed, this, [this](SongChange) { Refresh(); });
+    connect(view_, &PatternGridView::noteDetailsRequested, this,
+            &PatternGrid::noteDetailsRequested);
+    Refresh();
+}
+
+QSize PatternGrid::sizeHint() const {
+    return QSize(16 * 40 + 140, 8 * 32 + 80);
+}
+
+void PatternGrid::ShowGrid() {
+    showNormal();
+    raise();
+    activateWindow();
+    view_->setFocus();
+}
+
+void PatternGrid::Refresh() {
+    const Machine& m = ctx_.m;
+    const QSignalBlocker blockPattern(pattern_), blockMeasure(measure_);
+    pattern_->setValue(m.editor.CurrentPattern);
+    const int count = MeasureCountOf(m.song, m.editor.CurrentPattern);
+    measure_->setRange(1, count);
+    measure_->setValue(m.editor.CurrentMeasure);
+    measures_->setText(QStringLiteral("of %1").arg(count));
+    const QModelIndex cursor = view_->currentIndex();
+    model_->Refresh();
+    // A change of the step count resets the table; the cursor stays where it can.
+    if (!view_->currentIndex().isValid())
+        view_->setCurrentIndex(
+            model_->index(std::max(cursor.row(), 0),
+                          std::min(std::max(cursor.column(), 0), model_->columnCount() - 1)));
+    view_->viewport()->update();
+}
+
+void PatternGrid::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Space) return spaceBar_->KeyPress(*event);
+    QWidget::keyPressEvent(event);
+}
+
+void PatternGrid::keyReleaseEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Space) return spaceBar_->KeyRelease(*event);
+    QWidget::keyReleaseEvent(event);
+}
+
+bool WriteGridScreenshot(PatternGrid& grid, const QString& path, qreal scale) {
+    if (scale <= 0) scale = 1;
+    grid.resize(grid.sizeHint());
+    grid.show();  // laid out as it would be on the screen; offscreen nothing shows
+    QPixmap pixmap(
+        QSize(int(std::ceil(grid.width() * scale)), int(std::ceil(grid.height() * scale))));
+    pixmap.setDevicePixelRatio(scale);
+    pixmap.fill(Qt::black);
+    grid.render(&pixmap);
+    return pixmap.save(path, "PNG");
+}
+
+}  // namespace qtam
