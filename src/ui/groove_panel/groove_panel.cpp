@@ -590,6 +590,8 @@ void GroovePanel::showEvent(QShowEvent* event) {
 }
 
 void GroovePanel::ReleaseDeviceWhenIdle() {
+    // A JACK client stays: the transport may roll from another program's window at any time.
+    if (ctx_.playback.UsesJack()) return;
     // Blocks still queued keep the device open until they have come back.
     if (!ctx_.playback.Playback.IsPlaying()) ctx_.playback.CloseDevice();
 }
