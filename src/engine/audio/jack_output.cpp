@@ -50,7 +50,7 @@ std::string OpenFailure(jack_status_t status) {
         return "cannot reach the JACK server \"" + ServerName() +
                "\": none is running. Start one (for example 'jackd -d alsa', or "
                "'jackd -d dummy' without a sound card, or 'qjackctl'), or play through "
-               "PipeWire with 'pw-jack' before the command";
+               "PipeWire by running Q.Tam under 'pw-jack'";
     if (status & JackVersionError) return "the JACK server speaks another protocol version";
     if (status & JackNameNotUnique) return "the client name is taken";
     if (status & JackShmFailure) return "JACK's shared memory could not be reached";

@@ -31,6 +31,11 @@ std::string DefaultDeviceInsteadText(int deviceNum) {
            "chooses another.";
 }
 
+std::string JackUnreachableText(const std::string& reason) {
+    return "Q.Tam cannot play through JACK: " + reason +
+           ". The Sound device setup chooses the system sound instead.";
+}
+
 PlaybackDriver::PlaybackDriver(Machine& m, EventQueue& events)
     : Playback(events), m_(m), events_(events), watch_(events), jack_(new JackOutput(m)) {
     Playback.OnDone = [this](WaveOut& sender) { BlockPlayed(sender); };
@@ -182,7 +187,7 @@ void PlaybackDriver::StartPlaying() {
     if (jackChosen_) {
         OpenDevice();
         if (!jack_->IsOpen()) {
-            if (OnDeviceLost) OnDeviceLost(jackError_, true);
+            if (OnJackUnreachable) OnJackUnreachable(jackError_);
             return;
         }
         jack_->Publish();

@@ -35,6 +35,7 @@ class JackOutput;
 // the configured device is not present.
 std::string DeviceLostText(const std::string& reason);
 std::string DefaultDeviceInsteadText(int deviceNum);
+std::string JackUnreachableText(const std::string& reason);
 
 class PlaybackDriver {
 public:
@@ -128,6 +129,8 @@ public:
     PlayPosition JackHeard() const;
     // Hands the Song to JACK's process callback after a change (nothing without JACK).
     void SongEdited();
+    // Told when a start found no JACK server to play through, with why and how to start one.
+    std::function<void(const std::string& reason)> OnJackUnreachable;
     // Told the tempo a JACK timebase master gives, in beats per minute as it gives it.
     std::function<void(double bpm)> OnTransportTempo;
 

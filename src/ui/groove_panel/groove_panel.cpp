@@ -84,11 +84,16 @@ GroovePanel::GroovePanel(AppContext& ctx, QWidget* parent) : QWidget(parent), ct
     // The panel owns playback, so it is the one to speak of the device.
     ctx_.playback.OnDeviceLost = [this](const std::string& reason, bool) { DeviceLost(reason); };
     ctx_.playback.OnDefaultDeviceInstead = [this](int n) { DefaultDeviceInstead(n); };
+    ctx_.playback.OnJackUnreachable = [this](const std::string& reason) {
+        SyncTransportButtons();
+        ctx_.m.prompter->Warn(JackUnreachableText(reason));
+    };
 }
 
 GroovePanel::~GroovePanel() {
     ctx_.playback.OnDeviceLost = nullptr;
     ctx_.playback.OnDefaultDeviceInstead = nullptr;
+    ctx_.playback.OnJackUnreachable = nullptr;
 }
 
 void GroovePanel::DeviceLost(const std::string& reason) {

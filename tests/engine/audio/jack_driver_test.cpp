@@ -169,6 +169,11 @@ TEST(JackDriver, TheMainPortsReportTheirLatency) {
 
 TEST(JackDriver, ALostServerStopsAndTheNextStartConnectsAgain) {
     Rig rig(kJackOff);
+    std::string unreachable;
+    rig.driver.OnJackUnreachable = [&](const std::string& why) { unreachable = why; };
+    rig.transport.Start();  // no server yet
+    EXPECT_FALSE(rig.m->Playing);
+    EXPECT_NE(unreachable.find("cannot reach the JACK server"), std::string::npos) << unreachable;
     {
         PrivateJack server;
         rig.transport.Start();
