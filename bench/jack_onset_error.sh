@@ -28,7 +28,7 @@ probe, rc, out, err = jc.roll_and_record(
     cli, work, f"qtam-bench-{rate}-{os.getpid()}", rate=rate, period=period,
     periods=int(minutes * 60 * rate / period) + 40, actions=jc.locate_and_start(10),
     ports=("channel1_L",))
-clicks = probe.rolling("channel1_L")
+clicks = probe.onsets("channel1_L")
 first = probe.first_rolling_frame()
 last = probe.periods[-1][1]
 errors, missing = jc.onset_errors(clicks, rate, 120, 40, first, last - 2 * period)

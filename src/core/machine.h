@@ -101,6 +101,7 @@ struct Voice {
     std::int32_t fadeStart = 0;
     std::int32_t age = 0;
     float rate = 1.0f;
+    std::uint8_t between = 0;  // read between two samples (an output rate other than 44100)
     std::int32_t length = 0;
     std::int32_t distGain = 0;
     std::int32_t distThreshold = 0;

@@ -101,8 +101,29 @@ inline std::int16_t Clip(std::int64_t x) {
 
 // The sample under a voice, read from whatever sound its channel names now. Anything outside
 // the sound reads as silence, so a sound swapped under a sounding voice is never overrun.
+// Sample i (1-based) of a sound played forwards or reversed; silence outside it.
+inline std::int32_t SampleAt(const SampleSlot& sound, bool reversed, std::int32_t i) {
+    const std::int32_t count = sound.sampleCount;
+    const std::int32_t index = reversed ? count - i : i - 1;  // 0-based
+    return static_cast<std::uint32_t>(index) < static_cast<std::uint32_t>(count)
+               ? sound.samples[index]
+               : 0;
+}
+
+// Between the two samples around a voice, in proportion: at an output rate other than the
+// sounds' own, the nearest sample alone would add aliasing.
+inline std::int32_t ReadBetween(const SampleSlot& sound, const Voice& v) {
+    if (!(std::fabs(v.position) < 1e9)) return 0;
+    const double below = std::floor(v.position);
+    const auto i = static_cast<std::int32_t>(below);
+    const std::int32_t a = SampleAt(sound, v.reversed, i);
+    const std::int32_t b = SampleAt(sound, v.reversed, i + 1);
+    return RoundToInt(a + (b - a) * (v.position - below));
+}
+
 inline std::int32_t ReadSample(const SampleSlot* sound, const Voice& v) {
     if (sound == nullptr || sound->samples == nullptr) return 0;
+    if (v.between) return ReadBetween(*sound, v);
     const std::int32_t count = sound->sampleCount;
     const std::int32_t i = RoundToInt(v.position);
     const std::int32_t index = v.reversed ? count - i : i - 1;  // 0-based

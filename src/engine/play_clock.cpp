@@ -110,6 +110,7 @@ void UpdateVoiceRates(Machine& m) {
         Voice& v = m.voice(c);
         const SampleSlot* s = ChannelSound(m, c);
         v.rate = unit;
+        v.between = m.clock.Rate != 44100;
         v.length = s ? s->sampleCount : 0;
         if (s && s->stretchMeasures > 0 && m.clock.MeasureLength > 0) {
             v.rate = static_cast<float>(
