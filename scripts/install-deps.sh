@@ -9,7 +9,7 @@ set -euo pipefail
 # qt6-svg-dev draws the scalable icon at build time; dpkg-dev and file serve `make package`).
 packages=(
   cmake g++ make pkg-config ccache
-  libsdl2-dev
+  libsdl2-dev libjack-jackd2-dev
   qt6-base-dev qt6-svg-dev qt6-wayland
   libsndfile1-dev libsoxr-dev
   libpugixml-dev libarchive-dev liblo-dev
@@ -27,6 +27,7 @@ test_packages=(
   xvfb xauth xdotool x11-utils openbox pulseaudio pulseaudio-utils
   at-spi2-core python3-pyatspi
   python3 python3-mido
+  jackd2 python3-jack-client
   desktop-file-utils appstream shared-mime-info xdg-utils libglib2.0-bin lintian
   clang libclang-rt-14-dev
 )

@@ -50,6 +50,10 @@ ConfigSettings ReadConfigSettings(const PrivateProfile& p) {
     s.NumDevices = p.ReadInteger(kWaveDevice, "NumDevices", s.NumDevices);
     // The staging buffer holds blocks of 2..10 units only.
     s.Buffer_size = std::clamp(p.ReadInteger(kWaveDevice, "Buffer_size", s.Buffer_size), 2, 10);
+    s.AudioSystem = std::clamp(p.ReadInteger(kWaveDevice, "AudioSystem", s.AudioSystem), 0, 1);
+    s.JackConnect = std::clamp(p.ReadInteger(kWaveDevice, "JackConnect", s.JackConnect), 0, 1);
+    s.JackTransport =
+        std::clamp(p.ReadInteger(kWaveDevice, "JackTransport", s.JackTransport), 0, 2);
     s.PosX = p.ReadInteger(kWindow, "PosX", s.PosX);
     s.PosY = p.ReadInteger(kWindow, "PosY", s.PosY);
     s.Width = p.ReadInteger(kWindow, "Width", s.Width);
@@ -78,6 +82,9 @@ void WriteConfigSettings(const ConfigSettings& s, PrivateProfile& p) {
     p.WriteInteger(kWaveDevice, "DeviceSetup", s.DeviceSetup);
     p.WriteInteger(kWaveDevice, "NumDevices", s.NumDevices);
     p.WriteInteger(kWaveDevice, "Buffer_size", s.Buffer_size);
+    p.WriteInteger(kWaveDevice, "AudioSystem", s.AudioSystem);
+    p.WriteInteger(kWaveDevice, "JackConnect", s.JackConnect);
+    p.WriteInteger(kWaveDevice, "JackTransport", s.JackTransport);
     p.WriteInteger(kWindow, "PosX", s.PosX);
     p.WriteInteger(kWindow, "PosY", s.PosY);
     p.WriteInteger(kWindow, "Width", s.Width);

@@ -32,7 +32,10 @@ struct ConfigSettings {
     int DeviceNum = 0;
     int DeviceSetup = 0;
     int NumDevices = 0;
-    int Buffer_size = 8;  // kept within 2..10
+    int Buffer_size = 8;    // kept within 2..10
+    int AudioSystem = 0;    // 0 the system sound (SDL), 1 JACK
+    int JackConnect = 1;    // 1: JACK's main pair goes to the system playback ports
+    int JackTransport = 1;  // 0 off, 1 follow, 2 master
     int PosX = kDesignLeft;
     int PosY = kDesignTop;
     int Width = kDesignWidth;
@@ -56,7 +59,7 @@ std::string ConfigurationPath();
 
 // The settings from a profile; missing keys and texts that are no number give the defaults.
 ConfigSettings ReadConfigSettings(const PrivateProfile& profile);
-// All seventeen keys into the profile, in the order they are written at exit (Times_Used
+// All twenty-five keys into the profile, in the order they are written at exit (Times_Used
 // counted up by one).
 void WriteConfigSettings(const ConfigSettings& settings, PrivateProfile& profile);
 

@@ -69,6 +69,9 @@ struct PlayClock {
     std::int32_t MeasureLength = 0;
     std::int16_t MainVolume = 128;  // 128 is unity
     std::int16_t MainVolumeTarget = 128;
+    // Frames per second of the output: the sounds are 44100 Hz, and at another rate the
+    // step lengths are counted in its frames and the voices read 44100 / Rate samples a frame.
+    std::int32_t Rate = 44100;
 };
 
 // Where the live mixer began a step: the frame counted from the start of live playback, and
@@ -98,6 +101,7 @@ struct Voice {
     std::int32_t fadeStart = 0;
     std::int32_t age = 0;
     float rate = 1.0f;
+    std::uint8_t between = 0;  // read between two samples (an output rate other than 44100)
     std::int32_t length = 0;
     std::int32_t distGain = 0;
     std::int32_t distThreshold = 0;

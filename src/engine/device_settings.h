@@ -12,11 +12,21 @@ inline constexpr int kMaxBufferSize = 10;
 inline constexpr int kDefaultBufferSize = 8;
 inline constexpr int kFramesPerBufferUnit = 1024;
 
+inline constexpr int kAudioSystemSdl = 0;
+inline constexpr int kAudioSystemJack = 1;
+// The JACK transport: ignored, followed, or followed and mastered (engine/audio/jack_output.h).
+inline constexpr int kJackOff = 0;
+inline constexpr int kJackFollow = 1;
+inline constexpr int kJackMaster = 2;
+
 struct WaveDeviceSettings {
     int DeviceNum = 0;    // 0 = default device, n = 1..10 the n-th listed device
     int DeviceSetup = 0;  // 1 once the setup dialog has been confirmed; stored only
     int NumDevices = 0;   // devices listed when the dialog was last confirmed; stored only
     int Buffer_size = kDefaultBufferSize;  // playback block size in units of 1024 frames
+    int AudioSystem = kAudioSystemSdl;     // the system sound through SDL, or JACK
+    int JackConnect = 1;                   // JACK: main_L/main_R to the system playback ports
+    int JackTransport = kJackFollow;       // JACK: what Q.Tam does with the transport
 };
 
 // Frames per playback block. A value out of 2..10 (a hand-edited configuration) is pulled

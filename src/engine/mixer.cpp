@@ -101,8 +101,29 @@ inline std::int16_t Clip(std::int64_t x) {
 
 // The sample under a voice, read from whatever sound its channel names now. Anything outside
 // the sound reads as silence, so a sound swapped under a sounding voice is never overrun.
+// Sample i (1-based) of a sound played forwards or reversed; silence outside it.
+inline std::int32_t SampleAt(const SampleSlot& sound, bool reversed, std::int32_t i) {
+    const std::int32_t count = sound.sampleCount;
+    const std::int32_t index = reversed ? count - i : i - 1;  // 0-based
+    return static_cast<std::uint32_t>(index) < static_cast<std::uint32_t>(count)
+               ? sound.samples[index]
+               : 0;
+}
+
+// Between the two samples around a voice, in proportion: at an output rate other than the
+// sounds' own, the nearest sample alone would add aliasing.
+inline std::int32_t ReadBetween(const SampleSlot& sound, const Voice& v) {
+    if (!(std::fabs(v.position) < 1e9)) return 0;
+    const double below = std::floor(v.position);
+    const auto i = static_cast<std::int32_t>(below);
+    const std::int32_t a = SampleAt(sound, v.reversed, i);
+    const std::int32_t b = SampleAt(sound, v.reversed, i + 1);
+    return RoundToInt(a + (b - a) * (v.position - below));
+}
+
 inline std::int32_t ReadSample(const SampleSlot* sound, const Voice& v) {
     if (sound == nullptr || sound->samples == nullptr) return 0;
+    if (v.between) return ReadBetween(*sound, v);
     const std::int32_t count = sound->sampleCount;
     const std::int32_t i = RoundToInt(v.position);
     const std::int32_t index = v.reversed ? count - i : i - 1;  // 0-based
@@ -273,13 +294,38 @@ struct StemOut {
     }
 };
 
-void MixLiveRun(Machine& m, std::int16_t* out, int frames) {
+// AccumulateRun for the live mixer with each channel's share kept apart in its tap as well:
+// every voice is mixed into its zeroed tap first, then added, so the sum is the same.
+void AccumulateRunTapped(Machine& m, std::int32_t* accL, std::int32_t* accR, int frames,
+                         const MixKernels& kernels, ChannelTaps& taps, int offset) {
+    const ChannelSettings& cs = m.song.settings(m.clock.PlayPattern);
+    for (int c = 1; c <= kChannels; ++c) {
+        std::int32_t* tapL = taps.left[c - 1] + offset;
+        std::int32_t* tapR = taps.right[c - 1] + offset;
+        std::fill_n(tapL, frames, 0);
+        std::fill_n(tapR, frames, 0);
+        Voice& v = m.voice(c);
+        if (!v.active) continue;
+        const SampleSlot* sound = SlotOf(m.banks, cs.instrument[c - 1]);
+        MixVoiceRun<LiveMixer>(v, sound, LiveMixer::Math(v, cs, c), cs.mute[c - 1] != 0, tapL, tapR,
+                               frames, kernels);
+        for (int f = 0; f < frames; ++f) {
+            accL[f] += tapL[f];
+            accR[f] += tapR[f];
+        }
+    }
+}
+
+void MixLiveRun(Machine& m, std::int16_t* out, int frames, ChannelTaps* taps, int offset) {
     PlayClock& k = m.clock;
     const MixKernels& kernels = Kernels();
     std::int32_t accL[kRunFrames], accR[kRunFrames];
     std::fill_n(accL, frames, 0);
     std::fill_n(accR, frames, 0);
-    AccumulateRun<LiveMixer>(m, accL, accR, frames, kernels);
+    if (taps != nullptr)
+        AccumulateRunTapped(m, accL, accR, frames, kernels, *taps, offset);
+    else
+        AccumulateRun<LiveMixer>(m, accL, accR, frames, kernels);
     // The main volume glides one step a frame until it reaches its target, then stands.
     int f = 0;
     for (; f < frames && k.MainVolume != k.MainVolumeTarget; ++f) {
@@ -294,17 +340,25 @@ void MixLiveRun(Machine& m, std::int16_t* out, int frames) {
 // One live frame on its own: the main-volume glide, every sounding voice through the full
 // per-sample arithmetic (distortion included), then a full clock tick. Used for the frame
 // that starts a step, where the tick does more than advance the voices.
-void MixLiveFrame(Machine& m, std::int16_t* out) {
+void MixLiveFrame(Machine& m, std::int16_t* out, ChannelTaps* taps, int offset) {
     PlayClock& k = m.clock;
     const ChannelSettings& cs = m.song.settings(k.PlayPattern);
     GlideMainVolume(k);
     std::int32_t accL = 0, accR = 0;
     for (int c = 1; c <= kChannels; ++c) {
         Voice& v = m.voice(c);
-        if (!v.active) continue;
-        FadeStep(v);
-        LiveSample(LiveMixer::Math(v, cs, c), ReadSample(SlotOf(m.banks, cs.instrument[c - 1]), v),
-                   accL, accR);
+        std::int32_t tapL = 0, tapR = 0;
+        if (v.active) {
+            FadeStep(v);
+            LiveSample(LiveMixer::Math(v, cs, c),
+                       ReadSample(SlotOf(m.banks, cs.instrument[c - 1]), v), tapL, tapR);
+        }
+        accL += tapL;
+        accR += tapR;
+        if (taps != nullptr) {
+            taps->left[c - 1][offset] = tapL;
+            taps->right[c - 1][offset] = tapR;
+        }
     }
     out[0] = ApplyMainVolume(accL, k.MainVolume);
     out[1] = ApplyMainVolume(accR, k.MainVolume);
@@ -330,24 +384,33 @@ void MixDiskRun(Machine& m, StereoFrame* out, int frames, const StemOut& stems) 
     k.StepCounter += frames;
 }
 
-}  // namespace
-
-void MixBlock(Machine& m, std::int16_t* out, int frames) {
+// MixBlock, and with `taps` each channel's share as well.
+void MixLiveBlock(Machine& m, std::int16_t* out, int frames, ChannelTaps* taps) {
     const std::int64_t first = m.stepStarts.mixedFrames;
     int f = 0;
     while (f < frames) {
         const int run = AdvancingFrames(m.clock, frames - f);
         if (run > 0) {
-            MixLiveRun(m, out + 2 * f, run);
+            MixLiveRun(m, out + 2 * f, run, taps, f);
             f += run;
         } else {
-            MixLiveFrame(m, out + 2 * f);
+            MixLiveFrame(m, out + 2 * f, taps, f);
             f += 1;
             // The tick began a step: its first frame is the next one.
             if (m.clock.StepCounter == 1) RecordStepStart(m, first + f);
         }
     }
     m.stepStarts.mixedFrames = first + std::max(frames, 0);
+}
+
+}  // namespace
+
+void MixBlock(Machine& m, std::int16_t* out, int frames) {
+    MixLiveBlock(m, out, frames, nullptr);
+}
+
+void MixBlockTapped(Machine& m, std::int16_t* out, ChannelTaps& taps, int frames) {
+    MixLiveBlock(m, out, frames, &taps);
 }
 
 void RenderBlock(Machine& m, int frames) {

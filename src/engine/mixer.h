@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "core/song.h"
 #include "engine/play_clock.h"
 
 namespace qtam {
@@ -22,6 +23,15 @@ void RenderBlock(Machine& m, int frames);
 // The live mixer without the stream append, into any buffer of 2 * frames words.
 // Thread: owner.
 void MixBlock(Machine& m, std::int16_t* out, int frames);
+// Each channel's share of the live mix: after volume, pan and distortion, before the main
+// volume; the shares of a frame add up to what the main volume is applied to.
+struct ChannelTaps {
+    std::int32_t* left[kChannels];
+    std::int32_t* right[kChannels];
+};
+// MixBlock that also writes every channel's share of frame f to taps.left/right[c][f].
+// Thread: whichever owns `m`; it never allocates, locks or does I/O.
+void MixBlockTapped(Machine& m, std::int16_t* out, ChannelTaps& taps, int frames);
 // The disk mixer: one frame.
 // Thread: owner.
 StereoFrame MixFrame(Machine& m);

@@ -94,7 +94,7 @@ const SampleSlot* ChannelSound(const Machine& m, int channel) {
 
 void SetTempo(Machine& m, int tempo, int shuffle) {
     PlayClock& k = m.clock;
-    const double x = 2646000.0 / (4.0 * tempo);
+    const double x = k.Rate * 60.0 / (4.0 * tempo);  // frames per sixteenth
     k.MeasureLength = static_cast<std::int32_t>(std::nearbyint(x * StepsPerMeasureOf(m.song)));
     for (int i = 1; i <= kSlots; ++i) {
         const double share = (i % 2 == 1) ? shuffle : 200 - shuffle;
@@ -104,10 +104,13 @@ void SetTempo(Machine& m, int tempo, int shuffle) {
 }
 
 void UpdateVoiceRates(Machine& m) {
+    // Stretched sounds span their measures whatever the rate, the others keep their pitch.
+    const float unit = m.clock.Rate == 44100 ? 1.0f : static_cast<float>(44100.0 / m.clock.Rate);
     for (int c = 1; c <= kChannels; ++c) {
         Voice& v = m.voice(c);
         const SampleSlot* s = ChannelSound(m, c);
-        v.rate = 1.0f;
+        v.rate = unit;
+        v.between = m.clock.Rate != 44100;
         v.length = s ? s->sampleCount : 0;
         if (s && s->stretchMeasures > 0 && m.clock.MeasureLength > 0) {
             v.rate = static_cast<float>(
@@ -202,6 +205,23 @@ void PrepareStart(Machine& m) {
     BeginStepStarts(m);
     UpdateVoiceRates(m);
     TriggerAllAtStart(m, StartKind::Prepare);
+}
+
+void PlaceClock(Machine& m, int measure, int step, std::int32_t counter) {
+    PlayClock& k = m.clock;
+    k.PlayMeasure = static_cast<std::uint8_t>(std::clamp(measure, 1, kMeasures));
+    k.PlayStep = static_cast<std::uint8_t>(std::clamp(step, 1, StepsPerMeasureOf(m.song)));
+    k.StepCounter = std::max<std::int32_t>(counter, 1);
+}
+
+void TriggerStep(Machine& m) {
+    for (int c = 1; c <= kChannels; ++c) TriggerByClock(m, c);
+    ChokeHihats(m);
+    UpdateVoiceRates(m);
+}
+
+void SilenceVoices(Machine& m) {
+    for (int c = 1; c <= kChannels; ++c) m.voice(c).active = 0;
 }
 
 void StartRender(Machine& m, int measure) {

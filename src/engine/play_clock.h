@@ -38,6 +38,15 @@ void ResetTransport(Machine& m);
 // record of step starts there.
 // Thread: owner.
 void PrepareStart(Machine& m);
+// Places the clock within the playing pattern at `step` of `measure`, `counter` frames into the
+// step (1 on its first frame); the voices are left alone.
+// Thread: whichever owns `m`; never allocates, locks or does I/O.
+void PlaceClock(Machine& m, int measure, int step, std::int32_t counter);
+// Triggers the notes of the clock's step as the clock does when a step begins.
+// Thread: whichever owns `m`; never allocates, locks or does I/O.
+void TriggerStep(Machine& m);
+// Every voice falls silent at once. Thread: whichever owns `m`.
+void SilenceVoices(Machine& m);
 // Places the clock at step 1 of measure 1..16 of the edited pattern for an offline render.
 // Thread: owner.
 void StartRender(Machine& m, int measure);

@@ -1,5 +1,8 @@
 #include "transport/transport.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "core/machine.h"
 #include "engine/audio/playback.h"
 #include "song/song_editor.h"
@@ -9,10 +12,23 @@ namespace qtam {
 Transport::Transport(Machine& m, PlaybackDriver& playback, SongEditor& editor)
     : m_(m), playback_(playback), editor_(editor) {
     playback_.OnStateChanged = [this] { Tell(); };
+    // A JACK client mixes a copy of the Song: every change is handed over at once.
+    editor_.Listen([alive = alive_, &playback](SongChange) {
+        if (*alive) playback.SongEdited();
+    });
+    playback_.OnTransportTempo = [this](double bpm) { FollowTransportTempo(bpm); };
 }
 
 Transport::~Transport() {
+    *alive_ = false;
     playback_.OnStateChanged = nullptr;
+    playback_.OnTransportTempo = nullptr;
+}
+
+void Transport::FollowTransportTempo(double bpm) {
+    const int tempo =
+        static_cast<int>(std::lround(std::clamp(bpm, double(kTempoMin), double(kTempoMax))));
+    if (tempo != m_.song.tempo) SetTempo(tempo);
 }
 
 void Transport::Listen(Listener listener) {

@@ -9,6 +9,7 @@
 // every function here.
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace qtam {
@@ -59,6 +60,11 @@ public:
     // Beats per minute: one "Tempo" entry of the undo history.
     void SetTempo(int tempo);
 
+    // The tempo a JACK timebase master gives becomes the Song's, kept within 50..250.
+    static constexpr int kTempoMin = 50;
+    static constexpr int kTempoMax = 250;
+    void FollowTransportTempo(double bpm);
+
 private:
     void Tell();
 
@@ -67,6 +73,7 @@ private:
     SongEditor& editor_;
     std::vector<Listener> listeners_;
     bool follow_ = false;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);  // for the editor's listener
 };
 
 }  // namespace qtam

@@ -116,7 +116,8 @@ TEST_F(ConfigFileTest, FirstRunGivesDefaultsAndWritesEveryKey) {
                   std::string(kAuthorText) +
                   "\nTimes_Used=1\n\n"
                   "[Paths]\nSongfolder=\nBankfolder=\nSamplefolder=\nUserbank=\n\n"
-                  "[WaveDevice]\nDeviceNum=0\nDeviceSetup=0\nNumDevices=0\nBuffer_size=8\n\n"
+                  "[WaveDevice]\nDeviceNum=0\nDeviceSetup=0\nNumDevices=0\nBuffer_size=8\n"
+                  "AudioSystem=0\nJackConnect=1\nJackTransport=1\n\n"
                   "[Window]\nPosX=250\nPosY=212\nWidth=644\nHeight=480\nState=0\n"
                   "GridShown=0\nGridPosX=0\nGridPosY=0\nGridWidth=0\nGridHeight=0\n");
 
@@ -160,6 +161,18 @@ TEST_F(ConfigFileTest, ValuesReadAndCarriedThrough) {
             ReadConfigSettings(ProfileOf(std::string("[WaveDevice]\nBuffer_size=") + text + "\n"));
         EXPECT_EQ(s.Buffer_size, expected) << text;
     }
+    // The audio system and the JACK settings: out-of-range values are pulled in, and what is
+    // read is written back.
+    const ConfigSettings jack = ReadConfigSettings(
+        ProfileOf("[WaveDevice]\nAudioSystem=7\nJackTransport=-3\nJackConnect=0\n"));
+    EXPECT_EQ(jack.AudioSystem, 1);
+    EXPECT_EQ(jack.JackTransport, 0);
+    EXPECT_EQ(jack.JackConnect, 0);
+    PrivateProfile back;
+    WriteConfigSettings(jack, back);
+    EXPECT_EQ(back.ReadInteger("WaveDevice", "AudioSystem", -1), 1);
+    EXPECT_EQ(back.ReadInteger("WaveDevice", "JackTransport", -1), 0);
+    EXPECT_EQ(back.ReadInteger("WaveDevice", "JackConnect", -1), 0);
 }
 
 TEST_F(ConfigFileTest, AFailedWriteLeavesTheFileAsItWas) {

@@ -164,6 +164,75 @@ TEST(MixerModel, TheLiveMixerMatchesTheFrameByFrameModel) {
     }
 }
 
+// The JACK output's mixer: the same main frames as MixBlock, and channel shares that add up
+// to what the main volume is applied to (at unity, to the main frames themselves).
+TEST(MixerModel, TheTappedMixerIsTheLiveMixerWithChannelShares) {
+    for (unsigned seed = 1; seed <= 6; ++seed) {
+        auto plain = RandomMachine(seed);
+        auto tapped = RandomMachine(seed);
+        for (Machine* m : {plain.get(), tapped.get()}) {
+            ResetTransport(*m);
+            m->clock.MainVolumeTarget = m->clock.MainVolume = 128;
+            PrepareStart(*m);
+        }
+        std::mt19937 sizes(seed);
+        std::vector<std::int16_t> a(2 * 512), b(2 * 512);
+        std::vector<std::int32_t> share(2 * 8 * 512);
+        ChannelTaps taps{};
+        for (int c = 0; c < 8; ++c) {
+            taps.left[c] = share.data() + 2 * c * 512;
+            taps.right[c] = share.data() + (2 * c + 1) * 512;
+        }
+        for (int done = 0; done < 60000;) {
+            const int n = std::uniform_int_distribution<int>(1, 512)(sizes);
+            MixBlock(*plain, a.data(), n);
+            MixBlockTapped(*tapped, b.data(), taps, n);
+            for (int f = 0; f < n; ++f) {
+                ASSERT_EQ(a[2 * f], b[2 * f]) << "seed " << seed << " frame " << done + f;
+                ASSERT_EQ(a[2 * f + 1], b[2 * f + 1]) << "seed " << seed << " frame " << done + f;
+                std::int32_t left = 0, right = 0;
+                for (int c = 0; c < 8; ++c) {
+                    left += taps.left[c][f];
+                    right += taps.right[c][f];
+                }
+                ASSERT_EQ(std::clamp(left, -32768, 32767), a[2 * f]) << "frame " << done + f;
+                ASSERT_EQ(std::clamp(right, -32768, 32767), a[2 * f + 1]) << "frame " << done + f;
+            }
+            done += n;
+        }
+    }
+}
+
+// At an output rate other than 44100 the voices read between two samples: a ramp of the
+// sound plays as a ramp with no step repeated, forwards and reversed, at every rate tried.
+TEST(MixerModel, AnotherRateReadsBetweenSamples) {
+    for (int rate : {48000, 96000, 22050}) {
+        for (int reversed : {0, 1}) {
+            auto m = test::NewMachine();
+            std::vector<std::int16_t> ramp(4000);
+            for (std::size_t i = 0; i < ramp.size(); ++i)
+                ramp[i] = static_cast<std::int16_t>(8 * i);
+            test::SetSound(m->banks.internalBank, 1, ramp);
+            m->song.settings(1).instrument[0] = 1;
+            m->song.settings(1).volume[0] = 127;
+            test::SetNote(*m, 1, 1, 1, 1, 127, 64, reversed);
+            m->clock.Rate = rate;
+            SetTempo(*m, 60, 100);  // one long step: the ramp plays to its end
+            ResetTransport(*m);
+            PrepareStart(*m);
+            std::vector<std::int16_t> out(2 * 3000);
+            MixBlock(*m, out.data(), 3000);
+            // 8 * 44100 / rate a frame, after volume, level and the centre pan (about a half).
+            const double step = 8.0 * 44100 / rate * 127 / 128 / 2;
+            const int sounding = std::min(3000, 4000 * rate / 44100 - 2);
+            for (int f = 1; f < sounding; ++f) {
+                const double d = (reversed ? -1 : 1) * (out[2 * f] - out[2 * f - 2]);
+                ASSERT_NEAR(d, step, 1.01) << rate << " Hz, frame " << f;
+            }
+        }
+    }
+}
+
 TEST(MixerModel, TheDiskMixerMatchesTheFrameByFrameModel) {
     for (unsigned seed = 11; seed <= 16; ++seed) {
         auto single = RandomMachine(seed);

@@ -7,6 +7,7 @@
 
 #include "core/machine.h"
 #include "engine/audio/devices.h"
+#include "engine/audio/jack_output.h"
 #include "engine/mixer.h"
 #include "engine/stream_to_disk.h"
 
@@ -15,6 +16,8 @@ namespace qtam {
 namespace {
 constexpr int kBytesPerFrame = 4;
 constexpr int kMaxDeviceNum = 10;
+// JACK reports starts and stops of its transport: looked at often enough to feel at once.
+constexpr int kJackWatchIntervalMs = 40;
 }  // namespace
 
 std::string DeviceLostText(const std::string& reason) {
@@ -28,8 +31,13 @@ std::string DefaultDeviceInsteadText(int deviceNum) {
            "chooses another.";
 }
 
+std::string JackUnreachableText(const std::string& reason) {
+    return "Q.Tam cannot play through JACK: " + reason +
+           ". The Sound device setup chooses the system sound instead.";
+}
+
 PlaybackDriver::PlaybackDriver(Machine& m, EventQueue& events)
-    : Playback(events), m_(m), events_(events), watch_(events) {
+    : Playback(events), m_(m), events_(events), watch_(events), jack_(new JackOutput(m)) {
     Playback.OnDone = [this](WaveOut& sender) { BlockPlayed(sender); };
     watch_.SetInterval(kWatchIntervalMs);
     watch_.SetThreadPriority(TimerThreadPriority::tpNormal);
@@ -44,9 +52,36 @@ PlaybackDriver::~PlaybackDriver() {
 void PlaybackDriver::ApplySettings(const WaveDeviceSettings& settings) {
     DeviceNum = settings.DeviceNum;
     BlockFrames = BlockFramesOf(settings.Buffer_size);
+    const bool jack = settings.AudioSystem == kAudioSystemJack;
+    const int sync = std::clamp(settings.JackTransport, kJackOff, kJackMaster);
+    const bool connect = settings.JackConnect != 0;
+    // Another choice takes effect at the next opening (the setup is closed while playing).
+    if (jack_->IsOpen() && (!jack || sync != jackSync_ || connect != jackConnect_)) {
+        jack_->Close();
+        watch_.SetEnabled(false);
+        watch_.SetInterval(kWatchIntervalMs);
+    }
+    if (jack && Playback.IsOpen() && !m_.Playing) Playback.Close();
+    jackChosen_ = jack;
+    jackSync_ = sync;
+    jackConnect_ = connect;
 }
 
 void PlaybackDriver::OpenDevice() {
+    if (jackChosen_) {
+        if (jack_->IsOpen()) return;
+        JackOutput::Options options;
+        options.sync = jackSync_ == kJackOff      ? JackSync::Off
+                       : jackSync_ == kJackMaster ? JackSync::Master
+                                                  : JackSync::Follow;
+        options.connect = jackConnect_;
+        lost_ = !jack_->Open(options, jackError_);
+        if (lost_) return;
+        // The transport may start from elsewhere at any time: watched while open.
+        watch_.SetInterval(kJackWatchIntervalMs);
+        watch_.SetEnabled(true);
+        return;
+    }
     if (Playback.IsOpen() && !m_.Playing && Playback.CheckDevice()) {
         Playback.Close();  // lost while nothing played: opened afresh below
         lost_ = true;
@@ -70,7 +105,7 @@ void PlaybackDriver::OpenDevice() {
 }
 
 void PlaybackDriver::OpenDeviceSoon() {
-    if (SoundLibraryLoadTried()) {
+    if (jackChosen_ || SoundLibraryLoadTried()) {
         OpenDevice();
         return;
     }
@@ -89,6 +124,52 @@ void PlaybackDriver::OpenDeviceSoon() {
 void PlaybackDriver::CloseDevice() {
     openWanted_ = false;
     Playback.Close();
+    if (jack_->IsOpen()) {
+        if (m_.Playing) EndJackPlaying();
+        jack_->Close();
+        watch_.SetEnabled(false);
+        watch_.SetInterval(kWatchIntervalMs);
+    }
+}
+
+PlayPosition PlaybackDriver::JackHeard() const {
+    return jack_->Heard();
+}
+
+void PlaybackDriver::SongEdited() {
+    if (jack_->IsOpen()) jack_->Publish();
+}
+
+void PlaybackDriver::BeginJackPlaying() {
+    m_.Playing = true;
+    m_.editor.StartPrepared = false;
+    playedFrames_ = 0;
+    SetMenusEnabled(false);
+    ShowStopButton(true);
+}
+
+void PlaybackDriver::EndJackPlaying() {
+    m_.Playing = false;
+    if (m_.Streaming) FinishStream(m_, streamObserver);
+    ResetTransport(m_);
+    SetMenusEnabled(true);
+    ShowStopButton(false);
+}
+
+void PlaybackDriver::WatchJack() {
+    const bool alive = jack_->Poll([this](const JackReport& r) {
+        if (r.kind == JackReport::Started && !m_.Playing) BeginJackPlaying();
+        if (r.kind == JackReport::Stopped && m_.Playing) EndJackPlaying();
+        if (r.kind == JackReport::MasterTempo && OnTransportTempo) OnTransportTempo(r.bpm);
+    });
+    playedFrames_ = jack_->PlayedFrames();
+    if (alive) return;
+    // The client is closed already; the next start connects again.
+    if (m_.Playing) EndJackPlaying();
+    watch_.SetEnabled(false);
+    watch_.SetInterval(kWatchIntervalMs);
+    lost_ = true;
+    if (OnDeviceLost) OnDeviceLost("the JACK server went away: " + jack_->LostReason(), true);
 }
 
 // BlockFrames is a public field: a value set straight from an unchecked configuration must
@@ -103,6 +184,18 @@ void PlaybackDriver::WriteStaging(int firstWord, int bytes) {
 
 void PlaybackDriver::StartPlaying() {
     if (m_.Playing) return;
+    if (jackChosen_) {
+        OpenDevice();
+        if (!jack_->IsOpen()) {
+            if (OnJackUnreachable) OnJackUnreachable(jackError_);
+            return;
+        }
+        jack_->Publish();
+        jack_->Start();
+        // Without the transport it plays from the next period; with it, once it rolls.
+        if (jack_->Sync() == JackSync::Off) BeginJackPlaying();
+        return;
+    }
     sessionFirstSerial_ = Playback.NextSerial();
     playedFrames_ = 0;
     // Nothing is queued now; a normal start plays its lead-in silence first.
@@ -129,6 +222,10 @@ void PlaybackDriver::StartPlaying() {
 }
 
 void PlaybackDriver::WatchDevice() {
+    if (jackChosen_) {
+        if (jack_->IsOpen()) WatchJack();
+        return;
+    }
     if (!m_.Playing) return;
     if (Playback.IsOpen()) {
         if (Playback.CheckDevice()) StopForLostDevice(Playback.LostReason());
@@ -145,7 +242,8 @@ void PlaybackDriver::StopForLostDevice(std::string reason) {  // a copy: Close c
 }
 
 void PlaybackDriver::PrepareStartInAdvance() {
-    if (m_.Playing) return;  // the start button is hidden while playing
+    if (m_.Playing) return;   // the start button is hidden while playing
+    if (jackChosen_) return;  // JACK mixes as it plays: nothing to prepare
     PrepareStart(m_);
     m_.editor.StartPrepared = true;
     m_.BufPos = kSecondHalf;
@@ -184,6 +282,12 @@ void PlaybackDriver::BlockPlayed(WaveOut& sender) {
 }
 
 bool PlaybackDriver::StopPlaying() {
+    if (jackChosen_) {
+        if (jack_->IsOpen()) jack_->Stop();
+        const bool recorded = !m_.Streaming || FinishStream(m_, streamObserver);
+        if (m_.Playing) EndJackPlaying();
+        return recorded;
+    }
     watch_.SetEnabled(false);
     m_.Playing = false;
     bool recorded = true;

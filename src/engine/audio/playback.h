@@ -7,6 +7,11 @@
 // Thread: owner, for every member: the thread that owns the Machine and drains the EventQueue
 // given to the constructor, through which the device's events arrive. Mixing happens there,
 // never on the audio callback, which only copies the queued blocks.
+//
+// With JACK chosen as the audio system (WaveDeviceSettings::AudioSystem), the device is a JACK
+// client instead (jack_output.h), which mixes in its own process callback: Start and Stop go
+// to it (or to the JACK transport), the Song is handed to it after every edit, and the watch
+// timer drains what it reports (starts and stops of the transport, a lost server).
 
 #include <cstdint>
 #include <functional>
@@ -18,16 +23,19 @@
 #include "engine/audio/precision_timer.h"
 #include "engine/audio/wave_out.h"
 #include "engine/device_settings.h"
+#include "engine/play_position.h"
 
 namespace qtam {
 
 struct Machine;
 struct StreamObserver;
+class JackOutput;
 
 // What the windows say when the device was lost (`reason` as OnDeviceLost gives it), and when
 // the configured device is not present.
 std::string DeviceLostText(const std::string& reason);
 std::string DefaultDeviceInsteadText(int deviceNum);
+std::string JackUnreachableText(const std::string& reason);
 
 class PlaybackDriver {
 public:
@@ -114,6 +122,18 @@ public:
     // Looks at the device while playing; the driver's own timer calls it. Thread: owner.
     void WatchDevice();
 
+    // JACK: whether it is the chosen audio system, the client, and the step heard now by
+    // JACK's frame time. Thread: owner.
+    bool UsesJack() const { return jackChosen_; }
+    const JackOutput& Jack() const { return *jack_; }
+    PlayPosition JackHeard() const;
+    // Hands the Song to JACK's process callback after a change (nothing without JACK).
+    void SongEdited();
+    // Told when a start found no JACK server to play through, with why and how to start one.
+    std::function<void(const std::string& reason)> OnJackUnreachable;
+    // Told the tempo a JACK timebase master gives, in beats per minute as it gives it.
+    std::function<void(double bpm)> OnTransportTempo;
+
     // Told about the finishing of a live recording (may stay empty).
     StreamObserver* streamObserver = nullptr;
 
@@ -127,6 +147,9 @@ public:
 
 private:
     void StopForLostDevice(std::string reason);
+    void WatchJack();
+    void BeginJackPlaying();
+    void EndJackPlaying();
     void SetMenusEnabled(bool enabled);
     void ShowStopButton(bool shown);
     void WriteStaging(int firstWord, int bytes);
@@ -146,6 +169,11 @@ private:
     bool lost_ = false;      // lost, and not opened again since
     std::string openError_;  // why the last opening failed
     std::int64_t soundStartFrame_ = 0;
+    std::unique_ptr<JackOutput> jack_;
+    bool jackChosen_ = false;
+    int jackSync_ = kJackFollow;
+    bool jackConnect_ = true;
+    std::string jackError_;  // why the last JACK opening failed
 };
 
 }  // namespace qtam

@@ -1,5 +1,7 @@
 #include "ui/dialogs/device_setup_dialog.h"
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFrame>
 #include <QGridLayout>
@@ -10,9 +12,11 @@
 #include <QShowEvent>
 #include <QSlider>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "core/machine.h"
 #include "engine/audio/devices.h"
+#include "engine/audio/jack_output.h"
 #include "engine/audio/playback.h"
 #include "engine/device_settings.h"
 #include "ui/qt/dialog_buttons.h"
@@ -99,12 +103,44 @@ DeviceSetupDialog::DeviceSetupDialog(AppContext& ctx, QWidget* parent)
     halves->addWidget(Frame);
     halves->addLayout(right);
 
+    // The audio system: the system sound through SDL (the device list and the slider above),
+    // or JACK, with what it does with the JACK transport and whether it connects itself.
+    AudioSystemBox = new QComboBox(this);
+    AudioSystemBox->setObjectName(QStringLiteral("AudioSystemBox"));
+    AudioSystemBox->addItem(QStringLiteral("System sound (SDL)"));
+    AudioSystemBox->addItem(QStringLiteral("JACK (jackd or PipeWire)"));
+    JackTransportBox = new QComboBox(this);
+    JackTransportBox->setObjectName(QStringLiteral("JackTransportBox"));
+    JackTransportBox->addItem(QStringLiteral("Off: play on its own"));
+    JackTransportBox->addItem(QStringLiteral("Follow the JACK transport"));
+    JackTransportBox->addItem(QStringLiteral("Master of the JACK transport"));
+    JackConnectBox =
+        new QCheckBox(QStringLiteral("Connect main_L and main_R to the system playback"), this);
+    JackConnectBox->setObjectName(QStringLiteral("JackConnectBox"));
+    JackStateLabel = Label(this, "JackStateLabel", "", true);
+    auto* audio = new QGridLayout;
+    audio->addWidget(Label(this, "AudioSystemLabel", "Audio system:"), 0, 0);
+    audio->addWidget(AudioSystemBox, 0, 1);
+    audio->addWidget(Label(this, "JackTransportLabel", "JACK transport:"), 1, 0);
+    audio->addWidget(JackTransportBox, 1, 1);
+    audio->addWidget(JackConnectBox, 2, 1);
+    audio->addWidget(JackStateLabel, 3, 0, 1, 2);
+    auto showJack = [this] {
+        const bool jack = AudioSystemBox->currentIndex() == kAudioSystemJack;
+        JackTransportBox->setEnabled(jack);
+        JackConnectBox->setEnabled(jack);
+        DeviceList->setEnabled(!jack);
+        BufferSlider->setEnabled(!jack);
+    };
+    connect(AudioSystemBox, &QComboBox::currentIndexChanged, this, showJack);
+
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
     buttons->addWidget(okCancel);
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(halves);
+    layout->addLayout(audio);
     layout->addLayout(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
@@ -131,12 +167,28 @@ void DeviceSetupDialog::PrepareToShow() {
     // A device that is no longer listed leaves nothing selected: "Ok" then takes the default.
     const int entry = ctx_.device.DeviceNum;
     if (entry >= 0 && entry < DeviceList->count()) DeviceList->setCurrentRow(entry);
+    AudioSystemBox->setCurrentIndex(
+        std::clamp(ctx_.device.AudioSystem, kAudioSystemSdl, kAudioSystemJack));
+    JackTransportBox->setCurrentIndex(std::clamp(ctx_.device.JackTransport, kJackOff, kJackMaster));
+    JackConnectBox->setChecked(ctx_.device.JackConnect != 0);
+    // xruns are shown, never hidden: they are the sound breaking up.
+    const JackOutput& jack = ctx_.playback.Jack();
+    JackStateLabel->setText(jack.IsOpen()
+                                ? QStringLiteral("JACK: connected as %1 at %2 Hz, %3 xruns")
+                                      .arg(QString::fromStdString(jack.ClientName()))
+                                      .arg(jack.Rate())
+                                      .arg(static_cast<qulonglong>(jack.Xruns()))
+                                : QStringLiteral("JACK: not connected"));
+    Q_EMIT AudioSystemBox->currentIndexChanged(AudioSystemBox->currentIndex());
 }
 
 void DeviceSetupDialog::Confirm() {
     const QList<QListWidgetItem*> selected = DeviceList->selectedItems();
     chosenDevice = selected.isEmpty() ? 0 : DeviceList->row(selected.front());
     chosenBufferSize = BufferSlider->value();
+    chosenAudioSystem = AudioSystemBox->currentIndex();
+    chosenJackTransport = JackTransportBox->currentIndex();
+    chosenJackConnect = JackConnectBox->isChecked();
 }
 
 bool DeviceSetupDialog::RunSetup() {
@@ -149,13 +201,16 @@ bool DeviceSetupDialog::RunSetup() {
             break;
         }
     }
-    const bool deviceWasOpen = ctx_.playback.Playback.IsOpen();
+    const bool deviceWasOpen = ctx_.playback.Playback.IsOpen() || ctx_.playback.Jack().IsOpen();
     if (hidden != nullptr) hidden->hide();
 
     CenterOverOwner(*this);
     const bool confirmed = exec() == QDialog::Accepted;
     if (confirmed) {
         ApplyDeviceChoice(ctx_.device, chosenDevice, chosenBufferSize, numberOfDevices);
+        ctx_.device.AudioSystem = chosenAudioSystem;
+        ctx_.device.JackTransport = chosenJackTransport;
+        ctx_.device.JackConnect = chosenJackConnect ? 1 : 0;
         ctx_.playback.ApplySettings(ctx_.device);
         // The menu item is disabled while playing, so nothing is queued: the device opens
         // again with the new choice.
@@ -163,7 +218,8 @@ bool DeviceSetupDialog::RunSetup() {
     }
 
     if (hidden != nullptr) hidden->show();
-    if (deviceWasOpen && !ctx_.playback.Playback.IsOpen()) ctx_.playback.OpenDevice();
+    if (deviceWasOpen && !ctx_.playback.Playback.IsOpen() && !ctx_.playback.Jack().IsOpen())
+        ctx_.playback.OpenDevice();
     return confirmed;
 }
 

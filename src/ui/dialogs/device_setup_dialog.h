@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+class QCheckBox;
+class QComboBox;
 class QFrame;
 class QLabel;
 class QListWidget;
@@ -45,6 +47,9 @@ public:
     int numberOfDevices = 0;
     int chosenDevice = 0;
     int chosenBufferSize = 0;
+    int chosenAudioSystem = 0;  // kAudioSystemSdl or kAudioSystemJack
+    int chosenJackTransport = 0;
+    bool chosenJackConnect = true;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -62,6 +67,10 @@ private:
     QListWidget* DeviceList;
     QSlider* BufferSlider;
     QFrame* Frame;
+    QComboBox* AudioSystemBox;
+    QComboBox* JackTransportBox;
+    QCheckBox* JackConnectBox;
+    QLabel* JackStateLabel;
 };
 
 }  // namespace qtam

@@ -84,11 +84,16 @@ GroovePanel::GroovePanel(AppContext& ctx, QWidget* parent) : QWidget(parent), ct
     // The panel owns playback, so it is the one to speak of the device.
     ctx_.playback.OnDeviceLost = [this](const std::string& reason, bool) { DeviceLost(reason); };
     ctx_.playback.OnDefaultDeviceInstead = [this](int n) { DefaultDeviceInstead(n); };
+    ctx_.playback.OnJackUnreachable = [this](const std::string& reason) {
+        SyncTransportButtons();
+        ctx_.m.prompter->Warn(JackUnreachableText(reason));
+    };
 }
 
 GroovePanel::~GroovePanel() {
     ctx_.playback.OnDeviceLost = nullptr;
     ctx_.playback.OnDefaultDeviceInstead = nullptr;
+    ctx_.playback.OnJackUnreachable = nullptr;
 }
 
 void GroovePanel::DeviceLost(const std::string& reason) {
@@ -509,6 +514,7 @@ void GroovePanel::EnterShuffle() {
 // The main volume is the mixer's, not the Song's: nothing to undo.
 void GroovePanel::SetMainVolume(int target) {
     qtam::SetMainVolume(ctx_.m, target);
+    ctx_.playback.SongEdited();  // JACK mixes a copy: the new level goes there too
     ShowMainVolume();
 }
 
@@ -598,6 +604,8 @@ void GroovePanel::showEvent(QShowEvent* event) {
 }
 
 void GroovePanel::ReleaseDeviceWhenIdle() {
+    // A JACK client stays: the transport may roll from another program's window at any time.
+    if (ctx_.playback.UsesJack()) return;
     // Blocks still queued keep the device open until they have come back.
     if (!ctx_.playback.Playback.IsPlaying()) ctx_.playback.CloseDevice();
 }

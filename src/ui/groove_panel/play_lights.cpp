@@ -76,6 +76,12 @@ void PlayLights::Refresh() {
     }
     const double now = NowMs();
     const PlaybackDriver& driver = ctx_.playback;
+    if (driver.UsesJack()) {
+        // JACK's frame time says what is heard; looked at often, it needs no estimate.
+        Show(driver.JackHeard(), std::fmod(now, 2.0 * kBlinkMs) < kBlinkMs);
+        timer_.start(kJackLookMs);
+        return;
+    }
     const int chunk = driver.Playback.DeviceBufferFrames();
     const auto taken = static_cast<std::int64_t>(driver.Playback.TakenBytes() / kBytesPerFrame);
     const double heard = clock_.Observe(taken, now, LatencyFrames(chunk), chunk) -

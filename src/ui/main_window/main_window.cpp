@@ -91,6 +91,9 @@ void MainWindow::SetUp(const std::string& commandLineSong) {
     ctx.device.DeviceSetup = s.DeviceSetup;
     ctx.device.NumDevices = s.NumDevices;
     ctx.device.Buffer_size = s.Buffer_size;
+    ctx.device.AudioSystem = s.AudioSystem;
+    ctx.device.JackConnect = s.JackConnect;
+    ctx.device.JackTransport = s.JackTransport;
     resize(std::clamp(s.Width, 160, 16384), std::clamp(s.Height, 120, 16384));
     move(s.PosX, s.PosY);
 
@@ -447,6 +450,9 @@ bool MainWindow::SaveConfigurationAtExit() {
     s.DeviceSetup = ctx.device.DeviceSetup;
     s.NumDevices = ctx.device.NumDevices;
     s.Buffer_size = ctx.device.Buffer_size;
+    s.AudioSystem = ctx.device.AudioSystem;
+    s.JackConnect = ctx.device.JackConnect;
+    s.JackTransport = ctx.device.JackTransport;
     // A maximised window keeps the place and size it returns to.
     const bool maximised = isMaximized();
     const QRect normal = maximised ? normalGeometry() : QRect(pos(), size());

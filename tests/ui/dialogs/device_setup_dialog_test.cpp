@@ -3,6 +3,8 @@
 
 #include "ui/dialogs/device_setup_dialog.h"
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
@@ -116,6 +118,36 @@ private Q_SLOTS:
         w.RunSetup();
         QVERIFY(!editor.isVisible());
         QVERIFY(!panel.isVisible());
+    }
+
+    // The audio system: JACK chosen with its transport mode and without the auto-connection
+    // goes into the settings and the driver; the device list and the slider, which are the
+    // system sound's, are disabled meanwhile; with no client the dialog says it is not
+    // connected.
+    void jackAsTheAudioSystem() {
+        qputenv("JACK_DEFAULT_SERVER", "qtam-dialog-test-none");
+        test::TestApp app;
+        DeviceSetupDialog w(app.ctx);
+        w.SetDeviceNames([] { return Cards(1); });
+        WhileShown(
+            w,
+            [&] {
+                auto* system = Child<QComboBox>(w, "AudioSystemBox");
+                QCOMPARE(system->currentIndex(), kAudioSystemSdl);
+                QVERIFY(!Child<QComboBox>(w, "JackTransportBox")->isEnabled());
+                system->setCurrentIndex(kAudioSystemJack);
+                QVERIFY(!Child<QListWidget>(w, "DeviceList")->isEnabled());
+                QVERIFY(!Child<QSlider>(w, "BufferSlider")->isEnabled());
+                Child<QComboBox>(w, "JackTransportBox")->setCurrentIndex(kJackMaster);
+                Child<QCheckBox>(w, "JackConnectBox")->setChecked(false);
+                QVERIFY(Child<QLabel>(w, "JackStateLabel")->text().contains("not connected"));
+            },
+            "OkButton");
+        QVERIFY(w.RunSetup());
+        QCOMPARE(app.device.AudioSystem, kAudioSystemJack);
+        QCOMPARE(app.device.JackTransport, kJackMaster);
+        QCOMPARE(app.device.JackConnect, 0);
+        QVERIFY(app.playback.UsesJack());
     }
 
     // The host is asked at every opening: a device plugged in since the last one is offered,

@@ -1,0 +1,198 @@
+#pragma once
+// Q.Tam as a JACK client (jackd, or PipeWire through pipewire-jack): the ports main_L and
+// main_R and a stereo pair per channel, mixed in JACK's process callback, and the JACK
+// transport followed, mastered or ignored.
+//
+// The process callback runs a mixer of its own: a second Machine (clock and voices) that
+// plays a copy of the Song. The owner hands every change over with Publish, through a
+// preallocated triple buffer, and steers it with commands through a ring; the callback sends
+// what happened (starts, stops, step starts, a transport master's tempo) back through another
+// ring that the owner drains with Poll. The callback never waits on the owner, allocates,
+// locks or does I/O. The sounds themselves are read where the owner keeps them: the banks
+// must not change while a session plays (the windows disable the bank editor meanwhile).
+//
+// Thread: owner for every public member, unless it says otherwise.
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "core/song.h"
+#include "engine/audio/spsc_ring.h"
+#include "engine/audio/triple_buffer.h"
+#include "engine/play_position.h"
+#include "engine/step_grid.h"
+
+typedef struct _jack_client jack_client_t;
+typedef struct _jack_port jack_port_t;
+
+namespace qtam {
+
+struct Machine;
+
+// What Q.Tam does with the JACK transport.
+enum class JackSync {
+    Off,     // plays on its own when started, ignores the transport
+    Follow,  // plays while the transport rolls, from the position it gives
+    Master,  // as Follow, and publishes bar, beat, tick and tempo as the timebase master
+};
+// "off", "follow", "master"; false for anything else.
+bool ParseJackSync(const std::string& text, JackSync& sync);
+const char* JackSyncName(JackSync sync);
+
+// Something the process callback tells the owner.
+struct JackReport {
+    enum Kind : std::uint8_t { Started, Stopped, Step, MasterTempo };
+    Kind kind = Started;
+    std::uint8_t pattern = 0, measure = 0, step = 0;
+    std::int64_t frameTime = 0;  // JACK frame time the step (or start) is heard from
+    double bpm = 0;              // MasterTempo: the master's tempo before clamping
+};
+
+class JackOutput {
+public:
+    struct Options {
+        JackSync sync = JackSync::Follow;
+        bool connect = true;        // main_L/main_R to the first two playback ports
+        std::string name = "qtam";  // the client name; JACK may add a suffix
+    };
+
+    static constexpr int kTempoMin = 50;
+    static constexpr int kTempoMax = 250;
+
+    explicit JackOutput(Machine& owner);
+    ~JackOutput();
+    JackOutput(const JackOutput&) = delete;
+    JackOutput& operator=(const JackOutput&) = delete;
+
+    // Connects to the server (never starts one) and starts the process callback. False, and
+    // `error` says why and how to start a server, when it cannot.
+    bool Open(const Options& options, std::string& error);
+    // Leaves the server; a lost client is cleaned up as well.
+    void Close();
+    bool IsOpen() const { return client_ != nullptr; }
+
+    // The server's frames per second; the client name JACK gave.
+    int Rate() const { return rate_; }
+    const std::string& ClientName() const { return clientName_; }
+    JackSync Sync() const { return options_.sync; }
+
+    // Hands the owner's Song, edited pattern, queued pattern, humanize switch and main volume
+    // to the process callback; heard within two periods. Call after every change.
+    void Publish();
+    // Off: plays from measure 1 of the edited pattern at the next period. Follow and Master:
+    // rolls the transport (the process callback starts with it).
+    void Start();
+    // Off: stops at the next period. Follow and Master: stops the transport.
+    void Stop();
+
+    // Drains what the process callback reported, keeps the step starts for HeardAt, and hands
+    // each report to `handle`. Returns false when the server went away (`lostReason` says
+    // why); the client is then closed.
+    bool Poll(const std::function<void(const JackReport&)>& handle);
+    const std::string& LostReason() const { return lostReason_; }
+
+    // Whether the process callback plays; frames it played since it last started.
+    // Thread: any.
+    bool Playing() const { return playing_.load(std::memory_order_acquire); }
+    std::int64_t PlayedFrames() const { return played_.load(std::memory_order_acquire); }
+    // xruns the server reported since Open. Thread: any.
+    std::uint64_t Xruns() const { return xruns_.load(std::memory_order_relaxed); }
+
+    // The step being heard now by JACK's frame time, allowing for the playback latency of the
+    // main ports; none when stopped or not yet known.
+    PlayPosition Heard() const;
+    // The playback latency of main_L in frames, as JACK computed it from the connections.
+    std::int64_t Latency() const;
+
+    // Real-time entry points, public for the C callbacks only.
+    // Thread: JACK's process thread.
+    int Process(std::uint32_t frames);
+    // Thread: JACK's process thread (the timebase master's callback).
+    void Timebase(std::uint32_t frames, void* position, bool newPosition);
+    // Thread: any (JACK's notification thread).
+    void ServerGone(const char* reason);
+    void Xrun() { xruns_.fetch_add(1, std::memory_order_relaxed); }
+
+private:
+    struct Snapshot {
+        Song song{};
+        std::uint8_t pattern = 1;      // the edited pattern: where a start begins
+        std::uint8_t nextPattern = 1;  // the queued pattern
+        bool humanize = false;
+        std::int16_t mainVolume = 128;
+    };
+    enum class Command : std::uint8_t { Start, Stop };
+    static constexpr int kChunk = 256;                    // frames mixed at a time
+    static constexpr std::int64_t kCatchUpFrames = 8192;  // missed frames mixed into nothing
+
+    // All Thread: JACK's process thread.
+    void TakeSnapshot();
+    void TakeCommands();
+    void Silence(std::uint32_t frames);
+    void MixFree(std::uint32_t frames);
+    void MixSynced(std::uint32_t frames, std::int64_t transportFrame);
+    void MixChunk(std::uint32_t at, int frames);
+    void ProcessSynced(std::uint32_t frames);
+    void StartFree();
+    void StopPlaying();
+    void Locate(std::int64_t transportFrame, bool keepVoices);
+    void CatchUp(std::int64_t from, std::int64_t to);
+    void SetGridTempo(double bpm);
+    void ReportStepStarts();
+    void Report(const JackReport& r);
+    int StepsPerMeasure() const;
+
+    Machine& owner_;
+    std::unique_ptr<Machine> rt_;  // the process callback's Machine
+    Options options_;
+    jack_client_t* client_ = nullptr;
+    jack_port_t* mainPorts_[2] = {};
+    jack_port_t* channelPorts_[kChannels][2] = {};
+    std::string clientName_;
+    int rate_ = 44100;
+
+    TripleBuffer<Snapshot> snapshots_;
+    SpscRing<Command, 16> commands_;
+    SpscRing<JackReport, 1024> reports_;
+    std::atomic<bool> playing_{false};
+    std::atomic<std::int64_t> played_{0};
+    std::atomic<std::uint64_t> xruns_{0};
+    std::atomic<bool> lost_{false};
+    char lostText_[256] = {};
+    std::string lostReason_;
+    std::atomic<double> masterBpm_{120};  // what the timebase callback publishes
+    std::atomic<int> beatsPerBar_{4};
+
+    // The process thread's own state.
+    struct RealTime {
+        bool playing = false;
+        std::int64_t cycleTime = 0;      // JACK frame time of this period's first frame
+        std::int64_t logStartTime = 0;   // frame time of the step log's frame 0
+        std::int64_t reportedSteps = 0;  // step log entries already reported
+        // Synced playback: the grid, the step k playing, and the transport frame expected
+        // at the next period (another one means a relocation).
+        StepGrid grid;
+        std::int64_t k = 0;
+        std::int64_t expectedFrame = -1;
+        double bpm = 0;  // the tempo the grid was made for
+        int tempo = 0;   // the Song's tempo and shuffle the grid was made for
+        int shuffle = 0;
+        bool fromMaster = false;  // the grid follows another client's bar, beat and tick
+        float* buffers[2 + 2 * kChannels] = {};  // this period's: main L, R, then the channels
+        float discard[kChunk] = {};              // where frames missed in an xrun are mixed
+        std::int16_t out[2 * kChunk] = {};
+        std::int32_t taps[kChannels][2][kChunk] = {};
+    };
+    std::unique_ptr<RealTime> rt2_;
+
+    // The owner's record of recent step starts, for Heard.
+    static constexpr int kHeardSteps = 256;
+    JackReport heardSteps_[kHeardSteps] = {};
+    std::int64_t heardCount_ = 0;
+    bool heardPlaying_ = false;
+};
+
+}  // namespace qtam

@@ -1,0 +1,84 @@
+#include "engine/step_grid.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace qtam {
+
+namespace {
+
+std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
+    std::int64_t q = a / b;
+    if ((a % b != 0) && ((a < 0) != (b < 0))) q -= 1;
+    return q;
+}
+
+}  // namespace
+
+StepGrid::StepGrid(int rate, double bpm, int shuffle, std::int64_t anchorFrame,
+                   std::int64_t anchorStep)
+    : bpm_(std::isfinite(bpm) ? std::clamp(bpm, 1.0, 1000.0) : 120.0),
+      shuffle_(std::clamp(shuffle, 100, 150)),
+      anchorFrame_(anchorFrame),
+      anchorStep_(anchorStep) {
+    framesPerStep_ = std::clamp(rate, 1000, 1000000) * 15.0 / bpm_;
+}
+
+double StepGrid::Offset(std::int64_t k) const {
+    const std::int64_t pair = FloorDiv(k, 2);
+    const bool odd = k - 2 * pair == 1;  // the second step of its pair
+    return (2.0 * static_cast<double>(pair) + (odd ? shuffle_ / 100.0 : 0.0)) * framesPerStep_;
+}
+
+std::int64_t StepGrid::Begin(std::int64_t k) const {
+    return anchorFrame_ + std::llround(Offset(k) - Offset(anchorStep_));
+}
+
+std::int64_t StepGrid::StepAt(std::int64_t frame) const {
+    const double guess = static_cast<double>(frame - anchorFrame_) / framesPerStep_;
+    std::int64_t k = anchorStep_ + static_cast<std::int64_t>(std::floor(guess));
+    while (Begin(k) > frame) --k;
+    while (Begin(k + 1) <= frame) ++k;
+    return k;
+}
+
+StepGrid GridThrough(int rate, double bpm, int shuffle, std::int64_t frame, double steps) {
+    const StepGrid straight(rate, bpm, 100);
+    if (!std::isfinite(steps)) steps = 0;
+    // The first whole step at or after the position (a hair's tolerance for tick rounding).
+    const auto k = static_cast<std::int64_t>(std::ceil(steps - 1e-6));
+    const double ahead = std::max(0.0, static_cast<double>(k) - steps);
+    return StepGrid(rate, bpm, shuffle, frame + std::llround(ahead * straight.FramesPerStep()), k);
+}
+
+BarBeatTick BbtAtFrame(std::int64_t frame, int rate, double bpm, int beatsPerBar,
+                       double ticksPerBeat) {
+    beatsPerBar = std::max(beatsPerBar, 1);
+    const double beats =
+        static_cast<double>(std::max<std::int64_t>(frame, 0)) * bpm / (60.0 * std::max(rate, 1));
+    const auto whole = static_cast<std::int64_t>(std::floor(beats));
+    BarBeatTick p;
+    p.bar = static_cast<std::int32_t>(whole / beatsPerBar + 1);
+    p.beat = static_cast<std::int32_t>(whole % beatsPerBar + 1);
+    p.tick = static_cast<std::int32_t>(std::min(
+        std::floor((beats - static_cast<double>(whole)) * ticksPerBeat), ticksPerBeat - 1));
+    p.barStartTick = static_cast<double>(p.bar - 1) * beatsPerBar * ticksPerBeat;
+    return p;
+}
+
+double StepsOfBbt(std::int32_t bar, std::int32_t beat, double tick, double ticksPerBeat,
+                  int stepsPerMeasure) {
+    const double tickSteps = ticksPerBeat > 0 ? tick * 4.0 / ticksPerBeat : 0.0;
+    return static_cast<double>(bar - 1) * stepsPerMeasure + (beat - 1) * 4.0 + tickSteps;
+}
+
+SongStep SongStepOf(std::int64_t k, int stepsPerMeasure, int measureCount) {
+    stepsPerMeasure = std::max(stepsPerMeasure, 1);
+    measureCount = std::max(measureCount, 1);
+    const std::int64_t measure = FloorDiv(k, stepsPerMeasure);
+    const std::int64_t step = k - measure * stepsPerMeasure;
+    const std::int64_t inPattern = measure - FloorDiv(measure, measureCount) * measureCount;
+    return {static_cast<int>(inPattern + 1), static_cast<int>(step + 1)};
+}
+
+}  // namespace qtam

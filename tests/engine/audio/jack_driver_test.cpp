@@ -1,0 +1,198 @@
+// The playback driver with JACK as its audio system, against a private jackd of this program's
+// own (dummy driver): what the windows rely on. Start and Stop through the transport
+// controller, the buttons following a transport rolled elsewhere, the ports' latency, and a
+// server that goes away. (jack_check.py plays the same code through qtam-cli: the position,
+// the grid, a master's tempo and a server that is not there.)
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <jack/jack.h>
+#include <jack/transport.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "audio_test_support.h"
+#include "core/machine.h"
+#include "engine/audio/jack_output.h"
+#include "engine/audio/playback.h"
+#include "song/song_editor.h"
+#include "test_support.h"
+#include "transport/transport.h"
+
+extern char** environ;
+
+namespace qtam {
+namespace {
+
+const std::string kServer = "qtam-driver-" + std::to_string(::getpid());
+
+// jackd on the dummy driver under kServer, stopped with SIGTERM (a killed server leaves
+// shared-memory entries behind that stop later servers).
+class PrivateJack {
+public:
+    PrivateJack() {
+        ::setenv("JACK_DEFAULT_SERVER", kServer.c_str(), 1);
+        const char* argv[] = {"jackd", "--no-realtime", "-n", kServer.c_str(), "-d",   "dummy",
+                              "-r",    "44100",         "-p", "256",           nullptr};
+        posix_spawn_file_actions_t quiet;  // its banner says nothing to the test's reader
+        posix_spawn_file_actions_init(&quiet);
+        posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&quiet, 2, "/dev/null", O_WRONLY, 0);
+        if (::posix_spawnp(&pid_, "jackd", &quiet, nullptr, const_cast<char**>(argv), environ) != 0)
+            pid_ = -1;
+        posix_spawn_file_actions_destroy(&quiet);
+        for (int i = 0; i < 200 && !Up(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    ~PrivateJack() { Stop(); }
+    void Stop() {
+        if (pid_ <= 0) return;
+        ::kill(pid_, SIGTERM);
+        ::waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+        // A client still connected when its server went leaves its semaphore behind.
+        std::error_code ignored;
+        for (const auto& e : std::filesystem::directory_iterator("/dev/shm", ignored))
+            if (e.path().filename().string().find(kServer) != std::string::npos)
+                std::filesystem::remove(e.path(), ignored);
+    }
+    static bool Up() {
+        jack_client_t* c = jack_client_open("ping", JackNoStartServer, nullptr);
+        if (c) jack_client_close(c);
+        return c != nullptr;
+    }
+
+private:
+    pid_t pid_ = -1;
+};
+
+struct Rig {
+    std::unique_ptr<Machine> m = test::NewMachine();
+    EventQueue events;
+    PlaybackDriver driver{*m, events};
+    SongEditor edits{*m};
+    Transport transport{*m, driver, edits};
+    std::string lost;
+
+    explicit Rig(int sync) {
+        WaveDeviceSettings s;
+        s.AudioSystem = kAudioSystemJack;
+        s.JackTransport = sync;
+        s.JackConnect = 0;
+        driver.ApplySettings(s);
+        driver.OnDeviceLost = [this](const std::string& reason, bool) { lost = reason; };
+    }
+    bool Pump(const std::function<bool()>& done) { return test::PumpUntil(events, done); }
+};
+
+TEST(JackDriver, TheTransportOffPlaysAtOnceAndStops) {
+    PrivateJack server;
+    ASSERT_TRUE(PrivateJack::Up());
+    Rig rig(kJackOff);
+    rig.transport.Start();
+    ASSERT_TRUE(rig.driver.Jack().IsOpen()) << rig.lost;
+    EXPECT_TRUE(rig.m->Playing);
+    EXPECT_TRUE(rig.driver.StopButtonVisible());
+    ASSERT_TRUE(rig.Pump([&] { return rig.driver.PlayedFrames() > 11025; }));
+    // The running light finds a step by JACK's frame time.
+    ASSERT_TRUE(rig.Pump([&] { return rig.driver.JackHeard().known(); }));
+    EXPECT_EQ(rig.driver.JackHeard().pattern, 1);
+    rig.transport.Stop();
+    EXPECT_FALSE(rig.m->Playing);
+    EXPECT_TRUE(rig.driver.StartButtonVisible());
+    ASSERT_TRUE(rig.Pump([&] { return !rig.driver.Jack().Playing(); }));
+}
+
+TEST(JackDriver, FollowingTheButtonsFollowATransportRolledElsewhere) {
+    PrivateJack server;
+    Rig rig(kJackFollow);
+    rig.driver.OpenDevice();
+    ASSERT_TRUE(rig.driver.Jack().IsOpen()) << rig.lost;
+    jack_client_t* other = jack_client_open("other", JackNoStartServer, nullptr);
+    ASSERT_NE(other, nullptr);
+    jack_transport_start(other);
+    ASSERT_TRUE(rig.Pump([&] { return rig.m->Playing; }));
+    EXPECT_TRUE(rig.driver.StopButtonVisible());
+    jack_transport_stop(other);
+    ASSERT_TRUE(rig.Pump([&] { return !rig.m->Playing; }));
+    EXPECT_TRUE(rig.driver.StartButtonVisible());
+    // The panel's Start rolls the transport for everyone.
+    rig.transport.Start();
+    ASSERT_TRUE(rig.Pump([&] { return rig.m->Playing; }));
+    EXPECT_EQ(jack_transport_query(other, nullptr), JackTransportRolling);
+    rig.transport.Stop();
+    ASSERT_TRUE(rig.Pump([&] {
+        return jack_transport_query(other, nullptr) == JackTransportStopped && !rig.m->Playing;
+    }));
+    jack_client_close(other);
+}
+
+// Connected to the system playback, the main ports carry its latency for a DAW to read, and
+// add none of their own.
+TEST(JackDriver, TheMainPortsReportTheirLatency) {
+    PrivateJack server;
+    auto m = test::NewMachine();
+    EventQueue events;
+    PlaybackDriver driver(*m, events);
+    WaveDeviceSettings s;
+    s.AudioSystem = kAudioSystemJack;
+    s.JackTransport = kJackOff;
+    driver.ApplySettings(s);
+    driver.OpenDevice();
+    ASSERT_TRUE(driver.Jack().IsOpen());
+    jack_client_t* other = jack_client_open("other", JackNoStartServer, nullptr);
+    ASSERT_NE(other, nullptr);
+    jack_port_t* main = jack_port_by_name(other, (driver.Jack().ClientName() + ":main_L").c_str());
+    jack_port_t* system = jack_port_by_name(other, "system:playback_1");
+    ASSERT_NE(main, nullptr);
+    ASSERT_NE(system, nullptr);
+    EXPECT_TRUE(jack_port_connected_to(main, "system:playback_1"));
+    jack_latency_range_t downstream{}, capture{1, 1};
+    jack_port_get_latency_range(system, JackPlaybackLatency, &downstream);
+    EXPECT_GT(downstream.max, 0u);
+    EXPECT_TRUE(test::PumpUntil(
+        events,
+        [&] { return driver.Jack().Latency() == static_cast<std::int64_t>(downstream.max); }))
+        << driver.Jack().Latency() << " against " << downstream.max;
+    jack_port_get_latency_range(main, JackCaptureLatency, &capture);
+    EXPECT_EQ(capture.min, 0u);
+    EXPECT_EQ(capture.max, 0u);
+    jack_client_close(other);
+}
+
+TEST(JackDriver, ALostServerStopsAndTheNextStartConnectsAgain) {
+    Rig rig(kJackOff);
+    std::string unreachable;
+    rig.driver.OnJackUnreachable = [&](const std::string& why) { unreachable = why; };
+    rig.transport.Start();  // no server yet
+    EXPECT_FALSE(rig.m->Playing);
+    EXPECT_NE(unreachable.find("cannot reach the JACK server"), std::string::npos) << unreachable;
+    {
+        PrivateJack server;
+        rig.transport.Start();
+        ASSERT_TRUE(rig.m->Playing) << rig.lost;
+        ASSERT_TRUE(rig.Pump([&] { return rig.driver.PlayedFrames() > 0; }));
+        server.Stop();
+        ASSERT_TRUE(rig.Pump([&] { return !rig.lost.empty(); }));
+    }
+    EXPECT_NE(rig.lost.find("went away"), std::string::npos) << rig.lost;
+    EXPECT_FALSE(rig.m->Playing);
+    EXPECT_TRUE(rig.driver.StartButtonVisible());
+    EXPECT_FALSE(rig.driver.Jack().IsOpen());
+    PrivateJack again;
+    rig.lost.clear();
+    rig.transport.Start();
+    EXPECT_TRUE(rig.m->Playing) << rig.lost;
+    ASSERT_TRUE(rig.Pump([&] { return rig.driver.PlayedFrames() > 0; }));
+    rig.transport.Stop();
+}
+
+}  // namespace
+}  // namespace qtam
