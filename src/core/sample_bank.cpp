@@ -9,9 +9,9 @@ std::int16_t* SampleBank::ensureBuffer(int n) {
 }
 
 void SampleBank::freeBuffer(int n) {
-    SampleSlot& s = slot(n);
-    s.samples.reset();
-    s.sampleCount = 0;
+    // The memory stays with the slot: a sound playing on JACK's process thread may be reading
+    // it right now, and a slot's buffer, once made, is only ever written over.
+    slot(n).sampleCount = 0;
 }
 
 void SampleBank::emptySlot(int n) {

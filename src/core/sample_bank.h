@@ -37,7 +37,8 @@ struct SampleBank {
 
     // Gives the slot its buffer at full capacity the first time; later sounds reuse it.
     std::int16_t* ensureBuffer(int n);
-    // Frees the buffer and leaves the slot with no sound (name and attributes untouched).
+    // Leaves the slot with no sound (name and attributes untouched); its buffer stays for the
+    // next sound, so that no reader ever finds it freed.
     void freeBuffer(int n);
     // The state of a cleared userbank slot: no sound, attributes 0, name "<empty>".
     void emptySlot(int n);

@@ -145,7 +145,7 @@ TEST_F(UserbankFile, ClearedBankLoadsBackPadded) {
     const SampleBank& b = m->banks.userbank;
     EXPECT_EQ(b.description, "Custom userbank" + Blanks(15));
     for (int n = 1; n <= 20; ++n) {
-        EXPECT_EQ(b.slot(n).samples, nullptr);
+        EXPECT_FALSE(b.slot(n).hasSound());
         EXPECT_EQ(b.slot(n).sampleCount, 0);
         EXPECT_EQ(b.slot(n).name, "<empty>" + Blanks(13));
         EXPECT_EQ(b.slot(n).hihat1, 0);
@@ -276,7 +276,7 @@ TEST_F(UserbankFile, NegativeCountIsAnEmptySlot) {
     }
     WriteBytes(dir / "neg.ubf", bytes);
     ASSERT_TRUE(LoadUserbank(*m, dir / "neg.ubf", true));
-    EXPECT_EQ(m->banks.userbank.slot(1).samples, nullptr);
+    EXPECT_FALSE(m->banks.userbank.slot(1).hasSound());
     EXPECT_EQ(m->banks.userbank.slot(1).sampleCount, 0);
     EXPECT_EQ(m->banks.userbank.slot(1).name, "neg" + Blanks(17));
 }
@@ -382,7 +382,7 @@ TEST_F(UserbankFile, ClearUserbankEmptiesEverySlot) {
     EXPECT_EQ(m->banks.userbank.description, "Custom userbank");
     EXPECT_FALSE(m->activation.BankChanged);
     for (int n = 1; n <= 20; ++n) {
-        EXPECT_EQ(m->banks.userbank.slot(n).samples, nullptr);
+        EXPECT_FALSE(m->banks.userbank.slot(n).hasSound());
         EXPECT_EQ(m->banks.userbank.slot(n).name, "<empty>");
         EXPECT_EQ(m->banks.userbank.slot(n).hihat1, 0);
     }
