@@ -136,6 +136,7 @@ for keys in ctrl+q ctrl+n; do
     box=$(find_window "^Confirm" || true)
     check "$keys asks over the main window" transient_for "${box:-0}" "$main"
     check "$keys's question is the topmost window" topmost "${box:-0}"
+    check "$keys's question is not kept above other programs" not_above "${box:-0}"
     xdotool key Escape
     check "Escape closes $keys's question" gone "^Confirm"
     check "the program goes on after $keys and Escape" alive

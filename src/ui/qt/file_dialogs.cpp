@@ -72,8 +72,8 @@ std::optional<std::string> QtFileDialogs::Run(const FileDialogSpec& request, boo
     QFileDialog dialog(parent, QString::fromStdString(request.title), folder);
     // Qt's own dialog: the same filters, extension and behaviour on every desktop.
     dialog.setOption(QFileDialog::DontUseNativeDialog);
-    // Over the window that asked (its owner), and above the splash, which stays on top.
-    dialog.setWindowFlag(Qt::WindowStaysOnTopHint);
+    // Over the window that asked (its owner), never above other programs; the splash goes.
+    ClearWindowsKeptOnTop();
     dialog.setNameFilters(QtNameFilters(request.filter));
     dialog.setDefaultSuffix(ExtensionOf(request.defaultExtension));
     // A filter of one kind of file gives a name typed without extension that kind's extension.

@@ -24,9 +24,9 @@ QWidget* QtPrompter::Parent() const {
 }
 
 void QtPrompter::Run(QMessageBox& box) {
-    // Over the window that asked (its owner), and above the splash, which stays on top and
-    // would otherwise cover a box that blocks it.
-    box.setWindowFlag(Qt::WindowStaysOnTopHint);
+    // Over the window that asked (its owner), never above other programs; the splash, which
+    // stays on top and would cover a box that blocks it, goes first.
+    ClearWindowsKeptOnTop();
     QApplication::setOverrideCursor(Qt::ArrowCursor);
     box.exec();
     QApplication::restoreOverrideCursor();

@@ -125,4 +125,9 @@ QWidget* WindowThatAsks(QWidget* fallback) {
     return fallback;
 }
 
+void ClearWindowsKeptOnTop() {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->isVisible() && w->windowFlags().testFlag(Qt::WindowStaysOnTopHint)) w->hide();
+}
+
 }  // namespace qtam

@@ -28,6 +28,9 @@ bool WaitUntilExposed(QWidget& window, int ms);
 // program's windows to have been active that still shows (right after a dialog closed no
 // window is active yet), else `fallback`.
 QWidget* WindowThatAsks(QWidget* fallback);
+// Hides the program's windows that are kept above all others (the splash) before a box or a
+// dialog shows: it must not hide beneath them, and is itself never kept above other programs.
+void ClearWindowsKeptOnTop();
 // Starts following which window is active, for WindowThatAsks (the application must exist;
 // calling it again changes nothing).
 void FollowActiveWindows();

@@ -258,7 +258,8 @@ private Q_SLOTS:
         }
         QVERIFY(answerer->seen[1].text.contains("Convert"));
         QVERIFY(answerer->seen[2].text.contains("stereo"));
-        QVERIFY(answerer->seen[1].onTop && answerer->seen[2].onTop);
+        // Over their owner, but never kept above other programs.
+        QVERIFY(!answerer->seen[1].onTop && !answerer->seen[2].onTop);
         answerer.reset();
         QVERIFY(!app->machine().banks.userbank.slot(1).hasSound());
 
