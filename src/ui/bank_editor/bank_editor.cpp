@@ -128,6 +128,7 @@ void BankEditor::BuildWindow() {
 
     SlotList = new QListWidget;
     SlotList->setObjectName("SlotList");
+    SlotList->setAccessibleName("Slots of the userbank");
     SlotList->setSelectionMode(QAbstractItemView::SingleSelection);
     SlotList->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     SlotList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -159,6 +160,7 @@ void BankEditor::BuildWindow() {
     Stretch->setObjectName("Stretch");
     Measures = new QComboBox;
     Measures->setObjectName("Measures");
+    Measures->setAccessibleName("Stretch to measures");
     Measures->setEditable(true);
     Measures->setInsertPolicy(QComboBox::NoInsert);
     Measures->addItems({"1", "2", "3", "4"});

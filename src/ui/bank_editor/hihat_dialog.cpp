@@ -44,6 +44,8 @@ HihatDialog::HihatDialog(AppContext& ctx, QWidget* parent) : QDialog(parent, Qt:
     SecondPartner = new QCheckBox("Hihat 2 ");
     FirstPartnerSlot = new QComboBox;
     SecondPartnerSlot = new QComboBox;
+    FirstPartnerSlot->setAccessibleName(QStringLiteral("Slot of hi-hat 1"));
+    SecondPartnerSlot->setAccessibleName(QStringLiteral("Slot of hi-hat 2"));
     FirstPartner->setObjectName("FirstPartner");
     SecondPartner->setObjectName("SecondPartner");
     FirstPartnerSlot->setObjectName("FirstPartnerSlot");

@@ -50,9 +50,11 @@ DeviceSetupDialog::DeviceSetupDialog(AppContext& ctx, QWidget* parent)
     QDialogButtonBox* okCancel = OkCancelButtons(this, OkButton, CancelButton);
     DeviceList = new QListWidget(this);
     DeviceList->setObjectName(QStringLiteral("DeviceList"));
+    DeviceList->setAccessibleName(QStringLiteral("Output device"));
     DeviceList->setSelectionMode(QAbstractItemView::SingleSelection);
     BufferSlider = new QSlider(Qt::Horizontal, this);
     BufferSlider->setObjectName(QStringLiteral("BufferSlider"));
+    BufferSlider->setAccessibleName(QStringLiteral("Buffer size"));
     BufferSlider->setRange(kMinBufferSize, kMaxBufferSize);
     BufferSlider->setPageStep(1);
     BufferSlider->setTickPosition(QSlider::TicksBothSides);
@@ -107,10 +109,12 @@ DeviceSetupDialog::DeviceSetupDialog(AppContext& ctx, QWidget* parent)
     // or JACK, with what it does with the JACK transport and whether it connects itself.
     AudioSystemBox = new QComboBox(this);
     AudioSystemBox->setObjectName(QStringLiteral("AudioSystemBox"));
+    AudioSystemBox->setAccessibleName(QStringLiteral("Audio system"));
     AudioSystemBox->addItem(QStringLiteral("System sound (SDL)"));
     AudioSystemBox->addItem(QStringLiteral("JACK (jackd or PipeWire)"));
     JackTransportBox = new QComboBox(this);
     JackTransportBox->setObjectName(QStringLiteral("JackTransportBox"));
+    JackTransportBox->setAccessibleName(QStringLiteral("JACK transport"));
     JackTransportBox->addItem(QStringLiteral("Off: play on its own"));
     JackTransportBox->addItem(QStringLiteral("Follow the JACK transport"));
     JackTransportBox->addItem(QStringLiteral("Master of the JACK transport"));

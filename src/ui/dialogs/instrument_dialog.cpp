@@ -22,9 +22,10 @@ namespace qtam {
 
 namespace {
 
-QListWidget* MakeList(QWidget* parent, const char* name) {
+QListWidget* MakeList(QWidget* parent, const char* name, const QString& spoken) {
     auto* list = new QListWidget(parent);
     list->setObjectName(QString::fromLatin1(name));
+    list->setAccessibleName(spoken);
     list->setSelectionMode(QAbstractItemView::SingleSelection);
     // Room for a slot name of twenty characters.
     list->setFixedWidth(list->fontMetrics().averageCharWidth() * 24 + 2 * list->frameWidth());
@@ -58,8 +59,8 @@ InstrumentDialog::InstrumentDialog(AppContext& ctx, QWidget* parent)
     : QDialog(parent, Qt::Tool), ctx_(ctx) {
     setWindowTitle(QStringLiteral("Select an instrument"));
 
-    KitList = MakeList(this, "KitList");
-    UserbankList = MakeList(this, "UserbankList");
+    KitList = MakeList(this, "KitList", QStringLiteral("Sounds of the kit"));
+    UserbankList = MakeList(this, "UserbankList", QStringLiteral("Sounds of the userbank"));
     QDialogButtonBox* okCancel = OkCancelButtons(this, OkButton, CancelButton);
 
     auto* lists = new QGridLayout;

@@ -3,14 +3,19 @@
 // editor), the panel leaves the menu bar free and comes back from the main window, the splash is
 // painted before it is seen, and the space bar works after a dialog.
 
+#include <QAbstractItemView>
+#include <QAbstractSlider>
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -272,6 +277,26 @@ private Q_SLOTS:
         const QPoint offset =
             app->hihatDialog().frameGeometry().center() - editor->frameGeometry().center();
         QVERIFY(std::abs(offset.x()) <= 2 && std::abs(offset.y()) <= 2);  // centres' rounding
+    }
+
+    // Every list, slider and drop-down list of every window has a name a screen reader speaks.
+    void everyListAndSliderIsNamed() {
+        auto app = Start();
+        int seen = 0;
+        for (QWidget* window : QApplication::topLevelWidgets())
+            for (QWidget* w : window->findChildren<QWidget*>()) {
+                // A drop-down list's own popup list speaks through the drop-down list.
+                if (w->inherits("QComboBoxListView")) continue;
+                const bool named = qobject_cast<QAbstractItemView*>(w) ||
+                                   qobject_cast<QAbstractSlider*>(w) || qobject_cast<QComboBox*>(w);
+                if (!named || qobject_cast<QScrollBar*>(w) || w->inherits("QHeaderView")) continue;
+                ++seen;
+                QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
+                QVERIFY2(a != nullptr && !a->text(QAccessible::Name).isEmpty(),
+                         qPrintable(window->objectName() + "/" + w->objectName() + " " +
+                                    w->metaObject()->className()));
+            }
+        QVERIFY(seen >= 8);
     }
 
     // Each window belongs to the window that opens it, in the end to the main window: the
