@@ -48,7 +48,7 @@ for app in desktop:
         unnamed = [n for n in nodes if not n.name and n.getRole() in CONTROLS]
         labels = [n for n in nodes if n.name and n.getRole() == pyatspi.ROLE_LABEL]
         checked = sum(1 for n in named if n.getState().contains(pyatspi.STATE_CHECKED))
-        print(f"panel window: {len(named)} named controls ({checked} checked), "
+        print(f"panel window (role {window.getRoleName()}): {len(named)} named controls ({checked} checked), "
               f"{len(unnamed)} controls without a name, {len(labels)} named labels, "
               f"{len(nameless)} nameless fillers")
         for n in named:

@@ -75,8 +75,35 @@ public:
     QVariant minimumStepSize() const override { return 1; }
 };
 
-QAccessibleInterface* SpotFactory(const QString&, QObject* object) {
+// The panel as a window whose children are its controls (the spots that show); the pictures
+// and printed labels under them are decoration that the spots already speak for.
+class PanelAccessible : public QAccessibleWidget {
+public:
+    explicit PanelAccessible(QWidget* panel) : QAccessibleWidget(panel, QAccessible::Window) {}
+    int childCount() const override { return int(Spots().size()); }
+    QAccessibleInterface* child(int index) const override {
+        const QList<QWidget*> spots = Spots();
+        if (index < 0 || index >= spots.size()) return nullptr;
+        return QAccessible::queryAccessibleInterface(spots[index]);
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override {
+        return child == nullptr ? -1 : int(Spots().indexOf(child->object()));
+    }
+
+private:
+    QList<QWidget*> Spots() const {
+        QList<QWidget*> spots;
+        for (QObject* o : widget()->children())
+            if (auto* spot = dynamic_cast<FocusSpot*>(o); spot && spot->isVisibleTo(widget()))
+                spots.push_back(spot);
+        return spots;
+    }
+};
+
+QAccessibleInterface* SpotFactory(const QString& className, QObject* object) {
     if (auto* spot = dynamic_cast<FocusSpot*>(object)) return new SpotAccessible(spot);
+    if (className == QLatin1String("qtam::GroovePanel"))
+        return new PanelAccessible(static_cast<QWidget*>(object));
     return nullptr;
 }
 
