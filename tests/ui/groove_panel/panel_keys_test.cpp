@@ -10,6 +10,7 @@
 #include <QWindow>
 #include <cstring>
 #include <memory>
+#include <tuple>
 #include <vector>
 
 #include "core/machine.h"
@@ -132,6 +133,19 @@ private Q_SLOTS:
         QCOMPARE(tempo->valueInterface()->currentValue().toInt(), int(r.m->song.tempo));
         QCOMPARE(tempo->role(), QAccessible::Slider);
         QCOMPARE(Describe(r.spot(QStringLiteral("VolumeKnobKey")))->role(), QAccessible::Dial);
+        // the others in the units the panel shows: shuffle 0..100 %, the rest in per cent
+        r.m->song.shuffle = 113;  // the panel shows 26
+        r.m->song.settings(r.m->editor.CurrentPattern).distortionGain = 16;
+        r.m->clock.MainVolumeTarget = 128;
+        for (auto [key, text, lo, hi, value] : {std::tuple{"ShuffleKey", "26 %", 0, 100, 26},
+                                                {"DistortionKey", "25 %", 0, 100, 25},
+                                                {"VolumeKnobKey", "100 %", 0, 199, 100}}) {
+            QAccessibleInterface* a = Describe(r.spot(QString::fromLatin1(key)));
+            QCOMPARE(a->text(QAccessible::Value), QString::fromLatin1(text));
+            QCOMPARE(a->valueInterface()->minimumValue().toInt(), lo);
+            QCOMPARE(a->valueInterface()->maximumValue().toInt(), hi);
+            QCOMPARE(a->valueInterface()->currentValue().toInt(), value);
+        }
     }
 
     // Tab moves between groups (entering at the selected channel), arrows within one, the
