@@ -5,6 +5,8 @@
 #include <QPointer>
 #include <QTimer>
 #include <algorithm>
+#include <utility>
+#include <vector>
 
 #include "song/slides.h"
 #include "ui/bank_editor/bank_editor.h"
@@ -190,10 +192,19 @@ void QtamApp::ConnectWindows() {
         // The windows that belong to the main window stay above it when it is clicked into
         // (some window managers raise the clicked window over its own tool windows); they are
         // raised, not activated, so the keyboard stays with the main window.
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (w != main && w->isVisible() && !w->isMinimized() && w->windowType() != Qt::Popup &&
-                w->parentWidget() != nullptr)
-                w->raise();
+        // Owners before the windows they own, so that a dialog of the panel ends above the panel.
+        std::vector<std::pair<int, QWidget*>> owned;
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (w == main || !w->isVisible() || w->isMinimized() || w->windowType() == Qt::Popup ||
+                w->parentWidget() == nullptr)
+                continue;
+            int depth = 0;
+            for (QWidget* o = w->parentWidget(); o != nullptr; o = o->parentWidget()) ++depth;
+            owned.emplace_back(depth, w);
+        }
+        std::stable_sort(owned.begin(), owned.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+        for (const auto& [depth, w] : owned) w->raise();
     });
 }
 
