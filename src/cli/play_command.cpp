@@ -43,6 +43,7 @@ const char* const kPlayUsage =
     "  OUT.wav records in real time, and 'qtam-cli render' renders at once.\n"
     "usage: qtam-cli play SONG --jack [--transport off|follow|master] [--no-connect]\n"
     "                          [--notes-out [--notes-channel C]] [--clock-out] [--note CH=N]...\n"
+    "                          [--program-change in|out|both]\n"
     "                          [-p N] [--seconds S] [--kit FILE] [--userbank FILE]\n"
     "  Plays through JACK (jackd, or PipeWire with pw-jack) as the client 'qtam', with the\n"
     "  ports main_L, main_R and channel1_L .. channel8_R. --transport follow (the default)\n"
@@ -55,7 +56,9 @@ const char* const kPlayUsage =
     "  at the frame its sound starts, on MIDI channel C (1..16, default 10), with a note-off\n"
     "  at the next step; --clock-out sends MIDI clock (24 a beat), Start, Continue, Stop and\n"
     "  Song Position Pointer. The notes are those of 'qtam-cli midi'; --note CH=N (repeatable)\n"
-    "  gives channel CH (1..8) the note N (0..127), out and in.\n";
+    "  gives channel CH (1..8) the note N (0..127), out and in. --program-change in: program\n"
+    "  change 0..7 queues pattern 1..8 as the pattern keys do; out: each pattern queued is\n"
+    "  sent as one, on channel C.\n";
 
 const char* const kDevicesUsage =
     "usage: qtam-cli devices\n"
@@ -83,6 +86,7 @@ struct PlayOptions {
     bool notesOut = false;
     int midiChannel = 10;
     bool clockOut = false;
+    bool programIn = false, programOut = false;
     std::vector<std::pair<int, int>> notes;  // channel 1..8, note 0..127
 };
 
@@ -120,6 +124,7 @@ std::optional<PlayOptions> ParsePlayArgs(const std::vector<std::string>& words,
                                  {"--notes-out", 0, false},
                                  {"--notes-channel", 0, true},
                                  {"--clock-out", 0, false},
+                                 {"--program-change", 0, true},
                                  {"--note", 0, true, true}},
                                 error);
     if (!args) return std::nullopt;
@@ -168,8 +173,17 @@ std::optional<PlayOptions> ParsePlayArgs(const std::vector<std::string>& words,
         }
         o.notes.emplace_back(channel, note);
     }
+    if (auto p = args->Value("--program-change")) {
+        o.programIn = *p == "in" || *p == "both";
+        o.programOut = *p == "out" || *p == "both";
+        if (!o.programIn && !o.programOut) {
+            error = "--program-change takes in, out or both";
+            return std::nullopt;
+        }
+    }
     if (!error.empty()) return std::nullopt;
-    const bool midi = o.notesOut || o.clockOut || args->Has("--notes-channel") || !o.notes.empty();
+    const bool midi = o.notesOut || o.clockOut || o.programIn || o.programOut ||
+                      args->Has("--notes-channel") || !o.notes.empty();
     if (!o.jack && (args->Has("--transport") || args->Has("--no-connect") || midi)) {
         error = "--transport, --no-connect and the MIDI options go with --jack";
         return std::nullopt;
@@ -222,6 +236,8 @@ int PlayThroughJack(Machine& m, const PlayOptions& o) {
     midi.channel = o.midiChannel;
     midi.notesOut = o.notesOut;
     midi.clockOut = o.clockOut;
+    midi.programIn = o.programIn;
+    midi.programOut = o.programOut;
     jack.SetMidi(midi);
     std::string error;
     if (!jack.Open(options, error)) return Fail("cannot play through JACK: " + error);
@@ -240,6 +256,11 @@ int PlayThroughJack(Machine& m, const PlayOptions& o) {
         alive = jack.Poll([&](const JackReport& r) {
             if (r.kind == JackReport::MasterTempo) {
                 FollowMasterTempo(transport, m, r.bpm);
+                jack.Publish();
+            } else if (r.kind == JackReport::Program) {
+                // As the pattern keys do: heard from the end of the playing pattern.
+                transport.QueuePattern(r.pattern);
+                Note("pattern " + std::to_string(r.pattern) + " queued by MIDI program change");
                 jack.Publish();
             }
         });

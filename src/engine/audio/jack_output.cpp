@@ -309,7 +309,17 @@ void JackOutput::ReadMidi(std::uint32_t frames) {
     const std::uint32_t n = jack_midi_get_event_count(in);
     for (std::uint32_t i = 0; i < n && r.padCount < 64; ++i) {
         jack_midi_event_t e;
-        if (jack_midi_event_get(&e, in, i) != 0 || e.size < 3) continue;
+        if (jack_midi_event_get(&e, in, i) != 0) continue;
+        if (e.size >= 2 && (e.buffer[0] & 0xF0) == 0xC0 && e.buffer[1] < kPatterns &&
+            r.midi.programIn) {
+            JackReport program;
+            program.kind = JackReport::Program;
+            program.pattern = static_cast<std::uint8_t>(e.buffer[1] + 1);
+            program.frameTime = r.cycleTime + e.time;
+            Report(program);
+            continue;
+        }
+        if (e.size < 3) continue;
         if ((e.buffer[0] & 0xF0) != 0x90 || e.buffer[2] == 0) continue;  // note-ons only
         for (int c = 0; c < kChannels; ++c) {
             if (r.midi.notes[static_cast<std::size_t>(c)] != e.buffer[1]) continue;
@@ -459,6 +469,11 @@ void JackOutput::TakeSnapshot() {
     if (!rt2_->playing) m.clock.MainVolume = s.mainVolume;
     rt2_->midi = s.midi;
     rt2_->midi.channel = std::clamp(s.midi.channel, 1, 16);
+    const int queued = m.clock.NextPattern;
+    if (rt2_->midi.programOut && queued != rt2_->queued && rt2_->queued != 0)
+        Send(0, static_cast<std::uint8_t>(0xC0 | (rt2_->midi.channel - 1)), 2,
+             static_cast<std::uint8_t>(queued - 1));
+    rt2_->queued = queued;
     if (options_.sync == JackSync::Off && rt2_->clockRunning &&
         rt2_->clockGrid.Bpm() != m.song.tempo) {
         // A new tempo goes on from the next sixteenth.

@@ -50,16 +50,20 @@ struct MidiSettings {
     std::array<std::uint8_t, kChannels> notes{36, 38, 42, 46, 39, 45, 49, 51};
     bool notesOut = true;   // every note played leaves as note-on, and note-off at the next step
     bool clockOut = false;  // 24 ticks a beat, Start, Continue, Stop, Song Position Pointer
+    // Program change 0..7 is pattern 1..8: one coming in is reported (Program) for the owner
+    // to queue it; out, every pattern queued is sent, on `channel`.
+    bool programIn = false;
+    bool programOut = false;
 };
 
 // Something the process callback tells the owner.
 struct JackReport {
-    enum Kind : std::uint8_t { Started, Stopped, Step, MasterTempo, Pad };
+    enum Kind : std::uint8_t { Started, Stopped, Step, MasterTempo, Pad, Program };
     Kind kind = Started;
-    std::uint8_t pattern = 0, measure = 0, step = 0;
-    std::uint8_t channel = 0, velocity = 0;  // Pad: the channel played and how hard
-    std::int64_t frameTime = 0;              // JACK frame time the step (or start) is heard from
-    double bpm = 0;                          // MasterTempo: the master's tempo before clamping
+    std::uint8_t pattern = 0, measure = 0, step = 0;  // Program: the pattern 1..8 asked for
+    std::uint8_t channel = 0, velocity = 0;           // Pad: the channel played and how hard
+    std::int64_t frameTime = 0;  // JACK frame time the step (or start) is heard from
+    double bpm = 0;              // MasterTempo: the master's tempo before clamping
 };
 
 class JackOutput {
@@ -243,6 +247,7 @@ private:
         MidiSettings midi;            // as last published
         void* midiBuffer = nullptr;   // this period's midi_out buffer
         std::uint32_t frames = 0;     // this period's length
+        int queued = 0;               // the pattern last sent as a program change
     };
     std::unique_ptr<RealTime> rt2_;
 

@@ -99,6 +99,7 @@ def session(cli, work, tag, extra, periods, setup):
         probe.run(periods, seconds=max(60, periods * 256 / RATE * 4))
         rc, out, err = stop_qtam(proc)
         check(rc == 0, f"{tag}: qtam-cli ended well ({rc}) {err.strip()}")
+        probe.err = err
         return probe
     finally:
         server.stop()
@@ -188,14 +189,16 @@ def pads(cli, work):
     hits = {30: [(100, bytes([0x99, CLICK_NOTE, 100]))],
             60: [(7, bytes([0x90, CLICK_NOTE, 50]))],
             90: [(200, bytes([0x99, 99, 100]))],
-            120: [(0, bytes([0x99, CLICK_NOTE, 100]))]}
+            120: [(0, bytes([0x99, CLICK_NOTE, 100]))],
+            140: [(10, bytes([0xC9, 2])), (20, bytes([0xC9, 9]))]}
 
     def setup(probe):
         probe.sends = hits
 
-    probe = session(cli, work, "pads", [], 160, setup)
+    probe = session(cli, work, "pads", ["--program-change", "both"], 160, setup)
     start = probe.periods[0][0] if probe.periods else 0
-    sent = [start + 256 * p + o for p in sorted(hits) for o, raw in hits[p] if raw[1] != 99]
+    sent = [start + 256 * p + o for p in sorted(hits) for o, raw in hits[p]
+            if raw[0] & 0xF0 == 0x90 and raw[1] != 99]
     heard = probe.onsets(by_time=True)
     latency = [min((f - s for f, _ in heard if f >= s), default=-1) for s in sent]
     check(len(heard) == len(sent) and all(0 <= x <= 2 * 256 for x in latency),
@@ -204,6 +207,11 @@ def pads(cli, work):
     levels = [x for _, x in heard]
     check(len(levels) >= 2 and abs(levels[1] / levels[0] - 50 / 100) < 0.05,
           f"pads: velocity 50 sounds half as loud as 100 ({levels[:2]})")
+    programs = [raw for _, _, raw in probe.events(rolling_only=False) if raw[0] == 0xC9]
+    check("pattern 3 queued by MIDI program change" in probe.err and programs == [b"\xc9\x02"]
+          and "pattern 10" not in probe.err,
+          f"program change: 2 in queues pattern 3, which goes out as 2; 9 is no pattern "
+          f"({programs}, {probe.err.strip()})")
     print(f"measured: pad-to-sound latency {latency} frames at 256 frames a period "
           f"(python3 tests/engine/audio/jack_midi_check.py pads QTAM_CLI /tmp/qtam-midi)")
 
