@@ -27,6 +27,7 @@
 #include "engine/stream_to_disk.h"
 #include "song/midi_export.h"
 #include "song/song_editor.h"
+#include "song/song_file.h"
 #include "transport/transport.h"
 
 namespace qtam::cli {
@@ -43,7 +44,7 @@ const char* const kPlayUsage =
     "  OUT.wav records in real time, and 'qtam-cli render' renders at once.\n"
     "usage: qtam-cli play SONG --jack [--transport off|follow|master] [--no-connect]\n"
     "                          [--notes-out [--notes-channel C]] [--clock-out] [--note CH=N]...\n"
-    "                          [--program-change in|out|both]\n"
+    "                          [--program-change in|out|both] [--record-pads OUT.sng]\n"
     "                          [-p N] [--seconds S] [--kit FILE] [--userbank FILE]\n"
     "  Plays through JACK (jackd, or PipeWire with pw-jack) as the client 'qtam', with the\n"
     "  ports main_L, main_R and channel1_L .. channel8_R. --transport follow (the default)\n"
@@ -58,7 +59,8 @@ const char* const kPlayUsage =
     "  Song Position Pointer. The notes are those of 'qtam-cli midi'; --note CH=N (repeatable)\n"
     "  gives channel CH (1..8) the note N (0..127), out and in. --program-change in: program\n"
     "  change 0..7 queues pattern 1..8 as the pattern keys do; out: each pattern queued is\n"
-    "  sent as one, on channel C.\n";
+    "  sent as one, on channel C. --record-pads: while playing, each pad hit is written into\n"
+    "  the step nearest to it as heard (its velocity kept), and the song saved to OUT.sng.\n";
 
 const char* const kDevicesUsage =
     "usage: qtam-cli devices\n"
@@ -87,6 +89,7 @@ struct PlayOptions {
     int midiChannel = 10;
     bool clockOut = false;
     bool programIn = false, programOut = false;
+    std::string recordPads;                  // where the song goes with the pad hits recorded
     std::vector<std::pair<int, int>> notes;  // channel 1..8, note 0..127
 };
 
@@ -125,6 +128,7 @@ std::optional<PlayOptions> ParsePlayArgs(const std::vector<std::string>& words,
                                  {"--notes-channel", 0, true},
                                  {"--clock-out", 0, false},
                                  {"--program-change", 0, true},
+                                 {"--record-pads", 0, true},
                                  {"--note", 0, true, true}},
                                 error);
     if (!args) return std::nullopt;
@@ -182,8 +186,9 @@ std::optional<PlayOptions> ParsePlayArgs(const std::vector<std::string>& words,
         }
     }
     if (!error.empty()) return std::nullopt;
+    o.recordPads = args->Value("--record-pads").value_or("");
     const bool midi = o.notesOut || o.clockOut || o.programIn || o.programOut ||
-                      args->Has("--notes-channel") || !o.notes.empty();
+                      !o.recordPads.empty() || args->Has("--notes-channel") || !o.notes.empty();
     if (!o.jack && (args->Has("--transport") || args->Has("--no-connect") || midi)) {
         error = "--transport, --no-connect and the MIDI options go with --jack";
         return std::nullopt;
@@ -252,11 +257,14 @@ int PlayThroughJack(Machine& m, const PlayOptions& o) {
         o.seconds ? static_cast<std::int64_t>(*o.seconds * jack.Rate() + 0.5) : INT64_MAX;
     if (o.sync != JackSync::Follow) jack.Start();  // follow waits for the transport
     bool alive = true;
+    std::vector<std::pair<JackReport, int>> pads;  // hits to record, and polls waited
     while (!interrupted && alive && jack.PlayedFrames() < target) {
         alive = jack.Poll([&](const JackReport& r) {
             if (r.kind == JackReport::MasterTempo) {
                 FollowMasterTempo(transport, m, r.bpm);
                 jack.Publish();
+            } else if (r.kind == JackReport::Pad && !o.recordPads.empty() && jack.Playing()) {
+                pads.push_back({r, 0});
             } else if (r.kind == JackReport::Program) {
                 // As the pattern keys do: heard from the end of the playing pattern.
                 transport.QueuePattern(r.pattern);
@@ -264,12 +272,28 @@ int PlayThroughJack(Machine& m, const PlayOptions& o) {
                 jack.Publish();
             }
         });
+        // A hit is recorded once the step after it is known; one not placed in a second
+        // (playing stopped) is dropped.
+        std::erase_if(pads, [&](std::pair<JackReport, int>& pad) {
+            const JackReport& r = pad.first;
+            const PlayPosition at = jack.StepNearest(r.frameTime);
+            if (!at.known()) return ++pad.second > 50;
+            if (edits.RecordHit(at.pattern, at.measure, r.channel, at.step, r.velocity)) {
+                Note("recorded channel " + std::to_string(r.channel) + " at pattern " +
+                     std::to_string(at.pattern) + " measure " + std::to_string(at.measure) +
+                     " step " + std::to_string(at.step));
+                jack.Publish();
+            }
+            return true;
+        });
         ::usleep(20000);
     }
     const double played = static_cast<double>(jack.PlayedFrames()) / jack.Rate();
     const std::uint64_t xruns = jack.Xruns();
     if (alive && o.sync == JackSync::Master) jack.Stop();
     jack.Close();
+    if (!o.recordPads.empty() && !SaveSong(m, o.recordPads, true))
+        Fail("cannot write the recorded song " + o.recordPads);
     sigaction(SIGINT, &previousInt, nullptr);
     sigaction(SIGTERM, &previousTerm, nullptr);
     if (!alive) {

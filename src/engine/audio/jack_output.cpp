@@ -253,6 +253,40 @@ PlayPosition JackOutput::Heard() const {
     return {};
 }
 
+std::int64_t NearestStart(std::int64_t count,
+                          const std::function<std::int64_t(std::int64_t)>& frameOf,
+                          std::int64_t frame) {
+    if (count <= 0) return -1;
+    std::int64_t lo = 0, hi = count - 1;  // the last start at or before `frame`, or 0
+    while (lo < hi) {
+        const std::int64_t mid = lo + (hi - lo + 1) / 2;
+        if (frameOf(mid) <= frame)
+            lo = mid;
+        else
+            hi = mid - 1;
+    }
+    if (lo + 1 < count && frameOf(lo + 1) - frame <= frame - frameOf(lo)) return lo + 1;
+    return lo;
+}
+
+PlayPosition JackOutput::StepNearest(std::int64_t frameTime) const {
+    if (client_ == nullptr || !heardPlaying_ || heardCount_ == 0) return {};
+    const std::int64_t oldest = std::max<std::int64_t>(0, heardCount_ - kHeardSteps);
+    // Frame times wrap at 2^32: each step counted from the hit.
+    const std::int64_t hit = frameTime - jack_get_buffer_size(client_) - Latency();
+    auto frameOf = [&](std::int64_t i) -> std::int64_t {
+        const JackReport& s = heardSteps_[(oldest + i) % kHeardSteps];
+        return static_cast<std::int32_t>(static_cast<std::uint32_t>(s.frameTime - hit));
+    };
+    const std::int64_t count = heardCount_ - oldest;
+    // Until the step after the hit has been mixed, the nearest one is not known yet.
+    if (frameOf(count - 1) <= 0) return {};
+    const std::int64_t i = NearestStart(count, frameOf, 0);
+    if (i < 0) return {};
+    const JackReport& s = heardSteps_[(oldest + i) % kHeardSteps];
+    return {s.pattern, s.measure, s.step, s.frameTime, -1};
+}
+
 void JackOutput::ServerGone(const char* reason) {
     if (reason) {
         std::strncpy(lostText_, reason, sizeof lostText_ - 1);

@@ -56,6 +56,12 @@ struct MidiSettings {
     bool programOut = false;
 };
 
+// Of `count` step starts in frame order (`frameOf(i)` the frame of start i), the index of the
+// one nearest to `frame` (a tie goes to the later); -1 when there are none. Thread: any.
+std::int64_t NearestStart(std::int64_t count,
+                          const std::function<std::int64_t(std::int64_t)>& frameOf,
+                          std::int64_t frame);
+
 // Something the process callback tells the owner.
 struct JackReport {
     enum Kind : std::uint8_t { Started, Stopped, Step, MasterTempo, Pad, Program };
@@ -123,6 +129,11 @@ public:
     // The step being heard now by JACK's frame time, allowing for the playback latency of the
     // main ports; none when stopped or not yet known.
     PlayPosition Heard() const;
+    // The step nearest to a pad hit that came in at JACK frame time `frameTime`, as the
+    // player heard the steps (the main ports' latency and the period the hit waited in
+    // allowed for): where a recorded hit goes. None when stopped, or until the step after the
+    // hit has been mixed (ask again a little later).
+    PlayPosition StepNearest(std::int64_t frameTime) const;
     // The playback latency of main_L in frames, as JACK computed it from the connections.
     std::int64_t Latency() const;
 
