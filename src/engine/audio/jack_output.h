@@ -1,7 +1,10 @@
 #pragma once
 // Q.Tam as a JACK client (jackd, or PipeWire through pipewire-jack): the ports main_L and
 // main_R and a stereo pair per channel, mixed in JACK's process callback, and the JACK
-// transport followed, mastered or ignored.
+// transport followed, mastered or ignored. MIDI through midi_in and midi_out, all within the
+// process callback: the notes played leave on the frames their sounds start (the play clock's
+// TriggerLog says which and where), the MIDI clock on the frames of the step grid, and a pad's
+// note-on plays its channel's sound from the frame it came in on, one period later.
 //
 // The process callback runs a mixer of its own: a second Machine (clock and voices) that
 // plays a copy of the Song. The owner hands every change over with Publish, through a
