@@ -65,6 +65,16 @@ void PlaybackDriver::ApplySettings(const WaveDeviceSettings& settings) {
     jackChosen_ = jack;
     jackSync_ = sync;
     jackConnect_ = connect;
+    MidiSettings midi;
+    midi.channel = std::clamp(settings.MidiChannel, 1, 16);
+    for (std::size_t c = 0; c < midi.notes.size(); ++c)
+        midi.notes[c] = settings.MidiNotes[c] & 0x7F;
+    midi.notesOut = settings.MidiNotesOut != 0;
+    midi.clockOut = settings.MidiClockOut != 0;
+    midi.programIn = (settings.MidiProgramChange & 1) != 0;
+    midi.programOut = (settings.MidiProgramChange & 2) != 0;
+    jack_->SetMidi(midi);
+    if (jack_->IsOpen()) jack_->Publish();
 }
 
 void PlaybackDriver::OpenDevice() {
