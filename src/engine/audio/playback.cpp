@@ -171,6 +171,7 @@ void PlaybackDriver::WatchJack() {
         if (r.kind == JackReport::Started && !m_.Playing) BeginJackPlaying();
         if (r.kind == JackReport::Stopped && m_.Playing) EndJackPlaying();
         if (r.kind == JackReport::MasterTempo && OnTransportTempo) OnTransportTempo(r.bpm);
+        if (r.kind == JackReport::Program && OnProgramChange) OnProgramChange(r.pattern);
     });
     playedFrames_ = jack_->PlayedFrames();
     if (alive) return;
