@@ -25,7 +25,9 @@
 #include "engine/device_settings.h"
 #include "engine/play_clock.h"
 #include "engine/stream_to_disk.h"
+#include "song/midi_export.h"
 #include "song/song_editor.h"
+#include "song/song_file.h"
 #include "transport/transport.h"
 
 namespace qtam::cli {
@@ -41,13 +43,24 @@ const char* const kPlayUsage =
     "  Without a sound card: SDL_AUDIODRIVER=dummy qtam-cli play SONG --seconds S --record\n"
     "  OUT.wav records in real time, and 'qtam-cli render' renders at once.\n"
     "usage: qtam-cli play SONG --jack [--transport off|follow|master] [--no-connect]\n"
+    "                          [--notes-out [--notes-channel C]] [--clock-out] [--note CH=N]...\n"
+    "                          [--program-change in|out|both] [--record-pads OUT.sng]\n"
     "                          [-p N] [--seconds S] [--kit FILE] [--userbank FILE]\n"
     "  Plays through JACK (jackd, or PipeWire with pw-jack) as the client 'qtam', with the\n"
     "  ports main_L, main_R and channel1_L .. channel8_R. --transport follow (the default)\n"
     "  plays while the JACK transport rolls, from its position and a timebase master's\n"
     "  tempo; master does that and publishes bar, beat, tick and tempo, and rolls the\n"
     "  transport at once; off plays at once and ignores the transport. --seconds counts\n"
-    "  the frames played. --no-connect leaves main_L and main_R unconnected.\n";
+    "  the frames played. --no-connect leaves main_L and main_R unconnected.\n"
+    "  MIDI: the ports midi_in and midi_out. A note-on at midi_in plays its channel's sound\n"
+    "  at once (the pads, always on). --notes-out sends every note played from midi_out,\n"
+    "  at the frame its sound starts, on MIDI channel C (1..16, default 10), with a note-off\n"
+    "  at the next step; --clock-out sends MIDI clock (24 a beat), Start, Continue, Stop and\n"
+    "  Song Position Pointer. The notes are those of 'qtam-cli midi'; --note CH=N (repeatable)\n"
+    "  gives channel CH (1..8) the note N (0..127), out and in. --program-change in: program\n"
+    "  change 0..7 queues pattern 1..8 as the pattern keys do; out: each pattern queued is\n"
+    "  sent as one, on channel C. --record-pads: while playing, each pad hit is written into\n"
+    "  the step nearest to it as heard (its velocity kept), and the song saved to OUT.sng.\n";
 
 const char* const kDevicesUsage =
     "usage: qtam-cli devices\n"
@@ -72,6 +85,12 @@ struct PlayOptions {
     bool jack = false;
     JackSync sync = JackSync::Follow;
     bool connect = true;
+    bool notesOut = false;
+    int midiChannel = 10;
+    bool clockOut = false;
+    bool programIn = false, programOut = false;
+    std::string recordPads;                  // where the song goes with the pad hits recorded
+    std::vector<std::pair<int, int>> notes;  // channel 1..8, note 0..127
 };
 
 // Runs `open` with stderr sent to /dev/null: sound libraries below SDL print their own
@@ -104,7 +123,13 @@ std::optional<PlayOptions> ParsePlayArgs(const std::vector<std::string>& words,
                                  {"--force", 'f', false},
                                  {"--jack", 0, false},
                                  {"--transport", 0, true},
-                                 {"--no-connect", 0, false}},
+                                 {"--no-connect", 0, false},
+                                 {"--notes-out", 0, false},
+                                 {"--notes-channel", 0, true},
+                                 {"--clock-out", 0, false},
+                                 {"--program-change", 0, true},
+                                 {"--record-pads", 0, true},
+                                 {"--note", 0, true, true}},
                                 error);
     if (!args) return std::nullopt;
     if (args->positional.size() != 1) {
@@ -138,8 +163,34 @@ std::optional<PlayOptions> ParsePlayArgs(const std::vector<std::string>& words,
         error = "--transport takes off, follow or master";
         return std::nullopt;
     }
-    if (!o.jack && (args->Has("--transport") || args->Has("--no-connect"))) {
-        error = "--transport and --no-connect go with --jack";
+    o.notesOut = args->Has("--notes-out");
+    o.clockOut = args->Has("--clock-out");
+    if (auto n = args->Number("--notes-channel", 1, 16, error)) o.midiChannel = int(*n);
+    for (const std::string& pair : args->All("--note")) {
+        int channel = 0, note = -1, used = 0;
+        if (std::sscanf(pair.c_str(), "%d=%d%n", &channel, &note, &used) != 2 ||
+            used != static_cast<int>(pair.size()) || channel < 1 || channel > kChannels ||
+            note < 0 || note > 127) {
+            error =
+                "--note takes CHANNEL=NOTE, a channel 1..8 and a note 0..127, not '" + pair + "'";
+            return std::nullopt;
+        }
+        o.notes.emplace_back(channel, note);
+    }
+    if (auto p = args->Value("--program-change")) {
+        o.programIn = *p == "in" || *p == "both";
+        o.programOut = *p == "out" || *p == "both";
+        if (!o.programIn && !o.programOut) {
+            error = "--program-change takes in, out or both";
+            return std::nullopt;
+        }
+    }
+    if (!error.empty()) return std::nullopt;
+    o.recordPads = args->Value("--record-pads").value_or("");
+    const bool midi = o.notesOut || o.clockOut || o.programIn || o.programOut ||
+                      !o.recordPads.empty() || args->Has("--notes-channel") || !o.notes.empty();
+    if (!o.jack && (args->Has("--transport") || args->Has("--no-connect") || midi)) {
+        error = "--transport, --no-connect and the MIDI options go with --jack";
         return std::nullopt;
     }
     if (o.jack && (args->Has("--device") || args->Has("--buffer-size") || !o.record.empty())) {
@@ -183,6 +234,16 @@ int PlayThroughJack(Machine& m, const PlayOptions& o) {
     JackOutput::Options options;
     options.sync = o.sync;
     options.connect = o.connect;
+    MidiSettings midi;
+    midi.notes = DrumNotesOf(m, o.load.pattern);
+    for (const auto& [channel, note] : o.notes)
+        midi.notes[static_cast<std::size_t>(channel - 1)] = static_cast<std::uint8_t>(note);
+    midi.channel = o.midiChannel;
+    midi.notesOut = o.notesOut;
+    midi.clockOut = o.clockOut;
+    midi.programIn = o.programIn;
+    midi.programOut = o.programOut;
+    jack.SetMidi(midi);
     std::string error;
     if (!jack.Open(options, error)) return Fail("cannot play through JACK: " + error);
     // Flushed at once: whoever waits for the client (a test, a script) reads this line.
@@ -196,12 +257,34 @@ int PlayThroughJack(Machine& m, const PlayOptions& o) {
         o.seconds ? static_cast<std::int64_t>(*o.seconds * jack.Rate() + 0.5) : INT64_MAX;
     if (o.sync != JackSync::Follow) jack.Start();  // follow waits for the transport
     bool alive = true;
+    std::vector<std::pair<JackReport, int>> pads;  // hits to record, and polls waited
     while (!interrupted && alive && jack.PlayedFrames() < target) {
         alive = jack.Poll([&](const JackReport& r) {
             if (r.kind == JackReport::MasterTempo) {
                 FollowMasterTempo(transport, m, r.bpm);
                 jack.Publish();
+            } else if (r.kind == JackReport::Pad && !o.recordPads.empty() && jack.Playing()) {
+                pads.push_back({r, 0});
+            } else if (r.kind == JackReport::Program) {
+                // As the pattern keys do: heard from the end of the playing pattern.
+                transport.QueuePattern(r.pattern);
+                Note("pattern " + std::to_string(r.pattern) + " queued by MIDI program change");
+                jack.Publish();
             }
+        });
+        // A hit is recorded once the step after it is known; one not placed in a second
+        // (playing stopped) is dropped.
+        std::erase_if(pads, [&](std::pair<JackReport, int>& pad) {
+            const JackReport& r = pad.first;
+            const PlayPosition at = jack.StepNearest(r.frameTime);
+            if (!at.known()) return ++pad.second > 50;
+            if (edits.RecordHit(at.pattern, at.measure, r.channel, at.step, r.velocity)) {
+                Note("recorded channel " + std::to_string(r.channel) + " at pattern " +
+                     std::to_string(at.pattern) + " measure " + std::to_string(at.measure) +
+                     " step " + std::to_string(at.step));
+                jack.Publish();
+            }
+            return true;
         });
         ::usleep(20000);
     }
@@ -209,6 +292,8 @@ int PlayThroughJack(Machine& m, const PlayOptions& o) {
     const std::uint64_t xruns = jack.Xruns();
     if (alive && o.sync == JackSync::Master) jack.Stop();
     jack.Close();
+    if (!o.recordPads.empty() && !SaveSong(m, o.recordPads, true))
+        Fail("cannot write the recorded song " + o.recordPads);
     sigaction(SIGINT, &previousInt, nullptr);
     sigaction(SIGTERM, &previousTerm, nullptr);
     if (!alive) {

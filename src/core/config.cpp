@@ -14,6 +14,7 @@ namespace {
 constexpr const char* kGeneral = "General";
 constexpr const char* kPaths = "Paths";
 constexpr const char* kWaveDevice = "WaveDevice";
+constexpr const char* kMidi = "Midi";
 constexpr const char* kWindow = "Window";
 
 std::string Variable(const char* name) {
@@ -54,6 +55,12 @@ ConfigSettings ReadConfigSettings(const PrivateProfile& p) {
     s.JackConnect = std::clamp(p.ReadInteger(kWaveDevice, "JackConnect", s.JackConnect), 0, 1);
     s.JackTransport =
         std::clamp(p.ReadInteger(kWaveDevice, "JackTransport", s.JackTransport), 0, 2);
+    s.MidiNotesOut = std::clamp(p.ReadInteger(kMidi, "NotesOut", s.MidiNotesOut), 0, 1);
+    s.MidiChannel = std::clamp(p.ReadInteger(kMidi, "Channel", s.MidiChannel), 1, 16);
+    s.MidiClockOut = std::clamp(p.ReadInteger(kMidi, "ClockOut", s.MidiClockOut), 0, 1);
+    s.MidiProgramChange =
+        std::clamp(p.ReadInteger(kMidi, "ProgramChange", s.MidiProgramChange), 0, 3);
+    s.MidiNotes = p.ReadString(kMidi, "Notes", s.MidiNotes);
     s.PosX = p.ReadInteger(kWindow, "PosX", s.PosX);
     s.PosY = p.ReadInteger(kWindow, "PosY", s.PosY);
     s.Width = p.ReadInteger(kWindow, "Width", s.Width);
@@ -85,6 +92,11 @@ void WriteConfigSettings(const ConfigSettings& s, PrivateProfile& p) {
     p.WriteInteger(kWaveDevice, "AudioSystem", s.AudioSystem);
     p.WriteInteger(kWaveDevice, "JackConnect", s.JackConnect);
     p.WriteInteger(kWaveDevice, "JackTransport", s.JackTransport);
+    p.WriteInteger(kMidi, "NotesOut", s.MidiNotesOut);
+    p.WriteInteger(kMidi, "Channel", s.MidiChannel);
+    p.WriteInteger(kMidi, "ClockOut", s.MidiClockOut);
+    p.WriteInteger(kMidi, "ProgramChange", s.MidiProgramChange);
+    p.WriteString(kMidi, "Notes", s.MidiNotes);
     p.WriteInteger(kWindow, "PosX", s.PosX);
     p.WriteInteger(kWindow, "PosY", s.PosY);
     p.WriteInteger(kWindow, "Width", s.Width);

@@ -36,6 +36,13 @@ struct ConfigSettings {
     int AudioSystem = 0;    // 0 the system sound (SDL), 1 JACK
     int JackConnect = 1;    // 1: JACK's main pair goes to the system playback ports
     int JackTransport = 1;  // 0 off, 1 follow, 2 master
+    // [Midi]: the JACK MIDI ports (engine/audio/jack_output.h). Notes: each channel's drum
+    // note, out and in, channel 1 first, separated by commas.
+    int MidiNotesOut = 1;
+    int MidiChannel = 10;  // 1..16
+    int MidiClockOut = 0;
+    int MidiProgramChange = 0;  // 0 off, 1 in, 2 out, 3 both
+    std::string MidiNotes = "36,38,42,46,39,45,49,51";
     int PosX = kDesignLeft;
     int PosY = kDesignTop;
     int Width = kDesignWidth;

@@ -92,6 +92,23 @@ struct StepStartLog {
     std::int64_t mixedFrames = 0;  // frames the live mixer has made since the start
 };
 
+// The notes the play clock starts, for a MIDI output: while `on`, every trigger (and every
+// step begun, with channel 0) is appended with `frame`, which the live mixer sets to the
+// frame, counted within its block, that the step begins on. The reader empties it; entries
+// beyond kSize are dropped.
+struct TriggerLog {
+    struct Hit {
+        std::int32_t frame = 0;
+        std::uint8_t channel = 0;  // 1..kChannels; 0: a step begins
+        std::uint8_t level = 0;    // the voice's level, humanize included
+    };
+    static constexpr int kSize = 64;
+    std::array<Hit, kSize> hits{};
+    int count = 0;
+    std::int32_t frame = 0;
+    bool on = false;
+};
+
 struct Voice {
     std::uint8_t active = 0;
     double position = 1.0;  // 1-based fractional read position
@@ -127,6 +144,7 @@ struct Machine {
     BankActivation activation;
     PlayClock clock;
     StepStartLog stepStarts;
+    TriggerLog triggers;
     std::array<Voice, kChannels + 1> voices{};  // 1-based; [0] unused
 
     bool Playing = false;

@@ -2,7 +2,9 @@
 // The output-device choice and the playback block size, as kept in the "WaveDevice" section
 // of the configuration file.
 
+#include <array>
 #include <cstdint>
+#include <string>
 
 namespace qtam {
 
@@ -27,7 +29,19 @@ struct WaveDeviceSettings {
     int AudioSystem = kAudioSystemSdl;     // the system sound through SDL, or JACK
     int JackConnect = 1;                   // JACK: main_L/main_R to the system playback ports
     int JackTransport = kJackFollow;       // JACK: what Q.Tam does with the transport
+    // JACK MIDI (QTam.ini's [Midi]): notes out and their channel, clock out, program change
+    // (0 off, 1 in, 2 out, 3 both), and each channel's note, out and in.
+    int MidiNotesOut = 1;
+    int MidiChannel = 10;
+    int MidiClockOut = 0;
+    int MidiProgramChange = 0;
+    std::array<std::uint8_t, 8> MidiNotes{36, 38, 42, 46, 39, 45, 49, 51};
 };
+
+// The channels' notes as QTam.ini keeps them ("36,38,42,46,39,45,49,51"); ParseMidiNotes
+// leaves `notes` as it was and returns false unless the text is eight notes 0..127.
+std::string MidiNotesText(const std::array<std::uint8_t, 8>& notes);
+bool ParseMidiNotes(const std::string& text, std::array<std::uint8_t, 8>& notes);
 
 // Frames per playback block. A value out of 2..10 (a hand-edited configuration) is pulled
 // into the range, since one staging half holds at most 10240 frames.

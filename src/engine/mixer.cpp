@@ -394,6 +394,7 @@ void MixLiveBlock(Machine& m, std::int16_t* out, int frames, ChannelTaps* taps) 
             MixLiveRun(m, out + 2 * f, run, taps, f);
             f += run;
         } else {
+            m.triggers.frame = f + 1;  // a step begun by this frame's tick is heard from f + 1
             MixLiveFrame(m, out + 2 * f, taps, f);
             f += 1;
             // The tick began a step: its first frame is the next one.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <random>
 
 #include "core/machine.h"
@@ -27,6 +28,13 @@ void LatchDistortion(Voice& v, const ChannelSettings& cs, int channel) {
     }
 }
 
+void LogTrigger(Machine& m, int channel, int level) {
+    TriggerLog& log = m.triggers;
+    if (!log.on || log.count >= TriggerLog::kSize) return;
+    log.hits[static_cast<std::size_t>(log.count++)] = {
+        log.frame, static_cast<std::uint8_t>(channel), static_cast<std::uint8_t>(level)};
+}
+
 void TriggerByClock(Machine& m, int channel) {
     const StepCell& cell = PlayCell(m, channel, m.clock.PlayStep);
     const ChannelSettings& cs = m.song.settings(m.clock.PlayPattern);
@@ -45,6 +53,7 @@ void TriggerByClock(Machine& m, int channel) {
         int r = std::uniform_int_distribution<int>(0, 29)(m.random);
         v.level = static_cast<std::uint8_t>(v.level + r - 15);
     }
+    LogTrigger(m, channel, v.level);
 }
 
 void TriggerAtStart(Machine& m, int channel, StartKind kind) {
@@ -65,6 +74,7 @@ void TriggerAtStart(Machine& m, int channel, StartKind kind) {
     v.pan = cell.pan;
     v.reversed = cell.reversed;
     LatchDistortion(v, cs, channel);
+    LogTrigger(m, channel, v.level);
 }
 
 void TriggerAllAtStart(Machine& m, StartKind kind) {
@@ -181,6 +191,7 @@ void Tick(Machine& m) {
             k.PlayPattern = std::clamp<std::uint8_t>(k.NextPattern, 1, kPatterns);
         }
     }
+    LogTrigger(m, 0, 0);
     for (int c = 1; c <= kChannels; ++c) TriggerByClock(m, c);
     ChokeHihats(m);
     UpdateVoiceRates(m);
@@ -215,8 +226,23 @@ void PlaceClock(Machine& m, int measure, int step, std::int32_t counter) {
 }
 
 void TriggerStep(Machine& m) {
+    LogTrigger(m, 0, 0);
     for (int c = 1; c <= kChannels; ++c) TriggerByClock(m, c);
     ChokeHihats(m);
+    UpdateVoiceRates(m);
+}
+
+void TriggerPad(Machine& m, int channel, int velocity) {
+    if (channel < 1 || channel > kChannels || velocity <= 0) return;
+    Voice& v = m.voice(channel);
+    v.active = 1;
+    v.position = 1.0;
+    v.level = static_cast<std::uint8_t>(std::clamp(velocity, 1, 127));
+    v.fadeStart = std::numeric_limits<std::int32_t>::max() / 2;  // the sound plays out
+    v.age = 0;
+    v.pan = 64;
+    v.reversed = 0;
+    LatchDistortion(v, m.song.settings(m.clock.PlayPattern), channel);
     UpdateVoiceRates(m);
 }
 

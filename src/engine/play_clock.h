@@ -45,6 +45,9 @@ void PlaceClock(Machine& m, int measure, int step, std::int32_t counter);
 // Triggers the notes of the clock's step as the clock does when a step begins.
 // Thread: whichever owns `m`; never allocates, locks or does I/O.
 void TriggerStep(Machine& m);
+// A pad hit: the channel's sound starts now at `velocity` (1..127) and plays out, whether
+// the clock runs or not. Thread: whichever owns `m`; never allocates, locks or does I/O.
+void TriggerPad(Machine& m, int channel, int velocity);
 // Every voice falls silent at once. Thread: whichever owns `m`.
 void SilenceVoices(Machine& m);
 // Places the clock at step 1 of measure 1..16 of the edited pattern for an offline render.

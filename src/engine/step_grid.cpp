@@ -42,6 +42,19 @@ std::int64_t StepGrid::StepAt(std::int64_t frame) const {
     return k;
 }
 
+std::int64_t StepGrid::ClockTick(std::int64_t j) const {
+    return anchorFrame_ +
+           std::llround(static_cast<double>(j - 6 * anchorStep_) * framesPerStep_ / 6.0);
+}
+
+std::int64_t StepGrid::ClockTickFrom(std::int64_t frame) const {
+    const double guess = static_cast<double>(frame - anchorFrame_) * 6.0 / framesPerStep_;
+    std::int64_t j = 6 * anchorStep_ + static_cast<std::int64_t>(std::floor(guess));
+    while (ClockTick(j) >= frame) --j;
+    while (ClockTick(j) < frame) ++j;
+    return j;
+}
+
 StepGrid GridThrough(int rate, double bpm, int shuffle, std::int64_t frame, double steps) {
     const StepGrid straight(rate, bpm, 100);
     if (!std::isfinite(steps)) steps = 0;

@@ -23,6 +23,10 @@ public:
     std::int64_t Begin(std::int64_t k) const;
     // The step frame `frame` lies in: the last k whose Begin(k) <= frame.
     std::int64_t StepAt(std::int64_t frame) const;
+    // MIDI clock, 24 ticks a beat (six a step, unshuffled): the frame tick j falls on, counted
+    // so that tick 6k falls where unshuffled step k would; and the first tick at or after a frame.
+    std::int64_t ClockTick(std::int64_t j) const;
+    std::int64_t ClockTickFrom(std::int64_t frame) const;
     // Frames in an unshuffled step.
     double FramesPerStep() const { return framesPerStep_; }
     double Bpm() const { return bpm_; }

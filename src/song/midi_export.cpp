@@ -76,6 +76,8 @@ std::uint8_t NoteByName(std::string name) {
     return 0;
 }
 
+}  // namespace
+
 std::uint8_t DrumNoteFor(const Machine& m, int code, int channel) {
     if (code >= 1 && code <= 20) return kKitNotes[code - 1];
     if (code >= 101 && code <= 120) {
@@ -84,6 +86,16 @@ std::uint8_t DrumNoteFor(const Machine& m, int code, int channel) {
     }
     return kChannelNotes[channel - 1];
 }
+
+std::array<std::uint8_t, kChannels> DrumNotesOf(const Machine& m, int pattern) {
+    std::array<std::uint8_t, kChannels> notes{};
+    const ChannelSettings& cs = m.song.settings(pattern);
+    for (int ch = 1; ch <= kChannels; ++ch)
+        notes[static_cast<std::size_t>(ch - 1)] = DrumNoteFor(m, cs.instrument[ch - 1], ch);
+    return notes;
+}
+
+namespace {
 
 struct Event {
     std::uint32_t tick;

@@ -1,9 +1,12 @@
 #pragma once
 // A pattern as a Standard MIDI File, as `qtam-cli midi` and File > Export MIDI file write it.
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "core/song.h"
 
 namespace qtam {
 
@@ -14,6 +17,15 @@ struct Machine;
 // is not muted, named after its sound, notes on MIDI channel 10 where the mixer starts them.
 // Thread: owner.
 std::vector<std::uint8_t> PatternAsMidi(const Machine& m, int pattern);
+
+// The drum note of a channel playing sound `code` (a kit slot 1..20 by its General MIDI
+// drum, a userbank slot 101..120 by its name, otherwise by the channel's usual role): the
+// notes of the MIDI file, of the JACK MIDI notes out and of the pads in.
+// Thread: owner.
+std::uint8_t DrumNoteFor(const Machine& m, int code, int channel);
+// DrumNoteFor of every channel of a pattern.
+// Thread: owner.
+std::array<std::uint8_t, kChannels> DrumNotesOf(const Machine& m, int pattern);
 
 // File > Export MIDI file: the edited pattern into `fileName` (".mid" added to a name without
 // any dot), asking before an existing file is replaced. False when nothing was written (the

@@ -1,5 +1,6 @@
 #include "song/song_editor.h"
 
+#include <algorithm>
 #include <type_traits>
 #include <utility>
 
@@ -124,6 +125,22 @@ bool SongEditor::ToggleStep(int slot) {
 bool SongEditor::ToggleCell(int channel, int slot) {
     return Edit(Numbered("Toggle step", slot) + ", channel " + std::to_string(channel),
                 SongChange::Pattern, [&] { return qtam::ToggleCell(m_, channel, slot); });
+}
+
+bool SongEditor::RecordHit(int pattern, int measure, int channel, int slot, int velocity) {
+    if (pattern < 1 || pattern > kPatterns || measure < 1 || measure > kMeasures || channel < 1 ||
+        channel > kChannels || slot < 1 || slot > StepsPerMeasureOf(m_.song) || velocity < 1)
+        return false;
+    Edit(Numbered("Record channel", channel) + ", step " + std::to_string(slot),
+         SongChange::Pattern, [&] {
+             StepCell& cell = m_.song.cell(pattern, measure, channel, slot);
+             if (!cell.hasNote()) {
+                 cell.pan = 64;
+                 cell.reversed = 0;
+             }
+             cell.velocity = static_cast<std::int8_t>(std::min(velocity, 127));
+         });
+    return true;
 }
 
 void SongEditor::DragPaintCell(int channel, int slot, bool note) {

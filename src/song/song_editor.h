@@ -78,6 +78,10 @@ public:
     // ToggleStep on any channel of the edited measure (the pattern grid); "Toggle step N,
     // channel C".
     bool ToggleCell(int channel, int slot);
+    // A pad hit recorded while playing: channel 1..8 of step `slot` of a measure of a pattern
+    // gets a note of `velocity` (1..127), in the middle, forwards (a note there keeps its pan
+    // and direction); "Record channel C, step S". False for a place outside the song.
+    bool RecordHit(int pattern, int measure, int channel, int slot, int velocity);
     // A drag along a row of the pattern grid: each cell it reaches gets a note (or loses it);
     // one entry, "Paint channel C" or "Erase channel C", at EndDrag.
     void DragPaintCell(int channel, int slot, bool note);

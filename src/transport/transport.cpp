@@ -17,12 +17,15 @@ Transport::Transport(Machine& m, PlaybackDriver& playback, SongEditor& editor)
         if (*alive) playback.SongEdited();
     });
     playback_.OnTransportTempo = [this](double bpm) { FollowTransportTempo(bpm); };
+    // A MIDI program change queues its pattern as the pattern keys do.
+    playback_.OnProgramChange = [this](int pattern) { QueuePattern(pattern); };
 }
 
 Transport::~Transport() {
     *alive_ = false;
     playback_.OnStateChanged = nullptr;
     playback_.OnTransportTempo = nullptr;
+    playback_.OnProgramChange = nullptr;
 }
 
 void Transport::FollowTransportTempo(double bpm) {

@@ -61,7 +61,16 @@ protected:
     std::string RandomEdit() {
         const int channel = Draw(1, kChannels);
         const std::string number = std::to_string(channel);
-        switch (Draw(0, 25)) {
+        switch (Draw(0, 26)) {
+            case 26: {
+                // A pad hit recorded while playing: the cell holds the hit's velocity.
+                const int pattern = Draw(1, kPatterns), measure = Draw(1, kMeasures);
+                const int slot = Draw(1, StepsPerMeasureOf(m->song)), velocity = Draw(1, 127);
+                EXPECT_TRUE(edits->RecordHit(pattern, measure, channel, slot, velocity));
+                EXPECT_EQ(m->song.cell(pattern, measure, channel, slot).velocity, velocity);
+                EXPECT_FALSE(edits->RecordHit(pattern, measure, channel, kSlots + 1, velocity));
+                return "Record channel " + number + ", step " + std::to_string(slot);
+            }
             case 0: {
                 const int slot = Draw(1, kSlots);
                 edits->ToggleStep(slot);

@@ -1,6 +1,7 @@
 #include "engine/audio/jack_output.h"
 
 #include <jack/jack.h>
+#include <jack/midiport.h>
 #include <jack/transport.h>
 
 #include <algorithm>
@@ -121,7 +122,9 @@ bool JackOutput::Open(const Options& options, std::string& error) {
     };
     mainPorts_[0] = reg("main_L");
     mainPorts_[1] = reg("main_R");
-    bool ok = mainPorts_[0] && mainPorts_[1];
+    midiIn_ = jack_port_register(client_, "midi_in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+    midiOut_ = jack_port_register(client_, "midi_out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+    bool ok = mainPorts_[0] && mainPorts_[1] && midiIn_ && midiOut_;
     for (int c = 0; c < kChannels; ++c) {
         const std::string base = "channel" + std::to_string(c + 1);
         channelPorts_[c][0] = reg(base + "_L");
@@ -177,6 +180,7 @@ void JackOutput::Close() {
     client_ = nullptr;
     mainPorts_[0] = mainPorts_[1] = nullptr;
     for (auto& pair : channelPorts_) pair[0] = pair[1] = nullptr;
+    midiIn_ = midiOut_ = nullptr;
     playing_ = false;
     heardPlaying_ = false;
     commands_.Clear();
@@ -190,6 +194,7 @@ void JackOutput::Publish() {
     s.nextPattern = owner_.clock.NextPattern;
     s.humanize = owner_.editor.HumanizeChecked;
     s.mainVolume = owner_.clock.MainVolumeTarget;
+    s.midi = midi_;
     snapshots_.Publish();
 }
 
@@ -248,6 +253,40 @@ PlayPosition JackOutput::Heard() const {
     return {};
 }
 
+std::int64_t NearestStart(std::int64_t count,
+                          const std::function<std::int64_t(std::int64_t)>& frameOf,
+                          std::int64_t frame) {
+    if (count <= 0) return -1;
+    std::int64_t lo = 0, hi = count - 1;  // the last start at or before `frame`, or 0
+    while (lo < hi) {
+        const std::int64_t mid = lo + (hi - lo + 1) / 2;
+        if (frameOf(mid) <= frame)
+            lo = mid;
+        else
+            hi = mid - 1;
+    }
+    if (lo + 1 < count && frameOf(lo + 1) - frame <= frame - frameOf(lo)) return lo + 1;
+    return lo;
+}
+
+PlayPosition JackOutput::StepNearest(std::int64_t frameTime) const {
+    if (client_ == nullptr || !heardPlaying_ || heardCount_ == 0) return {};
+    const std::int64_t oldest = std::max<std::int64_t>(0, heardCount_ - kHeardSteps);
+    // Frame times wrap at 2^32: each step counted from the hit.
+    const std::int64_t hit = frameTime - jack_get_buffer_size(client_) - Latency();
+    auto frameOf = [&](std::int64_t i) -> std::int64_t {
+        const JackReport& s = heardSteps_[(oldest + i) % kHeardSteps];
+        return static_cast<std::int32_t>(static_cast<std::uint32_t>(s.frameTime - hit));
+    };
+    const std::int64_t count = heardCount_ - oldest;
+    // Until the step after the hit has been mixed, the nearest one is not known yet.
+    if (frameOf(count - 1) <= 0) return {};
+    const std::int64_t i = NearestStart(count, frameOf, 0);
+    if (i < 0) return {};
+    const JackReport& s = heardSteps_[(oldest + i) % kHeardSteps];
+    return {s.pattern, s.measure, s.step, s.frameTime, -1};
+}
+
 void JackOutput::ServerGone(const char* reason) {
     if (reason) {
         std::strncpy(lostText_, reason, sizeof lostText_ - 1);
@@ -267,18 +306,185 @@ int JackOutput::Process(std::uint32_t frames) {
             r.buffers[2 + 2 * c + side] =
                 static_cast<float*>(jack_port_get_buffer(channelPorts_[c][side], frames));
     }
+    r.frames = frames;
+    r.midiBuffer = jack_port_get_buffer(midiOut_, frames);
+    jack_midi_clear_buffer(r.midiBuffer);
+    r.midiCount = 0;
+    for (int i = 0; i < r.carriedCount; ++i) r.midiOut[r.midiCount++] = r.carried[i];
+    r.carriedCount = 0;
     TakeSnapshot();
+    ReadMidi(frames);
+    TriggerLog& hits = rt_->triggers;
+    hits.count = 0;
+    hits.frame = 0;
+    hits.on = r.midi.notesOut;
     TakeCommands();
     if (options_.sync == JackSync::Off) {
         if (r.playing)
             MixFree(frames);
         else
-            Silence(frames);
+            MixIdle(frames);
     } else {
         ProcessSynced(frames);
     }
+    if (r.playing && r.clockRunning) SendClock(frames);
+    if (options_.sync == JackSync::Off) r.clockFrame += frames;
     ReportStepStarts();
+    WriteMidi(frames);
     return 0;
+}
+
+// ---- MIDI on the process thread ----
+
+void JackOutput::ReadMidi(std::uint32_t frames) {
+    RealTime& r = *rt2_;
+    r.padCount = r.padNext = 0;
+    void* in = jack_port_get_buffer(midiIn_, frames);
+    const std::uint32_t n = jack_midi_get_event_count(in);
+    for (std::uint32_t i = 0; i < n && r.padCount < 64; ++i) {
+        jack_midi_event_t e;
+        if (jack_midi_event_get(&e, in, i) != 0) continue;
+        if (e.size >= 2 && (e.buffer[0] & 0xF0) == 0xC0 && e.buffer[1] < kPatterns &&
+            r.midi.programIn) {
+            JackReport program;
+            program.kind = JackReport::Program;
+            program.pattern = static_cast<std::uint8_t>(e.buffer[1] + 1);
+            program.frameTime = r.cycleTime + e.time;
+            Report(program);
+            continue;
+        }
+        if (e.size < 3) continue;
+        if ((e.buffer[0] & 0xF0) != 0x90 || e.buffer[2] == 0) continue;  // note-ons only
+        for (int c = 0; c < kChannels; ++c) {
+            if (r.midi.notes[static_cast<std::size_t>(c)] != e.buffer[1]) continue;
+            // Played at the frame it came in on, one period later: no jitter.
+            r.pads[r.padCount++] = {std::min(e.time, frames - 1), static_cast<std::uint8_t>(c + 1),
+                                    e.buffer[2]};
+            JackReport pad;
+            pad.kind = JackReport::Pad;
+            pad.channel = static_cast<std::uint8_t>(c + 1);
+            pad.velocity = e.buffer[2];
+            pad.frameTime = r.cycleTime + e.time;
+            Report(pad);
+            break;
+        }
+    }
+}
+
+int JackOutput::PlayPads(std::uint32_t at, int limit) {
+    RealTime& r = *rt2_;
+    while (r.padNext < r.padCount && r.pads[r.padNext].frame <= at) {
+        const PadHit& p = r.pads[r.padNext++];
+        if (!r.playing) rt_->clock.PlayPattern = rt_->editor.CurrentPattern;
+        TriggerPad(*rt_, p.channel, p.velocity);
+    }
+    if (r.padNext < r.padCount)
+        return std::min<int>(limit, static_cast<int>(r.pads[r.padNext].frame - at));
+    return limit;
+}
+
+void JackOutput::Send(std::uint32_t frame, std::uint8_t a, int size, std::uint8_t b,
+                      std::uint8_t c) {
+    RealTime& r = *rt2_;
+    MidiOut m;
+    m.bytes[0] = a;
+    m.bytes[1] = b;
+    m.bytes[2] = c;
+    m.size = static_cast<std::uint8_t>(size);
+    if (frame >= r.frames) {
+        m.frame = frame - r.frames;
+        if (r.carriedCount < 64) r.carried[r.carriedCount++] = m;
+        return;
+    }
+    m.frame = frame;
+    if (r.midiCount < RealTime::kMidiOut) r.midiOut[r.midiCount++] = m;
+}
+
+void JackOutput::NotesOff(std::uint32_t frame) {
+    RealTime& r = *rt2_;
+    for (std::uint8_t& note : r.held) {
+        if (note == 0) continue;
+        Send(frame, static_cast<std::uint8_t>(0x80 | r.heldChannel), 3, note - 1, 64);
+        note = 0;
+    }
+}
+
+void JackOutput::TakeHits(std::uint32_t at) {
+    RealTime& r = *rt2_;
+    TriggerLog& log = rt_->triggers;
+    const auto status = static_cast<std::uint8_t>(0x90 | ((r.midi.channel - 1) & 0x0F));
+    for (int i = 0; i < log.count; ++i) {
+        const TriggerLog::Hit& h = log.hits[static_cast<std::size_t>(i)];
+        const std::uint32_t frame = at + static_cast<std::uint32_t>(h.frame);
+        if (h.channel == 0) {
+            NotesOff(frame);
+            continue;
+        }
+        const std::uint8_t note = r.midi.notes[h.channel - 1u] & 0x7F;
+        Send(frame, status, 3, note, static_cast<std::uint8_t>(std::clamp<int>(h.level, 1, 127)));
+        r.held[h.channel - 1u] = static_cast<std::uint8_t>(note + 1);  // 0 is none
+        r.heldChannel = status & 0x0F;
+    }
+    log.count = 0;
+}
+
+void JackOutput::StartClock(std::int64_t from, bool fromStart) {
+    RealTime& r = *rt2_;
+    // Resumed on a sixteenth, which Song Position Pointer names.
+    std::int64_t j = r.clockGrid.ClockTickFrom(from);
+    j += (6 - j % 6) % 6;
+    r.clockNext = j;
+    r.clockCue = fromStart ? 0xFA : 0xFB;
+    r.clockRunning = true;
+}
+
+void JackOutput::SendClock(std::uint32_t frames) {
+    RealTime& r = *rt2_;
+    for (;;) {
+        const std::int64_t f = r.clockGrid.ClockTick(r.clockNext);
+        if (f >= r.clockFrame + frames) break;
+        if (f < r.clockFrame) {  // already past (after an xrun): not sent late
+            r.clockNext += 1;
+            continue;
+        }
+        const auto at = static_cast<std::uint32_t>(f - r.clockFrame);
+        if (r.clockCue == 0xFB) {
+            const auto sixteenths = static_cast<std::uint32_t>(r.clockNext / 6) & 0x3FFF;
+            Send(at, 0xF2, 3, sixteenths & 0x7F, static_cast<std::uint8_t>(sixteenths >> 7));
+        }
+        if (r.clockCue != 0) Send(at, static_cast<std::uint8_t>(r.clockCue), 1);
+        r.clockCue = 0;
+        Send(at, 0xF8, 1);
+        r.clockNext += 1;
+    }
+}
+
+void JackOutput::WriteMidi(std::uint32_t) {
+    RealTime& r = *rt2_;
+    // In frame order, as JACK wants them; a stable insertion sort keeps offs before ons.
+    for (int i = 1; i < r.midiCount; ++i) {
+        const MidiOut m = r.midiOut[i];
+        int j = i;
+        for (; j > 0 && r.midiOut[j - 1].frame > m.frame; --j) r.midiOut[j] = r.midiOut[j - 1];
+        r.midiOut[j] = m;
+    }
+    for (int i = 0; i < r.midiCount; ++i)
+        jack_midi_event_write(r.midiBuffer, r.midiOut[i].frame, r.midiOut[i].bytes,
+                              r.midiOut[i].size);
+}
+
+void JackOutput::MixIdle(std::uint32_t frames) {
+    RealTime& r = *rt2_;
+    bool sounding = r.padCount > 0;
+    for (int c = 1; c <= kChannels; ++c) sounding = sounding || rt_->voice(c).active;
+    if (!sounding) {
+        Silence(frames);
+        return;
+    }
+    for (std::uint32_t at = 0; at < frames; at += kChunk) {
+        rt_->clock.StepCounter = 1;  // the clock stands still: only the voices move
+        MixChunk(at, static_cast<int>(std::min<std::uint32_t>(kChunk, frames - at)), false);
+    }
 }
 
 int JackOutput::StepsPerMeasure() const {
@@ -295,6 +501,20 @@ void JackOutput::TakeSnapshot() {
     m.clock.NextPattern = rt2_->playing ? s.pattern : s.nextPattern;
     m.clock.MainVolumeTarget = s.mainVolume;
     if (!rt2_->playing) m.clock.MainVolume = s.mainVolume;
+    rt2_->midi = s.midi;
+    rt2_->midi.channel = std::clamp(s.midi.channel, 1, 16);
+    const int queued = m.clock.NextPattern;
+    if (rt2_->midi.programOut && queued != rt2_->queued && rt2_->queued != 0)
+        Send(0, static_cast<std::uint8_t>(0xC0 | (rt2_->midi.channel - 1)), 2,
+             static_cast<std::uint8_t>(queued - 1));
+    rt2_->queued = queued;
+    if (options_.sync == JackSync::Off && rt2_->clockRunning &&
+        rt2_->clockGrid.Bpm() != m.song.tempo) {
+        // A new tempo goes on from the next sixteenth.
+        StepGrid& g = rt2_->clockGrid;
+        const std::int64_t j = rt2_->clockNext + (6 - rt2_->clockNext % 6) % 6;
+        g = StepGrid(rate_, m.song.tempo, 100, g.ClockTick(j), j / 6);
+    }
     SetTempo(m, m.song.tempo, m.song.shuffle);
     masterBpm_.store(m.song.tempo, std::memory_order_relaxed);
     beatsPerBar_.store(std::max(1, StepsPerMeasure() / 4), std::memory_order_relaxed);
@@ -320,6 +540,11 @@ void JackOutput::StartFree() {
     r.playing = true;
     r.logStartTime = r.cycleTime;
     r.reportedSteps = 0;
+    if (r.midi.clockOut) {
+        r.clockFrame = 0;
+        r.clockGrid = StepGrid(rate_, rt_->song.tempo, 100);
+        StartClock(0, true);
+    }
     played_.store(0, std::memory_order_release);
     playing_.store(true, std::memory_order_release);
     JackReport s;
@@ -330,6 +555,9 @@ void JackOutput::StartFree() {
 
 void JackOutput::StopPlaying() {
     SilenceVoices(*rt_);
+    NotesOff(0);
+    if (rt2_->clockRunning) Send(0, 0xFC, 1);
+    rt2_->clockRunning = false;
     rt2_->playing = false;
     rt2_->expectedFrame = -1;
     playing_.store(false, std::memory_order_release);
@@ -343,7 +571,15 @@ void JackOutput::Silence(std::uint32_t frames) {
     for (float* buf : rt2_->buffers) std::fill(buf, buf + frames, 0.0f);
 }
 
-void JackOutput::MixChunk(std::uint32_t at, int frames) {
+void JackOutput::MixChunk(std::uint32_t at, int frames, bool playing) {
+    // Split where a pad hit comes in, which sounds from its frame on.
+    while (frames > 0) {
+        const int n = PlayPads(at, frames);
+        if (n == frames) break;
+        MixChunk(at, n, playing);
+        at += static_cast<std::uint32_t>(n);
+        frames -= n;
+    }
     RealTime& r = *rt2_;
     ChannelTaps taps{};
     for (int c = 0; c < kChannels; ++c) {
@@ -351,6 +587,7 @@ void JackOutput::MixChunk(std::uint32_t at, int frames) {
         taps.right[c] = r.taps[c][1];
     }
     MixBlockTapped(*rt_, r.out, taps, frames);
+    TakeHits(at);
     for (int side = 0; side < 2; ++side) {
         float* main = r.buffers[side] + at;
         for (int f = 0; f < frames; ++f) main[f] = r.out[2 * f + side] / kFullScale;
@@ -360,7 +597,7 @@ void JackOutput::MixChunk(std::uint32_t at, int frames) {
             for (int f = 0; f < frames; ++f) ch[f] = static_cast<float>(tap[f]) / kFullScale;
         }
     }
-    played_.fetch_add(frames, std::memory_order_acq_rel);
+    if (playing) played_.fetch_add(frames, std::memory_order_acq_rel);
 }
 
 void JackOutput::MixFree(std::uint32_t frames) {
@@ -374,7 +611,7 @@ void JackOutput::ProcessSynced(std::uint32_t frames) {
     const jack_transport_state_t state = jack_transport_query(client_, &pos);
     if (state != JackTransportRolling) {
         if (r.playing) StopPlaying();
-        Silence(frames);
+        MixIdle(frames);
         return;
     }
     const Song& song = rt_->song;
@@ -412,7 +649,17 @@ void JackOutput::ProcessSynced(std::uint32_t frames) {
         r.shuffle = song.shuffle;
         r.fromMaster = bbt;
         const bool starting = !r.playing;
+        const bool wasClocking = r.clockRunning;
         Locate(frame, !relocated);
+        r.clockGrid = r.grid;
+        if (r.midi.clockOut && relocated) {
+            const SongStep at = SongStepOf(r.k, StepsPerMeasure(),
+                                           MeasureCountOf(rt_->song, rt_->clock.PlayPattern));
+            if (wasClocking) Send(0, 0xFC, 1);
+            StartClock(frame, r.grid.Begin(r.k) == frame && at.measure == 1 && at.step == 1);
+        } else if (r.clockRunning && r.clockCue == 0) {
+            r.clockNext = r.clockGrid.ClockTickFrom(frame);  // a new tempo: on from here
+        }
         if (starting) {
             r.playing = true;
             played_.store(0, std::memory_order_release);
@@ -424,6 +671,7 @@ void JackOutput::ProcessSynced(std::uint32_t frames) {
         }
     }
     r.expectedFrame = frame + frames;
+    r.clockFrame = frame;
     MixSynced(frames, frame);
 }
 
@@ -435,8 +683,15 @@ void JackOutput::CatchUp(std::int64_t from, std::int64_t to) {
         heard[p] = r.buffers[p];
         r.buffers[p] = r.discard;
     }
+    // What was missed sends no notes and plays no pads.
+    const int pads = r.padNext;
+    r.padNext = r.padCount;
+    rt_->triggers.on = false;
     for (std::int64_t t = from; t < to; t += kChunk)
         MixSynced(static_cast<std::uint32_t>(std::min<std::int64_t>(kChunk, to - t)), t);
+    rt_->triggers.on = r.midi.notesOut;
+    rt_->triggers.count = 0;
+    r.padNext = pads;
     for (int p = 0; p < kPorts; ++p) r.buffers[p] = heard[p];
     r.expectedFrame = to;
 }

@@ -1,7 +1,10 @@
 #pragma once
 // Q.Tam as a JACK client (jackd, or PipeWire through pipewire-jack): the ports main_L and
 // main_R and a stereo pair per channel, mixed in JACK's process callback, and the JACK
-// transport followed, mastered or ignored.
+// transport followed, mastered or ignored. MIDI through midi_in and midi_out, all within the
+// process callback: the notes played leave on the frames their sounds start (the play clock's
+// TriggerLog says which and where), the MIDI clock on the frames of the step grid, and a pad's
+// note-on plays its channel's sound from the frame it came in on, one period later.
 //
 // The process callback runs a mixer of its own: a second Machine (clock and voices) that
 // plays a copy of the Song. The owner hands every change over with Publish, through a
@@ -13,6 +16,7 @@
 //
 // Thread: owner for every public member, unless it says otherwise.
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -42,11 +46,31 @@ enum class JackSync {
 bool ParseJackSync(const std::string& text, JackSync& sync);
 const char* JackSyncName(JackSync sync);
 
+// MIDI through the ports midi_in and midi_out: one note table for both ways.
+struct MidiSettings {
+    int channel = 10;  // 1..16: the MIDI channel of the notes out
+    // The note of each channel, out and in (the pads); a note no channel has is ignored.
+    std::array<std::uint8_t, kChannels> notes{36, 38, 42, 46, 39, 45, 49, 51};
+    bool notesOut = true;   // every note played leaves as note-on, and note-off at the next step
+    bool clockOut = false;  // 24 ticks a beat, Start, Continue, Stop, Song Position Pointer
+    // Program change 0..7 is pattern 1..8: one coming in is reported (Program) for the owner
+    // to queue it; out, every pattern queued is sent, on `channel`.
+    bool programIn = false;
+    bool programOut = false;
+};
+
+// Of `count` step starts in frame order (`frameOf(i)` the frame of start i), the index of the
+// one nearest to `frame` (a tie goes to the later); -1 when there are none. Thread: any.
+std::int64_t NearestStart(std::int64_t count,
+                          const std::function<std::int64_t(std::int64_t)>& frameOf,
+                          std::int64_t frame);
+
 // Something the process callback tells the owner.
 struct JackReport {
-    enum Kind : std::uint8_t { Started, Stopped, Step, MasterTempo };
+    enum Kind : std::uint8_t { Started, Stopped, Step, MasterTempo, Pad, Program };
     Kind kind = Started;
-    std::uint8_t pattern = 0, measure = 0, step = 0;
+    std::uint8_t pattern = 0, measure = 0, step = 0;  // Program: the pattern 1..8 asked for
+    std::uint8_t channel = 0, velocity = 0;           // Pad: the channel played and how hard
     std::int64_t frameTime = 0;  // JACK frame time the step (or start) is heard from
     double bpm = 0;              // MasterTempo: the master's tempo before clamping
 };
@@ -79,6 +103,10 @@ public:
     const std::string& ClientName() const { return clientName_; }
     JackSync Sync() const { return options_.sync; }
 
+    // The MIDI settings, heard from the next Publish on.
+    void SetMidi(const MidiSettings& midi) { midi_ = midi; }
+    const MidiSettings& Midi() const { return midi_; }
+
     // Hands the owner's Song, edited pattern, queued pattern, humanize switch and main volume
     // to the process callback; heard within two periods. Call after every change.
     void Publish();
@@ -104,6 +132,11 @@ public:
     // The step being heard now by JACK's frame time, allowing for the playback latency of the
     // main ports; none when stopped or not yet known.
     PlayPosition Heard() const;
+    // The step nearest to a pad hit that came in at JACK frame time `frameTime`, as the
+    // player heard the steps (the main ports' latency and the period the hit waited in
+    // allowed for): where a recorded hit goes. None when stopped, or until the step after the
+    // hit has been mixed (ask again a little later).
+    PlayPosition StepNearest(std::int64_t frameTime) const;
     // The playback latency of main_L in frames, as JACK computed it from the connections.
     std::int64_t Latency() const;
 
@@ -123,6 +156,17 @@ private:
         std::uint8_t nextPattern = 1;  // the queued pattern
         bool humanize = false;
         std::int16_t mainVolume = 128;
+        MidiSettings midi;
+    };
+    // A MIDI message due at a frame of this period.
+    struct MidiOut {
+        std::uint32_t frame = 0;
+        std::uint8_t bytes[3] = {};
+        std::uint8_t size = 0;
+    };
+    struct PadHit {
+        std::uint32_t frame = 0;
+        std::uint8_t channel = 0, velocity = 0;
     };
     enum class Command : std::uint8_t { Start, Stop };
     static constexpr int kChunk = 256;                    // frames mixed at a time
@@ -134,7 +178,18 @@ private:
     void Silence(std::uint32_t frames);
     void MixFree(std::uint32_t frames);
     void MixSynced(std::uint32_t frames, std::int64_t transportFrame);
-    void MixChunk(std::uint32_t at, int frames);
+    void MixChunk(std::uint32_t at, int frames, bool playing = true);
+    void MixIdle(std::uint32_t frames);
+    // Plays the pad hits due by frame `at`; the frames until the next one (at most `limit`).
+    int PlayPads(std::uint32_t at, int limit);
+    void ReadMidi(std::uint32_t frames);
+    void TakeHits(std::uint32_t at);
+    void Send(std::uint32_t frame, std::uint8_t a, int size, std::uint8_t b = 0,
+              std::uint8_t c = 0);
+    void NotesOff(std::uint32_t frame);
+    void StartClock(std::int64_t from, bool fromStart);
+    void SendClock(std::uint32_t frames);
+    void WriteMidi(std::uint32_t frames);
     void ProcessSynced(std::uint32_t frames);
     void StartFree();
     void StopPlaying();
@@ -151,6 +206,9 @@ private:
     jack_client_t* client_ = nullptr;
     jack_port_t* mainPorts_[2] = {};
     jack_port_t* channelPorts_[kChannels][2] = {};
+    jack_port_t* midiIn_ = nullptr;
+    jack_port_t* midiOut_ = nullptr;
+    MidiSettings midi_;
     std::string clientName_;
     int rate_ = 44100;
 
@@ -185,6 +243,25 @@ private:
         float discard[kChunk] = {};              // where frames missed in an xrun are mixed
         std::int16_t out[2 * kChunk] = {};
         std::int32_t taps[kChannels][2][kChunk] = {};
+        // MIDI: this period's messages out, pad hits in, notes sounding, the clock.
+        static constexpr int kMidiOut = 512;
+        MidiOut midiOut[kMidiOut] = {};
+        int midiCount = 0;
+        MidiOut carried[64] = {};  // due in the next period (frame counted from its start)
+        int carriedCount = 0;
+        PadHit pads[64] = {};
+        int padCount = 0, padNext = 0;
+        std::uint8_t held[kChannels] = {};  // the note sounding on each channel, 0 for none
+        std::uint8_t heldChannel = 9;       // the MIDI channel they sound on
+        bool clockRunning = false;
+        std::int64_t clockFrame = 0;  // the grid's frame of this period's first frame
+        std::int64_t clockNext = 0;   // the next tick to send
+        int clockCue = 0;             // 0, or 0xFA (Start) or 0xFB (Continue) before it
+        StepGrid clockGrid;           // where the ticks fall
+        MidiSettings midi;            // as last published
+        void* midiBuffer = nullptr;   // this period's midi_out buffer
+        std::uint32_t frames = 0;     // this period's length
+        int queued = 0;               // the pattern last sent as a program change
     };
     std::unique_ptr<RealTime> rt2_;
 

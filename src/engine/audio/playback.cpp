@@ -65,6 +65,16 @@ void PlaybackDriver::ApplySettings(const WaveDeviceSettings& settings) {
     jackChosen_ = jack;
     jackSync_ = sync;
     jackConnect_ = connect;
+    MidiSettings midi;
+    midi.channel = std::clamp(settings.MidiChannel, 1, 16);
+    for (std::size_t c = 0; c < midi.notes.size(); ++c)
+        midi.notes[c] = settings.MidiNotes[c] & 0x7F;
+    midi.notesOut = settings.MidiNotesOut != 0;
+    midi.clockOut = settings.MidiClockOut != 0;
+    midi.programIn = (settings.MidiProgramChange & 1) != 0;
+    midi.programOut = (settings.MidiProgramChange & 2) != 0;
+    jack_->SetMidi(midi);
+    if (jack_->IsOpen()) jack_->Publish();
 }
 
 void PlaybackDriver::OpenDevice() {
@@ -161,6 +171,7 @@ void PlaybackDriver::WatchJack() {
         if (r.kind == JackReport::Started && !m_.Playing) BeginJackPlaying();
         if (r.kind == JackReport::Stopped && m_.Playing) EndJackPlaying();
         if (r.kind == JackReport::MasterTempo && OnTransportTempo) OnTransportTempo(r.bpm);
+        if (r.kind == JackReport::Program && OnProgramChange) OnProgramChange(r.pattern);
     });
     playedFrames_ = jack_->PlayedFrames();
     if (alive) return;

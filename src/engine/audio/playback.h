@@ -133,6 +133,8 @@ public:
     std::function<void(const std::string& reason)> OnJackUnreachable;
     // Told the tempo a JACK timebase master gives, in beats per minute as it gives it.
     std::function<void(double bpm)> OnTransportTempo;
+    // Told a pattern 1..8 that a MIDI program change asked for (with program change in on).
+    std::function<void(int pattern)> OnProgramChange;
 
     // Told about the finishing of a live recording (may stay empty).
     StreamObserver* streamObserver = nullptr;

@@ -94,6 +94,11 @@ void MainWindow::SetUp(const std::string& commandLineSong) {
     ctx.device.AudioSystem = s.AudioSystem;
     ctx.device.JackConnect = s.JackConnect;
     ctx.device.JackTransport = s.JackTransport;
+    ctx.device.MidiNotesOut = s.MidiNotesOut;
+    ctx.device.MidiChannel = s.MidiChannel;
+    ctx.device.MidiClockOut = s.MidiClockOut;
+    ctx.device.MidiProgramChange = s.MidiProgramChange;
+    ParseMidiNotes(s.MidiNotes, ctx.device.MidiNotes);
     resize(std::clamp(s.Width, 160, 16384), std::clamp(s.Height, 120, 16384));
     move(s.PosX, s.PosY);
 
@@ -453,6 +458,11 @@ bool MainWindow::SaveConfigurationAtExit() {
     s.AudioSystem = ctx.device.AudioSystem;
     s.JackConnect = ctx.device.JackConnect;
     s.JackTransport = ctx.device.JackTransport;
+    s.MidiNotesOut = ctx.device.MidiNotesOut;
+    s.MidiChannel = ctx.device.MidiChannel;
+    s.MidiClockOut = ctx.device.MidiClockOut;
+    s.MidiProgramChange = ctx.device.MidiProgramChange;
+    s.MidiNotes = MidiNotesText(ctx.device.MidiNotes);
     // A maximised window keeps the place and size it returns to.
     const bool maximised = isMaximized();
     const QRect normal = maximised ? normalGeometry() : QRect(pos(), size());

@@ -15,8 +15,10 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "audio_test_support.h"
 #include "core/machine.h"
@@ -192,6 +194,34 @@ TEST(JackDriver, ALostServerStopsAndTheNextStartConnectsAgain) {
     EXPECT_TRUE(rig.m->Playing) << rig.lost;
     ASSERT_TRUE(rig.Pump([&] { return rig.driver.PlayedFrames() > 0; }));
     rig.transport.Stop();
+}
+
+}  // namespace
+}  // namespace qtam
+
+namespace qtam {
+namespace {
+
+// Where a recorded pad hit goes: of step starts in frame order, the one nearest to the hit,
+// the later on a tie, found as a walk over all of them would.
+TEST(NearestStart, FindsTheStartNearestToAFrame) {
+    std::mt19937 random(33);
+    for (int round = 0; round < 2000; ++round) {
+        std::vector<std::int64_t> starts(std::uniform_int_distribution<int>(0, 40)(random));
+        std::int64_t at = std::uniform_int_distribution<int>(-5000, 5000)(random);
+        for (std::int64_t& s : starts)
+            s = at += std::uniform_int_distribution<int>(1, 6000)(random);
+        const std::int64_t frame = std::uniform_int_distribution<int>(-8000, 250000)(random);
+        const std::int64_t count = static_cast<std::int64_t>(starts.size());
+        std::int64_t want = -1;
+        for (std::int64_t i = 0; i < count; ++i)
+            if (want < 0 || std::llabs(starts[i] - frame) <= std::llabs(starts[want] - frame))
+                want = i;
+        EXPECT_EQ(NearestStart(
+                      count, [&](std::int64_t i) { return starts[i]; }, frame),
+                  want)
+            << "round " << round;
+    }
 }
 
 }  // namespace

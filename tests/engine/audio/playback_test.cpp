@@ -2,11 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
+#include <random>
+#include <string>
 #include <vector>
 
 #include "audio_test_support.h"
 #include "core/machine.h"
+#include "engine/device_settings.h"
 #include "engine/mixer.h"
 #include "engine/stream_to_disk.h"
 #include "temp_folder.h"
@@ -379,6 +383,53 @@ TEST(DeviceSettings, ABlockSizeSetOutOfRangeStaysWithinAStagingHalf) {
     rig.Stop();
     for (std::size_t i = 2; i < rig.done.size(); ++i) EXPECT_EQ(rig.done[i].size, 40960u);
     ASSERT_GT(rig.done.size(), 2u);
+}
+
+// QTam.ini's MIDI notes: any eight notes come back as written; anything else is refused and
+// leaves the table as it was.
+TEST(DeviceSettings, MidiNotesReadBackAsWrittenAndNothingElse) {
+    std::mt19937 random(8);
+    const std::array<std::uint8_t, 8> keep{1, 2, 3, 4, 5, 6, 7, 8};
+    for (int round = 0; round < 500; ++round) {
+        std::array<std::uint8_t, 8> notes{};
+        for (auto& n : notes) n = static_cast<std::uint8_t>(random() % 128);
+        const std::string text = MidiNotesText(notes);
+        std::array<std::uint8_t, 8> back = keep;
+        ASSERT_TRUE(ParseMidiNotes(text, back)) << text;
+        EXPECT_EQ(back, notes);
+        // One character changed, dropped or added: refused unless still eight notes 0..127.
+        std::string bad = text;
+        const std::size_t at = random() % bad.size();
+        switch (random() % 3) {
+            case 0:
+                bad[at] = "x,9-"[random() % 4];
+                break;
+            case 1:
+                bad.erase(at, 1);
+                break;
+            default:
+                bad.insert(at, 1, ",9"[random() % 2]);
+                break;
+        }
+        int count = 0, value = 0, digits = 0;
+        bool valid = !bad.empty() && bad.front() != ',' && bad.back() != ',';
+        for (char c : bad + ",") {
+            if (c == ',') {
+                valid = valid && digits > 0 && digits < 4 && value <= 127;
+                ++count, value = 0, digits = 0;
+            } else if (c >= '0' && c <= '9') {
+                value = value * 10 + (c - '0'), ++digits;
+            } else {
+                valid = false;
+            }
+        }
+        valid = valid && count == 8;
+        back = keep;
+        EXPECT_EQ(ParseMidiNotes(bad, back), valid) << bad;
+        if (!valid) {
+            EXPECT_EQ(back, keep) << bad;
+        }
+    }
 }
 
 }  // namespace
