@@ -25,8 +25,7 @@ namespace {
 // given; otherwise ".SNG" is added to such a name as the file flows add it.
 std::string SongOfCommandLine(const QStringList& songs) {
     if (songs.isEmpty()) return {};
-    const std::string name = qtam::ToPath(songs.first());
-    return qtam::FileExists(name) ? qtam::ExactName(name) : name;
+    return qtam::ExistingAsGiven(qtam::ToPath(songs.first()));
 }
 
 QStringList Arguments(int argc, char** argv) {

@@ -165,8 +165,7 @@ bool LoadSongUserbank(Machine& m) {
     if (stored.empty() || a.EditorActive) return false;
     // A stored name without a dot that exists as it is (a folder, a device) is judged as it
     // is, so that the reason fits the file named.
-    std::string file = FindSongUserbank(stored, m.editor.SongFileName);
-    if (FileExists(file)) file = ExactName(file);
+    const std::string file = ExistingAsGiven(FindSongUserbank(stored, m.editor.SongFileName));
     const std::string problem = ReadProblemOf(WithDefaultExtension(file, kUserbankExtension));
     if (!problem.empty()) m.prompter->Warn(SongUserbankMissingText(stored, file, problem));
     if (!problem.empty() || !LoadUserbank(m, file, true)) {

@@ -226,6 +226,13 @@ std::string InputWrittenOver(const std::string& output, const std::vector<std::s
     return "";
 }
 
+std::vector<std::string> SongCommandInputs(const Args& args) {
+    std::vector<std::string> inputs{args.positional.at(0)};
+    for (const char* option : {"--kit", "--userbank"})
+        if (const auto file = args.Value(option)) inputs.push_back(*file);
+    return inputs;
+}
+
 int RefuseWritingOverInput(const std::string& output, const std::string& input) {
     return CannotWrite(output, output == input ? "it is the input file"
                                                : "it is the input file " + ForTerminal(input));

@@ -93,6 +93,8 @@ std::string WriteProblem(const std::string& path, bool force);
 // The input among `inputs` that `output` would write over (the same file, also through links
 // or another name); "" when none. A file that does not exist yet is no input.
 std::string InputWrittenOver(const std::string& output, const std::vector<std::string>& inputs);
+// What a command on a song reads: the song, and the files --kit and --userbank name.
+std::vector<std::string> SongCommandInputs(const Args& args);
 // cannot write OUT: it is the input INPUT; returns kExitFailure.
 int RefuseWritingOverInput(const std::string& output, const std::string& input);
 

@@ -218,9 +218,7 @@ int RunRender(const std::vector<std::string>& words) {
         return UsageFail("render", "standard output takes a WAV file only");
     if (toStdout && ::isatty(1))
         return Fail("standard output is a terminal; send the WAV to a file or a pipe");
-    std::vector<std::string> inputs{args->positional[0]};
-    for (const char* option : {"--kit", "--userbank"})
-        if (const auto file = args->Value(option)) inputs.push_back(*file);
+    const std::vector<std::string> inputs = SongCommandInputs(*args);
     // Every file the render writes may be written: said before anything is rendered.
     auto refusal = [&](const std::string& target) -> std::optional<int> {
         if (const std::string why = WriteProblem(target, force); !why.empty())

@@ -54,9 +54,7 @@ int RunMidi(const std::vector<std::string>& words) {
     if (!error.empty()) return UsageFail("midi", error);
     if (const std::string why = WriteProblem(*out, args->Has("--force")); !why.empty())
         return CannotWrite(*out, why);
-    std::vector<std::string> inputs{args->positional[0]};
-    for (const char* option : {"--kit", "--userbank"})
-        if (const auto file = args->Value(option)) inputs.push_back(*file);
+    const std::vector<std::string> inputs = SongCommandInputs(*args);
     if (const std::string input = InputWrittenOver(*out, inputs); !input.empty())
         return RefuseWritingOverInput(*out, input);
 

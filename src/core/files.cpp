@@ -55,6 +55,10 @@ std::string ExactName(const std::string& path) {
     return path.substr(0, slash + 1) + "./" + path.substr(slash + 1);
 }
 
+std::string ExistingAsGiven(const std::string& path) {
+    return FileExists(path) ? ExactName(path) : path;
+}
+
 bool FileExists(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0;

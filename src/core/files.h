@@ -29,6 +29,9 @@ std::string NameToOpen(const std::string& path, const std::string& extension);
 // without any dot: the file opened or written is exactly the one named.
 std::string ExactName(const std::string& path);
 
+// ExactName for a path that exists as given; otherwise the path, to get the default extension.
+std::string ExistingAsGiven(const std::string& path);
+
 bool FileExists(const std::string& path);
 // The system's reason for an errno value, in words; EINVAL from OpenRegularFileForReading reads
 // as "not a regular file".

@@ -237,21 +237,25 @@ std::string StreamFileName(const Machine& m) {
 
 namespace {
 
+// An existing target that no render may replace (a folder, a device, a read-only file): says
+// why and returns true.
+bool RefusedTarget(Machine& m, const std::string& target) {
+    if (!FileExists(target) || (IsRegularFile(target) && !IsReadOnlyFile(target))) return false;
+    m.prompter->Warn(
+        FileFailureText(kMsgCannotCreate, target,
+                        IsRegularFile(target) ? "the file is read-only" : std::strerror(EISDIR)));
+    return true;
+}
+
 bool OpenStreamFile(Machine& m, const std::string& fileName, bool wavInPlace) {
     if (m.streamFile) FinishStream(m);
     if (fileName.empty()) {
         m.prompter->Warn(kMsgNoStreamName);
         return false;
     }
-    if (FileExists(fileName)) {
-        if (!m.prompter->AskYesNo(kMsgFileExists)) return false;
-        if (!IsRegularFile(fileName) || IsReadOnlyFile(fileName)) {
-            m.prompter->Warn(FileFailureText(
-                kMsgCannotCreate, fileName,
-                IsRegularFile(fileName) ? "the file is read-only" : std::strerror(EISDIR)));
-            return false;
-        }
-    }
+    if (FileExists(fileName) &&
+        (!m.prompter->AskYesNo(kMsgFileExists) || RefusedTarget(m, fileName)))
+        return false;
 
     auto file = std::make_unique<StreamFile>(fileName, wavInPlace);
     if (!file->Open()) {
@@ -446,14 +450,8 @@ bool RunRenderFiles(Machine& m, StreamMode mode, const RenderFiles& files,
         if (!stem.empty()) targets.push_back(stem);
     bool anyExists = false;
     for (const std::string& target : targets) {
-        if (!FileExists(target)) continue;
-        anyExists = true;
-        if (!IsRegularFile(target) || IsReadOnlyFile(target)) {
-            m.prompter->Warn(FileFailureText(
-                kMsgCannotCreate, target,
-                IsRegularFile(target) ? "the file is read-only" : std::strerror(EISDIR)));
-            return false;
-        }
+        if (RefusedTarget(m, target)) return false;
+        anyExists = anyExists || FileExists(target);
     }
     if (anyExists && !m.prompter->AskYesNo(kMsgFileExists)) return false;
     return WriteRenderFiles(m, mode, files, observer);

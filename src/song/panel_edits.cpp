@@ -43,6 +43,13 @@ bool ToggleStep(Machine& m, int slot) {
 
 namespace {
 
+// The cell of channel 1..8, slot 1..16 in the edited measure; null outside those ranges.
+StepCell* EditedCell(Machine& m, int channel, int slot) {
+    if (slot < 1 || slot > kSlots || channel < 1 || channel > kChannels) return nullptr;
+    const EditorState& e = m.editor;
+    return &m.song.cell(e.CurrentPattern, e.CurrentMeasure, channel, slot);
+}
+
 void WriteClickedCell(Machine& m, StepCell& c, bool note) {
     c.velocity = static_cast<std::int8_t>(note ? 80 : -1);
     c.pan = 64;
@@ -54,20 +61,17 @@ void WriteClickedCell(Machine& m, StepCell& c, bool note) {
 }  // namespace
 
 bool ToggleCell(Machine& m, int channel, int slot) {
-    if (slot < 1 || slot > kSlots || channel < 1 || channel > kChannels) return false;
-    const EditorState& e = m.editor;
-    StepCell& c = m.song.cell(e.CurrentPattern, e.CurrentMeasure, channel, slot);
-    const bool note = !c.hasNote();
-    WriteClickedCell(m, c, note);
+    StepCell* c = EditedCell(m, channel, slot);
+    if (c == nullptr) return false;
+    const bool note = !c->hasNote();
+    WriteClickedCell(m, *c, note);
     return note;
 }
 
 bool PaintCell(Machine& m, int channel, int slot, bool note) {
-    if (slot < 1 || slot > kSlots || channel < 1 || channel > kChannels) return false;
-    const EditorState& e = m.editor;
-    StepCell& c = m.song.cell(e.CurrentPattern, e.CurrentMeasure, channel, slot);
-    if (c.hasNote() == note) return false;
-    WriteClickedCell(m, c, note);
+    StepCell* c = EditedCell(m, channel, slot);
+    if (c == nullptr || c->hasNote() == note) return false;
+    WriteClickedCell(m, *c, note);
     return true;
 }
 
