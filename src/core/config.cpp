@@ -58,6 +58,7 @@ ConfigSettings ReadConfigSettings(const PrivateProfile& p) {
     s.MidiNotesOut = std::clamp(p.ReadInteger(kMidi, "NotesOut", s.MidiNotesOut), 0, 1);
     s.MidiChannel = std::clamp(p.ReadInteger(kMidi, "Channel", s.MidiChannel), 1, 16);
     s.MidiClockOut = std::clamp(p.ReadInteger(kMidi, "ClockOut", s.MidiClockOut), 0, 1);
+    s.MidiClockIn = std::clamp(p.ReadInteger(kMidi, "ClockIn", s.MidiClockIn), 0, 1);
     s.MidiProgramChange =
         std::clamp(p.ReadInteger(kMidi, "ProgramChange", s.MidiProgramChange), 0, 3);
     s.MidiNotes = p.ReadString(kMidi, "Notes", s.MidiNotes);
@@ -95,6 +96,7 @@ void WriteConfigSettings(const ConfigSettings& s, PrivateProfile& p) {
     p.WriteInteger(kMidi, "NotesOut", s.MidiNotesOut);
     p.WriteInteger(kMidi, "Channel", s.MidiChannel);
     p.WriteInteger(kMidi, "ClockOut", s.MidiClockOut);
+    p.WriteInteger(kMidi, "ClockIn", s.MidiClockIn);
     p.WriteInteger(kMidi, "ProgramChange", s.MidiProgramChange);
     p.WriteString(kMidi, "Notes", s.MidiNotes);
     p.WriteInteger(kWindow, "PosX", s.PosX);

@@ -41,6 +41,7 @@ struct ConfigSettings {
     int MidiNotesOut = 1;
     int MidiChannel = 10;  // 1..16
     int MidiClockOut = 0;
+    int MidiClockIn = 0;
     int MidiProgramChange = 0;  // 0 off, 1 in, 2 out, 3 both
     std::string MidiNotes = "36,38,42,46,39,45,49,51";
     int PosX = kDesignLeft;

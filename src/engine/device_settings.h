@@ -34,6 +34,7 @@ struct WaveDeviceSettings {
     int MidiNotesOut = 1;
     int MidiChannel = 10;
     int MidiClockOut = 0;
+    int MidiClockIn = 0;
     int MidiProgramChange = 0;
     std::array<std::uint8_t, 8> MidiNotes{36, 38, 42, 46, 39, 45, 49, 51};
 };

@@ -53,6 +53,8 @@ struct MidiSettings {
     std::array<std::uint8_t, kChannels> notes{36, 38, 42, 46, 39, 45, 49, 51};
     bool notesOut = true;   // every note played leaves as note-on, and note-off at the next step
     bool clockOut = false;  // 24 ticks a beat, Start, Continue, Stop, Song Position Pointer
+    // Follows a clock coming in: its Start, Continue and Stop, its tempo and Song Position Pointer.
+    bool clockIn = false;
     // Program change 0..7 is pattern 1..8: one coming in is reported (Program) for the owner
     // to queue it; out, every pattern queued is sent, on `channel`.
     bool programIn = false;

@@ -71,6 +71,7 @@ void PlaybackDriver::ApplySettings(const WaveDeviceSettings& settings) {
         midi.notes[c] = settings.MidiNotes[c] & 0x7F;
     midi.notesOut = settings.MidiNotesOut != 0;
     midi.clockOut = settings.MidiClockOut != 0;
+    midi.clockIn = settings.MidiClockIn != 0;
     midi.programIn = (settings.MidiProgramChange & 1) != 0;
     midi.programOut = (settings.MidiProgramChange & 2) != 0;
     jack_->SetMidi(midi);

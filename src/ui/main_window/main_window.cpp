@@ -97,6 +97,7 @@ void MainWindow::SetUp(const std::string& commandLineSong) {
     ctx.device.MidiNotesOut = s.MidiNotesOut;
     ctx.device.MidiChannel = s.MidiChannel;
     ctx.device.MidiClockOut = s.MidiClockOut;
+    ctx.device.MidiClockIn = s.MidiClockIn;
     ctx.device.MidiProgramChange = s.MidiProgramChange;
     ParseMidiNotes(s.MidiNotes, ctx.device.MidiNotes);
     resize(std::clamp(s.Width, 160, 16384), std::clamp(s.Height, 120, 16384));
@@ -461,6 +462,7 @@ bool MainWindow::SaveConfigurationAtExit() {
     s.MidiNotesOut = ctx.device.MidiNotesOut;
     s.MidiChannel = ctx.device.MidiChannel;
     s.MidiClockOut = ctx.device.MidiClockOut;
+    s.MidiClockIn = ctx.device.MidiClockIn;
     s.MidiProgramChange = ctx.device.MidiProgramChange;
     s.MidiNotes = MidiNotesText(ctx.device.MidiNotes);
     // A maximised window keeps the place and size it returns to.
