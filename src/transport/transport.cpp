@@ -26,6 +26,20 @@ Transport::~Transport() {
     playback_.OnStateChanged = nullptr;
     playback_.OnTransportTempo = nullptr;
     playback_.OnProgramChange = nullptr;
+    playback_.OnPadPlaced = nullptr;
+}
+
+void Transport::SetRecordingPads(bool on) {
+    if (on == recordingPads_) return;
+    recordingPads_ = on;
+    if (on) {
+        playback_.OnPadPlaced = [this](const PlayPosition& at, const JackReport& pad) {
+            editor_.RecordHit(at.pattern, at.measure, pad.channel, at.step, pad.velocity);
+        };
+    } else {
+        playback_.OnPadPlaced = nullptr;
+    }
+    Tell();
 }
 
 void Transport::FollowTransportTempo(double bpm) {

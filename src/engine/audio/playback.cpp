@@ -173,7 +173,15 @@ void PlaybackDriver::WatchJack() {
         if (r.kind == JackReport::Stopped && m_.Playing) EndJackPlaying();
         if (r.kind == JackReport::MasterTempo && OnTransportTempo) OnTransportTempo(r.bpm);
         if (r.kind == JackReport::Program && OnProgramChange) OnProgramChange(r.pattern);
+        if (r.kind == JackReport::Pad) {
+            if (OnPad) OnPad(r);
+            if (OnPadPlaced && m_.Playing) padsToPlace_.Add(r);
+        }
     });
+    if (OnPadPlaced)
+        padsToPlace_.Place(*jack_, OnPadPlaced);
+    else
+        padsToPlace_.Clear();
     playedFrames_ = jack_->PlayedFrames();
     if (alive) return;
     // The client is closed already; the next start connects again.

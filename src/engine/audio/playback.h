@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "engine/audio/event_queue.h"
+#include "engine/audio/jack_output.h"
 #include "engine/audio/precision_timer.h"
 #include "engine/audio/wave_out.h"
 #include "engine/device_settings.h"
@@ -135,6 +136,11 @@ public:
     std::function<void(double bpm)> OnTransportTempo;
     // Told a pattern 1..8 that a MIDI program change asked for (with program change in on).
     std::function<void(int pattern)> OnProgramChange;
+    // Told every MIDI note-on that came in on midi_in, whether a channel has its note or not.
+    std::function<void(const JackReport& pad)> OnPad;
+    // Told, while set, where each pad hit played while playing goes: the step nearest to it,
+    // once that is known (a little after the hit).
+    std::function<void(const PlayPosition& at, const JackReport& pad)> OnPadPlaced;
 
     // Told about the finishing of a live recording (may stay empty).
     StreamObserver* streamObserver = nullptr;
@@ -176,6 +182,7 @@ private:
     int jackSync_ = kJackFollow;
     bool jackConnect_ = true;
     std::string jackError_;  // why the last JACK opening failed
+    PadsToPlace padsToPlace_;
 };
 
 }  // namespace qtam

@@ -228,6 +228,11 @@ void MainWindow::BuildMenus() {
     various->addSeparator();
     deviceSetup_ =
         action(various, "&Sound device setup…", [this] { Q_EMIT deviceSetupRequested(); });
+    action(various, "&MIDI setup…", [this] { Q_EMIT midiSetupRequested(); });
+    // Pads played by MIDI while playing are written into the steps.
+    recordPads_ = action(various, "&Record pads",
+                         [this] { ctx.transport.SetRecordingPads(recordPads_->isChecked()); });
+    recordPads_->setCheckable(true);
 
     QMenu* userbank = bar->addMenu(QStringLiteral("&Userbank :"));
     load_ = Item(userbank, "&Load…", QKeySequence(Qt::CTRL | Qt::Key_L), &MainWindow::LoadUserbank);
@@ -270,6 +275,7 @@ void MainWindow::UpdateMenus() {
     steps16_->setChecked(m.song.stepsPerMeasure != 12);
     steps12_->setChecked(m.song.stepsPerMeasure == 12);
     humanize_->setChecked(m.editor.HumanizeChecked);
+    recordPads_->setChecked(ctx.transport.RecordingPads());
     editor_->setEnabled(ctx.playback.EditorOptionEnabled());
     // The device belongs to the userbank editor while it is open.
     deviceSetup_->setEnabled(ctx.playback.SetupDeviceEnabled() && !m.activation.EditorActive);

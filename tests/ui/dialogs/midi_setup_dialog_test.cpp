@@ -1,0 +1,83 @@
+// The MIDI setup and the record switch: what the dialog stores, how a pad teaches a channel its
+// note, and pads written into the steps through the transport.
+
+#include "ui/dialogs/midi_setup_dialog.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QPushButton>
+#include <QSpinBox>
+
+#include "dialog_test_app.h"
+#include "engine/audio/jack_output.h"
+
+using namespace qtam;
+using qtam::test::Child;
+using qtam::test::WhileShown;
+
+class MidiSetupDialogTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    // Channel 3 learns channel 1's note: they swap, so no two channels share a note; Ok stores
+    // every choice in the settings and hands the table to the JACK client.
+    void aLearnedNoteAndTheChoicesAreStored() {
+        test::TestApp app;
+        MidiSetupDialog w(app.ctx);
+        WhileShown(
+            w,
+            [&] {
+                QCOMPARE(Child<QSpinBox>(w, "NoteSpin3")->value(), 42);
+                QTest::mouseClick(Child<QPushButton>(w, "LearnButton3"), Qt::LeftButton);
+                QCOMPARE(w.Learning(), 3);
+                w.PadHeard(36, 90);
+                QCOMPARE(w.Learning(), 0);
+                QVERIFY(!Child<QPushButton>(w, "LearnButton3")->isChecked());
+                w.PadHeard(50, 90);  // not learning: shown only
+                Child<QSpinBox>(w, "ChannelSpin")->setValue(2);
+                Child<QCheckBox>(w, "NotesOutBox")->setChecked(false);
+                Child<QCheckBox>(w, "ClockOutBox")->setChecked(true);
+                Child<QCheckBox>(w, "ClockInBox")->setChecked(true);
+                Child<QComboBox>(w, "ProgramChangeBox")->setCurrentIndex(3);
+            },
+            "OkButton");
+        QVERIFY(w.RunSetup());
+        const std::array<std::uint8_t, 8> notes{42, 38, 36, 46, 39, 45, 49, 51};
+        QCOMPARE(app.device.MidiNotes, notes);
+        QCOMPARE(app.device.MidiChannel, 2);
+        QCOMPARE(app.device.MidiNotesOut, 0);
+        QCOMPARE(app.device.MidiClockOut, 1);
+        QCOMPARE(app.device.MidiClockIn, 1);
+        QCOMPARE(app.device.MidiProgramChange, 3);
+        const MidiSettings& midi = app.playback.Jack().Midi();
+        QVERIFY(midi.notes == notes && midi.channel == 2 && !midi.notesOut && midi.clockIn &&
+                midi.programIn && midi.programOut);
+        QVERIFY(!app.playback.OnPad);  // the dialog stops listening when it closes
+    }
+
+    // With the record switch on, a pad hit placed by the driver becomes a note of its velocity
+    // in its step, one undoable entry; off, the driver places nothing.
+    void recordedPadsAreUndoableEdits() {
+        test::TestApp app;
+        app.AsOpened();
+        QVERIFY(!app.playback.OnPadPlaced);
+        app.transport.SetRecordingPads(true);
+        QVERIFY(app.transport.RecordingPads());
+        JackReport pad;
+        pad.kind = JackReport::Pad;
+        pad.channel = 4;
+        pad.velocity = 77;
+        app.playback.OnPadPlaced(PlayPosition{2, 3, 9, 0, -1}, pad);
+        QCOMPARE(int(app.m->song.cell(2, 3, 4, 9).velocity), 77);
+        QCOMPARE(QString::fromStdString(std::string(app.edits.UndoText())),
+                 QStringLiteral("Record channel 4, step 9"));
+        app.edits.Undo();
+        QVERIFY(!app.m->song.cell(2, 3, 4, 9).hasNote());
+        app.transport.SetRecordingPads(false);
+        QVERIFY(!app.playback.OnPadPlaced);
+    }
+};
+
+#include "test_class.h"
+QTAM_TEST_CLASS(MidiSetupDialogTest)
+#include "midi_setup_dialog_test.moc"
