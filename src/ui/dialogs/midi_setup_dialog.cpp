@@ -87,7 +87,10 @@ MidiSetupDialog::MidiSetupDialog(AppContext& ctx, QWidget* parent)
     StateLabel = new QLabel(this);
     StateLabel->setObjectName(QStringLiteral("MidiStateLabel"));
     StateLabel->setWordWrap(true);
-    StateLabel->setMinimumWidth(360);
+    // Room for the longest text, so that the fixed-size dialog never cuts it.
+    StateLabel->setFixedWidth(380);
+    StateLabel->setMinimumHeight(StateLabel->fontMetrics().lineSpacing() * 3);
+    StateLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
     QDialogButtonBox* okCancel = OkCancelButtons(this, OkButton, CancelButton);
     auto* layout = new QVBoxLayout(this);
