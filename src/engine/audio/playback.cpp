@@ -75,7 +75,8 @@ void PlaybackDriver::ApplySettings(const WaveDeviceSettings& settings) {
     midi.programIn = (settings.MidiProgramChange & 1) != 0;
     midi.programOut = (settings.MidiProgramChange & 2) != 0;
     jack_->SetMidi(midi);
-    if (jack_->IsOpen()) jack_->Publish();
+    notesFromSounds_ = settings.MidiNotesFromSounds != 0;
+    SongEdited();
 }
 
 void PlaybackDriver::OpenDevice() {
@@ -148,6 +149,12 @@ PlayPosition PlaybackDriver::JackHeard() const {
 }
 
 void PlaybackDriver::SongEdited() {
+    // A new sound, or another pattern edited, may change the notes.
+    if (notesFromSounds_ && NotesOfSounds) {
+        MidiSettings midi = jack_->Midi();
+        midi.notes = NotesOfSounds();
+        jack_->SetMidi(midi);
+    }
     if (jack_->IsOpen()) jack_->Publish();
 }
 

@@ -16,6 +16,7 @@
 #include "engine/audio/jack_output.h"
 #include "engine/audio/playback.h"
 #include "engine/device_settings.h"
+#include "song/midi_export.h"
 #include "ui/qt/dialog_buttons.h"
 #include "ui/qt/window_placement.h"
 #include "ui/services/app_context.h"
@@ -65,9 +66,13 @@ MidiSetupDialog::MidiSetupDialog(AppContext& ctx, QWidget* parent)
     general->addWidget(ProgramChangeBox, 3, 1);
 
     // One note a channel, out and in.
+    NotesFromSoundsBox =
+        new QCheckBox(QStringLiteral("Each channel's note is its &sound's (as in a MIDI file)"));
+    NotesFromSoundsBox->setObjectName(QStringLiteral("NotesFromSoundsBox"));
+    connect(NotesFromSoundsBox, &QCheckBox::toggled, this,
+            [this](bool on) { ShowNotesFromSounds(on); });
     auto* notes = new QGridLayout;
-    notes->addWidget(new QLabel(QStringLiteral("Each channel's note, sent and played by pads:")), 0,
-                     0, 1, 3);
+    notes->addWidget(NotesFromSoundsBox, 0, 0, 1, 3);
     for (int c = 1; c <= 8; ++c) {
         const std::size_t i = static_cast<std::size_t>(c - 1);
         SoundLabels[i] = new QLabel(this);
@@ -130,12 +135,25 @@ void MidiSetupDialog::PrepareToShow() {
         LearnButtons[i]->setAccessibleName(QStringLiteral("Learn the note of channel %1").arg(c));
         NoteSpins[i]->setValue(d.MidiNotes[i] & 0x7F);
     }
+    NotesFromSoundsBox->setChecked(d.MidiNotesFromSounds != 0);
+    ShowNotesFromSounds(NotesFromSoundsBox->isChecked());
     lastPad_.clear();
     Learn(0);
 }
 
+// The sounds' notes are shown, not edited; unchecked, the table starts from what was shown.
+void MidiSetupDialog::ShowNotesFromSounds(bool fromSounds) {
+    const std::array<std::uint8_t, 8> sounds = DrumNotesOf(ctx_.m, ctx_.m.editor.CurrentPattern);
+    for (std::size_t i = 0; i < NoteSpins.size(); ++i) {
+        if (fromSounds) NoteSpins[i]->setValue(sounds[i]);
+        NoteSpins[i]->setEnabled(!fromSounds);
+    }
+}
+
 void MidiSetupDialog::Learn(int channel) {
     learning_ = channel >= 1 && channel <= 8 ? channel : 0;
+    // A learned note is one of the table's.
+    if (learning_ != 0) NotesFromSoundsBox->setChecked(false);
     for (int c = 1; c <= 8; ++c)
         LearnButtons[static_cast<std::size_t>(c - 1)]->setChecked(c == learning_);
     // Pads come in only through an open JACK client: opened here when JACK is chosen.
@@ -179,8 +197,11 @@ void MidiSetupDialog::Confirm() {
     d.MidiClockOut = ClockOutBox->isChecked() ? 1 : 0;
     d.MidiClockIn = ClockInBox->isChecked() ? 1 : 0;
     d.MidiProgramChange = ProgramChangeBox->currentIndex();
-    for (std::size_t i = 0; i < NoteSpins.size(); ++i)
-        d.MidiNotes[i] = static_cast<std::uint8_t>(NoteSpins[i]->value());
+    d.MidiNotesFromSounds = NotesFromSoundsBox->isChecked() ? 1 : 0;
+    if (!NotesFromSoundsBox->isChecked()) {
+        for (std::size_t i = 0; i < NoteSpins.size(); ++i)
+            d.MidiNotes[i] = static_cast<std::uint8_t>(NoteSpins[i]->value());
+    }
     ctx_.playback.ApplySettings(d);
 }
 

@@ -2,7 +2,8 @@
 // MidiSetupDialog: the "MIDI setup" dialog beside the Sound device setup. What goes out on
 // JACK's midi_out (the notes played and their channel, the clock, program changes), what is
 // taken from midi_in (a clock to follow, program changes), and the note of each channel, out
-// and in, which a pad can teach: press a channel's "Learn", hit the pad.
+// and in: the MIDI file export's note of its sound, or one of a table that a pad can teach
+// (press a channel's "Learn", hit the pad).
 
 #include <QDialog>
 #include <array>
@@ -42,6 +43,7 @@ private:
     void PrepareToShow();
     void Confirm();
     void ShowState();
+    void ShowNotesFromSounds(bool fromSounds);
 
     AppContext& ctx_;
     int learning_ = 0;
@@ -54,6 +56,7 @@ private:
     QCheckBox* ClockOutBox;
     QCheckBox* ClockInBox;
     QComboBox* ProgramChangeBox;
+    QCheckBox* NotesFromSoundsBox;
     std::array<QLabel*, 8> SoundLabels{};
     std::array<QSpinBox*, 8> NoteSpins{};
     std::array<QPushButton*, 8> LearnButtons{};

@@ -100,6 +100,7 @@ void MainWindow::SetUp(const std::string& commandLineSong) {
     ctx.device.MidiClockIn = s.MidiClockIn;
     ctx.device.MidiProgramChange = s.MidiProgramChange;
     ParseMidiNotes(s.MidiNotes, ctx.device.MidiNotes);
+    ctx.device.MidiNotesFromSounds = s.MidiNotesFromSounds;
     resize(std::clamp(s.Width, 160, 16384), std::clamp(s.Height, 120, 16384));
     move(s.PosX, s.PosY);
 
@@ -471,6 +472,7 @@ bool MainWindow::SaveConfigurationAtExit() {
     s.MidiClockIn = ctx.device.MidiClockIn;
     s.MidiProgramChange = ctx.device.MidiProgramChange;
     s.MidiNotes = MidiNotesText(ctx.device.MidiNotes);
+    s.MidiNotesFromSounds = ctx.device.MidiNotesFromSounds;
     // A maximised window keeps the place and size it returns to.
     const bool maximised = isMaximized();
     const QRect normal = maximised ? normalGeometry() : QRect(pos(), size());

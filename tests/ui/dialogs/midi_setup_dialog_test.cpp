@@ -10,6 +10,7 @@
 
 #include "dialog_test_app.h"
 #include "engine/audio/jack_output.h"
+#include "song/midi_export.h"
 
 using namespace qtam;
 using qtam::test::Child;
@@ -24,6 +25,7 @@ private Q_SLOTS:
     void aLearnedNoteAndTheChoicesAreStored() {
         test::TestApp app;
         MidiSetupDialog w(app.ctx);
+        app.device.MidiNotesFromSounds = 0;
         WhileShown(
             w,
             [&] {
@@ -53,6 +55,12 @@ private Q_SLOTS:
         QVERIFY(midi.notes == notes && midi.channel == 2 && !midi.notesOut && midi.clockIn &&
                 midi.programIn && midi.programOut);
         QVERIFY(!app.playback.OnPad);  // the dialog stops listening when it closes
+        QCOMPARE(app.device.MidiNotesFromSounds, 0);
+        // Back to the sounds' notes: the learned table is kept, the client gets the sounds'.
+        app.device.MidiNotesFromSounds = 1;
+        app.playback.ApplySettings(app.device);
+        QVERIFY(app.playback.Jack().Midi().notes == DrumNotesOf(*app.m, 1));
+        QCOMPARE(app.device.MidiNotes, notes);
     }
 
     // With the record switch on, a pad hit placed by the driver becomes a note of its velocity
