@@ -11,6 +11,7 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <utility>
 
 #include "core/machine.h"
 #include "engine/audio/jack_output.h"
@@ -23,6 +24,19 @@
 #include "ui/services/sound_names.h"
 
 namespace qtam {
+
+namespace {
+
+// The first two channels (1..8) whose notes are the same; {0, 0} when every note differs.
+std::pair<int, int> FirstSharedNote(const std::array<QSpinBox*, 8>& notes) {
+    for (std::size_t a = 0; a < notes.size(); ++a)
+        for (std::size_t b = a + 1; b < notes.size(); ++b)
+            if (notes[a]->value() == notes[b]->value())
+                return {static_cast<int>(a + 1), static_cast<int>(b + 1)};
+    return {0, 0};
+}
+
+}  // namespace
 
 MidiSetupDialog::MidiSetupDialog(AppContext& ctx, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
@@ -79,6 +93,7 @@ MidiSetupDialog::MidiSetupDialog(AppContext& ctx, QWidget* parent)
         NoteSpins[i] = new QSpinBox(this);
         NoteSpins[i]->setObjectName(QStringLiteral("NoteSpin%1").arg(c));
         NoteSpins[i]->setRange(0, 127);
+        connect(NoteSpins[i], &QSpinBox::valueChanged, this, [this] { ShowState(); });
         LearnButtons[i] = new QPushButton(QStringLiteral("Learn"), this);
         LearnButtons[i]->setObjectName(QStringLiteral("LearnButton%1").arg(c));
         LearnButtons[i]->setCheckable(true);
@@ -186,6 +201,12 @@ void MidiSetupDialog::ShowState() {
         text = QStringLiteral("Hit the pad for channel %1…").arg(learning_);
     else
         text = QStringLiteral("Press Learn beside a channel, then hit a pad.");
+    // Two channels with one note: a pad plays only the first of them.
+    if (const auto [first, second] = FirstSharedNote(NoteSpins); second != 0)
+        text += QStringLiteral(" Channels %1 and %2 share note %3: its pad plays channel %1.")
+                    .arg(first)
+                    .arg(second)
+                    .arg(NoteSpins[static_cast<std::size_t>(first - 1)]->value());
     if (!lastPad_.isEmpty()) text += QLatin1Char(' ') + lastPad_;
     StateLabel->setText(text);
 }
