@@ -1,5 +1,4 @@
-// The MIDI setup and the record switch: what the dialog stores, how a pad teaches a channel its
-// note, and pads written into the steps through the transport.
+// The MIDI setup: what the dialog stores, and how a pad teaches a channel its note.
 
 #include "ui/dialogs/midi_setup_dialog.h"
 
@@ -61,28 +60,6 @@ private Q_SLOTS:
         app.playback.ApplySettings(app.device);
         QVERIFY(app.playback.Jack().Midi().notes == DrumNotesOf(*app.m, 1));
         QCOMPARE(app.device.MidiNotes, notes);
-    }
-
-    // With the record switch on, a pad hit placed by the driver becomes a note of its velocity
-    // in its step, one undoable entry; off, the driver places nothing.
-    void recordedPadsAreUndoableEdits() {
-        test::TestApp app;
-        app.AsOpened();
-        QVERIFY(!app.playback.OnPadPlaced);
-        app.transport.SetRecordingPads(true);
-        QVERIFY(app.transport.RecordingPads());
-        JackReport pad;
-        pad.kind = JackReport::Pad;
-        pad.channel = 4;
-        pad.velocity = 77;
-        app.playback.OnPadPlaced(PlayPosition{2, 3, 9, 0, -1}, pad);
-        QCOMPARE(int(app.m->song.cell(2, 3, 4, 9).velocity), 77);
-        QCOMPARE(QString::fromStdString(std::string(app.edits.UndoText())),
-                 QStringLiteral("Record channel 4, step 9"));
-        app.edits.Undo();
-        QVERIFY(!app.m->song.cell(2, 3, 4, 9).hasNote());
-        app.transport.SetRecordingPads(false);
-        QVERIFY(!app.playback.OnPadPlaced);
     }
 };
 
