@@ -87,7 +87,16 @@ bool ReadDrumkitXml(const fs::path& xml, Kit& kit, std::string& error) {
         std::string file = in.child_value("filename");
         double loudest = -1;
         int layers = 0;
-        for (const pugi::xml_node layer : in.children("layer")) {
+        // The newer form keeps the layers in components (microphones): the first one that has
+        // any is taken.
+        pugi::xml_node holder = in;
+        if (!in.child("layer"))
+            for (const pugi::xml_node component : in.children("instrumentComponent"))
+                if (component.child("layer")) {
+                    holder = component;
+                    break;
+                }
+        for (const pugi::xml_node layer : holder.children("layer")) {
             ++layers;
             const double max = layer.child("max").text().as_double(1.0);
             if (max > loudest) {

@@ -257,14 +257,14 @@ int PlayThroughJack(Machine& m, const PlayOptions& o) {
         o.seconds ? static_cast<std::int64_t>(*o.seconds * jack.Rate() + 0.5) : INT64_MAX;
     if (o.sync != JackSync::Follow) jack.Start();  // follow waits for the transport
     bool alive = true;
-    std::vector<std::pair<JackReport, int>> pads;  // hits to record, and polls waited
+    PadsToPlace pads;  // hits to record
     while (!interrupted && alive && jack.PlayedFrames() < target) {
         alive = jack.Poll([&](const JackReport& r) {
             if (r.kind == JackReport::MasterTempo) {
                 FollowMasterTempo(transport, m, r.bpm);
                 jack.Publish();
             } else if (r.kind == JackReport::Pad && !o.recordPads.empty() && jack.Playing()) {
-                pads.push_back({r, 0});
+                pads.Add(r);
             } else if (r.kind == JackReport::Program) {
                 // As the pattern keys do: heard from the end of the playing pattern.
                 transport.QueuePattern(r.pattern);
@@ -272,19 +272,13 @@ int PlayThroughJack(Machine& m, const PlayOptions& o) {
                 jack.Publish();
             }
         });
-        // A hit is recorded once the step after it is known; one not placed in a second
-        // (playing stopped) is dropped.
-        std::erase_if(pads, [&](std::pair<JackReport, int>& pad) {
-            const JackReport& r = pad.first;
-            const PlayPosition at = jack.StepNearest(r.frameTime);
-            if (!at.known()) return ++pad.second > 50;
+        pads.Place(jack, [&](const PlayPosition& at, const JackReport& r) {
             if (edits.RecordHit(at.pattern, at.measure, r.channel, at.step, r.velocity)) {
                 Note("recorded channel " + std::to_string(r.channel) + " at pattern " +
                      std::to_string(at.pattern) + " measure " + std::to_string(at.measure) +
                      " step " + std::to_string(at.step));
                 jack.Publish();
             }
-            return true;
         });
         ::usleep(20000);
     }

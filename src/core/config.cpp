@@ -62,6 +62,8 @@ ConfigSettings ReadConfigSettings(const PrivateProfile& p) {
     s.MidiProgramChange =
         std::clamp(p.ReadInteger(kMidi, "ProgramChange", s.MidiProgramChange), 0, 3);
     s.MidiNotes = p.ReadString(kMidi, "Notes", s.MidiNotes);
+    s.MidiNotesFromSounds =
+        std::clamp(p.ReadInteger(kMidi, "NotesFromSounds", s.MidiNotesFromSounds), 0, 1);
     s.PosX = p.ReadInteger(kWindow, "PosX", s.PosX);
     s.PosY = p.ReadInteger(kWindow, "PosY", s.PosY);
     s.Width = p.ReadInteger(kWindow, "Width", s.Width);
@@ -99,6 +101,7 @@ void WriteConfigSettings(const ConfigSettings& s, PrivateProfile& p) {
     p.WriteInteger(kMidi, "ClockIn", s.MidiClockIn);
     p.WriteInteger(kMidi, "ProgramChange", s.MidiProgramChange);
     p.WriteString(kMidi, "Notes", s.MidiNotes);
+    p.WriteInteger(kMidi, "NotesFromSounds", s.MidiNotesFromSounds);
     p.WriteInteger(kWindow, "PosX", s.PosX);
     p.WriteInteger(kWindow, "PosY", s.PosY);
     p.WriteInteger(kWindow, "Width", s.Width);

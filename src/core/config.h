@@ -44,6 +44,7 @@ struct ConfigSettings {
     int MidiClockIn = 0;
     int MidiProgramChange = 0;  // 0 off, 1 in, 2 out, 3 both
     std::string MidiNotes = "36,38,42,46,39,45,49,51";
+    int MidiNotesFromSounds = 1;  // 1: each channel's note is its sound's, not Notes
     int PosX = kDesignLeft;
     int PosY = kDesignTop;
     int Width = kDesignWidth;

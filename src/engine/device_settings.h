@@ -37,6 +37,9 @@ struct WaveDeviceSettings {
     int MidiClockIn = 0;
     int MidiProgramChange = 0;
     std::array<std::uint8_t, 8> MidiNotes{36, 38, 42, 46, 39, 45, 49, 51};
+    // 1: each channel's note is the one the MIDI file export gives its sound (the playback
+    // driver's NotesOfSounds), and MidiNotes is kept for when it is 0.
+    int MidiNotesFromSounds = 1;
 };
 
 // The channels' notes as QTam.ini keeps them ("36,38,42,46,39,45,49,51"); ParseMidiNotes

@@ -5,6 +5,7 @@
 
 #include "core/machine.h"
 #include "engine/audio/playback.h"
+#include "song/midi_export.h"
 #include "song/song_editor.h"
 
 namespace qtam {
@@ -19,6 +20,7 @@ Transport::Transport(Machine& m, PlaybackDriver& playback, SongEditor& editor)
     playback_.OnTransportTempo = [this](double bpm) { FollowTransportTempo(bpm); };
     // A MIDI program change queues its pattern as the pattern keys do.
     playback_.OnProgramChange = [this](int pattern) { QueuePattern(pattern); };
+    playback_.NotesOfSounds = [this] { return DrumNotesOf(m_, m_.editor.CurrentPattern); };
 }
 
 Transport::~Transport() {
@@ -26,6 +28,21 @@ Transport::~Transport() {
     playback_.OnStateChanged = nullptr;
     playback_.OnTransportTempo = nullptr;
     playback_.OnProgramChange = nullptr;
+    playback_.OnPadPlaced = nullptr;
+    playback_.NotesOfSounds = nullptr;
+}
+
+void Transport::SetRecordingPads(bool on) {
+    if (on == recordingPads_) return;
+    recordingPads_ = on;
+    if (on) {
+        playback_.OnPadPlaced = [this](const PlayPosition& at, const JackReport& pad) {
+            editor_.RecordHit(at.pattern, at.measure, pad.channel, at.step, pad.velocity);
+        };
+    } else {
+        playback_.OnPadPlaced = nullptr;
+    }
+    Tell();
 }
 
 void Transport::FollowTransportTempo(double bpm) {

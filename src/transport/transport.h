@@ -65,6 +65,11 @@ public:
     static constexpr int kTempoMax = 250;
     void FollowTransportTempo(double bpm);
 
+    // The record switch: while on and playing, each pad hit that comes in by MIDI is written
+    // into the step nearest to it, an undoable "Record channel C, step S" each.
+    void SetRecordingPads(bool on);
+    bool RecordingPads() const { return recordingPads_; }
+
 private:
     void Tell();
 
@@ -73,6 +78,7 @@ private:
     SongEditor& editor_;
     std::vector<Listener> listeners_;
     bool follow_ = false;
+    bool recordingPads_ = false;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);  // for the editor's listener
 };
 

@@ -75,15 +75,19 @@ TEST(KitImport, AKitFolderAndItsArchive) {
         const std::string name = "Drum " + std::to_string(i);
         const int group = i >= 2 && i <= 4 ? 7 : -1;
         xml << "<instrument><name>" << name << "</name><muteGroup>" << group << "</muteGroup>";
-        if (i == 1) {  // two layers: the louder one is taken
-            xml << "<layer><filename>soft.wav</filename><min>0</min><max>0.5</max></layer>"
-                << "<layer><filename>loud.wav</filename><min>0.5</min><max>1</max></layer>";
+        if (i == 1) {  // two layers of a component: the louder one is taken
+            xml << "<instrumentComponent/><instrumentComponent>"
+                << "<layer><filename>soft.wav</filename><min>0</min><max>0.5</max></layer>"
+                << "<layer><filename>loud.wav</filename><min>0.5</min><max>1</max></layer>"
+                << "</instrumentComponent>";
             WriteSound((folder / "soft.wav").string(), 10, 100);
             WriteSound((folder / "loud.wav").string(), 10, 9000);
         } else if (i == 5) {
             xml << "<filename>../outside.wav</filename>";
         } else {
-            xml << "<filename>s" << i << ".wav</filename>";
+            const bool layer = i == 7;  // a layer of the instrument itself
+            xml << (layer ? "<layer>" : "") << "<filename>s" << i << ".wav</filename>"
+                << (layer ? "</layer>" : "");
             WriteSound((folder / ("s" + std::to_string(i) + ".wav")).string(), 20 + i, 1);
         }
         xml << "</instrument>";

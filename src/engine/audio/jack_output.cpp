@@ -269,6 +269,22 @@ std::int64_t NearestStart(std::int64_t count,
     return lo;
 }
 
+void PadsToPlace::Add(const JackReport& pad) {
+    if (pad.kind == JackReport::Pad && pad.channel >= 1 && pad.channel <= kChannels)
+        waiting_.push_back({pad, 0});
+}
+
+void PadsToPlace::Place(
+    const JackOutput& jack,
+    const std::function<void(const PlayPosition& at, const JackReport& pad)>& place) {
+    std::erase_if(waiting_, [&](std::pair<JackReport, int>& hit) {
+        const PlayPosition at = jack.StepNearest(hit.first.frameTime);
+        if (!at.known()) return ++hit.second > kPollsToPlace;
+        place(at, hit.first);
+        return true;
+    });
+}
+
 PlayPosition JackOutput::StepNearest(std::int64_t frameTime) const {
     if (client_ == nullptr || !heardPlaying_ || heardCount_ == 0) return {};
     const std::int64_t oldest = std::max<std::int64_t>(0, heardCount_ - kHeardSteps);
@@ -355,19 +371,20 @@ void JackOutput::ReadMidi(std::uint32_t frames) {
         }
         if (e.size < 3) continue;
         if ((e.buffer[0] & 0xF0) != 0x90 || e.buffer[2] == 0) continue;  // note-ons only
+        JackReport pad;
+        pad.kind = JackReport::Pad;
+        pad.note = e.buffer[1] & 0x7F;
+        pad.velocity = e.buffer[2];
+        pad.frameTime = r.cycleTime + e.time;
         for (int c = 0; c < kChannels; ++c) {
-            if (r.midi.notes[static_cast<std::size_t>(c)] != e.buffer[1]) continue;
+            if (r.midi.notes[static_cast<std::size_t>(c)] != pad.note) continue;
             // Played at the frame it came in on, one period later: no jitter.
             r.pads[r.padCount++] = {std::min(e.time, frames - 1), static_cast<std::uint8_t>(c + 1),
                                     e.buffer[2]};
-            JackReport pad;
-            pad.kind = JackReport::Pad;
             pad.channel = static_cast<std::uint8_t>(c + 1);
-            pad.velocity = e.buffer[2];
-            pad.frameTime = r.cycleTime + e.time;
-            Report(pad);
             break;
         }
+        Report(pad);  // a note no channel has too: a learning note table takes it
     }
 }
 

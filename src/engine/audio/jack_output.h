@@ -22,6 +22,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "core/song.h"
 #include "engine/audio/spsc_ring.h"
@@ -72,9 +74,30 @@ struct JackReport {
     enum Kind : std::uint8_t { Started, Stopped, Step, MasterTempo, Pad, Program };
     Kind kind = Started;
     std::uint8_t pattern = 0, measure = 0, step = 0;  // Program: the pattern 1..8 asked for
-    std::uint8_t channel = 0, velocity = 0;           // Pad: the channel played and how hard
+    // Pad: the channel played (0: no channel has the note, nothing sounded), how hard, and
+    // the note that came in (what a learning note table takes).
+    std::uint8_t channel = 0, velocity = 0, note = 0;
     std::int64_t frameTime = 0;  // JACK frame time the step (or start) is heard from
     double bpm = 0;              // MasterTempo: the master's tempo before clamping
+};
+
+class JackOutput;
+
+// Pad hits waiting for their step: the nearest step is known once the step after the hit has
+// been mixed, so each hit is asked for again at every poll; one not placed within
+// kPollsToPlace polls (playing stopped) is dropped. Thread: owner.
+class PadsToPlace {
+public:
+    static constexpr int kPollsToPlace = 50;
+    // A hit of a channel while playing; others are left out.
+    void Add(const JackReport& pad);
+    // Hands each hit whose step is now known to `place`, and forgets it.
+    void Place(const JackOutput& jack,
+               const std::function<void(const PlayPosition& at, const JackReport& pad)>& place);
+    void Clear() { waiting_.clear(); }
+
+private:
+    std::vector<std::pair<JackReport, int>> waiting_;  // the hit, and polls waited
 };
 
 class JackOutput {

@@ -75,7 +75,8 @@ void PlaybackDriver::ApplySettings(const WaveDeviceSettings& settings) {
     midi.programIn = (settings.MidiProgramChange & 1) != 0;
     midi.programOut = (settings.MidiProgramChange & 2) != 0;
     jack_->SetMidi(midi);
-    if (jack_->IsOpen()) jack_->Publish();
+    notesFromSounds_ = settings.MidiNotesFromSounds != 0;
+    SongEdited();
 }
 
 void PlaybackDriver::OpenDevice() {
@@ -148,6 +149,12 @@ PlayPosition PlaybackDriver::JackHeard() const {
 }
 
 void PlaybackDriver::SongEdited() {
+    // A new sound, or another pattern edited, may change the notes.
+    if (notesFromSounds_ && NotesOfSounds) {
+        MidiSettings midi = jack_->Midi();
+        midi.notes = NotesOfSounds();
+        jack_->SetMidi(midi);
+    }
     if (jack_->IsOpen()) jack_->Publish();
 }
 
@@ -173,7 +180,15 @@ void PlaybackDriver::WatchJack() {
         if (r.kind == JackReport::Stopped && m_.Playing) EndJackPlaying();
         if (r.kind == JackReport::MasterTempo && OnTransportTempo) OnTransportTempo(r.bpm);
         if (r.kind == JackReport::Program && OnProgramChange) OnProgramChange(r.pattern);
+        if (r.kind == JackReport::Pad) {
+            if (OnPad) OnPad(r);
+            if (OnPadPlaced && m_.Playing) padsToPlace_.Add(r);
+        }
     });
+    if (OnPadPlaced)
+        padsToPlace_.Place(*jack_, OnPadPlaced);
+    else
+        padsToPlace_.Clear();
     playedFrames_ = jack_->PlayedFrames();
     if (alive) return;
     // The client is closed already; the next start connects again.

@@ -13,6 +13,7 @@
 // to it (or to the JACK transport), the Song is handed to it after every edit, and the watch
 // timer drains what it reports (starts and stops of the transport, a lost server).
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -20,6 +21,7 @@
 #include <thread>
 
 #include "engine/audio/event_queue.h"
+#include "engine/audio/jack_output.h"
 #include "engine/audio/precision_timer.h"
 #include "engine/audio/wave_out.h"
 #include "engine/device_settings.h"
@@ -135,6 +137,14 @@ public:
     std::function<void(double bpm)> OnTransportTempo;
     // Told a pattern 1..8 that a MIDI program change asked for (with program change in on).
     std::function<void(int pattern)> OnProgramChange;
+    // The notes the MIDI file export gives the sounds of the edited pattern's channels: the
+    // note table while the settings take the notes from the sounds (MidiNotesFromSounds).
+    std::function<std::array<std::uint8_t, 8>()> NotesOfSounds;
+    // Told every MIDI note-on that came in on midi_in, whether a channel has its note or not.
+    std::function<void(const JackReport& pad)> OnPad;
+    // Told, while set, where each pad hit played while playing goes: the step nearest to it,
+    // once that is known (a little after the hit).
+    std::function<void(const PlayPosition& at, const JackReport& pad)> OnPadPlaced;
 
     // Told about the finishing of a live recording (may stay empty).
     StreamObserver* streamObserver = nullptr;
@@ -176,6 +186,8 @@ private:
     int jackSync_ = kJackFollow;
     bool jackConnect_ = true;
     std::string jackError_;  // why the last JACK opening failed
+    PadsToPlace padsToPlace_;
+    bool notesFromSounds_ = true;
 };
 
 }  // namespace qtam

@@ -14,6 +14,7 @@
 #include "ui/dialogs/about_box.h"
 #include "ui/dialogs/device_setup_dialog.h"
 #include "ui/dialogs/instrument_dialog.h"
+#include "ui/dialogs/midi_setup_dialog.h"
 #include "ui/dialogs/note_details_dialog.h"
 #include "ui/dialogs/render_dialog.h"
 #include "ui/dialogs/slide_dialog.h"
@@ -96,6 +97,7 @@ QtamApp::QtamApp(const std::string& commandLineSong, const std::string& configPa
     hihatDialog_ = std::make_unique<HihatDialog>(ctx_, bankEditor_.get());
     slideDialog_ = std::make_unique<SlideDialog>(ctx_, main);
     deviceSetup_ = std::make_unique<DeviceSetupDialog>(ctx_, main);
+    midiSetup_ = std::make_unique<MidiSetupDialog>(ctx_, main);
     grid_ = std::make_unique<PatternGrid>(ctx_, main);
     ConnectWindows();
 }
@@ -122,6 +124,8 @@ void QtamApp::ConnectWindows() {
                      [this] { slideDialog_->RunSlide(SlideField::Pan); });
     QObject::connect(main, &MainWindow::deviceSetupRequested, deviceSetup_.get(),
                      &DeviceSetupDialog::RunSetup);
+    QObject::connect(main, &MainWindow::midiSetupRequested, midiSetup_.get(),
+                     &MidiSetupDialog::RunSetup);
     QObject::connect(main, &MainWindow::bankEditorRequested, editor, &BankEditor::OpenEditor);
     main->CloseBankEditor = [editor] { return editor->CloseEditor(); };
     main->SetAboutBox(aboutBox_.get());
@@ -160,14 +164,15 @@ void QtamApp::ConnectWindows() {
     auto* handBack = new KeyboardHandBack(main);
     for (QWidget* w : std::initializer_list<QWidget*>{
              noteDetails_.get(), instrumentDialog_.get(), valueDialog_.get(), hihatDialog_.get(),
-             slideDialog_.get(), renderDialog_.get(), deviceSetup_.get(), songInfo})
+             slideDialog_.get(), renderDialog_.get(), deviceSetup_.get(), midiSetup_.get(),
+             songInfo})
         w->installEventFilter(handBack);
 
     // Titles are shown whole in the title bar (the value dialog's prompt is wider than its
     // title; the panel and the about box are pictures of a fixed size).
     for (QWidget* w : std::initializer_list<QWidget*>{
              editor, songInfo, noteDetails_.get(), instrumentDialog_.get(), renderDialog_.get(),
-             hihatDialog_.get(), slideDialog_.get(), deviceSetup_.get()})
+             hihatDialog_.get(), slideDialog_.get(), deviceSetup_.get(), midiSetup_.get()})
         KeepTitleVisible(*w);
 
     // A live recording armed or finished in the render dialog shows in the panel's caption.

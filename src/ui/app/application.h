@@ -39,6 +39,7 @@ class ValueDialog;
 class HihatDialog;
 class SlideDialog;
 class DeviceSetupDialog;
+class MidiSetupDialog;
 class PatternGrid;
 
 // Who answers instead of the message boxes and file dialogs (tests); null: the real ones.
@@ -85,6 +86,7 @@ public:
     HihatDialog& hihatDialog() { return *hihatDialog_; }
     SlideDialog& slideDialog() { return *slideDialog_; }
     DeviceSetupDialog& deviceSetup() { return *deviceSetup_; }
+    MidiSetupDialog& midiSetup() { return *midiSetup_; }
 
 private:
     // What one window sets off in another, all in one place.
@@ -119,6 +121,7 @@ private:
     std::unique_ptr<HihatDialog> hihatDialog_;
     std::unique_ptr<SlideDialog> slideDialog_;
     std::unique_ptr<DeviceSetupDialog> deviceSetup_;
+    std::unique_ptr<MidiSetupDialog> midiSetup_;
     std::unique_ptr<PatternGrid> grid_;
     bool quitRequested_ = false;
     bool exited_ = false;

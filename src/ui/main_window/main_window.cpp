@@ -100,6 +100,7 @@ void MainWindow::SetUp(const std::string& commandLineSong) {
     ctx.device.MidiClockIn = s.MidiClockIn;
     ctx.device.MidiProgramChange = s.MidiProgramChange;
     ParseMidiNotes(s.MidiNotes, ctx.device.MidiNotes);
+    ctx.device.MidiNotesFromSounds = s.MidiNotesFromSounds;
     resize(std::clamp(s.Width, 160, 16384), std::clamp(s.Height, 120, 16384));
     move(s.PosX, s.PosY);
 
@@ -228,6 +229,11 @@ void MainWindow::BuildMenus() {
     various->addSeparator();
     deviceSetup_ =
         action(various, "&Sound device setup…", [this] { Q_EMIT deviceSetupRequested(); });
+    action(various, "&MIDI setup…", [this] { Q_EMIT midiSetupRequested(); });
+    // Pads played by MIDI while playing are written into the steps.
+    recordPads_ = action(various, "&Record pads",
+                         [this] { ctx.transport.SetRecordingPads(recordPads_->isChecked()); });
+    recordPads_->setCheckable(true);
 
     QMenu* userbank = bar->addMenu(QStringLiteral("&Userbank :"));
     load_ = Item(userbank, "&Load…", QKeySequence(Qt::CTRL | Qt::Key_L), &MainWindow::LoadUserbank);
@@ -270,6 +276,7 @@ void MainWindow::UpdateMenus() {
     steps16_->setChecked(m.song.stepsPerMeasure != 12);
     steps12_->setChecked(m.song.stepsPerMeasure == 12);
     humanize_->setChecked(m.editor.HumanizeChecked);
+    recordPads_->setChecked(ctx.transport.RecordingPads());
     editor_->setEnabled(ctx.playback.EditorOptionEnabled());
     // The device belongs to the userbank editor while it is open.
     deviceSetup_->setEnabled(ctx.playback.SetupDeviceEnabled() && !m.activation.EditorActive);
@@ -465,6 +472,7 @@ bool MainWindow::SaveConfigurationAtExit() {
     s.MidiClockIn = ctx.device.MidiClockIn;
     s.MidiProgramChange = ctx.device.MidiProgramChange;
     s.MidiNotes = MidiNotesText(ctx.device.MidiNotes);
+    s.MidiNotesFromSounds = ctx.device.MidiNotesFromSounds;
     // A maximised window keeps the place and size it returns to.
     const bool maximised = isMaximized();
     const QRect normal = maximised ? normalGeometry() : QRect(pos(), size());

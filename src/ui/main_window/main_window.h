@@ -93,6 +93,7 @@ Q_SIGNALS:
     void velocitySlideRequested();
     void panSlideRequested();
     void deviceSetupRequested();
+    void midiSetupRequested();
     void bankEditorRequested();
     // "&Groove panel": the panel is to come back (shown, restored, active).
     void groovePanelRequested();
@@ -146,6 +147,7 @@ private:
     QAction* steps12_ = nullptr;
     QAction* humanize_ = nullptr;
     QAction* deviceSetup_ = nullptr;
+    QAction* recordPads_ = nullptr;
     QAction* editor_ = nullptr;
     QAction* bankItem_ = nullptr;
     QAction* load_ = nullptr;

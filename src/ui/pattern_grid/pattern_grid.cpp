@@ -21,6 +21,7 @@
 #include "ui/services/app_context.h"
 #include "ui/services/playback_notifier.h"
 #include "ui/services/song_notifier.h"
+#include "ui/services/sound_names.h"
 #include "ui/services/space_bar_keys.h"
 
 namespace qtam {
@@ -132,11 +133,7 @@ int PatternGridModel::columnCount(const QModelIndex& parent) const {
 }
 
 QString PatternGridModel::SoundName(int channel) const {
-    const Machine& m = ctx_.m;
-    const SampleSlot* slot =
-        SlotOf(m.banks, m.song.settings(m.editor.CurrentPattern).instrument[channel - 1]);
-    if (slot == nullptr || !slot->hasSound()) return QStringLiteral("no sound");
-    return FromCp1252(slot->name).trimmed();
+    return ChannelSoundName(ctx_.m, channel);
 }
 
 QVariant PatternGridModel::data(const QModelIndex& index, int role) const {

@@ -6,12 +6,14 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <jack/jack.h>
+#include <jack/midiport.h>
 #include <jack/transport.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -194,6 +196,72 @@ TEST(JackDriver, ALostServerStopsAndTheNextStartConnectsAgain) {
     EXPECT_TRUE(rig.m->Playing) << rig.lost;
     ASSERT_TRUE(rig.Pump([&] { return rig.driver.PlayedFrames() > 0; }));
     rig.transport.Stop();
+}
+
+// A pad controller's client: each note queued is sent at its next period.
+struct PadClient {
+    jack_client_t* client = jack_client_open("pads", JackNoStartServer, nullptr);
+    jack_port_t* out =
+        jack_port_register(client, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+    std::atomic<int> note{-1};
+    PadClient() {
+        jack_set_process_callback(
+            client,
+            [](jack_nframes_t frames, void* arg) {
+                auto* self = static_cast<PadClient*>(arg);
+                void* buffer = jack_port_get_buffer(self->out, frames);
+                jack_midi_clear_buffer(buffer);
+                const int n = self->note.exchange(-1);
+                if (n >= 0) {
+                    const jack_midi_data_t on[3] = {0x99, static_cast<jack_midi_data_t>(n), 99};
+                    jack_midi_event_write(buffer, 0, on, 3);
+                }
+                return 0;
+            },
+            this);
+        jack_activate(client);
+    }
+    ~PadClient() { jack_client_close(client); }
+};
+
+// With the record switch on, a pad hit while playing becomes a note in its step, one undoable
+// edit; every note-on reaches the windows (what the MIDI setup learns from), one no channel
+// has included, which records nothing.
+TEST(JackDriver, PadsAreHeardByTheWindowsAndRecordedWhileTheSwitchIsOn) {
+    PrivateJack server;
+    Rig rig(kJackOff);
+    rig.edits.TakeSong();
+    std::vector<JackReport> heard;
+    rig.driver.OnPad = [&](const JackReport& pad) { heard.push_back(pad); };
+    rig.transport.SetRecordingPads(true);
+    rig.transport.Start();
+    ASSERT_TRUE(rig.driver.Jack().IsOpen()) << rig.lost;
+    PadClient pads;
+    ASSERT_NE(pads.client, nullptr);
+    ASSERT_EQ(jack_connect(pads.client, "pads:out",
+                           (rig.driver.Jack().ClientName() + ":midi_in").c_str()),
+              0);
+    const int kick = rig.driver.Jack().Midi().notes[0];
+    ASSERT_TRUE(rig.Pump([&] { return rig.driver.PlayedFrames() > 4410; }));
+    pads.note = 100;  // no channel's
+    ASSERT_TRUE(rig.Pump([&] { return heard.size() == 1; }));
+    EXPECT_EQ(heard[0].channel, 0);
+    EXPECT_EQ(heard[0].note, 100);
+    pads.note = kick;
+    ASSERT_TRUE(rig.Pump([&] { return rig.edits.UndoText().starts_with("Record channel 1"); }));
+    ASSERT_EQ(heard.size(), 2u);
+    EXPECT_EQ(heard[1].channel, 1);
+    auto recorded = [&] {
+        int notes = 0;
+        for (int slot = 1; slot <= 16; ++slot)
+            for (int measure = 1; measure <= kMeasures; ++measure)
+                notes += rig.m->song.cell(1, measure, 1, slot).velocity == 99;
+        return notes;
+    };
+    EXPECT_EQ(recorded(), 1);
+    rig.transport.Stop();
+    EXPECT_TRUE(rig.edits.Undo());
+    EXPECT_EQ(recorded(), 0);
 }
 
 }  // namespace

@@ -316,6 +316,7 @@ private Q_SLOTS:
             {&app->renderDialog(), main},
             {&app->slideDialog(), main},
             {&app->deviceSetup(), main},
+            {&app->midiSetup(), main},
             {&app->grid(), main},
             {&app->noteDetails(), panel},
             {&app->instrumentDialog(), panel},

@@ -193,6 +193,8 @@ private Q_SLOTS:
             "  &Humanize",
             "  -",
             "  &Sound device setup…",
+            "  &MIDI setup…",
+            "  &Record pads",
             "&Userbank :",
             "  &Load… [Ctrl+L]",
             "  -",
