@@ -133,6 +133,9 @@ public:
     std::function<void(const std::string& reason)> OnJackUnreachable;
     // Told the tempo a JACK timebase master gives, in beats per minute as it gives it.
     std::function<void(double bpm)> OnTransportTempo;
+    // Told the tempo of the MIDI clock followed (MidiClockIn) as measured, in beats per minute
+    // with their fraction, at most once a step and only when it moved by 0.01 or more.
+    std::function<void(double bpm)> OnClockTempo;
     // Told a pattern 1..8 that a MIDI program change asked for (with program change in on).
     std::function<void(int pattern)> OnProgramChange;
 
@@ -173,7 +176,7 @@ private:
     std::int64_t soundStartFrame_ = 0;
     std::unique_ptr<JackOutput> jack_;
     bool jackChosen_ = false;
-    int jackSync_ = kJackFollow;
+    int jackSync_ = kJackFollow;  // kJackOff while a MIDI clock is followed
     bool jackConnect_ = true;
     std::string jackError_;  // why the last JACK opening failed
 };
