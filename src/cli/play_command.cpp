@@ -177,7 +177,7 @@ std::optional<PlayOptions> ParsePlayArgs(const std::vector<std::string>& words,
     o.clockIn = args->Has("--clock-in");
     if (o.clockIn) {
         // The clock coming in wins over the transport: asking for both is a mistake.
-        if (args->Has("--transport") && o.sync != JackSync::Off) {
+        if (args->Value("--transport") && o.sync != JackSync::Off) {
             error =
                 "--clock-in follows the MIDI clock instead of the JACK transport: it goes "
                 "with --transport off, or without --transport";
@@ -208,8 +208,8 @@ std::optional<PlayOptions> ParsePlayArgs(const std::vector<std::string>& words,
     if (!error.empty()) return std::nullopt;
     o.recordPads = args->Value("--record-pads").value_or("");
     const bool midi = o.notesOut || o.clockOut || o.clockIn || o.programIn || o.programOut ||
-                      !o.recordPads.empty() || args->Has("--notes-channel") || !o.notes.empty();
-    if (!o.jack && (args->Has("--transport") || args->Has("--no-connect") || midi)) {
+                      !o.recordPads.empty() || args->Value("--notes-channel") || !o.notes.empty();
+    if (!o.jack && (args->Value("--transport") || args->Has("--no-connect") || midi)) {
         error = "--transport, --no-connect and the MIDI options go with --jack";
         return std::nullopt;
     }
