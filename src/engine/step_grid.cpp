@@ -89,17 +89,35 @@ void ClockTempo::Tick(std::int64_t frame) {
     frames_[(first_ + count_) % kTicks] = frame;
     count_ += 1;
     if (count_ >= 10) {
-        const double before = Slope(0, count_ - 6);
+        // Off by more than 4 %, and by more than the scatter of the ticks makes likely.
+        const Line before = Fit(0, count_ - 6);
         const double recent = static_cast<double>(frame - At(count_ - 7)) / 6.0;
-        if (std::fabs(recent - before) > 0.04 * before) {
+        if (std::fabs(recent - before.slope) >
+            std::max(0.04 * before.slope, 1.5 * before.scatter)) {
             first_ = (first_ + count_ - 7) % kTicks;
             count_ = 7;
         }
     }
-    if (count_ >= 2) slope_ = Slope(0, count_);
+    if (count_ >= 2) slope_ = Measure();
 }
 
-double ClockTempo::Slope(int from, int to) const {
+double ClockTempo::Measure() const {
+    if (count_ <= kBeat) return Fit(0, count_).slope;
+    const Line beat = Fit(count_ - kBeat, count_);
+    // The noise of the last beat's slope: its scatter over the spread of its 24 ticks.
+    const double noise = beat.scatter / std::sqrt(kBeat * (kBeat * kBeat - 1) / 12.0);
+    const double allowed = 6 * noise + 1e-6 * beat.slope;
+    double slope = beat.slope;
+    for (int n = 2 * kBeat; n <= kTicks; n *= 2) {
+        const double longer = Fit(std::max(count_ - n, 0), count_).slope;
+        if (std::fabs(longer - beat.slope) > allowed) break;
+        slope = longer;
+        if (n >= count_) break;
+    }
+    return slope;
+}
+
+ClockTempo::Line ClockTempo::Fit(int from, int to) const {
     const int n = to - from;
     const double meanX = (n - 1) / 2.0;
     double meanY = 0;
@@ -111,7 +129,16 @@ double ClockTempo::Slope(int from, int to) const {
         sxy += dx * (static_cast<double>(At(from + i) - At(from)) - meanY);
         sxx += dx * dx;
     }
-    return sxx > 0 ? sxy / sxx : 0.0;
+    Line line;
+    line.slope = sxx > 0 ? sxy / sxx : 0.0;
+    double squares = 0;
+    for (int i = 0; i < n; ++i) {
+        const double off =
+            static_cast<double>(At(from + i) - At(from)) - meanY - line.slope * (i - meanX);
+        squares += off * off;
+    }
+    line.scatter = n > 2 ? std::sqrt(squares / (n - 2)) : 0.0;
+    return line;
 }
 
 BarBeatTick BbtAtFrame(std::int64_t frame, int rate, double bpm, int beatsPerBar,

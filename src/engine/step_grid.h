@@ -55,29 +55,38 @@ std::int64_t StepStartCentiticks(std::int64_t k, int shuffle);
 std::int64_t StepAtTick(std::int64_t tick, int shuffle);
 
 // The tempo of a MIDI clock coming in, from the frames its ticks came in on: the slope of a
-// least-squares line through the last beat of ticks (24), so that the jitter of single ticks
-// hardly moves it. A jump of the tempo (the mean of the last six intervals more than 4 % off the
-// line through the ticks before them) starts the line afresh from those six, and a pause (a tick
-// more than four intervals late, or none for a second) starts it afresh altogether.
+// least-squares line through the last ticks, so that the jitter of single ticks hardly moves
+// it. The line goes through the last beat (24 ticks), or through the last 2, 4 or 8 beats as
+// long as their slope agrees with the last beat's within six times the noise the last beat's
+// own scatter says: a steady clock is measured over eight beats, a changed one over the beat
+// since. A jump of the tempo (the mean of the last six intervals more than 4 % off the line
+// before them, and further than the ticks' scatter explains) forgets the ticks before those
+// six, and a pause (a tick more than four intervals late, or none for a second) forgets them all.
 class ClockTempo {
 public:
-    static constexpr int kTicks = 24;
+    static constexpr int kBeat = 24;
+    static constexpr int kTicks = 8 * kBeat;
 
     ClockTempo() = default;
     explicit ClockTempo(int rate) : rate_(rate > 0 ? rate : 44100) {}
     // A tick came in on `frame` (frames only grow).
     void Tick(std::int64_t frame);
     void Reset() { count_ = 0; }
-    // How many ticks the line goes through (0..24); frames from one tick to the next and beats
-    // a minute, 0 until two ticks have come.
+    // How many ticks are kept (0..192); frames from one tick to the next and beats a minute,
+    // 0 until two ticks have come.
     int Ticks() const { return count_; }
     double FramesPerTick() const { return count_ >= 2 ? slope_ : 0.0; }
     double Bpm() const { return count_ >= 2 ? rate_ * 60.0 / (24.0 * slope_) : 0.0; }
 
 private:
+    struct Line {
+        double slope = 0;
+        double scatter = 0;  // the RMS distance of the ticks from the line, in frames
+    };
     std::int64_t At(int i) const { return frames_[(first_ + i) % kTicks]; }
-    // The slope through ticks [from, to) of the line.
-    double Slope(int from, int to) const;
+    // The line through ticks [from, to).
+    Line Fit(int from, int to) const;
+    double Measure() const;
 
     int rate_ = 44100;
     std::int64_t frames_[kTicks] = {};
