@@ -308,6 +308,10 @@ def clock_in(cli, work):
     check(len(tempos) >= 2 and tempos[0][0] == "127" and abs(float(tempos[0][1]) - 127.3) < 0.1
           and tempos[-1][0] == "141" and abs(float(tempos[-1][1]) - 140.7) < 0.1,
           f"clock in: the song's tempo follows the clock's, rounded ({tempos})")
+    print(f"measured: clock in: {len(heard)} steps at 127.3 and 140.7 BPM, each on its tick (the "
+          f"worst {max(off, default=-1):.1f} frames off, shuffled steps between ticks included), "
+          f"tempo reported {tempos} (python3 tests/engine/audio/jack_midi_check.py clock-in "
+          f"QTAM_CLI /tmp/qtam-midi)")
 
 
 def pads(cli, work):
