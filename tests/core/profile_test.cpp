@@ -118,7 +118,7 @@ TEST_F(ConfigFileTest, FirstRunGivesDefaultsAndWritesEveryKey) {
                   "[Paths]\nSongfolder=\nBankfolder=\nSamplefolder=\nUserbank=\n\n"
                   "[WaveDevice]\nDeviceNum=0\nDeviceSetup=0\nNumDevices=0\nBuffer_size=8\n"
                   "AudioSystem=0\nJackConnect=1\nJackTransport=1\n\n"
-                  "[Midi]\nNotesOut=1\nChannel=10\nClockOut=0\nProgramChange=0\n"
+                  "[Midi]\nNotesOut=1\nChannel=10\nClockOut=0\nClockIn=0\nProgramChange=0\n"
                   "Notes=36,38,42,46,39,45,49,51\n\n"
                   "[Window]\nPosX=250\nPosY=212\nWidth=644\nHeight=480\nState=0\n"
                   "GridShown=0\nGridPosX=0\nGridPosY=0\nGridWidth=0\nGridHeight=0\n");
