@@ -50,6 +50,9 @@ _qtam_cli() {
     case $prev in
         --kit | --userbank) _qtam_cli_files ubf dll; return ;;
         --record) _qtam_cli_files wav; return ;;
+        --record-pads) _qtam_cli_files sng; return ;;
+        --transport) COMPREPLY=($(compgen -W "off follow master" -- "$cur")); return ;;
+        --program-change) COMPREPLY=($(compgen -W "in out both" -- "$cur")); return ;;
         -o | --output)
             [[ $subcommand == from-kit ]] && { _qtam_cli_files ubf; return; }
             case $command in
@@ -65,7 +68,8 @@ _qtam_cli() {
         --stems) COMPREPLY=($(compgen -d -- "$cur")); compopt -o filenames 2>/dev/null; return ;;
         -p | --pattern) COMPREPLY=($(compgen -W "1 2 3 4 5 6 7 8" -- "$cur")); return ;;
         -m | --measure) COMPREPLY=($(compgen -W "$(seq 1 16)" -- "$cur")); return ;;
-        --seed | --seconds | --device | --buffer-size | --description | --stretch | --hihat)
+        --seed | --seconds | --device | --buffer-size | --description | --stretch | --hihat | \
+            --notes-channel | --note)
             return ;;
     esac
 
@@ -76,7 +80,8 @@ _qtam_cli() {
         info) options="--kit --help" ;;
         build) options="--output --force --help" ;;
         play) options="--pattern --seconds --device --buffer-size --record --kit --userbank
-                       --force --help" ;;
+                       --force --jack --transport --no-connect --notes-out --notes-channel
+                       --clock-out --clock-in --note --program-change --record-pads --help" ;;
         devices) options="--help" ;;
         midi) options="--output --pattern --userbank --kit --force --help" ;;
         bank)

@@ -43,7 +43,8 @@ const char* const kPlayUsage =
     "  Without a sound card: SDL_AUDIODRIVER=dummy qtam-cli play SONG --seconds S --record\n"
     "  OUT.wav records in real time, and 'qtam-cli render' renders at once.\n"
     "usage: qtam-cli play SONG --jack [--transport off|follow|master] [--no-connect]\n"
-    "                          [--notes-out [--notes-channel C]] [--clock-out] [--note CH=N]...\n"
+    "                          [--notes-out [--notes-channel C]] [--clock-out] [--clock-in]\n"
+    "                          [--note CH=N]..."
     "                          [--program-change in|out|both] [--record-pads OUT.sng]\n"
     "                          [-p N] [--seconds S] [--kit FILE] [--userbank FILE]\n"
     "  Plays through JACK (jackd, or PipeWire with pw-jack) as the client 'qtam', with the\n"
@@ -56,7 +57,13 @@ const char* const kPlayUsage =
     "  at once (the pads, always on). --notes-out sends every note played from midi_out,\n"
     "  at the frame its sound starts, on MIDI channel C (1..16, default 10), with a note-off\n"
     "  at the next step; --clock-out sends MIDI clock (24 a beat), Start, Continue, Stop and\n"
-    "  Song Position Pointer. The notes are those of 'qtam-cli midi'; --note CH=N (repeatable)\n"
+    "  Song Position Pointer. --clock-in follows the MIDI clock coming in at midi_in instead of\n"
+    "  the JACK transport (so --transport, when given, must be off): its Start, Continue and\n"
+    "  Stop start and stop playback, Song Position Pointer (in sixteenths: steps, whatever the\n"
+    "  measure's length) places it, and each step begins on the frame of its tick, so that it\n"
+    "  plays at the clock's tempo, fraction included; the song's tempo becomes the clock's,\n"
+    "  rounded (kept within 50..250). With --clock-out as well, the clock goes out as it came.\n"
+    "  The notes are those of 'qtam-cli midi'; --note CH=N (repeatable)\n"
     "  gives channel CH (1..8) the note N (0..127), out and in. --program-change in: program\n"
     "  change 0..7 queues pattern 1..8 as the pattern keys do; out: each pattern queued is\n"
     "  sent as one, on channel C. --record-pads: while playing, each pad hit is written into\n"
@@ -88,6 +95,7 @@ struct PlayOptions {
     bool notesOut = false;
     int midiChannel = 10;
     bool clockOut = false;
+    bool clockIn = false;
     bool programIn = false, programOut = false;
     std::string recordPads;                  // where the song goes with the pad hits recorded
     std::vector<std::pair<int, int>> notes;  // channel 1..8, note 0..127
@@ -127,6 +135,7 @@ std::optional<PlayOptions> ParsePlayArgs(const std::vector<std::string>& words,
                                  {"--notes-out", 0, false},
                                  {"--notes-channel", 0, true},
                                  {"--clock-out", 0, false},
+                                 {"--clock-in", 0, false},
                                  {"--program-change", 0, true},
                                  {"--record-pads", 0, true},
                                  {"--note", 0, true, true}},
@@ -165,6 +174,17 @@ std::optional<PlayOptions> ParsePlayArgs(const std::vector<std::string>& words,
     }
     o.notesOut = args->Has("--notes-out");
     o.clockOut = args->Has("--clock-out");
+    o.clockIn = args->Has("--clock-in");
+    if (o.clockIn) {
+        // The clock coming in wins over the transport: asking for both is a mistake.
+        if (args->Value("--transport") && o.sync != JackSync::Off) {
+            error =
+                "--clock-in follows the MIDI clock instead of the JACK transport: it goes "
+                "with --transport off, or without --transport";
+            return std::nullopt;
+        }
+        o.sync = JackSync::Off;
+    }
     if (auto n = args->Number("--notes-channel", 1, 16, error)) o.midiChannel = int(*n);
     for (const std::string& pair : args->All("--note")) {
         int channel = 0, note = -1, used = 0;
@@ -187,9 +207,9 @@ std::optional<PlayOptions> ParsePlayArgs(const std::vector<std::string>& words,
     }
     if (!error.empty()) return std::nullopt;
     o.recordPads = args->Value("--record-pads").value_or("");
-    const bool midi = o.notesOut || o.clockOut || o.programIn || o.programOut ||
-                      !o.recordPads.empty() || args->Has("--notes-channel") || !o.notes.empty();
-    if (!o.jack && (args->Has("--transport") || args->Has("--no-connect") || midi)) {
+    const bool midi = o.notesOut || o.clockOut || o.clockIn || o.programIn || o.programOut ||
+                      !o.recordPads.empty() || args->Value("--notes-channel") || !o.notes.empty();
+    if (!o.jack && (args->Value("--transport") || args->Has("--no-connect") || midi)) {
         error = "--transport, --no-connect and the MIDI options go with --jack";
         return std::nullopt;
     }
@@ -225,6 +245,19 @@ void FollowMasterTempo(Transport& transport, const Machine& m, double bpm) {
     Note("tempo " + std::to_string(tempo) + " from the JACK transport's timebase master");
 }
 
+// The tempo of the MIDI clock followed, as the Song's whole tempo (an undoable edit).
+void FollowClockTempo(Transport& transport, const Machine& m, double bpm) {
+    const int before = m.song.tempo;
+    transport.FollowClockTempo(bpm);
+    if (m.song.tempo == before) return;
+    char text[160];
+    std::snprintf(text, sizeof text, "tempo %d from the MIDI clock (%.2f BPM%s)", m.song.tempo, bpm,
+                  bpm < JackOutput::kTempoMin - 0.5 || bpm > JackOutput::kTempoMax + 0.5
+                      ? ", outside 50..250: played at the clock's tempo all the same"
+                      : "");
+    Note(text);
+}
+
 int PlayThroughJack(Machine& m, const PlayOptions& o) {
     EventQueue events;
     PlaybackDriver driver(m, events);  // never opened: the transport controller wants one
@@ -241,6 +274,7 @@ int PlayThroughJack(Machine& m, const PlayOptions& o) {
     midi.channel = o.midiChannel;
     midi.notesOut = o.notesOut;
     midi.clockOut = o.clockOut;
+    midi.clockIn = o.clockIn;
     midi.programIn = o.programIn;
     midi.programOut = o.programOut;
     jack.SetMidi(midi);
@@ -248,20 +282,25 @@ int PlayThroughJack(Machine& m, const PlayOptions& o) {
     if (!jack.Open(options, error)) return Fail("cannot play through JACK: " + error);
     // Flushed at once: whoever waits for the client (a test, a script) reads this line.
     std::cout << "JACK client " << jack.ClientName() << " at " << jack.Rate() << " Hz, transport "
-              << JackSyncName(o.sync) << std::endl;
+              << JackSyncName(o.sync) << (o.clockIn ? ", following the MIDI clock" : "")
+              << std::endl;
 
     struct sigaction previousInt {};
     struct sigaction previousTerm {};
     InstallStopSignals(previousInt, previousTerm);
     const std::int64_t target =
         o.seconds ? static_cast<std::int64_t>(*o.seconds * jack.Rate() + 0.5) : INT64_MAX;
-    if (o.sync != JackSync::Follow) jack.Start();  // follow waits for the transport
+    // Follow waits for the transport, clock in for the clock's Start.
+    if (o.sync != JackSync::Follow && !o.clockIn) jack.Start();
     bool alive = true;
     PadsToPlace pads;  // hits to record
     while (!interrupted && alive && jack.PlayedFrames() < target) {
         alive = jack.Poll([&](const JackReport& r) {
             if (r.kind == JackReport::MasterTempo) {
                 FollowMasterTempo(transport, m, r.bpm);
+                jack.Publish();
+            } else if (r.kind == JackReport::ClockTempo) {
+                FollowClockTempo(transport, m, r.bpm);
                 jack.Publish();
             } else if (r.kind == JackReport::Pad && !o.recordPads.empty() && jack.Playing()) {
                 pads.Add(r);

@@ -43,13 +43,16 @@ std::int64_t StepGrid::StepAt(std::int64_t frame) const {
 }
 
 std::int64_t StepGrid::ClockTick(std::int64_t j) const {
+    // Counted from where step 0 would begin, so that a grid anchored on a shuffled step still
+    // ticks where the unshuffled steps are.
     return anchorFrame_ +
-           std::llround(static_cast<double>(j - 6 * anchorStep_) * framesPerStep_ / 6.0);
+           std::llround(static_cast<double>(j) * framesPerStep_ / 6.0 - Offset(anchorStep_));
 }
 
 std::int64_t StepGrid::ClockTickFrom(std::int64_t frame) const {
-    const double guess = static_cast<double>(frame - anchorFrame_) * 6.0 / framesPerStep_;
-    std::int64_t j = 6 * anchorStep_ + static_cast<std::int64_t>(std::floor(guess));
+    const double guess =
+        (static_cast<double>(frame - anchorFrame_) + Offset(anchorStep_)) * 6.0 / framesPerStep_;
+    std::int64_t j = static_cast<std::int64_t>(std::floor(guess));
     while (ClockTick(j) >= frame) --j;
     while (ClockTick(j) < frame) ++j;
     return j;
@@ -62,6 +65,80 @@ StepGrid GridThrough(int rate, double bpm, int shuffle, std::int64_t frame, doub
     const auto k = static_cast<std::int64_t>(std::ceil(steps - 1e-6));
     const double ahead = std::max(0.0, static_cast<double>(k) - steps);
     return StepGrid(rate, bpm, shuffle, frame + std::llround(ahead * straight.FramesPerStep()), k);
+}
+
+std::int64_t StepStartCentiticks(std::int64_t k, int shuffle) {
+    const std::int64_t pair = FloorDiv(k, 2);
+    return 1200 * pair + (k - 2 * pair == 1 ? 6 * std::clamp(shuffle, 100, 150) : 0);
+}
+
+std::int64_t StepAtTick(std::int64_t tick, int shuffle) {
+    const std::int64_t k = 2 * FloorDiv(tick, 12);
+    return StepStartCentiticks(k + 1, shuffle) <= 100 * tick ? k + 1 : k;
+}
+
+void ClockTempo::Tick(std::int64_t frame) {
+    if (count_ > 0) {
+        const std::int64_t gap = frame - At(count_ - 1);
+        if (gap <= 0 || gap > rate_ || (count_ >= 3 && gap > 4 * slope_)) count_ = 0;
+    }
+    if (count_ == kTicks) {
+        first_ = (first_ + 1) % kTicks;
+        count_ -= 1;
+    }
+    frames_[(first_ + count_) % kTicks] = frame;
+    count_ += 1;
+    if (count_ >= 10) {
+        // Off by more than 4 %, and by more than the scatter of the ticks makes likely.
+        const Line before = Fit(0, count_ - 6);
+        const double recent = static_cast<double>(frame - At(count_ - 7)) / 6.0;
+        if (std::fabs(recent - before.slope) >
+            std::max(0.04 * before.slope, 1.5 * before.scatter)) {
+            first_ = (first_ + count_ - 7) % kTicks;
+            count_ = 7;
+        }
+    }
+    if (count_ >= 2) slope_ = Measure();
+}
+
+double ClockTempo::Measure() const {
+    if (count_ <= kBeat) return Fit(0, count_).slope;
+    const Line beat = Fit(count_ - kBeat, count_);
+    // The noise of the last beat's slope: its scatter over the spread of its 24 ticks.
+    const double noise = beat.scatter / std::sqrt(kBeat * (kBeat * kBeat - 1) / 12.0);
+    const double allowed = 6 * noise + 1e-6 * beat.slope;
+    double slope = beat.slope;
+    for (int n = 2 * kBeat; n <= kTicks; n *= 2) {
+        const double longer = Fit(std::max(count_ - n, 0), count_).slope;
+        if (std::fabs(longer - beat.slope) > allowed) break;
+        slope = longer;
+        if (n >= count_) break;
+    }
+    return slope;
+}
+
+ClockTempo::Line ClockTempo::Fit(int from, int to) const {
+    const int n = to - from;
+    const double meanX = (n - 1) / 2.0;
+    double meanY = 0;
+    for (int i = from; i < to; ++i) meanY += static_cast<double>(At(i) - At(from));
+    meanY /= n;
+    double sxy = 0, sxx = 0;
+    for (int i = 0; i < n; ++i) {
+        const double dx = i - meanX;
+        sxy += dx * (static_cast<double>(At(from + i) - At(from)) - meanY);
+        sxx += dx * dx;
+    }
+    Line line;
+    line.slope = sxx > 0 ? sxy / sxx : 0.0;
+    double squares = 0;
+    for (int i = 0; i < n; ++i) {
+        const double off =
+            static_cast<double>(At(from + i) - At(from)) - meanY - line.slope * (i - meanX);
+        squares += off * off;
+    }
+    line.scatter = n > 2 ? std::sqrt(squares / (n - 2)) : 0.0;
+    return line;
 }
 
 BarBeatTick BbtAtFrame(std::int64_t frame, int rate, double bpm, int beatsPerBar,

@@ -47,6 +47,53 @@ private:
 // `frame`: how a transport's bar, beat and tick pin the grid down.
 StepGrid GridThrough(int rate, double bpm, int shuffle, std::int64_t frame, double steps);
 
+// MIDI clock coming in counts ticks, 24 a beat, six to a step from the song's start. Where step
+// k begins in hundredths of a tick: shuffle moves the second step of each pair by 6 * shuffle /
+// 100 ticks from the pair's start, so it falls between two ticks unless the shuffle is 100 or 150.
+std::int64_t StepStartCentiticks(std::int64_t k, int shuffle);
+// The step under way at tick `tick`: the last one that begins on it or before.
+std::int64_t StepAtTick(std::int64_t tick, int shuffle);
+
+// The tempo of a MIDI clock coming in, from the frames its ticks came in on: the slope of a
+// least-squares line through the last ticks, so that the jitter of single ticks hardly moves
+// it. The line goes through the last beat (24 ticks), or through the last 2, 4 or 8 beats as
+// long as their slope agrees with the last beat's within six times the noise the last beat's
+// own scatter says: a steady clock is measured over eight beats, a changed one over the beat
+// since. A jump of the tempo (the mean of the last six intervals more than 4 % off the line
+// before them, and further than the ticks' scatter explains) forgets the ticks before those
+// six, and a pause (a tick more than four intervals late, or none for a second) forgets them all.
+class ClockTempo {
+public:
+    static constexpr int kBeat = 24;
+    static constexpr int kTicks = 8 * kBeat;
+
+    ClockTempo() = default;
+    explicit ClockTempo(int rate) : rate_(rate > 0 ? rate : 44100) {}
+    // A tick came in on `frame` (frames only grow).
+    void Tick(std::int64_t frame);
+    void Reset() { count_ = 0; }
+    // How many ticks are kept (0..192); frames from one tick to the next and beats a minute,
+    // 0 until two ticks have come.
+    int Ticks() const { return count_; }
+    double FramesPerTick() const { return count_ >= 2 ? slope_ : 0.0; }
+    double Bpm() const { return count_ >= 2 ? rate_ * 60.0 / (24.0 * slope_) : 0.0; }
+
+private:
+    struct Line {
+        double slope = 0;
+        double scatter = 0;  // the RMS distance of the ticks from the line, in frames
+    };
+    std::int64_t At(int i) const { return frames_[(first_ + i) % kTicks]; }
+    // The line through ticks [from, to).
+    Line Fit(int from, int to) const;
+    double Measure() const;
+
+    int rate_ = 44100;
+    std::int64_t frames_[kTicks] = {};
+    int first_ = 0, count_ = 0;
+    double slope_ = 0;
+};
+
 // A position in bars, beats and ticks (1-based bar and beat, 0-based tick).
 struct BarBeatTick {
     std::int32_t bar = 1;

@@ -18,6 +18,7 @@ Transport::Transport(Machine& m, PlaybackDriver& playback, SongEditor& editor)
         if (*alive) playback.SongEdited();
     });
     playback_.OnTransportTempo = [this](double bpm) { FollowTransportTempo(bpm); };
+    playback_.OnClockTempo = [this](double bpm) { FollowClockTempo(bpm); };
     // A MIDI program change queues its pattern as the pattern keys do.
     playback_.OnProgramChange = [this](int pattern) { QueuePattern(pattern); };
     playback_.NotesOfSounds = [this] { return DrumNotesOf(m_, m_.editor.CurrentPattern); };
@@ -27,6 +28,7 @@ Transport::~Transport() {
     *alive_ = false;
     playback_.OnStateChanged = nullptr;
     playback_.OnTransportTempo = nullptr;
+    playback_.OnClockTempo = nullptr;
     playback_.OnProgramChange = nullptr;
     playback_.OnPadPlaced = nullptr;
     playback_.NotesOfSounds = nullptr;
@@ -49,6 +51,13 @@ void Transport::FollowTransportTempo(double bpm) {
     const int tempo =
         static_cast<int>(std::lround(std::clamp(bpm, double(kTempoMin), double(kTempoMax))));
     if (tempo != m_.song.tempo) SetTempo(tempo);
+}
+
+void Transport::FollowClockTempo(double bpm) {
+    if (!std::isfinite(bpm) || bpm <= 0) return;
+    clockBpm_ = bpm;
+    const double held = std::clamp(bpm, double(kTempoMin), double(kTempoMax));
+    if (std::fabs(held - m_.song.tempo) > 0.6) SetTempo(static_cast<int>(std::lround(held)));
 }
 
 void Transport::Listen(Listener listener) {

@@ -64,6 +64,12 @@ public:
     static constexpr int kTempoMin = 50;
     static constexpr int kTempoMax = 250;
     void FollowTransportTempo(double bpm);
+    // The tempo of a MIDI clock followed, as measured: playback runs at it exactly, and the
+    // Song's whole tempo follows it rounded (within 50..250) once it is more than 0.6 away, so
+    // that a clock's jitter around a half does not add an undo entry at every beat.
+    void FollowClockTempo(double bpm);
+    // The MIDI clock's tempo last measured, with its fraction; 0 when none was.
+    double ClockTempo() const { return clockBpm_; }
 
     // The record switch: while on and playing, each pad hit that comes in by MIDI is written
     // into the step nearest to it, an undoable "Record channel C, step S" each.
@@ -79,6 +85,7 @@ private:
     std::vector<Listener> listeners_;
     bool follow_ = false;
     bool recordingPads_ = false;
+    double clockBpm_ = 0;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);  // for the editor's listener
 };
 

@@ -82,6 +82,11 @@ check 0 out '^Wrote taken.out' render demo.sng -o taken.out --force
 check 2 err 'render: --pattern takes a whole number from 1 to 8' render demo.sng -o x.wav -p 9
 check 2 err 'midi: --pattern takes a whole number from 1 to 8' midi demo.sng -o x.mid --pattern=0
 check 2 err 'play: --pattern takes a whole number from 1 to 8' play demo.sng -p x
+check 2 err 'play: --program-change takes in, out or both' play demo.sng --jack --program-change inout
+check 2 err 'play: --clock-in follows the MIDI clock instead of the JACK transport' \
+  play demo.sng --jack --clock-in --transport follow
+check 2 err 'play: --transport, --no-connect and the MIDI options go with --jack' play demo.sng --clock-in
+check 2 err 'play: --transport, --no-connect and the MIDI options go with --jack' play demo.sng --transport off
 check 2 err 'render: no output given' render demo.sng
 check 2 err 'build: no output file given' build ro.txt
 check 2 err 'info: more than one song given' info demo.sng demo.sng

@@ -84,5 +84,52 @@ TEST(StepGrid, NonsenseNeverBreaksIt) {
     EXPECT_GE(SongStepOf(5, 0, 0).measure, 1);
 }
 
+TEST(StepGrid, TheClockTicksOnTheStraightStepsWhereverTheGridIsAnchored) {
+    std::mt19937 r(13);
+    for (int round = 0; round < 300; ++round) {
+        const double bpm = std::uniform_real_distribution<double>(50, 250)(r);
+        const int shuffle = std::uniform_int_distribution<int>(100, 150)(r);
+        const auto anchor = std::uniform_int_distribution<std::int64_t>(0, 5000)(r);
+        const StepGrid g(48000, bpm, shuffle, 12345, anchor);
+        for (std::int64_t k = anchor - anchor % 2; k < anchor + 40; k += 2) {
+            ASSERT_EQ(g.ClockTick(6 * k), g.Begin(k)) << bpm << " " << shuffle << " " << anchor;
+            ASSERT_EQ(g.ClockTickFrom(g.ClockTick(6 * k + 1)), 6 * k + 1);
+        }
+        // A clock coming in: the step under way at each tick.
+        for (std::int64_t tick = 0; tick < 100; ++tick) {
+            const std::int64_t k = StepAtTick(tick, shuffle);
+            ASSERT_LE(StepStartCentiticks(k, shuffle), 100 * tick);
+            ASSERT_GT(StepStartCentiticks(k + 1, shuffle), 100 * tick);
+        }
+    }
+}
+
+TEST(ClockTempo, LocksWithinABeatFollowsAChangeAndShrugsOffJitter) {
+    std::mt19937 r(17);
+    for (int round = 0; round < 300; ++round) {
+        const int rate = std::uniform_int_distribution<int>(0, 1)(r) ? 44100 : 48000;
+        // Ticks on whole frames as they come in, jittered by up to 0.5 ms in a third of the rounds.
+        const double jitter = round % 3 == 0 ? rate * 0.0005 : 0.0;
+        std::uniform_real_distribution<double> shake(-jitter, jitter);
+        ClockTempo tempo(rate);
+        double t = std::uniform_real_distribution<double>(0, 1e8)(r);
+        for (int change = 0; change < 3; ++change) {
+            const double bpm = std::uniform_real_distribution<double>(40, 300)(r);
+            for (int n = 0; n < 72; ++n) {
+                tempo.Tick(std::llround(t + shake(r)));
+                t += rate * 60.0 / (24 * bpm);
+                // Within a beat of the first tick (or of the change), and then held.
+                if (n < 24 - (change == 0)) continue;
+                if (jitter == 0) {
+                    ASSERT_NEAR(tempo.Bpm(), bpm, 0.1) << round << " " << change << " " << n;
+                } else if (n >= 48 && change == 0) {  // steady: measured over more beats
+                    ASSERT_NEAR(tempo.Bpm(), bpm, bpm * 0.004) << round;
+                }
+            }
+            t += change == 1 ? rate * 2.0 : 0.0;  // a pause: the clock stopped, then again
+        }
+    }
+}
+
 }  // namespace
 }  // namespace qtam

@@ -112,6 +112,7 @@ bool JackOutput::Open(const Options& options, std::string& error) {
     lostReason_.clear();
     xruns_ = 0;
     *rt2_ = RealTime{};
+    rt2_->inTempo = ClockTempo(rate_);
     rt_->clock.Rate = rate_;
     ResetTransport(*rt_);
     Publish();
@@ -152,8 +153,10 @@ bool JackOutput::Open(const Options& options, std::string& error) {
                 for (jack_port_t* p : pair) jack_port_set_latency_range(p, mode, &none);
         },
         this);
-    if (options.sync == JackSync::Master &&
-        jack_set_timebase_callback(client_, 0, OnTimebase, this) != 0) {
+    // Following a MIDI clock, the transport is left alone.
+    timebase_ = options.sync == JackSync::Master && !midi_.clockIn;
+    if (timebase_ && jack_set_timebase_callback(client_, 0, OnTimebase, this) != 0) {
+        timebase_ = false;
         Close();
         error = "Q.Tam could not become the JACK timebase master";
         return false;
@@ -175,7 +178,8 @@ bool JackOutput::Open(const Options& options, std::string& error) {
 
 void JackOutput::Close() {
     if (client_ == nullptr) return;
-    if (options_.sync == JackSync::Master && !lost_) jack_release_timebase(client_);
+    if (timebase_ && !lost_) jack_release_timebase(client_);
+    timebase_ = false;
     jack_client_close(client_);  // the process callback has ended when this returns
     client_ = nullptr;
     mainPorts_[0] = mainPorts_[1] = nullptr;
@@ -200,7 +204,7 @@ void JackOutput::Publish() {
 
 void JackOutput::Start() {
     if (client_ == nullptr) return;
-    if (options_.sync == JackSync::Off)
+    if (options_.sync == JackSync::Off || midi_.clockIn)
         commands_.Push(Command::Start);
     else
         jack_transport_start(client_);
@@ -208,7 +212,7 @@ void JackOutput::Start() {
 
 void JackOutput::Stop() {
     if (client_ == nullptr) return;
-    if (options_.sync == JackSync::Off)
+    if (options_.sync == JackSync::Off || midi_.clockIn)
         commands_.Push(Command::Stop);
     else
         jack_transport_stop(client_);
@@ -335,16 +339,24 @@ int JackOutput::Process(std::uint32_t frames) {
     hits.frame = 0;
     hits.on = r.midi.notesOut;
     TakeCommands();
-    if (options_.sync == JackSync::Off) {
-        if (r.playing)
-            MixFree(frames);
-        else
-            MixIdle(frames);
-    } else {
+    // Playing on its own (the transport off, or a MIDI clock followed instead).
+    const bool own = options_.sync == JackSync::Off || r.midi.clockIn;
+    if (r.midi.clockIn)
+        ProcessClockIn(frames);
+    else if (!own)
         ProcessSynced(frames);
+    else if (r.playing)
+        MixFree(0, frames);
+    else
+        MixIdle(0, frames);
+    if (r.playing && r.clockRunning) {
+        if (own)
+            SendStepClock(frames);
+        else
+            SendClock(frames);
     }
-    if (r.playing && r.clockRunning) SendClock(frames);
-    if (options_.sync == JackSync::Off) r.clockFrame += frames;
+    if (own) r.clockFrame += frames;
+    r.inFrame += frames;
     ReportStepStarts();
     WriteMidi(frames);
     return 0;
@@ -357,9 +369,19 @@ void JackOutput::ReadMidi(std::uint32_t frames) {
     r.padCount = r.padNext = 0;
     void* in = jack_port_get_buffer(midiIn_, frames);
     const std::uint32_t n = jack_midi_get_event_count(in);
-    for (std::uint32_t i = 0; i < n && r.padCount < 64; ++i) {
+    r.clockByteCount = 0;
+    for (std::uint32_t i = 0; i < n; ++i) {
         jack_midi_event_t e;
-        if (jack_midi_event_get(&e, in, i) != 0) continue;
+        if (jack_midi_event_get(&e, in, i) != 0 || e.size == 0) continue;
+        const std::uint8_t status = e.buffer[0];
+        const bool clock = status == 0xF8 || status == 0xFA || status == 0xFB || status == 0xFC ||
+                           (status == 0xF2 && e.size >= 3);
+        if (clock && r.midi.clockIn && r.clockByteCount < RealTime::kClockBytes) {
+            RealTime::ClockByte& c = r.clockBytes[r.clockByteCount++];
+            c.frame = std::min(e.time, frames - 1);
+            std::copy_n(e.buffer, status == 0xF2 ? 3 : 1, c.bytes);
+            continue;
+        }
         if (e.size >= 2 && (e.buffer[0] & 0xF0) == 0xC0 && e.buffer[1] < kPatterns &&
             r.midi.programIn) {
             JackReport program;
@@ -369,7 +391,7 @@ void JackOutput::ReadMidi(std::uint32_t frames) {
             Report(program);
             continue;
         }
-        if (e.size < 3) continue;
+        if (e.size < 3 || r.padCount >= 64) continue;
         if ((e.buffer[0] & 0xF0) != 0x90 || e.buffer[2] == 0) continue;  // note-ons only
         JackReport pad;
         pad.kind = JackReport::Pad;
@@ -464,15 +486,55 @@ void JackOutput::SendClock(std::uint32_t frames) {
             r.clockNext += 1;
             continue;
         }
-        const auto at = static_cast<std::uint32_t>(f - r.clockFrame);
-        if (r.clockCue == 0xFB) {
-            const auto sixteenths = static_cast<std::uint32_t>(r.clockNext / 6) & 0x3FFF;
-            Send(at, 0xF2, 3, sixteenths & 0x7F, static_cast<std::uint8_t>(sixteenths >> 7));
+        SendTick(static_cast<std::uint32_t>(f - r.clockFrame));
+    }
+}
+
+void JackOutput::SendTick(std::uint32_t at) {
+    RealTime& r = *rt2_;
+    if (r.clockCue == 0xFB) {
+        const auto sixteenths = static_cast<std::uint32_t>(r.clockNext / 6) & 0x3FFF;
+        Send(at, 0xF2, 3, sixteenths & 0x7F, static_cast<std::uint8_t>(sixteenths >> 7));
+    }
+    if (r.clockCue != 0) Send(at, static_cast<std::uint8_t>(r.clockCue), 1);
+    r.clockCue = 0;
+    Send(at, 0xF8, 1);
+    r.clockNext += 1;
+}
+
+void JackOutput::SendStepClock(std::uint32_t frames) {
+    RealTime& r = *rt2_;
+    const StepStartLog& log = rt_->stepStarts;
+    const PlayClock& k = rt_->clock;
+    // The steps begun this period (step i since the start, each pair's first one even): a new
+    // pair takes over the ticks from its first frame on.
+    for (std::int64_t i = std::max(r.reportedSteps, log.count - StepStartLog::kSize); i < log.count;
+         ++i) {
+        if (i % 2 != 0) continue;
+        const std::int64_t start =
+            log.starts[static_cast<std::size_t>(i % StepStartLog::kSize)].frame;
+        SendPairTicks(6 * i, start, true);
+        r.pairStep = i;
+        r.pairStart = start;
+        // The play clock ends a step after StepLength - 1 frames (mixer.cpp).
+        r.pairLength = std::max(k.StepLength[1] + k.StepLength[2] - 2, 12);
+    }
+    SendPairTicks(6 * r.pairStep + 12, r.clockFrame + frames, false);
+}
+
+void JackOutput::SendPairTicks(std::int64_t before, std::int64_t until, bool flush) {
+    RealTime& r = *rt2_;
+    while (r.clockNext < before) {
+        std::int64_t f =
+            r.pairStart + std::llround(static_cast<double>(r.clockNext - 6 * r.pairStep) *
+                                       static_cast<double>(r.pairLength) / 12.0);
+        if (f >= until) {
+            // A new pair came sooner than the last one's ticks (a faster tempo): those left go
+            // out on its first frame, so that none is lost.
+            if (!flush) return;
+            f = until;
         }
-        if (r.clockCue != 0) Send(at, static_cast<std::uint8_t>(r.clockCue), 1);
-        r.clockCue = 0;
-        Send(at, 0xF8, 1);
-        r.clockNext += 1;
+        SendTick(static_cast<std::uint32_t>(std::max<std::int64_t>(f - r.clockFrame, 0)));
     }
 }
 
@@ -490,17 +552,17 @@ void JackOutput::WriteMidi(std::uint32_t) {
                               r.midiOut[i].size);
 }
 
-void JackOutput::MixIdle(std::uint32_t frames) {
+void JackOutput::MixIdle(std::uint32_t at, std::uint32_t frames) {
     RealTime& r = *rt2_;
-    bool sounding = r.padCount > 0;
+    bool sounding = r.padNext < r.padCount;
     for (int c = 1; c <= kChannels; ++c) sounding = sounding || rt_->voice(c).active;
     if (!sounding) {
-        Silence(frames);
+        Silence(at, frames);
         return;
     }
-    for (std::uint32_t at = 0; at < frames; at += kChunk) {
+    for (const std::uint32_t end = at + frames; at < end; at += kChunk) {
         rt_->clock.StepCounter = 1;  // the clock stands still: only the voices move
-        MixChunk(at, static_cast<int>(std::min<std::uint32_t>(kChunk, frames - at)), false);
+        MixChunk(at, static_cast<int>(std::min<std::uint32_t>(kChunk, end - at)), false);
     }
 }
 
@@ -525,24 +587,28 @@ void JackOutput::TakeSnapshot() {
         Send(0, static_cast<std::uint8_t>(0xC0 | (rt2_->midi.channel - 1)), 2,
              static_cast<std::uint8_t>(queued - 1));
     rt2_->queued = queued;
-    if (options_.sync == JackSync::Off && rt2_->clockRunning &&
-        rt2_->clockGrid.Bpm() != m.song.tempo) {
-        // A new tempo goes on from the next sixteenth.
-        StepGrid& g = rt2_->clockGrid;
-        const std::int64_t j = rt2_->clockNext + (6 - rt2_->clockNext % 6) % 6;
-        g = StepGrid(rate_, m.song.tempo, 100, g.ClockTick(j), j / 6);
-    }
     SetTempo(m, m.song.tempo, m.song.shuffle);
     masterBpm_.store(m.song.tempo, std::memory_order_relaxed);
     beatsPerBar_.store(std::max(1, StepsPerMeasure() / 4), std::memory_order_relaxed);
 }
 
 void JackOutput::TakeCommands() {
+    RealTime& r = *rt2_;
     Command c;
     while (commands_.Pop(c)) {
-        if (options_.sync != JackSync::Off) continue;  // the transport steers instead
-        if (c == Command::Start && !rt2_->playing) StartFree();
-        if (c == Command::Stop && rt2_->playing) StopPlaying();
+        // The transport steers instead.
+        if (options_.sync != JackSync::Off && !r.midi.clockIn) continue;
+        if (c == Command::Start && !r.playing) {
+            // A MIDI clock that runs is joined at its next tick.
+            if (r.midi.clockIn && r.inRunning)
+                r.inPlace = true;
+            else
+                StartFree();
+        }
+        if (c == Command::Stop) {
+            r.inPlace = false;
+            if (r.playing) StopPlaying();
+        }
     }
 }
 
@@ -555,12 +621,16 @@ void JackOutput::StartFree() {
     RewindClock(*rt_);
     PrepareStart(*rt_);
     r.playing = true;
+    r.clocked = false;
     r.logStartTime = r.cycleTime;
     r.reportedSteps = 0;
+    r.clockFrame = 0;
     if (r.midi.clockOut) {
-        r.clockFrame = 0;
-        r.clockGrid = StepGrid(rate_, rt_->song.tempo, 100);
-        StartClock(0, true);
+        // The ticks follow the steps as they are mixed (SendStepClock).
+        r.clockNext = 0;
+        r.clockCue = 0xFA;
+        r.clockRunning = true;
+        r.pairStep = r.pairStart = r.pairLength = 0;
     }
     played_.store(0, std::memory_order_release);
     playing_.store(true, std::memory_order_release);
@@ -570,22 +640,24 @@ void JackOutput::StartFree() {
     Report(s);
 }
 
-void JackOutput::StopPlaying() {
+void JackOutput::StopPlaying(std::uint32_t at) {
     SilenceVoices(*rt_);
-    NotesOff(0);
-    if (rt2_->clockRunning) Send(0, 0xFC, 1);
+    NotesOff(at);
+    if (rt2_->clockRunning) Send(at, 0xFC, 1);
     rt2_->clockRunning = false;
     rt2_->playing = false;
+    rt2_->clocked = false;
+    rt2_->inPending = -1;
     rt2_->expectedFrame = -1;
     playing_.store(false, std::memory_order_release);
     JackReport s;
     s.kind = JackReport::Stopped;
-    s.frameTime = rt2_->cycleTime;
+    s.frameTime = rt2_->cycleTime + at;
     Report(s);
 }
 
-void JackOutput::Silence(std::uint32_t frames) {
-    for (float* buf : rt2_->buffers) std::fill(buf, buf + frames, 0.0f);
+void JackOutput::Silence(std::uint32_t at, std::uint32_t frames) {
+    for (float* buf : rt2_->buffers) std::fill(buf + at, buf + at + frames, 0.0f);
 }
 
 void JackOutput::MixChunk(std::uint32_t at, int frames, bool playing) {
@@ -617,9 +689,9 @@ void JackOutput::MixChunk(std::uint32_t at, int frames, bool playing) {
     if (playing) played_.fetch_add(frames, std::memory_order_acq_rel);
 }
 
-void JackOutput::MixFree(std::uint32_t frames) {
-    for (std::uint32_t at = 0; at < frames; at += kChunk)
-        MixChunk(at, static_cast<int>(std::min<std::uint32_t>(kChunk, frames - at)));
+void JackOutput::MixFree(std::uint32_t at, std::uint32_t frames) {
+    for (const std::uint32_t end = at + frames; at < end; at += kChunk)
+        MixChunk(at, static_cast<int>(std::min<std::uint32_t>(kChunk, end - at)));
 }
 
 void JackOutput::ProcessSynced(std::uint32_t frames) {
@@ -628,7 +700,7 @@ void JackOutput::ProcessSynced(std::uint32_t frames) {
     const jack_transport_state_t state = jack_transport_query(client_, &pos);
     if (state != JackTransportRolling) {
         if (r.playing) StopPlaying();
-        MixIdle(frames);
+        MixIdle(0, frames);
         return;
     }
     const Song& song = rt_->song;

@@ -9,10 +9,10 @@
 // The process callback runs a mixer of its own: a second Machine (clock and voices) that
 // plays a copy of the Song. The owner hands every change over with Publish, through a
 // preallocated triple buffer, and steers it with commands through a ring; the callback sends
-// what happened (starts, stops, step starts, a transport master's tempo) back through another
-// ring that the owner drains with Poll. The callback never waits on the owner, allocates,
-// locks or does I/O. The sounds themselves are read where the owner keeps them: the banks
-// must not change while a session plays (the windows disable the bank editor meanwhile).
+// what happened (starts, stops, step starts, a transport master's tempo, a MIDI clock's tempo)
+// back through another ring that the owner drains with Poll. The callback never waits on the owner,
+// allocates, locks or does I/O. The sounds themselves are read where the owner keeps them: the
+// banks must not change while a session plays (the windows disable the bank editor meanwhile).
 //
 // Thread: owner for every public member, unless it says otherwise.
 
@@ -56,6 +56,10 @@ struct MidiSettings {
     bool notesOut = true;   // every note played leaves as note-on, and note-off at the next step
     bool clockOut = false;  // 24 ticks a beat, Start, Continue, Stop, Song Position Pointer
     // Follows a clock coming in: its Start, Continue and Stop, its tempo and Song Position Pointer.
+    // It wins over the JACK transport, which is then neither followed nor rolled (as with
+    // JackSync::Off); Start and Stop of the owner play and stop at the Song's own tempo, or join
+    // a clock that runs at its next tick. With clockOut as well, the clock coming in goes out as
+    // it came in (a thru), in place of Q.Tam's own.
     bool clockIn = false;
     // Program change 0..7 is pattern 1..8: one coming in is reported (Program) for the owner
     // to queue it; out, every pattern queued is sent, on `channel`.
@@ -71,14 +75,16 @@ std::int64_t NearestStart(std::int64_t count,
 
 // Something the process callback tells the owner.
 struct JackReport {
-    enum Kind : std::uint8_t { Started, Stopped, Step, MasterTempo, Pad, Program };
+    enum Kind : std::uint8_t { Started, Stopped, Step, MasterTempo, Pad, Program, ClockTempo };
     Kind kind = Started;
     std::uint8_t pattern = 0, measure = 0, step = 0;  // Program: the pattern 1..8 asked for
     // Pad: the channel played (0: no channel has the note, nothing sounded), how hard, and
     // the note that came in (what a learning note table takes).
     std::uint8_t channel = 0, velocity = 0, note = 0;
     std::int64_t frameTime = 0;  // JACK frame time the step (or start) is heard from
-    double bpm = 0;              // MasterTempo: the master's tempo before clamping
+    // MasterTempo: the master's tempo before clamping. ClockTempo: the MIDI clock's tempo as
+    // measured, at most once a step and only when it moved by 0.01 or more.
+    double bpm = 0;
 };
 
 class JackOutput;
@@ -135,10 +141,11 @@ public:
     // Hands the owner's Song, edited pattern, queued pattern, humanize switch and main volume
     // to the process callback; heard within two periods. Call after every change.
     void Publish();
-    // Off: plays from measure 1 of the edited pattern at the next period. Follow and Master:
-    // rolls the transport (the process callback starts with it).
+    // Off (or clock in): plays from measure 1 of the edited pattern at the next period; with a
+    // MIDI clock running, from the clock's place at its next tick. Follow and Master: rolls the
+    // transport (the process callback starts with it).
     void Start();
-    // Off: stops at the next period. Follow and Master: stops the transport.
+    // Off (or clock in): stops at the next period. Follow and Master: stops the transport.
     void Stop();
 
     // Drains what the process callback reported, keeps the step starts for HeardAt, and hands
@@ -200,11 +207,11 @@ private:
     // All Thread: JACK's process thread.
     void TakeSnapshot();
     void TakeCommands();
-    void Silence(std::uint32_t frames);
-    void MixFree(std::uint32_t frames);
+    void Silence(std::uint32_t at, std::uint32_t frames);
+    void MixFree(std::uint32_t at, std::uint32_t frames);
     void MixSynced(std::uint32_t frames, std::int64_t transportFrame);
     void MixChunk(std::uint32_t at, int frames, bool playing = true);
-    void MixIdle(std::uint32_t frames);
+    void MixIdle(std::uint32_t at, std::uint32_t frames);
     // Plays the pad hits due by frame `at`; the frames until the next one (at most `limit`).
     int PlayPads(std::uint32_t at, int limit);
     void ReadMidi(std::uint32_t frames);
@@ -214,10 +221,21 @@ private:
     void NotesOff(std::uint32_t frame);
     void StartClock(std::int64_t from, bool fromStart);
     void SendClock(std::uint32_t frames);
+    void SendTick(std::uint32_t frame);
+    void SendStepClock(std::uint32_t frames);
+    void SendPairTicks(std::int64_t before, std::int64_t until, bool flush);
+    // Clock in.
+    void ProcessClockIn(std::uint32_t frames);
+    void TakeClockByte(const std::uint8_t* bytes, std::uint32_t at);
+    void TimeClockTick(std::uint32_t at);
+    void FollowClockFrom(std::int64_t tick, std::uint32_t at);
+    void ExpectStepBetweenTicks(std::int64_t tick, std::uint32_t at);
+    void BeginClockedStep();
+    void MixClockIn(std::uint32_t from, std::uint32_t to);
     void WriteMidi(std::uint32_t frames);
     void ProcessSynced(std::uint32_t frames);
     void StartFree();
-    void StopPlaying();
+    void StopPlaying(std::uint32_t at = 0);
     void Locate(std::int64_t transportFrame, bool keepVoices);
     void CatchUp(std::int64_t from, std::int64_t to);
     void SetGridTempo(double bpm);
@@ -248,6 +266,7 @@ private:
     std::string lostReason_;
     std::atomic<double> masterBpm_{120};  // what the timebase callback publishes
     std::atomic<int> beatsPerBar_{4};
+    bool timebase_ = false;  // Q.Tam is the timebase master
 
     // The process thread's own state.
     struct RealTime {
@@ -282,11 +301,34 @@ private:
         std::int64_t clockFrame = 0;  // the grid's frame of this period's first frame
         std::int64_t clockNext = 0;   // the next tick to send
         int clockCue = 0;             // 0, or 0xFA (Start) or 0xFB (Continue) before it
-        StepGrid clockGrid;           // where the ticks fall
-        MidiSettings midi;            // as last published
-        void* midiBuffer = nullptr;   // this period's midi_out buffer
-        std::uint32_t frames = 0;     // this period's length
-        int queued = 0;               // the pattern last sent as a program change
+        StepGrid clockGrid;           // where the ticks fall (transport followed or mastered)
+        // Playing on its own, the ticks follow the play clock's steps: twelve to a pair of
+        // steps from the pair's first step (`pairStep`, begun on `pairStart`, lasting
+        // `pairLength` frames), so that they fall on the very frames the steps sound.
+        std::int64_t pairStep = 0, pairStart = 0, pairLength = 0;
+        MidiSettings midi;           // as last published
+        void* midiBuffer = nullptr;  // this period's midi_out buffer
+        std::uint32_t frames = 0;    // this period's length
+        int queued = 0;              // the pattern last sent as a program change
+        // Clock in: this period's clock messages; whether the clock runs (after Start or
+        // Continue, until Stop); the tick the next one is (six a step from the song's start);
+        // whether that tick places playback anew (Start, Continue, Song Position Pointer, the
+        // owner's Start); whether playback follows the ticks; the frame (on the time line
+        // `inFrame`, the frames since Open) on which a step between two ticks begins, or -1.
+        struct ClockByte {
+            std::uint32_t frame = 0;
+            std::uint8_t bytes[3] = {};
+        };
+        static constexpr int kClockBytes = 128;
+        ClockByte clockBytes[kClockBytes] = {};
+        int clockByteCount = 0;
+        bool inRunning = false, inPlace = false, clocked = false;
+        std::int64_t inTick = 0;
+        std::int64_t inFrame = 0;
+        std::int64_t inPending = -1;
+        ClockTempo inTempo;
+        double inReported = 0;  // the tempo last reported
+        int inUnreported = 0;   // ticks since
     };
     std::unique_ptr<RealTime> rt2_;
 

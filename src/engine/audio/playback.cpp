@@ -53,7 +53,10 @@ void PlaybackDriver::ApplySettings(const WaveDeviceSettings& settings) {
     DeviceNum = settings.DeviceNum;
     BlockFrames = BlockFramesOf(settings.Buffer_size);
     const bool jack = settings.AudioSystem == kAudioSystemJack;
-    const int sync = std::clamp(settings.JackTransport, kJackOff, kJackMaster);
+    // A MIDI clock followed wins over the JACK transport, which is then treated as off.
+    const int sync = settings.MidiClockIn != 0
+                         ? kJackOff
+                         : std::clamp(settings.JackTransport, kJackOff, kJackMaster);
     const bool connect = settings.JackConnect != 0;
     // Another choice takes effect at the next opening (the setup is closed while playing).
     if (jack_->IsOpen() && (!jack || sync != jackSync_ || connect != jackConnect_)) {
@@ -179,6 +182,7 @@ void PlaybackDriver::WatchJack() {
         if (r.kind == JackReport::Started && !m_.Playing) BeginJackPlaying();
         if (r.kind == JackReport::Stopped && m_.Playing) EndJackPlaying();
         if (r.kind == JackReport::MasterTempo && OnTransportTempo) OnTransportTempo(r.bpm);
+        if (r.kind == JackReport::ClockTempo && OnClockTempo) OnClockTempo(r.bpm);
         if (r.kind == JackReport::Program && OnProgramChange) OnProgramChange(r.pattern);
         if (r.kind == JackReport::Pad) {
             if (OnPad) OnPad(r);

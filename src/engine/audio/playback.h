@@ -135,6 +135,9 @@ public:
     std::function<void(const std::string& reason)> OnJackUnreachable;
     // Told the tempo a JACK timebase master gives, in beats per minute as it gives it.
     std::function<void(double bpm)> OnTransportTempo;
+    // Told the tempo of the MIDI clock followed (MidiClockIn) as measured, in beats per minute
+    // with their fraction, at most once a step and only when it moved by 0.01 or more.
+    std::function<void(double bpm)> OnClockTempo;
     // Told a pattern 1..8 that a MIDI program change asked for (with program change in on).
     std::function<void(int pattern)> OnProgramChange;
     // The notes the MIDI file export gives the sounds of the edited pattern's channels: the
@@ -183,7 +186,7 @@ private:
     std::int64_t soundStartFrame_ = 0;
     std::unique_ptr<JackOutput> jack_;
     bool jackChosen_ = false;
-    int jackSync_ = kJackFollow;
+    int jackSync_ = kJackFollow;  // kJackOff while a MIDI clock is followed
     bool jackConnect_ = true;
     std::string jackError_;  // why the last JACK opening failed
     PadsToPlace padsToPlace_;

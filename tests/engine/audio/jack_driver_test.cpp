@@ -15,6 +15,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <random>
@@ -85,10 +86,11 @@ struct Rig {
     Transport transport{*m, driver, edits};
     std::string lost;
 
-    explicit Rig(int sync) {
+    explicit Rig(int sync, bool clockIn = false) {
         WaveDeviceSettings s;
         s.AudioSystem = kAudioSystemJack;
         s.JackTransport = sync;
+        s.MidiClockIn = clockIn;
         s.JackConnect = 0;
         driver.ApplySettings(s);
         driver.OnDeviceLost = [this](const std::string& reason, bool) { lost = reason; };
@@ -136,6 +138,62 @@ TEST(JackDriver, FollowingTheButtonsFollowATransportRolledElsewhere) {
         return jack_transport_query(other, nullptr) == JackTransportStopped && !rig.m->Playing;
     }));
     jack_client_close(other);
+}
+
+// A MIDI clock at 127.3 BPM, its Start and its Stop, sent from another client's process callback.
+struct ClockSender {
+    jack_client_t* client = jack_client_open("clock", JackNoStartServer, nullptr);
+    jack_port_t* out =
+        jack_port_register(client, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+    std::atomic<int> phase{0};  // 1: Start, then ticks; 2: Stop
+    double nextTick = -1, perTick = 44100 * 60.0 / (24 * 127.3);
+    std::int64_t frame = 0;
+
+    static int Process(jack_nframes_t frames, void* self) {
+        auto* c = static_cast<ClockSender*>(self);
+        void* buf = jack_port_get_buffer(c->out, frames);
+        jack_midi_clear_buffer(buf);
+        const std::uint8_t start = 0xFA, tick = 0xF8, stop = 0xFC;
+        if (c->phase == 1 && c->nextTick < 0) {
+            jack_midi_event_write(buf, 0, &start, 1);
+            c->nextTick = static_cast<double>(c->frame) + 10;
+        }
+        for (; c->phase == 1 && c->nextTick < static_cast<double>(c->frame + frames);
+             c->nextTick += c->perTick)
+            jack_midi_event_write(
+                buf, static_cast<jack_nframes_t>(std::llround(c->nextTick)) - c->frame, &tick, 1);
+        if (c->phase == 2 && c->nextTick >= 0) {
+            jack_midi_event_write(buf, 0, &stop, 1);
+            c->nextTick = -1;
+        }
+        c->frame += frames;
+        return 0;
+    }
+};
+
+// Clock in wins over the transport: the windows' Start and Stop follow the clock's, and the
+// Song's tempo becomes the clock's, rounded, while the transport controller keeps its fraction.
+TEST(JackDriver, FollowingAMidiClockTheButtonsAndTheTempoFollowIt) {
+    PrivateJack server;
+    Rig rig(kJackFollow, true);
+    rig.driver.OpenDevice();
+    ASSERT_TRUE(rig.driver.Jack().IsOpen()) << rig.lost;
+    EXPECT_EQ(rig.driver.Jack().Sync(), JackSync::Off);
+    ClockSender clock;
+    ASSERT_NE(clock.client, nullptr);
+    jack_set_process_callback(clock.client, ClockSender::Process, &clock);
+    ASSERT_EQ(jack_activate(clock.client), 0);
+    ASSERT_EQ(jack_connect(clock.client, "clock:out",
+                           (rig.driver.Jack().ClientName() + ":midi_in").c_str()),
+              0);
+    clock.phase = 1;
+    ASSERT_TRUE(rig.Pump([&] { return rig.m->Playing && rig.m->song.tempo == 127; }));
+    EXPECT_TRUE(rig.driver.StopButtonVisible());
+    EXPECT_NEAR(rig.transport.ClockTempo(), 127.3, 0.1);
+    clock.phase = 2;
+    ASSERT_TRUE(rig.Pump([&] { return !rig.m->Playing; }));
+    EXPECT_TRUE(rig.driver.StartButtonVisible());
+    jack_client_close(clock.client);
 }
 
 // Connected to the system playback, the main ports carry its latency for a DAW to read, and

@@ -31,7 +31,8 @@ CLICK_NOTE, MEASURE2_NOTE, TONE_NOTE = 60, 38, 42
 
 class MidiProbe:
     """Per period: frame time, transport state and frame, channel 1's samples (None when
-    silent), the MIDI events from Q.Tam. `sends` maps a period to (offset, bytes) to send."""
+    silent), the MIDI events from Q.Tam. `sends` maps a period to (offset, bytes) to send;
+    `timed` lists (frame, bytes) to send, frames counted from the first period's frame time."""
 
     def __init__(self, server):
         self.client = jack.Client("midiprobe", servername=server.name, no_start_server=True)
@@ -40,6 +41,7 @@ class MidiProbe:
         self.midi_out = self.client.midi_outports.register("out_midi")
         self.periods, self.sends, self.actions = [], {}, {}
         self.at_frames = []  # (transport frame, bytes) sent while rolling
+        self.timed, self.base = [], None
         self.count, self.armed = 0, False
         self.client.set_process_callback(self._process)
         self.client.activate()
@@ -55,6 +57,12 @@ class MidiProbe:
                              None if data.count(0) == len(data) else data, events))
         for offset, raw in self.sends.get(self.count, ()):
             self.midi_out.write_midi_event(offset, raw)
+        if self.base is None:
+            self.base = self.client.last_frame_time
+        now = self.client.last_frame_time - self.base
+        for at, raw in self.timed:
+            if now <= at < now + frames:
+                self.midi_out.write_midi_event(at - now, raw)
         for at, raw in self.at_frames:
             if state == jack.ROLLING and pos.frame <= at < pos.frame + frames:
                 self.midi_out.write_midi_event(at - pos.frame, raw)
@@ -107,15 +115,16 @@ def humanized_song(cli, work, song):
     return out
 
 
-def session(cli, work, tag, extra, periods, setup, humanize=False):
+def session(cli, work, tag, extra, periods, setup, humanize=False, transport="follow",
+            song_args=None):
     server = Server(f"qtam-midi-{tag}-{os.getpid()}")
     try:
-        song, bank = click_song(cli, work, tempo=BPM, shuffle=SHUFFLE)
+        song, bank = click_song(cli, work, **(song_args or {"tempo": BPM, "shuffle": SHUFFLE}))
         if humanize:
             song = humanized_song(cli, work, song)
         probe = MidiProbe(server)
         setup(probe)
-        proc, qtam = start_qtam(cli, server, song, bank, "follow", ["--note", "1=60", *extra])
+        proc, qtam = start_qtam(cli, server, song, bank, transport, ["--note", "1=60", *extra])
         probe.connect(qtam)
         probe.run(periods, seconds=max(60, periods * 256 / RATE * 4))
         rc, out, err = stop_qtam(proc)
@@ -214,6 +223,97 @@ def clock_out(cli, work, seconds):
           f"{seconds})")
 
 
+def clock_against_audio(cli, work, transport="off", seconds=20):
+    """--clock-out beside the sound, the transport off, followed or mastered, at a tempo whose
+    steps are no whole number of frames (127): the first step of each pair sounds on the frame
+    of its tick, twelve ticks after the last pair's."""
+    def setup(probe):
+        if transport == "follow":
+            probe.actions = {10: lambda c: c.transport_locate(0), 12: lambda c: c.transport_start()}
+
+    probe = session(cli, work, "clock-" + transport, ["--clock-out"], int(seconds * RATE / 256),
+                    setup, transport=transport, song_args={"tempo": 127, "shuffle": SHUFFLE})
+    ticks = [t for _, t, raw in probe.events(rolling_only=False) if raw == b"\xf8"]
+    index = {t: j for j, t in enumerate(ticks)}
+    onsets = [f for f, _ in probe.onsets(by_time=True) if ticks and ticks[0] <= f <= ticks[-1]]
+    first = next((i for i, f in enumerate(onsets) if f in index), 0)
+    firsts = onsets[first::2]  # each pair's first step, unshuffled
+    worst = max((min(abs(t - f) for t in ticks[max(0, index.get(f, 0) - 12):][:25])
+                 for f in firsts), default=-1) if ticks else -1
+    apart = {index[b] - index[a] for a, b in zip(firsts, firsts[1:]) if a in index and b in index}
+    check(len(firsts) > seconds * 127 / 60 * 2 * 0.6 and worst == 0 and apart == {12},
+          f"clock {transport}: {len(firsts)} pairs of steps, each on its tick (the worst "
+          f"{worst} frames off), {sorted(apart)} ticks apart")
+    # The ticks' own jitter: their distance from a straight line through them.
+    n = len(ticks)
+    mx, my = (n - 1) / 2, sum(ticks) / max(n, 1)
+    slope = sum((j - mx) * (t - my) for j, t in enumerate(ticks)) / max(
+        sum((j - mx) ** 2 for j in range(n)), 1)
+    jitter = max((abs(t - my - slope * (j - mx)) for j, t in enumerate(ticks)), default=-1)
+    print(f"measured: clock out, transport {transport}: {n} ticks over {n / 24 / 127 * 60:.1f} "
+          f"s, worst tick-to-sound {worst} frames, jitter {jitter:.2f} frames around a straight "
+          f"line of {RATE * 2.5 / slope if slope else 0:.4f} BPM (song 127) (python3 "
+          f"tests/engine/audio/jack_midi_check.py clock-{transport} QTAM_CLI /tmp/qtam-midi "
+          f"{seconds})")
+
+
+def clock_in(cli, work):
+    """Following a MIDI clock: Start, then ticks at 127.3 BPM, then at 140.7. Every step sounds
+    on the frame of its tick from the first one on (a shuffled one 7.2 ticks into its pair, as
+    the measured tempo puts it), the song's tempo becomes the clock's rounded; Stop stops; Song
+    Position Pointer 12 and Continue go on from step 1 of measure 2 of a 12-step song."""
+    ticks, t = [], 20000.0
+    for bpm, count in ((127.3, 24 * 8), (140.7, 24 * 6)):
+        for _ in range(count):
+            ticks.append(nearest(t))
+            t += RATE * 60 / (24 * bpm)
+    stop = ticks[-1] + 400
+    again = [nearest(stop + 20000 + n * RATE * 60 / (24 * 140.7)) for n in range(48)]
+    sends = ([(ticks[0] - 300, b"\xfa")] + [(f, b"\xf8") for f in ticks] +
+             [(stop, b"\xfc"), (stop + 9000, bytes([0xF2, 12, 0])), (again[0] - 300, b"\xfb")] +
+             [(f, b"\xf8") for f in again])
+
+    def setup(probe):
+        probe.timed = sends
+
+    probe = session(cli, work, "clockin", ["--clock-in", "--notes-out"], again[-1] // 256 + 40,
+                    setup, transport="off",
+                    song_args={"steps": 12, "tempo": 100, "shuffle": SHUFFLE, "name": "click12"})
+    # The probe both feeds Q.Tam and listens to it: JACK breaks the loop with one period.
+    base = probe.periods[0][0] + 256 if probe.periods else 0
+    heard = [f - base for f, _ in probe.onsets(by_time=True)]
+
+    def wanted(frames, first_tick):
+        """Each step's frame from the ticks it falls between (the first at first_tick)."""
+        out, k = [], first_tick // 6
+        while (at := 12 * (k // 2) + (7.2 if k % 2 else 0) - first_tick) < len(frames) - 1:
+            n = int(at)
+            out.append(frames[n] + (at - n) * (frames[n + 1] - frames[n]))
+            k += 1
+        return out
+
+    want = wanted(ticks, 0) + wanted(again, 72)
+    off = [abs(h - w) for h, w in zip(heard, want)]
+    check(len(heard) == len(want) and max(off) <= 1 and
+          all(o == 0 for o, w in zip(off, want) if w == int(w)),
+          f"clock in: {len(heard)} steps for {len(want)} on their ticks through the tempo change "
+          f"and after Stop, Song Position Pointer and Continue (the worst {max(off, default=-1)} "
+          f"frames off)")
+    notes = [(t - base, raw[1]) for _, t, raw in probe.events(rolling_only=False)
+             if raw[0] == 0x99]
+    check(not [f for f, _ in notes if stop < f < again[0]] and
+          (again[0], MEASURE2_NOTE) in notes,
+          "clock in: nothing between Stop and Continue, which plays measure 2's step 1 first")
+    tempos = re.findall(r"tempo (\d+) from the MIDI clock \(([\d.]+) BPM", probe.err)
+    check(len(tempos) >= 2 and tempos[0][0] == "127" and abs(float(tempos[0][1]) - 127.3) < 0.1
+          and tempos[-1][0] == "141" and abs(float(tempos[-1][1]) - 140.7) < 0.1,
+          f"clock in: the song's tempo follows the clock's, rounded ({tempos})")
+    print(f"measured: clock in: {len(heard)} steps at 127.3 and 140.7 BPM, each on its tick (the "
+          f"worst {max(off, default=-1):.1f} frames off, shuffled steps between ticks included), "
+          f"tempo reported {tempos} (python3 tests/engine/audio/jack_midi_check.py clock-in "
+          f"QTAM_CLI /tmp/qtam-midi)")
+
+
 def pads(cli, work):
     """A note-on plays its channel's sound one period after it came in, whether the transport
     rolls or not, at its velocity; a note no channel has plays nothing."""
@@ -275,10 +375,14 @@ def record(cli, work):
 def main():
     scenario, cli, work = sys.argv[1], os.path.abspath(sys.argv[2]), sys.argv[3]
     os.makedirs(work, exist_ok=True)
+    seconds = float(sys.argv[4]) if len(sys.argv) > 4 else 20
     if scenario == "clock":
-        clock_out(cli, work, float(sys.argv[4]) if len(sys.argv) > 4 else 20)
+        clock_out(cli, work, seconds)
+    elif scenario.startswith("clock-") and scenario != "clock-in":
+        clock_against_audio(cli, work, scenario[6:], seconds)
     else:
-        {"notes": notes_out, "pads": pads, "record": record}[scenario](cli, work)
+        {"notes": notes_out, "pads": pads, "record": record, "clock-in": clock_in}[scenario](
+            cli, work)
     if FAILURES:
         print(f"{len(FAILURES)} check(s) failed", flush=True)
         sys.exit(1)
