@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QShowEvent>
+#include <QSignalBlocker>
 #include <QSpinBox>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -98,8 +99,10 @@ MidiSetupDialog::MidiSetupDialog(AppContext& ctx, QWidget* parent)
         LearnButtons[i]->setObjectName(QStringLiteral("LearnButton%1").arg(c));
         LearnButtons[i]->setCheckable(true);
         LearnButtons[i]->setAutoDefault(false);
-        connect(LearnButtons[i], &QPushButton::clicked, this,
-                [this, c](bool on) { Learn(on ? c : 0); });
+        // Toggled, not clicked: a screen reader's action toggles without a click.
+        connect(LearnButtons[i], &QPushButton::toggled, this, [this, c](bool on) {
+            if (on || learning_ == c) Learn(on ? c : 0);
+        });
         notes->addWidget(SoundLabels[i], c, 0);
         notes->addWidget(NoteSpins[i], c, 1);
         notes->addWidget(LearnButtons[i], c, 2);
@@ -169,8 +172,11 @@ void MidiSetupDialog::Learn(int channel) {
     learning_ = channel >= 1 && channel <= 8 ? channel : 0;
     // A learned note is one of the table's.
     if (learning_ != 0) NotesFromSoundsBox->setChecked(false);
-    for (int c = 1; c <= 8; ++c)
-        LearnButtons[static_cast<std::size_t>(c - 1)]->setChecked(c == learning_);
+    for (int c = 1; c <= 8; ++c) {
+        QPushButton* button = LearnButtons[static_cast<std::size_t>(c - 1)];
+        const QSignalBlocker quiet(button);
+        button->setChecked(c == learning_);
+    }
     // Pads come in only through an open JACK client: opened here when JACK is chosen.
     if (learning_ != 0 && ctx_.playback.UsesJack()) ctx_.playback.OpenDevice();
     ShowState();
@@ -183,8 +189,8 @@ void MidiSetupDialog::PadHeard(int note, int velocity) {
         for (QSpinBox* other : NoteSpins)
             if (other != learner && other->value() == note) other->setValue(learner->value());
         learner->setValue(note);
-        learning_ = 0;
-        for (QPushButton* b : LearnButtons) b->setChecked(false);
+        Learn(0);  // shows the state
+        return;
     }
     ShowState();
 }
