@@ -38,10 +38,6 @@ public:
     void ToggleFollow();
     void ShowFollow();
 
-    // Frames between the newest frame the audio callback has taken and the one heard when it
-    // ran: the device's own buffer and as much again in the sound service.
-    static std::int64_t LatencyFrames(int deviceBufferFrames) { return 2 * deviceBufferFrames; }
-
     // Told whenever the light moves to another step (to measure it against the sound).
     std::function<void(const PlayPosition&)> onStepShown;
 
