@@ -49,6 +49,7 @@ struct PulseLibrary {
     X(pa_stream_begin_write) \
     X(pa_stream_write) \
     X(pa_stream_get_latency) \
+    X(pa_stream_update_timing_info) \
     X(pa_stream_get_buffer_attr) \
     X(pa_operation_get_state) \
     X(pa_operation_unref) \
@@ -125,6 +126,7 @@ bool PulseStream::Open(const Format& format, int sinkNumber, int latencyMs, Fill
     failed_ = false;
     underruns_ = 0;
     raised_ = false;
+    sinceTiming_ = 0;
     if (!Connect(error) || !StartStream(format, sinkNumber, latencyMs, error)) {
         Close();
         return false;
@@ -254,10 +256,11 @@ bool PulseStream::StartStream(const Format& format, int sinkNumber, int latencyM
     attr.minreq = want.minreq;
     attr.fragsize = static_cast<std::uint32_t>(-1);
     // Not PA_STREAM_ADJUST_LATENCY: that would give the sink a quarter of the latency and wake
-    // it that often. The latency estimate comes with the server's timing updates.
-    const auto flags = static_cast<pa_stream_flags_t>(
-        PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE |
-        (adjustExp ? PA_STREAM_ADJUST_LATENCY : 0) | (sink.empty() ? 0 : PA_STREAM_DONT_MOVE));
+    // it that often. The latency estimate is interpolated between timing updates, asked for
+    // once a second (libpulse's automatic ones come ten times a second: a wake-up each).
+    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_INTERPOLATE_TIMING |
+                                                      (adjustExp ? PA_STREAM_ADJUST_LATENCY : 0) |
+                                                      (sink.empty() ? 0 : PA_STREAM_DONT_MOVE));
     if (pa.pa_stream_connect_playback(stream_, sink.empty() ? nullptr : sink.c_str(), &attr, flags,
                                       nullptr, nullptr) < 0) {
         error = pa.pa_strerror(pa.pa_context_errno(context_));
@@ -323,6 +326,7 @@ void PulseStream::OnWrite(pa_stream* stream, std::size_t nbytes, void* self) {
     }
     const auto frame = static_cast<std::size_t>(s->frameBytes_);
     nbytes -= nbytes % frame;
+    const std::size_t nbytes0 = nbytes;
     while (nbytes > 0) {
         void* data = nullptr;
         std::size_t n = nbytes;
@@ -333,6 +337,12 @@ void PulseStream::OnWrite(pa_stream* stream, std::size_t nbytes, void* self) {
         s->fill_(s->user_, static_cast<std::uint8_t*>(data), static_cast<int>(n));
         if (pa.pa_stream_write(stream, data, n, nullptr, 0, PA_SEEK_RELATIVE) < 0) return;
         nbytes -= std::min(n, nbytes);
+    }
+    s->sinceTiming_ += nbytes0;
+    if (s->sinceTiming_ >= static_cast<std::size_t>(s->rate_) * frame) {
+        s->sinceTiming_ = 0;
+        if (pa_operation* op = pa.pa_stream_update_timing_info(stream, nullptr, nullptr))
+            pa.pa_operation_unref(op);
     }
     pa_usec_t usec = 0;
     int negative = 0;

@@ -101,7 +101,8 @@ private:
     int rate_ = 44100;
     PulseBuffer granted_;
     bool openedDefaultInstead_ = false;
-    bool raised_ = false;  // the stream's thread asked for a higher priority (its own)
+    bool raised_ = false;          // the stream's thread asked for a higher priority (its own)
+    std::size_t sinceTiming_ = 0;  // bytes written since the last timing update was asked for
     std::atomic<bool> failed_{false};
     std::atomic<std::uint64_t> underruns_{0};
     std::atomic<std::int64_t> latencyFrames_{0};
