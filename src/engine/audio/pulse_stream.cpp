@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -218,20 +217,9 @@ bool PulseStream::StartStream(const Format& format, int sinkNumber, int latencyM
     spec.channels = static_cast<std::uint8_t>(format.channels);
     frameBytes_ = format.channels * format.sampleBits / 8;
     rate_ = format.rate;
-    PulseBuffer want = PulseBufferFor(latencyMs, rate_, frameBytes_);
-    bool adjustExp = false;  // EXPERIMENT
-    if (const char* e = std::getenv("QTAM_PULSE_EXP")) {
-        double t = 0, m = 0;
-        int adj = 0, raise = 1;
-        std::sscanf(e, "%lf,%lf,%d,%d", &t, &m, &adj, &raise);
-        want.tlength = BytesOf(t, rate_, frameBytes_);
-        want.minreq = m < 0 ? static_cast<std::uint32_t>(-1) : BytesOf(m, rate_, frameBytes_);
-        want.prebuf = static_cast<std::uint32_t>(-1);
-        want.maxlength = static_cast<std::uint32_t>(-1);
-        adjustExp = adj != 0;
-        raised_ = raise == 0;
-    }
+    const PulseBuffer want = PulseBufferFor(latencyMs, rate_, frameBytes_);
     latencyFrames_ = (want.tlength + want.tlength / 2) / static_cast<std::uint32_t>(frameBytes_);
+    requestFrames_ = static_cast<int>(want.minreq) / frameBytes_;
 
     pa.pa_threaded_mainloop_lock(loop_);
     std::string sink;
@@ -259,7 +247,6 @@ bool PulseStream::StartStream(const Format& format, int sinkNumber, int latencyM
     // it that often. The latency estimate is interpolated between timing updates, asked for
     // once a second (libpulse's automatic ones come ten times a second: a wake-up each).
     const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_INTERPOLATE_TIMING |
-                                                      (adjustExp ? PA_STREAM_ADJUST_LATENCY : 0) |
                                                       (sink.empty() ? 0 : PA_STREAM_DONT_MOVE));
     if (pa.pa_stream_connect_playback(stream_, sink.empty() ? nullptr : sink.c_str(), &attr, flags,
                                       nullptr, nullptr) < 0) {
@@ -327,6 +314,7 @@ void PulseStream::OnWrite(pa_stream* stream, std::size_t nbytes, void* self) {
     const auto frame = static_cast<std::size_t>(s->frameBytes_);
     nbytes -= nbytes % frame;
     const std::size_t nbytes0 = nbytes;
+    s->requestFrames_.store(static_cast<int>(nbytes / frame), std::memory_order_relaxed);
     while (nbytes > 0) {
         void* data = nullptr;
         std::size_t n = nbytes;

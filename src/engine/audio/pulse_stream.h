@@ -22,10 +22,11 @@ struct pa_threaded_mainloop;
 namespace qtam {
 
 // What Q.Tam asks the server for, in bytes of the stream. `latencyMs` is the whole latency the
-// user chose: the stream holds two thirds of it and the sink (the server's own buffer) one
-// third, and the server asks for more whenever a twelfth has been played. The server wakes
-// every third, not every few milliseconds, and a late refill has the stream's whole buffer,
-// less the sink's, before the sound breaks up.
+// user chose: the stream's buffer holds 7/12 of it and the server asks for more whenever 1/12
+// has been played; without adjust-latency the server runs its sink at the buffer less two
+// requests, the remaining 5/12. So the sink wakes every 25 ms at the default 60 ms, not every
+// 10 ms as adjust-latency's quarter would have it, and a refill may come that late before the
+// sound breaks up.
 struct PulseBuffer {
     std::uint32_t maxlength = 0;
     std::uint32_t tlength = 0;
@@ -77,8 +78,10 @@ public:
     // last estimated it (stream buffer and sink); until it has, the buffer asked for.
     // Thread: any.
     std::int64_t LatencyFrames() const { return latencyFrames_.load(std::memory_order_relaxed); }
-    // The buffer the server granted, in bytes, and its sink's latency in microseconds.
-    // Thread: owner.
+    // Frames the server asked for at its last request (it asks once its sink has played what
+    // it took at its last wake-up). Thread: any.
+    int RequestFrames() const { return requestFrames_.load(std::memory_order_relaxed); }
+    // The buffer the server granted, in bytes. Thread: owner.
     const PulseBuffer& Granted() const { return granted_; }
     bool OpenedDefaultInstead() const { return openedDefaultInstead_; }
 
@@ -106,6 +109,7 @@ private:
     std::atomic<bool> failed_{false};
     std::atomic<std::uint64_t> underruns_{0};
     std::atomic<std::int64_t> latencyFrames_{0};
+    std::atomic<int> requestFrames_{0};
 };
 
 }  // namespace qtam

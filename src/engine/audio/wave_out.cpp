@@ -133,6 +133,10 @@ void WaveOut::UnlockCallback() {
         SDL_UnlockAudioDevice(deviceId_);
 }
 
+int WaveOut::DeviceBufferFrames() const {
+    return pulse_ ? pulse_->RequestFrames() : deviceFrames_;
+}
+
 std::int64_t WaveOut::LatencyFrames() const {
     return pulse_ ? pulse_->LatencyFrames() : 2 * static_cast<std::int64_t>(deviceFrames_);
 }

@@ -113,9 +113,9 @@ public:
     std::uint64_t TakenBytes() const { return takenBytes_.load(std::memory_order_relaxed); }
     // Blocks written and not yet freed. Thread: owner.
     std::size_t HeldBlocks() const { return held_; }
-    // Frames the device takes at a time (SDL's device buffer, or what a PulseAudio server asks
-    // for at least); 0 while closed. Thread: owner.
-    int DeviceBufferFrames() const { return deviceFrames_; }
+    // Frames the device takes at a time (SDL's device buffer, or what a PulseAudio server asked
+    // for last); 0 while closed. Thread: owner.
+    int DeviceBufferFrames() const;
     // Frames between the newest frame the device has taken and the moment it is heard: the
     // server's own estimate on PulseAudio, SDL's buffer twice otherwise. Thread: owner.
     std::int64_t LatencyFrames() const;

@@ -23,7 +23,7 @@ class SkinPicture;
 class PlayLights {
 public:
     static constexpr int kBlinkMs = 250;
-    static constexpr int kLongestWaitMs = 50;
+    static constexpr int kLongestWaitMs = 100;
     static constexpr int kJackLookMs = 10;  // how often the lights look at JACK's frame time
 
     // Creates its pictures on the panel, over the panel's own.
