@@ -46,6 +46,7 @@ struct PulseLibrary {
     X(pa_stream_set_write_callback) \
     X(pa_stream_set_underflow_callback) \
     X(pa_stream_begin_write) \
+    X(pa_stream_cancel_write) \
     X(pa_stream_write) \
     X(pa_stream_get_latency) \
     X(pa_stream_update_timing_info) \
@@ -321,7 +322,10 @@ void PulseStream::OnWrite(pa_stream* stream, std::size_t nbytes, void* self) {
         if (pa.pa_stream_begin_write(stream, &data, &n) < 0 || data == nullptr) return;
         n = std::min(n, nbytes);
         n -= n % frame;
-        if (n == 0) n = frame;  // the server's memory never holds less than a frame
+        if (n == 0) {  // less than a frame of the server's memory: asked again later
+            pa.pa_stream_cancel_write(stream);
+            return;
+        }
         s->fill_(s->user_, static_cast<std::uint8_t*>(data), static_cast<int>(n));
         if (pa.pa_stream_write(stream, data, n, nullptr, 0, PA_SEEK_RELATIVE) < 0) return;
         nbytes -= std::min(n, nbytes);
