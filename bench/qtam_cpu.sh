@@ -4,12 +4,20 @@
 # program's CPU time (user + system, from /proc) is taken over 10 s idle with the panel
 # shown, and over 10 s playing after a click on the panel's Start button.
 #
-#   bench/qtam_cpu.sh BUILD_DIR [DISPLAY_NUMBER]
+# With "pulse" as the third word it plays into a private PulseAudio server instead (a null
+# sink), as on a desktop.
+#
+#   bench/qtam_cpu.sh BUILD_DIR [DISPLAY_NUMBER] [pulse]
 set -eu
 build=$(cd "$1" && pwd)
 display=:${2:-92}
-. "$(dirname "$0")/private_xvfb.sh"
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/private_xvfb.sh"
 export DISPLAY=$display QT_QPA_PLATFORM=xcb SDL_AUDIODRIVER=dummy XDG_RUNTIME_DIR=$work
+if [ "${3:-}" = pulse ]; then
+    . "$here/private_pulse.sh"
+    export SDL_AUDIODRIVER=pulseaudio
+fi
 export QTAM_CONFIG=$work/QTam.ini
 
 "$build/bin/qtam" "$build/bin/demo.sng" >"$work/qtam.log" 2>&1 &

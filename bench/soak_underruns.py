@@ -6,7 +6,7 @@
 An underrun means the program's stream ran dry at the server: its audio thread or the server
 was late. A glitch of the recording without an underrun near it was lost by the recorder.
 Times are printed from the Start click, as the check's glitch times are from the first sound
-(which follows the click by the two lead-in blocks, 0.14 s, and the device's queue).
+(which follows the click by the two lead-in blocks, 0.09 s, and the device's queue).
 """
 import re
 import sys

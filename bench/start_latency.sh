@@ -2,7 +2,7 @@
 # The time from a click on Start to the first sound at the sound server, for the first start
 # after the program came up and for later ones. The program plays the demo song from its groove
 # panel into a private PulseAudio null sink whose monitor is read as it arrives; the two silent
-# lead-in blocks of every start (0.14 s) are part of the time.
+# lead-in blocks of every start (0.09 s) are part of the time.
 #
 #   bench/start_latency.sh BUILD_DIR [DISPLAY_NUMBER] [STARTS]
 # Needs Xvfb, xdotool, pulseaudio, parec and python3.

@@ -9,7 +9,7 @@ set -euo pipefail
 # qt6-svg-dev draws the scalable icon at build time; dpkg-dev and file serve `make package`).
 packages=(
   cmake g++ make pkg-config ccache
-  libsdl2-dev libjack-jackd2-dev
+  libsdl2-dev libjack-jackd2-dev libpulse-dev
   qt6-base-dev qt6-svg-dev qt6-wayland
   libsndfile1-dev libsoxr-dev
   libpugixml-dev libarchive-dev liblo-dev

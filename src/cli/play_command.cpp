@@ -34,11 +34,16 @@ namespace qtam::cli {
 
 const char* const kPlayUsage =
     "usage: qtam-cli play SONG [-p N] [--seconds S] [--device N] [--buffer-size B]\n"
-    "                          [--record OUT.wav] [--kit FILE] [--userbank FILE] [-f]\n"
+    "                          [--latency MS] [--record OUT.wav] [--kit FILE]\n"
+    "                          [--userbank FILE] [-f]\n"
     "  Plays SONG from measure 1 of pattern N (1..8, default 1) through the sound device\n"
     "  until S seconds have been played (default: until Ctrl-C), then stops as the Stop\n"
     "  button does. --device takes a number from 'qtam-cli devices' (default 0: the default\n"
     "  device), --buffer-size the block size in units of 1024 frames (2..10, default 8).\n"
+    "  --latency is what Q.Tam asks of a PulseAudio server (PipeWire's too), in ms (20..500,\n"
+    "  default 60): more gives more headroom on a busy machine, a later first sound. At the\n"
+    "  end a line tells the sound system and how often the server found the sound missing\n"
+    "  (underruns; counted on PulseAudio only).\n"
     "  --record records the session to a WAV file (-f, --force replaces an existing one).\n"
     "  Without a sound card: SDL_AUDIODRIVER=dummy qtam-cli play SONG --seconds S --record\n"
     "  OUT.wav records in real time, and 'qtam-cli render' renders at once.\n"
@@ -87,6 +92,7 @@ struct PlayOptions {
     std::optional<double> seconds;
     int device = 0;
     int bufferSize = kDefaultBufferSize;
+    int latencyMs = kDefaultLatencyMs;
     std::string record;
     bool force = false;
     bool jack = false;
@@ -117,6 +123,27 @@ void WithoutLibraryNoise(Open open) {
     if (null >= 0) ::close(null);
 }
 
+// What played and how often the server found it empty, e.g. "Sound: PulseAudio, latency 60 ms
+// (stream 35 ms), 0 underruns". `opened` is what the device said when it had just opened (a
+// lost device is closed by the end).
+struct OpenedSound {
+    std::string system;
+    bool counted = false;
+    int grantedMs = 0;
+};
+std::string SoundReport(const OpenedSound& opened, const PlaybackDriver& driver) {
+    const WaveOut& out = driver.Playback;
+    std::string text = "Sound: " + opened.system;
+    if (opened.grantedMs > 0)
+        text += ", latency " + std::to_string(out.latencyMs) + " ms (stream " +
+                std::to_string(opened.grantedMs) + " ms)";
+    if (opened.counted)
+        text += ", " + std::to_string(driver.UnderrunsWhilePlaying()) + " underruns";
+    else
+        text += ", underruns not counted";
+    return text;
+}
+
 // Nullopt (and the reason in `error`) when the words do not make a valid command.
 std::optional<PlayOptions> ParsePlayArgs(const std::vector<std::string>& words,
                                          std::string& error) {
@@ -125,6 +152,7 @@ std::optional<PlayOptions> ParsePlayArgs(const std::vector<std::string>& words,
                                  {"--seconds", 0, true},
                                  {"--device", 0, true},
                                  {"--buffer-size", 0, true},
+                                 {"--latency", 0, true},
                                  {"--record", 0, true},
                                  {"--kit", 0, true},
                                  {"--userbank", 0, true},
@@ -153,6 +181,8 @@ std::optional<PlayOptions> ParsePlayArgs(const std::vector<std::string>& words,
     if (auto n = args->Number("--device", 0, kMaxListedDevices, error)) o.device = int(*n);
     if (auto n = args->Number("--buffer-size", kMinBufferSize, kMaxBufferSize, error))
         o.bufferSize = int(*n);
+    if (auto n = args->Number("--latency", kMinLatencyMs, kMaxLatencyMs, error))
+        o.latencyMs = int(*n);
     if (!error.empty()) return std::nullopt;
     if (auto s = args->Value("--seconds")) {
         char* end = nullptr;
@@ -213,8 +243,9 @@ std::optional<PlayOptions> ParsePlayArgs(const std::vector<std::string>& words,
         error = "--transport, --no-connect and the MIDI options go with --jack";
         return std::nullopt;
     }
-    if (o.jack && (args->Has("--device") || args->Has("--buffer-size") || !o.record.empty())) {
-        error = "--device, --buffer-size and --record do not go with --jack";
+    if (o.jack && (args->Has("--device") || args->Has("--buffer-size") || args->Has("--latency") ||
+                   !o.record.empty())) {
+        error = "--device, --buffer-size, --latency and --record do not go with --jack";
         return std::nullopt;
     }
     return o;
@@ -373,6 +404,7 @@ int RunPlay(const std::vector<std::string>& words) {
     WaveDeviceSettings settings;
     settings.DeviceNum = o.device;
     settings.Buffer_size = o.bufferSize;
+    settings.Latency = o.latencyMs;
     driver.ApplySettings(settings);
     bool defaultInstead = false;
     driver.OnDefaultDeviceInstead = [&](int) { defaultInstead = true; };
@@ -388,6 +420,8 @@ int RunPlay(const std::vector<std::string>& words) {
                     "and --record OUT.wav, or render at once with 'qtam-cli render'; "
                     "'qtam-cli devices' lists the devices (SDL_AUDIODRIVER chooses the driver)");
     }
+    const OpenedSound opened{driver.Playback.SystemName(), driver.Playback.UnderrunsCounted(),
+                             driver.Playback.GrantedLatencyMs()};
     if (!o.record.empty() && !StartLiveSession(*m, ExactName(o.record))) {
         prompter.Report(o.record);
         return CannotWrite(o.record, "the recording could not be started");
@@ -419,6 +453,7 @@ int RunPlay(const std::vector<std::string>& words) {
     while (!interrupted && !lost && driver.PlayedFrames() < target)
         events.WaitAndProcess(std::chrono::milliseconds(200));
     if (!lost) recorded = transport.Stop();  // finishes a recording
+    const std::string sound = SoundReport(opened, driver);
     driver.CloseDevice();
     sigaction(SIGINT, &previousInt, nullptr);
     sigaction(SIGTERM, &previousTerm, nullptr);
@@ -438,7 +473,7 @@ int RunPlay(const std::vector<std::string>& words) {
                   interrupted ? " (interrupted)"
                   : lost      ? " (the sound device was lost)"
                               : "");
-    std::cout << line;
+    std::cout << line << sound << "\n";
     return recorded && !lost ? kExitOk : kExitFailure;
 }
 

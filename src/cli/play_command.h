@@ -7,7 +7,7 @@
 
 namespace qtam::cli {
 
-// qtam-cli play SONG [--pattern N] [--seconds S] [--device N] [--buffer-size B]
+// qtam-cli play SONG [--pattern N] [--seconds S] [--device N] [--buffer-size B] [--latency MS]
 //                    [--record OUT.wav] [--kit FILE] [--userbank FILE]
 // `args` are the words after "play". Returns the process exit code.
 int RunPlay(const std::vector<std::string>& args);

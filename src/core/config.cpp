@@ -51,6 +51,7 @@ ConfigSettings ReadConfigSettings(const PrivateProfile& p) {
     s.NumDevices = p.ReadInteger(kWaveDevice, "NumDevices", s.NumDevices);
     // The staging buffer holds blocks of 2..10 units only.
     s.Buffer_size = std::clamp(p.ReadInteger(kWaveDevice, "Buffer_size", s.Buffer_size), 2, 10);
+    s.Latency = std::clamp(p.ReadInteger(kWaveDevice, "Latency", s.Latency), 20, 500);
     s.AudioSystem = std::clamp(p.ReadInteger(kWaveDevice, "AudioSystem", s.AudioSystem), 0, 1);
     s.JackConnect = std::clamp(p.ReadInteger(kWaveDevice, "JackConnect", s.JackConnect), 0, 1);
     s.JackTransport =
@@ -92,6 +93,7 @@ void WriteConfigSettings(const ConfigSettings& s, PrivateProfile& p) {
     p.WriteInteger(kWaveDevice, "DeviceSetup", s.DeviceSetup);
     p.WriteInteger(kWaveDevice, "NumDevices", s.NumDevices);
     p.WriteInteger(kWaveDevice, "Buffer_size", s.Buffer_size);
+    p.WriteInteger(kWaveDevice, "Latency", s.Latency);
     p.WriteInteger(kWaveDevice, "AudioSystem", s.AudioSystem);
     p.WriteInteger(kWaveDevice, "JackConnect", s.JackConnect);
     p.WriteInteger(kWaveDevice, "JackTransport", s.JackTransport);

@@ -14,6 +14,11 @@ inline constexpr int kMaxBufferSize = 10;
 inline constexpr int kDefaultBufferSize = 8;
 inline constexpr int kFramesPerBufferUnit = 1024;
 
+// The latency asked of a PulseAudio server, in milliseconds (engine/audio/pulse_stream.h).
+inline constexpr int kMinLatencyMs = 20;
+inline constexpr int kMaxLatencyMs = 500;
+inline constexpr int kDefaultLatencyMs = 60;
+
 inline constexpr int kAudioSystemSdl = 0;
 inline constexpr int kAudioSystemJack = 1;
 // The JACK transport: ignored, followed, or followed and mastered (engine/audio/jack_output.h).
@@ -26,6 +31,7 @@ struct WaveDeviceSettings {
     int DeviceSetup = 0;  // 1 once the setup dialog has been confirmed; stored only
     int NumDevices = 0;   // devices listed when the dialog was last confirmed; stored only
     int Buffer_size = kDefaultBufferSize;  // playback block size in units of 1024 frames
+    int Latency = kDefaultLatencyMs;       // asked of a PulseAudio server, in milliseconds
     int AudioSystem = kAudioSystemSdl;     // the system sound through SDL, or JACK
     int JackConnect = 1;                   // JACK: main_L/main_R to the system playback ports
     int JackTransport = kJackFollow;       // JACK: what Q.Tam does with the transport

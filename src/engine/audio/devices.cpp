@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdlib>
 #include <thread>
 
 #include "engine/device_settings.h"
@@ -12,12 +11,6 @@
 namespace qtam {
 
 namespace {
-// SDL asks a PulseAudio server to buffer no more than its own device buffer (12 ms), which a
-// busy machine misses now and then: the server then plays silence and drops what comes late.
-// The blocks already queue 0.3 s ahead, so a few more milliseconds at the server cost nothing
-// but make it robust. Someone who set the variable keeps their value.
-constexpr const char* kPulseLatencyMs = "40";
-
 struct BackgroundClose {
     std::unique_ptr<SdlAudioScope> audio;
     std::atomic<bool> finished{false};
@@ -51,7 +44,6 @@ int BackgroundClosesUnderWay() {
 
 SdlAudioScope::SdlAudioScope() {
     ReleaseFinishedCloses();
-    setenv("PULSE_LATENCY_MSEC", kPulseLatencyMs, 0);
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     ok_ = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
 }

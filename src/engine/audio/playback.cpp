@@ -52,6 +52,7 @@ PlaybackDriver::~PlaybackDriver() {
 void PlaybackDriver::ApplySettings(const WaveDeviceSettings& settings) {
     DeviceNum = settings.DeviceNum;
     BlockFrames = BlockFramesOf(settings.Buffer_size);
+    LatencyMs = std::clamp(settings.Latency, kMinLatencyMs, kMaxLatencyMs);
     const bool jack = settings.AudioSystem == kAudioSystemJack;
     // A MIDI clock followed wins over the JACK transport, which is then treated as off.
     const int sync = settings.MidiClockIn != 0
@@ -105,6 +106,7 @@ void PlaybackDriver::OpenDevice() {
     Playback.channels = 2;
     Playback.samples = 44100;
     Playback.SampleBits = 16;
+    Playback.latencyMs = LatencyMs;
     if (DeviceNum >= 0 && DeviceNum <= kMaxDeviceNum)
         Playback.device = static_cast<std::uint8_t>(DeviceNum);
     openWanted_ = false;
@@ -228,6 +230,7 @@ void PlaybackDriver::StartPlaying() {
         return;
     }
     sessionFirstSerial_ = Playback.NextSerial();
+    underrunsAtStart_ = Playback.Underruns();
     playedFrames_ = 0;
     // Nothing is queued now; a normal start plays its lead-in silence first.
     soundStartFrame_ = static_cast<std::int64_t>(Playback.TakenBytes() / kBytesPerFrame) +
@@ -320,6 +323,7 @@ bool PlaybackDriver::StopPlaying() {
         return recorded;
     }
     watch_.SetEnabled(false);
+    underrunsPlaying_ = UnderrunsWhilePlaying();
     m_.Playing = false;
     bool recorded = true;
     if (m_.Streaming) recorded = FinishStream(m_, streamObserver);
@@ -328,6 +332,11 @@ bool PlaybackDriver::StopPlaying() {
     Playback.Stop();
     ShowStopButton(false);
     return recorded;
+}
+
+std::uint64_t PlaybackDriver::UnderrunsWhilePlaying() const {
+    if (!m_.Playing || jackChosen_) return underrunsPlaying_;
+    return underrunsPlaying_ + (Playback.Underruns() - underrunsAtStart_);
 }
 
 void PlaybackDriver::KeyDown(bool isSpace, bool openDeviceFirst) {

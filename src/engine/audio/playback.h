@@ -41,7 +41,7 @@ std::string JackUnreachableText(const std::string& reason);
 
 class PlaybackDriver {
 public:
-    static constexpr int kLeadInBytes = 12288;     // 3072 frames of silence, twice
+    static constexpr int kLeadInBytes = 8192;      // 2048 frames of silence, twice
     static constexpr int kPreparedFrames = 10240;  // one whole staging half
     static constexpr int kPreparedBlockBytes = 20480;
 
@@ -55,11 +55,13 @@ public:
     // The panel's output device; its OnDone is BlockPlayed.
     WaveOut Playback;
 
-    int DeviceNum = 0;                // 0 = default device, 1..10 the n-th listed device
-    std::int32_t BlockFrames = 8192;  // used within 2048..10240, whatever is set here
+    int DeviceNum = 0;                  // 0 = default device, 1..10 the n-th listed device
+    std::int32_t BlockFrames = 8192;    // used within 2048..10240, whatever is set here
+    int LatencyMs = kDefaultLatencyMs;  // asked of a PulseAudio server at the next opening
 
-    // Takes DeviceNum and the block size from the configuration (the block size is kept
-    // within 2048..10240 frames). Thread: owner.
+    // Takes DeviceNum, the block size and the latency from the configuration (the block size
+    // is kept within 2048..10240 frames, the latency within kMinLatencyMs..kMaxLatencyMs).
+    // Thread: owner.
     void ApplySettings(const WaveDeviceSettings& settings);
 
     // Opens Playback unless it is open; a device lost while nothing played is closed first,
@@ -159,6 +161,9 @@ public:
     // (Playback.TakenBytes): frame 0 of the start's step starts (core/machine.h) is heard there.
     // Thread: owner.
     std::int64_t SoundStartFrame() const { return soundStartFrame_; }
+    // Underruns the sound server reported while playing, since the driver was made (on
+    // PulseAudio only: Playback.UnderrunsCounted). Thread: owner.
+    std::uint64_t UnderrunsWhilePlaying() const;
 
 private:
     void StopForLostDevice(std::string reason);
@@ -184,6 +189,8 @@ private:
     bool lost_ = false;      // lost, and not opened again since
     std::string openError_;  // why the last opening failed
     std::int64_t soundStartFrame_ = 0;
+    std::uint64_t underrunsAtStart_ = 0;  // Playback.Underruns() at the start
+    std::uint64_t underrunsPlaying_ = 0;  // those of the earlier plays
     std::unique_ptr<JackOutput> jack_;
     bool jackChosen_ = false;
     int jackSync_ = kJackFollow;  // kJackOff while a MIDI clock is followed

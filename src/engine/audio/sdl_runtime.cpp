@@ -13,6 +13,7 @@
 #include <atomic>
 
 #include "engine/audio/devices.h"
+#include "engine/audio/pulse_stream.h"
 
 namespace {
 
@@ -32,6 +33,7 @@ struct SdlLibrary {
     decltype(&SDL_GetError) GetError = nullptr;
     decltype(&SDL_GetAudioDeviceStatus) GetAudioDeviceStatus = nullptr;
     decltype(&SDL_PeepEvents) PeepEvents = nullptr;
+    decltype(&SDL_GetCurrentAudioDriver) GetCurrentAudioDriver = nullptr;
 };
 
 template <class F>
@@ -58,6 +60,7 @@ const SdlLibrary& Sdl() {
         Find(library, s.GetError, "SDL_GetError");
         Find(library, s.GetAudioDeviceStatus, "SDL_GetAudioDeviceStatus");
         Find(library, s.PeepEvents, "SDL_PeepEvents");
+        Find(library, s.GetCurrentAudioDriver, "SDL_GetCurrentAudioDriver");
         return s;
     }();
     loadTried = true;
@@ -69,6 +72,7 @@ const SdlLibrary& Sdl() {
 namespace qtam {
 
 void LoadSoundLibrary() {
+    PulseStream::Wanted();  // loads libpulse, which plays first when a server answers
     Sdl();
 }
 
@@ -131,6 +135,10 @@ SDL_AudioStatus SDL_GetAudioDeviceStatus(SDL_AudioDeviceID dev) {
 int SDL_PeepEvents(SDL_Event* events, int numevents, SDL_eventaction action, Uint32 minType,
                    Uint32 maxType) {
     return Sdl().PeepEvents ? Sdl().PeepEvents(events, numevents, action, minType, maxType) : -1;
+}
+
+const char* SDL_GetCurrentAudioDriver(void) {
+    return Sdl().GetCurrentAudioDriver ? Sdl().GetCurrentAudioDriver() : nullptr;
 }
 
 const char* SDL_GetError(void) {

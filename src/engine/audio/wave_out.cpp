@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "engine/audio/devices.h"
+#include "engine/audio/pulse_stream.h"
 
 namespace qtam {
 
@@ -43,8 +44,45 @@ void WaveOut::Open() {
         return;
     if (channels < 1 || channels > 255 || samples <= 0) return;
 
+    submitted_.Clear();
+    played_.Clear();
+    current_ = nullptr;
+    offset_ = 0;
+    position_ = 0;
+    devicePosition_.store(0, std::memory_order_relaxed);
+    silence_ = SampleBits == 8 ? 0x80 : 0;
+    if (!OpenPulse(channels * SampleBits / 8) && !OpenSdl(format)) return;
+    open_ = true;
+    lostReason_.clear();
+    watchedPosition_ = 0;
+    openedAt_ = watchedSince_ = std::chrono::steady_clock::now();
+    notices_.push_back({NoticeKind::Open, nullptr});
+    events_.Wake();
+}
+
+// A PulseAudio server that answers gets a stream of our own; false leaves the choice to SDL.
+bool WaveOut::OpenPulse(int frameBytes) {
+    if (!PulseStream::Wanted()) return false;
+    auto pulse = std::make_unique<PulseStream>();
+    PulseStream::Format format;
+    format.rate = samples;
+    format.channels = channels;
+    format.sampleBits = SampleBits;
+    std::string error;
+    const int latency = std::clamp(latencyMs, kMinLatencyMs, kMaxLatencyMs);
+    if (!pulse->Open(format, device <= 10 ? device : 0, latency, &WaveOut::AudioCallback, this,
+                     error))
+        return false;
+    openedDefaultInstead_ = pulse->OpenedDefaultInstead();
+    deviceFrames_ = static_cast<int>(pulse->Granted().minreq) / frameBytes;
+    pulse_ = std::move(pulse);
+    systemName_ = "PulseAudio";
+    return true;
+}
+
+bool WaveOut::OpenSdl(std::uint16_t format) {
     auto audio = std::make_unique<SdlAudioScope>();
-    if (!audio->ok()) return;
+    if (!audio->ok()) return false;
 
     // A listed device that has gone (unplugged, or its server restarted with fewer devices)
     // gives way to the default device rather than to silence.
@@ -70,25 +108,48 @@ void WaveOut::Open() {
         openedDefaultInstead_ = true;
         id = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
     }
-    if (id == 0) return;
-
-    submitted_.Clear();
-    played_.Clear();
-    current_ = nullptr;
-    offset_ = 0;
-    position_ = 0;
-    devicePosition_.store(0, std::memory_order_relaxed);
+    if (id == 0) return false;
     silence_ = have.silence;
     deviceFrames_ = have.samples;
+    const char* driver = SDL_GetCurrentAudioDriver();
+    systemName_ = std::string("SDL (") + (driver ? driver : "?") + ")";
     audio_ = std::move(audio);
     deviceId_ = id;
-    open_ = true;
-    lostReason_.clear();
-    watchedPosition_ = 0;
-    openedAt_ = watchedSince_ = std::chrono::steady_clock::now();
     SDL_PauseAudioDevice(id, 0);
-    notices_.push_back({NoticeKind::Open, nullptr});
-    events_.Wake();
+    return true;
+}
+
+void WaveOut::LockCallback() {
+    if (pulse_)
+        pulse_->Lock();
+    else
+        SDL_LockAudioDevice(deviceId_);
+}
+
+void WaveOut::UnlockCallback() {
+    if (pulse_)
+        pulse_->Unlock();
+    else
+        SDL_UnlockAudioDevice(deviceId_);
+}
+
+int WaveOut::DeviceBufferFrames() const {
+    return pulse_ ? pulse_->RequestFrames() : deviceFrames_;
+}
+
+std::int64_t WaveOut::LatencyFrames() const {
+    return pulse_ ? pulse_->LatencyFrames() : 2 * static_cast<std::int64_t>(deviceFrames_);
+}
+
+int WaveOut::GrantedLatencyMs() const {
+    if (!pulse_) return 0;
+    const int frameBytes = channels * SampleBits / 8;
+    const auto frames = static_cast<double>(pulse_->Granted().tlength) / frameBytes;
+    return static_cast<int>(frames * 1000.0 / samples + 0.5);
+}
+
+std::uint64_t WaveOut::Underruns() const {
+    return underrunsBefore_ + (pulse_ ? pulse_->Underruns() : 0);
 }
 
 void WaveOut::Write(const void* data, std::size_t size) {
@@ -141,7 +202,7 @@ void WaveOut::Stop() {
         // allocate, are queued only after the lock is released.
         std::array<Block*, 2 * kRingSize + 1> taken;
         std::size_t count = 0;
-        SDL_LockAudioDevice(deviceId_);
+        LockCallback();
         Block* b;
         while (played_.Pop(b)) taken[count++] = b;
         if (current_ != nullptr) {
@@ -149,7 +210,7 @@ void WaveOut::Stop() {
             current_ = nullptr;
         }
         while (submitted_.Pop(b)) taken[count++] = b;
-        SDL_UnlockAudioDevice(deviceId_);
+        UnlockCallback();
         inFlight_ -= count;
         for (std::size_t i = 0; i < count; ++i) ReturnUnplayed(taken[i]);
         for (Block* q : backlog_) ReturnUnplayed(q);
@@ -162,13 +223,19 @@ void WaveOut::Stop() {
 
 void WaveOut::Close() {
     if (open_) {
-        if (stalled_)
+        if (pulse_) {
+            underrunsBefore_ += pulse_->Underruns();
+            pulse_->Close();  // joins the stream's thread, which never waits on the server
+            pulse_.reset();
+        } else if (stalled_) {
             CloseStalledDevice();
-        else
+        } else {
             SDL_CloseAudioDevice(deviceId_);  // joins the audio thread
+        }
         deviceId_ = 0;
         open_ = false;
         deviceFrames_ = 0;
+        systemName_.clear();
         lostReason_.clear();
         stalled_ = false;
         audio_.reset();
@@ -186,6 +253,12 @@ void WaveOut::Close() {
 
 bool WaveOut::CheckDevice() {
     if (!open_ || IsLost()) return IsLost();
+    if (pulse_) {
+        if (pulse_->Failed()) lostReason_ = "the sound server closed the stream";
+        if (!IsLost() && TookNothingTooLong())
+            lostReason_ = "the device took no sound for more than a second";
+        return IsLost();
+    }
     // SDL posts the removal to its event queue and marks the device stopped; the program uses
     // no other SDL events, so the device events are drained here.
     SDL_Event e;

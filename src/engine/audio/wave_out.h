@@ -8,6 +8,10 @@
 // written block comes back exactly once (Stop returns all queued blocks at once) unless
 // Close frees it first; Close frees the rest without events.
 //
+// With a PulseAudio server answering (PulseAudio itself, or PipeWire's), the device is a stream
+// of our own on it (pulse_stream.h), whose buffer follows `latencyMs` and whose underruns are
+// counted; otherwise SDL plays, through whichever driver it finds.
+//
 // Thread rules are on each public member ("owner": the thread that drains `events`); only the
 // private AudioCallback runs on the audio callback thread.
 
@@ -22,10 +26,12 @@
 
 #include "engine/audio/event_queue.h"
 #include "engine/audio/spsc_ring.h"
+#include "engine/device_settings.h"
 
 namespace qtam {
 
 class SdlAudioScope;
+class PulseStream;
 
 class WaveOut {
 public:
@@ -48,6 +54,8 @@ public:
     // else = the default device. A listed device that is no longer present opens the default
     // device instead (OpenedDefaultInstead tells).
     std::uint8_t device = 0;
+    // The latency asked of a PulseAudio server, in milliseconds (kMinLatencyMs..kMaxLatencyMs).
+    int latencyMs = kDefaultLatencyMs;
 
     // A device that takes nothing for this long while blocks are queued counts as lost.
     static constexpr std::chrono::milliseconds kStallLimit{1000};
@@ -105,8 +113,23 @@ public:
     std::uint64_t TakenBytes() const { return takenBytes_.load(std::memory_order_relaxed); }
     // Blocks written and not yet freed. Thread: owner.
     std::size_t HeldBlocks() const { return held_; }
-    // Frames of the device buffer SDL granted; 0 while closed. Thread: owner.
-    int DeviceBufferFrames() const { return deviceFrames_; }
+    // Frames the device takes at a time (SDL's device buffer, or what a PulseAudio server asked
+    // for last); 0 while closed. Thread: owner.
+    int DeviceBufferFrames() const;
+    // Frames between the newest frame the device has taken and the moment it is heard: the
+    // server's own estimate on PulseAudio, SDL's buffer twice otherwise. Thread: owner.
+    std::int64_t LatencyFrames() const;
+    // Whether the open device is a PulseAudio stream of our own (else SDL's). Thread: owner.
+    bool OnPulse() const { return pulse_ != nullptr; }
+    // What plays: "PulseAudio" or "SDL (DRIVER)"; empty while closed. Thread: owner.
+    const std::string& SystemName() const { return systemName_; }
+    // The latency the server granted, in milliseconds: the stream's buffer and the sink's;
+    // 0 unless on PulseAudio. Thread: owner.
+    int GrantedLatencyMs() const;
+    // Times the sound server found the device empty (the sound broke up) since construction;
+    // counted on PulseAudio only (UnderrunsCounted). Thread: owner.
+    std::uint64_t Underruns() const;
+    bool UnderrunsCounted() const { return OnPulse(); }
 
 private:
     struct Block;
@@ -118,6 +141,10 @@ private:
     static constexpr std::size_t kRingSize = 64;
 
     static void AudioCallback(void* self, std::uint8_t* stream, int len);
+    bool OpenPulse(int frameBytes);
+    bool OpenSdl(std::uint16_t format);
+    void LockCallback();
+    void UnlockCallback();
     void FillDeviceBuffer(std::uint8_t* out, int len) noexcept;
 
     int Drain();
@@ -135,6 +162,9 @@ private:
     EventQueue& events_;
     EventQueue::SourceId source_ = 0;
     std::unique_ptr<SdlAudioScope> audio_;
+    std::unique_ptr<PulseStream> pulse_;
+    std::string systemName_;
+    std::uint64_t underrunsBefore_ = 0;  // counted by streams closed since
     std::uint32_t deviceId_ = 0;
     bool open_ = false;
     int deviceFrames_ = 0;

@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QShowEvent>
 #include <QSlider>
+#include <QSpinBox>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -145,6 +146,7 @@ DeviceSetupDialog::DeviceSetupDialog(AppContext& ctx, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(halves);
     layout->addLayout(audio);
+    layout->addLayout(MakeSoundServerBlock());
     layout->addLayout(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
@@ -184,6 +186,48 @@ void DeviceSetupDialog::PrepareToShow() {
                                       .arg(static_cast<qulonglong>(jack.Xruns()))
                                 : QStringLiteral("JACK: not connected"));
     Q_EMIT AudioSystemBox->currentIndexChanged(AudioSystemBox->currentIndex());
+    ShowSoundServer();
+}
+
+QLayout* DeviceSetupDialog::MakeSoundServerBlock() {
+    LatencyBox = new QSpinBox(this);
+    LatencyBox->setObjectName(QStringLiteral("LatencyBox"));
+    LatencyBox->setAccessibleName(QStringLiteral("Latency"));
+    LatencyBox->setRange(kMinLatencyMs, kMaxLatencyMs);
+    LatencyBox->setSingleStep(10);
+    LatencyBox->setSuffix(QStringLiteral(" ms"));
+    UnderrunLabel = Label(this, "UnderrunLabel", "", true);
+    auto* block = new QGridLayout;
+    block->addWidget(Label(this, "LatencyLabel", "Latency (PulseAudio, PipeWire):"), 0, 0);
+    block->addWidget(LatencyBox, 0, 1);
+    block->addWidget(Label(this, "LatencyHelp",
+                           "More latency gives the sound more headroom on a busy machine; the "
+                           "first sound after Start comes that much later.",
+                           true),
+                     1, 0, 1, 2);
+    block->addWidget(UnderrunLabel, 2, 0, 1, 2);
+    // JACK has a latency of its own.
+    connect(AudioSystemBox, &QComboBox::currentIndexChanged, this,
+            [this](int system) { LatencyBox->setEnabled(system != kAudioSystemJack); });
+    return block;
+}
+
+// Underruns are shown, never hidden: each is the sound breaking up.
+void DeviceSetupDialog::ShowSoundServer() {
+    LatencyBox->setValue(std::clamp(ctx_.device.Latency, kMinLatencyMs, kMaxLatencyMs));
+    const WaveOut& out = ctx_.playback.Playback;
+    QString text;
+    if (!out.IsOpen())
+        text = QStringLiteral("Sound device: not open");
+    else if (!out.UnderrunsCounted())
+        text = QStringLiteral("Sound device: %1; underruns are not counted there")
+                   .arg(QString::fromStdString(out.SystemName()));
+    else
+        text = QStringLiteral("Sound device: %1, stream %2 ms; %3 underruns while playing")
+                   .arg(QString::fromStdString(out.SystemName()))
+                   .arg(out.GrantedLatencyMs())
+                   .arg(static_cast<qulonglong>(ctx_.playback.UnderrunsWhilePlaying()));
+    UnderrunLabel->setText(text);
 }
 
 void DeviceSetupDialog::Confirm() {
@@ -193,6 +237,7 @@ void DeviceSetupDialog::Confirm() {
     chosenAudioSystem = AudioSystemBox->currentIndex();
     chosenJackTransport = JackTransportBox->currentIndex();
     chosenJackConnect = JackConnectBox->isChecked();
+    chosenLatency = LatencyBox->value();
 }
 
 bool DeviceSetupDialog::RunSetup() {
@@ -215,6 +260,7 @@ bool DeviceSetupDialog::RunSetup() {
         ctx_.device.AudioSystem = chosenAudioSystem;
         ctx_.device.JackTransport = chosenJackTransport;
         ctx_.device.JackConnect = chosenJackConnect ? 1 : 0;
+        ctx_.device.Latency = chosenLatency;
         ctx_.playback.ApplySettings(ctx_.device);
         // The menu item is disabled while playing, so nothing is queued: the device opens
         // again with the new choice.

@@ -16,6 +16,8 @@ class QLabel;
 class QListWidget;
 class QPushButton;
 class QSlider;
+class QSpinBox;
+class QLayout;
 
 namespace qtam {
 
@@ -50,6 +52,7 @@ public:
     int chosenAudioSystem = 0;  // kAudioSystemSdl or kAudioSystemJack
     int chosenJackTransport = 0;
     bool chosenJackConnect = true;
+    int chosenLatency = 0;  // ms asked of a PulseAudio server
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -57,6 +60,9 @@ protected:
 private:
     void PrepareToShow();
     void Confirm();
+    // The latency asked of the sound server and the underruns counted so far: one block.
+    QLayout* MakeSoundServerBlock();
+    void ShowSoundServer();
 
     AppContext& ctx_;
     OutputDeviceNames deviceNames_;
@@ -71,6 +77,8 @@ private:
     QComboBox* JackTransportBox;
     QCheckBox* JackConnectBox;
     QLabel* JackStateLabel;
+    QSpinBox* LatencyBox;
+    QLabel* UnderrunLabel;
 };
 
 }  // namespace qtam

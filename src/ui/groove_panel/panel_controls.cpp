@@ -1,7 +1,10 @@
 #include "ui/groove_panel/panel_controls.h"
 
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
+#include <QPixmap>
+#include <QPixmapCache>
 #include <algorithm>
 #include <cmath>
 
@@ -26,9 +29,31 @@ void SkinPicture::SetPicture(skin::Picture picture, int variant) {
     update();
 }
 
-void SkinPicture::paintEvent(QPaintEvent*) {
+// Each picture is drawn once at each pixel ratio and kept: a repaint copies it. The light moving
+// over the panel repaints the background under it several times a second, and drawing that
+// again (its printed labels shaped and laid out each time) was most of the program's work while
+// playing.
+void SkinPicture::paintEvent(QPaintEvent* event) {
+    const qreal ratio = devicePixelRatioF();
+    const QString key = QStringLiteral("qtam-skin-%1-%2-%3")
+                            .arg(static_cast<int>(picture_))
+                            .arg(variant_)
+                            .arg(ratio);
+    QPixmap drawn;
+    if (!QPixmapCache::find(key, &drawn)) {
+        const QSize size = skin::SizeOf(picture_);
+        drawn = QPixmap(size * ratio);
+        drawn.setDevicePixelRatio(ratio);
+        drawn.fill(Qt::transparent);
+        QPainter into(&drawn);
+        skin::Paint(into, picture_, variant_);
+        into.end();
+        QPixmapCache::insert(key, drawn);
+    }
     QPainter p(this);
-    skin::Paint(p, picture_, variant_);
+    const QRect exposed = event->rect();
+    p.drawPixmap(exposed, drawn,
+                 QRectF(exposed.topLeft() * ratio, exposed.size() * ratio).toRect());
 }
 
 void SkinPicture::mousePressEvent(QMouseEvent* event) {

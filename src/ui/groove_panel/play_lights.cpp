@@ -84,7 +84,7 @@ void PlayLights::Refresh() {
     }
     const int chunk = driver.Playback.DeviceBufferFrames();
     const auto taken = static_cast<std::int64_t>(driver.Playback.TakenBytes() / kBytesPerFrame);
-    const double heard = clock_.Observe(taken, now, LatencyFrames(chunk), chunk) -
+    const double heard = clock_.Observe(taken, now, driver.Playback.LatencyFrames(), chunk) -
                          static_cast<double>(driver.SoundStartFrame());
     const PlayPosition at = StepAtFrame(ctx_.m.stepStarts, std::int64_t(std::floor(heard)));
     Show(at, std::fmod(now, 2.0 * kBlinkMs) < kBlinkMs);

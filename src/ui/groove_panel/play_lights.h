@@ -23,7 +23,7 @@ class SkinPicture;
 class PlayLights {
 public:
     static constexpr int kBlinkMs = 250;
-    static constexpr int kLongestWaitMs = 50;
+    static constexpr int kLongestWaitMs = 100;
     static constexpr int kJackLookMs = 10;  // how often the lights look at JACK's frame time
 
     // Creates its pictures on the panel, over the panel's own.
@@ -37,10 +37,6 @@ public:
     // The follow switch belongs to the transport; the panel shows it.
     void ToggleFollow();
     void ShowFollow();
-
-    // Frames between the newest frame the audio callback has taken and the one heard when it
-    // ran: the device's own buffer and as much again in the sound service.
-    static std::int64_t LatencyFrames(int deviceBufferFrames) { return 2 * deviceBufferFrames; }
 
     // Told whenever the light moves to another step (to measure it against the sound).
     std::function<void(const PlayPosition&)> onStepShown;

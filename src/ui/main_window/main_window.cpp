@@ -91,6 +91,7 @@ void MainWindow::SetUp(const std::string& commandLineSong) {
     ctx.device.DeviceSetup = s.DeviceSetup;
     ctx.device.NumDevices = s.NumDevices;
     ctx.device.Buffer_size = s.Buffer_size;
+    ctx.device.Latency = s.Latency;
     ctx.device.AudioSystem = s.AudioSystem;
     ctx.device.JackConnect = s.JackConnect;
     ctx.device.JackTransport = s.JackTransport;
@@ -463,6 +464,7 @@ bool MainWindow::SaveConfigurationAtExit() {
     s.DeviceSetup = ctx.device.DeviceSetup;
     s.NumDevices = ctx.device.NumDevices;
     s.Buffer_size = ctx.device.Buffer_size;
+    s.Latency = ctx.device.Latency;
     s.AudioSystem = ctx.device.AudioSystem;
     s.JackConnect = ctx.device.JackConnect;
     s.JackTransport = ctx.device.JackTransport;

@@ -27,7 +27,7 @@ fail() {
     exit 1
 }
 
-timeout 60 "$cli" play "$song" --seconds 30 --record "$work/live.wav" >"$work/out" 2>"$work/err" &
+timeout 60 "$cli" play "$song" --seconds 30 --latency 80 --record "$work/live.wav" >"$work/out" 2>"$work/err" &
 player=$!
 sleep 4
 kill -9 "$server"
@@ -44,6 +44,9 @@ grep -Eq '^qtam-cli: the sound device was lost after [0-9]+\.[0-9]+ s of playing
 played=$(sed -n 's/^Played \([0-9.]*\) s of pattern 1 (the sound device was lost)$/\1/p' "$work/out")
 [ -n "$played" ] || fail "no line with the seconds played"
 awk -v p="$played" 'BEGIN { exit !(p > 0.5 && p < 5) }' || fail "played $played s"
+# What played, with the latency asked for, and the underruns the server reported.
+grep -Eq '^Sound: PulseAudio, latency 80 ms \(stream [0-9]+ ms\), [0-9]+ underruns$' "$work/out" ||
+    fail "no line on the sound server"
 # Both messages give the same seconds.
 grep -q "after $played s" "$work/err" || fail "the two messages disagree"
 # The recording is finished as a stop finishes it: at least every frame played.

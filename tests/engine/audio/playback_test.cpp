@@ -123,7 +123,8 @@ TEST_P(NormalStart, QueuesTwoSilentBlocksThenTheMixedOnes) {
 
     // Two blocks of silence, then the mixer's blocks in the order they were mixed; the one
     // mixed last was never written.
-    std::vector<std::vector<std::uint8_t>> written(2, std::vector<std::uint8_t>(12288, 0));
+    std::vector<std::vector<std::uint8_t>> written(
+        2, std::vector<std::uint8_t>(PlaybackDriver::kLeadInBytes, 0));
     const std::size_t mixedBlocks = rig.mixed.bytes.size() / blockBytes;
     ASSERT_EQ(rig.mixed.bytes.size(), mixedBlocks * blockBytes);
     for (std::size_t i = 0; i + 1 < mixedBlocks; ++i)
@@ -211,8 +212,8 @@ TEST(PreparedStart, AClearedPreparationGivesANormalStartWhereTheClockWasLeft) {
     EXPECT_EQ(std::memcmp(rig.mixed.bytes.data() + 40960, expectedMix, 32768), 0);
     ASSERT_TRUE(test::PumpUntil(rig.events, [&] { return rig.PlayedCount() >= 3; }));
     rig.Stop();
-    EXPECT_EQ(rig.done[0].size, 12288u);
-    EXPECT_EQ(rig.done[1].size, 12288u);
+    EXPECT_EQ(rig.done[0].size, std::size_t{PlaybackDriver::kLeadInBytes});
+    EXPECT_EQ(rig.done[1].size, std::size_t{PlaybackDriver::kLeadInBytes});
     EXPECT_EQ(rig.done[2].size, 32768u);
 }
 

@@ -9,6 +9,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QSlider>
+#include <QSpinBox>
 #include <QTest>
 #include <QTimer>
 
@@ -43,6 +44,7 @@ private Q_SLOTS:
         panel.show();
         app.device.DeviceNum = 3;
         app.device.Buffer_size = 4;
+        app.device.Latency = 80;
 
         WhileShown(
             w,
@@ -57,6 +59,10 @@ private Q_SLOTS:
                 QCOMPARE(devs->currentRow(), 3);
                 QCOMPARE(Child<QSlider>(w, "BufferSlider")->value(), 4);
                 QTest::keyClick(Child<QSlider>(w, "BufferSlider"), Qt::Key_End);
+                auto* latency = Child<QSpinBox>(w, "LatencyBox");
+                QCOMPARE(latency->value(), 80);
+                for (int i = 0; i < 7; ++i) QTest::keyClick(latency, Qt::Key_Up);
+                QVERIFY(Child<QLabel>(w, "UnderrunLabel")->text().contains("not open"));
                 QTest::mouseClick(devs->viewport(), Qt::LeftButton, {},
                                   devs->visualItemRect(devs->item(10)).center());
             },
@@ -70,6 +76,8 @@ private Q_SLOTS:
         QCOMPARE(app.device.Buffer_size, 10);
         QCOMPARE(app.playback.DeviceNum, 10);
         QCOMPARE(app.playback.BlockFrames, 10240);
+        QCOMPARE(app.device.Latency, 150);
+        QCOMPARE(app.playback.LatencyMs, 150);
     }
 
     // With the editor showing instead of the panel, the editor is the one hidden. Cancel
