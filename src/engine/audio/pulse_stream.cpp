@@ -172,18 +172,28 @@ bool PulseStream::Connect(std::string& error) {
         error = "libpulse could not start its thread";
         return false;
     }
+    const bool ready = WaitUntilReady(
+        [this, &pa] {
+            const pa_context_state_t state = pa.pa_context_get_state(context_);
+            return state == PA_CONTEXT_READY ? 1 : PA_CONTEXT_IS_GOOD(state) ? 0 : -1;
+        },
+        error);
+    pa.pa_threaded_mainloop_unlock(loop_);
+    return ready;
+}
+
+// Called with the loop locked.
+bool PulseStream::WaitUntilReady(const std::function<int()>& readiness, std::string& error) {
+    const PulseLibrary& pa = Pa();
     for (;;) {
-        const pa_context_state_t state = pa.pa_context_get_state(context_);
-        if (state == PA_CONTEXT_READY) break;
-        if (!PA_CONTEXT_IS_GOOD(state)) {
+        const int state = readiness();
+        if (state > 0) return true;
+        if (state < 0) {
             error = pa.pa_strerror(pa.pa_context_errno(context_));
-            pa.pa_threaded_mainloop_unlock(loop_);
             return false;
         }
         pa.pa_threaded_mainloop_wait(loop_);
     }
-    pa.pa_threaded_mainloop_unlock(loop_);
-    return true;
 }
 
 // Called with the loop locked.
@@ -212,10 +222,10 @@ std::string PulseStream::SinkName(int sinkNumber) {
 bool PulseStream::StartStream(const Format& format, int sinkNumber, int latencyMs,
                               std::string& error) {
     const PulseLibrary& pa = Pa();
-    pa_sample_spec spec{};
-    spec.format = format.sampleBits == 8 ? PA_SAMPLE_U8 : PA_SAMPLE_S16LE;
-    spec.rate = static_cast<std::uint32_t>(format.rate);
-    spec.channels = static_cast<std::uint8_t>(format.channels);
+    pa_sample_spec sampleFormat{};
+    sampleFormat.format = format.sampleBits == 8 ? PA_SAMPLE_U8 : PA_SAMPLE_S16LE;
+    sampleFormat.rate = static_cast<std::uint32_t>(format.rate);
+    sampleFormat.channels = static_cast<std::uint8_t>(format.channels);
     frameBytes_ = format.channels * format.sampleBits / 8;
     rate_ = format.rate;
     const PulseBuffer want = PulseBufferFor(latencyMs, rate_, frameBytes_);
@@ -229,7 +239,7 @@ bool PulseStream::StartStream(const Format& format, int sinkNumber, int latencyM
         sink = SinkName(sinkNumber);
         openedDefaultInstead_ = sink.empty();
     }
-    stream_ = pa.pa_stream_new(context_, "Q.Tam playback", &spec, nullptr);
+    stream_ = pa.pa_stream_new(context_, "Q.Tam playback", &sampleFormat, nullptr);
     if (stream_ == nullptr) {
         error = pa.pa_strerror(pa.pa_context_errno(context_));
         pa.pa_threaded_mainloop_unlock(loop_);
@@ -255,15 +265,15 @@ bool PulseStream::StartStream(const Format& format, int sinkNumber, int latencyM
         pa.pa_threaded_mainloop_unlock(loop_);
         return false;
     }
-    for (;;) {
-        const pa_stream_state_t state = pa.pa_stream_get_state(stream_);
-        if (state == PA_STREAM_READY) break;
-        if (!PA_STREAM_IS_GOOD(state)) {
-            error = pa.pa_strerror(pa.pa_context_errno(context_));
-            pa.pa_threaded_mainloop_unlock(loop_);
-            return false;
-        }
-        pa.pa_threaded_mainloop_wait(loop_);
+    const bool ready = WaitUntilReady(
+        [this, &pa] {
+            const pa_stream_state_t state = pa.pa_stream_get_state(stream_);
+            return state == PA_STREAM_READY ? 1 : PA_STREAM_IS_GOOD(state) ? 0 : -1;
+        },
+        error);
+    if (!ready) {
+        pa.pa_threaded_mainloop_unlock(loop_);
+        return false;
     }
     if (const pa_buffer_attr* got = pa.pa_stream_get_buffer_attr(stream_))
         granted_ = {got->maxlength, got->tlength, got->prebuf, got->minreq};

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 struct pa_context;
@@ -93,7 +94,9 @@ private:
     bool Connect(std::string& error);
     bool StartStream(const Format& format, int sinkNumber, int latencyMs, std::string& error);
     std::string SinkName(int sinkNumber);
-    void WaitForReady(std::string& error);
+    // Waits until `readiness` gives 1 (ready) or -1 (never: `error` has the server's reason);
+    // 0 is waiting.
+    bool WaitUntilReady(const std::function<int()>& readiness, std::string& error);
 
     pa_threaded_mainloop* loop_ = nullptr;
     pa_context* context_ = nullptr;
