@@ -60,11 +60,7 @@ void PlaybackDriver::ApplySettings(const WaveDeviceSettings& settings) {
                          : std::clamp(settings.JackTransport, kJackOff, kJackMaster);
     const bool connect = settings.JackConnect != 0;
     // Another choice takes effect at the next opening (the setup is closed while playing).
-    if (jack_->IsOpen() && (!jack || sync != jackSync_ || connect != jackConnect_)) {
-        jack_->Close();
-        watch_.SetEnabled(false);
-        watch_.SetInterval(kWatchIntervalMs);
-    }
+    if (jack_->IsOpen() && (!jack || sync != jackSync_ || connect != jackConnect_)) CloseJack();
     if (jack && Playback.IsOpen() && !m_.Playing) Playback.Close();
     jackChosen_ = jack;
     jackSync_ = sync;
@@ -141,12 +137,16 @@ void PlaybackDriver::OpenDeviceSoon() {
 void PlaybackDriver::CloseDevice() {
     openWanted_ = false;
     Playback.Close();
-    if (jack_->IsOpen()) {
-        if (m_.Playing) EndJackPlaying();
-        jack_->Close();
-        watch_.SetEnabled(false);
-        watch_.SetInterval(kWatchIntervalMs);
-    }
+    if (jack_->IsOpen()) CloseJack();
+}
+
+// A choice that reopens the client may come while it plays (the MIDI setup's clock in): the
+// playing ends as a stop ends it.
+void PlaybackDriver::CloseJack() {
+    if (m_.Playing) EndJackPlaying();
+    jack_->Close();
+    watch_.SetEnabled(false);
+    watch_.SetInterval(kWatchIntervalMs);
 }
 
 PlayPosition PlaybackDriver::JackHeard() const {

@@ -168,6 +168,7 @@ public:
 private:
     void StopForLostDevice(std::string reason);
     void WatchJack();
+    void CloseJack();
     void BeginJackPlaying();
     void EndJackPlaying();
     void SetMenusEnabled(bool enabled);

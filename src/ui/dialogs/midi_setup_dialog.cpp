@@ -234,9 +234,13 @@ void MidiSetupDialog::Confirm() {
 
 bool MidiSetupDialog::RunSetup() {
     ctx_.playback.OnPad = [this](const JackReport& pad) { PadHeard(pad.note, pad.velocity); };
+    const bool jackWasOpen = ctx_.playback.Jack().IsOpen();
     CenterOverOwner(*this);
     const bool confirmed = exec() == QDialog::Accepted;
     ctx_.playback.OnPad = nullptr;
+    // Clock in turned on or off closes the client (it decides the transport): open again at
+    // once, as the pads were heard while it was open.
+    if (jackWasOpen && !ctx_.playback.Jack().IsOpen()) ctx_.playback.OpenDevice();
     return confirmed;
 }
 

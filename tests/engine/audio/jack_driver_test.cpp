@@ -114,6 +114,17 @@ TEST(JackDriver, TheTransportOffPlaysAtOnceAndStops) {
     EXPECT_FALSE(rig.m->Playing);
     EXPECT_TRUE(rig.driver.StartButtonVisible());
     ASSERT_TRUE(rig.Pump([&] { return !rig.driver.Jack().Playing(); }));
+    // Clock in chosen while playing (the MIDI setup is open then) closes the client: playing
+    // ends as a stop ends it.
+    rig.transport.Start();
+    ASSERT_TRUE(rig.m->Playing);
+    WaveDeviceSettings clockIn;
+    clockIn.AudioSystem = kAudioSystemJack;
+    clockIn.MidiClockIn = 1;
+    rig.driver.ApplySettings(clockIn);
+    EXPECT_FALSE(rig.driver.Jack().IsOpen());
+    EXPECT_FALSE(rig.m->Playing);
+    EXPECT_TRUE(rig.driver.StartButtonVisible());
 }
 
 TEST(JackDriver, FollowingTheButtonsFollowATransportRolledElsewhere) {
