@@ -6,11 +6,13 @@
 # Each step's first 10 ms of the mix are looked for in the recording, after where the step
 # before was found: a late block leaves a gap of silence in the recording, so the distance
 # between the two only grows. A step that begins in silence has nothing to find.
+import bisect
 import sys
 
 RATE = 44100
 PIECE = 441  # frames
 MAX_GAP = 5 * RATE  # frames
+NEAR = RATE // 4  # frames
 
 
 def find_frame(rec, piece, first, last):
@@ -25,14 +27,23 @@ def main():
     mix_path, rec_path, stamps_path, log_path, name = sys.argv[1:6]
     mix, rec = open(mix_path, 'rb').read(), open(rec_path, 'rb').read()
 
-    # When frame 0 of the recording reached the sink: each read ends at a known frame and
-    # happens after that frame arrived; the earliest read bounds it most tightly.
-    t0 = None
+    # When each frame reached the sink: each read ends at a known frame and happens after that
+    # frame arrived, so the earliest read around a frame bounds it most tightly. Looked for
+    # within a quarter of a second on either side, not over the whole run: the null sink's
+    # clock gains about 0.4 ms a second on the steady clock when it runs in blocks of 2 ms (it
+    # counts each block's length in whole microseconds), so one line through the whole
+    # recording would be several milliseconds off at its ends.
+    frames, lead = [], []
     with open(stamps_path) as f:
         for line in f:
             ns, total = map(int, line.split())
-            t = ns / 1e9 - (total // 4) / RATE
-            t0 = t if t0 is None else min(t0, t)
+            frames.append(total // 4)
+            lead.append(ns / 1e9 - (total // 4) / RATE)
+
+    def reached(frame):
+        lo = bisect.bisect_left(frames, frame - NEAR)
+        hi = bisect.bisect_right(frames, frame + NEAR)
+        return min(lead[lo:max(hi, lo + 1)]) + frame / RATE
 
     lights, steps = [], []
     with open(log_path) as f:
@@ -61,7 +72,7 @@ def main():
         if offset is not None and at - start != offset:
             gaps += 1
         offset = at - start
-        diffs.append((t - (t0 + at / RATE)) * 1000.0)
+        diffs.append((t - reached(at)) * 1000.0)
     shown = {start for _, start in lights}
     inner = [s for s in steps if lights and lights[0][1] <= s <= lights[-1][1]]
     skipped = [s for s in inner if s not in shown]

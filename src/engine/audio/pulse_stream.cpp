@@ -127,6 +127,7 @@ bool PulseStream::Open(const Format& format, int sinkNumber, int latencyMs, Fill
     underruns_ = 0;
     raised_ = false;
     sinceTiming_ = 0;
+    timingUpdates_ = 0;
     if (!Connect(error) || !StartStream(format, sinkNumber, latencyMs, error)) {
         Close();
         return false;
@@ -340,12 +341,18 @@ void PulseStream::OnWrite(pa_stream* stream, std::size_t nbytes, void* self) {
         if (pa.pa_stream_write(stream, data, n, nullptr, 0, PA_SEEK_RELATIVE) < 0) return;
         nbytes -= std::min(n, nbytes);
     }
-    s->sinceTiming_ += nbytes0;
-    if (s->sinceTiming_ >= static_cast<std::size_t>(s->rate_) * frame) {
+    // The server's latency is known only after its first timing update, and the light times
+    // itself by it: so the first second asks every tenth of a second, from the first write on,
+    // and then once a second keeps the interpolation close.
+    const std::size_t second = static_cast<std::size_t>(s->rate_) * frame;
+    const std::size_t every = s->timingUpdates_ < kQuickTimingUpdates ? second / 10 : second;
+    if (s->timingUpdates_ == 0 || s->sinceTiming_ >= every) {
         s->sinceTiming_ = 0;
+        ++s->timingUpdates_;
         if (pa_operation* op = pa.pa_stream_update_timing_info(stream, nullptr, nullptr))
             pa.pa_operation_unref(op);
     }
+    s->sinceTiming_ += nbytes0;
     pa_usec_t usec = 0;
     int negative = 0;
     if (pa.pa_stream_get_latency(stream, &usec, &negative) == 0 && !negative)

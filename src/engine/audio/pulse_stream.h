@@ -109,6 +109,8 @@ private:
     bool openedDefaultInstead_ = false;
     bool raised_ = false;          // the stream's thread asked for a higher priority (its own)
     std::size_t sinceTiming_ = 0;  // bytes written since the last timing update was asked for
+    int timingUpdates_ = 0;        // timing updates asked for since Open
+    static constexpr int kQuickTimingUpdates = 10;
     std::atomic<bool> failed_{false};
     std::atomic<std::uint64_t> underruns_{0};
     std::atomic<std::int64_t> latencyFrames_{0};
