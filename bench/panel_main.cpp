@@ -3,13 +3,14 @@
 //
 //   qtam_panel [SONG] [--screenshot OUT.png] [--scale S] [--play] [--quit-after MS]
 //              [--light-show] [--channel N] [--grab OUT.png] [--tempo BPM]
-//              [--log-light MIX.raw]
+//              [--latency MS] [--log-light MIX.raw]
 //
 // --screenshot writes the panel offscreen and exits; --play starts playback at once;
 // --quit-after ends the program after MS milliseconds; --light-show runs the start-up light
 // show a second after the start and prints the timing of its ticks when the program ends;
 // --grab saves the shown window as the screen has it (at its scale) 1.5 s after the start.
-// --tempo plays the song at another tempo. --log-light prints a line whenever the running light
+// --tempo plays the song at another tempo; --latency asks the sound device for MS of latency.
+// --log-light prints a line whenever the running light
 // moves ("light", the steady clock in ns, pattern, measure, step and the frame at which the
 // step begins) and, at the end, every step start the mixer kept ("step", frame, pattern,
 // measure, step); the frames mixed since the start are written to MIX.raw (16-bit stereo), so
@@ -115,6 +116,7 @@ int main(int argc, char** argv) {
     bool play = false, lightShow = false;
     int quitAfter = -1;
     int tempo = 0;
+    int latencyMs = 0;  // 0: the device's default
     QString mixPath;  // with --log-light
     int channel = 1;
     QString grab;  // the shown window, as the screen has it
@@ -137,6 +139,8 @@ int main(int argc, char** argv) {
             lightShow = true;
         } else if (a == "--tempo" && i + 1 < args.size()) {
             tempo = std::clamp(args[++i].toInt(), 1, 1000);
+        } else if (a == "--latency" && i + 1 < args.size()) {
+            latencyMs = args[++i].toInt();
         } else if (a == "--log-light" && i + 1 < args.size()) {
             mixPath = args[++i];
         } else if (a == "--quit-after" && i + 1 < args.size()) {
@@ -157,6 +161,10 @@ int main(int argc, char** argv) {
     qtam::PlaybackNotifier playbackState(transport);
     NoFileDialogs dialogs;
     qtam::WaveDeviceSettings device;
+    if (latencyMs > 0) {
+        device.Latency = latencyMs;
+        playback.ApplySettings(device);
+    }
     qtam::AppContext ctx{.m = *m,
                          .events = events,
                          .playback = playback,

@@ -1,13 +1,14 @@
 #!/bin/sh
 # How far the panel's running light is from the sound. The panel (qtam_panel) plays the demo song
-# at 200 BPM for 30 s on a real X server into a private PulseAudio server whose null sink is
+# at 200 BPM (or TEMPO) for 30 s on a real X server into a private PulseAudio server (or, with
+# QTAM_SOUND_SERVER=pipewire, PipeWire's, its graph at 44100 Hz) whose null sink is
 # recorded by parec; each read of the recording is stamped with the steady clock. The panel logs
 # when its light moves to a step and at which frame of its output that step begins, and keeps
 # its output; the recording is aligned with that output, so each step's first sample is found
 # in the recording and the moment it reached the sink. Prints, at scale 1 and 2, the mean and
 # the worst difference (light minus sound, ms) and the steps the light skipped.
 #
-#   bench/play_lights_check.sh BUILD_DIR [DISPLAY_NUMBER] [SECONDS]
+#   bench/play_lights_check.sh BUILD_DIR [DISPLAY_NUMBER] [SECONDS] [TEMPO] [LATENCY_MS]
 # Needs Xvfb, pulseaudio, parec and python3. Run as root, the sound server, the recorder and
 # the panel get a higher priority (nice -10), so that other work on a shared machine does not
 # starve the sound (a starved device leaves gaps, which the light follows).
@@ -17,9 +18,12 @@ prio=""
 build=$(cd "$1" && pwd)
 display=:${2:-93}
 seconds=${3:-30}
+tempo=${4:-200}
+latency=${5:-60}
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/private_xvfb.sh"
 pulse_prio=$prio
+pipewire_rate=44100  # the frames are compared
 . "$here/private_pulse.sh"
 export DISPLAY=$display QT_QPA_PLATFORM=xcb QTAM_CONFIG=$work/QTam.ini
 
@@ -42,8 +46,8 @@ while True:
         --raw >"$work/fifo" &
     rec=$!
     sleep 1
-    QT_SCALE_FACTOR=$scale $prio "$build/bin/qtam_panel" "$build/bin/demo.sng" --play --tempo 200 \
-        --log-light "$work/mix$scale.raw" --quit-after $((seconds * 1000 + 1500)) \
+    QT_SCALE_FACTOR=$scale $prio "$build/bin/qtam_panel" "$build/bin/demo.sng" --play --tempo "$tempo" \
+        --latency "$latency" --log-light "$work/mix$scale.raw" --quit-after $((seconds * 1000 + 1500)) \
         >"$work/panel$scale.log" 2>"$work/panel$scale.err"
     sleep 0.5
     kill $rec

@@ -326,7 +326,9 @@ void PulseStream::OnWrite(pa_stream* stream, std::size_t nbytes, void* self) {
     const auto frame = static_cast<std::size_t>(s->frameBytes_);
     nbytes -= nbytes % frame;
     const std::size_t nbytes0 = nbytes;
-    s->requestFrames_.store(static_cast<int>(nbytes / frame), std::memory_order_relaxed);
+    // The first request is for the whole buffer, not for what the sink played since the last.
+    if (s->timingUpdates_ > 0)
+        s->requestFrames_.store(static_cast<int>(nbytes / frame), std::memory_order_relaxed);
     while (nbytes > 0) {
         void* data = nullptr;
         std::size_t n = nbytes;
@@ -349,15 +351,27 @@ void PulseStream::OnWrite(pa_stream* stream, std::size_t nbytes, void* self) {
     if (s->timingUpdates_ == 0 || s->sinceTiming_ >= every) {
         s->sinceTiming_ = 0;
         ++s->timingUpdates_;
-        if (pa_operation* op = pa.pa_stream_update_timing_info(stream, nullptr, nullptr))
+        if (pa_operation* op =
+                pa.pa_stream_update_timing_info(stream, &PulseStream::OnTimingUpdate, s))
             pa.pa_operation_unref(op);
     }
     s->sinceTiming_ += nbytes0;
+    s->UpdateLatency();
+}
+
+// Runs on the stream's thread: a timing update came, and the server may not ask for sound
+// again for a while (it waits for its sink).
+void PulseStream::OnTimingUpdate(pa_stream*, int success, void* self) {
+    if (success) static_cast<PulseStream*>(self)->UpdateLatency();
+}
+
+void PulseStream::UpdateLatency() {
     pa_usec_t usec = 0;
     int negative = 0;
-    if (pa.pa_stream_get_latency(stream, &usec, &negative) == 0 && !negative)
-        s->latencyFrames_.store(
-            static_cast<std::int64_t>(usec * static_cast<pa_usec_t>(s->rate_) / 1000000),
+    if (stream_ != nullptr && Pa().pa_stream_get_latency(stream_, &usec, &negative) == 0 &&
+        !negative)
+        latencyFrames_.store(
+            static_cast<std::int64_t>(usec * static_cast<pa_usec_t>(rate_) / 1000000),
             std::memory_order_relaxed);
 }
 

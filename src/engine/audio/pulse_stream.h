@@ -79,8 +79,9 @@ public:
     // last estimated it (stream buffer and sink); until it has, the buffer asked for.
     // Thread: any.
     std::int64_t LatencyFrames() const { return latencyFrames_.load(std::memory_order_relaxed); }
-    // Frames the server asked for at its last request (it asks once its sink has played what
-    // it took at its last wake-up). Thread: any.
+    // Frames the server asked for at its last request but the first (it asks once its sink
+    // has played what it took at its last wake-up); until then, the least request asked for.
+    // Thread: any.
     int RequestFrames() const { return requestFrames_.load(std::memory_order_relaxed); }
     // The buffer the server granted, in bytes. Thread: owner.
     const PulseBuffer& Granted() const { return granted_; }
@@ -89,6 +90,9 @@ public:
 private:
     static void OnWrite(pa_stream* s, std::size_t nbytes, void* self);
     static void OnUnderflow(pa_stream* s, void* self);
+    static void OnTimingUpdate(pa_stream* s, int success, void* self);
+    // Takes the server's latency estimate as it stands. Thread: the stream's.
+    void UpdateLatency();
     static void OnStreamState(pa_stream* s, void* self);
     static void OnContextState(pa_context* c, void* self);
     bool Connect(std::string& error);

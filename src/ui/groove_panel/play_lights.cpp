@@ -92,6 +92,9 @@ void PlayLights::Refresh() {
     double wait = kLongestWaitMs;
     if (at.known() && at.nextStart >= 0)
         wait = std::min(wait, clock_.MsOf(static_cast<double>(at.nextStart) - heard));
+    else if (at.known())  // the next step begins after the last frame mixed, not before
+        wait =
+            std::min(wait, clock_.MsOf(static_cast<double>(ctx_.m.stepStarts.mixedFrames) - heard));
     else if (heard < 0)
         wait = std::min(wait, clock_.MsOf(-heard));
     if (at.known() && at.pattern != ctx_.m.editor.CurrentPattern)

@@ -3,8 +3,9 @@
 // the number of the step being heard, the measure being heard, the key of a pattern waiting for
 // its turn blinking beside the lit key of the one playing, and the follow switch, which makes
 // the edit measure follow the one heard. The panel looks again when the next step is due to be
-// heard or a blink turns, at most every kLongestWaitMs; while stopped it shows none of this
-// (the follow switch apart) and does not look at all.
+// heard (or, before the mixer has reached it, when the last frame mixed is) or a blink turns,
+// at most every kLongestWaitMs; while stopped it shows none of this (the follow switch apart)
+// and does not look at all.
 //
 // Thread: the user-interface thread.
 
@@ -23,7 +24,7 @@ class SkinPicture;
 class PlayLights {
 public:
     static constexpr int kBlinkMs = 250;
-    static constexpr int kLongestWaitMs = 100;
+    static constexpr int kLongestWaitMs = 250;
     static constexpr int kJackLookMs = 10;  // how often the lights look at JACK's frame time
 
     // Creates its pictures on the panel, over the panel's own.
