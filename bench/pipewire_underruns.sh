@@ -8,33 +8,19 @@
 # Needs pipewire, wireplumber, pipewire-pulse, dbus, hydrogen, Xvfb and xdotool.
 set -uo pipefail
 cli=$1; demo=$2; secs=${3:-45}; rounds=${4:-2}; load=${5:-cpu+disk}
-work=$(mktemp -d /tmp/pwunderrun.XXXX); pids=()
-cleanup() { stop_load; for p in "${pids[@]}"; do kill "$p" 2>/dev/null; wait "$p" 2>/dev/null; done; }
-trap cleanup EXIT
-disp=:$((40 + RANDOM % 40))
-Xvfb $disp -screen 0 1600x1000x24 -nolisten tcp >/dev/null 2>&1 & pids+=($!)
-mkdir -m 700 "$work/rt"
-export XDG_RUNTIME_DIR=$work/rt HOME=$work DISPLAY=$disp
-export DBUS_SESSION_BUS_ADDRESS=unix:path=$work/bus
-dbus-daemon --session --address="$DBUS_SESSION_BUS_ADDRESS" --nofork --nopidfile >"$work/dbus.log" 2>&1 & pids+=($!)
-sleep 0.5
-pipewire >"$work/pw.log" 2>&1 & pids+=($!)
-sleep 1
-wireplumber >"$work/wp.log" 2>&1 & pids+=($!)
-# Info level: pipewire-pulse logs each UNDERFLOW it sends a client.
-PIPEWIRE_DEBUG=3 pipewire-pulse >"$work/pp.log" 2>&1 & pids+=($!)
-for _ in $(seq 50); do [ -S "$work/rt/pulse/native" ] && break; sleep 0.1; done
-export PULSE_SERVER=unix:$work/rt/pulse/native
-pactl load-module module-null-sink sink_name=null >/dev/null
-pactl set-default-sink null
-sleep 1
+here=$(cd "$(dirname "$0")" && pwd)
+display=""  # the first free one
+. "$here/private_xvfb.sh"
+. "$here/private_pipewire.sh"
+export DISPLAY=$display
+trap 'stop_load; cleanup' EXIT
 loadpids=()
 start_load() {
   case $load in *cpu*) for i in 1 2; do (while :; do :; done) & loadpids+=($!); done;; esac
   case $load in *disk*) (while :; do dd if=/dev/zero of=$work/dd.bin bs=1M count=300 conv=fsync 2>/dev/null; done) & loadpids+=($!);; esac
 }
 stop_load() { for p in "${loadpids[@]}"; do kill "$p" 2>/dev/null; wait "$p" 2>/dev/null; done; loadpids=(); rm -f $work/dd.bin; }
-count() { grep -c "UNDERFLOW" "$work/pp.log"; }
+count() { grep -c "UNDERFLOW" "$work/pa.log"; }
 h2song=/usr/share/hydrogen/data/demo_songs/GM_kit_demo1.h2song
 mkdir -p "$work/h2home"
 run_qtam() {
@@ -57,6 +43,5 @@ for r in $(seq "$rounds"); do
   done
 done
 grep "^Sound:" "$work/q.log"
-grep "fix_playback_buffer_attr" "$work/pp.log" | sed 's/.*\] //' | sort | uniq -c
-echo "work: $work"
+grep "fix_playback_buffer_attr" "$work/pa.log" | sed 's/.*\] //' | sort | uniq -c
 echo "Q.Tam ${total[qtam]} underflows, Hydrogen ${total[h2]} underflows in $rounds x $secs s each under load $load (PipeWire)"

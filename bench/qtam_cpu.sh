@@ -1,11 +1,11 @@
 #!/bin/sh
 # CPU of the whole program on a real X server (Xvfb) with SDL's dummy audio driver: qtam is
 # started with the demo song, the splash is clicked away (the light show runs), then the
-# program's CPU time (user + system, from /proc) is taken over 10 s idle with the panel
-# shown, and over 10 s playing after a click on the panel's Start button.
+# program's CPU time (user + system, from /proc) is taken over 10 s (or QTAM_CPU_SECONDS) idle
+# with the panel shown, and over as long playing after a click on the panel's Start button.
 #
 # With "pulse" as the third word it plays into a private PulseAudio server instead (a null
-# sink), as on a desktop.
+# sink), as on a desktop; with QTAM_SOUND_SERVER=pipewire as well, into PipeWire's.
 #
 #   bench/qtam_cpu.sh BUILD_DIR [DISPLAY_NUMBER] [pulse]
 set -eu
@@ -32,11 +32,12 @@ ticks() {  # user + system clock ticks of qtam so far
     awk '{ print $14 + $15 }' "/proc/$qtam/stat"
 }
 hz=$(getconf CLK_TCK)
-window() {  # window NAME: CPU over the next 10 s
+secs=${QTAM_CPU_SECONDS:-10}  # longer windows measure finer: a tick is 10 ms
+window() {  # window NAME: CPU over the next $secs s
     t0=$(ticks)
-    sleep 10
+    sleep "$secs"
     t1=$(ticks)
-    python3 -c "print('$1: %.2f s of CPU in 10 s = %.2f %% of one core' % (($t1 - $t0) / $hz, 100.0 * ($t1 - $t0) / $hz / 10))"
+    python3 -c "print('$1: %.2f s of CPU in $secs s = %.2f %% of one core' % (($t1 - $t0) / $hz, 100.0 * ($t1 - $t0) / $hz / $secs))"
 }
 window idle
 panel=$(xdotool search --name "demo" | head -1)

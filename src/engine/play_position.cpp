@@ -38,6 +38,13 @@ PlayPosition StepAtFrame(const StepStartLog& log, std::int64_t frame) {
     return {s.pattern, s.measure, s.step, s.frame, lo + 1 < log.count ? at(lo + 1).frame : -1};
 }
 
+double FramesUntilNextStep(const PlayPosition& at, double heard, std::int64_t mixedFrames) {
+    if (at.known())
+        return std::max(
+            0.0, static_cast<double>(at.nextStart >= 0 ? at.nextStart : mixedFrames) - heard);
+    return heard < 0 ? -heard : -1;
+}
+
 double HeardClock::Observe(std::int64_t taken, double nowMs, std::int64_t latency,
                            std::int64_t chunk) {
     const double earliest = static_cast<double>(taken - latency);

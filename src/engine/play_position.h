@@ -31,6 +31,13 @@ struct PlayPosition {
 // frame older than the log keeps. Thread: owner.
 PlayPosition StepAtFrame(const StepStartLog& log, std::int64_t frame);
 
+// Frames from `heard` until the heard step may change: until the next step's first frame is
+// heard; while the mixer has not reached it (`nextStart` -1), until the last frame it mixed
+// (`mixedFrames`) is, as the next step begins after it; before the first step, until frame 0
+// is; 0 when the estimate has passed the last frame mixed. -1 when no step is ahead.
+// Thread: any.
+double FramesUntilNextStep(const PlayPosition& at, double heard, std::int64_t mixedFrames);
+
 // The frame being heard, estimated from a count that moves in chunks. The audio callback takes
 // `chunk` frames at a time; the newest frame it has taken is heard `latency` frames after the
 // callback ran. So, with `taken` frames counted, the frame heard now lies in

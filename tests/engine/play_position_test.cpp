@@ -172,5 +172,24 @@ TEST(HeardClock, ConvergesOnTheHeardFrameFromAChunkyCount) {
     EXPECT_DOUBLE_EQ(clock.Observe(100, 5000, 1000, 512), -900);  // forgotten: a new start
 }
 
+// The light looks again no later than the next step is heard, whether the mixer has reached
+// that step yet or not, and not before it could be.
+TEST(FramesUntilNextStep, NeverLooksAfterTheNextStepIsHeard) {
+    std::mt19937 rng(11);
+    auto frames = [&rng](int most) { return std::uniform_int_distribution<int>(1, most)(rng); };
+    for (int i = 0; i < 10000; ++i) {
+        const std::int64_t start = frames(100000), next = start + 1 + frames(30000);
+        const double heard = double(start + frames(int(next - start) - 1)) - 0.5;
+        const std::int64_t mixed = std::int64_t(heard) + frames(20000);  // ahead of the sound
+        const PlayPosition at{1, 1, 3, start, next <= mixed ? next : -1};
+        const double until = FramesUntilNextStep(at, heard, mixed);
+        EXPECT_LE(heard + until, double(next)) << i;
+        EXPECT_DOUBLE_EQ(heard + until, double(std::min(next, mixed))) << i;
+    }
+    EXPECT_DOUBLE_EQ(FramesUntilNextStep({}, -300, 0), 300);  // the lead-in
+    EXPECT_EQ(FramesUntilNextStep({}, 10, 0), -1);
+    EXPECT_EQ(FramesUntilNextStep({1, 1, 3, 0, -1}, 500, 400), 0);  // past what was mixed
+}
+
 }  // namespace
 }  // namespace qtam

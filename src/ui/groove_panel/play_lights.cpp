@@ -90,13 +90,8 @@ void PlayLights::Refresh() {
     Show(at, std::fmod(now, 2.0 * kBlinkMs) < kBlinkMs);
 
     double wait = kLongestWaitMs;
-    if (at.known() && at.nextStart >= 0)
-        wait = std::min(wait, clock_.MsOf(static_cast<double>(at.nextStart) - heard));
-    else if (at.known())  // the next step begins after the last frame mixed, not before
-        wait =
-            std::min(wait, clock_.MsOf(static_cast<double>(ctx_.m.stepStarts.mixedFrames) - heard));
-    else if (heard < 0)
-        wait = std::min(wait, clock_.MsOf(-heard));
+    const double until = FramesUntilNextStep(at, heard, ctx_.m.stepStarts.mixedFrames);
+    if (until >= 0) wait = std::min(wait, clock_.MsOf(until));
     if (at.known() && at.pattern != ctx_.m.editor.CurrentPattern)
         wait = std::min(wait, kBlinkMs - std::fmod(now, kBlinkMs));
     timer_.start(std::max(1, int(std::ceil(wait))));
