@@ -117,7 +117,7 @@ int main(int argc, char** argv) {
     int quitAfter = -1;
     int tempo = 0;
     int latencyMs = 0;  // 0: the device's default
-    QString mixPath;  // with --log-light
+    QString mixPath;    // with --log-light
     int channel = 1;
     QString grab;  // the shown window, as the screen has it
     const QStringList args = app.arguments();
