@@ -5,7 +5,9 @@
 #    stop (no lost, repeated or reordered frames) and silence after the stop;
 #  - checks that resident memory grew by less than 1 MiB from the first minute to the end (from
 #    a third of the way in when the run is shorter than three minutes);
-#  - prints the program's CPU share while playing.
+#  - prints the program's CPU share while playing;
+#  - lists the sound server's underruns, each with the machine's own pauses around it
+#    (wakeup_gaps, when built), so a stall of the whole machine is told from a late program.
 # The live mix to compare with is made by qtam-cli play on SDL's disk driver, faster than real
 # time, with --record: the same mixer and playback driver, recording every block it mixes.
 #
@@ -50,6 +52,10 @@ parec --device=null.monitor --format=s16le --rate=44100 --channels=2 --raw --lat
 rec=$!
 pids="$pids $rec"
 sleep 1
+if [ -x "$build/bin/wakeup_gaps" ]; then
+    "$build/bin/wakeup_gaps" >"$work/gaps.log" &
+    pids="$pids $!"
+fi
 
 rss() { awk '/^VmRSS/ {print $2}' "/proc/$app/status"; }
 cpu_ticks() { awk '{print $14 + $15}' "/proc/$app/stat"; }
@@ -75,7 +81,9 @@ wait "$live" || { echo "the live mix could not be made:"; cat "$work/live.log"; 
 
 status=0
 python3 "$here/soak_check.py" "$work/monitor.raw" "$work/live.wav" "$duration" || status=1
-python3 "$here/soak_underruns.py" "$work/pa.log" "$pulse_started" "$started" "$ended"
+gaps=""
+[ -f "$work/gaps.log" ] && gaps=$work/gaps.log
+python3 "$here/soak_underruns.py" "$work/pa.log" "$pulse_started" "$started" "$ended" $gaps
 growth=$((rss1 - rss0))
 echo "resident memory: $rss0 KiB after ${baseline_at} s, $rss1 KiB at the end (grew $growth KiB)"
 [ "$growth" -lt 1024 ] || { echo "FAIL: resident memory grew by 1 MiB or more"; status=1; }
