@@ -123,8 +123,8 @@ void WithoutLibraryNoise(Open open) {
     if (null >= 0) ::close(null);
 }
 
-// What played and how often the server found it empty, e.g. "Sound: PulseAudio, latency 60 ms
-// (stream 35 ms), 0 underruns". `opened` is what the device said when it had just opened (a
+// What played and how often the server found it empty, e.g. "Sound: PulseAudio, latency 120 ms
+// (stream 70 ms), 0 underruns". `opened` is what the device said when it had just opened (a
 // lost device is closed by the end).
 struct OpenedSound {
     std::string system;

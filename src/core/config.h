@@ -33,7 +33,7 @@ struct ConfigSettings {
     int DeviceSetup = 0;
     int NumDevices = 0;
     int Buffer_size = 8;    // kept within 2..10
-    int Latency = 60;       // ms asked of a PulseAudio server, kept within 20..500
+    int Latency = 120;      // ms asked of a PulseAudio server, kept within 20..500
     int AudioSystem = 0;    // 0 the system sound (SDL), 1 JACK
     int JackConnect = 1;    // 1: JACK's main pair goes to the system playback ports
     int JackTransport = 1;  // 0 off, 1 follow, 2 master

@@ -17,7 +17,7 @@ inline constexpr int kFramesPerBufferUnit = 1024;
 // The latency asked of a PulseAudio server, in milliseconds (engine/audio/pulse_stream.h).
 inline constexpr int kMinLatencyMs = 20;
 inline constexpr int kMaxLatencyMs = 500;
-inline constexpr int kDefaultLatencyMs = 60;
+inline constexpr int kDefaultLatencyMs = 120;
 
 inline constexpr int kAudioSystemSdl = 0;
 inline constexpr int kAudioSystemJack = 1;

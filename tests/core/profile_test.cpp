@@ -117,7 +117,7 @@ TEST_F(ConfigFileTest, FirstRunGivesDefaultsAndWritesEveryKey) {
                   "\nTimes_Used=1\n\n"
                   "[Paths]\nSongfolder=\nBankfolder=\nSamplefolder=\nUserbank=\n\n"
                   "[WaveDevice]\nDeviceNum=0\nDeviceSetup=0\nNumDevices=0\nBuffer_size=8\n"
-                  "Latency=60\nAudioSystem=0\nJackConnect=1\nJackTransport=1\n\n"
+                  "Latency=120\nAudioSystem=0\nJackConnect=1\nJackTransport=1\n\n"
                   "[Midi]\nNotesOut=1\nChannel=10\nClockOut=0\nClockIn=0\nProgramChange=0\n"
                   "Notes=36,38,42,46,39,45,49,51\nNotesFromSounds=1\n\n"
                   "[Window]\nPosX=250\nPosY=212\nWidth=644\nHeight=480\nState=0\n"
@@ -164,7 +164,7 @@ TEST_F(ConfigFileTest, ValuesReadAndCarriedThrough) {
         EXPECT_EQ(s.Buffer_size, expected) << text;
     }
     // The latency asked of the sound server is kept within 20..500 ms, and written back.
-    for (auto [text, expected] : {std::pair{"5", 20}, {"120", 120}, {"9999", 500}, {"x", 60}}) {
+    for (auto [text, expected] : {std::pair{"5", 20}, {"60", 60}, {"9999", 500}, {"x", 120}}) {
         ConfigSettings s =
             ReadConfigSettings(ProfileOf(std::string("[WaveDevice]\nLatency=") + text + "\n"));
         EXPECT_EQ(s.Latency, expected) << text;
