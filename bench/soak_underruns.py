@@ -15,8 +15,9 @@ import re
 import sys
 
 log, server_started, play_started, play_ended = sys.argv[1], *map(float, sys.argv[2:5])
+watched = len(sys.argv) > 5
 gaps = []  # (seconds from the Start click, gap in ms, stolen ticks)
-if len(sys.argv) > 5:
+if watched:
     with open(sys.argv[5]) as f:
         for line in f:
             at, gap, stolen = line.split()
@@ -32,7 +33,7 @@ with open(log, errors='replace') as f:
                 times.append(at)
 print('the sound server reported %d underruns while playing%s'
       % (len(times), (': at ' + ', '.join('%.1f s' % t for t in times[:20])) if times else ''))
-if len(sys.argv) > 5:
+if watched:
     for t in times[:20]:
         near = [g for g in gaps if abs(g[0] - t) <= 1]
         if near:

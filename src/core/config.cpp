@@ -51,7 +51,8 @@ ConfigSettings ReadConfigSettings(const PrivateProfile& p) {
     s.NumDevices = p.ReadInteger(kWaveDevice, "NumDevices", s.NumDevices);
     // The staging buffer holds blocks of 2..10 units only.
     s.Buffer_size = std::clamp(p.ReadInteger(kWaveDevice, "Buffer_size", s.Buffer_size), 2, 10);
-    s.Latency = std::clamp(p.ReadInteger(kWaveDevice, "Latency", s.Latency), 20, 500);
+    s.Latency =
+        std::clamp(p.ReadInteger(kWaveDevice, "Latency", s.Latency), kMinLatencyMs, kMaxLatencyMs);
     s.AudioSystem = std::clamp(p.ReadInteger(kWaveDevice, "AudioSystem", s.AudioSystem), 0, 1);
     s.JackConnect = std::clamp(p.ReadInteger(kWaveDevice, "JackConnect", s.JackConnect), 0, 1);
     s.JackTransport =

@@ -22,6 +22,12 @@ inline constexpr int kDesignTop = 212;
 inline constexpr int kDesignWidth = 644;
 inline constexpr int kDesignHeight = 480;
 
+// The latency asked of a PulseAudio server, in milliseconds (engine/audio/pulse_stream.h):
+// the default leaves room for pauses of the whole machine of 40 ms and more.
+inline constexpr int kMinLatencyMs = 20;
+inline constexpr int kMaxLatencyMs = 500;
+inline constexpr int kDefaultLatencyMs = 120;
+
 // Every setting of the file; the defaults are what a missing file or key gives.
 struct ConfigSettings {
     int Times_Used = 0;  // as read; written back plus 1
@@ -32,11 +38,11 @@ struct ConfigSettings {
     int DeviceNum = 0;
     int DeviceSetup = 0;
     int NumDevices = 0;
-    int Buffer_size = 8;    // kept within 2..10
-    int Latency = 120;      // ms asked of a PulseAudio server, kept within 20..500
-    int AudioSystem = 0;    // 0 the system sound (SDL), 1 JACK
-    int JackConnect = 1;    // 1: JACK's main pair goes to the system playback ports
-    int JackTransport = 1;  // 0 off, 1 follow, 2 master
+    int Buffer_size = 8;              // kept within 2..10
+    int Latency = kDefaultLatencyMs;  // kept within kMinLatencyMs..kMaxLatencyMs
+    int AudioSystem = 0;              // 0 the system sound (SDL), 1 JACK
+    int JackConnect = 1;              // 1: JACK's main pair goes to the system playback ports
+    int JackTransport = 1;            // 0 off, 1 follow, 2 master
     // [Midi]: the JACK MIDI ports (engine/audio/jack_output.h). Notes: each channel's drum
     // note, out and in, channel 1 first, separated by commas.
     int MidiNotesOut = 1;

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "core/config.h"
+
 namespace qtam {
 
 inline constexpr int kMaxListedDevices = 10;
@@ -14,10 +16,8 @@ inline constexpr int kMaxBufferSize = 10;
 inline constexpr int kDefaultBufferSize = 8;
 inline constexpr int kFramesPerBufferUnit = 1024;
 
-// The latency asked of a PulseAudio server, in milliseconds (engine/audio/pulse_stream.h).
-inline constexpr int kMinLatencyMs = 20;
-inline constexpr int kMaxLatencyMs = 500;
-inline constexpr int kDefaultLatencyMs = 120;
+// The latency's bounds and default: kMinLatencyMs, kMaxLatencyMs, kDefaultLatencyMs
+// (core/config.h).
 
 inline constexpr int kAudioSystemSdl = 0;
 inline constexpr int kAudioSystemJack = 1;
