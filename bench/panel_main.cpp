@@ -1,11 +1,12 @@
 // qtam_panel: the groove panel alone, with the program's kit, playback driver and event pump,
 // for timing it and for pictures of it.
 //
-//   qtam_panel [SONG] [--screenshot OUT.png] [--scale S] [--play] [--quit-after MS]
-//              [--light-show] [--channel N] [--grab OUT.png] [--tempo BPM]
+//   qtam_panel [SONG] [--screenshot OUT.png] [--scale S] [--play] [--play-after MS]
+//              [--quit-after MS] [--light-show] [--channel N] [--grab OUT.png] [--tempo BPM]
 //              [--latency MS] [--log-light MIX.raw]
 //
-// --screenshot writes the panel offscreen and exits; --play starts playback at once;
+// --screenshot writes the panel offscreen and exits; --play starts playback at once, and
+// --play-after MS that long after the panel came up (its sound device opened by then);
 // --quit-after ends the program after MS milliseconds; --light-show runs the start-up light
 // show a second after the start and prints the timing of its ticks when the program ends;
 // --grab saves the shown window as the screen has it (at its scale) 1.5 s after the start.
@@ -115,6 +116,7 @@ int main(int argc, char** argv) {
     double scale = 1;
     bool play = false, lightShow = false;
     int quitAfter = -1;
+    int playAfter = -1;
     int tempo = 0;
     int latencyMs = 0;  // 0: the device's default
     QString mixPath;    // with --log-light
@@ -135,6 +137,8 @@ int main(int argc, char** argv) {
             app.installEventFilter(new KeyLog);
         } else if (a == "--play") {
             play = true;
+        } else if (a == "--play-after" && i + 1 < args.size()) {
+            playAfter = args[++i].toInt();
         } else if (a == "--light-show") {
             lightShow = true;
         } else if (a == "--tempo" && i + 1 < args.size()) {
@@ -208,6 +212,7 @@ int main(int argc, char** argv) {
 
     panel.show();
     if (play) panel.StartPlaying();
+    if (playAfter >= 0) QTimer::singleShot(playAfter, &panel, [&] { panel.StartPlaying(); });
     // as when the splash goes away, a while after the panel came up
     if (lightShow) QTimer::singleShot(1000, &panel, [&] { panel.StartLightShow(); });
     if (!grab.isEmpty()) QTimer::singleShot(1500, &panel, [&] { panel.grab().save(grab, "PNG"); });

@@ -6,13 +6,16 @@
 # Each step's first 10 ms of the mix are looked for in the recording, after where the step
 # before was found: a late block leaves a gap of silence in the recording, so the distance
 # between the two only grows. A step that begins in silence has nothing to find.
+# With LIGHTS_LIST_MS set, each step whose light is further than that from its sound is listed.
 import bisect
+import os
 import sys
 
 RATE = 44100
 PIECE = 441  # frames
 MAX_GAP = 5 * RATE  # frames
 NEAR = RATE // 4  # frames
+LIST_BEYOND_MS = float(os.environ['LIGHTS_LIST_MS']) if os.environ.get('LIGHTS_LIST_MS') else None
 
 
 def find_frame(rec, piece, first, last):
@@ -73,6 +76,9 @@ def main():
             gaps += 1
         offset = at - start
         diffs.append((t - reached(at)) * 1000.0)
+        if LIST_BEYOND_MS is not None and abs(diffs[-1]) > LIST_BEYOND_MS:
+            print('%s: light %d at %.3f s (step frame %d): %+.2f ms'
+                  % (name, len(diffs), t - lights[0][0], start, diffs[-1]))
     shown = {start for _, start in lights}
     inner = [s for s in steps if lights and lights[0][1] <= s <= lights[-1][1]]
     skipped = [s for s in inner if s not in shown]

@@ -6,9 +6,12 @@
 # when its light moves to a step and at which frame of its output that step begins, and keeps
 # its output; the recording is aligned with that output, so each step's first sample is found
 # in the recording and the moment it reached the sink. Prints, at scale 1 and 2, the mean and
-# the worst difference (light minus sound, ms) and the steps the light skipped.
+# the worst difference (light minus sound, ms) and the steps the light skipped (LIGHTS_LIST_MS=8
+# lists each step further than 8 ms from its sound).
 #
-#   bench/play_lights_check.sh BUILD_DIR [DISPLAY_NUMBER] [SECONDS] [TEMPO] [LATENCY_MS]
+#   bench/play_lights_check.sh BUILD_DIR [DISPLAY_NUMBER] [SECONDS] [TEMPO] [LATENCY_MS] [START_MS]
+# The panel plays as its window comes up, as its sound stream opens, or with START_MS that many
+# milliseconds later, on a stream already running (as a user's Start finds it).
 # Needs Xvfb, pulseaudio, parec and python3. Run as root, the sound server, the recorder and
 # the panel get a higher priority (nice -10), so that other work on a shared machine does not
 # starve the sound (a starved device leaves gaps, which the light follows).
@@ -19,7 +22,10 @@ build=$(cd "$1" && pwd)
 display=:${2:-93}
 seconds=${3:-30}
 tempo=${4:-200}
-latency=${5:-60}
+latency=${5:-120}
+start_ms=${6:-}
+start="--play"
+[ -n "$start_ms" ] && start="--play-after $start_ms"
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/private_xvfb.sh"
 pulse_prio=$prio
@@ -46,8 +52,10 @@ while True:
         --raw >"$work/fifo" &
     rec=$!
     sleep 1
-    QT_SCALE_FACTOR=$scale $prio "$build/bin/qtam_panel" "$build/bin/demo.sng" --play --tempo "$tempo" \
-        --latency "$latency" --log-light "$work/mix$scale.raw" --quit-after $((seconds * 1000 + 1500)) \
+    QT_SCALE_FACTOR=$scale $prio "$build/bin/qtam_panel" "$build/bin/demo.sng" \
+        $start --tempo "$tempo" \
+        --latency "$latency" --log-light "$work/mix$scale.raw" \
+        --quit-after $((seconds * 1000 + 1500 + ${start_ms:-0})) \
         >"$work/panel$scale.log" 2>"$work/panel$scale.err"
     sleep 0.5
     kill $rec

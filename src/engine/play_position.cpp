@@ -46,10 +46,12 @@ double FramesUntilNextStep(const PlayPosition& at, double heard, std::int64_t mi
 }
 
 double HeardClock::Observe(std::int64_t taken, double nowMs, std::int64_t latency,
-                           std::int64_t chunk) {
+                           std::int64_t chunk, std::int64_t latencyNow) {
     const double earliest = static_cast<double>(taken - latency);
     const double latest = earliest + static_cast<double>(std::max<std::int64_t>(chunk, 1)) - 1;
-    double frame = valid_ ? frame_ + (nowMs - atMs_) * rate_ / 1000.0 : earliest;
+    double frame = latencyNow >= 0 ? static_cast<double>(taken - latencyNow)
+                   : valid_        ? frame_ + (nowMs - atMs_) * rate_ / 1000.0
+                                   : earliest;
     frame = std::clamp(frame, earliest, latest);
     frame_ = frame;
     atMs_ = nowMs;

@@ -43,15 +43,19 @@ double FramesUntilNextStep(const PlayPosition& at, double heard, std::int64_t mi
 // callback ran. So, with `taken` frames counted, the frame heard now lies in
 // [taken - latency, taken - latency + chunk). The estimate runs on with the wall clock and is
 // held within that range at every look; looks at different moments of the callback's cycle
-// narrow it to the callback's own timing.
+// narrow it to the callback's own timing. A device that estimates its latency as of the look
+// (`latencyNow`, a sound server interpolating its clock) needs no settling: its estimate is
+// taken, held within the same range.
 class HeardClock {
 public:
     explicit HeardClock(int framesPerSecond) : rate_(framesPerSecond) {}
 
     // Forgets the estimate (a new start, or a stop). Thread: owner.
     void Reset() { valid_ = false; }
-    // The frame heard at `nowMs` (any steady clock, in milliseconds). Thread: owner.
-    double Observe(std::int64_t taken, double nowMs, std::int64_t latency, std::int64_t chunk);
+    // The frame heard at `nowMs` (any steady clock, in milliseconds); `latencyNow` -1 when the
+    // device has no estimate as of now. Thread: owner.
+    double Observe(std::int64_t taken, double nowMs, std::int64_t latency, std::int64_t chunk,
+                   std::int64_t latencyNow = -1);
     // Milliseconds of sound in `frames` frames. Thread: any.
     double MsOf(double frames) const { return frames * 1000.0 / rate_; }
 

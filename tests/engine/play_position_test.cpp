@@ -145,7 +145,7 @@ TEST(HeardClock, ConvergesOnTheHeardFrameFromAChunkyCount) {
         for (int chunk : {512, 1024, 4096}) {
             const std::int64_t latency = 2 * chunk;
             const double period = 1000.0 * chunk / (44100.0 * speed);  // ms between callbacks
-            HeardClock clock(44100);
+            HeardClock clock(44100), withEstimate(44100), wildEstimate(44100);
             double t = 3.7, worst = 0, sum = 0;
             int settled = 0;
             for (int look = 0; look < 1000; ++look) {
@@ -156,6 +156,14 @@ TEST(HeardClock, ConvergesOnTheHeardFrameFromAChunkyCount) {
                 const double truth = double(taken - latency) + sinceCallback * 44.1 * speed;
                 const double error = std::abs(clock.Observe(taken, t, latency, chunk) - truth);
                 ASSERT_LE(error, chunk) << chunk << " look " << look;
+                // The device's own estimate as of the look is right from the first look; one
+                // off by cycles is held to what the count allows.
+                const std::int64_t exact = taken - std::llround(truth);
+                ASSERT_NEAR(withEstimate.Observe(taken, t, latency, chunk, exact), truth, 0.5);
+                ASSERT_LE(
+                    std::abs(wildEstimate.Observe(taken, t, latency, chunk, exact - 3 * chunk) -
+                             truth),
+                    chunk);
                 if (look < 200) continue;
                 worst = std::max(worst, error);
                 sum += error;

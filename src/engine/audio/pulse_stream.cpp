@@ -231,6 +231,7 @@ bool PulseStream::StartStream(const Format& format, int sinkNumber, int latencyM
     rate_ = format.rate;
     const PulseBuffer want = PulseBufferFor(latencyMs, rate_, frameBytes_);
     latencyFrames_ = (want.tlength + want.tlength / 2) / static_cast<std::uint32_t>(frameBytes_);
+    latencyKnown_ = false;
     requestFrames_ = static_cast<int>(want.minreq) / frameBytes_;
 
     pa.pa_threaded_mainloop_lock(loop_);
@@ -362,17 +363,28 @@ void PulseStream::OnWrite(pa_stream* stream, std::size_t nbytes, void* self) {
 // Runs on the stream's thread: a timing update came, and the server may not ask for sound
 // again for a while (it waits for its sink).
 void PulseStream::OnTimingUpdate(pa_stream*, int success, void* self) {
-    if (success) static_cast<PulseStream*>(self)->UpdateLatency();
+    auto* s = static_cast<PulseStream*>(self);
+    if (success && s->UpdateLatency()) s->latencyKnown_.store(true, std::memory_order_relaxed);
 }
 
-void PulseStream::UpdateLatency() {
+std::int64_t PulseStream::LatencyFramesNow() const {
     pa_usec_t usec = 0;
     int negative = 0;
-    if (stream_ != nullptr && Pa().pa_stream_get_latency(stream_, &usec, &negative) == 0 &&
-        !negative)
-        latencyFrames_.store(
-            static_cast<std::int64_t>(usec * static_cast<pa_usec_t>(rate_) / 1000000),
-            std::memory_order_relaxed);
+    if (stream_ == nullptr || !LatencyKnown() ||
+        Pa().pa_stream_get_latency(stream_, &usec, &negative) != 0 || negative)
+        return -1;
+    return static_cast<std::int64_t>(usec * static_cast<pa_usec_t>(rate_) / 1000000);
+}
+
+bool PulseStream::UpdateLatency() {
+    pa_usec_t usec = 0;
+    int negative = 0;
+    if (stream_ == nullptr || Pa().pa_stream_get_latency(stream_, &usec, &negative) != 0 ||
+        negative)
+        return false;
+    latencyFrames_.store(static_cast<std::int64_t>(usec * static_cast<pa_usec_t>(rate_) / 1000000),
+                         std::memory_order_relaxed);
+    return true;
 }
 
 void PulseStream::OnUnderflow(pa_stream*, void* self) {

@@ -80,6 +80,12 @@ public:
     // last estimated it (stream buffer and sink); until it has, the buffer asked for.
     // Thread: any.
     std::int64_t LatencyFrames() const { return latencyFrames_.load(std::memory_order_relaxed); }
+    // The server's estimate as of now, interpolated since its last timing update; -1 while it
+    // has none. Thread: owner, with the stream locked.
+    std::int64_t LatencyFramesNow() const;
+    // Whether LatencyFrames is the server's estimate yet, not the buffer asked for.
+    // Thread: any.
+    bool LatencyKnown() const { return latencyKnown_.load(std::memory_order_relaxed); }
     // Frames the server asked for at its last request but the first (it asks once its sink
     // has played what it took at its last wake-up); until then, the least request asked for.
     // Thread: any.
@@ -92,8 +98,9 @@ private:
     static void OnWrite(pa_stream* s, std::size_t nbytes, void* self);
     static void OnUnderflow(pa_stream* s, void* self);
     static void OnTimingUpdate(pa_stream* s, int success, void* self);
-    // Takes the server's latency estimate as it stands. Thread: the stream's.
-    void UpdateLatency();
+    // Takes the server's latency estimate as it stands; false while it has none.
+    // Thread: the stream's.
+    bool UpdateLatency();
     static void OnStreamState(pa_stream* s, void* self);
     static void OnContextState(pa_context* c, void* self);
     bool Connect(std::string& error);
@@ -119,6 +126,7 @@ private:
     std::atomic<bool> failed_{false};
     std::atomic<std::uint64_t> underruns_{0};
     std::atomic<std::int64_t> latencyFrames_{0};
+    std::atomic<bool> latencyKnown_{false};
     std::atomic<int> requestFrames_{0};
 };
 

@@ -141,6 +141,18 @@ std::int64_t WaveOut::LatencyFrames() const {
     return pulse_ ? pulse_->LatencyFrames() : 2 * static_cast<std::int64_t>(deviceFrames_);
 }
 
+WaveOut::TakenAndLatency WaveOut::TakenAndLatencyNow() {
+    if (!pulse_) return {TakenBytes(), LatencyFrames(), -1};
+    pulse_->Lock();
+    const TakenAndLatency now{TakenBytes(), pulse_->LatencyFrames(), pulse_->LatencyFramesNow()};
+    pulse_->Unlock();
+    return now;
+}
+
+bool WaveOut::LatencyKnown() const {
+    return pulse_ ? pulse_->LatencyKnown() : true;
+}
+
 int WaveOut::GrantedLatencyMs() const {
     if (!pulse_) return 0;
     const int frameBytes = channels * SampleBits / 8;

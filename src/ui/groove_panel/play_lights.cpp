@@ -75,7 +75,7 @@ void PlayLights::Refresh() {
         return;
     }
     const double now = NowMs();
-    const PlaybackDriver& driver = ctx_.playback;
+    PlaybackDriver& driver = ctx_.playback;
     if (driver.UsesJack()) {
         // JACK's frame time says what is heard; looked at often, it needs no estimate.
         Show(driver.JackHeard(), std::fmod(now, 2.0 * kBlinkMs) < kBlinkMs);
@@ -83,9 +83,11 @@ void PlayLights::Refresh() {
         return;
     }
     const int chunk = driver.Playback.DeviceBufferFrames();
-    const auto taken = static_cast<std::int64_t>(driver.Playback.TakenBytes() / kBytesPerFrame);
-    const double heard = clock_.Observe(taken, now, driver.Playback.LatencyFrames(), chunk) -
-                         static_cast<double>(driver.SoundStartFrame());
+    const WaveOut::TakenAndLatency device = driver.Playback.TakenAndLatencyNow();
+    const auto taken = static_cast<std::int64_t>(device.takenBytes / kBytesPerFrame);
+    const double heard =
+        clock_.Observe(taken, now, device.latencyFrames, chunk, device.latencyFramesNow) -
+        static_cast<double>(driver.SoundStartFrame());
     const PlayPosition at = StepAtFrame(ctx_.m.stepStarts, std::int64_t(std::floor(heard)));
     Show(at, std::fmod(now, 2.0 * kBlinkMs) < kBlinkMs);
 

@@ -4,8 +4,8 @@
 // its turn blinking beside the lit key of the one playing, and the follow switch, which makes
 // the edit measure follow the one heard. The panel looks again when the next step is due to be
 // heard (or, before the mixer has reached it, when the last frame mixed is) or a blink turns,
-// at most every kLongestWaitMs; while stopped it shows none of this (the follow switch apart)
-// and does not look at all.
+// at most every kLongestWaitMs (every kGuessLookMs while a new stream's latency is a guess);
+// while stopped it shows none of this (the follow switch apart) and does not look at all.
 //
 // Thread: the user-interface thread.
 
@@ -26,6 +26,7 @@ public:
     static constexpr int kBlinkMs = 250;
     static constexpr int kLongestWaitMs = 250;
     static constexpr int kJackLookMs = 10;  // how often the lights look at JACK's frame time
+    static constexpr int kGuessLookMs = 5;  // how often while the latency is only a guess
 
     // Creates its pictures on the panel, over the panel's own.
     PlayLights(AppContext& ctx, GroovePanel& panel);

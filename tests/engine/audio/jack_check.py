@@ -129,6 +129,9 @@ class Probe:
         self.armed = False
         self.count = 0
         self.keep_silence = keep_silence
+        # The armed period from which every port had been connected, seen in the callback:
+        # JACK applies connections at a later cycle than connect() returns.
+        self.linked_from = None
         self.client.set_process_callback(self._process)
         self.client.activate()
         self.size = self.client.blocksize
@@ -137,6 +140,8 @@ class Probe:
         state, pos = self.client.transport_query_struct()
         if not self.armed:
             return
+        if self.linked_from is None and all(p.number_of_connections for p in self.ins):
+            self.linked_from = len(self.periods)
         data = [bytes(p.get_buffer()) for p in self.ins]
         silent = all(d.count(0) == len(d) for d in data)
         self.periods.append((state, pos.frame, None if silent and not self.keep_silence
@@ -396,7 +401,11 @@ def channel_sum(cli, work):
     finally:
         server.stop()
     check(rc == 0 and "Played 3.0" in out, f"off: played 3 s ({out.strip()} {err.strip()})")
-    chans = [array.array("f", b"".join(p[2][i] for p in probe.periods)) for i in range(18)]
+    # From the period after the last connection was seen, in case it takes effect a cycle later.
+    linked_from = probe.linked_from
+    check(linked_from is not None, "off: every port connected")
+    linked = probe.periods[linked_from + 1:] if linked_from is not None else []
+    chans = [array.array("f", b"".join(p[2][i] for p in linked)) for i in range(18)]
     worst, loud = 0.0, 0.0
     for side in range(2):
         for n in range(len(chans[0])):

@@ -239,6 +239,11 @@ TEST(PulseBuffer, TheLatencyChosenIsWhatTheServerRuns) {
         EXPECT_LE(v.buffer, MicrosecondsOf(asked.tlength) + 100);
         EXPECT_NEAR(rig.driver.Playback.GrantedLatencyMs(), MicrosecondsOf(asked.tlength) / 1000,
                     1);
+        // The server's own estimate has replaced the guess (else the light keeps looking often),
+        // and it is no more than the stream's buffer and the sink's.
+        ASSERT_TRUE(rig.driver.Playback.LatencyKnown());
+        EXPECT_LE(rig.driver.Playback.LatencyFrames() * 1000000LL / kFramesPerSecond,
+                  MicrosecondsOf(asked.tlength) + v.sinkConfigured + 1000);
         rig.driver.StopPlaying();
     }
 }
