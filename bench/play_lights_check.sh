@@ -64,5 +64,15 @@ while True:
     python3 "$here/play_lights_analyse.py" "$work/mix$scale.raw" "$work/rec$scale.raw" \
         "$work/rec$scale.stamps" "$work/panel$scale.log" "scale $scale"
 }
+# SINK_BUSY=1 keeps the sink playing silence from another stream throughout, so that the panel's
+# stream never opens on an idle sink (PulseAudio's null sink, idle, renders ahead and cannot
+# take that back when a stream comes).
+if [ -n "${SINK_BUSY:-}" ]; then
+    pacat --raw --format=s16le --rate=44100 --channels=2 --latency-msec="${SINK_BUSY_MS:-10}" \
+        </dev/zero &
+    busy=$!
+    sleep 2
+fi
 run 1
 run 2
+if [ -n "${busy:-}" ]; then kill $busy; fi

@@ -50,6 +50,7 @@ struct PulseLibrary {
     X(pa_stream_write) \
     X(pa_stream_get_latency) \
     X(pa_stream_update_timing_info) \
+    X(pa_stream_get_timing_info) \
     X(pa_stream_get_buffer_attr) \
     X(pa_operation_get_state) \
     X(pa_operation_unref) \
@@ -362,28 +363,33 @@ void PulseStream::OnWrite(pa_stream* stream, std::size_t nbytes, void* self) {
 
 // Runs on the stream's thread: a timing update came, and the server may not ask for sound
 // again for a while (it waits for its sink).
-void PulseStream::OnTimingUpdate(pa_stream*, int success, void* self) {
+void PulseStream::OnTimingUpdate(pa_stream* stream, int success, void* self) {
     auto* s = static_cast<PulseStream*>(self);
-    if (success && s->UpdateLatency()) s->latencyKnown_.store(true, std::memory_order_relaxed);
+    if (!success || !s->UpdateLatency()) return;
+    // The server's estimate runs on with its clock only once it has seen the stream playing;
+    // before, it stands still while the first sound is heard.
+    const pa_timing_info* timing = Pa().pa_stream_get_timing_info(stream);
+    if (timing != nullptr && timing->playing)
+        s->latencyKnown_.store(true, std::memory_order_relaxed);
 }
 
-std::int64_t PulseStream::LatencyFramesNow() const {
-    pa_usec_t usec = 0;
-    int negative = 0;
-    if (stream_ == nullptr || !LatencyKnown() ||
-        Pa().pa_stream_get_latency(stream_, &usec, &negative) != 0 || negative)
-        return -1;
-    return static_cast<std::int64_t>(usec * static_cast<pa_usec_t>(rate_) / 1000000);
-}
-
-bool PulseStream::UpdateLatency() {
+std::int64_t PulseStream::ServerLatencyFrames() const {
     pa_usec_t usec = 0;
     int negative = 0;
     if (stream_ == nullptr || Pa().pa_stream_get_latency(stream_, &usec, &negative) != 0 ||
         negative)
-        return false;
-    latencyFrames_.store(static_cast<std::int64_t>(usec * static_cast<pa_usec_t>(rate_) / 1000000),
-                         std::memory_order_relaxed);
+        return -1;
+    return static_cast<std::int64_t>(usec * static_cast<pa_usec_t>(rate_) / 1000000);
+}
+
+std::int64_t PulseStream::LatencyFramesNow() const {
+    return LatencyKnown() ? ServerLatencyFrames() : -1;
+}
+
+bool PulseStream::UpdateLatency() {
+    const std::int64_t frames = ServerLatencyFrames();
+    if (frames < 0) return false;
+    latencyFrames_.store(frames, std::memory_order_relaxed);
     return true;
 }
 

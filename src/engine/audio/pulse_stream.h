@@ -83,8 +83,8 @@ public:
     // The server's estimate as of now, interpolated since its last timing update; -1 while it
     // has none. Thread: owner, with the stream locked.
     std::int64_t LatencyFramesNow() const;
-    // Whether LatencyFrames is the server's estimate yet, not the buffer asked for.
-    // Thread: any.
+    // Whether the server has estimated the latency with the stream playing (before, LatencyFrames
+    // may be the buffer asked for, and LatencyFramesNow is -1). Thread: any.
     bool LatencyKnown() const { return latencyKnown_.load(std::memory_order_relaxed); }
     // Frames the server asked for at its last request but the first (it asks once its sink
     // has played what it took at its last wake-up); until then, the least request asked for.
@@ -98,6 +98,8 @@ private:
     static void OnWrite(pa_stream* s, std::size_t nbytes, void* self);
     static void OnUnderflow(pa_stream* s, void* self);
     static void OnTimingUpdate(pa_stream* s, int success, void* self);
+    // The server's latency estimate as it stands, interpolated; -1 while it has none.
+    std::int64_t ServerLatencyFrames() const;
     // Takes the server's latency estimate as it stands; false while it has none.
     // Thread: the stream's.
     bool UpdateLatency();

@@ -128,8 +128,8 @@ public:
         std::int64_t latencyFramesNow = -1;
     };
     TakenAndLatency TakenAndLatencyNow();
-    // Whether LatencyFrames is known (on PulseAudio, not until the server's first timing
-    // update; the light looks often until then). Thread: owner.
+    // Whether the latency is known (on PulseAudio, not until the server has estimated it with
+    // the stream playing; the light looks often until then). Thread: owner.
     bool LatencyKnown() const;
     // Whether the open device is a PulseAudio stream of our own (else SDL's). Thread: owner.
     bool OnPulse() const { return pulse_ != nullptr; }

@@ -96,6 +96,9 @@ void PlayLights::Refresh() {
     if (until >= 0) wait = std::min(wait, clock_.MsOf(until));
     if (at.known() && at.pattern != ctx_.m.editor.CurrentPattern)
         wait = std::min(wait, kBlinkMs - std::fmod(now, kBlinkMs));
+    // Until the server has an estimate of its own, the latency is a guess: look again soon
+    // after its estimate arrives, which may move the next step by tens of milliseconds.
+    if (!driver.Playback.LatencyKnown()) wait = std::min(wait, double(kGuessLookMs));
     timer_.start(std::max(1, int(std::ceil(wait))));
 }
 
