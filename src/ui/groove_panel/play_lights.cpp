@@ -96,8 +96,8 @@ void PlayLights::Refresh() {
     if (until >= 0) wait = std::min(wait, clock_.MsOf(until));
     if (at.known() && at.pattern != ctx_.m.editor.CurrentPattern)
         wait = std::min(wait, kBlinkMs - std::fmod(now, kBlinkMs));
-    // Until the server has an estimate of its own, the latency is a guess: look again soon
-    // after its estimate arrives, which may move the next step by tens of milliseconds.
+    // Until the server has estimated the latency with the stream playing, it is a guess: look
+    // again soon after the estimate comes, which may move the next step by tens of milliseconds.
     if (!driver.Playback.LatencyKnown()) wait = std::min(wait, double(kGuessLookMs));
     timer_.start(std::max(1, int(std::ceil(wait))));
 }

@@ -4,7 +4,7 @@
 // its turn blinking beside the lit key of the one playing, and the follow switch, which makes
 // the edit measure follow the one heard. The panel looks again when the next step is due to be
 // heard (or, before the mixer has reached it, when the last frame mixed is) or a blink turns,
-// at most every kLongestWaitMs (every kGuessLookMs while a new stream's latency is a guess);
+// at most every kLongestWaitMs (every kGuessLookMs while a new stream's latency is still a guess);
 // while stopped it shows none of this (the follow switch apart) and does not look at all.
 //
 // Thread: the user-interface thread.
