@@ -142,15 +142,12 @@ std::int64_t WaveOut::LatencyFrames() const {
 }
 
 WaveOut::TakenAndLatency WaveOut::TakenAndLatencyNow() {
-    if (!pulse_) return {TakenBytes(), LatencyFrames(), -1};
+    if (!pulse_) return {TakenBytes(), LatencyFrames(), -1, true};
     pulse_->Lock();
-    const TakenAndLatency now{TakenBytes(), pulse_->LatencyFrames(), pulse_->LatencyFramesNow()};
+    const TakenAndLatency now{TakenBytes(), pulse_->LatencyFrames(), pulse_->LatencyFramesNow(),
+                              pulse_->LatencyKnown()};
     pulse_->Unlock();
     return now;
-}
-
-bool WaveOut::LatencyKnown() const {
-    return pulse_ ? pulse_->LatencyKnown() : true;
 }
 
 int WaveOut::GrantedLatencyMs() const {

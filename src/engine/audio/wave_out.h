@@ -121,16 +121,15 @@ public:
     std::int64_t LatencyFrames() const;
     // TakenBytes and LatencyFrames read together (the stream held still meanwhile), with the
     // server's estimate brought up to this moment on PulseAudio once it has one (else -1).
-    // Thread: owner.
+    // The latency is known except on PulseAudio until the server has estimated it with the
+    // stream playing (the light looks often until then). Thread: owner.
     struct TakenAndLatency {
         std::uint64_t takenBytes = 0;
         std::int64_t latencyFrames = 0;
         std::int64_t latencyFramesNow = -1;
+        bool latencyKnown = true;
     };
     TakenAndLatency TakenAndLatencyNow();
-    // Whether the latency is known (on PulseAudio, not until the server has estimated it with
-    // the stream playing; the light looks often until then). Thread: owner.
-    bool LatencyKnown() const;
     // Whether the open device is a PulseAudio stream of our own (else SDL's). Thread: owner.
     bool OnPulse() const { return pulse_ != nullptr; }
     // What plays: "PulseAudio" or "SDL (DRIVER)"; empty while closed. Thread: owner.

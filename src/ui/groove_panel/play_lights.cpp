@@ -98,7 +98,7 @@ void PlayLights::Refresh() {
         wait = std::min(wait, kBlinkMs - std::fmod(now, kBlinkMs));
     // Until the server has estimated the latency with the stream playing, it is a guess: look
     // again soon after the estimate comes, which may move the next step by tens of milliseconds.
-    if (!driver.Playback.LatencyKnown()) wait = std::min(wait, double(kGuessLookMs));
+    if (!device.latencyKnown) wait = std::min(wait, double(kGuessLookMs));
     timer_.start(std::max(1, int(std::ceil(wait))));
 }
 

@@ -241,7 +241,7 @@ TEST(PulseBuffer, TheLatencyChosenIsWhatTheServerRuns) {
                     1);
         // The server's own estimate has replaced the guess (else the light keeps looking often),
         // and it is no more than the stream's buffer and the sink's.
-        ASSERT_TRUE(rig.driver.Playback.LatencyKnown());
+        ASSERT_TRUE(rig.driver.Playback.TakenAndLatencyNow().latencyKnown);
         EXPECT_LE(rig.driver.Playback.LatencyFrames() * 1000000LL / kFramesPerSecond,
                   MicrosecondsOf(asked.tlength) + v.sinkConfigured + 1000);
         rig.driver.StopPlaying();
