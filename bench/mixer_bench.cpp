@@ -42,9 +42,9 @@ std::unique_ptr<qtam::Machine> BusyMachine() {
     m->song.settings(1).distortionThreshold = 790;
     m->editor.HumanizeChecked = true;
     m->song.shuffle = 120;
-    qtam::SetTempo(*m, 145, 120);
+    qtam::SetTempo(PlayerOf(*m), 145, 120);
     qtam::ResetTransport(*m);
-    qtam::PrepareStart(*m);
+    qtam::PrepareStart(PlayerOf(*m));
     return m;
 }
 
@@ -67,7 +67,7 @@ void BM_MixFrame(benchmark::State& state) {
     qtam::StartRender(*m, 1);
     const int frames = 8192;
     for (auto _ : state) {
-        for (int i = 0; i < frames; ++i) benchmark::DoNotOptimize(qtam::MixFrame(*m));
+        for (int i = 0; i < frames; ++i) benchmark::DoNotOptimize(qtam::MixFrame(PlayerOf(*m)));
     }
     state.SetItemsProcessed(state.iterations() * frames);
     state.counters["xRealTime"] = benchmark::Counter(static_cast<double>(frames) / kFramesPerSecond,
@@ -82,7 +82,7 @@ void BM_MixFrames(benchmark::State& state) {
     const int frames = 8192;
     std::vector<qtam::StereoFrame> out(frames);
     for (auto _ : state) {
-        qtam::MixFrames(*m, out.data(), frames);
+        qtam::MixFrames(PlayerOf(*m), out.data(), frames);
         benchmark::DoNotOptimize(out.data());
     }
     state.SetItemsProcessed(state.iterations() * frames);

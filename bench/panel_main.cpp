@@ -186,7 +186,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (tempo > 0) m->song.tempo = static_cast<std::uint16_t>(tempo);
-    qtam::SetTempo(*m, m->song.tempo, m->song.shuffle);
+    qtam::SetTempo(PlayerOf(*m), m->song.tempo, m->song.shuffle);
     qtam::UpdateTitle(*m);
     edits.TakeSong();  // the song read above is the one opened: nothing to undo
     m->editor.CurrentChannel = static_cast<std::uint8_t>(channel);
@@ -222,13 +222,13 @@ int main(int argc, char** argv) {
                 std::printf("played %lld frames\n",
                             static_cast<long long>(playback.PlayedFrames()));
             if (lightShow) PrintTickTiming(panel);
-            if (mix) PrintStepStarts(m->stepStarts);
+            if (mix) PrintStepStarts(m->player.stepStarts);
             const qtam::Song& sg = m->song;
             std::printf("tempo %d shuffle %d measures %d channel %d volume %d main volume %d\n",
                         sg.tempo, sg.shuffle, sg.measureCount[m->editor.CurrentPattern - 1],
                         m->editor.CurrentChannel,
                         sg.settings(m->editor.CurrentPattern).volume[m->editor.CurrentChannel - 1],
-                        m->clock.MainVolumeTarget);
+                        m->player.clock.MainVolumeTarget);
             QCoreApplication::exit(0);  // quit() would ask the panel, which refuses to close
         });
     }

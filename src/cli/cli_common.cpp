@@ -397,7 +397,7 @@ bool LoadSongFile(Machine& m, const std::string& song) {
         return CannotRead(song, "the song could not be loaded"), false;
     m.editor.SongFileName = song;
     m.editor.HumanizeChecked = m.song.humanize != 0;
-    SetTempo(m, m.song.tempo, m.song.shuffle);
+    SetTempo(PlayerOf(m), m.song.tempo, m.song.shuffle);
     return true;
 }
 
@@ -433,7 +433,7 @@ bool LoadForCommand(Machine& m, const LoadOptions& o) {
         }
     }
     m.editor.CurrentPattern = static_cast<std::uint8_t>(o.pattern);
-    m.clock.PlayPattern = m.clock.NextPattern = m.editor.CurrentPattern;
+    m.player.clock.PlayPattern = m.player.clock.NextPattern = m.editor.CurrentPattern;
     return true;
 }
 

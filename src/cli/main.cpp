@@ -274,7 +274,7 @@ int RunRender(const std::vector<std::string>& words) {
     }
     if (toStdout) {
         const std::uint64_t frames =
-            static_cast<std::uint64_t>(m->clock.MeasureLength) * (measure ? 1 : measures);
+            static_cast<std::uint64_t>(m->player.clock.MeasureLength) * (measure ? 1 : measures);
         StandardOutputWav wav(frames * sizeof(StereoFrame));
         m->stream = &wav;
         RenderOffline(*m, mode, &observer);
@@ -295,7 +295,7 @@ int RunRender(const std::vector<std::string>& words) {
 
     std::ostream& report = toStdout ? std::cerr : std::cout;
     const int rendered = measure ? 1 : measures;
-    const double frames = static_cast<double>(m->clock.MeasureLength) * rendered;
+    const double frames = static_cast<double>(m->player.clock.MeasureLength) * rendered;
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.2f s", frames / 44100.0);
     report << "Wrote " << (toStdout ? std::string("standard output") : files.main)

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -96,7 +97,7 @@ struct PlayOptions {
     std::string record;
     bool force = false;
     bool jack = false;
-    JackSync sync = JackSync::Follow;
+    TransportSync sync = TransportSync::Follow;
     bool connect = true;
     bool notesOut = false;
     int midiChannel = 10;
@@ -198,7 +199,7 @@ std::optional<PlayOptions> ParsePlayArgs(const std::vector<std::string>& words,
     o.force = args->Has("--force");
     o.jack = args->Has("--jack");
     o.connect = !args->Has("--no-connect");
-    if (auto t = args->Value("--transport"); t && !ParseJackSync(*t, o.sync)) {
+    if (auto t = args->Value("--transport"); t && !ParseTransportSync(*t, o.sync)) {
         error = "--transport takes off, follow or master";
         return std::nullopt;
     }
@@ -207,13 +208,13 @@ std::optional<PlayOptions> ParsePlayArgs(const std::vector<std::string>& words,
     o.clockIn = args->Has("--clock-in");
     if (o.clockIn) {
         // The clock coming in wins over the transport: asking for both is a mistake.
-        if (args->Value("--transport") && o.sync != JackSync::Off) {
+        if (args->Value("--transport") && o.sync != TransportSync::Off) {
             error =
                 "--clock-in follows the MIDI clock instead of the JACK transport: it goes "
                 "with --transport off, or without --transport";
             return std::nullopt;
         }
-        o.sync = JackSync::Off;
+        o.sync = TransportSync::Off;
     }
     if (auto n = args->Number("--notes-channel", 1, 16, error)) o.midiChannel = int(*n);
     for (const std::string& pair : args->All("--note")) {
@@ -260,61 +261,97 @@ void InstallStopSignals(struct sigaction& previousInt, struct sigaction& previou
     sigaction(SIGTERM, &action, &previousTerm);
 }
 
-// The tempo a transport master gives, as the Song's tempo (an undoable edit like any other).
-void FollowMasterTempo(Transport& transport, const Machine& m, double bpm) {
-    const int tempo = static_cast<int>(
-        std::lround(std::clamp(bpm, double(JackOutput::kTempoMin), double(JackOutput::kTempoMax))));
-    if (bpm < JackOutput::kTempoMin - 0.5 || bpm > JackOutput::kTempoMax + 0.5) {
+// Tells what following the transport's timebase master did to the Song's tempo.
+void NoteMasterTempo(int before, int after, double bpm) {
+    if (bpm < kTempoMin - 0.5 || bpm > kTempoMax + 0.5) {
         char text[160];
-        std::snprintf(text, sizeof text,
-                      "the transport's tempo %.2f is outside %d..%d; Q.Tam plays at %d", bpm,
-                      JackOutput::kTempoMin, JackOutput::kTempoMax, tempo);
+        std::snprintf(
+            text, sizeof text, "the transport's tempo %.2f is outside %d..%d; Q.Tam plays at %d",
+            bpm, kTempoMin, kTempoMax,
+            static_cast<int>(std::lround(std::clamp(bpm, double(kTempoMin), double(kTempoMax)))));
         Note(text);
     }
-    if (tempo == m.song.tempo) return;
-    transport.FollowTransportTempo(bpm);
-    Note("tempo " + std::to_string(tempo) + " from the JACK transport's timebase master");
+    if (after != before)
+        Note("tempo " + std::to_string(after) + " from the JACK transport's timebase master");
 }
 
-// The tempo of the MIDI clock followed, as the Song's whole tempo (an undoable edit).
-void FollowClockTempo(Transport& transport, const Machine& m, double bpm) {
-    const int before = m.song.tempo;
-    transport.FollowClockTempo(bpm);
-    if (m.song.tempo == before) return;
+// Tells what following the MIDI clock did to the Song's tempo.
+void NoteClockTempo(int before, int after, double bpm) {
+    if (after == before) return;
     char text[160];
-    std::snprintf(text, sizeof text, "tempo %d from the MIDI clock (%.2f BPM%s)", m.song.tempo, bpm,
-                  bpm < JackOutput::kTempoMin - 0.5 || bpm > JackOutput::kTempoMax + 0.5
+    std::snprintf(text, sizeof text, "tempo %d from the MIDI clock (%.2f BPM%s)", after, bpm,
+                  bpm < kTempoMin - 0.5 || bpm > kTempoMax + 0.5
                       ? ", outside 50..250: played at the clock's tempo all the same"
                       : "");
     Note(text);
 }
 
+// The settings that make the playback driver a JACK client as the options ask.
+WaveDeviceSettings JackSettings(const Machine& m, const PlayOptions& o) {
+    WaveDeviceSettings s;
+    s.AudioSystem = kAudioSystemJack;
+    s.JackTransport = static_cast<int>(o.sync);
+    s.JackConnect = o.connect ? 1 : 0;
+    s.MidiNotesOut = o.notesOut ? 1 : 0;
+    s.MidiChannel = o.midiChannel;
+    s.MidiClockOut = o.clockOut ? 1 : 0;
+    s.MidiClockIn = o.clockIn ? 1 : 0;
+    s.MidiProgramChange = (o.programIn ? 1 : 0) | (o.programOut ? 2 : 0);
+    // The notes of the chosen pattern's sounds, as 'qtam-cli midi' gives them, kept all along.
+    s.MidiNotesFromSounds = 0;
+    s.MidiNotes = DrumNotesOf(m, o.load.pattern);
+    for (const auto& [channel, note] : o.notes)
+        s.MidiNotes[static_cast<std::size_t>(channel - 1)] = static_cast<std::uint8_t>(note);
+    return s;
+}
+
+// Plays through JACK as the windows do: the playback driver as a JACK client, steered by the
+// transport controller, the song's changes (tempos followed, patterns queued, pads recorded)
+// made through the edit layer.
 int PlayThroughJack(Machine& m, const PlayOptions& o) {
     EventQueue events;
-    PlaybackDriver driver(m, events);  // never opened: the transport controller wants one
+    PlaybackDriver driver(m, events);
     SongEditor edits(m);
     Transport transport(m, driver, edits);
-    JackOutput jack(m);
-    JackOutput::Options options;
-    options.sync = o.sync;
-    options.connect = o.connect;
-    MidiSettings midi;
-    midi.notes = DrumNotesOf(m, o.load.pattern);
-    for (const auto& [channel, note] : o.notes)
-        midi.notes[static_cast<std::size_t>(channel - 1)] = static_cast<std::uint8_t>(note);
-    midi.channel = o.midiChannel;
-    midi.notesOut = o.notesOut;
-    midi.clockOut = o.clockOut;
-    midi.clockIn = o.clockIn;
-    midi.programIn = o.programIn;
-    midi.programOut = o.programOut;
-    jack.SetMidi(midi);
-    std::string error;
-    if (!jack.Open(options, error)) return Fail("cannot play through JACK: " + error);
+    driver.ApplySettings(JackSettings(m, o));
+    driver.OpenDevice();
+    if (!driver.Jack().IsOpen()) return Fail("cannot play through JACK: " + driver.JackError());
+    const JackOutput& jack = driver.Jack();
     // Flushed at once: whoever waits for the client (a test, a script) reads this line.
     std::cout << "JACK client " << jack.ClientName() << " at " << jack.Rate() << " Hz, transport "
-              << JackSyncName(o.sync) << (o.clockIn ? ", following the MIDI clock" : "")
+              << TransportSyncName(o.sync) << (o.clockIn ? ", following the MIDI clock" : "")
               << std::endl;
+
+    // What the transport controller does is told on the way.
+    driver.OnTransportTempo = [&, follow = driver.OnTransportTempo](double bpm) {
+        const int before = m.song.tempo;
+        follow(bpm);
+        NoteMasterTempo(before, m.song.tempo, bpm);
+    };
+    driver.OnClockTempo = [&, follow = driver.OnClockTempo](double bpm) {
+        const int before = m.song.tempo;
+        follow(bpm);
+        NoteClockTempo(before, m.song.tempo, bpm);
+    };
+    driver.OnProgramChange = [queue = driver.OnProgramChange](int pattern) {
+        queue(pattern);  // as the pattern keys do: heard from the end of the playing pattern
+        Note("pattern " + std::to_string(pattern) + " queued by MIDI program change");
+    };
+    if (!o.recordPads.empty()) {
+        transport.SetRecordingPads(true);
+        driver.OnPadPlaced = [&, record = driver.OnPadPlaced](const PlayPosition& at,
+                                                              const EngineReport& r) {
+            const StepCell before = m.song.cell(at.pattern, at.measure, r.channel, at.step);
+            record(at, r);
+            const StepCell& after = m.song.cell(at.pattern, at.measure, r.channel, at.step);
+            if (std::memcmp(&before, &after, sizeof before) == 0) return;
+            Note("recorded channel " + std::to_string(r.channel) + " at pattern " +
+                 std::to_string(at.pattern) + " measure " + std::to_string(at.measure) + " step " +
+                 std::to_string(at.step));
+        };
+    }
+    std::optional<std::string> lost;
+    driver.OnDeviceLost = [&](const std::string& reason, bool) { lost = reason; };
 
     struct sigaction previousInt {};
     struct sigaction previousTerm {};
@@ -322,45 +359,19 @@ int PlayThroughJack(Machine& m, const PlayOptions& o) {
     const std::int64_t target =
         o.seconds ? static_cast<std::int64_t>(*o.seconds * jack.Rate() + 0.5) : INT64_MAX;
     // Follow waits for the transport, clock in for the clock's Start.
-    if (o.sync != JackSync::Follow && !o.clockIn) jack.Start();
-    bool alive = true;
-    PadsToPlace pads;  // hits to record
-    while (!interrupted && alive && jack.PlayedFrames() < target) {
-        alive = jack.Poll([&](const JackReport& r) {
-            if (r.kind == JackReport::MasterTempo) {
-                FollowMasterTempo(transport, m, r.bpm);
-                jack.Publish();
-            } else if (r.kind == JackReport::ClockTempo) {
-                FollowClockTempo(transport, m, r.bpm);
-                jack.Publish();
-            } else if (r.kind == JackReport::Pad && !o.recordPads.empty() && jack.Playing()) {
-                pads.Add(r);
-            } else if (r.kind == JackReport::Program) {
-                // As the pattern keys do: heard from the end of the playing pattern.
-                transport.QueuePattern(r.pattern);
-                Note("pattern " + std::to_string(r.pattern) + " queued by MIDI program change");
-                jack.Publish();
-            }
-        });
-        pads.Place(jack, [&](const PlayPosition& at, const JackReport& r) {
-            if (edits.RecordHit(at.pattern, at.measure, r.channel, at.step, r.velocity)) {
-                Note("recorded channel " + std::to_string(r.channel) + " at pattern " +
-                     std::to_string(at.pattern) + " measure " + std::to_string(at.measure) +
-                     " step " + std::to_string(at.step));
-                jack.Publish();
-            }
-        });
-        ::usleep(20000);
-    }
-    const double played = static_cast<double>(jack.PlayedFrames()) / jack.Rate();
+    if (o.sync != TransportSync::Follow && !o.clockIn) transport.Start();
+    while (!interrupted && !lost && driver.PlayedFrames() < target)
+        events.WaitAndProcess(std::chrono::milliseconds(20));
+    const int rate = jack.Rate();
+    const double played = static_cast<double>(driver.PlayedFrames()) / rate;
     const std::uint64_t xruns = jack.Xruns();
-    if (alive && o.sync == JackSync::Master) jack.Stop();
-    jack.Close();
+    if (!lost && o.sync == TransportSync::Master) transport.Stop();
+    driver.CloseDevice();
     if (!o.recordPads.empty() && !SaveSong(m, o.recordPads, true))
         Fail("cannot write the recorded song " + o.recordPads);
     sigaction(SIGINT, &previousInt, nullptr);
     sigaction(SIGTERM, &previousTerm, nullptr);
-    if (!alive) {
+    if (lost) {
         char seconds[32];
         std::snprintf(seconds, sizeof seconds, "%.2f", played);
         Fail("the JACK server went away after " + std::string(seconds) +
@@ -371,7 +382,7 @@ int PlayThroughJack(Machine& m, const PlayOptions& o) {
                   played, o.load.pattern, static_cast<unsigned long long>(xruns),
                   interrupted ? " (interrupted)" : "");
     std::cout << line;
-    return alive ? kExitOk : kExitFailure;
+    return lost ? kExitFailure : kExitOk;
 }
 
 }  // namespace

@@ -1,17 +1,27 @@
 #include "core/sample_bank.h"
 
+#include <algorithm>
+
 namespace qtam {
 
 std::int16_t* SampleBank::ensureBuffer(int n) {
     SampleSlot& s = slot(n);
-    if (!s.samples) s.samples.reset(new std::int16_t[static_cast<std::size_t>(capacity)]());
+    const auto size = static_cast<std::size_t>(capacity);
+    if (!s.samples) {
+        s.samples.reset(new std::int16_t[size]());
+    } else if (s.samples.use_count() > 1) {
+        // Shared with a snapshot only the owner's thread counts: copied, never written.
+        std::shared_ptr<std::int16_t[]> own(new std::int16_t[size]);
+        std::copy_n(s.samples.get(), size, own.get());
+        s.samples = std::move(own);
+    }
     return s.samples.get();
 }
 
 void SampleBank::freeBuffer(int n) {
-    // The memory stays with the slot: a sound playing on JACK's process thread may be reading
-    // it right now, and a slot's buffer, once made, is only ever written over.
-    slot(n).sampleCount = 0;
+    SampleSlot& s = slot(n);
+    s.sampleCount = 0;
+    s.samples.reset();  // a snapshot that shares it keeps it while it plays
 }
 
 void SampleBank::emptySlot(int n) {

@@ -14,9 +14,11 @@ constexpr std::int32_t kUserSlotCapacity = 179200;     // samples (358400 bytes,
 constexpr std::size_t kTransferBufferBytes = 358400;
 
 struct SampleSlot {
-    std::unique_ptr<std::int16_t[]> samples;  // allocated at the bank's capacity, or null
-    std::string name;                         // at most 20 single-byte characters
-    std::int32_t sampleCount = 0;             // 0 or less when empty
+    // Allocated at the bank's capacity, or null. A live engine's sound snapshot may share the
+    // buffer: one that is shared is never written again (ensureBuffer copies it first).
+    std::shared_ptr<std::int16_t[]> samples;
+    std::string name;              // at most 20 single-byte characters
+    std::int32_t sampleCount = 0;  // 0 or less when empty
     std::uint8_t stretchMeasures = 0;
     std::uint8_t hihat1 = 0;
     std::uint8_t hihat2 = 0;
@@ -35,10 +37,10 @@ struct SampleBank {
     SampleSlot& slot(int n) { return slots[n - 1]; }
     const SampleSlot& slot(int n) const { return slots[n - 1]; }
 
-    // Gives the slot its buffer at full capacity the first time; later sounds reuse it.
+    // The slot's buffer, at full capacity, to write: made the first time; a buffer a sound
+    // snapshot shares is copied first, so that what a live engine plays never changes.
     std::int16_t* ensureBuffer(int n);
-    // Leaves the slot with no sound (name and attributes untouched); its buffer stays for the
-    // next sound, so that no reader ever finds it freed.
+    // Leaves the slot with no sound (name and attributes untouched).
     void freeBuffer(int n);
     // The state of a cleared userbank slot: no sound, attributes 0, name "<empty>".
     void emptySlot(int n);
@@ -49,6 +51,10 @@ struct TransferBuffer {
     TransferBuffer() : bytes(new std::uint8_t[kTransferBufferBytes]) {}
     std::unique_ptr<std::uint8_t[]> bytes;
 };
+
+// The sound of every instrument number, null where a number names none: the mixers look a
+// channel's sound up on every frame.
+using SoundTable = std::array<const SampleSlot*, 256>;
 
 struct Banks {
     Banks() {
@@ -63,18 +69,18 @@ struct Banks {
     SampleBank internalBank{kInternalSlotCapacity};
     SampleBank userbank{kUserSlotCapacity};
     TransferBuffer transfer;
-    // The slot of every instrument number, null where a number names none: the mixers look a
-    // channel's sound up on every frame.
-    std::array<SampleSlot*, 256> byInstrument{};
+    // The slot of every instrument number: the sounds the windows' thread mixes.
+    SoundTable byInstrument{};
 };
 
 inline constexpr const char* kEmptySlotName = "<empty>";
 
 // The slot an instrument number names; null for numbers outside 1..20 and 101..120.
+inline const SampleSlot* SlotOf(const SoundTable& sounds, int instrument) {
+    return static_cast<unsigned>(instrument) < sounds.size() ? sounds[instrument] : nullptr;
+}
 inline const SampleSlot* SlotOf(const Banks& banks, int instrument) {
-    return static_cast<unsigned>(instrument) < banks.byInstrument.size()
-               ? banks.byInstrument[instrument]
-               : nullptr;
+    return SlotOf(banks.byInstrument, instrument);
 }
 inline SampleSlot* SlotOf(Banks& banks, int instrument) {
     return const_cast<SampleSlot*>(SlotOf(static_cast<const Banks&>(banks), instrument));

@@ -17,6 +17,9 @@ constexpr int kPatterns = 8;
 constexpr int kMeasures = 16;
 constexpr int kChannels = 8;
 constexpr int kSlots = 16;
+// Beats per minute a Song plays at.
+inline constexpr int kTempoMin = 50;
+inline constexpr int kTempoMax = 250;
 
 #pragma pack(push, 1)
 

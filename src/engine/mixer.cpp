@@ -259,9 +259,9 @@ struct ChannelRuns {
 // voice goes into its channel's own accumulators first, which are then added up: the sums are
 // the same integers either way.
 template <class Mixer>
-void AccumulateRun(Machine& m, std::int32_t* accL, std::int32_t* accR, int frames,
+void AccumulateRun(Player& m, std::int32_t* accL, std::int32_t* accR, int frames,
                    const MixKernels& kernels, ChannelRuns* channels = nullptr) {
-    const ChannelSettings& cs = m.song.settings(m.clock.PlayPattern);
+    const ChannelSettings& cs = m.song->settings(m.clock.PlayPattern);
     for (int c = 1; c <= kChannels; ++c) {
         Voice& v = m.voice(c);
         std::int32_t* left = accL;
@@ -273,7 +273,7 @@ void AccumulateRun(Machine& m, std::int32_t* accL, std::int32_t* accR, int frame
             std::fill_n(right, frames, 0);
         }
         if (!v.active) continue;
-        const SampleSlot* sound = SlotOf(m.banks, cs.instrument[c - 1]);
+        const SampleSlot* sound = SlotOf(*m.sounds, cs.instrument[c - 1]);
         MixVoiceRun<Mixer>(v, sound, Mixer::Math(v, cs, c), cs.mute[c - 1] != 0, left, right,
                            frames, kernels);
     }
@@ -296,9 +296,9 @@ struct StemOut {
 
 // AccumulateRun for the live mixer with each channel's share kept apart in its tap as well:
 // every voice is mixed into its zeroed tap first, then added, so the sum is the same.
-void AccumulateRunTapped(Machine& m, std::int32_t* accL, std::int32_t* accR, int frames,
+void AccumulateRunTapped(Player& m, std::int32_t* accL, std::int32_t* accR, int frames,
                          const MixKernels& kernels, ChannelTaps& taps, int offset) {
-    const ChannelSettings& cs = m.song.settings(m.clock.PlayPattern);
+    const ChannelSettings& cs = m.song->settings(m.clock.PlayPattern);
     for (int c = 1; c <= kChannels; ++c) {
         std::int32_t* tapL = taps.left[c - 1] + offset;
         std::int32_t* tapR = taps.right[c - 1] + offset;
@@ -306,7 +306,7 @@ void AccumulateRunTapped(Machine& m, std::int32_t* accL, std::int32_t* accR, int
         std::fill_n(tapR, frames, 0);
         Voice& v = m.voice(c);
         if (!v.active) continue;
-        const SampleSlot* sound = SlotOf(m.banks, cs.instrument[c - 1]);
+        const SampleSlot* sound = SlotOf(*m.sounds, cs.instrument[c - 1]);
         MixVoiceRun<LiveMixer>(v, sound, LiveMixer::Math(v, cs, c), cs.mute[c - 1] != 0, tapL, tapR,
                                frames, kernels);
         for (int f = 0; f < frames; ++f) {
@@ -316,7 +316,7 @@ void AccumulateRunTapped(Machine& m, std::int32_t* accL, std::int32_t* accR, int
     }
 }
 
-void MixLiveRun(Machine& m, std::int16_t* out, int frames, ChannelTaps* taps, int offset) {
+void MixLiveRun(Player& m, std::int16_t* out, int frames, ChannelTaps* taps, int offset) {
     PlayClock& k = m.clock;
     const MixKernels& kernels = Kernels();
     std::int32_t accL[kRunFrames], accR[kRunFrames];
@@ -340,9 +340,9 @@ void MixLiveRun(Machine& m, std::int16_t* out, int frames, ChannelTaps* taps, in
 // One live frame on its own: the main-volume glide, every sounding voice through the full
 // per-sample arithmetic (distortion included), then a full clock tick. Used for the frame
 // that starts a step, where the tick does more than advance the voices.
-void MixLiveFrame(Machine& m, std::int16_t* out, ChannelTaps* taps, int offset) {
+void MixLiveFrame(Player& m, std::int16_t* out, ChannelTaps* taps, int offset) {
     PlayClock& k = m.clock;
-    const ChannelSettings& cs = m.song.settings(k.PlayPattern);
+    const ChannelSettings& cs = m.song->settings(k.PlayPattern);
     GlideMainVolume(k);
     std::int32_t accL = 0, accR = 0;
     for (int c = 1; c <= kChannels; ++c) {
@@ -351,7 +351,7 @@ void MixLiveFrame(Machine& m, std::int16_t* out, ChannelTaps* taps, int offset) 
         if (v.active) {
             FadeStep(v);
             LiveSample(LiveMixer::Math(v, cs, c),
-                       ReadSample(SlotOf(m.banks, cs.instrument[c - 1]), v), tapL, tapR);
+                       ReadSample(SlotOf(*m.sounds, cs.instrument[c - 1]), v), tapL, tapR);
         }
         accL += tapL;
         accR += tapR;
@@ -365,7 +365,7 @@ void MixLiveFrame(Machine& m, std::int16_t* out, ChannelTaps* taps, int offset) 
     Tick(m);
 }
 
-void MixDiskRun(Machine& m, StereoFrame* out, int frames, const StemOut& stems) {
+void MixDiskRun(Player& m, StereoFrame* out, int frames, const StemOut& stems) {
     PlayClock& k = m.clock;
     const MixKernels& kernels = Kernels();
     std::int32_t accL[kRunFrames], accR[kRunFrames];
@@ -385,7 +385,7 @@ void MixDiskRun(Machine& m, StereoFrame* out, int frames, const StemOut& stems) 
 }
 
 // MixBlock, and with `taps` each channel's share as well.
-void MixLiveBlock(Machine& m, std::int16_t* out, int frames, ChannelTaps* taps) {
+void MixLiveBlock(Player& m, std::int16_t* out, int frames, ChannelTaps* taps) {
     const std::int64_t first = m.stepStarts.mixedFrames;
     int f = 0;
     while (f < frames) {
@@ -406,11 +406,11 @@ void MixLiveBlock(Machine& m, std::int16_t* out, int frames, ChannelTaps* taps) 
 
 }  // namespace
 
-void MixBlock(Machine& m, std::int16_t* out, int frames) {
+void MixBlock(Player& m, std::int16_t* out, int frames) {
     MixLiveBlock(m, out, frames, nullptr);
 }
 
-void MixBlockTapped(Machine& m, std::int16_t* out, ChannelTaps& taps, int frames) {
+void MixBlockTapped(Player& m, std::int16_t* out, ChannelTaps& taps, int frames) {
     MixLiveBlock(m, out, frames, &taps);
 }
 
@@ -418,7 +418,7 @@ void RenderBlock(Machine& m, int frames) {
     const int start = std::clamp(m.BufPos, 1, kStagingWords) - 1;
     frames = std::clamp(frames, 0, (kStagingWords - start) / 2);
     std::int16_t* out = m.StagingBuffer.data() + start;
-    MixBlock(m, out, frames);
+    MixBlock(PlayerOf(m), out, frames);
     if (m.Streaming && m.stream != nullptr)
         m.stream->Append(out, static_cast<std::size_t>(frames) * 4);
 }
@@ -426,9 +426,9 @@ void RenderBlock(Machine& m, int frames) {
 namespace {
 
 // One frame of the disk mixer; each channel's share goes to the first frame of `stems`.
-StereoFrame MixDiskFrame(Machine& m, const StemOut& stems) {
+StereoFrame MixDiskFrame(Player& m, const StemOut& stems) {
     PlayClock& k = m.clock;
-    const ChannelSettings& cs = m.song.settings(k.PlayPattern);
+    const ChannelSettings& cs = m.song->settings(k.PlayPattern);
     // Whether this frame's tick only advances the voices; then they advance right here.
     const bool advancing = k.StepCounter + 1 < k.StepLength[k.PlayStep];
     PanPair acc = ZeroPair();
@@ -436,7 +436,7 @@ StereoFrame MixDiskFrame(Machine& m, const StemOut& stems) {
         Voice& v = m.voice(c);
         if (!v.active) continue;
         FadeStep(v);
-        const std::int32_t sample = ReadSample(SlotOf(m.banks, cs.instrument[c - 1]), v);
+        const std::int32_t sample = ReadSample(SlotOf(*m.sounds, cs.instrument[c - 1]), v);
         const PanPair own = DiskPair(DiskMixer::Math(v, cs, c), sample, kPanScales.byPan[v.pan]);
         acc = AddPair(acc, own);
         if (stems.at != nullptr) stems.Put(c, 0, LeftOf(own), RightOf(own));
@@ -451,7 +451,7 @@ StereoFrame MixDiskFrame(Machine& m, const StemOut& stems) {
     return frame;
 }
 
-void MixDiskFrames(Machine& m, StereoFrame* out, int frames, StemOut stems) {
+void MixDiskFrames(Player& m, StereoFrame* out, int frames, StemOut stems) {
     if (stems.at != nullptr)
         for (int c = 1; c <= kChannels; ++c)
             std::fill_n(stems.at + (c - 1) * stems.stride, frames, StereoFrame{0, 0});
@@ -471,15 +471,15 @@ void MixDiskFrames(Machine& m, StereoFrame* out, int frames, StemOut stems) {
 
 }  // namespace
 
-StereoFrame MixFrame(Machine& m) {
+StereoFrame MixFrame(Player& m) {
     return MixDiskFrame(m, {});
 }
 
-void MixFrames(Machine& m, StereoFrame* out, int frames) {
+void MixFrames(Player& m, StereoFrame* out, int frames) {
     MixDiskFrames(m, out, frames, {});
 }
 
-void MixFramesWithStems(Machine& m, StereoFrame* out, StereoFrame* stems, int frames) {
+void MixFramesWithStems(Player& m, StereoFrame* out, StereoFrame* stems, int frames) {
     MixDiskFrames(m, out, frames, {stems, frames});
 }
 

@@ -22,7 +22,7 @@ struct StereoFrame {
 void RenderBlock(Machine& m, int frames);
 // The live mixer without the stream append, into any buffer of 2 * frames words.
 // Thread: owner.
-void MixBlock(Machine& m, std::int16_t* out, int frames);
+void MixBlock(Player& m, std::int16_t* out, int frames);
 // Each channel's share of the live mix: after volume, pan and distortion, before the main
 // volume; the shares of a frame add up to what the main volume is applied to.
 struct ChannelTaps {
@@ -31,19 +31,19 @@ struct ChannelTaps {
 };
 // MixBlock that also writes every channel's share of frame f to taps.left/right[c][f].
 // Thread: whichever owns `m`; it never allocates, locks or does I/O.
-void MixBlockTapped(Machine& m, std::int16_t* out, ChannelTaps& taps, int frames);
+void MixBlockTapped(Player& m, std::int16_t* out, ChannelTaps& taps, int frames);
 // The disk mixer: one frame.
 // Thread: owner.
-StereoFrame MixFrame(Machine& m);
+StereoFrame MixFrame(Player& m);
 // The disk mixer over `frames` frames, the same as as many MixFrame calls, only faster.
 // Thread: owner.
-void MixFrames(Machine& m, StereoFrame* out, int frames);
+void MixFrames(Player& m, StereoFrame* out, int frames);
 
 // MixFrames, and each channel's share of every frame (after its volume, pan and distortion,
 // before the main volume, clipped to 16 bits) into `stems`: kChannels runs of `frames` frames,
 // channel 1 first. A channel without a sounding voice gets silence.
 // Thread: owner.
-void MixFramesWithStems(Machine& m, StereoFrame* out, StereoFrame* stems, int frames);
+void MixFramesWithStems(Player& m, StereoFrame* out, StereoFrame* stems, int frames);
 
 // n / d rounded to nearest with ties to even (d > 0), exact for all 32-bit n.
 // Thread: any.

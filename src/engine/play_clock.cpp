@@ -15,8 +15,8 @@ namespace {
 
 enum class StartKind { Prepare, Render, NextRender };
 
-const StepCell& PlayCell(const Machine& m, int channel, int slot) {
-    return m.song.cell(m.clock.PlayPattern, m.clock.PlayMeasure, channel, slot);
+const StepCell& PlayCell(const Player& m, int channel, int slot) {
+    return m.song->cell(m.clock.PlayPattern, m.clock.PlayMeasure, channel, slot);
 }
 
 void LatchDistortion(Voice& v, const ChannelSettings& cs, int channel) {
@@ -28,16 +28,16 @@ void LatchDistortion(Voice& v, const ChannelSettings& cs, int channel) {
     }
 }
 
-void LogTrigger(Machine& m, int channel, int level) {
+void LogTrigger(Player& m, int channel, int level) {
     TriggerLog& log = m.triggers;
     if (!log.on || log.count >= TriggerLog::kSize) return;
     log.hits[static_cast<std::size_t>(log.count++)] = {
         log.frame, static_cast<std::uint8_t>(channel), static_cast<std::uint8_t>(level)};
 }
 
-void TriggerByClock(Machine& m, int channel) {
+void TriggerByClock(Player& m, int channel) {
     const StepCell& cell = PlayCell(m, channel, m.clock.PlayStep);
-    const ChannelSettings& cs = m.song.settings(m.clock.PlayPattern);
+    const ChannelSettings& cs = m.song->settings(m.clock.PlayPattern);
     if (!cell.hasNote() || cs.mute[channel - 1]) return;
 
     Voice& v = m.voice(channel);
@@ -49,17 +49,17 @@ void TriggerByClock(Machine& m, int channel) {
     v.pan = cell.pan;
     v.reversed = cell.reversed;
     LatchDistortion(v, cs, channel);
-    if (m.editor.HumanizeChecked && v.level > 40) {
-        int r = std::uniform_int_distribution<int>(0, 29)(m.random);
+    if (m.humanize && v.level > 40) {
+        int r = std::uniform_int_distribution<int>(0, 29)(*m.random);
         v.level = static_cast<std::uint8_t>(v.level + r - 15);
     }
     LogTrigger(m, channel, v.level);
 }
 
-void TriggerAtStart(Machine& m, int channel, StartKind kind) {
+void TriggerAtStart(Player& m, int channel, StartKind kind) {
     const StepCell& cell = PlayCell(m, channel, 1);
     if (!cell.hasNote()) return;
-    const ChannelSettings& cs = m.song.settings(m.clock.PlayPattern);
+    const ChannelSettings& cs = m.song->settings(m.clock.PlayPattern);
     Voice& v = m.voice(channel);
     if (cs.mute[channel - 1]) {
         if (kind != StartKind::NextRender) v.active = 0;
@@ -77,35 +77,35 @@ void TriggerAtStart(Machine& m, int channel, StartKind kind) {
     LogTrigger(m, channel, v.level);
 }
 
-void TriggerAllAtStart(Machine& m, StartKind kind) {
+void TriggerAllAtStart(Player& m, StartKind kind) {
     for (int c = 1; c <= kChannels; ++c) TriggerAtStart(m, c, kind);
 }
 
-void ClearVoices(Machine& m) {
+void ClearVoices(Player& m) {
     for (int c = 1; c <= kChannels; ++c) {
         m.voice(c).position = 1.0;
         m.voice(c).active = 0;
     }
 }
 
-void PositionAtMeasure(Machine& m, int measure) {
+void PositionAtMeasure(Player& m, int measure) {
     PlayClock& k = m.clock;
     k.PlayMeasure = static_cast<std::uint8_t>(std::clamp(measure, 1, kMeasures));
-    k.PlayPattern = k.NextPattern = m.editor.CurrentPattern;
+    k.PlayPattern = k.NextPattern = m.startPattern;
     k.PlayStep = 1;
     k.StepCounter = 0;
 }
 
 }  // namespace
 
-const SampleSlot* ChannelSound(const Machine& m, int channel) {
-    return SlotOf(m.banks, m.song.settings(m.clock.PlayPattern).instrument[channel - 1]);
+const SampleSlot* ChannelSound(const Player& m, int channel) {
+    return SlotOf(*m.sounds, m.song->settings(m.clock.PlayPattern).instrument[channel - 1]);
 }
 
-void SetTempo(Machine& m, int tempo, int shuffle) {
+void SetTempo(Player& m, int tempo, int shuffle) {
     PlayClock& k = m.clock;
     const double x = k.Rate * 60.0 / (4.0 * tempo);  // frames per sixteenth
-    k.MeasureLength = static_cast<std::int32_t>(std::nearbyint(x * StepsPerMeasureOf(m.song)));
+    k.MeasureLength = static_cast<std::int32_t>(std::nearbyint(x * StepsPerMeasureOf(*m.song)));
     for (int i = 1; i <= kSlots; ++i) {
         const double share = (i % 2 == 1) ? shuffle : 200 - shuffle;
         k.StepLength[i] = static_cast<std::int32_t>(std::nearbyint(x * 0.01 * share));
@@ -113,7 +113,7 @@ void SetTempo(Machine& m, int tempo, int shuffle) {
     UpdateVoiceRates(m);
 }
 
-void UpdateVoiceRates(Machine& m) {
+void UpdateVoiceRates(Player& m) {
     // Stretched sounds span their measures whatever the rate, the others keep their pitch.
     const float unit = m.clock.Rate == 44100 ? 1.0f : static_cast<float>(44100.0 / m.clock.Rate);
     for (int c = 1; c <= kChannels; ++c) {
@@ -130,10 +130,10 @@ void UpdateVoiceRates(Machine& m) {
     }
 }
 
-std::int32_t GateLength(const Machine& m, int channel, int slot) {
-    const int steps = StepsPerMeasureOf(m.song);
+std::int32_t GateLength(const Player& m, int channel, int slot) {
+    const int steps = StepsPerMeasureOf(*m.song);
     const int pattern = m.clock.PlayPattern;
-    const int measures = MeasureCountOf(m.song, pattern);
+    const int measures = MeasureCountOf(*m.song, pattern);
     int s = std::clamp(slot, 1, kSlots);
     int meas = m.clock.PlayMeasure;
     std::int32_t sum = 0;
@@ -144,18 +144,18 @@ std::int32_t GateLength(const Machine& m, int channel, int slot) {
             s = 1;
             if (++meas > measures) meas = 1;
         }
-        if (m.song.cell(pattern, meas, channel, s).hasNote()) return sum;
+        if (m.song->cell(pattern, meas, channel, s).hasNote()) return sum;
     }
     return sum;
 }
 
-void ChokeHihats(Machine& m) {
-    const ChannelSettings& cs = m.song.settings(m.clock.PlayPattern);
+void ChokeHihats(Player& m) {
+    const ChannelSettings& cs = m.song->settings(m.clock.PlayPattern);
     for (int i = 1; i <= kChannels; ++i) {
         Voice& v = m.voice(i);
         if (!v.active) continue;
         const int instrument = cs.instrument[i - 1];
-        const SampleSlot* sound = SlotOf(m.banks, instrument);
+        const SampleSlot* sound = SlotOf(*m.sounds, instrument);
         if (sound == nullptr) continue;
         const int p1 = sound->hihat1 ? PartnerCode(instrument, sound->hihat1) : -1;
         const int p2 = sound->hihat2 ? PartnerCode(instrument, sound->hihat2) : -1;
@@ -172,21 +172,21 @@ void ChokeHihats(Machine& m) {
     }
 }
 
-void Tick(Machine& m) {
+void Tick(Player& m) {
     PlayClock& k = m.clock;
     k.StepCounter += 1;
     if (k.StepCounter < k.StepLength[k.PlayStep]) {
-        const ChannelSettings& cs = m.song.settings(k.PlayPattern);
+        const ChannelSettings& cs = m.song->settings(k.PlayPattern);
         for (int c = 1; c <= kChannels; ++c)
             if (m.voice(c).active) AdvanceVoice(m.voice(c), cs.mute[c - 1] != 0);
         return;
     }
     k.PlayStep += 1;
     k.StepCounter = 1;
-    if (k.PlayStep > StepsPerMeasureOf(m.song)) {
+    if (k.PlayStep > StepsPerMeasureOf(*m.song)) {
         k.PlayStep = 1;
         k.PlayMeasure += 1;
-        if (k.PlayMeasure > MeasureCountOf(m.song, k.PlayPattern)) {
+        if (k.PlayMeasure > MeasureCountOf(*m.song, k.PlayPattern)) {
             k.PlayMeasure = 1;
             k.PlayPattern = std::clamp<std::uint8_t>(k.NextPattern, 1, kPatterns);
         }
@@ -197,10 +197,10 @@ void Tick(Machine& m) {
     UpdateVoiceRates(m);
 }
 
-void RewindClock(Machine& m) {
+void RewindClock(Player& m) {
     PlayClock& k = m.clock;
     k.PlayMeasure = 1;
-    k.PlayPattern = k.NextPattern = m.editor.CurrentPattern;
+    k.PlayPattern = k.NextPattern = m.startPattern;
     k.PlayStep = 1;
     k.StepCounter = 1;
     ClearVoices(m);
@@ -209,30 +209,30 @@ void RewindClock(Machine& m) {
 void ResetTransport(Machine& m) {
     m.Playing = false;
     m.Streaming = false;
-    RewindClock(m);
+    RewindClock(PlayerOf(m));
 }
 
-void PrepareStart(Machine& m) {
+void PrepareStart(Player& m) {
     BeginStepStarts(m);
     UpdateVoiceRates(m);
     TriggerAllAtStart(m, StartKind::Prepare);
 }
 
-void PlaceClock(Machine& m, int measure, int step, std::int32_t counter) {
+void PlaceClock(Player& m, int measure, int step, std::int32_t counter) {
     PlayClock& k = m.clock;
     k.PlayMeasure = static_cast<std::uint8_t>(std::clamp(measure, 1, kMeasures));
-    k.PlayStep = static_cast<std::uint8_t>(std::clamp(step, 1, StepsPerMeasureOf(m.song)));
+    k.PlayStep = static_cast<std::uint8_t>(std::clamp(step, 1, StepsPerMeasureOf(*m.song)));
     k.StepCounter = std::max<std::int32_t>(counter, 1);
 }
 
-void TriggerStep(Machine& m) {
+void TriggerStep(Player& m) {
     LogTrigger(m, 0, 0);
     for (int c = 1; c <= kChannels; ++c) TriggerByClock(m, c);
     ChokeHihats(m);
     UpdateVoiceRates(m);
 }
 
-void TriggerPad(Machine& m, int channel, int velocity) {
+void TriggerPad(Player& m, int channel, int velocity) {
     if (channel < 1 || channel > kChannels || velocity <= 0) return;
     Voice& v = m.voice(channel);
     v.active = 1;
@@ -242,23 +242,24 @@ void TriggerPad(Machine& m, int channel, int velocity) {
     v.age = 0;
     v.pan = 64;
     v.reversed = 0;
-    LatchDistortion(v, m.song.settings(m.clock.PlayPattern), channel);
+    LatchDistortion(v, m.song->settings(m.clock.PlayPattern), channel);
     UpdateVoiceRates(m);
 }
 
-void SilenceVoices(Machine& m) {
+void SilenceVoices(Player& m) {
     for (int c = 1; c <= kChannels; ++c) m.voice(c).active = 0;
 }
 
-void StartRender(Machine& m, int measure) {
-    m.Playing = false;
+void StartRender(Machine& machine, int measure) {
+    machine.Playing = false;
+    Player& m = PlayerOf(machine);
     PositionAtMeasure(m, measure);
     ClearVoices(m);
     UpdateVoiceRates(m);
     TriggerAllAtStart(m, StartKind::Render);
 }
 
-void NextRenderMeasure(Machine& m, int measure) {
+void NextRenderMeasure(Player& m, int measure) {
     PositionAtMeasure(m, measure);
     UpdateVoiceRates(m);
     TriggerAllAtStart(m, StartKind::NextRender);

@@ -8,28 +8,29 @@
 namespace qtam {
 
 struct Machine;
+struct Player;
 struct SampleSlot;
 
 // Recomputes StepLength and MeasureLength; call whenever tempo, shuffle or stepsPerMeasure change.
 // Thread: owner.
-void SetTempo(Machine& m, int tempo, int shuffle);
+void SetTempo(Player& m, int tempo, int shuffle);
 // Every voice's rate and length from its channel's sound in the playing pattern.
 // Thread: owner.
-void UpdateVoiceRates(Machine& m);
+void UpdateVoiceRates(Player& m);
 // Frames from the start of step `slot` to the channel's next note, at most one pattern cycle.
 // Thread: owner.
-std::int32_t GateLength(const Machine& m, int channel, int slot);
+std::int32_t GateLength(const Player& m, int channel, int slot);
 // Cuts the sounding voices whose hi-hat partner strikes on the current step.
 // Thread: owner.
-void ChokeHihats(Machine& m);
+void ChokeHihats(Player& m);
 // One frame of the clock: the voices advance, or a new step begins and triggers its notes.
 // Thread: owner.
-void Tick(Machine& m);
+void Tick(Player& m);
 
 // The clock back at step 1 of measure 1 of the edited pattern, every voice silent; Playing and
 // Streaming are left alone.
 // Thread: owner.
-void RewindClock(Machine& m);
+void RewindClock(Player& m);
 // RewindClock after a stop: Playing and Streaming cleared as well (a stream file is finished
 // by the caller beforehand).
 // Thread: owner.
@@ -37,28 +38,28 @@ void ResetTransport(Machine& m);
 // Triggers the notes at step 1 of PlayMeasure for a start of live playback, and begins the
 // record of step starts there.
 // Thread: owner.
-void PrepareStart(Machine& m);
+void PrepareStart(Player& m);
 // Places the clock within the playing pattern at `step` of `measure`, `counter` frames into the
 // step (1 on its first frame); the voices are left alone.
 // Thread: whichever owns `m`; never allocates, locks or does I/O.
-void PlaceClock(Machine& m, int measure, int step, std::int32_t counter);
+void PlaceClock(Player& m, int measure, int step, std::int32_t counter);
 // Triggers the notes of the clock's step as the clock does when a step begins.
 // Thread: whichever owns `m`; never allocates, locks or does I/O.
-void TriggerStep(Machine& m);
+void TriggerStep(Player& m);
 // A pad hit: the channel's sound starts now at `velocity` (1..127) and plays out, whether
 // the clock runs or not. Thread: whichever owns `m`; never allocates, locks or does I/O.
-void TriggerPad(Machine& m, int channel, int velocity);
+void TriggerPad(Player& m, int channel, int velocity);
 // Every voice falls silent at once. Thread: whichever owns `m`.
-void SilenceVoices(Machine& m);
+void SilenceVoices(Player& m);
 // Places the clock at step 1 of measure 1..16 of the edited pattern for an offline render.
 // Thread: owner.
 void StartRender(Machine& m, int measure);
 // The next measure of a whole-pattern render; voices without a note at its step 1 sound on.
 // Thread: owner.
-void NextRenderMeasure(Machine& m, int measure);
+void NextRenderMeasure(Player& m, int measure);
 
 // The sound a channel names in the playing pattern; null for an invalid instrument number.
 // Thread: owner.
-const SampleSlot* ChannelSound(const Machine& m, int channel);
+const SampleSlot* ChannelSound(const Player& m, int channel);
 
 }  // namespace qtam

@@ -2,17 +2,17 @@
 
 #include <algorithm>
 
-#include "core/machine.h"
+#include "core/player.h"
 
 namespace qtam {
 
-void BeginStepStarts(Machine& m) {
+void BeginStepStarts(Player& m) {
     m.stepStarts.count = 0;
     m.stepStarts.mixedFrames = 0;
     RecordStepStart(m, 0);
 }
 
-void RecordStepStart(Machine& m, std::int64_t frame) {
+void RecordStepStart(Player& m, std::int64_t frame) {
     StepStartLog& log = m.stepStarts;
     log.starts[static_cast<std::size_t>(log.count % StepStartLog::kSize)] = {
         frame, m.clock.PlayPattern, m.clock.PlayMeasure, m.clock.PlayStep};

@@ -7,14 +7,14 @@
 
 namespace qtam {
 
-struct Machine;
+struct Player;
 struct StepStartLog;
 
 // Forgets the recorded steps and records the clock's step at frame 0: a start of live playback.
 // Thread: owner.
-void BeginStepStarts(Machine& m);
+void BeginStepStarts(Player& m);
 // Records the clock's step as begun at `frame` (counted from the start). Thread: owner.
-void RecordStepStart(Machine& m, std::int64_t frame);
+void RecordStepStart(Player& m, std::int64_t frame);
 
 // A step of the song as the mixer played it; step 0 when none is known.
 struct PlayPosition {

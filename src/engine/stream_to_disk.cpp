@@ -274,10 +274,10 @@ bool CreateStreamFile(Machine& m, const std::string& fileName) {
 }
 
 void RenderMeasure(Machine& m, int measure, RenderProgress& progress) {
-    m.clock.PlayMeasure = static_cast<std::uint8_t>(std::clamp(measure, 1, kMeasures));
-    std::int32_t remaining = m.clock.MeasureLength;
+    m.player.clock.PlayMeasure = static_cast<std::uint8_t>(std::clamp(measure, 1, kMeasures));
+    std::int32_t remaining = m.player.clock.MeasureLength;
     const double total =
-        static_cast<double>(m.clock.MeasureLength - 16) * progress.measuresToRender;
+        static_cast<double>(m.player.clock.MeasureLength - 16) * progress.measuresToRender;
     ShowActivity(progress.observer, RenderingMeasureText(measure));
 
     StereoFrame buffer[kChunkFrames];
@@ -287,9 +287,9 @@ void RenderMeasure(Machine& m, int measure, RenderProgress& progress) {
     while (remaining > 0) {
         const int chunk = std::min(remaining, kChunkFrames);
         if (stems)
-            MixFramesWithStems(m, buffer, shares.data(), chunk);
+            MixFramesWithStems(PlayerOf(m), buffer, shares.data(), chunk);
         else
-            MixFrames(m, buffer, chunk);
+            MixFrames(PlayerOf(m), buffer, chunk);
         if (total > 0) {
             progress.accumulator += chunk / total * 98;
             if (progress.gauge.SetProgress(static_cast<int>(std::lrint(progress.accumulator))))
@@ -313,7 +313,7 @@ bool FinishStream(Machine& m, StreamObserver* observer) {
     m.stream = nullptr;
     m.streamFile.reset();
     m.Streaming = false;
-    RewindClock(m);
+    RewindClock(PlayerOf(m));
     return ok;
 }
 
@@ -334,7 +334,7 @@ void RenderOffline(Machine& m, StreamMode mode, StreamObserver* observer,
         StartRender(m, 1);
         for (int measure = 1; measure <= count; ++measure) {
             RenderMeasure(m, measure, progress);
-            if (measure < count) NextRenderMeasure(m, measure + 1);
+            if (measure < count) NextRenderMeasure(PlayerOf(m), measure + 1);
         }
     }
 }
@@ -406,7 +406,7 @@ bool WriteRenderFiles(Machine& m, StreamMode mode, const RenderFiles& files,
     m.stream = main;
     RenderOffline(m, mode, observer, stems);
     m.stream = nullptr;
-    RewindClock(m);
+    RewindClock(PlayerOf(m));
     if (main->dataBytes() == 0) return true;  // nothing was rendered, so nothing is written
 
     // Every file is complete beside its target before any of them takes its target's place.

@@ -2,7 +2,7 @@
 // What a clock tick does to one sounding voice on a frame that does not start a step. The tick
 // and the frame mixers share it, so that a voice ends the same way on every path.
 
-#include "core/machine.h"
+#include "core/player.h"
 
 namespace qtam {
 

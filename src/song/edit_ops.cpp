@@ -171,7 +171,7 @@ void EraseMeasure(Machine& m) {
 
 void SetStepsPerMeasure(Machine& m, int steps) {
     m.song.stepsPerMeasure = static_cast<std::uint8_t>(steps == 12 ? 12 : 16);
-    SetTempo(m, m.song.tempo, m.song.shuffle);
+    SetTempo(PlayerOf(m), m.song.tempo, m.song.shuffle);
 }
 
 }  // namespace qtam

@@ -67,7 +67,7 @@ bool ChooseGrooveMenuEntry(Machine& m, int index) {
 void ApplyGroove(Machine& m, const GrooveTemplate& groove) {
     ReshapeLoudNotes(m, [&](int slot) { return groove.velocities[slot - 1]; });
     m.song.shuffle = groove.shuffle;
-    SetTempo(m, m.song.tempo, m.song.shuffle);
+    SetTempo(PlayerOf(m), m.song.tempo, m.song.shuffle);
     m.editor.DropPreparedStart();
 }
 

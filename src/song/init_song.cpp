@@ -53,17 +53,17 @@ void InitSongRecord(Song& s, std::string_view userbankPath, std::string_view des
 void InitSong(Machine& m) {
     Song& s = m.song;
     EditorState& e = m.editor;
-    PlayClock& clock = m.clock;
+    PlayClock& clock = m.player.clock;
 
     e.CurrentChannel = e.CurrentMeasure = e.CurrentPattern = e.CurrentStep = 1;
     clock.PlayMeasure = clock.PlayPattern = clock.NextPattern = clock.PlayStep = 1;
 
     InitSongRecord(s, m.activation.UserbankPath, m.banks.userbank.description);
     e.HumanizeChecked = false;
-    SetTempo(m, s.tempo, s.shuffle);
+    SetTempo(PlayerOf(m), s.tempo, s.shuffle);
 
     clock.StepCounter = 0;
-    SetTempo(m, s.tempo, s.shuffle);
+    SetTempo(PlayerOf(m), s.tempo, s.shuffle);
 
     MarkSongSaved(m);
 }

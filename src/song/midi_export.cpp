@@ -161,9 +161,9 @@ std::vector<std::uint8_t> PatternAsMidi(const Machine& m, int pattern) {
     // Frames to ticks: a quarter note is 2646000 / tempo frames.
     const double ticksPerFrame = kTicksPerQuarter * song.tempo / 2646000.0;
     auto tickOf = [&](int measure, int step) {  // step 1..steps+1
-        std::int64_t frames = std::int64_t(measure - 1) * m.clock.MeasureLength;
-        for (int s = 1; s < step; ++s) frames += m.clock.StepLength[s];
-        if (step > steps) frames = std::int64_t(measure) * m.clock.MeasureLength;
+        std::int64_t frames = std::int64_t(measure - 1) * m.player.clock.MeasureLength;
+        for (int s = 1; s < step; ++s) frames += m.player.clock.StepLength[s];
+        if (step > steps) frames = std::int64_t(measure) * m.player.clock.MeasureLength;
         return static_cast<std::uint32_t>(std::lround(static_cast<double>(frames) * ticksPerFrame));
     };
     const std::uint32_t end = tickOf(measures + 1, 1);

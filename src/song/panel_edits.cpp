@@ -32,7 +32,7 @@ bool IsInstrumentNumber(int instrument) {
 
 // The clock's step lengths follow the Song's tempo, shuffle and steps per measure.
 void RetimeSong(Machine& m) {
-    SetTempo(m, m.song.tempo, m.song.shuffle);
+    SetTempo(PlayerOf(m), m.song.tempo, m.song.shuffle);
 }
 
 }  // namespace
@@ -150,8 +150,9 @@ void SetDistortionThreshold(Machine& m, int threshold) {
 }
 
 void SetMainVolume(Machine& m, int target) {
-    m.clock.MainVolumeTarget = static_cast<std::int16_t>(std::clamp(target, 0, kMainVolumeMax));
-    if (!m.Playing) m.clock.MainVolume = m.clock.MainVolumeTarget;
+    m.player.clock.MainVolumeTarget =
+        static_cast<std::int16_t>(std::clamp(target, 0, kMainVolumeMax));
+    if (!m.Playing) m.player.clock.MainVolume = m.player.clock.MainVolumeTarget;
     m.editor.DropPreparedStart();  // the start mixed in advance has the old level
 }
 
@@ -160,9 +161,9 @@ bool ChoosePattern(Machine& m, int pattern) {
     const auto p = static_cast<std::uint8_t>(pattern);
     m.editor.CurrentPattern = p;
     m.editor.CurrentMeasure = 1;
-    m.clock.NextPattern = p;
+    m.player.clock.NextPattern = p;
     // A running playback changes to the queued pattern at the end of its measure.
-    if (!m.Playing) m.clock.PlayPattern = p;
+    if (!m.Playing) m.player.clock.PlayPattern = p;
     m.editor.StartPrepared = false;
     return true;
 }

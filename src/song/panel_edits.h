@@ -20,8 +20,6 @@ struct Machine;
 
 // The ranges the panel's controls give; a value outside goes to the nearer limit.
 inline constexpr int kChannelVolumeMax = 127;
-inline constexpr int kTempoMin = 50;
-inline constexpr int kTempoMax = 250;
 inline constexpr int kShuffleMin = 100;  // stored; the user sees 2 * (shuffle - 100)
 inline constexpr int kShuffleMax = 150;
 inline constexpr int kDistortionGainMax = 64;

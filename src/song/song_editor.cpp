@@ -276,7 +276,7 @@ bool SongEditor::ChoosePattern(int pattern) {
 void SongEditor::FollowSong() {
     m_.editor.StartPrepared = false;
     m_.editor.HumanizeChecked = m_.song.humanize != 0;
-    qtam::SetTempo(m_, m_.song.tempo, m_.song.shuffle);
+    qtam::SetTempo(PlayerOf(m_), m_.song.tempo, m_.song.shuffle);
     UpdateTitle(m_);
     Announce(SongChange::Song);
 }
@@ -306,7 +306,7 @@ bool SongEditor::Begin(const std::string& songFile) {
         // The menu check and the step timing follow the song just read, and its sounds are
         // the userbank it names.
         m_.editor.HumanizeChecked = m_.song.humanize != 0;
-        qtam::SetTempo(m_, m_.song.tempo, m_.song.shuffle);
+        qtam::SetTempo(PlayerOf(m_), m_.song.tempo, m_.song.shuffle);
         LoadSongUserbank(m_);
         MarkSongSaved(m_);
     }

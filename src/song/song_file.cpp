@@ -131,14 +131,14 @@ bool OpenSongFlow(Machine& m, const SongDialogs& dialogs) {
         m.editor.SongFileName = *chosen;
         m.editor.SongFolder = FolderOfChosenFile(*chosen);
         m.editor.CurrentPattern = 1;
-        m.clock.PlayPattern = 1;
-        m.clock.NextPattern = 1;
+        m.player.clock.PlayPattern = 1;
+        m.player.clock.NextPattern = 1;
         m.editor.HumanizeChecked = m.song.humanize != 0;
         LoadSongUserbank(m);
         MarkSongSaved(m);  // a userbank the song names but that is missing is dropped unasked
     }
     UpdateTitle(m);
-    SetTempo(m, m.song.tempo, m.song.shuffle);
+    SetTempo(PlayerOf(m), m.song.tempo, m.song.shuffle);
     return loaded;
 }
 

@@ -38,7 +38,7 @@ void Transport::SetRecordingPads(bool on) {
     if (on == recordingPads_) return;
     recordingPads_ = on;
     if (on) {
-        playback_.OnPadPlaced = [this](const PlayPosition& at, const JackReport& pad) {
+        playback_.OnPadPlaced = [this](const PlayPosition& at, const EngineReport& pad) {
             editor_.RecordHit(at.pattern, at.measure, pad.channel, at.step, pad.velocity);
         };
     } else {

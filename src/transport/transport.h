@@ -61,8 +61,6 @@ public:
     void SetTempo(int tempo);
 
     // The tempo a JACK timebase master gives becomes the Song's, kept within 50..250.
-    static constexpr int kTempoMin = 50;
-    static constexpr int kTempoMax = 250;
     void FollowTransportTempo(double bpm);
     // The tempo of a MIDI clock followed, as measured: playback runs at it exactly, and the
     // Song's whole tempo follows it rounded (within 50..250) once it is more than 0.6 away, so

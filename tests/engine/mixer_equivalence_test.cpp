@@ -31,7 +31,7 @@ std::unique_ptr<Machine> RandomMachine(unsigned seed) {
     m->song.tempo = 250;
     m->song.shuffle = static_cast<std::uint8_t>(pick(100, 150));
     m->song.stepsPerMeasure = pick(0, 1) ? 12 : 16;
-    SetTempo(*m, m->song.tempo, m->song.shuffle);
+    SetTempo(PlayerOf(*m), m->song.tempo, m->song.shuffle);
     m->editor.HumanizeChecked = pick(0, 1) != 0;
     for (int p = 1; p <= 2; ++p) {
         m->song.measureCount[p - 1] = static_cast<std::uint8_t>(pick(1, 3));
@@ -57,8 +57,8 @@ std::unique_ptr<Machine> RandomMachine(unsigned seed) {
 }
 
 std::int32_t ModelSample(const Machine& m, int c) {
-    const SampleSlot* s = ChannelSound(m, c);
-    const Voice& v = m.voices[c];
+    const SampleSlot* s = ChannelSound(PlayerOf(const_cast<Machine&>(m)), c);
+    const Voice& v = m.player.voices[c];
     if (s == nullptr || s->samples == nullptr) return 0;
     long i = std::lrint(v.position);
     if (v.reversed) i = s->sampleCount + 1 - i;
@@ -72,13 +72,13 @@ std::int16_t ModelClip(std::int64_t x) {
 // One live frame the plain way: the main-volume glide, then for each sounding voice its fade,
 // sample, distortion, volume, level and pan one after the other, then the tick.
 void ModelLiveFrame(Machine& m, std::int16_t* out) {
-    PlayClock& k = m.clock;
+    PlayClock& k = m.player.clock;
     if (k.MainVolume < k.MainVolumeTarget) k.MainVolume += 1;
     if (k.MainVolume > k.MainVolumeTarget) k.MainVolume -= 1;
     const ChannelSettings& cs = m.song.settings(k.PlayPattern);
     std::int32_t accL = 0, accR = 0;
     for (int c = 1; c <= 8; ++c) {
-        Voice& v = m.voices[c];
+        Voice& v = m.player.voices[c];
         if (!v.active) continue;
         v.age += 1;
         if (v.age > v.fadeStart && v.level > 0) v.level -= 1;
@@ -96,7 +96,7 @@ void ModelLiveFrame(Machine& m, std::int16_t* out) {
     }
     out[0] = ModelClip((static_cast<std::int64_t>(accL) * k.MainVolume) >> 7);
     out[1] = ModelClip((static_cast<std::int64_t>(accR) * k.MainVolume) >> 7);
-    Tick(m);
+    Tick(PlayerOf(m));
 }
 
 std::int32_t Nearest(double x) {
@@ -104,11 +104,11 @@ std::int32_t Nearest(double x) {
 }
 
 StereoFrame ModelDiskFrame(Machine& m) {
-    PlayClock& k = m.clock;
+    PlayClock& k = m.player.clock;
     const ChannelSettings& cs = m.song.settings(k.PlayPattern);
     std::int32_t accL = 0, accR = 0;
     for (int c = 1; c <= 8; ++c) {
-        Voice& v = m.voices[c];
+        Voice& v = m.player.voices[c];
         if (!v.active) continue;
         v.age += 1;
         if (v.age > v.fadeStart && v.level > 0) v.level -= 1;
@@ -127,7 +127,7 @@ StereoFrame ModelDiskFrame(Machine& m) {
     }
     StereoFrame f{ModelClip((static_cast<std::int64_t>(accL) * k.MainVolume) >> 7),
                   ModelClip((static_cast<std::int64_t>(accR) * k.MainVolume) >> 7)};
-    Tick(m);
+    Tick(PlayerOf(m));
     return f;
 }
 
@@ -137,29 +137,29 @@ TEST(MixerModel, TheLiveMixerMatchesTheFrameByFrameModel) {
         auto model = RandomMachine(seed);
         for (Machine* m : {fast.get(), model.get()}) {
             ResetTransport(*m);
-            m->clock.NextPattern = 2;
-            m->clock.MainVolumeTarget = 200;
-            PrepareStart(*m);
+            m->player.clock.NextPattern = 2;
+            m->player.clock.MainVolumeTarget = 200;
+            PrepareStart(PlayerOf(*m));
         }
         std::mt19937 sizes(seed);
         std::vector<std::int16_t> a(2 * 10240), b(2 * 10240);
         for (int done = 0; done < 60000;) {
             const int n = std::uniform_int_distribution<int>(1, 10240)(sizes);
-            MixBlock(*fast, a.data(), n);
+            MixBlock(PlayerOf(*fast), a.data(), n);
             for (int f = 0; f < n; ++f) ModelLiveFrame(*model, b.data() + 2 * f);
             for (int i = 0; i < 2 * n; ++i)
                 ASSERT_EQ(a[i], b[i]) << "seed " << seed << " frame " << done + i / 2;
             done += n;
             // An edit between blocks: the next block must hear it.
             for (Machine* m : {fast.get(), model.get()}) {
-                m->song.settings(m->clock.PlayPattern).mute[n % 8] ^= 1;
-                m->clock.MainVolumeTarget = static_cast<std::int16_t>(n % 256);
+                m->song.settings(m->player.clock.PlayPattern).mute[n % 8] ^= 1;
+                m->player.clock.MainVolumeTarget = static_cast<std::int16_t>(n % 256);
             }
         }
         for (int c = 1; c <= 8; ++c) {
-            EXPECT_EQ(fast->voices[c].active, model->voices[c].active);
-            EXPECT_EQ(fast->voices[c].position, model->voices[c].position);
-            EXPECT_EQ(fast->voices[c].level, model->voices[c].level);
+            EXPECT_EQ(fast->player.voices[c].active, model->player.voices[c].active);
+            EXPECT_EQ(fast->player.voices[c].position, model->player.voices[c].position);
+            EXPECT_EQ(fast->player.voices[c].level, model->player.voices[c].level);
         }
     }
 }
@@ -172,8 +172,8 @@ TEST(MixerModel, TheTappedMixerIsTheLiveMixerWithChannelShares) {
         auto tapped = RandomMachine(seed);
         for (Machine* m : {plain.get(), tapped.get()}) {
             ResetTransport(*m);
-            m->clock.MainVolumeTarget = m->clock.MainVolume = 128;
-            PrepareStart(*m);
+            m->player.clock.MainVolumeTarget = m->player.clock.MainVolume = 128;
+            PrepareStart(PlayerOf(*m));
         }
         std::mt19937 sizes(seed);
         std::vector<std::int16_t> a(2 * 512), b(2 * 512);
@@ -185,8 +185,8 @@ TEST(MixerModel, TheTappedMixerIsTheLiveMixerWithChannelShares) {
         }
         for (int done = 0; done < 60000;) {
             const int n = std::uniform_int_distribution<int>(1, 512)(sizes);
-            MixBlock(*plain, a.data(), n);
-            MixBlockTapped(*tapped, b.data(), taps, n);
+            MixBlock(PlayerOf(*plain), a.data(), n);
+            MixBlockTapped(PlayerOf(*tapped), b.data(), taps, n);
             for (int f = 0; f < n; ++f) {
                 ASSERT_EQ(a[2 * f], b[2 * f]) << "seed " << seed << " frame " << done + f;
                 ASSERT_EQ(a[2 * f + 1], b[2 * f + 1]) << "seed " << seed << " frame " << done + f;
@@ -216,12 +216,12 @@ TEST(MixerModel, AnotherRateReadsBetweenSamples) {
             m->song.settings(1).instrument[0] = 1;
             m->song.settings(1).volume[0] = 127;
             test::SetNote(*m, 1, 1, 1, 1, 127, 64, reversed);
-            m->clock.Rate = rate;
-            SetTempo(*m, 60, 100);  // one long step: the ramp plays to its end
+            m->player.clock.Rate = rate;
+            SetTempo(PlayerOf(*m), 60, 100);  // one long step: the ramp plays to its end
             ResetTransport(*m);
-            PrepareStart(*m);
+            PrepareStart(PlayerOf(*m));
             std::vector<std::int16_t> out(2 * 3000);
-            MixBlock(*m, out.data(), 3000);
+            MixBlock(PlayerOf(*m), out.data(), 3000);
             // 8 * 44100 / rate a frame, after volume, level and the centre pan (about a half).
             const double step = 8.0 * 44100 / rate * 127 / 128 / 2;
             const int sounding = std::min(3000, 4000 * rate / 44100 - 2);
@@ -239,15 +239,15 @@ TEST(MixerModel, TheDiskMixerMatchesTheFrameByFrameModel) {
         auto block = RandomMachine(seed);
         auto model = RandomMachine(seed);
         for (Machine* m : {single.get(), block.get(), model.get()}) {
-            m->clock.MainVolume = 180;
+            m->player.clock.MainVolume = 180;
             StartRender(*m, 1);
         }
         std::vector<StereoFrame> frames(5000);
         for (int done = 0; done < 60000; done += 5000) {
-            MixFrames(*block, frames.data(), 5000);
+            MixFrames(PlayerOf(*block), frames.data(), 5000);
             for (int f = 0; f < 5000; ++f) {
                 const StereoFrame want = ModelDiskFrame(*model);
-                const StereoFrame one = MixFrame(*single);
+                const StereoFrame one = MixFrame(PlayerOf(*single));
                 ASSERT_EQ(one.left, want.left) << "seed " << seed << " frame " << done + f;
                 ASSERT_EQ(one.right, want.right) << "seed " << seed << " frame " << done + f;
                 ASSERT_EQ(frames[f].left, want.left) << "seed " << seed << " frame " << done + f;
@@ -265,15 +265,15 @@ TEST(MixerModel, StemsAddUpToTheMainMix) {
         auto plain = RandomMachine(seed);
         auto split = RandomMachine(seed);
         for (Machine* m : {plain.get(), split.get()}) {
-            m->clock.MainVolume = m->clock.MainVolumeTarget = seed % 2 ? 128 : 180;
+            m->player.clock.MainVolume = m->player.clock.MainVolumeTarget = seed % 2 ? 128 : 180;
             StartRender(*m, 1);
         }
         const int n = 4000;
         std::vector<StereoFrame> want(n), main(n), stems(kChannels * n);
         long heard = 0;
         for (int done = 0; done < 40000; done += n) {
-            MixFrames(*plain, want.data(), n);
-            MixFramesWithStems(*split, main.data(), stems.data(), n);
+            MixFrames(PlayerOf(*plain), want.data(), n);
+            MixFramesWithStems(PlayerOf(*split), main.data(), stems.data(), n);
             for (int f = 0; f < n; ++f) {
                 ASSERT_EQ(main[f].left, want[f].left) << "seed " << seed << " frame " << done + f;
                 ASSERT_EQ(main[f].right, want[f].right) << "seed " << seed << " frame " << done + f;
@@ -282,7 +282,7 @@ TEST(MixerModel, StemsAddUpToTheMainMix) {
                     left += stems[c * n + f].left;
                     right += stems[c * n + f].right;
                 }
-                const std::int64_t volume = split->clock.MainVolume;
+                const std::int64_t volume = split->player.clock.MainVolume;
                 for (auto [sum, mixed] : {std::pair{left, main[f].left}, {right, main[f].right}}) {
                     if (mixed == 32767 || mixed == -32768) continue;
                     heard += mixed != 0;

@@ -10,44 +10,45 @@ namespace {
 void SetTempoOf(Machine& m, int tempo, int shuffle) {
     m.song.tempo = static_cast<std::uint16_t>(tempo);
     m.song.shuffle = static_cast<std::uint8_t>(shuffle);
-    SetTempo(m, tempo, shuffle);
+    SetTempo(PlayerOf(m), tempo, shuffle);
 }
 
 TEST(StepTiming, StraightAt145) {
     auto m = test::NewMachine();
     SetTempoOf(*m, 145, 100);
-    for (int i = 1; i <= 16; ++i) EXPECT_EQ(m->clock.StepLength[i], 4562) << i;
-    EXPECT_EQ(m->clock.MeasureLength, 72993);
+    for (int i = 1; i <= 16; ++i) EXPECT_EQ(m->player.clock.StepLength[i], 4562) << i;
+    EXPECT_EQ(m->player.clock.MeasureLength, 72993);
 }
 
 TEST(StepTiming, TwelveStepsShortenTheMeasureOnly) {
     auto m = test::NewMachine();
     m->song.stepsPerMeasure = 12;
     SetTempoOf(*m, 145, 100);
-    EXPECT_EQ(m->clock.MeasureLength, 54745);
-    EXPECT_EQ(m->clock.StepLength[1], 4562);
+    EXPECT_EQ(m->player.clock.MeasureLength, 54745);
+    EXPECT_EQ(m->player.clock.StepLength[1], 4562);
 }
 
 TEST(StepTiming, ShuffleLengthensOddSlotsAndShortensEvenOnes) {
     auto m = test::NewMachine();
     SetTempoOf(*m, 145, 150);
-    for (int i = 1; i <= 16; ++i) EXPECT_EQ(m->clock.StepLength[i], i % 2 ? 6843 : 2281) << i;
-    EXPECT_EQ(m->clock.MeasureLength, 72993);  // without shuffle
+    for (int i = 1; i <= 16; ++i)
+        EXPECT_EQ(m->player.clock.StepLength[i], i % 2 ? 6843 : 2281) << i;
+    EXPECT_EQ(m->player.clock.MeasureLength, 72993);  // without shuffle
     SetTempoOf(*m, 145, 100);
-    EXPECT_EQ(m->clock.StepLength[2], 4562);
+    EXPECT_EQ(m->player.clock.StepLength[2], 4562);
 }
 
 // Frames spent on each step, read off the clock while mixing.
 std::vector<int> StepDurations(Machine& m, int steps) {
     std::vector<int> durations;
-    int current = m.clock.PlayStep, count = 0;
+    int current = m.player.clock.PlayStep, count = 0;
     while (static_cast<int>(durations.size()) < steps) {
-        MixFrame(m);
+        MixFrame(PlayerOf(m));
         ++count;
-        if (m.clock.PlayStep != current) {
+        if (m.player.clock.PlayStep != current) {
             durations.push_back(count);
             count = 0;
-            current = m.clock.PlayStep;
+            current = m.player.clock.PlayStep;
         }
     }
     return durations;
@@ -66,8 +67,8 @@ TEST(StepTiming, AStepLastsOneFrameLessThanItsLengthExceptTheFirstAfterARender) 
     ResetTransport(*m);
     std::vector<std::int16_t> block(2 * 8000);
     int frames = 0;
-    while (m->clock.PlayStep == 1) {
-        MixBlock(*m, block.data(), 1);
+    while (m->player.clock.PlayStep == 1) {
+        MixBlock(PlayerOf(*m), block.data(), 1);
         ++frames;
     }
     EXPECT_EQ(frames, 6842);
@@ -80,27 +81,27 @@ TEST(StepTiming, TwelveStepMeasuresWrapAfterSlotTwelve) {
     SetTempoOf(*m, 145, 100);
     StartRender(*m, 1);
     StepDurations(*m, 11);
-    EXPECT_EQ(m->clock.PlayStep, 12);
+    EXPECT_EQ(m->player.clock.PlayStep, 12);
     StepDurations(*m, 1);
-    EXPECT_EQ(m->clock.PlayStep, 1);
-    EXPECT_EQ(m->clock.PlayMeasure, 2);
+    EXPECT_EQ(m->player.clock.PlayStep, 1);
+    EXPECT_EQ(m->player.clock.PlayMeasure, 2);
     StepDurations(*m, 12);
-    EXPECT_EQ(m->clock.PlayMeasure, 1);  // measureCount 2 loops back
+    EXPECT_EQ(m->player.clock.PlayMeasure, 1);  // measureCount 2 loops back
 }
 
 TEST(StepTiming, TheNextPatternStartsRightAfterTheLastStepOfTheLastMeasure) {
     auto m = test::NewMachine();
     m->song.measureCount[0] = 2;
     StartRender(*m, 1);
-    m->clock.NextPattern = 3;
+    m->player.clock.NextPattern = 3;
     StepDurations(*m, 31);
-    EXPECT_EQ(m->clock.PlayPattern, 1);
-    EXPECT_EQ(m->clock.PlayMeasure, 2);
-    EXPECT_EQ(m->clock.PlayStep, 16);
+    EXPECT_EQ(m->player.clock.PlayPattern, 1);
+    EXPECT_EQ(m->player.clock.PlayMeasure, 2);
+    EXPECT_EQ(m->player.clock.PlayStep, 16);
     StepDurations(*m, 1);
-    EXPECT_EQ(m->clock.PlayPattern, 3);
-    EXPECT_EQ(m->clock.PlayMeasure, 1);
-    EXPECT_EQ(m->clock.PlayStep, 1);
+    EXPECT_EQ(m->player.clock.PlayPattern, 3);
+    EXPECT_EQ(m->player.clock.PlayMeasure, 1);
+    EXPECT_EQ(m->player.clock.PlayStep, 1);
 }
 
 TEST(GateLength, RunsToTheChannelsNextNoteAcrossMeasures) {
@@ -110,9 +111,9 @@ TEST(GateLength, RunsToTheChannelsNextNoteAcrossMeasures) {
     test::SetNote(*m, 1, 2, 1, 3, 100);
     test::SetNote(*m, 1, 1, 2, 1, 0);  // velocity 0 is a note too
     StartRender(*m, 1);
-    EXPECT_EQ(GateLength(*m, 1, 15), 4 * 4562);
+    EXPECT_EQ(GateLength(PlayerOf(*m), 1, 15), 4 * 4562);
     // A lone note waits one full cycle of the pattern.
-    EXPECT_EQ(GateLength(*m, 2, 1), 32 * 4562);
+    EXPECT_EQ(GateLength(PlayerOf(*m), 2, 1), 32 * 4562);
 }
 
 TEST(GateLength, IsBoundedWhenStartingBeyondThePlayedMeasures) {
@@ -120,9 +121,9 @@ TEST(GateLength, IsBoundedWhenStartingBeyondThePlayedMeasures) {
     m->song.measureCount[0] = 2;
     test::SetNote(*m, 1, 5, 1, 1, 100);  // measure 5 is never played
     StartRender(*m, 5);
-    EXPECT_EQ(GateLength(*m, 1, 1), 32 * 4562);
-    EXPECT_TRUE(m->voice(1).active);
-    EXPECT_EQ(m->voice(1).fadeStart, 32 * 4562 - 100);
+    EXPECT_EQ(GateLength(PlayerOf(*m), 1, 1), 32 * 4562);
+    EXPECT_TRUE(m->player.voice(1).active);
+    EXPECT_EQ(m->player.voice(1).fadeStart, 32 * 4562 - 100);
 }
 
 TEST(Transport, ResetPutsTheClockOnTheEditedPattern) {
@@ -130,18 +131,18 @@ TEST(Transport, ResetPutsTheClockOnTheEditedPattern) {
     m->editor.CurrentPattern = 4;
     m->Playing = true;
     m->Streaming = true;
-    m->voice(3).active = 1;
-    m->voice(3).position = 77.5;
+    m->player.voice(3).active = 1;
+    m->player.voice(3).position = 77.5;
     ResetTransport(*m);
     EXPECT_FALSE(m->Playing);
     EXPECT_FALSE(m->Streaming);
-    EXPECT_EQ(m->clock.PlayPattern, 4);
-    EXPECT_EQ(m->clock.NextPattern, 4);
-    EXPECT_EQ(m->clock.PlayMeasure, 1);
-    EXPECT_EQ(m->clock.PlayStep, 1);
-    EXPECT_EQ(m->clock.StepCounter, 1);
-    EXPECT_FALSE(m->voice(3).active);
-    EXPECT_EQ(m->voice(3).position, 1.0);
+    EXPECT_EQ(m->player.clock.PlayPattern, 4);
+    EXPECT_EQ(m->player.clock.NextPattern, 4);
+    EXPECT_EQ(m->player.clock.PlayMeasure, 1);
+    EXPECT_EQ(m->player.clock.PlayStep, 1);
+    EXPECT_EQ(m->player.clock.StepCounter, 1);
+    EXPECT_FALSE(m->player.voice(3).active);
+    EXPECT_EQ(m->player.voice(3).position, 1.0);
 }
 
 }  // namespace

@@ -26,7 +26,7 @@ std::unique_ptr<Machine> OneNote(const std::vector<std::int16_t>& sound, int vel
 
 StereoFrame LiveFrame(Machine& m) {
     std::int16_t out[2];
-    MixBlock(m, out, 1);
+    MixBlock(PlayerOf(m), out, 1);
     return {out[0], out[1]};
 }
 
@@ -47,7 +47,7 @@ TEST(LiveMixer, PanAndVolumeUseShiftsBySeven) {
         auto m = OneNote(Constant(100, static_cast<std::int16_t>(c.sample)), c.velocity, c.pan,
                          c.volume);
         ResetTransport(*m);
-        PrepareStart(*m);
+        PrepareStart(PlayerOf(*m));
         StereoFrame f = LiveFrame(*m);
         EXPECT_EQ(f.left, c.left) << c.sample << " vol " << c.volume << " pan " << c.pan;
         EXPECT_EQ(f.right, c.right) << c.sample << " vol " << c.volume << " pan " << c.pan;
@@ -72,7 +72,7 @@ TEST(DiskMixer, PanAndVolumeRoundWithTiesToEven) {
         auto m = OneNote(Constant(100, static_cast<std::int16_t>(c.sample)), c.velocity, c.pan,
                          c.volume);
         StartRender(*m, 1);
-        StereoFrame f = MixFrame(*m);
+        StereoFrame f = MixFrame(PlayerOf(*m));
         EXPECT_EQ(f.left, c.left) << c.sample << " vol " << c.volume << " pan " << c.pan;
         EXPECT_EQ(f.right, c.right) << c.sample << " vol " << c.volume << " pan " << c.pan;
     }
@@ -86,14 +86,14 @@ TEST(BothMixers, EightFullScaleVoicesClipInsteadOfWrapping) {
             m->song.settings(1).volume[ch - 1] = 127;
             test::SetNote(*m, 1, 1, ch, 1, 127, 0);
         }
-        m->clock.MainVolume = m->clock.MainVolumeTarget = 255;
+        m->player.clock.MainVolume = m->player.clock.MainVolumeTarget = 255;
         ResetTransport(*m);
-        PrepareStart(*m);
+        PrepareStart(PlayerOf(*m));
         StereoFrame live = LiveFrame(*m);
         EXPECT_EQ(live.left, full > 0 ? 32767 : -32768);
         EXPECT_EQ(live.right, 0);
         StartRender(*m, 1);
-        StereoFrame disk = MixFrame(*m);
+        StereoFrame disk = MixFrame(PlayerOf(*m));
         EXPECT_EQ(disk.left, full > 0 ? 32767 : -32768);
     }
 }
@@ -105,9 +105,9 @@ TEST(LiveMixer, DistortionAmplifiesOnlyAboveTheThresholdAndSaturates) {
     cs.distortionGain = 20;
     cs.distortionThreshold = 50;
     ResetTransport(*m);
-    PrepareStart(*m);
+    PrepareStart(PlayerOf(*m));
     std::int16_t out[8];
-    MixBlock(*m, out, 4);
+    MixBlock(PlayerOf(*m), out, 4);
     auto hardLeft = [](int s) { return (((s * 127) >> 7) * 127) >> 7; };
     EXPECT_EQ(out[0], hardLeft(2000));   // 100 * 20
     EXPECT_EQ(out[2], hardLeft(32767));  // 2000 * 20 saturates
@@ -122,9 +122,9 @@ TEST(Voices, ReversedStepsPlayFromTheLastSample) {
     test::SetNote(*m, 1, 1, 1, 1, 127, 64, 1);
     StartRender(*m, 1);
     std::vector<int> heard;
-    for (int i = 0; i < 7; ++i) heard.push_back(MixFrame(*m).left);
+    for (int i = 0; i < 7; ++i) heard.push_back(MixFrame(PlayerOf(*m)).left);
     EXPECT_EQ(heard, (std::vector<int>{2500, 2000, 1500, 1000, 500, 0, 0}));
-    EXPECT_FALSE(m->voice(1).active);
+    EXPECT_FALSE(m->player.voice(1).active);
 }
 
 TEST(Voices, StretchedSoundsLastTheirMeasures) {
@@ -134,10 +134,10 @@ TEST(Voices, StretchedSoundsLastTheirMeasures) {
     m->song.measureCount[0] = 4;  // nothing retriggers the channel for four measures
     test::SetNote(*m, 1, 1, 1, 1, 127);
     StartRender(*m, 1);
-    EXPECT_FLOAT_EQ(m->voice(1).rate, static_cast<float>(30000.0 / (2.0 * 72993)));
+    EXPECT_FLOAT_EQ(m->player.voice(1).rate, static_cast<float>(30000.0 / (2.0 * 72993)));
     int frames = 0;
-    while (m->voice(1).active && frames < 400000) {
-        MixFrame(*m);
+    while (m->player.voice(1).active && frames < 400000) {
+        MixFrame(PlayerOf(*m));
         ++frames;
     }
     // Voices stand still on the frame that starts a step: 32 of them in two measures.
@@ -148,9 +148,9 @@ TEST(Voices, StretchRateHalvesAtTwoMeasuresOfTheSoundsLength) {
     auto m = test::NewMachine();
     test::SetSound(m->banks.internalBank, 1, Constant(40000, 1));
     m->banks.internalBank.slot(1).stretchMeasures = 2;
-    m->clock.MeasureLength = 40000;
-    UpdateVoiceRates(*m);
-    EXPECT_EQ(m->voice(1).rate, 0.5f);
+    m->player.clock.MeasureLength = 40000;
+    UpdateVoiceRates(PlayerOf(*m));
+    EXPECT_EQ(m->player.voice(1).rate, 0.5f);
 }
 
 TEST(Voices, FadeBeforeTheNextNoteFallsOnePerFrame) {
@@ -159,15 +159,15 @@ TEST(Voices, FadeBeforeTheNextNoteFallsOnePerFrame) {
     test::SetNote(*m, 1, 1, 1, 1, 100);
     test::SetNote(*m, 1, 1, 1, 2, 100);
     StartRender(*m, 1);
-    const Voice& v = m->voice(1);
+    const Voice& v = m->player.voice(1);
     EXPECT_EQ(v.fadeStart, 4562 - 100);
-    for (int i = 0; i < 4462; ++i) MixFrame(*m);
+    for (int i = 0; i < 4462; ++i) MixFrame(PlayerOf(*m));
     EXPECT_EQ(v.level, 100);
-    MixFrame(*m);
+    MixFrame(PlayerOf(*m));
     EXPECT_EQ(v.level, 99);
-    for (int i = 0; i < 98; ++i) MixFrame(*m);
+    for (int i = 0; i < 98; ++i) MixFrame(PlayerOf(*m));
     EXPECT_EQ(v.level, 1);
-    MixFrame(*m);  // mixed at level 0; its tick starts step 2 and retriggers
+    MixFrame(PlayerOf(*m));  // mixed at level 0; its tick starts step 2 and retriggers
     EXPECT_EQ(v.level, 100);
     EXPECT_EQ(v.age, 0);
 }
@@ -183,13 +183,13 @@ TEST(Voices, AVelocityZeroNoteStopsTheChannelButChokesNothing) {
     test::SetNote(*m, 1, 1, 2, 1, 100);
     test::SetNote(*m, 1, 1, 2, 3, 0);
     StartRender(*m, 1);
-    for (int i = 0; i < 4562; ++i) MixFrame(*m);
-    ASSERT_EQ(m->clock.PlayStep, 2);
-    EXPECT_TRUE(m->voice(1).active);
+    for (int i = 0; i < 4562; ++i) MixFrame(PlayerOf(*m));
+    ASSERT_EQ(m->player.clock.PlayStep, 2);
+    EXPECT_TRUE(m->player.voice(1).active);
     // The channel 2 voice was retriggered silent: level 0, its earlier sound gone.
-    EXPECT_TRUE(m->voice(2).active);
-    EXPECT_EQ(m->voice(2).level, 0);
-    EXPECT_EQ(m->voice(2).position, 1.0);
+    EXPECT_TRUE(m->player.voice(2).active);
+    EXPECT_EQ(m->player.voice(2).level, 0);
+    EXPECT_EQ(m->player.voice(2).position, 1.0);
 }
 
 TEST(Voices, AnOpenHatIsChokedOnTheVeryStepItStarts) {
@@ -202,30 +202,30 @@ TEST(Voices, AnOpenHatIsChokedOnTheVeryStepItStarts) {
     test::SetNote(*m, 1, 1, 1, 2, 100);
     test::SetNote(*m, 1, 1, 2, 2, 1);
     StartRender(*m, 1);
-    for (int i = 0; i < 4562; ++i) MixFrame(*m);
-    ASSERT_EQ(m->clock.PlayStep, 2);
-    EXPECT_FALSE(m->voice(1).active);
-    EXPECT_TRUE(m->voice(2).active);
+    for (int i = 0; i < 4562; ++i) MixFrame(PlayerOf(*m));
+    ASSERT_EQ(m->player.clock.PlayStep, 2);
+    EXPECT_FALSE(m->player.voice(1).active);
+    EXPECT_TRUE(m->player.voice(2).active);
 
     // Muting the closed hat's channel lets the open hat ring.
     m->song.settings(1).mute[1] = 1;
     StartRender(*m, 1);
-    for (int i = 0; i < 4562; ++i) MixFrame(*m);
-    EXPECT_TRUE(m->voice(1).active);
+    for (int i = 0; i < 4562; ++i) MixFrame(PlayerOf(*m));
+    EXPECT_TRUE(m->player.voice(1).active);
 }
 
 TEST(Voices, MutingASoundingChannelSilencesItOnTheNextFrame) {
     auto m = OneNote(Constant(40000, 10000), 127, 64, 127);
     ResetTransport(*m);
-    PrepareStart(*m);
+    PrepareStart(PlayerOf(*m));
     EXPECT_NE(LiveFrame(*m).left, 0);
     m->song.settings(1).mute[0] = 1;
     LiveFrame(*m);  // the tick after this frame ends the voice
-    EXPECT_FALSE(m->voice(1).active);
+    EXPECT_FALSE(m->player.voice(1).active);
     EXPECT_EQ(LiveFrame(*m).left, 0);
     // Muted notes trigger nothing at a start either.
-    PrepareStart(*m);
-    EXPECT_FALSE(m->voice(1).active);
+    PrepareStart(PlayerOf(*m));
+    EXPECT_FALSE(m->player.voice(1).active);
 }
 
 TEST(Voices, HumanizeVariesLoudNotesOnlyAndIsReproducible) {
@@ -237,11 +237,11 @@ TEST(Voices, HumanizeVariesLoudNotesOnlyAndIsReproducible) {
         StartRender(*m, 1);
         std::vector<int> levels;
         for (int step = 0; step < 15; ++step) {
-            while (m->voice(1).age != 0 || levels.size() == static_cast<std::size_t>(step)) {
-                MixFrame(*m);
-                if (m->voice(1).age == 0) break;
+            while (m->player.voice(1).age != 0 || levels.size() == static_cast<std::size_t>(step)) {
+                MixFrame(PlayerOf(*m));
+                if (m->player.voice(1).age == 0) break;
             }
-            levels.push_back(m->voice(1).level);
+            levels.push_back(m->player.voice(1).level);
         }
         return levels;
     };
@@ -264,11 +264,11 @@ TEST(Voices, ASoundSwappedUnderASoundingVoiceIsNeverOverrun) {
     test::SetSound(m->banks.internalBank, 2, Constant(10, 8000));
     test::SetNote(*m, 1, 1, 1, 1, 127);
     StartRender(*m, 1);
-    for (int i = 0; i < 500; ++i) MixFrame(*m);
-    m->song.settings(1).instrument[0] = 2;  // a patch change while playing
-    EXPECT_EQ(MixFrame(*m).left, 0);        // position 501 lies beyond the new sound
-    m->song.settings(1).instrument[0] = 0;  // no such slot: silence, never a crash
-    EXPECT_EQ(MixFrame(*m).left, 0);
+    for (int i = 0; i < 500; ++i) MixFrame(PlayerOf(*m));
+    m->song.settings(1).instrument[0] = 2;      // a patch change while playing
+    EXPECT_EQ(MixFrame(PlayerOf(*m)).left, 0);  // position 501 lies beyond the new sound
+    m->song.settings(1).instrument[0] = 0;      // no such slot: silence, never a crash
+    EXPECT_EQ(MixFrame(PlayerOf(*m)).left, 0);
 }
 
 TEST(Voices, AVoiceContinuesInTheNextPatternsSound) {
@@ -280,48 +280,48 @@ TEST(Voices, AVoiceContinuesInTheNextPatternsSound) {
     m->song.settings(2).instrument[0] = 2;
     test::SetNote(*m, 1, 1, 1, 16, 127);
     StartRender(*m, 1);
-    m->clock.NextPattern = 2;
-    while (m->clock.PlayStep != 16) MixFrame(*m);
-    for (int i = 0; i < 4561; ++i) MixFrame(*m);
-    ASSERT_EQ(m->clock.PlayPattern, 2);
-    ASSERT_TRUE(m->voice(1).active);
-    const double position = m->voice(1).position;
-    EXPECT_EQ(MixFrame(*m).left, RoundDiv(RoundDiv(3000LL * 127, 127), 2));
+    m->player.clock.NextPattern = 2;
+    while (m->player.clock.PlayStep != 16) MixFrame(PlayerOf(*m));
+    for (int i = 0; i < 4561; ++i) MixFrame(PlayerOf(*m));
+    ASSERT_EQ(m->player.clock.PlayPattern, 2);
+    ASSERT_TRUE(m->player.voice(1).active);
+    const double position = m->player.voice(1).position;
+    EXPECT_EQ(MixFrame(PlayerOf(*m)).left, RoundDiv(RoundDiv(3000LL * 127, 127), 2));
     EXPECT_GT(position, 4000.0);
 }
 
 TEST(Voices, APreparedStartNeverReadsBeforeTheFirstSample) {
     auto m = OneNote({5000, 6000, 7000}, 127, 64, 127);
     ResetTransport(*m);
-    PrepareStart(*m);
+    PrepareStart(PlayerOf(*m));
     for (int i = 0; i < 10; ++i) LiveFrame(*m);  // the sound ends; position drops to 0
-    ASSERT_FALSE(m->voice(1).active);
-    ASSERT_EQ(m->voice(1).position, 0.0);
-    PrepareStart(*m);  // a later start after a cleared prepared start
-    EXPECT_EQ(m->voice(1).position, 1.0);
+    ASSERT_FALSE(m->player.voice(1).active);
+    ASSERT_EQ(m->player.voice(1).position, 0.0);
+    PrepareStart(PlayerOf(*m));  // a later start after a cleared prepared start
+    EXPECT_EQ(m->player.voice(1).position, 1.0);
     EXPECT_EQ(LiveFrame(*m).left, (((5000 * 127) >> 7)) >> 1);
 }
 
 TEST(MainVolume, TheLiveMixerGlidesOneStepPerFrame) {
     auto m = OneNote(Constant(40000, 10000), 127, 64, 127);
     ResetTransport(*m);
-    PrepareStart(*m);
-    m->clock.MainVolumeTarget = 131;
+    PrepareStart(PlayerOf(*m));
+    m->player.clock.MainVolumeTarget = 131;
     std::int16_t out[8];
-    MixBlock(*m, out, 4);
-    EXPECT_EQ(m->clock.MainVolume, 131);
+    MixBlock(PlayerOf(*m), out, 4);
+    EXPECT_EQ(m->player.clock.MainVolume, 131);
     EXPECT_EQ(out[0], (4960 * 129) >> 7);
     EXPECT_EQ(out[6], (4960 * 131) >> 7);
     // The disk mixer uses the value as it stands.
-    m->clock.MainVolumeTarget = 0;
+    m->player.clock.MainVolumeTarget = 0;
     StartRender(*m, 1);
-    EXPECT_EQ(MixFrame(*m).left, (5000 * 131) >> 7);
+    EXPECT_EQ(MixFrame(PlayerOf(*m)).left, (5000 * 131) >> 7);
 }
 
 TEST(RenderBlock, FillsTheSelectedHalfOfTheStagingBuffer) {
     auto m = OneNote(Constant(40000, 10000), 127, 64, 127);
     ResetTransport(*m);
-    PrepareStart(*m);
+    PrepareStart(PlayerOf(*m));
     m->BufPos = kSecondHalf;
     RenderBlock(*m, 10240);
     EXPECT_EQ(m->StagingBuffer[kSecondHalf - 1], 4960);

@@ -34,15 +34,15 @@ void Start(Machine& m, const Case& c) {
         m.song.measureCount[p - 1] = static_cast<std::uint8_t>(c.measures[p - 1]);
     m.editor.CurrentPattern = static_cast<std::uint8_t>(c.startPattern);
     ResetTransport(m);
-    SetTempo(m, c.tempo, c.shuffle);
-    PrepareStart(m);
+    SetTempo(PlayerOf(m), c.tempo, c.shuffle);
+    PrepareStart(PlayerOf(m));
     m.Playing = true;
 }
 
 // The changes a user makes while playing, at the same frame on both machines.
 void Change(Machine& m, const Case& c, std::int64_t frame) {
-    if (frame == c.switchAt) m.clock.NextPattern = static_cast<std::uint8_t>(c.nextPattern);
-    if (frame == c.tempoAt) SetTempo(m, c.laterTempo, c.shuffle);
+    if (frame == c.switchAt) m.player.clock.NextPattern = static_cast<std::uint8_t>(c.nextPattern);
+    if (frame == c.tempoAt) SetTempo(PlayerOf(m), c.laterTempo, c.shuffle);
 }
 
 // The step of every frame, read off the clock before the frame is mixed, one frame at a time.
@@ -53,8 +53,9 @@ std::vector<Heard> StepsFrameByFrame(const Case& c) {
     std::int16_t frame[2];
     for (std::int64_t f = 0; f < c.total; ++f) {
         Change(*m, c, f);
-        steps.push_back({m->clock.PlayPattern, m->clock.PlayMeasure, m->clock.PlayStep});
-        MixBlock(*m, frame, 1);
+        steps.push_back(
+            {m->player.clock.PlayPattern, m->player.clock.PlayMeasure, m->player.clock.PlayStep});
+        MixBlock(PlayerOf(*m), frame, 1);
     }
     return steps;
 }
@@ -87,10 +88,10 @@ TEST(PlayPosition, TheLogGivesTheClocksStepForEveryFrameMixedInBlocks) {
             std::int64_t end = std::min<std::int64_t>(c.total, f + pick(1, 10240));
             for (std::int64_t at : {c.switchAt, c.tempoAt})
                 if (at > f && at < end) end = at;
-            MixBlock(*m, buffer.data(), static_cast<int>(end - f));
-            ASSERT_EQ(m->stepStarts.mixedFrames, end);
+            MixBlock(PlayerOf(*m), buffer.data(), static_cast<int>(end - f));
+            ASSERT_EQ(m->player.stepStarts.mixedFrames, end);
             for (; f < end; ++f) {
-                const PlayPosition p = StepAtFrame(m->stepStarts, f);
+                const PlayPosition p = StepAtFrame(m->player.stepStarts, f);
                 const Heard& e = expected[static_cast<std::size_t>(f)];
                 ASSERT_EQ(p.pattern, e.pattern) << "case " << n << " frame " << f;
                 ASSERT_EQ(p.measure, e.measure) << "case " << n << " frame " << f;
@@ -118,21 +119,22 @@ TEST(PlayPosition, NothingBeforeTheStartNorOlderThanTheLogKeeps) {
     c.startPattern = 1;
     c.measures = {1, 1, 1};
     Start(*m, c);
-    EXPECT_FALSE(StepAtFrame(m->stepStarts, -1).known());
-    const PlayPosition first = StepAtFrame(m->stepStarts, 0);
+    EXPECT_FALSE(StepAtFrame(m->player.stepStarts, -1).known());
+    const PlayPosition first = StepAtFrame(m->player.stepStarts, 0);
     EXPECT_EQ(first.step, 1);
     EXPECT_EQ(first.nextStart, -1);  // its end is not mixed yet
     // more steps than the log keeps: the oldest are forgotten, the newest found
     std::vector<std::int16_t> buffer(2 * 10240);
-    while (m->stepStarts.count <= StepStartLog::kSize + 10) MixBlock(*m, buffer.data(), 10240);
-    EXPECT_FALSE(StepAtFrame(m->stepStarts, 0).known());
-    const std::int64_t last = m->stepStarts.mixedFrames - 1;
-    EXPECT_EQ(StepAtFrame(m->stepStarts, last).step, m->clock.PlayStep);
-    EXPECT_EQ(StepAtFrame(m->stepStarts, last + 100000).step, m->clock.PlayStep);
+    while (m->player.stepStarts.count <= StepStartLog::kSize + 10)
+        MixBlock(PlayerOf(*m), buffer.data(), 10240);
+    EXPECT_FALSE(StepAtFrame(m->player.stepStarts, 0).known());
+    const std::int64_t last = m->player.stepStarts.mixedFrames - 1;
+    EXPECT_EQ(StepAtFrame(m->player.stepStarts, last).step, m->player.clock.PlayStep);
+    EXPECT_EQ(StepAtFrame(m->player.stepStarts, last + 100000).step, m->player.clock.PlayStep);
     // a new start forgets the old one
-    PrepareStart(*m);
-    EXPECT_EQ(m->stepStarts.count, 1);
-    EXPECT_FALSE(StepAtFrame(m->stepStarts, -1).known());
+    PrepareStart(PlayerOf(*m));
+    EXPECT_EQ(m->player.stepStarts.count, 1);
+    EXPECT_FALSE(StepAtFrame(m->player.stepStarts, -1).known());
 }
 
 // A callback that takes `chunk` frames every chunk / rate seconds, the newest heard `latency`

@@ -26,7 +26,7 @@ void MakeGroove(Machine& m, int pattern, int measures, int shuffle = 100, int st
     m.song.stepsPerMeasure = static_cast<std::uint8_t>(steps);
     m.song.shuffle = static_cast<std::uint8_t>(shuffle);
     m.song.measureCount[pattern - 1] = static_cast<std::uint8_t>(measures);
-    SetTempo(m, m.song.tempo, shuffle);
+    SetTempo(PlayerOf(m), m.song.tempo, shuffle);
     test::SetSound(m.banks.internalBank, 1, test::TestSamples(40000, 1), "Long");
     m.banks.internalBank.slot(1).stretchMeasures = 2;
     test::SetSound(m.banks.internalBank, 2, test::TestSamples(3000, 5), "Short");
@@ -51,16 +51,16 @@ protected:
         std::vector<std::uint8_t> out;
         StartRender(ref, 1);
         for (int meas = 1; meas <= measures; ++meas) {
-            ref.clock.PlayMeasure = static_cast<std::uint8_t>(meas);
-            for (std::int32_t i = 0; i < ref.clock.MeasureLength; ++i) {
-                StereoFrame f = MixFrame(ref);
+            ref.player.clock.PlayMeasure = static_cast<std::uint8_t>(meas);
+            for (std::int32_t i = 0; i < ref.player.clock.MeasureLength; ++i) {
+                StereoFrame f = MixFrame(PlayerOf(ref));
                 test::PutU16(out, static_cast<std::uint16_t>(f.left));
                 test::PutU16(out, static_cast<std::uint16_t>(f.right));
             }
-            if (meas < measures) NextRenderMeasure(ref, meas + 1);
+            if (meas < measures) NextRenderMeasure(PlayerOf(ref), meas + 1);
             // The stretched sound struck in measure 1 rings on into measure 2.
             if (meas == 1 && measures > 1) {
-                EXPECT_TRUE(ref.voice(1).active);
+                EXPECT_TRUE(ref.player.voice(1).active);
             }
         }
         return out;
@@ -105,8 +105,8 @@ TEST_F(StreamToDisk, TheCurrentMeasureIsTheEditedOne) {
     ref->editor.CurrentPattern = 3;
     StartRender(*ref, 2);
     std::vector<std::uint8_t> expected;
-    for (std::int32_t i = 0; i < ref->clock.MeasureLength; ++i) {
-        StereoFrame f = MixFrame(*ref);
+    for (std::int32_t i = 0; i < ref->player.clock.MeasureLength; ++i) {
+        StereoFrame f = MixFrame(PlayerOf(*ref));
         test::PutU16(expected, static_cast<std::uint16_t>(f.left));
         test::PutU16(expected, static_cast<std::uint16_t>(f.right));
     }
@@ -271,7 +271,7 @@ TEST_F(StreamToDisk, ALiveSessionRecordsEveryBlockTheLiveMixerMakes) {
     EXPECT_EQ(StreamFileName(*m), path);
     EXPECT_FALSE(FileExists(path));
 
-    PrepareStart(*m);
+    PrepareStart(PlayerOf(*m));
     std::vector<std::uint8_t> expected;
     for (int block = 0; block < 5; ++block) {
         m->BufPos = block % 2 ? kSecondHalf : 1;
@@ -296,18 +296,18 @@ TEST_F(StreamToDisk, FinishingPutsTheClockBackToTheStart) {
     MakeGroove(*m, 4, 3);
     m->editor.CurrentPattern = 4;
     ASSERT_TRUE(StartLiveSession(*m, dir / "live.wav"));
-    PrepareStart(*m);
+    PrepareStart(PlayerOf(*m));
     m->Playing = true;
     for (int i = 0; i < 10; ++i) RenderBlock(*m, 10240);
     ASSERT_TRUE(FinishStream(*m));
-    EXPECT_EQ(m->clock.PlayMeasure, 1);
-    EXPECT_EQ(m->clock.PlayPattern, 4);
-    EXPECT_EQ(m->clock.NextPattern, 4);
-    EXPECT_EQ(m->clock.PlayStep, 1);
-    EXPECT_EQ(m->clock.StepCounter, 1);
+    EXPECT_EQ(m->player.clock.PlayMeasure, 1);
+    EXPECT_EQ(m->player.clock.PlayPattern, 4);
+    EXPECT_EQ(m->player.clock.NextPattern, 4);
+    EXPECT_EQ(m->player.clock.PlayStep, 1);
+    EXPECT_EQ(m->player.clock.StepCounter, 1);
     for (int c = 1; c <= kChannels; ++c) {
-        EXPECT_EQ(m->voice(c).active, 0);
-        EXPECT_EQ(m->voice(c).position, 1.0);
+        EXPECT_EQ(m->player.voice(c).active, 0);
+        EXPECT_EQ(m->player.voice(c).position, 1.0);
     }
     EXPECT_TRUE(m->Playing);  // left to whoever stops playback
 }
@@ -320,7 +320,7 @@ TEST_F(StreamToDisk, ALiveSessionNeverPlayedWritesNothing) {
     // Armed, nothing recorded yet: no file at all, so none can be left behind however the
     // program ends.
     EXPECT_EQ(dir.list(), std::vector<std::string>{"old.wav"});
-    PrepareStart(*m);
+    PrepareStart(PlayerOf(*m));
     EXPECT_EQ(dir.list(), std::vector<std::string>{"old.wav"});
     EXPECT_TRUE(FinishStream(*m));
     EXPECT_EQ(test::ReadBytes(path), (std::vector<std::uint8_t>{1, 2}));
@@ -332,7 +332,7 @@ TEST_F(StreamToDisk, ALiveTakeThatCannotBeSavedStaysOnDisk) {
     MakeGroove(*m, 1, 1);
     const std::string path = dir / "take.wav";
     ASSERT_TRUE(StartLiveSession(*m, path));
-    PrepareStart(*m);
+    PrepareStart(PlayerOf(*m));
     for (int i = 0; i < 4; ++i) RenderBlock(*m, 10240);  // 163840 raw bytes
     {
         test::FileSizeLimit limit(100000);
@@ -351,7 +351,7 @@ TEST_F(StreamToDisk, ALiveTakeThatCannotBeSavedStaysOnDisk) {
 TEST_F(StreamToDisk, ALiveTakeWhoseWritesFailKeepsWhatReachedTheDisk) {
     MakeGroove(*m, 1, 1);
     ASSERT_TRUE(StartLiveSession(*m, dir / "take.wav"));
-    PrepareStart(*m);
+    PrepareStart(PlayerOf(*m));
     {
         test::FileSizeLimit limit(100000);
         for (int i = 0; i < 4; ++i) RenderBlock(*m, 10240);  // 163840 bytes do not fit
@@ -379,7 +379,7 @@ TEST_F(StreamToDisk, ATargetNamedLikeTheRawFileIsWrittenAndKept) {
 TEST_F(StreamToDisk, ANewStreamFinishesTheOneStillOpen) {
     MakeGroove(*m, 1, 1);
     ASSERT_TRUE(StartLiveSession(*m, dir / "first.wav"));
-    PrepareStart(*m);
+    PrepareStart(PlayerOf(*m));
     RenderBlock(*m, 1000);
     ASSERT_TRUE(RenderCurrentMeasure(*m, dir / "second.wav"));
     EXPECT_EQ(test::ReadWithLibsndfile(dir / "first.wav").frames, 1000);
@@ -392,7 +392,7 @@ TEST_F(StreamToDisk, TwoStreamsIntoOneFolderAtOnceBothSucceed) {
     other->prompter = &prompter;
     MakeGroove(*other, 1, 1);
     ASSERT_TRUE(StartLiveSession(*m, dir / "live.wav"));
-    PrepareStart(*m);
+    PrepareStart(PlayerOf(*m));
     RenderBlock(*m, 1000);
     ASSERT_TRUE(RenderCurrentMeasure(*other, dir / "offline.wav"));
     ASSERT_TRUE(FinishStream(*m));

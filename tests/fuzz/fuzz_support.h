@@ -56,7 +56,7 @@ inline void ResetForInput(Machine& m) {
     m.editor.CurrentPattern = 1;
     m.editor.CurrentMeasure = 1;
     m.editor.HumanizeChecked = false;
-    m.clock.MainVolume = m.clock.MainVolumeTarget = 128;
+    m.player.clock.MainVolume = m.player.clock.MainVolumeTarget = 128;
     ResetTransport(m);
 }
 
@@ -91,10 +91,10 @@ inline std::string InputFile(const std::uint8_t* data, std::size_t size, const c
 inline void ShortRender(Machine& m) {
     static StereoFrame frames[8192];
     StartRender(m, 1);
-    MixFrames(m, frames, 8192);
-    for (int i = 0; i < 64; ++i) MixFrame(m);
+    MixFrames(PlayerOf(m), frames, 8192);
+    for (int i = 0; i < 64; ++i) MixFrame(PlayerOf(m));
     ResetTransport(m);
-    PrepareStart(m);
+    PrepareStart(PlayerOf(m));
     m.Playing = true;
     m.BufPos = 1;
     RenderBlock(m, 4096);

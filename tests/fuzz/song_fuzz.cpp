@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     m.editor.CurrentPattern =
         static_cast<std::uint8_t>(1 + (size > kSongSize ? data[kSongSize] % kPatterns : 0));
     m.editor.HumanizeChecked = m.song.humanize != 0;
-    SetTempo(m, m.song.tempo, m.song.shuffle);
+    SetTempo(PlayerOf(m), m.song.tempo, m.song.shuffle);
     ResetTransport(m);
     fuzz::ShortRender(m);
     return 0;

@@ -53,7 +53,7 @@ TEST(Grooves, Techno1OnQuarterNotes) {
     auto m = NewMachine();
     for (int ch = 1; ch <= kChannels; ++ch)
         for (int s : {1, 5, 9, 13}) SetNote(*m, 1, 1, ch, s, 64);
-    const std::int32_t straightStep = m->clock.StepLength[1];
+    const std::int32_t straightStep = m->player.clock.StepLength[1];
     m->editor.StartPrepared = true;
 
     ASSERT_TRUE(ChooseGrooveMenuEntry(*m, 18));  // "Techno 1"
@@ -61,7 +61,7 @@ TEST(Grooves, Techno1OnQuarterNotes) {
     for (int ch = 1; ch <= kChannels; ++ch)
         for (int s : {1, 5, 9, 13}) EXPECT_EQ(m->song.cell(1, 1, ch, s).velocity, 117);
     EXPECT_EQ(2 * m->song.shuffle - 200, 12);
-    EXPECT_NE(m->clock.StepLength[1], straightStep);  // the timing follows the shuffle
+    EXPECT_NE(m->player.clock.StepLength[1], straightStep);  // the timing follows the shuffle
     EXPECT_TRUE(SongChanged(*m));
     EXPECT_FALSE(m->editor.StartPrepared);
 }

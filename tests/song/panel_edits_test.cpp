@@ -56,15 +56,16 @@ protected:
     std::vector<std::int32_t> TimingOf(const Song& song) {
         auto ref = NewMachine();
         ref->song = song;
-        SetTempo(*ref, song.tempo, song.shuffle);
-        std::vector<std::int32_t> t(std::begin(ref->clock.StepLength),
-                                    std::end(ref->clock.StepLength));
-        t.push_back(ref->clock.MeasureLength);
+        SetTempo(PlayerOf(*ref), song.tempo, song.shuffle);
+        std::vector<std::int32_t> t(std::begin(ref->player.clock.StepLength),
+                                    std::end(ref->player.clock.StepLength));
+        t.push_back(ref->player.clock.MeasureLength);
         return t;
     }
     std::vector<std::int32_t> Timing() {
-        std::vector<std::int32_t> t(std::begin(m->clock.StepLength), std::end(m->clock.StepLength));
-        t.push_back(m->clock.MeasureLength);
+        std::vector<std::int32_t> t(std::begin(m->player.clock.StepLength),
+                                    std::end(m->player.clock.StepLength));
+        t.push_back(m->player.clock.MeasureLength);
         return t;
     }
 };
@@ -206,12 +207,12 @@ TEST_F(PanelEdits, TheStepSwitchKeepsEverySlotAndRetimes) {
 TEST(Knob, TargetMovesVolumeOnlyWhileStopped) {
     auto m = test::NewMachine();
     SetMainVolume(*m, 200);
-    EXPECT_EQ(m->clock.MainVolumeTarget, 200);
-    EXPECT_EQ(m->clock.MainVolume, 200);
+    EXPECT_EQ(m->player.clock.MainVolumeTarget, 200);
+    EXPECT_EQ(m->player.clock.MainVolume, 200);
     m->Playing = true;
     SetMainVolume(*m, 50);
-    EXPECT_EQ(m->clock.MainVolumeTarget, 50);
-    EXPECT_EQ(m->clock.MainVolume, 200);
+    EXPECT_EQ(m->player.clock.MainVolumeTarget, 50);
+    EXPECT_EQ(m->player.clock.MainVolume, 200);
     EXPECT_FALSE(SongChanged(*m));
 }
 
@@ -220,11 +221,11 @@ TEST_F(PanelEdits, TheMainVolumeFollowsAtOnceOnlyWhileStopped) {
     for (bool playing : {false, true}) {
         for (int target = -300; target <= 600; target += 17) {
             m->Playing = playing;
-            m->clock.MainVolume = 77;
+            m->player.clock.MainVolume = 77;
             m->editor.StartPrepared = true;
             SetMainVolume(*m, target);
-            EXPECT_EQ(m->clock.MainVolumeTarget, std::clamp(target, 0, kMainVolumeMax));
-            EXPECT_EQ(m->clock.MainVolume, playing ? 77 : m->clock.MainVolumeTarget);
+            EXPECT_EQ(m->player.clock.MainVolumeTarget, std::clamp(target, 0, kMainVolumeMax));
+            EXPECT_EQ(m->player.clock.MainVolume, playing ? 77 : m->player.clock.MainVolumeTarget);
             EXPECT_FALSE(m->editor.StartPrepared);  // mixed at the old level
         }
     }
@@ -240,8 +241,8 @@ TEST_F(PanelEdits, APatternChoiceQueuesWhilePlayingAndSwitchesWhileStopped) {
                 m->Playing = playing;
                 m->editor.CurrentPattern = static_cast<std::uint8_t>(current);
                 m->editor.CurrentMeasure = 3;
-                m->clock.PlayPattern = 2;
-                m->clock.NextPattern = 2;
+                m->player.clock.PlayPattern = 2;
+                m->player.clock.NextPattern = 2;
                 const Song song = m->song;
                 const bool taken = chosen >= 1 && chosen <= kPatterns && chosen != current;
                 EXPECT_EQ(ChoosePattern(*m, chosen), taken);
@@ -249,8 +250,8 @@ TEST_F(PanelEdits, APatternChoiceQueuesWhilePlayingAndSwitchesWhileStopped) {
                 EXPECT_FALSE(SongChanged(*m));
                 EXPECT_EQ(m->editor.CurrentPattern, taken ? chosen : current);
                 EXPECT_EQ(m->editor.CurrentMeasure, taken ? 1 : 3);
-                EXPECT_EQ(m->clock.NextPattern, taken ? chosen : 2);
-                EXPECT_EQ(m->clock.PlayPattern, taken && !playing ? chosen : 2);
+                EXPECT_EQ(m->player.clock.NextPattern, taken ? chosen : 2);
+                EXPECT_EQ(m->player.clock.PlayPattern, taken && !playing ? chosen : 2);
                 EXPECT_EQ(m->editor.StartPrepared, !taken);
             }
         }

@@ -199,10 +199,10 @@ TEST(ValueEntry, ShuffleEntryDropsTheOddHalf) {
 
 TEST(ValueEntry, TempoEntryRetimesTheSteps) {
     auto m = NewMachine();
-    const std::int32_t before = m->clock.StepLength[1];
+    const std::int32_t before = m->player.clock.StepLength[1];
     EXPECT_TRUE(EnterTempo(*m, DialogResult::Ok, "290"));
     EXPECT_EQ(m->song.tempo, 250);
-    EXPECT_LT(m->clock.StepLength[1], before);
+    EXPECT_LT(m->player.clock.StepLength[1], before);
     EXPECT_TRUE(SongChanged(*m));
 }
 

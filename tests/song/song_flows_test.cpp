@@ -55,8 +55,8 @@ TEST_F(SongFlows, CancelledOpenChangesNothingButRefreshesTiming) {
     m->editor.SongFileName = "a.sng";
     std::vector<std::uint8_t> before(kSongSize);
     std::memcpy(before.data(), &m->song, kSongSize);
-    m->clock.MeasureLength = 0;
-    m->clock.StepLength[1] = 0;
+    m->player.clock.MeasureLength = 0;
+    m->player.clock.StepLength[1] = 0;
 
     int shown = 0;
     prompter.answers3 = {Answer::No};  // do not save first
@@ -67,8 +67,8 @@ TEST_F(SongFlows, CancelledOpenChangesNothingButRefreshesTiming) {
     EXPECT_EQ(std::memcmp(before.data(), &m->song, kSongSize), 0);
     EXPECT_TRUE(SongChanged(*m));
     EXPECT_EQ(m->editor.SongFileName, "a.sng");
-    EXPECT_GT(m->clock.MeasureLength, 0);
-    EXPECT_GT(m->clock.StepLength[1], 0);
+    EXPECT_GT(m->player.clock.MeasureLength, 0);
+    EXPECT_GT(m->player.clock.StepLength[1], 0);
     EXPECT_EQ(m->editor.PanelCaption, "a.sng - \"mine\"");
 }
 
@@ -99,18 +99,18 @@ TEST_F(SongFlows, OpenSetsPositionHumanizeFolderAndTheSongsUserbank) {
     ASSERT_TRUE(SaveSong(*scratch, dir / "withbank.sng", true));
 
     m->editor.CurrentPattern = 5;
-    m->clock.PlayPattern = 5;
-    m->clock.NextPattern = 6;
-    const std::int32_t lengthAt145 = m->clock.MeasureLength;
+    m->player.clock.PlayPattern = 5;
+    m->player.clock.NextPattern = 6;
+    const std::int32_t lengthAt145 = m->player.clock.MeasureLength;
     ASSERT_TRUE(OpenSongFlow(*m, {Chosen(dir / "withbank.sng"), {}}));
     EXPECT_TRUE(prompter.questions.empty()) << "nothing changed, nothing asked";
     EXPECT_EQ(m->editor.SongFileName, dir / "withbank.sng");
     EXPECT_EQ(m->editor.SongFolder, dir.path());
     EXPECT_EQ(m->editor.CurrentPattern, 1);
-    EXPECT_EQ(m->clock.PlayPattern, 1);
-    EXPECT_EQ(m->clock.NextPattern, 1);
+    EXPECT_EQ(m->player.clock.PlayPattern, 1);
+    EXPECT_EQ(m->player.clock.NextPattern, 1);
     EXPECT_TRUE(m->editor.HumanizeChecked);
-    EXPECT_GT(m->clock.MeasureLength, lengthAt145) << "timing follows the loaded tempo";
+    EXPECT_GT(m->player.clock.MeasureLength, lengthAt145) << "timing follows the loaded tempo";
     EXPECT_EQ(m->activation.UserbankPath, bankPath);
     EXPECT_TRUE(m->activation.UserbankLoaded);
     EXPECT_EQ(m->activation.UserbankCaption, "[Song bank]");

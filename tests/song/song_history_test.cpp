@@ -197,9 +197,9 @@ protected:
     }
 
     std::vector<std::int32_t> Timing(const Machine& machine) {
-        std::vector<std::int32_t> t(std::begin(machine.clock.StepLength),
-                                    std::end(machine.clock.StepLength));
-        t.push_back(machine.clock.MeasureLength);
+        std::vector<std::int32_t> t(std::begin(machine.player.clock.StepLength),
+                                    std::end(machine.player.clock.StepLength));
+        t.push_back(machine.player.clock.MeasureLength);
         return t;
     }
 
@@ -213,7 +213,7 @@ protected:
         EXPECT_EQ(m->editor.HumanizeChecked, m->song.humanize != 0);
         auto ref = test::NewMachine();
         ref->song = m->song;
-        SetTempo(*ref, m->song.tempo, m->song.shuffle);
+        SetTempo(PlayerOf(*ref), m->song.tempo, m->song.shuffle);
         EXPECT_EQ(Timing(*m), Timing(*ref));
     }
 };

@@ -79,8 +79,8 @@ TEST(NewSong, ResetsEditorStateAndClockAndTakesTheLoadedUserbank) {
     test::MakeUnsavedEdit(*m);
     m->editor.SongFileName = "/songs/keep.sng";
     m->editor.HumanizeChecked = true;
-    m->clock.PlayPattern = 3;
-    m->clock.NextPattern = 4;
+    m->player.clock.PlayPattern = 3;
+    m->player.clock.NextPattern = 4;
     m->activation.UserbankPath = std::string(300, 'p');
     m->banks.userbank.description = "Custom userbank" + std::string(20, ' ');
 
@@ -91,10 +91,10 @@ TEST(NewSong, ResetsEditorStateAndClockAndTakesTheLoadedUserbank) {
     EXPECT_FALSE(SongChanged(*m));
     EXPECT_FALSE(m->editor.HumanizeChecked);
     EXPECT_EQ(m->editor.SongFileName, "/songs/keep.sng");  // "New song" clears it, not InitSong
-    EXPECT_EQ(m->clock.PlayPattern, 1);
-    EXPECT_EQ(m->clock.NextPattern, 1);
-    EXPECT_EQ(m->clock.StepCounter, 0);
-    EXPECT_EQ(m->clock.StepLength[1], 4562);
+    EXPECT_EQ(m->player.clock.PlayPattern, 1);
+    EXPECT_EQ(m->player.clock.NextPattern, 1);
+    EXPECT_EQ(m->player.clock.StepCounter, 0);
+    EXPECT_EQ(m->player.clock.StepLength[1], 4562);
     // Texts longer than their field are cut to its capacity.
     EXPECT_EQ(m->song.userbankFile.str(), std::string(255, 'p'));
     EXPECT_EQ(m->song.userbankDescription.str(), "Custom userbank" + std::string(15, ' '));
@@ -113,9 +113,9 @@ TEST(SongRecord, TwelveStepsKeepSlotsThirteenToSixteen) {
     auto m = test::NewMachine();
     test::SetNote(*m, 1, 1, 1, 14, 90);
     m->song.stepsPerMeasure = 12;
-    SetTempo(*m, m->song.tempo, m->song.shuffle);
+    SetTempo(PlayerOf(*m), m->song.tempo, m->song.shuffle);
     m->song.stepsPerMeasure = 16;
-    SetTempo(*m, m->song.tempo, m->song.shuffle);
+    SetTempo(PlayerOf(*m), m->song.tempo, m->song.shuffle);
     EXPECT_EQ(m->song.cell(1, 1, 1, 14).velocity, 90);
 }
 

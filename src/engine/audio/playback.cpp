@@ -37,7 +37,12 @@ std::string JackUnreachableText(const std::string& reason) {
 }
 
 PlaybackDriver::PlaybackDriver(Machine& m, EventQueue& events)
-    : Playback(events), m_(m), events_(events), watch_(events), jack_(new JackOutput(m)) {
+    : Playback(events),
+      m_(m),
+      events_(events),
+      watch_(events),
+      engine_(std::make_unique<LiveEngine>()),
+      jack_(std::make_unique<JackOutput>(*engine_)) {
     Playback.OnDone = [this](WaveOut& sender) { BlockPlayed(sender); };
     watch_.SetInterval(kWatchIntervalMs);
     watch_.SetThreadPriority(TimerThreadPriority::tpNormal);
@@ -55,9 +60,8 @@ void PlaybackDriver::ApplySettings(const WaveDeviceSettings& settings) {
     LatencyMs = std::clamp(settings.Latency, kMinLatencyMs, kMaxLatencyMs);
     const bool jack = settings.AudioSystem == kAudioSystemJack;
     // A MIDI clock followed wins over the JACK transport, which is then treated as off.
-    const int sync = settings.MidiClockIn != 0
-                         ? kJackOff
-                         : std::clamp(settings.JackTransport, kJackOff, kJackMaster);
+    const TransportSync sync =
+        settings.MidiClockIn != 0 ? TransportSync::Off : TransportSyncOf(settings.JackTransport);
     const bool connect = settings.JackConnect != 0;
     // Another choice takes effect at the next opening (the setup is closed while playing).
     if (jack_->IsOpen() && (!jack || sync != jackSync_ || connect != jackConnect_)) CloseJack();
@@ -74,7 +78,7 @@ void PlaybackDriver::ApplySettings(const WaveDeviceSettings& settings) {
     midi.clockIn = settings.MidiClockIn != 0;
     midi.programIn = (settings.MidiProgramChange & 1) != 0;
     midi.programOut = (settings.MidiProgramChange & 2) != 0;
-    jack_->SetMidi(midi);
+    engine_->SetMidi(midi);
     notesFromSounds_ = settings.MidiNotesFromSounds != 0;
     SongEdited();
 }
@@ -83,12 +87,12 @@ void PlaybackDriver::OpenDevice() {
     if (jackChosen_) {
         if (jack_->IsOpen()) return;
         JackOutput::Options options;
-        options.sync = jackSync_ == kJackOff      ? JackSync::Off
-                       : jackSync_ == kJackMaster ? JackSync::Master
-                                                  : JackSync::Follow;
+        options.sync = jackSync_;
         options.connect = jackConnect_;
+        options.name = JackClientName;
         lost_ = !jack_->Open(options, jackError_);
         if (lost_) return;
+        PublishToEngine();
         // The transport may start from elsewhere at any time: watched while open.
         watch_.SetInterval(kJackWatchIntervalMs);
         watch_.SetEnabled(true);
@@ -156,11 +160,18 @@ PlayPosition PlaybackDriver::JackHeard() const {
 void PlaybackDriver::SongEdited() {
     // A new sound, or another pattern edited, may change the notes.
     if (notesFromSounds_ && NotesOfSounds) {
-        MidiSettings midi = jack_->Midi();
+        MidiSettings midi = engine_->Midi();
         midi.notes = NotesOfSounds();
-        jack_->SetMidi(midi);
+        engine_->SetMidi(midi);
     }
-    if (jack_->IsOpen()) jack_->Publish();
+    if (jack_->IsOpen()) PublishToEngine();
+}
+
+void PlaybackDriver::PublishToEngine() {
+    const PlayClock& k = m_.player.clock;
+    engine_->Publish(m_.song, m_.editor.CurrentPattern, k.NextPattern, m_.editor.HumanizeChecked,
+                     k.MainVolumeTarget);
+    engine_->PublishSounds(m_.banks);
 }
 
 void PlaybackDriver::BeginJackPlaying() {
@@ -180,22 +191,25 @@ void PlaybackDriver::EndJackPlaying() {
 }
 
 void PlaybackDriver::WatchJack() {
-    const bool alive = jack_->Poll([this](const JackReport& r) {
-        if (r.kind == JackReport::Started && !m_.Playing) BeginJackPlaying();
-        if (r.kind == JackReport::Stopped && m_.Playing) EndJackPlaying();
-        if (r.kind == JackReport::MasterTempo && OnTransportTempo) OnTransportTempo(r.bpm);
-        if (r.kind == JackReport::ClockTempo && OnClockTempo) OnClockTempo(r.bpm);
-        if (r.kind == JackReport::Program && OnProgramChange) OnProgramChange(r.pattern);
-        if (r.kind == JackReport::Pad) {
+    // A bank loaded or a sound imported meanwhile reaches the engine within a poll.
+    engine_->PublishSounds(m_.banks);
+    const bool alive = jack_->Poll([this](const EngineReport& r) {
+        if (r.kind == EngineReport::Started && !m_.Playing) BeginJackPlaying();
+        if (r.kind == EngineReport::Stopped && m_.Playing) EndJackPlaying();
+        if (r.kind == EngineReport::MasterTempo && OnTransportTempo) OnTransportTempo(r.bpm);
+        if (r.kind == EngineReport::ClockTempo && OnClockTempo) OnClockTempo(r.bpm);
+        if (r.kind == EngineReport::Program && OnProgramChange) OnProgramChange(r.pattern);
+        if (r.kind == EngineReport::Pad) {
             if (OnPad) OnPad(r);
             if (OnPadPlaced && m_.Playing) padsToPlace_.Add(r);
         }
     });
     if (OnPadPlaced)
-        padsToPlace_.Place(*jack_, OnPadPlaced);
+        padsToPlace_.Place([this](std::int64_t time) { return jack_->StepNearest(time); },
+                           OnPadPlaced);
     else
         padsToPlace_.Clear();
-    playedFrames_ = jack_->PlayedFrames();
+    playedFrames_ = engine_->PlayedFrames();
     if (alive) return;
     // The client is closed already; the next start connects again.
     if (m_.Playing) EndJackPlaying();
@@ -223,10 +237,10 @@ void PlaybackDriver::StartPlaying() {
             if (OnJackUnreachable) OnJackUnreachable(jackError_);
             return;
         }
-        jack_->Publish();
+        PublishToEngine();
         jack_->Start();
         // Without the transport it plays from the next period; with it, once it rolls.
-        if (jack_->Sync() == JackSync::Off) BeginJackPlaying();
+        if (jack_->Sync() == TransportSync::Off) BeginJackPlaying();
         return;
     }
     sessionFirstSerial_ = Playback.NextSerial();
@@ -244,7 +258,7 @@ void PlaybackDriver::StartPlaying() {
     } else {
         m_.Playing = true;
         m_.BufPos = 1;
-        PrepareStart(m_);
+        PrepareStart(PlayerOf(m_));
         SetMenusEnabled(false);
         RenderBlock(m_, Frames());
         static const std::array<std::uint8_t, kLeadInBytes> silence{};
@@ -278,7 +292,7 @@ void PlaybackDriver::StopForLostDevice(std::string reason) {  // a copy: Close c
 void PlaybackDriver::PrepareStartInAdvance() {
     if (m_.Playing) return;   // the start button is hidden while playing
     if (jackChosen_) return;  // JACK mixes as it plays: nothing to prepare
-    PrepareStart(m_);
+    PrepareStart(PlayerOf(m_));
     m_.editor.StartPrepared = true;
     m_.BufPos = kSecondHalf;
     SetMenusEnabled(false);
@@ -332,6 +346,11 @@ bool PlaybackDriver::StopPlaying() {
     Playback.Stop();
     ShowStopButton(false);
     return recorded;
+}
+
+std::int64_t PlaybackDriver::PlayedFrames() const {
+    // The engine counts as it plays; the system sound by the blocks handed back.
+    return jackChosen_ ? engine_->PlayedFrames() : playedFrames_;
 }
 
 std::uint64_t PlaybackDriver::UnderrunsWhilePlaying() const {

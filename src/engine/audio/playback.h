@@ -9,9 +9,10 @@
 // never on the audio callback, which only copies the queued blocks.
 //
 // With JACK chosen as the audio system (WaveDeviceSettings::AudioSystem), the device is a JACK
-// client instead (jack_output.h), which mixes in its own process callback: Start and Stop go
-// to it (or to the JACK transport), the Song is handed to it after every edit, and the watch
-// timer drains what it reports (starts and stops of the transport, a lost server).
+// client instead (jack_output.h) that drives the live engine (engine/live/live_engine.h) in its
+// process callback: Start and Stop go to the engine (or to the JACK transport), the Song and
+// the sounds are handed to it after every edit, and the watch timer drains what it reports
+// (starts and stops of the transport, pads, tempos, a lost server).
 
 #include <array>
 #include <cstdint>
@@ -31,7 +32,6 @@ namespace qtam {
 
 struct Machine;
 struct StreamObserver;
-class JackOutput;
 
 // What the windows say when the device was lost (`reason` as OnDeviceLost gives it), and when
 // the configured device is not present.
@@ -131,7 +131,11 @@ public:
     bool UsesJack() const { return jackChosen_; }
     const JackOutput& Jack() const { return *jack_; }
     PlayPosition JackHeard() const;
-    // Hands the Song to JACK's process callback after a change (nothing without JACK).
+    // Why the last opening of the JACK client failed.
+    const std::string& JackError() const { return jackError_; }
+    // The JACK client's name, as asked of the server at the next opening (default "qtam").
+    std::string JackClientName = "qtam";
+    // Hands the Song and the sounds to the live engine after a change (nothing without JACK).
     void SongEdited();
     // Told when a start found no JACK server to play through, with why and how to start one.
     std::function<void(const std::string& reason)> OnJackUnreachable;
@@ -146,17 +150,17 @@ public:
     // note table while the settings take the notes from the sounds (MidiNotesFromSounds).
     std::function<std::array<std::uint8_t, 8>()> NotesOfSounds;
     // Told every MIDI note-on that came in on midi_in, whether a channel has its note or not.
-    std::function<void(const JackReport& pad)> OnPad;
+    std::function<void(const EngineReport& pad)> OnPad;
     // Told, while set, where each pad hit played while playing goes: the step nearest to it,
     // once that is known (a little after the hit).
-    std::function<void(const PlayPosition& at, const JackReport& pad)> OnPadPlaced;
+    std::function<void(const PlayPosition& at, const EngineReport& pad)> OnPadPlaced;
 
     // Told about the finishing of a live recording (may stay empty).
     StreamObserver* streamObserver = nullptr;
 
     // Frames the device has played since the last start, counted from the blocks handed back.
     // Thread: owner.
-    std::int64_t PlayedFrames() const { return playedFrames_; }
+    std::int64_t PlayedFrames() const;
     // Where the sound of the last start begins in the frames the device has taken
     // (Playback.TakenBytes): frame 0 of the start's step starts (core/machine.h) is heard there.
     // Thread: owner.
@@ -171,6 +175,7 @@ private:
     void CloseJack();
     void BeginJackPlaying();
     void EndJackPlaying();
+    void PublishToEngine();
     void SetMenusEnabled(bool enabled);
     void ShowStopButton(bool shown);
     void WriteStaging(int firstWord, int bytes);
@@ -192,9 +197,10 @@ private:
     std::int64_t soundStartFrame_ = 0;
     std::uint64_t underrunsAtStart_ = 0;  // Playback.Underruns() at the start
     std::uint64_t underrunsPlaying_ = 0;  // those of the earlier plays
+    std::unique_ptr<LiveEngine> engine_;  // driven by jack_
     std::unique_ptr<JackOutput> jack_;
     bool jackChosen_ = false;
-    int jackSync_ = kJackFollow;  // kJackOff while a MIDI clock is followed
+    TransportSync jackSync_ = TransportSync::Follow;  // off while a MIDI clock is followed
     bool jackConnect_ = true;
     std::string jackError_;  // why the last JACK opening failed
     PadsToPlace padsToPlace_;

@@ -25,8 +25,8 @@
 #include <string>
 
 #include "engine/audio/event_queue.h"
-#include "engine/audio/spsc_ring.h"
 #include "engine/device_settings.h"
+#include "engine/live/spsc_ring.h"
 
 namespace qtam {
 

@@ -233,7 +233,7 @@ void MidiSetupDialog::Confirm() {
 }
 
 bool MidiSetupDialog::RunSetup() {
-    ctx_.playback.OnPad = [this](const JackReport& pad) { PadHeard(pad.note, pad.velocity); };
+    ctx_.playback.OnPad = [this](const EngineReport& pad) { PadHeard(pad.note, pad.velocity); };
     const bool jackWasOpen = ctx_.playback.Jack().IsOpen();
     CenterOverOwner(*this);
     const bool confirmed = exec() == QDialog::Accepted;

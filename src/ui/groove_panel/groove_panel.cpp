@@ -284,7 +284,7 @@ void GroovePanel::BuildControls() {
             Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier;
         if (e->button() == Qt::LeftButton && e->buttons() == Qt::LeftButton &&
             (e->modifiers() & keys) == 0)
-            knobBase_ = ctx_.m.clock.MainVolume;
+            knobBase_ = ctx_.m.player.clock.MainVolume;
     };
     VolumeKnob->onMove = [this](QMouseEvent* e) {
         if (IsDrag(*e)) SetMainVolume(KnobDragTarget(knobBase_, MouseY(*e)));
@@ -519,7 +519,7 @@ void GroovePanel::SetMainVolume(int target) {
 }
 
 void GroovePanel::DrawKnobPointer() {
-    const KnobLine line = KnobLineFor(ctx_.m.clock.MainVolumeTarget);
+    const KnobLine line = KnobLineFor(ctx_.m.player.clock.MainVolumeTarget);
     const QPoint inner(line.inner.x, line.inner.y);
     const QPoint outer(line.outer.x, line.outer.y);
     VolumeKnob->DrawLine(inner + QPoint(1, 1), outer + QPoint(1, 1), Qt::white);

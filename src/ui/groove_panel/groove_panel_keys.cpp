@@ -275,13 +275,13 @@ void GroovePanel::BuildFocusSpots() {
 
     FocusSpot* knob = AddSpot(QStringLiteral("VolumeKnobKey"), G::VolumeKnob, Around(VolumeKnob));
     knob->describe = [&m] {
-        const int v = Percent(m.clock.MainVolumeTarget, 128);
+        const int v = Percent(m.player.clock.MainVolumeTarget, 128);
         return Ranged(R::Dial, QStringLiteral("Main volume"), v, 0, Percent(kMainVolumeMax, 128),
                       QStringLiteral("%1 %").arg(v));
     };
     // A turn of the knob by keys moves from where it stands, as a grab and a drag do.
     knob->onMove = [this, &m](int positions) {
-        SetMainVolume(KnobDragTarget(m.clock.MainVolume, -positions));
+        SetMainVolume(KnobDragTarget(m.player.clock.MainVolume, -positions));
     };
 
     FocusSpot* play = AddSpot(QStringLiteral("PlayKey"), G::Transport, Around(StartButton));

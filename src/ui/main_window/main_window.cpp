@@ -112,8 +112,8 @@ void MainWindow::SetUp(const std::string& commandLineSong) {
     ResetTransport(m);
     m.Streaming = false;
     m.editor.PasteEnabled = false;
-    m.clock.MainVolume = 128;
-    m.clock.MainVolumeTarget = 128;
+    m.player.clock.MainVolume = 128;
+    m.player.clock.MainVolumeTarget = 128;
     // A userbank opened from the desktop: the first activation loads it.
     const bool userbank = !commandLineSong.empty() && IsUserbankFile(commandLineSong);
     if (userbank) m.activation.UserbankPath = commandLineSong;

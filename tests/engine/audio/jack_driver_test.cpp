@@ -189,7 +189,7 @@ TEST(JackDriver, FollowingAMidiClockTheButtonsAndTheTempoFollowIt) {
     Rig rig(kJackFollow, true);
     rig.driver.OpenDevice();
     ASSERT_TRUE(rig.driver.Jack().IsOpen()) << rig.lost;
-    EXPECT_EQ(rig.driver.Jack().Sync(), JackSync::Off);
+    EXPECT_EQ(rig.driver.Jack().Sync(), TransportSync::Off);
     ClockSender clock;
     ASSERT_NE(clock.client, nullptr);
     jack_set_process_callback(clock.client, ClockSender::Process, &clock);
@@ -300,8 +300,8 @@ TEST(JackDriver, PadsAreHeardByTheWindowsAndRecordedWhileTheSwitchIsOn) {
     PrivateJack server;
     Rig rig(kJackOff);
     rig.edits.TakeSong();
-    std::vector<JackReport> heard;
-    rig.driver.OnPad = [&](const JackReport& pad) { heard.push_back(pad); };
+    std::vector<EngineReport> heard;
+    rig.driver.OnPad = [&](const EngineReport& pad) { heard.push_back(pad); };
     rig.transport.SetRecordingPads(true);
     rig.transport.Start();
     ASSERT_TRUE(rig.driver.Jack().IsOpen()) << rig.lost;

@@ -197,10 +197,10 @@ TEST(PreparedStart, AClearedPreparationGivesANormalStartWhereTheClockWasLeft) {
     // What the mixer would give after the advance mixing and a fresh trigger of step 1.
     auto reference = BeatMachine();
     std::vector<std::int16_t> scratch(2 * 10240);
-    PrepareStart(*reference);
-    MixBlock(*reference, scratch.data(), 10240);
-    PrepareStart(*reference);
-    MixBlock(*reference, scratch.data(), 8192);
+    PrepareStart(PlayerOf(*reference));
+    MixBlock(PlayerOf(*reference), scratch.data(), 10240);
+    PrepareStart(PlayerOf(*reference));
+    MixBlock(PlayerOf(*reference), scratch.data(), 8192);
     const auto* expectedMix = reinterpret_cast<const std::uint8_t*>(scratch.data());
 
     rig.driver.PressStart(true, true);
@@ -234,10 +234,10 @@ TEST(Stop, ReturnsEveryBlockAndResetsTheClockToTheEditedPattern) {
     EXPECT_TRUE(rig.driver.EditorOptionEnabled());
     EXPECT_TRUE(rig.driver.SetupDeviceEnabled());
     EXPECT_TRUE(rig.driver.StartButtonVisible());
-    EXPECT_EQ(rig.m->clock.PlayPattern, 2);
-    EXPECT_EQ(rig.m->clock.NextPattern, 2);
-    EXPECT_EQ(rig.m->clock.PlayMeasure, 1);
-    EXPECT_EQ(rig.m->clock.PlayStep, 1);
+    EXPECT_EQ(rig.m->player.clock.PlayPattern, 2);
+    EXPECT_EQ(rig.m->player.clock.NextPattern, 2);
+    EXPECT_EQ(rig.m->player.clock.PlayMeasure, 1);
+    EXPECT_EQ(rig.m->player.clock.PlayStep, 1);
 
     ASSERT_TRUE(test::PumpUntil(rig.events, [&] { return rig.driver.Playback.HeldBlocks() == 0; }));
     test::PumpFor(rig.events, 50ms);
@@ -336,10 +336,10 @@ TEST(LiveRecording, TheWavHoldsEveryBlockMixedBetweenStartAndStopAndTheOneAhead)
     EXPECT_EQ(declared, dataBytes);
 
     auto reference = BeatMachine();
-    PrepareStart(*reference);
+    PrepareStart(PlayerOf(*reference));
     std::vector<std::int16_t> mixed(static_cast<std::size_t>(blocks) * 8192 * 2);
     for (int b = 0; b < blocks; ++b)
-        MixBlock(*reference, mixed.data() + static_cast<std::size_t>(b) * 8192 * 2, 8192);
+        MixBlock(PlayerOf(*reference), mixed.data() + static_cast<std::size_t>(b) * 8192 * 2, 8192);
     EXPECT_EQ(std::memcmp(wav.data() + 44, mixed.data(), dataBytes), 0);
 }
 

@@ -175,7 +175,7 @@ private Q_SLOTS:
         QCOMPARE(app.m->activation.SampleFolder, dir.path());
         QVERIFY(!std::filesystem::exists(dir / "live.wav"));
 
-        PrepareStart(*app.m);
+        PrepareStart(PlayerOf(*app.m));
         RenderBlock(*app.m, 4096);  // what playback appends while it runs
         w.ShowStreamToDisk();
         QVERIFY(!app.m->Streaming);

@@ -47,7 +47,7 @@ struct Rig : test::TestApp {
 
     explicit Rig(bool show = true) {
         ResetTransport(*m);
-        SetTempo(*m, m->song.tempo, m->song.shuffle);
+        SetTempo(PlayerOf(*m), m->song.tempo, m->song.shuffle);
         panel = std::make_unique<GroovePanel>(ctx);
         QObject::connect(panel.get(), &GroovePanel::noteDetailsRequested,
                          [this] { ++noteDetailsShown; });
@@ -260,8 +260,8 @@ private Q_SLOTS:
         QVERIFY(r.m->Playing);
         r.m->editor.CurrentMeasure = 2;
         r.click(130 + 20, 305 + 30);  // pattern 6
-        QCOMPARE(int(r.m->clock.NextPattern), 6);
-        QCOMPARE(int(r.m->clock.PlayPattern), 1);
+        QCOMPARE(int(r.m->player.clock.NextPattern), 6);
+        QCOMPARE(int(r.m->player.clock.PlayPattern), 1);
         QCOMPARE(int(r.m->editor.CurrentMeasure), 1);
         // choosing it again does nothing
         r.m->editor.CurrentMeasure = 1;
@@ -271,7 +271,7 @@ private Q_SLOTS:
         r.panel->StopPlaying();
         // stopped, the playing pattern follows at once
         r.click(130 + 40, 305 + 5);  // pattern 3
-        QCOMPARE(int(r.m->clock.PlayPattern), 3);
+        QCOMPARE(int(r.m->player.clock.PlayPattern), 3);
     }
 
     void measureCountBelowTheEditedMeasure() {
@@ -402,14 +402,15 @@ private Q_SLOTS:
         QCOMPARE(test::Child<SkinPicture>(*r.panel, "DistortionSlider")->x(),
                  464);  // the new song's gain 10
         for (const auto& t : table) {
-            const std::int32_t stepBefore = r.m->clock.StepLength[1];
+            const std::int32_t stepBefore = r.m->player.clock.StepLength[1];
             r.drag(test::Child<SkinPicture>(*r.panel, "TempoSlider")->x() + 11, 313,
                    206 + t.offset + 11, 313);
             QCOMPARE(test::Child<SkinPicture>(*r.panel, "TempoSlider")->x(), 206 + t.offset);
             QCOMPARE(int(r.m->song.tempo), t.tempo);
             QCOMPARE(test::Child<PanelLabel>(*r.panel, "TempoLabel")->text(),
                      QString::number(t.tempo));
-            if (t.offset != 0) QVERIFY(r.m->clock.StepLength[1] != stepBefore);  // SetTempo ran
+            if (t.offset != 0)
+                QVERIFY(r.m->player.clock.StepLength[1] != stepBefore);  // SetTempo ran
             r.drag(test::Child<SkinPicture>(*r.panel, "ShuffleSlider")->x() + 11, 333,
                    206 + t.offset + 11, 333);
             QCOMPARE(int(r.m->song.shuffle), t.shuffle);
@@ -453,8 +454,8 @@ private Q_SLOTS:
         r.press(565 + 26, 302 + 26);
         r.move(565 + 26, 302 + 27);
         QVERIFY(!r.m->editor.StartPrepared);
-        QCOMPARE(int(r.m->clock.MainVolumeTarget), 101);
-        QCOMPARE(int(r.m->clock.MainVolume), 101);
+        QCOMPARE(int(r.m->player.clock.MainVolumeTarget), 101);
+        QCOMPARE(int(r.m->player.clock.MainVolume), 101);
         // the old line is erased to the face's grey, the new one drawn
         QCOMPARE(knob->PixelAt({26, 10}), skin::kKnobFace);
         QCOMPARE(knob->PixelAt({27, 11}), skin::kKnobFace);
@@ -463,11 +464,11 @@ private Q_SLOTS:
         QCOMPARE(knob->PixelAt({now.inner.x, now.inner.y}), QColor(Qt::black));
         // far below and far above the knob: the ends of the travel
         r.move(565 + 26, 302 + 300);
-        QCOMPARE(int(r.m->clock.MainVolumeTarget), 0);
+        QCOMPARE(int(r.m->player.clock.MainVolumeTarget), 0);
         QCOMPARE(r.panel->KnobPointer().inner, (KnobPoint{19, 35}));
         QCOMPARE(r.panel->KnobPointer().outer, (KnobPoint{14, 42}));
         r.move(565 + 26, 2);
-        QCOMPARE(int(r.m->clock.MainVolumeTarget), 255);
+        QCOMPARE(int(r.m->player.clock.MainVolumeTarget), 255);
         QCOMPARE(r.panel->KnobPointer().inner, (KnobPoint{33, 35}));
         r.release(565 + 26, 2);
         QVERIFY(!SongChanged(*r.m));  // the main volume is not part of the Song
@@ -476,13 +477,13 @@ private Q_SLOTS:
         r.panel->StartPlaying();
         r.press(565 + 26, 302 + 26);
         r.move(565 + 26, 302 + 100);
-        QCOMPARE(int(r.m->clock.MainVolume), 255);
-        QCOMPARE(int(r.m->clock.MainVolumeTarget), 155);
+        QCOMPARE(int(r.m->player.clock.MainVolume), 255);
+        QCOMPARE(int(r.m->player.clock.MainVolumeTarget), 155);
         r.release(565 + 26, 302 + 100);
         // the right button sets no base and turns nothing
         r.panel->StopPlaying();
         r.drag(565 + 26, 302 + 26, 565 + 26, 302 + 40, Qt::RightButton);
-        QCOMPARE(int(r.m->clock.MainVolumeTarget), 155);
+        QCOMPARE(int(r.m->player.clock.MainVolumeTarget), 155);
     }
 
     void startStopAndThePreparedStart() {

@@ -50,7 +50,7 @@ struct Rig : test::TestApp {
 
     Rig() {
         ResetTransport(*m);
-        SetTempo(*m, m->song.tempo, m->song.shuffle);
+        SetTempo(PlayerOf(*m), m->song.tempo, m->song.shuffle);
         panel = std::make_unique<GroovePanel>(ctx);
         panel->show();
         panel->activateWindow();
@@ -136,7 +136,7 @@ private Q_SLOTS:
         // the others in the units the panel shows: shuffle 0..100 %, the rest in per cent
         r.m->song.shuffle = 113;  // the panel shows 26
         r.m->song.settings(r.m->editor.CurrentPattern).distortionGain = 16;
-        r.m->clock.MainVolumeTarget = 128;
+        r.m->player.clock.MainVolumeTarget = 128;
         for (auto [key, text, lo, hi, value] : {std::tuple{"ShuffleKey", "26 %", 0, 100, 26},
                                                 {"DistortionKey", "25 %", 0, 100, 25},
                                                 {"VolumeKnobKey", "100 %", 0, 199, 100}}) {
@@ -288,12 +288,12 @@ private Q_SLOTS:
 
         r.spot(QStringLiteral("VolumeKnobKey"))->setFocus();
         r.key(Qt::Key_Home);
-        QCOMPARE(int(r.m->clock.MainVolumeTarget), 0);
+        QCOMPARE(int(r.m->player.clock.MainVolumeTarget), 0);
         r.key(Qt::Key_Up);
         r.key(Qt::Key_PageUp);
-        QCOMPARE(int(r.m->clock.MainVolumeTarget), 11);
+        QCOMPARE(int(r.m->player.clock.MainVolumeTarget), 11);
         r.key(Qt::Key_End);
-        QCOMPARE(int(r.m->clock.MainVolumeTarget), 255);
+        QCOMPARE(int(r.m->player.clock.MainVolumeTarget), 255);
     }
 
     // In Note details and the slide dialog, Tab reaches every scroll bar.

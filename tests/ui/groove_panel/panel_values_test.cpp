@@ -42,13 +42,13 @@ TEST(StepButtons, TwelveStepTables) {
 TEST(StepSwitch, KeepsSlots13To16AndRetimes) {
     auto m = test::NewMachine();
     test::SetNote(*m, 1, 1, 1, 14, 90, 3);
-    const std::int32_t measure16 = m->clock.MeasureLength;
+    const std::int32_t measure16 = m->player.clock.MeasureLength;
     SetStepsPerMeasure(*m, 12);
     EXPECT_EQ(m->song.stepsPerMeasure, 12);
-    EXPECT_LT(m->clock.MeasureLength, measure16);
+    EXPECT_LT(m->player.clock.MeasureLength, measure16);
     SetStepsPerMeasure(*m, 16);
     EXPECT_EQ(m->song.stepsPerMeasure, 16);
-    EXPECT_EQ(m->clock.MeasureLength, measure16);
+    EXPECT_EQ(m->player.clock.MeasureLength, measure16);
     EXPECT_EQ(m->song.cell(1, 1, 1, 14).velocity, 90);
     EXPECT_EQ(m->song.cell(1, 1, 1, 14).pan, 3);
 }

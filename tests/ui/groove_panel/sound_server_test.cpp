@@ -29,7 +29,7 @@ struct Rig : test::TestApp {
 
     Rig() {
         ResetTransport(*m);
-        SetTempo(*m, m->song.tempo, m->song.shuffle);
+        SetTempo(PlayerOf(*m), m->song.tempo, m->song.shuffle);
         std::vector<std::int16_t> sound(4000, 6000);
         test::SetSound(m->banks.internalBank, 1, sound);
         m->song.settings(1).instrument[0] = 1;

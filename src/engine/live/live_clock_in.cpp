@@ -1,24 +1,23 @@
-// The JACK client following a MIDI clock that comes in at midi_in (MidiSettings::clockIn):
+// The engine following a MIDI clock that comes in (MidiSettings::clockIn):
 // Start, Continue and Stop start and stop playback on the frames they come in on, Song
 // Position Pointer places it, and the steps begin on the very frames of their ticks (six to a
 // step), so that playback runs at the clock's tempo, fractions of a beat a minute included,
 // and follows its every change at once. A step that shuffle puts between two ticks begins that
 // far into the tick interval the clock's measured tempo (ClockTempo) says, or on the next tick
-// when that comes first. The measured tempo is reported to the owner (JackReport::ClockTempo).
+// when that comes first. The measured tempo is reported to the owner (EngineReport::ClockTempo).
 //
-// Thread: JACK's process thread, every function here.
+// Thread: the host's real-time thread, every function here.
 
 #include <algorithm>
 #include <cmath>
 
-#include "core/machine.h"
-#include "engine/audio/jack_output.h"
+#include "engine/live/live_engine.h"
 #include "engine/play_clock.h"
 
 namespace qtam {
 
-void JackOutput::ProcessClockIn(std::uint32_t frames) {
-    RealTime& r = *rt2_;
+void LiveEngine::ProcessClockIn(std::uint32_t frames) {
+    RealTime& r = rt_;
     std::uint32_t at = 0;
     for (int i = 0; i < r.clockByteCount; ++i) {
         const RealTime::ClockByte& c = r.clockBytes[i];
@@ -29,8 +28,8 @@ void JackOutput::ProcessClockIn(std::uint32_t frames) {
     MixClockIn(at, frames);
 }
 
-void JackOutput::TakeClockByte(const std::uint8_t* bytes, std::uint32_t at) {
-    RealTime& r = *rt2_;
+void LiveEngine::TakeClockByte(const std::uint8_t* bytes, std::uint32_t at) {
+    RealTime& r = rt_;
     if (r.midi.clockOut) {
         // A thru: the clock followed goes on to the next device in place of Q.Tam's own.
         Send(at, bytes[0], bytes[0] == 0xF2 ? 3 : 1, bytes[1], bytes[2]);
@@ -47,7 +46,7 @@ void JackOutput::TakeClockByte(const std::uint8_t* bytes, std::uint32_t at) {
             } else if (r.playing && r.clocked) {
                 // The steps due by this tick begin on it, then perhaps one between it and
                 // the next.
-                while (StepStartCentiticks(r.k + 1, rt_->song.shuffle) <= 100 * tick)
+                while (StepStartCentiticks(r.k + 1, player_.song->shuffle) <= 100 * tick)
                     BeginClockedStep();
                 ExpectStepBetweenTicks(tick, at);
             }
@@ -78,8 +77,8 @@ void JackOutput::TakeClockByte(const std::uint8_t* bytes, std::uint32_t at) {
     }
 }
 
-void JackOutput::TimeClockTick(std::uint32_t at) {
-    RealTime& r = *rt2_;
+void LiveEngine::TimeClockTick(std::uint32_t at) {
+    RealTime& r = rt_;
     r.inTempo.Tick(r.inFrame + at);
     r.inUnreported += 1;
     const double bpm = r.inTempo.Bpm();
@@ -87,59 +86,52 @@ void JackOutput::TimeClockTick(std::uint32_t at) {
     if (r.inTempo.Ticks() < 3 || r.inUnreported < 6 || std::fabs(bpm - r.inReported) < 0.01) return;
     r.inReported = bpm;
     r.inUnreported = 0;
-    JackReport t;
-    t.kind = JackReport::ClockTempo;
+    EngineReport t;
+    t.kind = EngineReport::ClockTempo;
     t.bpm = bpm;
-    t.frameTime = r.cycleTime + at;
+    t.time = r.cycleTime + at;
     Report(t);
 }
 
-void JackOutput::FollowClockFrom(std::int64_t tick, std::uint32_t at) {
-    RealTime& r = *rt2_;
-    Machine& m = *rt_;
+void LiveEngine::FollowClockFrom(std::int64_t tick, std::uint32_t at) {
+    RealTime& r = rt_;
+    Player& m = player_;
     const bool starting = !r.playing;
     // Playing on its own until now: its clock out gives way to the clock coming in.
     if (r.clockRunning) Send(at, 0xFC, 1);
     r.clockRunning = false;
     NotesOff(at);
     SilenceVoices(m);
-    m.clock.PlayPattern = m.clock.NextPattern = m.editor.CurrentPattern;
+    m.clock.PlayPattern = m.clock.NextPattern = m.startPattern;
     m.clock.MainVolume = m.clock.MainVolumeTarget;
-    r.k = StepAtTick(tick, m.song.shuffle);
+    r.k = StepAtTick(tick, m.song->shuffle);
     const SongStep s =
-        SongStepOf(r.k, StepsPerMeasure(), MeasureCountOf(m.song, m.clock.PlayPattern));
+        SongStepOf(r.k, StepsPerMeasure(), MeasureCountOf(*m.song, m.clock.PlayPattern));
     PlaceClock(m, s.measure, s.step, 1);
     // A step that begins on this tick sounds; one already under way waits for the next.
     m.triggers.frame = 0;
-    if (StepStartCentiticks(r.k, m.song.shuffle) == 100 * tick) TriggerStep(m);
+    if (StepStartCentiticks(r.k, m.song->shuffle) == 100 * tick) TriggerStep(m);
     UpdateVoiceRates(m);
     BeginStepStarts(m);
     r.logStartTime = r.cycleTime + at;
     r.reportedSteps = 0;
     r.clocked = true;
     ExpectStepBetweenTicks(tick, at);
-    if (!starting) return;
-    r.playing = true;
-    played_.store(0, std::memory_order_release);
-    playing_.store(true, std::memory_order_release);
-    JackReport started;
-    started.kind = JackReport::Started;
-    started.frameTime = r.cycleTime + at;
-    Report(started);
+    if (starting) BeginPlaying(at);
 }
 
-void JackOutput::ExpectStepBetweenTicks(std::int64_t tick, std::uint32_t at) {
-    RealTime& r = *rt2_;
+void LiveEngine::ExpectStepBetweenTicks(std::int64_t tick, std::uint32_t at) {
+    RealTime& r = rt_;
     r.inPending = -1;
-    const std::int64_t ahead = StepStartCentiticks(r.k + 1, rt_->song.shuffle) - 100 * tick;
+    const std::int64_t ahead = StepStartCentiticks(r.k + 1, player_.song->shuffle) - 100 * tick;
     const double perTick = r.inTempo.FramesPerTick();
     if (ahead > 0 && ahead < 100 && perTick > 0)
         r.inPending = r.inFrame + at + std::llround(static_cast<double>(ahead) / 100.0 * perTick);
 }
 
-void JackOutput::BeginClockedStep() {
-    RealTime& r = *rt2_;
-    Machine& m = *rt_;
+void LiveEngine::BeginClockedStep() {
+    RealTime& r = rt_;
+    Player& m = player_;
     // The clock's own tick ends the step right here; the notes it triggers are sent from the
     // frame mixed next.
     m.clock.StepCounter = std::max<std::int32_t>(m.clock.StepLength[m.clock.PlayStep] - 1, 0);
@@ -150,8 +142,8 @@ void JackOutput::BeginClockedStep() {
     r.inPending = -1;
 }
 
-void JackOutput::MixClockIn(std::uint32_t from, std::uint32_t to) {
-    RealTime& r = *rt2_;
+void LiveEngine::MixClockIn(std::uint32_t from, std::uint32_t to) {
+    RealTime& r = rt_;
     if (from >= to) return;
     if (!r.playing) {
         MixIdle(from, to - from);
@@ -161,7 +153,7 @@ void JackOutput::MixClockIn(std::uint32_t from, std::uint32_t to) {
         MixFree(from, to - from);
         return;
     }
-    PlayClock& k = rt_->clock;
+    PlayClock& k = player_.clock;
     while (from < to) {
         std::int64_t n = std::min<std::int64_t>(to - from, kChunk);
         if (r.inPending >= 0) {

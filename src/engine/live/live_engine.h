@@ -1,0 +1,332 @@
+#pragma once
+// The real-time engine every live host drives: JACK's process callback today, a plugin's
+// process call next. A host hands it a block at a time with what it knows of the time (its
+// frame, whether its transport rolls and where, bar, beat, tick and tempo when it has a
+// timebase) and the MIDI that came in, and takes back the audio of the main mix and of every
+// channel and the MIDI to send. The engine mixes with its own Player, follows the transport
+// (off, follow, master) or a MIDI clock coming in, plays pads, sends notes, program changes
+// and MIDI clock.
+//
+// The owner (the thread that owns the Machine) hands it the Song and switches (Publish, a
+// preallocated triple buffer), the sounds (PublishSounds, immutable snapshots) and Start and
+// Stop (a ring); the engine hands back reports (starts, stops, steps begun, tempos, pads,
+// program changes) through another ring that the owner drains with Poll. The engine never
+// waits on the owner, allocates, locks or does I/O while it processes.
+//
+// Thread: owner for every member, unless it says otherwise. Process and the functions it
+// calls run on the host's real-time thread: one thread at a time, never beside Configure.
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/player.h"
+#include "core/song.h"
+#include "engine/live/sound_snapshots.h"
+#include "engine/live/spsc_ring.h"
+#include "engine/live/triple_buffer.h"
+#include "engine/play_position.h"
+#include "engine/step_grid.h"
+
+namespace qtam {
+
+// What the engine does with the host's transport.
+enum class TransportSync {
+    Off,     // plays on its own when started, ignores the transport
+    Follow,  // plays while the transport rolls, from the position it gives
+    Master,  // as Follow, and gives bar, beat, tick and tempo as the timebase master
+};
+// "off", "follow", "master"; false for anything else.
+bool ParseTransportSync(const std::string& text, TransportSync& sync);
+const char* TransportSyncName(TransportSync sync);
+// The configuration's number for it (0 off, 1 follow, 2 master), kept within range.
+TransportSync TransportSyncOf(int number);
+
+// MIDI in and out: one note table for both ways.
+struct MidiSettings {
+    int channel = 10;  // 1..16: the MIDI channel of the notes out
+    // The note of each channel, out and in (the pads); a note no channel has is ignored.
+    std::array<std::uint8_t, kChannels> notes{36, 38, 42, 46, 39, 45, 49, 51};
+    bool notesOut = true;   // every note played leaves as note-on, and note-off at the next step
+    bool clockOut = false;  // 24 ticks a beat, Start, Continue, Stop, Song Position Pointer
+    // Follows a clock coming in: its Start, Continue and Stop, its tempo and Song Position Pointer.
+    // It wins over the transport, which is then neither followed nor rolled (as with
+    // TransportSync::Off); Start and Stop of the owner play and stop at the Song's own tempo, or
+    // join a clock that runs at its next tick. With clockOut as well, the clock coming in goes
+    // out as it came in (a thru), in place of Q.Tam's own.
+    bool clockIn = false;
+    // Program change 0..7 is pattern 1..8: one coming in is reported (Program) for the owner
+    // to queue it; out, every pattern queued is sent, on `channel`.
+    bool programIn = false;
+    bool programOut = false;
+};
+
+// A MIDI message of up to three bytes at a frame of a block.
+struct MidiMessage {
+    std::uint32_t frame = 0;
+    std::uint8_t bytes[3] = {};
+    std::uint8_t size = 0;
+};
+
+// Where the host's time is at the first frame of a block.
+struct HostPosition {
+    std::int64_t time = 0;   // the host's running frame count (reports are stamped with it)
+    bool rolling = false;    // the transport rolls
+    std::int64_t frame = 0;  // the transport's frame
+    // Bar (1..), beat (1..), tick and tempo, when the host has a timebase.
+    bool bbt = false;
+    std::int32_t bar = 0, beat = 0;
+    double tick = 0, ticksPerBeat = 0, bpm = 0;
+};
+
+// Something the engine tells the owner.
+struct EngineReport {
+    enum Kind : std::uint8_t { Started, Stopped, Step, MasterTempo, Pad, Program, ClockTempo };
+    Kind kind = Started;
+    std::uint8_t pattern = 0, measure = 0, step = 0;  // Program: the pattern 1..8 asked for
+    // Pad: the channel played (0: no channel has the note, nothing sounded), how hard, and
+    // the note that came in (what a learning note table takes).
+    std::uint8_t channel = 0, velocity = 0, note = 0;
+    std::int64_t time = 0;  // the host's frame time the step (or start, or hit) is at
+    // MasterTempo: the transport's tempo before clamping. ClockTempo: the MIDI clock's tempo as
+    // measured, at most once a step and only when it moved by 0.01 or more.
+    double bpm = 0;
+};
+
+// Of `count` step starts in frame order (`frameOf(i)` the frame of start i), the index of the
+// one nearest to `frame` (a tie goes to the later); -1 when there are none. Thread: any.
+std::int64_t NearestStart(std::int64_t count,
+                          const std::function<std::int64_t(std::int64_t)>& frameOf,
+                          std::int64_t frame);
+
+// Pad hits waiting for their step: the nearest step is known once the step after the hit has
+// been mixed, so each hit is asked for again at every poll; one not placed within
+// kPollsToPlace polls (playing stopped) is dropped.
+class PadsToPlace {
+public:
+    static constexpr int kPollsToPlace = 50;
+    // A hit of a channel while playing; others are left out.
+    void Add(const EngineReport& pad);
+    // Hands each hit whose step `nearest` now knows to `place`, and forgets it.
+    void Place(const std::function<PlayPosition(std::int64_t time)>& nearest,
+               const std::function<void(const PlayPosition& at, const EngineReport& pad)>& place);
+    void Clear() { waiting_.clear(); }
+
+private:
+    std::vector<std::pair<EngineReport, int>> waiting_;  // the hit, and polls waited
+};
+
+class LiveEngine {
+public:
+    // Ports of a block: main L, R, then each channel's L and R.
+    static constexpr int kPorts = 2 + 2 * kChannels;
+    static constexpr int kMaxMidiIn = 256;
+    static constexpr int kMaxMidiOut = 512;
+
+    LiveEngine();
+    ~LiveEngine();
+    LiveEngine(const LiveEngine&) = delete;
+    LiveEngine& operator=(const LiveEngine&) = delete;
+
+    // Before a host starts processing (or after it stopped): its frames per second and what
+    // to do with its transport; forgets everything played. Thread: owner, never beside Process.
+    void Configure(int rate, TransportSync sync);
+    int Rate() const { return rate_; }
+    TransportSync Sync() const { return sync_; }
+
+    // The MIDI settings, heard from the next Publish on.
+    void SetMidi(const MidiSettings& midi) { midi_ = midi; }
+    const MidiSettings& Midi() const { return midi_; }
+    // Plays on its own (the transport off, or a MIDI clock followed instead).
+    bool OwnClock() const { return sync_ == TransportSync::Off || midi_.clockIn; }
+
+    // Hands over the Song, the edited pattern (where a start begins), the queued pattern, the
+    // humanize switch and the main volume; heard from the next block. Call after every change.
+    void Publish(const Song& song, int editedPattern, int nextPattern, bool humanize,
+                 int mainVolume);
+    // Hands over the sounds when the banks changed; frees snapshots the engine moved past.
+    void PublishSounds(const Banks& banks) { sounds_.Update(banks); }
+    // Plays on its own from measure 1 of the edited pattern from the next block; with a MIDI
+    // clock running, from the clock's place at its next tick. Ignored while the transport
+    // steers (the host rolls its transport instead).
+    void Start();
+    void Stop();
+
+    // Drains what the engine reported, keeps the step starts for Heard and StepNearest, and
+    // hands each report to `handle`; frees snapshots of sounds the engine moved past.
+    void Poll(const std::function<void(const EngineReport&)>& handle);
+    // Whether it plays; frames it played since it last started. Thread: any.
+    bool Playing() const { return playing_.load(std::memory_order_acquire); }
+    std::int64_t PlayedFrames() const { return played_.load(std::memory_order_acquire); }
+    // The step being heard at host time `heardTime` (the host's frame time now, less its
+    // output latency); none when stopped or not yet known.
+    PlayPosition Heard(std::int64_t heardTime) const;
+    // The step nearest to host time `time` as heard, once the step after it has been mixed;
+    // none before that (ask again a little later) or when stopped.
+    PlayPosition StepNearest(std::int64_t time) const;
+    // Forgets what was reported (a host that closed).
+    void ForgetReports();
+
+    // The bar, beat and tick of transport frame `frame` at the Song's tempo, for a host whose
+    // timebase master the engine is. Thread: the host's (any).
+    BarBeatTick TimebaseAt(std::int64_t frame, int& beatsPerBar, double& bpm) const;
+
+    // One block of `frames` frames (any length: mixed in chunks). `ports` holds kPorts buffers
+    // of `frames` floats, or is null; `main16`, when not null, takes the main mix as
+    // interleaved 16-bit stereo. MIDI in is in frame order. Afterwards MidiOut() holds what to
+    // send in this block, in frame order.
+    // Thread: the host's real-time thread; never allocates, locks or does I/O.
+    void Process(std::uint32_t frames, const HostPosition& position, const MidiMessage* midiIn,
+                 int midiInCount, float* const* ports, std::int16_t* main16 = nullptr);
+    const MidiMessage* MidiOut() const { return rt_.midiOut; }
+    int MidiOutCount() const { return rt_.midiCount; }
+
+private:
+    struct Snapshot {
+        Song song{};
+        std::uint8_t pattern = 1;      // the edited pattern: where a start begins
+        std::uint8_t nextPattern = 1;  // the queued pattern
+        bool humanize = false;
+        std::int16_t mainVolume = 128;
+        MidiSettings midi;
+    };
+    struct PadHit {
+        std::uint32_t frame = 0;
+        std::uint8_t channel = 0, velocity = 0;
+    };
+    enum class Command : std::uint8_t { Start, Stop };
+    static constexpr int kChunk = 256;                    // frames mixed at a time
+    static constexpr std::int64_t kCatchUpFrames = 8192;  // missed frames mixed into nothing
+
+    // All Thread: the host's real-time thread.
+    void TakeSnapshot();
+    void ApplySnapshot(const Snapshot& s);
+    void TakeSounds();
+    void TakeCommands();
+    void Silence(std::uint32_t at, std::uint32_t frames);
+    void MixFree(std::uint32_t at, std::uint32_t frames);
+    void MixSynced(std::uint32_t frames, std::int64_t transportFrame);
+    void MixChunk(std::uint32_t at, int frames, bool playing = true);
+    void MixIdle(std::uint32_t at, std::uint32_t frames);
+    // Plays the pad hits due by frame `at`; the frames until the next one (at most `limit`).
+    int PlayPads(std::uint32_t at, int limit);
+    void ReadMidi(const MidiMessage* in, int count, std::uint32_t frames);
+    void TakeHits(std::uint32_t at);
+    void Send(std::uint32_t frame, std::uint8_t a, int size, std::uint8_t b = 0,
+              std::uint8_t c = 0);
+    void NotesOff(std::uint32_t frame);
+    void StartClock(std::int64_t from, bool fromStart);
+    void SendClock(std::uint32_t frames);
+    void SendTick(std::uint32_t frame);
+    void SendStepClock(std::uint32_t frames);
+    void SendPairTicks(std::int64_t before, std::int64_t until, bool flush);
+    void SortMidiOut();
+    // Clock in (live_clock_in.cpp).
+    void ProcessClockIn(std::uint32_t frames);
+    void TakeClockByte(const std::uint8_t* bytes, std::uint32_t at);
+    void TimeClockTick(std::uint32_t at);
+    void FollowClockFrom(std::int64_t tick, std::uint32_t at);
+    void ExpectStepBetweenTicks(std::int64_t tick, std::uint32_t at);
+    void BeginClockedStep();
+    void MixClockIn(std::uint32_t from, std::uint32_t to);
+    void ProcessSynced(std::uint32_t frames, const HostPosition& pos);
+    void StartFree();
+    void StopPlaying(std::uint32_t at = 0);
+    void BeginPlaying(std::uint32_t at);
+    void Locate(std::int64_t transportFrame, bool keepVoices);
+    void CatchUp(std::int64_t from, std::int64_t to);
+    void ReportStepStarts();
+    void Report(const EngineReport& r);
+    int StepsPerMeasure() const;
+
+    int rate_ = 44100;
+    TransportSync sync_ = TransportSync::Follow;
+    MidiSettings midi_;  // the owner's, handed over with Publish
+
+    TripleBuffer<Snapshot> snapshots_;
+    SoundSnapshots sounds_;
+    SpscRing<Command, 16> commands_;
+    SpscRing<EngineReport, 1024> reports_;
+    std::atomic<bool> playing_{false};
+    std::atomic<std::int64_t> played_{0};
+    std::atomic<double> masterBpm_{120};  // what a timebase master gives
+    std::atomic<int> beatsPerBar_{4};
+
+    // The real-time thread's own state.
+    struct RealTime {
+        bool playing = false;
+        std::int64_t cycleTime = 0;      // host time of this block's first frame
+        std::int64_t logStartTime = 0;   // host time of the step log's frame 0
+        std::int64_t reportedSteps = 0;  // step log entries already reported
+        // Synced playback: the grid, the step k playing, and the transport frame expected
+        // at the next block (another one means a relocation).
+        StepGrid grid;
+        std::int64_t k = 0;
+        std::int64_t expectedFrame = -1;
+        double bpm = 0;  // the tempo the grid was made for
+        int tempo = 0;   // the Song's tempo and shuffle the grid was made for
+        int shuffle = 0;
+        bool fromMaster = false;         // the grid follows another client's bar, beat and tick
+        float* buffers[kPorts] = {};     // this block's: main L, R, then the channels
+        std::int16_t* main16 = nullptr;  // this block's 16-bit main mix, or null
+        float discard[kChunk] = {};      // where frames missed in an xrun are mixed
+        std::int16_t out[2 * kChunk] = {};
+        std::int32_t taps[kChannels][2][kChunk] = {};
+        // MIDI: this block's messages out, pad hits in, notes sounding, the clock.
+        MidiMessage midiOut[kMaxMidiOut] = {};
+        int midiCount = 0;
+        MidiMessage carried[64] = {};  // due in the next block (frame counted from its start)
+        int carriedCount = 0;
+        PadHit pads[64] = {};
+        int padCount = 0, padNext = 0;
+        std::uint8_t held[kChannels] = {};  // the note sounding on each channel, 0 for none
+        std::uint8_t heldChannel = 9;       // the MIDI channel they sound on
+        bool clockRunning = false;
+        std::int64_t clockFrame = 0;  // the grid's frame of this block's first frame
+        std::int64_t clockNext = 0;   // the next tick to send
+        int clockCue = 0;             // 0, or 0xFA (Start) or 0xFB (Continue) before it
+        StepGrid clockGrid;           // where the ticks fall (transport followed or mastered)
+        // Playing on its own, the ticks follow the play clock's steps: twelve to a pair of
+        // steps from the pair's first step (`pairStep`, begun on `pairStart`, lasting
+        // `pairLength` frames), so that they fall on the very frames the steps sound.
+        std::int64_t pairStep = 0, pairStart = 0, pairLength = 0;
+        MidiSettings midi;         // as last published
+        std::uint32_t frames = 0;  // this block's length
+        int queued = 0;            // the pattern last sent as a program change
+        // Clock in: this block's clock messages; whether the clock runs (after Start or
+        // Continue, until Stop); the tick the next one is (six a step from the song's start);
+        // whether that tick places playback anew (Start, Continue, Song Position Pointer, the
+        // owner's Start); whether playback follows the ticks; the frame (on the time line
+        // `inFrame`, the frames since Configure) on which a step between two ticks begins, or -1.
+        struct ClockByte {
+            std::uint32_t frame = 0;
+            std::uint8_t bytes[3] = {};
+        };
+        static constexpr int kClockBytes = 128;
+        ClockByte clockBytes[kClockBytes] = {};
+        int clockByteCount = 0;
+        bool inRunning = false, inPlace = false, clocked = false;
+        std::int64_t inTick = 0;
+        std::int64_t inFrame = 0;
+        std::int64_t inPending = -1;
+        ClockTempo inTempo;
+        double inReported = 0;  // the tempo last reported
+        int inUnreported = 0;   // ticks since
+    };
+    RealTime rt_;
+    Player player_;  // the real-time thread's
+    std::mt19937 random_{5489u};
+    const SoundSnapshot* playingSounds_ = nullptr;
+
+    // The owner's record of recent step starts, for Heard and StepNearest.
+    static constexpr int kHeardSteps = 256;
+    EngineReport heardSteps_[kHeardSteps] = {};
+    std::int64_t heardCount_ = 0;
+    bool heardPlaying_ = false;
+};
+
+}  // namespace qtam
