@@ -222,7 +222,7 @@ int main(int argc, char** argv) {
                 std::printf("played %lld frames\n",
                             static_cast<long long>(playback.PlayedFrames()));
             if (lightShow) PrintTickTiming(panel);
-            if (mix) PrintStepStarts(m->player.stepStarts);
+            if (mix) PrintStepStarts(playback.StepStarts());
             const qtam::Song& sg = m->song;
             std::printf("tempo %d shuffle %d measures %d channel %d volume %d main volume %d\n",
                         sg.tempo, sg.shuffle, sg.measureCount[m->editor.CurrentPattern - 1],

@@ -290,7 +290,7 @@ void NoteClockTempo(int before, int after, double bpm) {
 WaveDeviceSettings JackSettings(const Machine& m, const PlayOptions& o) {
     WaveDeviceSettings s;
     s.AudioSystem = kAudioSystemJack;
-    s.JackTransport = static_cast<int>(o.sync);
+    s.JackTransport = o.sync;
     s.JackConnect = o.connect ? 1 : 0;
     s.MidiNotesOut = o.notesOut ? 1 : 0;
     s.MidiChannel = o.midiChannel;

@@ -21,10 +21,17 @@ inline constexpr int kFramesPerBufferUnit = 1024;
 
 inline constexpr int kAudioSystemSdl = 0;
 inline constexpr int kAudioSystemJack = 1;
-// The JACK transport: ignored, followed, or followed and mastered (engine/audio/jack_output.h).
-inline constexpr int kJackOff = 0;
-inline constexpr int kJackFollow = 1;
-inline constexpr int kJackMaster = 2;
+// What the live engine does with a host's transport (JACK's today); the numbers are those
+// QTam.ini keeps (JackTransport) and the setup's list shows in order.
+enum class TransportSync : int {
+    Off = 0,     // plays on its own when started, ignores the transport
+    Follow = 1,  // plays while the transport rolls, from the position it gives
+    Master = 2,  // as Follow, and gives bar, beat, tick and tempo as the timebase master
+};
+// A stored number as a TransportSync, kept within range.
+inline TransportSync TransportSyncOf(int number) {
+    return static_cast<TransportSync>(number < 0 ? 0 : number > 2 ? 2 : number);
+}
 
 struct WaveDeviceSettings {
     int DeviceNum = 0;    // 0 = default device, n = 1..10 the n-th listed device
@@ -34,7 +41,8 @@ struct WaveDeviceSettings {
     int Latency = kDefaultLatencyMs;       // asked of a PulseAudio server, in milliseconds
     int AudioSystem = kAudioSystemSdl;     // the system sound through SDL, or JACK
     int JackConnect = 1;                   // JACK: main_L/main_R to the system playback ports
-    int JackTransport = kJackFollow;       // JACK: what Q.Tam does with the transport
+    TransportSync JackTransport =
+        TransportSync::Follow;  // JACK: what Q.Tam does with the transport
     // JACK MIDI (QTam.ini's [Midi]): notes out and their channel, clock out, program change
     // (0 off, 1 in, 2 out, 3 both), and each channel's note, out and in.
     int MidiNotesOut = 1;

@@ -61,7 +61,7 @@ void PlaybackDriver::ApplySettings(const WaveDeviceSettings& settings) {
     const bool jack = settings.AudioSystem == kAudioSystemJack;
     // A MIDI clock followed wins over the JACK transport, which is then treated as off.
     const TransportSync sync =
-        settings.MidiClockIn != 0 ? TransportSync::Off : TransportSyncOf(settings.JackTransport);
+        settings.MidiClockIn != 0 ? TransportSync::Off : settings.JackTransport;
     const bool connect = settings.JackConnect != 0;
     // Another choice takes effect at the next opening (the setup is closed while playing).
     if (jack_->IsOpen() && (!jack || sync != jackSync_ || connect != jackConnect_)) CloseJack();
@@ -229,6 +229,33 @@ void PlaybackDriver::WriteStaging(int firstWord, int bytes) {
     Playback.Write(m_.StagingBuffer.data() + (firstWord - 1), static_cast<std::size_t>(bytes));
 }
 
+void PlaybackDriver::StartEngineHere() {
+    // The engine plays on this thread for the system sound, on its own clock at the sounds'
+    // rate, from where the Machine's player stands: where the last stop rewound it, or where
+    // a start mixed in advance left it.
+    if (engine_->Rate() != 44100 || engine_->Sync() != TransportSync::Off)
+        engine_->Configure(44100, TransportSync::Off);
+    PublishToEngine();
+    engine_->StartFrom(PlayerOf(m_));
+}
+
+void PlaybackDriver::MixNextBlock(int frames) {
+    // The Song, the switches and the sounds as they are now: an edit is heard from this block.
+    PublishToEngine();
+    const int start = std::clamp(m_.BufPos, 1, kStagingWords) - 1;
+    frames = std::clamp(frames, 0, (kStagingWords - start) / 2);
+    std::int16_t* out = m_.StagingBuffer.data() + start;
+    engine_->Process(static_cast<std::uint32_t>(frames), {}, nullptr, 0, nullptr, out);
+    engine_->MirrorTo(m_.player);
+    engine_->Poll(nullptr);  // nothing to hear of: the step starts are read where they are
+    if (m_.Streaming && m_.stream != nullptr)
+        m_.stream->Append(out, static_cast<std::size_t>(frames) * kBytesPerFrame);
+}
+
+const StepStartLog& PlaybackDriver::StepStarts() const {
+    return engine_->StepStarts();
+}
+
 void PlaybackDriver::StartPlaying() {
     if (m_.Playing) return;
     if (jackChosen_) {
@@ -254,13 +281,13 @@ void PlaybackDriver::StartPlaying() {
         m_.editor.StartPrepared = false;
         WriteStaging(kSecondHalf, kPreparedBlockBytes);
         WriteStaging(kSecondHalf + kPreparedBlockBytes / 2, kPreparedBlockBytes);
-        RenderBlock(m_, Frames());
+        MixNextBlock(Frames());
     } else {
         m_.Playing = true;
         m_.BufPos = 1;
-        PrepareStart(PlayerOf(m_));
+        StartEngineHere();
         SetMenusEnabled(false);
-        RenderBlock(m_, Frames());
+        MixNextBlock(Frames());
         static const std::array<std::uint8_t, kLeadInBytes> silence{};
         Playback.Write(silence.data(), silence.size());
         Playback.Write(silence.data(), silence.size());
@@ -292,11 +319,11 @@ void PlaybackDriver::StopForLostDevice(std::string reason) {  // a copy: Close c
 void PlaybackDriver::PrepareStartInAdvance() {
     if (m_.Playing) return;   // the start button is hidden while playing
     if (jackChosen_) return;  // JACK mixes as it plays: nothing to prepare
-    PrepareStart(PlayerOf(m_));
+    StartEngineHere();
     m_.editor.StartPrepared = true;
     m_.BufPos = kSecondHalf;
     SetMenusEnabled(false);
-    RenderBlock(m_, kPreparedFrames);
+    MixNextBlock(kPreparedFrames);
 }
 
 void PlaybackDriver::PressStart(bool leftButtonOnly, bool ctrlHeld) {
@@ -326,7 +353,7 @@ void PlaybackDriver::BlockPlayed(WaveOut& sender) {
     if (done.played) playedFrames_ += static_cast<std::int64_t>(done.size / kBytesPerFrame);
     WriteStaging(m_.BufPos, Frames() * kBytesPerFrame);
     m_.BufPos = m_.BufPos == 1 ? kSecondHalf : 1;
-    RenderBlock(m_, Frames());
+    MixNextBlock(Frames());
 }
 
 bool PlaybackDriver::StopPlaying() {
@@ -341,6 +368,7 @@ bool PlaybackDriver::StopPlaying() {
     m_.Playing = false;
     bool recorded = true;
     if (m_.Streaming) recorded = FinishStream(m_, streamObserver);
+    engine_->StopHere();  // it plays on this thread for the system sound
     ResetTransport(m_);
     SetMenusEnabled(true);
     Playback.Stop();

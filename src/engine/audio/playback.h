@@ -165,6 +165,9 @@ public:
     // (Playback.TakenBytes): frame 0 of the start's step starts (core/machine.h) is heard there.
     // Thread: owner.
     std::int64_t SoundStartFrame() const { return soundStartFrame_; }
+    // Where the system sound's steps began, counted from the last start (the engine plays on
+    // this thread for it): the panel finds the step heard in it. Thread: owner.
+    const StepStartLog& StepStarts() const;
     // Underruns the sound server reported while playing, since the driver was made (on
     // PulseAudio only: Playback.UnderrunsCounted). Thread: owner.
     std::uint64_t UnderrunsWhilePlaying() const;
@@ -176,6 +179,8 @@ private:
     void BeginJackPlaying();
     void EndJackPlaying();
     void PublishToEngine();
+    void StartEngineHere();
+    void MixNextBlock(int frames);
     void SetMenusEnabled(bool enabled);
     void ShowStopButton(bool shown);
     void WriteStaging(int firstWord, int bytes);

@@ -39,12 +39,6 @@ const char* TransportSyncName(TransportSync sync) {
     return "follow";
 }
 
-TransportSync TransportSyncOf(int number) {
-    return number <= 0   ? TransportSync::Off
-           : number >= 2 ? TransportSync::Master
-                         : TransportSync::Follow;
-}
-
 LiveEngine::LiveEngine() {
     Configure(44100, TransportSync::Follow);
 }
@@ -505,6 +499,29 @@ void LiveEngine::StartFree() {
         r.pairStep = r.pairStart = r.pairLength = 0;
     }
     BeginPlaying(0);
+}
+
+void LiveEngine::StartFrom(const Player& from) {
+    TakeSounds();
+    TakeSnapshot();
+    StopHere();
+    player_.clock = from.clock;
+    player_.voices = from.voices;
+    PrepareStart(player_);
+    rt_.clocked = false;
+    rt_.logStartTime = rt_.cycleTime;
+    rt_.reportedSteps = 0;
+    rt_.clockFrame = 0;
+    BeginPlaying(0);
+}
+
+void LiveEngine::StopHere() {
+    if (rt_.playing) StopPlaying();
+}
+
+void LiveEngine::MirrorTo(Player& to) const {
+    to.clock = player_.clock;
+    to.voices = player_.voices;
 }
 
 void LiveEngine::BeginPlaying(std::uint32_t at) {

@@ -26,6 +26,7 @@
 
 #include "core/player.h"
 #include "core/song.h"
+#include "engine/device_settings.h"
 #include "engine/live/sound_snapshots.h"
 #include "engine/live/spsc_ring.h"
 #include "engine/live/triple_buffer.h"
@@ -34,17 +35,10 @@
 
 namespace qtam {
 
-// What the engine does with the host's transport.
-enum class TransportSync {
-    Off,     // plays on its own when started, ignores the transport
-    Follow,  // plays while the transport rolls, from the position it gives
-    Master,  // as Follow, and gives bar, beat, tick and tempo as the timebase master
-};
-// "off", "follow", "master"; false for anything else.
+// What the engine does with the host's transport (TransportSync, engine/device_settings.h) by
+// name: "off", "follow", "master"; false for anything else.
 bool ParseTransportSync(const std::string& text, TransportSync& sync);
 const char* TransportSyncName(TransportSync sync);
-// The configuration's number for it (0 off, 1 follow, 2 master), kept within range.
-TransportSync TransportSyncOf(int number);
 
 // MIDI in and out: one note table for both ways.
 struct MidiSettings {
@@ -182,6 +176,16 @@ public:
     // Thread: the host's real-time thread; never allocates, locks or does I/O.
     void Process(std::uint32_t frames, const HostPosition& position, const MidiMessage* midiIn,
                  int midiInCount, float* const* ports, std::int16_t* main16 = nullptr);
+    // For a host that processes on the owner's thread (the system sound's block driver): plays
+    // on its own from `from`'s clock and voices as they stand (where the last stop, or a start
+    // mixed in advance, left them), with the Song and sounds published last; StopHere stops at
+    // once; MirrorTo hands the clock and voices back after each block, so that the owner's
+    // player stays where playing left it. Thread: owner, which is then the one that processes.
+    void StartFrom(const Player& from);
+    void StopHere();
+    void MirrorTo(Player& to) const;
+    // Where the steps began since the last start. Thread: the one that processes.
+    const StepStartLog& StepStarts() const { return player_.stepStarts; }
     const MidiMessage* MidiOut() const { return rt_.midiOut; }
     int MidiOutCount() const { return rt_.midiCount; }
 

@@ -175,7 +175,7 @@ void DeviceSetupDialog::PrepareToShow() {
     if (entry >= 0 && entry < DeviceList->count()) DeviceList->setCurrentRow(entry);
     AudioSystemBox->setCurrentIndex(
         std::clamp(ctx_.device.AudioSystem, kAudioSystemSdl, kAudioSystemJack));
-    JackTransportBox->setCurrentIndex(std::clamp(ctx_.device.JackTransport, kJackOff, kJackMaster));
+    JackTransportBox->setCurrentIndex(static_cast<int>(ctx_.device.JackTransport));
     JackConnectBox->setChecked(ctx_.device.JackConnect != 0);
     // xruns are shown, never hidden: they are the sound breaking up.
     const JackOutput& jack = ctx_.playback.Jack();
@@ -258,7 +258,7 @@ bool DeviceSetupDialog::RunSetup() {
     if (confirmed) {
         ApplyDeviceChoice(ctx_.device, chosenDevice, chosenBufferSize, numberOfDevices);
         ctx_.device.AudioSystem = chosenAudioSystem;
-        ctx_.device.JackTransport = chosenJackTransport;
+        ctx_.device.JackTransport = TransportSyncOf(chosenJackTransport);
         ctx_.device.JackConnect = chosenJackConnect ? 1 : 0;
         ctx_.device.Latency = chosenLatency;
         ctx_.playback.ApplySettings(ctx_.device);

@@ -88,11 +88,11 @@ void PlayLights::Refresh() {
     const double heard =
         clock_.Observe(taken, now, device.latencyFrames, chunk, device.latencyFramesNow) -
         static_cast<double>(driver.SoundStartFrame());
-    const PlayPosition at = StepAtFrame(ctx_.m.player.stepStarts, std::int64_t(std::floor(heard)));
+    const PlayPosition at = StepAtFrame(driver.StepStarts(), std::int64_t(std::floor(heard)));
     Show(at, std::fmod(now, 2.0 * kBlinkMs) < kBlinkMs);
 
     double wait = kLongestWaitMs;
-    const double until = FramesUntilNextStep(at, heard, ctx_.m.player.stepStarts.mixedFrames);
+    const double until = FramesUntilNextStep(at, heard, driver.StepStarts().mixedFrames);
     if (until >= 0) wait = std::min(wait, clock_.MsOf(until));
     if (at.known() && at.pattern != ctx_.m.editor.CurrentPattern)
         wait = std::min(wait, kBlinkMs - std::fmod(now, kBlinkMs));

@@ -94,7 +94,7 @@ void MainWindow::SetUp(const std::string& commandLineSong) {
     ctx.device.Latency = s.Latency;
     ctx.device.AudioSystem = s.AudioSystem;
     ctx.device.JackConnect = s.JackConnect;
-    ctx.device.JackTransport = s.JackTransport;
+    ctx.device.JackTransport = TransportSyncOf(s.JackTransport);
     ctx.device.MidiNotesOut = s.MidiNotesOut;
     ctx.device.MidiChannel = s.MidiChannel;
     ctx.device.MidiClockOut = s.MidiClockOut;
@@ -467,7 +467,7 @@ bool MainWindow::SaveConfigurationAtExit() {
     s.Latency = ctx.device.Latency;
     s.AudioSystem = ctx.device.AudioSystem;
     s.JackConnect = ctx.device.JackConnect;
-    s.JackTransport = ctx.device.JackTransport;
+    s.JackTransport = static_cast<int>(ctx.device.JackTransport);
     s.MidiNotesOut = ctx.device.MidiNotesOut;
     s.MidiChannel = ctx.device.MidiChannel;
     s.MidiClockOut = ctx.device.MidiClockOut;

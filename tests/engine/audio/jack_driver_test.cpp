@@ -86,7 +86,7 @@ struct Rig {
     Transport transport{*m, driver, edits};
     std::string lost;
 
-    explicit Rig(int sync, bool clockIn = false) {
+    explicit Rig(TransportSync sync, bool clockIn = false) {
         WaveDeviceSettings s;
         s.AudioSystem = kAudioSystemJack;
         s.JackTransport = sync;
@@ -101,7 +101,7 @@ struct Rig {
 TEST(JackDriver, TheTransportOffPlaysAtOnceAndStops) {
     PrivateJack server;
     ASSERT_TRUE(PrivateJack::Up());
-    Rig rig(kJackOff);
+    Rig rig(TransportSync::Off);
     rig.transport.Start();
     ASSERT_TRUE(rig.driver.Jack().IsOpen()) << rig.lost;
     EXPECT_TRUE(rig.m->Playing);
@@ -129,7 +129,7 @@ TEST(JackDriver, TheTransportOffPlaysAtOnceAndStops) {
 
 TEST(JackDriver, FollowingTheButtonsFollowATransportRolledElsewhere) {
     PrivateJack server;
-    Rig rig(kJackFollow);
+    Rig rig(TransportSync::Follow);
     rig.driver.OpenDevice();
     ASSERT_TRUE(rig.driver.Jack().IsOpen()) << rig.lost;
     jack_client_t* other = jack_client_open("other", JackNoStartServer, nullptr);
@@ -186,7 +186,7 @@ struct ClockSender {
 // Song's tempo becomes the clock's, rounded, while the transport controller keeps its fraction.
 TEST(JackDriver, FollowingAMidiClockTheButtonsAndTheTempoFollowIt) {
     PrivateJack server;
-    Rig rig(kJackFollow, true);
+    Rig rig(TransportSync::Follow, true);
     rig.driver.OpenDevice();
     ASSERT_TRUE(rig.driver.Jack().IsOpen()) << rig.lost;
     EXPECT_EQ(rig.driver.Jack().Sync(), TransportSync::Off);
@@ -216,7 +216,7 @@ TEST(JackDriver, TheMainPortsReportTheirLatency) {
     PlaybackDriver driver(*m, events);
     WaveDeviceSettings s;
     s.AudioSystem = kAudioSystemJack;
-    s.JackTransport = kJackOff;
+    s.JackTransport = TransportSync::Off;
     driver.ApplySettings(s);
     driver.OpenDevice();
     ASSERT_TRUE(driver.Jack().IsOpen());
@@ -241,7 +241,7 @@ TEST(JackDriver, TheMainPortsReportTheirLatency) {
 }
 
 TEST(JackDriver, ALostServerStopsAndTheNextStartConnectsAgain) {
-    Rig rig(kJackOff);
+    Rig rig(TransportSync::Off);
     std::string unreachable;
     rig.driver.OnJackUnreachable = [&](const std::string& why) { unreachable = why; };
     rig.transport.Start();  // no server yet
@@ -298,7 +298,7 @@ struct PadClient {
 // has included, which records nothing.
 TEST(JackDriver, PadsAreHeardByTheWindowsAndRecordedWhileTheSwitchIsOn) {
     PrivateJack server;
-    Rig rig(kJackOff);
+    Rig rig(TransportSync::Off);
     rig.edits.TakeSong();
     std::vector<EngineReport> heard;
     rig.driver.OnPad = [&](const EngineReport& pad) { heard.push_back(pad); };

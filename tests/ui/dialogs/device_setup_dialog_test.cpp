@@ -146,14 +146,15 @@ private Q_SLOTS:
                 system->setCurrentIndex(kAudioSystemJack);
                 QVERIFY(!Child<QListWidget>(w, "DeviceList")->isEnabled());
                 QVERIFY(!Child<QSlider>(w, "BufferSlider")->isEnabled());
-                Child<QComboBox>(w, "JackTransportBox")->setCurrentIndex(kJackMaster);
+                Child<QComboBox>(w, "JackTransportBox")
+                    ->setCurrentIndex(int(TransportSync::Master));
                 Child<QCheckBox>(w, "JackConnectBox")->setChecked(false);
                 QVERIFY(Child<QLabel>(w, "JackStateLabel")->text().contains("not connected"));
             },
             "OkButton");
         QVERIFY(w.RunSetup());
         QCOMPARE(app.device.AudioSystem, kAudioSystemJack);
-        QCOMPARE(app.device.JackTransport, kJackMaster);
+        QCOMPARE(int(app.device.JackTransport), int(TransportSync::Master));
         QCOMPARE(app.device.JackConnect, 0);
         QVERIFY(app.playback.UsesJack());
     }
