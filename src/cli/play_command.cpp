@@ -52,13 +52,15 @@ const char* const kPlayUsage =
     "                          [--notes-out [--notes-channel C]] [--clock-out] [--clock-in]\n"
     "                          [--note CH=N]..."
     "                          [--program-change in|out|both] [--record-pads OUT.sng]\n"
-    "                          [-p N] [--seconds S] [--kit FILE] [--userbank FILE]\n"
+    "                          [-p N] [--seconds S] [--record OUT.wav [-f]] [--kit FILE]\n"
+    "                          [--userbank FILE]\n"
     "  Plays through JACK (jackd, or PipeWire with pw-jack) as the client 'qtam', with the\n"
     "  ports main_L, main_R and channel1_L .. channel8_R. --transport follow (the default)\n"
     "  plays while the JACK transport rolls, from its position and a timebase master's\n"
     "  tempo; master does that and publishes bar, beat, tick and tempo, and rolls the\n"
     "  transport at once; off plays at once and ignores the transport. --seconds counts\n"
-    "  the frames played. --no-connect leaves main_L and main_R unconnected.\n"
+    "  the frames played. --no-connect leaves main_L and main_R unconnected. --record\n"
+    "  records the main pair from the first frame played (the server at 44100 Hz).\n"
     "  MIDI: the ports midi_in and midi_out. A note-on at midi_in plays its channel's sound\n"
     "  at once (the pads, always on). --notes-out sends every note played from midi_out,\n"
     "  at the frame its sound starts, on MIDI channel C (1..16, default 10), with a note-off\n"
@@ -244,9 +246,8 @@ std::optional<PlayOptions> ParsePlayArgs(const std::vector<std::string>& words,
         error = "--transport, --no-connect and the MIDI options go with --jack";
         return std::nullopt;
     }
-    if (o.jack && (args->Has("--device") || args->Has("--buffer-size") || args->Has("--latency") ||
-                   !o.record.empty())) {
-        error = "--device, --buffer-size, --latency and --record do not go with --jack";
+    if (o.jack && (args->Has("--device") || args->Has("--buffer-size") || args->Has("--latency"))) {
+        error = "--device, --buffer-size and --latency do not go with --jack";
         return std::nullopt;
     }
     return o;
@@ -314,6 +315,8 @@ int PlayThroughJack(Machine& m, const PlayOptions& o) {
     SongEditor edits(m);
     Transport transport(m, driver, edits);
     driver.ApplySettings(JackSettings(m, o));
+    // Armed before the client opens, so that a transport already rolling is taken from its
+    // first frame.
     driver.OpenDevice();
     if (!driver.Jack().IsOpen()) return Fail("cannot play through JACK: " + driver.JackError());
     const JackOutput& jack = driver.Jack();
@@ -351,7 +354,13 @@ int PlayThroughJack(Machine& m, const PlayOptions& o) {
         };
     }
     std::optional<std::string> lost;
-    driver.OnDeviceLost = [&](const std::string& reason, bool) { lost = reason; };
+    bool recorded = true;
+    driver.OnDeviceLost = [&](const std::string& reason, bool finished) {
+        lost = reason;
+        recorded = finished;
+    };
+    if (!o.record.empty() && !StartLiveSession(m, ExactName(o.record)))
+        return CannotWrite(o.record, "the recording could not be started");
 
     struct sigaction previousInt {};
     struct sigaction previousTerm {};
@@ -365,7 +374,10 @@ int PlayThroughJack(Machine& m, const PlayOptions& o) {
     const int rate = jack.Rate();
     const double played = static_cast<double>(driver.PlayedFrames()) / rate;
     const std::uint64_t xruns = jack.Xruns();
-    if (!lost && o.sync == TransportSync::Master) transport.Stop();
+    if (!lost && o.sync == TransportSync::Master)
+        recorded = transport.Stop();
+    else if (!lost)
+        recorded = driver.FinishTake();
     driver.CloseDevice();
     if (!o.recordPads.empty() && !SaveSong(m, o.recordPads, true))
         Fail("cannot write the recorded song " + o.recordPads);
@@ -382,7 +394,8 @@ int PlayThroughJack(Machine& m, const PlayOptions& o) {
                   played, o.load.pattern, static_cast<unsigned long long>(xruns),
                   interrupted ? " (interrupted)" : "");
     std::cout << line;
-    return lost ? kExitFailure : kExitOk;
+    if (!recorded) CannotWrite(o.record, "the recording could not be finished");
+    return lost || !recorded ? kExitFailure : kExitOk;
 }
 
 }  // namespace
@@ -392,6 +405,9 @@ int RunPlay(const std::vector<std::string>& words) {
     const auto options = ParsePlayArgs(words, error);
     if (!options) return UsageFail("play", error);
     const PlayOptions& o = *options;
+    if (!o.record.empty())
+        if (const std::string why = WriteProblem(o.record, o.force); !why.empty())
+            return CannotWrite(o.record, why);
     if (o.jack) {
         TerminalPrompter prompter(true);
         auto m = NewMachine(prompter);
@@ -399,10 +415,6 @@ int RunPlay(const std::vector<std::string>& words) {
         ResetTransport(*m);  // measure 1 of the chosen pattern
         return PlayThroughJack(*m, o);
     }
-    if (!o.record.empty())
-        if (const std::string why = WriteProblem(o.record, o.force); !why.empty())
-            return CannotWrite(o.record, why);
-
     TerminalPrompter prompter(true);  // the recording's target was checked above
     auto m = NewMachine(prompter);
     if (!LoadForCommand(*m, o.load)) return kExitFailure;

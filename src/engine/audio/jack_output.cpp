@@ -12,8 +12,6 @@ namespace qtam {
 
 namespace {
 
-constexpr double kTicksPerBeat = 1920.0;
-
 // libjack prints its own diagnostics; what the user can act on is said by Open's error.
 void Quiet(const char*) {}
 
@@ -252,7 +250,7 @@ void JackOutput::Timebase(void* position) {
     pos->bar_start_tick = b.barStartTick;
     pos->beats_per_bar = static_cast<float>(beatsPerBar);
     pos->beat_type = 4;
-    pos->ticks_per_beat = kTicksPerBeat;
+    pos->ticks_per_beat = LiveEngine::kTicksPerBeat;
     pos->beats_per_minute = bpm;
 }
 

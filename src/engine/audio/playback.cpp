@@ -31,6 +31,11 @@ std::string DefaultDeviceInsteadText(int deviceNum) {
            "chooses another.";
 }
 
+std::string JackTakeRateText(int rate) {
+    return "A live recording through JACK needs the server to run at 44100 Hz; it runs at " +
+           std::to_string(rate) + " Hz, so nothing is recorded.";
+}
+
 std::string JackUnreachableText(const std::string& reason) {
     return "Q.Tam cannot play through JACK: " + reason +
            ". The Sound device setup chooses the system sound instead.";
@@ -172,6 +177,8 @@ void PlaybackDriver::PublishToEngine() {
     engine_->Publish(m_.song, m_.editor.CurrentPattern, k.NextPattern, m_.editor.HumanizeChecked,
                      k.MainVolumeTarget);
     engine_->PublishSounds(m_.banks);
+    // A live take armed is recorded from the first frame played; its file says 44100 Hz.
+    engine_->SetRecording(m_.Streaming && engine_->Rate() == 44100);
 }
 
 void PlaybackDriver::BeginJackPlaying() {
@@ -184,6 +191,8 @@ void PlaybackDriver::BeginJackPlaying() {
 
 void PlaybackDriver::EndJackPlaying() {
     m_.Playing = false;
+    engine_->SetRecording(false);
+    WriteTake();
     if (m_.Streaming) FinishStream(m_, streamObserver);
     ResetTransport(m_);
     SetMenusEnabled(true);
@@ -193,6 +202,8 @@ void PlaybackDriver::EndJackPlaying() {
 void PlaybackDriver::WatchJack() {
     // A bank loaded or a sound imported meanwhile reaches the engine within a poll.
     engine_->PublishSounds(m_.banks);
+    engine_->SetRecording(m_.Streaming && engine_->Rate() == 44100);
+    WriteTake();
     const bool alive = jack_->Poll([this](const EngineReport& r) {
         if (r.kind == EngineReport::Started && !m_.Playing) BeginJackPlaying();
         if (r.kind == EngineReport::Stopped && m_.Playing) EndJackPlaying();
@@ -248,8 +259,19 @@ void PlaybackDriver::MixNextBlock(int frames) {
     engine_->Process(static_cast<std::uint32_t>(frames), {}, nullptr, 0, nullptr, out);
     engine_->MirrorTo(m_.player);
     engine_->Poll(nullptr);  // nothing to hear of: the step starts are read where they are
-    if (m_.Streaming && m_.stream != nullptr)
-        m_.stream->Append(out, static_cast<std::size_t>(frames) * kBytesPerFrame);
+    WriteTake();
+}
+
+bool PlaybackDriver::FinishTake() {
+    engine_->SetRecording(false);
+    WriteTake();  // the take ends here: what the engine plays until it stops is left out
+    return !m_.Streaming || FinishStream(m_, streamObserver);
+}
+
+void PlaybackDriver::WriteTake() {
+    std::int16_t frames[2 * 4096];
+    while (const std::size_t n = engine_->TakeRecorded(frames, 4096))
+        if (m_.Streaming && m_.stream != nullptr) m_.stream->Append(frames, n * kBytesPerFrame);
 }
 
 const StepStartLog& PlaybackDriver::StepStarts() const {
@@ -263,6 +285,15 @@ void PlaybackDriver::StartPlaying() {
         if (!jack_->IsOpen()) {
             if (OnJackUnreachable) OnJackUnreachable(jackError_);
             return;
+        }
+        // A live take armed is recorded by the engine from its first frame played; its file
+        // says 44100 Hz, the rate of every sound and render.
+        std::int16_t left[2 * 4096];  // anything left of an earlier take
+        while (engine_->TakeRecorded(left, 4096) > 0) {
+        }
+        if (m_.Streaming && jack_->Rate() != 44100) {
+            m_.prompter->Warn(JackTakeRateText(jack_->Rate()));
+            FinishStream(m_, streamObserver);
         }
         PublishToEngine();
         jack_->Start();
@@ -359,7 +390,7 @@ void PlaybackDriver::BlockPlayed(WaveOut& sender) {
 bool PlaybackDriver::StopPlaying() {
     if (jackChosen_) {
         if (jack_->IsOpen()) jack_->Stop();
-        const bool recorded = !m_.Streaming || FinishStream(m_, streamObserver);
+        const bool recorded = FinishTake();
         if (m_.Playing) EndJackPlaying();
         return recorded;
     }

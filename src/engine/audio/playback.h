@@ -38,6 +38,7 @@ struct StreamObserver;
 std::string DeviceLostText(const std::string& reason);
 std::string DefaultDeviceInsteadText(int deviceNum);
 std::string JackUnreachableText(const std::string& reason);
+std::string JackTakeRateText(int rate);
 
 class PlaybackDriver {
 public:
@@ -168,6 +169,9 @@ public:
     // Where the system sound's steps began, counted from the last start (the engine plays on
     // this thread for it): the panel finds the step heard in it. Thread: owner.
     const StepStartLog& StepStarts() const;
+    // Ends a live take through JACK where it is, playing or not (a transport followed goes
+    // on); false when the file could not be written (the user has been told). Thread: owner.
+    bool FinishTake();
     // Underruns the sound server reported while playing, since the driver was made (on
     // PulseAudio only: Playback.UnderrunsCounted). Thread: owner.
     std::uint64_t UnderrunsWhilePlaying() const;
@@ -181,6 +185,8 @@ private:
     void PublishToEngine();
     void StartEngineHere();
     void MixNextBlock(int frames);
+    // Writes what the engine recorded of a live take to the stream file.
+    void WriteTake();
     void SetMenusEnabled(bool enabled);
     void ShowStopButton(bool shown);
     void WriteStaging(int firstWord, int bytes);

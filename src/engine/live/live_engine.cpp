@@ -59,6 +59,7 @@ void LiveEngine::Configure(int rate, TransportSync sync) {
     playingSounds_ = nullptr;
     playing_ = false;
     played_ = 0;
+    takeLost_ = 0;
     commands_.Clear();
     reports_.Clear();
     ForgetReports();
@@ -171,7 +172,6 @@ void PadsToPlace::Place(
 }
 
 BarBeatTick LiveEngine::TimebaseAt(std::int64_t frame, int& beatsPerBar, double& bpm) const {
-    constexpr double kTicksPerBeat = 1920.0;
     bpm = masterBpm_.load(std::memory_order_relaxed);
     beatsPerBar = beatsPerBar_.load(std::memory_order_relaxed);
     return BbtAtFrame(frame, rate_, bpm, beatsPerBar, kTicksPerBeat);
@@ -574,6 +574,9 @@ void LiveEngine::MixChunk(std::uint32_t at, int frames, bool playing) {
     MixBlockTapped(player_, r.out, taps, frames);
     TakeHits(at);
     if (r.main16) std::copy_n(r.out, 2 * frames, r.main16 + 2 * at);
+    if (playing && recording_.load(std::memory_order_acquire) &&
+        !take_.Write(r.out, 2 * static_cast<std::size_t>(frames)))
+        takeLost_.fetch_add(frames, std::memory_order_relaxed);
     for (int side = 0; side < 2; ++side) {
         if (float* main = r.buffers[side])
             for (int f = 0; f < frames; ++f) main[at + f] = r.out[2 * f + side] / kFullScale;

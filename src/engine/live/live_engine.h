@@ -120,6 +120,7 @@ public:
     static constexpr int kPorts = 2 + 2 * kChannels;
     static constexpr int kMaxMidiIn = 256;
     static constexpr int kMaxMidiOut = 512;
+    static constexpr double kTicksPerBeat = 1920.0;  // of the bar, beat and tick it gives
 
     LiveEngine();
     ~LiveEngine();
@@ -149,6 +150,17 @@ public:
     // steers (the host rolls its transport instead).
     void Start();
     void Stop();
+
+    // A live take: while on, every frame played (the main pair, 16-bit interleaved) is kept
+    // for the owner to write; a run that finds no room (the owner far behind) is lost and
+    // counted. Thread: owner.
+    void SetRecording(bool on) { recording_.store(on, std::memory_order_release); }
+    // Up to `maxFrames` frames of the take, oldest first; how many. Thread: owner.
+    std::size_t TakeRecorded(std::int16_t* out, std::size_t maxFrames) {
+        return take_.Read(out, 2 * maxFrames) / 2;
+    }
+    // Frames of takes lost since Configure. Thread: any.
+    std::int64_t RecordingLost() const { return takeLost_.load(std::memory_order_relaxed); }
 
     // Drains what the engine reported, keeps the step starts for Heard and StepNearest, and
     // hands each report to `handle`; frees snapshots of sounds the engine moved past.
@@ -255,6 +267,9 @@ private:
     SoundSnapshots sounds_;
     SpscRing<Command, 16> commands_;
     SpscRing<EngineReport, 1024> reports_;
+    RunRing<std::int16_t, 1 << 19> take_;  // about six seconds at 44100 Hz
+    std::atomic<bool> recording_{false};
+    std::atomic<std::int64_t> takeLost_{0};
     std::atomic<bool> playing_{false};
     std::atomic<std::int64_t> played_{0};
     std::atomic<double> masterBpm_{120};  // what a timebase master gives

@@ -431,6 +431,26 @@ def channel_sum(cli, work):
           f"frame {found} of the live recording)")
 
 
+def take(cli, work):
+    """A live recording through JACK is the live mixer's, as the system sound records it."""
+    demo = os.path.join(os.path.dirname(cli), "demo.sng")
+    ref, out = os.path.join(work, "live.wav"), os.path.join(work, "take.wav")
+    subprocess.run([cli, "play", demo, "--seconds", "1", "--record", ref, "-f"], check=True,
+                   env=dict(os.environ, SDL_AUDIODRIVER="dummy"), stdout=subprocess.DEVNULL)
+    server = Server(f"qtam-take-{os.getpid()}")
+    try:
+        r = subprocess.run([cli, "play", demo, "--jack", "--transport", "off", "--no-connect",
+                            "--seconds", "2", "--record", out, "-f"], env=server.env,
+                           capture_output=True, text=True, timeout=60)
+    finally:
+        server.stop()
+    live, got = read_wav(ref), read_wav(out) if os.path.exists(out) else []
+    check(r.returncode == 0 and len(got) >= 2 * 2 * 44100,
+          f"take: two seconds recorded ({len(got) // 2} frames; {r.stderr.strip()})")
+    check(len(live) > 80000 and got[:len(live)] == live,
+          "take: the recording is the live mixer's, frame for frame from the start")
+
+
 def server_loss(cli, work):
     song, bank = click_song(cli, work)
     name = f"qtam-loss-{os.getpid()}"
@@ -464,7 +484,7 @@ def server_loss(cli, work):
 
 SCENARIOS = {"follow": follow_start, "48000": follow_48000, "relocate": relocate,
              "master-tempo": master_tempo, "master-bbt": master_bbt,
-             "channel-sum": channel_sum, "server-loss": server_loss}
+             "channel-sum": channel_sum, "take": take, "server-loss": server_loss}
 
 
 def main():
