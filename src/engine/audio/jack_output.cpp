@@ -200,19 +200,18 @@ void JackOutput::SetCaptureLatency(int mode) {
 int JackOutput::Process(std::uint32_t frames) {
     for (int p = 0; p < LiveEngine::kPorts; ++p)
         buffers_[p] = static_cast<float*>(jack_port_get_buffer(ports_[p], frames));
+    // The transport as it stands; the engine decides whether it follows it.
     HostPosition at;
     at.time = jack_last_frame_time(client_);
-    if (!engine_.OwnClock()) {
-        jack_position_t pos{};
-        at.rolling = jack_transport_query(client_, &pos) == JackTransportRolling;
-        at.frame = pos.frame;
-        at.bbt = (pos.valid & JackPositionBBT) != 0;
-        at.bar = pos.bar;
-        at.beat = pos.beat;
-        at.tick = pos.tick;
-        at.ticksPerBeat = pos.ticks_per_beat;
-        at.bpm = pos.beats_per_minute;
-    }
+    jack_position_t pos{};
+    at.rolling = jack_transport_query(client_, &pos) == JackTransportRolling;
+    at.frame = pos.frame;
+    at.bbt = (pos.valid & JackPositionBBT) != 0;
+    at.bar = pos.bar;
+    at.beat = pos.beat;
+    at.tick = pos.tick;
+    at.ticksPerBeat = pos.ticks_per_beat;
+    at.bpm = pos.beats_per_minute;
     const int in = ReadMidi(frames);
     engine_.Process(frames, at, midiEvents_, in, buffers_);
     void* out = jack_port_get_buffer(midiOut_, frames);

@@ -12,6 +12,7 @@ namespace qtam {
 namespace {
 
 constexpr float kFullScale = 32768.0f;
+const SoundTable kNoSounds{};  // before the first snapshot
 
 }  // namespace
 
@@ -227,8 +228,7 @@ void LiveEngine::TakeSounds() {
     const SoundSnapshot* s = sounds_.Acquire();
     if (s == playingSounds_) return;
     playingSounds_ = s;
-    static const SoundTable kNone{};
-    player_.sounds = s ? &s->byInstrument : &kNone;
+    player_.sounds = s ? &s->byInstrument : &kNoSounds;
     if (player_.song != nullptr) UpdateVoiceRates(player_);
 }
 

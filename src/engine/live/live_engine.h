@@ -136,7 +136,8 @@ public:
     // The MIDI settings, heard from the next Publish on.
     void SetMidi(const MidiSettings& midi) { midi_ = midi; }
     const MidiSettings& Midi() const { return midi_; }
-    // Plays on its own (the transport off, or a MIDI clock followed instead).
+    // Plays on its own (the transport off, or a MIDI clock followed instead), by the settings
+    // handed over last.
     bool OwnClock() const { return sync_ == TransportSync::Off || midi_.clockIn; }
 
     // Hands over the Song, the edited pattern (where a start begins), the queued pattern, the
