@@ -42,8 +42,10 @@ test: check-format build build-asan
 # of their own: any report fails the run. The reports go to files, so that tests which read
 # their programs' output are not misled, and are printed at the end. ASLR is off for the run
 # (setarch -R): on some kernels the sanitizer's runtime otherwise stops at start-up with
-# "unexpected memory mapping".
+# "unexpected memory mapping". The suppressions (tests/tsan.supp) cover only libraries built
+# without the sanitizer. The build's tools (the icon, the kit) run under the same options.
 TSAN_REPORTS = $(abspath $(TSAN_BUILD))/tsan-reports
+build-tsan tsan: export TSAN_OPTIONS = suppressions=$(CURDIR)/tests/tsan.supp
 build-tsan: deps
 	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQTAM_TSAN=ON -DQTAM_TESTS=ON \
 	  -DQTAM_BENCH=OFF
@@ -51,7 +53,7 @@ build-tsan: deps
 
 tsan: build-tsan
 	rm -rf $(TSAN_REPORTS) && mkdir -p $(TSAN_REPORTS)
-	TSAN_OPTIONS="suppressions=$(CURDIR)/tests/tsan.supp log_path=$(TSAN_REPORTS)/report" \
+	TSAN_OPTIONS="$$TSAN_OPTIONS log_path=$(TSAN_REPORTS)/report" \
 	  setarch $$(uname -m) -R ctest --test-dir $(TSAN_BUILD) -L threads --output-on-failure \
 	  -j$(JOBS) || failed=1; \
 	if ls $(TSAN_REPORTS)/report.* >/dev/null 2>&1; then cat $(TSAN_REPORTS)/report.*; failed=1; fi; \
