@@ -18,7 +18,8 @@ packages=(
 
 # Tests, benchmarks and fuzzing: test frameworks, independent readers of what the program
 # writes, a private X server and sound server, the desktop-integration validators, and clang
-# with its libFuzzer runtime (libclang-rt-14-dev) for `make fuzz`.
+# with its libFuzzer runtime (libclang-rt-14-dev) for `make fuzz`, and g++'s ThreadSanitizer
+# runtime (libtsan2) for `make tsan`.
 test_packages=(
   clang-format
   libgtest-dev libgmock-dev libbenchmark-dev
@@ -30,6 +31,7 @@ test_packages=(
   jackd2 python3-jack-client
   desktop-file-utils appstream shared-mime-info xdg-utils libglib2.0-bin lintian
   clang libclang-rt-14-dev
+  libtsan2
 )
 
 if [ "${1:-}" = "--test" ]; then

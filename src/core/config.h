@@ -2,6 +2,8 @@
 // The program's configuration "QTam.ini": read once at start-up, written once at exit. Lines
 // and sections the program does not own are kept.
 
+#include <array>
+#include <cstdint>
 #include <string>
 
 #include "core/profile.h"
@@ -28,6 +30,16 @@ inline constexpr int kMinLatencyMs = 20;
 inline constexpr int kMaxLatencyMs = 500;
 inline constexpr int kDefaultLatencyMs = 120;
 
+// Each channel's MIDI note (General MIDI drums) until the user chooses others, and the export's
+// note for a sound whose name says nothing: kick, snare, closed and open hat, clap, tom, crash,
+// ride.
+inline constexpr std::array<std::uint8_t, 8> kDefaultMidiNotes{36, 38, 42, 46, 39, 45, 49, 51};
+
+// The channels' notes as QTam.ini keeps them ("36,38,42,46,39,45,49,51"); ParseMidiNotes
+// leaves `notes` as it was and returns false unless the text is eight notes 0..127.
+std::string MidiNotesText(const std::array<std::uint8_t, 8>& notes);
+bool ParseMidiNotes(const std::string& text, std::array<std::uint8_t, 8>& notes);
+
 // Every setting of the file; the defaults are what a missing file or key gives.
 struct ConfigSettings {
     int Times_Used = 0;  // as read; written back plus 1
@@ -50,7 +62,7 @@ struct ConfigSettings {
     int MidiClockOut = 0;
     int MidiClockIn = 0;
     int MidiProgramChange = 0;  // 0 off, 1 in, 2 out, 3 both
-    std::string MidiNotes = "36,38,42,46,39,45,49,51";
+    std::string MidiNotes = MidiNotesText(kDefaultMidiNotes);
     int MidiNotesFromSounds = 1;  // 1: each channel's note is its sound's, not Notes
     int PosX = kDesignLeft;
     int PosY = kDesignTop;

@@ -17,7 +17,7 @@ constexpr int kPatterns = 8;
 constexpr int kMeasures = 16;
 constexpr int kChannels = 8;
 constexpr int kSlots = 16;
-// Beats per minute a Song plays at.
+// The tempo range played, in beats per minute: a stored tempo outside it plays at the nearer end.
 inline constexpr int kTempoMin = 50;
 inline constexpr int kTempoMax = 250;
 

@@ -50,16 +50,13 @@ struct WaveDeviceSettings {
     int MidiClockOut = 0;
     int MidiClockIn = 0;
     int MidiProgramChange = 0;
-    std::array<std::uint8_t, 8> MidiNotes{36, 38, 42, 46, 39, 45, 49, 51};
+    std::array<std::uint8_t, 8> MidiNotes = kDefaultMidiNotes;
     // 1: each channel's note is the one the MIDI file export gives its sound (the playback
     // driver's NotesOfSounds), and MidiNotes is kept for when it is 0.
     int MidiNotesFromSounds = 1;
 };
 
-// The channels' notes as QTam.ini keeps them ("36,38,42,46,39,45,49,51"); ParseMidiNotes
-// leaves `notes` as it was and returns false unless the text is eight notes 0..127.
-std::string MidiNotesText(const std::array<std::uint8_t, 8>& notes);
-bool ParseMidiNotes(const std::string& text, std::array<std::uint8_t, 8>& notes);
+// The notes' text in QTam.ini: MidiNotesText and ParseMidiNotes (core/config.h).
 
 // Frames per playback block. A value out of 2..10 (a hand-edited configuration) is pulled
 // into the range, since one staging half holds at most 10240 frames.

@@ -15,13 +15,9 @@ struct NsmClient::Link {
 };
 
 struct NsmClient::Callbacks {
-    // /reply s:"/nsm/server/announce" ...: the server has taken us on.
-    static int Reply(const char*, const char* types, lo_arg** argv, int argc, lo_message,
-                     void* self) {
-        if (argc >= 1 && types[0] == 's' && std::string(&argv[0]->s) == "/nsm/server/announce")
-            static_cast<NsmClient*>(self)->announced_ = true;
-        return 0;
-    }
+    // /reply and /error: the server's answers to the announcement. Taken and dropped, since
+    // nothing waits for them (the open that follows is what matters).
+    static int Reply(const char*, const char*, lo_arg**, int, lo_message, void*) { return 0; }
     // /nsm/client/open s:path s:display_name s:client_id
     static int Open(const char*, const char*, lo_arg** argv, int, lo_message, void* self) {
         static_cast<NsmClient*>(self)->Opened(&argv[0]->s);
@@ -71,10 +67,7 @@ void NsmClient::Poll() {
 void NsmClient::Opened(const std::string& path) {
     std::string message;
     const bool ok = handlers_.open && handlers_.open(path, message);
-    if (ok) {
-        path_ = path;
-        dirty_ = -1;  // told afresh after the open
-    }
+    if (ok) dirty_ = -1;  // told afresh after the open
     Answer("/nsm/client/open", ok, ok && message.empty() ? "Opened" : message);
 }
 

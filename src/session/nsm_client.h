@@ -35,10 +35,6 @@ public:
     void Poll();
     // Tells the server when the work's changed state differs from what it was last told.
     void SetDirty(bool dirty);
-    // The server answered the announcement.
-    bool Announced() const { return announced_; }
-    // The session's path, once opened ("" before).
-    const std::string& Path() const { return path_; }
 
 private:
     NsmClient() = default;
@@ -51,9 +47,7 @@ private:
     struct Link;
     std::unique_ptr<Link> link_;
     Handlers handlers_;
-    bool announced_ = false;
     int dirty_ = -1;  // -1: nothing told yet
-    std::string path_;
 };
 
 }  // namespace qtam

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "core/config.h"
 #include "core/files.h"
 #include "core/machine.h"
 #include "core/sample_bank.h"
@@ -48,9 +49,6 @@ constexpr std::uint8_t kKitNotes[20] = {
     71,  // Zap: Short Whistle
 };
 
-// When a sound's name says nothing: kick, snare, closed and open hat, clap, tom, crash, ride.
-constexpr std::uint8_t kChannelNotes[kChannels] = {36, 38, 42, 46, 39, 45, 49, 51};
-
 bool Says(const std::string& name, const char* word) {
     return name.find(word) != std::string::npos;
 }
@@ -84,7 +82,7 @@ std::uint8_t DrumNoteFor(const Machine& m, int code, int channel) {
         const std::uint8_t byName = NoteByName(m.banks.userbank.slot(code - 100).name);
         if (byName != 0) return byName;
     }
-    return kChannelNotes[channel - 1];
+    return kDefaultMidiNotes[channel - 1];  // a name that says nothing
 }
 
 std::array<std::uint8_t, kChannels> DrumNotesOf(const Machine& m, int pattern) {

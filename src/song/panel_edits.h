@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "core/song.h"
 #include "song/slides.h"
 
 namespace qtam {

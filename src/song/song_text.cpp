@@ -399,7 +399,7 @@ struct Parser {
         long n = 0;
         if (IsStored(w)) return StoredSongValue(w);
         if (key == "tempo") {
-            if (!Number(w, 1, 50, 250, "a tempo in BPM", n)) return false;
+            if (!Number(w, 1, kTempoMin, kTempoMax, "a tempo in BPM", n)) return false;
             song.tempo = static_cast<std::uint16_t>(n);
             return NoMoreWords(w, 2, key);
         }
@@ -870,11 +870,11 @@ std::string FormatSongText(const Song& song,
     out << FieldLine("author", song.author, TextKind::Cp1252);
     out << FieldLine("copyright", song.copyright, TextKind::Cp1252);
     // A value outside what Q.Tam plays is written as stored, with what is played instead.
-    if (song.tempo >= 50 && song.tempo <= 250)
+    if (song.tempo >= kTempoMin && song.tempo <= kTempoMax)
         out << "tempo " << song.tempo << "\n";
     else
-        out << "tempo stored " << song.tempo << "  # outside 50..250: played as "
-            << std::clamp<int>(song.tempo, 50, 250) << "\n";
+        out << "tempo stored " << song.tempo << "  # outside " << kTempoMin << ".." << kTempoMax
+            << ": played as " << std::clamp<int>(song.tempo, kTempoMin, kTempoMax) << "\n";
     if (song.shuffle >= 100 && song.shuffle <= 150)
         out << "shuffle " << 2 * song.shuffle - 200 << "\n";
     else

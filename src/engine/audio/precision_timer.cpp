@@ -18,23 +18,7 @@ SteadyTime TimePointOf(std::int64_t ms) {
 }
 
 int NiceOf(TimerThreadPriority p) {
-    switch (p) {
-        case TimerThreadPriority::tpIdle:
-            return 19;
-        case TimerThreadPriority::tpLowest:
-            return 10;
-        case TimerThreadPriority::tpLower:
-            return 5;
-        case TimerThreadPriority::tpNormal:
-            return 0;
-        case TimerThreadPriority::tpHigher:
-            return -5;
-        case TimerThreadPriority::tpHighest:
-            return -10;
-        case TimerThreadPriority::tpTimeCritical:
-            return -20;
-    }
-    return 0;
+    return p == TimerThreadPriority::tpHigher ? -5 : 0;
 }
 
 }  // namespace
@@ -64,7 +48,6 @@ PrecisionTimer::~PrecisionTimer() {
     }
     shared_->cv.notify_all();
     if (worker_.joinable()) worker_.join();
-    if (destroyed_) *destroyed_ = true;
 }
 
 std::int64_t PrecisionTimer::Clock() {
@@ -77,9 +60,7 @@ void PrecisionTimer::SetEnabled(bool value) {
     if (value && Interval() == 0) return;
     enabled_ = value;
     if (value) {
-        startValue_ = elapsed_.load();
-        startTime_ = Clock();
-        nextTick_ = startTime_ + Interval();
+        nextTick_ = Clock() + Interval();
         if (!worker_.joinable()) worker_ = std::thread([this] { Run(); });
     }
     {
@@ -104,20 +85,6 @@ void PrecisionTimer::SetThreadPriority(TimerThreadPriority value) {
 void PrecisionTimer::ApplyPriority() {
     const int tid = workerTid_.load();
     if (tid != 0) setpriority(PRIO_PROCESS, static_cast<id_t>(tid), NiceOf(priority_.load()));
-}
-
-void PrecisionTimer::SetCountDown(bool value) {
-    if (value == countDown_.load()) return;
-    countDown_ = value;
-    if (enabled_) {
-        startTime_ = Clock();
-        startValue_ = elapsed_.load();
-    }
-}
-
-std::int32_t PrecisionTimer::Ticks() const {
-    const int interval = Interval();
-    return interval == 0 ? 0 : Elapsed() / interval;
 }
 
 void PrecisionTimer::Run() {
@@ -145,11 +112,7 @@ void PrecisionTimer::Run() {
             }
         }
         if (interrupted) continue;
-        const std::int64_t now = Clock();
-        nextTick_ = now + Interval();
-        const std::int64_t since = now - startTime_.load();
-        elapsed_ =
-            static_cast<std::int32_t>(countDown_ ? startValue_ - since : since + startValue_);
+        nextTick_ = Clock() + Interval();
 
         const std::uint64_t ticket = ++s.ticksPosted;
         events_.Post([shared = shared_, ticket] { RunTick(shared, ticket); });
@@ -161,34 +124,13 @@ void PrecisionTimer::RunTick(const std::shared_ptr<Shared>& shared, std::uint64_
     // Held by the lambda, so it outlives a timer that a handler destroys.
     std::shared_ptr<Shared> keep = shared;
     PrecisionTimer* t = keep->timer;
-    if (t != nullptr && t->enabled_) t->DoTimer();
+    // The handler may destroy the timer: nothing of it is used after the call.
+    if (t != nullptr && t->enabled_ && t->OnTimer) t->OnTimer(*t);
     {
         std::lock_guard lock(keep->mutex);
         keep->ticksRun = ticket;
     }
     keep->cv.notify_all();
-}
-
-void PrecisionTimer::DoTimer() {
-    bool destroyed = false;
-    bool* outer = destroyed_;
-    destroyed_ = &destroyed;
-    auto gone = [&] {
-        if (!destroyed) return false;
-        if (outer) *outer = true;
-        return true;
-    };
-
-    if (OnTimer) OnTimer(*this);
-    if (gone()) return;
-    const bool stop =
-        countDown_ ? (Ticks() <= StopAt || Elapsed() <= 0) : (StopAt > 0 && Ticks() >= StopAt);
-    if (stop) {
-        SetEnabled(false);
-        if (OnStop) OnStop(*this);
-        if (gone()) return;
-    }
-    destroyed_ = outer;
 }
 
 }  // namespace qtam

@@ -62,7 +62,6 @@ public:
 
     // The list entry selected (0-based), or -1.
     int SelectedEntry() const;
-    int LastSelectedEntry() const { return lastSelected_; }
     const std::string& EditorBankPath() const { return editorBankPath_; }
     QStringList EntryTexts() const;
     WaveOut& Playback() { return playback_; }

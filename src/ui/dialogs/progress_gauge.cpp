@@ -33,51 +33,26 @@ QString ProgressGauge::Text() const {
     return QString::fromStdString(gauge_.Text());
 }
 
-void ProgressGauge::SetKind(GaugeKind kind) {
-    kind_ = kind;
-    update();
-}
-
-void ProgressGauge::SetShowText(bool show) {
-    showText_ = show;
-    update();
-}
-
-void ProgressGauge::SetBorderStyle(GaugeBorder border) {
-    border_ = border;
-    update();
-}
-
 void ProgressGauge::SetForeColor(const QColor& color) {
     foreColor_ = color;
     update();
 }
 
-void ProgressGauge::SetBackColor(const QColor& color) {
-    backColor_ = color;
-    update();
-}
-
 void ProgressGauge::PaintGauge(QPainter& p, const QRect& area) const {
-    p.fillRect(area, backColor_);
-    QRect inner = area;
-    if (border_ == GaugeBorder::Single) {
-        p.setPen(QPen(Qt::black, 0));
-        p.drawRect(area.adjusted(0, 0, -1, -1));
-        inner = area.adjusted(1, 1, -1, -1);
-    }
+    const QColor back = Qt::white;
+    p.fillRect(area, back);
+    p.setPen(QPen(Qt::black, 0));
+    p.drawRect(area.adjusted(0, 0, -1, -1));
+    const QRect inner = area.adjusted(1, 1, -1, -1);
     if (inner.isEmpty()) return;
 
     QRect bar;
-    if (kind_ == GaugeKind::HorizontalBar) {
-        const int width = gauge_.BarWidth(inner.width());
-        if (width > 0) {
-            bar = QRect(inner.left(), inner.top(), width, inner.height());
-            p.fillRect(bar, foreColor_);
-        }
+    const int width = gauge_.BarWidth(inner.width());
+    if (width > 0) {
+        bar = QRect(inner.left(), inner.top(), width, inner.height());
+        p.fillRect(bar, foreColor_);
     }
 
-    if (!showText_) return;
     // The text in the bar's colour over the background and in the background's colour over
     // the bar, so every part of it stands out.
     const QString text = Text();
@@ -87,7 +62,7 @@ void ProgressGauge::PaintGauge(QPainter& p, const QRect& area) const {
     p.drawText(inner, Qt::AlignCenter, text);
     if (!bar.isEmpty()) {
         p.setClipRect(bar);
-        p.setPen(backColor_);
+        p.setPen(back);
         p.drawText(inner, Qt::AlignCenter, text);
     }
     p.restore();

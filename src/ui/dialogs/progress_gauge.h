@@ -12,10 +12,6 @@ namespace qtam {
 class ProgressGauge : public QWidget {
     Q_OBJECT
 public:
-    // Only the horizontal bar and the text are drawn; the other kinds show the text alone.
-    enum class GaugeKind { Text, HorizontalBar, VerticalBar, Pie, Needle };
-    enum class GaugeBorder { None, Single };
-
     // A reusable control: it needs nothing of the program, so it takes no AppContext.
     explicit ProgressGauge(QWidget* parent = nullptr);
 
@@ -33,16 +29,9 @@ public:
     int Percent() const { return gauge_.Percent(); }
     QString Text() const;  // "50%"
 
-    GaugeKind Kind() const { return kind_; }
-    void SetKind(GaugeKind kind);
-    bool ShowText() const { return showText_; }
-    void SetShowText(bool show);
-    GaugeBorder BorderStyle() const { return border_; }
-    void SetBorderStyle(GaugeBorder border);
+    // The bar's colour; the background is white, inside a black frame.
     QColor ForeColor() const { return foreColor_; }
     void SetForeColor(const QColor& color);
-    QColor BackColor() const { return backColor_; }
-    void SetBackColor(const QColor& color);
 
     QSize sizeHint() const override { return {100, 100}; }
 
@@ -53,11 +42,7 @@ private:
     void PaintGauge(QPainter& p, const QRect& area) const;
 
     Gauge gauge_;
-    GaugeKind kind_ = GaugeKind::HorizontalBar;
-    bool showText_ = true;
-    GaugeBorder border_ = GaugeBorder::Single;
     QColor foreColor_ = Qt::black;
-    QColor backColor_ = Qt::white;
 };
 
 }  // namespace qtam

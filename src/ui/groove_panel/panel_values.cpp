@@ -58,7 +58,7 @@ int VolumeSliderTop(int volume) {
 
 int TempoFromSliderOffset(int offset) {
     offset = std::clamp(offset, 0, kTempoSliderLeftMax - kTempoSliderLeftMin);
-    return Nearest(offset * 3.125) + 50;
+    return Nearest(offset * 3.125) + kTempoMin;
 }
 
 int ShuffleFromSliderOffset(int offset) {
@@ -67,7 +67,8 @@ int ShuffleFromSliderOffset(int offset) {
 }
 
 int TempoSliderOffset(int tempo) {
-    return std::clamp(Nearest((tempo - 50) * 0.32), 0, kTempoSliderLeftMax - kTempoSliderLeftMin);
+    return std::clamp(Nearest((tempo - kTempoMin) * 0.32), 0,
+                      kTempoSliderLeftMax - kTempoSliderLeftMin);
 }
 
 int ShuffleSliderOffset(int shuffle) {
