@@ -279,11 +279,14 @@ void NoteMasterTempo(int before, int after, double bpm) {
 // Tells what following the MIDI clock did to the Song's tempo.
 void NoteClockTempo(int before, int after, double bpm) {
     if (after == before) return;
-    char text[160];
+    char text[200];
+    char outside[100] = "";
+    if (bpm < kTempoMin - 0.5 || bpm > kTempoMax + 0.5)
+        std::snprintf(outside, sizeof outside,
+                      ", outside %d..%d: played at the clock's tempo all the same", kTempoMin,
+                      kTempoMax);
     std::snprintf(text, sizeof text, "tempo %d from the MIDI clock (%.2f BPM%s)", after, bpm,
-                  bpm < kTempoMin - 0.5 || bpm > kTempoMax + 0.5
-                      ? ", outside 50..250: played at the clock's tempo all the same"
-                      : "");
+                  outside);
     Note(text);
 }
 

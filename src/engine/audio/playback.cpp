@@ -50,7 +50,6 @@ PlaybackDriver::PlaybackDriver(Machine& m, EventQueue& events)
       jack_(std::make_unique<JackOutput>(*engine_)) {
     Playback.OnDone = [this](WaveOut& sender) { BlockPlayed(sender); };
     watch_.SetInterval(kWatchIntervalMs);
-    watch_.SetThreadPriority(TimerThreadPriority::tpNormal);
     watch_.OnTimer = [this](PrecisionTimer&) { WatchDevice(); };
 }
 

@@ -17,10 +17,6 @@ SteadyTime TimePointOf(std::int64_t ms) {
     return SteadyTime(std::chrono::milliseconds(ms));
 }
 
-int NiceOf(TimerThreadPriority p) {
-    return p == TimerThreadPriority::tpHigher ? -5 : 0;
-}
-
 }  // namespace
 
 struct PrecisionTimer::Shared {
@@ -76,21 +72,10 @@ void PrecisionTimer::SetInterval(std::uint16_t value) {
     interval_ = value;
 }
 
-void PrecisionTimer::SetThreadPriority(TimerThreadPriority value) {
-    if (value == priority_.load()) return;
-    priority_ = value;
-    ApplyPriority();
-}
-
-void PrecisionTimer::ApplyPriority() {
-    const int tid = workerTid_.load();
-    if (tid != 0) setpriority(PRIO_PROCESS, static_cast<id_t>(tid), NiceOf(priority_.load()));
-}
-
 void PrecisionTimer::Run() {
-    workerTid_ = static_cast<int>(syscall(SYS_gettid));
-    // The owner may have set the priority before the thread existed.
-    ApplyPriority();
+    // A tick a little ahead of other work when allowed (raising it usually needs privileges,
+    // and then it silently stays as it is).
+    setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), -5);
     Shared& s = *shared_;
     std::unique_lock lock(s.mutex);
     for (;;) {

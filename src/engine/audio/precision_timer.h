@@ -19,9 +19,6 @@
 
 namespace qtam {
 
-// The worker's scheduling priority: tpHigher (nice -5, when allowed) unless set to tpNormal.
-enum class TimerThreadPriority { tpNormal, tpHigher };
-
 class PrecisionTimer {
 public:
     using NotifyEvent = std::function<void(PrecisionTimer& sender)>;
@@ -41,9 +38,6 @@ public:
     std::uint16_t Interval() const { return interval_.load(); }
     // 0 disables the timer. Thread: owner.
     void SetInterval(std::uint16_t value);
-    // Best effort: raising the priority usually needs privileges and then silently fails.
-    // Thread: owner.
-    void SetThreadPriority(TimerThreadPriority value);
 
     // Runs on the owner's thread at every tick.
     NotifyEvent OnTimer;
@@ -53,16 +47,13 @@ private:
 
     static std::int64_t Clock();
     void Run();
-    void ApplyPriority();
     static void RunTick(const std::shared_ptr<Shared>& shared, std::uint64_t ticket);
 
     EventQueue& events_;
     std::shared_ptr<Shared> shared_;
     std::thread worker_;
-    std::atomic<int> workerTid_{0};
 
     bool enabled_ = false;
-    std::atomic<TimerThreadPriority> priority_{TimerThreadPriority::tpHigher};
     std::atomic<std::uint16_t> interval_{1000};
     std::atomic<std::int64_t> nextTick_{0};
 };

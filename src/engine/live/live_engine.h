@@ -24,6 +24,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/config.h"
 #include "core/player.h"
 #include "core/song.h"
 #include "engine/device_settings.h"
@@ -44,7 +45,7 @@ const char* TransportSyncName(TransportSync sync);
 struct MidiSettings {
     int channel = 10;  // 1..16: the MIDI channel of the notes out
     // The note of each channel, out and in (the pads); a note no channel has is ignored.
-    std::array<std::uint8_t, kChannels> notes{36, 38, 42, 46, 39, 45, 49, 51};
+    std::array<std::uint8_t, kChannels> notes = kDefaultMidiNotes;
     bool notesOut = true;   // every note played leaves as note-on, and note-off at the next step
     bool clockOut = false;  // 24 ticks a beat, Start, Continue, Stop, Song Position Pointer
     // Follows a clock coming in: its Start, Continue and Stop, its tempo and Song Position Pointer.
