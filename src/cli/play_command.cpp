@@ -372,8 +372,10 @@ int PlayThroughJack(Machine& m, const PlayOptions& o) {
         o.seconds ? static_cast<std::int64_t>(*o.seconds * jack.Rate() + 0.5) : INT64_MAX;
     // Follow waits for the transport, clock in for the clock's Start.
     if (o.sync != TransportSync::Follow && !o.clockIn) transport.Start();
-    while (!interrupted && !lost && driver.PlayedFrames() < target)
-        events.WaitAndProcess(std::chrono::milliseconds(20));
+    while (!interrupted && !lost && driver.PlayedFrames() < target) {
+        events.ProcessEvents();
+        ::usleep(20000);  // a signal ends the sleep at once: Ctrl-C leaves the server promptly
+    }
     const int rate = jack.Rate();
     const double played = static_cast<double>(driver.PlayedFrames()) / rate;
     const std::uint64_t xruns = jack.Xruns();
