@@ -128,13 +128,15 @@ std::optional<BankImage> ParseBank(std::span<const std::uint8_t> bytes, std::int
 
 namespace {
 
-// The slot's buffer, made at the bank's capacity the first time without clearing it: every
-// reader stops at the slot's sampleCount (a shorter sound loaded later leaves the end of the
-// earlier one there anyway), so the pages past the sound are never touched. Loading the kit
-// no longer writes 1.6 MB of zeros that nothing reads.
+// The slot's buffer for a whole new sound, at the bank's capacity, made without clearing it:
+// every reader stops at the slot's sampleCount (a shorter sound loaded later leaves the end of
+// the earlier one there anyway), so the pages past the sound are never touched. Loading the
+// kit no longer writes 1.6 MB of zeros that nothing reads. A buffer a sound snapshot shares is
+// never written: the sound gets a new one (nothing of the old one is kept, so none is copied).
 std::int16_t* SoundBuffer(SampleBank& bank, int n) {
     SampleSlot& s = bank.slot(n);
-    if (!s.samples) s.samples.reset(new std::int16_t[static_cast<std::size_t>(bank.capacity)]);
+    if (!s.samples || s.samples.use_count() > 1)
+        s.samples.reset(new std::int16_t[static_cast<std::size_t>(bank.capacity)]);
     return s.samples.get();
 }
 
