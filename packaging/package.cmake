@@ -35,7 +35,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${QTAM_HOMEPAGE})
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libsdl2-2.0-0")
+# Libraries the programs load by name when first needed, which shlibdeps cannot see.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libsdl2-2.0-0, libsndfile1, libsoxr0, libarchive13")
 # The shell completion of qtam-cli is loaded by bash-completion.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland, bash-completion")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -39,7 +39,9 @@ void TakeActiveUserbankIntoSong(Machine& m) {
 
 }  // namespace
 
-bool LoadInternalBank(Machine& m, const std::string& fileName) {
+namespace {
+
+bool LoadKitFile(Machine& m, const std::string& fileName, bool sounds) {
     BusyCursor busy(*m.prompter);
 
     SampleBank& bank = m.banks.internalBank;
@@ -55,8 +57,21 @@ bool LoadInternalBank(Machine& m, const std::string& fileName) {
         m.prompter->Warn(FileFailureText(kMsgKitFailed, fileName, reason));
         return false;
     }
-    InstallBank(bank, m.banks.transfer, *image);
+    if (sounds)
+        InstallBank(bank, *image);
+    else
+        InstallBankNames(bank, *image);
     return true;
+}
+
+}  // namespace
+
+bool LoadInternalBank(Machine& m, const std::string& fileName) {
+    return LoadKitFile(m, fileName, true);
+}
+
+bool LoadInternalBankNames(Machine& m, const std::string& fileName) {
+    return LoadKitFile(m, fileName, false);
 }
 
 std::string DataFolderFor(const std::string& programPath) {

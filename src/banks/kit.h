@@ -20,6 +20,9 @@ inline constexpr const char* kMsgKitFailed =
 // Fills the internal bank from a kit file (userbank format, 40000 samples per slot at most).
 // A refused kit leaves the internal bank as it was.
 bool LoadInternalBank(Machine& m, const std::string& fileName);
+// The same file checked in full, but only the names and attributes of its sounds taken, not
+// the sounds: for what only shows them. The internal bank's slots are left without sound.
+bool LoadInternalBankNames(Machine& m, const std::string& fileName);
 
 // The folder of the program's data (the kit, the example songs), ending in a separator: the
 // program's own folder when the kit lies beside it (a build folder), otherwise the installed

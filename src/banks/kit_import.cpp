@@ -2,6 +2,7 @@
 
 #include <archive.h>
 #include <archive_entry.h>
+#include <dlfcn.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -122,18 +123,64 @@ bool ReadDrumkitXml(const fs::path& xml, Kit& kit, std::string& error) {
 
 // ---- .h2drumkit
 
+// libarchive, loaded when a kit archive is first unpacked: with it and what it links (ICU,
+// libxml2, the compressors) loaded at start, every start of either program took several
+// milliseconds longer, for the one import that needs it.
+struct ArchiveLibrary {
+    bool ok = false;
+    // clang-format off
+#define QTAM_ARCHIVE_FUNCTIONS(X) \
+    X(archive_read_new) \
+    X(archive_read_support_filter_all) \
+    X(archive_read_support_format_all) \
+    X(archive_read_open_filename) \
+    X(archive_read_next_header) \
+    X(archive_read_data_block) \
+    X(archive_error_string) \
+    X(archive_read_free) \
+    X(archive_entry_filetype) \
+    X(archive_entry_pathname) \
+    X(archive_entry_size)
+    // clang-format on
+#define QTAM_ARCHIVE_POINTER(name) decltype(&::name) name = nullptr;
+    QTAM_ARCHIVE_FUNCTIONS(QTAM_ARCHIVE_POINTER)
+#undef QTAM_ARCHIVE_POINTER
+};
+
+const ArchiveLibrary& Archive() {
+    static const ArchiveLibrary library = [] {
+        ArchiveLibrary l;
+        void* handle = ::dlopen("libarchive.so.13", RTLD_NOW | RTLD_LOCAL);
+        if (handle == nullptr) return l;
+        bool all = true;
+#define QTAM_ARCHIVE_FIND(name)                                          \
+    l.name = reinterpret_cast<decltype(l.name)>(::dlsym(handle, #name)); \
+    all = all && l.name != nullptr;
+        QTAM_ARCHIVE_FUNCTIONS(QTAM_ARCHIVE_FIND)
+#undef QTAM_ARCHIVE_FIND
+        l.ok = all;
+        return l;
+    }();
+    return library;
+}
+
 bool Unpack(const std::string& archivePath, const fs::path& into, std::string& error) {
-    archive* a = archive_read_new();
-    archive_read_support_filter_all(a);
-    archive_read_support_format_all(a);
-    bool ok = archive_read_open_filename(a, archivePath.c_str(), 65536) == ARCHIVE_OK;
+    const ArchiveLibrary& la = Archive();
+    if (!la.ok) {
+        error = "the archive library (libarchive.so.13) could not be loaded";
+        return false;
+    }
+    archive* a = la.archive_read_new();
+    la.archive_read_support_filter_all(a);
+    la.archive_read_support_format_all(a);
+    bool ok = la.archive_read_open_filename(a, archivePath.c_str(), 65536) == ARCHIVE_OK;
     std::uintmax_t total = 0;
     archive_entry* entry = nullptr;
-    while (ok && archive_read_next_header(a, &entry) == ARCHIVE_OK) {
-        if (archive_entry_filetype(entry) != AE_IFREG) continue;
-        const std::string target = InsideFolder(into, archive_entry_pathname(entry));
+    while (ok && la.archive_read_next_header(a, &entry) == ARCHIVE_OK) {
+        if (la.archive_entry_filetype(entry) != AE_IFREG) continue;
+        const std::string target = InsideFolder(into, la.archive_entry_pathname(entry));
         const auto size =
-            static_cast<std::uintmax_t>(std::max<la_int64_t>(0, archive_entry_size(entry)));
+            static_cast<std::uintmax_t>(std::max<la_int64_t>(0, la.archive_entry_size(entry)));
         total += size;
         if (target.empty() || size > kLargestUnpackedFile || total > kLargestUnpackedKit) continue;
         std::error_code made;
@@ -143,12 +190,15 @@ bool Unpack(const std::string& archivePath, const fs::path& into, std::string& e
         size_t length = 0;
         la_int64_t offset = 0;
         int r;
-        while ((r = archive_read_data_block(a, &block, &length, &offset)) == ARCHIVE_OK)
+        while ((r = la.archive_read_data_block(a, &block, &length, &offset)) == ARCHIVE_OK)
             out.write(static_cast<const char*>(block), static_cast<std::streamsize>(length));
         ok = r == ARCHIVE_EOF && out.good();
     }
-    if (!ok) error = archive_error_string(a) ? archive_error_string(a) : "the archive is damaged";
-    archive_read_free(a);
+    if (!ok) {
+        const char* why = la.archive_error_string(a);
+        error = why != nullptr ? why : "the archive is damaged";
+    }
+    la.archive_read_free(a);
     return ok;
 }
 

@@ -1,5 +1,6 @@
 #include "banks/sound_file.h"
 
+#include <dlfcn.h>
 #include <sndfile.h>
 #include <soxr.h>
 #include <unistd.h>
@@ -11,6 +12,63 @@
 namespace qtam {
 
 namespace {
+
+// libsndfile and libsoxr (with the codecs and the OpenMP run-time behind them) are loaded when
+// a sound file is first read or written, not at every start of either program: most starts,
+// renders to WAV and looks at songs never need them.
+// clang-format off
+#define QTAM_SNDFILE_FUNCTIONS(X) \
+    X(sf_open) X(sf_open_fd) X(sf_open_virtual) X(sf_close) X(sf_command) X(sf_error) \
+    X(sf_strerror) X(sf_readf_double) X(sf_readf_short) X(sf_writef_short)
+#define QTAM_SOXR_FUNCTIONS(X) \
+    X(soxr_io_spec) X(soxr_quality_spec) X(soxr_create) X(soxr_process) X(soxr_delete)
+// clang-format on
+#define QTAM_POINTER(name) decltype(&::name) name = nullptr;
+#define QTAM_FIND(name)                                                  \
+    l.name = reinterpret_cast<decltype(l.name)>(::dlsym(handle, #name)); \
+    l.ok = l.ok && l.name != nullptr;
+
+struct SndfileLibrary {
+    bool ok = false;
+    QTAM_SNDFILE_FUNCTIONS(QTAM_POINTER)
+};
+
+struct SoxrLibrary {
+    bool ok = false;
+    QTAM_SOXR_FUNCTIONS(QTAM_POINTER)
+};
+
+// Each is loaded once, on first use; a library that cannot be loaded leaves its table not ok.
+const SndfileLibrary& Sndfile() {
+    static const SndfileLibrary library = [] {
+        SndfileLibrary l;
+        void* handle = ::dlopen("libsndfile.so.1", RTLD_NOW | RTLD_LOCAL);
+        l.ok = handle != nullptr;
+        if (l.ok) {
+            QTAM_SNDFILE_FUNCTIONS(QTAM_FIND)
+        }
+        return l;
+    }();
+    return library;
+}
+
+const SoxrLibrary& Soxr() {
+    static const SoxrLibrary library = [] {
+        SoxrLibrary l;
+        void* handle = ::dlopen("libsoxr.so.0", RTLD_NOW | RTLD_LOCAL);
+        l.ok = handle != nullptr;
+        if (l.ok) {
+            QTAM_SOXR_FUNCTIONS(QTAM_FIND)
+        }
+        return l;
+    }();
+    return library;
+}
+
+#undef QTAM_FIND
+#undef QTAM_POINTER
+
+constexpr const char* kNoSndfile = "the sound file library (libsndfile.so.1) could not be loaded";
 
 // Samples (all channels) decoded per block: bounds the memory a conversion uses.
 constexpr sf_count_t kBlockSamples = 16384;
@@ -42,12 +100,13 @@ constexpr Extension kExtensions[] = {
 };
 
 bool LibraryHas(int command_count, int command_get, int format) {
+    if (!Sndfile().ok) return false;
     int count = 0;
-    sf_command(nullptr, command_count, &count, sizeof count);
+    Sndfile().sf_command(nullptr, command_count, &count, sizeof count);
     for (int i = 0; i < count; ++i) {
         SF_FORMAT_INFO info{};
         info.format = i;
-        sf_command(nullptr, command_get, &info, sizeof info);
+        Sndfile().sf_command(nullptr, command_get, &info, sizeof info);
         if (info.format == format) return true;
     }
     return false;
@@ -95,7 +154,8 @@ std::string KindName(int format) {
         default: {
             SF_FORMAT_INFO info{};
             info.format = format & SF_FORMAT_TYPEMASK;
-            if (sf_command(nullptr, SFC_GET_FORMAT_INFO, &info, sizeof info) == 0 && info.name)
+            if (Sndfile().sf_command(nullptr, SFC_GET_FORMAT_INFO, &info, sizeof info) == 0 &&
+                info.name)
                 return info.name;
             return "an unknown kind of sound file";
         }
@@ -211,14 +271,16 @@ private:
 class Resampler {
 public:
     explicit Resampler(int rate) : out_(kResampledBlock) {
-        const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT64_I, SOXR_FLOAT64_I);
-        const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_VHQ, 0);
+        const SoxrLibrary& x = Soxr();
+        if (!x.ok) return;
+        const soxr_io_spec_t io = x.soxr_io_spec(SOXR_FLOAT64_I, SOXR_FLOAT64_I);
+        const soxr_quality_spec_t quality = x.soxr_quality_spec(SOXR_VHQ, 0);
         soxr_error_t error = nullptr;
-        soxr_ = soxr_create(rate, kSlotRate, 1, &error, &io, &quality, nullptr);
+        soxr_ = x.soxr_create(rate, kSlotRate, 1, &error, &io, &quality, nullptr);
         if (error != nullptr) soxr_ = nullptr;
     }
     ~Resampler() {
-        if (soxr_ != nullptr) soxr_delete(soxr_);
+        if (soxr_ != nullptr) Soxr().soxr_delete(soxr_);
     }
     Resampler(const Resampler&) = delete;
     Resampler& operator=(const Resampler&) = delete;
@@ -229,8 +291,8 @@ public:
         const bool end = count == 0;
         while (!writer.full()) {
             std::size_t used = 0, made = 0;
-            if (soxr_process(soxr_, end ? nullptr : in, count, &used, out_.data(), out_.size(),
-                             &made) != nullptr)
+            if (Soxr().soxr_process(soxr_, end ? nullptr : in, count, &used, out_.data(),
+                                    out_.size(), &made) != nullptr)
                 return false;
             writer.Put(out_.data(), made);
             in += used;
@@ -254,7 +316,7 @@ struct SoundFile::Source {
     SNDFILE* sound = nullptr;
     SF_INFO info{};
     ~Source() {
-        if (sound != nullptr) sf_close(sound);
+        if (sound != nullptr) Sndfile().sf_close(sound);
     }
 };
 
@@ -298,14 +360,15 @@ SoundFile::SoundFile() = default;
 SoundFile::~SoundFile() = default;
 
 bool SoundFile::Open(int fd, std::uint64_t size) {
+    if (!Sndfile().ok) return false;
     auto source = std::make_unique<Source>();
     source->file.fd = fd;
     source->file.size = static_cast<sf_count_t>(std::min<std::uint64_t>(size, INT64_MAX / 4));
-    source->sound = sf_open_virtual(&source->io, SFM_READ, &source->info, &source->file);
+    source->sound = Sndfile().sf_open_virtual(&source->io, SFM_READ, &source->info, &source->file);
     if (source->sound == nullptr || source->info.channels <= 0) return false;
     // Every kind is read as doubles in -1..1; a float file's out-of-range values are clipped
     // by the rounding, not scaled.
-    sf_command(source->sound, SFC_SET_NORM_DOUBLE, nullptr, SF_TRUE);
+    Sndfile().sf_command(source->sound, SFC_SET_NORM_DOUBLE, nullptr, SF_TRUE);
 
     const int f = source->info.format;
     format_.kind = KindName(f);
@@ -342,7 +405,7 @@ ConvertResult SoundFile::ConvertTo(std::uint8_t* out, std::int32_t maxSamples) {
     std::int64_t framesRead = 0;
     while (!writer.full()) {
         // Block by block, so that a long file is read only as far as the slot keeps it.
-        const sf_count_t got = sf_readf_double(source_->sound, block.data(), blockFrames);
+        const sf_count_t got = Sndfile().sf_readf_double(source_->sound, block.data(), blockFrames);
         if (got <= 0) break;
         framesRead += got;
         for (sf_count_t i = 0; i < got; ++i) {
@@ -363,7 +426,7 @@ ConvertResult SoundFile::ConvertTo(std::uint8_t* out, std::int32_t maxSamples) {
     }
     // A decoder that failed, or a file that ends before the frames it declares exactly.
     const bool cut = framesDeclaredExactly_ && !writer.full() && framesRead < format_.frames;
-    if (sf_error(source_->sound) != SF_ERR_NO_ERROR || cut) {
+    if (Sndfile().sf_error(source_->sound) != SF_ERR_NO_ERROR || cut) {
         result.status = ConvertResult::Damaged;
         return result;
     }
@@ -405,10 +468,15 @@ const char* ExtensionOf(SoundFileType type) {
 
 bool EncodeWavAs(const std::string& wav, int fd, SoundFileType type, int quality,
                  std::string& error) {
+    if (!Sndfile().ok) {
+        error = kNoSndfile;
+        ::close(fd);
+        return false;
+    }
     SF_INFO in{};
-    SNDFILE* from = sf_open(wav.c_str(), SFM_READ, &in);
+    SNDFILE* from = Sndfile().sf_open(wav.c_str(), SFM_READ, &in);
     if (from == nullptr) {
-        error = sf_strerror(nullptr);
+        error = Sndfile().sf_strerror(nullptr);
         ::close(fd);
         return false;
     }
@@ -429,26 +497,28 @@ bool EncodeWavAs(const std::string& wav, int fd, SoundFileType type, int quality
             out.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
             break;
     }
-    SNDFILE* to = sf_open_fd(fd, SFM_WRITE, &out, SF_TRUE);
+    SNDFILE* to = Sndfile().sf_open_fd(fd, SFM_WRITE, &out, SF_TRUE);
     if (to == nullptr) {
-        error = sf_strerror(nullptr);
-        sf_close(from);
+        error = Sndfile().sf_strerror(nullptr);
+        Sndfile().sf_close(from);
         return false;
     }
     if (type == SoundFileType::Ogg) {
         double q = std::clamp(quality, 0, 10) / 10.0;
-        sf_command(to, SFC_SET_VBR_ENCODING_QUALITY, &q, sizeof q);
+        Sndfile().sf_command(to, SFC_SET_VBR_ENCODING_QUALITY, &q, sizeof q);
     }
     // Whole 16-bit samples through: FLAC and AIFF keep them exactly.
     std::vector<short> block(static_cast<std::size_t>(8192 * std::max(1, in.channels)));
     bool ok = true;
     sf_count_t got;
-    while (ok && (got = sf_readf_short(from, block.data(), 8192)) > 0)
-        ok = sf_writef_short(to, block.data(), got) == got;
-    if (ok && sf_error(from) != SF_ERR_NO_ERROR) ok = false;
-    if (!ok) error = sf_error(to) != SF_ERR_NO_ERROR ? sf_strerror(to) : sf_strerror(from);
-    sf_close(from);
-    if (sf_close(to) != 0 && ok) {
+    while (ok && (got = Sndfile().sf_readf_short(from, block.data(), 8192)) > 0)
+        ok = Sndfile().sf_writef_short(to, block.data(), got) == got;
+    if (ok && Sndfile().sf_error(from) != SF_ERR_NO_ERROR) ok = false;
+    if (!ok)
+        error = Sndfile().sf_error(to) != SF_ERR_NO_ERROR ? Sndfile().sf_strerror(to)
+                                                          : Sndfile().sf_strerror(from);
+    Sndfile().sf_close(from);
+    if (Sndfile().sf_close(to) != 0 && ok) {
         ok = false;
         error = "the file could not be completed";
     }

@@ -67,13 +67,12 @@ std::size_t MaxBankFileSize(std::int32_t slotCapacity) {
            kBankSlots * (kSlotRecordFixedSize + 2 * static_cast<std::size_t>(slotCapacity));
 }
 
-std::optional<std::vector<std::uint8_t>> ReadFileStart(const std::string& path,
-                                                       std::size_t maxBytes, int* errorCode) {
+std::optional<FileStart> ReadFileStart(const std::string& path, std::size_t maxBytes,
+                                       int* errorCode) {
     std::uint64_t size = 0;
     const int fd = OpenRegularFileForReading(path, errorCode, &size);
     if (fd < 0) return std::nullopt;
-    std::vector<std::uint8_t> bytes(
-        static_cast<std::size_t>(std::min<std::uint64_t>(size, maxBytes)));
+    FileStart bytes(static_cast<std::size_t>(std::min<std::uint64_t>(size, maxBytes)));
     std::size_t got = 0;
     while (got < bytes.size()) {
         const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
@@ -87,7 +86,7 @@ std::optional<std::vector<std::uint8_t>> ReadFileStart(const std::string& path,
         got += static_cast<std::size_t>(n);
     }
     ::close(fd);
-    bytes.resize(got);
+    bytes.Shorten(got);
     return bytes;
 }
 
@@ -127,25 +126,51 @@ std::optional<BankImage> ParseBank(std::span<const std::uint8_t> bytes, std::int
     return image;
 }
 
-void InstallBank(SampleBank& bank, TransferBuffer& transfer, const BankImage& image) {
+namespace {
+
+// The slot's buffer for a whole new sound, at the bank's capacity, made without clearing it:
+// every reader stops at the slot's sampleCount (a shorter sound loaded later leaves the end of
+// the earlier one there anyway), so the pages past the sound are never touched. Loading the
+// kit no longer writes 1.6 MB of zeros that nothing reads. A buffer a sound snapshot shares is
+// never written: the sound gets a new one (nothing of the old one is kept, so none is copied).
+std::int16_t* SoundBuffer(SampleBank& bank, int n) {
+    SampleSlot& s = bank.slot(n);
+    if (!s.samples || s.samples.use_count() > 1)
+        s.samples.reset(new std::int16_t[static_cast<std::size_t>(bank.capacity)]);
+    return s.samples.get();
+}
+
+void InstallSlotDetails(SampleSlot& to, const SlotImage& from) {
+    to.stretchMeasures = from.stretchMeasures;
+    to.name = from.name;
+    to.hihat1 = from.hihat1;
+    to.hihat2 = from.hihat2;
+}
+
+}  // namespace
+
+void InstallBank(SampleBank& bank, const BankImage& image) {
     bank.description = image.description;
     for (int n = 1; n <= kBankSlots; ++n) {
         const SlotImage& from = image.slots[n - 1];
         SampleSlot& to = bank.slot(n);
         if (from.sampleCount >= 1) {
             std::size_t size = 2 * static_cast<std::size_t>(from.sampleCount);
-            std::int16_t* buffer = bank.ensureBuffer(n);
-            std::memcpy(transfer.bytes.get(), from.samples, size);
-            std::memcpy(buffer, transfer.bytes.get(), size);
+            std::memcpy(SoundBuffer(bank, n), from.samples, size);
             to.sampleCount = from.sampleCount;
         } else {
             // A negative count means empty too; keep it as 0 so no reader sees a negative length.
             bank.freeBuffer(n);
         }
-        to.stretchMeasures = from.stretchMeasures;
-        to.name = from.name;
-        to.hihat1 = from.hihat1;
-        to.hihat2 = from.hihat2;
+        InstallSlotDetails(to, from);
+    }
+}
+
+void InstallBankNames(SampleBank& bank, const BankImage& image) {
+    bank.description = image.description;
+    for (int n = 1; n <= kBankSlots; ++n) {
+        bank.freeBuffer(n);
+        InstallSlotDetails(bank.slot(n), image.slots[n - 1]);
     }
 }
 
@@ -199,7 +224,7 @@ bool LoadUserbank(Machine& m, const std::string& fileName, bool quiet) {
         m.prompter->Warn(FileFailureText(kMsgNotAUserbank, name, kNotAUserbankReason));
         return false;
     }
-    InstallBank(m.banks.userbank, m.banks.transfer, *image);
+    InstallBank(m.banks.userbank, *image);
     return true;
 }
 

@@ -2,9 +2,11 @@
 // Userbank files: a signature, a 30-character description and twenty slot records of
 // variable length. The kit file uses the same format.
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -66,16 +68,34 @@ std::size_t MaxBankFileSize(std::int32_t slotCapacity);
 // records complete and no sound exceeds `slotCapacity`.
 std::optional<BankImage> ParseBank(std::span<const std::uint8_t> bytes, std::int32_t slotCapacity);
 
-// Replaces every field of the bank; each sound is staged in the transfer buffer.
-void InstallBank(SampleBank& bank, TransferBuffer& transfer, const BankImage& image);
+// Replaces every field of the bank.
+void InstallBank(SampleBank& bank, const BankImage& image);
+// Replaces the description, names and attributes of the bank, and leaves every slot without a
+// sound: for what only shows the names.
+void InstallBankNames(SampleBank& bank, const BankImage& image);
 
 // The file image of a bank. Slot names are padded (or cut) to 20 characters in place.
 std::vector<std::uint8_t> BankFileBytes(SampleBank& bank);
 
+// Bytes read from a file, in memory that is not cleared first: the read fills what is used.
+class FileStart {
+public:
+    explicit FileStart(std::size_t size) : bytes_(new std::uint8_t[size]), size_(size) {}
+    std::uint8_t* data() { return bytes_.get(); }
+    const std::uint8_t* data() const { return bytes_.get(); }
+    std::size_t size() const { return size_; }
+    void Shorten(std::size_t size) { size_ = std::min(size, size_); }
+    operator std::span<const std::uint8_t>() const { return {bytes_.get(), size_}; }
+
+private:
+    std::unique_ptr<std::uint8_t[]> bytes_;
+    std::size_t size_;
+};
+
 // Reads at most `maxBytes` of a regular file (see OpenRegularFileForReading). On failure:
 // nullopt, and the errno value in *errorCode.
-std::optional<std::vector<std::uint8_t>> ReadFileStart(const std::string& path,
-                                                       std::size_t maxBytes, int* errorCode);
+std::optional<FileStart> ReadFileStart(const std::string& path, std::size_t maxBytes,
+                                       int* errorCode);
 
 // The file starts with the userbank signature (as the desktop's file types recognise a
 // userbank), whatever its name.

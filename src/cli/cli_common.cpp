@@ -364,11 +364,13 @@ bool Quietly(Machine& m, Load load) {
 
 }  // namespace
 
-bool LoadKit(Machine& m, const std::optional<std::string>& kit) {
+bool LoadKit(Machine& m, const std::optional<std::string>& kit, bool namesOnly) {
     const std::string path = kit ? *kit : KitPathFor(ProgramPath());
     if (const std::string why = ReadProblem(path); !why.empty())
         return CannotRead(path, why), false;
-    if (!Quietly(m, [&] { return LoadInternalBank(m, path); }))
+    if (!Quietly(m, [&] {
+            return namesOnly ? LoadInternalBankNames(m, path) : LoadInternalBank(m, path);
+        }))
         return CannotRead(path,
                           "not a drum kit (a userbank-format file whose sounds hold at most "
                           "40000 samples)"),
@@ -377,9 +379,9 @@ bool LoadKit(Machine& m, const std::optional<std::string>& kit) {
     return true;
 }
 
-void LoadKitQuietly(Machine& m) {
+void LoadKitNamesQuietly(Machine& m) {
     const std::string path = KitPathFor(ProgramPath());
-    if (ReadProblem(path).empty() && Quietly(m, [&] { return LoadInternalBank(m, path); }))
+    if (ReadProblem(path).empty() && Quietly(m, [&] { return LoadInternalBankNames(m, path); }))
         m.activation.InternalBankLoaded = true;
 }
 

@@ -134,10 +134,12 @@ std::string ProgramPath();
 std::unique_ptr<Machine> NewMachine(Prompter& prompter);
 
 // Each reports its failure on stderr in the common wording and returns false.
-bool LoadKit(Machine& m,
-             const std::optional<std::string>& kit);  // default: the program's data folder
-// The program's kit (see KitPathFor) when it is there; nothing is said when it is not.
-void LoadKitQuietly(Machine& m);
+// The kit (default: the program's data folder's); with namesOnly, only the names and attributes
+// of its sounds, for a command that shows them and plays nothing.
+bool LoadKit(Machine& m, const std::optional<std::string>& kit, bool namesOnly = false);
+// The names of the program's kit (see KitPathFor) when it is there; nothing is said when it is
+// not.
+void LoadKitNamesQuietly(Machine& m);
 bool LoadSongFile(Machine& m, const std::string& song);
 bool LoadUserbankFile(Machine& m, const std::string& bank);
 

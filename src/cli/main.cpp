@@ -332,11 +332,12 @@ int RunInfo(const std::vector<std::string>& words) {
                          args->positional.empty() ? "no song given" : "more than one song given");
     TerminalPrompter prompter(false);
     auto m = NewMachine(prompter);
-    // The kit only names the sounds: the default one may be missing, one asked for must load.
+    // The kit only names the sounds (its sounds are never loaded): the default one may be
+    // missing, one asked for must load.
     if (args->Value("--kit")) {
-        if (!LoadKit(*m, args->Value("--kit"))) return kExitFailure;
+        if (!LoadKit(*m, args->Value("--kit"), true)) return kExitFailure;
     } else {
-        LoadKitQuietly(*m);
+        LoadKitNamesQuietly(*m);
     }
     if (!LoadSongFile(*m, args->positional[0])) return kExitFailure;
     // The record as the file stores it: loading brings values into the ranges Q.Tam plays,

@@ -65,7 +65,7 @@ int RunMidi(const std::vector<std::string>& words) {
     // Notes come from sound numbers and userbank names; the kit only names the tracks, so the
     // default kit may be missing (a kit that was asked for must load).
     load.needKit = load.kit.has_value();
-    if (!load.needKit) LoadKitQuietly(*m);
+    if (!load.needKit) LoadKitNamesQuietly(*m);
     if (!LoadForCommand(*m, load)) return kExitFailure;
     const int p = m->editor.CurrentPattern;
     const std::vector<std::uint8_t> bytes = PatternAsMidi(*m, p);

@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::ResetForInput(m);
     auto image = ParseBank(std::span<const std::uint8_t>(data, size), m.banks.userbank.capacity);
     if (!image) return 0;
-    InstallBank(m.banks.userbank, m.banks.transfer, *image);
+    InstallBank(m.banks.userbank, *image);
 
     static const bool songMade = [&m] {
         for (int ch = 1; ch <= kChannels; ++ch) {

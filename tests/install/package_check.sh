@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the Debian package into a temporary folder and checks it: dependencies found in the
-# programs (and the sound library they load by name), the files in their places for /usr, and
+# programs (and the libraries they load by name), the files in their places for /usr, and
 # no lintian error.
 set -euo pipefail
 build=$1 work=$2
@@ -11,7 +11,8 @@ fail() { echo "FAILED: $*" >&2; exit 1; }
 deb=$(ls "$work"/qtam_*.deb)
 [ "$(dpkg-deb -f "$deb" Package)" = qtam ] || fail "package name"
 depends=$(dpkg-deb -f "$deb" Depends)
-for library in libqt6widgets6 libqt6gui6 libqt6core6 libstdc++6 libc6 libsdl2-2.0-0; do
+for library in libqt6widgets6 libqt6gui6 libqt6core6 libstdc++6 libc6 libsdl2-2.0-0 \
+    libsndfile1 libsoxr0 libarchive13; do
     grep -q "\b$library\b" <<<"$depends" || fail "Depends lacks $library: $depends"
 done
 dpkg-deb -c "$deb" | awk '{print $6}' >"$work/files.txt"

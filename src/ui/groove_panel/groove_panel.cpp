@@ -597,13 +597,27 @@ void GroovePanel::showEvent(QShowEvent* event) {
         centred_ = true;
         CenterOnScreen(*this);
     }
-    // Opened now, so that the first start sounds as soon as later ones; the sound library's
-    // first load happens off this thread.
-    ctx_.playback.OpenDeviceSoon();
+    OpenDeviceShortly();
     RefreshFromSong();
 }
 
+void GroovePanel::OpenDeviceShortly() {
+    // Opened before the first start, so that it sounds as soon as later ones (the sound
+    // library's first load happens off this thread); but not while the program starts, whose
+    // windows would show later for it. A start before then opens the device itself.
+    constexpr int kDeviceOpenDelayMs = 400;
+    if (deviceOpenTimer_ == nullptr) {
+        deviceOpenTimer_ = new QTimer(this);
+        deviceOpenTimer_->setSingleShot(true);
+        connect(deviceOpenTimer_, &QTimer::timeout, this, [this] {
+            if (isVisible()) ctx_.playback.OpenDeviceSoon();
+        });
+    }
+    deviceOpenTimer_->start(kDeviceOpenDelayMs);
+}
+
 void GroovePanel::ReleaseDeviceWhenIdle() {
+    if (deviceOpenTimer_ != nullptr) deviceOpenTimer_->stop();
     // A JACK client stays: the transport may roll from another program's window at any time.
     if (ctx_.playback.UsesJack()) return;
     // Blocks still queued keep the device open until they have come back.
@@ -624,7 +638,7 @@ void GroovePanel::changeEvent(QEvent* event) {
         UpdateTitle(ctx_.m);
         ShowCaption();
         Q_EMIT activated();
-        ctx_.playback.OpenDeviceSoon();
+        OpenDeviceShortly();
         if (!hadUserbank && ctx_.m.activation.UserbankLoaded) ShowChannelChoice();
     } else {
         EndDrag();  // a key held on a slider comes up elsewhere

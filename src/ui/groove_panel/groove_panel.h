@@ -7,6 +7,7 @@
 // Thread: the user-interface thread, for every member (the light show's ticks are handed to
 // it by the timer).
 
+#include <QTimer>
 #include <QWidget>
 #include <array>
 #include <chrono>
@@ -147,6 +148,8 @@ private:
     // The configured device is not present: said once for each device number.
     void DefaultDeviceInstead(int deviceNum);
     void ReleaseDeviceWhenIdle();
+    // Opens the sound device a moment after the panel shows or is activated.
+    void OpenDeviceShortly();
     void ShowStepMode();
     void ShowStepLed(bool lit, int button);
     void ShowLamps(int n, bool bright);
@@ -157,6 +160,7 @@ private:
     std::unique_ptr<PrecisionTimer> lightShowTimer_;
     std::unique_ptr<PlayLights> lights_;
     bool centred_ = false;
+    QTimer* deviceOpenTimer_ = nullptr;
     int defaultInsteadOf_ = -1;         // the missing device last mentioned
     SpaceBarKeys* spaceBar_ = nullptr;  // the space bar's guard against a held key
 
