@@ -1,12 +1,10 @@
 #include "engine/audio/jack_output.h"
 
-#include <jack/jack.h>
-#include <jack/midiport.h>
-#include <jack/transport.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+
+#include "engine/audio/jack_library.h"
 
 namespace qtam {
 
@@ -61,24 +59,24 @@ JackOutput::~JackOutput() {
 
 bool JackOutput::Open(const Options& options, std::string& error) {
     if (client_ != nullptr) return true;
-    jack_set_error_function(Quiet);
-    jack_set_info_function(Quiet);
+    jack::jack_set_error_function(Quiet);
+    jack::jack_set_info_function(Quiet);
     jack_status_t status{};
-    client_ = jack_client_open(options.name.c_str(), JackNoStartServer, &status);
+    client_ = jack::jack_client_open(options.name.c_str(), JackNoStartServer, &status, nullptr);
     if (client_ == nullptr) {
         error = OpenFailure(status);
         return false;
     }
-    clientName_ = jack_get_client_name(client_);
+    clientName_ = jack::jack_get_client_name(client_);
     lost_ = false;
     lostText_[0] = '\0';
     lostReason_.clear();
     xruns_ = 0;
-    engine_.Configure(static_cast<int>(jack_get_sample_rate(client_)), options.sync);
+    engine_.Configure(static_cast<int>(jack::jack_get_sample_rate(client_)), options.sync);
 
     auto reg = [this](const std::string& name) {
-        return jack_port_register(client_, name.c_str(), JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput,
-                                  0);
+        return jack::jack_port_register(client_, name.c_str(), JACK_DEFAULT_AUDIO_TYPE,
+                                        JackPortIsOutput, 0);
     };
     ports_[0] = reg("main_L");
     ports_[1] = reg("main_R");
@@ -87,8 +85,10 @@ bool JackOutput::Open(const Options& options, std::string& error) {
         ports_[2 + 2 * c] = reg(base + "_L");
         ports_[3 + 2 * c] = reg(base + "_R");
     }
-    midiIn_ = jack_port_register(client_, "midi_in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
-    midiOut_ = jack_port_register(client_, "midi_out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+    midiIn_ =
+        jack::jack_port_register(client_, "midi_in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+    midiOut_ =
+        jack::jack_port_register(client_, "midi_out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
     const bool ok =
         midiIn_ && midiOut_ &&
         std::all_of(std::begin(ports_), std::end(ports_), [](jack_port_t* p) { return p; });
@@ -97,38 +97,38 @@ bool JackOutput::Open(const Options& options, std::string& error) {
         error = "the JACK server refused Q.Tam's ports";
         return false;
     }
-    jack_set_process_callback(client_, OnProcess, this);
-    jack_on_info_shutdown(client_, OnShutdown, this);
-    jack_set_xrun_callback(client_, OnXrun, this);
-    jack_set_latency_callback(client_, OnLatency, this);
+    jack::jack_set_process_callback(client_, OnProcess, this);
+    jack::jack_on_info_shutdown(client_, OnShutdown, this);
+    jack::jack_set_xrun_callback(client_, OnXrun, this);
+    jack::jack_set_latency_callback(client_, OnLatency, this);
     // Following a MIDI clock, the transport is left alone.
     timebase_ = options.sync == TransportSync::Master && !engine_.Midi().clockIn;
-    if (timebase_ && jack_set_timebase_callback(client_, 0, OnTimebase, this) != 0) {
+    if (timebase_ && jack::jack_set_timebase_callback(client_, 0, OnTimebase, this) != 0) {
         timebase_ = false;
         Close();
         error = "Q.Tam could not become the JACK timebase master";
         return false;
     }
-    if (jack_activate(client_) != 0) {
+    if (jack::jack_activate(client_) != 0) {
         Close();
         error = "the JACK server did not start Q.Tam's process callback";
         return false;
     }
     if (options.connect) {
-        const char** ports = jack_get_ports(client_, nullptr, JACK_DEFAULT_AUDIO_TYPE,
-                                            JackPortIsPhysical | JackPortIsInput);
+        const char** ports = jack::jack_get_ports(client_, nullptr, JACK_DEFAULT_AUDIO_TYPE,
+                                                  JackPortIsPhysical | JackPortIsInput);
         for (int i = 0; ports && ports[i] && i < 2; ++i)
-            jack_connect(client_, jack_port_name(ports_[i]), ports[i]);
-        if (ports) jack_free(ports);
+            jack::jack_connect(client_, jack::jack_port_name(ports_[i]), ports[i]);
+        if (ports) jack::jack_free(ports);
     }
     return true;
 }
 
 void JackOutput::Close() {
     if (client_ == nullptr) return;
-    if (timebase_ && !lost_) jack_release_timebase(client_);
+    if (timebase_ && !lost_) jack::jack_release_timebase(client_);
     timebase_ = false;
-    jack_client_close(client_);  // the process callback has ended when this returns
+    jack::jack_client_close(client_);  // the process callback has ended when this returns
     client_ = nullptr;
     std::fill(std::begin(ports_), std::end(ports_), nullptr);
     midiIn_ = midiOut_ = nullptr;
@@ -141,7 +141,7 @@ void JackOutput::Start() {
     if (engine_.OwnClock())
         engine_.Start();
     else
-        jack_transport_start(client_);
+        jack::jack_transport_start(client_);
 }
 
 void JackOutput::Stop() {
@@ -149,7 +149,7 @@ void JackOutput::Stop() {
     if (engine_.OwnClock())
         engine_.Stop();
     else
-        jack_transport_stop(client_);
+        jack::jack_transport_stop(client_);
 }
 
 bool JackOutput::Poll(const std::function<void(const EngineReport&)>& handle) {
@@ -163,19 +163,19 @@ bool JackOutput::Poll(const std::function<void(const EngineReport&)>& handle) {
 std::int64_t JackOutput::Latency() const {
     if (client_ == nullptr) return 0;
     jack_latency_range_t range{0, 0};
-    jack_port_get_latency_range(ports_[0], JackPlaybackLatency, &range);
+    jack::jack_port_get_latency_range(ports_[0], JackPlaybackLatency, &range);
     return range.max;
 }
 
 PlayPosition JackOutput::Heard() const {
     if (client_ == nullptr) return {};
-    return engine_.Heard(static_cast<std::int64_t>(jack_frame_time(client_)) - Latency());
+    return engine_.Heard(static_cast<std::int64_t>(jack::jack_frame_time(client_)) - Latency());
 }
 
 PlayPosition JackOutput::StepNearest(std::int64_t time) const {
     if (client_ == nullptr) return {};
     // The hit was heard one period later than it came in, and the steps the latency later.
-    return engine_.StepNearest(time - jack_get_buffer_size(client_) - Latency());
+    return engine_.StepNearest(time - jack::jack_get_buffer_size(client_) - Latency());
 }
 
 void JackOutput::ServerGone(const char* reason) {
@@ -192,19 +192,20 @@ void JackOutput::SetCaptureLatency(int mode) {
     if (mode != JackCaptureLatency) return;
     jack_latency_range_t none{0, 0};
     for (jack_port_t* p : ports_)
-        jack_port_set_latency_range(p, static_cast<jack_latency_callback_mode_t>(mode), &none);
+        jack::jack_port_set_latency_range(p, static_cast<jack_latency_callback_mode_t>(mode),
+                                          &none);
 }
 
 // ---- The process thread ----
 
 int JackOutput::Process(std::uint32_t frames) {
     for (int p = 0; p < LiveEngine::kPorts; ++p)
-        buffers_[p] = static_cast<float*>(jack_port_get_buffer(ports_[p], frames));
+        buffers_[p] = static_cast<float*>(jack::jack_port_get_buffer(ports_[p], frames));
     // The transport as it stands; the engine decides whether it follows it.
     HostPosition at;
-    at.time = jack_last_frame_time(client_);
+    at.time = jack::jack_last_frame_time(client_);
     jack_position_t pos{};
-    at.rolling = jack_transport_query(client_, &pos) == JackTransportRolling;
+    at.rolling = jack::jack_transport_query(client_, &pos) == JackTransportRolling;
     at.frame = pos.frame;
     at.bbt = (pos.valid & JackPositionBBT) != 0;
     at.bar = pos.bar;
@@ -214,21 +215,21 @@ int JackOutput::Process(std::uint32_t frames) {
     at.bpm = pos.beats_per_minute;
     const int in = ReadMidi(frames);
     engine_.Process(frames, at, midiEvents_, in, buffers_);
-    void* out = jack_port_get_buffer(midiOut_, frames);
-    jack_midi_clear_buffer(out);
+    void* out = jack::jack_port_get_buffer(midiOut_, frames);
+    jack::jack_midi_clear_buffer(out);
     const MidiMessage* send = engine_.MidiOut();
     for (int i = 0; i < engine_.MidiOutCount(); ++i)
-        jack_midi_event_write(out, send[i].frame, send[i].bytes, send[i].size);
+        jack::jack_midi_event_write(out, send[i].frame, send[i].bytes, send[i].size);
     return 0;
 }
 
 int JackOutput::ReadMidi(std::uint32_t frames) {
-    void* in = jack_port_get_buffer(midiIn_, frames);
-    const std::uint32_t n = jack_midi_get_event_count(in);
+    void* in = jack::jack_port_get_buffer(midiIn_, frames);
+    const std::uint32_t n = jack::jack_midi_get_event_count(in);
     int count = 0;
     for (std::uint32_t i = 0; i < n && count < LiveEngine::kMaxMidiIn; ++i) {
         jack_midi_event_t e;
-        if (jack_midi_event_get(&e, in, i) != 0 || e.size == 0) continue;
+        if (jack::jack_midi_event_get(&e, in, i) != 0 || e.size == 0) continue;
         MidiMessage& m = midiEvents_[count++];
         m.frame = e.time;
         m.size = static_cast<std::uint8_t>(std::min<std::size_t>(e.size, 3));
