@@ -566,12 +566,16 @@ void LiveEngine::MixChunk(std::uint32_t at, int frames, bool playing) {
         frames -= n;
     }
     RealTime& r = rt_;
-    ChannelTaps taps{};
-    for (int c = 0; c < kChannels; ++c) {
-        taps.left[c] = r.taps[c][0];
-        taps.right[c] = r.taps[c][1];
+    if (r.buffers[2] != nullptr) {
+        ChannelTaps taps{};
+        for (int c = 0; c < kChannels; ++c) {
+            taps.left[c] = r.taps[c][0];
+            taps.right[c] = r.taps[c][1];
+        }
+        MixBlockTapped(player_, r.out, taps, frames);
+    } else {
+        MixBlock(player_, r.out, frames);  // no channel ports: the same main mix, cheaper
     }
-    MixBlockTapped(player_, r.out, taps, frames);
     TakeHits(at);
     if (r.main16) std::copy_n(r.out, 2 * frames, r.main16 + 2 * at);
     if (playing && recording_.load(std::memory_order_acquire) &&
