@@ -63,8 +63,8 @@ public:
     // The tempo a JACK timebase master gives becomes the Song's, kept within kTempoMin..kTempoMax.
     void FollowTransportTempo(double bpm);
     // The tempo of a MIDI clock followed, as measured: playback runs at it exactly, and the
-    // Song's whole tempo follows it rounded (within kTempoMin..kTempoMax) once it is more than 0.6 away, so
-    // that a clock's jitter around a half does not add an undo entry at every beat.
+    // Song's whole tempo follows it rounded (within kTempoMin..kTempoMax) once it is more than 0.6
+    // away, so that a clock's jitter around a half does not add an undo entry at every beat.
     void FollowClockTempo(double bpm);
     // The MIDI clock's tempo last measured, with its fraction; 0 when none was.
     double ClockTempo() const { return clockBpm_; }
