@@ -2,7 +2,6 @@
 
 #include <archive.h>
 #include <archive_entry.h>
-#include <dlfcn.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,6 +19,7 @@
 #include "core/machine.h"
 #include "core/prompter.h"
 #include "core/sample_bank.h"
+#include "core/shared_library.h"
 #include "core/text_codec.h"
 
 namespace qtam {
@@ -150,12 +150,10 @@ struct ArchiveLibrary {
 const ArchiveLibrary& Archive() {
     static const ArchiveLibrary library = [] {
         ArchiveLibrary l;
-        void* handle = ::dlopen("libarchive.so.13", RTLD_NOW | RTLD_LOCAL);
+        void* handle = OpenSharedLibrary("libarchive.so.13");
         if (handle == nullptr) return l;
         bool all = true;
-#define QTAM_ARCHIVE_FIND(name)                                          \
-    l.name = reinterpret_cast<decltype(l.name)>(::dlsym(handle, #name)); \
-    all = all && l.name != nullptr;
+#define QTAM_ARCHIVE_FIND(name) all = FindFunction(handle, l.name, #name) && all;
         QTAM_ARCHIVE_FUNCTIONS(QTAM_ARCHIVE_FIND)
 #undef QTAM_ARCHIVE_FIND
         l.ok = all;

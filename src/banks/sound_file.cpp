@@ -1,6 +1,5 @@
 #include "banks/sound_file.h"
 
-#include <dlfcn.h>
 #include <sndfile.h>
 #include <soxr.h>
 #include <unistd.h>
@@ -8,6 +7,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+
+#include "core/shared_library.h"
 
 namespace qtam {
 
@@ -24,9 +25,7 @@ namespace {
     X(soxr_io_spec) X(soxr_quality_spec) X(soxr_create) X(soxr_process) X(soxr_delete)
 // clang-format on
 #define QTAM_POINTER(name) decltype(&::name) name = nullptr;
-#define QTAM_FIND(name)                                                  \
-    l.name = reinterpret_cast<decltype(l.name)>(::dlsym(handle, #name)); \
-    l.ok = l.ok && l.name != nullptr;
+#define QTAM_FIND(name) l.ok = FindFunction(handle, l.name, #name) && l.ok;
 
 struct SndfileLibrary {
     bool ok = false;
@@ -38,30 +37,27 @@ struct SoxrLibrary {
     QTAM_SOXR_FUNCTIONS(QTAM_POINTER)
 };
 
-// Each is loaded once, on first use; a library that cannot be loaded leaves its table not ok.
+// A table filled from `soname` by `fill`; not ok when the library or a function is missing.
+template <class Library, class Fill>
+Library LoadTable(const char* soname, Fill fill) {
+    Library l;
+    void* handle = OpenSharedLibrary(soname);
+    l.ok = handle != nullptr;
+    if (l.ok) fill(l, handle);
+    return l;
+}
+
+// Each is loaded once, on first use.
 const SndfileLibrary& Sndfile() {
-    static const SndfileLibrary library = [] {
-        SndfileLibrary l;
-        void* handle = ::dlopen("libsndfile.so.1", RTLD_NOW | RTLD_LOCAL);
-        l.ok = handle != nullptr;
-        if (l.ok) {
-            QTAM_SNDFILE_FUNCTIONS(QTAM_FIND)
-        }
-        return l;
-    }();
+    static const SndfileLibrary library = LoadTable<SndfileLibrary>(
+        "libsndfile.so.1",
+        [](SndfileLibrary& l, void* handle) { QTAM_SNDFILE_FUNCTIONS(QTAM_FIND) });
     return library;
 }
 
 const SoxrLibrary& Soxr() {
-    static const SoxrLibrary library = [] {
-        SoxrLibrary l;
-        void* handle = ::dlopen("libsoxr.so.0", RTLD_NOW | RTLD_LOCAL);
-        l.ok = handle != nullptr;
-        if (l.ok) {
-            QTAM_SOXR_FUNCTIONS(QTAM_FIND)
-        }
-        return l;
-    }();
+    static const SoxrLibrary library = LoadTable<SoxrLibrary>(
+        "libsoxr.so.0", [](SoxrLibrary& l, void* handle) { QTAM_SOXR_FUNCTIONS(QTAM_FIND) });
     return library;
 }
 

@@ -1,6 +1,6 @@
 #include "engine/audio/jack_library.h"
 
-#include <dlfcn.h>
+#include "core/shared_library.h"
 
 namespace qtam::jack {
 
@@ -18,12 +18,10 @@ struct Library {
 const Library& Jack() {
     static const Library library = [] {
         Library l;
-        void* handle = ::dlopen("libjack.so.0", RTLD_NOW | RTLD_LOCAL);
+        void* handle = OpenSharedLibrary("libjack.so.0");
         if (handle == nullptr) return l;
         bool all = true;
-#define QTAM_JACK_FIND(name)                                             \
-    l.name = reinterpret_cast<decltype(l.name)>(::dlsym(handle, #name)); \
-    all = all && l.name != nullptr;
+#define QTAM_JACK_FIND(name) all = FindFunction(handle, l.name, #name) && all;
         QTAM_JACK_FIND(jack_client_open)
         QTAM_JACK_FUNCTIONS(QTAM_JACK_FIND)
 #undef QTAM_JACK_FIND

@@ -175,6 +175,10 @@ void PlaybackDriver::PublishToEngine() {
     const PlayClock& k = m_.player.clock;
     engine_->Publish(m_.song, m_.editor.CurrentPattern, k.NextPattern, m_.editor.HumanizeChecked,
                      k.MainVolumeTarget);
+    PublishSoundsAndTake();
+}
+
+void PlaybackDriver::PublishSoundsAndTake() {
     engine_->PublishSounds(m_.banks);
     // A live take armed is recorded from the first frame played; its file says 44100 Hz.
     engine_->SetRecording(m_.Streaming && engine_->Rate() == 44100);
@@ -190,9 +194,7 @@ void PlaybackDriver::BeginJackPlaying() {
 
 void PlaybackDriver::EndJackPlaying() {
     m_.Playing = false;
-    engine_->SetRecording(false);
-    WriteTake();
-    if (m_.Streaming) FinishStream(m_, streamObserver);
+    FinishTake();
     ResetTransport(m_);
     SetMenusEnabled(true);
     ShowStopButton(false);
@@ -200,8 +202,7 @@ void PlaybackDriver::EndJackPlaying() {
 
 void PlaybackDriver::WatchJack() {
     // A bank loaded or a sound imported meanwhile reaches the engine within a poll.
-    engine_->PublishSounds(m_.banks);
-    engine_->SetRecording(m_.Streaming && engine_->Rate() == 44100);
+    PublishSoundsAndTake();
     WriteTake();
     const bool alive = jack_->Poll([this](const EngineReport& r) {
         if (r.kind == EngineReport::Started && !m_.Playing) BeginJackPlaying();
@@ -267,10 +268,11 @@ bool PlaybackDriver::FinishTake() {
     return !m_.Streaming || FinishStream(m_, streamObserver);
 }
 
-void PlaybackDriver::WriteTake() {
+void PlaybackDriver::WriteTake(bool keep) {
     std::int16_t frames[2 * 4096];
     while (const std::size_t n = engine_->TakeRecorded(frames, 4096))
-        if (m_.Streaming && m_.stream != nullptr) m_.stream->Append(frames, n * kBytesPerFrame);
+        if (keep && m_.Streaming && m_.stream != nullptr)
+            m_.stream->Append(frames, n * kBytesPerFrame);
 }
 
 const StepStartLog& PlaybackDriver::StepStarts() const {
@@ -287,9 +289,7 @@ void PlaybackDriver::StartPlaying() {
         }
         // A live take armed is recorded by the engine from its first frame played; its file
         // says 44100 Hz, the rate of every sound and render.
-        std::int16_t left[2 * 4096];  // anything left of an earlier take
-        while (engine_->TakeRecorded(left, 4096) > 0) {
-        }
+        WriteTake(false);  // anything left of an earlier take
         if (m_.Streaming && jack_->Rate() != 44100) {
             m_.prompter->Warn(JackTakeRateText(jack_->Rate()));
             FinishStream(m_, streamObserver);

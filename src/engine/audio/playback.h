@@ -183,10 +183,11 @@ private:
     void BeginJackPlaying();
     void EndJackPlaying();
     void PublishToEngine();
+    void PublishSoundsAndTake();
     void StartEngineHere();
     void MixNextBlock(int frames);
-    // Writes what the engine recorded of a live take to the stream file.
-    void WriteTake();
+    // Writes what the engine recorded of a live take to the stream file (or drops it).
+    void WriteTake(bool keep = true);
     void SetMenusEnabled(bool enabled);
     void ShowStopButton(bool shown);
     void WriteStaging(int firstWord, int bytes);

@@ -1,6 +1,5 @@
 #include "engine/audio/pulse_stream.h"
 
-#include <dlfcn.h>
 #include <pulse/pulseaudio.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -10,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <vector>
+
+#include "core/shared_library.h"
 
 namespace qtam {
 
@@ -64,12 +65,10 @@ struct PulseLibrary {
 const PulseLibrary& Pa() {
     static const PulseLibrary library = [] {
         PulseLibrary p;
-        void* handle = ::dlopen("libpulse.so.0", RTLD_NOW | RTLD_LOCAL);
+        void* handle = OpenSharedLibrary("libpulse.so.0");
         if (handle == nullptr) return p;
         bool all = true;
-#define QTAM_PULSE_FIND(name)                                            \
-    p.name = reinterpret_cast<decltype(p.name)>(::dlsym(handle, #name)); \
-    all = all && p.name != nullptr;
+#define QTAM_PULSE_FIND(name) all = FindFunction(handle, p.name, #name) && all;
         QTAM_PULSE_FUNCTIONS(QTAM_PULSE_FIND)
 #undef QTAM_PULSE_FIND
         p.ok = all;
