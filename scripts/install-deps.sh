@@ -6,13 +6,15 @@
 set -euo pipefail
 
 # Building and running (qt6-wayland lets the program run natively on a Wayland desktop;
-# qt6-svg-dev draws the scalable icon at build time; dpkg-dev and file serve `make package`).
+# qt6-svg-dev draws the scalable icon at build time; dpf-source and lv2-dev build the plugins;
+# dpkg-dev and file serve `make package`).
 packages=(
   cmake g++ make pkg-config ccache
   libsdl2-dev libjack-jackd2-dev libpulse-dev
   qt6-base-dev qt6-svg-dev qt6-wayland
   libsndfile1-dev libsoxr-dev
   libpugixml-dev libarchive-dev liblo-dev
+  dpf-source lv2-dev
   dpkg-dev file
 )
 
@@ -32,6 +34,7 @@ test_packages=(
   desktop-file-utils appstream shared-mime-info xdg-utils libglib2.0-bin lintian
   clang libclang-rt-14-dev
   libtsan2
+  jalv lilv-utils
 )
 
 if [ "${1:-}" = "--test" ]; then
