@@ -22,6 +22,18 @@ Transport::Transport(Machine& m, PlaybackDriver& playback, SongEditor& editor)
     // A MIDI program change queues its pattern as the pattern keys do.
     playback_.OnProgramChange = [this](int pattern) { QueuePattern(pattern); };
     playback_.NotesOfSounds = [this] { return DrumNotesOf(m_, m_.editor.CurrentPattern); };
+    playback_.CountInAtStart = [this] { return CountsIn(); };
+}
+
+void Transport::SetClicks(const Clicks& clicks) {
+    clicks_ = clicks;
+    clicks_.level = std::clamp(clicks.level, 0, 100);
+    playback_.SetMetronome(clicks_.metronome, clicks_.level);
+    Tell();
+}
+
+bool Transport::CountsIn() const {
+    return clicks_.countInStart || (recordingPads_ && clicks_.countInRecord);
 }
 
 Transport::~Transport() {
@@ -32,6 +44,7 @@ Transport::~Transport() {
     playback_.OnProgramChange = nullptr;
     playback_.OnPadPlaced = nullptr;
     playback_.NotesOfSounds = nullptr;
+    playback_.CountInAtStart = nullptr;
 }
 
 void Transport::SetRecordingPads(bool on) {

@@ -69,6 +69,20 @@ public:
     // The MIDI clock's tempo last measured, with its fraction; 0 when none was.
     double ClockTempo() const { return clockBpm_; }
 
+    // The metronome and the count-in, as the settings keep them: the click on every beat
+    // while playing at `level` percent; a measure counted in before a start with the record
+    // switch on (`countInRecord`), or before every start (`countInStart`).
+    struct Clicks {
+        bool metronome = false;
+        int level = 70;
+        bool countInRecord = true;
+        bool countInStart = false;
+    };
+    void SetClicks(const Clicks& clicks);
+    const Clicks& clicks() const { return clicks_; }
+    // Whether the next start counts in.
+    bool CountsIn() const;
+
     // The record switch: while on and playing, each pad hit that comes in by MIDI is written
     // into the step nearest to it, an undoable "Record channel C, step S" each.
     void SetRecordingPads(bool on);
@@ -83,6 +97,7 @@ private:
     std::vector<Listener> listeners_;
     bool follow_ = false;
     bool recordingPads_ = false;
+    Clicks clicks_;
     double clockBpm_ = 0;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);  // for the editor's listener
 };

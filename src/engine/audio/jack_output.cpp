@@ -136,10 +136,11 @@ void JackOutput::Close() {
     engine_.Configure(engine_.Rate(), engine_.Sync());
 }
 
-void JackOutput::Start() {
+void JackOutput::Start(bool countIn) {
     if (client_ == nullptr) return;
+    // The transport steers itself: a count-in is the engine's own clock's only.
     if (engine_.OwnClock())
-        engine_.Start();
+        engine_.Start(countIn);
     else
         jack::jack_transport_start(client_);
 }

@@ -53,7 +53,7 @@ public:
 
     // Playing on its own (the transport off, or a MIDI clock followed): the engine starts at
     // the next period. Following or mastering the transport: rolls it.
-    void Start();
+    void Start(bool countIn = false);
     // As Start: stops the engine, or the transport.
     void Stop();
 

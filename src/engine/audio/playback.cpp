@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <vector>
 
 #include "core/machine.h"
 #include "engine/audio/devices.h"
@@ -240,14 +241,49 @@ void PlaybackDriver::WriteStaging(int firstWord, int bytes) {
     Playback.Write(m_.StagingBuffer.data() + (firstWord - 1), static_cast<std::size_t>(bytes));
 }
 
-void PlaybackDriver::StartEngineHere() {
+void PlaybackDriver::StartEngineHere(bool countIn) {
     // The engine plays on this thread for the system sound, on its own clock at the sounds'
     // rate, from where the Machine's player stands: where the last stop rewound it, or where
     // a start mixed in advance left it.
     if (engine_->Rate() != 44100 || engine_->Sync() != TransportSync::Off)
         engine_->Configure(44100, TransportSync::Off);
     PublishToEngine();
-    engine_->StartFrom(PlayerOf(m_));
+    engine_->StartFrom(PlayerOf(m_), countIn);
+}
+
+void PlaybackDriver::SetMetronome(bool on, int level) {
+    engine_->metronome().SetOn(on);
+    engine_->metronome().SetLevel(level);
+}
+
+void PlaybackDriver::Audition(int instrument, int velocity) {
+    const SampleSlot* sound = SlotOf(m_.banks.byInstrument, instrument);
+    if (sound == nullptr || !sound->hasSound()) return;
+    OpenDevice();
+    if (jackChosen_) {
+        if (!jack_->IsOpen()) return;
+        PublishSoundsAndTake();
+        engine_->Audition(instrument, velocity);
+        return;
+    }
+    if (!Playback.IsOpen()) return;
+    if (m_.Playing || m_.editor.StartPrepared) {  // heard from the next block mixed
+        engine_->Audition(instrument, velocity);
+        return;
+    }
+    // Stopped, the device is fed here: what is queued of an earlier audition goes, and the
+    // sound is mixed whole (up to the voice's limit) in one block.
+    Playback.Stop();
+    if (engine_->Rate() != 44100 || engine_->Sync() != TransportSync::Off)
+        engine_->Configure(44100, TransportSync::Off);
+    PublishToEngine();
+    engine_->Audition(instrument, velocity);
+    const int frames = std::clamp<int>(sound->sampleCount + 64, 1024,
+                                       AuditionVoice::kMaxSeconds * 44100);
+    std::vector<std::int16_t> block(2 * static_cast<std::size_t>(frames));
+    engine_->Process(static_cast<std::uint32_t>(frames), {}, nullptr, 0, nullptr, block.data());
+    engine_->Poll(nullptr);
+    Playback.Write(block.data(), block.size() * sizeof(std::int16_t));
 }
 
 void PlaybackDriver::MixNextBlock(int frames) {
@@ -281,6 +317,7 @@ const StepStartLog& PlaybackDriver::StepStarts() const {
 
 void PlaybackDriver::StartPlaying() {
     if (m_.Playing) return;
+    bool countIn = CountInAtStart && CountInAtStart();
     if (jackChosen_) {
         OpenDevice();
         if (!jack_->IsOpen()) {
@@ -295,11 +332,13 @@ void PlaybackDriver::StartPlaying() {
             FinishStream(m_, streamObserver);
         }
         PublishToEngine();
-        jack_->Start();
+        jack_->Start(countIn);
         // Without the transport it plays from the next period; with it, once it rolls.
         if (jack_->Sync() == TransportSync::Off) BeginJackPlaying();
         return;
     }
+    if (!m_.editor.StartPrepared) Playback.Stop();  // an audition still queued ends here
+    countIn = countIn && !m_.editor.StartPrepared;
     sessionFirstSerial_ = Playback.NextSerial();
     underrunsAtStart_ = Playback.Underruns();
     playedFrames_ = 0;
@@ -315,7 +354,11 @@ void PlaybackDriver::StartPlaying() {
     } else {
         m_.Playing = true;
         m_.BufPos = 1;
-        StartEngineHere();
+        StartEngineHere(countIn);
+        if (countIn)
+            soundStartFrame_ += CountInOf(44100, m_.song.tempo, m_.song.shuffle,
+                                          StepsPerMeasureOf(m_.song))
+                                    .length;
         SetMenusEnabled(false);
         MixNextBlock(Frames());
         static const std::array<std::uint8_t, kLeadInBytes> silence{};

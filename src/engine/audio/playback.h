@@ -75,9 +75,19 @@ public:
     // Thread: owner.
     void CloseDevice();
 
-    // Starts playback: a prepared start when one is waiting, otherwise a normal start.
-    // Thread: owner.
+    // Starts playback: a prepared start when one is waiting, otherwise a normal start, after a
+    // count-in of one measure when CountInAtStart says so (not through a JACK transport that
+    // steers, nor for a prepared start, which sounds at once). Thread: owner.
     void StartPlaying();
+    std::function<bool()> CountInAtStart;
+
+    // The metronome of whichever host plays (engine/live/metronome.h): on every beat while
+    // playing, at `level` percent. Thread: owner.
+    void SetMetronome(bool on, int level);
+    // Plays an instrument's sound (1..20, 101..120) at once through whichever host is chosen,
+    // playing or not, leaving the Song as it is; opens the device when it is closed.
+    // Thread: owner.
+    void Audition(int instrument, int velocity = 110);
     // Stops playback; a live recording is finished before the play clock is reset. False
     // when that recording could not be written (the user has been told). Thread: owner.
     bool StopPlaying();
@@ -184,7 +194,7 @@ private:
     void EndJackPlaying();
     void PublishToEngine();
     void PublishSoundsAndTake();
-    void StartEngineHere();
+    void StartEngineHere(bool countIn = false);
     void MixNextBlock(int frames);
     // Writes what the engine recorded of a live take to the stream file (or drops it).
     void WriteTake(bool keep = true);

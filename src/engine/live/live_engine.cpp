@@ -63,6 +63,10 @@ void LiveEngine::Configure(int rate, TransportSync sync) {
     takeLost_ = 0;
     commands_.Clear();
     reports_.Clear();
+    auditions_.Clear();
+    audition_.Silence();
+    metronome_.Prepare(rate_);
+    countIn_ = {};
     ForgetReports();
     // Sounds and Song at once, so that the first block has both.
     TakeSounds();
@@ -82,8 +86,15 @@ void LiveEngine::Publish(const Song& song, int editedPattern, int nextPattern, b
     snapshots_.Publish();
 }
 
-void LiveEngine::Start() {
-    commands_.Push(Command::Start);
+void LiveEngine::Start(bool countIn) {
+    commands_.Push(countIn ? Command::StartCounted : Command::Start);
+}
+
+bool LiveEngine::Audition(int instrument, int velocity) {
+    AuditionRequest a;
+    a.instrument = static_cast<std::int16_t>(std::clamp(instrument, 0, 255));
+    a.velocity = static_cast<std::uint8_t>(std::clamp(velocity, 1, 127));
+    return auditions_.Push(a);
 }
 
 void LiveEngine::Stop() {
@@ -190,6 +201,7 @@ void LiveEngine::Process(std::uint32_t frames, const HostPosition& position,
     r.midiCount = 0;
     TakeSounds();
     TakeSnapshot();
+    for (AuditionRequest a; auditions_.Pop(a);) audition_.Play(a, rate_);
     if (player_.song == nullptr) {  // nothing published yet
         Silence(0, frames);
         return;
@@ -210,6 +222,8 @@ void LiveEngine::Process(std::uint32_t frames, const HostPosition& position,
         ProcessSynced(frames, position);
     else if (r.playing)
         MixFree(0, frames);
+    else if (countIn_.active)
+        ProcessCountIn(frames);
     else
         MixIdle(0, frames);
     if (r.playing && r.clockRunning) {
@@ -418,7 +432,7 @@ void LiveEngine::SendPairTicks(std::int64_t before, std::int64_t until, bool flu
 
 void LiveEngine::MixIdle(std::uint32_t at, std::uint32_t frames) {
     RealTime& r = rt_;
-    bool sounding = r.padNext < r.padCount;
+    bool sounding = r.padNext < r.padCount || audition_.Sounding() || metronome_.Sounding();
     for (int c = 1; c <= kChannels; ++c) sounding = sounding || player_.voice(c).active;
     if (!sounding) {
         Silence(at, frames);
@@ -464,15 +478,18 @@ void LiveEngine::TakeCommands() {
     while (commands_.Pop(c)) {
         // The transport steers instead.
         if (sync_ != TransportSync::Off && !r.midi.clockIn) continue;
-        if (c == Command::Start && !r.playing) {
+        if (c != Command::Stop && !r.playing && !countIn_.active) {
             // A MIDI clock that runs is joined at its next tick.
             if (r.midi.clockIn && r.inRunning)
                 r.inPlace = true;
+            else if (c == Command::StartCounted && !r.midi.clockIn)
+                BeginCountIn(false);
             else
                 StartFree();
         }
         if (c == Command::Stop) {
             r.inPlace = false;
+            countIn_.active = false;
             if (r.playing) StopPlaying();
         }
     }
@@ -482,15 +499,15 @@ void LiveEngine::Report(const EngineReport& r) {
     reports_.Push(r);  // a full ring drops the report: the owner is far behind anyway
 }
 
-void LiveEngine::StartFree() {
+void LiveEngine::StartFree(std::uint32_t at) {
     RealTime& r = rt_;
     RewindClock(player_);
     PrepareStart(player_);
     r.playing = true;
     r.clocked = false;
-    r.logStartTime = r.cycleTime;
+    r.logStartTime = r.cycleTime + at;
     r.reportedSteps = 0;
-    r.clockFrame = 0;
+    r.clockFrame = -static_cast<std::int64_t>(at);
     if (r.midi.clockOut) {
         // The ticks follow the steps as they are mixed (SendStepClock).
         r.clockNext = 0;
@@ -498,15 +515,60 @@ void LiveEngine::StartFree() {
         r.clockRunning = true;
         r.pairStep = r.pairStart = r.pairLength = 0;
     }
-    BeginPlaying(0);
+    BeginPlaying(at);
 }
 
-void LiveEngine::StartFrom(const Player& from) {
+void LiveEngine::BeginCountIn(bool fromPlayer) {
+    const Song& song = *player_.song;
+    countIn_.active = true;
+    countIn_.fromPlayer = fromPlayer;
+    countIn_.measure = CountInOf(rate_, song.tempo, song.shuffle, StepsPerMeasure());
+    countIn_.done = 0;
+}
+
+void LiveEngine::ProcessCountIn(std::uint32_t frames) {
+    CountingIn& c = countIn_;
+    std::uint32_t at = 0;
+    // In runs that end on a beat, so that every click lands on its own frame.
+    while (at < frames && c.active) {
+        std::int64_t until = c.measure.length;
+        for (int b = 0; b < c.measure.beats; ++b) {
+            const std::int64_t beat = c.measure.beat[static_cast<std::size_t>(b)];
+            if (beat == c.done) metronome_.Click(0, b == 0);
+            if (beat > c.done) until = std::min(until, beat);
+        }
+        const auto n =
+            static_cast<std::uint32_t>(std::min<std::int64_t>(frames - at, until - c.done));
+        MixIdle(at, n);
+        at += n;
+        c.done += n;
+        if (c.done < c.measure.length) continue;
+        c.active = false;
+        if (!c.fromPlayer) {
+            StartFree(at);
+        } else {
+            PrepareStart(player_);
+            rt_.clocked = false;
+            rt_.logStartTime = rt_.cycleTime + at;
+            rt_.reportedSteps = 0;
+            rt_.clockFrame = -static_cast<std::int64_t>(at);
+            BeginPlaying(at);
+        }
+    }
+    if (at < frames) MixFree(at, frames - at);
+}
+
+void LiveEngine::StartFrom(const Player& from, bool countIn) {
     TakeSounds();
     TakeSnapshot();
     StopHere();
+    countIn_.active = false;
     player_.clock = from.clock;
     player_.voices = from.voices;
+    if (countIn) {
+        BeginCountIn(true);
+        return;
+    }
     PrepareStart(player_);
     rt_.clocked = false;
     rt_.logStartTime = rt_.cycleTime;
@@ -516,6 +578,7 @@ void LiveEngine::StartFrom(const Player& from) {
 }
 
 void LiveEngine::StopHere() {
+    countIn_.active = false;
     if (rt_.playing) StopPlaying();
 }
 
@@ -566,6 +629,7 @@ void LiveEngine::MixChunk(std::uint32_t at, int frames, bool playing) {
         frames -= n;
     }
     RealTime& r = rt_;
+    const std::int64_t chunkFirst = player_.stepStarts.mixedFrames;
     if (r.buffers[2] != nullptr) {
         ChannelTaps taps{};
         for (int c = 0; c < kChannels; ++c) {
@@ -577,10 +641,14 @@ void LiveEngine::MixChunk(std::uint32_t at, int frames, bool playing) {
         MixBlock(player_, r.out, frames);  // no channel ports: the same main mix, cheaper
     }
     TakeHits(at);
-    if (r.main16) std::copy_n(r.out, 2 * frames, r.main16 + 2 * at);
     if (playing && recording_.load(std::memory_order_acquire) &&
         !take_.Write(r.out, 2 * static_cast<std::size_t>(frames)))
         takeLost_.fetch_add(frames, std::memory_order_relaxed);
+    // Only the host hears the clicks and auditions: the take above is the song alone.
+    if (playing) metronome_.FollowSteps(player_.stepStarts, chunkFirst);
+    metronome_.AddTo(r.out, frames);
+    audition_.AddTo(*player_.sounds, r.out, frames);
+    if (r.main16) std::copy_n(r.out, 2 * frames, r.main16 + 2 * at);
     for (int side = 0; side < 2; ++side) {
         if (float* main = r.buffers[side])
             for (int f = 0; f < frames; ++f) main[at + f] = r.out[2 * f + side] / kFullScale;

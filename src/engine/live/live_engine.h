@@ -28,6 +28,8 @@
 #include "core/player.h"
 #include "core/song.h"
 #include "engine/device_settings.h"
+#include "engine/live/audition.h"
+#include "engine/live/metronome.h"
 #include "engine/live/sound_snapshots.h"
 #include "engine/live/spsc_ring.h"
 #include "engine/live/triple_buffer.h"
@@ -149,9 +151,18 @@ public:
     void PublishSounds(const Banks& banks) { sounds_.Update(banks); }
     // Plays on its own from measure 1 of the edited pattern from the next block; with a MIDI
     // clock running, from the clock's place at its next tick. Ignored while the transport
-    // steers (the host rolls its transport instead).
-    void Start();
+    // steers (the host rolls its transport instead). With `countIn` (and no MIDI clock
+    // followed), one measure of the metronome's clicks comes first, and playing begins on the
+    // frame after it. Stop also ends a count-in.
+    void Start(bool countIn = false);
     void Stop();
+
+    // The click on every beat while playing, its level, and the count-in's clicks: the switch
+    // and level may be set from any thread.
+    Metronome& metronome() { return metronome_; }
+    // Plays an instrument's sound from the next block, playing or not, without the Song; false
+    // when too many wait already.
+    bool Audition(int instrument, int velocity);
 
     // A live take: while on, every frame played (the main pair, 16-bit interleaved) is kept
     // for the owner to write; a run that finds no room (the owner far behind) is lost and
@@ -195,7 +206,7 @@ public:
     // mixed in advance, left them), with the Song and sounds published last; StopHere stops at
     // once; MirrorTo hands the clock and voices back after each block, so that the owner's
     // player stays where playing left it. Thread: owner, which is then the one that processes.
-    void StartFrom(const Player& from);
+    void StartFrom(const Player& from, bool countIn = false);
     void StopHere();
     void MirrorTo(Player& to) const;
     // Where the steps began since the last start. Thread: the one that processes.
@@ -216,7 +227,7 @@ private:
         std::uint32_t frame = 0;
         std::uint8_t channel = 0, velocity = 0;
     };
-    enum class Command : std::uint8_t { Start, Stop };
+    enum class Command : std::uint8_t { Start, StartCounted, Stop };
     static constexpr int kChunk = 256;                    // frames mixed at a time
     static constexpr std::int64_t kCatchUpFrames = 8192;  // missed frames mixed into nothing
 
@@ -252,7 +263,10 @@ private:
     void BeginClockedStep();
     void MixClockIn(std::uint32_t from, std::uint32_t to);
     void ProcessSynced(std::uint32_t frames, const HostPosition& pos);
-    void StartFree();
+    void StartFree(std::uint32_t at = 0);
+    // The count-in (metronome.h): one measure of clicks, then the start on its next frame.
+    void BeginCountIn(bool fromPlayer);
+    void ProcessCountIn(std::uint32_t frames);
     void StopPlaying(std::uint32_t at = 0);
     void BeginPlaying(std::uint32_t at);
     void Locate(std::int64_t transportFrame, bool keepVoices);
@@ -339,6 +353,16 @@ private:
         int inUnreported = 0;   // ticks since
     };
     RealTime rt_;
+    // What only the clicks and auditions need, beside the player.
+    Metronome metronome_;
+    AuditionVoice audition_;
+    SpscRing<AuditionRequest, 16> auditions_;
+    struct CountingIn {
+        bool active = false;
+        bool fromPlayer = false;  // StartFrom's clock and voices, else a start of its own
+        CountIn measure;
+        std::int64_t done = 0;  // frames of it played
+    } countIn_;
     Player player_;  // the real-time thread's
     std::mt19937 random_{5489u};
     const SoundSnapshot* playingSounds_ = nullptr;
