@@ -16,6 +16,12 @@ constexpr const char* kPaths = "Paths";
 constexpr const char* kWaveDevice = "WaveDevice";
 constexpr const char* kMidi = "Midi";
 constexpr const char* kWindow = "Window";
+constexpr const char* kMetronome = "Metronome";
+constexpr const char* kRecent = "Recent";
+
+std::string RecentKey(int n) {
+    return "Song" + std::to_string(n);
+}
 
 std::string Variable(const char* name) {
     const char* v = std::getenv(name);
@@ -98,6 +104,15 @@ ConfigSettings ReadConfigSettings(const PrivateProfile& p) {
     s.GridPosY = p.ReadInteger(kWindow, "GridPosY", s.GridPosY);
     s.GridWidth = p.ReadInteger(kWindow, "GridWidth", s.GridWidth);
     s.GridHeight = p.ReadInteger(kWindow, "GridHeight", s.GridHeight);
+    s.MetronomeOn = std::clamp(p.ReadInteger(kMetronome, "On", s.MetronomeOn), 0, 1);
+    s.MetronomeLevel = std::clamp(p.ReadInteger(kMetronome, "Level", s.MetronomeLevel), 0, 100);
+    s.CountInRecord = std::clamp(p.ReadInteger(kMetronome, "CountInRecord", s.CountInRecord), 0, 1);
+    s.CountInStart = std::clamp(p.ReadInteger(kMetronome, "CountInStart", s.CountInStart), 0, 1);
+    // Read oldest first, so that each newer one goes before it.
+    for (int n = kRecentSongs; n >= 1; --n) {
+        const std::string song = p.ReadString(kRecent, RecentKey(n), "");
+        if (!song.empty()) RememberRecentSong(s.RecentSongs, song);
+    }
     return s;
 }
 
@@ -137,6 +152,25 @@ void WriteConfigSettings(const ConfigSettings& s, PrivateProfile& p) {
     p.WriteInteger(kWindow, "GridPosY", s.GridPosY);
     p.WriteInteger(kWindow, "GridWidth", s.GridWidth);
     p.WriteInteger(kWindow, "GridHeight", s.GridHeight);
+    p.WriteInteger(kMetronome, "On", s.MetronomeOn);
+    p.WriteInteger(kMetronome, "Level", s.MetronomeLevel);
+    p.WriteInteger(kMetronome, "CountInRecord", s.CountInRecord);
+    p.WriteInteger(kMetronome, "CountInStart", s.CountInStart);
+    for (int n = 1; n <= kRecentSongs; ++n) {
+        const auto i = static_cast<std::size_t>(n - 1);
+        p.WriteString(kRecent, RecentKey(n), i < s.RecentSongs.size() ? s.RecentSongs[i] : "");
+    }
+}
+
+void RememberRecentSong(std::vector<std::string>& list, const std::string& path) {
+    if (path.empty()) return;
+    ForgetRecentSong(list, path);
+    list.insert(list.begin(), path);
+    if (list.size() > static_cast<std::size_t>(kRecentSongs)) list.resize(kRecentSongs);
+}
+
+void ForgetRecentSong(std::vector<std::string>& list, const std::string& path) {
+    std::erase(list, path);
 }
 
 void ApplyConfigSettings(const ConfigSettings& s, Machine& m) {

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "core/profile.h"
 
@@ -75,7 +76,22 @@ struct ConfigSettings {
     int GridPosY = 0;
     int GridWidth = 0;
     int GridHeight = 0;
+    // [Metronome]: the click on every beat while playing, its level in percent, and the
+    // measure counted in before a start with Record pads on, or before every start.
+    int MetronomeOn = 0;
+    int MetronomeLevel = 70;  // 0..100
+    int CountInRecord = 1;
+    int CountInStart = 0;
+    // [Recent]: the songs last opened or saved, the newest first (Song1..Song8).
+    std::vector<std::string> RecentSongs;
 };
+
+// File > Recent songs holds this many.
+inline constexpr int kRecentSongs = 8;
+// `path` goes first; a second copy of it goes, and so does what falls past kRecentSongs.
+void RememberRecentSong(std::vector<std::string>& list, const std::string& path);
+// Takes `path` off the list (a file that has gone).
+void ForgetRecentSong(std::vector<std::string>& list, const std::string& path);
 
 // "Unable to write to " and the file's name.
 std::string UnableToWriteText(const std::string& fileName);
@@ -87,7 +103,7 @@ std::string ConfigurationPath();
 
 // The settings from a profile; missing keys and texts that are no number give the defaults.
 ConfigSettings ReadConfigSettings(const PrivateProfile& profile);
-// All twenty-five keys into the profile, in the order they are written at exit (Times_Used
+// Every key into the profile, in the order they are written at exit (Times_Used
 // counted up by one).
 void WriteConfigSettings(const ConfigSettings& settings, PrivateProfile& profile);
 

@@ -68,6 +68,13 @@ bool ToggleCell(Machine& m, int channel, int slot) {
     return note;
 }
 
+int SetCellVelocity(Machine& m, int channel, int slot, int velocity) {
+    StepCell* c = EditedCell(m, channel, slot);
+    if (c == nullptr || !c->hasNote()) return -1;
+    c->velocity = static_cast<std::int8_t>(std::clamp(velocity, 1, 127));
+    return c->velocity;
+}
+
 bool PaintCell(Machine& m, int channel, int slot, bool note) {
     StepCell* c = EditedCell(m, channel, slot);
     if (c == nullptr || c->hasNote() == note) return false;

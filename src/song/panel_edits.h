@@ -43,6 +43,11 @@ bool ToggleCell(Machine& m, int channel, int slot);
 // Thread: user interface.
 bool PaintCell(Machine& m, int channel, int slot, bool note);
 
+// The velocity of the note of channel 1..8, slot 1..16 in the current measure, kept in
+// 1..127; a cell without a note stays empty. Returns the velocity it has now, or -1 for no
+// note. Thread: user interface.
+int SetCellVelocity(Machine& m, int channel, int slot, int velocity);
+
 // "Ok" of the note details of the cell at CurrentStep: writes only the values that differ
 // (velocity and pan kept in 0..127) and then sets the changed mark; a prepared start stays.
 // A cell without a note stays as it is. Returns whether anything was written.

@@ -18,6 +18,13 @@ namespace qtam {
 
 namespace {
 
+// The velocity of a cell of the edited measure, -1 for no note (or a place outside it).
+int CellVelocity(const Machine& m, int channel, int slot) {
+    if (channel < 1 || channel > kChannels || slot < 1 || slot > kSlots) return -1;
+    const StepCell& c = m.song.cell(m.editor.CurrentPattern, m.editor.CurrentMeasure, channel, slot);
+    return c.hasNote() ? c.velocity : -1;
+}
+
 std::string Numbered(std::string_view text, int number) {
     return std::string(text) + " " + std::to_string(number);
 }
@@ -146,6 +153,23 @@ bool SongEditor::RecordHit(int pattern, int measure, int channel, int slot, int 
 void SongEditor::DragPaintCell(int channel, int slot, bool note) {
     Drag(Numbered(note ? "Paint channel" : "Erase channel", channel), SongChange::Pattern,
          [&] { qtam::PaintCell(m_, channel, slot, note); });
+}
+
+int SongEditor::DragVelocity(int channel, int slot, int delta) {
+    const int now = CellVelocity(m_, channel, slot);
+    if (now < 0) return -1;
+    Drag(Numbered("Velocity channel", channel) + ", step " + std::to_string(slot),
+         SongChange::Pattern, [&] { SetCellVelocity(m_, channel, slot, now + delta); });
+    return CellVelocity(m_, channel, slot);
+}
+
+int SongEditor::ToggleAccent(int channel, int slot, int back) {
+    const int now = CellVelocity(m_, channel, slot);
+    if (now < 0) return -1;
+    return Edit(Numbered("Accent channel", channel) + ", step " + std::to_string(slot),
+                SongChange::Pattern, [&] {
+                    return SetCellVelocity(m_, channel, slot, now == 127 ? back : 127);
+                });
 }
 
 bool SongEditor::SetNoteDetails(int velocity, int pan, bool reversed) {

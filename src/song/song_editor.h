@@ -85,6 +85,13 @@ public:
     // A drag along a row of the pattern grid: each cell it reaches gets a note (or loses it);
     // one entry, "Paint channel C" or "Erase channel C", at EndDrag.
     void DragPaintCell(int channel, int slot, bool note);
+    // One gesture on a note of the edited measure (the wheel turned, a key held, a drag):
+    // its velocity moves by `delta`, kept in 1..127, heard at once; one entry, "Velocity
+    // channel C, step S", at EndDrag. The velocity it has now, or -1 when the cell has no note.
+    int DragVelocity(int channel, int slot, int delta);
+    // The accent: a note goes to velocity 127, or from 127 back to `back`; "Accent channel C,
+    // step S". The velocity it has now, or -1 when the cell has no note.
+    int ToggleAccent(int channel, int slot, int back);
     // The note details of the cell at the edited step; "Note details".
     bool SetNoteDetails(int velocity, int pan, bool reversed);
 

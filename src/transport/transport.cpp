@@ -128,6 +128,19 @@ void Transport::Heard(int pattern, int measure) {
     LocateMeasure(measure);
 }
 
+void Transport::Tap(TapTempo::Clock::time_point when) {
+    EndTapping(when);
+    const int tempo = taps_.Tap(when, kTempoMin, kTempoMax);
+    if (tempo > 0) editor_.DragTempo(tempo);
+}
+
+bool Transport::EndTapping(TapTempo::Clock::time_point now) {
+    if (taps_.Taps() == 0 || !taps_.Ended(now)) return false;
+    taps_.Reset();
+    editor_.EndDrag();
+    return true;
+}
+
 void Transport::SetTempo(int tempo) {
     editor_.SetTempo(tempo);
 }

@@ -12,6 +12,8 @@
 #include <memory>
 #include <vector>
 
+#include "transport/tap_tempo.h"
+
 namespace qtam {
 
 struct Machine;
@@ -60,6 +62,15 @@ public:
     // Beats per minute: one "Tempo" entry of the undo history.
     void SetTempo(int tempo);
 
+    // A tap of the Tap control or key at `when`: from the second tap of a tapping on, the
+    // Song's tempo is the taps' (heard at once); the tapping is one "Tempo" entry, recorded
+    // by EndTapping once kTimeout passed without a tap (or by the next other edit).
+    void Tap(TapTempo::Clock::time_point when = TapTempo::Clock::now());
+    // Ends a tapping that is over at `now` (call it kTimeout after the last tap); true when it
+    // ended one.
+    bool EndTapping(TapTempo::Clock::time_point now = TapTempo::Clock::now());
+    bool Tapping() const { return taps_.Taps() > 0; }
+
     // The tempo a JACK timebase master gives becomes the Song's, kept within kTempoMin..kTempoMax.
     void FollowTransportTempo(double bpm);
     // The tempo of a MIDI clock followed, as measured: playback runs at it exactly, and the
@@ -98,6 +109,7 @@ private:
     bool follow_ = false;
     bool recordingPads_ = false;
     Clicks clicks_;
+    TapTempo taps_;
     double clockBpm_ = 0;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);  // for the editor's listener
 };
