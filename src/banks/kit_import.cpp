@@ -67,6 +67,20 @@ void ChokeByGroups(Kit& kit, const std::vector<int>& groups, const std::vector<i
 
 // ---- drumkit.xml
 
+// A kit that puts none of its hi-hats in a mute group (GMRockKit) still means them to cut each
+// other: the instruments that send the General MIDI closed, pedal and open hi-hat notes form a
+// group of their own, as they would on a drum machine.
+void GroupGeneralMidiHihats(std::vector<int>& groups, const std::vector<int>& notes) {
+    auto hihat = [](int note) { return note == 42 || note == 44 || note == 46; };
+    int free = 0;
+    for (std::size_t i = 0; i < groups.size(); ++i) {
+        if (hihat(notes[i]) && groups[i] >= 0) return;  // the kit says itself
+        free = std::max(free, groups[i] + 1);
+    }
+    for (std::size_t i = 0; i < groups.size(); ++i)
+        if (hihat(notes[i])) groups[i] = free;
+}
+
 bool ReadDrumkitXml(const fs::path& xml, Kit& kit, std::string& error) {
     pugi::xml_document doc;
     const pugi::xml_parse_result parsed = doc.load_file(xml.c_str());
@@ -81,7 +95,7 @@ bool ReadDrumkitXml(const fs::path& xml, Kit& kit, std::string& error) {
     }
     kit.name = root.child_value("name");
     if (kit.name.empty()) kit.name = xml.parent_path().filename().string();
-    std::vector<int> groups;
+    std::vector<int> groups, notes;
     for (const pugi::xml_node in : root.child("instrumentList").children("instrument")) {
         const std::string name = in.child_value("name");
         // The loudest layer; a kit of the older form names one file on the instrument itself.
@@ -116,7 +130,9 @@ bool ReadDrumkitXml(const fs::path& xml, Kit& kit, std::string& error) {
                                   " softer layer(s); the loudest is taken");
         kit.instruments.push_back({name, path, {}});
         groups.push_back(in.child("muteGroup").text().as_int(-1));
+        notes.push_back(in.child("midiOutNote").text().as_int(-1));
     }
+    GroupGeneralMidiHihats(groups, notes);
     ChokeByGroups(kit, groups, groups);
     return true;
 }

@@ -3,7 +3,9 @@
 // packed as a .h2drumkit archive, or an SFZ file. The first twenty instruments (SFZ: by key)
 // fill slots 1..20 through the normal sound import, each named after its instrument; the bank
 // is named after the kit; instruments that choke each other (a mute group, SFZ group/off_by)
-// become hi-hat partners as far as two partners a slot allow. What does not fit is listed.
+// become hi-hat partners as far as two partners a slot allow (a Hydrogen kit without a mute
+// group for its hi-hats: those sending the General MIDI hi-hat notes 42, 44 and 46 choke each
+// other). What does not fit is listed.
 //
 // Thread: owner (see core/machine.h).
 

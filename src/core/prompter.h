@@ -13,6 +13,8 @@ public:
     virtual ~Prompter() = default;
     // A warning box with an OK button.
     virtual void Warn(const std::string& text) = 0;
+    // An information box with an OK button: what went as asked (a warning where none is shown).
+    virtual void Inform(const std::string& text) { Warn(text); }
     // A confirmation box with Yes and No; true means Yes.
     virtual bool AskYesNo(const std::string& text) = 0;
     // A confirmation box with Yes, No and Cancel (the questions that guard unsaved work);

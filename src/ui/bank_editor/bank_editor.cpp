@@ -520,7 +520,11 @@ void BankEditor::ImportKitAsBank() {
     for (const std::string& line : result.refused) text += "\n" + line;
     if (!result.leftOut.empty()) text += "\n\nLeft out:";
     for (const std::string& line : result.leftOut) text += "\n" + line;
-    ctx_.m.prompter->Warn(text);
+    // Every instrument came in: what was left out of each is for information.
+    if (result.refused.empty())
+        ctx_.m.prompter->Inform(text);
+    else
+        ctx_.m.prompter->Warn(text);
 }
 
 bool BankEditor::SaveBank() {

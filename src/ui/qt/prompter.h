@@ -17,6 +17,7 @@ namespace qtam {
 
 inline constexpr const char* kWarningCaption = "Warning";
 inline constexpr const char* kConfirmCaption = "Confirm";
+inline constexpr const char* kInformationCaption = "Information";
 
 class QtPrompter : public Prompter {
 public:
@@ -26,6 +27,7 @@ public:
     void SetFallbackParent(QWidget* parent);
 
     void Warn(const std::string& text) override;
+    void Inform(const std::string& text) override;
     bool AskYesNo(const std::string& text) override;
     Answer AskYesNoCancel(const std::string& text) override;
     void SetBusy(bool busy) override;
