@@ -191,6 +191,8 @@ void QtamApp::ConnectWindows() {
     QObject::connect(panel, &GroovePanel::heardChanged, grid, &PatternGrid::ShowHeard);
     QObject::connect(grid, &PatternGrid::noteDetailsRequested, noteDetails_.get(),
                      &NoteDetailsDialog::ShowDetails);
+    QObject::connect(grid, &PatternGrid::instrumentChoiceRequested, instrumentDialog_.get(),
+                     &InstrumentDialog::ShowForCurrentChannel);
     KeepTitleVisible(*grid);
     QObject::connect(main, &MainWindow::activated, panel, [this, main, panel] {
         if (panel->isVisible() && panel->isMinimized()) panel->showNormal();

@@ -30,6 +30,7 @@
 #include "banks/kit.h"
 #include "banks/kit_import.h"
 #include "banks/sound_file.h"
+#include "engine/audio/playback.h"
 #include "banks/userbank_file.h"
 #include "banks/wav_io.h"
 #include "core/file_dialogs.h"
@@ -411,6 +412,12 @@ void BankEditor::SlotSelectionChanged() {
     lastSelected_ = SelectedEntry();
     RefillList();
     ShowSelectedSlot();
+    // Heard as it is chosen, as in the instrument choice: through JACK when that plays.
+    if (lastSelected_ < 0) return;
+    if (ctx_.playback.UsesJack())
+        ctx_.playback.Audition(kUserbankBase + lastSelected_ + 1);
+    else
+        PlaySample();
 }
 
 void BankEditor::CommitName(int entry) {

@@ -12,6 +12,7 @@
 
 #include "banks/instrument_select.h"
 #include "core/machine.h"
+#include "engine/audio/playback.h"
 #include "song/song_editor.h"
 #include "ui/qt/dialog_buttons.h"
 #include "ui/qt/text.h"
@@ -86,6 +87,10 @@ InstrumentDialog::InstrumentDialog(AppContext& ctx, QWidget* parent)
     exclusive(UserbankList, KitList);
     for (QListWidget* list : {KitList, UserbankList}) {
         connect(list, &QListWidget::itemDoubleClicked, this, &InstrumentDialog::Confirm);
+        // Heard as it is chosen, by the arrows or the mouse.
+        connect(list, &QListWidget::itemSelectionChanged, this, [this, list] {
+            if (!list->selectedItems().isEmpty()) Audition();
+        });
     }
     connect(OkButton, &QPushButton::clicked, this, &InstrumentDialog::Confirm);
     connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
@@ -93,13 +98,31 @@ InstrumentDialog::InstrumentDialog(AppContext& ctx, QWidget* parent)
 
 void InstrumentDialog::ShowForCurrentChannel() {
     PrepareToShow();
-    if (!isVisible()) CenterOverOwner(*this);
+    if (!isVisible()) {
+        if (placed_)
+            move(place_);
+        else
+            CenterOverOwner(*this);
+    }
     show();
     raise();
     activateWindow();
 }
 
+void InstrumentDialog::hideEvent(QHideEvent* event) {
+    place_ = pos();
+    placed_ = true;
+    QDialog::hideEvent(event);
+}
+
+void InstrumentDialog::Audition() {
+    if (filling_) return;
+    const int instrument = InstrumentOfRows({SelectedRow(KitList), SelectedRow(UserbankList)});
+    if (instrument > 0) ctx_.playback.Audition(instrument);
+}
+
 void InstrumentDialog::PrepareToShow() {
+    filling_ = true;
     Fill(KitList, ctx_.m.banks.internalBank);
     Fill(UserbankList, ctx_.m.banks.userbank);
     const InstrumentRows rows = RowsOfCurrentInstrument(ctx_.m);
@@ -109,6 +132,7 @@ void InstrumentDialog::PrepareToShow() {
     SelectRow(KitList, rows.internalRow);
     SelectRow(UserbankList, rows.externalRow);
     (rows.externalRow >= 0 ? UserbankList : KitList)->setFocus();
+    filling_ = false;
 }
 
 void InstrumentDialog::Confirm() {

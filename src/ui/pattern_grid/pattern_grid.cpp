@@ -1,5 +1,7 @@
 #include "ui/pattern_grid/pattern_grid.h"
 
+#include <QAccessible>
+#include <QCheckBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -9,7 +11,9 @@
 #include <QPixmap>
 #include <QSpinBox>
 #include <QStyledItemDelegate>
+#include <QTimer>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 #include <cmath>
 
 #include "core/machine.h"
@@ -180,7 +184,16 @@ QVariant PatternGridModel::headerData(int section, Qt::Orientation orientation, 
     QString text = QStringLiteral("%1 %2").arg(channel).arg(SoundName(channel));
     if (muted) text += role == Qt::DisplayRole ? QStringLiteral("  M") : QStringLiteral(", muted");
     if (role != Qt::DisplayRole) text = QStringLiteral("Channel ") + text;
+    if (section == labelCursor_)
+        text = role == Qt::DisplayRole ? QStringLiteral("\u25B6 ") + text
+                                       : text + QStringLiteral(", Enter chooses its sound");
     return text;
+}
+
+void PatternGridModel::SetLabelCursor(int row) {
+    if (row == labelCursor_) return;
+    labelCursor_ = row;
+    Q_EMIT headerDataChanged(Qt::Vertical, 0, kChannels - 1);
 }
 
 void PatternGridModel::Refresh() {
@@ -218,9 +231,62 @@ PatternGridView::PatternGridView(AppContext& ctx, SpaceBarKeys& spaceBar, QWidge
     horizontalHeader()->setSectionsClickable(false);
     verticalHeader()->setSectionsClickable(true);
     verticalHeader()->setHighlightSections(false);
-    // A row's label chooses that channel on the panel.
+    // A row's label chooses that channel on the panel, and a sound for it.
     connect(verticalHeader(), &QHeaderView::sectionClicked, this,
-            [this](int row) { ctx_.edits.ChooseChannel(row + 1); });
+            [this](int row) { ChooseInstrumentOf(row); });
+    verticalHeader()->setToolTip(QStringLiteral("Click to choose the channel's sound"));
+    wheelEnd_ = new QTimer(this);
+    wheelEnd_->setSingleShot(true);
+    wheelEnd_->setInterval(kWheelGestureMs);
+    connect(wheelEnd_, &QTimer::timeout, this, [this] { EndGesture(); });
+}
+
+void PatternGridView::ChooseInstrumentOf(int row) {
+    ctx_.edits.ChooseChannel(row + 1);
+    Q_EMIT instrumentChoiceRequested();
+}
+
+void PatternGridView::MoveVelocity(const QModelIndex& cell, int delta) {
+    if (!cell.isValid()) return;
+    const int velocity = ctx_.edits.DragVelocity(cell.row() + 1, cell.column() + 1, delta);
+    if (velocity >= 0) SayVelocity(velocity);
+}
+
+void PatternGridView::EndGesture() {
+    wheelEnd_->stop();
+    ctx_.edits.EndDrag();
+}
+
+void PatternGridView::ToggleAccent(const QModelIndex& cell) {
+    const Machine& m = ctx_.m;
+    const int key = ((m.editor.CurrentPattern * kMeasures + m.editor.CurrentMeasure) * kChannels +
+                     cell.row()) * kSlots + cell.column();
+    const int before = cell.data(kVelocityRole).toInt();
+    if (before < 0) return;
+    const int velocity =
+        ctx_.edits.ToggleAccent(cell.row() + 1, cell.column() + 1, beforeAccent_.value(key, 80));
+    if (velocity == 127 && before != 127) beforeAccent_.insert(key, before);
+    if (velocity >= 0) SayVelocity(velocity);
+}
+
+void PatternGridView::SayVelocity(int velocity) {
+    setAccessibleDescription(QStringLiteral("Velocity %1").arg(velocity));
+    QAccessibleEvent said(this, QAccessible::DescriptionChanged);
+    QAccessible::updateAccessibility(&said);
+}
+
+void PatternGridView::wheelEvent(QWheelEvent* event) {
+    const QModelIndex cell = indexAt(event->position().toPoint());
+    // 120 is one notch; finer wheels add up to one.
+    const int notches = event->angleDelta().y() / 120;
+    if (!cell.isValid() || notches == 0 || cell.data(kVelocityRole).toInt() < 0) {
+        event->ignore();
+        return;
+    }
+    setCurrentIndex(cell);
+    MoveVelocity(cell, notches * kVelocityStep);
+    wheelEnd_->start();
+    event->accept();
 }
 
 void PatternGridView::ShowHeard(const PlayPosition& heard) {
@@ -241,8 +307,16 @@ void PatternGridView::mousePressEvent(QMouseEvent* event) {
     const QModelIndex cell = indexAt(event->position().toPoint());
     if (!cell.isValid()) return;
     setCurrentIndex(cell);
+    model_()->SetLabelCursor(-1);
+    const Qt::KeyboardModifiers mods = event->modifiers();
     if (event->button() == Qt::RightButton) {
         OpenDetails(cell);
+    } else if (event->button() == Qt::LeftButton && mods == Qt::ShiftModifier) {
+        ToggleAccent(cell);
+    } else if (event->button() == Qt::LeftButton && mods == Qt::ControlModifier) {
+        // A vertical drag moves the note's velocity.
+        velocityCell_ = cell;
+        velocityY_ = static_cast<int>(event->position().y());
     } else if (event->button() == Qt::LeftButton) {
         // The first cell toggles; the drag that may follow paints the row with what it got.
         dragNote_ = ctx_.edits.ToggleCell(cell.row() + 1, cell.column() + 1);
@@ -252,6 +326,15 @@ void PatternGridView::mousePressEvent(QMouseEvent* event) {
 }
 
 void PatternGridView::mouseMoveEvent(QMouseEvent* event) {
+    if (velocityCell_.isValid() && (event->buttons() & Qt::LeftButton)) {
+        // Up is louder: a step of 8 for every 8 pixels.
+        const int moved = (velocityY_ - static_cast<int>(event->position().y())) / kVelocityStep;
+        if (moved != 0) {
+            MoveVelocity(velocityCell_, moved * kVelocityStep);
+            velocityY_ -= moved * kVelocityStep;
+        }
+        return;
+    }
     if (dragRow_ < 0 || !(event->buttons() & Qt::LeftButton)) return;
     const int column = columnAt(static_cast<int>(event->position().x()));
     if (column < 0 || column == dragColumn_) return;
@@ -266,6 +349,10 @@ void PatternGridView::mouseMoveEvent(QMouseEvent* event) {
 }
 
 void PatternGridView::mouseReleaseEvent(QMouseEvent*) {
+    if (velocityCell_.isValid()) {
+        velocityCell_ = {};
+        EndGesture();
+    }
     if (dragRow_ < 0) return;
     dragRow_ = -1;
     ctx_.edits.EndDrag();
@@ -276,6 +363,11 @@ void PatternGridView::focusOutEvent(QFocusEvent* event) {
         dragRow_ = -1;
         ctx_.edits.EndDrag();
     }
+    if (velocityCell_.isValid() || wheelEnd_->isActive()) {
+        velocityCell_ = {};
+        EndGesture();
+    }
+    model_()->SetLabelCursor(-1);
     spaceBar_.Flush();
     QTableView::focusOutEvent(event);
 }
@@ -283,8 +375,32 @@ void PatternGridView::focusOutEvent(QFocusEvent* event) {
 void PatternGridView::keyPressEvent(QKeyEvent* event) {
     const QModelIndex cell = currentIndex().isValid() ? currentIndex() : model()->index(0, 0);
     const int key = event->key();
+    const int label = model_()->LabelCursor();
+    if (label >= 0 && key != Qt::Key_Space) {
+        // On a row's label: Enter chooses its sound, Up and Down go along the labels, anything
+        // else goes back to the cells.
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            ChooseInstrumentOf(label);
+        } else if (key == Qt::Key_Up || key == Qt::Key_Down) {
+            const int row = std::clamp(label + (key == Qt::Key_Up ? -1 : 1), 0, kChannels - 1);
+            model_()->SetLabelCursor(row);
+            setCurrentIndex(model()->index(row, 0));
+        } else {
+            model_()->SetLabelCursor(-1);
+            if (key != Qt::Key_Right && key != Qt::Key_Escape) return keyPressEvent(event);
+        }
+        event->accept();
+        return;
+    }
     if (key == Qt::Key_Space) {
         spaceBar_.KeyPress(*event);
+    } else if (key == Qt::Key_Left && cell.column() == 0 && event->modifiers() == Qt::NoModifier) {
+        model_()->SetLabelCursor(cell.row());
+    } else if (key == Qt::Key_Plus || key == Qt::Key_Minus || key == Qt::Key_Equal) {
+        // Held, the key is one gesture: it ends when the key is let go.
+        MoveVelocity(cell, key == Qt::Key_Minus ? -kVelocityStep : kVelocityStep);
+    } else if (key == Qt::Key_A && event->modifiers() == Qt::NoModifier) {
+        ToggleAccent(cell);
     } else if (key == Qt::Key_Return || key == Qt::Key_Enter) {
         setCurrentIndex(cell);
         if (event->modifiers() & Qt::ShiftModifier)
@@ -305,6 +421,13 @@ void PatternGridView::keyPressEvent(QKeyEvent* event) {
 void PatternGridView::keyReleaseEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Space) {
         spaceBar_.KeyRelease(*event);
+        event->accept();
+        return;
+    }
+    const int key = event->key();
+    if ((key == Qt::Key_Plus || key == Qt::Key_Minus || key == Qt::Key_Equal) &&
+        !event->isAutoRepeat()) {
+        EndGesture();
         event->accept();
         return;
     }
@@ -343,6 +466,19 @@ PatternGrid::PatternGrid(AppContext& ctx, QWidget* owner) : QWidget(owner), ctx_
         if (meas != ctx_.m.editor.CurrentMeasure) ctx_.transport.LocateMeasure(meas);
     });
 
+    // What plays, when it is not what is shown, and the panel's follow switch.
+    playing_ = new QLabel(this);
+    playing_->setObjectName(QStringLiteral("Playing"));
+    follow_ = new QCheckBox(QStringLiteral("&Follow"), this);
+    follow_->setObjectName(QStringLiteral("Follow"));
+    follow_->setAccessibleName(QStringLiteral("Follow the measure heard"));
+    connect(follow_, &QCheckBox::toggled, this, [this](bool on) { ctx_.transport.SetFollow(on); });
+    connect(&ctx_.playbackState, &PlaybackNotifier::stateChanged, this, [this] {
+        const QSignalBlocker block(follow_);
+        follow_->setChecked(ctx_.transport.Following());
+    });
+    follow_->setChecked(ctx_.transport.Following());
+
     auto* bar = new QHBoxLayout;
     bar->addWidget(patternLabel);
     bar->addWidget(pattern_);
@@ -351,6 +487,8 @@ PatternGrid::PatternGrid(AppContext& ctx, QWidget* owner) : QWidget(owner), ctx_
     bar->addWidget(measure_);
     bar->addWidget(measures_);
     bar->addStretch(1);
+    bar->addWidget(playing_);
+    bar->addWidget(follow_);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(bar);
     layout->addWidget(view_, 1);
@@ -360,7 +498,26 @@ PatternGrid::PatternGrid(AppContext& ctx, QWidget* owner) : QWidget(owner), ctx_
     connect(&ctx_.songState, &SongNotifier::changed, this, [this](SongChange) { Refresh(); });
     connect(view_, &PatternGridView::noteDetailsRequested, this,
             &PatternGrid::noteDetailsRequested);
+    connect(view_, &PatternGridView::instrumentChoiceRequested, this,
+            &PatternGrid::instrumentChoiceRequested);
     Refresh();
+}
+
+void PatternGrid::ShowHeard(const PlayPosition& heard) {
+    view_->ShowHeard(heard);
+    ShowWhatPlays();
+}
+
+void PatternGrid::ShowWhatPlays() {
+    const PlayPosition& heard = view_->Heard();
+    const Machine& m = ctx_.m;
+    const bool elsewhere = heard.known() && (heard.pattern != m.editor.CurrentPattern ||
+                                             heard.measure != m.editor.CurrentMeasure);
+    const QString text = elsewhere ? QStringLiteral("\u25B6 Playing pattern %1, measure %2")
+                                         .arg(int(heard.pattern))
+                                         .arg(int(heard.measure))
+                                   : QString();
+    if (playing_->text() != text) playing_->setText(text);
 }
 
 QSize PatternGrid::sizeHint() const {
@@ -382,6 +539,7 @@ void PatternGrid::Refresh() {
     measure_->setRange(1, count);
     measure_->setValue(m.editor.CurrentMeasure);
     measures_->setText(QStringLiteral("of %1").arg(count));
+    ShowWhatPlays();
     const QModelIndex cursor = view_->currentIndex();
     model_->Refresh();
     // A change of the step count resets the table; the cursor stays where it can.

@@ -4,17 +4,24 @@
 // row paints or erases, a right click opens the note details; the keyboard moves a cursor over
 // the cells. Every change goes through the edit layer; the grid only shows the Song. The
 // pattern and measure are the panel's: choosing them here chooses them there, and back.
+// A note's velocity changes by the wheel, by + and - (or a vertical Ctrl+drag) in steps of 8,
+// each gesture one undoable edit; Shift+click or A accents it. A row's label (a click, or
+// Enter once Left has moved onto it from the first step) opens the instrument choice for its
+// channel. While another pattern or measure plays, the window says which, beside Follow.
 //
 // Thread: the user-interface thread.
 
 #include <QAbstractTableModel>
+#include <QHash>
 #include <QTableView>
 #include <QWidget>
 
 #include "engine/play_position.h"
 
+class QCheckBox;
 class QLabel;
 class QSpinBox;
+class QTimer;
 
 namespace qtam {
 
@@ -35,10 +42,14 @@ public:
     void Refresh();
     // The sound of channel 1..8 in the edited pattern, as the panel names it.
     QString SoundName(int channel) const;
+    // The row whose label has the keyboard (-1: none), marked on its label.
+    void SetLabelCursor(int row);
+    int LabelCursor() const { return labelCursor_; }
 
 private:
     AppContext& ctx_;
     int columns_ = 16;
+    int labelCursor_ = -1;
 };
 
 class PatternGridView : public QTableView {
@@ -49,9 +60,14 @@ public:
     void ShowHeard(const PlayPosition& heard);
     const PlayPosition& Heard() const { return heard_; }
 
+    static constexpr int kVelocityStep = 8;
+    static constexpr int kWheelGestureMs = 400;  // a pause this long ends a wheel gesture
+
 Q_SIGNALS:
     // The note details of the cell the edit position now names (channel and step chosen).
     void noteDetailsRequested();
+    // The instrument choice for the edited channel (a row's label chose it).
+    void instrumentChoiceRequested();
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
@@ -60,9 +76,18 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
 
 private:
+    PatternGridModel* model_() const { return static_cast<PatternGridModel*>(model()); }
     void OpenDetails(const QModelIndex& cell);
+    void ChooseInstrumentOf(int row);
+    // A step of a velocity gesture on `cell`; EndGesture records it.
+    void MoveVelocity(const QModelIndex& cell, int delta);
+    void EndGesture();
+    void ToggleAccent(const QModelIndex& cell);
+    // Tells the screen reader the cell's velocity.
+    void SayVelocity(int velocity);
 
     AppContext& ctx_;
     SpaceBarKeys& spaceBar_;
@@ -71,6 +96,12 @@ private:
     int dragRow_ = -1;
     int dragColumn_ = -1;
     bool dragNote_ = false;
+    // A Ctrl+drag of a note's velocity: its cell and the height it has reached.
+    QModelIndex velocityCell_;
+    int velocityY_ = 0;
+    QTimer* wheelEnd_;
+    // The velocity an accented note goes back to, by pattern, measure, channel and step.
+    QHash<int, int> beforeAccent_;
 };
 
 class PatternGrid : public QWidget {
@@ -82,13 +113,14 @@ public:
     // Window > Pattern grid: shows the grid, raised and active.
     void ShowGrid();
     // The light of the step heard, as the panel shows it.
-    void ShowHeard(const PlayPosition& heard) { view_->ShowHeard(heard); }
+    void ShowHeard(const PlayPosition& heard);
 
     PatternGridView& view() { return *view_; }
     QSize sizeHint() const override;
 
 Q_SIGNALS:
     void noteDetailsRequested();
+    void instrumentChoiceRequested();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -96,6 +128,7 @@ protected:
 
 private:
     void Refresh();
+    void ShowWhatPlays();
 
     AppContext& ctx_;
     SpaceBarKeys* spaceBar_;
@@ -104,6 +137,8 @@ private:
     QSpinBox* pattern_;
     QSpinBox* measure_;
     QLabel* measures_;
+    QLabel* playing_;   // the pattern and measure heard, when not the ones shown
+    QCheckBox* follow_;
 };
 
 // A PNG picture of the grid at its usual size, drawn at `scale` (qtam --screenshot --grid).
