@@ -6,10 +6,12 @@
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QScreen>
+#include <QTimer>
 #include <QWindow>
 #include <algorithm>
 #include <cstdio>
@@ -18,6 +20,7 @@
 #include "banks/userbank_file.h"
 #include "core/config.h"
 #include "core/file_dialogs.h"
+#include "core/files.h"
 #include "core/machine.h"
 #include "engine/audio/playback.h"
 #include "engine/device_settings.h"
@@ -26,6 +29,7 @@
 #include "song/grooves.h"
 #include "song/midi_export.h"
 #include "song/song_editor.h"
+#include "transport/transport.h"
 #include "ui/qt/desktop_conventions.h"
 #include "ui/qt/text.h"
 #include "ui/services/app_context.h"
@@ -75,6 +79,11 @@ MainWindow::MainWindow(AppContext& context, ConfigFile& config, const std::strin
     AddWindowMenu();
     // Menus and captions follow every change of the Song and of playback.
     connect(&ctx.songState, &SongNotifier::changed, this, &MainWindow::UpdateMenus);
+    // A song opened or saved goes first in File > Recent songs.
+    connect(&ctx.songState, &SongNotifier::changed, this, [this](SongChange what) {
+        if (what == SongChange::File || what == SongChange::Song)
+            RememberRecentSong(config_.settings.RecentSongs, ctx.m.editor.SongFileName);
+    });
     connect(&ctx.playbackState, &PlaybackNotifier::stateChanged, this, &MainWindow::UpdateMenus);
     SetUp(commandLineSong);
 }
@@ -118,7 +127,96 @@ void MainWindow::SetUp(const std::string& commandLineSong) {
     const bool userbank = !commandLineSong.empty() && IsUserbankFile(commandLineSong);
     if (userbank) m.activation.UserbankPath = commandLineSong;
     LoadedFromCommandLine = ctx.edits.Begin(userbank ? std::string() : commandLineSong);
+    if (LoadedFromCommandLine) RememberRecentSong(config_.settings.RecentSongs, commandLineSong);
+    metronome_->setChecked(s.MetronomeOn != 0);
+    countInRecord_->setChecked(s.CountInRecord != 0);
+    countInStart_->setChecked(s.CountInStart != 0);
+    // The level kept is one of the menu's, or the nearest below it.
+    QAction* level = levels_.front();
+    for (QAction* a : levels_)
+        if (a->data().toInt() <= s.MetronomeLevel) level = a;
+    level->setChecked(true);
+    ApplyClicks();
     UpdateMenus();
+}
+
+void MainWindow::BuildClickMenu(QMenu* various) {
+    various->addSeparator();
+    auto check = [this, various](const char* caption) {
+        QAction* a = various->addAction(QString::fromUtf8(caption));
+        a->setCheckable(true);
+        connect(a, &QAction::triggered, this, &MainWindow::ApplyClicks);
+        return a;
+    };
+    metronome_ = check("Metro&nome");
+    metronome_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_K));
+    shortcutActions_ << metronome_;
+    QMenu* level = various->addMenu(QStringLiteral("Metronome &level"));
+    auto* levels = new QActionGroup(this);
+    for (int percent : {25, 50, 70, 100}) {
+        QAction* a = level->addAction(QStringLiteral("&%1 %").arg(percent));
+        a->setData(percent);
+        a->setCheckable(true);
+        levels->addAction(a);
+        levels_ << a;
+        connect(a, &QAction::triggered, this, &MainWindow::ApplyClicks);
+    }
+    countInRecord_ = check("&Count in before Record pads");
+    countInStart_ = check("Count in before every s&tart");
+    tap_ = various->addAction(QStringLiteral("T&ap tempo"));
+    tap_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
+    connect(tap_, &QAction::triggered, this, &MainWindow::Tap);
+    shortcutActions_ << tap_;
+    tapEnd_ = new QTimer(this);
+    tapEnd_->setSingleShot(true);
+    tapEnd_->setInterval(static_cast<int>(TapTempo::kTimeout.count()));
+    connect(tapEnd_, &QTimer::timeout, this, [this] { ctx.transport.EndTapping(); });
+}
+
+void MainWindow::ApplyClicks() {
+    Transport::Clicks c;
+    c.metronome = metronome_->isChecked();
+    for (QAction* a : levels_)
+        if (a->isChecked()) c.level = a->data().toInt();
+    c.countInRecord = countInRecord_->isChecked();
+    c.countInStart = countInStart_->isChecked();
+    ctx.transport.SetClicks(c);
+}
+
+void MainWindow::Tap() {
+    ctx.transport.Tap();
+    tapEnd_->start();
+}
+
+const std::vector<std::string>& MainWindow::RecentSongs() const {
+    return config_.settings.RecentSongs;
+}
+
+void MainWindow::FillRecentMenu() {
+    recent_->clear();
+    const std::vector<std::string>& songs = RecentSongs();
+    for (std::size_t i = 0; i < songs.size(); ++i) {
+        const QString path = FromPath(songs[i]);
+        QAction* a = recent_->addAction(
+            QStringLiteral("&%1 %2").arg(i + 1).arg(QFileInfo(path).fileName()));
+        a->setToolTip(path);
+        a->setStatusTip(path);
+        connect(a, &QAction::triggered, this, [this, i] { OpenRecentSong(static_cast<int>(i)); });
+    }
+    if (songs.empty()) recent_->addAction(QStringLiteral("(none yet)"))->setEnabled(false);
+}
+
+void MainWindow::OpenRecentSong(int index) {
+    std::vector<std::string>& songs = config_.settings.RecentSongs;
+    if (index < 0 || static_cast<std::size_t>(index) >= songs.size()) return;
+    const std::string file = songs[static_cast<std::size_t>(index)];
+    if (!IsRegularFile(file)) {
+        ForgetRecentSong(songs, file);
+        ctx.m.prompter->Inform("The song " + file +
+                               " is no longer there; it was taken off the recent songs.");
+        return;
+    }
+    OpenFile(file);
 }
 
 QAction* MainWindow::Item(QMenu* menu, const char* caption, const QKeySequence& shortcut,
@@ -151,6 +249,9 @@ void MainWindow::BuildMenus() {
     // Every item has a mnemonic; "…" marks the items that open a dialog.
     Item(file, "&New song", QKeySequence(Qt::CTRL | Qt::Key_N), &MainWindow::NewSong);
     Item(file, "&Open song…", QKeySequence(Qt::CTRL | Qt::Key_O), &MainWindow::OpenSong);
+    recent_ = file->addMenu(QStringLiteral("&Recent songs"));
+    recent_->setObjectName(QStringLiteral("RecentSongs"));
+    connect(recent_, &QMenu::aboutToShow, this, &MainWindow::FillRecentMenu);
     file->addSeparator();
     Item(file, "&Save song", QKeySequence(Qt::CTRL | Qt::Key_S), &MainWindow::SaveSong);
     Item(file, "Save song &as…", &MainWindow::SaveSongAs);
@@ -235,6 +336,7 @@ void MainWindow::BuildMenus() {
     recordPads_ = action(various, "&Record pads",
                          [this] { ctx.transport.SetRecordingPads(recordPads_->isChecked()); });
     recordPads_->setCheckable(true);
+    BuildClickMenu(various);
 
     QMenu* userbank = bar->addMenu(QStringLiteral("&Userbank :"));
     load_ = Item(userbank, "&Load…", QKeySequence(Qt::CTRL | Qt::Key_L), &MainWindow::LoadUserbank);
@@ -475,6 +577,11 @@ bool MainWindow::SaveConfigurationAtExit() {
     s.MidiProgramChange = ctx.device.MidiProgramChange;
     s.MidiNotes = MidiNotesText(ctx.device.MidiNotes);
     s.MidiNotesFromSounds = ctx.device.MidiNotesFromSounds;
+    const Transport::Clicks& clicks = ctx.transport.clicks();
+    s.MetronomeOn = clicks.metronome ? 1 : 0;
+    s.MetronomeLevel = clicks.level;
+    s.CountInRecord = clicks.countInRecord ? 1 : 0;
+    s.CountInStart = clicks.countInStart ? 1 : 0;
     // A maximised window keeps the place and size it returns to.
     const bool maximised = isMaximized();
     const QRect normal = maximised ? normalGeometry() : QRect(pos(), size());

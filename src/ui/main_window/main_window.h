@@ -9,12 +9,14 @@
 #include <QMainWindow>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "song/song_file.h"
 
 class QAction;
 class QActionGroup;
 class QMenu;
+class QTimer;
 
 namespace qtam {
 
@@ -75,6 +77,15 @@ public:
     // A file dropped onto the window: a userbank (known by its signature) is loaded as
     // "&Load" does, anything else is opened as a song as "Open song" does.
     void OpenFile(const std::string& file);
+    // File > Recent songs: the song at `index` of the list opened as "Open song" opens it; one
+    // that has gone is taken off the list, with a message.
+    void OpenRecentSong(int index);
+    const std::vector<std::string>& RecentSongs() const;
+
+    // Various > Tap tempo (and the panel's Tap): the taps set the tempo; the tapping ends, as
+    // one undoable edit, TapTempo::kTimeout after the last tap.
+    void Tap();
+    QAction* TapAction() const { return tap_; }
 
     // Asked before the song or the program goes away: closes the userbank editor, which asks
     // about its own changes first; false keeps everything open. Set by the application.
@@ -113,6 +124,9 @@ protected:
 private:
     void SetUp(const std::string& commandLineSong);
     void BuildMenus();
+    void BuildClickMenu(QMenu* various);
+    void FillRecentMenu();
+    void ApplyClicks();
     // The "&Window" menu, the way back to a minimised or hidden groove panel.
     void AddWindowMenu();
     QAction* Item(QMenu* menu, const char* caption, const QKeySequence& shortcut,
@@ -148,6 +162,13 @@ private:
     QAction* humanize_ = nullptr;
     QAction* deviceSetup_ = nullptr;
     QAction* recordPads_ = nullptr;
+    QAction* metronome_ = nullptr;
+    QAction* countInRecord_ = nullptr;
+    QAction* countInStart_ = nullptr;
+    QList<QAction*> levels_;
+    QAction* tap_ = nullptr;
+    QTimer* tapEnd_ = nullptr;
+    QMenu* recent_ = nullptr;
     QAction* editor_ = nullptr;
     QAction* bankItem_ = nullptr;
     QAction* load_ = nullptr;
