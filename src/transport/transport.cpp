@@ -132,12 +132,14 @@ void Transport::Tap(TapTempo::Clock::time_point when) {
     EndTapping(when);
     const int tempo = taps_.Tap(when, kTempoMin, kTempoMax);
     if (tempo > 0) editor_.DragTempo(tempo);
+    if (taps_.Taps() == 1) Tell();  // a tapping begins
 }
 
 bool Transport::EndTapping(TapTempo::Clock::time_point now) {
     if (taps_.Taps() == 0 || !taps_.Ended(now)) return false;
     taps_.Reset();
     editor_.EndDrag();
+    Tell();
     return true;
 }
 

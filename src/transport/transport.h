@@ -29,7 +29,8 @@ public:
     Transport& operator=(const Transport&) = delete;
 
     using Listener = std::function<void()>;
-    // Called whenever playing, the menus the driver disables or the follow switch change.
+    // Called whenever playing, the menus the driver disables, the follow switch, the clicks or
+    // whether a tapping goes on change.
     void Listen(Listener listener);
 
     // Starts playback from measure 1 of the edited pattern, opening the device when it is

@@ -147,6 +147,10 @@ void QtamApp::ConnectWindows() {
     QObject::connect(panel, &GroovePanel::instrumentChoiceRequested, instrumentDialog_.get(),
                      &InstrumentDialog::ShowForCurrentChannel);
     QObject::connect(panel, &GroovePanel::activated, aboutBox_.get(), &AboutBox::GoAway);
+    // The panel's Tap key taps as Various > Tap tempo does, and is lit while a tapping goes on.
+    QObject::connect(panel, &GroovePanel::tapRequested, main, &MainWindow::Tap);
+    QObject::connect(&playbackState_, &PlaybackNotifier::stateChanged, panel,
+                     [this, panel] { panel->ShowTapping(transport_.Tapping()); });
 
     // The userbank editor takes the panel's place while it is open.
     editor->SetHihatDialog(hihatDialog_.get());

@@ -235,6 +235,10 @@ void GroovePanel::BuildControls() {
         SetShuffle(ShuffleFromSliderOffset(left - kTempoSliderLeftMin));
     };
     ShuffleSlider->onRelease = endDrag;
+    TapButton = new SkinPicture(Picture::TapButton, 0, QStringLiteral("TapButton"), this);
+    TapButton->move(layout::kTapButton.left, layout::kTapButton.top);
+    TapButton->setToolTip(QStringLiteral("Tap tempo (T)"));
+    TapButton->onPress = [this](QMouseEvent*) { Tap(); };
     DistortionSlider =
         new SkinPicture(Picture::HSlider, 0, QStringLiteral("DistortionSlider"), this);
     DistortionSlider->move(kDistSliderLeftMin, layout::kDistortionSliderTop);
@@ -572,8 +576,20 @@ void GroovePanel::ReleaseStart() {
     ctx_.transport.ReleaseStart();
 }
 
+void GroovePanel::Tap() {
+    Q_EMIT tapRequested();
+}
+
+void GroovePanel::ShowTapping(bool tapping) {
+    TapButton->SetPicture(Picture::TapButton, tapping ? 1 : 0);
+}
+
 void GroovePanel::keyPressEvent(QKeyEvent* event) {
     if (HandleControlKey(event)) return;
+    if (event->key() == Qt::Key_T && event->modifiers() == Qt::NoModifier) {
+        if (!event->isAutoRepeat()) Tap();
+        return;
+    }
     spaceBar_->KeyPress(*event);
     SyncTransportButtons();
 }

@@ -83,6 +83,9 @@ public:
     void EndDrag();
     void EnterTempo();
     void EnterShuffle();
+    // A tap of the tap tempo; the key shows whether a tapping goes on.
+    void Tap();
+    void ShowTapping(bool tapping);
     void SetMainVolume(int target);
     // ---- Transport
     void StartPlaying();
@@ -120,6 +123,8 @@ Q_SIGNALS:
     void shuffleEntryRequested();
     // The instrument choice for the current channel, not modal.
     void instrumentChoiceRequested();
+    // The Tap key, clicked or pressed (or T): one tap of the tap tempo.
+    void tapRequested();
     // The panel became the active window (the splash goes).
     void activated();
     // The step heard moved (step 0: stopped), as the running light shows it.
@@ -189,6 +194,7 @@ private:
     std::array<PanelLabel*, 9> VolumeLabel{};
     SkinPicture* TempoSlider = nullptr;
     SkinPicture* ShuffleSlider = nullptr;
+    SkinPicture* TapButton = nullptr;
     SkinPicture* DistortionSlider = nullptr;
     SkinPicture* ThresholdSlider = nullptr;
     PanelLabel* TempoLabel = nullptr;

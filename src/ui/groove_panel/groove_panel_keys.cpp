@@ -295,6 +295,13 @@ void GroovePanel::BuildFocusSpots() {
     FocusSpot* stop = AddSpot(QStringLiteral("StopKey"), G::Transport, Around(StopButton));
     stop->describe = [] { return Button(QStringLiteral("Stop")); };
     stop->onEnter = [this] { StopPlaying(); };
+    FocusSpot* tap = AddSpot(QStringLiteral("TapKey"), G::TempoAndShuffle,
+                             QRect(layout::kTapButton.left, layout::kTapButton.top,
+                                   layout::kTapButton.width, layout::kTapButton.height));
+    tap->describe = [&m] {
+        return Button(QStringLiteral("Tap tempo"), QStringLiteral("%1 BPM").arg(m.song.tempo));
+    };
+    tap->onEnter = [this] { Tap(); };
     FocusSpot* follow = AddSpot(QStringLiteral("FollowKey"), G::Follow,
                                 QRect(layout::kFollowSwitch.left, layout::kFollowSwitch.top,
                                       layout::kFollowSwitch.width, layout::kFollowSwitch.height));

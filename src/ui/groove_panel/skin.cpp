@@ -362,6 +362,19 @@ void FollowSwitch(QPainter& p, bool on) {
          Qt::AlignLeft | Qt::AlignVCenter, 0.4);
 }
 
+// The tap tempo key: a small plate key with its name, lit while the taps are counted.
+void TapButton(QPainter& p, bool tapping) {
+    p.fillRect(QRectF(0, 0, 32, 14), kPlate);
+    QLinearGradient face(0, 0, 0, 14);
+    face.setColorAt(0, kPlateLight);
+    face.setColorAt(1, kFaceBottom);
+    p.setPen(QPen(kPlateDark, 1.0));
+    p.setBrush(face);
+    p.drawRoundedRect(QRectF(0.5, 0.5, 31, 13), 2, 2);
+    Text(p, QRectF(0, 0, 32, 14), QStringLiteral("TAP"), 7, true,
+         tapping ? kPositionGreen : kPrint, Qt::AlignCenter, 0.4);
+}
+
 void KnobScale(QPainter& p, QPointF c) {
     // One tick every 32 steps of the main volume, from 0 (down-left) to 255 (down-right).
     for (int v = 0; v <= 256; v += 32) {
@@ -610,6 +623,8 @@ QSize SizeOf(Picture picture) {
             return {50, 32};
         case Picture::FollowSwitch:
             return {52, 16};
+        case Picture::TapButton:
+            return {32, 14};
     }
     return {};
 }
@@ -676,6 +691,9 @@ void Paint(QPainter& p, Picture picture, int variant) {
             break;
         case Picture::FollowSwitch:
             FollowSwitch(p, variant == 1);
+            break;
+        case Picture::TapButton:
+            TapButton(p, variant == 1);
             break;
     }
     p.restore();

@@ -37,6 +37,7 @@ enum class Picture {
     StepLight,
     PlayingMeasure,  // 50 x 32: the measure being heard, variant = measure 1..16
     FollowSwitch,    // 52 x 16: lamp and caption, variant 1 when on
+    TapButton,       // 32 x 14: tap tempo, variant 1 while a tapping goes on
 };
 
 // Pattern variants: the lit key 1..8, plus kQueuedKey times a second key lit with it.
