@@ -27,11 +27,12 @@ void Metronome::Prepare(int rate) {
     clickFrames_ = std::min(kMaxClickFrames, rate * 30 / 1000);
     for (int i = 0; i < clickFrames_; ++i) {
         const double t = static_cast<double>(i) / rate;
-        const double envelope = std::exp(-t * 160.0) * std::min(1.0, i / 16.0);
+        // Begun at once (the first frame is the beat's), without a crack.
+        const double envelope = std::exp(-t * 160.0) * std::min(1.0, (i + 1) / 8.0);
         beat_[static_cast<std::size_t>(i)] =
-            static_cast<float>(envelope * std::sin(2 * std::numbers::pi * 1000.0 * t));
+            static_cast<float>(envelope * std::cos(2 * std::numbers::pi * 1000.0 * t));
         accent_[static_cast<std::size_t>(i)] =
-            static_cast<float>(envelope * std::sin(2 * std::numbers::pi * 2000.0 * t));
+            static_cast<float>(envelope * std::cos(2 * std::numbers::pi * 2000.0 * t));
     }
     Silence();
     seen_ = 0;
