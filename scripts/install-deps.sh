@@ -26,7 +26,7 @@ test_packages=(
   clang-format
   libgtest-dev libgmock-dev libbenchmark-dev
   sox libsox-fmt-mp3
-  hydrogen-drumkits python3-liblo
+  hydrogen-drumkits hydrogen-data python3-liblo
   xvfb xauth xdotool x11-utils openbox pulseaudio pulseaudio-utils
   at-spi2-core python3-pyatspi
   python3 python3-mido

@@ -62,6 +62,35 @@ TEST(KitImport, EveryInstalledKitBecomesAUserbankThatPlays) {
     EXPECT_GE(read, 10);
 }
 
+// GMRockKit names no mute group: its closed, pedal and open hats (General MIDI notes 42, 44,
+// 46) cut each other all the same, and nothing else is cut.
+TEST(KitImport, GMRockKitsHatsCutEachOther) {
+    const fs::path kit = "/usr/share/hydrogen/data/drumkits/GMRockKit";
+    if (!fs::is_directory(kit)) GTEST_SKIP() << "hydrogen-data is not installed";
+    Kit read;
+    std::string error;
+    ASSERT_TRUE(ReadKit(kit.string(), read, error)) << error;
+    auto m = test::NewMachine();
+    const KitImport result = ImportKit(*m, read, Conversion::Always);
+    auto slotOf = [&](const std::string& name) {
+        for (int n = 1; n <= 20; ++n)
+            if (SlotName(*m, n) == name) return n;
+        return 0;
+    };
+    const int closed = slotOf("Hat Closed"), pedal = slotOf("Hat Pedal"), open = slotOf("Hat Open");
+    ASSERT_TRUE(closed && pedal && open);
+    for (int n = 1; n <= 20; ++n) {
+        const SampleSlot& s = m->banks.userbank.slot(n);
+        std::vector<int> cutBy{s.hihat1, s.hihat2};
+        std::vector<int> hats;
+        for (int other : {closed, pedal, open})
+            if (other != n && (n == closed || n == pedal || n == open)) hats.push_back(other);
+        if (hats.empty()) hats = {0, 0};
+        EXPECT_EQ(cutBy, hats) << SlotName(*m, n);
+    }
+    EXPECT_FALSE(Contains(result.leftOut, "cut off by"));
+}
+
 // 22 instruments: the last two are left out; the loudest layer is the one taken; the three hats
 // of one mute group cut each other; a sound outside the kit's folder is refused. Packed as a
 // .h2drumkit archive, with an entry that would leave the folder, the kit reads the same.

@@ -188,6 +188,34 @@ TEST_F(ConfigFileTest, ValuesReadAndCarriedThrough) {
     EXPECT_EQ(back.ReadInteger("WaveDevice", "JackConnect", -1), 0);
 }
 
+// Recent songs: each opened or saved song goes first, once, eight at most, newest first; the
+// file keeps them in that order, with the metronome's settings.
+TEST_F(ConfigFileTest, RecentSongsNewestFirstEightAtMostAndKept) {
+    ConfigFile config(path);
+    config.Read();
+    std::vector<std::string>& recent = config.settings.RecentSongs;
+    for (int i = 1; i <= 10; ++i)
+        RememberRecentSong(recent, "/songs/" + std::to_string(i) + ".qts");
+    RememberRecentSong(recent, "/songs/5.qts");  // opened again: first, not twice
+    RememberRecentSong(recent, "");              // a new song has no file
+    const std::vector<std::string> expected{"/songs/5.qts", "/songs/10.qts", "/songs/9.qts",
+                                            "/songs/8.qts", "/songs/7.qts",  "/songs/6.qts",
+                                            "/songs/4.qts", "/songs/3.qts"};
+    EXPECT_EQ(recent, expected);
+    ForgetRecentSong(recent, "/songs/9.qts");
+    EXPECT_EQ(recent.size(), 7u);
+    config.settings.MetronomeOn = 1;
+    config.settings.MetronomeLevel = 50;
+    ASSERT_TRUE(config.Write());
+
+    ConfigFile again(path);
+    again.Read();
+    EXPECT_EQ(again.settings.RecentSongs, recent);
+    EXPECT_EQ(again.settings.MetronomeOn, 1);
+    EXPECT_EQ(again.settings.MetronomeLevel, 50);
+    EXPECT_EQ(again.settings.CountInRecord, 1);
+}
+
 TEST_F(ConfigFileTest, AFailedWriteLeavesTheFileAsItWas) {
     std::filesystem::create_directories(dir / "QTam");
     WriteText(path, "[General]\nTimes_Used=5\n");
