@@ -395,6 +395,31 @@ private Q_SLOTS:
         }
     }
 
+    // Each entry selected by the arrows or the mouse is heard (the device opened and fed),
+    // and the Song's bytes never change until "Ok".
+    void patchSelectPlaysTheSelectedSound() {
+        Env env;
+        InstrumentDialog ps(env.ctx);
+        QListWidget* kit = Child<QListWidget>(ps, "KitList");
+        for (int n = 1; n <= 3; ++n)
+            test::SetSound(env.m->banks.internalBank, n, std::vector<std::int16_t>(4000, 3000));
+        env.m->song.settings(1).instrument[0] = 1;
+        const auto before = env.SongCopy();
+        ps.ShowForCurrentChannel();
+        QVERIFY(!env.playback.Playback.IsOpen());  // opening shows, plays nothing
+        QTest::keyClick(kit, Qt::Key_Down);
+        QVERIFY(env.playback.Playback.IsOpen());
+        QCOMPARE(env.playback.Playback.HeldBlocks(), std::size_t(1));
+        QTest::mouseClick(kit->viewport(), Qt::LeftButton, {},
+                          kit->visualItemRect(kit->item(2)).center());
+        QCOMPARE(SelectedRow(kit), 2);
+        // The sound heard before is cut short: one block, the new sound's, is queued.
+        QCOMPARE(env.playback.Playback.HeldBlocks(), std::size_t(1));
+        QVERIFY(env.SongIs(*before));
+        Click(ps, "OkButton");
+        QCOMPARE(int(env.m->song.settings(1).instrument[0]), 3);
+    }
+
     void patchSelectKeepsOneSelectionAcrossBothLists() {
         Env env;
         InstrumentDialog ps(env.ctx);

@@ -125,6 +125,7 @@ private Q_SLOTS:
             "&File",
             "  &New song [Ctrl+N]",
             "  &Open song… [Ctrl+O]",
+            "  &Recent songs",
             "  -",
             "  &Save song [Ctrl+S]",
             "  Save song &as…",
@@ -195,6 +196,16 @@ private Q_SLOTS:
             "  &Sound device setup…",
             "  &MIDI setup…",
             "  &Record pads",
+            "  -",
+            "  Metro&nome [Ctrl+K]",
+            "  Metronome &level",
+            "    &25 %",
+            "    &50 %",
+            "    &70 % (checked)",
+            "    &100 %",
+            "  &Count in before Record pads (checked)",
+            "  Count in before every s&tart",
+            "  T&ap tempo [Ctrl+T]",
             "&Userbank :",
             "  &Load… [Ctrl+L]",
             "  -",
@@ -212,7 +223,7 @@ private Q_SLOTS:
         QCOMPARE(k->windowTitle(), QString("Vediveve Duzuda Duvivir 1.0"));
         QCOMPARE(k->size(), QSize(644, 480));
         // Every shortcut item is offered to the panel, and the window itself carries them.
-        QCOMPARE(k->ShortcutActions().size(), 17);
+        QCOMPARE(k->ShortcutActions().size(), 19);
         for (QAction* a : k->ShortcutActions()) {
             QVERIFY(!a->shortcut().isEmpty());
             QVERIFY(k->actions().contains(a));
@@ -488,6 +499,38 @@ private Q_SLOTS:
         QVERIFY(!app->aboutBox().isVisible());
         QTest::keyClick(k, Qt::Key_F1);
         QVERIFY(app->aboutBox().isVisible());
+    }
+
+    // File > Recent songs: the songs saved and opened, newest first; one that has gone is taken
+    // off with a message; the list outlives the program.
+    void recentSongsFromTheFileMenu() {
+        {
+            auto app = Start();
+            MainWindow& k = app->mainWindow();
+            Machine& m = app->machine();
+            m.editor.SongFolder = dir->path();
+            for (const char* name : {"a", "b"}) {
+                dialogs.answers = {*dir / name};
+                test::MenuItem(k.menuBar(), {"&File", "Save song &as…"})->trigger();
+            }
+            const std::string a = *dir / "a.SNG", b = *dir / "b.SNG";
+            QCOMPARE(k.RecentSongs(), (std::vector<std::string>{b, a}));
+            auto* recent = k.findChild<QMenu*>(QStringLiteral("RecentSongs"));
+            Q_EMIT recent->aboutToShow();
+            QCOMPARE(recent->actions().size(), 2);
+            QCOMPARE(recent->actions()[1]->text(), QStringLiteral("&2 a.SNG"));
+            recent->actions()[1]->trigger();
+            QCOMPARE(m.editor.SongFileName, a);
+            QCOMPARE(k.RecentSongs(), (std::vector<std::string>{a, b}));
+            std::filesystem::remove(b);
+            k.OpenRecentSong(1);
+            QCOMPARE(k.RecentSongs(), std::vector<std::string>{a});
+            QVERIFY(prompter.warnings.back().find("no longer there") != std::string::npos);
+            QCOMPARE(m.editor.SongFileName, a);
+            app->Exit();
+        }
+        auto again = Start();
+        QCOMPARE(again->mainWindow().RecentSongs(), std::vector<std::string>{*dir / "a.SNG"});
     }
 
     void songFlowsFromTheFileMenu() {

@@ -4,10 +4,13 @@
 #include "ui/pattern_grid/pattern_grid.h"
 
 #include <QAccessible>
+#include <QApplication>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QTest>
+#include <QWheelEvent>
 #include <cstring>
 #include <random>
 
@@ -76,6 +79,74 @@ private Q_SLOTS:
 
     // Arrows move the cursor, 1..8 choose the row, Enter toggles, Shift+Enter asks for the
     // details of that cell, Space plays rather than toggles; every toggle is undoable.
+    // A note's velocity by the wheel (a gesture one entry, held within 1..127, said to the screen
+    // reader), by a held key and by a Ctrl+drag; the accent and back; a row's label, clicked or
+    // reached by Left and Enter, asks for its channel's instrument.
+    void velocityGesturesAndRowLabels() {
+        test::TestApp app;
+        PatternGrid grid(app.ctx, nullptr);
+        grid.resize(700, 320);
+        grid.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&grid));
+        PatternGridView& view = grid.view();
+        app.edits.ToggleCell(2, 3);  // velocity 80
+        app.AsOpened();
+        const StepCell& cell = app.m->song.cell(1, 1, 2, 3);
+        const QPoint at = CenterOf(view, 1, 2);
+        auto wheel = [&](int notches) {
+            QWheelEvent e(at, view.viewport()->mapToGlobal(at), {}, QPoint(0, 120 * notches),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(view.viewport(), &e);
+        };
+        const auto& history = app.edits.history();
+        for (int i = 0; i < 3; ++i) wheel(1);
+        QCOMPARE(int(cell.velocity), 104);
+        QCOMPARE(view.accessibleDescription(), QStringLiteral("Velocity 104"));
+        QTRY_COMPARE(history.EntryCount(), std::size_t(1));  // the pause ends the gesture
+        QCOMPARE(app.edits.UndoText(), "Velocity channel 2, step 3");
+        for (int i = 0; i < 20; ++i) wheel(-1);
+        QCOMPARE(int(cell.velocity), 1);
+        wheel(30);
+        QCOMPARE(int(cell.velocity), 127);
+        QTRY_COMPARE(history.EntryCount(), std::size_t(2));
+        // "-" held: one entry when it comes up.
+        view.setFocus();
+        for (bool repeat : {false, true, true}) {
+            QKeyEvent down(QEvent::KeyPress, Qt::Key_Minus, Qt::NoModifier, QStringLiteral("-"),
+                           repeat);
+            QApplication::sendEvent(&view, &down);
+        }
+        QCOMPARE(int(cell.velocity), 103);
+        QKeyEvent up(QEvent::KeyRelease, Qt::Key_Minus, Qt::NoModifier, QStringLiteral("-"));
+        QApplication::sendEvent(&view, &up);
+        QCOMPARE(history.EntryCount(), std::size_t(3));
+        // Ctrl+drag up 16 pixels: two steps, one entry.
+        QTest::mousePress(view.viewport(), Qt::LeftButton, Qt::ControlModifier, at);
+        QTest::mouseMove(view.viewport(), at - QPoint(0, 16));
+        QTest::mouseRelease(view.viewport(), Qt::LeftButton, Qt::ControlModifier, at);
+        QCOMPARE(int(cell.velocity), 119);
+        QCOMPARE(history.EntryCount(), std::size_t(4));
+        QTest::mouseClick(view.viewport(), Qt::LeftButton, Qt::ShiftModifier, at);
+        QCOMPARE(int(cell.velocity), 127);
+        QTest::keyClick(&view, Qt::Key_A);
+        QCOMPARE(int(cell.velocity), 119);
+        QVERIFY(app.edits.Undo() && app.edits.Undo() && app.edits.Undo());
+        QCOMPARE(int(cell.velocity), 103);
+
+        QSignalSpy asked(&grid, &PatternGrid::instrumentChoiceRequested);
+        QHeaderView* labels = view.verticalHeader();
+        QTest::mouseClick(labels->viewport(), Qt::LeftButton, {},
+                          QPoint(labels->width() / 2, labels->sectionViewportPosition(4) + 5));
+        QCOMPARE(asked.size(), 1);
+        QCOMPARE(int(app.m->editor.CurrentChannel), 5);
+        view.setCurrentIndex(view.model()->index(6, 0));
+        QTest::keyClick(&view, Qt::Key_Left);
+        QVERIFY(view.model()->headerData(6, Qt::Vertical).toString().startsWith(u'\u25B6'));
+        QTest::keyClick(&view, Qt::Key_Enter);
+        QCOMPARE(asked.size(), 2);
+        QCOMPARE(int(app.m->editor.CurrentChannel), 7);
+    }
+
     void theKeyboardWorksTheCells() {
         test::TestApp app;
         PatternGrid grid(app.ctx, nullptr);
