@@ -21,7 +21,8 @@ namespace {
 // The velocity of a cell of the edited measure, -1 for no note (or a place outside it).
 int CellVelocity(const Machine& m, int channel, int slot) {
     if (channel < 1 || channel > kChannels || slot < 1 || slot > kSlots) return -1;
-    const StepCell& c = m.song.cell(m.editor.CurrentPattern, m.editor.CurrentMeasure, channel, slot);
+    const StepCell& c =
+        m.song.cell(m.editor.CurrentPattern, m.editor.CurrentMeasure, channel, slot);
     return c.hasNote() ? c.velocity : -1;
 }
 
@@ -167,9 +168,8 @@ int SongEditor::ToggleAccent(int channel, int slot, int back) {
     const int now = CellVelocity(m_, channel, slot);
     if (now < 0) return -1;
     return Edit(Numbered("Accent channel", channel) + ", step " + std::to_string(slot),
-                SongChange::Pattern, [&] {
-                    return SetCellVelocity(m_, channel, slot, now == 127 ? back : 127);
-                });
+                SongChange::Pattern,
+                [&] { return SetCellVelocity(m_, channel, slot, now == 127 ? back : 127); });
 }
 
 bool SongEditor::SetNoteDetails(int velocity, int pan, bool reversed) {

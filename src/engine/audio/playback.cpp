@@ -278,8 +278,8 @@ void PlaybackDriver::Audition(int instrument, int velocity) {
         engine_->Configure(44100, TransportSync::Off);
     PublishToEngine();
     engine_->Audition(instrument, velocity);
-    const int frames = std::clamp<int>(sound->sampleCount + 64, 1024,
-                                       AuditionVoice::kMaxSeconds * 44100);
+    const int frames =
+        std::clamp<int>(sound->sampleCount + 64, 1024, AuditionVoice::kMaxSeconds * 44100);
     std::vector<std::int16_t> block(2 * static_cast<std::size_t>(frames));
     engine_->Process(static_cast<std::uint32_t>(frames), {}, nullptr, 0, nullptr, block.data());
     engine_->Poll(nullptr);
@@ -356,9 +356,8 @@ void PlaybackDriver::StartPlaying() {
         m_.BufPos = 1;
         StartEngineHere(countIn);
         if (countIn)
-            soundStartFrame_ += CountInOf(44100, m_.song.tempo, m_.song.shuffle,
-                                          StepsPerMeasureOf(m_.song))
-                                    .length;
+            soundStartFrame_ +=
+                CountInOf(44100, m_.song.tempo, m_.song.shuffle, StepsPerMeasureOf(m_.song)).length;
         SetMenusEnabled(false);
         MixNextBlock(Frames());
         static const std::array<std::uint8_t, kLeadInBytes> silence{};

@@ -2,8 +2,9 @@
 // InstrumentDialog (once TPatchSelect), "Select an instrument": the kit's and the userbank's twenty
 // sounds in two lists, at most one entry selected across both. Selecting an entry (mouse or
 // keys) plays its sound through whichever host plays, leaving the Song as it is. "Ok" (or a
-// double click on an entry) gives the current channel that sound. It opens where it was last. Not modal; when it hides, the panel is told
-// (ctx.actions.instrumentSelected) so that it re-activates its channel.
+// double click on an entry) gives the current channel that sound. It opens where it was last. Not
+// modal; when it hides, the panel is told (ctx.actions.instrumentSelected) so that it re-activates
+// its channel.
 //
 // Thread: owner (the user-interface thread).
 

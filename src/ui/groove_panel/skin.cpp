@@ -371,8 +371,8 @@ void TapButton(QPainter& p, bool tapping) {
     p.setPen(QPen(kPlateDark, 1.0));
     p.setBrush(face);
     p.drawRoundedRect(QRectF(0.5, 0.5, 31, 13), 2, 2);
-    Text(p, QRectF(0, 0, 32, 14), QStringLiteral("TAP"), 7, true,
-         tapping ? kPositionGreen : kPrint, Qt::AlignCenter, 0.4);
+    Text(p, QRectF(0, 0, 32, 14), QStringLiteral("TAP"), 7, true, tapping ? kPositionGreen : kPrint,
+         Qt::AlignCenter, 0.4);
 }
 
 void KnobScale(QPainter& p, QPointF c) {

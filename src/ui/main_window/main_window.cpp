@@ -197,8 +197,8 @@ void MainWindow::FillRecentMenu() {
     const std::vector<std::string>& songs = RecentSongs();
     for (std::size_t i = 0; i < songs.size(); ++i) {
         const QString path = FromPath(songs[i]);
-        QAction* a = recent_->addAction(
-            QStringLiteral("&%1 %2").arg(i + 1).arg(QFileInfo(path).fileName()));
+        QAction* a =
+            recent_->addAction(QStringLiteral("&%1 %2").arg(i + 1).arg(QFileInfo(path).fileName()));
         a->setToolTip(path);
         a->setStatusTip(path);
         connect(a, &QAction::triggered, this, [this, i] { OpenRecentSong(static_cast<int>(i)); });

@@ -259,8 +259,10 @@ void PatternGridView::EndGesture() {
 
 void PatternGridView::ToggleAccent(const QModelIndex& cell) {
     const Machine& m = ctx_.m;
-    const int key = ((m.editor.CurrentPattern * kMeasures + m.editor.CurrentMeasure) * kChannels +
-                     cell.row()) * kSlots + cell.column();
+    const int key =
+        ((m.editor.CurrentPattern * kMeasures + m.editor.CurrentMeasure) * kChannels + cell.row()) *
+            kSlots +
+        cell.column();
     const int before = cell.data(kVelocityRole).toInt();
     if (before < 0) return;
     const int velocity =

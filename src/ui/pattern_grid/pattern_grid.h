@@ -137,7 +137,7 @@ private:
     QSpinBox* pattern_;
     QSpinBox* measure_;
     QLabel* measures_;
-    QLabel* playing_;   // the pattern and measure heard, when not the ones shown
+    QLabel* playing_;  // the pattern and measure heard, when not the ones shown
     QCheckBox* follow_;
 };
 

@@ -409,12 +409,14 @@ private Q_SLOTS:
         QVERIFY(!env.playback.Playback.IsOpen());  // opening shows, plays nothing
         QTest::keyClick(kit, Qt::Key_Down);
         QVERIFY(env.playback.Playback.IsOpen());
-        QCOMPARE(env.playback.Playback.HeldBlocks(), std::size_t(1));
+        const std::uint64_t written = env.playback.Playback.NextSerial();
+        QVERIFY(env.playback.Playback.IsPlaying());
         QTest::mouseClick(kit->viewport(), Qt::LeftButton, {},
                           kit->visualItemRect(kit->item(2)).center());
         QCOMPARE(SelectedRow(kit), 2);
-        // The sound heard before is cut short: one block, the new sound's, is queued.
-        QCOMPARE(env.playback.Playback.HeldBlocks(), std::size_t(1));
+        // One block a selection: the sound heard before is cut short by the new one.
+        QCOMPARE(env.playback.Playback.NextSerial(), written + 1);
+        QVERIFY(env.playback.Playback.IsPlaying());
         QVERIFY(env.SongIs(*before));
         Click(ps, "OkButton");
         QCOMPARE(int(env.m->song.settings(1).instrument[0]), 3);
