@@ -2,18 +2,21 @@
 
 #include <QDialogButtonBox>
 #include <QGridLayout>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHideEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QScreen>
+#include <QSpacerItem>
 #include <QVBoxLayout>
 
 #include "banks/instrument_select.h"
 #include "core/machine.h"
 #include "engine/audio/playback.h"
 #include "song/song_editor.h"
+#include "ui/qt/desktop_conventions.h"
 #include "ui/qt/dialog_buttons.h"
 #include "ui/qt/text.h"
 #include "ui/qt/window_placement.h"
@@ -76,6 +79,11 @@ InstrumentDialog::InstrumentDialog(AppContext& ctx, QWidget* parent)
     layout->addLayout(lists);
     layout->addLayout(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
+    // Wide enough for the whole title as the title bar shows it, the program's name after it.
+    const QString shown =
+        windowTitle() + QStringLiteral(" \u2014 ") + QGuiApplication::applicationDisplayName();
+    layout->addSpacerItem(
+        new QSpacerItem(TitleWidthNeeded(shown, *this), 0, QSizePolicy::Fixed, QSizePolicy::Fixed));
 
     // One selection across both lists: selecting in one clears the other.
     auto exclusive = [](QListWidget* list, QListWidget* other) {
