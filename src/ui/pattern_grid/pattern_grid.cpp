@@ -254,6 +254,7 @@ void PatternGridView::MoveVelocity(const QModelIndex& cell, int delta) {
 
 void PatternGridView::EndGesture() {
     wheelEnd_->stop();
+    wheelRest_ = 0;
     ctx_.edits.EndDrag();
 }
 
@@ -279,16 +280,19 @@ void PatternGridView::SayVelocity(int velocity) {
 
 void PatternGridView::wheelEvent(QWheelEvent* event) {
     const QModelIndex cell = indexAt(event->position().toPoint());
-    // 120 is one notch; finer wheels add up to one.
-    const int notches = event->angleDelta().y() / 120;
-    if (!cell.isValid() || notches == 0 || cell.data(kVelocityRole).toInt() < 0) {
+    if (!cell.isValid() || cell.data(kVelocityRole).toInt() < 0) {
         event->ignore();
         return;
     }
+    // 120 is one notch; finer wheels add up to one.
+    wheelRest_ += event->angleDelta().y();
+    const int notches = wheelRest_ / 120;
+    wheelRest_ -= notches * 120;
+    event->accept();
+    if (notches == 0) return;
     setCurrentIndex(cell);
     MoveVelocity(cell, notches * kVelocityStep);
     wheelEnd_->start();
-    event->accept();
 }
 
 void PatternGridView::ShowHeard(const PlayPosition& heard) {

@@ -100,6 +100,7 @@ private:
     QModelIndex velocityCell_;
     int velocityY_ = 0;
     QTimer* wheelEnd_;
+    int wheelRest_ = 0;  // a fine wheel's turn short of a notch
     // The velocity an accented note goes back to, by pattern, measure, channel and step.
     QHash<int, int> beforeAccent_;
 };
