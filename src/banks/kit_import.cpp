@@ -4,10 +4,12 @@
 #include <archive_entry.h>
 #include <fcntl.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -149,10 +151,10 @@ void ChokeByGroups(Kit& kit, const std::vector<int>& groups, const std::vector<i
 
 // The line of a byte offset in a text, for messages.
 std::size_t LineAt(const std::string& text, std::size_t offset) {
-    return 1 + static_cast<std::size_t>(std::count(
-                   text.begin(), text.begin() + static_cast<std::ptrdiff_t>(
-                                                    std::min(offset, text.size())),
-                   '\n'));
+    return 1 +
+           static_cast<std::size_t>(std::count(
+               text.begin(),
+               text.begin() + static_cast<std::ptrdiff_t>(std::min(offset, text.size())), '\n'));
 }
 
 // ---- drumkit.xml
@@ -342,8 +344,8 @@ public:
         cut = false;
         int r;
         while ((r = la_.archive_read_data_block(a_, &block, &length, &offset)) == ARCHIVE_OK) {
-            const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(
-                length, limit - std::min(limit, handed)));
+            const std::size_t n = static_cast<std::size_t>(
+                std::min<std::uint64_t>(length, limit - std::min(limit, handed)));
             if (n < length) cut = true;
             if (n > 0 && !use(static_cast<const char*>(block), n)) return false;
             handed += n;
@@ -373,6 +375,78 @@ private:
     std::string error_;
 };
 
+// zlib, loaded with the first gzip archive checked, as libarchive is.
+struct ZlibLibrary {
+    bool ok = false;
+    decltype(&::inflateInit2_) inflateInit2_ = nullptr;
+    decltype(&::inflate) inflate = nullptr;
+    decltype(&::inflateReset) inflateReset = nullptr;
+    decltype(&::inflateEnd) inflateEnd = nullptr;
+};
+
+const ZlibLibrary& Zlib() {
+    static const ZlibLibrary library = [] {
+        ZlibLibrary l;
+        void* handle = OpenSharedLibrary("libz.so.1");
+        l.ok = handle != nullptr && FindFunction(handle, l.inflateInit2_, "inflateInit2_") &&
+               FindFunction(handle, l.inflate, "inflate") &&
+               FindFunction(handle, l.inflateReset, "inflateReset") &&
+               FindFunction(handle, l.inflateEnd, "inflateEnd");
+        return l;
+    }();
+    return library;
+}
+
+// libarchive never compares a gzip member's check sum with its data, so a damaged byte may
+// pass unnoticed: a gzip file is decompressed here once, to its end, every member's check sum
+// and length compared. Empty when whole (or not gzip), the reason otherwise.
+std::string GzipDamage(const std::string& path) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) return std::strerror(errno);
+    unsigned char in[65536], out[65536];
+    std::size_t n = std::fread(in, 1, sizeof in, f);
+    if (n < 2 || in[0] != 0x1F || in[1] != 0x8B) {
+        std::fclose(f);
+        return "";
+    }
+    const ZlibLibrary& z = Zlib();
+    if (!z.ok) {
+        std::fclose(f);
+        return "zlib (libz.so.1) could not be loaded to check it";
+    }
+    z_stream stream{};
+    z.inflateInit2_(&stream, 15 + 16, ZLIB_VERSION, static_cast<int>(sizeof stream));
+    std::string damage;
+    bool ended = false;  // at the end of a member
+    for (; n > 0 && damage.empty(); n = std::fread(in, 1, sizeof in, f)) {
+        stream.next_in = in;
+        stream.avail_in = static_cast<uInt>(n);
+        while (stream.avail_in > 0 && damage.empty()) {
+            if (ended) {  // another member, or zeros that pad the file
+                if (std::all_of(stream.next_in, stream.next_in + stream.avail_in,
+                                [](unsigned char b) { return b == 0; })) {
+                    stream.avail_in = 0;
+                    break;
+                }
+                z.inflateReset(&stream);
+                ended = false;
+            }
+            stream.next_out = out;
+            stream.avail_out = sizeof out;
+            const int r = z.inflate(&stream, Z_NO_FLUSH);
+            if (r == Z_STREAM_END)
+                ended = true;
+            else if (r != Z_OK && r != Z_BUF_ERROR)
+                damage = stream.msg != nullptr ? stream.msg : "its compressed data is damaged";
+        }
+    }
+    if (damage.empty() && std::ferror(f)) damage = std::strerror(errno);
+    if (damage.empty() && !ended) damage = "its compressed data ends early";
+    z.inflateEnd(&stream);
+    std::fclose(f);
+    return damage;
+}
+
 std::string Depth(const std::string& name) {
     return std::string(static_cast<std::size_t>(std::count(name.begin(), name.end(), '/')), '/');
 }
@@ -382,6 +456,10 @@ std::string Depth(const std::string& name) {
 // own and cut at what a slot can use.
 bool ReadKitArchive(const std::string& path, Kit& kit, std::string& error) {
     kit.files.push_back(path);
+    if (const std::string damage = GzipDamage(path); !damage.empty()) {
+        error = path + ": the archive cannot be read: " + damage;
+        return false;
+    }
     std::string xmlName, xml;
     bool found = false;
     {
@@ -498,8 +576,8 @@ bool ReadKitArchive(const std::string& path, Kit& kit, std::string& error) {
                 shortened);
             if (::close(fd) != 0 && failure == 0 && ok) failure = errno;
             if (failure != 0) {
-                reading.Refuse("cannot write " + name + " into " + unpacked.folder.path() +
-                               ": " + std::strerror(failure));
+                reading.Refuse("cannot write " + name + " into " + unpacked.folder.path() + ": " +
+                               std::strerror(failure));
                 return false;
             }
             cut[file.path()] = shortened;
@@ -672,10 +750,17 @@ bool ReadSfz(const fs::path& sfz, Kit& kit, std::string& error) {
             case Control:
                 if (t.word == "default_path") defaultPath = t.value;
                 break;
-            case Global: globals.back()[t.word] = t.value; break;
-            case Group: groups.back()[t.word] = t.value; break;
-            case Region: regions.back().own[t.word] = t.value; break;
-            case None: break;
+            case Global:
+                globals.back()[t.word] = t.value;
+                break;
+            case Group:
+                groups.back()[t.word] = t.value;
+                break;
+            case Region:
+                regions.back().own[t.word] = t.value;
+                break;
+            case None:
+                break;
         }
     }
     auto lookup = [&](const SfzRegion& region, const std::string& opcode) -> const std::string* {
@@ -726,16 +811,14 @@ bool ReadSfz(const fs::path& sfz, Kit& kit, std::string& error) {
             continue;
         }
         std::string why;
-        const std::string path =
-            sample.empty() ? std::string() : r.find(defaultPath + sample, why);
+        const std::string path = sample.empty() ? std::string() : r.find(defaultPath + sample, why);
         if (path.empty()) {
             r.LeaveOut(where + ": " + (sample.empty() ? "sample= names no file" : why));
             continue;
         }
         if (best.layers > 1)
-            r.LeaveOut(name + " (key " + std::to_string(key) +
-                       "): " + std::to_string(best.layers - 1) +
-                       " softer layer(s); the loudest is taken");
+            r.LeaveOut(name + " (key " + std::to_string(key) + "): " +
+                       std::to_string(best.layers - 1) + " softer layer(s); the loudest is taken");
         kit.instruments.push_back({name, path, {}, false});
         const std::string* group = lookup(region, "group");
         const std::string* off = lookup(region, "off_by");
@@ -759,8 +842,8 @@ public:
     void Warn(const std::string& text) override { inner_.Warn(text); }
     bool AskYesNo(const std::string& text) override {
         // A sound unpacked only as far as a slot can use ends early on purpose.
-        const bool ours = text == kAskLargeWav || text == kAskLargeRaw ||
-                          (unpackedShort && text == kAskCutWav);
+        const bool ours =
+            text == kAskLargeWav || text == kAskLargeRaw || (unpackedShort && text == kAskCutWav);
         if (!ours) return inner_.AskYesNo(text);
         cut = true;
         return true;

@@ -143,9 +143,9 @@ std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path,
 namespace {
 
 // A fixed table, so that the signal handler needs neither allocation nor locks. A slot is
-// free (0), being filled (1), or names a file (2) or an emptied folder (3) to remove. Initialised at compile time: the
-// 192 KiB stay untouched zero pages until a temporary file is registered, rather than written
-// at every start. A folder (3) is removed after the files, which may lie in it.
+// free (0), being filled (1), or names a file (2) or an emptied folder (3) to remove. Initialised
+// at compile time: the 192 KiB stay untouched zero pages until a temporary file is registered,
+// rather than written at every start. A folder (3) is removed after the files, which may lie in it.
 struct TemporaryEntry {
     std::atomic<int> state{0};
     char path[4096]{};

@@ -26,8 +26,7 @@ bool IsLoopback(const sockaddr_storage& a) {
         return (ntohl(reinterpret_cast<const sockaddr_in&>(a).sin_addr.s_addr) >> 24) == 127;
     if (a.ss_family == AF_INET6) {
         const in6_addr& ip = reinterpret_cast<const sockaddr_in6&>(a).sin6_addr;
-        return IN6_IS_ADDR_LOOPBACK(&ip) ||
-               (IN6_IS_ADDR_V4MAPPED(&ip) && ip.s6_addr[12] == 127);
+        return IN6_IS_ADDR_LOOPBACK(&ip) || (IN6_IS_ADDR_V4MAPPED(&ip) && ip.s6_addr[12] == 127);
     }
     return false;
 }
@@ -56,9 +55,8 @@ bool ListeningAddress(const sockaddr_storage& manager, socklen_t length, sockadd
     const int probe = ::socket(manager.ss_family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (probe < 0) return false;
     socklen_t ownLength = sizeof own;
-    const bool found =
-        ::connect(probe, reinterpret_cast<const sockaddr*>(&manager), length) == 0 &&
-        ::getsockname(probe, reinterpret_cast<sockaddr*>(&own), &ownLength) == 0;
+    const bool found = ::connect(probe, reinterpret_cast<const sockaddr*>(&manager), length) == 0 &&
+                       ::getsockname(probe, reinterpret_cast<sockaddr*>(&own), &ownLength) == 0;
     ::close(probe);
     if (!found) return false;
     if (IsLoopback(manager) || SameHost(own, manager)) {
@@ -72,6 +70,14 @@ bool ListeningAddress(const sockaddr_storage& manager, socklen_t length, sockadd
     if (own.ss_family == AF_INET) reinterpret_cast<sockaddr_in&>(own).sin_port = 0;
     if (own.ss_family == AF_INET6) reinterpret_cast<sockaddr_in6&>(own).sin6_port = 0;
     return true;
+}
+
+// A path with every run of '/' made one ("osc.unix:////tmp/s" names "/tmp/s").
+std::string OnePerSeparator(const std::string& path) {
+    std::string out;
+    for (char c : path)
+        if (c != '/' || out.empty() || out.back() != '/') out += c;
+    return out;
 }
 
 bool UnixAddress(const std::string& path, sockaddr_storage& address, socklen_t& length) {
@@ -104,11 +110,11 @@ struct NsmClient::Link {
         if (manager.ss_family == AF_UNIX) {
             if (from.ss_family != AF_UNIX || length <= offsetof(sockaddr_un, sun_path))
                 return false;
-            const auto& a = reinterpret_cast<const sockaddr_un&>(from);
-            const auto& b = reinterpret_cast<const sockaddr_un&>(manager);
-            const std::size_t n = length - offsetof(sockaddr_un, sun_path);
-            return std::strncmp(a.sun_path, b.sun_path, std::min(n, sizeof a.sun_path)) == 0 &&
-                   std::strlen(b.sun_path) <= n;
+            const auto& un = reinterpret_cast<const sockaddr_un&>(from);
+            const std::size_t n =
+                std::min<std::size_t>(length - offsetof(sockaddr_un, sun_path), sizeof un.sun_path);
+            return OnePerSeparator(std::string(un.sun_path, strnlen(un.sun_path, n))) ==
+                   OnePerSeparator(reinterpret_cast<const sockaddr_un&>(manager).sun_path);
         }
         if (PortOf(from) != PortOf(manager)) return false;
         return SameHost(from, manager) || (IsLoopback(manager) && IsLoopback(from));
@@ -119,9 +125,9 @@ struct NsmClient::Link {
         void* bytes = lo_message_serialise(message, path, nullptr, &size);
         lo_message_free(message);
         if (bytes == nullptr) return false;
-        const bool sent = ::sendto(fd, bytes, size, MSG_NOSIGNAL,
-                                   reinterpret_cast<const sockaddr*>(&manager),
-                                   managerLength) == static_cast<ssize_t>(size);
+        const bool sent =
+            ::sendto(fd, bytes, size, MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&manager),
+                     managerLength) == static_cast<ssize_t>(size);
         std::free(bytes);
         return sent;
     }
@@ -148,8 +154,8 @@ std::unique_ptr<NsmClient> NsmClient::Connect(const std::string& url, const std:
         return nullptr;
     }
     const int protocol = lo_address_get_protocol(address);
-    const std::string host = lo_address_get_hostname(address) ? lo_address_get_hostname(address)
-                                                              : "";
+    const std::string host =
+        lo_address_get_hostname(address) ? lo_address_get_hostname(address) : "";
     const std::string port = lo_address_get_port(address) ? lo_address_get_port(address) : "";
     lo_address_free(address);
 
@@ -172,7 +178,7 @@ std::unique_ptr<NsmClient> NsmClient::Connect(const std::string& url, const std:
         }
         ownLength = own.ss_family == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6);
     } else if (protocol == LO_UNIX) {
-        if (!UnixAddress(port, link.manager, link.managerLength)) {
+        if (!UnixAddress(OnePerSeparator(port), link.manager, link.managerLength)) {
             error = "the socket's path is empty or too long";
             return nullptr;
         }
@@ -227,7 +233,7 @@ void NsmClient::Poll() {
         socklen_t length = sizeof from;
         const ssize_t n = ::recvfrom(link_->fd, buffer.data(), buffer.size(), MSG_DONTWAIT,
                                      reinterpret_cast<sockaddr*>(&from), &length);
-        if (n < 0) return;  // nothing more waiting
+        if (n < 0) return;                                // nothing more waiting
         if (!link_->FromManager(from, length)) continue;  // not the manager's: never obeyed
         const auto size = static_cast<std::size_t>(n);
         if (std::memchr(buffer.data(), '\0', size) == nullptr) continue;
@@ -259,9 +265,9 @@ void NsmClient::Handle(const Message& m) {
     const bool open = m.path == kOpen, save = m.path == kSave;
     if (!open && !save) return;  // what the program does not take part in
     if (open && m.types != "sss") {
-        Answer(kOpen, NsmError::General,
-               "expected three strings (path, display name, client id), got types '" + m.types +
-                   "'");
+        Answer(
+            kOpen, NsmError::General,
+            "expected three strings (path, display name, client id), got types '" + m.types + "'");
         return;
     }
     if (save && !m.types.empty()) {
