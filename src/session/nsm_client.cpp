@@ -108,13 +108,17 @@ struct NsmClient::Link {
     // process of the manager holds), or its unix socket.
     bool FromManager(const sockaddr_storage& from, socklen_t length) const {
         if (manager.ss_family == AF_UNIX) {
-            if (from.ss_family != AF_UNIX || length <= offsetof(sockaddr_un, sun_path))
-                return false;
+            // liblo sends over unix sockets from an unnamed one; only our own user can reach
+            // our socket, in its private folder. A named sender must be the manager.
+            if (length <= offsetof(sockaddr_un, sun_path)) return true;  // unnamed
+            if (from.ss_family != AF_UNIX) return false;
             const auto& un = reinterpret_cast<const sockaddr_un&>(from);
             const std::size_t n =
                 std::min<std::size_t>(length - offsetof(sockaddr_un, sun_path), sizeof un.sun_path);
-            return OnePerSeparator(std::string(un.sun_path, strnlen(un.sun_path, n))) ==
-                   OnePerSeparator(reinterpret_cast<const sockaddr_un&>(manager).sun_path);
+            const std::string path(un.sun_path, strnlen(un.sun_path, n));
+            return path.empty() ||
+                   OnePerSeparator(path) ==
+                       OnePerSeparator(reinterpret_cast<const sockaddr_un&>(manager).sun_path);
         }
         if (PortOf(from) != PortOf(manager)) return false;
         return SameHost(from, manager) || (IsLoopback(manager) && IsLoopback(from));

@@ -7,7 +7,9 @@
 // The socket is the client's own, bound where only the manager can reach it: the loopback
 // address when the manager runs on this machine (the local address that leads to it
 // otherwise), or a unix socket in a private folder when the manager names one. Messages from
-// any other address than the manager's are dropped unread; liblo only builds and reads them.
+// any other address than the manager's are dropped unread (on a unix socket, which only the
+// user can reach, unnamed senders are taken too: liblo sends from one); open and save are
+// obeyed once the manager has answered the announcement. liblo only builds and reads messages.
 //
 // Thread: the one that created it, every function here (Poll runs the handlers there).
 

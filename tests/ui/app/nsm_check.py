@@ -22,8 +22,13 @@ runtime = os.path.join(work, "runtime")
 os.makedirs(runtime)
 
 
+apps = []
+
+
 def fail(what):
     print("FAILED: " + what, file=sys.stderr)
+    for app in apps:
+        app.kill()
     sys.exit(1)
 
 
@@ -50,8 +55,9 @@ class Manager:
                    HOME=work, XDG_RUNTIME_DIR=runtime)
         log = open(os.path.join(work, "qtam.log"), "w")
         app = subprocess.Popen([qtam], env=env, stdout=subprocess.DEVNULL, stderr=log)
+        apps.append(app)
         _, args, client = self.wait_for("/nsm/server/announce")
-        if not client.url.startswith("osc.udp"):  # liblo gives no source of unix datagrams
+        if client.protocol == liblo.UNIX:  # liblo gives no source of unix datagrams
             client = liblo.Address("osc.unix://" + glob.glob(runtime + "/qtam-nsm-*/socket")[0])
         name, capabilities, executable, major, minor, pid = args
         if name != "Q.Tam" or ":dirty:" not in capabilities or pid != app.pid or major != 1:
