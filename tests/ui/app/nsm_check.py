@@ -13,6 +13,7 @@ import signal
 import subprocess
 import sys
 import time
+import wave
 
 import liblo
 
@@ -49,12 +50,12 @@ class Manager:
                     return message
         fail("no " + path + " within %d s; got %r" % (seconds, self.received))
 
-    def run(self, session):
+    def run(self, session, *words):
         env = dict(os.environ, NSM_URL=self.server.url, QT_QPA_PLATFORM="offscreen",
-                   SDL_AUDIODRIVER="dummy", QTAM_CONFIG=os.path.join(work, "QTam.ini"),
+                   SDL_AUDIODRIVER="dummy", QTAM_CONFIG=os.path.join(work, os.path.basename(session) + ".ini"),
                    HOME=work, XDG_RUNTIME_DIR=runtime)
         log = open(os.path.join(work, "qtam.log"), "w")
-        app = subprocess.Popen([qtam], env=env, stdout=subprocess.DEVNULL, stderr=log)
+        app = subprocess.Popen([qtam, *words], env=env, stdout=subprocess.DEVNULL, stderr=log)
         apps.append(app)
         _, args, client = self.wait_for("/nsm/server/announce")
         if client.protocol == liblo.UNIX:  # liblo gives no source of unix datagrams
@@ -135,6 +136,25 @@ if open(os.path.join(demo, "song.sng"), "rb").read() != before:
     fail("the session's song is not the one it opened")
 if os.path.getsize(os.path.join(work, "session-short", "song.sng")) != 10:
     fail("the session that failed to open was written")
+stop(app)
+
+# A userbank whose file is named song.sng is not written over the session's song.
+bank = os.path.join(work, "bank", "song.sng")
+os.makedirs(os.path.dirname(bank))
+with wave.open(os.path.join(work, "bank", "s.wav"), "wb") as sound:
+    sound.setnchannels(1), sound.setsampwidth(2), sound.setframerate(44100)
+    sound.writeframes(bytes(2000))
+subprocess.run([cli, "bank", "new", bank, "1=" + os.path.join(work, "bank", "s.wav")], check=True,
+               stdout=subprocess.DEVNULL)
+os.makedirs(os.path.join(work, "session-bank"))
+open(os.path.join(work, "bank.txt"), "w").write('userbank "%s"\n' % bank)
+subprocess.run([cli, "build", os.path.join(work, "bank.txt"), "-o",
+                os.path.join(work, "session-bank", "song.sng")], check=True, stdout=subprocess.DEVNULL)
+app, client = nsm.run(os.path.join(work, "session-bank"))
+nsm.server.send(client, "/nsm/client/save")
+_, args, _ = nsm.wait_for("/error /nsm/client/save")
+if "userbank" not in args[2] or os.path.getsize(os.path.join(work, "session-bank", "song.sng")) != 103450:
+    fail("a userbank named song.sng: %r" % (args,))
 stop(app)
 
 # A manager on a unix socket.
