@@ -37,7 +37,8 @@ const char* const kBankUsage =
     "          drumkit.xml, a .h2drumkit archive or an .sfz file. The first 20 instruments\n"
     "          (SFZ: by key, the loudest layer) fill slots 1..20, named after them, imported\n"
     "          as bank new imports (--convert, -f); instruments that choke each other become\n"
-    "          hi-hat partners. What is left out is listed.\n"
+    "          hi-hat partners. What is left out is listed. Sounds are read only inside the\n"
+    "          kit's folder; of an archive only the sounds taken are unpacked, into $TMPDIR.\n"
     "  info    lists the slots: name, length in seconds, stretch and hi-hat partners.\n"
     "  export  writes the sound of SLOT as a 16-bit mono 44100 Hz WAV file.\n";
 
@@ -220,7 +221,10 @@ int RunFromKit(const Args& args) {
         return RefuseWritingOverInput(*out, input);
     Kit kit;
     std::string error;
-    if (!ReadKit(source, kit, error)) return Fail("cannot read " + ForTerminal(error));
+    if (!ReadKit(source, kit, error)) return Fail(ForTerminal(error));
+    // Not over the kit's definition, nor over any sound it names.
+    if (const std::string input = InputWrittenOver(*out, kit.files); !input.empty())
+        return CannotWrite(*out, "it is a file of the kit, " + ForTerminal(input));
 
     TerminalPrompter prompter(args.Has("--force"));
     auto m = NewMachine(prompter);

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <clocale>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -467,6 +468,9 @@ int Main(const std::vector<std::string>& words) {
 }  // namespace qtam::cli
 
 int main(int argc, char** argv) {
+    // The user's character set, so that libraries (libarchive's entry names) can convert text;
+    // numbers keep the C locale's form.
+    std::setlocale(LC_CTYPE, "");
     // Ctrl-C or a kill leaves no temporary file behind; a file-size limit is an ordinary
     // write error that is reported, not a signal that ends the program.
     qtam::RemoveTemporaryFilesOnInterrupt();

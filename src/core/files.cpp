@@ -143,23 +143,23 @@ std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path,
 namespace {
 
 // A fixed table, so that the signal handler needs neither allocation nor locks. A slot is
-// free (0), being filled (1) or names a file to remove (2). Initialised at compile time: the
-// 128 KiB stay untouched zero pages until a temporary file is registered, rather than written
-// at every start.
+// free (0), being filled (1), or names a file (2) or an emptied folder (3) to remove. Initialised
+// at compile time: the 192 KiB stay untouched zero pages until a temporary file is registered,
+// rather than written at every start. A folder (3) is removed after the files, which may lie in it.
 struct TemporaryEntry {
     std::atomic<int> state{0};
     char path[4096]{};
 };
-constexpr int kTemporaryEntries = 32;
+constexpr int kTemporaryEntries = 48;  // an unpacked kit alone takes 21
 constinit TemporaryEntry temporaryEntries[kTemporaryEntries];
 
-int RegisterTemporary(const std::string& path) {
+int RegisterTemporary(const std::string& path, int kind = 2) {
     if (path.size() >= sizeof temporaryEntries[0].path) return -1;
     for (int i = 0; i < kTemporaryEntries; ++i) {
         int expected = 0;
         if (!temporaryEntries[i].state.compare_exchange_strong(expected, 1)) continue;
         std::memcpy(temporaryEntries[i].path, path.c_str(), path.size() + 1);
-        temporaryEntries[i].state.store(2);
+        temporaryEntries[i].state.store(kind);
         return i;
     }
     return -1;  // a full table: the file is still removed on every ordinary way out
@@ -173,6 +173,8 @@ void ForgetTemporary(int& entry) {
 extern "C" void RemoveTemporariesAndEnd(int signal) {
     for (TemporaryEntry& e : temporaryEntries)
         if (e.state.load() == 2) ::unlink(e.path);
+    for (TemporaryEntry& e : temporaryEntries)
+        if (e.state.load() == 3) ::rmdir(e.path);
     std::signal(signal, SIG_DFL);
     std::raise(signal);
 }
@@ -220,6 +222,20 @@ int TemporaryFile::TakeDescriptor() {
 void TemporaryFile::Keep() {
     ForgetTemporary(registration_);
     kept_ = true;
+}
+
+TemporaryFolder::~TemporaryFolder() {
+    std::error_code ignored;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+    ForgetTemporary(registration_);
+}
+
+bool TemporaryFolder::Create(const std::string& parent, const std::string& prefix) {
+    std::string pattern = parent + "/" + prefix + "XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) return false;
+    path_ = pattern;
+    registration_ = RegisterTemporary(path_, 3);
+    return true;
 }
 
 void RemoveTemporaryFilesOnInterrupt() {

@@ -109,6 +109,25 @@ private:
     bool kept_ = false;
 };
 
+// A folder made under a fresh name for TemporaryFiles: removed with whatever is in it when the
+// object goes, and removed as well when the program is interrupted (after the TemporaryFiles,
+// which empty it).
+class TemporaryFolder {
+public:
+    TemporaryFolder() = default;
+    ~TemporaryFolder();
+    TemporaryFolder(const TemporaryFolder&) = delete;
+    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+
+    // "<parent>/<prefix>XXXXXX". False, with errno set, when it cannot be made.
+    bool Create(const std::string& parent, const std::string& prefix);
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+    int registration_ = -1;
+};
+
 // From now on SIGINT and SIGTERM first remove every TemporaryFile still in place, then end the
 // program by the signal as before.
 void RemoveTemporaryFilesOnInterrupt();

@@ -325,8 +325,32 @@ bool SongEditor::Begin(const std::string& songFile) {
     dragging_ = false;
     InitSong(m_);
     const bool loaded = !songFile.empty() && LoadSong(m_, songFile, false);
-    if (loaded) {
+    Started(loaded ? songFile : std::string());
+    return loaded;
+}
+
+bool SongEditor::BeginSession(const std::string& songFile) {
+    if (!FileExists(songFile)) {
+        Begin("");
         m_.editor.SongFileName = songFile;
+        UpdateTitle(m_);
+        Announce(SongChange::File);
+        return true;
+    }
+    // Read before anything is reset: a file that cannot be read leaves the Song, its name and
+    // its history as they were.
+    if (!LoadSong(m_, songFile, false)) return false;
+    const auto read = std::make_unique<Song>(m_.song);
+    dragging_ = false;
+    InitSong(m_);
+    m_.song = *read;
+    Started(songFile);
+    return true;
+}
+
+void SongEditor::Started(const std::string& loadedFile) {
+    if (!loadedFile.empty()) {
+        m_.editor.SongFileName = loadedFile;
         // The menu check and the step timing follow the song just read, and its sounds are
         // the userbank it names.
         m_.editor.HumanizeChecked = m_.song.humanize != 0;
@@ -337,16 +361,17 @@ bool SongEditor::Begin(const std::string& songFile) {
     history_.Restart(m_.song);
     UpdateTitle(m_);
     Announce(SongChange::Song);
-    return loaded;
 }
 
-bool SongEditor::BeginSession(const std::string& songFile) {
-    if (FileExists(songFile)) return Begin(songFile);
-    Begin("");
-    m_.editor.SongFileName = songFile;
-    UpdateTitle(m_);
+bool SongEditor::SaveSongTo(const std::string& songFile) {
+    EndDrag();
+    const bool saved = qtam::SaveSong(m_, songFile, true);
+    if (saved) {
+        m_.editor.SongFileName = songFile;
+        UpdateTitle(m_);
+    }
     Announce(SongChange::File);
-    return true;
+    return saved;
 }
 
 void SongEditor::TakeSong() {

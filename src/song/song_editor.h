@@ -149,8 +149,12 @@ public:
     // Returns whether the file was read.
     bool Begin(const std::string& songFile);
     // A session's song: the file read as Begin reads it when it exists, otherwise a new Song
-    // that a save writes there. False when an existing file could not be read.
+    // that a save writes there. False when an existing file could not be read; the Song, its
+    // name and its history are then as they were.
     bool BeginSession(const std::string& songFile);
+    // A session's save: the Song written to `songFile` without questions, which becomes its
+    // file (whatever file the Song was opened from).
+    bool SaveSongTo(const std::string& songFile);
     // The Song was read as a whole outside the flows above (a benchmark's or a test's song):
     // it is the saved state, with an empty history.
     void TakeSong();
@@ -169,6 +173,8 @@ private:
     bool RunFlow(bool (*flow)(Machine&, const SongDialogs&), const SongDialogs& dialogs,
                  bool replaces);
     void FollowSong();
+    // After Begin's reset: the history, caption and announcement of a new or read Song.
+    void Started(const std::string& loadedFile);
 
     Machine& m_;
     SongHistory history_;

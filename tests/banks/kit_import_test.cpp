@@ -191,5 +191,114 @@ TEST(KitImport, AnSfzKit) {
     EXPECT_NE(error.find("not a drum kit"), std::string::npos);
 }
 
+// A sound reached through a link that leaves the kit (a file or a folder link) is left out and
+// listed, in a kit folder and an SFZ file alike; a link that stays inside the kit is followed.
+TEST(KitImport, LinksThatLeaveTheKitAreNotFollowed) {
+    test::TempFolder dir;
+    WriteSound(dir / "secret.wav", 10, 1234);
+    const fs::path kit = dir / "kit";
+    WriteSound(kit / "real.wav", 10, 7);
+    fs::create_symlink(dir / "secret.wav", kit / "out.wav");
+    fs::create_symlink("real.wav", kit / "in.wav");
+    fs::create_directory_symlink(dir.path(), kit / "up");
+    std::ofstream(kit / "drumkit.xml") << "<drumkit_info><instrumentList>"
+                                       << "<instrument><filename>out.wav</filename></instrument>"
+                                       << "<instrument><filename>up/secret.wav</filename>"
+                                       << "</instrument><instrument><filename>in.wav</filename>"
+                                       << "</instrument></instrumentList></drumkit_info>";
+    std::ofstream(kit / "kit.sfz") << "<region> sample=out.wav key=1\n"
+                                      "<region> sample=up/secret.wav key=2\n"
+                                      "<region> sample=in.wav key=3\n";
+    for (const fs::path& path : {kit, kit / "kit.sfz"}) {
+        Kit read;
+        std::string error;
+        ASSERT_TRUE(ReadKit(path.string(), read, error)) << error;
+        auto m = test::NewMachine();
+        const KitImport result = ImportKit(*m, read, Conversion::Always);
+        EXPECT_EQ(result.imported, 1) << path;
+        EXPECT_EQ(m->banks.userbank.slot(1).samples[0], 7) << path;
+        EXPECT_EQ(std::count_if(result.leftOut.begin(), result.leftOut.end(),
+                                [](const std::string& l) {
+                                    return l.find("is a link that leads out of the kit") !=
+                                           std::string::npos;
+                                }),
+                  2)
+            << path;
+    }
+}
+
+// Of an archive only the sounds taken are unpacked, each cut at what a slot can use, whatever
+// the archive declares and however deep its drumkit.xml lies; an archive whose last bytes (the
+// gzip check sum) are wrong is refused, and nothing stays in TMPDIR.
+TEST(KitImport, AnArchiveUnpacksOnlyWhatASlotCanUse) {
+    test::TempFolder dir;
+    const fs::path kit = fs::path(dir / "a/b/c") / "Big";
+    WriteSound(kit / "long.wav", 4'000'000, 0);  // 8 MB, a few KB once packed
+    std::ofstream(kit / "unnamed.raw").close();
+    fs::resize_file(kit / "unnamed.raw", 32 << 20);
+    std::ofstream(kit / "drumkit.xml") << "<drumkit_info><name>Big</name><instrumentList>"
+                                          "<instrument><name>Long</name><filename>long.wav"
+                                          "</filename></instrument></instrumentList>"
+                                          "</drumkit_info>";
+    ASSERT_EQ(
+        std::system(("tar czf '" + dir / "big.h2drumkit" + "' -C '" + dir.path() + "' a").c_str()),
+        0);
+    fs::create_directories(dir / "tmp");
+    setenv("TMPDIR", (dir / "tmp").c_str(), 1);
+    {
+        Kit read;
+        std::string error;
+        ASSERT_TRUE(ReadKit(dir / "big.h2drumkit", read, error)) << error;
+        std::uintmax_t unpacked = 0, files = 0;
+        for (const auto& f : fs::recursive_directory_iterator(dir / "tmp"))
+            if (f.is_regular_file()) unpacked += f.file_size(), ++files;
+        EXPECT_EQ(files, 1u);
+        EXPECT_LE(unpacked, kLargestUnpackedSound);
+        auto m = test::NewMachine();
+        const KitImport result = ImportKit(*m, read, Conversion::Always);
+        EXPECT_EQ(result.imported, 1);
+        EXPECT_EQ(m->banks.userbank.slot(1).sampleCount, kUserSlotCapacity);
+        EXPECT_TRUE(Contains(result.leftOut, "Long: longer than a slot holds"));
+    }
+    auto bytes = test::ReadBytes(dir / "big.h2drumkit");
+    bytes[bytes.size() - 8] ^= 0x01;
+    test::WriteBytes(dir / "damaged.h2drumkit", bytes);
+    Kit read;
+    std::string error;
+    EXPECT_FALSE(ReadKit(dir / "damaged.h2drumkit", read, error));
+    EXPECT_NE(error.find("the archive cannot be read"), std::string::npos) << error;
+    EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+    unsetenv("TMPDIR");
+    EXPECT_TRUE(fs::is_empty(dir / "tmp"));
+}
+
+// SFZ text that misleads: a key past any note, regions inside a comment, an #include, an empty
+// sample=, more keys than slots (the listing is kept short), and UTF-16 text.
+TEST(KitImport, SfzTextThatMisleads) {
+    test::TempFolder dir;
+    WriteSound(dir / "a.wav", 10, 1);
+    std::ofstream sfz(dir / "k.sfz");
+    sfz << "#include \"more.sfz\"\n<region> sample=a.wav key=c2147483646\n"
+           "/* <region> sample=a.wav key=1\n<region> sample=a.wav key=2 */\n"
+           "<region> sample= key=3\n";
+    for (int key = 40; key < 100; ++key) sfz << "<region> sample=a.wav key=" << key << "\n";
+    sfz.close();
+    Kit kit;
+    std::string error;
+    ASSERT_TRUE(ReadKit(dir / "k.sfz", kit, error)) << error;
+    EXPECT_EQ(kit.instruments.size(), 20u);
+    EXPECT_TRUE(Contains(kit.leftOut, "k.sfz line 1: #include \"more.sfz\": included files"));
+    EXPECT_TRUE(Contains(kit.leftOut, "k.sfz line 2: a region without a key"));
+    EXPECT_TRUE(Contains(kit.leftOut, "(key 3, line 5): sample= names no file"));
+    EXPECT_TRUE(Contains(kit.leftOut, "a (key 60, line 26): more than 20 instruments"));
+    EXPECT_FALSE(Contains(kit.leftOut, "(key 59,"));  // keys 40..59 are taken, not 1 and 2
+    EXPECT_EQ(kit.leftOut.size(), kMostLeftOutListed + 1);
+    EXPECT_EQ(kit.leftOut.back(), "and 3 more left out");
+
+    test::WriteBytes(dir / "wide.sfz", {0xFF, 0xFE, '<', 0, 'r', 0});
+    EXPECT_FALSE(ReadKit(dir / "wide.sfz", kit, error));
+    EXPECT_NE(error.find("wide.sfz: UTF-16 text"), std::string::npos) << error;
+}
+
 }  // namespace
 }  // namespace qtam

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Writes the seed corpus of the fuzz targets: a folder per target (song, userbank, wav,
-song_text, config) of small, valid and nearly valid inputs, built here byte by byte so that no binary
+song_text, config, sfz, drumkit) of small, valid and nearly valid inputs, built here byte by byte so that no binary
 file lives in the repository.
 
 usage: make_seeds.py OUTPUT_FOLDER SONGS_FOLDER
@@ -150,6 +150,38 @@ def main():
     write(d, "long", b"[Paths]\nSongfolder=" + b"x" * 3000 + b"\n")
     # Found by fuzzing: a line ended by several carriage returns lost one at every writing.
     write(d, "carriage-returns", b"[General]\r\nTimes_Used=3\r\r\n[Other]\r\nkey=value\r\r\r\n")
+
+    # Kits: the SFZ reader and drumkit.xml. The large ones hold a linear reader to its promise:
+    # a quadratic one would not replay them within the test's time.
+    d = os.path.join(out, "sfz")
+    write(d, "small", b"// kit\n<control> default_path=s/\n<global> hivel=100\n<group> group=1\n"
+                      b"<region> sample=hat closed.wav key=42 region_label=Hat\n"
+                      b"<region> sample=open.wav key=a#2 off_by=1\n<master>\n"
+                      b"<region> sample=kick.wav lokey=36 hivel=127\n<region> sample=soft.wav key=c2\n")
+    write(d, "misleading", b"\xef\xbb\xbf#include \"x.sfz\"\n<region> sample=a.wav key=c2147483646\n"
+                           b"/* <region> sample=b.wav key=1\n */ <region> sample= key=3 /* x */\n"
+                           b"<region> sample=../../etc/passwd key=4 <region> sample=/abs key=5\n"
+                           b"<region> key=-1 sample=a.wav hivel=99999999999 group=-5 off_by=x\n<unclosed\n")
+    write(d, "utf16", "<region> sample=a.wav key=36\n".encode("utf-16"))
+    write(d, "long-word", b"<region> sample=" + b"w" * 400000 + b" key=36\n" + b"x" * 400000 + b"\n")
+    write(d, "one-choke-group", b"".join(b"<region> sample=s%d.wav key=%d group=1 off_by=1\n" % (i, i % 128)
+                                         for i in range(20000)))
+
+    d = os.path.join(out, "drumkit")
+    layer = "<layer><filename>{}</filename><min>0</min><max>{}</max></layer>"
+    write(d, "small", ("<drumkit_info><name>Seed</name><instrumentList>"
+                       "<instrument><name>Kick</name><filename>kick.wav</filename></instrument>"
+                       "<instrument><name>Hat</name><muteGroup>1</muteGroup><instrumentComponent/>"
+                       "<instrumentComponent>" + layer.format("soft.wav", 0.5) + layer.format("loud.wav", 1) +
+                       "</instrumentComponent></instrument>"
+                       "<instrument><name>Open</name><muteGroup>1</muteGroup>" + layer.format("o.wav", 1) +
+                       "</instrument><instrument><name>Gone</name><filename>../x.wav</filename></instrument>"
+                       "<instrument><filename>/etc/shadow</filename></instrument><instrument/>"
+                       "</instrumentList></drumkit_info>").encode())
+    write(d, "broken", b"<drumkit_info><name>x</name><instrumentList><instrument><name>a")
+    write(d, "one-mute-group", ("<drumkit_info><instrumentList>" + "".join(
+        "<instrument><name>i%d</name><muteGroup>2</muteGroup><filename>s%d.wav</filename></instrument>" % (i, i)
+        for i in range(20000)) + "</instrumentList></drumkit_info>").encode())
 
 
 if __name__ == "__main__":

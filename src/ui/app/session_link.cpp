@@ -13,6 +13,7 @@
 #include "banks/userbank_file.h"
 #include "core/files.h"
 #include "core/machine.h"
+#include "core/prompter.h"
 #include "session/nsm_client.h"
 #include "song/song_editor.h"
 #include "ui/app/application.h"
@@ -28,6 +29,34 @@ extern "C" void NoteTermination(int) {
     const char byte = 1;
     [[maybe_unused]] const ssize_t written = ::write(terminationPipe[1], &byte, 1);
 }
+
+// The machine's questions and warnings while the manager waits for an answer: nothing is shown
+// and nothing asked (No, Cancel: nothing is given up unasked); the warnings become the reason
+// of the answer, on one line.
+class SessionPrompter final : public Prompter {
+public:
+    explicit SessionPrompter(Machine& m) : m_(m), inner_(*m.prompter) { m_.prompter = this; }
+    ~SessionPrompter() override { m_.prompter = &inner_; }
+    SessionPrompter(const SessionPrompter&) = delete;
+    SessionPrompter& operator=(const SessionPrompter&) = delete;
+
+    void Warn(const std::string& text) override {
+        if (!said.empty()) said += "; ";
+        for (char c : text)
+            if (c != '\r') said += c == '\n' ? ' ' : c;
+    }
+    bool AskYesNo(const std::string&) override { return false; }
+    Answer AskYesNoCancel(const std::string&) override { return Answer::Cancel; }
+    void SetBusy(bool busy) override { inner_.SetBusy(busy); }
+    // What was said, or `otherwise` when nothing was.
+    std::string Said(const std::string& otherwise) const { return said.empty() ? otherwise : said; }
+
+    std::string said;
+
+private:
+    Machine& m_;
+    Prompter& inner_;
+};
 
 }  // namespace
 
@@ -46,9 +75,11 @@ std::unique_ptr<SessionLink> SessionLink::FromEnvironment(QtamApp& app,
         return self->Open(folder, message);
     };
     handlers.save = [self](std::string& message) { return self->Save(message); };
-    link->client_ = NsmClient::Connect(url, "Q.Tam", executable, std::move(handlers));
+    std::string error;
+    link->client_ = NsmClient::Connect(url, "Q.Tam", executable, std::move(handlers), error);
     if (!link->client_) {
-        std::fprintf(stderr, "qtam: the session manager at %s cannot be reached\n", url);
+        std::fprintf(stderr, "qtam: the session manager at %s cannot be reached: %s\n", url,
+                     error.c_str());
         return nullptr;
     }
     link->messages_ =
@@ -74,44 +105,60 @@ void SessionLink::WatchTermination() {
     });
 }
 
-bool SessionLink::Open(const std::string& folder, std::string& message) {
+NsmError SessionLink::Open(const std::string& folder, std::string& message) {
     std::error_code error;
     std::filesystem::create_directories(folder, error);
     if (error) {
         message = "cannot make " + folder + ": " + error.message();
-        return false;
+        return NsmError::CreateFailed;
     }
+    SessionPrompter quiet(app_.machine());
     if (!app_.context().edits.BeginSession(SongFileIn(folder))) {
-        message = "cannot read " + SongFileIn(folder);
-        return false;
+        // The work and the session open before stay as they were.
+        message = quiet.Said("cannot read " + SongFileIn(folder));
+        return NsmError::BadProject;
     }
     folder_ = folder;
+    message = quiet.said;  // a userbank the song names that could not be loaded
     ShowDirty();
-    return true;
+    return NsmError::None;
 }
 
-bool SessionLink::Save(std::string& message) {
+NsmError SessionLink::Save(std::string& message) {
     Machine& m = app_.machine();
     if (folder_.empty()) {
         message = "no session is open";
-        return false;
+        return NsmError::NoSessionOpen;
     }
-    if (!app_.context().edits.SaveSong({})) {
-        message = "cannot write " + SongFileIn(folder_);
-        return false;
-    }
-    // The userbank goes beside the song under its own name, where opening the song finds it.
+    SessionPrompter quiet(m);
+    // The session's song, whatever file the song was opened from since; the userbank goes
+    // beside it under its own name, where opening the song finds it, but never over the song.
+    const std::string song = SongFileIn(folder_);
     const BankActivation& a = m.activation;
-    if (a.UserbankLoaded && !a.UserbankPath.empty()) {
-        const std::string copy =
-            folder_ + "/" + FileNameOf(WithDefaultExtension(a.UserbankPath, kUserbankExtension));
-        if (copy != a.UserbankPath && !SaveUserbank(m, copy, true)) {
-            message = "cannot write " + copy;
-            return false;
-        }
+    const bool bank = a.UserbankLoaded && !a.UserbankPath.empty();
+    const std::string copy =
+        bank ? folder_ + "/" + FileNameOf(WithDefaultExtension(a.UserbankPath, kUserbankExtension))
+             : std::string();
+    if (bank && a.UserbankPath == song) {
+        message = "nothing was saved: the userbank loaded is the file of the session's song, " +
+                  song + "; save the userbank under another name first";
+        return NsmError::General;
+    }
+    if (!app_.context().edits.SaveSongTo(song)) {
+        message = quiet.Said("cannot write " + song);
+        return NsmError::General;
+    }
+    if (bank && copy == song) {
+        message = "the song was saved; the userbank " + a.UserbankPath +
+                  " was not copied into the session, since its name is that of the song's file";
+        return NsmError::General;
+    }
+    if (bank && copy != a.UserbankPath && !SaveUserbank(m, copy, true)) {
+        message = quiet.Said("cannot write " + copy);
+        return NsmError::General;
     }
     ShowDirty();
-    return true;
+    return NsmError::None;
 }
 
 void SessionLink::ShowDirty() {

@@ -14,6 +14,7 @@ class QSocketNotifier;
 namespace qtam {
 
 class NsmClient;
+enum class NsmError : int;
 class QtamApp;
 
 class SessionLink : public QObject {
@@ -29,8 +30,8 @@ public:
 
 private:
     explicit SessionLink(QtamApp& app);
-    bool Open(const std::string& folder, std::string& message);
-    bool Save(std::string& message);
+    NsmError Open(const std::string& folder, std::string& message);
+    NsmError Save(std::string& message);
     void ShowDirty();
     void WatchTermination();
 
