@@ -5,8 +5,10 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QCheckBox>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QTest>
@@ -145,6 +147,15 @@ private Q_SLOTS:
         QTest::keyClick(&view, Qt::Key_Enter);
         QCOMPARE(asked.size(), 2);
         QCOMPARE(int(app.m->editor.CurrentChannel), 7);
+
+        // Another pattern heard is named; the one shown heard is not; Follow is the transport's.
+        auto* playing = grid.findChild<QLabel*>(QStringLiteral("Playing"));
+        grid.ShowHeard({2, 3, 5});
+        QCOMPARE(playing->text(), QStringLiteral("\u25B6 Playing pattern 2, measure 3"));
+        grid.ShowHeard({1, 1, 6});
+        QVERIFY(playing->text().isEmpty());
+        grid.findChild<QCheckBox*>(QStringLiteral("Follow"))->click();
+        QVERIFY(app.transport.Following());
     }
 
     void theKeyboardWorksTheCells() {
