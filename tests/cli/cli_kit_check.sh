@@ -27,6 +27,9 @@ for a in kit.h2drumkit kit.zip; do
   LC_ALL=C "$cli" bank from-kit "$a" -o "$a.ubf" >out.txt 2>&1 && grep -q "Wrote $a.ubf: 1 sound" out.txt ||
     fail "$a: $(cat out.txt)"
 done
+# An SFZ file named without its folder: its sounds lie in the current one.
+(cd "Kit ñ" && "$cli" bank from-kit k.sfz -o ../sfz.ubf) >out.txt 2>&1 && grep -q "1 sound" out.txt ||
+  fail "k.sfz: $(cat out.txt)"
 
 # Ctrl-C or SIGTERM while an archive is unpacked leaves nothing in TMPDIR. The archive's 2 GB
 # of zeros behind the kit are gzip members repeated, made in a moment.
