@@ -109,14 +109,15 @@ struct KitReading {
 };
 
 // Sounds in a folder of files: no name, and no link on the way, leads out of it.
-void FindInFolder(KitReading& r, const fs::path& folder) {
+void FindInFolder(KitReading& r, const fs::path& kitFolder) {
+    const fs::path folder = kitFolder.empty() ? fs::path(".") : kitFolder;  // "kit.sfz"
     std::error_code e;
     const fs::path root = fs::canonical(folder, e);
     r.place = [folder](const std::string& name) {
         const std::string relative = RelativeName(name);
         return relative.empty() ? std::string() : (folder / relative).string();
     };
-    r.find = [folder, root, bad = bool(e)](const std::string& name, std::string& why) {
+    r.find = [folder, root, unknown = e.message()](const std::string& name, std::string& why) {
         if (name.empty()) {
             why = "no sound file is named";
             return std::string();
@@ -129,7 +130,11 @@ void FindInFolder(KitReading& r, const fs::path& folder) {
         const fs::path path = folder / relative;
         std::error_code e;
         const fs::path real = fs::weakly_canonical(path, e);
-        if (bad || e || !Within(root, real)) {
+        if (root.empty()) {
+            why = "the kit's folder " + folder.string() + " cannot be resolved: " + unknown;
+            return std::string();
+        }
+        if (e || !Within(root, real)) {
             why = "its sound " + name + " is a link that leads out of the kit" +
                   (e ? "" : " (to " + real.string() + ")");
             return std::string();
@@ -819,7 +824,8 @@ bool ReadSfz(const fs::path& sfz, Kit& kit, std::string& error) {
         const std::string sample = *lookup(region, "sample");
         const std::string* label = lookup(region, "region_label");
         if (label == nullptr) label = lookup(region, "group_label");
-        const std::string name = label != nullptr ? *label : fs::path(sample).stem().string();
+        std::string name = label != nullptr ? *label : fs::path(sample).stem().string();
+        if (name.empty()) name = "a region";
         const std::string where =
             name + " (key " + std::to_string(key) + ", line " + std::to_string(region.line) + ")";
         if (r.Full()) {

@@ -272,33 +272,5 @@ TEST(KitImport, AnArchiveUnpacksOnlyWhatASlotCanUse) {
     EXPECT_TRUE(fs::is_empty(dir / "tmp"));
 }
 
-// SFZ text that misleads: a key past any note, regions inside a comment, an #include, an empty
-// sample=, more keys than slots (the listing is kept short), and UTF-16 text.
-TEST(KitImport, SfzTextThatMisleads) {
-    test::TempFolder dir;
-    WriteSound(dir / "a.wav", 10, 1);
-    std::ofstream sfz(dir / "k.sfz");
-    sfz << "#include \"more.sfz\"\n<region> sample=a.wav key=c2147483646\n"
-           "/* <region> sample=a.wav key=1\n<region> sample=a.wav key=2 */\n"
-           "<region> sample= key=3\n";
-    for (int key = 40; key < 100; ++key) sfz << "<region> sample=a.wav key=" << key << "\n";
-    sfz.close();
-    Kit kit;
-    std::string error;
-    ASSERT_TRUE(ReadKit(dir / "k.sfz", kit, error)) << error;
-    EXPECT_EQ(kit.instruments.size(), 20u);
-    EXPECT_TRUE(Contains(kit.leftOut, "k.sfz line 1: #include \"more.sfz\": included files"));
-    EXPECT_TRUE(Contains(kit.leftOut, "k.sfz line 2: a region without a key"));
-    EXPECT_TRUE(Contains(kit.leftOut, "(key 3, line 5): sample= names no file"));
-    EXPECT_TRUE(Contains(kit.leftOut, "a (key 60, line 26): more than 20 instruments"));
-    EXPECT_FALSE(Contains(kit.leftOut, "(key 59,"));  // keys 40..59 are taken, not 1 and 2
-    EXPECT_EQ(kit.leftOut.size(), kMostLeftOutListed + 1);
-    EXPECT_EQ(kit.leftOut.back(), "and 3 more left out");
-
-    test::WriteBytes(dir / "wide.sfz", {0xFF, 0xFE, '<', 0, 'r', 0});
-    EXPECT_FALSE(ReadKit(dir / "wide.sfz", kit, error));
-    EXPECT_NE(error.find("wide.sfz: UTF-16 text"), std::string::npos) << error;
-}
-
 }  // namespace
 }  // namespace qtam

@@ -27,8 +27,11 @@ for a in kit.h2drumkit kit.zip; do
   LC_ALL=C "$cli" bank from-kit "$a" -o "$a.ubf" >out.txt 2>&1 && grep -q "Wrote $a.ubf: 1 sound" out.txt ||
     fail "$a: $(cat out.txt)"
 done
+# An SFZ file named without its folder: its sounds lie in the current one.
+(cd "Kit ñ" && "$cli" bank from-kit k.sfz -o ../sfz.ubf) >out.txt 2>&1 && grep -q "1 sound" out.txt ||
+  fail "k.sfz: $(cat out.txt)"
 
-# Ctrl-C or SIGTERM while an archive is unpacked leaves nothing in TMPDIR. The archive's 400 MB
+# Ctrl-C or SIGTERM while an archive is unpacked leaves nothing in TMPDIR. The archive's 2 GB
 # of zeros behind the kit are gzip members repeated, made in a moment.
 python3 - <<'PY'
 import gzip, io, tarfile
@@ -37,11 +40,11 @@ kit = tarfile.open(fileobj=buffer, mode="w", format=tarfile.PAX_FORMAT)
 for name in ("Kit ñ/drumkit.xml", "Kit ñ/Bombo ñ.wav"):
     kit.add(name)
 zeros = tarfile.TarInfo("Kit ñ/zeros.raw")
-zeros.size = 400 << 20
+zeros.size = 2 << 30
 head = buffer.getvalue()[:kit.offset] + zeros.tobuf(tarfile.PAX_FORMAT, "utf-8", "strict")
 block = gzip.compress(bytes(4 << 20), 1)
 with open("slow.h2drumkit", "wb") as out:
-    out.write(gzip.compress(head) + block * 100 + gzip.compress(bytes(10240)))
+    out.write(gzip.compress(head) + block * 512 + gzip.compress(bytes(10240)))
 PY
 for sig in INT TERM; do
   "$cli" bank from-kit slow.h2drumkit -o slow.ubf -f >/dev/null 2>&1 & pid=$!
