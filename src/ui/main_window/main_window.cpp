@@ -4,6 +4,7 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDialog>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QKeyEvent>
@@ -28,6 +29,7 @@
 #include "song/song_editor.h"
 #include "ui/qt/desktop_conventions.h"
 #include "ui/qt/text.h"
+#include "ui/qt/window_placement.h"
 #include "ui/services/app_context.h"
 #include "ui/services/playback_notifier.h"
 #include "ui/services/song_notifier.h"
@@ -400,6 +402,11 @@ void MainWindow::Redo() {
 }
 
 void MainWindow::Quit() {
+    if (QWidget* dialog = OpenDialog()) {
+        dialog->raise();
+        dialog->activateWindow();
+        return;
+    }
     if (CloseBankEditor && !CloseBankEditor()) return;
     if (!AskToSaveChanges()) return;
     quitting_ = true;
@@ -414,12 +421,15 @@ void MainWindow::ShowAboutBox() {
 }
 
 void MainWindow::ShowAtStart() {
-    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+    // Where it was left (SetUp); centred the first time.
+    QScreen* screen = config_.settings.Placed ? nullptr : QGuiApplication::primaryScreen();
+    if (screen != nullptr) {
         const QRect area = screen->availableGeometry();
         const QSize frame = frameGeometry().size();
         move(std::max(area.left(), area.left() + (area.width() - frame.width()) / 2),
              std::max(area.top(), area.top() + (area.height() - frame.height()) / 2));
     }
+    KeepOnScreen(*this);
     if (config_.settings.State != 0)
         showMaximized();
     else
@@ -435,8 +445,21 @@ void MainWindow::OnActivated() {
     Q_EMIT activated();
 }
 
+QWidget* MainWindow::OpenDialog() const {
+    if (QWidget* modal = QApplication::activeModalWidget()) return modal;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (qobject_cast<QDialog*>(w) != nullptr && w->isVisible() && !w->isMinimized()) return w;
+    return nullptr;
+}
+
 bool MainWindow::MayClose() {
     if (AboutBoxWindow != nullptr && AboutBoxWindow->isVisible()) return false;
+    // A dialog the user is still filling in is not dropped: it comes forward instead.
+    if (QWidget* dialog = OpenDialog()) {
+        dialog->raise();
+        dialog->activateWindow();
+        return false;
+    }
     // A userbank being edited is not dropped unasked: the editor asks about its changes first.
     if (CloseBankEditor && !CloseBankEditor()) return false;
     return AskToSaveBeforeExit();
@@ -509,9 +532,10 @@ void MainWindow::closeEvent(QCloseEvent* e) {
         e->ignore();
         return;
     }
+    // The loop ends (and the windows' places are taken) before the other windows go.
+    Q_EMIT LoopEnds();
     HideOtherWindows();
     e->accept();
-    Q_EMIT LoopEnds();
 }
 
 void MainWindow::keyPressEvent(QKeyEvent* e) {

@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include "ui/qt/keyboard_return.h"
 #include "ui/qt/text.h"
 #include "ui/qt/window_placement.h"
 
@@ -54,6 +55,7 @@ QString WithDialogExtension(const QString& path, const std::string& defaultExten
 void QtFileDialogs::SetFallbackParent(QWidget* parent) {
     fallback_ = parent;
     FollowActiveWindows();
+    ReturnKeyboardAfterDialogs();
 }
 
 std::optional<std::string> QtFileDialogs::OpenFile(const FileDialogSpec& request) {

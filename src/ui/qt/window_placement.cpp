@@ -102,6 +102,27 @@ void PlaceBelow(QWidget& window, const QRect& uncovered) {
     window.move(KeptInside(frame, AvailableArea(window)));
 }
 
+void KeepOnScreen(QWidget& window) {
+    const QRect area = AvailableArea(window);
+    if (area.isEmpty()) return;
+    QRect frame = window.frameGeometry();
+    const QSize margins = frame.size() - window.size();
+    if (window.minimumSize() != window.maximumSize() &&
+        (frame.width() > area.width() || frame.height() > area.height())) {
+        window.resize(
+            window.size().boundedTo(area.size() - margins).expandedTo(window.minimumSize()));
+        frame = window.frameGeometry();
+    }
+    const QPoint inside = KeptInside(frame, area);
+    if (inside != frame.topLeft()) window.move(inside);
+}
+
+void MakeTransientFor(QWidget& window, QWidget& owner) {
+    window.winId();
+    owner.winId();
+    window.windowHandle()->setTransientParent(owner.window()->windowHandle());
+}
+
 bool WaitUntilExposed(QWidget& window, int ms) {
     QElapsedTimer waited;
     waited.start();
