@@ -13,6 +13,9 @@ public:
     virtual ~Prompter() = default;
     // A warning box with an OK button.
     virtual void Warn(const std::string& text) = 0;
+    // A box with an OK button that tells of something done (a render written, a kit
+    // imported); where nothing tells the two apart, a warning.
+    virtual void Inform(const std::string& text) { Warn(text); }
     // A confirmation box with Yes and No; true means Yes.
     virtual bool AskYesNo(const std::string& text) = 0;
     // A confirmation box with Yes, No and Cancel (the questions that guard unsaved work);

@@ -523,7 +523,11 @@ void BankEditor::ImportKitAsBank() {
     for (const std::string& line : result.refused) text += "\n" + line;
     if (!result.leftOut.empty()) text += "\n\nLeft out:";
     for (const std::string& line : result.leftOut) text += "\n" + line;
-    ctx_.m.prompter->Warn(text);
+    // The kit was imported: a report, a warning only when nothing of it came in.
+    if (result.imported > 0)
+        ctx_.m.prompter->Inform(text);
+    else
+        ctx_.m.prompter->Warn(text);
 }
 
 bool BankEditor::SaveBank() {

@@ -45,6 +45,15 @@ void QtPrompter::Warn(const std::string& text) {
     Run(box);
 }
 
+void QtPrompter::Inform(const std::string& text) {
+    QMessageBox box(QMessageBox::Information, kInformationCaption, FromPath(text),
+                    QMessageBox::NoButton, Parent());
+    QPushButton* ok = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+    box.setDefaultButton(ok);
+    box.setEscapeButton(ok);
+    Run(box);
+}
+
 bool QtPrompter::AskYesNo(const std::string& text) {
     QMessageBox box(QMessageBox::Question, kConfirmCaption, FromPath(text), QMessageBox::NoButton,
                     Parent());

@@ -16,6 +16,7 @@ class QMessageBox;
 namespace qtam {
 
 inline constexpr const char* kWarningCaption = "Warning";
+inline constexpr const char* kInformationCaption = "Information";
 inline constexpr const char* kConfirmCaption = "Confirm";
 
 class QtPrompter : public Prompter {
@@ -26,6 +27,7 @@ public:
     void SetFallbackParent(QWidget* parent);
 
     void Warn(const std::string& text) override;
+    void Inform(const std::string& text) override;
     bool AskYesNo(const std::string& text) override;
     Answer AskYesNoCancel(const std::string& text) override;
     void SetBusy(bool busy) override;
