@@ -536,10 +536,17 @@ bool BankEditor::SaveBank() {
     TakeOverBankDescription();
     if (!SaveUserbank(ctx_.m, editorBankPath_, true)) return false;
     ctx_.m.activation.BankChanged = false;
+    MakeSavedBankActive();
     // Saving pads the names to 20 characters; list and field show them as they now are.
     RefillList();
     ShowSelectedSlot();
     return true;
+}
+
+void BankEditor::MakeSavedBankActive() {
+    // The bank just saved is the one the user works with: the panel plays it once the editor
+    // closes, and the next start loads it.
+    ctx_.m.activation.UserbankPath = editorBankPath_;
 }
 
 bool BankEditor::SaveBankAs() {
@@ -553,6 +560,7 @@ bool BankEditor::SaveBankAs() {
     if (saved) {
         editorBankPath_ = WithDefaultExtension(*file, kUserbankExtension);
         a.BankChanged = false;
+        MakeSavedBankActive();
         RefillList();
         ShowSelectedSlot();
     }
