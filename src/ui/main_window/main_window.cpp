@@ -19,6 +19,7 @@
 #include "banks/userbank_file.h"
 #include "core/config.h"
 #include "core/file_dialogs.h"
+#include "core/files.h"
 #include "core/machine.h"
 #include "engine/audio/playback.h"
 #include "engine/device_settings.h"
@@ -314,7 +315,10 @@ QList<QAction*> MainWindow::ShortcutActions() const {
 
 SongDialogs MainWindow::SongFileDialogs() {
     auto request = [this](const char* title) {
-        return FileDialogSpec{title, kSongFilter, "sng", ctx.m.editor.SongFolder};
+        // The folder of the song in use; without one, where the last song came from.
+        const std::string& song = ctx.m.editor.SongFileName;
+        return FileDialogSpec{title, kSongFilter, "sng",
+                              song.empty() ? ctx.m.editor.SongFolder : DirectoryOf(song)};
     };
     return {[this, request] { return ctx.dialogs.OpenFile(request("Open a song")); },
             [this, request] { return ctx.dialogs.SaveFile(request("Save a song")); }};
