@@ -1,6 +1,9 @@
 #include "ui/app/application.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QKeySequence>
+#include <QList>
 #include <QMenuBar>
 #include <QPointer>
 #include <QTimer>
@@ -126,6 +129,14 @@ void QtamApp::ConnectWindows() {
     QObject::connect(panel, &GroovePanel::instrumentChoiceRequested, instrumentDialog_.get(),
                      &InstrumentDialog::ShowForCurrentChannel);
     QObject::connect(panel, &GroovePanel::activated, aboutBox_.get(), &AboutBox::GoAway);
+
+    // The main window's shortcuts work in the userbank editor too, but for the keys the editor
+    // has for itself (Ctrl+S there saves the bank, not the song).
+    QList<QKeySequence> editorKeys;
+    for (const QAction* a : editor->findChildren<QAction*>())
+        if (!a->shortcut().isEmpty()) editorKeys << a->shortcut();
+    for (QAction* a : main->ShortcutActions())
+        if (!editorKeys.contains(a->shortcut())) editor->addAction(a);
 
     // The userbank editor takes the panel's place while it is open.
     editor->SetHihatDialog(hihatDialog_.get());

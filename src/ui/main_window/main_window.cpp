@@ -457,13 +457,13 @@ QWidget* MainWindow::OpenDialog() const {
 }
 
 bool MainWindow::MayClose() {
-    if (AboutBoxWindow != nullptr && AboutBoxWindow->isVisible()) return false;
     // A dialog the user is still filling in is not dropped: it comes forward instead.
     if (QWidget* dialog = OpenDialog()) {
         dialog->raise();
         dialog->activateWindow();
         return false;
     }
+    if (AboutBoxWindow != nullptr && AboutBoxWindow->isVisible()) return false;
     // A userbank being edited is not dropped unasked: the editor asks about its changes first.
     if (CloseBankEditor && !CloseBankEditor()) return false;
     return AskToSaveBeforeExit();

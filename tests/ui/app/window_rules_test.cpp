@@ -13,6 +13,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QWindow>
+#include <algorithm>
 #include <fstream>
 
 #include "core/machine.h"
@@ -188,7 +189,8 @@ private Q_SLOTS:
 
         // The close box keeps the grid shown and the panel's place.
         app->panel().move(70, 80);
-        app->mainWindow().close();
+        app->aboutBox().Dismiss();
+        QVERIFY(app->mainWindow().close());
         app->Exit();
         ConfigFile config(*dir / "QTam.ini");
         config.Read();
