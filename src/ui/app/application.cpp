@@ -228,7 +228,10 @@ void QtamApp::ShowAtStart() {
         grid_->move(s.GridPosX, s.GridPosY);
     }
     KeepOnScreen(*grid_);
-    if (s.GridShown != 0) grid_->show();
+    if (s.GridShown != 0) {
+        grid_->show();
+        KeepOnScreen(*grid_);  // again with its frame, known once it shows
+    }
     aboutBox_->ShowAsSplash();
 }
 

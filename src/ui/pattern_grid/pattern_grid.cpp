@@ -372,6 +372,7 @@ void PatternGrid::ShowGrid() {
     // A place kept from a larger screen or scale would leave it out of sight.
     KeepOnScreen(*this);
     showNormal();
+    KeepOnScreen(*this);  // again with its frame, known once it shows
     raise();
     activateWindow();
     view_->setFocus();

@@ -6,6 +6,7 @@
 #include <QList>
 #include <QPointer>
 #include <QScreen>
+#include <QVariant>
 #include <QWidget>
 #include <QWindow>
 #include <algorithm>
@@ -72,6 +73,22 @@ private:
     QList<QPointer<QWidget>> windows_;
 };
 
+// Sets a window's transient parent to the owner named in its property as it shows.
+class TransientOnShow : public QObject {
+public:
+    static constexpr const char* kOwner = "qtamTransientOwner";
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::Show) return false;
+        auto* window = static_cast<QWidget*>(watched);
+        const auto owner = window->property(kOwner).value<QPointer<QWidget>>();
+        if (window->windowHandle() != nullptr && owner != nullptr &&
+            owner->windowHandle() != nullptr)
+            window->windowHandle()->setTransientParent(owner->windowHandle());
+        window->removeEventFilter(this);
+        return false;
+    }
+};
+
 }  // namespace
 
 void CenterOnScreen(QWidget& window) {
@@ -118,9 +135,16 @@ void KeepOnScreen(QWidget& window) {
 }
 
 void MakeTransientFor(QWidget& window, QWidget& owner) {
-    window.winId();
-    owner.winId();
-    window.windowHandle()->setTransientParent(owner.window()->windowHandle());
+    // Not through winId(): a window with a parent made native that way makes every child of
+    // its parent native too. Before its first showing, the owner is set as it shows (its
+    // handle exists then, before the window system maps it).
+    static TransientOnShow onShow;
+    window.setProperty(TransientOnShow::kOwner,
+                       QVariant::fromValue(QPointer<QWidget>(owner.window())));
+    if (QWindow* handle = window.windowHandle())
+        handle->setTransientParent(owner.window()->windowHandle());
+    else
+        window.installEventFilter(&onShow);
 }
 
 bool WaitUntilExposed(QWidget& window, int ms) {
