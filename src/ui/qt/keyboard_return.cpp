@@ -78,9 +78,11 @@ private:
         if (QApplication::activePopupWidget() != nullptr) return;
         if (QWidget* modal = QApplication::activeModalWidget(); modal != nullptr && modal != window)
             return;
-        // A window that opened meanwhile keeps it; one the window manager chose does not.
+        // A window that opened meanwhile keeps it (it may not be active yet); one the window
+        // manager chose does not.
+        for (auto it = shown_.cbegin(); it != shown_.cend(); ++it)
+            if (it.value() > back.serial && it.key()->isVisible()) return;
         QWidget* active = QApplication::activeWindow();
-        if (active != nullptr && active != window && shown_.value(active) > back.serial) return;
         // A menu closed by a click into another window leaves the keyboard there.
         if (back.menu && active != window) return;
         if (active != window) window->activateWindow();
