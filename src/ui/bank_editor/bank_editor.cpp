@@ -109,10 +109,13 @@ std::string ExportFileNameFor(const std::string& slotName) {
 
 BankEditor::BankEditor(AppContext& ctx, QWidget* parent)
     // A window of its own with its own menus, transient for the main window (its parent): above
-    // it, not above other programs. Not a tool window: Qt lets a tool window's owner's shortcuts
-    // work in it, and the main window's Ctrl+S, Ctrl+O, Ctrl+N, Ctrl+E and Shift+Del would make
-    // the editor's own ambiguous.
-    : QMainWindow(parent, Qt::Window), ctx_(ctx), playback_(ctx.events) {
+    // it, not above other programs. A dialog, not a tool window: Qt lets a tool window's
+    // owner's shortcuts work in it, and the main window's Ctrl+S, Ctrl+O, Ctrl+N, Ctrl+E and
+    // Shift+Del would make the editor's own ambiguous.
+    : QMainWindow(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                              Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+      ctx_(ctx),
+      playback_(ctx.events) {
     setObjectName("BankEditor");
     setWindowTitle("Userbank editor");
     BuildWindow();
