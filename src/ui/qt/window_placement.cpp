@@ -123,6 +123,13 @@ void KeepOnScreen(QWidget& window) {
     const QRect area = AvailableArea(window);
     if (area.isEmpty()) return;
     QRect frame = window.frameGeometry();
+    // Not framed yet (before it first shows): framed as its owner is.
+    const QWidget* owner =
+        window.parentWidget() != nullptr ? window.parentWidget()->window() : nullptr;
+    if (frame == window.geometry() && owner != nullptr && owner->isVisible()) {
+        const QRect inner = owner->geometry(), outer = owner->frameGeometry();
+        frame.setSize(frame.size() + outer.size() - inner.size());
+    }
     const QSize margins = frame.size() - window.size();
     if (window.minimumSize() != window.maximumSize() &&
         (frame.width() > area.width() || frame.height() > area.height())) {
