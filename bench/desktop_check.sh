@@ -99,7 +99,7 @@ n = len(d) // 2
 print(max((abs(x) for x in struct.unpack('<%dh' % n, d[:n * 2])), default=0))"
 }
 
-"$build/bin/qtam" "$build/bin/demo.sng" >"$work/app.log" 2>&1 &
+"$build/bin/qtam" "$build/bin/songs/demo.sng" >"$work/app.log" 2>&1 &
 app=$!
 pids="$pids $app"
 

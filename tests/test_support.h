@@ -34,6 +34,8 @@ public:
     int busyCalls = 0;
 
     void Warn(const std::string& text) override { warnings.push_back(text); }
+    std::vector<std::string> notes;  // what Inform told
+    void Inform(const std::string& text) override { notes.push_back(text); }
     bool AskYesNo(const std::string& text) override {
         questions.push_back(text);
         if (answers.empty()) return false;

@@ -99,6 +99,10 @@ ConfigSettings ReadConfigSettings(const PrivateProfile& p) {
     s.Width = p.ReadInteger(kWindow, "Width", s.Width);
     s.Height = p.ReadInteger(kWindow, "Height", s.Height);
     s.State = p.ReadInteger(kWindow, "State", s.State);
+    s.Placed = p.Has(kWindow, "PosX") && p.Has(kWindow, "PosY");
+    s.PanelPosX = p.ReadInteger(kWindow, "PanelPosX", s.PanelPosX);
+    s.PanelPosY = p.ReadInteger(kWindow, "PanelPosY", s.PanelPosY);
+    s.PanelPlaced = p.Has(kWindow, "PanelPosX") && p.Has(kWindow, "PanelPosY");
     s.GridShown = p.ReadInteger(kWindow, "GridShown", s.GridShown);
     s.GridPosX = p.ReadInteger(kWindow, "GridPosX", s.GridPosX);
     s.GridPosY = p.ReadInteger(kWindow, "GridPosY", s.GridPosY);
@@ -147,6 +151,8 @@ void WriteConfigSettings(const ConfigSettings& s, PrivateProfile& p) {
     p.WriteInteger(kWindow, "Width", s.Width);
     p.WriteInteger(kWindow, "Height", s.Height);
     p.WriteInteger(kWindow, "State", s.State);
+    p.WriteInteger(kWindow, "PanelPosX", s.PanelPosX);
+    p.WriteInteger(kWindow, "PanelPosY", s.PanelPosY);
     p.WriteInteger(kWindow, "GridShown", s.GridShown);
     p.WriteInteger(kWindow, "GridPosX", s.GridPosX);
     p.WriteInteger(kWindow, "GridPosY", s.GridPosY);

@@ -70,6 +70,12 @@ struct ConfigSettings {
     int Width = kDesignWidth;
     int Height = kDesignHeight;
     int State = 0;  // nonzero: the main window is maximised
+    // The file held the main window's place (false on a first run: the window is centred).
+    bool Placed = false;
+    // The groove panel's place, its frame's top left (not held: below the main window's menus).
+    int PanelPosX = 0;
+    int PanelPosY = 0;
+    bool PanelPlaced = false;
     // The pattern grid: shown at exit, and its place (0 wide: never placed).
     int GridShown = 0;
     int GridPosX = 0;

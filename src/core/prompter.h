@@ -13,7 +13,8 @@ public:
     virtual ~Prompter() = default;
     // A warning box with an OK button.
     virtual void Warn(const std::string& text) = 0;
-    // An information box with an OK button: what went as asked (a warning where none is shown).
+    // A box with an OK button that tells of something done (a render written, a kit
+    // imported); where nothing tells the two apart, a warning.
     virtual void Inform(const std::string& text) { Warn(text); }
     // A confirmation box with Yes and No; true means Yes.
     virtual bool AskYesNo(const std::string& text) = 0;

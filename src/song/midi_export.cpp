@@ -1,6 +1,6 @@
 // A pattern as a Standard MIDI File (format 1, 96 ticks per quarter note): a tempo track, then
-// one track per channel that is not muted, all on MIDI channel 10, the drum channel. Notes start
-// where the mixer starts them, shuffle included.
+// one track per channel that is not muted and holds a note, all on MIDI channel 10, the drum
+// channel. Notes start where the mixer starts them, shuffle included.
 
 #include "song/midi_export.h"
 
@@ -168,10 +168,6 @@ std::vector<std::uint8_t> PatternAsMidi(const Machine& m, int pattern) {
 
     std::vector<std::uint8_t> file = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1};
     const ChannelSettings& cs = song.settings(pattern);
-    int tracks = 1;
-    for (int ch = 1; ch <= kChannels; ++ch) tracks += cs.mute[ch - 1] == 0;
-    AppendNumber(file, static_cast<std::uint32_t>(tracks), 2);
-    AppendNumber(file, kTicksPerQuarter, 2);
 
     std::vector<Event> tempo;
     std::string title = Cp1252ToUtf8(song.title.str());
@@ -186,7 +182,7 @@ std::vector<std::uint8_t> PatternAsMidi(const Machine& m, int pattern) {
         std::string signature = {static_cast<char>(steps / 4), 2, 24, 8};
         tempo.push_back(Meta(0, 0x58, signature));
     }
-    AppendTrack(file, tempo, end);
+    std::vector<std::vector<Event>> channels;
 
     for (int ch = 1; ch <= kChannels; ++ch) {
         if (cs.mute[ch - 1] != 0) continue;
@@ -211,7 +207,15 @@ std::vector<std::uint8_t> PatternAsMidi(const Machine& m, int pattern) {
             if (a.tick != b.tick) return a.tick < b.tick;
             return (a.bytes[0] & 0xF0) == 0x80 && (b.bytes[0] & 0xF0) != 0x80;
         });
-        AppendTrack(file, events, std::max(end, events.empty() ? 0 : events.back().tick));
+        // A channel without a note is no track: nothing would play there.
+        if (events.size() > 1) channels.push_back(std::move(events));
+    }
+    AppendNumber(file, static_cast<std::uint32_t>(1 + channels.size()), 2);
+    AppendNumber(file, kTicksPerQuarter, 2);
+    AppendTrack(file, tempo, end);
+    for (std::vector<Event>& events : channels) {
+        const std::uint32_t last = events.back().tick;
+        AppendTrack(file, std::move(events), std::max(end, last));
     }
     return file;
 }

@@ -1,6 +1,9 @@
 #include "ui/app/application.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QKeySequence>
+#include <QList>
 #include <QMenuBar>
 #include <QPointer>
 #include <QTimer>
@@ -24,34 +27,10 @@
 #include "ui/main_window/main_window.h"
 #include "ui/pattern_grid/pattern_grid.h"
 #include "ui/qt/desktop_conventions.h"
+#include "ui/qt/keyboard_return.h"
 #include "ui/qt/window_placement.h"
 
 namespace qtam {
-
-namespace {
-
-// When a dialog that has the keyboard closes, the window that opened it gets the keyboard back
-// (left alone, some window managers give it to the main window).
-class KeyboardHandBack : public QObject {
-public:
-    static constexpr int kSettleMs = 50;
-    using QObject::QObject;
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        auto* dialog = static_cast<QWidget*>(watched);
-        if (event->type() == QEvent::Hide && dialog->parentWidget() != nullptr &&
-            (QApplication::activeWindow() == dialog || QApplication::activeWindow() == nullptr)) {
-            QPointer<QWidget> owner = dialog->parentWidget()->window();
-            // After the window manager has taken the dialog away and given the keyboard on.
-            QTimer::singleShot(kSettleMs, owner, [owner] {
-                if (owner && owner->isVisible() && QApplication::activeModalWidget() == nullptr)
-                    owner->activateWindow();
-            });
-        }
-        return false;
-    }
-};
-
-}  // namespace
 
 QtamApp::QtamApp(const std::string& commandLineSong, const std::string& configPath,
                  StandIns standIns)
@@ -84,6 +63,7 @@ QtamApp::QtamApp(const std::string& commandLineSong, const std::string& configPa
     mainWindow_ = std::make_unique<MainWindow>(ctx_, config_, commandLineSong);
     QWidget* main = mainWindow_.get();
     main->winId();
+    ReturnKeyboardAfterDialogs();
     prompter_.SetFallbackParent(main);
     dialogs_.SetFallbackParent(main);
     aboutBox_ = std::make_unique<AboutBox>(main);
@@ -138,8 +118,10 @@ void QtamApp::ConnectWindows() {
     });
 
     // The panel's controls open the dialogs; the panel's activation sends the splash away.
-    QObject::connect(panel, &GroovePanel::noteDetailsRequested, noteDetails_.get(),
-                     &NoteDetailsDialog::ShowDetails);
+    QObject::connect(panel, &GroovePanel::noteDetailsRequested, noteDetails_.get(), [this, panel] {
+        MakeTransientFor(*noteDetails_, *panel);
+        noteDetails_->ShowDetails();
+    });
     QObject::connect(panel, &GroovePanel::tempoEntryRequested, valueDialog_.get(),
                      qOverload<>(&ValueDialog::EnterTempo));
     QObject::connect(panel, &GroovePanel::shuffleEntryRequested, valueDialog_.get(),
@@ -151,6 +133,14 @@ void QtamApp::ConnectWindows() {
     QObject::connect(panel, &GroovePanel::tapRequested, main, &MainWindow::Tap);
     QObject::connect(&playbackState_, &PlaybackNotifier::stateChanged, panel,
                      [this, panel] { panel->ShowTapping(transport_.Tapping()); });
+
+    // The main window's shortcuts work in the userbank editor too, but for the keys the editor
+    // has for itself (Ctrl+S there saves the bank, not the song).
+    QList<QKeySequence> editorKeys;
+    for (const QAction* a : editor->findChildren<QAction*>())
+        if (!a->shortcut().isEmpty()) editorKeys << a->shortcut();
+    for (QAction* a : main->ShortcutActions())
+        if (!editorKeys.contains(a->shortcut())) editor->addAction(a);
 
     // The userbank editor takes the panel's place while it is open.
     editor->SetHihatDialog(hihatDialog_.get());
@@ -164,13 +154,6 @@ void QtamApp::ConnectWindows() {
 
     // The device setup must not be covered by the windows that stay on top.
     deviceSetup_->HideWhileRunning({panel, editor});
-
-    auto* handBack = new KeyboardHandBack(main);
-    for (QWidget* w : std::initializer_list<QWidget*>{
-             noteDetails_.get(), instrumentDialog_.get(), valueDialog_.get(), hihatDialog_.get(),
-             slideDialog_.get(), renderDialog_.get(), deviceSetup_.get(), midiSetup_.get(),
-             songInfo})
-        w->installEventFilter(handBack);
 
     // Titles are shown whole in the title bar (the value dialog's prompt is wider than its
     // title; the panel and the about box are pictures of a fixed size).
@@ -193,30 +176,21 @@ void QtamApp::ConnectWindows() {
     grid->addActions(main->ShortcutActions());
     QObject::connect(main, &MainWindow::patternGridRequested, grid, &PatternGrid::ShowGrid);
     QObject::connect(panel, &GroovePanel::heardChanged, grid, &PatternGrid::ShowHeard);
-    QObject::connect(grid, &PatternGrid::noteDetailsRequested, noteDetails_.get(),
-                     &NoteDetailsDialog::ShowDetails);
+    QObject::connect(grid, &PatternGrid::noteDetailsRequested, noteDetails_.get(), [this, grid] {
+        // It belongs to the window it was opened from, and returns there.
+        MakeTransientFor(*noteDetails_, *grid);
+        noteDetails_->ShowDetails();
+    });
     QObject::connect(grid, &PatternGrid::instrumentChoiceRequested, instrumentDialog_.get(),
                      &InstrumentDialog::ShowForCurrentChannel);
     KeepTitleVisible(*grid);
-    QObject::connect(main, &MainWindow::activated, panel, [this, main, panel] {
+    // A minimised panel comes back when the main window is clicked into. Keeping it above the
+    // main window is the window manager's work: the panel is the main window's transient.
+    QObject::connect(main, &MainWindow::activated, panel, [panel] {
         if (panel->isVisible() && panel->isMinimized()) panel->showNormal();
-        // The windows that belong to the main window stay above it when it is clicked into
-        // (some window managers raise the clicked window over its own tool windows); they are
-        // raised, not activated, so the keyboard stays with the main window.
-        // Owners before the windows they own, so that a dialog of the panel ends above the panel.
-        std::vector<std::pair<int, QWidget*>> owned;
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            if (w == main || !w->isVisible() || w->isMinimized() || w->windowType() == Qt::Popup ||
-                w->parentWidget() == nullptr)
-                continue;
-            int depth = 0;
-            for (QWidget* o = w->parentWidget(); o != nullptr; o = o->parentWidget()) ++depth;
-            owned.emplace_back(depth, w);
-        }
-        std::stable_sort(owned.begin(), owned.end(),
-                         [](const auto& a, const auto& b) { return a.first < b.first; });
-        for (const auto& [depth, w] : owned) w->raise();
     });
+    // The places are taken before the closing main window hides the others.
+    QObject::connect(main, &MainWindow::LoopEnds, main, [this] { TakeWindowPlaces(); });
 }
 
 void QtamApp::ShowGroovePanel() {
@@ -235,25 +209,36 @@ QtamApp::~QtamApp() {
 }
 
 void QtamApp::ShowAtStart() {
-    panel_->show();
-    // The grid as it was left: where it was, open or not.
+    // The main window is on the screen before the windows it owns: a window manager makes a
+    // window the transient of its owner only when it knows the owner as it maps the window
+    // (openbox never looks again), and keeps only its transients above it.
+    mainWindow_->ShowAtStart();
+    WaitUntilExposed(*mainWindow_, 1000);
     const ConfigSettings& s = config_.settings;
+    // The panel where it was left; the first time below the main window's menu bar, which it
+    // would otherwise cover (where the menu bar is shows once the main window is framed). It is
+    // placed before it shows, so that it does not jump.
+    if (s.PanelPlaced) {
+        panel_->move(s.PanelPosX, s.PanelPosY);
+    } else {
+        const QMenuBar* bar = mainWindow_->menuBar();
+        PlaceBelow(*panel_, QRect(bar->mapToGlobal(QPoint(0, 0)), bar->size()));
+    }
+    KeepOnScreen(*panel_);
+    panel_->show();
+    // The panel has the keyboard, as after "&Groove panel"; its activation ends the splash.
+    panel_->activateWindow();
+    // The grid as it was left: where it was, open or not.
     if (s.GridWidth > 0 && s.GridHeight > 0) {
         grid_->resize(std::clamp(s.GridWidth, 160, 16384), std::clamp(s.GridHeight, 120, 16384));
         grid_->move(s.GridPosX, s.GridPosY);
     }
-    if (s.GridShown != 0) grid_->show();
+    KeepOnScreen(*grid_);
+    if (s.GridShown != 0) {
+        grid_->show();
+        KeepOnScreen(*grid_);  // again with its frame, known once it shows
+    }
     aboutBox_->ShowAsSplash();
-    mainWindow_->ShowAtStart();
-    // The panel lies below the main window's menu bar, which it would otherwise cover (where
-    // the menu bar is on the screen is known once the window manager has framed the window).
-    WaitUntilExposed(*mainWindow_, 1000);
-    const QMenuBar* bar = mainWindow_->menuBar();
-    PlaceBelow(*panel_, QRect(bar->mapToGlobal(QPoint(0, 0)), bar->size()));
-    // The panel and the splash stay above the main window, also where no window manager keeps
-    // transient windows up.
-    panel_->raise();
-    aboutBox_->raise();
 }
 
 void QtamApp::QuitNow() {
@@ -273,13 +258,22 @@ void QtamApp::Exit() {
     exited_ = true;
     if (m_->Playing) playback_.StopPlaying();
     playback_.CloseDevice();
+    TakeWindowPlaces();
+    mainWindow_->SaveConfigurationAtExit();
+}
+
+void QtamApp::TakeWindowPlaces() {
+    if (placesTaken_) return;
+    placesTaken_ = true;
     ConfigSettings& s = config_.settings;
     s.GridShown = grid_->isVisible() ? 1 : 0;
     s.GridPosX = grid_->x();
     s.GridPosY = grid_->y();
     s.GridWidth = grid_->width();
     s.GridHeight = grid_->height();
-    mainWindow_->SaveConfigurationAtExit();
+    // The userbank editor in its place leaves the panel where it was.
+    s.PanelPosX = panel_->x();
+    s.PanelPosY = panel_->y();
 }
 
 }  // namespace qtam

@@ -58,7 +58,8 @@ public:
     QtamApp(const QtamApp&) = delete;
     QtamApp& operator=(const QtamApp&) = delete;
 
-    // The groove panel, the about box above it as a splash, then the main window.
+    // The main window, then the windows it owns where they were left: the groove panel, the
+    // pattern grid if it was open, and the about box above them as a splash.
     void ShowAtStart();
     // Runs the message loop until the main window closes or "&Quit", then Exit; returns the
     // loop's exit code.
@@ -94,6 +95,9 @@ private:
     // "&Groove panel": the panel (or the userbank editor in its place) shown, restored and
     // active.
     void ShowGroovePanel();
+    // The places of the panel and the grid, and whether the grid shows, into the
+    // configuration: once, as the program ends and before its windows are hidden.
+    void TakeWindowPlaces();
 
     std::unique_ptr<Machine> m_;
     EventQueue events_;
@@ -125,6 +129,7 @@ private:
     std::unique_ptr<PatternGrid> grid_;
     bool quitRequested_ = false;
     bool exited_ = false;
+    bool placesTaken_ = false;
 };
 
 }  // namespace qtam

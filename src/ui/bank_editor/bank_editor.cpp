@@ -109,8 +109,14 @@ std::string ExportFileNameFor(const std::string& slotName) {
 }
 
 BankEditor::BankEditor(AppContext& ctx, QWidget* parent)
-    // A tool window of the main window (its parent): above it, not above other programs.
-    : QMainWindow(parent, Qt::Tool), ctx_(ctx), playback_(ctx.events) {
+    // A window of its own with its own menus, transient for the main window (its parent): above
+    // it, not above other programs. A dialog, not a tool window: Qt lets a tool window's
+    // owner's shortcuts work in it, and the main window's Ctrl+S, Ctrl+O, Ctrl+N, Ctrl+E and
+    // Shift+Del would make the editor's own ambiguous.
+    : QMainWindow(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                              Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+      ctx_(ctx),
+      playback_(ctx.events) {
     setObjectName("BankEditor");
     setWindowTitle("Userbank editor");
     BuildWindow();
@@ -527,8 +533,8 @@ void BankEditor::ImportKitAsBank() {
     for (const std::string& line : result.refused) text += "\n" + line;
     if (!result.leftOut.empty()) text += "\n\nLeft out:";
     for (const std::string& line : result.leftOut) text += "\n" + line;
-    // Every instrument came in: what was left out of each is for information.
-    if (result.refused.empty())
+    // The kit was imported: a report, a warning only when nothing of it came in.
+    if (result.imported > 0)
         ctx_.m.prompter->Inform(text);
     else
         ctx_.m.prompter->Warn(text);
@@ -540,10 +546,17 @@ bool BankEditor::SaveBank() {
     TakeOverBankDescription();
     if (!SaveUserbank(ctx_.m, editorBankPath_, true)) return false;
     ctx_.m.activation.BankChanged = false;
+    MakeSavedBankActive();
     // Saving pads the names to 20 characters; list and field show them as they now are.
     RefillList();
     ShowSelectedSlot();
     return true;
+}
+
+void BankEditor::MakeSavedBankActive() {
+    // The bank just saved is the one the user works with: the panel plays it once the editor
+    // closes, and the next start loads it.
+    ctx_.m.activation.UserbankPath = editorBankPath_;
 }
 
 bool BankEditor::SaveBankAs() {
@@ -557,6 +570,7 @@ bool BankEditor::SaveBankAs() {
     if (saved) {
         editorBankPath_ = WithDefaultExtension(*file, kUserbankExtension);
         a.BankChanged = false;
+        MakeSavedBankActive();
         RefillList();
         ShowSelectedSlot();
     }

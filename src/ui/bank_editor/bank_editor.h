@@ -107,6 +107,8 @@ private:
     void OpenBank();
     bool SaveBank();
     bool SaveBankAs();
+    // After a save: the saved file becomes the active userbank.
+    void MakeSavedBankActive();
 
     void ImportIntoSelectedSlot();
     void ExportSample();

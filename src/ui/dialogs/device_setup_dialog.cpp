@@ -106,12 +106,12 @@ DeviceSetupDialog::DeviceSetupDialog(AppContext& ctx, QWidget* parent)
     halves->addWidget(Frame);
     halves->addLayout(right);
 
-    // The audio system: the system sound through SDL (the device list and the slider above),
+    // The audio system: the system sound (the device list and the slider above),
     // or JACK, with what it does with the JACK transport and whether it connects itself.
     AudioSystemBox = new QComboBox(this);
     AudioSystemBox->setObjectName(QStringLiteral("AudioSystemBox"));
     AudioSystemBox->setAccessibleName(QStringLiteral("Audio system"));
-    AudioSystemBox->addItem(QStringLiteral("System sound (SDL)"));
+    AudioSystemBox->addItem(QStringLiteral("System sound"));
     AudioSystemBox->addItem(QStringLiteral("JACK (jackd or PipeWire)"));
     JackTransportBox = new QComboBox(this);
     JackTransportBox->setObjectName(QStringLiteral("JackTransportBox"));
@@ -173,6 +173,13 @@ void DeviceSetupDialog::PrepareToShow() {
     // A device that is no longer listed leaves nothing selected: "Ok" then takes the default.
     const int entry = ctx_.device.DeviceNum;
     if (entry >= 0 && entry < DeviceList->count()) DeviceList->setCurrentRow(entry);
+    // The system sound is named by what plays it now (PulseAudio, PipeWire, ALSA...).
+    const std::string& system = ctx_.playback.Playback.SystemName();
+    AudioSystemBox->setItemText(
+        kAudioSystemSdl,
+        ctx_.playback.Playback.IsOpen() && !system.empty()
+            ? QStringLiteral("System sound (%1)").arg(QString::fromStdString(system))
+            : QStringLiteral("System sound"));
     AudioSystemBox->setCurrentIndex(
         std::clamp(ctx_.device.AudioSystem, kAudioSystemSdl, kAudioSystemJack));
     JackTransportBox->setCurrentIndex(static_cast<int>(ctx_.device.JackTransport));

@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <utility>
+#include <vector>
 
 #include "core/machine.h"
 #include "engine/audio/jack_output.h"
@@ -29,12 +30,26 @@ namespace qtam {
 namespace {
 
 // The first two channels (1..8) whose notes are the same; {0, 0} when every note differs.
-std::pair<int, int> FirstSharedNote(const std::array<QSpinBox*, 8>& notes) {
-    for (std::size_t a = 0; a < notes.size(); ++a)
+// The channels that share the first note two channels have, in order; empty when none does.
+std::vector<int> FirstSharedNote(const std::array<QSpinBox*, 8>& notes) {
+    for (std::size_t a = 0; a < notes.size(); ++a) {
+        std::vector<int> sharing{static_cast<int>(a + 1)};
         for (std::size_t b = a + 1; b < notes.size(); ++b)
-            if (notes[a]->value() == notes[b]->value())
-                return {static_cast<int>(a + 1), static_cast<int>(b + 1)};
-    return {0, 0};
+            if (notes[a]->value() == notes[b]->value()) sharing.push_back(static_cast<int>(b + 1));
+        if (sharing.size() > 1) return sharing;
+    }
+    return {};
+}
+
+// "4 and 5", "4, 5, 6 and 8".
+QString ChannelList(const std::vector<int>& channels) {
+    QString text;
+    for (std::size_t i = 0; i < channels.size(); ++i) {
+        if (i > 0)
+            text += i + 1 == channels.size() ? QStringLiteral(" and ") : QStringLiteral(", ");
+        text += QString::number(channels[i]);
+    }
+    return text;
 }
 
 }  // namespace
@@ -208,11 +223,11 @@ void MidiSetupDialog::ShowState() {
     else
         text = QStringLiteral("Press Learn beside a channel, then hit a pad.");
     // Two channels with one note: a pad plays only the first of them.
-    if (const auto [first, second] = FirstSharedNote(NoteSpins); second != 0)
-        text += QStringLiteral(" Channels %1 and %2 share note %3: its pad plays channel %1.")
-                    .arg(first)
-                    .arg(second)
-                    .arg(NoteSpins[static_cast<std::size_t>(first - 1)]->value());
+    if (const std::vector<int> sharing = FirstSharedNote(NoteSpins); !sharing.empty())
+        text += QStringLiteral(" Channels %1 share note %2: its pad plays channel %3.")
+                    .arg(ChannelList(sharing))
+                    .arg(NoteSpins[static_cast<std::size_t>(sharing.front() - 1)]->value())
+                    .arg(sharing.front());
     if (!lastPad_.isEmpty()) text += QLatin1Char(' ') + lastPad_;
     StateLabel->setText(text);
 }

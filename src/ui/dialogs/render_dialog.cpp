@@ -12,11 +12,13 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <filesystem>
 #include <optional>
 
 #include "core/file_dialogs.h"
 #include "core/files.h"
 #include "core/machine.h"
+#include "core/prompter.h"
 #include "core/song.h"
 #include "engine/stream_to_disk.h"
 #include "ui/dialogs/progress_gauge.h"
@@ -159,9 +161,18 @@ void RenderDialog::Confirm() {
     request.title = kStreamDialogTitle;
     request.filter = kStreamDialogFilter;
     request.defaultExtension = "wav";
-    request.initialFolder = ctx_.m.activation.SampleFolder;
+    // Beside the song, named after it; without one, where the last render went.
+    const std::string& song = ctx_.m.editor.SongFileName;
+    request.initialFolder = song.empty() ? ctx_.m.activation.SampleFolder : DirectoryOf(song);
+    if (!song.empty()) {
+        const std::string name = FileNameOf(song);
+        request.fileName = name.substr(0, name.rfind('.')) + ".wav";
+    }
     const std::optional<std::string> chosen = ctx_.dialogs.SaveFile(request);
     if (!chosen) return;
+    // A folder typed into the name is made, as the command line makes it.
+    std::error_code madeFolder;
+    std::filesystem::create_directories(std::filesystem::path(*chosen).parent_path(), madeFolder);
 
     const auto mode = static_cast<StreamMode>(std::max(0, WhatItems->checkedId()));
     const bool live = mode == StreamMode::LiveSession;
@@ -202,6 +213,8 @@ void RenderDialog::Confirm() {
     if (live) created = ok;
     if (created) ctx_.m.activation.SampleFolder = FolderOfChosenFile(*chosen);
     hide();
+    // A render ends unseen otherwise: the dialog is gone and the gauge with it.
+    if (ok && !live) ctx_.m.prompter->Inform("The render is finished: " + *chosen);
     Q_EMIT recordingChanged();
 }
 

@@ -17,7 +17,8 @@ namespace qtam {
 struct AppContext;
 class ProgressGauge;
 
-inline constexpr const char* kStreamDialogTitle = "Save as a Wav-file";
+// The type is the chosen name's: WAV, FLAC, Ogg Vorbis or AIFF.
+inline constexpr const char* kStreamDialogTitle = "Save the render as a sound file";
 inline constexpr const char* kStreamDialogFilter =
     "Wav files (*.wav)|*.wav|FLAC files (*.flac)|*.flac|Ogg Vorbis files (*.ogg)|*.ogg|"
     "AIFF files (*.aiff;*.aif)|*.aiff;*.aif|All files (*.*)|*.*";

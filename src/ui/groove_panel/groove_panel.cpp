@@ -609,10 +609,6 @@ void GroovePanel::closeEvent(QCloseEvent* event) {
 void GroovePanel::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (event->spontaneous()) return;
-    if (!centred_) {
-        centred_ = true;
-        CenterOnScreen(*this);
-    }
     OpenDeviceShortly();
     RefreshFromSong();
 }

@@ -164,7 +164,6 @@ private:
     AppContext& ctx_;
     std::unique_ptr<PrecisionTimer> lightShowTimer_;
     std::unique_ptr<PlayLights> lights_;
-    bool centred_ = false;
     QTimer* deviceOpenTimer_ = nullptr;
     int defaultInsteadOf_ = -1;         // the missing device last mentioned
     SpaceBarKeys* spaceBar_ = nullptr;  // the space bar's guard against a held key

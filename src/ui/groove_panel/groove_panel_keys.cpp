@@ -108,7 +108,8 @@ void GroovePanel::BuildFocusSpots() {
     }
     for (int n = 1; n <= 8; ++n) {
         FocusSpot* s = AddSpot(QStringLiteral("InstrumentKey%1").arg(n), G::Instruments,
-                               Around(InstrumentName[n]));
+                               Around(InstrumentName[n]).adjusted(-2, -2, 2, 2));
+        s->ringBand = 1;
         // The sound is in the name: a screen reader speaks a button's name, not its value.
         s->describe = [this, n] {
             return Button(QStringLiteral("Instrument of channel %1: %2")

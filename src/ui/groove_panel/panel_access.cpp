@@ -18,7 +18,7 @@ FocusSpot::FocusSpot(const QString& name, ControlGroup group, QWidget* parent)
 void FocusSpot::paintEvent(QPaintEvent*) {
     if (!hasFocus()) return;
     QPainter p(this);
-    skin::PaintFocusRing(p, size());
+    skin::PaintFocusRing(p, size(), ringBand);
 }
 
 void FocusSpot::focusInEvent(QFocusEvent* event) {

@@ -58,6 +58,9 @@ public:
     std::function<void()> onDetails;
     // Sliders and the knob: moves by a number of positions, up or right being positive.
     std::function<void(int positions)> onMove;
+    // The width of each of the focus ring's two bands; a spot around a label of text lies
+    // outside it with a thin ring, which then covers none of the text.
+    int ringBand = 2;
     bool vertical = false;  // a vertical slider takes Up/Down for its value, Left/Right to move
 
     // The description last told to the screen reader, to report only what changed.

@@ -139,14 +139,21 @@ void StepButton(QPainter& p, bool lit, bool first) {
     // the pad
     const QRectF pad(3, 12, 21, 29);
     QColor top, bottom;
+    // A note is lit the same on every step; the first step of a beat is marked by a thin amber
+    // rim only (and its amber number), never by a light pad that would read as a note.
     if (lit) {
-        top = first ? QColor(0xff, 0xd2, 0x7a) : QColor(0xff, 0x8a, 0x66);
-        bottom = first ? QColor(0xf0, 0x8c, 0x1c) : QColor(0xd8, 0x34, 0x1e);
+        top = QColor(0xff, 0x8a, 0x66);
+        bottom = QColor(0xd8, 0x34, 0x1e);
     } else {
-        top = first ? QColor(0xcf, 0xc8, 0xb6) : kRubberTop;
-        bottom = first ? QColor(0x96, 0x8f, 0x7e) : kRubberBottom;
+        top = kRubberTop;
+        bottom = kRubberBottom;
     }
     Key(p, pad, top, bottom, 2.5);
+    if (first && !lit) {
+        p.setPen(QPen(QColor(kAmber.red(), kAmber.green(), kAmber.blue(), 150), 1));
+        p.setBrush(Qt::NoBrush);
+        p.drawRoundedRect(pad.adjusted(0.5, 0.5, -0.5, -0.5), 2.5, 2.5);
+    }
     if (lit) {
         // light from inside the pad
         QRadialGradient g(pad.center() + QPointF(0, -3), 14);
@@ -746,7 +753,7 @@ QIcon ProgramIcon() {
     return icon;
 }
 
-void PaintFocusRing(QPainter& p, QSize size) {
+void PaintFocusRing(QPainter& p, QSize size, int band) {
     p.save();
     p.setRenderHint(QPainter::Antialiasing, false);
     p.setBrush(Qt::NoBrush);
@@ -760,10 +767,8 @@ void PaintFocusRing(QPainter& p, QSize size) {
     };
     // Two pixels of black and two of yellow: whatever lies under the ring (an orange key, a lit
     // step, the dark body), one of the two bands stands out from it by far more than 3:1.
-    frame(outer, Qt::black);
-    frame(outer.adjusted(1, 1, -1, -1), Qt::black);
-    frame(outer.adjusted(2, 2, -2, -2), QColor(255, 230, 0));
-    frame(outer.adjusted(3, 3, -3, -3), QColor(255, 230, 0));
+    for (int i = 0; i < 2 * band; ++i)
+        frame(outer.adjusted(i, i, -i, -i), i < band ? QColor(Qt::black) : QColor(255, 230, 0));
     p.restore();
 }
 

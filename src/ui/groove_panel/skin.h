@@ -52,9 +52,10 @@ void Paint(QPainter& p, Picture picture, int variant = 0);
 // A horizontal up-down (two arrow keys side by side); `pressed` -1 left, 1 right, 0 none.
 void PaintUpDown(QPainter& p, QSize size, int pressed, bool enabled);
 
-// The keyboard focus ring around a control of the given size: a one-pixel yellow line inside
-// a one-pixel black one, on whole logical pixels so that it stays sharp at any scale.
-void PaintFocusRing(QPainter& p, QSize size);
+// The keyboard focus ring along the edge of a spot of the given size: a yellow band inside a
+// black one, each `band` pixels wide, on whole logical pixels so that it stays sharp at any
+// scale.
+void PaintFocusRing(QPainter& p, QSize size, int band = 2);
 
 // The knob face's colour, which the erasing pen of the pointer line must match.
 inline const QColor kKnobFace{136, 136, 136};

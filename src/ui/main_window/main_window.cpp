@@ -4,6 +4,7 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDialog>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
@@ -32,6 +33,7 @@
 #include "transport/transport.h"
 #include "ui/qt/desktop_conventions.h"
 #include "ui/qt/text.h"
+#include "ui/qt/window_placement.h"
 #include "ui/services/app_context.h"
 #include "ui/services/playback_notifier.h"
 #include "ui/services/song_notifier.h"
@@ -414,7 +416,10 @@ QList<QAction*> MainWindow::ShortcutActions() const {
 
 SongDialogs MainWindow::SongFileDialogs() {
     auto request = [this](const char* title) {
-        return FileDialogSpec{title, kSongFilter, "sng", ctx.m.editor.SongFolder};
+        // The folder of the song in use; without one, where the last song came from.
+        const std::string& song = ctx.m.editor.SongFileName;
+        return FileDialogSpec{title, kSongFilter, "sng",
+                              song.empty() ? ctx.m.editor.SongFolder : DirectoryOf(song)};
     };
     return {[this, request] { return ctx.dialogs.OpenFile(request("Open a song")); },
             [this, request] { return ctx.dialogs.SaveFile(request("Save a song")); }};
@@ -502,6 +507,11 @@ void MainWindow::Redo() {
 }
 
 void MainWindow::Quit() {
+    if (QWidget* dialog = OpenDialog()) {
+        dialog->raise();
+        dialog->activateWindow();
+        return;
+    }
     if (CloseBankEditor && !CloseBankEditor()) return;
     if (!AskToSaveChanges()) return;
     quitting_ = true;
@@ -516,12 +526,15 @@ void MainWindow::ShowAboutBox() {
 }
 
 void MainWindow::ShowAtStart() {
-    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+    // Where it was left (SetUp); centred the first time.
+    QScreen* screen = config_.settings.Placed ? nullptr : QGuiApplication::primaryScreen();
+    if (screen != nullptr) {
         const QRect area = screen->availableGeometry();
         const QSize frame = frameGeometry().size();
         move(std::max(area.left(), area.left() + (area.width() - frame.width()) / 2),
              std::max(area.top(), area.top() + (area.height() - frame.height()) / 2));
     }
+    KeepOnScreen(*this);
     if (config_.settings.State != 0)
         showMaximized();
     else
@@ -537,7 +550,20 @@ void MainWindow::OnActivated() {
     Q_EMIT activated();
 }
 
+QWidget* MainWindow::OpenDialog() const {
+    if (QWidget* modal = QApplication::activeModalWidget()) return modal;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (qobject_cast<QDialog*>(w) != nullptr && w->isVisible() && !w->isMinimized()) return w;
+    return nullptr;
+}
+
 bool MainWindow::MayClose() {
+    // A dialog the user is still filling in is not dropped: it comes forward instead.
+    if (QWidget* dialog = OpenDialog()) {
+        dialog->raise();
+        dialog->activateWindow();
+        return false;
+    }
     if (AboutBoxWindow != nullptr && AboutBoxWindow->isVisible()) return false;
     // A userbank being edited is not dropped unasked: the editor asks about its changes first.
     if (CloseBankEditor && !CloseBankEditor()) return false;
@@ -616,9 +642,10 @@ void MainWindow::closeEvent(QCloseEvent* e) {
         e->ignore();
         return;
     }
+    // The loop ends (and the windows' places are taken) before the other windows go.
+    Q_EMIT LoopEnds();
     HideOtherWindows();
     e->accept();
-    Q_EMIT LoopEnds();
 }
 
 void MainWindow::keyPressEvent(QKeyEvent* e) {

@@ -45,8 +45,11 @@ public:
     void ShowAtStart();
 
     void OnActivated();
-    // False while the about box shows, or when the closing question keeps the window open.
+    // False while the about box shows, while a dialog is open (which then comes forward), or
+    // when the closing question keeps the window open.
     bool MayClose();
+    // The dialog that waits for the user: the modal one, else any that shows; null when none.
+    QWidget* OpenDialog() const;
     // Hides the other windows (the panel and the userbank editor among them).
     void HideOtherWindows();
     // Program exit: writes the configuration; a file that cannot be written is reported with

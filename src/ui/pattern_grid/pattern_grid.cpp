@@ -22,6 +22,7 @@
 #include "song/song_editor.h"
 #include "transport/transport.h"
 #include "ui/qt/text.h"
+#include "ui/qt/window_placement.h"
 #include "ui/services/app_context.h"
 #include "ui/services/playback_notifier.h"
 #include "ui/services/song_notifier.h"
@@ -531,7 +532,10 @@ QSize PatternGrid::sizeHint() const {
 }
 
 void PatternGrid::ShowGrid() {
+    // A place kept from a larger screen or scale would leave it out of sight.
+    KeepOnScreen(*this);
     showNormal();
+    KeepOnScreen(*this);  // again with its frame, known once it shows
     raise();
     activateWindow();
     view_->setFocus();

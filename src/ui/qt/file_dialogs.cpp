@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include "ui/qt/keyboard_return.h"
 #include "ui/qt/text.h"
 #include "ui/qt/window_placement.h"
 
@@ -54,6 +55,7 @@ QString WithDialogExtension(const QString& path, const std::string& defaultExten
 void QtFileDialogs::SetFallbackParent(QWidget* parent) {
     fallback_ = parent;
     FollowActiveWindows();
+    ReturnKeyboardAfterDialogs();
 }
 
 std::optional<std::string> QtFileDialogs::OpenFile(const FileDialogSpec& request) {
@@ -67,7 +69,10 @@ std::optional<std::string> QtFileDialogs::SaveFile(const FileDialogSpec& request
 std::optional<std::string> QtFileDialogs::Run(const FileDialogSpec& request, bool saving) {
     QWidget* parent = WindowThatAsks(fallback_.data());
     QString folder = FromPath(request.initialFolder);
-    if (folder.isEmpty() || !QDir(folder).exists()) folder = QDir::currentPath();
+    // Never the program's own folder (the current one when started from there), and nothing
+    // is saved into a folder that cannot take it (an installed kit's or the examples'): home.
+    if (folder.isEmpty() || !QDir(folder).exists()) folder = QDir::homePath();
+    if (saving && !QFileInfo(folder).isWritable()) folder = QDir::homePath();
 
     QFileDialog dialog(parent, QString::fromStdString(request.title), folder);
     // Qt's own dialog: the same filters, extension and behaviour on every desktop.

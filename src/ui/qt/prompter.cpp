@@ -4,6 +4,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+#include "ui/qt/keyboard_return.h"
 #include "ui/qt/text.h"
 #include "ui/qt/window_placement.h"
 
@@ -17,6 +18,7 @@ QtPrompter::~QtPrompter() {
 void QtPrompter::SetFallbackParent(QWidget* parent) {
     fallback_ = parent;
     FollowActiveWindows();
+    ReturnKeyboardAfterDialogs();
 }
 
 QWidget* QtPrompter::Parent() const {
@@ -30,10 +32,8 @@ void QtPrompter::Run(QMessageBox& box) {
     QApplication::setOverrideCursor(Qt::ArrowCursor);
     box.exec();
     QApplication::restoreOverrideCursor();
-    // The keyboard goes back to the window that asked: a window manager may hand it to another
-    // of our windows, above all after two boxes in a row.
-    QWidget* owner = box.parentWidget();
-    if (owner != nullptr && owner->window()->isVisible()) owner->window()->activateWindow();
+    // The keyboard goes back to the window that asked by the rule for every dialog
+    // (ReturnKeyboardAfterDialogs).
 }
 
 void QtPrompter::Warn(const std::string& text) {

@@ -16,6 +16,7 @@ class QMessageBox;
 namespace qtam {
 
 inline constexpr const char* kWarningCaption = "Warning";
+inline constexpr const char* kInformationCaption = "Information";
 inline constexpr const char* kConfirmCaption = "Confirm";
 inline constexpr const char* kInformationCaption = "Information";
 

@@ -6,6 +6,7 @@
 #include <QList>
 #include <QPointer>
 #include <QScreen>
+#include <QVariant>
 #include <QWidget>
 #include <QWindow>
 #include <algorithm>
@@ -72,6 +73,22 @@ private:
     QList<QPointer<QWidget>> windows_;
 };
 
+// Sets a window's transient parent to the owner named in its property as it shows.
+class TransientOnShow : public QObject {
+public:
+    static constexpr const char* kOwner = "qtamTransientOwner";
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::Show) return false;
+        auto* window = static_cast<QWidget*>(watched);
+        const auto owner = window->property(kOwner).value<QPointer<QWidget>>();
+        if (window->windowHandle() != nullptr && owner != nullptr &&
+            owner->windowHandle() != nullptr)
+            window->windowHandle()->setTransientParent(owner->windowHandle());
+        window->removeEventFilter(this);
+        return false;
+    }
+};
+
 }  // namespace
 
 void CenterOnScreen(QWidget& window) {
@@ -100,6 +117,41 @@ void PlaceBelow(QWidget& window, const QRect& uncovered) {
     frame.moveTop(uncovered.bottom() + 1);
     frame.moveLeft(uncovered.center().x() - frame.width() / 2);
     window.move(KeptInside(frame, AvailableArea(window)));
+}
+
+void KeepOnScreen(QWidget& window) {
+    const QRect area = AvailableArea(window);
+    if (area.isEmpty()) return;
+    QRect frame = window.frameGeometry();
+    // Not framed yet (before it first shows): framed as its owner is.
+    const QWidget* owner =
+        window.parentWidget() != nullptr ? window.parentWidget()->window() : nullptr;
+    if (frame == window.geometry() && owner != nullptr && owner->isVisible()) {
+        const QRect inner = owner->geometry(), outer = owner->frameGeometry();
+        frame.setSize(frame.size() + outer.size() - inner.size());
+    }
+    const QSize margins = frame.size() - window.size();
+    if (window.minimumSize() != window.maximumSize() &&
+        (frame.width() > area.width() || frame.height() > area.height())) {
+        window.resize(
+            window.size().boundedTo(area.size() - margins).expandedTo(window.minimumSize()));
+        frame = window.frameGeometry();
+    }
+    const QPoint inside = KeptInside(frame, area);
+    if (inside != frame.topLeft()) window.move(inside);
+}
+
+void MakeTransientFor(QWidget& window, QWidget& owner) {
+    // Not through winId(): a window with a parent made native that way makes every child of
+    // its parent native too. Before its first showing, the owner is set as it shows (its
+    // handle exists then, before the window system maps it).
+    static TransientOnShow onShow;
+    window.setProperty(TransientOnShow::kOwner,
+                       QVariant::fromValue(QPointer<QWidget>(owner.window())));
+    if (QWindow* handle = window.windowHandle())
+        handle->setTransientParent(owner.window()->windowHandle());
+    else
+        window.installEventFilter(&onShow);
 }
 
 bool WaitUntilExposed(QWidget& window, int ms) {

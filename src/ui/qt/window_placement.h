@@ -19,6 +19,15 @@ void CenterOverOwner(QWidget& window);
 // is too short for both.
 void PlaceBelow(QWidget& window, const QRect& uncovered);
 
+// Moves `window` so that its frame lies on the visible area of its screen, made smaller first
+// where it is resizable and larger than that area. A place kept from another screen or another
+// scale (QT_SCALE_FACTOR) may lie far outside.
+void KeepOnScreen(QWidget& window);
+
+// Makes `window` the transient of `owner` for the window manager (kept above it, and handed
+// back to it), whatever its parent widget.
+void MakeTransientFor(QWidget& window, QWidget& owner);
+
 // Handles events until the window system shows `window` (exposed), for at most `ms`
 // milliseconds; true when it does. Its frame and place on the screen are known from then on.
 bool WaitUntilExposed(QWidget& window, int ms);

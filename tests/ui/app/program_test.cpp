@@ -51,14 +51,14 @@ private Q_SLOTS:
         Machine& m = app.machine();
         AppContext& ctx = app.context();
 
-        // Built and saved in the editor; closing it leaves no userbank active.
+        // Built and saved in the editor; closing it leaves the saved bank active.
         BankEditor& editor = app.bankEditor();
         editor.OpenEditor();
         QVERIFY(editor.ImportFile(1, dir / "tone.wav"));
         dialogs.answers.push_back(dir / "mine");
         test::Child<QAction>(editor, "SaveBankItem")->trigger();
         QVERIFY(editor.CloseEditor());
-        QCOMPARE(m.banks.userbank.slot(1).sampleCount, 0);
+        QCOMPARE(m.banks.userbank.slot(1).sampleCount, 4410);
 
         // Loaded from the menu: the sound is the imported one.
         dialogs.answers.push_back(dir / "mine.UBF");

@@ -361,6 +361,15 @@ private Q_SLOTS:
         QVERIFY(!e.isVisible());
         QCOMPARE(r.bank().slot(3).sampleCount, 40);
         QCOMPARE(r.bank().slot(3).samples[39], std::int16_t(-39 * 5));
+
+        // Saved under another name: that bank is the active one afterwards.
+        e.OpenEditor();
+        test::SetSound(r.bank(), 3, Ramp(30), "other");
+        r.dialogs.answers.push_back(tmp / "other.ubf");
+        Child<QAction>(e, "SaveBankAsItem")->trigger();
+        e.close();
+        QCOMPARE(r.m->activation.UserbankPath, tmp / "other.ubf");
+        QCOMPARE(r.bank().slot(3).sampleCount, 30);
     }
 
     // Yes to the save question and then no save: nothing is thrown away.

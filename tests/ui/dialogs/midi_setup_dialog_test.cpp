@@ -4,6 +4,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QPushButton>
 #include <QSpinBox>
 
@@ -60,6 +61,27 @@ private Q_SLOTS:
         app.playback.ApplySettings(app.device);
         QVERIFY(app.playback.Jack().Midi().notes == DrumNotesOf(*app.m, 1));
         QCOMPARE(app.device.MidiNotes, notes);
+    }
+
+    // Every channel of a shared note is named, not only the first two.
+    void everyChannelOfASharedNoteIsNamed() {
+        test::TestApp app;
+        MidiSetupDialog w(app.ctx);
+        app.device.MidiNotesFromSounds = 0;
+        QString said;
+        WhileShown(
+            w,
+            [&] {
+                for (const char* spin :
+                     {"NoteSpin4", "NoteSpin5", "NoteSpin6", "NoteSpin7", "NoteSpin8"})
+                    Child<QSpinBox>(w, spin)->setValue(35);
+                said = Child<QLabel>(w, "MidiStateLabel")->text();
+            },
+            "CancelButton");
+        QVERIFY(!w.RunSetup());
+        QVERIFY2(said.contains(QStringLiteral(
+                     "Channels 4, 5, 6, 7 and 8 share note 35: its pad plays channel 4.")),
+                 qPrintable(said));
     }
 };
 

@@ -78,7 +78,7 @@ private Q_SLOTS:
         ClickOk(w);
         QVERIFY(!w.isVisible());
         QCOMPARE(app.dialogs.shown.size(), std::size_t{1});
-        QCOMPARE(app.dialogs.shown[0].title, std::string("Save as a Wav-file"));
+        QCOMPARE(app.dialogs.shown[0].title, std::string(kStreamDialogTitle));
         QCOMPARE(app.dialogs.shown[0].filter, std::string(kStreamDialogFilter));
         QCOMPARE(app.dialogs.shown[0].initialFolder, std::string("/nowhere"));
         QVERIFY(app.dialogs.shownForSaving[0]);
@@ -130,6 +130,24 @@ private Q_SLOTS:
         w.ShowStreamToDisk();
         Choose(w, 2);
         QVERIFY(!stems->isEnabled());
+    }
+
+    // Beside the song, named after it; stems into a folder not there yet make it, and the
+    // end of the render is told.
+    void besideTheSongIntoANewFolder() {
+        test::TestApp app;
+        test::TempFolder dir;
+        RenderDialog w(app.ctx);
+        app.m->editor.SongFileName = dir / "songs/groove.sng";
+        app.dialogs.answers = {dir / "new/groove.flac"};
+        w.ShowStreamToDisk();
+        Child<QCheckBox>(w, "Stems")->setChecked(true);
+        ClickOk(w);
+        QCOMPARE(app.dialogs.shown[0].initialFolder, dir / "songs/");
+        QCOMPARE(app.dialogs.shown[0].fileName, std::string("groove.wav"));
+        QVERIFY(std::filesystem::exists(dir / "new/groove.flac"));
+        QVERIFY(app.prompter.warnings.empty());
+        QCOMPARE(app.prompter.notes.size(), std::size_t{1});
     }
 
     // No file chosen: the dialog stays. An existing file the user will not overwrite: the
