@@ -68,18 +68,21 @@ StepGrid LiveEngine::GridOfMasterBars(const HostPosition& pos, double bpm, int s
     // Another tempo while rolling on: the master's position goes on from where it was.
     if (!relocated && r.playing && pos.bpm != r.bpm)
         return GridThrough(rate_, bpm, shuffle, frame, StepsAt(r.grid, frame));
-    // Started again where it stopped, at the same tempo: where it was.
-    if (relocated && frame == r.masterBars.stoppedAt && pos.bpm == r.bpm) return r.grid;
+    const double perBar = BeatsPerBar(pos);
+    const double byTick = pos.tick / pos.ticksPerBeat * perBar;  // beats into its bar
+    const double tickBeats = perBar / pos.ticksPerBeat;
+    const double barSteps = static_cast<double>(pos.bar - 1) * StepsPerMeasure();
+    // Started again where it stopped, at the same tempo, and still where its bar and tick say
+    // (to a tick and a half): where it was.
+    if (relocated && frame == r.masterBars.stoppedAt && pos.bpm == r.bpm &&
+        std::fabs(StepsAt(r.grid, frame) - barSteps - 4.0 * byTick) <= 6.0 * tickBeats)
+        return r.grid;
     // Its bar, and the frame at its tempo for the place in the bar, as long as that agrees with
     // its tick (spread over the bar) to a tick and a half; the tick alone otherwise.
-    const double perBar = BeatsPerBar(pos);
-    const double byTick = pos.tick / pos.ticksPerBeat * perBar;
     const double byFrame = static_cast<double>(frame) * pos.bpm / (60.0 * rate_) -
                            static_cast<double>(pos.bar - 1) * perBar;
-    const double tickBeats = perBar / pos.ticksPerBeat;
     const double into = std::fabs(byFrame - byTick) <= 1.5 * tickBeats ? byFrame : byTick;
-    return GridThrough(rate_, bpm, shuffle, frame,
-                       static_cast<double>(pos.bar - 1) * StepsPerMeasure() + 4.0 * into);
+    return GridThrough(rate_, bpm, shuffle, frame, barSteps + 4.0 * into);
 }
 
 }  // namespace qtam
