@@ -409,6 +409,7 @@ def master_taken(cli, work):
         probe.wait(150)
         probe.client.set_timebase_callback(frame_timebase({"bpm": 100.0}))
         taken = probe.count
+        since = probe.periods[-1][1] + 20 * probe.size  # the transport rolled before the probe
         probe.wait(taken + 400)
         rc, out, err = stop_qtam(proc)
         probe.close()
@@ -416,9 +417,9 @@ def master_taken(cli, work):
         server.stop()
     check(rc == 0 and "another JACK client took the timebase" in err and "tempo 100" in err,
           f"taken: told, and the new master's tempo taken ({rc}, {err.strip()})")
-    after = [c for c in probe.onsets("channel1_L") if c[0] > (taken + 20) * probe.size]
-    errors, missing = onset_errors(after, 44100, 100, 40, (taken + 20) * probe.size,
-                                   probe.periods[-1][1] - 2000, probe.unseen())
+    after = [c for c in probe.onsets("channel1_L") if c[0] > since]
+    errors, missing = onset_errors(after, 44100, 100, 40, since, probe.periods[-1][1] - 2000,
+                                   probe.unseen())
     # Placed by its tick when it took over: within a tick (13.8 frames at 100 BPM).
     check(len(after) > 12 and max(errors) <= 14 and not missing,
           f"taken: {len(after)} steps on the new master's 100 BPM grid (worst {max(errors)})")

@@ -365,7 +365,7 @@ def record(cli, work):
         probe.at_frames = [(f, bytes([0x99, note, v])) for f, note, v in hits]
 
     probe = session(cli, work, "record", ["--record-pads", out], 600, setup, rc_wanted=1)
-    check("recorded.sng: No such file or directory; the recorded song follows as text" in probe.err,
+    check("No such file or directory; the recorded song follows as text" in probe.err,
           f"record: a song that cannot be saved is said so ({probe.err.strip()[-200:]})")
     rebuilt = os.path.join(work, "rebuilt.sng")
     subprocess.run([cli, "build", "-", "-o", rebuilt, "-f"], input=probe.out.split("Played ")[0],
