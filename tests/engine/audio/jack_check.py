@@ -314,15 +314,15 @@ def relocate(cli, work):
           "relocate: ... which sounds on its frame")
 
 
-def frame_timebase(tempo):
+def frame_timebase(tempo, ticks=1920):
     """A timebase master as jackd2's clients are: bar, beat and tick of the frame at a tempo."""
     def timebase(state, blocksize, pos, new_pos):
         beats = pos.frame * tempo["bpm"] / (60.0 * 44100)
         pos.valid = jack._lib.JackPositionBBT
         pos.bar = int(beats // 4) + 1
         pos.beat = int(beats % 4) + 1
-        pos.tick = int((beats % 1) * 1920)
-        pos.ticks_per_beat = 1920
+        pos.tick = int(round((beats % 1) * ticks, 6))
+        pos.ticks_per_beat = ticks
         pos.beats_per_bar = 4
         pos.beat_type = 4
         pos.beats_per_minute = tempo["bpm"]
@@ -407,7 +407,8 @@ def master_taken(cli, work):
         probe.connect(qtam)
         probe.arm()
         probe.wait(150)
-        probe.client.set_timebase_callback(frame_timebase({"bpm": 100.0}))
+        # A tick a frame: a takeover between two steps places them exactly.
+        probe.client.set_timebase_callback(frame_timebase({"bpm": 100.0}, ticks=26460))
         taken = probe.count
         since = probe.periods[-1][1] + 20 * probe.size  # the transport rolled before the probe
         probe.wait(taken + 400)
@@ -420,8 +421,7 @@ def master_taken(cli, work):
     after = [c for c in probe.onsets("channel1_L") if c[0] > since]
     errors, missing = onset_errors(after, 44100, 100, 40, since, probe.periods[-1][1] - 2000,
                                    probe.unseen())
-    # Placed by its tick when it took over: within a tick (13.8 frames at 100 BPM).
-    check(len(after) > 12 and max(errors) <= 14 and not missing,
+    check(len(after) > 12 and max(errors) == 0 and not missing,
           f"taken: {len(after)} steps on the new master's 100 BPM grid (worst {max(errors)})")
 
 
