@@ -578,6 +578,18 @@ def server_loss(cli, work):
                            capture_output=True, text=True, timeout=30)
         check(r.returncode == 0 and "Played 0.5" in r.stdout,
               "loss: the next start connects again: " + r.stdout.strip())
+        # A server that stops answering: libjack's close waits for it without a time limit.
+        proc, _ = start_qtam(cli, server, song, bank, "off")
+        server.proc.send_signal(signal.SIGSTOP)
+        proc.send_signal(signal.SIGTERM)
+        try:
+            out, err = proc.communicate(timeout=30)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            out, err = proc.communicate()
+        server.proc.send_signal(signal.SIGCONT)
+        check(proc.returncode == 1 and "did not close within 10 s" in err,
+              f"frozen: Q.Tam ends all the same ({proc.returncode}, {err.strip()})")
     finally:
         server.stop()
 
