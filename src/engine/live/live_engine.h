@@ -144,7 +144,8 @@ public:
     LiveEngine& operator=(const LiveEngine&) = delete;
 
     // Before a host starts processing (or after it stopped): its frames per second and what
-    // to do with its transport; forgets everything played. Thread: owner, never beside Process.
+    // to do with its transport; forgets everything played but its count (PlayedFrames). Thread:
+    // owner, never beside Process.
     void Configure(int rate, TransportSync sync);
     int Rate() const { return rate_; }
     TransportSync Sync() const { return sync_; }
