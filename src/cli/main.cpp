@@ -172,6 +172,29 @@ private:
     int error_ = 0;
 };
 
+// A folder a command makes for its output: removed again, when still empty, unless kept.
+class MadeFolder {
+public:
+    MadeFolder() = default;
+    MadeFolder(const MadeFolder&) = delete;
+    MadeFolder& operator=(const MadeFolder&) = delete;
+    ~MadeFolder() {
+        if (!path_.empty()) ::rmdir(path_.c_str());
+    }
+    // Makes `path` unless it is there; false (errno says why) when it cannot.
+    bool Make(const std::string& path) {
+        if (::mkdir(path.c_str(), 0777) == 0) {
+            path_ = path;
+            return true;
+        }
+        return errno == EEXIST;
+    }
+    void Keep() { path_.clear(); }
+
+private:
+    std::string path_;  // made here, and not kept yet
+};
+
 int RunRender(const std::vector<std::string>& words) {
     std::string error;
     auto args = ParseArgs(words,
@@ -206,10 +229,17 @@ int RunRender(const std::vector<std::string>& words) {
     SoundFileType type = SoundFileType::Wav;
     if (const auto format = args->Value("--format")) {
         const auto named = SoundFileTypeNamed(*format);
-        if (!named || *format == "aif")
+        if (!named)
             return UsageFail("render",
                              "--format takes wav, flac, ogg or aiff, not '" + *format + "'");
         type = *named;
+        // A file whose extension names another format would be misread by whoever opens it.
+        const auto extensionType = out && !toStdout ? SoundFileTypeOf(*out) : std::nullopt;
+        if (extensionType && *extensionType != type)
+            return UsageFail("render", "--format " + *format +
+                                           " does not go with the extension of " +
+                                           ForTerminal(*out) + "; name the file ." +
+                                           ExtensionOf(type) + " or leave --format out");
     } else if (out && !toStdout) {
         type = SoundFileTypeOf(*out).value_or(SoundFileType::Wav);
     }
@@ -230,14 +260,16 @@ int RunRender(const std::vector<std::string>& words) {
     };
     if (out && !toStdout)
         if (const auto code = refusal(*out)) return *code;
-    if (stemsFolder && ::mkdir(stemsFolder->c_str(), 0777) != 0 && errno != EEXIST)
-        return CannotWrite(*stemsFolder, std::strerror(errno));
 
     TerminalPrompter prompter(true);  // the target was checked above
     auto m = NewMachine(prompter);
     if (!LoadForCommand(*m, {args->positional[0], args->Value("--kit"), args->Value("--userbank"),
                              static_cast<int>(pattern.value_or(1))}))
         return kExitFailure;
+    // Made once the song has loaded, and taken away again when nothing comes into it.
+    MadeFolder stemsMade;
+    if (stemsFolder && !stemsMade.Make(*stemsFolder))
+        return CannotWrite(*stemsFolder, std::strerror(errno));
     const std::uint32_t usedSeed = seed ? static_cast<std::uint32_t>(*seed)
                                         : static_cast<std::uint32_t>(std::random_device{}());
     m->random.seed(usedSeed);
@@ -293,6 +325,7 @@ int RunRender(const std::vector<std::string>& words) {
             return CannotWrite(files.main, "rendering failed; nothing was written");
         }
     }
+    stemsMade.Keep();
 
     std::ostream& report = toStdout ? std::cerr : std::cout;
     const int rendered = measure ? 1 : measures;

@@ -2,10 +2,13 @@
 // note): a tempo track, then one track per channel that is not muted, all on MIDI channel 10,
 // the drum channel. Notes start where the mixer starts them, shuffle included.
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -29,7 +32,8 @@ const char* const kMidiUsage =
     "  become their General MIDI drum notes; userbank sounds become notes by their names when a\n"
     "  name says kick, snare, rim, clap, hat, tom, crash, cymbal or ride, and otherwise a note\n"
     "  chosen by the channel.\n"
-    "  -o, --output FILE     the MIDI file, written under exactly this name\n"
+    "  -o, --output FILE     the MIDI file, written under exactly this name (- for standard\n"
+    "                        output; the report then goes to standard error)\n"
     "  -p, --pattern N       the pattern (default 1)\n"
     "      --userbank FILE   the userbank whose names choose notes (default: the song's)\n"
     "      --kit FILE        the kit whose names the tracks get (default: the program's kit)\n"
@@ -52,11 +56,16 @@ int RunMidi(const std::vector<std::string>& words) {
     if (!out) return UsageFail("midi", "no output file given (-o OUT.mid)");
     const auto pattern = args->Number("--pattern", 1, kPatterns, error);
     if (!error.empty()) return UsageFail("midi", error);
-    if (const std::string why = WriteProblem(*out, args->Has("--force")); !why.empty())
-        return CannotWrite(*out, why);
-    const std::vector<std::string> inputs = SongCommandInputs(*args);
-    if (const std::string input = InputWrittenOver(*out, inputs); !input.empty())
-        return RefuseWritingOverInput(*out, input);
+    const bool toStdout = *out == "-";
+    if (toStdout && ::isatty(1))
+        return Fail("standard output is a terminal; send the MIDI file to a file or a pipe");
+    if (!toStdout) {
+        if (const std::string why = WriteProblem(*out, args->Has("--force")); !why.empty())
+            return CannotWrite(*out, why);
+        const std::vector<std::string> inputs = SongCommandInputs(*args);
+        if (const std::string input = InputWrittenOver(*out, inputs); !input.empty())
+            return RefuseWritingOverInput(*out, input);
+    }
 
     TerminalPrompter prompter(false);
     auto m = NewMachine(prompter);
@@ -69,11 +78,18 @@ int RunMidi(const std::vector<std::string>& words) {
     if (!LoadForCommand(*m, load)) return kExitFailure;
     const int p = m->editor.CurrentPattern;
     const std::vector<std::uint8_t> bytes = PatternAsMidi(*m, p);
-    std::string reason;
-    if (!WriteFileExactly(*out, bytes.data(), bytes.size(), reason))
+    if (toStdout) {
+        std::cout.write(reinterpret_cast<const char*>(bytes.data()),
+                        static_cast<std::streamsize>(bytes.size()));
+        if (const int error = StandardOutputError(); error != 0)
+            return CannotWrite("standard output", std::strerror(error));
+    } else if (std::string reason; !WriteFileExactly(*out, bytes.data(), bytes.size(), reason)) {
         return CannotWrite(*out, reason);
-    std::cout << "Wrote " << *out << ": pattern " << p << ", " << MeasureCountOf(m->song, p)
-              << " measure(s) at " << m->song.tempo << " BPM\n";
+    }
+    // The report goes to stderr when the file itself went to standard output.
+    (toStdout ? std::cerr : std::cout)
+        << "Wrote " << (toStdout ? std::string("standard output") : *out) << ": pattern " << p
+        << ", " << MeasureCountOf(m->song, p) << " measure(s) at " << m->song.tempo << " BPM\n";
     return kExitOk;
 }
 

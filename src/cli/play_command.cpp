@@ -15,6 +15,7 @@
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <thread>
 
 #include "cli/cli_common.h"
 #include "core/machine.h"
@@ -29,6 +30,7 @@
 #include "song/midi_export.h"
 #include "song/song_editor.h"
 #include "song/song_file.h"
+#include "song/song_text.h"
 #include "transport/transport.h"
 
 namespace qtam::cli {
@@ -42,7 +44,7 @@ const char* const kPlayUsage =
     "  button does. --device takes a number from 'qtam-cli devices' (default 0: the default\n"
     "  device), --buffer-size the block size in units of 1024 frames (2..10, default 8).\n"
     "  --latency is what Q.Tam asks of a PulseAudio server (PipeWire's too), in ms (20..500,\n"
-    "  default 60): more gives more headroom on a busy machine, a later first sound. At the\n"
+    "  default 120): more gives more headroom on a busy machine, a later first sound. At the\n"
     "  end a line tells the sound system and how often the server found the sound missing\n"
     "  (underruns; counted on PulseAudio only).\n"
     "  --record records the session to a WAV file (-f, --force replaces an existing one).\n"
@@ -53,7 +55,7 @@ const char* const kPlayUsage =
     "                          [--note CH=N]..."
     "                          [--program-change in|out|both] [--record-pads OUT.sng]\n"
     "                          [-p N] [--seconds S] [--record OUT.wav [-f]] [--kit FILE]\n"
-    "                          [--userbank FILE]\n"
+    "                          [--userbank FILE] [-f]\n"
     "  Plays through JACK (jackd, or PipeWire with pw-jack) as the client 'qtam', with the\n"
     "  ports main_L, main_R and channel1_L .. channel8_R. --transport follow (the default)\n"
     "  plays while the JACK transport rolls, from its position and a timebase master's\n"
@@ -75,7 +77,9 @@ const char* const kPlayUsage =
     "  gives channel CH (1..8) the note N (0..127), out and in. --program-change in: program\n"
     "  change 0..7 queues pattern 1..8 as the pattern keys do; out: each pattern queued is\n"
     "  sent as one, on channel C. --record-pads: while playing, each pad hit is written into\n"
-    "  the step nearest to it as heard (its velocity kept), and the song saved to OUT.sng.\n";
+    "  the step nearest to it as heard (its velocity kept), and the song saved to OUT.sng\n"
+    "  (-f replaces an existing one; the target is checked before playing). When it cannot be\n"
+    "  saved, the song is printed as text on standard output ('qtam-cli build' reads it back).\n";
 
 const char* const kDevicesUsage =
     "usage: qtam-cli devices\n"
@@ -246,7 +250,8 @@ std::optional<PlayOptions> ParsePlayArgs(const std::vector<std::string>& words,
         error = "--transport, --no-connect and the MIDI options go with --jack";
         return std::nullopt;
     }
-    if (o.jack && (args->Has("--device") || args->Has("--buffer-size") || args->Has("--latency"))) {
+    if (o.jack &&
+        (args->Value("--device") || args->Value("--buffer-size") || args->Value("--latency"))) {
         error = "--device, --buffer-size and --latency do not go with --jack";
         return std::nullopt;
     }
@@ -288,6 +293,39 @@ void NoteClockTempo(int before, int after, double bpm) {
     std::snprintf(text, sizeof text, "tempo %d from the MIDI clock (%.2f BPM%s)", after, bpm,
                   outside);
     Note(text);
+}
+
+// Ends the program, with a line on stderr, should it still run kExitWatchdog from now: leaving
+// a JACK server can wait on libjack without a time limit.
+constexpr auto kExitWatchdog = std::chrono::seconds(10);
+void ArmExitWatchdog() {
+    std::thread([] {
+        std::this_thread::sleep_for(kExitWatchdog);
+        static const char text[] =
+            "qtam-cli: the JACK client did not close within 10 s; leaving without it\n";
+        [[maybe_unused]] const auto written = ::write(2, text, sizeof text - 1);
+        ::_exit(kExitFailure);
+    }).detach();
+}
+
+// Saves the song with the pad hits recorded under exactly `path`. When that fails the hits are
+// kept all the same: the song goes to standard output as text, which 'qtam-cli build' reads back.
+bool SaveRecordedPads(const Machine& m, const std::string& path) {
+    std::string reason;
+    if (WriteFileExactly(path, &m.song, kSongSize, reason)) return true;
+    CannotWrite(path, reason +
+                          "; the recorded song follows as text on standard output "
+                          "('qtam-cli build - -o SONG.sng' makes it a song again)");
+    std::cout << FormatSongText(m.song) << std::flush;
+    return false;
+}
+
+// The files a play reads: a target that is one of them is refused.
+std::vector<std::string> PlayInputs(const LoadOptions& load) {
+    std::vector<std::string> inputs{load.song};
+    if (load.kit) inputs.push_back(*load.kit);
+    if (load.userbank) inputs.push_back(*load.userbank);
+    return inputs;
 }
 
 // The settings that make the playback driver a JACK client as the options ask.
@@ -339,6 +377,7 @@ int PlayThroughJack(Machine& m, const PlayOptions& o) {
         follow(bpm);
         NoteClockTempo(before, m.song.tempo, bpm);
     };
+    driver.OnTransportNote = [](const std::string& text) { Note(text); };
     driver.OnProgramChange = [queue = driver.OnProgramChange](int pattern) {
         queue(pattern);  // as the pattern keys do: heard from the end of the playing pattern
         Note("pattern " + std::to_string(pattern) + " queued by MIDI program change");
@@ -376,6 +415,9 @@ int PlayThroughJack(Machine& m, const PlayOptions& o) {
         events.ProcessEvents();
         ::usleep(20000);  // a signal ends the sleep at once: Ctrl-C leaves the server promptly
     }
+    // Whatever libjack does on the way out (a server that went away or stopped answering), the
+    // program ends.
+    ArmExitWatchdog();
     const int rate = jack.Rate();
     const double played = static_cast<double>(driver.PlayedFrames()) / rate;
     const std::uint64_t xruns = jack.Xruns();
@@ -384,8 +426,7 @@ int PlayThroughJack(Machine& m, const PlayOptions& o) {
     else if (!lost)
         recorded = driver.FinishTake();
     driver.CloseDevice();
-    if (!o.recordPads.empty() && !SaveSong(m, o.recordPads, true))
-        Fail("cannot write the recorded song " + o.recordPads);
+    const bool padsSaved = o.recordPads.empty() || SaveRecordedPads(m, o.recordPads);
     sigaction(SIGINT, &previousInt, nullptr);
     sigaction(SIGTERM, &previousTerm, nullptr);
     if (lost) {
@@ -400,7 +441,7 @@ int PlayThroughJack(Machine& m, const PlayOptions& o) {
                   interrupted ? " (interrupted)" : "");
     std::cout << line;
     if (!recorded) CannotWrite(o.record, "the recording could not be finished");
-    return lost || !recorded ? kExitFailure : kExitOk;
+    return lost || !recorded || !padsSaved ? kExitFailure : kExitOk;
 }
 
 }  // namespace
@@ -410,9 +451,14 @@ int RunPlay(const std::vector<std::string>& words) {
     const auto options = ParsePlayArgs(words, error);
     if (!options) return UsageFail("play", error);
     const PlayOptions& o = *options;
-    if (!o.record.empty())
-        if (const std::string why = WriteProblem(o.record, o.force); !why.empty())
-            return CannotWrite(o.record, why);
+    // Every file the play writes may be written: said before anything plays.
+    for (const std::string& target : {o.record, o.recordPads}) {
+        if (target.empty()) continue;
+        if (const std::string why = WriteProblem(target, o.force); !why.empty())
+            return CannotWrite(target, why);
+        if (const std::string input = InputWrittenOver(target, PlayInputs(o.load)); !input.empty())
+            return RefuseWritingOverInput(target, input);
+    }
     if (o.jack) {
         TerminalPrompter prompter(true);
         auto m = NewMachine(prompter);

@@ -64,7 +64,11 @@ StepGrid GridThrough(int rate, double bpm, int shuffle, std::int64_t frame, doub
     // The first whole step at or after the position (a hair's tolerance for tick rounding).
     const auto k = static_cast<std::int64_t>(std::ceil(steps - 1e-6));
     const double ahead = std::max(0.0, static_cast<double>(k) - steps);
-    return StepGrid(rate, bpm, shuffle, frame + std::llround(ahead * straight.FramesPerStep()), k);
+    // The position is unshuffled time: the second step of a pair begins as much later as the
+    // shuffle makes it, so that the pairs begin where the position's steps do.
+    const double late = (k & 1) != 0 ? std::clamp(shuffle, 100, 150) / 100.0 - 1.0 : 0.0;
+    return StepGrid(rate, bpm, shuffle,
+                    frame + std::llround((ahead + late) * straight.FramesPerStep()), k);
 }
 
 std::int64_t StepStartCentiticks(std::int64_t k, int shuffle) {

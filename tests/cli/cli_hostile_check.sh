@@ -41,6 +41,22 @@ for words in "render demo.sng -o demo.sng" "render demo.sng -o link.sng" "midi d
   cmp -s demo.sng demo.before || fail "$words -f changed its input"
 done
 
+# play --record-pads checks its target before playing, as render does (no server needed to be
+# refused); the JACK options that do not go with --jack are usage errors.
+touch taken.sng && cp demo.sng ro.sng && chmod 444 ro.sng
+for words in "taken.sng" "ro.sng -f" "demo.sng -f" "link.sng -f"; do
+  set +e; JACK_DEFAULT_SERVER=none-$$ $cli play demo.sng --jack --record-pads $words >/dev/null 2>err.txt; rc=$?; set -e
+  [ "$rc" = 1 ] && grep -Eq "exists|read-only|input file" err.txt || fail "--record-pads $words: exit $rc, $(cat err.txt)"
+done
+cmp -s demo.sng demo.before && [ ! -s taken.sng ] || fail "--record-pads changed a file"
+for words in "--device 1" "--buffer-size 4" "--latency 100"; do
+  set +e; $cli play demo.sng --jack $words 2>/dev/null; rc=$?; set -e; [ "$rc" = 2 ] || fail "--jack $words: exit $rc"
+done
+# A format that the extension contradicts is refused; a render that fails leaves no stems folder.
+set +e; $cli render demo.sng --format ogg -o x.wav 2>/dev/null; rc=$?; set -e; [ "$rc" = 2 ] || fail "ogg into x.wav: $rc"
+set +e; $cli render missing.sng --stems newdir 2>/dev/null; set -e; [ ! -e newdir ] || fail "newdir left behind"
+"$cli" midi demo.sng -o - 2>/dev/null > piped.mid && [ "$(head -c 4 piped.mid)" = MThd ] || fail "midi -o -"
+
 # Short MP3 files, whose length the decoder only estimates, are whole sounds.
 sox -n -r 44100 -c 1 m.mp3 synth 1 sine 440
 sox -n -r 44100 -c 2 s.mp3 synth 3 sine 440

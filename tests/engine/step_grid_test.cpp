@@ -41,6 +41,10 @@ TEST(StepGrid, AGridThroughAPositionPutsItsStepWhereThePositionSays) {
         EXPECT_LE(std::fabs(static_cast<double>(g.Begin(k) - frame) - ahead), 0.5 + 1e-6);
         EXPECT_GE(g.Begin(k), frame);
         EXPECT_LT(g.Begin(k - 1), frame + 1);
+        // Shuffled, the pairs still begin where the position's steps do.
+        const std::int64_t pair = k + (k & 1);
+        EXPECT_LE(std::abs(GridThrough(48000, bpm, 150, frame, steps).Begin(pair) - g.Begin(pair)),
+                  1);
     }
 }
 

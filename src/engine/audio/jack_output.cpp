@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <future>
+#include <memory>
+#include <thread>
 
 #include "engine/audio/jack_library.h"
 
@@ -59,6 +62,10 @@ JackOutput::~JackOutput() {
 
 bool JackOutput::Open(const Options& options, std::string& error) {
     if (client_ != nullptr) return true;
+    if (abandoned_) {
+        error = "an earlier JACK client did not close; start Q.Tam again";
+        return false;
+    }
     jack::jack_set_error_function(Quiet);
     jack::jack_set_info_function(Quiet);
     jack_status_t status{};
@@ -68,6 +75,11 @@ bool JackOutput::Open(const Options& options, std::string& error) {
         return false;
     }
     clientName_ = jack::jack_get_client_name(client_);
+    closing_ = false;
+    timebaseTaken_ = false;
+    timebaseCallsSeen_ = timebaseCalls_.load();
+    periodsWithoutTimebase_ = 0;
+    wasRolling_ = false;
     lost_ = false;
     lostText_[0] = '\0';
     lostReason_.clear();
@@ -126,14 +138,34 @@ bool JackOutput::Open(const Options& options, std::string& error) {
 
 void JackOutput::Close() {
     if (client_ == nullptr) return;
-    if (timebase_ && !lost_) jack::jack_release_timebase(client_);
-    timebase_ = false;
-    jack::jack_client_close(client_);  // the process callback has ended when this returns
+    if (timebase_ && !lost_ && !timebaseTaken_) jack::jack_release_timebase(client_);
+    closing_.store(true, std::memory_order_release);
+    // The process callback has ended when jack_client_close returns. With the server gone it
+    // may never return: libjack asks the server to deactivate the client and waits for the
+    // answer with no time limit (as long as the server's end of the socket stays open), and
+    // joins the process thread, which waits for the server's next period.
+    const bool closed =
+        lost_ ? CloseWithin(client_, kLostCloseLimit) : (jack::jack_client_close(client_), true);
     client_ = nullptr;
+    if (!closed) {
+        abandoned_ = true;  // left to libjack; the engine stays as the thread may still see it
+        return;
+    }
+    timebase_ = false;
     std::fill(std::begin(ports_), std::end(ports_), nullptr);
     midiIn_ = midiOut_ = nullptr;
     // Nothing processes now: the engine starts afresh at the next opening.
     engine_.Configure(engine_.Rate(), engine_.Sync());
+}
+
+bool JackOutput::CloseWithin(jack_client_t* client, std::chrono::milliseconds limit) {
+    auto done = std::make_shared<std::promise<void>>();
+    std::future<void> closed = done->get_future();
+    std::thread([client, done] {
+        jack::jack_client_close(client);
+        done->set_value();
+    }).detach();
+    return closed.wait_for(limit) == std::future_status::ready;
 }
 
 void JackOutput::Start(bool countIn) {
@@ -200,6 +232,8 @@ void JackOutput::SetCaptureLatency(int mode) {
 // ---- The process thread ----
 
 int JackOutput::Process(std::uint32_t frames) {
+    // A client left behind by Close (its server gone) does nothing should it wake.
+    if (closing_.load(std::memory_order_acquire)) return 0;
     for (int p = 0; p < LiveEngine::kPorts; ++p)
         buffers_[p] = static_cast<float*>(jack::jack_port_get_buffer(ports_[p], frames));
     // The transport as it stands; the engine decides whether it follows it.
@@ -214,6 +248,9 @@ int JackOutput::Process(std::uint32_t frames) {
     at.tick = pos.tick;
     at.ticksPerBeat = pos.ticks_per_beat;
     at.bpm = pos.beats_per_minute;
+    at.beatsPerBar = pos.beats_per_bar;
+    at.barStartTick = pos.bar_start_tick;
+    at.timebaseTaken = WatchTimebase(at.rolling);
     const int in = ReadMidi(frames);
     engine_.Process(frames, at, midiEvents_, in, buffers_);
     void* out = jack::jack_port_get_buffer(midiOut_, frames);
@@ -239,7 +276,24 @@ int JackOutput::ReadMidi(std::uint32_t frames) {
     return count;
 }
 
+bool JackOutput::WatchTimebase(bool rolling) {
+    if (!timebase_) return false;
+    if (timebaseTaken_.load(std::memory_order_relaxed)) return true;
+    // JACK calls the master's timebase callback in every period that rolls; another client
+    // that took the timebase is called instead, and nothing tells the one before. Two rolling
+    // periods without a call, as a period may end before the callback was reached.
+    const std::uint32_t calls = timebaseCalls_.load(std::memory_order_relaxed);
+    periodsWithoutTimebase_ =
+        wasRolling_ && calls == timebaseCallsSeen_ ? periodsWithoutTimebase_ + 1 : 0;
+    timebaseCallsSeen_ = calls;
+    wasRolling_ = rolling;
+    if (periodsWithoutTimebase_ < 2) return false;
+    timebaseTaken_.store(true, std::memory_order_release);
+    return true;
+}
+
 void JackOutput::Timebase(void* position) {
+    timebaseCalls_.fetch_add(1, std::memory_order_relaxed);
     auto* pos = static_cast<jack_position_t*>(position);
     int beatsPerBar = 4;
     double bpm = 120;

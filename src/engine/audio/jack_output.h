@@ -9,6 +9,7 @@
 // Thread: owner for every public member, unless it says otherwise.
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -61,6 +62,13 @@ public:
     // away (`LostReason` says why); the client is then closed.
     bool Poll(const std::function<void(const EngineReport&)>& handle);
     const std::string& LostReason() const { return lostReason_; }
+    // Whether another client took the timebase while Q.Tam was its master (TransportSync::Master):
+    // the engine then follows that client's bar, beat, tick and tempo. Thread: any.
+    bool TimebaseTaken() const { return timebaseTaken_.load(std::memory_order_acquire); }
+    // Whether Close gave up on a client whose server went away (libjack did not let go of it
+    // within kLostCloseLimit); no client opens after that.
+    bool Abandoned() const { return abandoned_; }
+    static constexpr std::chrono::milliseconds kLostCloseLimit{3000};
     // xruns the server reported since Open. Thread: any.
     std::uint64_t Xruns() const { return xruns_.load(std::memory_order_relaxed); }
 
@@ -87,6 +95,11 @@ public:
 private:
     // This period's MIDI in, as the engine takes it. Thread: JACK's process thread.
     int ReadMidi(std::uint32_t frames);
+    // Whether another client is the timebase master now that Q.Tam was. Thread: JACK's
+    // process thread.
+    bool WatchTimebase(bool rolling);
+    // jack_client_close on a thread of its own; false when it has not returned within `limit`.
+    static bool CloseWithin(jack_client_t* client, std::chrono::milliseconds limit);
 
     LiveEngine& engine_;
     jack_client_t* client_ = nullptr;
@@ -95,6 +108,14 @@ private:
     jack_port_t* midiOut_ = nullptr;
     std::string clientName_;
     bool timebase_ = false;  // Q.Tam is the timebase master
+    std::atomic<std::uint32_t> timebaseCalls_{0};
+    std::atomic<bool> timebaseTaken_{false};
+    std::atomic<bool> closing_{false};
+    bool abandoned_ = false;
+    // The process thread's watch of the timebase callback.
+    std::uint32_t timebaseCallsSeen_ = 0;
+    int periodsWithoutTimebase_ = 0;
+    bool wasRolling_ = false;
     std::atomic<std::uint64_t> xruns_{0};
     std::atomic<bool> lost_{false};
     char lostText_[256] = {};

@@ -32,6 +32,12 @@ std::string DefaultDeviceInsteadText(int deviceNum) {
            "chooses another.";
 }
 
+const char* const kTimebaseTakenText =
+    "another JACK client took the timebase: Q.Tam follows its bar, beat, tick and tempo";
+const char* const kMasterBarsText =
+    "the JACK timebase master's beat and tick do not agree with its ticks per beat (its tick "
+    "runs over the whole bar): Q.Tam follows its bar and the frame at its tempo instead";
+
 std::string JackTakeRateText(int rate) {
     return "A live recording through JACK needs the server to run at 44100 Hz; it runs at " +
            std::to_string(rate) + " Hz, so nothing is recorded.";
@@ -97,6 +103,7 @@ void PlaybackDriver::OpenDevice() {
         options.name = JackClientName;
         lost_ = !jack_->Open(options, jackError_);
         if (lost_) return;
+        timebaseTakenTold_ = false;
         PublishToEngine();
         // The transport may start from elsewhere at any time: watched while open.
         watch_.SetInterval(kJackWatchIntervalMs);
@@ -209,6 +216,7 @@ void PlaybackDriver::WatchJack() {
         if (r.kind == EngineReport::Started && !m_.Playing) BeginJackPlaying();
         if (r.kind == EngineReport::Stopped && m_.Playing) EndJackPlaying();
         if (r.kind == EngineReport::MasterTempo && OnTransportTempo) OnTransportTempo(r.bpm);
+        if (r.kind == EngineReport::MasterBars && OnTransportNote) OnTransportNote(kMasterBarsText);
         if (r.kind == EngineReport::ClockTempo && OnClockTempo) OnClockTempo(r.bpm);
         if (r.kind == EngineReport::Program && OnProgramChange) OnProgramChange(r.pattern);
         if (r.kind == EngineReport::Pad) {
@@ -222,6 +230,10 @@ void PlaybackDriver::WatchJack() {
     else
         padsToPlace_.Clear();
     playedFrames_ = engine_->PlayedFrames();
+    if (jack_->TimebaseTaken() && !timebaseTakenTold_) {
+        timebaseTakenTold_ = true;
+        if (OnTransportNote) OnTransportNote(kTimebaseTakenText);
+    }
     if (alive) return;
     // The client is closed already; the next start connects again.
     if (m_.Playing) EndJackPlaying();

@@ -39,6 +39,9 @@ std::string DeviceLostText(const std::string& reason);
 std::string DefaultDeviceInsteadText(int deviceNum);
 std::string JackUnreachableText(const std::string& reason);
 std::string JackTakeRateText(int rate);
+// What following the JACK transport found, as OnTransportNote tells it.
+extern const char* const kTimebaseTakenText;
+extern const char* const kMasterBarsText;
 
 class PlaybackDriver {
 public:
@@ -152,6 +155,10 @@ public:
     std::function<void(const std::string& reason)> OnJackUnreachable;
     // Told the tempo a JACK timebase master gives, in beats per minute as it gives it.
     std::function<void(double bpm)> OnTransportTempo;
+    // Told, once each per opening, what following the JACK transport found: another client took
+    // the timebase from Q.Tam (kTimebaseTakenText), or the timebase master's beat and tick
+    // contradict its ticks per beat (kMasterBarsText).
+    std::function<void(const std::string& text)> OnTransportNote;
     // Told the tempo of the MIDI clock followed (MidiClockIn) as measured, in beats per minute
     // with their fraction, at most once a step and only when it moved by 0.01 or more.
     std::function<void(double bpm)> OnClockTempo;
@@ -169,8 +176,9 @@ public:
     // Told about the finishing of a live recording (may stay empty).
     StreamObserver* streamObserver = nullptr;
 
-    // Frames the device has played since the last start, counted from the blocks handed back.
-    // Thread: owner.
+    // Frames the system sound has played since the last start, counted from the blocks handed
+    // back; through JACK, every frame the engine played, across stops, starts and relocations of
+    // the transport and reconnections. Thread: owner.
     std::int64_t PlayedFrames() const;
     // Where the sound of the last start begins in the frames the device has taken
     // (Playback.TakenBytes): frame 0 of the start's step starts (core/machine.h) is heard there.
@@ -224,6 +232,7 @@ private:
     bool jackChosen_ = false;
     TransportSync jackSync_ = TransportSync::Follow;  // off while a MIDI clock is followed
     bool jackConnect_ = true;
+    bool timebaseTakenTold_ = false;
     std::string jackError_;  // why the last JACK opening failed
     PadsToPlace padsToPlace_;
     bool notesFromSounds_ = true;

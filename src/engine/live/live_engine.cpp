@@ -14,6 +14,16 @@ namespace {
 constexpr float kFullScale = 32768.0f;
 const SoundTable kNoSounds{};  // before the first snapshot
 
+// Whether a byte after the status byte of a channel message or Song Position Pointer has its
+// high bit set.
+bool HasStatusByteAsData(const MidiMessage& e) {
+    const std::uint8_t status = e.bytes[0];
+    if (status < 0xF0 || status == 0xF2)
+        for (int i = 1; i < e.size && i < 3; ++i)
+            if ((e.bytes[i] & 0x80) != 0) return true;
+    return false;
+}
+
 }  // namespace
 
 bool ParseTransportSync(const std::string& text, TransportSync& sync) {
@@ -59,7 +69,6 @@ void LiveEngine::Configure(int rate, TransportSync sync) {
     player_.clock.Rate = rate_;
     playingSounds_ = nullptr;
     playing_ = false;
-    played_ = 0;
     takeLost_ = 0;
     commands_.Clear();
     reports_.Clear();
@@ -257,6 +266,9 @@ void LiveEngine::ReadMidi(const MidiMessage* in, int count, std::uint32_t frames
         if (e.size == 0) continue;
         const std::uint32_t at = std::min(e.frame, frames - 1);
         const std::uint8_t status = e.bytes[0];
+        // A data byte with its high bit set is no data byte: the message is broken, and
+        // nothing of it is guessed at.
+        if (HasStatusByteAsData(e)) continue;
         const bool clock = status == 0xF8 || status == 0xFA || status == 0xFB || status == 0xFC ||
                            (status == 0xF2 && e.size >= 3);
         if (clock && r.midi.clockIn && r.clockByteCount < RealTime::kClockBytes) {
@@ -589,7 +601,6 @@ void LiveEngine::MirrorTo(Player& to) const {
 
 void LiveEngine::BeginPlaying(std::uint32_t at) {
     rt_.playing = true;
-    played_.store(0, std::memory_order_release);
     playing_.store(true, std::memory_order_release);
     EngineReport s;
     s.kind = EngineReport::Started;
@@ -670,6 +681,7 @@ void LiveEngine::MixFree(std::uint32_t at, std::uint32_t frames) {
 void LiveEngine::ProcessSynced(std::uint32_t frames, const HostPosition& pos) {
     RealTime& r = rt_;
     if (!pos.rolling) {
+        if (r.playing) r.masterBars.stoppedAt = pos.frame;
         if (r.playing) StopPlaying();
         MixIdle(0, frames);
         return;
@@ -678,8 +690,8 @@ void LiveEngine::ProcessSynced(std::uint32_t frames, const HostPosition& pos) {
     const std::int64_t frame = pos.frame;
     // Another client's bar, beat and tick place the steps; without one, the frame and
     // Q.Tam's own tempo do (and always as the master, whose position that is).
-    const bool bbt = sync_ == TransportSync::Follow && pos.bbt && pos.ticksPerBeat > 0 &&
-                     pos.bpm > 0 && pos.bar > 0;
+    const bool bbt = (sync_ == TransportSync::Follow || pos.timebaseTaken) && pos.bbt &&
+                     pos.ticksPerBeat > 0 && pos.bpm > 0 && pos.bar > 0;
     double bpm = song.tempo;
     if (bbt) {
         bpm = std::clamp(pos.bpm, double(kTempoMin), double(kTempoMax));
@@ -691,8 +703,10 @@ void LiveEngine::ProcessSynced(std::uint32_t frames, const HostPosition& pos) {
             Report(t);
         }
     }
+    // Found to spread its tick over the bar: placed afresh from its bar and the frame.
+    const bool barsFound = bbt && FindMasterBars(pos);
     const bool retimed =
-        (bbt ? pos.bpm != r.bpm : song.tempo != r.tempo) || song.shuffle != r.shuffle;
+        barsFound || (bbt ? pos.bpm != r.bpm : song.tempo != r.tempo) || song.shuffle != r.shuffle;
     // A few periods missed (an xrun) are played into nothing, so that the song goes on as
     // if they had been heard, rather than starting afresh as after a relocation.
     const std::int64_t missed = frame - r.expectedFrame;
@@ -700,10 +714,12 @@ void LiveEngine::ProcessSynced(std::uint32_t frames, const HostPosition& pos) {
         CatchUp(r.expectedFrame, frame);
     const bool relocated = !r.playing || frame != r.expectedFrame || bbt != r.fromMaster;
     if (relocated || retimed) {
-        r.grid = bbt ? GridThrough(rate_, bpm, song.shuffle, frame,
+        r.grid = !bbt ? StepGrid(rate_, bpm, song.shuffle)
+                 : r.masterBars.found
+                     ? GridOfMasterBars(pos, bpm, song.shuffle, relocated)
+                     : GridThrough(rate_, bpm, song.shuffle, frame,
                                    StepsOfBbt(pos.bar, pos.beat, pos.tick, pos.ticksPerBeat,
-                                              StepsPerMeasure()))
-                     : StepGrid(rate_, bpm, song.shuffle);
+                                              StepsPerMeasure()));
         r.bpm = bbt ? pos.bpm : song.tempo;
         r.tempo = song.tempo;
         r.shuffle = song.shuffle;

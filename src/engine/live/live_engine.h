@@ -78,11 +78,26 @@ struct HostPosition {
     bool bbt = false;
     std::int32_t bar = 0, beat = 0;
     double tick = 0, ticksPerBeat = 0, bpm = 0;
+    double beatsPerBar = 0, barStartTick = 0;  // 0 when not given
+    // Another client took the timebase from the engine (TransportSync::Master): its bar,
+    // beat, tick and tempo are followed as with TransportSync::Follow.
+    bool timebaseTaken = false;
 };
 
 // Something the engine tells the owner.
 struct EngineReport {
-    enum Kind : std::uint8_t { Started, Stopped, Step, MasterTempo, Pad, Program, ClockTempo };
+    // MasterBars: the timebase master's beat and tick contradict its ticks per beat (its tick
+    // runs over the whole bar); from now on it is followed from its bar and the frame.
+    enum Kind : std::uint8_t {
+        Started,
+        Stopped,
+        Step,
+        MasterTempo,
+        Pad,
+        Program,
+        ClockTempo,
+        MasterBars
+    };
     Kind kind = Started;
     std::uint8_t pattern = 0, measure = 0, step = 0;  // Program: the pattern 1..8 asked for
     // Pad: the channel played (0: no channel has the note, nothing sounded), how hard, and
@@ -131,7 +146,8 @@ public:
     LiveEngine& operator=(const LiveEngine&) = delete;
 
     // Before a host starts processing (or after it stopped): its frames per second and what
-    // to do with its transport; forgets everything played. Thread: owner, never beside Process.
+    // to do with its transport; forgets everything played but its count (PlayedFrames). Thread:
+    // owner, never beside Process.
     void Configure(int rate, TransportSync sync);
     int Rate() const { return rate_; }
     TransportSync Sync() const { return sync_; }
@@ -178,7 +194,9 @@ public:
     // Drains what the engine reported, keeps the step starts for Heard and StepNearest, and
     // hands each report to `handle`; frees snapshots of sounds the engine moved past.
     void Poll(const std::function<void(const EngineReport&)>& handle);
-    // Whether it plays; frames it played since it last started. Thread: any.
+    // Whether it plays; frames it played since it was made, every start, stop, relocation and
+    // host counted in (a host's --seconds is a length of playing, however it was cut up).
+    // Thread: any.
     bool Playing() const { return playing_.load(std::memory_order_acquire); }
     std::int64_t PlayedFrames() const { return played_.load(std::memory_order_acquire); }
     // The step being heard at host time `heardTime` (the host's frame time now, less its
@@ -263,6 +281,10 @@ private:
     void BeginClockedStep();
     void MixClockIn(std::uint32_t from, std::uint32_t to);
     void ProcessSynced(std::uint32_t frames, const HostPosition& pos);
+    // A timebase master whose tick runs over the whole bar (live_master_bars.cpp).
+    bool FindMasterBars(const HostPosition& pos);
+    StepGrid GridOfMasterBars(const HostPosition& pos, double bpm, int shuffle,
+                              bool relocated) const;
     void StartFree(std::uint32_t at = 0);
     // The count-in (metronome.h): one measure of clicks, then the start on its next frame.
     void BeginCountIn(bool fromPlayer);
@@ -305,7 +327,17 @@ private:
         double bpm = 0;  // the tempo the grid was made for
         int tempo = 0;   // the Song's tempo and shuffle the grid was made for
         int shuffle = 0;
-        bool fromMaster = false;         // the grid follows another client's bar, beat and tick
+        bool fromMaster = false;  // the grid follows another client's bar, beat and tick
+        // A master whose beat and tick contradict its ticks per beat: whether one was found,
+        // and what finding it looks at (the bar it is in, where the engine first saw it, and
+        // the transport frame of the last stop).
+        struct MasterBars {
+            bool found = false;
+            std::int32_t bar = 0;
+            std::int64_t firstFrame = -1;
+            double firstBeats = 0, bpm = 0;
+            std::int64_t stoppedAt = -1;
+        } masterBars;
         float* buffers[kPorts] = {};     // this block's: main L, R, then the channels
         std::int16_t* main16 = nullptr;  // this block's 16-bit main mix, or null
         float discard[kChunk] = {};      // where frames missed in an xrun are mixed

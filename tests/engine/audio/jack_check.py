@@ -314,19 +314,24 @@ def relocate(cli, work):
           "relocate: ... which sounds on its frame")
 
 
-def master_tempo(cli, work):
-    tempo = {"bpm": 100.0}
-
+def frame_timebase(tempo, ticks=1920):
+    """A timebase master as jackd2's clients are: bar, beat and tick of the frame at a tempo."""
     def timebase(state, blocksize, pos, new_pos):
         beats = pos.frame * tempo["bpm"] / (60.0 * 44100)
         pos.valid = jack._lib.JackPositionBBT
         pos.bar = int(beats // 4) + 1
         pos.beat = int(beats % 4) + 1
-        pos.tick = int((beats % 1) * 1920)
-        pos.ticks_per_beat = 1920
+        pos.tick = int(round((beats % 1) * ticks, 6))
+        pos.ticks_per_beat = ticks
         pos.beats_per_bar = 4
         pos.beat_type = 4
         pos.beats_per_minute = tempo["bpm"]
+    return timebase
+
+
+def master_tempo(cli, work):
+    tempo = {"bpm": 100.0}
+    timebase = frame_timebase(tempo)
 
     def setup(probe):
         probe.client.set_timebase_callback(timebase)
@@ -367,6 +372,103 @@ def master_bbt(cli, work):
                                        rolling[-1][0] - 2000, probe.unseen())
         check(bool(clicks) and max(errors) == 0 and not missing,
               f"master {steps} steps: the steps on the published grid")
+
+
+def seconds_across_stops(cli, work):
+    """--seconds counts every frame played: stops, starts and relocations cut the 2 s up."""
+    server = Server(f"qtam-secs-{os.getpid()}")
+    try:
+        song, bank = click_song(cli, work)
+        probe = Probe(server, ["main_L"], keep_silence=False)
+        proc, qtam = start_qtam(cli, server, song, bank, "follow", ["--seconds", "2"])
+        probe.connect(qtam)
+        probe.actions = {**locate_and_start(10), 100: lambda c: c.transport_stop(),
+                         140: lambda c: c.transport_start(), 200: lambda c: c.transport_locate(
+                             grid(44100, 120, 40, 37) + 500), 260: lambda c: c.transport_stop(),
+                         300: lambda c: c.transport_locate(0), 302: lambda c: c.transport_start()}
+        probe.arm()
+        out, err = proc.communicate(timeout=60)
+        # Since the last start 0.78 s were left of the 2 s (a slow machine's xruns and exit add to
+        # it); counting from the last start only, no run can end before 2 s rolled after it.
+        last = sum(1 for s, *_ in probe.periods[302:] if s == jack.ROLLING) * probe.size / 44100.0
+        probe.close()
+    finally:
+        server.stop()
+    check(proc.returncode == 0 and "Played 2.0" in out and "interrupted" not in out,
+          f"seconds: ended by itself after 2 s of playing ({out.strip()} {err.strip()})")
+    check(0.7 < last < 2.0, f"seconds: the three runs add up ({last:.2f} s after the last start)")
+
+
+def master_taken(cli, work):
+    """Another client taking the timebase from Q.Tam's is told, and its tempo followed."""
+    server = Server(f"qtam-taken-{os.getpid()}")
+    try:
+        song, bank = click_song(cli, work)
+        probe = Probe(server, ["channel1_L"], keep_silence=False)
+        proc, qtam = start_qtam(cli, server, song, bank, "master")
+        probe.connect(qtam)
+        probe.arm()
+        probe.wait(150)
+        # A tick a frame: a takeover between two steps places them exactly.
+        probe.client.set_timebase_callback(frame_timebase({"bpm": 100.0}, ticks=26460))
+        taken = probe.count
+        since = probe.periods[-1][1] + 20 * probe.size  # the transport rolled before the probe
+        probe.wait(taken + 400)
+        rc, out, err = stop_qtam(proc)
+        probe.close()
+    finally:
+        server.stop()
+    check(rc == 0 and "another JACK client took the timebase" in err and "tempo 100" in err,
+          f"taken: told, and the new master's tempo taken ({rc}, {err.strip()})")
+    after = [c for c in probe.onsets("channel1_L") if c[0] > since]
+    errors, missing = onset_errors(after, 44100, 100, 40, since, probe.periods[-1][1] - 2000,
+                                   probe.unseen())
+    check(len(after) > 12 and max(errors) == 0 and not missing,
+          f"taken: {len(after)} steps on the new master's 100 BPM grid (worst {max(errors)})")
+
+
+def master_bars(cli, work):
+    """A master whose beat is always 1 and whose tick, 48 a beat, runs over the whole bar while
+    it says 192 a beat: every step within 2 frames of its beats through a start, a mid-bar
+    locate, a tempo change and a restart in place."""
+    m = {"bpm": 120.0, "frame": 0, "beats": 0.0, "next": None, "last": -1}
+    segments = []  # (first frame, the master's beats there, its tempo)
+
+    def beats_at(frame):
+        return m["beats"] + (frame - m["frame"]) * m["bpm"] / (60.0 * 44100)
+
+    def timebase(state, blocksize, pos, new_pos):
+        # As Hydrogen: a new frame (not a start where it stopped) places it by its tempo.
+        if new_pos and pos.frame not in (m["last"], m["last"] + blocksize):
+            m.update(frame=pos.frame, beats=pos.frame * m["bpm"] / (60.0 * 44100))
+        elif m["next"]:
+            m.update(beats=beats_at(pos.frame), frame=pos.frame, bpm=m["next"], next=None)
+        if not segments or segments[-1] != (m["frame"], m["beats"], m["bpm"]):
+            segments.append((m["frame"], m["beats"], m["bpm"]))
+        beats, m["last"] = beats_at(pos.frame), pos.frame
+        pos.valid = jack._lib.JackPositionBBT
+        pos.bar, pos.beat, pos.tick = int(beats // 4) + 1, 1, int(beats % 4 * 48)
+        pos.bar_start_tick, pos.ticks_per_beat = (pos.bar - 1) * 192, 192
+        pos.beats_per_bar, pos.beat_type, pos.beats_per_minute = 4, 4, m["bpm"]
+
+    actions = {**locate_and_start(10), 250: lambda c: c.transport_locate(int(9.37 * 22050)),
+               450: lambda c: m.update(next=100.0), 600: lambda c: c.transport_stop(),
+               650: lambda c: c.transport_start()}
+    probe, rc, out, err = roll_and_record(
+        cli, work, f"qtam-bars-{os.getpid()}", actions=actions, periods=850,
+        probe_setup=lambda p: p.client.set_timebase_callback(timebase),
+        song_args={"shuffle": 0, "name": "straight"})
+    beats = []  # the frames of the master's sixteenths
+    for (f0, b0, bpm), end in zip(segments, [s[0] for s in segments[1:]] + [10 ** 9]):
+        fps = 15.0 * 44100 / bpm
+        beats += [f0 + (j / 4.0 - b0) * 4 * fps for j in range(math.ceil(b0 * 4), int(b0 * 4) + 80)
+                  if f0 + (j / 4.0 - b0) * 4 * fps < end]
+    clicks = probe.onsets("channel1_L")
+    off = [min(abs(f - b) for b in beats) for f, _ in clicks]
+    check(rc == 0 and err.count("follows its bar and the frame") == 1,
+          f"bars: said once that its beat and tick do not agree ({rc}, {err.strip()})")
+    check(len(clicks) > 30 and max(off) <= 2,
+          f"bars: {len(clicks)} steps within 2 frames of the master's (worst {max(off):.1f})")
 
 
 def read_wav(path):
@@ -478,13 +580,28 @@ def server_loss(cli, work):
                            capture_output=True, text=True, timeout=30)
         check(r.returncode == 0 and "Played 0.5" in r.stdout,
               "loss: the next start connects again: " + r.stdout.strip())
+        # A server that stops answering: libjack's close waits for it without a time limit.
+        proc, _ = start_qtam(cli, server, song, bank, "off")
+        time.sleep(0.5)  # playing, Ctrl-C and SIGTERM taken
+        server.proc.send_signal(signal.SIGSTOP)
+        proc.send_signal(signal.SIGTERM)
+        try:
+            out, err = proc.communicate(timeout=30)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            out, err = proc.communicate()
+        server.proc.send_signal(signal.SIGCONT)
+        check(proc.returncode == 1 and "did not close within 10 s" in err,
+              f"frozen: Q.Tam ends all the same ({proc.returncode}, {err.strip()})")
     finally:
         server.stop()
 
 
 SCENARIOS = {"follow": follow_start, "48000": follow_48000, "relocate": relocate,
              "master-tempo": master_tempo, "master-bbt": master_bbt,
-             "channel-sum": channel_sum, "take": take, "server-loss": server_loss}
+             "channel-sum": channel_sum, "take": take, "server-loss": server_loss,
+             "seconds": seconds_across_stops, "master-taken": master_taken,
+             "master-bars": master_bars}
 
 
 def main():

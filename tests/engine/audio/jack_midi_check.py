@@ -13,6 +13,7 @@ import array
 import math
 import os
 import re
+import shutil
 import subprocess
 import sys
 
@@ -116,7 +117,7 @@ def humanized_song(cli, work, song):
 
 
 def session(cli, work, tag, extra, periods, setup, humanize=False, transport="follow",
-            song_args=None):
+            song_args=None, rc_wanted=0):
     server = Server(f"qtam-midi-{tag}-{os.getpid()}")
     try:
         song, bank = click_song(cli, work, **(song_args or {"tempo": BPM, "shuffle": SHUFFLE}))
@@ -128,8 +129,8 @@ def session(cli, work, tag, extra, periods, setup, humanize=False, transport="fo
         probe.connect(qtam)
         probe.run(periods, seconds=max(60, periods * 256 / RATE * 4))
         rc, out, err = stop_qtam(proc)
-        check(rc == 0, f"{tag}: qtam-cli ended well ({rc}) {err.strip()}")
-        probe.err = err
+        check(rc == rc_wanted, f"{tag}: qtam-cli ended with {rc} ({rc_wanted} wanted) {err.strip()}")
+        probe.err, probe.out = err, out
         return probe
     finally:
         server.stop()
@@ -321,6 +322,7 @@ def pads(cli, work):
             60: [(7, bytes([0x90, CLICK_NOTE, 50]))],
             90: [(200, bytes([0x99, 99, 100]))],
             120: [(0, bytes([0x99, CLICK_NOTE, 100]))],
+            130: [(0, bytes([0x99, CLICK_NOTE | 0x80, 100])), (9, bytes([0x99, CLICK_NOTE, 0xE4]))],
             140: [(10, bytes([0xC9, 2])), (20, bytes([0xC9, 9]))]}
 
     def setup(probe):
@@ -329,7 +331,7 @@ def pads(cli, work):
     probe = session(cli, work, "pads", ["--program-change", "both"], 160, setup)
     start = probe.periods[0][0] if probe.periods else 0
     sent = [start + 256 * p + o for p in sorted(hits) for o, raw in hits[p]
-            if raw[0] & 0xF0 == 0x90 and raw[1] != 99]
+            if raw[0] & 0xF0 == 0x90 and raw[1] != 99 and max(raw[1:]) < 0x80]
     heard = probe.onsets(by_time=True)
     latency = [min((f - s for f, _ in heard if f >= s), default=-1) for s in sent]
     check(len(heard) == len(sent) and all(0 <= x <= 2 * 256 for x in latency),
@@ -349,18 +351,26 @@ def pads(cli, work):
 
 def record(cli, work):
     """Pad hits while rolling go into the nearest step as heard, their velocity kept, and are
-    saved with the song."""
-    out = os.path.join(work, "recorded.sng")
+    saved with the song; when it cannot be saved (its folder gone), they are printed as text."""
+    folder = os.path.join(work, "pads")
+    os.makedirs(folder, exist_ok=True)
+    out = os.path.join(folder, "recorded.sng")
     hits = [(grid(RATE, BPM, SHUFFLE, 4) + 900, 38, 90),  # late: measure 1, step 5
             (grid(RATE, BPM, SHUFFLE, 10) - 1200, 38, 70),  # early: measure 1, step 11
             (grid(RATE, BPM, SHUFFLE, 16 + 7) + 300, 60, 30)]  # measure 2, step 8
 
     def setup(probe):
-        probe.actions = {10: lambda c: c.transport_locate(0), 12: lambda c: c.transport_start()}
+        probe.actions = {10: lambda c: c.transport_locate(0), 12: lambda c: c.transport_start(),
+                         580: lambda c: shutil.rmtree(folder)}
         probe.at_frames = [(f, bytes([0x99, note, v])) for f, note, v in hits]
 
-    probe = session(cli, work, "record", ["--record-pads", out], 600, setup)
-    text = subprocess.run([cli, "info", out], capture_output=True, text=True).stdout
+    probe = session(cli, work, "record", ["--record-pads", out], 600, setup, rc_wanted=1)
+    check("No such file or directory; the recorded song follows as text" in probe.err,
+          f"record: a song that cannot be saved is said so ({probe.err.strip()[-200:]})")
+    rebuilt = os.path.join(work, "rebuilt.sng")
+    subprocess.run([cli, "build", "-", "-o", rebuilt, "-f"], input=probe.out.split("Played ")[0],
+                   text=True, capture_output=True)
+    text = subprocess.run([cli, "info", rebuilt], capture_output=True, text=True).stdout
     cells = {tuple(map(int, c.groups())) for c in re.finditer(
         r"cell (\d+):(\d+) velocity (\d+)", text)}
     notes = [line for line in probe.err.splitlines() if "recorded channel" in line]
@@ -369,7 +379,7 @@ def record(cli, work):
     check(len(notes) == 3 and all(w in n for w, n in zip(wanted, notes)),
           f"record: three hits in the nearest steps ({notes})")
     check(cells == {(2, 5, 90), (2, 11, 70), (1, 8, 30)},
-          f"record: saved with the song, each at its velocity ({sorted(cells)})")
+          f"record: kept with the song, as text, each at its velocity ({sorted(cells)})")
 
 
 def main():
