@@ -35,6 +35,7 @@
 #include "core/text_codec.h"
 #include "engine/mixer.h"
 #include "engine/stream_to_disk.h"
+#include "song/song_file.h"
 #include "song/song_text.h"
 
 #ifndef QTAM_VERSION
@@ -347,7 +348,12 @@ int RunInfo(const std::vector<std::string>& words) {
     if (!bytes || bytes->size() < kSongSize) return CannotRead(args->positional[0], reason);
     auto stored = std::make_unique<Song>();
     std::memcpy(stored.get(), bytes->data(), kSongSize);
-    if (bytes->size() > kSongSize)
+    // An arrangement block was read with the song (or left out with a note); other bytes after
+    // the record are no part of the song.
+    auto ignored = std::make_unique<Arrangement>();
+    if (bytes->size() > kSongSize &&
+        ReadArrangementBlock(bytes->data() + kSongSize, bytes->size() - kSongSize, *ignored) ==
+            BlockRead::None)
         Warning(std::to_string(bytes->size() - kSongSize) +
                 " byte(s) after the song's record are not part of the song; the text leaves "
                 "them out");
@@ -355,7 +361,7 @@ int RunInfo(const std::vector<std::string>& words) {
     for (char& c : shown)
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
     std::cout << "# qtam-cli build reads this back into " << shown << "\n";
-    std::cout << FormatSongText(*stored, [&](int code) -> std::string {
+    std::cout << FormatSongText(*stored, m->arrangement, [&](int code) -> std::string {
         if (code < 1 || code > 20 || !m->activation.InternalBankLoaded) return {};
         return Cp1252ToUtf8(WithoutTrailingBlanks(m->banks.internalBank.slot(code).name));
     });
@@ -389,14 +395,18 @@ int RunBuild(const std::vector<std::string>& words) {
     TerminalPrompter prompter(false);
     auto m = NewMachine(prompter);
     SongTextError textError;
-    if (!ApplySongText(m->song, text.str(), textError))
+    if (!ApplySongText(m->song, m->arrangement, text.str(), textError))
         return Fail(textError.at(source == "-" ? "<stdin>" : source));
     if (const std::string why = WriteProblem(*out, args->Has("--force")); !why.empty())
         return CannotWrite(*out, why);
     if (const std::string input = InputWrittenOver(*out, {source}); !input.empty())
         return RefuseWritingOverInput(*out, input);
     std::string reason;
-    if (!WriteFileExactly(*out, &m->song, kSongSize, reason)) return CannotWrite(*out, reason);
+    std::vector<std::uint8_t> file(kSongSize);
+    std::memcpy(file.data(), &m->song, kSongSize);
+    const std::vector<std::uint8_t> block = ArrangementBlock(m->arrangement);
+    file.insert(file.end(), block.begin(), block.end());
+    if (!WriteFileExactly(*out, file.data(), file.size(), reason)) return CannotWrite(*out, reason);
     std::cout << "Wrote " << *out << "\n";
     return kExitOk;
 }

@@ -118,7 +118,7 @@ PlayPosition LiveEngine::Heard(std::int64_t now) const {
         if (static_cast<std::int32_t>(static_cast<std::uint32_t>(now - s.time)) < 0) continue;
         const std::int64_t next =
             i + 1 < heardCount_ ? heardSteps_[(i + 1) % kHeardSteps].time : -1;
-        return {s.pattern, s.measure, s.step, s.time, next};
+        return {s.pattern, s.measure, s.step, s.time, next, s.entry, s.pass};
     }
     return {};
 }
@@ -137,7 +137,7 @@ PlayPosition LiveEngine::StepNearest(std::int64_t hit) const {
     const std::int64_t i = NearestStart(count, frameOf, 0);
     if (i < 0) return {};
     const EngineReport& s = heardSteps_[(oldest + i) % kHeardSteps];
-    return {s.pattern, s.measure, s.step, s.time, -1};
+    return {s.pattern, s.measure, s.step, s.time, -1, s.entry, s.pass};
 }
 
 std::int64_t NearestStart(std::int64_t count,
@@ -732,6 +732,8 @@ void LiveEngine::ReportStepStarts() {
         step.pattern = s.pattern;
         step.measure = s.measure;
         step.step = s.step;
+        step.entry = s.entry;
+        step.pass = s.pass;
         step.time = r.logStartTime + s.frame;
         Report(step);
     }

@@ -83,6 +83,10 @@ struct EngineReport {
     enum Kind : std::uint8_t { Started, Stopped, Step, MasterTempo, Pad, Program, ClockTempo };
     Kind kind = Started;
     std::uint8_t pattern = 0, measure = 0, step = 0;  // Program: the pattern 1..8 asked for
+    // Step in song mode: the arrangement entry (0 outside song mode) and its pass. Program in
+    // song mode: the entry asked for.
+    std::uint16_t entry = 0;
+    std::uint8_t pass = 0;
     // Pad: the channel played (0: no channel has the note, nothing sounded), how hard, and
     // the note that came in (what a learning note table takes).
     std::uint8_t channel = 0, velocity = 0, note = 0;
