@@ -98,6 +98,11 @@ ConfigSettings ReadConfigSettings(const PrivateProfile& p) {
     s.GridPosY = p.ReadInteger(kWindow, "GridPosY", s.GridPosY);
     s.GridWidth = p.ReadInteger(kWindow, "GridWidth", s.GridWidth);
     s.GridHeight = p.ReadInteger(kWindow, "GridHeight", s.GridHeight);
+    s.ArrangementShown = p.ReadInteger(kWindow, "ArrangementShown", s.ArrangementShown);
+    s.ArrangementPosX = p.ReadInteger(kWindow, "ArrangementPosX", s.ArrangementPosX);
+    s.ArrangementPosY = p.ReadInteger(kWindow, "ArrangementPosY", s.ArrangementPosY);
+    s.ArrangementWidth = p.ReadInteger(kWindow, "ArrangementWidth", s.ArrangementWidth);
+    s.ArrangementHeight = p.ReadInteger(kWindow, "ArrangementHeight", s.ArrangementHeight);
     return s;
 }
 
@@ -137,6 +142,11 @@ void WriteConfigSettings(const ConfigSettings& s, PrivateProfile& p) {
     p.WriteInteger(kWindow, "GridPosY", s.GridPosY);
     p.WriteInteger(kWindow, "GridWidth", s.GridWidth);
     p.WriteInteger(kWindow, "GridHeight", s.GridHeight);
+    p.WriteInteger(kWindow, "ArrangementShown", s.ArrangementShown);
+    p.WriteInteger(kWindow, "ArrangementPosX", s.ArrangementPosX);
+    p.WriteInteger(kWindow, "ArrangementPosY", s.ArrangementPosY);
+    p.WriteInteger(kWindow, "ArrangementWidth", s.ArrangementWidth);
+    p.WriteInteger(kWindow, "ArrangementHeight", s.ArrangementHeight);
 }
 
 void ApplyConfigSettings(const ConfigSettings& s, Machine& m) {

@@ -75,6 +75,12 @@ struct ConfigSettings {
     int GridPosY = 0;
     int GridWidth = 0;
     int GridHeight = 0;
+    // The arrangement window, as the grid.
+    int ArrangementShown = 0;
+    int ArrangementPosX = 0;
+    int ArrangementPosY = 0;
+    int ArrangementWidth = 0;
+    int ArrangementHeight = 0;
 };
 
 // "Unable to write to " and the file's name.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "song/slides.h"
+#include "ui/arrangement/arrangement_window.h"
 #include "ui/bank_editor/bank_editor.h"
 #include "ui/bank_editor/hihat_dialog.h"
 #include "ui/dialogs/about_box.h"
@@ -99,6 +100,7 @@ QtamApp::QtamApp(const std::string& commandLineSong, const std::string& configPa
     deviceSetup_ = std::make_unique<DeviceSetupDialog>(ctx_, main);
     midiSetup_ = std::make_unique<MidiSetupDialog>(ctx_, main);
     grid_ = std::make_unique<PatternGrid>(ctx_, main);
+    arrangement_ = std::make_unique<ArrangementWindow>(ctx_, main);
     ConnectWindows();
 }
 
@@ -192,6 +194,14 @@ void QtamApp::ConnectWindows() {
     QObject::connect(grid, &PatternGrid::noteDetailsRequested, noteDetails_.get(),
                      &NoteDetailsDialog::ShowDetails);
     KeepTitleVisible(*grid);
+
+    // The arrangement window: the entry heard lit.
+    ArrangementWindow* arrangement = arrangement_.get();
+    arrangement->addActions(main->ShortcutActions());
+    QObject::connect(main, &MainWindow::arrangementRequested, arrangement,
+                     &ArrangementWindow::ShowArrangement);
+    QObject::connect(panel, &GroovePanel::heardChanged, arrangement, &ArrangementWindow::ShowHeard);
+    KeepTitleVisible(*arrangement);
     QObject::connect(main, &MainWindow::activated, panel, [this, main, panel] {
         if (panel->isVisible() && panel->isMinimized()) panel->showNormal();
         // The windows that belong to the main window stay above it when it is clicked into
@@ -237,6 +247,12 @@ void QtamApp::ShowAtStart() {
         grid_->move(s.GridPosX, s.GridPosY);
     }
     if (s.GridShown != 0) grid_->show();
+    if (s.ArrangementWidth > 0 && s.ArrangementHeight > 0) {
+        arrangement_->resize(std::clamp(s.ArrangementWidth, 160, 16384),
+                             std::clamp(s.ArrangementHeight, 120, 16384));
+        arrangement_->move(s.ArrangementPosX, s.ArrangementPosY);
+    }
+    if (s.ArrangementShown != 0) arrangement_->show();
     aboutBox_->ShowAsSplash();
     mainWindow_->ShowAtStart();
     // The panel lies below the main window's menu bar, which it would otherwise cover (where
@@ -273,6 +289,11 @@ void QtamApp::Exit() {
     s.GridPosY = grid_->y();
     s.GridWidth = grid_->width();
     s.GridHeight = grid_->height();
+    s.ArrangementShown = arrangement_->isVisible() ? 1 : 0;
+    s.ArrangementPosX = arrangement_->x();
+    s.ArrangementPosY = arrangement_->y();
+    s.ArrangementWidth = arrangement_->width();
+    s.ArrangementHeight = arrangement_->height();
     mainWindow_->SaveConfigurationAtExit();
 }
 

@@ -41,6 +41,7 @@ class SlideDialog;
 class DeviceSetupDialog;
 class MidiSetupDialog;
 class PatternGrid;
+class ArrangementWindow;
 
 // Who answers instead of the message boxes and file dialogs (tests); null: the real ones.
 struct StandIns {
@@ -78,6 +79,7 @@ public:
     BankEditor& bankEditor() { return *bankEditor_; }
     GroovePanel& panel() { return *panel_; }
     PatternGrid& grid() { return *grid_; }
+    ArrangementWindow& arrangementWindow() { return *arrangement_; }
     SongInfoWindow& songInfo() { return *songInfo_; }
     NoteDetailsDialog& noteDetails() { return *noteDetails_; }
     InstrumentDialog& instrumentDialog() { return *instrumentDialog_; }
@@ -123,6 +125,7 @@ private:
     std::unique_ptr<DeviceSetupDialog> deviceSetup_;
     std::unique_ptr<MidiSetupDialog> midiSetup_;
     std::unique_ptr<PatternGrid> grid_;
+    std::unique_ptr<ArrangementWindow> arrangement_;
     bool quitRequested_ = false;
     bool exited_ = false;
 };

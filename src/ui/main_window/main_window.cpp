@@ -268,6 +268,11 @@ void MainWindow::AddWindowMenu() {
     connect(grid, &QAction::triggered, this, [this] { Q_EMIT patternGridRequested(); });
     shortcutActions_ << grid;
     addAction(grid);
+    QAction* arrangement = window->addAction(QStringLiteral("&Arrangement"));
+    arrangement->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_J));
+    connect(arrangement, &QAction::triggered, this, [this] { Q_EMIT arrangementRequested(); });
+    shortcutActions_ << arrangement;
+    addAction(arrangement);
 }
 
 void MainWindow::UpdateMenus() {
