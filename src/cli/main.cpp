@@ -46,10 +46,12 @@ namespace qtam::cli {
 namespace {
 
 const char* const kRenderUsage =
-    "usage: qtam-cli render SONG (-o OUT.wav | --stems DIR) [-p N] [-m M] [--format F]\n"
-    "                       [--quality Q] [--kit FILE] [--userbank FILE] [--seed S] [-f]\n"
-    "  Renders pattern N (1..8, default 1) of SONG, or with -m only its measure M (1..16), into a\n"
-    "  16-bit stereo 44100 Hz sound file. -o - writes a WAV file to standard output. Afterwards\n"
+    "usage: qtam-cli render SONG (-o OUT.wav | --stems DIR) [-p N] [-m M | --arrangement]\n"
+    "                       [--tail] [--format F] [--quality Q] [--kit FILE] [--userbank FILE]\n"
+    "                       [--seed S] [-f]\n"
+    "  Renders pattern N (1..8, default 1) of SONG, or with -m only its measure M (1..16), or\n"
+    "  with --arrangement the whole arrangement, into a 16-bit stereo 44100 Hz sound file.\n"
+    "  -o - writes a WAV file to standard output. Afterwards\n"
     "  it prints the peak level, the clipped samples and, with humanize on, the seed that --seed\n"
     "  takes to repeat the take.\n"
     "  -o, --output FILE     the file, written under exactly this name\n"
@@ -60,6 +62,9 @@ const char* const kRenderUsage =
     "      --quality Q       the Ogg Vorbis quality 0..10 (default 5)\n"
     "  -p, --pattern N       the pattern (default 1)\n"
     "  -m, --measure M       only this measure\n"
+    "      --arrangement     every entry of the song's arrangement in turn, once (a list that\n"
+    "                        loops too), and then the sounds ring out until they end\n"
+    "      --tail            after the last measure the sounds ring out until they end\n"
     "      --kit FILE        the drum kit (default: the kit of the installation)\n"
     "      --userbank FILE   the userbank (default: the one the song names)\n"
     "      --seed S          humanize with this seed (0..4294967295)\n"
@@ -135,6 +140,15 @@ bool PatternHasNotes(const Machine& m, int pattern, int fromMeasure, int toMeasu
     return false;
 }
 
+// Frames kept in memory.
+struct MemorySink final : StreamSink {
+    std::vector<std::uint8_t> bytes;
+    void Append(const void* data, std::size_t count) override {
+        const auto* p = static_cast<const std::uint8_t*>(data);
+        bytes.insert(bytes.end(), p, p + count);
+    }
+};
+
 // The WAV file on standard output, written as it is mixed: its size is known before the first
 // frame, so nothing waits in a temporary file (and nothing is left behind when the reader goes).
 class StandardOutputWav final : public StreamSink {
@@ -184,9 +198,14 @@ int RunRender(const std::vector<std::string>& words) {
                            {"--stems", 0, true},
                            {"--format", 0, true},
                            {"--quality", 0, true},
+                           {"--arrangement", 0, false},
+                           {"--tail", 0, false},
                            {"--force", 'f', false}},
                           error);
     if (!args) return UsageFail("render", error);
+    const bool arrangement = args->Has("--arrangement");
+    if (arrangement && (args->Value("--pattern") || args->Value("--measure")))
+        return UsageFail("render", "--arrangement renders every entry: no -p or -m with it");
     if (args->positional.size() != 1)
         return UsageFail("render",
                          args->positional.empty() ? "no song given" : "more than one song given");
@@ -241,19 +260,30 @@ int RunRender(const std::vector<std::string>& words) {
     const std::uint32_t usedSeed = seed ? static_cast<std::uint32_t>(*seed)
                                         : static_cast<std::uint32_t>(std::random_device{}());
     m->random.seed(usedSeed);
+    if (arrangement && m->arrangement.empty())
+        return Fail(args->positional[0] + " has no arrangement to render");
     const int p = m->editor.CurrentPattern;
-    const int measures = MeasureCountOf(m->song, p);
+    const int measures = arrangement
+                             ? static_cast<int>(ArrangementMeasures(m->song, m->arrangement))
+                             : MeasureCountOf(m->song, p);
     if (measure) m->editor.CurrentMeasure = static_cast<std::uint8_t>(*measure);
+    // A tail's length is known only once rendered.
+    const bool tail = arrangement || args->Has("--tail");
 
     ProgressBar bar("rendering");
     StreamObserver observer;
     observer.progress = [&bar](int percent) { bar.Show(percent); };
     Levels levels;
-    observer.frames = [&levels](const StereoFrame* frames, int count) {
+    std::int64_t rendered = 0;
+    observer.frames = [&levels, &rendered](const StereoFrame* frames, int count) {
         TallyLevels(levels, frames, count);
+        rendered += count;
     };
-    const StreamMode mode = measure ? StreamMode::CurrentMeasure : StreamMode::WholePattern;
+    const StreamMode mode = arrangement ? StreamMode::WholeArrangement
+                            : measure   ? StreamMode::CurrentMeasure
+                                        : StreamMode::WholePattern;
     RenderFiles files;
+    files.tail = tail;
     files.type = type;
     files.quality = static_cast<int>(quality.value_or(kDefaultOggQuality));
     int stemCount = 0;
@@ -273,7 +303,17 @@ int RunRender(const std::vector<std::string>& words) {
     } else if (out) {
         files.main = *out;
     }
-    if (toStdout) {
+    if (toStdout && tail) {
+        // Its length known only at the end, the render is kept in memory first.
+        MemorySink mixed;
+        m->stream = &mixed;
+        RenderOffline(*m, mode, &observer, {}, tail);
+        m->stream = nullptr;
+        bar.Done();
+        StandardOutputWav wav(mixed.bytes.size());
+        wav.Append(mixed.bytes.data(), mixed.bytes.size());
+        if (!wav.Finish()) return CannotWrite("standard output", wav.error());
+    } else if (toStdout) {
         const std::uint64_t frames =
             static_cast<std::uint64_t>(m->player.clock.MeasureLength) * (measure ? 1 : measures);
         StandardOutputWav wav(frames * sizeof(StereoFrame));
@@ -284,7 +324,7 @@ int RunRender(const std::vector<std::string>& words) {
         if (!wav.Finish()) return CannotWrite("standard output", wav.error());
     } else {
         // A plain WAV file goes the way the render dialog's always went.
-        const bool ok = stemsFolder || type != SoundFileType::Wav
+        const bool ok = stemsFolder || type != SoundFileType::Wav || tail
                             ? WriteRenderFiles(*m, mode, files, &observer)
                             : RunStream(*m, mode, ExactName(files.main), &observer);
         bar.Done();
@@ -295,16 +335,18 @@ int RunRender(const std::vector<std::string>& words) {
     }
 
     std::ostream& report = toStdout ? std::cerr : std::cout;
-    const int rendered = measure ? 1 : measures;
-    const double frames = static_cast<double>(m->player.clock.MeasureLength) * rendered;
+    const auto frames = static_cast<double>(rendered);
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.2f s", frames / 44100.0);
     report << "Wrote " << (toStdout ? std::string("standard output") : files.main)
            << (stemsFolder ? " and " + std::to_string(stemCount) + " stem(s)" : std::string())
-           << ": pattern " << p
+           << (arrangement
+                   ? ": the arrangement, " + std::to_string(m->arrangement.count) + " entries"
+                   : ": pattern " + std::to_string(p))
            << (measure ? ", measure " + std::to_string(*measure)
                        : ", " + std::to_string(measures) + " measure(s)")
-           << ", " << static_cast<long>(frames) << " frames, " << seconds << "\n";
+           << (tail ? " and the tail" : "") << ", " << static_cast<long>(frames) << " frames, "
+           << seconds << "\n";
     report << "Peak " << Decibels(levels.peak) << ", " << levels.clipped << " clipped sample(s)\n";
     if (m->song.humanize != 0)
         report << "Humanize seed " << usedSeed << " (--seed " << usedSeed
@@ -317,7 +359,7 @@ int RunRender(const std::vector<std::string>& words) {
                 std::to_string(measures) + " measure(s) pattern " + std::to_string(p) +
                 " plays; it was rendered all the same");
     const int from = measure ? static_cast<int>(*measure) : 1;
-    if (!PatternHasNotes(*m, p, from, measure ? from : measures))
+    if (!arrangement && !PatternHasNotes(*m, p, from, measure ? from : measures))
         Warning("pattern " + std::to_string(p) +
                 (measure ? ", measure " + std::to_string(*measure) : std::string()) +
                 " has no notes to play");
