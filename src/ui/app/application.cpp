@@ -201,6 +201,7 @@ void QtamApp::ConnectWindows() {
     QObject::connect(main, &MainWindow::arrangementRequested, arrangement,
                      &ArrangementWindow::ShowArrangement);
     QObject::connect(panel, &GroovePanel::heardChanged, arrangement, &ArrangementWindow::ShowHeard);
+    arrangement->playFromEntry = [this](int entry) { PlayFromEntry(entry); };
     KeepTitleVisible(*arrangement);
     QObject::connect(main, &MainWindow::activated, panel, [this, main, panel] {
         if (panel->isVisible() && panel->isMinimized()) panel->showNormal();
@@ -221,6 +222,15 @@ void QtamApp::ConnectWindows() {
                          [](const auto& a, const auto& b) { return a.first < b.first; });
         for (const auto& [depth, w] : owned) w->raise();
     });
+}
+
+void QtamApp::PlayFromEntry(int entry) {
+    // Song mode; stopped, a start begins at entry 1, and any other entry follows the first
+    // measure; playing, the entry follows the measure playing.
+    transport_.SetSongMode(true);
+    const bool wasPlaying = m_->Playing;
+    if (!wasPlaying) transport_.Start();
+    if (wasPlaying || entry != 1) transport_.PlayEntry(entry);
 }
 
 void QtamApp::ShowGroovePanel() {

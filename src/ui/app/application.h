@@ -96,6 +96,8 @@ private:
     // "&Groove panel": the panel (or the userbank editor in its place) shown, restored and
     // active.
     void ShowGroovePanel();
+    // The arrangement window's Enter or double click: the arrangement plays from that entry.
+    void PlayFromEntry(int entry);
 
     std::unique_ptr<Machine> m_;
     EventQueue events_;

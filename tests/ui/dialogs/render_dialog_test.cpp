@@ -53,9 +53,10 @@ private:
 class RenderDialogTest : public QObject {
     Q_OBJECT
 
+    // The item of StreamMode `item`.
     static void Choose(RenderDialog& w, int item) {
-        QTest::mouseClick(Child<QGroupBox>(w, "What")->findChildren<QRadioButton*>().at(item),
-                          Qt::LeftButton, {}, QPoint(5, 5));
+        QTest::mouseClick(w.findChild<QButtonGroup*>()->button(item), Qt::LeftButton, {},
+                          QPoint(5, 5));
     }
     static void ClickOk(RenderDialog& w) {
         QTest::mouseClick(Child<QPushButton>(w, "OkButton"), Qt::LeftButton);
