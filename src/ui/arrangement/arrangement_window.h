@@ -11,6 +11,7 @@
 #include <QTableView>
 #include <QWidget>
 #include <array>
+#include <cstdint>
 #include <functional>
 
 #include "engine/play_position.h"
@@ -25,7 +26,6 @@ namespace qtam {
 
 struct AppContext;
 struct Song;
-struct ArrangementEntry;
 class SpaceBarKeys;
 
 // "1:05": seconds as minutes and seconds.

@@ -85,8 +85,11 @@ private Q_SLOTS:
         ArrangementWindow window(app.ctx, nullptr);
         ArrangementModel& model = window.model();
         for (int entry : {2, 3, 1, 0}) {
-            window.ShowHeard(
-                {.pattern = 1, .measure = 1, .step = entry > 0 ? 3 : 0, .entry = entry});
+            PlayPosition heard;
+            heard.pattern = heard.measure = 1;
+            heard.step = entry > 0 ? 3 : 0;
+            heard.entry = entry;
+            window.ShowHeard(heard);
             QCOMPARE(model.HeardEntry(), entry);
             for (int row = 0; row < 3; ++row) {
                 const QModelIndex at = model.index(row, ArrangementModel::kEntry);
