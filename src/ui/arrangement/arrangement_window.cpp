@@ -165,7 +165,6 @@ ArrangementView::ArrangementView(AppContext& ctx, SpaceBarKeys& spaceBar, QWidge
     setTabKeyNavigation(false);
     setWordWrap(false);
     verticalHeader()->hide();
-    horizontalHeader()->setStretchLastSection(true);
     horizontalHeader()->setSectionsClickable(false);
     horizontalHeader()->setHighlightSections(false);
 }
@@ -283,6 +282,7 @@ ArrangementWindow::ArrangementWindow(AppContext& ctx, QWidget* owner) : QWidget(
     view_->setModel(model_);
     view_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     view_->horizontalHeader()->setSectionResizeMode(ArrangementModel::kMutes, QHeaderView::Stretch);
+    view_->horizontalHeader()->setStretchLastSection(false);
     view_->setToolTip(
         QStringLiteral("A or Insert: add the edited pattern · D: duplicate · Delete · "
                        "Ctrl+Up/Down: move · +/-: repeats · 1-8: pattern · Ctrl+1-8: mute "
