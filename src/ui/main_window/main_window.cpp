@@ -455,7 +455,10 @@ void MainWindow::HideOtherWindows() {
 
 void MainWindow::ExportMidi() {
     FileDialogSpec request;
-    request.title = "Export the pattern as a MIDI file";
+    // In song mode the export writes the whole arrangement.
+    const bool whole = ctx.m.editor.SongMode && !ctx.m.arrangement.empty();
+    request.title =
+        whole ? "Export the arrangement as a MIDI file" : "Export the pattern as a MIDI file";
     request.filter = "MIDI files (*.mid)|*.mid|All files (*.*)|*.*";
     request.defaultExtension = "mid";
     request.initialFolder = ctx.m.editor.SongFolder;
