@@ -4,7 +4,6 @@
 #include "ui/arrangement/arrangement_window.h"
 
 #include <QTest>
-#include <cstring>
 
 #include "core/arrangement.h"
 #include "dialog_test_app.h"
@@ -14,19 +13,19 @@ using namespace qtam;
 class ArrangementWindowTest : public QObject {
     Q_OBJECT
 
-    // The arrangement as "pattern x repeats mutes" per entry, and the loop.
+    // "pattern x repeats m mutes" per entry, and the loop.
     static QString Listed(const Arrangement& a) {
         QString s;
         for (int e = 1; e <= a.count; ++e)
             s += QStringLiteral("%1x%2m%3 ")
-                     .arg(int(a.entry(e).pattern))
-                     .arg(int(a.entry(e).repeats))
-                     .arg(int(a.entry(e).mutes));
-        return s + QStringLiteral("loop %1").arg(int(a.loopTo));
+                     .arg(a.entry(e).pattern)
+                     .arg(a.entry(e).repeats)
+                     .arg(a.entry(e).mutes);
+        return s + QStringLiteral("loop %1").arg(a.loopTo);
     }
 
 private Q_SLOTS:
-    void keysMakeOneUndoableEditEach() {
+    void keysAndDragsMakeOneUndoableEditEach() {
         test::TestApp app;
         ArrangementWindow window(app.ctx, nullptr);
         int played = 0;
@@ -34,67 +33,57 @@ private Q_SLOTS:
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         ArrangementView& view = window.view();
-        view.setFocus();
-        const auto key = [&](Qt::Key k, Qt::KeyboardModifiers mods = {}) {
-            QTest::keyClick(&view, k, mods);
-        };
-        struct Step {
-            std::function<void()> press;
+        const struct {
+            Qt::Key key;
+            Qt::KeyboardModifiers mods;
             const char* after;
-        };
-        const Step steps[] = {
-            {[&] { key(Qt::Key_A); }, "1x1m0 loop 0"},
-            {[&] { key(Qt::Key_Insert); }, "1x1m0 1x1m0 loop 0"},
-            {[&] { key(Qt::Key_3); }, "1x1m0 3x1m0 loop 0"},
-            {[&] { key(Qt::Key_Plus); }, "1x1m0 3x2m0 loop 0"},
-            {[&] { key(Qt::Key_4, Qt::ControlModifier); }, "1x1m0 3x2m8 loop 0"},
-            {[&] { key(Qt::Key_D); }, "1x1m0 3x2m8 3x2m8 loop 0"},
-            {[&] { key(Qt::Key_Minus); }, "1x1m0 3x2m8 3x1m8 loop 0"},
-            {[&] { key(Qt::Key_Up, Qt::ControlModifier); }, "1x1m0 3x1m8 3x2m8 loop 0"},
-            {[&] { key(Qt::Key_L); }, "1x1m0 3x1m8 3x2m8 loop 2"},
-            {[&] { key(Qt::Key_Delete); }, "1x1m0 3x2m8 loop 0"},
+        } steps[] = {
+            {Qt::Key_A, {}, "1x1m0 loop 0"},
+            {Qt::Key_Insert, {}, "1x1m0 1x1m0 loop 0"},
+            {Qt::Key_3, {}, "1x1m0 3x1m0 loop 0"},
+            {Qt::Key_Plus, {}, "1x1m0 3x2m0 loop 0"},
+            {Qt::Key_4, Qt::ControlModifier, "1x1m0 3x2m8 loop 0"},
+            {Qt::Key_D, {}, "1x1m0 3x2m8 3x2m8 loop 0"},
+            {Qt::Key_Minus, {}, "1x1m0 3x2m8 3x1m8 loop 0"},
+            {Qt::Key_Up, Qt::ControlModifier, "1x1m0 3x1m8 3x2m8 loop 0"},
+            {Qt::Key_L, {}, "1x1m0 3x1m8 3x2m8 loop 2"},
+            {Qt::Key_Delete, {}, "1x1m0 3x2m8 loop 0"},
         };
         std::size_t entries = app.edits.history().EntryCount();
-        for (const Step& s : steps) {
-            s.press();
+        for (const auto& s : steps) {
+            QTest::keyClick(&view, s.key, s.mods);
             QCOMPARE(Listed(app.m->arrangement), QString::fromLatin1(s.after));
             QCOMPARE(app.edits.history().EntryCount(), ++entries);
         }
-        // A drag of entry 1 onto entry 2 moves it.
-        const auto centre = [&](int row) {
-            return view.visualRect(view.model()->index(row, 1)).center();
-        };
-        QTest::mousePress(view.viewport(), Qt::LeftButton, {}, centre(0));
-        QTest::mouseMove(view.viewport(), centre(1));
-        QTest::mouseRelease(view.viewport(), Qt::LeftButton, {}, centre(1));
+        // Entry 1 dragged onto entry 2 moves there; Enter plays from where the cursor is.
+        const auto row = [&](int r) { return view.visualRect(view.model()->index(r, 1)).center(); };
+        QTest::mousePress(view.viewport(), Qt::LeftButton, {}, row(0));
+        QTest::mouseMove(view.viewport(), row(1));
+        QTest::mouseRelease(view.viewport(), Qt::LeftButton, {}, row(1));
         QCOMPARE(Listed(app.m->arrangement), QStringLiteral("3x2m8 1x1m0 loop 0"));
         QCOMPARE(app.edits.history().EntryCount(), ++entries);
-        key(Qt::Key_Return);
-        QCOMPARE(played, view.CurrentEntry());
+        QTest::keyClick(&view, Qt::Key_Return);
         QCOMPARE(played, 2);
-        // Undone step by step, it comes back to no arrangement.
-        for (std::size_t n = 0; n < std::size(steps) + 1; ++n) QVERIFY(app.edits.Undo());
+        for (std::size_t n = 0; n <= std::size(steps); ++n) QVERIFY(app.edits.Undo());
         QCOMPARE(Listed(app.m->arrangement), QStringLiteral("loop 0"));
         QCOMPARE(view.model()->rowCount(), 0);
     }
 
-    // The lit entry follows the reported place, and a screen reader hears it.
+    // The lit entry follows the reported place, and a screen reader hears which it is.
     void theEntryHeardIsLit() {
         test::TestApp app;
         for (int p : {2, 5, 7}) app.edits.AddEntry(app.m->arrangement.count + 1, p, 2);
         ArrangementWindow window(app.ctx, nullptr);
-        ArrangementModel& model = window.model();
         for (int entry : {2, 3, 1, 0}) {
             PlayPosition heard;
             heard.pattern = heard.measure = 1;
             heard.step = entry > 0 ? 3 : 0;
             heard.entry = entry;
             window.ShowHeard(heard);
-            QCOMPARE(model.HeardEntry(), entry);
             for (int row = 0; row < 3; ++row) {
-                const QModelIndex at = model.index(row, ArrangementModel::kEntry);
+                const QModelIndex at = window.model().index(row, ArrangementModel::kEntry);
                 QCOMPARE(at.data(Qt::BackgroundRole).isValid(), row + 1 == entry);
-                QCOMPARE(at.data(Qt::AccessibleTextRole).toString().endsWith("playing"),
+                QCOMPARE(at.data(Qt::AccessibleTextRole).toString().endsWith(u"playing"),
                          row + 1 == entry);
             }
         }
