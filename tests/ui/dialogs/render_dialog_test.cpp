@@ -15,6 +15,7 @@
 #include "core/messages.h"
 #include "dialog_test_app.h"
 #include "engine/mixer.h"
+#include "engine/stream_to_disk.h"
 #include "temp_folder.h"
 #include "test_support.h"
 #include "ui/dialogs/progress_gauge.h"
@@ -109,6 +110,18 @@ private Q_SLOTS:
         QCOMPARE(painted.seen.back(), 100);
         QVERIFY(std::is_sorted(painted.seen.begin(), painted.seen.end()));
         QVERIFY(std::count(painted.seen.begin(), painted.seen.end(), 98) == 1);
+
+        // "Whole arrangement" is offered once there is one: pattern 2 twice, then pattern 1.
+        QButtonGroup* what = w.findChild<QButtonGroup*>();
+        QVERIFY(!what->button(int(StreamMode::WholeArrangement))->isEnabled());
+        app.edits.AddEntry(1, 2, 2);
+        app.edits.AddEntry(2, 1, 1);
+        app.dialogs.answers = {dir / "song.wav"};
+        w.ShowStreamToDisk();
+        Choose(w, int(StreamMode::WholeArrangement));
+        ClickOk(w);
+        // It runs by the clock's steps as playback does: 16 x 4561 frames a measure.
+        QCOMPARE(Soxi(dir / "song.wav", "-s"), QString::number(7 * 16 * 4561));
     }
 
     // The chosen name's extension picks the kind; Stems adds one file per channel that sounds
