@@ -67,9 +67,10 @@ RenderDialog::RenderDialog(AppContext& ctx, QWidget* parent)
     What->setObjectName(QStringLiteral("What"));
     WhatItems = new QButtonGroup(this);
     auto* items = new QVBoxLayout(What);
+    // In the order of StreamMode.
     const char* captions[] = {"Render current measure", "Render whole pattern",
-                              "Live session (record \"play\" to \"stop\")"};
-    for (int i = 0; i < 3; ++i) {
+                              "Live session (record \"play\" to \"stop\")", "Whole arrangement"};
+    for (int i = 0; i < 4; ++i) {
         auto* item = new QRadioButton(QString::fromLatin1(captions[i]), What);
         WhatItems->addButton(item, i);
         items->addWidget(item);
@@ -130,6 +131,12 @@ void RenderDialog::PrepareToShow() {
     OkButton->show();
     CancelButton->show();
     What->setEnabled(true);
+    // The whole arrangement is there to render only when the song has one.
+    QAbstractButton* arrangement =
+        WhatItems->button(static_cast<int>(StreamMode::WholeArrangement));
+    arrangement->setEnabled(!ctx_.m.arrangement.empty());
+    if (arrangement->isChecked() && !arrangement->isEnabled())
+        WhatItems->button(0)->setChecked(true);
     // A live recording armed (or made) and not finished by a stop of playback ends here.
     if (ctx_.m.Streaming) {
         FinishStream(ctx_.m);
