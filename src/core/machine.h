@@ -33,6 +33,7 @@ struct EditorState {
     bool StartPrepared = false;
     bool HumanizeChecked = false;  // the Humanize menu item; the mixer reads it at every trigger
     bool SongMode = false;         // the Song/Pattern switch: playback walks the arrangement
+    std::uint16_t StartEntry = 1;  // the entry a start in song mode begins at
     std::string SongFolder;        // where the song dialogs start
     std::string PanelCaption;      // the groove panel's caption, rebuilt by UpdateTitle
 
@@ -118,6 +119,7 @@ inline Player& PlayerOf(Machine& m) {
     p.startPattern = m.editor.CurrentPattern;
     p.humanize = m.editor.HumanizeChecked;
     p.songMode = m.editor.SongMode && !m.arrangement.empty();
+    p.startEntry = m.editor.StartEntry;
     return p;
 }
 

@@ -97,7 +97,8 @@ struct Player {
     std::mt19937* random = nullptr;            // humanize draws from it
     std::uint8_t startPattern = 1;  // where a start or a rewind begins: the edited pattern
     bool humanize = false;          // the Humanize switch, read at every trigger
-    bool songMode = false;          // a start or a rewind begins at the arrangement's entry 1
+    bool songMode = false;          // a start or a rewind begins at an arrangement entry:
+    std::uint16_t startEntry = 1;   // this one (entry 1 when it is past the end)
 
     // What it moves.
     PlayClock clock;

@@ -250,13 +250,15 @@ void RewindClock(Player& m) {
     k.PlayStep = 1;
     k.StepCounter = 1;
     LeaveSongMode(m);
-    if (m.songMode && m.arrangement != nullptr && !m.arrangement->empty()) EnterEntry(m, 1);
+    if (m.songMode && m.arrangement != nullptr && !m.arrangement->empty())
+        EnterEntry(m, m.startEntry <= m.arrangement->count ? m.startEntry : 1);
     ClearVoices(m);
 }
 
 void EnterEntry(Player& m, int entry) {
     PlayClock& k = m.clock;
-    const ArrangementEntry& e = m.arrangement->entry(std::clamp(entry, 1, kMaxEntries));
+    entry = std::clamp(entry, 1, kMaxEntries);
+    const ArrangementEntry& e = m.arrangement->entry(entry);
     k.Entry = static_cast<std::uint16_t>(entry);
     k.Pass = 1;
     k.EntryMutes = e.mutes;

@@ -28,7 +28,7 @@ void ChokeHihats(Player& m);
 void Tick(Player& m);
 
 // The clock back at step 1 of measure 1 of the edited pattern (in song mode, of the
-// arrangement's first entry), every voice silent; Playing and Streaming are left alone.
+// arrangement's start entry), every voice silent; Playing and Streaming are left alone.
 // Thread: owner.
 void RewindClock(Player& m);
 // RewindClock after a stop: Playing and Streaming cleared as well (a stream file is finished

@@ -76,7 +76,13 @@ void Transport::Start() {
 }
 
 bool Transport::Stop() {
-    return playback_.StopPlaying();
+    const bool stopped = playback_.StopPlaying();
+    // The next start in song mode begins at entry 1 again.
+    if (m_.editor.StartEntry != 1 && !m_.Playing) {
+        m_.editor.StartEntry = 1;
+        RewindClock(PlayerOf(m_));
+    }
+    return stopped;
 }
 
 void Transport::PressStart(bool leftButtonOnly, bool ctrlHeld) {
@@ -117,7 +123,16 @@ bool Transport::SongMode() const {
 
 void Transport::PlayEntry(int entry) {
     if (entry < 1 || entry > m_.arrangement.count) return;
-    playback_.JumpToEntry(entry);
+    if (m_.Playing) {
+        playback_.JumpToEntry(entry);
+        return;
+    }
+    m_.editor.StartEntry = static_cast<std::uint16_t>(entry);
+    m_.editor.SongMode = true;
+    m_.editor.StartPrepared = false;  // a start mixed in advance began elsewhere
+    RewindClock(PlayerOf(m_));
+    Start();
+    Tell();
 }
 
 std::string Transport::SongPlaceText(const PlayPosition& heard) const {

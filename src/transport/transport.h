@@ -57,7 +57,8 @@ public:
     // an arrangement it plays as Pattern mode does. Taken at the next start.
     void SetSongMode(bool on);
     bool SongMode() const;
-    // Song mode: entry 1..count plays from the end of the measure playing.
+    // Song mode (switched on): entry 1..count plays from the end of the measure playing, or,
+    // stopped, playback starts at it; starts begin there until the next stop.
     void PlayEntry(int entry);
     // Where the arrangement is, for "PLAYING" and the running light: "Entry 3/8, pass 2/4,
     // measure 1/2"; empty for a place outside song mode.

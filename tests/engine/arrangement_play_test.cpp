@@ -68,7 +68,8 @@ void RandomSong(Machine& m, std::mt19937& random) {
 std::vector<Pass> Passes(const Arrangement& a) {
     std::vector<Pass> out;
     for (int n = 1; n <= a.count; ++n)
-        for (int r = 0; r < a.entry(n).repeats; ++r) out.push_back({a.entry(n).pattern, a.entry(n).mutes});
+        for (int r = 0; r < a.entry(n).repeats; ++r)
+            out.push_back({a.entry(n).pattern, a.entry(n).mutes});
     return out;
 }
 

@@ -178,7 +178,7 @@ void PlaybackDriver::JumpToEntry(int entry) {
 
 void PlaybackDriver::PublishToEngine() {
     const PlayClock& k = m_.player.clock;
-    engine_->SetArrangement(m_.arrangement, m_.editor.SongMode);
+    engine_->SetArrangement(m_.arrangement, m_.editor.SongMode, m_.editor.StartEntry);
     engine_->Publish(m_.song, m_.editor.CurrentPattern, k.NextPattern, m_.editor.HumanizeChecked,
                      k.MainVolumeTarget);
     PublishSoundsAndTake();

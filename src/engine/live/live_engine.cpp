@@ -81,14 +81,16 @@ void LiveEngine::Publish(const Song& song, int editedPattern, int nextPattern, b
     s.midi = midi_;
     s.arrangement = arrangement_;
     s.songMode = songMode_ && !arrangement_.empty();
+    s.startEntry = startEntry_;
     s.jumpSerial = jumpSerial_;
     s.jumpEntry = jumpEntry_;
     snapshots_.Publish();
 }
 
-void LiveEngine::SetArrangement(const Arrangement& arrangement, bool songMode) {
+void LiveEngine::SetArrangement(const Arrangement& arrangement, bool songMode, int startEntry) {
     arrangement_ = arrangement;
     songMode_ = songMode;
+    startEntry_ = static_cast<std::uint16_t>(std::clamp(startEntry, 1, kMaxEntries));
 }
 
 void LiveEngine::JumpToEntry(int entry) {
@@ -471,6 +473,7 @@ void LiveEngine::ApplySnapshot(const Snapshot& s) {
     m.song = &s.song;  // the front slot stays until the next Fetch
     m.arrangement = &s.arrangement;
     m.songMode = s.songMode;
+    m.startEntry = s.startEntry;
     // Song mode switched off while playing: the patterns loop on from here.
     if (!m.songMode && m.clock.Entry != 0) LeaveSongMode(m);
     if (s.jumpSerial != rt_.jumpSerial) {

@@ -152,8 +152,8 @@ public:
     void Publish(const Song& song, int editedPattern, int nextPattern, bool humanize,
                  int mainVolume);
     // Song mode: the arrangement and the Song/Pattern switch; in song mode a start begins at
-    // entry 1 and playback walks the entries. Heard from the next Publish on.
-    void SetArrangement(const Arrangement& arrangement, bool songMode);
+    // entry `startEntry` and playback walks the entries. Heard from the next Publish on.
+    void SetArrangement(const Arrangement& arrangement, bool songMode, int startEntry = 1);
     // Song mode: entry 1..count plays from the end of the measure playing (a pattern key, a
     // program change). Heard from the next Publish on.
     void JumpToEntry(int entry);
@@ -220,6 +220,7 @@ private:
         Song song{};
         Arrangement arrangement{};
         bool songMode = false;
+        std::uint16_t startEntry = 1;
         std::uint32_t jumpSerial = 0;  // a new serial asks for a jump to `jumpEntry`
         std::uint16_t jumpEntry = 0;
         std::uint8_t pattern = 1;      // the edited pattern: where a start begins
@@ -289,6 +290,7 @@ private:
     MidiSettings midi_;        // the owner's, handed over with Publish
     Arrangement arrangement_;  // the owner's, handed over with Publish
     bool songMode_ = false;
+    std::uint16_t startEntry_ = 1;
     std::uint32_t jumpSerial_ = 0;
     std::uint16_t jumpEntry_ = 0;
 

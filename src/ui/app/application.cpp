@@ -225,12 +225,9 @@ void QtamApp::ConnectWindows() {
 }
 
 void QtamApp::PlayFromEntry(int entry) {
-    // Song mode; stopped, a start begins at entry 1, and any other entry follows the first
-    // measure; playing, the entry follows the measure playing.
+    // Song mode: stopped, playback starts at the entry; playing, it follows the measure playing.
     transport_.SetSongMode(true);
-    const bool wasPlaying = m_->Playing;
-    if (!wasPlaying) transport_.Start();
-    if (wasPlaying || entry != 1) transport_.PlayEntry(entry);
+    transport_.PlayEntry(entry);
 }
 
 void QtamApp::ShowGroovePanel() {

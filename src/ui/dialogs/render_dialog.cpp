@@ -67,15 +67,12 @@ RenderDialog::RenderDialog(AppContext& ctx, QWidget* parent)
     What->setObjectName(QStringLiteral("What"));
     WhatItems = new QButtonGroup(this);
     auto* items = new QVBoxLayout(What);
-    // Each item's id is its StreamMode; the whole arrangement is listed after the pattern.
-    const std::pair<StreamMode, const char*> captions[] = {
-        {StreamMode::CurrentMeasure, "Render current measure"},
-        {StreamMode::WholePattern, "Render whole pattern"},
-        {StreamMode::WholeArrangement, "Whole arrangement"},
-        {StreamMode::LiveSession, "Live session (record \"play\" to \"stop\")"}};
-    for (const auto& [mode, caption] : captions) {
-        auto* item = new QRadioButton(QString::fromLatin1(caption), What);
-        WhatItems->addButton(item, static_cast<int>(mode));
+    // In the order of StreamMode.
+    const char* captions[] = {"Render current measure", "Render whole pattern",
+                              "Live session (record \"play\" to \"stop\")", "Whole arrangement"};
+    for (int i = 0; i < 4; ++i) {
+        auto* item = new QRadioButton(QString::fromLatin1(captions[i]), What);
+        WhatItems->addButton(item, i);
         items->addWidget(item);
     }
     WhatItems->button(0)->setChecked(true);
@@ -142,11 +139,11 @@ void RenderDialog::PrepareToShow() {
     OkButton->show();
     CancelButton->show();
     What->setEnabled(true);
-    // A whole arrangement needs one.
+    // The whole arrangement is there to render only when the song has one.
     QAbstractButton* arrangement =
         WhatItems->button(static_cast<int>(StreamMode::WholeArrangement));
     arrangement->setEnabled(!ctx_.m.arrangement.empty());
-    if (arrangement->isChecked() && ctx_.m.arrangement.empty())
+    if (arrangement->isChecked() && !arrangement->isEnabled())
         WhatItems->button(0)->setChecked(true);
     // A live recording armed (or made) and not finished by a stop of playback ends here.
     if (ctx_.m.Streaming) {

@@ -15,7 +15,6 @@
 #include "core/messages.h"
 #include "dialog_test_app.h"
 #include "engine/mixer.h"
-#include "engine/stream_to_disk.h"
 #include "temp_folder.h"
 #include "test_support.h"
 #include "ui/dialogs/progress_gauge.h"
@@ -110,18 +109,6 @@ private Q_SLOTS:
         QCOMPARE(painted.seen.back(), 100);
         QVERIFY(std::is_sorted(painted.seen.begin(), painted.seen.end()));
         QVERIFY(std::count(painted.seen.begin(), painted.seen.end(), 98) == 1);
-
-        // "Whole arrangement" is offered once there is one: pattern 2 twice, then pattern 1.
-        QButtonGroup* what = w.findChild<QButtonGroup*>();
-        QVERIFY(!what->button(int(StreamMode::WholeArrangement))->isEnabled());
-        app.edits.AddEntry(1, 2, 2);
-        app.edits.AddEntry(2, 1, 1);
-        app.dialogs.answers = {dir / "song.wav"};
-        w.ShowStreamToDisk();
-        Choose(w, int(StreamMode::WholeArrangement));
-        ClickOk(w);
-        // It runs by the clock's steps as playback does: 16 x 4561 frames a measure.
-        QCOMPARE(Soxi(dir / "song.wav", "-s"), QString::number(7 * 16 * 4561));
     }
 
     // The chosen name's extension picks the kind; Stems adds one file per channel that sounds
@@ -144,6 +131,30 @@ private Q_SLOTS:
         w.ShowStreamToDisk();
         Choose(w, 2);
         QVERIFY(!stems->isEnabled());
+    }
+
+    // "Whole arrangement" is offered with an arrangement only: every entry once, the sounds
+    // then ringing out. Tempo 145: each measure played is 16 steps of 4561 frames.
+    void wholeArrangementWithItsTail() {
+        test::TestApp app;
+        test::TempFolder dir;
+        RenderDialog w(app.ctx);
+        test::SetSound(app.m->banks.internalBank, 1, std::vector<std::int16_t>(20000, 3000));
+        test::SetNote(*app.m, 2, 1, 1, 16, 100);
+        app.dialogs.answers = {dir / "track.flac"};
+        w.ShowStreamToDisk();
+        QAbstractButton* whole = Child<QGroupBox>(w, "What")->findChildren<QRadioButton*>().at(3);
+        QVERIFY(!whole->isEnabled());
+        app.m->arrangement.entry(1) = {1, 2, 0, 0};
+        app.m->arrangement.entry(2) = {2, 1, 0, 0};
+        app.m->arrangement.count = 2;
+        w.ShowStreamToDisk();
+        QVERIFY(whole->isEnabled());
+        Choose(w, 3);
+        ClickOk(w);
+        const long frames = Soxi(dir / "track.flac", "-s").toLong();
+        QVERIFY2(frames > 3 * 16 * 4561 && frames < 3 * 16 * 4561 + 20000,
+                 qPrintable(QString::number(frames)));
     }
 
     // No file chosen: the dialog stays. An existing file the user will not overwrite: the
