@@ -121,7 +121,9 @@ TEST_F(ConfigFileTest, FirstRunGivesDefaultsAndWritesEveryKey) {
                   "[Midi]\nNotesOut=1\nChannel=10\nClockOut=0\nClockIn=0\nProgramChange=0\n"
                   "Notes=36,38,42,46,39,45,49,51\nNotesFromSounds=1\n\n"
                   "[Window]\nPosX=250\nPosY=212\nWidth=644\nHeight=480\nState=0\n"
-                  "GridShown=0\nGridPosX=0\nGridPosY=0\nGridWidth=0\nGridHeight=0\n");
+                  "GridShown=0\nGridPosX=0\nGridPosY=0\nGridWidth=0\nGridHeight=0\n"
+                  "ArrangementShown=0\nArrangementPosX=0\nArrangementPosY=0\n"
+                  "ArrangementWidth=0\nArrangementHeight=0\n");
 
     ConfigFile second(path);
     second.Read();

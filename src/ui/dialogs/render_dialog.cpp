@@ -120,8 +120,19 @@ RenderDialog::RenderDialog(AppContext& ctx, QWidget* parent)
     connect(CancelButton, &QPushButton::clicked, this, &RenderDialog::Dismiss);
 }
 
+void RenderDialog::OfferArrangement() {
+    // The whole arrangement is there to render only when the song has one.
+    QAbstractButton* arrangement =
+        WhatItems->button(static_cast<int>(StreamMode::WholeArrangement));
+    arrangement->setEnabled(!ctx_.m.arrangement.empty());
+    if (arrangement->isChecked() && !arrangement->isEnabled())
+        WhatItems->button(0)->setChecked(true);
+}
+
 void RenderDialog::ShowStreamToDisk() {
     if (!isVisible()) CenterOverOwner(*this);
+    // Shown already, it offers what the song has now.
+    OfferArrangement();
     show();
     raise();
     activateWindow();
@@ -139,12 +150,7 @@ void RenderDialog::PrepareToShow() {
     OkButton->show();
     CancelButton->show();
     What->setEnabled(true);
-    // The whole arrangement is there to render only when the song has one.
-    QAbstractButton* arrangement =
-        WhatItems->button(static_cast<int>(StreamMode::WholeArrangement));
-    arrangement->setEnabled(!ctx_.m.arrangement.empty());
-    if (arrangement->isChecked() && !arrangement->isEnabled())
-        WhatItems->button(0)->setChecked(true);
+    OfferArrangement();
     // A live recording armed (or made) and not finished by a stop of playback ends here.
     if (ctx_.m.Streaming) {
         FinishStream(ctx_.m);

@@ -47,6 +47,7 @@ protected:
 
 private:
     void PrepareToShow();
+    void OfferArrangement();
     void ShowRenderLook();
 
     AppContext& ctx_;
