@@ -148,6 +148,7 @@ private Q_SLOTS:
         app.m->arrangement.entry(1) = {1, 2, 0, 0};
         app.m->arrangement.entry(2) = {2, 1, 0, 0};
         app.m->arrangement.count = 2;
+        w.Dismiss();
         w.ShowStreamToDisk();
         QVERIFY(whole->isEnabled());
         Choose(w, 3);
