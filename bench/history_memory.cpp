@@ -178,7 +178,7 @@ int main(int argc, char** argv) {
     MoveAround(*m);
 
     auto history = std::make_unique<SongHistory>();
-    history->Restart(m->song);
+    history->Restart(m->song, m->arrangement);
     const std::size_t heapBefore = HeapInUse();
 
     struct Kind {
@@ -190,7 +190,7 @@ int main(int argc, char** argv) {
     for (int i = 0; i < *edits; ++i) {
         const std::size_t before = history->MemoryUsed();
         const std::string kind = Edit(*m);
-        if (!history->Record(m->song, kind)) continue;
+        if (!history->Record(m->song, m->arrangement, kind)) continue;
         ++recorded;
         kinds[kind].count++;
         kinds[kind].bytes += history->MemoryUsed() - before;

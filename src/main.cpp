@@ -13,6 +13,7 @@
 #include "core/prompter.h"
 #include "ui/app/application.h"
 #include "ui/app/session_link.h"
+#include "ui/arrangement/arrangement_window.h"
 #include "ui/groove_panel/groove_panel.h"
 #include "ui/groove_panel/skin.h"
 #include "ui/main_window/main_window.h"
@@ -66,8 +67,11 @@ int main(int argc, char** argv) {
                                    "1");
     const QCommandLineOption gridPicture(
         "grid", "With --screenshot: a picture of the pattern grid instead of the panel.");
+    const QCommandLineOption arrangementPicture(
+        "arrangement", "With --screenshot: a picture of the arrangement window instead.");
     parser.addOption(screenshot);
     parser.addOption(gridPicture);
+    parser.addOption(arrangementPicture);
     parser.addOption(scale);
     parser.addPositionalArgument("SONG", "A song file to open (or a userbank to load).", "[SONG]");
     if (!parser.parse(Arguments(argc, argv))) {
@@ -105,9 +109,11 @@ int main(int argc, char** argv) {
                                  qtam::ToPath(QCoreApplication::applicationFilePath())))
             return 1;
         const QString out = parser.value(screenshot);
-        const bool written = parser.isSet(gridPicture)
-                                 ? qtam::WriteGridScreenshot(program.grid(), out, factor)
-                                 : qtam::WritePanelScreenshot(program.panel(), out, factor);
+        const bool written =
+            parser.isSet(gridPicture) ? qtam::WriteGridScreenshot(program.grid(), out, factor)
+            : parser.isSet(arrangementPicture)
+                ? qtam::WriteArrangementScreenshot(program.arrangementWindow(), out, factor)
+                : qtam::WritePanelScreenshot(program.panel(), out, factor);
         if (!written) {
             std::fprintf(stderr, "qtam: cannot write %s\n", qPrintable(out));
             return 1;

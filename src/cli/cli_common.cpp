@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <memory>
 #include <streambuf>
 
 #include "banks/kit.h"
@@ -397,6 +398,16 @@ bool LoadSongFile(Machine& m, const std::string& song) {
                false;
     if (!Quietly(m, [&] { return LoadSong(m, ExactName(song), true); }))
         return CannotRead(song, "the song could not be loaded"), false;
+    // An arrangement block the load left out is worth a word.
+    if (static_cast<std::uintmax_t>(st.st_size) > kSongSize && m.arrangement.empty()) {
+        const auto bytes = ReadWholeFile(song);
+        auto scratch = std::make_unique<Arrangement>();
+        std::string why;
+        if (bytes && bytes->size() > kSongSize &&
+            ReadArrangementBlock(bytes->data() + kSongSize, bytes->size() - kSongSize, *scratch,
+                                 &why) != BlockRead::None)
+            Warning(std::string(kMsgArrangementLeftOut) + " (" + why + ")");
+    }
     m.editor.SongFileName = song;
     m.editor.HumanizeChecked = m.song.humanize != 0;
     SetTempo(PlayerOf(m), m.song.tempo, m.song.shuffle);

@@ -36,6 +36,7 @@
 #include "core/text_codec.h"
 #include "engine/mixer.h"
 #include "engine/stream_to_disk.h"
+#include "song/song_file.h"
 #include "song/song_text.h"
 
 #ifndef QTAM_VERSION
@@ -46,10 +47,12 @@ namespace qtam::cli {
 namespace {
 
 const char* const kRenderUsage =
-    "usage: qtam-cli render SONG (-o OUT.wav | --stems DIR) [-p N] [-m M] [--format F]\n"
-    "                       [--quality Q] [--kit FILE] [--userbank FILE] [--seed S] [-f]\n"
-    "  Renders pattern N (1..8, default 1) of SONG, or with -m only its measure M (1..16), into a\n"
-    "  16-bit stereo 44100 Hz sound file. -o - writes a WAV file to standard output. Afterwards\n"
+    "usage: qtam-cli render SONG (-o OUT.wav | --stems DIR) [-p N] [-m M | --arrangement]\n"
+    "                       [--tail] [--format F] [--quality Q] [--kit FILE] [--userbank FILE]\n"
+    "                       [--seed S] [-f]\n"
+    "  Renders pattern N (1..8, default 1) of SONG, or with -m only its measure M (1..16), or\n"
+    "  with --arrangement the whole arrangement, into a 16-bit stereo 44100 Hz sound file.\n"
+    "  -o - writes a WAV file to standard output. Afterwards\n"
     "  it prints the peak level, the clipped samples and, with humanize on, the seed that --seed\n"
     "  takes to repeat the take.\n"
     "  -o, --output FILE     the file, written under exactly this name\n"
@@ -60,6 +63,9 @@ const char* const kRenderUsage =
     "      --quality Q       the Ogg Vorbis quality 0..10 (default 5)\n"
     "  -p, --pattern N       the pattern (default 1)\n"
     "  -m, --measure M       only this measure\n"
+    "      --arrangement     every entry of the song's arrangement in turn, once (a list that\n"
+    "                        loops too), and then the sounds ring out until they end\n"
+    "      --tail            after the last measure the sounds ring out until they end\n"
     "      --kit FILE        the drum kit (default: the kit of the installation)\n"
     "      --userbank FILE   the userbank (default: the one the song names)\n"
     "      --seed S          humanize with this seed (0..4294967295)\n"
@@ -135,6 +141,15 @@ bool PatternHasNotes(const Machine& m, int pattern, int fromMeasure, int toMeasu
     return false;
 }
 
+// Frames kept in memory.
+struct MemorySink final : StreamSink {
+    std::vector<std::uint8_t> bytes;
+    void Append(const void* data, std::size_t count) override {
+        const auto* p = static_cast<const std::uint8_t*>(data);
+        bytes.insert(bytes.end(), p, p + count);
+    }
+};
+
 // The WAV file on standard output, written as it is mixed: its size is known before the first
 // frame, so nothing waits in a temporary file (and nothing is left behind when the reader goes).
 class StandardOutputWav final : public StreamSink {
@@ -207,9 +222,14 @@ int RunRender(const std::vector<std::string>& words) {
                            {"--stems", 0, true},
                            {"--format", 0, true},
                            {"--quality", 0, true},
+                           {"--arrangement", 0, false},
+                           {"--tail", 0, false},
                            {"--force", 'f', false}},
                           error);
     if (!args) return UsageFail("render", error);
+    const bool arrangement = args->Has("--arrangement");
+    if (arrangement && (args->Value("--pattern") || args->Value("--measure")))
+        return UsageFail("render", "--arrangement renders every entry: no -p or -m with it");
     if (args->positional.size() != 1)
         return UsageFail("render",
                          args->positional.empty() ? "no song given" : "more than one song given");
@@ -273,19 +293,30 @@ int RunRender(const std::vector<std::string>& words) {
     const std::uint32_t usedSeed = seed ? static_cast<std::uint32_t>(*seed)
                                         : static_cast<std::uint32_t>(std::random_device{}());
     m->random.seed(usedSeed);
+    if (arrangement && m->arrangement.empty())
+        return Fail(args->positional[0] + " has no arrangement to render");
     const int p = m->editor.CurrentPattern;
-    const int measures = MeasureCountOf(m->song, p);
+    const int measures = arrangement
+                             ? static_cast<int>(ArrangementMeasures(m->song, m->arrangement))
+                             : MeasureCountOf(m->song, p);
     if (measure) m->editor.CurrentMeasure = static_cast<std::uint8_t>(*measure);
+    // A tail's length is known only once rendered.
+    const bool tail = arrangement || args->Has("--tail");
 
     ProgressBar bar("rendering");
     StreamObserver observer;
     observer.progress = [&bar](int percent) { bar.Show(percent); };
     Levels levels;
-    observer.frames = [&levels](const StereoFrame* frames, int count) {
+    std::int64_t rendered = 0;
+    observer.frames = [&levels, &rendered](const StereoFrame* frames, int count) {
         TallyLevels(levels, frames, count);
+        rendered += count;
     };
-    const StreamMode mode = measure ? StreamMode::CurrentMeasure : StreamMode::WholePattern;
+    const StreamMode mode = arrangement ? StreamMode::WholeArrangement
+                            : measure   ? StreamMode::CurrentMeasure
+                                        : StreamMode::WholePattern;
     RenderFiles files;
+    files.tail = tail;
     files.type = type;
     files.quality = static_cast<int>(quality.value_or(kDefaultOggQuality));
     int stemCount = 0;
@@ -305,7 +336,17 @@ int RunRender(const std::vector<std::string>& words) {
     } else if (out) {
         files.main = *out;
     }
-    if (toStdout) {
+    if (toStdout && tail) {
+        // Its length known only at the end, the render is kept in memory first.
+        MemorySink mixed;
+        m->stream = &mixed;
+        RenderOffline(*m, mode, &observer, {}, tail);
+        m->stream = nullptr;
+        bar.Done();
+        StandardOutputWav wav(mixed.bytes.size());
+        wav.Append(mixed.bytes.data(), mixed.bytes.size());
+        if (!wav.Finish()) return CannotWrite("standard output", wav.error());
+    } else if (toStdout) {
         const std::uint64_t frames =
             static_cast<std::uint64_t>(m->player.clock.MeasureLength) * (measure ? 1 : measures);
         StandardOutputWav wav(frames * sizeof(StereoFrame));
@@ -316,7 +357,7 @@ int RunRender(const std::vector<std::string>& words) {
         if (!wav.Finish()) return CannotWrite("standard output", wav.error());
     } else {
         // A plain WAV file goes the way the render dialog's always went.
-        const bool ok = stemsFolder || type != SoundFileType::Wav
+        const bool ok = stemsFolder || type != SoundFileType::Wav || tail
                             ? WriteRenderFiles(*m, mode, files, &observer)
                             : RunStream(*m, mode, ExactName(files.main), &observer);
         bar.Done();
@@ -328,16 +369,18 @@ int RunRender(const std::vector<std::string>& words) {
     stemsMade.Keep();
 
     std::ostream& report = toStdout ? std::cerr : std::cout;
-    const int rendered = measure ? 1 : measures;
-    const double frames = static_cast<double>(m->player.clock.MeasureLength) * rendered;
+    const auto frames = static_cast<double>(rendered);
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.2f s", frames / 44100.0);
     report << "Wrote " << (toStdout ? std::string("standard output") : files.main)
            << (stemsFolder ? " and " + std::to_string(stemCount) + " stem(s)" : std::string())
-           << ": pattern " << p
+           << (arrangement
+                   ? ": the arrangement, " + std::to_string(m->arrangement.count) + " entries"
+                   : ": pattern " + std::to_string(p))
            << (measure ? ", measure " + std::to_string(*measure)
                        : ", " + std::to_string(measures) + " measure(s)")
-           << ", " << static_cast<long>(frames) << " frames, " << seconds << "\n";
+           << (tail ? " and the tail" : "") << ", " << static_cast<long>(frames) << " frames, "
+           << seconds << "\n";
     report << "Peak " << Decibels(levels.peak) << ", " << levels.clipped << " clipped sample(s)\n";
     if (m->song.humanize != 0)
         report << "Humanize seed " << usedSeed << " (--seed " << usedSeed
@@ -350,7 +393,7 @@ int RunRender(const std::vector<std::string>& words) {
                 std::to_string(measures) + " measure(s) pattern " + std::to_string(p) +
                 " plays; it was rendered all the same");
     const int from = measure ? static_cast<int>(*measure) : 1;
-    if (!PatternHasNotes(*m, p, from, measure ? from : measures))
+    if (!arrangement && !PatternHasNotes(*m, p, from, measure ? from : measures))
         Warning("pattern " + std::to_string(p) +
                 (measure ? ", measure " + std::to_string(*measure) : std::string()) +
                 " has no notes to play");
@@ -381,7 +424,12 @@ int RunInfo(const std::vector<std::string>& words) {
     if (!bytes || bytes->size() < kSongSize) return CannotRead(args->positional[0], reason);
     auto stored = std::make_unique<Song>();
     std::memcpy(stored.get(), bytes->data(), kSongSize);
-    if (bytes->size() > kSongSize)
+    // An arrangement block was read with the song (or left out with a note); other bytes after
+    // the record are no part of the song.
+    auto ignored = std::make_unique<Arrangement>();
+    if (bytes->size() > kSongSize &&
+        ReadArrangementBlock(bytes->data() + kSongSize, bytes->size() - kSongSize, *ignored) ==
+            BlockRead::None)
         Warning(std::to_string(bytes->size() - kSongSize) +
                 " byte(s) after the song's record are not part of the song; the text leaves "
                 "them out");
@@ -389,7 +437,7 @@ int RunInfo(const std::vector<std::string>& words) {
     for (char& c : shown)
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
     std::cout << "# qtam-cli build reads this back into " << shown << "\n";
-    std::cout << FormatSongText(*stored, [&](int code) -> std::string {
+    std::cout << FormatSongText(*stored, m->arrangement, [&](int code) -> std::string {
         if (code < 1 || code > 20 || !m->activation.InternalBankLoaded) return {};
         return Cp1252ToUtf8(WithoutTrailingBlanks(m->banks.internalBank.slot(code).name));
     });
@@ -423,14 +471,18 @@ int RunBuild(const std::vector<std::string>& words) {
     TerminalPrompter prompter(false);
     auto m = NewMachine(prompter);
     SongTextError textError;
-    if (!ApplySongText(m->song, text.str(), textError))
+    if (!ApplySongText(m->song, m->arrangement, text.str(), textError))
         return Fail(textError.at(source == "-" ? "<stdin>" : source));
     if (const std::string why = WriteProblem(*out, args->Has("--force")); !why.empty())
         return CannotWrite(*out, why);
     if (const std::string input = InputWrittenOver(*out, {source}); !input.empty())
         return RefuseWritingOverInput(*out, input);
     std::string reason;
-    if (!WriteFileExactly(*out, &m->song, kSongSize, reason)) return CannotWrite(*out, reason);
+    std::vector<std::uint8_t> file(kSongSize);
+    std::memcpy(file.data(), &m->song, kSongSize);
+    const std::vector<std::uint8_t> block = ArrangementBlock(m->arrangement);
+    file.insert(file.end(), block.begin(), block.end());
+    if (!WriteFileExactly(*out, file.data(), file.size(), reason)) return CannotWrite(*out, reason);
     std::cout << "Wrote " << *out << "\n";
     return kExitOk;
 }

@@ -1,6 +1,6 @@
-// qtam-cli midi: one pattern of a song as a Standard MIDI File (format 1, 96 ticks per quarter
-// note): a tempo track, then one track per channel that is not muted, all on MIDI channel 10,
-// the drum channel. Notes start where the mixer starts them, shuffle included.
+// qtam-cli midi: one pattern of a song, or its whole arrangement, as a Standard MIDI File (format
+// 1, 96 ticks per quarter note): a tempo track, then one track per channel that is not muted, all
+// on MIDI channel 10, the drum channel. Notes start where the mixer starts them, shuffle included.
 
 #include <unistd.h>
 
@@ -24,8 +24,11 @@
 namespace qtam::cli {
 
 const char* const kMidiUsage =
-    "usage: qtam-cli midi SONG -o OUT.mid [-p N] [--userbank FILE] [--kit FILE] [-f]\n"
-    "  Writes pattern N (1..8, default 1) of SONG as a Standard MIDI File: format 1, 96 ticks\n"
+    "usage: qtam-cli midi SONG -o OUT.mid [-p N | --arrangement] [--userbank FILE] [--kit FILE]\n"
+    "                     [-f]\n"
+    "  Writes pattern N (1..8, default 1) of SONG, or with --arrangement the whole arrangement\n"
+    "  (each entry's pattern as often as it repeats, without the channels it mutes), as a\n"
+    "  Standard MIDI File: format 1, 96 ticks\n"
     "  per quarter note, the song's tempo, one track per channel that is not muted, every note\n"
     "  on MIDI channel 10 with its velocity (silent notes of velocity 0 are left out) and the\n"
     "  shuffle applied to the off-beat steps as the mixer applies it. The default kit's sounds\n"
@@ -35,6 +38,7 @@ const char* const kMidiUsage =
     "  -o, --output FILE     the MIDI file, written under exactly this name (- for standard\n"
     "                        output; the report then goes to standard error)\n"
     "  -p, --pattern N       the pattern (default 1)\n"
+    "      --arrangement     the song's whole arrangement, once through\n"
     "      --userbank FILE   the userbank whose names choose notes (default: the song's)\n"
     "      --kit FILE        the kit whose names the tracks get (default: the program's kit)\n"
     "  -f, --force           replace an existing OUT\n";
@@ -46,9 +50,13 @@ int RunMidi(const std::vector<std::string>& words) {
                            {"--pattern", 'p', true},
                            {"--userbank", 0, true},
                            {"--kit", 0, true},
+                           {"--arrangement", 0, false},
                            {"--force", 'f', false}},
                           error);
     if (!args) return UsageFail("midi", error);
+    const bool arrangement = args->Has("--arrangement");
+    if (arrangement && args->Value("--pattern"))
+        return UsageFail("midi", "--arrangement writes every entry: no -p with it");
     if (args->positional.size() != 1)
         return UsageFail("midi",
                          args->positional.empty() ? "no song given" : "more than one song given");
@@ -76,8 +84,11 @@ int RunMidi(const std::vector<std::string>& words) {
     load.needKit = load.kit.has_value();
     if (!load.needKit) LoadKitNamesQuietly(*m);
     if (!LoadForCommand(*m, load)) return kExitFailure;
+    if (arrangement && m->arrangement.empty())
+        return Fail(args->positional[0] + " has no arrangement to write");
     const int p = m->editor.CurrentPattern;
-    const std::vector<std::uint8_t> bytes = PatternAsMidi(*m, p);
+    const std::vector<std::uint8_t> bytes =
+        arrangement ? ArrangementAsMidi(*m) : PatternAsMidi(*m, p);
     if (toStdout) {
         std::cout.write(reinterpret_cast<const char*>(bytes.data()),
                         static_cast<std::streamsize>(bytes.size()));
@@ -87,9 +98,14 @@ int RunMidi(const std::vector<std::string>& words) {
         return CannotWrite(*out, reason);
     }
     // The report goes to stderr when the file itself went to standard output.
-    (toStdout ? std::cerr : std::cout)
-        << "Wrote " << (toStdout ? std::string("standard output") : *out) << ": pattern " << p
-        << ", " << MeasureCountOf(m->song, p) << " measure(s) at " << m->song.tempo << " BPM\n";
+    std::ostream& report = toStdout ? std::cerr : std::cout;
+    report << "Wrote " << (toStdout ? std::string("standard output") : *out);
+    if (arrangement)
+        report << ": the arrangement, " << m->arrangement.count << " entries, "
+               << ArrangementMeasures(m->song, m->arrangement);
+    else
+        report << ": pattern " << p << ", " << MeasureCountOf(m->song, p);
+    report << " measure(s) at " << m->song.tempo << " BPM\n";
     return kExitOk;
 }
 

@@ -36,10 +36,12 @@
 namespace qtam::cli {
 
 const char* const kPlayUsage =
-    "usage: qtam-cli play SONG [-p N] [--seconds S] [--device N] [--buffer-size B]\n"
-    "                          [--latency MS] [--record OUT.wav] [--kit FILE]\n"
+    "usage: qtam-cli play SONG [-p N | --arrangement] [--seconds S] [--device N]\n"
+    "                          [--buffer-size B] [--latency MS] [--record OUT.wav] [--kit FILE]\n"
     "                          [--userbank FILE] [-f]\n"
-    "  Plays SONG from measure 1 of pattern N (1..8, default 1) through the sound device\n"
+    "  Plays SONG from measure 1 of pattern N (1..8, default 1), or in song mode with\n"
+    "  --arrangement the song's arrangement entry by entry from its first (to its end, where\n"
+    "  it stops once the sounds rang out, or round its loop), through the sound device\n"
     "  until S seconds have been played (default: until Ctrl-C), then stops as the Stop\n"
     "  button does. --device takes a number from 'qtam-cli devices' (default 0: the default\n"
     "  device), --buffer-size the block size in units of 1024 frames (2..10, default 8).\n"
@@ -54,8 +56,8 @@ const char* const kPlayUsage =
     "                          [--notes-out [--notes-channel C]] [--clock-out] [--clock-in]\n"
     "                          [--note CH=N]..."
     "                          [--program-change in|out|both] [--record-pads OUT.sng]\n"
-    "                          [-p N] [--seconds S] [--record OUT.wav [-f]] [--kit FILE]\n"
-    "                          [--userbank FILE] [-f]\n"
+    "                          [-p N | --arrangement] [--seconds S] [--record OUT.wav [-f]]\n"
+    "                          [--kit FILE] [--userbank FILE] [-f]\n"
     "  Plays through JACK (jackd, or PipeWire with pw-jack) as the client 'qtam', with the\n"
     "  ports main_L, main_R and channel1_L .. channel8_R. --transport follow (the default)\n"
     "  plays while the JACK transport rolls, from its position and a timebase master's\n"
@@ -112,6 +114,7 @@ struct PlayOptions {
     bool programIn = false, programOut = false;
     std::string recordPads;                  // where the song goes with the pad hits recorded
     std::vector<std::pair<int, int>> notes;  // channel 1..8, note 0..127
+    bool arrangement = false;                // song mode: the arrangement, entry by entry
 };
 
 // Runs `open` with stderr sent to /dev/null: sound libraries below SDL print their own
@@ -154,27 +157,16 @@ std::string SoundReport(const OpenedSound& opened, const PlaybackDriver& driver)
 // Nullopt (and the reason in `error`) when the words do not make a valid command.
 std::optional<PlayOptions> ParsePlayArgs(const std::vector<std::string>& words,
                                          std::string& error) {
-    const auto args = ParseArgs(words,
-                                {{"--pattern", 'p', true},
-                                 {"--seconds", 0, true},
-                                 {"--device", 0, true},
-                                 {"--buffer-size", 0, true},
-                                 {"--latency", 0, true},
-                                 {"--record", 0, true},
-                                 {"--kit", 0, true},
-                                 {"--userbank", 0, true},
-                                 {"--force", 'f', false},
-                                 {"--jack", 0, false},
-                                 {"--transport", 0, true},
-                                 {"--no-connect", 0, false},
-                                 {"--notes-out", 0, false},
-                                 {"--notes-channel", 0, true},
-                                 {"--clock-out", 0, false},
-                                 {"--clock-in", 0, false},
-                                 {"--program-change", 0, true},
-                                 {"--record-pads", 0, true},
-                                 {"--note", 0, true, true}},
-                                error);
+    const auto args = ParseArgs(
+        words,
+        {{"--pattern", 'p', true},   {"--seconds", 0, true},        {"--device", 0, true},
+         {"--buffer-size", 0, true}, {"--latency", 0, true},        {"--record", 0, true},
+         {"--kit", 0, true},         {"--userbank", 0, true},       {"--force", 'f', false},
+         {"--jack", 0, false},       {"--transport", 0, true},      {"--no-connect", 0, false},
+         {"--notes-out", 0, false},  {"--notes-channel", 0, true},  {"--clock-out", 0, false},
+         {"--clock-in", 0, false},   {"--program-change", 0, true}, {"--record-pads", 0, true},
+         {"--note", 0, true, true},  {"--arrangement", 0, false}},
+        error);
     if (!args) return std::nullopt;
     if (args->positional.size() != 1) {
         error = args->positional.empty() ? "no song given" : "more than one song given";
@@ -202,6 +194,11 @@ std::optional<PlayOptions> ParsePlayArgs(const std::vector<std::string>& words,
         o.seconds = v;
     }
     o.record = args->Value("--record").value_or("");
+    o.arrangement = args->Has("--arrangement");
+    if (o.arrangement && args->Value("--pattern")) {
+        error = "--arrangement plays every entry: no -p with it";
+        return std::nullopt;
+    }
     o.force = args->Has("--force");
     o.jack = args->Has("--jack");
     o.connect = !args->Has("--no-connect");
@@ -328,6 +325,21 @@ std::vector<std::string> PlayInputs(const LoadOptions& load) {
     return inputs;
 }
 
+// Song mode for --arrangement; false (told) when the song has none.
+bool TakeArrangement(Machine& m, const PlayOptions& o) {
+    if (!o.arrangement) return true;
+    if (m.arrangement.empty()) {
+        Fail(o.load.song + " has no arrangement to play");
+        return false;
+    }
+    m.editor.SongMode = true;
+    return true;
+}
+
+std::string PlayedWhat(const PlayOptions& o) {
+    return o.arrangement ? "the arrangement" : "pattern " + std::to_string(o.load.pattern);
+}
+
 // The settings that make the playback driver a JACK client as the options ask.
 WaveDeviceSettings JackSettings(const Machine& m, const PlayOptions& o) {
     WaveDeviceSettings s;
@@ -411,7 +423,10 @@ int PlayThroughJack(Machine& m, const PlayOptions& o) {
         o.seconds ? static_cast<std::int64_t>(*o.seconds * jack.Rate() + 0.5) : INT64_MAX;
     // Follow waits for the transport, clock in for the clock's Start.
     if (o.sync != TransportSync::Follow && !o.clockIn) transport.Start();
-    while (!interrupted && !lost && driver.PlayedFrames() < target) {
+    bool started = false;  // an arrangement that ended has stopped playing
+    while (!interrupted && !lost && driver.PlayedFrames() < target &&
+           !(o.arrangement && started && !m.Playing)) {
+        started = started || m.Playing;
         events.ProcessEvents();
         ::usleep(20000);  // a signal ends the sleep at once: Ctrl-C leaves the server promptly
     }
@@ -436,8 +451,8 @@ int PlayThroughJack(Machine& m, const PlayOptions& o) {
              " s of playing: " + jack.LostReason() + "; start it again and play again");
     }
     char line[160];
-    std::snprintf(line, sizeof line, "Played %.2f s of pattern %d through JACK, %llu xruns%s\n",
-                  played, o.load.pattern, static_cast<unsigned long long>(xruns),
+    std::snprintf(line, sizeof line, "Played %.2f s of %s through JACK, %llu xruns%s\n", played,
+                  PlayedWhat(o).c_str(), static_cast<unsigned long long>(xruns),
                   interrupted ? " (interrupted)" : "");
     std::cout << line;
     if (!recorded) CannotWrite(o.record, "the recording could not be finished");
@@ -462,14 +477,14 @@ int RunPlay(const std::vector<std::string>& words) {
     if (o.jack) {
         TerminalPrompter prompter(true);
         auto m = NewMachine(prompter);
-        if (!LoadForCommand(*m, o.load)) return kExitFailure;
-        ResetTransport(*m);  // measure 1 of the chosen pattern
+        if (!LoadForCommand(*m, o.load) || !TakeArrangement(*m, o)) return kExitFailure;
+        ResetTransport(*m);  // measure 1 of the chosen pattern, or of entry 1
         return PlayThroughJack(*m, o);
     }
     TerminalPrompter prompter(true);  // the recording's target was checked above
     auto m = NewMachine(prompter);
-    if (!LoadForCommand(*m, o.load)) return kExitFailure;
-    ResetTransport(*m);  // measure 1 of the chosen pattern
+    if (!LoadForCommand(*m, o.load) || !TakeArrangement(*m, o)) return kExitFailure;
+    ResetTransport(*m);  // measure 1 of the chosen pattern, or of entry 1
 
     EventQueue events;
     PlaybackDriver driver(*m, events);
@@ -524,7 +539,8 @@ int RunPlay(const std::vector<std::string>& words) {
         recorded = finished;
     };
     transport.Start();
-    while (!interrupted && !lost && driver.PlayedFrames() < target)
+    // An arrangement that ends stops playing by itself.
+    while (!interrupted && !lost && driver.PlayedFrames() < target && m->Playing)
         events.WaitAndProcess(std::chrono::milliseconds(200));
     if (!lost) recorded = transport.Stop();  // finishes a recording
     const std::string sound = SoundReport(opened, driver);
@@ -543,7 +559,7 @@ int RunPlay(const std::vector<std::string>& words) {
         CannotWrite(o.record, "the recording could not be finished");
     }
     char line[120];
-    std::snprintf(line, sizeof line, "Played %.2f s of pattern %d%s\n", played, o.load.pattern,
+    std::snprintf(line, sizeof line, "Played %.2f s of %s%s\n", played, PlayedWhat(o).c_str(),
                   interrupted ? " (interrupted)"
                   : lost      ? " (the sound device was lost)"
                               : "");

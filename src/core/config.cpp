@@ -117,6 +117,11 @@ ConfigSettings ReadConfigSettings(const PrivateProfile& p) {
         const std::string song = p.ReadString(kRecent, RecentKey(n), "");
         if (!song.empty()) RememberRecentSong(s.RecentSongs, song);
     }
+    s.ArrangementShown = p.ReadInteger(kWindow, "ArrangementShown", s.ArrangementShown);
+    s.ArrangementPosX = p.ReadInteger(kWindow, "ArrangementPosX", s.ArrangementPosX);
+    s.ArrangementPosY = p.ReadInteger(kWindow, "ArrangementPosY", s.ArrangementPosY);
+    s.ArrangementWidth = p.ReadInteger(kWindow, "ArrangementWidth", s.ArrangementWidth);
+    s.ArrangementHeight = p.ReadInteger(kWindow, "ArrangementHeight", s.ArrangementHeight);
     return s;
 }
 
@@ -158,6 +163,11 @@ void WriteConfigSettings(const ConfigSettings& s, PrivateProfile& p) {
     p.WriteInteger(kWindow, "GridPosY", s.GridPosY);
     p.WriteInteger(kWindow, "GridWidth", s.GridWidth);
     p.WriteInteger(kWindow, "GridHeight", s.GridHeight);
+    p.WriteInteger(kWindow, "ArrangementShown", s.ArrangementShown);
+    p.WriteInteger(kWindow, "ArrangementPosX", s.ArrangementPosX);
+    p.WriteInteger(kWindow, "ArrangementPosY", s.ArrangementPosY);
+    p.WriteInteger(kWindow, "ArrangementWidth", s.ArrangementWidth);
+    p.WriteInteger(kWindow, "ArrangementHeight", s.ArrangementHeight);
     p.WriteInteger(kMetronome, "On", s.MetronomeOn);
     p.WriteInteger(kMetronome, "Level", s.MetronomeLevel);
     p.WriteInteger(kMetronome, "CountInRecord", s.CountInRecord);

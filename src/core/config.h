@@ -90,6 +90,12 @@ struct ConfigSettings {
     int CountInStart = 0;
     // [Recent]: the songs last opened or saved, the newest first (Song1..Song8).
     std::vector<std::string> RecentSongs;
+    // The arrangement window, as the grid.
+    int ArrangementShown = 0;
+    int ArrangementPosX = 0;
+    int ArrangementPosY = 0;
+    int ArrangementWidth = 0;
+    int ArrangementHeight = 0;
 };
 
 // File > Recent songs holds this many.

@@ -15,6 +15,7 @@
 #include <random>
 #include <string>
 
+#include "core/arrangement.h"
 #include "core/files.h"
 #include "core/player.h"
 #include "core/prompter.h"
@@ -31,6 +32,8 @@ struct EditorState {
     std::string SongFileName;
     bool StartPrepared = false;
     bool HumanizeChecked = false;  // the Humanize menu item; the mixer reads it at every trigger
+    bool SongMode = false;         // the Song/Pattern switch: playback walks the arrangement
+    std::uint16_t StartEntry = 1;  // the entry a start in song mode begins at
     std::string SongFolder;        // where the song dialogs start
     std::string PanelCaption;      // the groove panel's caption, rebuilt by UpdateTitle
 
@@ -75,6 +78,10 @@ struct Machine {
     // The Song as it was last saved or opened: the Song is changed exactly when its bytes
     // differ from these (SongChanged below).
     Song savedSong{};
+    // The order of the patterns in a whole track, part of the document like the Song, and as
+    // it was last saved or opened.
+    Arrangement arrangement{};
+    Arrangement savedArrangement{};
     EditorState editor;
     Banks banks;
     BankActivation activation;
@@ -106,22 +113,27 @@ private:
 inline Player& PlayerOf(Machine& m) {
     Player& p = m.player;
     p.song = &m.song;
+    p.arrangement = &m.arrangement;
     p.sounds = &m.banks.byInstrument;
     p.random = &m.random;
     p.startPattern = m.editor.CurrentPattern;
     p.humanize = m.editor.HumanizeChecked;
+    p.songMode = m.editor.SongMode && !m.arrangement.empty();
+    p.startEntry = m.editor.StartEntry;
     return p;
 }
 
-// The changed mark, the one place that decides it: the Song's bytes differ from the state last
-// saved or opened. Windows only show it.
+// The changed mark, the one place that decides it: the Song's or the arrangement's bytes differ
+// from the state last saved or opened. Windows only show it.
 inline bool SongChanged(const Machine& m) {
-    return std::memcmp(&m.song, &m.savedSong, sizeof(Song)) != 0;
+    return std::memcmp(&m.song, &m.savedSong, sizeof(Song)) != 0 ||
+           std::memcmp(&m.arrangement, &m.savedArrangement, sizeof(Arrangement)) != 0;
 }
 
 // The Song as it stands is the saved state (after a new song, an open or a save).
 inline void MarkSongSaved(Machine& m) {
     m.savedSong = m.song;
+    m.savedArrangement = m.arrangement;
 }
 
 }  // namespace qtam

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <random>
 
+#include "core/arrangement.h"
 #include "core/sample_bank.h"
 #include "core/song.h"
 
@@ -26,6 +27,14 @@ struct PlayClock {
     // Frames per second of the output: the sounds are 44100 Hz, and at another rate the
     // step lengths are counted in its frames and the voices read 44100 / Rate samples a frame.
     std::int32_t Rate = 44100;
+    // Song mode: the arrangement entry playing (0: patterns loop as queued), its pass, the
+    // channels it mutes (bit c-1), an entry to go to at the end of the measure playing (0:
+    // none), and whether a list that stops has ended (the voices ring out, nothing triggers).
+    std::uint16_t Entry = 0;
+    std::uint8_t Pass = 1;
+    std::uint8_t EntryMutes = 0;
+    std::uint16_t JumpEntry = 0;
+    bool Ended = false;
 };
 
 // Where the live mixer began a step: the frame counted from the start of live playback, and
@@ -35,6 +44,8 @@ struct StepStart {
     std::uint8_t pattern = 1;
     std::uint8_t measure = 1;
     std::uint8_t step = 1;
+    std::uint8_t pass = 1;    // song mode: the entry's pass
+    std::uint16_t entry = 0;  // song mode: the arrangement entry; 0 outside it
 };
 
 // The step starts of the live mixer since the start of live playback, the newest kSize kept:
@@ -82,9 +93,12 @@ struct Player {
     // What it reads: never null while it mixes.
     const Song* song = nullptr;
     const SoundTable* sounds = nullptr;
-    std::mt19937* random = nullptr;  // humanize draws from it
-    std::uint8_t startPattern = 1;   // where a start or a rewind begins: the edited pattern
-    bool humanize = false;           // the Humanize switch, read at every trigger
+    const Arrangement* arrangement = nullptr;  // read in song mode only
+    std::mt19937* random = nullptr;            // humanize draws from it
+    std::uint8_t startPattern = 1;  // where a start or a rewind begins: the edited pattern
+    bool humanize = false;          // the Humanize switch, read at every trigger
+    bool songMode = false;          // a start or a rewind begins at an arrangement entry:
+    std::uint16_t startEntry = 1;   // this one (entry 1 when it is past the end)
 
     // What it moves.
     PlayClock clock;
@@ -93,6 +107,10 @@ struct Player {
     std::array<Voice, kChannels + 1> voices{};  // 1-based; [0] unused
 
     Voice& voice(int channel) { return voices[channel]; }
+    // A channel is silent when its pattern mutes it or the arrangement entry playing does.
+    bool muted(const ChannelSettings& cs, int channel) const {
+        return cs.mute[channel - 1] != 0 || MutesChannel(clock.EntryMutes, channel);
+    }
     const Voice& voice(int channel) const { return voices[channel]; }
 };
 

@@ -274,8 +274,8 @@ void AccumulateRun(Player& m, std::int32_t* accL, std::int32_t* accR, int frames
         }
         if (!v.active) continue;
         const SampleSlot* sound = SlotOf(*m.sounds, cs.instrument[c - 1]);
-        MixVoiceRun<Mixer>(v, sound, Mixer::Math(v, cs, c), cs.mute[c - 1] != 0, left, right,
-                           frames, kernels);
+        MixVoiceRun<Mixer>(v, sound, Mixer::Math(v, cs, c), m.muted(cs, c), left, right, frames,
+                           kernels);
     }
     if (channels == nullptr) return;
     for (int c = 0; c < kChannels; ++c)
@@ -307,7 +307,7 @@ void AccumulateRunTapped(Player& m, std::int32_t* accL, std::int32_t* accR, int 
         Voice& v = m.voice(c);
         if (!v.active) continue;
         const SampleSlot* sound = SlotOf(*m.sounds, cs.instrument[c - 1]);
-        MixVoiceRun<LiveMixer>(v, sound, LiveMixer::Math(v, cs, c), cs.mute[c - 1] != 0, tapL, tapR,
+        MixVoiceRun<LiveMixer>(v, sound, LiveMixer::Math(v, cs, c), m.muted(cs, c), tapL, tapR,
                                frames, kernels);
         for (int f = 0; f < frames; ++f) {
             accL[f] += tapL[f];
@@ -398,7 +398,7 @@ void MixLiveBlock(Player& m, std::int16_t* out, int frames, ChannelTaps* taps) {
             MixLiveFrame(m, out + 2 * f, taps, f);
             f += 1;
             // The tick began a step: its first frame is the next one.
-            if (m.clock.StepCounter == 1) RecordStepStart(m, first + f);
+            if (m.clock.StepCounter == 1 && !m.clock.Ended) RecordStepStart(m, first + f);
         }
     }
     m.stepStarts.mixedFrames = first + std::max(frames, 0);
@@ -440,7 +440,7 @@ StereoFrame MixDiskFrame(Player& m, const StemOut& stems) {
         const PanPair own = DiskPair(DiskMixer::Math(v, cs, c), sample, kPanScales.byPan[v.pan]);
         acc = AddPair(acc, own);
         if (stems.at != nullptr) stems.Put(c, 0, LeftOf(own), RightOf(own));
-        if (advancing) AdvanceVoice(v, cs.mute[c - 1] != 0);
+        if (advancing) AdvanceVoice(v, m.muted(cs, c));
     }
     const StereoFrame frame{ApplyMainVolume(LeftOf(acc), k.MainVolume),
                             ApplyMainVolume(RightOf(acc), k.MainVolume)};

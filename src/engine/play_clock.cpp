@@ -38,7 +38,7 @@ void LogTrigger(Player& m, int channel, int level) {
 void TriggerByClock(Player& m, int channel) {
     const StepCell& cell = PlayCell(m, channel, m.clock.PlayStep);
     const ChannelSettings& cs = m.song->settings(m.clock.PlayPattern);
-    if (!cell.hasNote() || cs.mute[channel - 1]) return;
+    if (!cell.hasNote() || m.muted(cs, channel)) return;
 
     Voice& v = m.voice(channel);
     v.active = 1;
@@ -61,7 +61,7 @@ void TriggerAtStart(Player& m, int channel, StartKind kind) {
     if (!cell.hasNote()) return;
     const ChannelSettings& cs = m.song->settings(m.clock.PlayPattern);
     Voice& v = m.voice(channel);
-    if (cs.mute[channel - 1]) {
+    if (m.muted(cs, channel)) {
         if (kind != StartKind::NextRender) v.active = 0;
         return;
     }
@@ -88,12 +88,54 @@ void ClearVoices(Player& m) {
     }
 }
 
+bool InSongMode(const Player& m) {
+    return m.clock.Entry != 0 && m.arrangement != nullptr;
+}
+
+void AdvanceVoices(Player& m) {
+    const ChannelSettings& cs = m.song->settings(m.clock.PlayPattern);
+    for (int c = 1; c <= kChannels; ++c)
+        if (m.voice(c).active) AdvanceVoice(m.voice(c), m.muted(cs, c));
+}
+
+// The clock has just moved to step 1 of the next measure in song mode: a jump asked for, the
+// next measure of the pass, the next pass, or the next entry. False when the list ends there.
+bool NextSongMeasure(Player& m) {
+    PlayClock& k = m.clock;
+    const Arrangement& a = *m.arrangement;
+    if (a.empty()) {  // the list was emptied while playing: the pattern loops on
+        LeaveSongMode(m);
+        if (k.PlayMeasure > MeasureCountOf(*m.song, k.PlayPattern)) k.PlayMeasure = 1;
+        return true;
+    }
+    if (k.JumpEntry != 0) {
+        const int jump = std::min<int>(k.JumpEntry, a.count);
+        k.JumpEntry = 0;
+        EnterEntry(m, jump);
+        return true;
+    }
+    if (k.PlayMeasure <= MeasureCountOf(*m.song, k.PlayPattern)) return true;
+    k.PlayMeasure = 1;
+    if (k.Entry <= a.count && k.Pass < a.entry(k.Entry).repeats) {
+        k.Pass += 1;
+        return true;
+    }
+    int next = k.Entry + 1;
+    if (next > a.count) {
+        if (a.loopTo < 1 || a.loopTo > a.count) return false;
+        next = a.loopTo;
+    }
+    EnterEntry(m, next);
+    return true;
+}
+
 void PositionAtMeasure(Player& m, int measure) {
     PlayClock& k = m.clock;
     k.PlayMeasure = static_cast<std::uint8_t>(std::clamp(measure, 1, kMeasures));
     k.PlayPattern = k.NextPattern = m.startPattern;
     k.PlayStep = 1;
     k.StepCounter = 0;
+    LeaveSongMode(m);
 }
 
 }  // namespace
@@ -161,7 +203,7 @@ void ChokeHihats(Player& m) {
         const int p2 = sound->hihat2 ? PartnerCode(instrument, sound->hihat2) : -1;
         if (p1 < 0 && p2 < 0) continue;
         for (int j = 1; j <= kChannels; ++j) {
-            if (j == i || cs.mute[j - 1]) continue;
+            if (j == i || m.muted(cs, j)) continue;
             if (!PlayCell(m, j, m.clock.PlayStep).hasLoudNote()) continue;
             const int other = cs.instrument[j - 1];
             if (other == p1 || other == p2) {
@@ -175,10 +217,9 @@ void ChokeHihats(Player& m) {
 void Tick(Player& m) {
     PlayClock& k = m.clock;
     k.StepCounter += 1;
-    if (k.StepCounter < k.StepLength[k.PlayStep]) {
-        const ChannelSettings& cs = m.song->settings(k.PlayPattern);
-        for (int c = 1; c <= kChannels; ++c)
-            if (m.voice(c).active) AdvanceVoice(m.voice(c), cs.mute[c - 1] != 0);
+    if (k.StepCounter < k.StepLength[k.PlayStep] || k.Ended) {
+        if (k.Ended) k.StepCounter = 1;  // the clock stands still while the voices ring out
+        AdvanceVoices(m);
         return;
     }
     k.PlayStep += 1;
@@ -186,7 +227,12 @@ void Tick(Player& m) {
     if (k.PlayStep > StepsPerMeasureOf(*m.song)) {
         k.PlayStep = 1;
         k.PlayMeasure += 1;
-        if (k.PlayMeasure > MeasureCountOf(*m.song, k.PlayPattern)) {
+        if (InSongMode(m)) {
+            if (!NextSongMeasure(m)) {
+                EndArrangement(m);
+                return;
+            }
+        } else if (k.PlayMeasure > MeasureCountOf(*m.song, k.PlayPattern)) {
             k.PlayMeasure = 1;
             k.PlayPattern = std::clamp<std::uint8_t>(k.NextPattern, 1, kPatterns);
         }
@@ -203,7 +249,53 @@ void RewindClock(Player& m) {
     k.PlayPattern = k.NextPattern = m.startPattern;
     k.PlayStep = 1;
     k.StepCounter = 1;
+    LeaveSongMode(m);
+    if (m.songMode && m.arrangement != nullptr && !m.arrangement->empty())
+        EnterEntry(m, m.startEntry <= m.arrangement->count ? m.startEntry : 1);
     ClearVoices(m);
+}
+
+void EnterEntry(Player& m, int entry) {
+    PlayClock& k = m.clock;
+    entry = std::clamp(entry, 1, kMaxEntries);
+    const ArrangementEntry& e = m.arrangement->entry(entry);
+    k.Entry = static_cast<std::uint16_t>(entry);
+    k.Pass = 1;
+    k.EntryMutes = e.mutes;
+    k.Ended = false;
+    k.PlayMeasure = 1;
+    k.PlayPattern = k.NextPattern = std::clamp<std::uint8_t>(e.pattern, 1, kPatterns);
+}
+
+void LeaveSongMode(Player& m) {
+    PlayClock& k = m.clock;
+    k.Entry = 0;
+    k.Pass = 1;
+    k.EntryMutes = 0;
+    k.JumpEntry = 0;
+    k.Ended = false;
+}
+
+bool PlaceInArrangement(Player& m, std::int64_t measure) {
+    const ArrangementPlace at = PlaceOfMeasure(*m.song, *m.arrangement, measure);
+    if (at.entry == 0) {
+        EndArrangement(m);
+        return false;
+    }
+    EnterEntry(m, at.entry);
+    m.clock.Pass = static_cast<std::uint8_t>(at.pass);
+    m.clock.PlayMeasure = static_cast<std::uint8_t>(at.measure);
+    return true;
+}
+
+void EndArrangement(Player& m) {
+    PlayClock& k = m.clock;
+    // The clock stays on the last step played, which the windows show.
+    k.Ended = true;
+    k.JumpEntry = 0;
+    k.PlayStep = static_cast<std::uint8_t>(StepsPerMeasureOf(*m.song));
+    k.PlayMeasure = static_cast<std::uint8_t>(MeasureCountOf(*m.song, k.PlayPattern));
+    k.StepCounter = 1;
 }
 
 void ResetTransport(Machine& m) {

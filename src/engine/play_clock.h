@@ -27,14 +27,28 @@ void ChokeHihats(Player& m);
 // Thread: owner.
 void Tick(Player& m);
 
-// The clock back at step 1 of measure 1 of the edited pattern, every voice silent; Playing and
-// Streaming are left alone.
+// The clock back at step 1 of measure 1 of the edited pattern (in song mode, of the
+// arrangement's start entry), every voice silent; Playing and Streaming are left alone.
 // Thread: owner.
 void RewindClock(Player& m);
 // RewindClock after a stop: Playing and Streaming cleared as well (a stream file is finished
 // by the caller beforehand).
 // Thread: owner.
 void ResetTransport(Machine& m);
+// Song mode. The clock at measure 1 of arrangement entry 1..count, its first pass, with the
+// entry's mutes; the step and the voices are left alone.
+// Thread: whichever owns `m`; never allocates, locks or does I/O.
+void EnterEntry(Player& m, int entry);
+// Out of song mode: patterns loop as queued. Thread: whichever owns `m`.
+void LeaveSongMode(Player& m);
+// The clock at the entry, pass and measure of arrangement measure `measure` (0 at the start
+// of entry 1); past the end of a list that stops, the arrangement has ended (false).
+// Thread: whichever owns `m`; never allocates, locks or does I/O.
+bool PlaceInArrangement(Player& m, std::int64_t measure);
+// The list has ended: nothing more triggers, the voices ring out.
+// Thread: whichever owns `m`; never allocates, locks or does I/O.
+void EndArrangement(Player& m);
+
 // Triggers the notes at step 1 of PlayMeasure for a start of live playback, and begins the
 // record of step starts there.
 // Thread: owner.

@@ -15,7 +15,8 @@ void BeginStepStarts(Player& m) {
 void RecordStepStart(Player& m, std::int64_t frame) {
     StepStartLog& log = m.stepStarts;
     log.starts[static_cast<std::size_t>(log.count % StepStartLog::kSize)] = {
-        frame, m.clock.PlayPattern, m.clock.PlayMeasure, m.clock.PlayStep};
+        frame,        m.clock.PlayPattern, m.clock.PlayMeasure, m.clock.PlayStep,
+        m.clock.Pass, m.clock.Entry};
     log.count += 1;
 }
 
@@ -35,7 +36,8 @@ PlayPosition StepAtFrame(const StepStartLog& log, std::int64_t frame) {
             hi = mid - 1;
     }
     const StepStart& s = at(lo);
-    return {s.pattern, s.measure, s.step, s.frame, lo + 1 < log.count ? at(lo + 1).frame : -1};
+    return {s.pattern, s.measure, s.step, s.frame, lo + 1 < log.count ? at(lo + 1).frame : -1,
+            s.entry,   s.pass};
 }
 
 double FramesUntilNextStep(const PlayPosition& at, double heard, std::int64_t mixedFrames) {

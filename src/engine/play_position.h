@@ -23,6 +23,8 @@ struct PlayPosition {
     int step = 0;
     std::int64_t start = -1;      // frame at which it begins
     std::int64_t nextStart = -1;  // frame at which the step after it begins; -1 not yet mixed
+    int entry = 0;                // song mode: the arrangement entry (0 outside song mode)
+    int pass = 0;                 // song mode: the entry's pass
 
     bool known() const { return step > 0; }
 };

@@ -273,6 +273,102 @@ bool CreateStreamFile(Machine& m, const std::string& fileName) {
     return OpenStreamFile(m, fileName, false);
 }
 
+namespace {
+
+bool WantsStems(const RenderProgress& progress) {
+    return std::any_of(progress.stems.begin(), progress.stems.end(),
+                       [](StreamSink* s) { return s != nullptr; });
+}
+
+// Hands `chunk` frames just mixed (and each channel's share) to the stream, the stems and the
+// observer, and moves the gauge by their share of `total` frames.
+void WriteChunk(Machine& m, const StereoFrame* buffer, const StereoFrame* shares, int chunk,
+                double total, RenderProgress& progress) {
+    if (total > 0) {
+        progress.accumulator += chunk / total * 98;
+        if (progress.gauge.SetProgress(static_cast<int>(std::lrint(progress.accumulator))))
+            ShowProgress(progress.observer, progress.gauge.Percent());
+    }
+    if (m.stream != nullptr)
+        m.stream->Append(buffer, static_cast<std::size_t>(chunk) * sizeof(StereoFrame));
+    for (int c = 0; c < kChannels; ++c)
+        if (progress.stems[c] != nullptr)
+            progress.stems[c]->Append(shares + std::size_t(c) * chunk,
+                                      static_cast<std::size_t>(chunk) * sizeof(StereoFrame));
+    if (progress.observer != nullptr && progress.observer->frames)
+        progress.observer->frames(buffer, chunk);
+}
+
+bool AnyVoiceSounds(const Player& p) {
+    for (int c = 1; c <= kChannels; ++c)
+        if (p.voice(c).active) return true;
+    return false;
+}
+
+// Mixes runs of `p` of at most `most()` frames each until `done()` says so after a run.
+template <class Done, class Most>
+void RenderUntil(Machine& m, Player& p, RenderProgress& progress, double total, Done done,
+                 Most most) {
+    const bool stems = WantsStems(progress);
+    StereoFrame buffer[kChunkFrames];
+    std::vector<StereoFrame> shares(stems ? std::size_t{kChannels} * kChunkFrames : 0);
+    std::vector<StereoFrame> run(stems ? std::size_t{kChannels} * kChunkFrames : 0);
+    while (!done()) {
+        // Runs gathered into a chunk, each channel's share moved to its place afterwards.
+        int chunk = 0;
+        while (chunk < kChunkFrames && !done()) {
+            const int n = std::clamp(most(), 1, kChunkFrames - chunk);
+            if (stems) {
+                MixFramesWithStems(p, buffer + chunk, run.data(), n);
+                for (int c = 0; c < kChannels; ++c)
+                    std::copy_n(run.begin() + std::ptrdiff_t(c) * n, n,
+                                shares.begin() + std::ptrdiff_t(c) * kChunkFrames + chunk);
+            } else {
+                MixFrames(p, buffer + chunk, n);
+            }
+            chunk += n;
+        }
+        for (int c = 1; c < kChannels && stems; ++c)
+            std::copy_n(shares.begin() + std::ptrdiff_t(c) * kChunkFrames, chunk,
+                        shares.begin() + std::ptrdiff_t(c) * chunk);
+        WriteChunk(m, buffer, shares.data(), chunk, total, progress);
+    }
+}
+
+// After the last measure nothing more is triggered, and the sounds ring out until every voice
+// has ended.
+void RenderTail(Machine& m, Player& p, RenderProgress& progress) {
+    p.clock.Ended = true;
+    p.clock.StepCounter = 1;
+    RenderUntil(
+        m, p, progress, 0, [&] { return !AnyVoiceSounds(p); }, [] { return 1; });
+}
+
+// The whole arrangement once through, as live playback plays it from a start in song mode: each
+// entry starts where the last measure ended, voices ring over. A list that loops is played
+// once, its end taken as a stop. Then the tail.
+void RenderArrangement(Machine& m, RenderProgress& progress) {
+    Arrangement once = m.arrangement;
+    once.loopTo = 0;
+    Player& p = PlayerOf(m);
+    p.arrangement = &once;
+    p.songMode = true;
+    const std::int64_t measures = ArrangementMeasures(m.song, once);
+    progress.measuresToRender = static_cast<int>(std::max<std::int64_t>(measures, 1));
+    const double total = static_cast<double>(p.clock.MeasureLength) * progress.measuresToRender;
+    ShowActivity(progress.observer, kActivityRenderingArrangement);
+    RewindClock(p);
+    PrepareStart(p);
+    // Runs end with their step, so that the list ends on the last frame of a run.
+    RenderUntil(
+        m, p, progress, total, [&] { return p.clock.Ended; },
+        [&] { return p.clock.StepLength[p.clock.PlayStep] - p.clock.StepCounter; });
+    RenderTail(m, p, progress);
+    p.arrangement = &m.arrangement;
+}
+
+}  // namespace
+
 void RenderMeasure(Machine& m, int measure, RenderProgress& progress) {
     m.player.clock.PlayMeasure = static_cast<std::uint8_t>(std::clamp(measure, 1, kMeasures));
     std::int32_t remaining = m.player.clock.MeasureLength;
@@ -281,8 +377,7 @@ void RenderMeasure(Machine& m, int measure, RenderProgress& progress) {
     ShowActivity(progress.observer, RenderingMeasureText(measure));
 
     StereoFrame buffer[kChunkFrames];
-    const bool stems = std::any_of(progress.stems.begin(), progress.stems.end(),
-                                   [](StreamSink* s) { return s != nullptr; });
+    const bool stems = WantsStems(progress);
     std::vector<StereoFrame> shares(stems ? std::size_t{kChannels} * kChunkFrames : 0);
     while (remaining > 0) {
         const int chunk = std::min(remaining, kChunkFrames);
@@ -290,20 +385,8 @@ void RenderMeasure(Machine& m, int measure, RenderProgress& progress) {
             MixFramesWithStems(PlayerOf(m), buffer, shares.data(), chunk);
         else
             MixFrames(PlayerOf(m), buffer, chunk);
-        if (total > 0) {
-            progress.accumulator += chunk / total * 98;
-            if (progress.gauge.SetProgress(static_cast<int>(std::lrint(progress.accumulator))))
-                ShowProgress(progress.observer, progress.gauge.Percent());
-        }
         remaining -= chunk;
-        if (m.stream != nullptr)
-            m.stream->Append(buffer, static_cast<std::size_t>(chunk) * sizeof(StereoFrame));
-        for (int c = 0; c < kChannels; ++c)
-            if (progress.stems[c] != nullptr)
-                progress.stems[c]->Append(shares.data() + std::size_t(c) * chunk,
-                                          static_cast<std::size_t>(chunk) * sizeof(StereoFrame));
-        if (progress.observer != nullptr && progress.observer->frames)
-            progress.observer->frames(buffer, chunk);
+        WriteChunk(m, buffer, shares.data(), chunk, total, progress);
     }
 }
 
@@ -318,11 +401,15 @@ bool FinishStream(Machine& m, StreamObserver* observer) {
 }
 
 void RenderOffline(Machine& m, StreamMode mode, StreamObserver* observer,
-                   const std::array<StreamSink*, 8>& stems) {
+                   const std::array<StreamSink*, 8>& stems, bool tail) {
     RenderProgress progress;
     progress.observer = observer;
     progress.stems = stems;
     ShowProgress(observer, 0);
+    if (mode == StreamMode::WholeArrangement) {
+        RenderArrangement(m, progress);
+        return;
+    }
     if (mode == StreamMode::CurrentMeasure) {
         const int measure = std::clamp<int>(m.editor.CurrentMeasure, 1, kMeasures);
         progress.measuresToRender = 1;
@@ -337,6 +424,7 @@ void RenderOffline(Machine& m, StreamMode mode, StreamObserver* observer,
             if (measure < count) NextRenderMeasure(PlayerOf(m), measure + 1);
         }
     }
+    if (tail) RenderTail(m, PlayerOf(m), progress);
 }
 
 bool RunStream(Machine& m, StreamMode mode, const std::string& fileName, StreamObserver* observer) {
@@ -353,20 +441,38 @@ bool RunStream(Machine& m, StreamMode mode, const std::string& fileName, StreamO
     return FinishStream(m, observer);
 }
 
-std::array<bool, 8> SoundingChannels(const Machine& m, StreamMode mode) {
-    const int p = std::clamp<int>(m.editor.CurrentPattern, 1, kPatterns);
-    const bool one = mode == StreamMode::CurrentMeasure;
-    const int from = one ? std::clamp<int>(m.editor.CurrentMeasure, 1, kMeasures) : 1;
-    const int to = one ? from : MeasureCountOf(m.song, p);
+namespace {
+
+// The channels of pattern p that sound in measures from..to, but those muted by `mutes`.
+void AddSoundingChannels(const Machine& m, int p, int from, int to, std::uint8_t mutes,
+                         std::array<bool, 8>& sounding) {
     const ChannelSettings& cs = m.song.settings(p);
-    std::array<bool, 8> sounding{};
     for (int c = 1; c <= kChannels; ++c) {
         const SampleSlot* sound = SlotOf(m.banks, cs.instrument[c - 1]);
-        if (cs.mute[c - 1] != 0 || sound == nullptr || !sound->hasSound()) continue;
+        if (cs.mute[c - 1] != 0 || MutesChannel(mutes, c) || sound == nullptr || !sound->hasSound())
+            continue;
         for (int meas = from; meas <= to && !sounding[c - 1]; ++meas)
             for (int s = 1; s <= StepsPerMeasureOf(m.song); ++s)
                 if (m.song.cell(p, meas, c, s).hasNote()) sounding[c - 1] = true;
     }
+}
+
+}  // namespace
+
+std::array<bool, 8> SoundingChannels(const Machine& m, StreamMode mode) {
+    std::array<bool, 8> sounding{};
+    if (mode == StreamMode::WholeArrangement) {
+        for (int n = 1; n <= m.arrangement.count; ++n) {
+            const ArrangementEntry& e = m.arrangement.entry(n);
+            AddSoundingChannels(m, e.pattern, 1, MeasureCountOf(m.song, e.pattern), e.mutes,
+                                sounding);
+        }
+        return sounding;
+    }
+    const int p = std::clamp<int>(m.editor.CurrentPattern, 1, kPatterns);
+    const bool one = mode == StreamMode::CurrentMeasure;
+    const int from = one ? std::clamp<int>(m.editor.CurrentMeasure, 1, kMeasures) : 1;
+    AddSoundingChannels(m, p, from, one ? from : MeasureCountOf(m.song, p), 0, sounding);
     return sounding;
 }
 
@@ -404,7 +510,7 @@ bool WriteRenderFiles(Machine& m, StreamMode mode, const RenderFiles& files,
 
     BusyCursor busy(*m.prompter);
     m.stream = main;
-    RenderOffline(m, mode, observer, stems);
+    RenderOffline(m, mode, observer, stems, files.tail);
     m.stream = nullptr;
     RewindClock(PlayerOf(m));
     if (main->dataBytes() == 0) return true;  // nothing was rendered, so nothing is written

@@ -19,6 +19,7 @@ struct Machine;
 
 inline constexpr const char* kMsgNoStreamName = "Some kind of shit hit the fan...";
 inline constexpr const char* kActivitySaving = "Saving soundfile";
+inline constexpr const char* kActivityRenderingArrangement = "Rendering the arrangement";
 // "Rendering measure 3"
 // Thread: any.
 std::string RenderingMeasureText(int measure);
@@ -67,9 +68,10 @@ bool FinishStream(Machine& m, StreamObserver* observer = nullptr);
 std::string StreamFileName(const Machine& m);
 
 enum class StreamMode {
-    CurrentMeasure,  // "Render current measure"
-    WholePattern,    // "Render whole pattern"
-    LiveSession,     // "Live session (record "play" to "stop")"
+    CurrentMeasure,    // "Render current measure"
+    WholePattern,      // "Render whole pattern"
+    LiveSession,       // "Live session (record "play" to "stop")"
+    WholeArrangement,  // "Whole arrangement": every entry once, then the sounds ring out
 };
 
 // The stream as the OK button runs it, without a dialog: ".WAV" is appended to a name
@@ -85,8 +87,10 @@ bool RunStream(Machine& m, StreamMode mode, const std::string& fileName,
 // share into its sink in `stems` when one is given. The caller opens and finishes the sinks;
 // afterwards the clock is where the render left it.
 // Thread: owner.
+// With `tail`, a measure or pattern render goes on after its last measure, triggering nothing,
+// until every voice has ended (a whole arrangement always does).
 void RenderOffline(Machine& m, StreamMode mode, StreamObserver* observer = nullptr,
-                   const std::array<StreamSink*, 8>& stems = {});
+                   const std::array<StreamSink*, 8>& stems = {}, bool tail = false);
 
 // The files of one offline render: the main mix, and one file per channel (stems) where a name
 // is given, all of one type.
@@ -95,6 +99,7 @@ struct RenderFiles {
     std::array<std::string, 8> stems;  // "" for no file
     SoundFileType type = SoundFileType::Wav;
     int quality = kDefaultOggQuality;  // Ogg Vorbis only
+    bool tail = false;                 // the sounds ring out after the last measure (RenderOffline)
 };
 
 // The channels a render of `mode` hears: not muted, with a note in the measures it renders and

@@ -59,6 +59,7 @@ void InitSong(Machine& m) {
     clock.PlayMeasure = clock.PlayPattern = clock.NextPattern = clock.PlayStep = 1;
 
     InitSongRecord(s, m.activation.UserbankPath, m.banks.userbank.description);
+    m.arrangement = Arrangement{};
     e.HumanizeChecked = false;
     SetTempo(PlayerOf(m), s.tempo, s.shuffle);
 

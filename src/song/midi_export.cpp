@@ -152,26 +152,46 @@ std::string SoundName(const Machine& m, int code) {
 
 }  // namespace
 
-std::vector<std::uint8_t> PatternAsMidi(const Machine& m, int pattern) {
+namespace {
+
+// One pattern played once, with the channels `mutes` silences (bit c-1) besides its own mutes.
+struct MidiPass {
+    int pattern;
+    std::uint8_t mutes;
+};
+
+bool Sounds(const Song& song, const MidiPass& pass, int ch) {
+    return song.settings(pass.pattern).mute[ch - 1] == 0 && !MutesChannel(pass.mutes, ch);
+}
+
+// The passes one after another, each pattern's measures in turn.
+std::vector<std::uint8_t> PassesAsMidi(const Machine& m, const std::vector<MidiPass>& passes,
+                                       const std::string& untitled) {
     const Song& song = m.song;
     const int steps = StepsPerMeasureOf(song);
-    const int measures = MeasureCountOf(song, pattern);
+    std::int64_t measures = 0;
+    for (const MidiPass& pass : passes) measures += MeasureCountOf(song, pass.pattern);
     // Frames to ticks: a quarter note is 2646000 / tempo frames.
     const double ticksPerFrame = kTicksPerQuarter * song.tempo / 2646000.0;
-    auto tickOf = [&](int measure, int step) {  // step 1..steps+1
-        std::int64_t frames = std::int64_t(measure - 1) * m.player.clock.MeasureLength;
+    auto tickOf = [&](std::int64_t measure, int step) {  // step 1..steps+1
+        std::int64_t frames = (measure - 1) * m.player.clock.MeasureLength;
         for (int s = 1; s < step; ++s) frames += m.player.clock.StepLength[s];
-        if (step > steps) frames = std::int64_t(measure) * m.player.clock.MeasureLength;
+        if (step > steps) frames = measure * m.player.clock.MeasureLength;
         return static_cast<std::uint32_t>(std::lround(static_cast<double>(frames) * ticksPerFrame));
     };
     const std::uint32_t end = tickOf(measures + 1, 1);
 
     std::vector<std::uint8_t> file = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1};
-    const ChannelSettings& cs = song.settings(pattern);
+    // A track for each channel that sounds in any pass and has a note, named after its first
+    // sound.
+    int firstPass[kChannels + 1] = {};
+    for (int ch = 1; ch <= kChannels; ++ch)
+        for (std::size_t i = 0; i < passes.size() && firstPass[ch] == 0; ++i)
+            if (Sounds(song, passes[i], ch)) firstPass[ch] = static_cast<int>(i) + 1;
 
     std::vector<Event> tempo;
     std::string title = Cp1252ToUtf8(song.title.str());
-    if (title.empty()) title = "Q.Tam pattern " + std::to_string(pattern);
+    if (title.empty()) title = untitled;
     tempo.push_back(Meta(0, 0x03, title));
     {
         const std::uint32_t perQuarter = static_cast<std::uint32_t>(60000000.0 / song.tempo + 0.5);
@@ -185,23 +205,30 @@ std::vector<std::uint8_t> PatternAsMidi(const Machine& m, int pattern) {
     std::vector<std::vector<Event>> channels;
 
     for (int ch = 1; ch <= kChannels; ++ch) {
-        if (cs.mute[ch - 1] != 0) continue;
-        const int code = cs.instrument[ch - 1];
-        const std::uint8_t note = DrumNoteFor(m, code, ch);
+        if (firstPass[ch] == 0) continue;
+        const int named = song.settings(passes[firstPass[ch] - 1].pattern).instrument[ch - 1];
         std::vector<Event> events;
         events.push_back(
-            Meta(0, 0x03, "Channel " + std::to_string(ch) + ": " + SoundName(m, code)));
-        for (int meas = 1; meas <= measures; ++meas)
-            for (int s = 1; s <= steps; ++s) {
-                const StepCell& c = song.cell(pattern, meas, ch, s);
-                if (c.velocity <= 0) continue;  // velocity 0 would be a note-off in MIDI
-                const std::uint32_t on = tickOf(meas, s);
-                const std::uint32_t off = std::max(on + 1, tickOf(meas, s + 1));
-                events.push_back({on,
-                                  {static_cast<std::uint8_t>(0x90 | kDrumChannel), note,
-                                   static_cast<std::uint8_t>(c.velocity)}});
-                events.push_back({off, {static_cast<std::uint8_t>(0x80 | kDrumChannel), note, 64}});
-            }
+            Meta(0, 0x03, "Channel " + std::to_string(ch) + ": " + SoundName(m, named)));
+        std::int64_t first = 0;  // the pass's first measure, counted from 0
+        for (const MidiPass& pass : passes) {
+            const int count = MeasureCountOf(song, pass.pattern);
+            const std::uint8_t note =
+                DrumNoteFor(m, song.settings(pass.pattern).instrument[ch - 1], ch);
+            for (int meas = 1; meas <= count && Sounds(song, pass, ch); ++meas)
+                for (int s = 1; s <= steps; ++s) {
+                    const StepCell& c = song.cell(pass.pattern, meas, ch, s);
+                    if (c.velocity <= 0) continue;  // velocity 0 would be a note-off in MIDI
+                    const std::uint32_t on = tickOf(first + meas, s);
+                    const std::uint32_t off = std::max(on + 1, tickOf(first + meas, s + 1));
+                    events.push_back({on,
+                                      {static_cast<std::uint8_t>(0x90 | kDrumChannel), note,
+                                       static_cast<std::uint8_t>(c.velocity)}});
+                    events.push_back(
+                        {off, {static_cast<std::uint8_t>(0x80 | kDrumChannel), note, 64}});
+                }
+            first += count;
+        }
         // Offs at a tick go before the next note's on at the same tick.
         std::stable_sort(events.begin(), events.end(), [](const Event& a, const Event& b) {
             if (a.tick != b.tick) return a.tick < b.tick;
@@ -220,8 +247,26 @@ std::vector<std::uint8_t> PatternAsMidi(const Machine& m, int pattern) {
     return file;
 }
 
+}  // namespace
+
+std::vector<std::uint8_t> PatternAsMidi(const Machine& m, int pattern) {
+    return PassesAsMidi(m, {{pattern, 0}}, "Q.Tam pattern " + std::to_string(pattern));
+}
+
+std::vector<std::uint8_t> ArrangementAsMidi(const Machine& m) {
+    std::vector<MidiPass> passes;
+    for (int n = 1; n <= m.arrangement.count; ++n) {
+        const ArrangementEntry& e = m.arrangement.entry(n);
+        for (int r = 0; r < e.repeats; ++r) passes.push_back({e.pattern, e.mutes});
+    }
+    return PassesAsMidi(m, passes, "Q.Tam arrangement");
+}
+
 bool ExportPatternAsMidi(Machine& m, const std::string& fileName) {
-    const std::vector<std::uint8_t> bytes = PatternAsMidi(m, m.editor.CurrentPattern);
+    // In song mode the whole track: every entry of the arrangement in turn.
+    const std::vector<std::uint8_t> bytes = m.editor.SongMode && !m.arrangement.empty()
+                                                ? ArrangementAsMidi(m)
+                                                : PatternAsMidi(m, m.editor.CurrentPattern);
     return SaveFileAsked(
         *m.prompter, WithDefaultExtension(fileName, ".mid"), false,
         [&](SafeFileWriter& out) { return out.Write(bytes.data(), bytes.size()); });

@@ -17,6 +17,10 @@ struct Machine;
 // is not muted, named after its sound, notes on MIDI channel 10 where the mixer starts them.
 // Thread: owner.
 std::vector<std::uint8_t> PatternAsMidi(const Machine& m, int pattern);
+// The whole arrangement, once through, the same way: each entry's pattern as often as it
+// repeats, one after another, without the channels the entry mutes; a track for each channel
+// that sounds in any entry. Thread: owner.
+std::vector<std::uint8_t> ArrangementAsMidi(const Machine& m);
 
 // The drum note of a channel playing sound `code` (a kit slot 1..20 by its General MIDI
 // drum, a userbank slot 101..120 by its name, otherwise by the channel's usual role): the
@@ -27,7 +31,8 @@ std::uint8_t DrumNoteFor(const Machine& m, int code, int channel);
 // Thread: owner.
 std::array<std::uint8_t, kChannels> DrumNotesOf(const Machine& m, int pattern);
 
-// File > Export MIDI file: the edited pattern into `fileName` (".mid" added to a name without
+// File > Export MIDI file: the edited pattern (in song mode, with an arrangement, the whole
+// arrangement) into `fileName` (".mid" added to a name without
 // any dot), asking before an existing file is replaced. False when nothing was written (the
 // user has been told why, or declined).
 // Thread: owner.

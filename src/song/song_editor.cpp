@@ -8,6 +8,7 @@
 #include "core/files.h"
 #include "core/machine.h"
 #include "engine/play_clock.h"
+#include "song/arrangement_edits.h"
 #include "song/edit_ops.h"
 #include "song/grooves.h"
 #include "song/init_song.h"
@@ -77,7 +78,7 @@ std::string MenuEditText(const Machine& m, MenuEdit edit) {
 }
 
 SongEditor::SongEditor(Machine& m) : m_(m) {
-    history_.Restart(m_.song);
+    history_.Restart(m_.song, m_.arrangement);
 }
 
 void SongEditor::Listen(Listener listener) {
@@ -89,7 +90,7 @@ void SongEditor::Announce(SongChange what) {
 }
 
 bool SongEditor::Record(std::string text) {
-    return history_.Record(m_.song, std::move(text));
+    return history_.Record(m_.song, m_.arrangement, std::move(text));
 }
 
 template <class Change>
@@ -307,16 +308,69 @@ void SongEditor::FollowSong() {
 
 bool SongEditor::Undo() {
     EndDrag();
-    if (!history_.Undo(m_.song)) return false;
+    if (!history_.Undo(m_.song, m_.arrangement)) return false;
     FollowSong();
     return true;
 }
 
 bool SongEditor::Redo() {
     EndDrag();
-    if (!history_.Redo(m_.song)) return false;
+    if (!history_.Redo(m_.song, m_.arrangement)) return false;
     FollowSong();
     return true;
+}
+
+// ---- The arrangement
+
+bool SongEditor::AddEntry(int at, int pattern, int repeats) {
+    return Edit("Add entry", SongChange::Arrangement,
+                [&] { return InsertEntry(m_.arrangement, at, pattern, repeats); });
+}
+
+bool SongEditor::AddEditedPattern(int at) {
+    return AddEntry(at, m_.editor.CurrentPattern, 1);
+}
+
+bool SongEditor::DuplicateEntry(int entry) {
+    return Edit(Numbered("Duplicate entry", entry), SongChange::Arrangement,
+                [&] { return qtam::DuplicateEntry(m_.arrangement, entry); });
+}
+
+bool SongEditor::DeleteEntry(int entry) {
+    return Edit(Numbered("Delete entry", entry), SongChange::Arrangement,
+                [&] { return qtam::DeleteEntry(m_.arrangement, entry); });
+}
+
+bool SongEditor::MoveEntry(int entry, int to) {
+    return Edit(Numbered("Move entry", entry), SongChange::Arrangement,
+                [&] { return qtam::MoveEntry(m_.arrangement, entry, to); });
+}
+
+bool SongEditor::SetEntryPattern(int entry, int pattern) {
+    return Edit(Numbered("Pattern entry", entry), SongChange::Arrangement,
+                [&] { return qtam::SetEntryPattern(m_.arrangement, entry, pattern); });
+}
+
+bool SongEditor::SetEntryRepeats(int entry, int repeats) {
+    return Edit(Numbered("Repeats entry", entry), SongChange::Arrangement,
+                [&] { return qtam::SetEntryRepeats(m_.arrangement, entry, repeats); });
+}
+
+bool SongEditor::SetEntryMutes(int entry, std::uint8_t mutes) {
+    return Edit(Numbered("Mutes entry", entry), SongChange::Arrangement,
+                [&] { return qtam::SetEntryMutes(m_.arrangement, entry, mutes); });
+}
+
+bool SongEditor::ToggleEntryMute(int entry, int channel) {
+    if (entry < 1 || entry > m_.arrangement.count || channel < 1 || channel > kChannels)
+        return false;
+    const auto bit = static_cast<std::uint8_t>(1u << (channel - 1));
+    return SetEntryMutes(entry, static_cast<std::uint8_t>(m_.arrangement.entry(entry).mutes ^ bit));
+}
+
+bool SongEditor::SetArrangementLoop(int loopTo) {
+    return Edit("Arrangement end", SongChange::Arrangement,
+                [&] { return qtam::SetArrangementLoop(m_.arrangement, loopTo); });
 }
 
 // ---- Files
@@ -358,7 +412,7 @@ void SongEditor::Started(const std::string& loadedFile) {
         LoadSongUserbank(m_);
         MarkSongSaved(m_);
     }
-    history_.Restart(m_.song);
+    history_.Restart(m_.song, m_.arrangement);
     UpdateTitle(m_);
     Announce(SongChange::Song);
 }
@@ -377,7 +431,7 @@ bool SongEditor::SaveSongTo(const std::string& songFile) {
 void SongEditor::TakeSong() {
     dragging_ = false;
     MarkSongSaved(m_);
-    history_.Restart(m_.song);
+    history_.Restart(m_.song, m_.arrangement);
     Announce(SongChange::Song);
 }
 
@@ -386,7 +440,7 @@ bool SongEditor::RunFlow(bool (*flow)(Machine&, const SongDialogs&), const SongD
     EndDrag();
     const bool done = flow(m_, dialogs);
     // Another Song in place starts an empty history; otherwise a save may have gone through.
-    if (done && replaces) history_.Restart(m_.song);
+    if (done && replaces) history_.Restart(m_.song, m_.arrangement);
     Announce(done && replaces ? SongChange::Song : SongChange::File);
     return done;
 }

@@ -32,12 +32,13 @@ struct SongInfoFields;
 
 // What an announcement says changed, so that a window repaints only that.
 enum class SongChange : std::uint8_t {
-    Step,      // one cell of the edited channel in the edited measure
-    Channels,  // the edited pattern's channel settings: mute, distortion, volume, instrument
-    Pattern,   // the edited pattern: its cells, its measure count
-    Song,      // anything of the Song: tempo, shuffle, steps, info, undo, redo, new, open
-    Position,  // the edit position: pattern, measure, channel or step (no edit)
-    File,      // the song's file, its saved state or the active userbank (captions, menus)
+    Step,         // one cell of the edited channel in the edited measure
+    Channels,     // the edited pattern's channel settings: mute, distortion, volume, instrument
+    Pattern,      // the edited pattern: its cells, its measure count
+    Song,         // anything of the Song: tempo, shuffle, steps, info, undo, redo, new, open
+    Position,     // the edit position: pattern, measure, channel or step (no edit)
+    File,         // the song's file, its saved state or the active userbank (captions, menus)
+    Arrangement,  // the arrangement: its entries or its end
 };
 
 // The items of the Edit menu that change the Song.
@@ -122,6 +123,21 @@ public:
     void ToggleHumanize();                 // "Humanize"
     void ApplySlide(SlideField field, DialogResult result, int start, int end);  // "Custom ..."
     bool ApplySongInfo(SongInfoDialog& dialog, const SongInfoFields& edited);    // "Song info"
+
+    // ---- The arrangement (song mode). Each is one entry: "Add entry", "Duplicate entry N",
+    // "Delete entry N", "Move entry N", "Pattern entry N", "Repeats entry N", "Mutes entry N",
+    // "Arrangement end". False, recording nothing, for a request out of range (see
+    // arrangement_edits.h).
+    bool AddEntry(int at, int pattern, int repeats = 1);  // before entry `at`; count+1 appends
+    bool AddEditedPattern(int at);                        // the edited pattern, once
+    bool DuplicateEntry(int entry);
+    bool DeleteEntry(int entry);
+    bool MoveEntry(int entry, int to);
+    bool SetEntryPattern(int entry, int pattern);
+    bool SetEntryRepeats(int entry, int repeats);
+    bool SetEntryMutes(int entry, std::uint8_t mutes);  // bit c-1: channel c
+    bool ToggleEntryMute(int entry, int channel);       // "Mutes entry N"
+    bool SetArrangementLoop(int loopTo);  // 0: the list stops; 1..count: it goes on there
 
     // ---- The edit position (no edit: nothing recorded)
     void ChooseChannel(int channel);  // 1..8

@@ -9,6 +9,7 @@
 
 #include "banks/kit.h"
 #include "banks/userbank_file.h"
+#include "core/arrangement.h"
 #include "core/files.h"
 #include "core/machine.h"
 #include "core/messages.h"
@@ -22,10 +23,22 @@ namespace {
 
 enum class SongRead { Ok, CannotOpen, NotOneRecord };
 
+std::uint16_t Get16(const std::uint8_t* p) {
+    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
+std::uint32_t Get32(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(Get16(p)) | (static_cast<std::uint32_t>(Get16(p + 2)) << 16);
+}
+void Put16(std::uint8_t* p, std::uint32_t v) {
+    p[0] = static_cast<std::uint8_t>(v & 0xFF);
+    p[1] = static_cast<std::uint8_t>((v >> 8) & 0xFF);
+}
+
 // Reads the first record of a file that holds exactly one (trailing bytes short of a second
-// record are allowed). Only a regular file is read: a FIFO or device would never end.
-// `reason` receives why the file was refused.
-SongRead ReadSongRecord(const std::string& path, Song& into, std::string& reason) {
+// record are allowed) and what follows it into `rest`. Only a regular file is read: a FIFO or
+// device would never end. `reason` receives why the file was refused.
+SongRead ReadSongRecord(const std::string& path, Song& into, std::vector<std::uint8_t>& rest,
+                        std::string& reason) {
     int error = 0;
     std::uint64_t size = 0;
     const int fd = OpenRegularFileForReading(path, &error, &size);
@@ -40,6 +53,10 @@ SongRead ReadSongRecord(const std::string& path, Song& into, std::string& reason
     } else if (::pread(fd, &into, kSongSize, 0) != static_cast<ssize_t>(kSongSize)) {
         reason = std::strerror(errno);
         result = SongRead::CannotOpen;
+    } else {
+        rest.resize(size - kSongSize);  // less than one record
+        const ssize_t got = rest.empty() ? 0 : ::pread(fd, rest.data(), rest.size(), kSongSize);
+        rest.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
     }
     ::close(fd);
     return result;
@@ -47,14 +64,53 @@ SongRead ReadSongRecord(const std::string& path, Song& into, std::string& reason
 
 }  // namespace
 
+BlockRead ReadArrangementBlock(const std::uint8_t* bytes, std::size_t size, Arrangement& out,
+                               std::string* why) {
+    auto fail = [&](BlockRead kind, const char* text) {
+        if (why) *why = text;
+        return kind;
+    };
+    if (size < sizeof kArrangementTag || std::memcmp(bytes, kArrangementTag, 4) != 0)
+        return BlockRead::None;  // other bytes: ignored as before arrangements
+    if (size < kArrangementHeaderSize) return fail(BlockRead::Damaged, "the block is cut short");
+    const std::uint32_t length = Get32(bytes + 4);
+    if (length > size - 8) return fail(BlockRead::Damaged, "the block is cut short");
+    if (Get16(bytes + 8) != kArrangementVersion)
+        return fail(BlockRead::Unknown, "the block is of a version this program does not know");
+    Arrangement a;
+    a.count = Get16(bytes + 10);
+    a.loopTo = Get16(bytes + 12);
+    if (a.count < 1 || a.count > kMaxEntries || length != 6 + 4u * a.count)
+        return fail(BlockRead::Damaged, "the block's entry count does not match its length");
+    std::memcpy(a.entries, bytes + kArrangementHeaderSize, 4u * a.count);
+    if (!ArrangementValid(a)) return fail(BlockRead::Damaged, "an entry is out of range");
+    out = a;
+    return BlockRead::Read;
+}
+
+std::vector<std::uint8_t> ArrangementBlock(const Arrangement& a) {
+    if (a.empty()) return {};
+    const std::size_t entries = 4u * a.count;
+    std::vector<std::uint8_t> out(kArrangementHeaderSize + entries);
+    std::memcpy(out.data(), kArrangementTag, 4);
+    Put16(out.data() + 4, static_cast<std::uint32_t>(6 + entries) & 0xFFFF);
+    Put16(out.data() + 6, static_cast<std::uint32_t>(6 + entries) >> 16);
+    Put16(out.data() + 8, kArrangementVersion);
+    Put16(out.data() + 10, a.count);
+    Put16(out.data() + 12, a.loopTo);
+    std::memcpy(out.data() + kArrangementHeaderSize, a.entries, entries);
+    return out;
+}
+
 bool LoadSong(Machine& m, const std::string& fileName, bool quiet) {
     // Reading needs no write permission, so the file's permissions are never touched.
     const std::string name = NameToOpen(fileName, kSongExtension);
     BusyCursor busy(*m.prompter);
 
     auto song = std::make_unique<Song>();
+    std::vector<std::uint8_t> rest;
     std::string reason;
-    switch (ReadSongRecord(name, *song, reason)) {
+    switch (ReadSongRecord(name, *song, rest, reason)) {
         case SongRead::CannotOpen:
             if (!quiet) m.prompter->Warn(FileFailureText(kMsgSongOpenFailed, name, reason));
             return false;
@@ -65,7 +121,13 @@ bool LoadSong(Machine& m, const std::string& fileName, bool quiet) {
             break;
     }
     NormalizeSong(*song);
+    auto arrangement = std::make_unique<Arrangement>();
+    std::string why;
+    const BlockRead block = ReadArrangementBlock(rest.data(), rest.size(), *arrangement, &why);
+    if (block == BlockRead::Damaged || block == BlockRead::Unknown)
+        m.prompter->Warn(FileFailureText(kMsgArrangementLeftOut, name, why));
     std::memcpy(&m.song, song.get(), kSongSize);
+    m.arrangement = *arrangement;
 
     MarkSongSaved(m);
     m.editor.CurrentPattern = 1;
@@ -78,9 +140,12 @@ bool SaveSong(Machine& m, const std::string& fileName, bool overwriteSilently) {
     const std::string name = WithDefaultExtension(fileName, kSongExtension);
     ReadOnlyScope readOnly(m.attributes, name);
 
+    const std::vector<std::uint8_t> block = ArrangementBlock(m.arrangement);
     const bool saved =
-        SaveFileAsked(*m.prompter, name, overwriteSilently,
-                      [&](SafeFileWriter& out) { return out.Write(&m.song, kSongSize); });
+        SaveFileAsked(*m.prompter, name, overwriteSilently, [&](SafeFileWriter& out) {
+            return out.Write(&m.song, kSongSize) &&
+                   (block.empty() || out.Write(block.data(), block.size()));
+        });
     if (!saved) return false;
     MarkSongSaved(m);
     return true;

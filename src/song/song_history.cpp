@@ -2,8 +2,10 @@
 
 #include <cstddef>
 #include <cstring>
+#include <type_traits>
 #include <utility>
 
+#include "core/arrangement.h"
 #include "core/song.h"
 
 namespace qtam {
@@ -20,22 +22,30 @@ struct Run {
 constexpr std::size_t kJoinGap = 1;
 constexpr std::size_t kBlock = 64;  // equal blocks are skipped whole
 
-// The parts of the record the history keeps: everything but the userbank fields.
+// The history's offsets count the Song record's bytes, then the arrangement's.
+constexpr std::size_t kDocumentSize = kSongSize + sizeof(Arrangement);
+
+// The parts of the document the history keeps: everything but the userbank fields.
 constexpr std::pair<std::size_t, std::size_t> kRecordedParts[] = {
     {0, offsetof(Song, userbankFile)},
     {offsetof(Song, author), kSongSize},
+    {kSongSize, kDocumentSize},
 };
 
-const std::uint8_t* Bytes(const Song& song) {
-    return reinterpret_cast<const std::uint8_t*>(&song);
-}
-std::uint8_t* Bytes(Song& song) {
-    return reinterpret_cast<std::uint8_t*>(&song);
+// The bytes at a document offset; a run never spans the two records.
+template <class S, class A>
+auto* At(S& song, A& arrangement, std::size_t offset) {
+    using Byte = std::conditional_t<std::is_const_v<S>, const std::uint8_t, std::uint8_t>;
+    return offset < kSongSize ? reinterpret_cast<Byte*>(&song) + offset
+                              : reinterpret_cast<Byte*>(&arrangement) + (offset - kSongSize);
 }
 
-// Appends the runs of bytes in [begin, end) in which `a` and `b` differ.
+// Appends the runs of bytes in [begin, end) in which `a` and `b` differ; `a` and `b` point at
+// offset `begin`.
 void FindRuns(const std::uint8_t* a, const std::uint8_t* b, std::size_t begin, std::size_t end,
               std::vector<Run>& runs) {
+    a -= begin;
+    b -= begin;
     std::size_t i = begin;
     while (i < end) {
         if (end - i >= kBlock && std::memcmp(a + i, b + i, kBlock) == 0) {
@@ -48,7 +58,8 @@ void FindRuns(const std::uint8_t* a, const std::uint8_t* b, std::size_t begin, s
         }
         std::size_t j = i + 1;
         while (j < end && a[j] != b[j]) ++j;
-        if (!runs.empty() && i - (runs.back().offset + runs.back().length) <= kJoinGap)
+        if (!runs.empty() && runs.back().offset >= begin &&
+            i - (runs.back().offset + runs.back().length) <= kJoinGap)
             runs.back().length = j - runs.back().offset;
         else
             runs.push_back({i, j - i});
@@ -83,22 +94,25 @@ std::size_t GetNumber(const std::uint8_t*& p) {
 
 }  // namespace
 
-SongHistory::SongHistory() : current_(std::make_unique<Song>()) {}
+SongHistory::SongHistory()
+    : current_(std::make_unique<Song>()), currentArrangement_(std::make_unique<Arrangement>()) {}
 
 SongHistory::~SongHistory() = default;
 
-void SongHistory::Restart(const Song& song) {
+void SongHistory::Restart(const Song& song, const Arrangement& arrangement) {
     entries_.clear();
     position_ = 0;
     memory_ = 0;
     *current_ = song;
+    *currentArrangement_ = arrangement;
 }
 
-bool SongHistory::Record(const Song& song, std::string text) {
-    const std::uint8_t* before = Bytes(*current_);
-    const std::uint8_t* after = Bytes(song);
+bool SongHistory::Record(const Song& song, const Arrangement& arrangement, std::string text) {
+    const Song& was = *current_;
+    const Arrangement& wasArrangement = *currentArrangement_;
     std::vector<Run> runs;
-    for (const auto& [begin, end] : kRecordedParts) FindRuns(before, after, begin, end, runs);
+    for (const auto& [begin, end] : kRecordedParts)
+        FindRuns(At(was, wasArrangement, begin), At(song, arrangement, begin), begin, end, runs);
     if (runs.empty()) return false;
 
     Entry entry;
@@ -114,9 +128,11 @@ bool SongHistory::Record(const Song& song, std::string text) {
         PutNumber(entry.runs, r.offset - end);
         PutNumber(entry.runs, r.length);
         end = r.offset + r.length;
-        entry.runs.insert(entry.runs.end(), before + r.offset, before + r.offset + r.length);
-        entry.runs.insert(entry.runs.end(), after + r.offset, after + r.offset + r.length);
-        std::memcpy(Bytes(*current_) + r.offset, after + r.offset, r.length);
+        const std::uint8_t* before = At(was, wasArrangement, r.offset);
+        const std::uint8_t* after = At(song, arrangement, r.offset);
+        entry.runs.insert(entry.runs.end(), before, before + r.length);
+        entry.runs.insert(entry.runs.end(), after, after + r.length);
+        std::memcpy(At(*current_, *currentArrangement_, r.offset), after, r.length);
     }
 
     // A new edit ends the branch that could have been redone.
@@ -131,18 +147,18 @@ bool SongHistory::Record(const Song& song, std::string text) {
     return true;
 }
 
-bool SongHistory::Undo(Song& song) {
-    Record(song, std::string(kUnnamedEdit));
+bool SongHistory::Undo(Song& song, Arrangement& arrangement) {
+    Record(song, arrangement, std::string(kUnnamedEdit));
     if (position_ == 0) return false;
     --position_;
-    Apply(entries_[position_], false, song);
+    Apply(entries_[position_], false, song, arrangement);
     return true;
 }
 
-bool SongHistory::Redo(Song& song) {
-    Record(song, std::string(kUnnamedEdit));
+bool SongHistory::Redo(Song& song, Arrangement& arrangement) {
+    Record(song, arrangement, std::string(kUnnamedEdit));
     if (position_ == entries_.size()) return false;
-    Apply(entries_[position_], true, song);
+    Apply(entries_[position_], true, song, arrangement);
     ++position_;
     return true;
 }
@@ -163,7 +179,7 @@ std::size_t SongHistory::MemoryOf(const Entry& entry) {
     return sizeof(Entry) + entry.runs.capacity() + (inside ? 0 : entry.text.capacity() + 1);
 }
 
-void SongHistory::Apply(const Entry& entry, bool after, Song& song) {
+void SongHistory::Apply(const Entry& entry, bool after, Song& song, Arrangement& arrangement) {
     const std::uint8_t* p = entry.runs.data();
     const std::uint8_t* last = p + entry.runs.size();
     std::size_t offset = 0;
@@ -171,8 +187,8 @@ void SongHistory::Apply(const Entry& entry, bool after, Song& song) {
         offset += GetNumber(p);
         const std::size_t length = GetNumber(p);
         const std::uint8_t* bytes = p + (after ? length : 0);
-        std::memcpy(Bytes(song) + offset, bytes, length);
-        std::memcpy(Bytes(*current_) + offset, bytes, length);
+        std::memcpy(At(song, arrangement, offset), bytes, length);
+        std::memcpy(At(*current_, *currentArrangement_, offset), bytes, length);
         p += 2 * length;
         offset += length;
     }

@@ -1,8 +1,9 @@
 #pragma once
-// The undo history of the Song: every edit a person makes, kept as the bytes of the Song record
-// it changed (before and after) with a short text for the menu ("Toggle step 5").
+// The undo history of the Song and its arrangement: every edit a person makes, kept as the bytes
+// of the Song record and the arrangement it changed (before and after) with a short text for
+// the menu ("Toggle step 5").
 //
-// The history holds one copy of the Song as it stands at the current position. Recording an
+// The history holds one copy of both as they stand at the current position. Recording an
 // edit compares the Song with that copy, so a window only says when an edit is complete (a
 // drag when the button is released): whatever changed since the last record is one entry.
 //
@@ -22,6 +23,7 @@
 namespace qtam {
 
 struct Song;
+struct Arrangement;
 
 // The text of an edit found without a name (made before Undo, Redo or a save recorded it).
 inline constexpr std::string_view kUnnamedEdit = "Edit";
@@ -37,18 +39,18 @@ public:
     SongHistory& operator=(const SongHistory&) = delete;
 
     // An empty history starting at `song` (a new or opened Song).
-    void Restart(const Song& song);
+    void Restart(const Song& song, const Arrangement& arrangement);
 
     // Records what differs in `song` from the state at the current position as one entry
     // named `text`; the entries that could have been redone are dropped. False, recording
     // nothing, when nothing differs.
-    bool Record(const Song& song, std::string text);
+    bool Record(const Song& song, const Arrangement& arrangement, std::string text);
 
     // Writes back the bytes of the entry before the current position (Undo) or after it
     // (Redo) and moves there; false when there is none. An edit not yet recorded is recorded
     // first: Undo takes it back, and as a new edit it leaves nothing to redo.
-    bool Undo(Song& song);
-    bool Redo(Song& song);
+    bool Undo(Song& song, Arrangement& arrangement);
+    bool Redo(Song& song, Arrangement& arrangement);
 
     bool CanUndo() const { return position_ > 0; }
     bool CanRedo() const { return position_ < entries_.size(); }
@@ -72,10 +74,11 @@ private:
     };
     static std::size_t MemoryOf(const Entry& entry);
     // Writes the `after` (or before) bytes of every run of `entry` into `song` and the copy.
-    void Apply(const Entry& entry, bool after, Song& song);
+    void Apply(const Entry& entry, bool after, Song& song, Arrangement& arrangement);
     void DropOldestPastLimit();
 
     std::unique_ptr<Song> current_;  // the Song at the current position
+    std::unique_ptr<Arrangement> currentArrangement_;
     std::deque<Entry> entries_;
     std::size_t position_ = 0;  // entries before it are done, entries from it are undone
     std::size_t memory_ = 0;

@@ -10,8 +10,10 @@
 #include <sstream>
 #include <vector>
 
+#include "core/arrangement.h"
 #include "core/song.h"
 #include "core/text_codec.h"
+#include "song/arrangement_text.h"
 
 namespace qtam {
 
@@ -156,6 +158,8 @@ bool IsWholeNumber(const std::string& w) {
 
 struct Parser {
     Song& song;
+    ArrangementTextReader arrangement;
+    bool inArrangement = false;        // the lines are the arrangement's entries
     const std::string* raw = nullptr;  // the line being read
     int lineNumber = 0;
     SongTextError error;
@@ -168,7 +172,7 @@ struct Parser {
     bool cellLineSeen[kChannels] = {};
     std::uint8_t channelPan[kChannels] = {};
 
-    explicit Parser(Song& s) : song(s) {}
+    Parser(Song& s, Arrangement& a) : song(s), arrangement(a) {}
 
     bool Fail(std::size_t offset, const std::string& why) {
         error.line = lineNumber;
@@ -627,6 +631,15 @@ struct Parser {
         if (w.empty()) return true;
         const std::string& key = w[0].text;
         long n = 0;
+        std::size_t at = 0;
+        std::string why;
+        if (key == "arrangement" && !w[0].quoted) {
+            inArrangement = true;
+            return arrangement.Heading(line, at, why) || Fail(at, why);
+        }
+        if (inArrangement && key != "pattern")
+            return arrangement.Entry(line, at, why) || Fail(at, why);
+        inArrangement = false;
         if (key == "pattern") {
             if (!Number(w, 1, 1, kPatterns, "a pattern", n)) return false;
             if (patternSeen[n - 1]) return Fail(w[1], "pattern " + w[1].text + " is given twice");
@@ -729,9 +742,11 @@ char StepCharOf(int velocity, bool reversed) {
     return 0;
 }
 
-bool ApplySongText(Song& song, const std::string& text, SongTextError& error) {
+bool ApplySongText(Song& song, Arrangement& arrangement, const std::string& text,
+                   SongTextError& error) {
     auto scratch = std::make_unique<Song>(song);
-    Parser parser(*scratch);
+    auto scratchArrangement = std::make_unique<Arrangement>();
+    Parser parser(*scratch, *scratchArrangement);
     // Editors that save UTF-8 with a byte-order mark put it before the first line.
     std::size_t start = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
     while (start <= text.size()) {
@@ -746,7 +761,12 @@ bool ApplySongText(Song& song, const std::string& text, SongTextError& error) {
         }
         start = end + 1;
     }
+    if (std::string why; !parser.arrangement.Finish(why)) {
+        error = {parser.lineNumber, 0, why};
+        return false;
+    }
     song = *scratch;
+    arrangement = *scratchArrangement;
     return true;
 }
 

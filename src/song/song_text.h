@@ -9,6 +9,7 @@
 namespace qtam {
 
 struct Song;
+struct Arrangement;
 
 // Where and why a text was refused. `column` is 0 when the whole line is meant.
 struct SongTextError {
@@ -25,10 +26,19 @@ struct SongTextError {
 // Applies the text to `song` (normally a new Song). On an error the song is left as it was.
 bool ApplySongText(Song& song, const std::string& text, SongTextError& error);
 bool ApplySongText(Song& song, const std::string& text, std::string& error);
+// The same with the arrangement section (arrangement_text.h) read into `arrangement`, which a
+// text without one leaves empty.
+bool ApplySongText(Song& song, Arrangement& arrangement, const std::string& text,
+                   SongTextError& error);
+bool ApplySongText(Song& song, Arrangement& arrangement, const std::string& text,
+                   std::string& error);
 
 // The song in the same form: its settings, every pattern and every stored measure that differs
 // from a new Song's. `soundName`, when given, names sound codes in comments on channel lines.
 std::string FormatSongText(const Song& song,
+                           const std::function<std::string(int code)>& soundName = {});
+// The same followed by the arrangement section, when the song has an arrangement.
+std::string FormatSongText(const Song& song, const Arrangement& arrangement,
                            const std::function<std::string(int code)>& soundName = {});
 
 // Step characters: '.' or '-' no note, 'x' 100, 'X' 127, 'o' 60, '+' 80 (the panel's note),

@@ -5,6 +5,8 @@
 
 #include "core/machine.h"
 #include "engine/audio/playback.h"
+#include "engine/play_clock.h"
+#include "engine/play_position.h"
 #include "song/midi_export.h"
 #include "song/song_editor.h"
 
@@ -87,7 +89,13 @@ void Transport::Start() {
 }
 
 bool Transport::Stop() {
-    return playback_.StopPlaying();
+    const bool stopped = playback_.StopPlaying();
+    // The next start in song mode begins at entry 1 again.
+    if (m_.editor.StartEntry != 1 && !m_.Playing) {
+        m_.editor.StartEntry = 1;
+        RewindClock(PlayerOf(m_));
+    }
+    return stopped;
 }
 
 void Transport::PressStart(bool leftButtonOnly, bool ctrlHeld) {
@@ -108,7 +116,45 @@ void Transport::SpaceUp() {
 }
 
 bool Transport::QueuePattern(int pattern) {
+    if (SongMode() && m_.Playing)
+        if (const int entry = FirstEntryOf(m_.arrangement, pattern)) PlayEntry(entry);
     return editor_.ChoosePattern(pattern);
+}
+
+void Transport::SetSongMode(bool on) {
+    if (m_.editor.SongMode == on) return;
+    m_.editor.SongMode = on;
+    // Stopped, the clock waits where the next start begins.
+    if (!m_.Playing && !m_.editor.StartPrepared) RewindClock(PlayerOf(m_));
+    playback_.SongEdited();
+    Tell();
+}
+
+bool Transport::SongMode() const {
+    return m_.editor.SongMode;
+}
+
+void Transport::PlayEntry(int entry) {
+    if (entry < 1 || entry > m_.arrangement.count) return;
+    if (m_.Playing) {
+        playback_.JumpToEntry(entry);
+        return;
+    }
+    m_.editor.StartEntry = static_cast<std::uint16_t>(entry);
+    m_.editor.SongMode = true;
+    m_.editor.StartPrepared = false;  // a start mixed in advance began elsewhere
+    RewindClock(PlayerOf(m_));
+    Start();
+    Tell();
+}
+
+std::string Transport::SongPlaceText(const PlayPosition& heard) const {
+    const Arrangement& a = m_.arrangement;
+    if (heard.entry < 1 || heard.entry > a.count) return {};
+    const ArrangementEntry& e = a.entry(heard.entry);
+    return "Entry " + std::to_string(heard.entry) + "/" + std::to_string(a.count) + ", pass " +
+           std::to_string(heard.pass) + "/" + std::to_string(e.repeats) + ", measure " +
+           std::to_string(heard.measure) + "/" + std::to_string(MeasureCountOf(m_.song, e.pattern));
 }
 
 void Transport::LocateMeasure(int measure) {

@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "transport/tap_tempo.h"
@@ -17,6 +18,7 @@
 namespace qtam {
 
 struct Machine;
+struct PlayPosition;
 class PlaybackDriver;
 class SongEditor;
 
@@ -49,8 +51,21 @@ public:
 
     // Pattern 1..8: edited from measure 1; while playing it is heard from the end of the
     // measure playing, stopped it plays from the next start. False for the pattern already
-    // edited or a number outside 1..8.
+    // edited or a number outside 1..8. In song mode, while playing, the first entry of the
+    // pattern plays from the end of the measure playing.
     bool QueuePattern(int pattern);
+
+    // The Song/Pattern switch. In Song mode a start plays the arrangement from its first
+    // entry, entry after entry, and stops at its end (or goes on at its loop entry); without
+    // an arrangement it plays as Pattern mode does. Taken at the next start.
+    void SetSongMode(bool on);
+    bool SongMode() const;
+    // Song mode (switched on): entry 1..count plays from the end of the measure playing, or,
+    // stopped, playback starts at it; starts begin there until the next stop.
+    void PlayEntry(int entry);
+    // Where the arrangement is, for "PLAYING" and the running light: "Entry 3/8, pass 2/4,
+    // measure 1/2"; empty for a place outside song mode.
+    std::string SongPlaceText(const PlayPosition& heard) const;
     // The edit measure of the edited pattern (1..count).
     void LocateMeasure(int measure);
 

@@ -122,7 +122,9 @@ TEST_F(ConfigFileTest, FirstRunGivesDefaultsAndWritesEveryKey) {
                   "Notes=36,38,42,46,39,45,49,51\nNotesFromSounds=1\n\n"
                   "[Window]\nPosX=250\nPosY=212\nWidth=644\nHeight=480\nState=0\n"
                   "PanelPosX=0\nPanelPosY=0\n"
-                  "GridShown=0\nGridPosX=0\nGridPosY=0\nGridWidth=0\nGridHeight=0\n\n"
+                  "GridShown=0\nGridPosX=0\nGridPosY=0\nGridWidth=0\nGridHeight=0\n"
+                  "ArrangementShown=0\nArrangementPosX=0\nArrangementPosY=0\n"
+                  "ArrangementWidth=0\nArrangementHeight=0\n\n"
                   "[Metronome]\nOn=0\nLevel=70\nCountInRecord=1\nCountInStart=0\n\n"
                   "[Recent]\nSong1=\nSong2=\nSong3=\nSong4=\nSong5=\nSong6=\nSong7=\nSong8=\n");
 

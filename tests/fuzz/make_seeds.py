@@ -48,6 +48,13 @@ def song(notes=(), tempo=145, shuffle=100, steps=16, humanize=0, measures=1,
     return bytes(record)
 
 
+def arrangement(entries, loop=0, version=1, count=None, length=None):
+    """The arrangement block after the record: entries are (pattern, repeats, mutes)."""
+    body = struct.pack("<HHH", version, len(entries) if count is None else count, loop)
+    body += b"".join(bytes([p, r, mutes, 0]) for (p, r, mutes) in entries)
+    return b"QTAR" + struct.pack("<I", len(body) if length is None else length) + body
+
+
 def bank(slots, description="Seed bank"):
     """A userbank file; slots are (count, samples, stretch, name, hihat1, hihat2)."""
     out = bytearray(b"CUSTOM_BANK:")
@@ -99,6 +106,17 @@ def main():
                             steps=12, measures=16, instruments=(0, 99, 100, 121, 255, 1, 2, 3))
           + b"\x01")
     write(d, "short", song()[:-1])
+    # Arrangements: played through, looping, and blocks that are damaged or unknown.
+    two = song([(1, 1, 1, 1, 100, 64, 0), (2, 1, 2, 5, 90, 64, 0)], tempo=250, measures=2)
+    entries = [(1, 2, 0), (2, 1, 0x0C), (1, 1, 0)]
+    write(d, "arrangement", two + arrangement(entries))
+    write(d, "arrangement-loop", two + arrangement(entries, loop=2))
+    write(d, "arrangement-cut", two + arrangement(entries)[:-3])
+    write(d, "arrangement-version", two + arrangement(entries, version=9))
+    write(d, "arrangement-count", two + arrangement(entries, count=300))
+    write(d, "arrangement-length", two + arrangement(entries, length=0xFFFFFFF0))
+    write(d, "arrangement-loop-past", two + arrangement(entries, loop=4))
+    write(d, "arrangement-pattern", two + arrangement([(9, 1, 0), (0, 0, 0)]))
 
     d = os.path.join(out, "userbank")
     write(d, "empty", bank([]))

@@ -1,4 +1,5 @@
-// The song loader on any file, then a short render of what it accepted.
+// The song loader on any file (an arrangement block after the record included), then a short
+// render of what it accepted.
 
 #include <cstdint>
 
@@ -14,6 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     m.editor.CurrentPattern =
         static_cast<std::uint8_t>(1 + (size > kSongSize ? data[kSongSize] % kPatterns : 0));
     m.editor.HumanizeChecked = m.song.humanize != 0;
+    m.editor.SongMode = !m.arrangement.empty();  // an arrangement read plays in song mode
     SetTempo(PlayerOf(m), m.song.tempo, m.song.shuffle);
     ResetTransport(m);
     fuzz::ShortRender(m);

@@ -341,13 +341,13 @@ TEST_F(SongHistoryWalk, AChangeOutsideTheHistoryKeepsTheMarkUntilSaved) {
 // own position, a saved state that went is no longer reachable, and the newest edit stays.
 TEST_F(SongHistoryWalk, TheOldestEntriesGoPastTheMemoryLimit) {
     RandomSong();
-    history.Restart(m->song);
+    history.Restart(m->song, m->arrangement);
     std::vector<Song> states{m->song};
     const int edits = static_cast<int>(kHistoryMemoryLimit / (2 * sizeof(Song))) + 20;
     for (int i = 0; i < edits; ++i) {
         FillWithNoise(m->song);  // every byte changes: the largest entry there is
         NoteUserbank();
-        ASSERT_TRUE(history.Record(m->song, "Everything"));
+        ASSERT_TRUE(history.Record(m->song, m->arrangement, "Everything"));
         states.push_back(m->song);
         ASSERT_LE(history.MemoryUsed(), kHistoryMemoryLimit);
     }
@@ -356,7 +356,7 @@ TEST_F(SongHistoryWalk, TheOldestEntriesGoPastTheMemoryLimit) {
     EXPECT_GT(kept, static_cast<std::size_t>(edits) / 2);
     EXPECT_TRUE(SongChanged(*m));
     for (std::size_t back = 1; back <= kept; ++back) {
-        ASSERT_TRUE(history.Undo(m->song));
+        ASSERT_TRUE(history.Undo(m->song, m->arrangement));
         ASSERT_TRUE(SongIs(states[states.size() - 1 - back]));
         EXPECT_TRUE(SongChanged(*m));  // the bytes differ from those opened
     }

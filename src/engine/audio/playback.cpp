@@ -179,8 +179,14 @@ void PlaybackDriver::SongEdited() {
     if (jack_->IsOpen()) PublishToEngine();
 }
 
+void PlaybackDriver::JumpToEntry(int entry) {
+    engine_->JumpToEntry(entry);
+    if (jack_->IsOpen()) PublishToEngine();
+}
+
 void PlaybackDriver::PublishToEngine() {
     const PlayClock& k = m_.player.clock;
+    engine_->SetArrangement(m_.arrangement, m_.editor.SongMode, m_.editor.StartEntry);
     engine_->Publish(m_.song, m_.editor.CurrentPattern, k.NextPattern, m_.editor.HumanizeChecked,
                      k.MainVolumeTarget);
     PublishSoundsAndTake();
@@ -218,7 +224,9 @@ void PlaybackDriver::WatchJack() {
         if (r.kind == EngineReport::MasterTempo && OnTransportTempo) OnTransportTempo(r.bpm);
         if (r.kind == EngineReport::MasterBars && OnTransportNote) OnTransportNote(kMasterBarsText);
         if (r.kind == EngineReport::ClockTempo && OnClockTempo) OnClockTempo(r.bpm);
-        if (r.kind == EngineReport::Program && OnProgramChange) OnProgramChange(r.pattern);
+        // In song mode the engine has taken the entry a program change named itself.
+        if (r.kind == EngineReport::Program && r.entry == 0 && OnProgramChange)
+            OnProgramChange(r.pattern);
         if (r.kind == EngineReport::Pad) {
             if (OnPad) OnPad(r);
             if (OnPadPlaced && m_.Playing) padsToPlace_.Add(r);
@@ -386,6 +394,13 @@ void PlaybackDriver::WatchDevice() {
         return;
     }
     if (!m_.Playing) return;
+    // An arrangement that ends stops the engine once its sounds rang out: playback stops once
+    // the device has played that far.
+    if (!engine_->Playing() && !m_.editor.StartPrepared &&
+        playedFrames_ >= engine_->PlayedFrames()) {
+        StopPlaying();
+        return;
+    }
     if (Playback.IsOpen()) {
         if (Playback.CheckDevice()) StopForLostDevice(Playback.LostReason());
     } else if (lost_) {

@@ -151,6 +151,8 @@ public:
     std::string JackClientName = "qtam";
     // Hands the Song and the sounds to the live engine after a change (nothing without JACK).
     void SongEdited();
+    // Song mode: entry 1..count plays from the end of the measure playing. Thread: owner.
+    void JumpToEntry(int entry);
     // Told when a start found no JACK server to play through, with why and how to start one.
     std::function<void(const std::string& reason)> OnJackUnreachable;
     // Told the tempo a JACK timebase master gives, in beats per minute as it gives it.

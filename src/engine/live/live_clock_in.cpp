@@ -105,12 +105,10 @@ void LiveEngine::FollowClockFrom(std::int64_t tick, std::uint32_t at) {
     m.clock.PlayPattern = m.clock.NextPattern = m.startPattern;
     m.clock.MainVolume = m.clock.MainVolumeTarget;
     r.k = StepAtTick(tick, m.song->shuffle);
-    const SongStep s =
-        SongStepOf(r.k, StepsPerMeasure(), MeasureCountOf(*m.song, m.clock.PlayPattern));
-    PlaceClock(m, s.measure, s.step, 1);
+    PlaceAtStep(r.k, 1);  // Song Position Pointer counts the arrangement's sixteenths
     // A step that begins on this tick sounds; one already under way waits for the next.
     m.triggers.frame = 0;
-    if (StepStartCentiticks(r.k, m.song->shuffle) == 100 * tick) TriggerStep(m);
+    if (StepStartCentiticks(r.k, m.song->shuffle) == 100 * tick && !m.clock.Ended) TriggerStep(m);
     UpdateVoiceRates(m);
     BeginStepStarts(m);
     r.logStartTime = r.cycleTime + at;

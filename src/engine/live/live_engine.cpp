@@ -92,7 +92,23 @@ void LiveEngine::Publish(const Song& song, int editedPattern, int nextPattern, b
     s.humanize = humanize;
     s.mainVolume = static_cast<std::int16_t>(mainVolume);
     s.midi = midi_;
+    s.arrangement = arrangement_;
+    s.songMode = songMode_ && !arrangement_.empty();
+    s.startEntry = startEntry_;
+    s.jumpSerial = jumpSerial_;
+    s.jumpEntry = jumpEntry_;
     snapshots_.Publish();
+}
+
+void LiveEngine::SetArrangement(const Arrangement& arrangement, bool songMode, int startEntry) {
+    arrangement_ = arrangement;
+    songMode_ = songMode;
+    startEntry_ = static_cast<std::uint16_t>(std::clamp(startEntry, 1, kMaxEntries));
+}
+
+void LiveEngine::JumpToEntry(int entry) {
+    jumpEntry_ = static_cast<std::uint16_t>(std::clamp(entry, 0, kMaxEntries));
+    jumpSerial_ += 1;
 }
 
 void LiveEngine::Start(bool countIn) {
@@ -138,7 +154,7 @@ PlayPosition LiveEngine::Heard(std::int64_t now) const {
         if (static_cast<std::int32_t>(static_cast<std::uint32_t>(now - s.time)) < 0) continue;
         const std::int64_t next =
             i + 1 < heardCount_ ? heardSteps_[(i + 1) % kHeardSteps].time : -1;
-        return {s.pattern, s.measure, s.step, s.time, next};
+        return {s.pattern, s.measure, s.step, s.time, next, s.entry, s.pass};
     }
     return {};
 }
@@ -157,7 +173,7 @@ PlayPosition LiveEngine::StepNearest(std::int64_t hit) const {
     const std::int64_t i = NearestStart(count, frameOf, 0);
     if (i < 0) return {};
     const EngineReport& s = heardSteps_[(oldest + i) % kHeardSteps];
-    return {s.pattern, s.measure, s.step, s.time, -1};
+    return {s.pattern, s.measure, s.step, s.time, -1, s.entry, s.pass};
 }
 
 std::int64_t NearestStart(std::int64_t count,
@@ -275,6 +291,20 @@ void LiveEngine::ReadMidi(const MidiMessage* in, int count, std::uint32_t frames
             RealTime::ClockByte& c = r.clockBytes[r.clockByteCount++];
             c.frame = at;
             std::copy_n(e.bytes, status == 0xF2 ? 3 : 1, c.bytes);
+            continue;
+        }
+        if (e.size >= 2 && (status & 0xF0) == 0xC0 && r.midi.programIn && player_.songMode) {
+            // Song mode: the program names an entry, heard from the end of the measure.
+            const int entry = (e.bytes[1] & 0x7F) + 1;
+            if (entry > player_.arrangement->count) continue;
+            if (r.playing && player_.clock.Entry != 0)
+                player_.clock.JumpEntry = static_cast<std::uint16_t>(entry);
+            EngineReport program;
+            program.kind = EngineReport::Program;
+            program.pattern = player_.arrangement->entry(entry).pattern;
+            program.entry = static_cast<std::uint16_t>(entry);
+            program.time = r.cycleTime + e.frame;
+            Report(program);
             continue;
         }
         if (e.size >= 2 && (status & 0xF0) == 0xC0 && e.bytes[1] < kPatterns && r.midi.programIn) {
@@ -467,6 +497,17 @@ void LiveEngine::TakeSnapshot() {
 void LiveEngine::ApplySnapshot(const Snapshot& s) {
     Player& m = player_;
     m.song = &s.song;  // the front slot stays until the next Fetch
+    m.arrangement = &s.arrangement;
+    m.songMode = s.songMode;
+    m.startEntry = s.startEntry;
+    // Song mode switched off while playing: the patterns loop on from here.
+    if (!m.songMode && m.clock.Entry != 0) LeaveSongMode(m);
+    if (s.jumpSerial != rt_.jumpSerial) {
+        rt_.jumpSerial = s.jumpSerial;
+        if (rt_.playing && m.clock.Entry != 0 && s.jumpEntry >= 1 &&
+            s.jumpEntry <= s.arrangement.count)
+            m.clock.JumpEntry = s.jumpEntry;
+    }
     m.startPattern = s.pattern;
     m.humanize = s.humanize;
     m.clock.NextPattern = rt_.playing ? s.pattern : s.nextPattern;
@@ -674,8 +715,43 @@ void LiveEngine::MixChunk(std::uint32_t at, int frames, bool playing) {
 }
 
 void LiveEngine::MixFree(std::uint32_t at, std::uint32_t frames) {
-    for (const std::uint32_t end = at + frames; at < end; at += kChunk)
-        MixChunk(at, static_cast<int>(std::min<std::uint32_t>(kChunk, end - at)));
+    for (const std::uint32_t end = at + frames; at < end; at += kChunk) {
+        const auto n = std::min<std::uint32_t>(kChunk, end - at);
+        MixChunk(at, static_cast<int>(n));
+        if (RungOut()) {  // the arrangement has ended and its sounds with it
+            StopPlaying(at + n);
+            MixIdle(at + n, end - at - n);
+            return;
+        }
+    }
+}
+
+bool LiveEngine::RungOut() const {
+    if (!player_.clock.Ended) return false;
+    for (int c = 1; c <= kChannels; ++c)
+        if (player_.voice(c).active) return false;
+    return true;
+}
+
+void LiveEngine::PlaceAtStep(std::int64_t k, std::int32_t counter) {
+    Player& m = player_;
+    const int steps = StepsPerMeasure();
+    const SongStep at = SongStepOf(k, steps, MeasureCountOf(*m.song, m.clock.PlayPattern));
+    if (m.songMode) {
+        const std::int64_t measure = (k - (at.step - 1)) / steps;
+        if (!PlaceInArrangement(m, measure)) return;  // past the end of a list that stops
+        PlaceClock(m, m.clock.PlayMeasure, at.step, counter);
+        return;
+    }
+    LeaveSongMode(m);
+    PlaceClock(m, at.measure, at.step, counter);
+}
+
+bool LiveEngine::AtSongStart(std::int64_t k) const {
+    if (player_.songMode) return k == 0;
+    const SongStep at =
+        SongStepOf(k, StepsPerMeasure(), MeasureCountOf(*player_.song, player_.clock.PlayPattern));
+    return at.measure == 1 && at.step == 1;
 }
 
 void LiveEngine::ProcessSynced(std::uint32_t frames, const HostPosition& pos) {
@@ -729,10 +805,8 @@ void LiveEngine::ProcessSynced(std::uint32_t frames, const HostPosition& pos) {
         Locate(frame, !relocated);
         r.clockGrid = r.grid;
         if (r.midi.clockOut && relocated) {
-            const SongStep at = SongStepOf(
-                r.k, StepsPerMeasure(), MeasureCountOf(*player_.song, player_.clock.PlayPattern));
             if (wasClocking) Send(0, 0xFC, 1);
-            StartClock(frame, r.grid.Begin(r.k) == frame && at.measure == 1 && at.step == 1);
+            StartClock(frame, r.grid.Begin(r.k) == frame && AtSongStart(r.k));
         } else if (r.clockRunning && r.clockCue == 0) {
             r.clockNext = r.clockGrid.ClockTickFrom(frame);  // a new tempo: on from here
         }
@@ -776,11 +850,9 @@ void LiveEngine::Locate(std::int64_t transportFrame, bool keepVoices) {
     }
     r.k = r.grid.StepAt(transportFrame);
     const std::int64_t begin = r.grid.Begin(r.k);
-    const SongStep at =
-        SongStepOf(r.k, StepsPerMeasure(), MeasureCountOf(*m.song, m.clock.PlayPattern));
-    PlaceClock(m, at.measure, at.step, static_cast<std::int32_t>(transportFrame - begin + 1));
+    PlaceAtStep(r.k, static_cast<std::int32_t>(transportFrame - begin + 1));
     // A step that begins right here sounds; one already under way waits for the next.
-    if (!keepVoices && begin == transportFrame) TriggerStep(m);
+    if (!keepVoices && begin == transportFrame && !m.clock.Ended) TriggerStep(m);
     UpdateVoiceRates(m);
     BeginStepStarts(m);
     r.logStartTime = r.cycleTime;
@@ -816,6 +888,8 @@ void LiveEngine::ReportStepStarts() {
         step.pattern = s.pattern;
         step.measure = s.measure;
         step.step = s.step;
+        step.entry = s.entry;
+        step.pass = s.pass;
         step.time = r.logStartTime + s.frame;
         Report(step);
     }

@@ -24,6 +24,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/arrangement.h"
 #include "core/config.h"
 #include "core/player.h"
 #include "core/song.h"
@@ -57,7 +58,8 @@ struct MidiSettings {
     // out as it came in (a thru), in place of Q.Tam's own.
     bool clockIn = false;
     // Program change 0..7 is pattern 1..8: one coming in is reported (Program) for the owner
-    // to queue it; out, every pattern queued is sent, on `channel`.
+    // to queue it; out, every pattern queued is sent, on `channel`. In song mode program change
+    // N in is entry N+1 of the arrangement, which plays from the end of the measure playing.
     bool programIn = false;
     bool programOut = false;
 };
@@ -100,6 +102,10 @@ struct EngineReport {
     };
     Kind kind = Started;
     std::uint8_t pattern = 0, measure = 0, step = 0;  // Program: the pattern 1..8 asked for
+    // Step in song mode: the arrangement entry (0 outside song mode) and its pass. Program in
+    // song mode: the entry asked for.
+    std::uint16_t entry = 0;
+    std::uint8_t pass = 0;
     // Pad: the channel played (0: no channel has the note, nothing sounded), how hard, and
     // the note that came in (what a learning note table takes).
     std::uint8_t channel = 0, velocity = 0, note = 0;
@@ -163,6 +169,12 @@ public:
     // humanize switch and the main volume; heard from the next block. Call after every change.
     void Publish(const Song& song, int editedPattern, int nextPattern, bool humanize,
                  int mainVolume);
+    // Song mode: the arrangement and the Song/Pattern switch; in song mode a start begins at
+    // entry `startEntry` and playback walks the entries. Heard from the next Publish on.
+    void SetArrangement(const Arrangement& arrangement, bool songMode, int startEntry = 1);
+    // Song mode: entry 1..count plays from the end of the measure playing (a pattern key, a
+    // program change). Heard from the next Publish on.
+    void JumpToEntry(int entry);
     // Hands over the sounds when the banks changed; frees snapshots the engine moved past.
     void PublishSounds(const Banks& banks) { sounds_.Update(banks); }
     // Plays on its own from measure 1 of the edited pattern from the next block; with a MIDI
@@ -235,6 +247,11 @@ public:
 private:
     struct Snapshot {
         Song song{};
+        Arrangement arrangement{};
+        bool songMode = false;
+        std::uint16_t startEntry = 1;
+        std::uint32_t jumpSerial = 0;  // a new serial asks for a jump to `jumpEntry`
+        std::uint16_t jumpEntry = 0;
         std::uint8_t pattern = 1;      // the edited pattern: where a start begins
         std::uint8_t nextPattern = 1;  // the queued pattern
         bool humanize = false;
@@ -290,6 +307,13 @@ private:
     void BeginCountIn(bool fromPlayer);
     void ProcessCountIn(std::uint32_t frames);
     void StopPlaying(std::uint32_t at = 0);
+    // Song mode: the clock at arrangement step k (counted from the start of entry 1),
+    // `counter` frames into it; otherwise at step k of the pattern looping.
+    void PlaceAtStep(std::int64_t k, std::int32_t counter);
+    // Whether step k is the very start of the song (of the arrangement, or of the pattern).
+    bool AtSongStart(std::int64_t k) const;
+    // A list that stopped has rung out: playing on its own, it stops.
+    bool RungOut() const;
     void BeginPlaying(std::uint32_t at);
     void Locate(std::int64_t transportFrame, bool keepVoices);
     void CatchUp(std::int64_t from, std::int64_t to);
@@ -299,7 +323,12 @@ private:
 
     int rate_ = 44100;
     TransportSync sync_ = TransportSync::Follow;
-    MidiSettings midi_;  // the owner's, handed over with Publish
+    MidiSettings midi_;        // the owner's, handed over with Publish
+    Arrangement arrangement_;  // the owner's, handed over with Publish
+    bool songMode_ = false;
+    std::uint16_t startEntry_ = 1;
+    std::uint32_t jumpSerial_ = 0;
+    std::uint16_t jumpEntry_ = 0;
 
     TripleBuffer<Snapshot> snapshots_;
     SoundSnapshots sounds_;
@@ -361,9 +390,10 @@ private:
         // steps from the pair's first step (`pairStep`, begun on `pairStart`, lasting
         // `pairLength` frames), so that they fall on the very frames the steps sound.
         std::int64_t pairStep = 0, pairStart = 0, pairLength = 0;
-        MidiSettings midi;         // as last published
-        std::uint32_t frames = 0;  // this block's length
-        int queued = 0;            // the pattern last sent as a program change
+        MidiSettings midi;             // as last published
+        std::uint32_t frames = 0;      // this block's length
+        int queued = 0;                // the pattern last sent as a program change
+        std::uint32_t jumpSerial = 0;  // the jump last taken
         // Clock in: this block's clock messages; whether the clock runs (after Start or
         // Continue, until Stop); the tick the next one is (six a step from the song's start);
         // whether that tick places playback anew (Start, Continue, Song Position Pointer, the

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "song/slides.h"
+#include "ui/arrangement/arrangement_window.h"
 #include "ui/bank_editor/bank_editor.h"
 #include "ui/bank_editor/hihat_dialog.h"
 #include "ui/dialogs/about_box.h"
@@ -79,6 +80,7 @@ QtamApp::QtamApp(const std::string& commandLineSong, const std::string& configPa
     deviceSetup_ = std::make_unique<DeviceSetupDialog>(ctx_, main);
     midiSetup_ = std::make_unique<MidiSetupDialog>(ctx_, main);
     grid_ = std::make_unique<PatternGrid>(ctx_, main);
+    arrangement_ = std::make_unique<ArrangementWindow>(ctx_, main);
     ConnectWindows();
 }
 
@@ -184,6 +186,15 @@ void QtamApp::ConnectWindows() {
     QObject::connect(grid, &PatternGrid::instrumentChoiceRequested, instrumentDialog_.get(),
                      &InstrumentDialog::ShowForCurrentChannel);
     KeepTitleVisible(*grid);
+
+    // The arrangement window: the entry heard lit.
+    ArrangementWindow* arrangement = arrangement_.get();
+    arrangement->addActions(main->ShortcutActions());
+    QObject::connect(main, &MainWindow::arrangementRequested, arrangement,
+                     &ArrangementWindow::ShowArrangement);
+    QObject::connect(panel, &GroovePanel::heardChanged, arrangement, &ArrangementWindow::ShowHeard);
+    arrangement->playFromEntry = [this](int entry) { PlayFromEntry(entry); };
+    KeepTitleVisible(*arrangement);
     // A minimised panel comes back when the main window is clicked into. Keeping it above the
     // main window is the window manager's work: the panel is the main window's transient.
     QObject::connect(main, &MainWindow::activated, panel, [panel] {
@@ -191,6 +202,12 @@ void QtamApp::ConnectWindows() {
     });
     // The places are taken before the closing main window hides the others.
     QObject::connect(main, &MainWindow::LoopEnds, main, [this] { TakeWindowPlaces(); });
+}
+
+void QtamApp::PlayFromEntry(int entry) {
+    // Song mode: stopped, playback starts at the entry; playing, it follows the measure playing.
+    transport_.SetSongMode(true);
+    transport_.PlayEntry(entry);
 }
 
 void QtamApp::ShowGroovePanel() {
@@ -238,6 +255,16 @@ void QtamApp::ShowAtStart() {
         grid_->show();
         KeepOnScreen(*grid_);  // again with its frame, known once it shows
     }
+    if (s.ArrangementWidth > 0 && s.ArrangementHeight > 0) {
+        arrangement_->resize(std::clamp(s.ArrangementWidth, 160, 16384),
+                             std::clamp(s.ArrangementHeight, 120, 16384));
+        arrangement_->move(s.ArrangementPosX, s.ArrangementPosY);
+    }
+    KeepOnScreen(*arrangement_);
+    if (s.ArrangementShown != 0) {
+        arrangement_->show();
+        KeepOnScreen(*arrangement_);
+    }
     aboutBox_->ShowAsSplash();
 }
 
@@ -274,6 +301,11 @@ void QtamApp::TakeWindowPlaces() {
     // The userbank editor in its place leaves the panel where it was.
     s.PanelPosX = panel_->x();
     s.PanelPosY = panel_->y();
+    s.ArrangementShown = arrangement_->isVisible() ? 1 : 0;
+    s.ArrangementPosX = arrangement_->x();
+    s.ArrangementPosY = arrangement_->y();
+    s.ArrangementWidth = arrangement_->width();
+    s.ArrangementHeight = arrangement_->height();
 }
 
 }  // namespace qtam

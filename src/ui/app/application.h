@@ -41,6 +41,7 @@ class SlideDialog;
 class DeviceSetupDialog;
 class MidiSetupDialog;
 class PatternGrid;
+class ArrangementWindow;
 
 // Who answers instead of the message boxes and file dialogs (tests); null: the real ones.
 struct StandIns {
@@ -79,6 +80,7 @@ public:
     BankEditor& bankEditor() { return *bankEditor_; }
     GroovePanel& panel() { return *panel_; }
     PatternGrid& grid() { return *grid_; }
+    ArrangementWindow& arrangementWindow() { return *arrangement_; }
     SongInfoWindow& songInfo() { return *songInfo_; }
     NoteDetailsDialog& noteDetails() { return *noteDetails_; }
     InstrumentDialog& instrumentDialog() { return *instrumentDialog_; }
@@ -98,6 +100,8 @@ private:
     // The places of the panel and the grid, and whether the grid shows, into the
     // configuration: once, as the program ends and before its windows are hidden.
     void TakeWindowPlaces();
+    // The arrangement window's Enter or double click: the arrangement plays from that entry.
+    void PlayFromEntry(int entry);
 
     std::unique_ptr<Machine> m_;
     EventQueue events_;
@@ -127,6 +131,7 @@ private:
     std::unique_ptr<DeviceSetupDialog> deviceSetup_;
     std::unique_ptr<MidiSetupDialog> midiSetup_;
     std::unique_ptr<PatternGrid> grid_;
+    std::unique_ptr<ArrangementWindow> arrangement_;
     bool quitRequested_ = false;
     bool exited_ = false;
     bool placesTaken_ = false;

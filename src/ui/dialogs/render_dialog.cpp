@@ -69,20 +69,29 @@ RenderDialog::RenderDialog(AppContext& ctx, QWidget* parent)
     What->setObjectName(QStringLiteral("What"));
     WhatItems = new QButtonGroup(this);
     auto* items = new QVBoxLayout(What);
+    // In the order of StreamMode.
     const char* captions[] = {"Render current measure", "Render whole pattern",
-                              "Live session (record \"play\" to \"stop\")"};
-    for (int i = 0; i < 3; ++i) {
+                              "Live session (record \"play\" to \"stop\")", "Whole arrangement"};
+    for (int i = 0; i < 4; ++i) {
         auto* item = new QRadioButton(QString::fromLatin1(captions[i]), What);
         WhatItems->addButton(item, i);
         items->addWidget(item);
     }
     WhatItems->button(0)->setChecked(true);
+    WhatItems->button(static_cast<int>(StreamMode::WholeArrangement))
+        ->setObjectName(QStringLiteral("WholeArrangement"));
     Stems = new QCheckBox(QStringLiteral("&Stems: one file per channel beside it"), What);
     Stems->setObjectName(QStringLiteral("Stems"));
     items->addWidget(Stems);
-    // A live recording is the main mix only.
+    Tail = new QCheckBox(QStringLiteral("&Tail: the sounds ring out after the last measure"), What);
+    Tail->setObjectName(QStringLiteral("Tail"));
+    items->addWidget(Tail);
+    // A live recording is the main mix only, and ends where it is stopped; a whole arrangement
+    // always rings out.
     connect(WhatItems, &QButtonGroup::idToggled, this, [this](int, bool) {
-        Stems->setEnabled(WhatItems->checkedId() != static_cast<int>(StreamMode::LiveSession));
+        const auto mode = static_cast<StreamMode>(WhatItems->checkedId());
+        Stems->setEnabled(mode != StreamMode::LiveSession);
+        Tail->setEnabled(mode == StreamMode::CurrentMeasure || mode == StreamMode::WholePattern);
     });
 
     QDialogButtonBox* okCancel = OkCancelButtons(this, OkButton, CancelButton);
@@ -113,8 +122,19 @@ RenderDialog::RenderDialog(AppContext& ctx, QWidget* parent)
     connect(CancelButton, &QPushButton::clicked, this, &RenderDialog::Dismiss);
 }
 
+void RenderDialog::OfferArrangement() {
+    // The whole arrangement is there to render only when the song has one.
+    QAbstractButton* arrangement =
+        WhatItems->button(static_cast<int>(StreamMode::WholeArrangement));
+    arrangement->setEnabled(!ctx_.m.arrangement.empty());
+    if (arrangement->isChecked() && !arrangement->isEnabled())
+        WhatItems->button(0)->setChecked(true);
+}
+
 void RenderDialog::ShowStreamToDisk() {
     if (!isVisible()) CenterOverOwner(*this);
+    // Shown already, it offers what the song has now.
+    OfferArrangement();
     show();
     raise();
     activateWindow();
@@ -132,6 +152,7 @@ void RenderDialog::PrepareToShow() {
     OkButton->show();
     CancelButton->show();
     What->setEnabled(true);
+    OfferArrangement();
     // A live recording armed (or made) and not finished by a stop of playback ends here.
     if (ctx_.m.Streaming) {
         FinishStream(ctx_.m);
@@ -178,6 +199,7 @@ void RenderDialog::Confirm() {
     const bool live = mode == StreamMode::LiveSession;
     const SoundFileType type = SoundFileTypeOf(*chosen).value_or(SoundFileType::Wav);
     const bool stems = Stems->isChecked() && !live;
+    const bool tail = Tail->isChecked() && Tail->isEnabled();
     // The offline render reports progress 0 as soon as the file has been created.
     bool created = false;
     StreamObserver observer;
@@ -193,12 +215,13 @@ void RenderDialog::Confirm() {
         Progress->SetProgress(percent);
     };
     bool ok;
-    if (live || (type == SoundFileType::Wav && !stems)) {
+    if (live || (type == SoundFileType::Wav && !stems && !tail)) {
         ok = RunStream(ctx_.m, mode, *chosen, &observer);
     } else {
         RenderFiles files;
         files.main = WithDefaultExtension(*chosen, ".WAV");
         files.type = type;
+        files.tail = tail;
         if (stems) {
             // "beat.flac" has its stems beside it as "beat-01-Kick Punch.flac" and so on.
             const std::string name = FileNameOf(files.main);

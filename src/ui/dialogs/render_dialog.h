@@ -1,8 +1,10 @@
 #pragma once
-// RenderDialog (once TStream): the "Stream to disk" dialog. Renders the edited measure or the whole
-// edited pattern at once to a WAV, FLAC, Ogg Vorbis or AIFF file (as the chosen name says), with
-// one file per channel beside it when asked, showing the progress gauge and the current
-// activity; or arms a live recording (always WAV) that the next playback fills until its stop.
+// RenderDialog (once TStream): the "Stream to disk" dialog. Renders the edited measure, the whole
+// edited pattern or the whole arrangement at once to a WAV, FLAC, Ogg Vorbis or AIFF file (as
+// the chosen name says), with one file per channel beside it when asked and the sounds ringing
+// out after the last measure when asked (always for an arrangement), showing the progress gauge
+// and the current activity; or arms a live recording (always WAV) that the next playback fills
+// until its stop.
 
 #include <QDialog>
 
@@ -46,6 +48,7 @@ protected:
 
 private:
     void PrepareToShow();
+    void OfferArrangement();
     void ShowRenderLook();
 
     AppContext& ctx_;
@@ -56,6 +59,7 @@ private:
     QGroupBox* What;
     QButtonGroup* WhatItems;
     QCheckBox* Stems;  // one file per channel beside the rendered one
+    QCheckBox* Tail;   // a measure or a pattern rings out after its last measure
     QPushButton* CancelButton;
     QPushButton* OkButton;
 };

@@ -19,6 +19,7 @@
 #include "song/song_file.h"
 #include "transport/transport.h"
 #include "ui/groove_panel/play_lights.h"
+#include "ui/groove_panel/song_switch.h"
 #include "ui/qt/text.h"
 #include "ui/qt/window_placement.h"
 #include "ui/services/app_context.h"
@@ -76,6 +77,7 @@ GroovePanel::GroovePanel(AppContext& ctx, QWidget* parent) : QWidget(parent), ct
             &GroovePanel::SyncTransportButtons);
     connect(&ctx_.playbackState, &PlaybackNotifier::stateChanged, this, [this] {
         lights_->ShowFollow();
+        songSwitch_->Show();
         lights_->Refresh();
         ShowCaption();  // a live recording says whether it runs
     });
@@ -295,6 +297,7 @@ void GroovePanel::BuildControls() {
     };
 
     lights_ = std::make_unique<PlayLights>(ctx_, *this);
+    songSwitch_ = std::make_unique<SongSwitch>(ctx_, *this);
 
     for (QWidget* w : findChildren<QWidget*>()) w->setFocusPolicy(Qt::NoFocus);
     BuildFocusSpots();

@@ -31,6 +31,7 @@ struct AppContext;
 class PlayLights;
 class PrecisionTimer;
 class SpaceBarKeys;
+class SongSwitch;
 
 // What an instrument name shows for a channel whose sound is not in memory.
 inline constexpr const char* kMissingSoundName = "(missing)";
@@ -164,6 +165,7 @@ private:
     AppContext& ctx_;
     std::unique_ptr<PrecisionTimer> lightShowTimer_;
     std::unique_ptr<PlayLights> lights_;
+    std::unique_ptr<SongSwitch> songSwitch_;
     QTimer* deviceOpenTimer_ = nullptr;
     int defaultInsteadOf_ = -1;         // the missing device last mentioned
     SpaceBarKeys* spaceBar_ = nullptr;  // the space bar's guard against a held key

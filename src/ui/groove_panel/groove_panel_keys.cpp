@@ -13,6 +13,7 @@
 #include "transport/transport.h"
 #include "ui/groove_panel/groove_panel.h"
 #include "ui/groove_panel/play_lights.h"
+#include "ui/groove_panel/song_switch.h"
 #include "ui/services/app_context.h"
 
 namespace qtam {
@@ -311,6 +312,14 @@ void GroovePanel::BuildFocusSpots() {
                          ctx_.transport.Following());
     };
     follow->onEnter = [this] { lights_->ToggleFollow(); };
+    FocusSpot* song = AddSpot(QStringLiteral("SongKey"), G::Follow,
+                              QRect(layout::kSongSwitch.left, layout::kSongSwitch.top,
+                                    layout::kSongSwitch.width, layout::kSongSwitch.height));
+    song->describe = [this] {
+        return Checkable(R::CheckBox, QStringLiteral("Song mode: play the arrangement"),
+                         ctx_.transport.SongMode());
+    };
+    song->onEnter = [this] { songSwitch_->Toggle(); };
 
     // Clicks and drags change what the spots describe: tell the screen reader after them.
     for (QWidget* w : findChildren<QWidget*>(Qt::FindDirectChildrenOnly))

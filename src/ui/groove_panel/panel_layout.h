@@ -92,6 +92,8 @@ inline constexpr int kStepLightTop = 268;
 inline constexpr Rect kPlayingMeasure = {568, 223, 50, 32};
 inline constexpr Rect kFollowSwitch = {568, 262, 52, 16};
 inline constexpr Rect kTapButton = {258, 341, 32, 14};  // beside SHUFFLE, under the slider
+// The Song/Pattern switch under the pattern keys: lit while playback walks the arrangement.
+inline constexpr Rect kSongSwitch = {130, 348, 69, 16};
 
 inline constexpr int kKnobLeft = 565;
 inline constexpr int kKnobTop = 302;

@@ -119,7 +119,13 @@ void PlayLights::Show(PlayPosition heard, bool blinkOn) {
         StepLight->SetPicture(skin::Picture::StepLight,
                               button + (shownMeasure ? 0 : skin::kStepLightElsewhere));
         StepLight->move(layout::kStepLefts[button - 1] - 2, layout::kStepLightTop);
-        PlayingMeasure->SetPicture(skin::Picture::PlayingMeasure, heard.measure);
+        // In song mode "PLAYING" shows the entry, its pass and the measure.
+        const bool song = heard.entry > 0;
+        PlayingMeasure->SetPicture(
+            skin::Picture::PlayingMeasure,
+            song ? skin::SongPlaceVariant(heard.entry, heard.pass, heard.measure) : heard.measure);
+        PlayingMeasure->setToolTip(
+            song ? QString::fromStdString(ctx_.transport.SongPlaceText(heard)) : QString());
     }
     StepLight->setVisible(known);
     PlayingMeasure->setVisible(known);

@@ -355,7 +355,27 @@ void PlayingMeasure(QPainter& p, int measure) {
     p.setPen(QPen(kPlateDark, 1));
     p.setBrush(QColor(0x06, 0x0a, 0x07));
     p.drawRect(window);
-    Text(p, window, QStringLiteral("\u25B6 %1").arg(measure), 11, true, kPositionGreen);
+    if (measure < 32) {
+        Text(p, window, QStringLiteral("\u25B6 %1").arg(measure), 11, true, kPositionGreen);
+        return;
+    }
+    // Song mode: entry.pass.measure, as a hardware song position reads.
+    const QString place = QStringLiteral("%1.%2.%3")
+                              .arg(measure / (32 * 128))
+                              .arg(measure / 32 % 128)
+                              .arg(measure % 32);
+    Text(p, window, place, place.size() <= 6 ? 10 : 8, true, kPositionGreen);
+}
+
+// The Song/Pattern switch: a lamp, lit in song mode, and its name.
+void SongSwitch(QPainter& p, bool on) {
+    p.fillRect(QRectF(0, 0, 69, 16), kPlate);
+    p.save();
+    p.translate(1, 2);
+    Lamp(p, on, false);
+    p.restore();
+    Text(p, QRectF(15, 0, 54, 16), QStringLiteral("SONG"), 7, true, on ? kPrint : kPrintDim,
+         Qt::AlignLeft | Qt::AlignVCenter, 0.4);
 }
 
 // The follow switch: a lamp, lit while the edit measure follows the playing one, and its name.
@@ -632,6 +652,8 @@ QSize SizeOf(Picture picture) {
             return {52, 16};
         case Picture::TapButton:
             return {32, 14};
+        case Picture::SongSwitch:
+            return {69, 16};
     }
     return {};
 }
@@ -701,6 +723,8 @@ void Paint(QPainter& p, Picture picture, int variant) {
             break;
         case Picture::TapButton:
             TapButton(p, variant == 1);
+        case Picture::SongSwitch:
+            SongSwitch(p, variant == 1);
             break;
     }
     p.restore();

@@ -35,14 +35,21 @@ enum class Picture {
     // 31 x 11: the running light over a step button's number, variant = button 1..16, plus
     // kStepLightElsewhere when the step sounds in another measure than the one shown.
     StepLight,
-    PlayingMeasure,  // 50 x 32: the measure being heard, variant = measure 1..16
-    FollowSwitch,    // 52 x 16: lamp and caption, variant 1 when on
-    TapButton,       // 32 x 14: tap tempo, variant 1 while a tapping goes on
+    // 50 x 32: the measure being heard, variant = measure 1..16; in song mode the entry, the
+    // pass and the measure (SongPlaceVariant).
+    PlayingMeasure,
+    FollowSwitch,  // 52 x 16: lamp and caption, variant 1 when on
+    TapButton,     // 32 x 14: tap tempo, variant 1 while a tapping goes on
+    SongSwitch,    // 69 x 16: lamp and caption, variant 1 when on (song mode)
 };
 
 // Pattern variants: the lit key 1..8, plus kQueuedKey times a second key lit with it.
 inline constexpr int kQueuedKey = 16;
 inline constexpr int kStepLightElsewhere = 32;
+// PlayingMeasure in song mode: entry 1..256, pass 1..99 and measure 1..16 in one variant.
+inline constexpr int SongPlaceVariant(int entry, int pass, int measure) {
+    return measure + 32 * (pass + 128 * entry);
+}
 
 QSize SizeOf(Picture picture);
 

@@ -372,6 +372,11 @@ void MainWindow::AddWindowMenu() {
     connect(grid, &QAction::triggered, this, [this] { Q_EMIT patternGridRequested(); });
     shortcutActions_ << grid;
     addAction(grid);
+    QAction* arrangement = window->addAction(QStringLiteral("&Arrangement"));
+    arrangement->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_J));
+    connect(arrangement, &QAction::triggered, this, [this] { Q_EMIT arrangementRequested(); });
+    shortcutActions_ << arrangement;
+    addAction(arrangement);
 }
 
 void MainWindow::UpdateMenus() {
@@ -578,7 +583,10 @@ void MainWindow::HideOtherWindows() {
 
 void MainWindow::ExportMidi() {
     FileDialogSpec request;
-    request.title = "Export the pattern as a MIDI file";
+    // In song mode the export writes the whole arrangement.
+    const bool whole = ctx.m.editor.SongMode && !ctx.m.arrangement.empty();
+    request.title =
+        whole ? "Export the arrangement as a MIDI file" : "Export the pattern as a MIDI file";
     request.filter = "MIDI files (*.mid)|*.mid|All files (*.*)|*.*";
     request.defaultExtension = "mid";
     request.initialFolder = ctx.m.editor.SongFolder;

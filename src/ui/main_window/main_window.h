@@ -113,6 +113,7 @@ Q_SIGNALS:
     void groovePanelRequested();
     // Window > Pattern grid.
     void patternGridRequested();
+    void arrangementRequested();
     // The window became active (after OnActivated).
     void activated();
 

@@ -597,7 +597,50 @@ def server_loss(cli, work):
         server.stop()
 
 
-SCENARIOS = {"follow": follow_start, "48000": follow_48000, "relocate": relocate,
+def arrangement(cli, work):
+    # Pattern p clicks on channel p at step 1 (pattern 5: channel 5 in measure 1, channel 6 in
+    # measure 2), arranged 1 x2, 2, 3 x2, 4, 5 x3, 1: the fifth entry begins at measure 7 of
+    # the arrangement, and its second pass's measure 2 is measure 10, bar 10 of the transport.
+    song, bank = click_song(cli, work)
+    text = "tempo 120\nshuffle 0\n"
+    for p in range(1, 6):
+        text += f"pattern {p}\n"
+        if p == 5:
+            text += "  measures 2\n  channel 6 sound u1 volume 127\n"
+        text += f"  channel {p} sound u1 volume 127\n  measure 1\n    {p} X... .... .... ....\n"
+        if p == 5:
+            text += "  measure 2\n    6 X... .... .... ....\n"
+    text += "arrangement\n  1 x2\n  2\n  3 x2\n  4\n  5 x3\n  1\n"
+    song = os.path.join(work, "arranged.sng")
+    subprocess.run([cli, "build", "-", "-o", song, "-f"], input=text.encode(), check=True,
+                   stdout=subprocess.DEVNULL)
+    measure = 88200  # frames of a measure at 120 BPM
+    jump = 9 * measure
+    ports = ["channel%d_L" % c for c in range(1, 7)]
+    server = Server(f"qtam-arr-{os.getpid()}")
+    try:
+        probe = Probe(server, ports, keep_silence=False)
+        proc, qtam = start_qtam(cli, server, song, bank, "follow", ("--arrangement",))
+        probe.connect(qtam)
+        probe.actions = locate_and_start(10, jump)
+        probe.arm()
+        probe.wait(12 + int(2.5 * measure / probe.size), timeout=90)
+        rc, out, err = stop_qtam(proc)
+        probe.close()
+    finally:
+        server.stop()
+    check(rc == 0, f"arrangement: qtam-cli ended well ({rc}) {err.strip()}")
+    onsets = {port: [f for f, _ in probe.onsets(port)] for port in ports}
+    check(onsets["channel6_L"][:1] == [jump],
+          f"arrangement: located at bar 10, the fifth entry's measure 2 sounds there "
+          f"({onsets['channel6_L'][:2]})")
+    check(onsets["channel5_L"][:1] == [jump + measure],
+          f"arrangement: then its third pass begins ({onsets['channel5_L'][:2]})")
+    check(not any(onsets["channel%d_L" % c] for c in range(1, 5)),
+          "arrangement: no other entry sounds meanwhile")
+
+
+SCENARIOS = {"follow": follow_start, "arrangement": arrangement, "48000": follow_48000, "relocate": relocate,
              "master-tempo": master_tempo, "master-bbt": master_bbt,
              "channel-sum": channel_sum, "take": take, "server-loss": server_loss,
              "seconds": seconds_across_stops, "master-taken": master_taken,

@@ -32,11 +32,13 @@
 #include "temp_folder.h"
 #include "test_support.h"
 #include "ui/app/application.h"
+#include "ui/arrangement/arrangement_window.h"
 #include "ui/bank_editor/bank_editor.h"
 #include "ui/bank_editor/hihat_dialog.h"
 #include "ui/dialogs/about_box.h"
 #include "ui/dialogs/device_setup_dialog.h"
 #include "ui/dialogs/instrument_dialog.h"
+#include "ui/dialogs/midi_setup_dialog.h"
 #include "ui/dialogs/note_details_dialog.h"
 #include "ui/dialogs/render_dialog.h"
 #include "ui/dialogs/slide_dialog.h"
@@ -318,6 +320,7 @@ private Q_SLOTS:
             {&app->deviceSetup(), main},
             {&app->midiSetup(), main},
             {&app->grid(), main},
+            {&app->arrangementWindow(), main},
             {&app->noteDetails(), panel},
             {&app->instrumentDialog(), panel},
             {&app->valueDialog(), panel},

@@ -53,9 +53,10 @@ private:
 class RenderDialogTest : public QObject {
     Q_OBJECT
 
+    // The item of StreamMode `item`.
     static void Choose(RenderDialog& w, int item) {
-        QTest::mouseClick(Child<QGroupBox>(w, "What")->findChildren<QRadioButton*>().at(item),
-                          Qt::LeftButton, {}, QPoint(5, 5));
+        QTest::mouseClick(w.findChild<QButtonGroup*>()->button(item), Qt::LeftButton, {},
+                          QPoint(5, 5));
     }
     static void ClickOk(RenderDialog& w) {
         QTest::mouseClick(Child<QPushButton>(w, "OkButton"), Qt::LeftButton);
@@ -148,6 +149,31 @@ private Q_SLOTS:
         QVERIFY(std::filesystem::exists(dir / "new/groove.flac"));
         QVERIFY(app.prompter.warnings.empty());
         QCOMPARE(app.prompter.notes.size(), std::size_t{1});
+    }
+
+    // "Whole arrangement" is offered with an arrangement only: every entry once, the sounds
+    // then ringing out. Tempo 145: each measure played is 16 steps of 4561 frames.
+    void wholeArrangementWithItsTail() {
+        test::TestApp app;
+        test::TempFolder dir;
+        RenderDialog w(app.ctx);
+        test::SetSound(app.m->banks.internalBank, 1, std::vector<std::int16_t>(20000, 3000));
+        test::SetNote(*app.m, 2, 1, 1, 16, 100);
+        app.dialogs.answers = {dir / "track.flac"};
+        w.ShowStreamToDisk();
+        QAbstractButton* whole = Child<QGroupBox>(w, "What")->findChildren<QRadioButton*>().at(3);
+        QVERIFY(!whole->isEnabled());
+        app.m->arrangement.entry(1) = {1, 2, 0, 0};
+        app.m->arrangement.entry(2) = {2, 1, 0, 0};
+        app.m->arrangement.count = 2;
+        w.Dismiss();
+        w.ShowStreamToDisk();
+        QVERIFY(whole->isEnabled());
+        Choose(w, 3);
+        ClickOk(w);
+        const long frames = Soxi(dir / "track.flac", "-s").toLong();
+        QVERIFY2(frames > 3 * 16 * 4561 && frames < 3 * 16 * 4561 + 20000,
+                 qPrintable(QString::number(frames)));
     }
 
     // No file chosen: the dialog stays. An existing file the user will not overwrite: the

@@ -110,7 +110,8 @@ private Q_SLOTS:
             QVERIFY(a->state().focusable);
             QVERIFY(r.panel->childAt(s->geometry().center()) != s);
         }
-        QCOMPARE(names.size(), 8 * 5 + 16 + 8 + 4 + 2 + 2 + 1 + 2 + 1 + 1);
+        QCOMPARE(names.size(),
+                 8 * 5 + 16 + 8 + 4 + 2 + 2 + 1 + 2 + 1 + 1 + 1);  // tap, follow, song
 
         for (FocusSpot* s : Spots(*r.panel)) {
             QAccessibleInterface* a = Describe(s);

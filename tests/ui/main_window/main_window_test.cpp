@@ -216,6 +216,7 @@ private Q_SLOTS:
             "&Window",
             "  &Groove panel [Ctrl+G]",
             "  &Pattern grid [Ctrl+R]",
+            "  &Arrangement [Ctrl+J]",
         };
         QCOMPARE(tree, expected);
 
@@ -223,7 +224,7 @@ private Q_SLOTS:
         QCOMPARE(k->windowTitle(), QString("Vediveve Duzuda Duvivir 1.0"));
         QCOMPARE(k->size(), QSize(644, 480));
         // Every shortcut item is offered to the panel, and the window itself carries them.
-        QCOMPARE(k->ShortcutActions().size(), 19);
+        QCOMPARE(k->ShortcutActions().size(), 20);
         for (QAction* a : k->ShortcutActions()) {
             QVERIFY(!a->shortcut().isEmpty());
             QVERIFY(k->actions().contains(a));
