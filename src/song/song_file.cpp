@@ -45,6 +45,16 @@ SongRead ReadSongRecord(const std::string& path, Song& into, std::string& reason
     return result;
 }
 
+// The Song read, in range, in place of the Song: opened as it is saved, at pattern 1.
+void TakeSong(Machine& m, Song& song) {
+    NormalizeSong(song);
+    std::memcpy(&m.song, &song, kSongSize);
+    MarkSongSaved(m);
+    m.editor.CurrentPattern = 1;
+    m.editor.CurrentMeasure = 1;
+    m.editor.CurrentStep = 1;
+}
+
 }  // namespace
 
 bool LoadSong(Machine& m, const std::string& fileName, bool quiet) {
@@ -64,13 +74,20 @@ bool LoadSong(Machine& m, const std::string& fileName, bool quiet) {
         case SongRead::Ok:
             break;
     }
-    NormalizeSong(*song);
-    std::memcpy(&m.song, song.get(), kSongSize);
+    TakeSong(m, *song);
+    return true;
+}
 
-    MarkSongSaved(m);
-    m.editor.CurrentPattern = 1;
-    m.editor.CurrentMeasure = 1;
-    m.editor.CurrentStep = 1;
+std::vector<std::uint8_t> SongFileBytes(const Machine& m) {
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(&m.song);
+    return {bytes, bytes + kSongSize};
+}
+
+bool LoadSongBytes(Machine& m, std::span<const std::uint8_t> bytes) {
+    if (bytes.size() / kSongSize != 1) return false;
+    auto song = std::make_unique<Song>();
+    std::memcpy(song.get(), bytes.data(), kSongSize);
+    TakeSong(m, *song);
     return true;
 }
 
@@ -79,8 +96,10 @@ bool SaveSong(Machine& m, const std::string& fileName, bool overwriteSilently) {
     ReadOnlyScope readOnly(m.attributes, name);
 
     const bool saved =
-        SaveFileAsked(*m.prompter, name, overwriteSilently,
-                      [&](SafeFileWriter& out) { return out.Write(&m.song, kSongSize); });
+        SaveFileAsked(*m.prompter, name, overwriteSilently, [&](SafeFileWriter& out) {
+            const std::vector<std::uint8_t> bytes = SongFileBytes(m);
+            return out.Write(bytes.data(), bytes.size());
+        });
     if (!saved) return false;
     MarkSongSaved(m);
     return true;
