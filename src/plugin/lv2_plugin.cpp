@@ -177,12 +177,13 @@ void RunBlock(LV2_Handle handle, std::uint32_t frames) {
     auto* p = static_cast<Lv2Instrument*>(handle);
     for (int i = 0; i < kParamCount; ++i)
         if (p->params[i]) p->instrument.SetParam(i, *p->params[i]);
+    // The forge keeps this frame until the block is done.
+    LV2_Atom_Forge_Frame sequence;
     if (p->eventsOut) {
         const std::uint32_t capacity = p->eventsOut->atom.size;
         lv2_atom_forge_set_buffer(&p->forge, reinterpret_cast<std::uint8_t*>(p->eventsOut),
                                   capacity);
-        LV2_Atom_Forge_Frame frame;
-        lv2_atom_forge_sequence_head(&p->forge, &frame, 0);
+        lv2_atom_forge_sequence_head(&p->forge, &sequence, 0);
     }
     std::uint32_t done = 0;
     int midiCount = 0;
