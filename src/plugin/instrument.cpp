@@ -134,9 +134,10 @@ bool Instrument::Restore(std::span<const std::uint8_t> song,
         m_->activation.UserbankLoaded = false;
     }
     editor_->TakeSong();
-    // The pattern the host holds is the one to edit and play.
-    const int pattern = static_cast<int>(applied_[kPattern]);
-    ChoosePattern(*m_, pattern);
+    // The pattern the host holds is the one to edit and play, and the parameters the state
+    // brought are in force from its first block.
+    ChoosePattern(*m_, static_cast<int>(applied_[kPattern]));
+    ApplyChangedParams();
     Publish();
     return true;
 }
@@ -151,8 +152,7 @@ void Instrument::Publish() {
     engine_.PublishSounds(m_->banks);
 }
 
-void Instrument::Idle() {
-    std::lock_guard<std::mutex> g(lock_);
+bool Instrument::ApplyChangedParams() {
     bool changed = false;
     for (int i = 0; i < kParamCount; ++i) {
         const float value = params_[i].load(std::memory_order_relaxed);
@@ -161,6 +161,12 @@ void Instrument::Idle() {
         ApplyParam(i, value);
         changed = true;
     }
+    return changed;
+}
+
+void Instrument::Idle() {
+    std::lock_guard<std::mutex> g(lock_);
+    bool changed = ApplyChangedParams();
     engine_.Poll([&](const EngineReport& r) {
         if (r.kind == EngineReport::Started) m_->Playing = true;
         if (r.kind == EngineReport::Stopped) m_->Playing = false;

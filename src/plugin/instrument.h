@@ -94,7 +94,9 @@ public:
 
 private:
     void OwnerLoop();
-    // A parameter the host changed, into the Song through the edit layer. Thread: owner.
+    // The parameters the host changed since, into the Song through the edit layer; whether
+    // any did. Thread: owner (under the lock).
+    bool ApplyChangedParams();
     void ApplyParam(int index, float value);
 
     std::unique_ptr<Machine> m_;

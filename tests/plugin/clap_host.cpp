@@ -4,10 +4,12 @@
 //
 //   clap_host PLUGIN OUT.f32 [--rate R] [--block N] [--frames N] [--bpm B]
 //             [--song FILE] [--relocate TO@AT] [--no-transport] [--save-state FILE]
-//             [--load-state FILE] [--bench]
+//             [--load-state FILE] [--param ID=VALUE]... [--bench]
 //
-// --relocate moves the transport to frame TO at the block holding output frame AT. --bench
-// prints the mean and the longest time of a process call, and the mean's share of a block.
+// --song gives the plugin a state of that song with the parameters as they are, but for
+// those --param sets. --relocate moves the transport to frame TO at the block holding output frame
+// AT. --bench prints the mean and the longest time of a process call, and the mean's share of a
+// block.
 
 #include <clap/entry.h>
 #include <clap/ext/params.h>
@@ -97,6 +99,7 @@ int main(int argc, char** argv) {
     std::int64_t frames = 44100, relocateTo = -1, relocateAt = -1;
     std::string song, saveState, loadState;
     bool transport = true, bench = false;
+    std::vector<std::pair<std::uint32_t, double>> params;
     for (int i = 3; i < argc; ++i) {
         const std::string a = argv[i];
         const char* v = i + 1 < argc ? argv[i + 1] : "";
@@ -118,6 +121,8 @@ int main(int argc, char** argv) {
             transport = false;
         else if (a == "--bench")
             bench = true;
+        else if (a == "--param" && std::strchr(v, '='))
+            params.emplace_back(std::atoi(v), std::atof(std::strchr(v, '=') + 1)), ++i;
         else if (a == "--relocate" && std::sscanf(v, "%ld@%ld", &relocateTo, &relocateAt) == 2)
             ++i;
         else
@@ -138,18 +143,30 @@ int main(int argc, char** argv) {
     if (!state) return Fail("no state extension");
 
     std::vector<std::uint8_t> stateBytes;
+    const auto* paramsExt =
+        static_cast<const clap_plugin_params_t*>(plugin->get_extension(plugin, CLAP_EXT_PARAMS));
+    if (!paramsExt) return Fail("no params extension");
     if (!song.empty()) {
-        // A state of a song alone: the song's file, no userbank, no parameters.
+        // A state of a song: the song's file, no userbank, the parameters.
+        auto block = [&stateBytes](const void* data, std::uint32_t size) {
+            const auto* b = static_cast<const std::uint8_t*>(data);
+            stateBytes.insert(stateBytes.end(), reinterpret_cast<const std::uint8_t*>(&size),
+                              reinterpret_cast<const std::uint8_t*>(&size) + 4);
+            stateBytes.insert(stateBytes.end(), b, b + size);
+        };
+        std::vector<float> values(paramsExt->count(plugin));
+        for (std::uint32_t i = 0; i < values.size(); ++i) {
+            double v = 0;
+            paramsExt->get_value(plugin, i, &v);
+            values[i] = static_cast<float>(v);
+        }
+        for (const auto& [id, value] : params)
+            if (id < values.size()) values[id] = static_cast<float>(value);
         const std::vector<std::uint8_t> file = ReadFile(song);
-        const auto size = static_cast<std::uint32_t>(file.size());
-        const std::uint32_t none = 0;
         stateBytes.assign({'Q', 'T', 'S', '1'});
-        stateBytes.insert(stateBytes.end(), reinterpret_cast<const std::uint8_t*>(&size),
-                          reinterpret_cast<const std::uint8_t*>(&size) + 4);
-        stateBytes.insert(stateBytes.end(), file.begin(), file.end());
-        for (int i = 0; i < 2; ++i)
-            stateBytes.insert(stateBytes.end(), reinterpret_cast<const std::uint8_t*>(&none),
-                              reinterpret_cast<const std::uint8_t*>(&none) + 4);
+        block(file.data(), static_cast<std::uint32_t>(file.size()));
+        block(nullptr, 0);
+        block(values.data(), static_cast<std::uint32_t>(values.size() * sizeof(float)));
     } else if (!loadState.empty()) {
         stateBytes = ReadFile(loadState);
     }

@@ -304,6 +304,17 @@ def clap(cli, lv2_dir, clap_file, host, work):
              for c, port in played.items()}
     compare_notes(moved, measure3, song_notes, 2 * STEPS, STEPS,
                   tag="clap relocated")
+    # The parameters a state brings: pattern 2 plays, channel 1 muted (ids as params.h numbers
+    # them: Pattern 3, the mutes from 13).
+    pattern2 = render(cli, work, demo, "pattern2", "--pattern", "2")
+    played, _ = run_host(host, clap_file, work, "params", "--song", demo, "--frames",
+                         str(measures(1) + 4096), "--bpm", str(BPM), "--param", "3=2",
+                         "--param", "13=1")
+    loud = max(abs(x) for x in played[1].values())
+    check(loud == 0, f"clap: Mute channel 1 silences it (peak {loud})")
+    del played[1], pattern2[1]
+    compare_notes(played, pattern2, [n for n in notes(cli, demo, 2) if n[1] != 1], 0, STEPS,
+                  tag="clap pattern 2")
 
 
 SCENARIOS = {"lv2info": lv2info, "jalv-render": jalv_render, "jalv-relocate": jalv_relocate,
