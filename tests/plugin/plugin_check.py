@@ -261,8 +261,15 @@ def jalv_state(cli, lv2_dir, clap, host, work):
     a, b = open(first, "rb").read(), open(second, "rb").read()
     song_bytes = open(song, "rb").read()
     check(a == b and song_bytes in a, "state: saved, restored and saved again, the same song")
-    # The same song as an LV2 state folder, as lilv writes one: jalv plays it.
-    folder = lv2_state(work, "lv2state", song)
+    # Through the LV2 state as a host saves and loads it: the song saved is the song.
+    saved = os.path.join(work, "lv2saved.sng")
+    r = subprocess.run([os.path.join(os.path.dirname(host), "qtam_lv2_state_host"),
+                        os.path.join(lv2_dir, "qtam.lv2", "qtam.so"), song, saved],
+                       capture_output=True, text=True, timeout=60)
+    check(r.returncode == 0 and open(saved, "rb").read() == song_bytes,
+          f"state: LV2 saved, restored and saved again, the same song {r.stderr.strip()}")
+    # What the LV2 state saved, as a host's state folder: jalv restores it and plays the song.
+    folder = lv2_state(work, "lv2state", saved)
     rendered = render(cli, work, song, "state")
     probe = roll_jalv(lv2_dir, periods_for(measures(1)) + 10, jack_check.locate_and_start(10),
                       state_dir=folder)
