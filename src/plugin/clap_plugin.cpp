@@ -352,9 +352,10 @@ bool StartProcessing(const clap_plugin_t*) {
     return true;
 }
 void StopProcessing(const clap_plugin_t*) {}
+// On the audio thread: nothing to clear that the next block's transport does not set anew (the
+// engine relocates when the transport's frame jumps); the engine is configured at activation.
 void Reset(const clap_plugin_t* plugin) {
-    ClapInstrument& p = *Self(plugin);
-    p.instrument->Activate(p.rate);
+    Self(plugin)->transport = {};
 }
 
 const void* Extension(const clap_plugin_t*, const char* id) {
