@@ -62,6 +62,17 @@ SongRead ReadSongRecord(const std::string& path, Song& into, std::vector<std::ui
     return result;
 }
 
+// The Song read, in range, in place of the Song: opened as it is saved, at pattern 1.
+void TakeSong(Machine& m, Song& song, const Arrangement& arrangement) {
+    NormalizeSong(song);
+    std::memcpy(&m.song, &song, kSongSize);
+    m.arrangement = arrangement;
+    MarkSongSaved(m);
+    m.editor.CurrentPattern = 1;
+    m.editor.CurrentMeasure = 1;
+    m.editor.CurrentStep = 1;
+}
+
 }  // namespace
 
 BlockRead ReadArrangementBlock(const std::uint8_t* bytes, std::size_t size, Arrangement& out,
@@ -120,19 +131,33 @@ bool LoadSong(Machine& m, const std::string& fileName, bool quiet) {
         case SongRead::Ok:
             break;
     }
-    NormalizeSong(*song);
     auto arrangement = std::make_unique<Arrangement>();
     std::string why;
     const BlockRead block = ReadArrangementBlock(rest.data(), rest.size(), *arrangement, &why);
     if (block == BlockRead::Damaged || block == BlockRead::Unknown)
         m.prompter->Warn(FileFailureText(kMsgArrangementLeftOut, name, why));
-    std::memcpy(&m.song, song.get(), kSongSize);
-    m.arrangement = *arrangement;
+    TakeSong(m, *song, *arrangement);
+    return true;
+}
 
-    MarkSongSaved(m);
-    m.editor.CurrentPattern = 1;
-    m.editor.CurrentMeasure = 1;
-    m.editor.CurrentStep = 1;
+std::vector<std::uint8_t> SongFileBytes(const Machine& m) {
+    const auto* record = reinterpret_cast<const std::uint8_t*>(&m.song);
+    std::vector<std::uint8_t> bytes(record, record + kSongSize);
+    const std::vector<std::uint8_t> block = ArrangementBlock(m.arrangement);
+    bytes.insert(bytes.end(), block.begin(), block.end());
+    return bytes;
+}
+
+bool LoadSongBytes(Machine& m, std::span<const std::uint8_t> bytes) {
+    if (bytes.size() / kSongSize != 1) return false;
+    auto song = std::make_unique<Song>();
+    std::memcpy(song.get(), bytes.data(), kSongSize);
+    // What follows the record is its arrangement, or nothing: an unreadable block is left out.
+    auto arrangement = std::make_unique<Arrangement>();
+    const std::span<const std::uint8_t> rest = bytes.subspan(kSongSize);
+    if (ReadArrangementBlock(rest.data(), rest.size(), *arrangement, nullptr) != BlockRead::Read)
+        *arrangement = Arrangement{};
+    TakeSong(m, *song, *arrangement);
     return true;
 }
 
@@ -140,11 +165,10 @@ bool SaveSong(Machine& m, const std::string& fileName, bool overwriteSilently) {
     const std::string name = WithDefaultExtension(fileName, kSongExtension);
     ReadOnlyScope readOnly(m.attributes, name);
 
-    const std::vector<std::uint8_t> block = ArrangementBlock(m.arrangement);
     const bool saved =
         SaveFileAsked(*m.prompter, name, overwriteSilently, [&](SafeFileWriter& out) {
-            return out.Write(&m.song, kSongSize) &&
-                   (block.empty() || out.Write(block.data(), block.size()));
+            const std::vector<std::uint8_t> bytes = SongFileBytes(m);
+            return out.Write(bytes.data(), bytes.size());
         });
     if (!saved) return false;
     MarkSongSaved(m);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,13 @@ std::vector<std::uint8_t> ArrangementBlock(const Arrangement& a);
 bool LoadSong(Machine& m, const std::string& fileName, bool quiet);
 // True when the file was written; a failed save leaves an existing file as it was.
 bool SaveSong(Machine& m, const std::string& fileName, bool overwriteSilently);
+
+// The bytes of a song file of the Song, exactly as SaveSong writes them (a plugin keeps them as
+// its state in the host's session).
+std::vector<std::uint8_t> SongFileBytes(const Machine& m);
+// Reads the Song from the bytes of a song file as LoadSong reads a file: false, and nothing
+// changed, when they are not one song record.
+bool LoadSongBytes(Machine& m, std::span<const std::uint8_t> bytes);
 
 // The file dialogs the flows need; each gives the chosen file, or nullopt when cancelled.
 // A missing function counts as a cancelled dialog.

@@ -21,7 +21,8 @@ for file in ./usr/bin/qtam ./usr/bin/qtam-cli ./usr/share/qtam/engines.dll \
     ./usr/share/mime/packages/qtam.xml ./usr/share/man/man1/qtam.1.gz \
     ./usr/share/man/man1/qtam-cli.1.gz ./usr/share/doc/qtam/copyright \
     ./usr/share/doc/qtam/changelog.gz ./usr/share/icons/hicolor/scalable/apps/qtam.svg \
-    ./usr/share/bash-completion/completions/qtam-cli; do
+    ./usr/share/bash-completion/completions/qtam-cli ./usr/lib/lv2/qtam.lv2/manifest.ttl \
+    ./usr/lib/lv2/qtam.lv2/qtam.ttl ./usr/lib/lv2/qtam.lv2/qtam.so ./usr/lib/clap/qtam.clap; do
     grep -qx "$file" "$work/files.txt" || fail "the package lacks $file"
 done
 if grep -v '^\./usr/' "$work/files.txt" | grep -qv '^\./$'; then

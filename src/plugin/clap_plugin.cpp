@@ -1,0 +1,408 @@
+// Q.Tam as a CLAP instrument: the plugin's ports, parameters and state, translated into the
+// instrument's calls (plugin/instrument.h). Audio out is nine stereo ports: the main pair
+// (the main port), then each channel's; one note port in and one out, speaking MIDI.
+
+#include <clap/entry.h>
+#include <clap/ext/audio-ports.h>
+#include <clap/ext/note-ports.h>
+#include <clap/ext/params.h>
+#include <clap/ext/state.h>
+#include <clap/plugin-factory.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "plugin/instrument.h"
+#include "plugin/plugin_info.h"
+
+namespace qtam::plugin {
+namespace {
+
+constexpr std::uint32_t kAudioPorts = 1 + kChannels;
+constexpr std::uint32_t kMaxRun = 4096;  // the longest run mixed at once
+constexpr char kStateMagic[4] = {'Q', 'T', 'S', '1'};
+
+const char* kFeatures[] = {CLAP_PLUGIN_FEATURE_INSTRUMENT, CLAP_PLUGIN_FEATURE_DRUM_MACHINE,
+                           CLAP_PLUGIN_FEATURE_STEREO, nullptr};
+
+const clap_plugin_descriptor_t kDescriptor = {
+    CLAP_VERSION_INIT, kClapId, kPluginName, kVendor, "", "", "", "1.0", kDescription, kFeatures};
+
+struct ClapInstrument {
+    clap_plugin_t plugin{};
+    const clap_host_t* host = nullptr;
+    std::unique_ptr<Instrument> instrument;
+    double rate = 44100;
+    HostTransport transport;
+    MidiMessage midi[LiveEngine::kMaxMidiIn] = {};
+    float scratch[kMaxRun] = {};
+};
+
+ClapInstrument* Self(const clap_plugin_t* plugin) {
+    return static_cast<ClapInstrument*>(plugin->plugin_data);
+}
+
+// The host's transport at an event (or the block's start) in the engine's terms.
+void TakeTransport(ClapInstrument& p, const clap_event_transport_t& e) {
+    HostTransport& t = p.transport;
+    t = {};
+    t.known = true;
+    t.rolling = (e.flags & CLAP_TRANSPORT_IS_PLAYING) != 0;
+    const bool beats = (e.flags & CLAP_TRANSPORT_HAS_BEATS_TIMELINE) != 0;
+    const bool tempo = (e.flags & CLAP_TRANSPORT_HAS_TEMPO) != 0 && e.tempo > 0;
+    if (e.flags & CLAP_TRANSPORT_HAS_SECONDS_TIMELINE)
+        t.frame = std::llround(double(e.song_pos_seconds) / CLAP_SECTIME_FACTOR * p.rate);
+    else if (beats && tempo)
+        t.frame =
+            std::llround(double(e.song_pos_beats) / CLAP_BEATTIME_FACTOR * 60.0 / e.tempo * p.rate);
+    if (!beats || !tempo) return;
+    // CLAP counts bars from 0 and beats in quarter notes; the bar's beats in its denominator.
+    const int denominator =
+        (e.flags & CLAP_TRANSPORT_HAS_TIME_SIGNATURE) && e.tsig_denom ? e.tsig_denom : 4;
+    const double inBar =
+        double(e.song_pos_beats - e.bar_start) / CLAP_BEATTIME_FACTOR * denominator / 4.0;
+    if (inBar < 0 || e.bar_number < 0) return;
+    t.bbt = true;
+    t.bar = e.bar_number + 1;
+    t.beat = static_cast<std::int32_t>(inBar) + 1;
+    t.ticksPerBeat = LiveEngine::kTicksPerBeat;
+    t.tick = (inBar - std::floor(inBar)) * t.ticksPerBeat;
+    t.beatsPerBar = (e.flags & CLAP_TRANSPORT_HAS_TIME_SIGNATURE) && e.tsig_num ? e.tsig_num : 4;
+    t.bpm = e.tempo * denominator / 4.0;
+}
+
+// Frames [from, to) of the block with the MIDI gathered for them.
+void Run(ClapInstrument& p, const clap_process_t* process, std::uint32_t from, std::uint32_t to,
+         int midiCount) {
+    int next = 0;
+    while (from < to) {
+        const std::uint32_t n = std::min(to - from, kMaxRun);
+        float* ports[LiveEngine::kPorts];
+        for (std::uint32_t port = 0; port < kAudioPorts; ++port) {
+            const bool there = port < process->audio_outputs_count &&
+                               process->audio_outputs[port].channel_count >= 2 &&
+                               process->audio_outputs[port].data32;
+            for (int side = 0; side < 2; ++side)
+                ports[2 * port + side] =
+                    there ? process->audio_outputs[port].data32[side] + from : p.scratch;
+        }
+        const int first = next;
+        for (; next < midiCount && p.midi[next].frame < from + n; ++next)
+            p.midi[next].frame -= std::min(p.midi[next].frame, from);
+        p.instrument->Process(n, p.transport, p.midi + first, next - first, ports);
+        p.transport.Advance(n, p.rate);
+        const MidiMessage* out = p.instrument->MidiOut();
+        for (int i = 0; i < p.instrument->MidiOutCount(); ++i) {
+            clap_event_midi_t e{};
+            e.header = {sizeof e, from + out[i].frame, CLAP_CORE_EVENT_SPACE_ID, CLAP_EVENT_MIDI,
+                        0};
+            e.port_index = 0;
+            std::memcpy(e.data, out[i].bytes, 3);
+            process->out_events->try_push(process->out_events, &e.header);
+        }
+        from += n;
+    }
+}
+
+void TakeParam(ClapInstrument& p, const clap_event_header_t* h) {
+    if (h->type != CLAP_EVENT_PARAM_VALUE) return;
+    const auto* e = reinterpret_cast<const clap_event_param_value_t*>(h);
+    p.instrument->SetParam(static_cast<int>(e->param_id), static_cast<float>(e->value));
+}
+
+// A note event as the MIDI the engine reads.
+bool TakeNote(const clap_event_header_t* h, MidiMessage& m) {
+    if (h->type == CLAP_EVENT_MIDI) {
+        const auto* e = reinterpret_cast<const clap_event_midi_t*>(h);
+        std::memcpy(m.bytes, e->data, 3);
+        m.size = 3;
+        return true;
+    }
+    if (h->type != CLAP_EVENT_NOTE_ON && h->type != CLAP_EVENT_NOTE_OFF) return false;
+    const auto* e = reinterpret_cast<const clap_event_note_t*>(h);
+    if (e->key < 0 || e->key > 127) return false;
+    const int channel = e->channel >= 0 && e->channel < 16 ? e->channel : 9;
+    m.bytes[0] = static_cast<std::uint8_t>((h->type == CLAP_EVENT_NOTE_ON ? 0x90 : 0x80) | channel);
+    m.bytes[1] = static_cast<std::uint8_t>(e->key);
+    m.bytes[2] = static_cast<std::uint8_t>(std::clamp(std::lround(e->velocity * 127), 1L, 127L));
+    m.size = 3;
+    return true;
+}
+
+clap_process_status Process(const clap_plugin_t* plugin, const clap_process_t* process) {
+    ClapInstrument& p = *Self(plugin);
+    if (process->transport)
+        TakeTransport(p, *process->transport);
+    else
+        p.transport = {};
+    const clap_input_events_t* in = process->in_events;
+    const std::uint32_t count = in ? in->size(in) : 0;
+    std::uint32_t done = 0;
+    int midiCount = 0;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const clap_event_header_t* h = in->get(in, i);
+        if (h->space_id != CLAP_CORE_EVENT_SPACE_ID) continue;
+        const std::uint32_t at = std::clamp(h->time, done, process->frames_count);
+        TakeParam(p, h);
+        if (h->type == CLAP_EVENT_TRANSPORT) {
+            Run(p, process, done, at, midiCount);
+            midiCount = 0;
+            done = at;
+            TakeTransport(p, *reinterpret_cast<const clap_event_transport_t*>(h));
+        } else if (midiCount < LiveEngine::kMaxMidiIn && TakeNote(h, p.midi[midiCount])) {
+            p.midi[midiCount++].frame = at;
+        }
+    }
+    Run(p, process, done, process->frames_count, midiCount);
+    return CLAP_PROCESS_CONTINUE;
+}
+
+// ---- Ports
+
+std::uint32_t AudioPortCount(const clap_plugin_t*, bool input) {
+    return input ? 0 : kAudioPorts;
+}
+
+bool AudioPortInfo(const clap_plugin_t*, std::uint32_t index, bool input,
+                   clap_audio_port_info_t* info) {
+    if (input || index >= kAudioPorts) return false;
+    *info = {};
+    info->id = index;
+    if (index == 0)
+        std::snprintf(info->name, sizeof info->name, "Main");
+    else
+        std::snprintf(info->name, sizeof info->name, "Channel %u", index);
+    info->flags = index == 0 ? CLAP_AUDIO_PORT_IS_MAIN : 0;
+    info->channel_count = 2;
+    info->port_type = CLAP_PORT_STEREO;
+    info->in_place_pair = CLAP_INVALID_ID;
+    return true;
+}
+
+const clap_plugin_audio_ports_t kAudioPortsExt = {AudioPortCount, AudioPortInfo};
+
+std::uint32_t NotePortCount(const clap_plugin_t*, bool) {
+    return 1;
+}
+
+bool NotePortInfo(const clap_plugin_t*, std::uint32_t index, bool input,
+                  clap_note_port_info_t* info) {
+    if (index != 0) return false;
+    *info = {};
+    info->id = 0;
+    info->supported_dialects =
+        CLAP_NOTE_DIALECT_MIDI | (input ? std::uint32_t(CLAP_NOTE_DIALECT_CLAP) : 0u);
+    info->preferred_dialect = CLAP_NOTE_DIALECT_MIDI;
+    std::snprintf(info->name, sizeof info->name, input ? "MIDI in" : "MIDI out");
+    return true;
+}
+
+const clap_plugin_note_ports_t kNotePortsExt = {NotePortCount, NotePortInfo};
+
+// ---- Parameters
+
+std::uint32_t ParamCount(const clap_plugin_t*) {
+    return kParamCount;
+}
+
+bool ParamInfo(const clap_plugin_t*, std::uint32_t index, clap_param_info_t* info) {
+    if (index >= std::uint32_t(kParamCount)) return false;
+    const plugin::ParamInfo p = ParamInfoOf(static_cast<int>(index));
+    *info = {};
+    info->id = index;
+    info->flags = CLAP_PARAM_IS_AUTOMATABLE | (p.integer ? CLAP_PARAM_IS_STEPPED : 0);
+    std::snprintf(info->name, sizeof info->name, "%s", p.name.c_str());
+    info->min_value = p.min;
+    info->max_value = p.max;
+    info->default_value = p.def;
+    return true;
+}
+
+bool ParamValue(const clap_plugin_t* plugin, clap_id id, double* value) {
+    if (id >= std::uint32_t(kParamCount)) return false;
+    *value = Self(plugin)->instrument->Param(static_cast<int>(id));
+    return true;
+}
+
+bool ParamText(const clap_plugin_t*, clap_id id, double value, char* text, std::uint32_t size) {
+    if (id >= std::uint32_t(kParamCount)) return false;
+    if (ParamInfoOf(static_cast<int>(id)).toggle)
+        std::snprintf(text, size, "%s", value >= 0.5 ? "on" : "off");
+    else
+        std::snprintf(text, size, "%d", static_cast<int>(std::lround(value)));
+    return true;
+}
+
+bool ParamFromText(const clap_plugin_t*, clap_id id, const char* text, double* value) {
+    if (id >= std::uint32_t(kParamCount)) return false;
+    if (std::strcmp(text, "on") == 0 || std::strcmp(text, "off") == 0) {
+        *value = text[1] == 'n';
+        return true;
+    }
+    char* end = nullptr;
+    *value = std::strtod(text, &end);
+    return end != text;
+}
+
+void ParamFlush(const clap_plugin_t* plugin, const clap_input_events_t* in,
+                const clap_output_events_t*) {
+    for (std::uint32_t i = 0, n = in ? in->size(in) : 0; i < n; ++i)
+        TakeParam(*Self(plugin), in->get(in, i));
+}
+
+const clap_plugin_params_t kParamsExt = {ParamCount, ParamInfo,     ParamValue,
+                                         ParamText,  ParamFromText, ParamFlush};
+
+// ---- State: the song file's bytes, the userbank's and the parameters, each with its size.
+
+bool WriteAll(const clap_ostream_t* stream, const void* data, std::size_t size) {
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    while (size > 0) {
+        const std::int64_t n = stream->write(stream, bytes, size);
+        if (n <= 0) return false;
+        bytes += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool WriteBlock(const clap_ostream_t* stream, const std::vector<std::uint8_t>& bytes) {
+    const auto size = static_cast<std::uint32_t>(bytes.size());
+    return WriteAll(stream, &size, sizeof size) && WriteAll(stream, bytes.data(), size);
+}
+
+bool StateSave(const clap_plugin_t* plugin, const clap_ostream_t* stream) {
+    Instrument& instrument = *Self(plugin)->instrument;
+    std::vector<std::uint8_t> params(kParamCount * sizeof(float));
+    for (int i = 0; i < kParamCount; ++i) {
+        const float v = instrument.Param(i);
+        std::memcpy(params.data() + i * sizeof v, &v, sizeof v);
+    }
+    return WriteAll(stream, kStateMagic, sizeof kStateMagic) &&
+           WriteBlock(stream, instrument.SongBytes()) &&
+           WriteBlock(stream, instrument.UserbankBytes()) && WriteBlock(stream, params);
+}
+
+// The next block of a saved state within `bytes` from `at`; false when it runs past the end.
+bool ReadBlock(const std::vector<std::uint8_t>& bytes, std::size_t& at,
+               std::span<const std::uint8_t>& block) {
+    std::uint32_t size = 0;
+    if (bytes.size() - at < sizeof size) return false;
+    std::memcpy(&size, bytes.data() + at, sizeof size);
+    at += sizeof size;
+    if (bytes.size() - at < size) return false;
+    block = {bytes.data() + at, size};
+    at += size;
+    return true;
+}
+
+bool StateLoad(const clap_plugin_t* plugin, const clap_istream_t* stream) {
+    // A state is a song with its bank: read whole, up to a bound no real one comes near.
+    constexpr std::size_t kMaxState = std::size_t(256) << 20;
+    std::vector<std::uint8_t> bytes;
+    std::uint8_t buffer[65536];
+    for (;;) {
+        const std::int64_t n = stream->read(stream, buffer, sizeof buffer);
+        if (n < 0 || bytes.size() + std::size_t(n) > kMaxState) return false;
+        if (n == 0) break;
+        bytes.insert(bytes.end(), buffer, buffer + n);
+    }
+    std::size_t at = sizeof kStateMagic;
+    std::span<const std::uint8_t> song, bank, params;
+    if (bytes.size() < at || std::memcmp(bytes.data(), kStateMagic, at) != 0 ||
+        !ReadBlock(bytes, at, song) || !ReadBlock(bytes, at, bank) || !ReadBlock(bytes, at, params))
+        return false;
+    Instrument& instrument = *Self(plugin)->instrument;
+    for (int i = 0; i < kParamCount && (i + 1) * sizeof(float) <= params.size(); ++i) {
+        float v = 0;
+        std::memcpy(&v, params.data() + i * sizeof v, sizeof v);
+        instrument.SetParam(i, v);
+    }
+    return instrument.Restore(song, bank);
+}
+
+const clap_plugin_state_t kStateExt = {StateSave, StateLoad};
+
+// ---- The plugin
+
+bool Init(const clap_plugin_t* plugin) {
+    ClapInstrument& p = *Self(plugin);
+    p.instrument = std::make_unique<Instrument>(p.rate);
+    return true;
+}
+
+void Destroy(const clap_plugin_t* plugin) {
+    delete Self(plugin);
+}
+
+bool Activate(const clap_plugin_t* plugin, double rate, std::uint32_t, std::uint32_t) {
+    ClapInstrument& p = *Self(plugin);
+    p.rate = rate;
+    p.instrument->Activate(rate);
+    return true;
+}
+
+void Deactivate(const clap_plugin_t*) {}
+bool StartProcessing(const clap_plugin_t*) {
+    return true;
+}
+void StopProcessing(const clap_plugin_t*) {}
+// On the audio thread: nothing to clear that the next block's transport does not set anew (the
+// engine relocates when the transport's frame jumps); the engine is configured at activation.
+void Reset(const clap_plugin_t* plugin) {
+    Self(plugin)->transport = {};
+}
+
+const void* Extension(const clap_plugin_t*, const char* id) {
+    if (std::strcmp(id, CLAP_EXT_AUDIO_PORTS) == 0) return &kAudioPortsExt;
+    if (std::strcmp(id, CLAP_EXT_NOTE_PORTS) == 0) return &kNotePortsExt;
+    if (std::strcmp(id, CLAP_EXT_PARAMS) == 0) return &kParamsExt;
+    if (std::strcmp(id, CLAP_EXT_STATE) == 0) return &kStateExt;
+    return nullptr;
+}
+
+void OnMainThread(const clap_plugin_t*) {}
+
+// ---- The factory
+
+std::uint32_t PluginCount(const clap_plugin_factory_t*) {
+    return 1;
+}
+
+const clap_plugin_descriptor_t* PluginDescriptor(const clap_plugin_factory_t*,
+                                                 std::uint32_t index) {
+    return index == 0 ? &kDescriptor : nullptr;
+}
+
+const clap_plugin_t* CreatePlugin(const clap_plugin_factory_t*, const clap_host_t* host,
+                                  const char* id) {
+    if (!clap_version_is_compatible(host->clap_version) || std::strcmp(id, kClapId) != 0)
+        return nullptr;
+    auto* p = new ClapInstrument;
+    p->host = host;
+    p->plugin = {
+        &kDescriptor,   p,     Init,    Destroy,   Activate,    Deactivate, StartProcessing,
+        StopProcessing, Reset, Process, Extension, OnMainThread};
+    return &p->plugin;
+}
+
+const clap_plugin_factory_t kFactory = {PluginCount, PluginDescriptor, CreatePlugin};
+
+bool EntryInit(const char*) {
+    return true;
+}
+void EntryDeinit() {}
+const void* Factory(const char* id) {
+    return std::strcmp(id, CLAP_PLUGIN_FACTORY_ID) == 0 ? &kFactory : nullptr;
+}
+
+}  // namespace
+}  // namespace qtam::plugin
+
+extern "C" __attribute__((visibility("default"))) const clap_plugin_entry_t clap_entry = {
+    CLAP_VERSION_INIT, qtam::plugin::EntryInit, qtam::plugin::EntryDeinit, qtam::plugin::Factory};

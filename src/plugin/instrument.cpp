@@ -1,0 +1,217 @@
+#include "plugin/instrument.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+
+#include "banks/userbank_file.h"
+#include "core/machine.h"
+#include "plugin/embedded.h"
+#include "song/panel_edits.h"
+#include "song/song_editor.h"
+#include "song/song_file.h"
+
+namespace qtam::plugin {
+
+namespace {
+
+constexpr auto kOwnerRound = std::chrono::milliseconds(5);
+
+}  // namespace
+
+void HostTransport::Advance(std::uint32_t frames, double rate) {
+    if (!known || !rolling) return;
+    frame += frames;
+    if (!bbt || ticksPerBeat <= 0 || bpm <= 0 || rate <= 0) return;
+    tick += frames * bpm / 60.0 / rate * ticksPerBeat;
+    const double beats = std::floor(tick / ticksPerBeat);
+    tick -= beats * ticksPerBeat;
+    const std::int64_t beatIndex = static_cast<std::int64_t>(beat - 1) + std::int64_t(beats);
+    const int per = std::max(beatsPerBar, 1);
+    bar += static_cast<std::int32_t>(beatIndex / per);
+    beat = static_cast<std::int32_t>(beatIndex % per) + 1;
+}
+
+Instrument::Instrument(double rate) : m_(std::make_unique<Machine>()) {
+    editor_ = std::make_unique<SongEditor>(*m_);
+    for (int i = 0; i < kParamCount; ++i) {
+        params_[i].store(ParamInfoOf(i).def, std::memory_order_relaxed);
+        applied_[i] = ParamInfoOf(i).def;
+    }
+    // The built-in kit and the demo song travel inside the plugin: a new instance sounds at
+    // once, wherever its bundle lies.
+    if (auto kit = ParseBank(EmbeddedKit(), m_->banks.internalBank.capacity))
+        InstallBank(m_->banks.internalBank, *kit);
+    m_->activation.InternalBankLoaded = true;
+    LoadSongBytes(*m_, EmbeddedDemoSong());
+    editor_->TakeSong();
+    MidiSettings midi;
+    midi.programIn = true;
+    engine_.SetMidi(midi);
+    Activate(rate);
+    owner_ = std::thread([this] { OwnerLoop(); });
+}
+
+Instrument::~Instrument() {
+    {
+        std::lock_guard<std::mutex> g(wakeLock_);
+        quit_ = true;
+    }
+    wake_.notify_all();
+    owner_.join();
+}
+
+void Instrument::Activate(double rate) {
+    std::lock_guard<std::mutex> g(lock_);
+    rate_ = rate;
+    engine_.Configure(static_cast<int>(std::lround(rate)), TransportSync::Follow);
+    Publish();
+}
+
+void Instrument::SetParam(int index, float value) {
+    if (index < 0 || index >= kParamCount) return;
+    const ParamInfo info = ParamInfoOf(index);
+    value = std::clamp(value, info.min, info.max);
+    if (info.integer) value = std::round(value);
+    params_[index].store(value, std::memory_order_relaxed);
+}
+
+float Instrument::Param(int index) const {
+    if (index < 0 || index >= kParamCount) return 0;
+    return params_[index].load(std::memory_order_relaxed);
+}
+
+void Instrument::Process(std::uint32_t frames, const HostTransport& host, const MidiMessage* midiIn,
+                         int midiInCount, float* const* ports) {
+    HostPosition at;
+    at.time = time_;
+    const bool hostRolls = host.known && host.rolling;
+    if (!hostRolls && params_[kPlay].load(std::memory_order_relaxed) >= 0.5f) {
+        // No transport rolls: the instrument's own, from the pattern's start at Play.
+        at.rolling = true;
+        at.frame = ownFrame_;
+        ownFrame_ += frames;
+    } else {
+        ownFrame_ = 0;
+        at.rolling = hostRolls;
+        at.frame = host.frame;
+        at.bbt = host.bbt;
+        at.bar = host.bar;
+        at.beat = host.beat;
+        at.tick = host.tick;
+        at.ticksPerBeat = host.ticksPerBeat;
+        at.bpm = host.bpm;
+    }
+    engine_.Process(frames, at, midiIn, midiInCount, ports);
+    time_ += frames;
+}
+
+std::vector<std::uint8_t> Instrument::SongBytes() {
+    std::lock_guard<std::mutex> g(lock_);
+    return SongFileBytes(*m_);
+}
+
+std::vector<std::uint8_t> Instrument::UserbankBytes() {
+    std::lock_guard<std::mutex> g(lock_);
+    if (m_->activation.UserbankPath.empty() && !m_->activation.UserbankLoaded) return {};
+    return BankFileBytes(m_->banks.userbank);
+}
+
+bool Instrument::Restore(std::span<const std::uint8_t> song,
+                         std::span<const std::uint8_t> userbank) {
+    std::lock_guard<std::mutex> g(lock_);
+    std::optional<BankImage> bank;
+    if (!userbank.empty()) {
+        bank = ParseBank(userbank, m_->banks.userbank.capacity);
+        if (!bank) return false;
+    }
+    if (!LoadSongBytes(*m_, song)) return false;
+    if (bank) {
+        InstallBank(m_->banks.userbank, *bank);
+        m_->activation.UserbankLoaded = true;
+    } else {
+        ClearUserbank(*m_);
+        m_->activation.UserbankLoaded = false;
+    }
+    editor_->TakeSong();
+    // The pattern the host holds is the one to edit and play, and the parameters the state
+    // brought are in force from its first block.
+    ChoosePattern(*m_, static_cast<int>(applied_[kPattern]));
+    ApplyChangedParams();
+    Publish();
+    return true;
+}
+
+void Instrument::Publish() {
+    const PlayClock& k = m_->player.clock;
+    MidiSettings midi = engine_.Midi();
+    midi.clockOut = applied_[kClockOut] >= 0.5f;
+    engine_.SetMidi(midi);
+    engine_.SetArrangement(m_->arrangement, m_->editor.SongMode);
+    engine_.Publish(m_->song, m_->editor.CurrentPattern, k.NextPattern, m_->editor.HumanizeChecked,
+                    k.MainVolumeTarget);
+    engine_.PublishSounds(m_->banks);
+}
+
+bool Instrument::ApplyChangedParams() {
+    bool changed = false;
+    for (int i = 0; i < kParamCount; ++i) {
+        const float value = params_[i].load(std::memory_order_relaxed);
+        if (value == applied_[i]) continue;
+        applied_[i] = value;
+        ApplyParam(i, value);
+        changed = true;
+    }
+    return changed;
+}
+
+void Instrument::Idle() {
+    std::lock_guard<std::mutex> g(lock_);
+    bool changed = ApplyChangedParams();
+    engine_.Poll([&](const EngineReport& r) {
+        if (r.kind == EngineReport::Started) m_->Playing = true;
+        if (r.kind == EngineReport::Stopped) m_->Playing = false;
+        if (r.kind == EngineReport::Program && ChoosePattern(*m_, r.pattern)) {
+            applied_[kPattern] = r.pattern;
+            params_[kPattern].store(r.pattern, std::memory_order_relaxed);
+            changed = true;
+        }
+    });
+    if (changed)
+        Publish();
+    else
+        engine_.PublishSounds(m_->banks);
+}
+
+void Instrument::ApplyParam(int index, float value) {
+    const int v = static_cast<int>(value);
+    if (index >= kChannelMute && index < kChannelMute + kChannels) {
+        const int channel = index - kChannelMute + 1;
+        const Song& s = m_->song;
+        if ((s.settings(m_->editor.CurrentPattern).mute[channel - 1] != 0) != (v != 0))
+            editor_->ToggleMute(channel);
+    } else if (index >= kChannelVolume && index < kChannelVolume + kChannels) {
+        editor_->DragChannelVolume(index - kChannelVolume + 1, v);
+        editor_->EndDrag();
+    } else if (index == kMainVolume) {
+        SetMainVolume(*m_, v);
+    } else if (index == kPattern) {
+        editor_->ChoosePattern(v);
+    } else if (index == kSongMode) {
+        // The song's arrangement plays when it has one; Publish hands the switch over.
+        m_->editor.SongMode = v != 0;
+    }
+    // Play is read by the real-time thread itself; the clock switch by Publish.
+}
+
+void Instrument::OwnerLoop() {
+    std::unique_lock<std::mutex> wait(wakeLock_);
+    while (!quit_) {
+        wait.unlock();
+        Idle();
+        wait.lock();
+        wake_.wait_for(wait, kOwnerRound, [this] { return quit_; });
+    }
+}
+
+}  // namespace qtam::plugin
