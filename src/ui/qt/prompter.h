@@ -18,7 +18,6 @@ namespace qtam {
 inline constexpr const char* kWarningCaption = "Warning";
 inline constexpr const char* kInformationCaption = "Information";
 inline constexpr const char* kConfirmCaption = "Confirm";
-inline constexpr const char* kInformationCaption = "Information";
 
 class QtPrompter : public Prompter {
 public:
