@@ -1,11 +1,13 @@
 #include "song/edit_ops.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <random>
 
 #include "core/machine.h"
 #include "engine/play_clock.h"
+#include "song/panel_edits.h"
 
 namespace qtam {
 
@@ -167,6 +169,18 @@ void EraseChannel(Machine& m) {
 
 void EraseMeasure(Machine& m) {
     for (int ch = 1; ch <= kChannels; ++ch) EraseCells(m, ch);
+}
+
+bool FillRow(Machine& m, int channel, int from, int every) {
+    const int steps = StepsPerMeasureOf(m.song);
+    bool changed = false;
+    if (every <= 0) {
+        for (int slot = 1; slot <= steps; ++slot) changed |= PaintCell(m, channel, slot, false);
+        return changed;
+    }
+    for (int slot = std::max(from, 1); slot <= steps; slot += every)
+        changed |= PaintCell(m, channel, slot, true);
+    return changed;
 }
 
 void SetStepsPerMeasure(Machine& m, int steps) {

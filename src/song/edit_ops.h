@@ -30,6 +30,12 @@ void PanRandomly(Machine& m);
 void PanInverse(Machine& m);
 
 void EraseChannel(Machine& m);
+
+// The pattern grid's row menu: channel 1..8 of the edited measure gets a note on slot `from`
+// and on every `every`-th slot after it, up to the last step of the measure; a note already
+// there keeps its velocity, pan and direction, a new one is written as a click writes it.
+// `every` 0 clears the whole row instead. Returns whether a cell changed.
+bool FillRow(Machine& m, int channel, int from, int every);
 void EraseMeasure(Machine& m);
 
 // The 16/12-step switch: stores the mode and recomputes the step timing. Slots 13..16 keep

@@ -31,6 +31,12 @@ std::string Numbered(std::string_view text, int number) {
     return std::string(text) + " " + std::to_string(number);
 }
 
+// 2nd, 3rd, 4th, ... for the small numbers a row menu uses.
+std::string OrdinalOf(int n) {
+    const char* suffix = n == 2 ? "nd" : n == 3 ? "rd" : "th";
+    return std::to_string(n) + suffix;
+}
+
 struct MenuEditEntry {
     MenuEdit edit;
     void (*operation)(Machine&);
@@ -171,6 +177,16 @@ int SongEditor::ToggleAccent(int channel, int slot, int back) {
     return Edit(Numbered("Accent channel", channel) + ", step " + std::to_string(slot),
                 SongChange::Pattern,
                 [&] { return SetCellVelocity(m_, channel, slot, now == 127 ? back : 127); });
+}
+
+bool SongEditor::FillRow(int channel, int from, int every) {
+    if (channel < 1 || channel > kChannels) return false;
+    std::string text = Numbered(every <= 0 ? "Clear channel" : "Fill channel", channel);
+    if (every == 1) text += " every step";
+    if (every > 1) text += " every " + OrdinalOf(every) + " step";
+    if (every > 0 && from > 1) text += " from step " + std::to_string(from);
+    return Edit(std::move(text), SongChange::Pattern,
+                [&] { return qtam::FillRow(m_, channel, from, every); });
 }
 
 bool SongEditor::SetNoteDetails(int velocity, int pan, bool reversed) {

@@ -93,6 +93,10 @@ public:
     // The accent: a note goes to velocity 127, or from 127 back to `back`; "Accent channel C,
     // step S". The velocity it has now, or -1 when the cell has no note.
     int ToggleAccent(int channel, int slot, int back);
+    // The grid's row menu: notes on slot `from` and every `every`-th slot after it in channel
+    // C of the edited measure, the notes there kept ("Fill channel C every 2nd step"), or, for
+    // `every` 0, the row emptied ("Clear channel C"). Whether a cell changed.
+    bool FillRow(int channel, int from, int every);
     // The note details of the cell at the edited step; "Note details".
     bool SetNoteDetails(int velocity, int pan, bool reversed);
 

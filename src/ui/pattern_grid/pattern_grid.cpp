@@ -6,6 +6,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPixmap>
@@ -236,6 +237,29 @@ PatternGridView::PatternGridView(AppContext& ctx, SpaceBarKeys& spaceBar, QWidge
     connect(verticalHeader(), &QHeaderView::sectionClicked, this,
             [this](int row) { ChooseInstrumentOf(row); });
     verticalHeader()->setToolTip(QStringLiteral("Click to choose the channel's sound"));
+    // The row menu: a right click on a label fills from the first step.
+    rowMenu_ = new QMenu(this);
+    rowMenu_->setObjectName(QStringLiteral("RowMenu"));
+    detailsItem_ = rowMenu_->addAction(QStringLiteral("Note &details..."), this, [this] {
+        OpenDetails(model()->index(menuRow_, menuColumn_));
+    });
+    rowMenu_->addSeparator();
+    const struct {
+        const char* text;
+        int every;
+    } fills[] = {{"Fill &every step", 1},
+                 {"Fill every &2nd step", 2},
+                 {"Fill every &4th step", 4},
+                 {"&Clear row", 0}};
+    for (const auto& fill : fills)
+        rowMenu_->addAction(QString::fromLatin1(fill.text), this,
+                            [this, every = fill.every] { FillRow(menuRow_, menuColumn_, every); });
+    verticalHeader()->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(verticalHeader(), &QHeaderView::customContextMenuRequested, this,
+            [this](const QPoint& at) {
+                const int row = verticalHeader()->logicalIndexAt(at);
+                if (row >= 0) OpenRowMenu(row, 0, false, verticalHeader()->mapToGlobal(at));
+            });
     wheelEnd_ = new QTimer(this);
     wheelEnd_->setSingleShot(true);
     wheelEnd_->setInterval(kWheelGestureMs);
@@ -273,8 +297,34 @@ void PatternGridView::ToggleAccent(const QModelIndex& cell) {
     if (velocity >= 0) SayVelocity(velocity);
 }
 
+void PatternGridView::OpenRowMenu(int row, int column, bool forCell, const QPoint& where) {
+    menuRow_ = row;
+    menuColumn_ = column;
+    detailsItem_->setVisible(forCell);
+    rowMenu_->popup(where, forCell ? detailsItem_ : nullptr);
+}
+
+void PatternGridView::FillRow(int row, int column, int every) {
+    setCurrentIndex(model()->index(row, column));
+    if (!ctx_.edits.FillRow(row + 1, column + 1, every)) return;
+    const QString channel = QStringLiteral("channel %1").arg(row + 1);
+    if (every == 0)
+        Say(QStringLiteral("Cleared ") + channel);
+    else
+        Say(QStringLiteral("Filled %1 from step %2, %3")
+                .arg(every == 1   ? QStringLiteral("every step")
+                     : every == 2 ? QStringLiteral("every 2nd step")
+                                  : QStringLiteral("every %1th step").arg(every))
+                .arg(column + 1)
+                .arg(channel));
+}
+
 void PatternGridView::SayVelocity(int velocity) {
-    setAccessibleDescription(QStringLiteral("Velocity %1").arg(velocity));
+    Say(QStringLiteral("Velocity %1").arg(velocity));
+}
+
+void PatternGridView::Say(const QString& text) {
+    setAccessibleDescription(text);
     QAccessibleEvent said(this, QAccessible::DescriptionChanged);
     QAccessible::updateAccessibility(&said);
 }
@@ -317,7 +367,8 @@ void PatternGridView::mousePressEvent(QMouseEvent* event) {
     model_()->SetLabelCursor(-1);
     const Qt::KeyboardModifiers mods = event->modifiers();
     if (event->button() == Qt::RightButton) {
-        OpenDetails(cell);
+        OpenRowMenu(cell.row(), cell.column(), true,
+                    viewport()->mapToGlobal(event->position().toPoint()));
     } else if (event->button() == Qt::LeftButton && mods == Qt::ShiftModifier) {
         ToggleAccent(cell);
     } else if (event->button() == Qt::LeftButton && mods == Qt::ControlModifier) {
@@ -414,8 +465,11 @@ void PatternGridView::keyPressEvent(QKeyEvent* event) {
             OpenDetails(cell);
         else
             ctx_.edits.ToggleCell(cell.row() + 1, cell.column() + 1);
-    } else if (key == Qt::Key_Menu) {
-        OpenDetails(cell);
+    } else if (key == Qt::Key_Menu ||
+               (key == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier)) {
+        setCurrentIndex(cell);
+        OpenRowMenu(cell.row(), cell.column(), true,
+                    viewport()->mapToGlobal(visualRect(cell).center()));
     } else if (key >= Qt::Key_1 && key <= Qt::Key_8 && event->modifiers() == Qt::NoModifier) {
         setCurrentIndex(model()->index(key - Qt::Key_1, cell.column()));
     } else {

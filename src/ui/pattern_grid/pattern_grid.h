@@ -1,13 +1,15 @@
 #pragma once
 // The pattern grid: all eight channels of the edited measure at once, a row per channel and a
 // cell per step. A click sets or clears a note as the panel's step click does, a drag along a
-// row paints or erases, a right click opens the note details; the keyboard moves a cursor over
-// the cells. Every change goes through the edit layer; the grid only shows the Song. The
-// pattern and measure are the panel's: choosing them here chooses them there, and back.
-// A note's velocity changes by the wheel, by + and - (or a vertical Ctrl+drag) in steps of 8,
-// each gesture one undoable edit; Shift+click or A accents it. A row's label (a click, or
-// Enter once Left has moved onto it from the first step) opens the instrument choice for its
-// channel. While another pattern or measure plays, the window says which, beside Follow.
+// row paints or erases; the keyboard moves a cursor over the cells. A right click on a cell (or
+// the Menu key, Shift+F10) opens the row's menu: the note details, and fills of the row from
+// that step; on a row's label, the fills from step 1. Every change goes through the edit layer; the
+// grid only shows the Song. The pattern and measure are the panel's: choosing them here chooses
+// them there, and back. A note's velocity changes by the wheel, by + and - (or a vertical
+// Ctrl+drag) in steps of 8, each gesture one undoable edit; Shift+click or A accents it. A row's
+// label (a click, or Enter once Left has moved onto it from the first step) opens the instrument
+// choice for its channel. While another pattern or measure plays, the window says which, beside
+// Follow.
 //
 // Thread: the user-interface thread.
 
@@ -19,6 +21,8 @@
 #include "engine/play_position.h"
 
 class QCheckBox;
+class QAction;
+class QMenu;
 class QLabel;
 class QSpinBox;
 class QTimer;
@@ -60,6 +64,9 @@ public:
     void ShowHeard(const PlayPosition& heard);
     const PlayPosition& Heard() const { return heard_; }
 
+    // The row menu's fill of `row` from `column` (0-based) every `every` steps, 0: cleared.
+    void FillRow(int row, int column, int every);
+
     static constexpr int kVelocityStep = 8;
     static constexpr int kWheelGestureMs = 400;  // a pause this long ends a wheel gesture
 
@@ -81,13 +88,17 @@ protected:
 private:
     PatternGridModel* model_() const { return static_cast<PatternGridModel*>(model()); }
     void OpenDetails(const QModelIndex& cell);
+    // The row menu at `where` (global): for a cell, with its note details; for a label, the
+    // fills from step 1.
+    void OpenRowMenu(int row, int column, bool forCell, const QPoint& where);
     void ChooseInstrumentOf(int row);
     // A step of a velocity gesture on `cell`; EndGesture records it.
     void MoveVelocity(const QModelIndex& cell, int delta);
     void EndGesture();
     void ToggleAccent(const QModelIndex& cell);
-    // Tells the screen reader the cell's velocity.
+    // Tells the screen reader the cell's velocity, or what an edit did.
     void SayVelocity(int velocity);
+    void Say(const QString& text);
 
     AppContext& ctx_;
     SpaceBarKeys& spaceBar_;
@@ -101,6 +112,11 @@ private:
     int velocityY_ = 0;
     QTimer* wheelEnd_;
     int wheelRest_ = 0;  // a fine wheel's turn short of a notch
+    // The row menu (object name "RowMenu") and the cell it was opened for.
+    QMenu* rowMenu_;
+    QAction* detailsItem_;
+    int menuRow_ = 0;
+    int menuColumn_ = 0;
     // The velocity an accented note goes back to, by pattern, measure, channel and step.
     QHash<int, int> beforeAccent_;
 };

@@ -9,6 +9,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QTest>
@@ -156,6 +157,56 @@ private Q_SLOTS:
         QVERIFY(playing->text().isEmpty());
         grid.findChild<QCheckBox*>(QStringLiteral("Follow"))->click();
         QVERIFY(app.transport.Following());
+    }
+
+    // The row menu, from a right click on a cell, the Menu key and a label's right click: each
+    // fill is one entry from its step that keeps the notes there, and is said.
+    void theRowMenuFillsAndClears() {
+        test::TestApp app;
+        PatternGrid grid(app.ctx, nullptr);
+        grid.resize(700, 320);
+        grid.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&grid));
+        PatternGridView& view = grid.view();
+        app.edits.ToggleCell(3, 5);
+        app.edits.ToggleAccent(3, 5, 80);  // velocity 127
+        app.AsOpened();
+        const Song before = app.m->song;
+        auto* menu = view.findChild<QMenu*>(QStringLiteral("RowMenu"));
+        auto choose = [&](const QString& text) {
+            QTRY_VERIFY(menu->isVisible());
+            for (QAction* item : menu->actions())
+                if (item->text().remove(QLatin1Char('&')) == text) item->trigger();
+            menu->close();
+        };
+        const auto velocities = [&](int channel) {
+            QString row;
+            for (int slot = 1; slot <= 16; ++slot)
+                row += QString::number(app.m->song.cell(1, 1, channel, slot).velocity) + ' ';
+            return row.trimmed();
+        };
+        QTest::mouseClick(view.viewport(), Qt::RightButton, {}, CenterOf(view, 2, 2));
+        choose(QStringLiteral("Fill every 2nd step"));
+        QCOMPARE(velocities(3), QStringLiteral("-1 -1 80 -1 127 -1 80 -1 80 -1 80 -1 80 -1 80 -1"));
+        QCOMPARE(app.edits.history().EntryCount(), std::size_t(1));
+        QCOMPARE(app.edits.UndoText(), "Fill channel 3 every 2nd step from step 3");
+        QCOMPARE(view.accessibleDescription(),
+                 QStringLiteral("Filled every 2nd step from step 3, channel 3"));
+        view.setFocus();
+        view.setCurrentIndex(view.model()->index(0, 0));
+        QTest::keyClick(&view, Qt::Key_Menu);
+        choose(QStringLiteral("Fill every 4th step"));
+        QCOMPARE(velocities(1), QStringLiteral("80 -1 -1 -1 80 -1 -1 -1 80 -1 -1 -1 80 -1 -1 -1"));
+        // A label's menu has no note details and works from step 1.
+        QHeaderView* labels = view.verticalHeader();
+        Q_EMIT labels->customContextMenuRequested(
+            QPoint(5, labels->sectionViewportPosition(2) + 5));
+        QVERIFY(!menu->actions().front()->isVisible());
+        choose(QStringLiteral("Clear row"));
+        QCOMPARE(velocities(3), QStringLiteral("-1 -1 -1 -1 -1 -1 -1 -1 -1 -1 -1 -1 -1 -1 -1 -1"));
+        QCOMPARE(app.edits.history().EntryCount(), std::size_t(3));
+        QVERIFY(app.edits.Undo() && app.edits.Undo() && app.edits.Undo());
+        QVERIFY(std::memcmp(&app.m->song, &before, sizeof(Song)) == 0);
     }
 
     void theKeyboardWorksTheCells() {
