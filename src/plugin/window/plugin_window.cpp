@@ -28,6 +28,16 @@ constexpr int kOwnerRoundMs = 10;
 // made to start twice in one process.
 bool ownApplication = false;
 
+template <typename Then>
+void AddKey(QWidget& window, const QString& name, QKeySequence key, Then then) {
+    auto* action = new QAction(name, &window);
+    action->setObjectName(name);
+    action->setShortcut(key);
+    action->setShortcutContext(Qt::WindowShortcut);
+    QObject::connect(action, &QAction::triggered, &window, then);
+    window.addAction(action);
+}
+
 }  // namespace
 
 // The services the windows reach, as the program makes them; the playback driver is never
@@ -86,10 +96,14 @@ PluginWindow::PluginWindow(Instrument& instrument, std::uintptr_t parent)
     p.grid = std::make_unique<PatternGrid>(p.ctx, p.panel.get());
     QObject::connect(p.panel.get(), &GroovePanel::heardChanged, p.grid.get(),
                      &PatternGrid::ShowHeard);
-    auto* showGrid = new QAction(QStringLiteral("Pattern grid"), p.panel.get());
-    showGrid->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
-    QObject::connect(showGrid, &QAction::triggered, p.grid.get(), &PatternGrid::ShowGrid);
-    p.panel->addAction(showGrid);
+    PatternGrid* grid = p.grid.get();
+    AddKey(*p.panel, QStringLiteral("PatternGrid"), QKeySequence(Qt::CTRL | Qt::Key_G),
+           [grid] { grid->ShowGrid(); });
+    // The host's menus are not the program's: undo and redo are the panel's own keys.
+    AddKey(*p.panel, QStringLiteral("Undo"), QKeySequence::Undo,
+           [this] { parts_->ctx.edits.Undo(); });
+    AddKey(*p.panel, QStringLiteral("Redo"), QKeySequence::Redo,
+           [this] { parts_->ctx.edits.Redo(); });
     p.panel->setFixedSize(GroovePanel::kWidth, GroovePanel::kHeight);
 
     if (parent != 0) {
