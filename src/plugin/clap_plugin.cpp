@@ -4,10 +4,13 @@
 
 #include <clap/entry.h>
 #include <clap/ext/audio-ports.h>
+#include <clap/ext/gui.h>
 #include <clap/ext/note-ports.h>
 #include <clap/ext/params.h>
 #include <clap/ext/state.h>
+#include <clap/ext/timer-support.h>
 #include <clap/plugin-factory.h>
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <cmath>
@@ -15,10 +18,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "plugin/instrument.h"
 #include "plugin/plugin_info.h"
+#include "plugin/window_api.h"
 
 namespace qtam::plugin {
 namespace {
@@ -41,6 +46,12 @@ struct ClapInstrument {
     HostTransport transport;
     MidiMessage midi[LiveEngine::kMaxMidiIn] = {};
     float scratch[kMaxRun] = {};
+    // The window (gui): its library, loaded when the first is wanted, and the window itself.
+    void* windowLibrary = nullptr;
+    const WindowApi* windowApi = nullptr;
+    void* window = nullptr;
+    bool floating = false;
+    clap_id timer = CLAP_INVALID_ID;
 };
 
 ClapInstrument* Self(const clap_plugin_t* plugin) {
@@ -336,7 +347,10 @@ bool Init(const clap_plugin_t* plugin) {
     return true;
 }
 
+void GuiDestroy(const clap_plugin_t* plugin);
+
 void Destroy(const clap_plugin_t* plugin) {
+    GuiDestroy(plugin);  // a host may destroy the plugin with its window open
     delete Self(plugin);
 }
 
@@ -358,11 +372,134 @@ void Reset(const clap_plugin_t* plugin) {
     Self(plugin)->transport = {};
 }
 
+// ---- The window: the groove panel from qtam_ui.so beside this file, embedded in the host's
+// X11 window or floating. The host's timer runs its events; destroying it leaves the sound.
+
+constexpr std::uint32_t kWindowWidth = 636, kWindowHeight = 385;  // the panel's fixed size
+constexpr std::uint32_t kWindowEventsMs = 16;
+
+const WindowApi* LoadWindowLibrary(ClapInstrument& p) {
+    if (p.windowApi) return p.windowApi;
+    Dl_info self{};
+    if (dladdr(reinterpret_cast<const void*>(&LoadWindowLibrary), &self) == 0 || !self.dli_fname)
+        return nullptr;
+    std::string path = self.dli_fname;
+    path = path.substr(0, path.find_last_of('/') + 1) + kWindowLibrary;
+    p.windowLibrary = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (p.windowLibrary == nullptr) {
+        std::fprintf(stderr, "Q.Tam: no window: %s\n", dlerror());
+        return nullptr;
+    }
+    p.windowApi = static_cast<const WindowApi*>(dlsym(p.windowLibrary, kWindowApiSymbol));
+    return p.windowApi;
+}
+
+const clap_host_timer_support_t* HostTimers(const ClapInstrument& p) {
+    return static_cast<const clap_host_timer_support_t*>(
+        p.host->get_extension(p.host, CLAP_EXT_TIMER_SUPPORT));
+}
+
+bool GuiApiSupported(const clap_plugin_t*, const char* api, bool) {
+    return std::strcmp(api, CLAP_WINDOW_API_X11) == 0;
+}
+
+bool GuiPreferredApi(const clap_plugin_t*, const char** api, bool* floating) {
+    *api = CLAP_WINDOW_API_X11;
+    *floating = false;
+    return true;
+}
+
+bool GuiCreate(const clap_plugin_t* plugin, const char* api, bool floating) {
+    ClapInstrument& p = *Self(plugin);
+    if (p.window || !GuiApiSupported(plugin, api, floating) || !LoadWindowLibrary(p)) return false;
+    p.floating = floating;
+    // Floating, it is a window of its own at once; embedded, once the host gives its window.
+    if (floating) p.window = p.windowApi->open(p.instrument.get(), 0);
+    if (const auto* timers = HostTimers(p))
+        timers->register_timer(p.host, kWindowEventsMs, &p.timer);
+    return !floating || p.window;
+}
+
+void GuiDestroy(const clap_plugin_t* plugin) {
+    ClapInstrument& p = *Self(plugin);
+    if (p.timer != CLAP_INVALID_ID)
+        if (const auto* timers = HostTimers(p)) timers->unregister_timer(p.host, p.timer);
+    p.timer = CLAP_INVALID_ID;
+    if (p.window) p.windowApi->close(p.window);
+    p.window = nullptr;
+}
+
+bool GuiSetScale(const clap_plugin_t*, double) {
+    return false;
+}
+
+bool GuiGetSize(const clap_plugin_t*, std::uint32_t* width, std::uint32_t* height) {
+    *width = kWindowWidth;
+    *height = kWindowHeight;
+    return true;
+}
+
+bool GuiCanResize(const clap_plugin_t*) {
+    return false;
+}
+
+bool GuiResizeHints(const clap_plugin_t*, clap_gui_resize_hints_t*) {
+    return false;
+}
+
+bool GuiAdjustSize(const clap_plugin_t* plugin, std::uint32_t* width, std::uint32_t* height) {
+    return GuiGetSize(plugin, width, height);
+}
+
+bool GuiSetSize(const clap_plugin_t*, std::uint32_t width, std::uint32_t height) {
+    return width == kWindowWidth && height == kWindowHeight;
+}
+
+bool GuiSetParent(const clap_plugin_t* plugin, const clap_window_t* window) {
+    ClapInstrument& p = *Self(plugin);
+    if (p.floating || p.window || !p.windowApi || window == nullptr) return false;
+    p.window = p.windowApi->open(p.instrument.get(), static_cast<std::uintptr_t>(window->x11));
+    return p.window != nullptr;
+}
+
+bool GuiSetTransient(const clap_plugin_t*, const clap_window_t*) {
+    return false;
+}
+
+void GuiSuggestTitle(const clap_plugin_t*, const char*) {}
+
+bool GuiShow(const clap_plugin_t* plugin) {
+    ClapInstrument& p = *Self(plugin);
+    if (!p.window) return false;
+    p.windowApi->show(p.window);
+    return true;
+}
+
+bool GuiHide(const clap_plugin_t* plugin) {
+    ClapInstrument& p = *Self(plugin);
+    if (!p.window) return false;
+    p.windowApi->hide(p.window);
+    return true;
+}
+
+void OnTimer(const clap_plugin_t* plugin, clap_id) {
+    ClapInstrument& p = *Self(plugin);
+    if (p.windowApi) p.windowApi->idle();
+}
+
+const clap_plugin_gui_t kGuiExt = {GuiApiSupported, GuiPreferredApi, GuiCreate,    GuiDestroy,
+                                   GuiSetScale,     GuiGetSize,      GuiCanResize, GuiResizeHints,
+                                   GuiAdjustSize,   GuiSetSize,      GuiSetParent, GuiSetTransient,
+                                   GuiSuggestTitle, GuiShow,         GuiHide};
+const clap_plugin_timer_support_t kTimerExt = {OnTimer};
+
 const void* Extension(const clap_plugin_t*, const char* id) {
     if (std::strcmp(id, CLAP_EXT_AUDIO_PORTS) == 0) return &kAudioPortsExt;
     if (std::strcmp(id, CLAP_EXT_NOTE_PORTS) == 0) return &kNotePortsExt;
     if (std::strcmp(id, CLAP_EXT_PARAMS) == 0) return &kParamsExt;
     if (std::strcmp(id, CLAP_EXT_STATE) == 0) return &kStateExt;
+    if (std::strcmp(id, CLAP_EXT_GUI) == 0) return &kGuiExt;
+    if (std::strcmp(id, CLAP_EXT_TIMER_SUPPORT) == 0) return &kTimerExt;
     return nullptr;
 }
 

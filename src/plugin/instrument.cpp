@@ -45,6 +45,9 @@ Instrument::Instrument(double rate) : m_(std::make_unique<Machine>()) {
     m_->activation.InternalBankLoaded = true;
     LoadSongBytes(*m_, EmbeddedDemoSong());
     editor_->TakeSong();
+    editor_->Listen([this](SongChange what) {
+        if (editListener_) editListener_(what);
+    });
     MidiSettings midi;
     midi.programIn = true;
     engine_.SetMidi(midi);
@@ -167,6 +170,20 @@ bool Instrument::ApplyChangedParams() {
 
 void Instrument::Idle() {
     std::lock_guard<std::mutex> g(lock_);
+    Round();
+}
+
+void Instrument::SetWindowOwns(bool on) {
+    std::lock_guard<std::mutex> g(lock_);
+    windowOwns_ = on;
+}
+
+void Instrument::SetEditListener(std::function<void(SongChange)> listener) {
+    std::lock_guard<std::mutex> g(lock_);
+    editListener_ = std::move(listener);
+}
+
+void Instrument::Round() {
     bool changed = ApplyChangedParams();
     engine_.Poll([&](const EngineReport& r) {
         if (r.kind == EngineReport::Started) m_->Playing = true;
@@ -208,7 +225,10 @@ void Instrument::OwnerLoop() {
     std::unique_lock<std::mutex> wait(wakeLock_);
     while (!quit_) {
         wait.unlock();
-        Idle();
+        {
+            std::lock_guard<std::mutex> g(lock_);
+            if (!windowOwns_) Round();
+        }
         wait.lock();
         wake_.wait_for(wait, kOwnerRound, [this] { return quit_; });
     }

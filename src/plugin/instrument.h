@@ -18,6 +18,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -27,6 +28,7 @@
 
 #include "engine/live/live_engine.h"
 #include "plugin/params.h"
+#include "song/song_editor.h"
 
 namespace qtam {
 
@@ -92,8 +94,17 @@ public:
     // After the window changed the Song or the banks (under Lock): heard from the next block.
     void Publish();
 
+    // While a window is open, the owner's rounds run on the window's thread (it calls Idle):
+    // the edit layer then tells the window its changes on its own thread, and the window reads
+    // the Machine between its events without taking the lock. Its sound goes on either way.
+    void SetWindowOwns(bool on);
+    // Told every change the edit layer announces (none: nobody). Thread: the window's, while
+    // the window owns the rounds.
+    void SetEditListener(std::function<void(SongChange)> listener);
+
 private:
     void OwnerLoop();
+    void Round();  // one round of the owner's work, under the lock
     // The parameters the host changed since, into the Song through the edit layer; whether
     // any did. Thread: owner (under the lock).
     bool ApplyChangedParams();
@@ -110,6 +121,8 @@ private:
     std::mutex wakeLock_;
     std::condition_variable wake_;
     bool quit_ = false;
+    bool windowOwns_ = false;                       // under lock_
+    std::function<void(SongChange)> editListener_;  // the window's thread
     std::thread owner_;
     // The real-time thread's: the host's running frame count; the own clock's frame.
     std::int64_t time_ = 0;

@@ -57,12 +57,15 @@ struct Urids {
     }
 };
 
-struct Lv2Instrument {
-    Lv2Instrument(double rate, const LV2_URID_Map* map) : instrument(rate), urids(map) {
+// The handle a host gets is the Instrument itself, so that the window (lv2_ui.cpp) reaches it
+// through instance-access without knowing this struct.
+struct Lv2Instrument : Instrument {
+    Lv2Instrument(double rate, const LV2_URID_Map* map)
+        : Instrument(rate), instrument(*this), urids(map) {
         lv2_atom_forge_init(&forge, const_cast<LV2_URID_Map*>(map));
     }
 
-    Instrument instrument;
+    Instrument& instrument;
     Urids urids;
     LV2_Atom_Forge forge;
     double rate = 44100;
@@ -143,6 +146,10 @@ void Run(Lv2Instrument& p, std::uint32_t from, std::uint32_t to, int midiCount) 
     }
 }
 
+Lv2Instrument* Of(LV2_Handle handle) {
+    return static_cast<Lv2Instrument*>(static_cast<Instrument*>(handle));
+}
+
 LV2_Handle Instantiate(const LV2_Descriptor*, double rate, const char*,
                        const LV2_Feature* const* features) {
     const LV2_URID_Map* map = nullptr;
@@ -152,11 +159,11 @@ LV2_Handle Instantiate(const LV2_Descriptor*, double rate, const char*,
     if (map == nullptr) return nullptr;
     auto* p = new Lv2Instrument(rate, map);
     p->rate = rate;
-    return p;
+    return static_cast<Instrument*>(p);
 }
 
 void ConnectPort(LV2_Handle handle, std::uint32_t port, void* data) {
-    auto* p = static_cast<Lv2Instrument*>(handle);
+    auto* p = Of(handle);
     if (port < kEventsIn)
         p->audio[port] = static_cast<float*>(data);
     else if (port == kEventsIn)
@@ -168,13 +175,13 @@ void ConnectPort(LV2_Handle handle, std::uint32_t port, void* data) {
 }
 
 void Activate(LV2_Handle handle) {
-    auto* p = static_cast<Lv2Instrument*>(handle);
+    auto* p = Of(handle);
     p->instrument.Activate(p->rate);
     p->transport = {};
 }
 
 void RunBlock(LV2_Handle handle, std::uint32_t frames) {
-    auto* p = static_cast<Lv2Instrument*>(handle);
+    auto* p = Of(handle);
     for (int i = 0; i < kParamCount; ++i)
         if (p->params[i]) p->instrument.SetParam(i, *p->params[i]);
     // The forge keeps this frame until the block is done.
@@ -213,14 +220,14 @@ void RunBlock(LV2_Handle handle, std::uint32_t frames) {
 }
 
 void Cleanup(LV2_Handle handle) {
-    delete static_cast<Lv2Instrument*>(handle);
+    delete Of(handle);
 }
 
 // ---- State: the song file's bytes and the userbank's, as chunks (see instrument.h).
 
 LV2_State_Status Save(LV2_Handle handle, LV2_State_Store_Function store, LV2_State_Handle state,
                       std::uint32_t, const LV2_Feature* const*) {
-    auto* p = static_cast<Lv2Instrument*>(handle);
+    auto* p = Of(handle);
     const std::uint32_t flags = LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE;
     const std::vector<std::uint8_t> song = p->instrument.SongBytes();
     LV2_State_Status status =
@@ -234,7 +241,7 @@ LV2_State_Status Save(LV2_Handle handle, LV2_State_Store_Function store, LV2_Sta
 
 LV2_State_Status Restore(LV2_Handle handle, LV2_State_Retrieve_Function retrieve,
                          LV2_State_Handle state, std::uint32_t, const LV2_Feature* const*) {
-    auto* p = static_cast<Lv2Instrument*>(handle);
+    auto* p = Of(handle);
     std::size_t songSize = 0, bankSize = 0;
     std::uint32_t type = 0, flags = 0;
     const void* song = retrieve(state, p->urids.song, &songSize, &type, &flags);

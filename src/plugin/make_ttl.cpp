@@ -2,7 +2,7 @@
 // lv2_plugin.cpp numbers them and the parameters from their table (params.h), so that the two
 // never disagree.
 //
-//   make_ttl BUNDLE_FOLDER LIBRARY_FILE_NAME
+//   make_ttl BUNDLE_FOLDER LIBRARY_FILE_NAME UI_LIBRARY_FILE_NAME
 
 #include <cstdio>
 #include <fstream>
@@ -100,13 +100,26 @@ std::string Plugin() {
     return t;
 }
 
-std::string Manifest(const std::string& library) {
+// The window lies in its own library, so that a host showing none never loads Qt; it reaches
+// the plugin's instance directly (instance-access), which the plugin itself does not need.
+std::string Window(const std::string& uiLibrary) {
+    return "<" QTAM_LV2_URI "#ui>\n    a ui:X11UI ;\n    ui:binary <" + uiLibrary +
+           "> ;\n"
+           "    lv2:requiredFeature ui:idleInterface, "
+           "<http://lv2plug.in/ns/ext/instance-access> ;\n"
+           "    lv2:optionalFeature ui:parent ;\n"
+           "    lv2:extensionData ui:idleInterface, ui:showInterface .\n";
+}
+
+std::string Manifest(const std::string& library, const std::string& uiLibrary) {
     return "@prefix lv2:  <http://lv2plug.in/ns/lv2core#> .\n"
-           "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n\n"
+           "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n"
+           "@prefix ui:   <http://lv2plug.in/ns/extensions/ui#> .\n\n"
            "<" QTAM_LV2_URI
            ">\n    a lv2:Plugin, lv2:InstrumentPlugin ;\n"
            "    lv2:binary <" +
-           library + "> ;\n    rdfs:seeAlso <qtam.ttl> .\n";
+           library + "> ;\n    ui:ui <" QTAM_LV2_URI "#ui> ;\n    rdfs:seeAlso <qtam.ttl> .\n\n" +
+           Window(uiLibrary);
 }
 
 bool Write(const std::string& path, const std::string& text) {
@@ -118,12 +131,13 @@ bool Write(const std::string& path, const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: make_ttl BUNDLE_FOLDER LIBRARY_FILE_NAME\n");
+    if (argc != 4) {
+        std::fprintf(stderr,
+                     "usage: make_ttl BUNDLE_FOLDER LIBRARY_FILE_NAME UI_LIBRARY_FILE_NAME\n");
         return 2;
     }
-    const std::string folder = argv[1], library = argv[2];
-    if (!Write(folder + "/manifest.ttl", Manifest(library)) ||
+    const std::string folder = argv[1], library = argv[2], uiLibrary = argv[3];
+    if (!Write(folder + "/manifest.ttl", Manifest(library, uiLibrary)) ||
         !Write(folder + "/qtam.ttl", Plugin())) {
         std::fprintf(stderr, "make_ttl: cannot write into %s\n", folder.c_str());
         return 1;

@@ -12,6 +12,7 @@
 // block.
 
 #include <clap/entry.h>
+#include <clap/ext/gui.h>
 #include <clap/ext/params.h>
 #include <clap/ext/state.h>
 #include <clap/plugin-factory.h>
@@ -98,7 +99,7 @@ int main(int argc, char** argv) {
     std::uint32_t block = 256;
     std::int64_t frames = 44100, relocateTo = -1, relocateAt = -1;
     std::string song, saveState, loadState;
-    bool transport = true, bench = false;
+    bool transport = true, bench = false, window = false;
     std::vector<std::pair<std::uint32_t, double>> params;
     for (int i = 3; i < argc; ++i) {
         const std::string a = argv[i];
@@ -121,6 +122,8 @@ int main(int argc, char** argv) {
             transport = false;
         else if (a == "--bench")
             bench = true;
+        else if (a == "--window")
+            window = true;
         else if (a == "--param" && std::strchr(v, '='))
             params.emplace_back(std::atoi(v), std::atof(std::strchr(v, '=') + 1)), ++i;
         else if (a == "--relocate" && std::sscanf(v, "%ld@%ld", &relocateTo, &relocateAt) == 2)
@@ -177,6 +180,15 @@ int main(int argc, char** argv) {
     }
     if (!plugin->activate(plugin, rate, 1, block) || !plugin->start_processing(plugin))
         return Fail("the plugin did not activate");
+    // A floating window, shown and destroyed before the first block: the sound is the same.
+    if (window) {
+        const auto* gui =
+            static_cast<const clap_plugin_gui_t*>(plugin->get_extension(plugin, CLAP_EXT_GUI));
+        if (!gui || !gui->is_api_supported(plugin, CLAP_WINDOW_API_X11, true) ||
+            !gui->create(plugin, CLAP_WINDOW_API_X11, true) || !gui->show(plugin))
+            return Fail("no window");
+        gui->destroy(plugin);
+    }
 
     std::vector<std::vector<float>> buffers(18, std::vector<float>(block));
     float* channels[9][2];

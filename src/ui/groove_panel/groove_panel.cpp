@@ -561,21 +561,25 @@ void GroovePanel::SyncTransportButtons() {
 }
 
 void GroovePanel::StartPlaying() {
+    if (SoundIsHosts) return;
     ctx_.transport.Start();
     SyncTransportButtons();
 }
 
 void GroovePanel::StopPlaying() {
+    if (SoundIsHosts) return;
     ctx_.transport.Stop();
     SyncTransportButtons();
 }
 
 void GroovePanel::PressStart(bool leftButtonOnly, bool ctrlHeld) {
+    if (SoundIsHosts) return;
     ctx_.transport.PressStart(leftButtonOnly, ctrlHeld);
     SyncTransportButtons();
 }
 
 void GroovePanel::ReleaseStart() {
+    if (SoundIsHosts) return;
     ctx_.transport.ReleaseStart();
 }
 
@@ -593,14 +597,14 @@ void GroovePanel::keyPressEvent(QKeyEvent* event) {
         if (!event->isAutoRepeat()) Tap();
         return;
     }
-    spaceBar_->KeyPress(*event);
+    if (!SoundIsHosts) spaceBar_->KeyPress(*event);
     SyncTransportButtons();
 }
 
 void GroovePanel::keyReleaseEvent(QKeyEvent* event) {
     // A slider moved by a held key is one edit, complete when the key comes up.
     if (!event->isAutoRepeat()) EndDrag();
-    spaceBar_->KeyRelease(*event);
+    if (!SoundIsHosts) spaceBar_->KeyRelease(*event);
 }
 
 // ---------------------------------------------------------------- window
@@ -621,6 +625,7 @@ void GroovePanel::OpenDeviceShortly() {
     // library's first load happens off this thread); but not while the program starts, whose
     // windows would show later for it. A start before then opens the device itself.
     constexpr int kDeviceOpenDelayMs = 400;
+    if (SoundIsHosts) return;
     if (deviceOpenTimer_ == nullptr) {
         deviceOpenTimer_ = new QTimer(this);
         deviceOpenTimer_->setSingleShot(true);

@@ -95,6 +95,10 @@ public:
     void PressStart(bool leftButtonOnly, bool ctrlHeld);
     void ReleaseStart();
 
+    // In a plugin the host plays the sound and steers the transport: the panel opens no
+    // device, and its Start and Stop steer nothing.
+    bool SoundIsHosts = false;
+
     // ---- Light show
     // Starts the start-up light show unless it has run (or runs).
     void StartLightShow();

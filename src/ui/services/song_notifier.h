@@ -18,6 +18,10 @@ public:
     explicit SongNotifier(SongEditor& edits) {
         edits.Listen([this](SongChange what) { Q_EMIT changed(what); });
     }
+    // Told by whoever forwards the edit layer's announcements (a plugin's window, which comes
+    // and goes while the edit layer stays): Tell.
+    SongNotifier() = default;
+    void Tell(qtam::SongChange what) { Q_EMIT changed(what); }
     SongNotifier(const SongNotifier&) = delete;
     SongNotifier& operator=(const SongNotifier&) = delete;
 

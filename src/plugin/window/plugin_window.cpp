@@ -1,0 +1,149 @@
+#include "plugin/window/plugin_window.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QTimer>
+#include <QWindow>
+
+#include "core/machine.h"
+#include "engine/audio/event_queue.h"
+#include "engine/audio/playback.h"
+#include "engine/device_settings.h"
+#include "plugin/instrument.h"
+#include "transport/transport.h"
+#include "ui/groove_panel/groove_panel.h"
+#include "ui/pattern_grid/pattern_grid.h"
+#include "ui/qt/file_dialogs.h"
+#include "ui/services/app_context.h"
+#include "ui/services/playback_notifier.h"
+#include "ui/services/song_notifier.h"
+
+namespace qtam::plugin {
+
+namespace {
+
+constexpr int kOwnerRoundMs = 10;
+
+// The Qt application this library created, if any: kept for the process's life, as Qt is not
+// made to start twice in one process.
+bool ownApplication = false;
+
+template <typename Then>
+void AddKey(QWidget& window, const QString& name, QKeySequence key, Then then) {
+    auto* action = new QAction(name, &window);
+    action->setObjectName(name);
+    action->setShortcut(key);
+    action->setShortcutContext(Qt::WindowShortcut);
+    QObject::connect(action, &QAction::triggered, &window, then);
+    window.addAction(action);
+}
+
+}  // namespace
+
+// The services the windows reach, as the program makes them; the playback driver is never
+// opened (the host plays the sound).
+struct PluginWindow::Parts {
+    explicit Parts(Instrument& in)
+        : playback(in.machine(), events),
+          transport(in.machine(), playback, in.editor()),
+          playbackState(transport),
+          ctx{in.machine(), events,      playback,  playbackState, dialogs,
+              device,       in.editor(), songState, transport} {}
+
+    EventQueue events;
+    PlaybackDriver playback;
+    SongNotifier songState;
+    Transport transport;
+    PlaybackNotifier playbackState;
+    QtFileDialogs dialogs;
+    WaveDeviceSettings device;
+    AppContext ctx;
+    std::unique_ptr<QWindow> host;  // the host's window, when embedded
+    std::unique_ptr<GroovePanel> panel;
+    std::unique_ptr<PatternGrid> grid;
+    QTimer rounds;
+};
+
+bool PluginWindow::EnsureApplication() {
+    if (QCoreApplication::instance() != nullptr) return ownApplication;
+    static int argc = 1;
+    static char name[] = "qtam";
+    static char* argv[] = {name, nullptr};
+    new QApplication(argc, argv);
+    ownApplication = true;
+    return true;
+}
+
+void PluginWindow::RunEvents() {
+    if (ownApplication) QCoreApplication::processEvents();
+}
+
+PluginWindow::PluginWindow(Instrument& instrument, std::uintptr_t parent)
+    : instrument_(instrument) {
+    instrument_.SetWindowOwns(true);
+    parts_ = std::make_unique<Parts>(instrument_);
+    Parts& p = *parts_;
+    SongNotifier* notices = &p.songState;
+    instrument_.SetEditListener([notices](SongChange what) { notices->Tell(what); });
+    // Every edit the window makes is heard from the next block.
+    QObject::connect(&p.songState, &SongNotifier::changed, &p.rounds,
+                     [this] { instrument_.Publish(); });
+    QObject::connect(&p.rounds, &QTimer::timeout, [this] { instrument_.Idle(); });
+    p.rounds.start(kOwnerRoundMs);
+
+    p.panel = std::make_unique<GroovePanel>(p.ctx);
+    p.panel->SoundIsHosts = true;
+    p.grid = std::make_unique<PatternGrid>(p.ctx, p.panel.get());
+    QObject::connect(p.panel.get(), &GroovePanel::heardChanged, p.grid.get(),
+                     &PatternGrid::ShowHeard);
+    PatternGrid* grid = p.grid.get();
+    AddKey(*p.panel, QStringLiteral("PatternGrid"), QKeySequence(Qt::CTRL | Qt::Key_G),
+           [grid] { grid->ShowGrid(); });
+    // The host's menus are not the program's: undo and redo are the panel's own keys.
+    AddKey(*p.panel, QStringLiteral("Undo"), QKeySequence::Undo,
+           [this] { parts_->ctx.edits.Undo(); });
+    AddKey(*p.panel, QStringLiteral("Redo"), QKeySequence::Redo,
+           [this] { parts_->ctx.edits.Redo(); });
+    p.panel->setFixedSize(GroovePanel::kWidth, GroovePanel::kHeight);
+
+    if (parent != 0) {
+        p.host.reset(QWindow::fromWinId(static_cast<WId>(parent)));
+        p.panel->winId();  // the panel's own window, to be laid in the host's
+        if (p.host && p.panel->windowHandle()) p.panel->windowHandle()->setParent(p.host.get());
+    }
+    p.panel->RefreshFromSong();
+}
+
+PluginWindow::~PluginWindow() {
+    Parts& p = *parts_;
+    p.rounds.stop();
+    p.grid.reset();
+    p.panel.reset();
+    instrument_.SetEditListener(nullptr);
+    parts_.reset();
+    // The sound never depended on the window: the owner's rounds go back to their thread.
+    instrument_.SetWindowOwns(false);
+}
+
+void PluginWindow::Show() {
+    parts_->panel->show();
+}
+
+void PluginWindow::Hide() {
+    parts_->grid->hide();
+    parts_->panel->hide();
+}
+
+std::uintptr_t PluginWindow::WindowId() const {
+    return static_cast<std::uintptr_t>(parts_->panel->winId());
+}
+
+GroovePanel& PluginWindow::panel() {
+    return *parts_->panel;
+}
+
+PatternGrid& PluginWindow::grid() {
+    return *parts_->grid;
+}
+
+}  // namespace qtam::plugin
