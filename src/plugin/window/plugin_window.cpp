@@ -11,6 +11,7 @@
 #include "engine/device_settings.h"
 #include "plugin/instrument.h"
 #include "transport/transport.h"
+#include "ui/arrangement/arrangement_window.h"
 #include "ui/groove_panel/groove_panel.h"
 #include "ui/pattern_grid/pattern_grid.h"
 #include "ui/qt/file_dialogs.h"
@@ -61,6 +62,7 @@ struct PluginWindow::Parts {
     std::unique_ptr<QWindow> host;  // the host's window, when embedded
     std::unique_ptr<GroovePanel> panel;
     std::unique_ptr<PatternGrid> grid;
+    std::unique_ptr<ArrangementWindow> arrangement;
     QTimer rounds;
 };
 
@@ -99,6 +101,13 @@ PluginWindow::PluginWindow(Instrument& instrument, std::uintptr_t parent)
     PatternGrid* grid = p.grid.get();
     AddKey(*p.panel, QStringLiteral("PatternGrid"), QKeySequence(Qt::CTRL | Qt::Key_G),
            [grid] { grid->ShowGrid(); });
+    // The arrangement is edited here; the host's transport decides where it plays.
+    p.arrangement = std::make_unique<ArrangementWindow>(p.ctx, p.panel.get());
+    QObject::connect(p.panel.get(), &GroovePanel::heardChanged, p.arrangement.get(),
+                     &ArrangementWindow::ShowHeard);
+    ArrangementWindow* arrangement = p.arrangement.get();
+    AddKey(*p.panel, QStringLiteral("Arrangement"), QKeySequence(Qt::CTRL | Qt::Key_J),
+           [arrangement] { arrangement->ShowArrangement(); });
     // The host's menus are not the program's: undo and redo are the panel's own keys.
     AddKey(*p.panel, QStringLiteral("Undo"), QKeySequence::Undo,
            [this] { parts_->ctx.edits.Undo(); });
@@ -117,6 +126,7 @@ PluginWindow::PluginWindow(Instrument& instrument, std::uintptr_t parent)
 PluginWindow::~PluginWindow() {
     Parts& p = *parts_;
     p.rounds.stop();
+    p.arrangement.reset();
     p.grid.reset();
     p.panel.reset();
     instrument_.SetEditListener(nullptr);
@@ -130,6 +140,7 @@ void PluginWindow::Show() {
 }
 
 void PluginWindow::Hide() {
+    parts_->arrangement->hide();
     parts_->grid->hide();
     parts_->panel->hide();
 }
