@@ -54,7 +54,7 @@ const char* const kPlayUsage =
     "  OUT.wav records in real time, and 'qtam-cli render' renders at once.\n"
     "usage: qtam-cli play SONG --jack [--transport off|follow|master] [--no-connect]\n"
     "                          [--notes-out [--notes-channel C]] [--clock-out] [--clock-in]\n"
-    "                          [--note CH=N]..."
+    "                          [--note CH=N]...\n"
     "                          [--program-change in|out|both] [--record-pads OUT.sng]\n"
     "                          [-p N | --arrangement] [--seconds S] [--record OUT.wav [-f]]\n"
     "                          [--kit FILE] [--userbank FILE] [-f]\n"
