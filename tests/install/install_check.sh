@@ -40,7 +40,7 @@ for song in "$share"/qtam/songs/*.sng; do
 done
 
 # The plugins lie where hosts look, and lilv reads the installed bundle.
-[ -x "$usr/lib/clap/qtam.clap" ] || fail "no qtam.clap in lib/clap"
+[ -f "$usr/lib/clap/qtam.clap" ] || fail "no qtam.clap in lib/clap"
 LV2_PATH=$usr/lib/lv2 lv2info https://qtam.example.org/plugins/qtam >"$work/lv2info.txt" 2>&1 ||
     fail "lv2info: $(cat "$work/lv2info.txt")"
 grep -q "qtam.lv2/qtam.so" "$work/lv2info.txt" || fail "lv2info: no binary in the bundle"

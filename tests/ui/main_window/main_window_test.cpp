@@ -526,7 +526,8 @@ private Q_SLOTS:
             std::filesystem::remove(b);
             k.OpenRecentSong(1);
             QCOMPARE(k.RecentSongs(), std::vector<std::string>{a});
-            QVERIFY(prompter.warnings.back().find("no longer there") != std::string::npos);
+            QVERIFY(!prompter.notes.empty());
+            QVERIFY(prompter.notes.back().find("no longer there") != std::string::npos);
             QCOMPARE(m.editor.SongFileName, a);
             app->Exit();
         }
