@@ -35,6 +35,7 @@ std::string Plugin() {
     std::string t =
         "@prefix atom: <http://lv2plug.in/ns/ext/atom#> .\n"
         "@prefix doap: <http://usefulinc.com/ns/doap#> .\n"
+        "@prefix foaf: <http://xmlns.com/foaf/0.1/> .\n"
         "@prefix lv2:  <http://lv2plug.in/ns/lv2core#> .\n"
         "@prefix midi: <http://lv2plug.in/ns/ext/midi#> .\n"
         "@prefix pg:   <http://lv2plug.in/ns/ext/port-groups#> .\n"
@@ -53,6 +54,8 @@ std::string Plugin() {
     t += std::string("<" QTAM_LV2_URI ">\n    a lv2:InstrumentPlugin, lv2:Plugin ;\n") +
          "    doap:name \"" + kPluginName + "\" ;\n" +
          "    lv2:project [ doap:name \"Q.Tam\" ] ;\n"
+         // Hosts name the plugin's maker from here ("by Unknown" without it).
+         "    doap:maintainer [ foaf:name \"The Q.Tam developers\" ] ;\n"
          "    lv2:requiredFeature urid:map ;\n"
          "    lv2:optionalFeature lv2:hardRTCapable ;\n"
          "    lv2:extensionData state:interface ;\n"
