@@ -141,6 +141,8 @@ void PositionAtMeasure(Player& m, int measure) {
 }  // namespace
 
 const SampleSlot* ChannelSound(const Player& m, int channel) {
+    // A live engine may take its first Song before its first sounds: no sound yet.
+    if (m.sounds == nullptr) return nullptr;
     return SlotOf(*m.sounds, m.song->settings(m.clock.PlayPattern).instrument[channel - 1]);
 }
 

@@ -227,7 +227,7 @@ void LiveEngine::Process(std::uint32_t frames, const HostPosition& position,
     TakeSounds();
     TakeSnapshot();
     for (AuditionRequest a; auditions_.Pop(a);) audition_.Play(a, rate_);
-    if (player_.song == nullptr) {  // nothing published yet
+    if (player_.song == nullptr || player_.sounds == nullptr) {  // nothing published yet
         Silence(0, frames);
         return;
     }
