@@ -38,28 +38,7 @@ sleep 2
 export PULSE_SERVER=unix:$work/pulse.sock QT_QPA_PLATFORM=xcb QTAM_CONFIG=$work/QTam.ini
 sox -n -q -c 2 -r 44100 -b 16 "$work/stereo.wav" synth 0.2 sine 440
 
-passed=0
-failed=0
-check() {  # check DESCRIPTION COMMAND...
-    what=$1
-    shift
-    if "$@"; then
-        passed=$((passed + 1))
-        echo "ok   $what"
-    else
-        failed=$((failed + 1))
-        echo "FAIL $what"
-    fi
-}
-hex() { printf '0x%x' "$1"; }
-find_window() {  # find_window NAME-REGEX: waits up to 5 s for a visible window of that name
-    for _ in $(seq 50); do
-        w=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | tail -1)
-        [ -n "$w" ] && { echo "$w"; return 0; }
-        sleep 0.1
-    done
-    return 1
-}
+. "$here/x_checks.sh"
 gone() {  # gone NAME-REGEX: no visible window of that name within 2 s
     for _ in $(seq 20); do
         [ -z "$(xdotool search --onlyvisible --name "$1" 2>/dev/null)" ] && return 0
@@ -71,11 +50,6 @@ shows() { find_window "$1" >/dev/null; }
 transient_for() { xprop -id "$1" WM_TRANSIENT_FOR | grep -q "# $(hex "$2")\$"; }
 not_above() { ! xprop -id "$1" _NET_WM_STATE | grep -q ABOVE; }
 topmost() { xprop -root _NET_CLIENT_LIST_STACKING | grep -q "$(hex "$1")\$"; }
-above() {  # above A B: window A lies above window B
-    xprop -root _NET_CLIENT_LIST_STACKING | tr -d ',' | tr ' ' '\n' |
-        awk -v a="$(hex "$1")" -v b="$(hex "$2")" '$0 == a { ia = NR } $0 == b { ib = NR }
-            END { exit !(ia > ib && ib > 0) }'
-}
 alive() { kill -0 "$app" 2>/dev/null; }
 space_plays_and_stops() {  # space_plays_and_stops WHERE: the space bar, heard on the sink
     xdotool key space

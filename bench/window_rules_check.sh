@@ -29,33 +29,7 @@ openbox --sm-disable >"$work/openbox.log" 2>&1 &
 pids="$pids $!"
 sleep 1
 
-passed=0
-failed=0
-check() {  # check DESCRIPTION COMMAND...
-    what=$1
-    shift
-    if "$@"; then
-        passed=$((passed + 1))
-        echo "ok   $what"
-    else
-        failed=$((failed + 1))
-        echo "FAIL $what"
-    fi
-}
-hex() { printf '0x%x' "$1"; }
-find_window() {  # find_window NAME-REGEX: waits up to 5 s for a visible window of that name
-    for _ in $(seq 50); do
-        w=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | tail -1)
-        [ -n "$w" ] && { echo "$w"; return 0; }
-        sleep 0.1
-    done
-    return 1
-}
-above() {  # above A B: window A lies above window B in the window manager's stacking order
-    xprop -root _NET_CLIENT_LIST_STACKING | tr -d ',' | tr ' ' '\n' |
-        awk -v a="$(hex "$1")" -v b="$(hex "$2")" '$0 == a { ia = NR } $0 == b { ib = NR }
-            END { exit !(ia > ib && ib > 0) }'
-}
+. "$here/x_checks.sh"
 active_is() { sleep 0.5; [ "$(xdotool getactivewindow 2>/dev/null)" = "$1" ]; }
 corner() {  # corner WINDOW: its client area's top left on the screen, as "X Y"
     xwininfo -id "$1" | awk '/Absolute upper-left X/ { x = $4 } /Absolute upper-left Y/ { y = $4 }
