@@ -240,10 +240,12 @@ TEST(PulseBuffer, TheLatencyChosenIsWhatTheServerRuns) {
         EXPECT_NEAR(rig.driver.Playback.GrantedLatencyMs(), MicrosecondsOf(asked.tlength) / 1000,
                     1);
         // The server's own estimate has replaced the guess (else the light keeps looking often),
-        // and it is no more than the stream's buffer and the sink's.
+        // and it is no more than the stream's buffer and the sink's. The timing it comes from
+        // ages between the server's updates, more so in a slow instrumented build: 5 ms slack,
+        // far below the quarter the guess would be off by.
         ASSERT_TRUE(rig.driver.Playback.TakenAndLatencyNow().latencyKnown);
         EXPECT_LE(rig.driver.Playback.LatencyFrames() * 1000000LL / kFramesPerSecond,
-                  MicrosecondsOf(asked.tlength) + v.sinkConfigured + 1000);
+                  MicrosecondsOf(asked.tlength) + v.sinkConfigured + 5000);
         rig.driver.StopPlaying();
     }
 }
