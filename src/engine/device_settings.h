@@ -62,8 +62,14 @@ struct WaveDeviceSettings {
 // into the range, since one staging half holds at most 10240 frames.
 std::int32_t BlockFramesOf(int bufferSize);
 
+// The one response slider sets both how far ahead the engine prepares sound (the block size)
+// and what is asked of a sound server: the server's latency for each slider position, from
+// 20 ms at "Faster response" to 500 ms at "Slower response"; 120 ms at the default position.
+int LatencyOfBufferSize(int bufferSize);
+
 // What confirming the setup dialog stores: the chosen list entry (0 = default device, or
-// -1 when nothing was selected), the slider position and the number of devices listed.
+// -1 when nothing was selected), the slider position and what it gives the sound server, and
+// the number of devices listed.
 void ApplyDeviceChoice(WaveDeviceSettings& settings, int chosenEntry, int chosenBufferSize,
                        int numDevices);
 

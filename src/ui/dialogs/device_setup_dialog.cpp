@@ -11,7 +11,6 @@
 #include <QPushButton>
 #include <QShowEvent>
 #include <QSlider>
-#include <QSpinBox>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -99,6 +98,11 @@ DeviceSetupDialog::DeviceSetupDialog(AppContext& ctx, QWidget* parent)
     right->addSpacing(8);
     right->addWidget(BufferSlider);
     right->addLayout(ends);
+    // The slider is the one latency control: it also sets what a sound server is asked for.
+    LatencyLabel = Label(this, "LatencyLabel", "", true);
+    LatencyLabel->setFixedWidth(kHalfWidth);
+    right->addSpacing(12);
+    right->addWidget(LatencyLabel);
     right->addStretch(1);
 
     auto* halves = new QHBoxLayout;
@@ -197,31 +201,24 @@ void DeviceSetupDialog::PrepareToShow() {
 }
 
 QLayout* DeviceSetupDialog::MakeSoundServerBlock() {
-    LatencyBox = new QSpinBox(this);
-    LatencyBox->setObjectName(QStringLiteral("LatencyBox"));
-    LatencyBox->setAccessibleName(QStringLiteral("Latency"));
-    LatencyBox->setRange(kMinLatencyMs, kMaxLatencyMs);
-    LatencyBox->setSingleStep(10);
-    LatencyBox->setSuffix(QStringLiteral(" ms"));
     UnderrunLabel = Label(this, "UnderrunLabel", "", true);
-    auto* block = new QGridLayout;
-    block->addWidget(Label(this, "LatencyLabel", "Latency (PulseAudio, PipeWire):"), 0, 0);
-    block->addWidget(LatencyBox, 0, 1);
-    block->addWidget(Label(this, "LatencyHelp",
-                           "More latency gives the sound more headroom on a busy machine; the "
-                           "first sound after Start comes that much later.",
-                           true),
-                     1, 0, 1, 2);
-    block->addWidget(UnderrunLabel, 2, 0, 1, 2);
+    auto* block = new QVBoxLayout;
+    block->addWidget(UnderrunLabel);
+    connect(BufferSlider, &QSlider::valueChanged, this, &DeviceSetupDialog::ShowLatencyOf);
     // JACK has a latency of its own.
     connect(AudioSystemBox, &QComboBox::currentIndexChanged, this,
-            [this](int system) { LatencyBox->setEnabled(system != kAudioSystemJack); });
+            [this](int system) { LatencyLabel->setEnabled(system != kAudioSystemJack); });
     return block;
+}
+
+void DeviceSetupDialog::ShowLatencyOf(int bufferSize) {
+    LatencyLabel->setText(
+        QStringLiteral("Sound server latency: %1 ms").arg(LatencyOfBufferSize(bufferSize)));
 }
 
 // Underruns are shown, never hidden: each is the sound breaking up.
 void DeviceSetupDialog::ShowSoundServer() {
-    LatencyBox->setValue(std::clamp(ctx_.device.Latency, kMinLatencyMs, kMaxLatencyMs));
+    ShowLatencyOf(BufferSlider->value());
     const WaveOut& out = ctx_.playback.Playback;
     QString text;
     if (!out.IsOpen())
@@ -244,7 +241,6 @@ void DeviceSetupDialog::Confirm() {
     chosenAudioSystem = AudioSystemBox->currentIndex();
     chosenJackTransport = JackTransportBox->currentIndex();
     chosenJackConnect = JackConnectBox->isChecked();
-    chosenLatency = LatencyBox->value();
 }
 
 bool DeviceSetupDialog::RunSetup() {
@@ -267,7 +263,6 @@ bool DeviceSetupDialog::RunSetup() {
         ctx_.device.AudioSystem = chosenAudioSystem;
         ctx_.device.JackTransport = TransportSyncOf(chosenJackTransport);
         ctx_.device.JackConnect = chosenJackConnect ? 1 : 0;
-        ctx_.device.Latency = chosenLatency;
         ctx_.playback.ApplySettings(ctx_.device);
         // The menu item is disabled while playing, so nothing is queued: the device opens
         // again with the new choice.

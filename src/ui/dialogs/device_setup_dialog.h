@@ -52,7 +52,6 @@ public:
     int chosenAudioSystem = 0;  // kAudioSystemSdl or kAudioSystemJack
     int chosenJackTransport = 0;
     bool chosenJackConnect = true;
-    int chosenLatency = 0;  // ms asked of a PulseAudio server
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -60,9 +59,10 @@ protected:
 private:
     void PrepareToShow();
     void Confirm();
-    // The latency asked of the sound server and the underruns counted so far: one block.
+    // What the slider asks of the sound server, and the underruns counted so far.
     QLayout* MakeSoundServerBlock();
     void ShowSoundServer();
+    void ShowLatencyOf(int bufferSize);
 
     AppContext& ctx_;
     OutputDeviceNames deviceNames_;
@@ -77,7 +77,7 @@ private:
     QComboBox* JackTransportBox;
     QCheckBox* JackConnectBox;
     QLabel* JackStateLabel;
-    QSpinBox* LatencyBox;
+    QLabel* LatencyLabel;
     QLabel* UnderrunLabel;
 };
 

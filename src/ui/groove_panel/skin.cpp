@@ -723,6 +723,7 @@ void Paint(QPainter& p, Picture picture, int variant) {
             break;
         case Picture::TapButton:
             TapButton(p, variant == 1);
+            break;
         case Picture::SongSwitch:
             SongSwitch(p, variant == 1);
             break;
