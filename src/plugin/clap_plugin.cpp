@@ -13,6 +13,7 @@
 #include <dlfcn.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -44,6 +45,9 @@ struct ClapInstrument {
     std::unique_ptr<Instrument> instrument;
     double rate = 44100;
     HostTransport transport;
+    // The parameters' values as the host last heard them: the window's space bar or its
+    // arrangement turns Play and Song mode, and the host is told (ToldHost).
+    std::atomic<float> told[kParamCount];
     MidiMessage midi[LiveEngine::kMaxMidiIn] = {};
     float scratch[kMaxRun] = {};
     // The window (gui): its library, loaded when the first is wanted, and the window itself.
@@ -51,6 +55,7 @@ struct ClapInstrument {
     const WindowApi* windowApi = nullptr;
     void* window = nullptr;
     bool floating = false;
+    bool userClosed = false;  // the user closed the floating window: the host is told next
     clap_id timer = CLAP_INVALID_ID;
 };
 
@@ -123,7 +128,34 @@ void Run(ClapInstrument& p, const clap_process_t* process, std::uint32_t from, s
 void TakeParam(ClapInstrument& p, const clap_event_header_t* h) {
     if (h->type != CLAP_EVENT_PARAM_VALUE) return;
     const auto* e = reinterpret_cast<const clap_event_param_value_t*>(h);
-    p.instrument->SetParam(static_cast<int>(e->param_id), static_cast<float>(e->value));
+    const int id = static_cast<int>(e->param_id);
+    p.instrument->SetParam(id, static_cast<float>(e->value));
+    if (id >= 0 && id < kParamCount)
+        p.told[id].store(p.instrument->Param(id), std::memory_order_relaxed);
+}
+
+// Whether a parameter changed inside the plugin since the host heard of it.
+bool HostBehind(const ClapInstrument& p) {
+    for (int i = 0; i < kParamCount; ++i)
+        if (p.told[i].load(std::memory_order_relaxed) != p.instrument->Param(i)) return true;
+    return false;
+}
+
+// Tells the host the parameters that changed inside the plugin, at frame `at`.
+// Thread: the audio thread (or the main thread's flush when nothing processes).
+void ToldHost(ClapInstrument& p, const clap_output_events_t* out, std::uint32_t at) {
+    if (out == nullptr) return;
+    for (int i = 0; i < kParamCount; ++i) {
+        const float value = p.instrument->Param(i);
+        if (p.told[i].load(std::memory_order_relaxed) == value) continue;
+        clap_event_param_value_t e{};
+        e.header = {sizeof e, at, CLAP_CORE_EVENT_SPACE_ID, CLAP_EVENT_PARAM_VALUE, 0};
+        e.param_id = static_cast<clap_id>(i);
+        e.note_id = -1;
+        e.port_index = e.channel = e.key = -1;
+        e.value = value;
+        if (out->try_push(out, &e.header)) p.told[i].store(value, std::memory_order_relaxed);
+    }
 }
 
 // A note event as the MIDI the engine reads.
@@ -170,6 +202,7 @@ clap_process_status Process(const clap_plugin_t* plugin, const clap_process_t* p
         }
     }
     Run(p, process, done, process->frames_count, midiCount);
+    ToldHost(p, process->out_events, process->frames_count > 0 ? process->frames_count - 1 : 0);
     return CLAP_PROCESS_CONTINUE;
 }
 
@@ -261,9 +294,10 @@ bool ParamFromText(const clap_plugin_t*, clap_id id, const char* text, double* v
 }
 
 void ParamFlush(const clap_plugin_t* plugin, const clap_input_events_t* in,
-                const clap_output_events_t*) {
+                const clap_output_events_t* out) {
     for (std::uint32_t i = 0, n = in ? in->size(in) : 0; i < n; ++i)
         TakeParam(*Self(plugin), in->get(in, i));
+    ToldHost(*Self(plugin), out, 0);
 }
 
 const clap_plugin_params_t kParamsExt = {ParamCount, ParamInfo,     ParamValue,
@@ -344,6 +378,7 @@ const clap_plugin_state_t kStateExt = {StateSave, StateLoad};
 bool Init(const clap_plugin_t* plugin) {
     ClapInstrument& p = *Self(plugin);
     p.instrument = std::make_unique<Instrument>(p.rate);
+    for (int i = 0; i < kParamCount; ++i) p.told[i].store(p.instrument->Param(i));
     return true;
 }
 
@@ -409,12 +444,20 @@ bool GuiPreferredApi(const clap_plugin_t*, const char** api, bool* floating) {
     return true;
 }
 
+// The user closed the floating window (it hid): the host hears it from its main thread's
+// callback, outside the window's event handling, as it may destroy the window at once.
+void WindowClosed(void* context) {
+    auto& p = *static_cast<ClapInstrument*>(context);
+    p.userClosed = true;
+    p.host->request_callback(p.host);
+}
+
 bool GuiCreate(const clap_plugin_t* plugin, const char* api, bool floating) {
     ClapInstrument& p = *Self(plugin);
     if (p.window || !GuiApiSupported(plugin, api, floating) || !LoadWindowLibrary(p)) return false;
     p.floating = floating;
     // Floating, it is a window of its own at once; embedded, once the host gives its window.
-    if (floating) p.window = p.windowApi->open(p.instrument.get(), 0);
+    if (floating) p.window = p.windowApi->open(p.instrument.get(), 0, WindowClosed, &p);
     if (const auto* timers = HostTimers(p))
         timers->register_timer(p.host, kWindowEventsMs, &p.timer);
     return !floating || p.window;
@@ -427,6 +470,7 @@ void GuiDestroy(const clap_plugin_t* plugin) {
     p.timer = CLAP_INVALID_ID;
     if (p.window) p.windowApi->close(p.window);
     p.window = nullptr;
+    p.userClosed = false;
 }
 
 bool GuiSetScale(const clap_plugin_t*, double) {
@@ -458,7 +502,8 @@ bool GuiSetSize(const clap_plugin_t*, std::uint32_t width, std::uint32_t height)
 bool GuiSetParent(const clap_plugin_t* plugin, const clap_window_t* window) {
     ClapInstrument& p = *Self(plugin);
     if (p.floating || p.window || !p.windowApi || window == nullptr) return false;
-    p.window = p.windowApi->open(p.instrument.get(), static_cast<std::uintptr_t>(window->x11));
+    p.window = p.windowApi->open(p.instrument.get(), static_cast<std::uintptr_t>(window->x11),
+                                 nullptr, nullptr);
     return p.window != nullptr;
 }
 
@@ -485,6 +530,11 @@ bool GuiHide(const clap_plugin_t* plugin) {
 void OnTimer(const clap_plugin_t* plugin, clap_id) {
     ClapInstrument& p = *Self(plugin);
     if (p.windowApi) p.windowApi->idle();
+    // The window changed a parameter: a host that is not processing flushes to hear it.
+    if (HostBehind(p))
+        if (const auto* params = static_cast<const clap_host_params_t*>(
+                p.host->get_extension(p.host, CLAP_EXT_PARAMS)))
+            params->request_flush(p.host);
 }
 
 const clap_plugin_gui_t kGuiExt = {GuiApiSupported, GuiPreferredApi, GuiCreate,    GuiDestroy,
@@ -503,7 +553,15 @@ const void* Extension(const clap_plugin_t*, const char* id) {
     return nullptr;
 }
 
-void OnMainThread(const clap_plugin_t*) {}
+void OnMainThread(const clap_plugin_t* plugin) {
+    ClapInstrument& p = *Self(plugin);
+    if (!p.userClosed) return;
+    p.userClosed = false;
+    // Hidden, not destroyed: the host may show it again.
+    if (const auto* gui =
+            static_cast<const clap_host_gui_t*>(p.host->get_extension(p.host, CLAP_EXT_GUI)))
+        gui->closed(p.host, false);
+}
 
 // ---- The factory
 

@@ -5,7 +5,9 @@
 #include <cmath>
 
 #include "banks/userbank_file.h"
+#include "core/arrangement.h"
 #include "core/machine.h"
+#include "engine/step_grid.h"
 #include "plugin/embedded.h"
 #include "song/panel_edits.h"
 #include "song/song_editor.h"
@@ -67,6 +69,7 @@ Instrument::~Instrument() {
 void Instrument::Activate(double rate) {
     std::lock_guard<std::mutex> g(lock_);
     rate_ = rate;
+    rateHz_.store(static_cast<int>(std::lround(rate)), std::memory_order_relaxed);
     engine_.Configure(static_cast<int>(std::lround(rate)), TransportSync::Follow);
     Publish();
 }
@@ -89,13 +92,15 @@ void Instrument::Process(std::uint32_t frames, const HostTransport& host, const 
     HostPosition at;
     at.time = time_;
     const bool hostRolls = host.known && host.rolling;
-    if (!hostRolls && params_[kPlay].load(std::memory_order_relaxed) >= 0.5f) {
-        // No transport rolls: the instrument's own, from the pattern's start at Play.
+    const bool own = !hostRolls && params_[kPlay].load(std::memory_order_acquire) >= 0.5f;
+    if (own) {
+        // No transport rolls: the instrument's own, from the pattern's start at Play (or the
+        // arrangement entry asked for).
+        if (!ownPlaying_) ownFrame_ = ownStart_.exchange(0, std::memory_order_relaxed);
         at.rolling = true;
         at.frame = ownFrame_;
         ownFrame_ += frames;
     } else {
-        ownFrame_ = 0;
         at.rolling = hostRolls;
         at.frame = host.frame;
         at.bbt = host.bbt;
@@ -105,6 +110,9 @@ void Instrument::Process(std::uint32_t frames, const HostTransport& host, const 
         at.ticksPerBeat = host.ticksPerBeat;
         at.bpm = host.bpm;
     }
+    ownPlaying_ = own;
+    hostRolls_.store(hostRolls, std::memory_order_relaxed);
+    playing_.store(at.rolling, std::memory_order_relaxed);
     engine_.Process(frames, at, midiIn, midiInCount, ports);
     time_ += frames;
 }
@@ -171,6 +179,31 @@ bool Instrument::ApplyChangedParams() {
 void Instrument::Idle() {
     std::lock_guard<std::mutex> g(lock_);
     Round();
+}
+
+bool Instrument::TogglePlay() {
+    if (hostRolls_.load(std::memory_order_relaxed)) return false;
+    SetParam(kPlay, Param(kPlay) >= 0.5f ? 0.0f : 1.0f);
+    return true;
+}
+
+void Instrument::PlayFromEntry(int entry) {
+    std::lock_guard<std::mutex> g(lock_);
+    if (entry < 1 || entry > m_->arrangement.count) return;
+    m_->editor.SongMode = true;
+    applied_[kSongMode] = 1;
+    params_[kSongMode].store(1, std::memory_order_relaxed);
+    const bool playing = playing_.load(std::memory_order_relaxed);
+    if (playing) engine_.JumpToEntry(entry);
+    Publish();
+    if (playing) return;
+    // The own clock counts from the start of entry 1 at the song's tempo and shuffle.
+    const Song& s = m_->song;
+    const std::int64_t measure = EntryStartMeasure(s, m_->arrangement, entry);
+    ownStart_.store(StepGrid(static_cast<int>(std::lround(rate_)), s.tempo, s.shuffle)
+                        .Begin(measure * StepsPerMeasureOf(s)),
+                    std::memory_order_relaxed);
+    params_[kPlay].store(1, std::memory_order_release);
 }
 
 void Instrument::SetWindowOwns(bool on) {

@@ -61,6 +61,8 @@ public:
 
     // The host's rate; forgets what was played (never beside Process).
     void Activate(double rate);
+    // Frames a second, as the host activated it. Thread: any.
+    int SampleRate() const { return rateHz_.load(std::memory_order_relaxed); }
 
     // Thread: any (the real-time thread for a format that hands them over in its blocks).
     void SetParam(int index, float value);
@@ -93,6 +95,13 @@ public:
     SongEditor& editor() { return *editor_; }
     // After the window changed the Song or the banks (under Lock): heard from the next block.
     void Publish();
+
+    // The window's space bar: Play on or off, unless the host's transport rolls (it rules
+    // then, and nothing changes); whether it changed.
+    bool TogglePlay();
+    // The arrangement from entry 1..count, in song mode: with nothing playing, the plugin's own
+    // clock starts at the entry; playing, the entry follows the measure playing.
+    void PlayFromEntry(int entry);
 
     // While a window is open, the owner's rounds run on the window's thread (it calls Idle):
     // the edit layer then tells the window its changes on its own thread, and the window reads
@@ -127,6 +136,14 @@ private:
     // The real-time thread's: the host's running frame count; the own clock's frame.
     std::int64_t time_ = 0;
     std::int64_t ownFrame_ = 0;
+    bool ownPlaying_ = false;
+    // Written by the real-time thread, read by the window's: whether anything plays, and
+    // whether the host's transport rolls.
+    std::atomic<bool> playing_{false};
+    std::atomic<bool> hostRolls_{false};
+    // The own clock's frame where the next start begins (a start from an arrangement entry).
+    std::atomic<std::int64_t> ownStart_{0};
+    std::atomic<int> rateHz_{44100};
 };
 
 }  // namespace plugin

@@ -63,6 +63,7 @@ struct Lv2Instrument : Instrument {
     Lv2Instrument(double rate, const LV2_URID_Map* map)
         : Instrument(rate), instrument(*this), urids(map) {
         lv2_atom_forge_init(&forge, const_cast<LV2_URID_Map*>(map));
+        for (int i = 0; i < kParamCount; ++i) portValues[i] = ParamInfoOf(i).def;
     }
 
     Instrument& instrument;
@@ -73,6 +74,9 @@ struct Lv2Instrument : Instrument {
     const LV2_Atom_Sequence* eventsIn = nullptr;
     LV2_Atom_Sequence* eventsOut = nullptr;
     const float* params[kParamCount] = {};
+    // The control ports' values as last taken: only a change is the host's (the window's space
+    // bar may have turned Play since, and the host's control does not follow it).
+    float portValues[kParamCount] = {};
     HostTransport transport;
     MidiMessage midi[LiveEngine::kMaxMidiIn] = {};
     float scratch[kScratchFrames] = {};
@@ -182,8 +186,11 @@ void Activate(LV2_Handle handle) {
 
 void RunBlock(LV2_Handle handle, std::uint32_t frames) {
     auto* p = Of(handle);
-    for (int i = 0; i < kParamCount; ++i)
-        if (p->params[i]) p->instrument.SetParam(i, *p->params[i]);
+    for (int i = 0; i < kParamCount; ++i) {
+        if (!p->params[i] || *p->params[i] == p->portValues[i]) continue;
+        p->portValues[i] = *p->params[i];
+        p->instrument.SetParam(i, p->portValues[i]);
+    }
     // The forge keeps this frame until the block is done.
     LV2_Atom_Forge_Frame sequence;
     if (p->eventsOut) {

@@ -104,24 +104,34 @@ std::string Plugin() {
 }
 
 // The window lies in its own library, so that a host showing none never loads Qt; it reaches
-// the plugin's instance directly (instance-access), which the plugin itself does not need.
+// the plugin's instance directly (instance-access), which the plugin itself does not need. Two
+// UIs: an X11 UI, and the external UI (a window of its own that tells the host when the user
+// closes it) for the hosts that offer it.
 std::string Window(const std::string& uiLibrary) {
     return "<" QTAM_LV2_URI "#ui>\n    a ui:X11UI ;\n    ui:binary <" + uiLibrary +
            "> ;\n"
            "    lv2:requiredFeature ui:idleInterface, "
            "<http://lv2plug.in/ns/ext/instance-access> ;\n"
            "    lv2:optionalFeature ui:parent ;\n"
-           "    lv2:extensionData ui:idleInterface, ui:showInterface .\n";
+           "    lv2:extensionData ui:idleInterface, ui:showInterface .\n\n"
+           "<" QTAM_LV2_URI "#external_ui>\n    a kx:Widget ;\n    ui:binary <" +
+           uiLibrary +
+           "> ;\n"
+           "    lv2:requiredFeature <http://lv2plug.in/ns/ext/instance-access> ;\n"
+           "    lv2:optionalFeature kx:Host .\n";
 }
 
 std::string Manifest(const std::string& library, const std::string& uiLibrary) {
     return "@prefix lv2:  <http://lv2plug.in/ns/lv2core#> .\n"
            "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n"
-           "@prefix ui:   <http://lv2plug.in/ns/extensions/ui#> .\n\n"
+           "@prefix ui:   <http://lv2plug.in/ns/extensions/ui#> .\n"
+           "@prefix kx:   <http://kxstudio.sf.net/ns/lv2ext/external-ui#> .\n\n"
            "<" QTAM_LV2_URI
            ">\n    a lv2:Plugin, lv2:InstrumentPlugin ;\n"
            "    lv2:binary <" +
-           library + "> ;\n    ui:ui <" QTAM_LV2_URI "#ui> ;\n    rdfs:seeAlso <qtam.ttl> .\n\n" +
+           library +
+           "> ;\n    ui:ui <" QTAM_LV2_URI "#ui>, <" QTAM_LV2_URI
+           "#external_ui> ;\n    rdfs:seeAlso <qtam.ttl> .\n\n" +
            Window(uiLibrary);
 }
 

@@ -14,7 +14,10 @@ class Instrument;
 
 struct WindowApi {
     // The groove panel over `instrument`, in the X11 window `parent` (0: a window of its own).
-    void* (*open)(Instrument* instrument, std::uintptr_t parent);
+    // A window of its own that the user closes hides, and `closed(context)` tells it, from the
+    // window's event handling: the host is best told later, outside it.
+    void* (*open)(Instrument* instrument, std::uintptr_t parent, void (*closed)(void* context),
+                  void* context);
     void (*close)(void* window);
     void (*show)(void* window);
     void (*hide)(void* window);

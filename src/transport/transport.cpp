@@ -108,6 +108,13 @@ void Transport::ReleaseStart() {
 }
 
 void Transport::SpaceDown(bool isSpace, bool openDeviceFirst) {
+    if (playElsewhere_) {
+        // The driver's guard still holds: a held key toggles once.
+        const bool act = playback_.KeyReleased && isSpace;
+        playback_.KeyReleased = false;
+        if (act) playElsewhere_();
+        return;
+    }
     playback_.KeyDown(isSpace, openDeviceFirst);
 }
 

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "transport/tap_tempo.h"
@@ -48,6 +49,10 @@ public:
     // before a start (the main window); the panel opens it itself.
     void SpaceDown(bool isSpace, bool openDeviceFirst);
     void SpaceUp();
+    // Where another clock plays the sound (a plugin's window: the host's transport or the
+    // plugin's own), the space bar calls `toggle` and never reaches the playback driver, which
+    // would open a device; none: the driver plays.
+    void PlayElsewhere(std::function<void()> toggle) { playElsewhere_ = std::move(toggle); }
 
     // Pattern 1..8: edited from measure 1; while playing it is heard from the end of the
     // measure playing, stopped it plays from the next start. False for the pattern already
@@ -122,6 +127,7 @@ private:
     PlaybackDriver& playback_;
     SongEditor& editor_;
     std::vector<Listener> listeners_;
+    std::function<void()> playElsewhere_;
     bool follow_ = false;
     bool recordingPads_ = false;
     Clicks clicks_;

@@ -190,6 +190,8 @@ def lv2info(cli, lv2_dir, clap, host, work):
     for symbol in ("main_volume", "play", "song_mode", "pattern", "volume8", "mute8"):
         check(f"Symbol:      {symbol}\n" in out, f"lv2info: the parameter {symbol}")
     check("state#interface" in out, "lv2info: it keeps a state")
+    check("ui#X11UI" in out and "external-ui#Widget" in out and out.count("qtam_ui.so") == 2,
+          "lv2info: the window as an X11 UI and an external UI")
     r = subprocess.run(["lv2bench", "-b", "64", "-n", "48000", URI],
                        env=dict(os.environ, LV2_PATH=lv2_dir), capture_output=True, text=True,
                        timeout=120)

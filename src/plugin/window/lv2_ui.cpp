@@ -1,13 +1,15 @@
-// The LV2 window (qtam_ui.so in the bundle, described in qtam.ttl): an X11 UI that lies in the
-// host's window (ui:parent) or, without one, shows as a window of its own. It reaches the
-// plugin's Instrument through instance-access, and the host's idle calls run the Qt events
-// when the Qt application is this library's.
+// The LV2 window (qtam_ui.so in the bundle, described in manifest.ttl), as two UIs: an X11 UI
+// that lies in the host's window (ui:parent) or, without one, shows as a window of its own; and
+// the external UI many hosts offer, a window of its own whose close the host hears. Both reach
+// the plugin's Instrument through instance-access, and the host's idle (or run) calls run the Qt
+// events when the Qt application is this library's.
 
 #include <lv2/core/lv2.h>
 #include <lv2/instance-access/instance-access.h>
 #include <lv2/ui/ui.h>
 
 #include <cstring>
+#include <type_traits>
 
 #include "plugin/instrument.h"
 #include "plugin/plugin_info.h"
@@ -22,12 +24,15 @@ const void* Feature(const LV2_Feature* const* features, const char* uri) {
     return nullptr;
 }
 
+// The plugin's handle is its Instrument (lv2_plugin.cpp).
+Instrument* InstrumentOf(const LV2_Feature* const* features) {
+    return static_cast<Instrument*>(const_cast<void*>(Feature(features, LV2_INSTANCE_ACCESS_URI)));
+}
+
 LV2UI_Handle Instantiate(const LV2UI_Descriptor*, const char*, const char*, LV2UI_Write_Function,
                          LV2UI_Controller, LV2UI_Widget* widget,
                          const LV2_Feature* const* features) {
-    // The plugin's handle is its Instrument (lv2_plugin.cpp).
-    auto* instrument =
-        static_cast<Instrument*>(const_cast<void*>(Feature(features, LV2_INSTANCE_ACCESS_URI)));
+    Instrument* instrument = InstrumentOf(features);
     if (instrument == nullptr) return nullptr;
     const auto parent = reinterpret_cast<std::uintptr_t>(Feature(features, LV2_UI__parent));
     PluginWindow::EnsureApplication();
@@ -71,10 +76,93 @@ const void* ExtensionData(const char* uri) {
 const LV2UI_Descriptor kDescriptor{QTAM_LV2_URI "#ui", Instantiate, Cleanup, PortEvent,
                                    ExtensionData};
 
+// ---- The external UI: its widget is three calls the host makes (run often, show, hide), and
+// the host's feature one call back, when the user closed the window. Not in lv2-dev: its layout
+// is the extension's C header's.
+
+#define QTAM_EXTERNAL_UI "http://kxstudio.sf.net/ns/lv2ext/external-ui"
+constexpr const char* kExternalHost = QTAM_EXTERNAL_UI "#Host";
+constexpr const char* kOldExternalHost = "http://lv2plug.in/ns/extensions/ui#external";
+
+struct ExternalWidget {
+    void (*run)(ExternalWidget* self);
+    void (*show)(ExternalWidget* self);
+    void (*hide)(ExternalWidget* self);
+};
+
+struct ExternalHost {
+    void (*ui_closed)(LV2UI_Controller controller);
+    const char* plugin_human_id;  // unused: the panel shows its song's caption
+};
+
+// Standard layout, so that the host's pointer to the widget, its first member, is one to this.
+struct ExternalUi {
+    ExternalWidget widget;
+    PluginWindow* window = nullptr;  // owned
+    const ExternalHost* host = nullptr;
+    LV2UI_Controller controller = nullptr;
+    bool closed = false;  // the user closed it: the host hears it at the next run
+};
+
+static_assert(std::is_standard_layout_v<ExternalUi>);
+
+ExternalUi* Of(ExternalWidget* widget) {
+    return reinterpret_cast<ExternalUi*>(widget);
+}
+
+void ExternalRun(ExternalWidget* widget) {
+    PluginWindow::RunEvents();
+    // Told here, outside the window's event handling, as the host may clean the UI up at once.
+    ExternalUi* ui = Of(widget);
+    if (!ui->closed) return;
+    ui->closed = false;
+    if (ui->host && ui->host->ui_closed) ui->host->ui_closed(ui->controller);
+}
+
+void ExternalShow(ExternalWidget* widget) {
+    Of(widget)->window->Show();
+}
+
+void ExternalHide(ExternalWidget* widget) {
+    Of(widget)->window->Hide();
+}
+
+LV2UI_Handle InstantiateExternal(const LV2UI_Descriptor*, const char*, const char*,
+                                 LV2UI_Write_Function, LV2UI_Controller controller,
+                                 LV2UI_Widget* widget, const LV2_Feature* const* features) {
+    Instrument* instrument = InstrumentOf(features);
+    if (instrument == nullptr) return nullptr;
+    auto* ui = new ExternalUi;
+    ui->widget = {ExternalRun, ExternalShow, ExternalHide};
+    ui->controller = controller;
+    ui->host = static_cast<const ExternalHost*>(Feature(features, kExternalHost));
+    if (ui->host == nullptr)
+        ui->host = static_cast<const ExternalHost*>(Feature(features, kOldExternalHost));
+    PluginWindow::EnsureApplication();
+    ui->window = new PluginWindow(*instrument, 0);
+    ui->window->OnUserClose([ui] { ui->closed = true; });
+    *widget = &ui->widget;
+    return ui;
+}
+
+void CleanupExternal(LV2UI_Handle handle) {
+    auto* ui = static_cast<ExternalUi*>(handle);
+    delete ui->window;
+    delete ui;
+}
+
+const void* NoExtensionData(const char*) {
+    return nullptr;
+}
+
+const LV2UI_Descriptor kExternalDescriptor{QTAM_LV2_URI "#external_ui", InstantiateExternal,
+                                           CleanupExternal, PortEvent, NoExtensionData};
+
 }  // namespace
 }  // namespace qtam::plugin
 
 extern "C" __attribute__((visibility("default"))) const LV2UI_Descriptor* lv2ui_descriptor(
     std::uint32_t index) {
-    return index == 0 ? &qtam::plugin::kDescriptor : nullptr;
+    if (index == 0) return &qtam::plugin::kDescriptor;
+    return index == 1 ? &qtam::plugin::kExternalDescriptor : nullptr;
 }

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QEvent>
 #include <QTimer>
 #include <QWindow>
 
@@ -20,6 +21,21 @@
 #include "ui/services/song_notifier.h"
 
 namespace qtam::plugin {
+
+// The panel's close box, while it is a window of its own: the panel is only ever hidden.
+class CloseWatch : public QObject {
+public:
+    using QObject::QObject;
+    std::function<void()> closed;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::Close) return QObject::eventFilter(watched, event);
+        event->ignore();
+        if (closed) closed();
+        return true;
+    }
+};
 
 namespace {
 
@@ -64,6 +80,7 @@ struct PluginWindow::Parts {
     std::unique_ptr<PatternGrid> grid;
     std::unique_ptr<ArrangementWindow> arrangement;
     QTimer rounds;
+    CloseWatch closeWatch;
 };
 
 bool PluginWindow::EnsureApplication() {
@@ -81,7 +98,7 @@ void PluginWindow::RunEvents() {
 }
 
 PluginWindow::PluginWindow(Instrument& instrument, std::uintptr_t parent)
-    : instrument_(instrument) {
+    : instrument_(instrument), floating_(parent == 0) {
     instrument_.SetWindowOwns(true);
     parts_ = std::make_unique<Parts>(instrument_);
     Parts& p = *parts_;
@@ -90,11 +107,17 @@ PluginWindow::PluginWindow(Instrument& instrument, std::uintptr_t parent)
     // Every edit the window makes is heard from the next block.
     QObject::connect(&p.songState, &SongNotifier::changed, &p.rounds,
                      [this] { instrument_.Publish(); });
-    QObject::connect(&p.rounds, &QTimer::timeout, [this] { instrument_.Idle(); });
+    QObject::connect(&p.rounds, &QTimer::timeout, [this] {
+        instrument_.Idle();
+        parts_->panel->ShowSampleRate(instrument_.SampleRate());  // a host may activate anew
+    });
     p.rounds.start(kOwnerRoundMs);
+    // The space bar of every window turns the instrument's Play, never the desktop's driver.
+    p.transport.PlayElsewhere([this] { instrument_.TogglePlay(); });
 
     p.panel = std::make_unique<GroovePanel>(p.ctx);
     p.panel->SoundIsHosts = true;
+    p.panel->ShowSampleRate(instrument_.SampleRate());
     p.grid = std::make_unique<PatternGrid>(p.ctx, p.panel.get());
     QObject::connect(p.panel.get(), &GroovePanel::heardChanged, p.grid.get(),
                      &PatternGrid::ShowHeard);
@@ -105,6 +128,8 @@ PluginWindow::PluginWindow(Instrument& instrument, std::uintptr_t parent)
     p.arrangement = std::make_unique<ArrangementWindow>(p.ctx, p.panel.get());
     QObject::connect(p.panel.get(), &GroovePanel::heardChanged, p.arrangement.get(),
                      &ArrangementWindow::ShowHeard);
+    // Stopped, the instrument's own clock starts at the entry; playing, it follows next.
+    p.arrangement->playFromEntry = [this](int entry) { instrument_.PlayFromEntry(entry); };
     ArrangementWindow* arrangement = p.arrangement.get();
     AddKey(*p.panel, QStringLiteral("Arrangement"), QKeySequence(Qt::CTRL | Qt::Key_J),
            [arrangement] { arrangement->ShowArrangement(); });
@@ -115,6 +140,10 @@ PluginWindow::PluginWindow(Instrument& instrument, std::uintptr_t parent)
            [this] { parts_->ctx.edits.Redo(); });
     p.panel->setFixedSize(GroovePanel::kWidth, GroovePanel::kHeight);
 
+    if (floating_) {
+        p.panel->installEventFilter(&p.closeWatch);
+        p.closeWatch.closed = [this] { Hide(); };
+    }
     if (parent != 0) {
         p.host.reset(QWindow::fromWinId(static_cast<WId>(parent)));
         p.panel->winId();  // the panel's own window, to be laid in the host's
@@ -143,6 +172,13 @@ void PluginWindow::Hide() {
     parts_->arrangement->hide();
     parts_->grid->hide();
     parts_->panel->hide();
+}
+
+void PluginWindow::OnUserClose(std::function<void()> closed) {
+    parts_->closeWatch.closed = [this, closed = std::move(closed)] {
+        Hide();
+        if (closed) closed();
+    };
 }
 
 std::uintptr_t PluginWindow::WindowId() const {

@@ -2,7 +2,8 @@
 // The plugin's window: the groove panel over the instrument's Machine and edit layer, with the
 // pattern grid a key away (Ctrl+G). It lies in the host's window when given one (an X11
 // window id), and is a window of its own otherwise. The host plays the sound: the panel opens
-// no device, and closing or destroying the window leaves the instrument sounding.
+// no device, the space bar turns the instrument's Play (its own clock), and closing or
+// destroying the window leaves the instrument sounding.
 //
 // While it lives, the instrument's owner rounds run here, on a timer of the window's thread
 // (Instrument::SetWindowOwns), so that the edit layer's notices reach the windows on their own
@@ -11,6 +12,7 @@
 // Thread: the host's main thread (the window's), for every member.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 namespace qtam {
@@ -38,6 +40,9 @@ public:
 
     void Show();
     void Hide();
+    // A window of its own that the user closes hides, and then calls `closed` (from within the
+    // window's event handling).
+    void OnUserClose(std::function<void()> closed);
     // The X11 window id of the panel, for the host that embeds it.
     std::uintptr_t WindowId() const;
 
@@ -47,6 +52,7 @@ public:
 private:
     struct Parts;
     Instrument& instrument_;
+    bool floating_;
     std::unique_ptr<Parts> parts_;
 };
 

@@ -7,9 +7,10 @@
 namespace qtam::plugin {
 namespace {
 
-void* Open(Instrument* instrument, std::uintptr_t parent) {
+void* Open(Instrument* instrument, std::uintptr_t parent, void (*closed)(void*), void* context) {
     PluginWindow::EnsureApplication();
     auto* window = new PluginWindow(*instrument, parent);
+    if (closed) window->OnUserClose([closed, context] { closed(context); });
     if (parent != 0) window->Show();
     return window;
 }

@@ -438,7 +438,16 @@ void GroovePanel::ShowChannelVolumes() {
 void GroovePanel::ShowStepMode() {
     const int steps = StepsPerMeasureOf(ctx_.m.song);
     for (int h = 1; h <= 4; ++h) StepCover[h]->setVisible(steps == 12);
-    Background->SetPicture(Picture::Background, steps);
+    const int variant = skin::BackgroundVariant(steps, sampleRate_);
+    Background->SetPicture(Picture::Background, variant);
+    // The print, for a screen reader.
+    Background->setAccessibleDescription(skin::HeaderText(variant));
+}
+
+void GroovePanel::ShowSampleRate(int hz) {
+    if (hz == sampleRate_) return;
+    sampleRate_ = hz;
+    ShowStepMode();
 }
 
 // ---------------------------------------------------------------- handlers
@@ -597,14 +606,14 @@ void GroovePanel::keyPressEvent(QKeyEvent* event) {
         if (!event->isAutoRepeat()) Tap();
         return;
     }
-    if (!SoundIsHosts) spaceBar_->KeyPress(*event);
+    spaceBar_->KeyPress(*event);
     SyncTransportButtons();
 }
 
 void GroovePanel::keyReleaseEvent(QKeyEvent* event) {
     // A slider moved by a held key is one edit, complete when the key comes up.
     if (!event->isAutoRepeat()) EndDrag();
-    if (!SoundIsHosts) spaceBar_->KeyRelease(*event);
+    spaceBar_->KeyRelease(*event);
 }
 
 // ---------------------------------------------------------------- window

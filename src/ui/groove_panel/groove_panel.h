@@ -96,8 +96,11 @@ public:
     void ReleaseStart();
 
     // In a plugin the host plays the sound and steers the transport: the panel opens no
-    // device, and its Start and Stop steer nothing.
+    // device, and its Start and Stop steer nothing (the space bar goes to the transport
+    // controller, which the plugin points at its own Play).
     bool SoundIsHosts = false;
+    // The sample rate printed on the face, in hertz (a plugin's host's); 0: the program's.
+    void ShowSampleRate(int hz);
 
     // ---- Light show
     // Starts the start-up light show unless it has run (or runs).
@@ -146,6 +149,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    int sampleRate_ = 0;
     void BuildFocusSpots();
     FocusSpot* AddSpot(const QString& name, ControlGroup group, QRect area);
     bool HandleControlKey(QKeyEvent* event);

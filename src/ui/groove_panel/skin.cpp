@@ -430,7 +430,7 @@ void HorizontalTrack(QPainter& p, qreal left, qreal top) {
     }
 }
 
-void Background(QPainter& p, int steps) {
+void Background(QPainter& p, int variant) {
     p.setRenderHint(QPainter::Antialiasing);
     QLinearGradient face(0, 0, 0, 385);
     face.setColorAt(0, kFaceTop);
@@ -455,10 +455,8 @@ void Background(QPainter& p, int steps) {
     p.drawText(QRectF(18, 8, 120, 32), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Q.TAM"));
     Text(p, QRectF(124, 8, 300, 32), QStringLiteral("SAMPLING  GROOVE  MACHINE"), 10, true, kPrint,
          Qt::AlignLeft | Qt::AlignVCenter, 1.2);
-    Text(
-        p, QRectF(400, 8, 218, 32),
-        QStringLiteral("8 CHANNELS  \u00B7  %1 STEPS  \u00B7  44.1 kHz").arg(steps == 12 ? 12 : 16),
-        8, true, kPrintDim, Qt::AlignRight | Qt::AlignVCenter, 0.8);
+    Text(p, QRectF(400, 8, 218, 32), HeaderText(variant), 8, true, kPrintDim,
+         Qt::AlignRight | Qt::AlignVCenter, 0.8);
     p.setPen(QPen(kAmber, 1.5));
     p.drawLine(QPointF(124, 34.5), QPointF(618, 34.5));
 
@@ -656,6 +654,15 @@ QSize SizeOf(Picture picture) {
             return {69, 16};
     }
     return {};
+}
+
+QString HeaderText(int variant) {
+    const int steps = variant % 32 == 12 ? 12 : 16;
+    const int rate = variant / 32 > 0 ? variant / 32 : 44100;
+    // 44.1, 48, 88.2, 22.05: as many decimals as the rate has.
+    return QStringLiteral("8 CHANNELS  \u00B7  %1 STEPS  \u00B7  %2 kHz")
+        .arg(steps)
+        .arg(QString::number(rate / 1000.0, 'g', 7));
 }
 
 void Paint(QPainter& p, Picture picture, int variant) {

@@ -10,13 +10,14 @@
 #include <QFont>
 #include <QIcon>
 #include <QSize>
+#include <QString>
 
 class QPainter;
 
 namespace qtam::skin {
 
 enum class Picture {
-    Background,        // 636 x 385: the whole panel face; variant = steps per measure (12 or 16)
+    Background,        // 636 x 385: the whole panel face; variant: BackgroundVariant
     ChannelHighlight,  // 44 x 85: highlight of the selected channel's column
     StepLit,           // 27 x 44 (variant 1: first button of a group of four)
     StepDark,          // 27 x 44 (variant 1: first button of a group of four)
@@ -42,6 +43,14 @@ enum class Picture {
     TapButton,     // 32 x 14: tap tempo, variant 1 while a tapping goes on
     SongSwitch,    // 69 x 16: lamp and caption, variant 1 when on (song mode)
 };
+
+// Background variants: the steps per measure (12 or 16) and the sample rate printed, in whole
+// hertz (0: the program's own 44100).
+inline constexpr int BackgroundVariant(int steps, int rateHz) {
+    return steps + 32 * (rateHz > 0 && rateHz <= 1000000 ? rateHz : 0);
+}
+// The header printed on the face: "8 CHANNELS  ·  16 STEPS  ·  44.1 kHz".
+QString HeaderText(int variant);
 
 // Pattern variants: the lit key 1..8, plus kQueuedKey times a second key lit with it.
 inline constexpr int kQueuedKey = 16;
