@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QEvent>
 #include <QTimer>
 #include <QWindow>
 
@@ -38,6 +39,16 @@ void AddKey(QWidget& window, const QString& name, QKeySequence key, Then then) {
     QObject::connect(action, &QAction::triggered, &window, then);
     window.addAction(action);
 }
+
+// Lets a close through to the panel, which then hides. The program's panel refuses every close
+// (it is only ever hidden), but a host's Qt application asks each top-level window to close when
+// it quits, and gives the quit up when one refuses: the host could not quit while the panel
+// showed, and closing the host's window left it running unseen.
+class LetCloseHide : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject*, QEvent* event) override { return event->type() == QEvent::Close; }
+};
 
 }  // namespace
 
@@ -95,6 +106,7 @@ PluginWindow::PluginWindow(Instrument& instrument, std::uintptr_t parent)
 
     p.panel = std::make_unique<GroovePanel>(p.ctx);
     p.panel->SoundIsHosts = true;
+    p.panel->installEventFilter(new LetCloseHide(p.panel.get()));
     p.grid = std::make_unique<PatternGrid>(p.ctx, p.panel.get());
     QObject::connect(p.panel.get(), &GroovePanel::heardChanged, p.grid.get(),
                      &PatternGrid::ShowHeard);
