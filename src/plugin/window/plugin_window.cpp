@@ -40,14 +40,27 @@ void AddKey(QWidget& window, const QString& name, QKeySequence key, Then then) {
     window.addAction(action);
 }
 
-// Lets a close through to the panel, which then hides. The program's panel refuses every close
-// (it is only ever hidden), but a host's Qt application asks each top-level window to close when
-// it quits, and gives the quit up when one refuses: the host could not quit while the panel
-// showed, and closing the host's window left it running unseen.
-class LetCloseHide : public QObject {
+// A Qt host's quit asks each top-level window to close, and gives the quit up when one stays.
+// The panel stays: it refuses closes (the program's panel is only ever hidden), and embedded,
+// Qt closes no window that has a parent. So it hides at a close, and at the host's quit (shown
+// again should the host stay on).
+class HideForQuit : public QObject {
 public:
-    using QObject::QObject;
-    bool eventFilter(QObject*, QEvent* event) override { return event->type() == QEvent::Close; }
+    explicit HideForQuit(QWidget& panel) : QObject(&panel), panel_(panel) {
+        panel.installEventFilter(this);
+        qApp->installEventFilter(this);
+    }
+    bool eventFilter(QObject* to, QEvent* event) override {
+        if (event->type() == QEvent::Close && to == &panel_) return true;  // closes: hides
+        if (event->type() == QEvent::Quit && to == qApp && panel_.isVisible()) {
+            panel_.hide();
+            QTimer::singleShot(0, &panel_, [panel = &panel_] { panel->show(); });
+        }
+        return false;
+    }
+
+private:
+    QWidget& panel_;
 };
 
 }  // namespace
@@ -106,7 +119,7 @@ PluginWindow::PluginWindow(Instrument& instrument, std::uintptr_t parent)
 
     p.panel = std::make_unique<GroovePanel>(p.ctx);
     p.panel->SoundIsHosts = true;
-    p.panel->installEventFilter(new LetCloseHide(p.panel.get()));
+    new HideForQuit(*p.panel);
     p.grid = std::make_unique<PatternGrid>(p.ctx, p.panel.get());
     QObject::connect(p.panel.get(), &GroovePanel::heardChanged, p.grid.get(),
                      &PatternGrid::ShowHeard);
