@@ -344,6 +344,9 @@ const clap_plugin_state_t kStateExt = {StateSave, StateLoad};
 bool Init(const clap_plugin_t* plugin) {
     ClapInstrument& p = *Self(plugin);
     p.instrument = std::make_unique<Instrument>(p.rate);
+    // The host shows the parameters as the song has them: told on its main thread (OnMainThread).
+    const clap_host_t* host = p.host;
+    p.instrument->FollowSong([host] { host->request_callback(host); });
     return true;
 }
 
@@ -503,7 +506,13 @@ const void* Extension(const clap_plugin_t*, const char* id) {
     return nullptr;
 }
 
-void OnMainThread(const clap_plugin_t*) {}
+// The parameters the song moved (a window's edit, a program change, a state), for the host to read.
+void OnMainThread(const clap_plugin_t* plugin) {
+    const clap_host_t* host = Self(plugin)->host;
+    if (const auto* params =
+            static_cast<const clap_host_params_t*>(host->get_extension(host, CLAP_EXT_PARAMS)))
+        params->rescan(host, CLAP_PARAM_RESCAN_VALUES);
+}
 
 // ---- The factory
 
