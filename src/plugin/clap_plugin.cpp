@@ -354,6 +354,7 @@ void GuiDestroy(const clap_plugin_t* plugin);
 
 void Destroy(const clap_plugin_t* plugin) {
     GuiDestroy(plugin);  // a host may destroy the plugin with its window open
+    Self(plugin)->instrument->FollowSong(nullptr);  // no more calls to the host from its rounds
     delete Self(plugin);
 }
 
