@@ -379,6 +379,9 @@ bool Init(const clap_plugin_t* plugin) {
     ClapInstrument& p = *Self(plugin);
     p.instrument = std::make_unique<Instrument>(p.rate);
     for (int i = 0; i < kParamCount; ++i) p.told[i].store(p.instrument->Param(i));
+    // The host shows the parameters as the song has them: told on its main thread (OnMainThread).
+    const clap_host_t* host = p.host;
+    p.instrument->FollowSong([host] { host->request_callback(host); });
     return true;
 }
 
@@ -386,6 +389,7 @@ void GuiDestroy(const clap_plugin_t* plugin);
 
 void Destroy(const clap_plugin_t* plugin) {
     GuiDestroy(plugin);  // a host may destroy the plugin with its window open
+    Self(plugin)->instrument->FollowSong(nullptr);  // no more calls to the host from its rounds
     delete Self(plugin);
 }
 
@@ -553,8 +557,13 @@ const void* Extension(const clap_plugin_t*, const char* id) {
     return nullptr;
 }
 
+// A floating window the user closed, and the parameters the song moved (a window's edit, a
+// program change, a state), for the host to read.
 void OnMainThread(const clap_plugin_t* plugin) {
     ClapInstrument& p = *Self(plugin);
+    if (const auto* params =
+            static_cast<const clap_host_params_t*>(p.host->get_extension(p.host, CLAP_EXT_PARAMS)))
+        params->rescan(p.host, CLAP_PARAM_RESCAN_VALUES);
     if (!p.userClosed) return;
     p.userClosed = false;
     // Hidden, not destroyed: the host may show it again.

@@ -150,6 +150,7 @@ bool Instrument::Restore(std::span<const std::uint8_t> song,
     ChoosePattern(*m_, static_cast<int>(applied_[kPattern]));
     ApplyChangedParams();
     Publish();
+    if (songParamsMoved_ && TakeSongParams()) songParamsMoved_();
     return true;
 }
 
@@ -216,6 +217,38 @@ void Instrument::SetEditListener(std::function<void(SongChange)> listener) {
     editListener_ = std::move(listener);
 }
 
+void Instrument::FollowSong(std::function<void()> moved) {
+    std::lock_guard<std::mutex> g(lock_);
+    songParamsMoved_ = std::move(moved);
+    if (songParamsMoved_) TakeSongParams();
+}
+
+float Instrument::SongParam(int index) const {
+    const ChannelSettings& s = m_->song.settings(m_->editor.CurrentPattern);
+    if (index >= kChannelMute && index < kChannelMute + kChannels)
+        return s.mute[index - kChannelMute] != 0 ? 1.0f : 0.0f;
+    if (index >= kChannelVolume && index < kChannelVolume + kChannels)
+        return s.volume[index - kChannelVolume];
+    if (index == kMainVolume) return m_->player.clock.MainVolumeTarget;
+    if (index == kPattern) return static_cast<float>(m_->editor.CurrentPattern);
+    if (index == kSongMode) return m_->editor.SongMode ? 1.0f : 0.0f;
+    return applied_[index];  // Play and the clock switch are the host's alone
+}
+
+bool Instrument::TakeSongParams() {
+    bool moved = false;
+    for (int i = 0; i < kParamCount; ++i) {
+        const float value = SongParam(i);
+        if (value == applied_[i]) continue;
+        // A value the host sent since the last round stays, to be applied in the next.
+        float expected = applied_[i];
+        applied_[i] = value;
+        params_[i].compare_exchange_strong(expected, value, std::memory_order_relaxed);
+        moved = true;
+    }
+    return moved;
+}
+
 void Instrument::Round() {
     bool changed = ApplyChangedParams();
     engine_.Poll([&](const EngineReport& r) {
@@ -231,6 +264,7 @@ void Instrument::Round() {
         Publish();
     else
         engine_.PublishSounds(m_->banks);
+    if (songParamsMoved_ && TakeSongParams()) songParamsMoved_();
 }
 
 void Instrument::ApplyParam(int index, float value) {

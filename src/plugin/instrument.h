@@ -111,6 +111,12 @@ public:
     // the window owns the rounds.
     void SetEditListener(std::function<void(SongChange)> listener);
 
+    // For a format whose host reads the parameters back (CLAP; an LV2 host owns its ports): the
+    // parameters the Song holds (volumes, mutes, main volume, pattern, song mode) follow it from
+    // now on, whoever changed it (the window, a program change, a state), and `moved` is called
+    // from the round that moved any (any thread; under the instrument's lock).
+    void FollowSong(std::function<void()> moved);
+
 private:
     void OwnerLoop();
     void Round();  // one round of the owner's work, under the lock
@@ -118,6 +124,9 @@ private:
     // any did. Thread: owner (under the lock).
     bool ApplyChangedParams();
     void ApplyParam(int index, float value);
+    // Thread: owner (under the lock): the Song's values into the parameters; whether any moved.
+    bool TakeSongParams();
+    float SongParam(int index) const;
 
     std::unique_ptr<Machine> m_;
     std::unique_ptr<SongEditor> editor_;
@@ -132,6 +141,7 @@ private:
     bool quit_ = false;
     bool windowOwns_ = false;                       // under lock_
     std::function<void(SongChange)> editListener_;  // the window's thread
+    std::function<void()> songParamsMoved_;         // under lock_; set: the Song leads
     std::thread owner_;
     // The real-time thread's: the host's running frame count; the own clock's frame.
     std::int64_t time_ = 0;

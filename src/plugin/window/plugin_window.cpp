@@ -55,6 +55,29 @@ void AddKey(QWidget& window, const QString& name, QKeySequence key, Then then) {
     window.addAction(action);
 }
 
+// A Qt host's quit asks each top-level window to close, and gives the quit up when one stays.
+// The panel stays: it refuses closes (the program's panel is only ever hidden), and embedded,
+// Qt closes no window that has a parent. So it hides at a close, and at the host's quit (shown
+// again should the host stay on).
+class HideForQuit : public QObject {
+public:
+    explicit HideForQuit(QWidget& panel) : QObject(&panel), panel_(panel) {
+        panel.installEventFilter(this);
+        qApp->installEventFilter(this);
+    }
+    bool eventFilter(QObject* to, QEvent* event) override {
+        if (event->type() == QEvent::Close && to == &panel_) return true;  // closes: hides
+        if (event->type() == QEvent::Quit && to == qApp && panel_.isVisible()) {
+            panel_.hide();
+            QTimer::singleShot(0, &panel_, [panel = &panel_] { panel->show(); });
+        }
+        return false;
+    }
+
+private:
+    QWidget& panel_;
+};
+
 }  // namespace
 
 // The services the windows reach, as the program makes them; the playback driver is never
@@ -118,6 +141,7 @@ PluginWindow::PluginWindow(Instrument& instrument, std::uintptr_t parent)
     p.panel = std::make_unique<GroovePanel>(p.ctx);
     p.panel->SoundIsHosts = true;
     p.panel->ShowSampleRate(instrument_.SampleRate());
+    new HideForQuit(*p.panel);
     p.grid = std::make_unique<PatternGrid>(p.ctx, p.panel.get());
     QObject::connect(p.panel.get(), &GroovePanel::heardChanged, p.grid.get(),
                      &PatternGrid::ShowHeard);
