@@ -22,7 +22,7 @@
 
 namespace qtam::plugin {
 
-// The panel's close box, while it is a window of its own: the panel is only ever hidden.
+// The panel's close box, while it is a window of its own: the panel is hidden, never deleted.
 class CloseWatch : public QObject {
 public:
     using QObject::QObject;
@@ -31,7 +31,7 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (event->type() != QEvent::Close) return QObject::eventFilter(watched, event);
-        event->ignore();
+        // Accepted, so that a Qt host's quit, which closes every window, is not given up.
         if (closed) closed();
         return true;
     }
@@ -58,15 +58,18 @@ void AddKey(QWidget& window, const QString& name, QKeySequence key, Then then) {
 // A Qt host's quit asks each top-level window to close, and gives the quit up when one stays.
 // The panel stays: it refuses closes (the program's panel is only ever hidden), and embedded,
 // Qt closes no window that has a parent. So it hides at a close, and at the host's quit (shown
-// again should the host stay on).
+// again should the host stay on). A floating panel's close is the close watch's: it tells the
+// host, and this filter, seeing the application's events first, must let it through.
 class HideForQuit : public QObject {
 public:
-    explicit HideForQuit(QWidget& panel) : QObject(&panel), panel_(panel) {
+    HideForQuit(QWidget& panel, bool hideAtClose)
+        : QObject(&panel), panel_(panel), hideAtClose_(hideAtClose) {
         panel.installEventFilter(this);
         qApp->installEventFilter(this);
     }
     bool eventFilter(QObject* to, QEvent* event) override {
-        if (event->type() == QEvent::Close && to == &panel_) return true;  // closes: hides
+        if (event->type() == QEvent::Close && to == &panel_ && hideAtClose_)
+            return true;  // closes: hides
         if (event->type() == QEvent::Quit && to == qApp && panel_.isVisible()) {
             panel_.hide();
             QTimer::singleShot(0, &panel_, [panel = &panel_] { panel->show(); });
@@ -76,6 +79,7 @@ public:
 
 private:
     QWidget& panel_;
+    bool hideAtClose_;
 };
 
 }  // namespace
@@ -141,7 +145,7 @@ PluginWindow::PluginWindow(Instrument& instrument, std::uintptr_t parent)
     p.panel = std::make_unique<GroovePanel>(p.ctx);
     p.panel->SoundIsHosts = true;
     p.panel->ShowSampleRate(instrument_.SampleRate());
-    new HideForQuit(*p.panel);
+    new HideForQuit(*p.panel, !floating_);
     p.grid = std::make_unique<PatternGrid>(p.ctx, p.panel.get());
     QObject::connect(p.panel.get(), &GroovePanel::heardChanged, p.grid.get(),
                      &PatternGrid::ShowHeard);
