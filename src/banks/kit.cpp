@@ -41,37 +41,35 @@ void TakeActiveUserbankIntoSong(Machine& m) {
 
 namespace {
 
-bool LoadKitFile(Machine& m, const std::string& fileName, bool sounds) {
+bool LoadKitFile(Machine& m, const std::string& fileName, SlotSet sounds) {
     BusyCursor busy(*m.prompter);
 
     SampleBank& bank = m.banks.internalBank;
-    int code = 0;
-    auto bytes = ReadFileStart(fileName, MaxBankFileSize(bank.capacity), &code);
-    std::optional<BankImage> image;
-    if (bytes) image = ParseBank(*bytes, bank.capacity);
-    if (!image) {
+    const BankFileRead read = ReadBankFile(fileName, bank.capacity, sounds);
+    if (!read.image) {
         const std::string reason =
-            bytes ? "not a drum kit (a userbank-format file whose sounds hold at most 40000 "
-                    "samples)"
-                  : FileErrorReason(code);
+            read.error == 0 ? "not a drum kit (a userbank-format file whose sounds hold at most "
+                              "40000 samples)"
+                            : FileErrorReason(read.error);
         m.prompter->Warn(FileFailureText(kMsgKitFailed, fileName, reason));
         return false;
     }
-    if (sounds)
-        InstallBank(bank, *image);
-    else
-        InstallBankNames(bank, *image);
+    InstallBank(bank, *read.image);
     return true;
 }
 
 }  // namespace
 
 bool LoadInternalBank(Machine& m, const std::string& fileName) {
-    return LoadKitFile(m, fileName, true);
+    return LoadKitFile(m, fileName, kEverySlot);
 }
 
 bool LoadInternalBankNames(Machine& m, const std::string& fileName) {
-    return LoadKitFile(m, fileName, false);
+    return LoadKitFile(m, fileName, SlotSet());
+}
+
+bool LoadInternalBankSounds(Machine& m, const std::string& fileName, SlotSet sounds) {
+    return LoadKitFile(m, fileName, sounds);
 }
 
 std::string DataFolderFor(const std::string& programPath) {

@@ -4,6 +4,8 @@
 #include <optional>
 #include <string>
 
+#include "banks/userbank_file.h"
+
 namespace qtam {
 
 struct Machine;
@@ -23,6 +25,9 @@ bool LoadInternalBank(Machine& m, const std::string& fileName);
 // The same file checked in full, but only the names and attributes of its sounds taken, not
 // the sounds: for what only shows them. The internal bank's slots are left without sound.
 bool LoadInternalBankNames(Machine& m, const std::string& fileName);
+// The same, with the sounds of the slots in `sounds` (those a song's channels name, say): the
+// other slots are left without sound.
+bool LoadInternalBankSounds(Machine& m, const std::string& fileName, SlotSet sounds);
 
 // The folder of the program's data (the kit, the example songs), ending in a separator: the
 // program's own folder when the kit lies beside it (a build folder), otherwise the installed

@@ -112,6 +112,29 @@ TEST_F(Activation, MissingKitIsReportedOnceAndLeavesTheBankEmpty) {
     EXPECT_EQ(m->editor.PanelCaption, "\"Untitled song\"");
 }
 
+// Only the sounds asked for are read; every slot keeps its name, and a sound left in the file
+// replaces the one in memory by none. A kit that is refused changes nothing.
+TEST_F(Activation, KitSoundsAreReadOnlyForTheSlotsAskedFor) {
+    auto scratch = test::NewMachine();
+    ClearUserbank(*scratch);
+    for (int n = 1; n <= 4; ++n)
+        test::SetSound(scratch->banks.userbank, n, std::vector<std::int16_t>(10 * n, n), "S");
+    ASSERT_TRUE(SaveUserbank(*scratch, dir / "kit.dll", true));
+    test::SetSound(m->banks.internalBank, 2, {5, 5}, "before");
+    ASSERT_TRUE(LoadInternalBankSounds(*m, dir / "kit.dll", SlotSet("0101")));  // slots 1 and 3
+    for (int n = 1; n <= 4; ++n) {
+        const SampleSlot& slot = m->banks.internalBank.slot(n);
+        EXPECT_EQ(slot.name, "S" + std::string(19, ' '));
+        EXPECT_EQ(slot.hasSound(), n % 2 == 1) << n;
+        if (slot.hasSound()) EXPECT_EQ(slot.sampleCount, 10 * n);
+        if (slot.hasSound()) EXPECT_EQ(slot.samples[10 * n - 1], n);
+    }
+    WriteBytes(dir / "short.dll", {'C', 'U', 'S', 'T'});
+    EXPECT_FALSE(LoadInternalBankSounds(*m, dir / "short.dll", kEverySlot));
+    EXPECT_EQ(m->banks.internalBank.slot(3).sampleCount, 30);
+    EXPECT_EQ(prompter.warnings.size(), 1u);
+}
+
 TEST_F(Activation, RefusedKitsChangeNothing) {
     test::SetSound(m->banks.internalBank, 2, {1, 2, 3}, "before");
     MakeBankFile(dir / "big.dll", kInternalSlotCapacity + 1, "Kit");
