@@ -459,9 +459,10 @@ TEST_F(UserbankFile, ReadingRecordByRecordMatchesParsingTheWholeFile) {
                 EXPECT_EQ(a.hihat1, b.hihat1);
                 EXPECT_EQ(a.hihat2, b.hihat2);
                 EXPECT_EQ(a.sound != nullptr, sounds.test(n) && b.sampleCount >= 1);
-                if (a.sound && b.sampleCount >= 1)
+                if (a.sound && b.sampleCount >= 1) {
                     EXPECT_EQ(std::memcmp(a.sound.get(), b.samples, 2 * std::size_t(b.sampleCount)),
                               0);
+                }
             }
         }
     }
