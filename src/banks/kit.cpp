@@ -21,7 +21,6 @@ void DropUserbankForSong(Machine& m) {
     ClearUserbank(m);
     a.UserbankPath.clear();
     a.UserbankLoaded = true;
-    SetNoUserbankCaption(m);
 }
 
 void TakeUserbankIntoSong(Machine& m) {
@@ -97,18 +96,6 @@ void StartSongFolderAtExamples(Machine& m, const std::string& programPath) {
     if (std::filesystem::is_directory(folder, error)) m.editor.SongFolder = folder;
 }
 
-void SetUserbankCaption(Machine& m) {
-    // Appended piece by piece: g++ 12 warns falsely (-Wrestrict) on "[" + text + "]".
-    std::string caption = "[";
-    caption += WithoutTrailingBlanks(m.banks.userbank.description);
-    caption += ']';
-    m.activation.UserbankCaption = std::move(caption);
-}
-
-void SetNoUserbankCaption(Machine& m) {
-    m.activation.UserbankCaption = kNoUserbankCaption;
-}
-
 bool ActivateBanks(Machine& m, const std::string& programPath) {
     BusyCursor busy(*m.prompter);
     BankActivation& a = m.activation;
@@ -121,7 +108,6 @@ bool ActivateBanks(Machine& m, const std::string& programPath) {
     if (!a.UserbankPath.empty() && !a.UserbankLoaded && !a.EditorActive) {
         if (LoadUserbank(m, a.UserbankPath, true)) {
             a.UserbankLoaded = true;
-            SetUserbankCaption(m);
             TakeActiveUserbankIntoSong(m);
         } else {
             if (!FileExists(NameToOpen(a.UserbankPath, kUserbankExtension))) {
@@ -144,7 +130,6 @@ void LoadActiveUserbankIfNone(Machine& m) {
     // No path means no bank: never go looking for a file called ".UBF" in the current folder.
     if (!a.UserbankPath.empty() && LoadUserbank(m, a.UserbankPath, true)) {
         a.UserbankLoaded = true;
-        SetUserbankCaption(m);
     } else {
         a.UserbankPath.clear();
     }
@@ -160,13 +145,11 @@ bool LoadUserbankFromMenu(Machine& m, const std::optional<std::string>& chosen) 
     if (loaded) {
         TakeUserbankIntoSong(m);
         a.UserbankLoaded = true;
-        SetUserbankCaption(m);
         a.BankFolder = FolderOfChosenFile(*chosen);
     } else {
         a.UserbankPath.clear();
         m.song.userbankFile.set("");
         m.song.userbankDescription.set("");
-        SetNoUserbankCaption(m);
     }
     // Not undoable: the Song stays changed until it is saved (its bytes name another bank).
     return loaded;
@@ -187,7 +170,6 @@ bool LoadSongUserbank(Machine& m) {
     }
     a.UserbankPath = file;
     a.UserbankLoaded = true;
-    SetUserbankCaption(m);
     return true;
 }
 

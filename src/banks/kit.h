@@ -15,7 +15,6 @@ struct Machine;
 // and the configuration's paths still find it.
 inline constexpr const char* kKitFileName = "engines.dll";
 inline constexpr const char* kExampleSongsFolder = "songs";
-inline constexpr const char* kNoUserbankCaption = "none loaded";
 inline constexpr const char* kMsgKitFailed =
     "An error occurred while loading the default-drumkit...";
 
@@ -43,11 +42,6 @@ std::string ExampleSongsFolderFor(const std::string& programPath);
 // The first run: with no song folder configured yet, the song dialogs start where the example
 // songs are (when that folder exists).
 void StartSongFolderAtExamples(Machine& m, const std::string& programPath);
-
-// The menu-bar item's caption: the active bank as "[description]" without trailing blanks,
-// or that none is loaded.
-void SetUserbankCaption(Machine& m);
-void SetNoUserbankCaption(Machine& m);
 
 // The banks' part of the main window's activation: the kit the first time, then the
 // configured userbank while none is loaded and the editor is closed.

@@ -35,7 +35,6 @@ struct EditorState {
     bool SongMode = false;         // the Song/Pattern switch: playback walks the arrangement
     std::uint16_t StartEntry = 1;  // the entry a start in song mode begins at
     std::string SongFolder;        // where the song dialogs start
-    std::string PanelCaption;      // the groove panel's caption, rebuilt by UpdateTitle
 
     // The edit clipboard: sized for a whole pattern; a channel or measure copy fills only its
     // leading bytes. It is not part of the Song, so it survives "New song" and "Open song".
@@ -59,7 +58,6 @@ struct BankActivation {
     bool EditorActive = false;
     std::string BankFolder;    // where the userbank dialogs start
     std::string SampleFolder;  // where sample import and export and stream to disk start
-    std::string UserbankCaption = "none loaded";  // the menu-bar item that shows the active bank
     bool BankChanged = false;
 };
 
