@@ -158,6 +158,7 @@ private Q_SLOTS:
         // Once shown, the caption is the song title line, and follows the Song.
         QCOMPARE(r.panel->windowTitle(), QStringLiteral("\"Untitled song\""));
         r.m->song.title.set("Groove");
+        MarkSongSaved(*r.m);  // no changed mark before it
         r.panel->RefreshFromSong();
         QCOMPARE(r.panel->windowTitle(), QStringLiteral("\"Groove\""));
     }
