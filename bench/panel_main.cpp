@@ -187,7 +187,6 @@ int main(int argc, char** argv) {
     }
     if (tempo > 0) m->song.tempo = static_cast<std::uint16_t>(tempo);
     qtam::SetTempo(PlayerOf(*m), m->song.tempo, m->song.shuffle);
-    qtam::UpdateTitle(*m);
     edits.TakeSong();  // the song read above is the one opened: nothing to undo
     m->editor.CurrentChannel = static_cast<std::uint8_t>(channel);
 

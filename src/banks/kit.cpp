@@ -21,7 +21,6 @@ void DropUserbankForSong(Machine& m) {
     ClearUserbank(m);
     a.UserbankPath.clear();
     a.UserbankLoaded = true;
-    SetNoUserbankCaption(m);
 }
 
 void TakeUserbankIntoSong(Machine& m) {
@@ -41,37 +40,35 @@ void TakeActiveUserbankIntoSong(Machine& m) {
 
 namespace {
 
-bool LoadKitFile(Machine& m, const std::string& fileName, bool sounds) {
+bool LoadKitFile(Machine& m, const std::string& fileName, SlotSet sounds) {
     BusyCursor busy(*m.prompter);
 
     SampleBank& bank = m.banks.internalBank;
-    int code = 0;
-    auto bytes = ReadFileStart(fileName, MaxBankFileSize(bank.capacity), &code);
-    std::optional<BankImage> image;
-    if (bytes) image = ParseBank(*bytes, bank.capacity);
-    if (!image) {
+    const BankFileRead read = ReadBankFile(fileName, bank.capacity, sounds);
+    if (!read.image) {
         const std::string reason =
-            bytes ? "not a drum kit (a userbank-format file whose sounds hold at most 40000 "
-                    "samples)"
-                  : FileErrorReason(code);
+            read.error == 0 ? "not a drum kit (a userbank-format file whose sounds hold at most "
+                              "40000 samples)"
+                            : FileErrorReason(read.error);
         m.prompter->Warn(FileFailureText(kMsgKitFailed, fileName, reason));
         return false;
     }
-    if (sounds)
-        InstallBank(bank, *image);
-    else
-        InstallBankNames(bank, *image);
+    InstallBank(bank, *read.image);
     return true;
 }
 
 }  // namespace
 
 bool LoadInternalBank(Machine& m, const std::string& fileName) {
-    return LoadKitFile(m, fileName, true);
+    return LoadKitFile(m, fileName, kEverySlot);
 }
 
 bool LoadInternalBankNames(Machine& m, const std::string& fileName) {
-    return LoadKitFile(m, fileName, false);
+    return LoadKitFile(m, fileName, SlotSet());
+}
+
+bool LoadInternalBankSounds(Machine& m, const std::string& fileName, SlotSet sounds) {
+    return LoadKitFile(m, fileName, sounds);
 }
 
 std::string DataFolderFor(const std::string& programPath) {
@@ -99,18 +96,6 @@ void StartSongFolderAtExamples(Machine& m, const std::string& programPath) {
     if (std::filesystem::is_directory(folder, error)) m.editor.SongFolder = folder;
 }
 
-void SetUserbankCaption(Machine& m) {
-    // Appended piece by piece: g++ 12 warns falsely (-Wrestrict) on "[" + text + "]".
-    std::string caption = "[";
-    caption += WithoutTrailingBlanks(m.banks.userbank.description);
-    caption += ']';
-    m.activation.UserbankCaption = std::move(caption);
-}
-
-void SetNoUserbankCaption(Machine& m) {
-    m.activation.UserbankCaption = kNoUserbankCaption;
-}
-
 bool ActivateBanks(Machine& m, const std::string& programPath) {
     BusyCursor busy(*m.prompter);
     BankActivation& a = m.activation;
@@ -123,7 +108,6 @@ bool ActivateBanks(Machine& m, const std::string& programPath) {
     if (!a.UserbankPath.empty() && !a.UserbankLoaded && !a.EditorActive) {
         if (LoadUserbank(m, a.UserbankPath, true)) {
             a.UserbankLoaded = true;
-            SetUserbankCaption(m);
             TakeActiveUserbankIntoSong(m);
         } else {
             if (!FileExists(NameToOpen(a.UserbankPath, kUserbankExtension))) {
@@ -146,7 +130,6 @@ void LoadActiveUserbankIfNone(Machine& m) {
     // No path means no bank: never go looking for a file called ".UBF" in the current folder.
     if (!a.UserbankPath.empty() && LoadUserbank(m, a.UserbankPath, true)) {
         a.UserbankLoaded = true;
-        SetUserbankCaption(m);
     } else {
         a.UserbankPath.clear();
     }
@@ -162,13 +145,11 @@ bool LoadUserbankFromMenu(Machine& m, const std::optional<std::string>& chosen) 
     if (loaded) {
         TakeUserbankIntoSong(m);
         a.UserbankLoaded = true;
-        SetUserbankCaption(m);
         a.BankFolder = FolderOfChosenFile(*chosen);
     } else {
         a.UserbankPath.clear();
         m.song.userbankFile.set("");
         m.song.userbankDescription.set("");
-        SetNoUserbankCaption(m);
     }
     // Not undoable: the Song stays changed until it is saved (its bytes name another bank).
     return loaded;
@@ -189,7 +170,6 @@ bool LoadSongUserbank(Machine& m) {
     }
     a.UserbankPath = file;
     a.UserbankLoaded = true;
-    SetUserbankCaption(m);
     return true;
 }
 

@@ -4,6 +4,8 @@
 #include <optional>
 #include <string>
 
+#include "banks/userbank_file.h"
+
 namespace qtam {
 
 struct Machine;
@@ -13,7 +15,6 @@ struct Machine;
 // and the configuration's paths still find it.
 inline constexpr const char* kKitFileName = "engines.dll";
 inline constexpr const char* kExampleSongsFolder = "songs";
-inline constexpr const char* kNoUserbankCaption = "none loaded";
 inline constexpr const char* kMsgKitFailed =
     "An error occurred while loading the default-drumkit...";
 
@@ -23,6 +24,9 @@ bool LoadInternalBank(Machine& m, const std::string& fileName);
 // The same file checked in full, but only the names and attributes of its sounds taken, not
 // the sounds: for what only shows them. The internal bank's slots are left without sound.
 bool LoadInternalBankNames(Machine& m, const std::string& fileName);
+// The same, with the sounds of the slots in `sounds` (those a song's channels name, say): the
+// other slots are left without sound.
+bool LoadInternalBankSounds(Machine& m, const std::string& fileName, SlotSet sounds);
 
 // The folder of the program's data (the kit, the example songs), ending in a separator: the
 // program's own folder when the kit lies beside it (a build folder), otherwise the installed
@@ -38,11 +42,6 @@ std::string ExampleSongsFolderFor(const std::string& programPath);
 // The first run: with no song folder configured yet, the song dialogs start where the example
 // songs are (when that folder exists).
 void StartSongFolderAtExamples(Machine& m, const std::string& programPath);
-
-// The menu-bar item's caption: the active bank as "[description]" without trailing blanks,
-// or that none is loaded.
-void SetUserbankCaption(Machine& m);
-void SetNoUserbankCaption(Machine& m);
 
 // The banks' part of the main window's activation: the kit the first time, then the
 // configured userbank while none is loaded and the editor is closed.

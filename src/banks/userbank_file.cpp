@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -36,10 +37,75 @@ public:
         return std::string(reinterpret_cast<const char*>(take(n)), n);
     }
 
+    // A sound's samples: where they lie among the bytes.
+    const std::uint8_t* sound(std::size_t n) { return take(n); }
+
 private:
     std::span<const std::uint8_t> bytes_;
     std::size_t pos_ = 0;
 };
+
+// Reads the records of a bank file one field at a time, and skips the sounds (noting where each
+// lies), so that a bank's layout is checked without reading its sounds. Fields are at most a
+// description long. A read that fails ends the file there: error() keeps the errno value, or
+// kFileShrank.
+class FileRecordReader {
+public:
+    FileRecordReader(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
+
+    static constexpr int kFileShrank = -1;
+
+    bool has(std::size_t n) const { return error_ == 0 && n <= size_ - pos_; }
+    const std::uint8_t* take(std::size_t n) {
+        std::size_t got = 0;
+        while (got < n && error_ == 0) {
+            const ssize_t r =
+                ::pread(fd_, field_.data() + got, n - got, static_cast<off_t>(pos_ + got));
+            if (r < 0 && errno == EINTR) continue;
+            if (r <= 0) error_ = r < 0 ? errno : kFileShrank;
+            if (r > 0) got += static_cast<std::size_t>(r);
+        }
+        pos_ += n;
+        return field_.data();
+    }
+    std::uint8_t u8() { return *take(1); }
+    std::int32_t i32() {
+        const std::uint8_t* p = take(4);
+        return static_cast<std::int32_t>(
+            static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+            (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24));
+    }
+    std::string text(std::size_t n) {
+        return std::string(reinterpret_cast<const char*>(take(n)), n);
+    }
+    // Not read: its place is noted in the slot (fileOffset) instead.
+    const std::uint8_t* sound(std::size_t n) {
+        pos_ += n;
+        return nullptr;
+    }
+    std::uint64_t position() const { return pos_; }
+    int error() const { return error_; }
+
+private:
+    int fd_;
+    std::uint64_t size_;
+    std::uint64_t pos_ = 0;
+    int error_ = 0;
+    std::array<std::uint8_t, kBankDescriptionSize> field_{};
+};
+
+// Reads `bytes` bytes at `offset` into `to`; 0, the errno value, or kFileShrank.
+int ReadAt(int fd, void* to, std::size_t bytes, std::uint64_t offset) {
+    auto* p = static_cast<std::uint8_t*>(to);
+    std::size_t got = 0;
+    while (got < bytes) {
+        const ssize_t r = ::pread(fd, p + got, bytes - got, static_cast<off_t>(offset + got));
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) return r < 0 ? errno : FileRecordReader::kFileShrank;
+        got += static_cast<std::size_t>(r);
+    }
+    return 0;
+}
 
 void PutI32(std::vector<std::uint8_t>& out, std::int32_t v) {
     auto u = static_cast<std::uint32_t>(v);
@@ -97,8 +163,12 @@ bool IsUserbankFile(const std::string& path) {
            std::memcmp(start->data(), kBankSignature, kBankSignatureSize) == 0;
 }
 
-std::optional<BankImage> ParseBank(std::span<const std::uint8_t> bytes, std::int32_t slotCapacity) {
-    ByteReader in(bytes);
+namespace {
+
+// The bank's records from either reader: the same checks whether the bytes are in memory or
+// read from the file record by record.
+template <class Reader>
+std::optional<BankImage> ParseBankRecords(Reader& in, std::int32_t slotCapacity) {
     if (!in.has(kBankHeaderSize)) return std::nullopt;
     if (std::memcmp(in.take(kBankSignatureSize), kBankSignature, kBankSignatureSize) != 0)
         return std::nullopt;
@@ -114,7 +184,8 @@ std::optional<BankImage> ParseBank(std::span<const std::uint8_t> bytes, std::int
         if (slot.sampleCount >= 1) {
             std::size_t size = 2 * static_cast<std::size_t>(slot.sampleCount);
             if (!in.has(size)) return std::nullopt;
-            slot.samples = in.take(size);
+            if constexpr (requires { in.position(); }) slot.fileOffset = in.position();
+            slot.samples = in.sound(size);
         }
         if (!in.has(kSlotRecordFixedSize - 4)) return std::nullopt;
         slot.stretchMeasures = in.u8();
@@ -124,6 +195,47 @@ std::optional<BankImage> ParseBank(std::span<const std::uint8_t> bytes, std::int
         slot.hihat2 = in.u8();
     }
     return image;
+}
+
+}  // namespace
+
+std::optional<BankImage> ParseBank(std::span<const std::uint8_t> bytes, std::int32_t slotCapacity) {
+    ByteReader in(bytes);
+    return ParseBankRecords(in, slotCapacity);
+}
+
+BankFileRead ReadBankFile(const std::string& path, std::int32_t slotCapacity, SlotSet sounds) {
+    BankFileRead result;
+    std::uint64_t size = 0;
+    const int fd = OpenRegularFileForReading(path, &result.error, &size);
+    if (fd < 0) return result;
+    FileRecordReader in(fd, std::min<std::uint64_t>(size, MaxBankFileSize(slotCapacity)));
+    result.image = ParseBankRecords(in, slotCapacity);
+    // A read that failed is the file's error, not a judgement of its content; a file that
+    // shrank while it was read is judged by what it held.
+    if (in.error() > 0) {
+        result.error = in.error();
+        result.image.reset();
+    }
+    if (result.image) {
+        // Each sound straight into a buffer of the bank's capacity, made without clearing it:
+        // only the pages the sound fills are ever touched.
+        for (int n = 1; n <= kBankSlots; ++n) {
+            SlotImage& slot = result.image->slots[n - 1];
+            if (slot.sampleCount < 1 || !sounds.test(n - 1)) continue;
+            slot.sound.reset(new std::int16_t[static_cast<std::size_t>(slotCapacity)]);
+            const int error =
+                ReadAt(fd, slot.sound.get(), 2 * static_cast<std::size_t>(slot.sampleCount),
+                       slot.fileOffset);
+            if (error != 0) {
+                result.image.reset();
+                if (error > 0) result.error = error;
+                break;
+            }
+        }
+    }
+    ::close(fd);
+    return result;
 }
 
 namespace {
@@ -154,23 +266,19 @@ void InstallBank(SampleBank& bank, const BankImage& image) {
     for (int n = 1; n <= kBankSlots; ++n) {
         const SlotImage& from = image.slots[n - 1];
         SampleSlot& to = bank.slot(n);
-        if (from.sampleCount >= 1) {
+        if (from.sampleCount >= 1 && from.sound) {
+            to.samples = from.sound;  // read at the bank's capacity already
+            to.sampleCount = from.sampleCount;
+        } else if (from.sampleCount >= 1 && from.samples) {
             std::size_t size = 2 * static_cast<std::size_t>(from.sampleCount);
             std::memcpy(SoundBuffer(bank, n), from.samples, size);
             to.sampleCount = from.sampleCount;
         } else {
-            // A negative count means empty too; keep it as 0 so no reader sees a negative length.
+            // Empty, or its sound left in the file. A negative count means empty too; keep it
+            // as 0 so no reader sees a negative length.
             bank.freeBuffer(n);
         }
         InstallSlotDetails(to, from);
-    }
-}
-
-void InstallBankNames(SampleBank& bank, const BankImage& image) {
-    bank.description = image.description;
-    for (int n = 1; n <= kBankSlots; ++n) {
-        bank.freeBuffer(n);
-        InstallSlotDetails(bank.slot(n), image.slots[n - 1]);
     }
 }
 
@@ -206,10 +314,10 @@ bool LoadUserbank(Machine& m, const std::string& fileName, bool quiet) {
     // Reading needs no write permission, so the file's permissions are never touched.
     const std::string name = NameToOpen(fileName, kUserbankExtension);
 
-    int code = 0;
-    auto bytes = ReadFileStart(name, MaxBankFileSize(kUserSlotCapacity), &code);
-    if (!bytes) {
+    const BankFileRead read = ReadBankFile(name, m.banks.userbank.capacity, kEverySlot);
+    if (read.error != 0) {
         if (!quiet) {
+            const int code = read.error;
             bool denied = code == EACCES || code == EPERM;
             m.prompter->Warn(
                 FileFailureText(denied ? kMsgUserbankReadOnly : UserbankOpenErrorText(code), name,
@@ -219,12 +327,11 @@ bool LoadUserbank(Machine& m, const std::string& fileName, bool quiet) {
     }
 
     BusyCursor busy(*m.prompter);
-    auto image = ParseBank(*bytes, m.banks.userbank.capacity);
-    if (!image) {
+    if (!read.image) {
         m.prompter->Warn(FileFailureText(kMsgNotAUserbank, name, kNotAUserbankReason));
         return false;
     }
-    InstallBank(m.banks.userbank, *image);
+    InstallBank(m.banks.userbank, *read.image);
     return true;
 }
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bitset>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -50,6 +51,10 @@ void ClearUserbank(Machine& m);
 struct SlotImage {
     std::int32_t sampleCount = 0;  // as stored: 0 or less for an empty slot
     const std::uint8_t* samples = nullptr;
+    // Read from a file record by record instead: where the samples lie in it, and the sound
+    // once read, in a buffer of the slot capacity it was read for.
+    std::uint64_t fileOffset = 0;
+    std::shared_ptr<std::int16_t[]> sound;
     std::uint8_t stretchMeasures = 0;
     std::string name;  // 20 raw bytes
     std::uint8_t hihat1 = 0;
@@ -68,11 +73,23 @@ std::size_t MaxBankFileSize(std::int32_t slotCapacity);
 // records complete and no sound exceeds `slotCapacity`.
 std::optional<BankImage> ParseBank(std::span<const std::uint8_t> bytes, std::int32_t slotCapacity);
 
-// Replaces every field of the bank.
+// Slots by index 0..19 (slot n is bit n - 1).
+using SlotSet = std::bitset<kBankSlots>;
+constexpr SlotSet kEverySlot{(1ULL << kBankSlots) - 1};
+
+// A bank file read record by record: the same checks as ParseBank on the file's first
+// MaxBankFileSize bytes, without reading them all. The sounds of the slots in `sounds` are read
+// straight into buffers of their own; the others stay in the file (no samples, no sound).
+// `error` is the errno value when the file could not be opened or read (then no image); no
+// image and no error: not a bank file.
+struct BankFileRead {
+    std::optional<BankImage> image;
+    int error = 0;
+};
+BankFileRead ReadBankFile(const std::string& path, std::int32_t slotCapacity, SlotSet sounds);
+
+// Replaces every field of the bank. A slot whose sound was left in the file has none.
 void InstallBank(SampleBank& bank, const BankImage& image);
-// Replaces the description, names and attributes of the bank, and leaves every slot without a
-// sound: for what only shows the names.
-void InstallBankNames(SampleBank& bank, const BankImage& image);
 
 // The file image of a bank. Slot names are padded (or cut) to 20 characters in place.
 std::vector<std::uint8_t> BankFileBytes(SampleBank& bank);

@@ -366,12 +366,14 @@ bool Quietly(Machine& m, Load load) {
 }  // namespace
 
 bool LoadKit(Machine& m, const std::optional<std::string>& kit, bool namesOnly) {
+    return LoadKitSounds(m, kit, namesOnly ? SlotSet() : kEverySlot);
+}
+
+bool LoadKitSounds(Machine& m, const std::optional<std::string>& kit, SlotSet sounds) {
     const std::string path = kit ? *kit : KitPathFor(ProgramPath());
     if (const std::string why = ReadProblem(path); !why.empty())
         return CannotRead(path, why), false;
-    if (!Quietly(m, [&] {
-            return namesOnly ? LoadInternalBankNames(m, path) : LoadInternalBank(m, path);
-        }))
+    if (!Quietly(m, [&] { return LoadInternalBankSounds(m, path, sounds); }))
         return CannotRead(path,
                           "not a drum kit (a userbank-format file whose sounds hold at most "
                           "40000 samples)"),
@@ -427,8 +429,19 @@ bool LoadUserbankFile(Machine& m, const std::string& bank) {
     return true;
 }
 
+SlotSet KitSoundsNamedBy(const Song& song) {
+    SlotSet named;
+    for (int p = 1; p <= kPatterns; ++p)
+        for (const std::uint8_t instrument : song.settings(p).instrument)
+            if (instrument >= 1 && instrument <= kBankSlots) named.set(instrument - 1);
+    return named;
+}
+
 bool LoadForCommand(Machine& m, const LoadOptions& o) {
-    if ((o.needKit && !LoadKit(m, o.kit)) || !LoadSongFile(m, o.song)) return false;
+    // The kit is judged before the song, as ever; of its sounds only those the song's channels
+    // name are read, once the song is known (a command never changes a channel's sound).
+    if ((o.needKit && !LoadKit(m, o.kit, true)) || !LoadSongFile(m, o.song)) return false;
+    if (o.needKit && !LoadKitSounds(m, o.kit, KitSoundsNamedBy(m.song))) return false;
     if (o.userbank) {
         if (!LoadUserbankFile(m, *o.userbank)) return false;
     } else if (!m.song.userbankFile.empty()) {

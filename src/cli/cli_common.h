@@ -9,11 +9,13 @@
 #include <utility>
 #include <vector>
 
+#include "banks/userbank_file.h"
 #include "core/prompter.h"
 
 namespace qtam {
 struct Machine;
-}
+struct Song;
+}  // namespace qtam
 
 namespace qtam::cli {
 
@@ -137,6 +139,10 @@ std::unique_ptr<Machine> NewMachine(Prompter& prompter);
 // The kit (default: the program's data folder's); with namesOnly, only the names and attributes
 // of its sounds, for a command that shows them and plays nothing.
 bool LoadKit(Machine& m, const std::optional<std::string>& kit, bool namesOnly = false);
+// The kit with only the sounds of the slots in `sounds`; every name and attribute.
+bool LoadKitSounds(Machine& m, const std::optional<std::string>& kit, SlotSet sounds);
+// The kit's slots the channels of the song's patterns name, muted or not.
+SlotSet KitSoundsNamedBy(const Song& song);
 // The names of the program's kit (see KitPathFor) when it is there; nothing is said when it is
 // not.
 void LoadKitNamesQuietly(Machine& m);

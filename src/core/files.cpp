@@ -123,12 +123,28 @@ std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path,
         if (error) *error = std::strerror(errno);
         return std::nullopt;
     }
+    // Sized from the file first, so that its bytes are read straight into place; a file that
+    // grows meanwhile is read on to its end.
     std::vector<std::uint8_t> bytes;
-    std::uint8_t chunk[65536];
-    std::size_t n;
+    struct stat st {};
+    if (::fstat(::fileno(f), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
+        bytes.resize(static_cast<std::size_t>(st.st_size));
+    std::size_t got = 0;
     errno = 0;
-    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0)
-        bytes.insert(bytes.end(), chunk, chunk + n);
+    for (;;) {
+        if (got == bytes.size()) {
+            std::uint8_t more[4096];
+            const std::size_t n = std::fread(more, 1, sizeof more, f);
+            if (n == 0) break;
+            bytes.insert(bytes.end(), more, more + n);
+            got += n;
+        } else {
+            const std::size_t n = std::fread(bytes.data() + got, 1, bytes.size() - got, f);
+            if (n == 0) break;
+            got += n;
+        }
+    }
+    bytes.resize(got);
     const int readError = std::ferror(f) ? (errno != 0 ? errno : EIO) : 0;
     std::fclose(f);
     if (readError != 0) {

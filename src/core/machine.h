@@ -8,10 +8,13 @@
 // the mixers included. No other thread reads or writes it: the audio callback only copies
 // blocks the owner has already mixed, and the timer's ticks are handed to the owner.
 
+#include <sys/mman.h>
+
 #include <array>
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <random>
 #include <string>
 
@@ -35,7 +38,6 @@ struct EditorState {
     bool SongMode = false;         // the Song/Pattern switch: playback walks the arrangement
     std::uint16_t StartEntry = 1;  // the entry a start in song mode begins at
     std::string SongFolder;        // where the song dialogs start
-    std::string PanelCaption;      // the groove panel's caption, rebuilt by UpdateTitle
 
     // The edit clipboard: sized for a whole pattern; a channel or measure copy fills only its
     // leading bytes. It is not part of the Song, so it survives "New song" and "Open song".
@@ -59,7 +61,6 @@ struct BankActivation {
     bool EditorActive = false;
     std::string BankFolder;    // where the userbank dialogs start
     std::string SampleFolder;  // where sample import and export and stream to disk start
-    std::string UserbankCaption = "none loaded";  // the menu-bar item that shows the active bank
     bool BankChanged = false;
 };
 
@@ -72,6 +73,36 @@ public:
 
 constexpr int kStagingWords = 40960;  // two halves of 10240 stereo frames
 constexpr int kSecondHalf = 20481;    // 1-based word index of the second half
+
+// The staging buffer's words, zeroed: a mapping of their own, whose pages the system gives as
+// zeros when they are first touched, so that a Machine that never plays (a qtam-cli command)
+// never touches them.
+class StagingWords {
+public:
+    StagingWords() {
+        void* p =
+            ::mmap(nullptr, kBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p == MAP_FAILED) throw std::bad_alloc();
+        words_ = static_cast<std::int16_t*>(p);
+    }
+    ~StagingWords() { ::munmap(words_, kBytes); }
+    StagingWords(const StagingWords&) = delete;
+    StagingWords& operator=(const StagingWords&) = delete;
+
+    std::int16_t* data() { return words_; }
+    const std::int16_t* data() const { return words_; }
+    std::int16_t& operator[](std::size_t i) { return words_[i]; }
+    std::int16_t operator[](std::size_t i) const { return words_[i]; }
+    std::int16_t* begin() { return words_; }
+    std::int16_t* end() { return words_ + kStagingWords; }
+    const std::int16_t* begin() const { return words_; }
+    const std::int16_t* end() const { return words_ + kStagingWords; }
+    static constexpr std::size_t size() { return kStagingWords; }
+
+private:
+    static constexpr std::size_t kBytes = kStagingWords * sizeof(std::int16_t);
+    std::int16_t* words_;
+};
 
 struct Machine {
     Song song{};
@@ -94,7 +125,7 @@ struct Machine {
     // The open stream file (stream to disk) that `stream` points at while one is open.
     std::unique_ptr<StreamSink> streamFile;
 
-    std::array<std::int16_t, kStagingWords> StagingBuffer{};
+    StagingWords StagingBuffer;
     std::int32_t BufPos = 1;
 
     // The one random source: humanize, random pans and chaos draw from it.

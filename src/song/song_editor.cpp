@@ -318,7 +318,6 @@ void SongEditor::FollowSong() {
     m_.editor.StartPrepared = false;
     m_.editor.HumanizeChecked = m_.song.humanize != 0;
     qtam::SetTempo(PlayerOf(m_), m_.song.tempo, m_.song.shuffle);
-    UpdateTitle(m_);
     Announce(SongChange::Song);
 }
 
@@ -403,7 +402,6 @@ bool SongEditor::BeginSession(const std::string& songFile) {
     if (!FileExists(songFile)) {
         Begin("");
         m_.editor.SongFileName = songFile;
-        UpdateTitle(m_);
         Announce(SongChange::File);
         return true;
     }
@@ -429,7 +427,6 @@ void SongEditor::Started(const std::string& loadedFile) {
         MarkSongSaved(m_);
     }
     history_.Restart(m_.song, m_.arrangement);
-    UpdateTitle(m_);
     Announce(SongChange::Song);
 }
 
@@ -438,7 +435,6 @@ bool SongEditor::SaveSongTo(const std::string& songFile) {
     const bool saved = qtam::SaveSong(m_, songFile, true);
     if (saved) {
         m_.editor.SongFileName = songFile;
-        UpdateTitle(m_);
     }
     Announce(SongChange::File);
     return saved;
@@ -484,7 +480,7 @@ bool SongEditor::SaveSongAs(const SongDialogs& dialogs) {
 bool SongEditor::LoadUserbank(const std::string& file) {
     EndDrag();
     const bool loaded = LoadUserbankFromMenu(m_, file);
-    Announce(SongChange::Song);  // the instrument names and the caption
+    Announce(SongChange::Song);  // the instrument names and the bank's caption
     return loaded;
 }
 

@@ -68,7 +68,7 @@ public:
     // Called after every change, in the order added; listeners live as long as the editor.
     void Listen(Listener listener);
     // Tells the listeners of a change: the edits here, and what changed outside them (the
-    // banks read at activation, the caption).
+    // banks read at activation, the song info window's mode).
     void Announce(SongChange what);
 
     const SongHistory& history() const { return history_; }
@@ -149,7 +149,7 @@ public:
     void ChooseStep(int slot);        // the cell the note details show
     bool ChoosePattern(int pattern);  // 1..8; queues it for playback too
 
-    // ---- Undo and redo; afterwards the step timing, Humanize and the caption follow.
+    // ---- Undo and redo; afterwards the step timing and Humanize follow.
     bool Undo();
     bool Redo();
     // The text of the entry Undo or Redo would take ("" when none).
@@ -193,7 +193,7 @@ private:
     bool RunFlow(bool (*flow)(Machine&, const SongDialogs&), const SongDialogs& dialogs,
                  bool replaces);
     void FollowSong();
-    // After Begin's reset: the history, caption and announcement of a new or read Song.
+    // After Begin's reset: the history and announcement of a new or read Song.
     void Started(const std::string& loadedFile);
 
     Machine& m_;

@@ -208,7 +208,6 @@ bool NewSongFlow(Machine& m, const SongDialogs& dialogs) {
     m.song.userbankFile.set(m.activation.UserbankPath);
     m.song.userbankDescription.set(m.banks.userbank.description);
     MarkSongSaved(m);
-    UpdateTitle(m);
     return true;
 }
 
@@ -226,7 +225,6 @@ bool OpenSongFlow(Machine& m, const SongDialogs& dialogs) {
         LoadSongUserbank(m);
         MarkSongSaved(m);  // a userbank the song names but that is missing is dropped unasked
     }
-    UpdateTitle(m);
     SetTempo(PlayerOf(m), m.song.tempo, m.song.shuffle);
     return loaded;
 }
@@ -238,7 +236,6 @@ bool SaveSongAsFlow(Machine& m, const SongDialogs& dialogs) {
         m.editor.SongFileName = WithDefaultExtension(*chosen, kSongExtension);
         m.editor.SongFolder = FolderOfChosenFile(*chosen);
     }
-    UpdateTitle(m);
     return saved;
 }
 
@@ -249,22 +246,6 @@ bool SaveSongFlow(Machine& m, const SongDialogs& dialogs) {
 
 void ActivateMainWindow(Machine& m, const std::string& programPath) {
     ActivateBanks(m, programPath);
-    UpdateTitle(m);
-}
-
-const std::string& UpdateTitle(Machine& m) {
-    std::string caption;
-    if (!m.editor.SongFileName.empty()) caption = m.editor.SongFileName + " - ";
-    const std::string title = m.song.title.str();
-    if (title.empty()) {
-        caption += std::string("\"") + kUntitledSong + "\"";
-    } else {
-        caption += "\"" + title + "\"";
-        const std::string author = m.song.author.str();
-        if (!author.empty()) caption += " by " + author;
-    }
-    m.editor.PanelCaption = std::move(caption);
-    return m.editor.PanelCaption;
 }
 
 }  // namespace qtam

@@ -18,7 +18,6 @@ inline constexpr const char* kSongExtension = ".SNG";
 inline constexpr const char* kMsgSongOpenFailed = "An error occurred while opening the song...";
 inline constexpr const char* kMsgNotASong = "This file appears not to be a valid songfile...";
 inline constexpr const char* kMsgSaveChanges = "Do you want to save your changes first?";
-inline constexpr const char* kUntitledSong = "Untitled song";
 
 inline constexpr const char* kMsgArrangementLeftOut =
     "The arrangement stored after the song could not be read and was left out; the patterns "
@@ -81,17 +80,14 @@ bool AskToSaveBeforeExit(Machine& m, const SongDialogs& dialogs);
 
 // True when the new Song is in place (false: the changed-song question stopped it).
 bool NewSongFlow(Machine& m, const SongDialogs& dialogs);
-// True when a song was loaded. Caption and step timing are refreshed in every case in which
-// the changed-song question let the flow go on.
+// True when a song was loaded. The step timing is refreshed in every case in which the
+// changed-song question let the flow go on.
 bool OpenSongFlow(Machine& m, const SongDialogs& dialogs);
 bool SaveSongAsFlow(Machine& m, const SongDialogs& dialogs);
 bool SaveSongFlow(Machine& m, const SongDialogs& dialogs);
 
 // The main window became active: the banks (the kit the first time, then the configured
-// userbank while none is loaded and the editor is closed), then the panel caption.
+// userbank while none is loaded and the editor is closed).
 void ActivateMainWindow(Machine& m, const std::string& programPath);
-
-// Rebuilds the groove panel's caption into m.editor.PanelCaption and returns it.
-const std::string& UpdateTitle(Machine& m);
 
 }  // namespace qtam

@@ -418,5 +418,58 @@ TEST_F(UserbankFile, RandomAndTruncatedFilesNeverCrash) {
     }
 }
 
+// Reading a file record by record judges it as parsing all its bytes does, and takes the same
+// names, attributes and the sounds asked for: over whole, cut, damaged and oversized banks.
+TEST_F(UserbankFile, ReadingRecordByRecordMatchesParsingTheWholeFile) {
+    std::mt19937 rng(77);
+    std::vector<std::uint8_t> whole = BankHeader("Records");
+    for (int n = 1; n <= 20; ++n) {
+        const auto count = static_cast<std::int32_t>(n % 3 == 0 ? 0 : rng() % 900 + 1);
+        std::vector<std::int16_t> samples(static_cast<std::size_t>(count));
+        for (auto& v : samples) v = static_cast<std::int16_t>(rng());
+        const auto r = SlotRecord(count, samples, "s" + std::to_string(n), n % 4, n, 20 - n);
+        whole.insert(whole.end(), r.begin(), r.end());
+    }
+    for (int round = 0; round < 300; ++round) {
+        std::vector<std::uint8_t> bytes = whole;
+        if (round % 3 == 1) bytes.resize(rng() % (whole.size() + 1));
+        if (round % 3 == 2)
+            for (int k = 0; k < 3; ++k)
+                bytes[rng() % bytes.size()] = static_cast<std::uint8_t>(rng());
+        if (round % 10 == 0) bytes.resize(bytes.size() + rng() % 50, 0xAB);  // bytes past the end
+        WriteBytes(dir / "walk.ubf", bytes);
+        const std::int32_t capacity = round % 2 == 0 ? kUserSlotCapacity : 600;
+        const auto parsed =
+            ParseBank(std::span<const std::uint8_t>(
+                          bytes.data(), std::min(bytes.size(), MaxBankFileSize(capacity))),
+                      capacity);
+        for (const SlotSet sounds : {SlotSet(), kEverySlot, SlotSet(rng())}) {
+            SCOPED_TRACE(testing::Message() << "round " << round << " sounds " << sounds);
+            const BankFileRead read = ReadBankFile(dir / "walk.ubf", capacity, sounds);
+            EXPECT_EQ(read.error, 0);
+            ASSERT_EQ(read.image.has_value(), parsed.has_value());
+            if (!parsed) continue;
+            EXPECT_EQ(read.image->description, parsed->description);
+            for (int n = 0; n < 20; ++n) {
+                const SlotImage& a = read.image->slots[n];
+                const SlotImage& b = parsed->slots[n];
+                EXPECT_EQ(a.sampleCount, b.sampleCount);
+                EXPECT_EQ(a.name, b.name);
+                EXPECT_EQ(a.stretchMeasures, b.stretchMeasures);
+                EXPECT_EQ(a.hihat1, b.hihat1);
+                EXPECT_EQ(a.hihat2, b.hihat2);
+                EXPECT_EQ(a.sound != nullptr, sounds.test(n) && b.sampleCount >= 1);
+                if (a.sound && b.sampleCount >= 1) {
+                    EXPECT_EQ(std::memcmp(a.sound.get(), b.samples, 2 * std::size_t(b.sampleCount)),
+                              0);
+                }
+            }
+        }
+    }
+    const BankFileRead missing = ReadBankFile(dir / "none.ubf", kUserSlotCapacity, true);
+    EXPECT_FALSE(missing.image);
+    EXPECT_EQ(missing.error, ENOENT);
+}
+
 }  // namespace
 }  // namespace qtam

@@ -121,8 +121,6 @@ SongInfoWindow::SongInfoWindow(AppContext& ctx, QWidget* parent)
 
 void SongInfoWindow::ShowEdit() {
     ShowInMode(SongInfoMode::Edit);
-    // Caption edits made earlier in this window show from now on.
-    UpdateTitle(ctx_.m);
     ctx_.edits.Announce(SongChange::File);
 }
 

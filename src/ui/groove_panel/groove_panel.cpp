@@ -26,6 +26,7 @@
 #include "ui/services/playback_notifier.h"
 #include "ui/services/song_notifier.h"
 #include "ui/services/space_bar_keys.h"
+#include "ui/services/window_captions.h"
 
 namespace qtam {
 
@@ -331,10 +332,9 @@ void GroovePanel::RefreshFromSong() {
 
 void GroovePanel::ShowCaption() {
     const Machine& m = ctx_.m;
-    if (m.editor.PanelCaption.empty()) return;
     // Unsaved changes are marked as desktop programs mark them; a live recording says so until
     // it is stopped, armed or running.
-    QString caption = FromCp1252(m.editor.PanelCaption);
+    QString caption = FromCp1252(SongTitleLine(m.editor.SongFileName, m.song));
     if (SongChanged(m)) caption.prepend(QLatin1Char('*'));
     if (m.Streaming) {
         const QString take = FromPath(FileNameOf(StreamFileName(m)));
@@ -664,7 +664,6 @@ void GroovePanel::changeEvent(QEvent* event) {
     if (isActiveWindow()) {
         const bool hadUserbank = ctx_.m.activation.UserbankLoaded;
         LoadActiveUserbankIfNone(ctx_.m);
-        UpdateTitle(ctx_.m);
         ShowCaption();
         Q_EMIT activated();
         OpenDeviceShortly();

@@ -59,7 +59,7 @@ public:
     void ShowDistortion();
     void ShowMainVolume();
     void ShowChannelVolumes();
-    // The caption: the song title line kept by UpdateTitle, once there is one, with "*" before
+    // The caption: the song title line (SongTitleLine), with "*" before
     // it while the Song has unsaved changes and the live recording after it while one is armed.
     void ShowCaption();
 

@@ -38,6 +38,7 @@
 #include "ui/services/playback_notifier.h"
 #include "ui/services/song_notifier.h"
 #include "ui/services/space_bar_keys.h"
+#include "ui/services/window_captions.h"
 
 namespace qtam {
 
@@ -390,7 +391,7 @@ void MainWindow::UpdateMenus() {
     editor_->setEnabled(ctx.playback.EditorOptionEnabled());
     // The device belongs to the userbank editor while it is open.
     deviceSetup_->setEnabled(ctx.playback.SetupDeviceEnabled() && !m.activation.EditorActive);
-    bankItem_->setText(Literal(FromCp1252(m.activation.UserbankCaption)));
+    bankItem_->setText(Literal(FromCp1252(UserbankCaption(m.activation, m.banks.userbank))));
     load_->setEnabled(!m.activation.EditorActive);
     bankItem_->setEnabled(!m.activation.EditorActive);
     UpdateUndoItems();

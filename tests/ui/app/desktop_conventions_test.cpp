@@ -31,6 +31,7 @@
 #include "ui/dialogs/song_info_window.h"
 #include "ui/groove_panel/groove_panel.h"
 #include "ui/main_window/main_window.h"
+#include "ui/services/window_captions.h"
 
 using namespace qtam;
 
@@ -105,7 +106,8 @@ private Q_SLOTS:
         app->panel().ShowInstrumentNames();
         QCOMPARE(test::Part<PanelLabel>(app->panel(), "InstrumentName", 3)->text(),
                  QString::fromLatin1(kMissingSoundName));
-        QCOMPARE(app->machine().activation.UserbankCaption, std::string(kNoUserbankCaption));
+        QCOMPARE(UserbankCaption(app->machine().activation, app->machine().banks.userbank),
+                 std::string(kNoUserbankCaption));
     }
 
     // Both captions carry "*" while the Song has unsaved changes, and lose it once saved.

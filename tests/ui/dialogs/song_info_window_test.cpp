@@ -10,6 +10,7 @@
 
 #include "dialog_test_app.h"
 #include "song/song_file.h"
+#include "ui/services/window_captions.h"
 
 using namespace qtam;
 
@@ -78,14 +79,13 @@ private Q_SLOTS:
         QVERIFY(SongChanged(*app.m));
     }
 
-    // Cancel stores nothing and keeps the mode; typed texts reach the panel caption when
-    // the main window is activated next (which rebuilds it), not before.
+    // Cancel stores nothing and keeps the mode; typed texts reach the panel's title line as
+    // soon as they are stored.
     void editedTextsAndTheCaption() {
         test::TestApp app;
         SongInfoWindow w(app.ctx);
-        UpdateTitle(*app.m);
-        const std::string untitled = app.m->editor.PanelCaption;
-        QCOMPARE(QString::fromStdString(untitled), QStringLiteral("\"Untitled song\""));
+        auto titleLine = [&] { return SongTitleLine(app.m->editor.SongFileName, app.m->song); };
+        QCOMPARE(titleLine(), std::string("\"Untitled song\""));
 
         w.ShowView();
         QTest::keyClicks(Edit(w, "SongTitle"), "Lost");
@@ -108,10 +108,7 @@ private Q_SLOTS:
         QCOMPARE(app.m->song.copyright.str().size(), std::size_t{50});
         QVERIFY(SongChanged(*app.m));
         QCOMPARE(app.songEdits, refreshes + 1);
-        QCOMPARE(app.m->editor.PanelCaption, untitled);
-
-        UpdateTitle(*app.m);  // what activating the main window does
-        QCOMPARE(app.m->editor.PanelCaption, std::string("\"Caf\xE9 \x80\" by Ann"));
+        QCOMPARE(titleLine(), std::string("\"Caf\xE9 \x80\" by Ann"));
     }
 };
 

@@ -155,10 +155,12 @@ private Q_SLOTS:
         // A close request is refused: the panel is only hidden.
         QVERIFY(!r.panel->close());
         QVERIFY(r.panel->isVisible());
-        // The caption follows the song title line once there is one.
-        UpdateTitle(*r.m);
+        // Once shown, the caption is the song title line, and follows the Song.
+        QCOMPARE(r.panel->windowTitle(), QStringLiteral("\"Untitled song\""));
+        r.m->song.title.set("Groove");
+        MarkSongSaved(*r.m);  // no changed mark before it
         r.panel->RefreshFromSong();
-        QCOMPARE(r.panel->windowTitle().toStdString(), r.m->editor.PanelCaption);
+        QCOMPARE(r.panel->windowTitle(), QStringLiteral("\"Groove\""));
     }
 
     void stepClicksToggleTheCellAndItsLed() {

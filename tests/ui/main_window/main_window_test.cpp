@@ -37,6 +37,7 @@
 #include "ui/groove_panel/groove_panel.h"
 #include "ui/qt/text.h"
 #include "ui/services/song_notifier.h"
+#include "ui/services/window_captions.h"
 
 using namespace qtam;
 
@@ -629,7 +630,8 @@ private Q_SLOTS:
         auto app = Start(*dir / "shell.sng");
         QVERIFY(app->mainWindow().LoadedFromCommandLine);
         QCOMPARE(app->machine().editor.SongFileName, *dir / "shell.sng");
-        QCOMPARE(app->machine().editor.PanelCaption, *dir / "shell.sng" + " - \"From the shell\"");
+        QCOMPARE(SongTitleLine(app->machine().editor.SongFileName, app->machine().song),
+                 *dir / "shell.sng" + " - \"From the shell\"");
         QVERIFY(prompter.warnings.empty());
 
         // A song that cannot be opened gets the message "Open song" gives, with the file and
