@@ -133,7 +133,10 @@ int main(int argc, char** argv) {
     // The desktop matches the windows to qtam.desktop (on Wayland through this app id) and
     // shows its icon; run from a build folder, with no icon installed, the program draws it.
     QGuiApplication::setDesktopFileName("qtam");
-    QApplication::setWindowIcon(QIcon::fromTheme("qtam", qtam::skin::ProgramIcon()));
+    // The drawn icon only when none is installed: drawing it at every size takes a while.
+    QIcon icon = QIcon::fromTheme("qtam");
+    if (icon.isNull() || icon.availableSizes().isEmpty()) icon = qtam::skin::ProgramIcon();
+    QApplication::setWindowIcon(icon);
 
     const QStringList songs = parser.positionalArguments();
     qtam::QtamApp program(SongOfCommandLine(songs));

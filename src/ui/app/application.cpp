@@ -25,6 +25,7 @@
 #include "ui/dialogs/song_info_window.h"
 #include "ui/dialogs/value_dialog.h"
 #include "ui/groove_panel/groove_panel.h"
+#include "ui/groove_panel/play_lights.h"
 #include "ui/main_window/main_window.h"
 #include "ui/pattern_grid/pattern_grid.h"
 #include "ui/qt/desktop_conventions.h"
@@ -56,11 +57,12 @@ QtamApp::QtamApp(const std::string& commandLineSong, const std::string& configPa
     // Closing the main window ends the program, whatever other windows show.
     QApplication::setQuitOnLastWindowClosed(false);
 
-    // The windows in their fixed order; each is created once and only hidden and shown.
-    // Every other window belongs to the window that opens it, and so, in the end, to the main
-    // window: the desktop keeps each one above its owner (and not above other programs), and
-    // a dialog opens over its owner. The main window's own window exists first, so that the
-    // others are made its transients even when they show before it.
+    // Each window is created once and only hidden and shown. Every other window belongs to
+    // the window that opens it, and so, in the end, to the main window: the desktop keeps each
+    // one above its owner (and not above other programs), and a dialog opens over its owner.
+    // The main window's own window exists first, so that the others are made its transients
+    // even when they show before it. A start makes only the windows it shows; the others are
+    // made the first time they are needed (their accessors below).
     mainWindow_ = std::make_unique<MainWindow>(ctx_, config_, commandLineSong);
     QWidget* main = mainWindow_.get();
     main->winId();
@@ -68,73 +70,90 @@ QtamApp::QtamApp(const std::string& commandLineSong, const std::string& configPa
     prompter_.SetFallbackParent(main);
     dialogs_.SetFallbackParent(main);
     aboutBox_ = std::make_unique<AboutBox>(main);
-    bankEditor_ = std::make_unique<BankEditor>(ctx_, main);
     panel_ = std::make_unique<GroovePanel>(ctx_, main);
-    songInfo_ = std::make_unique<SongInfoWindow>(ctx_, main);
-    noteDetails_ = std::make_unique<NoteDetailsDialog>(ctx_, panel_.get());
-    instrumentDialog_ = std::make_unique<InstrumentDialog>(ctx_, panel_.get());
-    renderDialog_ = std::make_unique<RenderDialog>(ctx_, main);
-    valueDialog_ = std::make_unique<ValueDialog>(ctx_, panel_.get());
-    hihatDialog_ = std::make_unique<HihatDialog>(ctx_, bankEditor_.get());
-    slideDialog_ = std::make_unique<SlideDialog>(ctx_, main);
-    deviceSetup_ = std::make_unique<DeviceSetupDialog>(ctx_, main);
-    midiSetup_ = std::make_unique<MidiSetupDialog>(ctx_, main);
-    grid_ = std::make_unique<PatternGrid>(ctx_, main);
-    arrangement_ = std::make_unique<ArrangementWindow>(ctx_, main);
     ConnectWindows();
 }
 
 void QtamApp::ConnectWindows() {
     MainWindow* main = mainWindow_.get();
     GroovePanel* panel = panel_.get();
-    BankEditor* editor = bankEditor_.get();
-    SongInfoWindow* songInfo = songInfo_.get();
 
     // The menu shortcuts also work while the panel is the active window (not inside dialogs).
     panel->addActions(main->ShortcutActions());
 
     // The main window's menus open the other windows. Edits reach every window through the
     // edit layer's notices (songState), not through the windows.
-    QObject::connect(main, &MainWindow::songInfoRequested, songInfo, &SongInfoWindow::ShowEdit);
-    QObject::connect(main, &MainWindow::songIntroductionRequested, songInfo,
-                     &SongInfoWindow::ShowView);
-    QObject::connect(main, &MainWindow::renderRequested, renderDialog_.get(),
-                     &RenderDialog::ShowStreamToDisk);
-    QObject::connect(main, &MainWindow::velocitySlideRequested, slideDialog_.get(),
-                     [this] { slideDialog_->RunSlide(SlideField::Velocity); });
-    QObject::connect(main, &MainWindow::panSlideRequested, slideDialog_.get(),
-                     [this] { slideDialog_->RunSlide(SlideField::Pan); });
-    QObject::connect(main, &MainWindow::deviceSetupRequested, deviceSetup_.get(),
-                     &DeviceSetupDialog::RunSetup);
-    QObject::connect(main, &MainWindow::midiSetupRequested, midiSetup_.get(),
-                     &MidiSetupDialog::RunSetup);
-    QObject::connect(main, &MainWindow::bankEditorRequested, editor, &BankEditor::OpenEditor);
-    main->CloseBankEditor = [editor] { return editor->CloseEditor(); };
+    QObject::connect(main, &MainWindow::songInfoRequested, main, [this] { songInfo().ShowEdit(); });
+    QObject::connect(main, &MainWindow::songIntroductionRequested, main,
+                     [this] { songInfo().ShowView(); });
+    QObject::connect(main, &MainWindow::renderRequested, main,
+                     [this] { renderDialog().ShowStreamToDisk(); });
+    QObject::connect(main, &MainWindow::velocitySlideRequested, main,
+                     [this] { slideDialog().RunSlide(SlideField::Velocity); });
+    QObject::connect(main, &MainWindow::panSlideRequested, main,
+                     [this] { slideDialog().RunSlide(SlideField::Pan); });
+    QObject::connect(main, &MainWindow::deviceSetupRequested, main, [this] {
+        // It must not be covered by the windows that stay on top.
+        deviceSetup().HideWhileRunning({panel_.get(), bankEditor_.get()});
+        deviceSetup().RunSetup();
+    });
+    QObject::connect(main, &MainWindow::midiSetupRequested, main,
+                     [this] { midiSetup().RunSetup(); });
+    QObject::connect(main, &MainWindow::bankEditorRequested, main,
+                     [this] { bankEditor().OpenEditor(); });
+    // An editor never made has nothing to close.
+    main->CloseBankEditor = [this] { return bankEditor_ == nullptr || bankEditor_->CloseEditor(); };
     main->SetAboutBox(aboutBox_.get());
 
     // The splash going away starts the light show (once) and shows the information of a
     // command-line song that asks for it.
-    QObject::connect(aboutBox_.get(), &AboutBox::wentAway, panel, [this, main, songInfo, panel] {
-        if (main->LoadedFromCommandLine && m_->song.showInfoOnOpen == 1) songInfo->ShowView();
+    QObject::connect(aboutBox_.get(), &AboutBox::wentAway, panel, [this, main, panel] {
+        if (main->LoadedFromCommandLine && m_->song.showInfoOnOpen == 1) songInfo().ShowView();
         panel->StartLightShow();
     });
 
     // The panel's controls open the dialogs; the panel's activation sends the splash away.
-    QObject::connect(panel, &GroovePanel::noteDetailsRequested, noteDetails_.get(), [this, panel] {
-        MakeTransientFor(*noteDetails_, *panel);
-        noteDetails_->ShowDetails();
+    QObject::connect(panel, &GroovePanel::noteDetailsRequested, panel, [this, panel] {
+        MakeTransientFor(noteDetails(), *panel);
+        noteDetails().ShowDetails();
     });
-    QObject::connect(panel, &GroovePanel::tempoEntryRequested, valueDialog_.get(),
-                     qOverload<>(&ValueDialog::EnterTempo));
-    QObject::connect(panel, &GroovePanel::shuffleEntryRequested, valueDialog_.get(),
-                     qOverload<>(&ValueDialog::EnterShuffle));
-    QObject::connect(panel, &GroovePanel::instrumentChoiceRequested, instrumentDialog_.get(),
-                     &InstrumentDialog::ShowForCurrentChannel);
+    QObject::connect(panel, &GroovePanel::tempoEntryRequested, panel,
+                     [this] { valueDialog().EnterTempo(); });
+    QObject::connect(panel, &GroovePanel::shuffleEntryRequested, panel,
+                     [this] { valueDialog().EnterShuffle(); });
+    QObject::connect(panel, &GroovePanel::instrumentChoiceRequested, panel,
+                     [this] { instrumentDialog().ShowForCurrentChannel(); });
     QObject::connect(panel, &GroovePanel::activated, aboutBox_.get(), &AboutBox::GoAway);
     // The panel's Tap key taps as Various > Tap tempo does, and is lit while a tapping goes on.
     QObject::connect(panel, &GroovePanel::tapRequested, main, &MainWindow::Tap);
     QObject::connect(&playbackState_, &PlaybackNotifier::stateChanged, panel,
                      [this, panel] { panel->ShowTapping(transport_.Tapping()); });
+
+    // A minimised or hidden panel comes back from the main window: from its menu, and when
+    // the main window is clicked into.
+    QObject::connect(main, &MainWindow::groovePanelRequested, panel, [this] { ShowGroovePanel(); });
+    QObject::connect(main, &MainWindow::patternGridRequested, main, [this] { grid().ShowGrid(); });
+    QObject::connect(main, &MainWindow::arrangementRequested, main,
+                     [this] { arrangementWindow().ShowArrangement(); });
+    // A minimised panel comes back when the main window is clicked into. Keeping it above the
+    // main window is the window manager's work: the panel is the main window's transient.
+    QObject::connect(main, &MainWindow::activated, panel, [panel] {
+        if (panel->isVisible() && panel->isMinimized()) panel->showNormal();
+    });
+    // The places are taken before the closing main window hides the others.
+    QObject::connect(main, &MainWindow::LoopEnds, main, [this] { TakeWindowPlaces(); });
+}
+
+BankEditor& QtamApp::bankEditor() {
+    if (bankEditor_ != nullptr) return *bankEditor_;
+    MainWindow* main = mainWindow_.get();
+    GroovePanel* panel = panel_.get();
+    bankEditor_ = std::make_unique<BankEditor>(ctx_, main);
+    BankEditor* editor = bankEditor_.get();
+    hihatDialog_ = std::make_unique<HihatDialog>(ctx_, editor);
+    KeepTitleVisible(*hihatDialog_);
+    editor->SetHihatDialog(hihatDialog_.get());
+    KeepTitleVisible(*editor);
 
     // The main window's shortcuts work in the userbank editor too, but for the keys the editor
     // has for itself (Ctrl+S there saves the bank, not the song).
@@ -145,7 +164,6 @@ void QtamApp::ConnectWindows() {
         if (!editorKeys.contains(a->shortcut())) editor->addAction(a);
 
     // The userbank editor takes the panel's place while it is open.
-    editor->SetHihatDialog(hihatDialog_.get());
     QObject::connect(editor, &BankEditor::opening, panel, &QWidget::hide);
     QObject::connect(editor, &BankEditor::closing, panel, &QWidget::show);
     QObject::connect(editor, &BankEditor::menusChanged, main, &MainWindow::UpdateMenus);
@@ -153,55 +171,129 @@ void QtamApp::ConnectWindows() {
         main->UpdateMenus();
         panel->RefreshFromSong();
     });
+    return *editor;
+}
 
-    // The device setup must not be covered by the windows that stay on top.
-    deviceSetup_->HideWhileRunning({panel, editor});
+HihatDialog& QtamApp::hihatDialog() {
+    bankEditor();  // the dialog is the editor's, made with it
+    return *hihatDialog_;
+}
 
-    // Titles are shown whole in the title bar (the value dialog's prompt is wider than its
-    // title; the panel and the about box are pictures of a fixed size).
-    for (QWidget* w : std::initializer_list<QWidget*>{
-             editor, songInfo, noteDetails_.get(), instrumentDialog_.get(), renderDialog_.get(),
-             hihatDialog_.get(), slideDialog_.get(), deviceSetup_.get(), midiSetup_.get()})
-        KeepTitleVisible(*w);
-
-    // A live recording armed or finished in the render dialog shows in the panel's caption.
-    QObject::connect(renderDialog_.get(), &RenderDialog::recordingChanged, panel,
-                     &GroovePanel::ShowCaption);
-
-    // A minimised or hidden panel comes back from the main window: from its menu, and when
-    // the main window is clicked into.
-    QObject::connect(main, &MainWindow::groovePanelRequested, panel, [this] { ShowGroovePanel(); });
-
-    // The pattern grid: its light is the panel's, its note details the panel's dialog, and the
-    // menu shortcuts work there too.
+PatternGrid& QtamApp::grid() {
+    if (grid_ != nullptr) return *grid_;
+    MainWindow* main = mainWindow_.get();
+    GroovePanel* panel = panel_.get();
+    grid_ = std::make_unique<PatternGrid>(ctx_, main);
     PatternGrid* grid = grid_.get();
+    // Its light is the panel's, its note details the panel's dialog, and the menu shortcuts
+    // work there too.
     grid->addActions(main->ShortcutActions());
-    QObject::connect(main, &MainWindow::patternGridRequested, grid, &PatternGrid::ShowGrid);
+    grid->ShowHeard(panel->Lights().Shown());
     QObject::connect(panel, &GroovePanel::heardChanged, grid, &PatternGrid::ShowHeard);
-    QObject::connect(grid, &PatternGrid::noteDetailsRequested, noteDetails_.get(), [this, grid] {
+    QObject::connect(grid, &PatternGrid::noteDetailsRequested, grid, [this, grid] {
         // It belongs to the window it was opened from, and returns there.
-        MakeTransientFor(*noteDetails_, *grid);
-        noteDetails_->ShowDetails();
+        MakeTransientFor(noteDetails(), *grid);
+        noteDetails().ShowDetails();
     });
-    QObject::connect(grid, &PatternGrid::instrumentChoiceRequested, instrumentDialog_.get(),
-                     &InstrumentDialog::ShowForCurrentChannel);
+    QObject::connect(grid, &PatternGrid::instrumentChoiceRequested, grid,
+                     [this] { instrumentDialog().ShowForCurrentChannel(); });
     KeepTitleVisible(*grid);
+    // Where it was left, once the program shows its windows (a picture drawn without a
+    // display keeps the grid's own size).
+    const ConfigSettings& s = config_.settings;
+    if (started_ && s.GridWidth > 0 && s.GridHeight > 0) {
+        grid->resize(std::clamp(s.GridWidth, 160, 16384), std::clamp(s.GridHeight, 120, 16384));
+        grid->move(s.GridPosX, s.GridPosY);
+    }
+    if (started_) KeepOnScreen(*grid);
+    return *grid;
+}
 
-    // The arrangement window: the entry heard lit.
+ArrangementWindow& QtamApp::arrangementWindow() {
+    if (arrangement_ != nullptr) return *arrangement_;
+    MainWindow* main = mainWindow_.get();
+    GroovePanel* panel = panel_.get();
+    arrangement_ = std::make_unique<ArrangementWindow>(ctx_, main);
     ArrangementWindow* arrangement = arrangement_.get();
+    // The entry heard lit; Enter or a double click plays from an entry.
     arrangement->addActions(main->ShortcutActions());
-    QObject::connect(main, &MainWindow::arrangementRequested, arrangement,
-                     &ArrangementWindow::ShowArrangement);
+    arrangement->ShowHeard(panel->Lights().Shown());
     QObject::connect(panel, &GroovePanel::heardChanged, arrangement, &ArrangementWindow::ShowHeard);
     arrangement->playFromEntry = [this](int entry) { PlayFromEntry(entry); };
     KeepTitleVisible(*arrangement);
-    // A minimised panel comes back when the main window is clicked into. Keeping it above the
-    // main window is the window manager's work: the panel is the main window's transient.
-    QObject::connect(main, &MainWindow::activated, panel, [panel] {
-        if (panel->isVisible() && panel->isMinimized()) panel->showNormal();
-    });
-    // The places are taken before the closing main window hides the others.
-    QObject::connect(main, &MainWindow::LoopEnds, main, [this] { TakeWindowPlaces(); });
+    const ConfigSettings& s = config_.settings;
+    if (started_ && s.ArrangementWidth > 0 && s.ArrangementHeight > 0) {
+        arrangement->resize(std::clamp(s.ArrangementWidth, 160, 16384),
+                            std::clamp(s.ArrangementHeight, 120, 16384));
+        arrangement->move(s.ArrangementPosX, s.ArrangementPosY);
+    }
+    if (started_) KeepOnScreen(*arrangement);
+    return *arrangement;
+}
+
+SongInfoWindow& QtamApp::songInfo() {
+    if (songInfo_ == nullptr) {
+        songInfo_ = std::make_unique<SongInfoWindow>(ctx_, mainWindow_.get());
+        KeepTitleVisible(*songInfo_);
+    }
+    return *songInfo_;
+}
+
+NoteDetailsDialog& QtamApp::noteDetails() {
+    if (noteDetails_ == nullptr) {
+        noteDetails_ = std::make_unique<NoteDetailsDialog>(ctx_, panel_.get());
+        KeepTitleVisible(*noteDetails_);
+    }
+    return *noteDetails_;
+}
+
+InstrumentDialog& QtamApp::instrumentDialog() {
+    if (instrumentDialog_ == nullptr) {
+        instrumentDialog_ = std::make_unique<InstrumentDialog>(ctx_, panel_.get());
+        KeepTitleVisible(*instrumentDialog_);
+    }
+    return *instrumentDialog_;
+}
+
+RenderDialog& QtamApp::renderDialog() {
+    if (renderDialog_ == nullptr) {
+        renderDialog_ = std::make_unique<RenderDialog>(ctx_, mainWindow_.get());
+        KeepTitleVisible(*renderDialog_);
+        // A live recording armed or finished here shows in the panel's caption.
+        QObject::connect(renderDialog_.get(), &RenderDialog::recordingChanged, panel_.get(),
+                         &GroovePanel::ShowCaption);
+    }
+    return *renderDialog_;
+}
+
+ValueDialog& QtamApp::valueDialog() {
+    // Its title stays as it is: the prompt is wider.
+    if (valueDialog_ == nullptr) valueDialog_ = std::make_unique<ValueDialog>(ctx_, panel_.get());
+    return *valueDialog_;
+}
+
+SlideDialog& QtamApp::slideDialog() {
+    if (slideDialog_ == nullptr) {
+        slideDialog_ = std::make_unique<SlideDialog>(ctx_, mainWindow_.get());
+        KeepTitleVisible(*slideDialog_);
+    }
+    return *slideDialog_;
+}
+
+DeviceSetupDialog& QtamApp::deviceSetup() {
+    if (deviceSetup_ == nullptr) {
+        deviceSetup_ = std::make_unique<DeviceSetupDialog>(ctx_, mainWindow_.get());
+        KeepTitleVisible(*deviceSetup_);
+    }
+    return *deviceSetup_;
+}
+
+MidiSetupDialog& QtamApp::midiSetup() {
+    if (midiSetup_ == nullptr) {
+        midiSetup_ = std::make_unique<MidiSetupDialog>(ctx_, mainWindow_.get());
+        KeepTitleVisible(*midiSetup_);
+    }
+    return *midiSetup_;
 }
 
 void QtamApp::PlayFromEntry(int entry) {
@@ -212,7 +304,7 @@ void QtamApp::PlayFromEntry(int entry) {
 
 void QtamApp::ShowGroovePanel() {
     // While the userbank editor is open it has the panel's place.
-    QWidget* window = m_->activation.EditorActive ? static_cast<QWidget*>(bankEditor_.get())
+    QWidget* window = m_->activation.EditorActive ? static_cast<QWidget*>(&bankEditor())
                                                   : static_cast<QWidget*>(panel_.get());
     window->showNormal();
     window->raise();
@@ -229,6 +321,7 @@ void QtamApp::ShowAtStart() {
     // The main window is on the screen before the windows it owns: a window manager makes a
     // window the transient of its owner only when it knows the owner as it maps the window
     // (openbox never looks again), and keeps only its transients above it.
+    started_ = true;
     mainWindow_->ShowAtStart();
     WaitUntilExposed(*mainWindow_, 1000);
     const ConfigSettings& s = config_.settings;
@@ -245,25 +338,16 @@ void QtamApp::ShowAtStart() {
     panel_->show();
     // The panel has the keyboard, as after "&Groove panel"; its activation ends the splash.
     panel_->activateWindow();
-    // The grid as it was left: where it was, open or not.
-    if (s.GridWidth > 0 && s.GridHeight > 0) {
-        grid_->resize(std::clamp(s.GridWidth, 160, 16384), std::clamp(s.GridHeight, 120, 16384));
-        grid_->move(s.GridPosX, s.GridPosY);
-    }
-    KeepOnScreen(*grid_);
+    // The grid and the arrangement window as they were left, where they were.
     if (s.GridShown != 0) {
-        grid_->show();
-        KeepOnScreen(*grid_);  // again with its frame, known once it shows
+        PatternGrid& g = grid();
+        g.show();
+        KeepOnScreen(g);  // again with its frame, known once it shows
     }
-    if (s.ArrangementWidth > 0 && s.ArrangementHeight > 0) {
-        arrangement_->resize(std::clamp(s.ArrangementWidth, 160, 16384),
-                             std::clamp(s.ArrangementHeight, 120, 16384));
-        arrangement_->move(s.ArrangementPosX, s.ArrangementPosY);
-    }
-    KeepOnScreen(*arrangement_);
     if (s.ArrangementShown != 0) {
-        arrangement_->show();
-        KeepOnScreen(*arrangement_);
+        ArrangementWindow& a = arrangementWindow();
+        a.show();
+        KeepOnScreen(a);
     }
     aboutBox_->ShowAsSplash();
 }
@@ -293,19 +377,23 @@ void QtamApp::TakeWindowPlaces() {
     if (placesTaken_) return;
     placesTaken_ = true;
     ConfigSettings& s = config_.settings;
-    s.GridShown = grid_->isVisible() ? 1 : 0;
-    s.GridPosX = grid_->x();
-    s.GridPosY = grid_->y();
-    s.GridWidth = grid_->width();
-    s.GridHeight = grid_->height();
     // The userbank editor in its place leaves the panel where it was.
     s.PanelPosX = panel_->x();
     s.PanelPosY = panel_->y();
-    s.ArrangementShown = arrangement_->isVisible() ? 1 : 0;
-    s.ArrangementPosX = arrangement_->x();
-    s.ArrangementPosY = arrangement_->y();
-    s.ArrangementWidth = arrangement_->width();
-    s.ArrangementHeight = arrangement_->height();
+    if (grid_ != nullptr) {
+        s.GridShown = grid_->isVisible() ? 1 : 0;
+        s.GridPosX = grid_->x();
+        s.GridPosY = grid_->y();
+        s.GridWidth = grid_->width();
+        s.GridHeight = grid_->height();
+    }
+    if (arrangement_ != nullptr) {
+        s.ArrangementShown = arrangement_->isVisible() ? 1 : 0;
+        s.ArrangementPosX = arrangement_->x();
+        s.ArrangementPosY = arrangement_->y();
+        s.ArrangementWidth = arrangement_->width();
+        s.ArrangementHeight = arrangement_->height();
+    }
 }
 
 }  // namespace qtam

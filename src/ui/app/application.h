@@ -1,7 +1,8 @@
 #pragma once
 // The running program: the Machine, the playback driver and its events in Qt's loop, the edit
 // layer and the transport controller, the message boxes and file dialogs, the configuration,
-// and the twelve windows created once in their fixed order.
+// and the windows, each created once: those the start shows at start, the others when first
+// needed.
 //
 // Thread: the user-interface thread (a QApplication must exist).
 
@@ -74,22 +75,24 @@ public:
     AppContext& context() { return ctx_; }
     Machine& machine() { return *m_; }
 
-    // The twelve windows, created once in this order and kept until exit.
+    // The windows, each created once and kept until exit: the main window, the groove panel
+    // and the about box (the splash) at start; every other window the first time it is
+    // needed, by these (the grid and the arrangement window at start when they were left open).
     MainWindow& mainWindow() { return *mainWindow_; }
     AboutBox& aboutBox() { return *aboutBox_; }
-    BankEditor& bankEditor() { return *bankEditor_; }
     GroovePanel& panel() { return *panel_; }
-    PatternGrid& grid() { return *grid_; }
-    ArrangementWindow& arrangementWindow() { return *arrangement_; }
-    SongInfoWindow& songInfo() { return *songInfo_; }
-    NoteDetailsDialog& noteDetails() { return *noteDetails_; }
-    InstrumentDialog& instrumentDialog() { return *instrumentDialog_; }
-    RenderDialog& renderDialog() { return *renderDialog_; }
-    ValueDialog& valueDialog() { return *valueDialog_; }
-    HihatDialog& hihatDialog() { return *hihatDialog_; }
-    SlideDialog& slideDialog() { return *slideDialog_; }
-    DeviceSetupDialog& deviceSetup() { return *deviceSetup_; }
-    MidiSetupDialog& midiSetup() { return *midiSetup_; }
+    BankEditor& bankEditor();
+    PatternGrid& grid();
+    ArrangementWindow& arrangementWindow();
+    SongInfoWindow& songInfo();
+    NoteDetailsDialog& noteDetails();
+    InstrumentDialog& instrumentDialog();
+    RenderDialog& renderDialog();
+    ValueDialog& valueDialog();
+    HihatDialog& hihatDialog();
+    SlideDialog& slideDialog();
+    DeviceSetupDialog& deviceSetup();
+    MidiSetupDialog& midiSetup();
 
 private:
     // What one window sets off in another, all in one place.
@@ -97,8 +100,9 @@ private:
     // "&Groove panel": the panel (or the userbank editor in its place) shown, restored and
     // active.
     void ShowGroovePanel();
-    // The places of the panel and the grid, and whether the grid shows, into the
-    // configuration: once, as the program ends and before its windows are hidden.
+    // The places of the panel, the grid and the arrangement window, and whether the last two
+    // show, into the configuration: once, as the program ends and before its windows are
+    // hidden. A window never made leaves its place as the configuration had it.
     void TakeWindowPlaces();
     // The arrangement window's Enter or double click: the arrangement plays from that entry.
     void PlayFromEntry(int entry);
@@ -117,10 +121,11 @@ private:
     ConfigFile config_;
     AppContext ctx_;
 
+    // Destroyed in the reverse order: a window before the window that owns it.
     std::unique_ptr<MainWindow> mainWindow_;
     std::unique_ptr<AboutBox> aboutBox_;
-    std::unique_ptr<BankEditor> bankEditor_;
     std::unique_ptr<GroovePanel> panel_;
+    std::unique_ptr<BankEditor> bankEditor_;
     std::unique_ptr<SongInfoWindow> songInfo_;
     std::unique_ptr<NoteDetailsDialog> noteDetails_;
     std::unique_ptr<InstrumentDialog> instrumentDialog_;
@@ -132,6 +137,8 @@ private:
     std::unique_ptr<MidiSetupDialog> midiSetup_;
     std::unique_ptr<PatternGrid> grid_;
     std::unique_ptr<ArrangementWindow> arrangement_;
+    // ShowAtStart has run: a window made from now on comes where it was left.
+    bool started_ = false;
     bool quitRequested_ = false;
     bool exited_ = false;
     bool placesTaken_ = false;

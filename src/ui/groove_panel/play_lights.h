@@ -36,6 +36,8 @@ public:
     // Shows a heard position (none: stopped, or nothing heard yet); `blinkOn` is the blink's
     // phase. With the follow switch on, the edit measure moves to the heard one.
     void Show(PlayPosition heard, bool blinkOn);
+    // The position the light shows now (none when stopped): what heardChanged last told.
+    const PlayPosition& Shown() const { return shown_; }
     // The follow switch belongs to the transport; the panel shows it.
     void ToggleFollow();
     void ShowFollow();

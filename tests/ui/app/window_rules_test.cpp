@@ -18,6 +18,7 @@
 
 #include "core/machine.h"
 #include "dialog_test_app.h"
+#include "menu_item.h"
 #include "temp_folder.h"
 #include "test_support.h"
 #include "ui/app/application.h"
@@ -196,6 +197,43 @@ private Q_SLOTS:
         config.Read();
         QCOMPARE(config.settings.GridShown, 1);
         QCOMPARE(QPoint(config.settings.PanelPosX, config.settings.PanelPosY), QPoint(70, 80));
+    }
+
+    // A start makes only the windows it shows. One made later, when first opened, comes where
+    // it was left; one never made keeps its place in the configuration.
+    void windowsNotShownAtStartAreMadeWhereTheyWereLeft() {
+        auto app = Start(
+            "[Window]\nGridShown=0\nGridPosX=100\nGridPosY=120\nGridWidth=500\n"
+            "GridHeight=300\nArrangementShown=0\nArrangementPosX=140\nArrangementPosY=160\n"
+            "ArrangementWidth=520\nArrangementHeight=340\n");
+        app->ShowAtStart();
+        QStringList made;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->windowType() != Qt::Popup) made << w->metaObject()->className();
+        made.sort();
+        QCOMPARE(made, QStringList({"qtam::AboutBox", "qtam::GroovePanel", "qtam::MainWindow"}));
+
+        QAction* item = test::MenuItem(app->mainWindow().menuBar(), {"Window", "Pattern grid"});
+        QVERIFY(item != nullptr);
+        item->trigger();
+        PatternGrid& grid = app->grid();
+        QVERIFY(grid.isVisible());
+        QCOMPARE(grid.pos(), QPoint(100, 120));
+        QCOMPARE(grid.size(), QSize(500, 300));
+        grid.move(110, 130);
+
+        app->aboutBox().Dismiss();
+        QVERIFY(app->mainWindow().close());
+        app->Exit();
+        ConfigFile config(*dir / "QTam.ini");
+        config.Read();
+        const ConfigSettings& s = config.settings;
+        QCOMPARE(s.GridShown, 1);
+        QCOMPARE(QPoint(s.GridPosX, s.GridPosY), QPoint(110, 130));
+        QCOMPARE(s.ArrangementShown, 0);
+        QCOMPARE(
+            QRect(s.ArrangementPosX, s.ArrangementPosY, s.ArrangementWidth, s.ArrangementHeight),
+            QRect(140, 160, 520, 340));
     }
 };
 
