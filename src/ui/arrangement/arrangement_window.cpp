@@ -482,3 +482,5 @@ bool WriteArrangementScreenshot(ArrangementWindow& window, const QString& path, 
 }
 
 }  // namespace qtam
+
+#include "moc_arrangement_window.cpp"

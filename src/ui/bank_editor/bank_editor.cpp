@@ -764,3 +764,5 @@ void BankEditor::DropFile(int row, const std::string& path) {
 }
 
 }  // namespace qtam
+
+#include "moc_bank_editor.cpp"

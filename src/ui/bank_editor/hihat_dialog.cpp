@@ -105,3 +105,5 @@ bool HihatDialog::Execute(int slot, const QStringList& entries) {
 }
 
 }  // namespace qtam
+
+#include "moc_hihat_dialog.cpp"

@@ -57,3 +57,5 @@ void WaveformView::paintEvent(QPaintEvent*) {
 }
 
 }  // namespace qtam
+
+#include "moc_waveform_view.cpp"

@@ -255,3 +255,5 @@ void AboutBox::keyPressEvent(QKeyEvent* e) {
 }
 
 }  // namespace qtam
+
+#include "moc_about_box.cpp"

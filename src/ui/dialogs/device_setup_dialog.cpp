@@ -276,3 +276,5 @@ bool DeviceSetupDialog::RunSetup() {
 }
 
 }  // namespace qtam
+
+#include "moc_device_setup_dialog.cpp"

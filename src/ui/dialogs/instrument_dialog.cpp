@@ -150,3 +150,5 @@ void InstrumentDialog::Confirm() {
 }
 
 }  // namespace qtam
+
+#include "moc_instrument_dialog.cpp"

@@ -260,3 +260,5 @@ bool MidiSetupDialog::RunSetup() {
 }
 
 }  // namespace qtam
+
+#include "moc_midi_setup_dialog.cpp"

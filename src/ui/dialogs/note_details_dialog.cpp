@@ -146,3 +146,5 @@ void NoteDetailsDialog::hideEvent(QHideEvent* event) {
 }
 
 }  // namespace qtam
+
+#include "moc_note_details_dialog.cpp"

@@ -82,3 +82,5 @@ void ProgressGauge::paintEvent(QPaintEvent*) {
 }
 
 }  // namespace qtam
+
+#include "moc_progress_gauge.cpp"

@@ -242,3 +242,5 @@ void RenderDialog::Confirm() {
 }
 
 }  // namespace qtam
+
+#include "moc_render_dialog.cpp"

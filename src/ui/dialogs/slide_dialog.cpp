@@ -102,3 +102,5 @@ DialogResult SlideDialog::RunSlide(SlideField field) {
 }
 
 }  // namespace qtam
+
+#include "moc_slide_dialog.cpp"

@@ -171,3 +171,5 @@ void SongInfoWindow::Dismiss() {
 }
 
 }  // namespace qtam
+
+#include "moc_song_info_window.cpp"

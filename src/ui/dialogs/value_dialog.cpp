@@ -167,3 +167,5 @@ void ValueDialog::changeEvent(QEvent* event) {
 }
 
 }  // namespace qtam
+
+#include "moc_value_dialog.cpp"

@@ -728,3 +728,5 @@ bool WritePanelScreenshot(GroovePanel& panel, const QString& path, qreal scale) 
 }
 
 }  // namespace qtam
+
+#include "moc_groove_panel.cpp"

@@ -668,3 +668,5 @@ void MainWindow::keyReleaseEvent(QKeyEvent* e) {
 }
 
 }  // namespace qtam
+
+#include "moc_main_window.cpp"

@@ -637,3 +637,5 @@ bool WriteGridScreenshot(PatternGrid& grid, const QString& path, qreal scale) {
 }
 
 }  // namespace qtam
+
+#include "moc_pattern_grid.cpp"

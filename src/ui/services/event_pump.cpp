@@ -10,3 +10,7 @@ EventPump::EventPump(EventQueue& events, QObject* parent)
 }
 
 }  // namespace qtam
+
+#include "moc_event_pump.cpp"
+#include "moc_playback_notifier.cpp"
+#include "moc_song_notifier.cpp"

@@ -38,20 +38,20 @@ using qtam::test::Child;
 namespace {
 
 // Everything a window needs, with scripted questions and file dialogs.
-struct Rig : test::TestApp {
+struct EditorRig : test::TestApp {
     int panelHidden = 0;
     int panelShown = 0;
     std::unique_ptr<BankEditor> editor;
     std::unique_ptr<HihatDialog> hihat;
 
-    Rig() {
+    EditorRig() {
         editor = std::make_unique<BankEditor>(ctx);
         hihat = std::make_unique<HihatDialog>(ctx);
         editor->SetHihatDialog(hihat.get());
         QObject::connect(editor.get(), &BankEditor::opening, [this] { ++panelHidden; });
         QObject::connect(editor.get(), &BankEditor::closing, [this] { ++panelShown; });
     }
-    ~Rig() {
+    ~EditorRig() {
         hihat.reset();
         editor.reset();
     }
@@ -122,7 +122,7 @@ class BankEditorTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void opensOnAnEmptyBankWithTheEntryTextsAndMenus() {
-        Rig r;
+        EditorRig r;
         r.m->activation.UserbankLoaded = true;
         test::SetSound(r.bank(), 4, Ramp(50), "left over");
         int menuRefreshes = 0;
@@ -162,7 +162,7 @@ private Q_SLOTS:
     }
 
     void importNameTypedAndSavedFromTheFileMenu() {
-        Rig r;
+        EditorRig r;
         test::TempFolder tmp;
         WriteWav(tmp / "kick.wav", Ramp(1000));
         r.m->activation.SampleFolder = "/start";
@@ -212,7 +212,7 @@ private Q_SLOTS:
     }
 
     void openedNamesSurviveTheNextSelection() {
-        Rig r;
+        EditorRig r;
         test::TempFolder tmp;
         WriteBankFile(tmp / "loaded.ubf");
         r.editor->OpenEditor();
@@ -241,7 +241,7 @@ private Q_SLOTS:
     }
 
     void stretchAndMeasuresNeverDisagree() {
-        Rig r;
+        EditorRig r;
         test::TempFolder tmp;
         WriteBankFile(tmp / "b.ubf", 7);
         r.editor->OpenEditor();
@@ -272,7 +272,7 @@ private Q_SLOTS:
     }
 
     void clearAsksOnlyForASound() {
-        Rig r;
+        EditorRig r;
         r.editor->OpenEditor();
         BankEditor& e = *r.editor;
         test::SetSound(r.bank(), 1, Ramp(300), "snare");
@@ -322,7 +322,7 @@ private Q_SLOTS:
     }
 
     void closingReadsTheActiveBankAgain() {
-        Rig r;
+        EditorRig r;
         test::TempFolder tmp;
         const std::string active = tmp / "active.ubf";
         WriteBankFile(active);
@@ -374,7 +374,7 @@ private Q_SLOTS:
 
     // Yes to the save question and then no save: nothing is thrown away.
     void unsavedBankIsNeverCleared() {
-        Rig r;
+        EditorRig r;
         test::TempFolder tmp;
         r.editor->OpenEditor();
         BankEditor& e = *r.editor;
@@ -395,7 +395,7 @@ private Q_SLOTS:
     }
 
     void hihatDialogOnControlPressOnly() {
-        Rig r;
+        EditorRig r;
         r.editor->OpenEditor();
         BankEditor& e = *r.editor;
         test::SetSound(r.bank(), 3, Ramp(100), "open hat");
@@ -446,7 +446,7 @@ private Q_SLOTS:
     }
 
     void droppedFileImportsLikeImport() {
-        Rig r;
+        EditorRig r;
         test::TempFolder tmp;
         WriteWav(tmp / "Snare.WAV", Ramp(500));
         WriteWav(tmp / "wide.wav", Ramp(500), 2);
@@ -512,7 +512,7 @@ private Q_SLOTS:
     // The import dialog offers every kind of sound file in both cases; a file that needs
     // converting asks once, No leaves the slot empty and Yes fills it with the converted sound.
     void importAsksBeforeConverting() {
-        Rig r;
+        EditorRig r;
         test::TempFolder tmp;
         const std::string aiff = tmp / "tom.aiff";
         QVERIFY(std::system(
@@ -548,7 +548,7 @@ private Q_SLOTS:
     // Its own output: mono 16-bit 44100 Hz on the configured device, open only while the
     // editor is active, playing a copy that outlives the slot.
     void playbackFollowsActivation() {
-        Rig r;
+        EditorRig r;
         r.device.DeviceNum = 1;
         r.editor->OpenEditor();
         BankEditor& e = *r.editor;

@@ -34,10 +34,12 @@
 
 using namespace qtam;
 
-namespace {
+// A named namespace: the file is compiled in a batch with others, where GCC warns about lambdas
+// of the test class that capture a type of an unnamed one.
+namespace groove_panel_test {
 
 // One running panel with everything it reaches.
-struct Rig : test::TestApp {
+struct PanelRig : test::TestApp {
     EventPump pump{events};
     std::unique_ptr<GroovePanel> panel;
     int noteDetailsShown = 0;
@@ -45,7 +47,7 @@ struct Rig : test::TestApp {
     bool exposed = false;
     quint64 keyClock = 100000;
 
-    explicit Rig(bool show = true) {
+    explicit PanelRig(bool show = true) {
         ResetTransport(*m);
         SetTempo(PlayerOf(*m), m->song.tempo, m->song.shuffle);
         panel = std::make_unique<GroovePanel>(ctx);
@@ -57,7 +59,7 @@ struct Rig : test::TestApp {
         panel->show();
         exposed = QTest::qWaitForWindowExposed(panel.get());
     }
-    ~Rig() {
+    ~PanelRig() {
         if (m->Playing) playback.StopPlaying();
         panel.reset();
     }
@@ -114,7 +116,9 @@ int StepLeft(int b) {
     return layout::kStepLefts[b - 1];
 }
 
-}  // namespace
+}  // namespace groove_panel_test
+
+using namespace groove_panel_test;
 
 class GroovePanelTest : public QObject {
     Q_OBJECT
@@ -122,10 +126,10 @@ private Q_SLOTS:
     // Every control at the corners of its tabled rectangle, in the stacking the panel declares.
     void controlsLieAtTheirTabledPlaces() {
         {
-            Rig hidden(false);
+            PanelRig hidden(false);
             QCOMPARE(hidden.panel->windowTitle(), QStringLiteral("Loading interface..."));
         }
-        Rig r;
+        PanelRig r;
         QCOMPARE(r.panel->size(), QSize(636, 385));
         const struct {
             int x, y;
@@ -164,7 +168,7 @@ private Q_SLOTS:
     }
 
     void stepClicksToggleTheCellAndItsLed() {
-        Rig r;
+        PanelRig r;
         StepCell& c = r.cell(5);
         c.reversed = 1;
         c.reserved1 = 7;
@@ -206,7 +210,7 @@ private Q_SLOTS:
     }
 
     void twelveStepMeasureCoversFourButtonsAndMapsTheRest() {
-        Rig r;
+        PanelRig r;
         r.edits.SetStepsPerMeasure(12);  // as the menu item does: the panel follows its notice
         QCOMPARE(int(r.m->song.stepsPerMeasure), 12);
         for (int h = 1; h <= 4; ++h) {
@@ -244,7 +248,7 @@ private Q_SLOTS:
         } table[] = {{0, 0, 1},   {16, 19, 1}, {17, 0, 2},  {33, 19, 2}, {34, 0, 3},
                      {50, 10, 3}, {51, 0, 4},  {68, 19, 4}, {0, 20, 5},  {16, 38, 5},
                      {17, 20, 6}, {34, 38, 7}, {51, 20, 8}, {68, 38, 8}};
-        Rig r;
+        PanelRig r;
         for (const auto& t : table) {
             // start from another pattern than the one to choose
             r.panel->ChoosePattern(t.pattern == 1 ? 2 : 1);
@@ -277,7 +281,7 @@ private Q_SLOTS:
     }
 
     void measureCountBelowTheEditedMeasure() {
-        Rig r;
+        PanelRig r;
         auto raise = [&](int x) { r.click(x, 312); };  // MeasureCountArrows row
         for (int i = 0; i < 3; ++i) raise(18 + 50);
         QCOMPARE(int(r.m->song.measureCount[0]), 4);
@@ -303,7 +307,7 @@ private Q_SLOTS:
     }
 
     void channelsLampsAndInstrumentLabels() {
-        Rig r;
+        PanelRig r;
         QCOMPARE(r.at(96 + 5, 195), QStringLiteral("ChannelButton2"));
         r.click(96 + 5, 195);
         QCOMPARE(int(r.m->editor.CurrentChannel), 2);
@@ -354,7 +358,7 @@ private Q_SLOTS:
         const struct {
             int top, volume;
         } table[] = {{75, 127}, {76, 126}, {94, 100}, {119, 64}, {163, 0}};
-        Rig r;
+        PanelRig r;
         QCOMPARE(test::Part<SkinPicture>(*r.panel, "VolumeSlider", 1)->y(),
                  94);  // a new song's volume 100
         for (const auto& t : table) {
@@ -397,7 +401,7 @@ private Q_SLOTS:
             int offset, tempo, shuffle;
         } table[] = {{0, 50, 100},   {1, 53, 101},   {4, 62, 103},  {12, 88, 109},
                      {30, 144, 123}, {32, 150, 125}, {64, 250, 150}};
-        Rig r;
+        PanelRig r;
         QCOMPARE(test::Child<SkinPicture>(*r.panel, "TempoSlider")->x(),
                  236);  // the new song's 145
         QCOMPARE(test::Child<PanelLabel>(*r.panel, "TempoLabel")->text(), QStringLiteral("145"));
@@ -443,7 +447,7 @@ private Q_SLOTS:
     }
 
     void knobDrawsItsPointerAndSetsTheMainVolume() {
-        Rig r;
+        PanelRig r;
         KnobPicture* knob = test::Child<KnobPicture>(*r.panel, "VolumeKnob");
         // 128: straight up, from (26, 14) to (26, 5), its white shadow one pixel right and down
         QCOMPARE(r.panel->KnobPointer().inner, (KnobPoint{26, 14}));
@@ -489,7 +493,7 @@ private Q_SLOTS:
     }
 
     void startStopAndThePreparedStart() {
-        Rig r;
+        PanelRig r;
         QTemporaryDir dir;
         // Ctrl-press: prepared, not playing, menus off, busy cursor until the release
         r.press(366 + 20, 297 + 10, Qt::LeftButton, Qt::ControlModifier);
@@ -530,7 +534,7 @@ private Q_SLOTS:
     }
 
     void spaceBarTogglesOncePerPress() {
-        Rig r;
+        PanelRig r;
         r.playback.CloseDevice();
         r.key(QEvent::KeyPress, Qt::Key_Space);
         QVERIFY(r.m->Playing);
@@ -562,7 +566,7 @@ private Q_SLOTS:
 
     // The running light, tick by tick, ends on the LEDs of the edit position.
     void lightShowSequence() {
-        Rig r;
+        PanelRig r;
         r.cell(3, 2).velocity = 60;
         r.cell(9, 2).velocity = 60;
         r.panel->StartLightShow();
@@ -583,7 +587,7 @@ private Q_SLOTS:
 
     // On the real timer; an edit made while it runs keeps the song marked changed.
     void lightShowKeepsAnEditMadeWhileItRuns() {
-        Rig r;
+        PanelRig r;
         r.panel->StartLightShow();
         QTRY_VERIFY_WITH_TIMEOUT(r.panel->LightShowTickCount >= 5, 5000);
         r.click(StepLeft(12) + 5, 240);
@@ -596,7 +600,7 @@ private Q_SLOTS:
     // With the real dialogs: the value labels and the instrument labels open them, and what
     // they store shows on the panel.
     void valueLabelsAndInstrumentLabelsOpenTheirDialogs() {
-        Rig r;
+        PanelRig r;
         ValueDialog valueForm(r.ctx);
         InstrumentDialog patchSelect(r.ctx);
         GroovePanel* panel = r.panel.get();
@@ -661,7 +665,7 @@ private Q_SLOTS:
     // change, never a note LED; a step heard in another measure is marked otherwise; with
     // nothing heard the panel is pixel for pixel what it was.
     void runningLightMarksTheHeardStepOnly() {
-        Rig r;
+        PanelRig r;
         for (int slot : {1, 3, 7, 8}) r.cell(slot).velocity = 90;
         r.panel->RefreshFromSong();
         PlayLights& lights = r.panel->Lights();
@@ -711,7 +715,7 @@ private Q_SLOTS:
     // A pattern chosen while another is heard blinks on its key beside the lit key of the one
     // heard, until it is heard itself; a click on the keypad still chooses by position.
     void queuedPatternBlinksUntilItIsHeard() {
-        Rig r;
+        PanelRig r;
         PlayLights& lights = r.panel->Lights();
         r.m->editor.CurrentPattern = 2;
         for (bool blink : {true, false, true}) {
@@ -737,7 +741,7 @@ private Q_SLOTS:
     // With the follow switch on, the edit measure moves to the measure heard in the edited
     // pattern; off, or with another pattern heard, it stays where the user put it.
     void followSwitchMovesTheEditMeasure() {
-        Rig r;
+        PanelRig r;
         PlayLights& lights = r.panel->Lights();
         r.m->song.measureCount[0] = 4;
         r.cell(5, 3).velocity = 70;
@@ -763,7 +767,7 @@ private Q_SLOTS:
 
     // Real playback on SDL's dummy device: the light comes on and moves, and goes at the stop.
     void lightRunsWhilePlayingAndGoesAtTheStop() {
-        Rig r;
+        PanelRig r;
         QList<int> steps;
         r.panel->Lights().onStepShown = [&steps](const PlayPosition& p) { steps << p.step; };
         r.panel->StartPlaying();
@@ -778,7 +782,7 @@ private Q_SLOTS:
     }
 
     void screenshotIsDrawnAtTheScale() {
-        Rig r;
+        PanelRig r;
         r.cell(1).velocity = 100;
         QTemporaryDir dir;
         for (qreal scale : {1.0, 2.0}) {

@@ -44,11 +44,11 @@ std::vector<FocusSpot*> Spots(GroovePanel& panel) {
     return spots;
 }
 
-struct Rig : test::TestApp {
+struct KeysRig : test::TestApp {
     EventPump pump{events};
     std::unique_ptr<GroovePanel> panel;
 
-    Rig() {
+    KeysRig() {
         ResetTransport(*m);
         SetTempo(PlayerOf(*m), m->song.tempo, m->song.shuffle);
         panel = std::make_unique<GroovePanel>(ctx);
@@ -56,7 +56,7 @@ struct Rig : test::TestApp {
         panel->activateWindow();
         (void)QTest::qWaitForWindowActive(panel.get());
     }
-    ~Rig() {
+    ~KeysRig() {
         if (m->Playing) playback.StopPlaying();
         panel.reset();
     }
@@ -80,7 +80,7 @@ struct Rig : test::TestApp {
     }
 };
 
-QAccessibleInterface* Describe(QWidget* w) {
+QAccessibleInterface* AccessibleOf(QWidget* w) {
     return QAccessible::queryAccessibleInterface(w);
 }
 
@@ -97,10 +97,10 @@ private Q_SLOTS:
     // Every control has a role and a name of its own, lies over its picture without taking
     // the mouse, and a click on it shows in its state.
     void everyControlIsDescribedAndFollowsClicks() {
-        Rig r;
+        KeysRig r;
         QSet<QString> names;
         for (FocusSpot* s : Spots(*r.panel)) {
-            QAccessibleInterface* a = Describe(s);
+            QAccessibleInterface* a = AccessibleOf(s);
             QVERIFY(a);
             const QString name = a->text(QAccessible::Name);
             QVERIFY2(!name.isEmpty(), qPrintable(s->objectName()));
@@ -114,7 +114,7 @@ private Q_SLOTS:
                  8 * 5 + 16 + 8 + 4 + 2 + 2 + 1 + 2 + 1 + 1 + 1);  // tap, follow, song
 
         for (FocusSpot* s : Spots(*r.panel)) {
-            QAccessibleInterface* a = Describe(s);
+            QAccessibleInterface* a = AccessibleOf(s);
             if (!a->state().checkable) continue;
             const bool before = a->state().checked;
             g_events.clear();
@@ -128,12 +128,12 @@ private Q_SLOTS:
             }
         }
         // values: the tempo in BPM, with its number in range
-        QAccessibleInterface* tempo = Describe(r.spot(QStringLiteral("TempoKey")));
+        QAccessibleInterface* tempo = AccessibleOf(r.spot(QStringLiteral("TempoKey")));
         QCOMPARE(tempo->text(QAccessible::Value), QStringLiteral("%1 BPM").arg(r.m->song.tempo));
         QVERIFY(tempo->valueInterface());
         QCOMPARE(tempo->valueInterface()->currentValue().toInt(), int(r.m->song.tempo));
         QCOMPARE(tempo->role(), QAccessible::Slider);
-        QCOMPARE(Describe(r.spot(QStringLiteral("VolumeKnobKey")))->role(), QAccessible::Dial);
+        QCOMPARE(AccessibleOf(r.spot(QStringLiteral("VolumeKnobKey")))->role(), QAccessible::Dial);
         // the others in the units the panel shows: shuffle 0..100 %, the rest in per cent
         r.m->song.shuffle = 113;  // the panel shows 26
         r.m->song.settings(r.m->editor.CurrentPattern).distortionGain = 16;
@@ -141,7 +141,7 @@ private Q_SLOTS:
         for (auto [key, text, lo, hi, value] : {std::tuple{"ShuffleKey", "26 %", 0, 100, 26},
                                                 {"DistortionKey", "25 %", 0, 100, 25},
                                                 {"VolumeKnobKey", "100 %", 0, 199, 100}}) {
-            QAccessibleInterface* a = Describe(r.spot(QString::fromLatin1(key)));
+            QAccessibleInterface* a = AccessibleOf(r.spot(QString::fromLatin1(key)));
             QCOMPARE(a->text(QAccessible::Value), QString::fromLatin1(text));
             QCOMPARE(a->valueInterface()->minimumValue().toInt(), lo);
             QCOMPARE(a->valueInterface()->maximumValue().toInt(), hi);
@@ -152,7 +152,7 @@ private Q_SLOTS:
     // Tab moves between groups (entering at the selected channel), arrows within one, the
     // focus is told, and the ring is drawn sharp at 1x and 2x.
     void tabGroupsArrowsAndTheRing() {
-        Rig r;
+        KeysRig r;
         QVERIFY(r.panel->isActiveWindow());
         // the window's activation focuses the first group
         QCOMPARE(r.focused(), QStringLiteral("ChannelKey1"));
@@ -203,7 +203,7 @@ private Q_SLOTS:
     void beatByKeysEqualsBeatByClicks() {
         Song clicked;
         {
-            Rig r;
+            KeysRig r;
             GroovePanel& p = *r.panel;
             r.clickMiddleOf(test::Part<SkinPicture>(p, "ChannelButton", 1));
             for (int b : {1, 5, 9, 13}) r.clickMiddleOf(test::Part<SkinPicture>(p, "StepLit", b));
@@ -225,7 +225,7 @@ private Q_SLOTS:
         }
         Song typed;
         {
-            Rig r;
+            KeysRig r;
             QCOMPARE(r.focused(), QStringLiteral("ChannelKey1"));
             r.key(Qt::Key_Return);  // channel 1
             r.keys(Qt::Key_Tab, 5);
@@ -265,7 +265,7 @@ private Q_SLOTS:
     // On a slider: arrows by one position, Page Up/Down by ten, Home/End to the ends, with the
     // values a drag gives at those positions.
     void slidersAndKnobByKeys() {
-        Rig r;
+        KeysRig r;
         FocusSpot* tempo = r.spot(QStringLiteral("TempoKey"));
         tempo->setFocus();
         r.key(Qt::Key_Home);

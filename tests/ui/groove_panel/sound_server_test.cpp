@@ -22,12 +22,12 @@ namespace {
 
 constexpr QPoint kStart(layout::kStartButtonLeft + 20, layout::kStartButtonTop + 10);
 
-struct Rig : test::TestApp {
+struct ServerRig : test::TestApp {
     test::PrivatePulse server;  // before the panel: the panel's device must close first
     EventPump pump{events};
     std::unique_ptr<GroovePanel> panel;
 
-    Rig() {
+    ServerRig() {
         ResetTransport(*m);
         SetTempo(PlayerOf(*m), m->song.tempo, m->song.shuffle);
         std::vector<std::int16_t> sound(4000, 6000);
@@ -35,7 +35,7 @@ struct Rig : test::TestApp {
         m->song.settings(1).instrument[0] = 1;
         for (int slot = 1; slot <= 16; ++slot) test::SetNote(*m, 1, 1, 1, slot, 100);
     }
-    ~Rig() {
+    ~ServerRig() {
         if (m->Playing) playback.StopPlaying();
         panel.reset();
     }
@@ -60,7 +60,7 @@ class SoundServerTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void aKilledServerStopsPlaybackWithAWordAndStartPlaysOnceItIsBack() {
-        Rig r;
+        ServerRig r;
         QVERIFY(r.server.Start());
         r.panel = std::make_unique<GroovePanel>(r.ctx);
         r.panel->show();
@@ -82,7 +82,7 @@ private Q_SLOTS:
     }
 
     void aConfiguredDeviceThatIsGonePlaysThroughTheDefaultWithANote() {
-        Rig r;
+        ServerRig r;
         QVERIFY(r.server.Start());
         r.playback.DeviceNum = 7;  // the server has one device
         r.panel = std::make_unique<GroovePanel>(r.ctx);
