@@ -9,6 +9,10 @@
 #include "plugin/window/plugin_window.h"
 #include "ui/groove_panel/groove_panel.h"
 
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig\n";
+}
+
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     qtam::plugin::Instrument instrument(48000);
