@@ -1,10 +1,15 @@
 #include "plugin/window/plugin_window.h"
 
+#include <xcb/xcb.h>
+
 #include <QAction>
 #include <QApplication>
 #include <QEvent>
+#include <QGuiApplication>
 #include <QTimer>
 #include <QWindow>
+#include <algorithm>
+#include <cstdlib>
 
 #include "core/machine.h"
 #include "engine/audio/event_queue.h"
@@ -44,6 +49,20 @@ constexpr int kOwnerRoundMs = 10;
 // The Qt application this library created, if any: kept for the process's life, as Qt is not
 // made to start twice in one process.
 bool ownApplication = false;
+
+// Whether the X server holds any key down now; true where no X server answers (a key's
+// release event alone tells then).
+bool AnyKeyDownOnServer() {
+    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    xcb_connection_t* c = x11 ? x11->connection() : nullptr;
+    if (c == nullptr) return true;
+    xcb_query_keymap_reply_t* keymap = xcb_query_keymap_reply(c, xcb_query_keymap(c), nullptr);
+    if (keymap == nullptr) return true;
+    const bool down = std::any_of(std::begin(keymap->keys), std::end(keymap->keys),
+                                  [](auto b) { return b != 0; });
+    std::free(keymap);
+    return down;
+}
 
 template <typename Then>
 void AddKey(QWidget& window, const QString& name, QKeySequence key, Then then) {
@@ -108,6 +127,7 @@ struct PluginWindow::Parts {
     std::unique_ptr<ArrangementWindow> arrangement;
     QTimer rounds;
     CloseWatch closeWatch;
+    std::function<bool()> anyKeyDown = AnyKeyDownOnServer;
 };
 
 bool PluginWindow::EnsureApplication() {
@@ -137,6 +157,10 @@ PluginWindow::PluginWindow(Instrument& instrument, std::uintptr_t parent)
     QObject::connect(&p.rounds, &QTimer::timeout, [this] {
         instrument_.Idle();
         parts_->panel->ShowSampleRate(instrument_.SampleRate());  // a host may activate anew
+        // A host may hand its embedded window a key's press and never its release: the space
+        // bar, held back until it is let go, is let go too once the keyboard holds no key.
+        if (!parts_->playback.KeyReleased && !parts_->anyKeyDown())
+            parts_->playback.KeyReleased = true;
     });
     p.rounds.start(kOwnerRoundMs);
     // The space bar of every window turns the instrument's Play, never the desktop's driver.
@@ -211,6 +235,10 @@ void PluginWindow::OnUserClose(std::function<void()> closed) {
 
 std::uintptr_t PluginWindow::WindowId() const {
     return static_cast<std::uintptr_t>(parts_->panel->winId());
+}
+
+void PluginWindow::AskKeysWith(std::function<bool()> anyKeyDown) {
+    parts_->anyKeyDown = std::move(anyKeyDown);
 }
 
 GroovePanel& PluginWindow::panel() {

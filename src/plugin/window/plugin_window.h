@@ -45,6 +45,8 @@ public:
     void OnUserClose(std::function<void()> closed);
     // The X11 window id of the panel, for the host that embeds it.
     std::uintptr_t WindowId() const;
+    // Where the window asks whether any key is held down (the X server, unless told).
+    void AskKeysWith(std::function<bool()> anyKeyDown);
 
     GroovePanel& panel();
     PatternGrid& grid();
