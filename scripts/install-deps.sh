@@ -7,14 +7,15 @@ set -euo pipefail
 
 # Building and running (qt6-wayland lets the program run natively on a Wayland desktop;
 # qt6-svg-dev draws the scalable icon at build time; dpf-source and lv2-dev build the plugins;
-# dpkg-dev and file serve `make package`; lld links faster than the default linker).
+# libxcb1-dev lets the plugin's window ask the X server for the keyboard's state; dpkg-dev and
+# file serve `make package`; lld links faster than the default linker).
 packages=(
   cmake g++ make pkg-config ccache lld
   libsdl2-dev libjack-jackd2-dev libpulse-dev
   qt6-base-dev qt6-svg-dev qt6-wayland
   libsndfile1-dev libsoxr-dev
   libpugixml-dev libarchive-dev liblo-dev
-  dpf-source lv2-dev
+  dpf-source lv2-dev libxcb1-dev
   dpkg-dev file
 )
 

@@ -1,10 +1,11 @@
 // The plugin's window in a small host with no Qt application of its own, offscreen: the window
-// makes one and runs on the host's idle calls. A click on the panel's first step reaches the
-// plugin's song (its saved state) and the panel's undo takes it back; the panel prints the
-// host's rate; the grid's space bar and the arrangement's "Play from here" turn the plugin's
-// own clock (its MIDI out tells); with the window gone, the plugin still sounds. The external
-// UI and, with --clap, the CLAP plugin's floating window tell their host when the user closes
-// them, and stay safe to hide, show and destroy after.
+// makes one and runs on the host's idle calls. Showing and activating the panel leaves the
+// plugin's song (its saved state) as it was; a click on the panel's first step reaches it and
+// the panel's undo takes it back; the panel prints the host's rate; the grid's space bar and
+// the arrangement's "Play from here" turn the plugin's own clock (its MIDI out tells); with the
+// window gone, the plugin still sounds. The external UI and, with --clap, the CLAP plugin's
+// floating window tell their host when the user closes them, and stay safe to hide, show and
+// destroy after.
 //
 //   lv2_ui_host BUNDLE_FOLDER
 //   lv2_ui_host --clap PLUGIN_FILE
@@ -48,6 +49,21 @@ LV2_URID Map(LV2_URID_Map_Handle, const char* uri) {
         if (uris[i] == uri) return static_cast<LV2_URID>(i + 1);
     uris.emplace_back(uri);
     return static_cast<LV2_URID>(uris.size());
+}
+
+// The plugin given back a session's state: this song and no userbank.
+void Restore(const LV2_Descriptor* d, LV2_Handle h, const std::vector<std::uint8_t>& song) {
+    auto retrieve = [](LV2_State_Handle from, std::uint32_t key, std::size_t* size,
+                       std::uint32_t* type, std::uint32_t* flags) -> const void* {
+        const auto* bytes = static_cast<const std::vector<std::uint8_t>*>(from);
+        if (key != Map(nullptr, "https://qtam.example.org/plugins/qtam#song")) return nullptr;
+        *size = bytes->size();
+        *type = 0;
+        *flags = LV2_STATE_IS_POD;
+        return bytes->data();
+    };
+    static_cast<const LV2_State_Interface*>(d->extension_data(LV2_STATE__interface))
+        ->restore(h, retrieve, const_cast<std::vector<std::uint8_t>*>(&song), 0, nullptr);
 }
 
 // The song chunk of the plugin's saved state.
@@ -188,6 +204,8 @@ int main(int argc, char** argv) {
         return sum;
     };
 
+    const std::vector<std::uint8_t> fresh = Song(d, h);
+    Restore(d, h, fresh);
     const LV2_Feature access{LV2_INSTANCE_ACCESS_URI, h};
     const LV2_Feature* uiFeatures[] = {&mapFeature, &access, nullptr};
     LV2UI_Widget widget = nullptr;
@@ -202,6 +220,10 @@ int main(int argc, char** argv) {
     if (panel == nullptr) return Fail("the panel does not show");
     if (!panel->findChild<QWidget*>("Background")->accessibleDescription().endsWith("48 kHz"))
         return Fail("the panel does not print the host's rate");
+    // Showing and activating the panel changes nothing in the plugin's song.
+    panel->activateWindow();
+    for (int i = 0; i < 5; ++i) idle->idle(w);
+    if (!panel->isActiveWindow()) return Fail("the panel could not be activated");
 
     const std::vector<std::uint8_t> before = Song(d, h);
     const QWidget* step = panel->findChild<QWidget*>("StepLit1");
@@ -212,6 +234,7 @@ int main(int argc, char** argv) {
     const std::vector<std::uint8_t> undone = Song(d, h);
     if (edited == before) return Fail("the click did not reach the song");
     if (undone != before) return Fail("undo did not take the click back");
+    if (undone != fresh) return Fail("showing and activating the panel changed the song");
 
     // The grid's space bar stops and starts the plugin's own clock; "Play from here" starts it
     // at an arrangement entry.

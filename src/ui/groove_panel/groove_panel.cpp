@@ -663,7 +663,7 @@ void GroovePanel::changeEvent(QEvent* event) {
     if (event->type() != QEvent::ActivationChange) return;
     if (isActiveWindow()) {
         const bool hadUserbank = ctx_.m.activation.UserbankLoaded;
-        LoadActiveUserbankIfNone(ctx_.m);
+        if (!SoundIsHosts) LoadActiveUserbankIfNone(ctx_.m);
         ShowCaption();
         Q_EMIT activated();
         OpenDeviceShortly();
