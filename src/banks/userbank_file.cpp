@@ -15,8 +15,27 @@ namespace qtam {
 
 namespace {
 
+// The fields of a bank record, little-endian, over a reader's take(n).
+template <typename Reader>
+class FieldReads {
+public:
+    std::uint8_t u8() { return *self().take(1); }
+    std::int32_t i32() {
+        const std::uint8_t* p = self().take(4);
+        return static_cast<std::int32_t>(
+            static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+            (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24));
+    }
+    std::string text(std::size_t n) {
+        return std::string(reinterpret_cast<const char*>(self().take(n)), n);
+    }
+
+private:
+    Reader& self() { return static_cast<Reader&>(*this); }
+};
+
 // Reads little-endian fields and refuses to step past the end.
-class ByteReader {
+class ByteReader : public FieldReads<ByteReader> {
 public:
     explicit ByteReader(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
 
@@ -25,16 +44,6 @@ public:
         const std::uint8_t* p = bytes_.data() + pos_;
         pos_ += n;
         return p;
-    }
-    std::uint8_t u8() { return *take(1); }
-    std::int32_t i32() {
-        const std::uint8_t* p = take(4);
-        return static_cast<std::int32_t>(
-            static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-            (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24));
-    }
-    std::string text(std::size_t n) {
-        return std::string(reinterpret_cast<const char*>(take(n)), n);
     }
 
     // A sound's samples: where they lie among the bytes.
@@ -49,7 +58,7 @@ private:
 // lies), so that a bank's layout is checked without reading its sounds. Fields are at most a
 // description long. A read that fails ends the file there: error() keeps the errno value, or
 // kFileShrank.
-class FileRecordReader {
+class FileRecordReader : public FieldReads<FileRecordReader> {
 public:
     FileRecordReader(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
 
@@ -67,16 +76,6 @@ public:
         }
         pos_ += n;
         return field_.data();
-    }
-    std::uint8_t u8() { return *take(1); }
-    std::int32_t i32() {
-        const std::uint8_t* p = take(4);
-        return static_cast<std::int32_t>(
-            static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-            (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24));
-    }
-    std::string text(std::size_t n) {
-        return std::string(reinterpret_cast<const char*>(take(n)), n);
     }
     // Not read: its place is noted in the slot (fileOffset) instead.
     const std::uint8_t* sound(std::size_t n) {

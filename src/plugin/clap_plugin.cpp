@@ -561,9 +561,14 @@ const void* Extension(const clap_plugin_t*, const char* id) {
 // program change, a state), for the host to read.
 void OnMainThread(const clap_plugin_t* plugin) {
     ClapInstrument& p = *Self(plugin);
-    if (const auto* params =
-            static_cast<const clap_host_params_t*>(p.host->get_extension(p.host, CLAP_EXT_PARAMS)))
+    // Values a process call has not told yet are read by the host now, and not told again.
+    const auto* params =
+        static_cast<const clap_host_params_t*>(p.host->get_extension(p.host, CLAP_EXT_PARAMS));
+    if (params != nullptr && HostBehind(p)) {
         params->rescan(p.host, CLAP_PARAM_RESCAN_VALUES);
+        for (int i = 0; i < kParamCount; ++i)
+            p.told[i].store(p.instrument->Param(i), std::memory_order_relaxed);
+    }
     if (!p.userClosed) return;
     p.userClosed = false;
     // Hidden, not destroyed: the host may show it again.

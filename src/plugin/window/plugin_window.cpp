@@ -27,7 +27,10 @@
 
 namespace qtam::plugin {
 
-// The panel's close box, while it is a window of its own: the panel is hidden, never deleted.
+// A close of the panel hides it, never deletes it, and is accepted, so that a Qt host's quit,
+// which closes every window and gives up when one stays, goes on; embedded, Qt closes no window
+// that has a parent, so the quit hides it (HideForQuit). A floating panel's close also hides
+// the other windows and tells the host (`closed`).
 class CloseWatch : public QObject {
 public:
     using QObject::QObject;
@@ -36,7 +39,6 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (event->type() != QEvent::Close) return QObject::eventFilter(watched, event);
-        // Accepted, so that a Qt host's quit, which closes every window, is not given up.
         if (closed) closed();
         return true;
     }
@@ -74,21 +76,13 @@ void AddKey(QWidget& window, const QString& name, QKeySequence key, Then then) {
     window.addAction(action);
 }
 
-// A Qt host's quit asks each top-level window to close, and gives the quit up when one stays.
-// The panel stays: it refuses closes (the program's panel is only ever hidden), and embedded,
-// Qt closes no window that has a parent. So it hides at a close, and at the host's quit (shown
-// again should the host stay on). A floating panel's close is the close watch's: it tells the
-// host, and this filter, seeing the application's events first, must let it through.
+// At a Qt host's quit the panel hides, shown again should the host stay on.
 class HideForQuit : public QObject {
 public:
-    HideForQuit(QWidget& panel, bool hideAtClose)
-        : QObject(&panel), panel_(panel), hideAtClose_(hideAtClose) {
-        panel.installEventFilter(this);
+    explicit HideForQuit(QWidget& panel) : QObject(&panel), panel_(panel) {
         qApp->installEventFilter(this);
     }
     bool eventFilter(QObject* to, QEvent* event) override {
-        if (event->type() == QEvent::Close && to == &panel_ && hideAtClose_)
-            return true;  // closes: hides
         if (event->type() == QEvent::Quit && to == qApp && panel_.isVisible()) {
             panel_.hide();
             QTimer::singleShot(0, &panel_, [panel = &panel_] { panel->show(); });
@@ -98,7 +92,6 @@ public:
 
 private:
     QWidget& panel_;
-    bool hideAtClose_;
 };
 
 }  // namespace
@@ -169,7 +162,7 @@ PluginWindow::PluginWindow(Instrument& instrument, std::uintptr_t parent)
     p.panel = std::make_unique<GroovePanel>(p.ctx);
     p.panel->SoundIsHosts = true;
     p.panel->ShowSampleRate(instrument_.SampleRate());
-    new HideForQuit(*p.panel, !floating_);
+    new HideForQuit(*p.panel);
     p.grid = std::make_unique<PatternGrid>(p.ctx, p.panel.get());
     QObject::connect(p.panel.get(), &GroovePanel::heardChanged, p.grid.get(),
                      &PatternGrid::ShowHeard);
@@ -192,10 +185,8 @@ PluginWindow::PluginWindow(Instrument& instrument, std::uintptr_t parent)
            [this] { parts_->ctx.edits.Redo(); });
     p.panel->setFixedSize(GroovePanel::kWidth, GroovePanel::kHeight);
 
-    if (floating_) {
-        p.panel->installEventFilter(&p.closeWatch);
-        p.closeWatch.closed = [this] { Hide(); };
-    }
+    p.panel->installEventFilter(&p.closeWatch);
+    if (floating_) p.closeWatch.closed = [this] { Hide(); };
     if (parent != 0) {
         p.host.reset(QWindow::fromWinId(static_cast<WId>(parent)));
         p.panel->winId();  // the panel's own window, to be laid in the host's
