@@ -362,13 +362,9 @@ bool StateLoad(const clap_plugin_t* plugin, const clap_istream_t* stream) {
     if (bytes.size() < at || std::memcmp(bytes.data(), kStateMagic, at) != 0 ||
         !ReadBlock(bytes, at, song) || !ReadBlock(bytes, at, bank) || !ReadBlock(bytes, at, params))
         return false;
-    Instrument& instrument = *Self(plugin)->instrument;
-    for (int i = 0; i < kParamCount && (i + 1) * sizeof(float) <= params.size(); ++i) {
-        float v = 0;
-        std::memcpy(&v, params.data() + i * sizeof v, sizeof v);
-        instrument.SetParam(i, v);
-    }
-    return instrument.Restore(song, bank);
+    std::vector<float> values(std::min<std::size_t>(params.size() / sizeof(float), kParamCount));
+    std::memcpy(values.data(), params.data(), values.size() * sizeof(float));
+    return Self(plugin)->instrument->Restore(song, bank, values);
 }
 
 const clap_plugin_state_t kStateExt = {StateSave, StateLoad};

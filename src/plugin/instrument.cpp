@@ -128,8 +128,10 @@ std::vector<std::uint8_t> Instrument::UserbankBytes() {
     return BankFileBytes(m_->banks.userbank);
 }
 
-bool Instrument::Restore(std::span<const std::uint8_t> song,
-                         std::span<const std::uint8_t> userbank) {
+bool Instrument::Restore(std::span<const std::uint8_t> song, std::span<const std::uint8_t> userbank,
+                         std::span<const float> params) {
+    // Under the lock from here: a round between the state's values and its song would apply
+    // them to the song before, and then take the new song's values over them.
     std::lock_guard<std::mutex> g(lock_);
     std::optional<BankImage> bank;
     if (!userbank.empty()) {
@@ -137,6 +139,8 @@ bool Instrument::Restore(std::span<const std::uint8_t> song,
         if (!bank) return false;
     }
     if (!LoadSongBytes(*m_, song)) return false;
+    for (std::size_t i = 0; i < params.size() && i < kParamCount; ++i)
+        SetParam(static_cast<int>(i), params[i]);
     if (bank) {
         InstallBank(m_->banks.userbank, *bank);
         m_->activation.UserbankLoaded = true;

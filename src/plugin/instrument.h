@@ -81,9 +81,11 @@ public:
     // the song plays (its file's bytes; none when it plays the kit only).
     std::vector<std::uint8_t> SongBytes();
     std::vector<std::uint8_t> UserbankBytes();
-    // Takes a saved state; false, and everything as it was, when the song is no song file or
-    // the userbank none.
-    bool Restore(std::span<const std::uint8_t> song, std::span<const std::uint8_t> userbank);
+    // Takes a saved state, with the parameter values it holds (the first `params.size()`, for a
+    // format that keeps them in its state); false, and everything as it was, when the song is
+    // no song file or the userbank none.
+    bool Restore(std::span<const std::uint8_t> song, std::span<const std::uint8_t> userbank,
+                 std::span<const float> params = {});
 
     // Runs one round of the owner's work now (the thread does it every few milliseconds): for
     // a host that wants to see its effect at once (tests, a state saved right after a change).

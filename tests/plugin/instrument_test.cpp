@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <random>
+#include <vector>
 
 #include "core/machine.h"
 #include "song/panel_edits.h"
@@ -56,6 +57,22 @@ TEST(InstrumentParams, FollowTheSongThroughAnyEdits) {
     in.Idle();
     EXPECT_EQ(in.Param(kChannelVolume), volume);
     EXPECT_EQ(in.machine().song.settings(in.machine().editor.CurrentPattern).volume[0], volume);
+
+    // A state's parameters are in force on its song, whatever rounds run meanwhile.
+    const std::vector<std::uint8_t> song = in.SongBytes();
+    for (int take = 0; take < 50; ++take) {
+        std::vector<float> values(kParamCount);
+        for (int i = 0; i < kParamCount; ++i) values[i] = in.Param(i);
+        values[kPattern] = static_cast<float>(take % kPatterns + 1);
+        values[kChannelMute] = values[kChannelMute] >= 0.5f ? 0.0f : 1.0f;
+        ASSERT_TRUE(in.Restore(song, {}, values));
+        in.Idle();
+        const Machine& m = in.machine();
+        ASSERT_EQ(m.editor.CurrentPattern, take % kPatterns + 1);
+        ASSERT_EQ(in.Param(kChannelMute), values[kChannelMute]) << "take " << take;
+        ASSERT_EQ(m.song.settings(m.editor.CurrentPattern).mute[0] != 0, values[kChannelMute] == 1)
+            << "take " << take;
+    }
 }
 
 }  // namespace
