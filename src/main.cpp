@@ -131,12 +131,9 @@ int main(int argc, char** argv) {
     QApplication::setApplicationVersion(QStringLiteral(QTAM_VERSION));
     QApplication::setApplicationDisplayName(qtam::kApplicationTitle);
     // The desktop matches the windows to qtam.desktop (on Wayland through this app id) and
-    // shows its icon; run from a build folder, with no icon installed, the program draws it.
+    // shows its icon.
     QGuiApplication::setDesktopFileName("qtam");
-    // The drawn icon only when none is installed: drawing it at every size takes a while.
-    QIcon icon = QIcon::fromTheme("qtam");
-    if (icon.isNull() || icon.availableSizes().isEmpty()) icon = qtam::skin::ProgramIcon();
-    QApplication::setWindowIcon(icon);
+    QApplication::setWindowIcon(qtam::skin::WindowIcon(QCoreApplication::applicationDirPath()));
 
     const QStringList songs = parser.positionalArguments();
     qtam::QtamApp program(SongOfCommandLine(songs));

@@ -1,5 +1,6 @@
 #include "ui/groove_panel/skin.h"
 
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QImage>
 #include <QLinearGradient>
@@ -780,9 +781,18 @@ QImage IconImage(int size) {
 
 QIcon ProgramIcon() {
     QIcon icon;
-    for (int size : {16, 24, 32, 48, 64, 128, 256})
-        icon.addPixmap(QPixmap::fromImage(IconImage(size)));
+    for (int size : kWindowIconSizes) icon.addPixmap(QPixmap::fromImage(IconImage(size)));
     return icon;
+}
+
+QIcon WindowIcon(const QString& programFolder) {
+    const QString folder = programFolder + "/../share/icons/hicolor/";
+    QIcon icon;
+    for (int size : kWindowIconSizes) {
+        const QString file = folder + QString("%1x%1/apps/qtam.png").arg(size);
+        if (QFileInfo::exists(file)) icon.addFile(file, QSize(size, size));
+    }
+    return icon.isNull() ? ProgramIcon() : icon;
 }
 
 void PaintFocusRing(QPainter& p, QSize size, int band) {

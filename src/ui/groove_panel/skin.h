@@ -89,7 +89,15 @@ void PaintIcon(QPainter& p);
 // The icon as an image of size x size pixels, transparent around the face.
 QImage IconImage(int size);
 
-// The icon at the sizes windows use, for a program whose desktop has no installed icon.
+// The sizes of the icon a window carries, for its desktop's task bar and window switcher. No
+// larger: every window sends every size to the X server as it is made, which slows the start.
+inline constexpr int kWindowIconSizes[] = {16, 24, 32, 48, 64, 128};
+// The icon at the sizes windows use, drawn.
 QIcon ProgramIcon();
+// The icon for the program's windows: from the files installed with the program in
+// `programFolder` (its prefix's share/icons/hicolor, where the build folder has them too), read
+// when a window needs them; drawn (ProgramIcon) when there are none. Looked up by path, not in
+// the icon theme: a theme lookup reads every folder of the theme.
+QIcon WindowIcon(const QString& programFolder);
 
 }  // namespace qtam::skin

@@ -4,6 +4,8 @@
 
 #include "ui/groove_panel/groove_panel.h"
 
+#include <QDir>
+#include <QIcon>
 #include <QImage>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -801,6 +803,30 @@ private Q_SLOTS:
             QCOMPARE(at(565 + 26, 302 + 10), QColor(Qt::black));
         }
         QVERIFY(!WritePanelScreenshot(*r.panel, dir.filePath("no/such/folder/x.png"), 1));
+    }
+
+    // The windows' icon: the installed files at the window sizes (never a larger one), else
+    // drawn at every window size.
+    void windowIconFromItsFilesOrDrawn() {
+        QTemporaryDir prefix;
+        QVERIFY(QDir().mkpath(prefix.filePath("bin")));
+        QList<QSize> installed;
+        for (int size : {16, 32, 48, 256}) {
+            const QString folder =
+                prefix.filePath(QStringLiteral("share/icons/hicolor/%1x%1/apps").arg(size));
+            QVERIFY(QDir().mkpath(folder));
+            QImage image(size, size, QImage::Format_ARGB32);
+            image.fill(QColor(size, 0, 0));
+            QVERIFY(image.save(folder + "/qtam.png"));
+            if (size <= 128) installed << QSize(size, size);
+        }
+        const QIcon icon = skin::WindowIcon(prefix.filePath("bin"));
+        QCOMPARE(icon.availableSizes(), installed);
+        QCOMPARE(icon.pixmap(QSize(32, 32)).toImage().pixelColor(5, 5), QColor(32, 0, 0));
+
+        QList<QSize> drawn;
+        for (int size : skin::kWindowIconSizes) drawn << QSize(size, size);
+        QCOMPARE(skin::WindowIcon(prefix.filePath("elsewhere/bin")).availableSizes(), drawn);
     }
 };
 
