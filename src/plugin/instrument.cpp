@@ -186,10 +186,14 @@ void Instrument::Idle() {
     Round();
 }
 
-bool Instrument::TogglePlay() {
+bool Instrument::SetPlay(bool on) {
     if (hostRolls_.load(std::memory_order_relaxed)) return false;
-    SetParam(kPlay, Param(kPlay) >= 0.5f ? 0.0f : 1.0f);
+    SetParam(kPlay, on ? 1.0f : 0.0f);
     return true;
+}
+
+bool Instrument::Playing() const {
+    return hostRolls_.load(std::memory_order_relaxed) || Param(kPlay) >= 0.5f;
 }
 
 void Instrument::PlayFromEntry(int entry) {

@@ -98,9 +98,11 @@ public:
     // After the window changed the Song or the banks (under Lock): heard from the next block.
     void Publish();
 
-    // The window's space bar: Play on or off, unless the host's transport rolls (it rules
-    // then, and nothing changes); whether it changed.
-    bool TogglePlay();
+    // The window's Start, Stop and space bar: the own clock's Play on or off, unless the host's
+    // transport rolls (it rules then, and nothing changes); whether it changed.
+    bool SetPlay(bool on);
+    // Whether the instrument plays: the host's transport rolls, or Play is on.
+    bool Playing() const;
     // The arrangement from entry 1..count, in song mode: with nothing playing, the plugin's own
     // clock starts at the entry; playing, the entry follows the measure playing.
     void PlayFromEntry(int entry);

@@ -84,11 +84,21 @@ void Transport::Tell() {
 }
 
 void Transport::Start() {
+    if (otherClock_.play) {
+        otherClock_.play(true);
+        Tell();
+        return;
+    }
     playback_.OpenDevice();
     playback_.StartPlaying();
 }
 
 bool Transport::Stop() {
+    if (otherClock_.play) {
+        otherClock_.play(false);
+        Tell();
+        return true;
+    }
     const bool stopped = playback_.StopPlaying();
     // The next start in song mode begins at entry 1 again.
     if (m_.editor.StartEntry != 1 && !m_.Playing) {
@@ -99,20 +109,31 @@ bool Transport::Stop() {
 }
 
 void Transport::PressStart(bool leftButtonOnly, bool ctrlHeld) {
+    if (otherClock_.play) {
+        Start();  // no prepared start: the other clock starts at once
+        return;
+    }
     if (!(leftButtonOnly && ctrlHeld)) playback_.OpenDevice();
     playback_.PressStart(leftButtonOnly, ctrlHeld);
 }
 
 void Transport::ReleaseStart() {
-    playback_.ReleaseStart();
+    if (!otherClock_.play) playback_.ReleaseStart();
+}
+
+bool Transport::StopShown() const {
+    return otherClock_.playing ? otherClock_.playing() : playback_.StopButtonVisible();
 }
 
 void Transport::SpaceDown(bool isSpace, bool openDeviceFirst) {
-    if (playElsewhere_) {
+    if (otherClock_.play) {
         // The driver's guard still holds: a held key toggles once.
         const bool act = playback_.KeyReleased && isSpace;
         playback_.KeyReleased = false;
-        if (act) playElsewhere_();
+        if (act) {
+            otherClock_.play(!otherClock_.playing());
+            Tell();
+        }
         return;
     }
     playback_.KeyDown(isSpace, openDeviceFirst);

@@ -49,10 +49,19 @@ public:
     // before a start (the main window); the panel opens it itself.
     void SpaceDown(bool isSpace, bool openDeviceFirst);
     void SpaceUp();
-    // Where another clock plays the sound (a plugin's window: the host's transport or the
-    // plugin's own), the space bar calls `toggle` and never reaches the playback driver, which
-    // would open a device; none: the driver plays.
-    void PlayElsewhere(std::function<void()> toggle) { playElsewhere_ = std::move(toggle); }
+    // Another clock that plays the sound (a plugin's window: the host's transport or the
+    // plugin's own): `play` asks it to play or to stop, `playing` tells whether it plays.
+    struct OtherClock {
+        std::function<void(bool play)> play;
+        std::function<bool()> playing;
+    };
+    // With one, Start, Stop and the space bar go to it and never reach the playback driver,
+    // which would open a device; without (the default) the driver plays.
+    void PlayElsewhere(OtherClock clock) { otherClock_ = std::move(clock); }
+    // The other clock started or stopped by itself (its host): the listeners are told.
+    void OtherClockMoved() { Tell(); }
+    // Whether the Stop key shows rather than the Start key.
+    bool StopShown() const;
 
     // Pattern 1..8: edited from measure 1; while playing it is heard from the end of the
     // measure playing, stopped it plays from the next start. False for the pattern already
@@ -127,7 +136,7 @@ private:
     PlaybackDriver& playback_;
     SongEditor& editor_;
     std::vector<Listener> listeners_;
-    std::function<void()> playElsewhere_;
+    OtherClock otherClock_;
     bool follow_ = false;
     bool recordingPads_ = false;
     Clicks clicks_;

@@ -1,6 +1,7 @@
 // The plugin window's space bar in a host that hands the window a key's press and never its
 // release: a press turns the instrument's Play; a held key's repeats change nothing; once the
-// keyboard holds no key, the next press turns Play back.
+// keyboard holds no key, the next press turns Play back. The panel's Start and Stop turn Play
+// too, and show what plays, also when the host turns Play.
 #include <QApplication>
 #include <QTest>
 #include <cstdio>
@@ -41,6 +42,18 @@ int main(int argc, char** argv) {
     keyHeld = true;
     press();
     expect(!playing(), "a press after the keyboard let go did not stop the own clock");
-    if (failures == 0) std::puts("the space bar turns Play with presses alone");
+
+    QWidget* stopKey = window.panel().findChild<QWidget*>(QStringLiteral("StopKey"));
+    auto stopShown = [&] { return stopKey != nullptr && stopKey->isVisible(); };
+    expect(!stopShown(), "the Stop key shows while nothing plays");
+    window.panel().PressStart(true, false);
+    window.panel().ReleaseStart();
+    expect(playing() && stopShown(), "Start did not start the own clock and show Stop");
+    window.panel().StopPlaying();
+    expect(!playing() && !stopShown(), "Stop did not stop the own clock and show Start");
+    instrument.SetParam(qtam::plugin::kPlay, 1);  // the host's Play
+    QTest::qWait(50);
+    expect(stopShown(), "the host's Play did not show the Stop key");
+    if (failures == 0) std::puts("the space bar, Start and Stop turn Play, and the keys show it");
     return failures;
 }

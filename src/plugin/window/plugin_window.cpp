@@ -154,10 +154,17 @@ PluginWindow::PluginWindow(Instrument& instrument, std::uintptr_t parent)
         // bar, held back until it is let go, is let go too once the keyboard holds no key.
         if (!parts_->playback.KeyReleased && !parts_->anyKeyDown())
             parts_->playback.KeyReleased = true;
+        // The host's transport or Play moved: Start and Stop show it.
+        if (instrument_.Playing() != playingShown_) {
+            playingShown_ = !playingShown_;
+            parts_->transport.OtherClockMoved();
+        }
     });
     p.rounds.start(kOwnerRoundMs);
-    // The space bar of every window turns the instrument's Play, never the desktop's driver.
-    p.transport.PlayElsewhere([this] { instrument_.TogglePlay(); });
+    // Start, Stop and the space bar of every window turn the instrument's Play, never the
+    // desktop's driver.
+    p.transport.PlayElsewhere({.play = [this](bool on) { instrument_.SetPlay(on); },
+                               .playing = [this] { return instrument_.Playing(); }});
 
     p.panel = std::make_unique<GroovePanel>(p.ctx);
     p.panel->SoundIsHosts = true;

@@ -55,6 +55,7 @@ private:
     struct Parts;
     Instrument& instrument_;
     bool floating_;
+    bool playingShown_ = false;  // as the windows were last told
     std::unique_ptr<Parts> parts_;
 };
 

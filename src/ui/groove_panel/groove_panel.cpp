@@ -556,39 +556,36 @@ void GroovePanel::EraseKnobPointer() {
 // ---------------------------------------------------------------- transport
 
 void GroovePanel::SyncTransportButtons() {
-    StartButton->setVisible(ctx_.playback.StartButtonVisible());
-    StopButton->setVisible(ctx_.playback.StopButtonVisible());
+    const bool stopShown = ctx_.transport.StopShown();
+    StartButton->setVisible(!stopShown);
+    StopButton->setVisible(stopShown);
     // Only the button that shows is there for the keyboard and a screen reader; the focus
     // moves over to it when its partner goes.
     auto* play = findChild<FocusSpot*>(QStringLiteral("PlayKey"));
     auto* stop = findChild<FocusSpot*>(QStringLiteral("StopKey"));
     if (play == nullptr || stop == nullptr) return;
     const bool focused = play->hasFocus() || stop->hasFocus();
-    play->setVisible(ctx_.playback.StartButtonVisible());
-    stop->setVisible(ctx_.playback.StopButtonVisible());
+    play->setVisible(!stopShown);
+    stop->setVisible(stopShown);
     if (focused) (play->isVisible() ? play : stop)->setFocus();
 }
 
 void GroovePanel::StartPlaying() {
-    if (SoundIsHosts) return;
     ctx_.transport.Start();
     SyncTransportButtons();
 }
 
 void GroovePanel::StopPlaying() {
-    if (SoundIsHosts) return;
     ctx_.transport.Stop();
     SyncTransportButtons();
 }
 
 void GroovePanel::PressStart(bool leftButtonOnly, bool ctrlHeld) {
-    if (SoundIsHosts) return;
     ctx_.transport.PressStart(leftButtonOnly, ctrlHeld);
     SyncTransportButtons();
 }
 
 void GroovePanel::ReleaseStart() {
-    if (SoundIsHosts) return;
     ctx_.transport.ReleaseStart();
 }
 

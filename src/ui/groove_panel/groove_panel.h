@@ -95,10 +95,9 @@ public:
     void PressStart(bool leftButtonOnly, bool ctrlHeld);
     void ReleaseStart();
 
-    // In a plugin the host plays the sound and steers the transport: the panel opens no
-    // device, and its Start and Stop steer nothing (the space bar goes to the transport
-    // controller, which the plugin points at its own Play), and its activation loads no
-    // userbank: the plugin's state holds the song's.
+    // In a plugin the host plays the sound: the panel opens no device (Start, Stop and the
+    // space bar go to the transport controller, which the plugin points at its own Play), and
+    // its activation loads no userbank: the plugin's state holds the song's.
     bool SoundIsHosts = false;
     // The sample rate printed on the face, in hertz (a plugin's host's); 0: the program's.
     void ShowSampleRate(int hz);
