@@ -11,12 +11,9 @@
 // AT. --bench prints the mean and the longest time of a process call, and the mean's share of a
 // block.
 
-#include <clap/entry.h>
 #include <clap/ext/gui.h>
 #include <clap/ext/params.h>
 #include <clap/ext/state.h>
-#include <clap/plugin-factory.h>
-#include <dlfcn.h>
 
 #include <algorithm>
 #include <chrono>
@@ -29,6 +26,8 @@
 #include <iterator>
 #include <string>
 #include <vector>
+
+#include "clap_load.h"
 
 namespace {
 
@@ -131,16 +130,9 @@ int main(int argc, char** argv) {
         else
             return Fail(("unknown option " + a).c_str());
     }
-    void* library = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
-    if (!library) return Fail(dlerror());
-    const auto* entry = static_cast<const clap_plugin_entry_t*>(dlsym(library, "clap_entry"));
-    if (!entry || !entry->init(argv[1])) return Fail("no clap_entry");
-    const auto* factory =
-        static_cast<const clap_plugin_factory_t*>(entry->get_factory(CLAP_PLUGIN_FACTORY_ID));
-    if (!factory || factory->get_plugin_count(factory) != 1) return Fail("no plugin factory");
-    const clap_plugin_descriptor_t* desc = factory->get_plugin_descriptor(factory, 0);
-    const clap_plugin_t* plugin = factory->create_plugin(factory, &kHost, desc->id);
-    if (!plugin || !plugin->init(plugin)) return Fail("the plugin did not start");
+    const LoadedClap loaded = LoadClapPlugin(argv[1], &kHost);
+    if (!loaded.plugin) return Fail(loaded.error);
+    const clap_plugin_t* plugin = loaded.plugin;
     const auto* state =
         static_cast<const clap_plugin_state_t*>(plugin->get_extension(plugin, CLAP_EXT_STATE));
     if (!state) return Fail("no state extension");
@@ -258,7 +250,7 @@ int main(int argc, char** argv) {
     plugin->stop_processing(plugin);
     plugin->deactivate(plugin);
     plugin->destroy(plugin);
-    entry->deinit();
+    loaded.entry->deinit();
     std::ofstream(argv[2], std::ios::binary)
         .write(reinterpret_cast<const char*>(played.data()),
                std::streamsize(played.size() * sizeof(float)));

@@ -5,16 +5,15 @@
 //
 //   clap_qt_host PLUGIN
 
-#include <clap/entry.h>
 #include <clap/ext/gui.h>
-#include <clap/plugin-factory.h>
-#include <dlfcn.h>
 
 #include <QApplication>
 #include <QTimer>
 #include <QWidget>
 #include <QWindow>
 #include <cstdio>
+
+#include "clap_load.h"
 
 namespace {
 
@@ -36,15 +35,9 @@ int Fail(const char* what) {
 int main(int argc, char** argv) {
     if (argc != 2) return Fail("usage: clap_qt_host PLUGIN");
     QApplication app(argc, argv);
-    void* library = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
-    if (!library) return Fail(dlerror());
-    const auto* entry = static_cast<const clap_plugin_entry_t*>(dlsym(library, "clap_entry"));
-    if (!entry || !entry->init(argv[1])) return Fail("no clap_entry");
-    const auto* factory =
-        static_cast<const clap_plugin_factory_t*>(entry->get_factory(CLAP_PLUGIN_FACTORY_ID));
-    const clap_plugin_t* plugin =
-        factory->create_plugin(factory, &kHost, factory->get_plugin_descriptor(factory, 0)->id);
-    if (!plugin || !plugin->init(plugin)) return Fail("the plugin did not start");
+    const LoadedClap loaded = LoadClapPlugin(argv[1], &kHost);
+    if (!loaded.plugin) return Fail(loaded.error);
+    const clap_plugin_t* plugin = loaded.plugin;
     const auto* gui =
         static_cast<const clap_plugin_gui_t*>(plugin->get_extension(plugin, CLAP_EXT_GUI));
     if (!gui || !gui->create(plugin, CLAP_WINDOW_API_X11, true) || !gui->show(plugin))
@@ -71,7 +64,7 @@ int main(int argc, char** argv) {
 
     gui->destroy(plugin);
     plugin->destroy(plugin);
-    entry->deinit();
+    loaded.entry->deinit();
     std::puts("clap_qt_host: the panel closed, and the host quit with it in its window");
     return 0;
 }

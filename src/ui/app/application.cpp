@@ -34,6 +34,20 @@
 
 namespace qtam {
 
+namespace {
+
+// A dialog made the first time it is needed, over `owner`, its whole title shown.
+template <typename Dialog>
+Dialog& MadeOnce(std::unique_ptr<Dialog>& dialog, AppContext& ctx, QWidget* owner) {
+    if (dialog == nullptr) {
+        dialog = std::make_unique<Dialog>(ctx, owner);
+        KeepTitleVisible(*dialog);
+    }
+    return *dialog;
+}
+
+}  // namespace
+
 QtamApp::QtamApp(const std::string& commandLineSong, const std::string& configPath,
                  StandIns standIns)
     : m_(std::make_unique<Machine>()),
@@ -198,14 +212,8 @@ PatternGrid& QtamApp::grid() {
     QObject::connect(grid, &PatternGrid::instrumentChoiceRequested, grid,
                      [this] { instrumentDialog().ShowForCurrentChannel(); });
     KeepTitleVisible(*grid);
-    // Where it was left, once the program shows its windows (a picture drawn without a
-    // display keeps the grid's own size).
     const ConfigSettings& s = config_.settings;
-    if (started_ && s.GridWidth > 0 && s.GridHeight > 0) {
-        grid->resize(std::clamp(s.GridWidth, 160, 16384), std::clamp(s.GridHeight, 120, 16384));
-        grid->move(s.GridPosX, s.GridPosY);
-    }
-    if (started_) KeepOnScreen(*grid);
+    PlaceAsLeft(*grid, QRect(s.GridPosX, s.GridPosY, s.GridWidth, s.GridHeight));
     return *grid;
 }
 
@@ -222,48 +230,42 @@ ArrangementWindow& QtamApp::arrangementWindow() {
     arrangement->playFromEntry = [this](int entry) { PlayFromEntry(entry); };
     KeepTitleVisible(*arrangement);
     const ConfigSettings& s = config_.settings;
-    if (started_ && s.ArrangementWidth > 0 && s.ArrangementHeight > 0) {
-        arrangement->resize(std::clamp(s.ArrangementWidth, 160, 16384),
-                            std::clamp(s.ArrangementHeight, 120, 16384));
-        arrangement->move(s.ArrangementPosX, s.ArrangementPosY);
-    }
-    if (started_) KeepOnScreen(*arrangement);
+    PlaceAsLeft(*arrangement, QRect(s.ArrangementPosX, s.ArrangementPosY, s.ArrangementWidth,
+                                    s.ArrangementHeight));
     return *arrangement;
 }
 
-SongInfoWindow& QtamApp::songInfo() {
-    if (songInfo_ == nullptr) {
-        songInfo_ = std::make_unique<SongInfoWindow>(ctx_, mainWindow_.get());
-        KeepTitleVisible(*songInfo_);
+void QtamApp::PlaceAsLeft(QWidget& window, const QRect& left) const {
+    // Only once the program shows its windows: a picture drawn without a display keeps the
+    // window's own size.
+    if (!started_) return;
+    if (left.width() > 0 && left.height() > 0) {
+        window.resize(std::clamp(left.width(), 160, 16384), std::clamp(left.height(), 120, 16384));
+        window.move(left.topLeft());
     }
-    return *songInfo_;
+    KeepOnScreen(window);
+}
+
+SongInfoWindow& QtamApp::songInfo() {
+    return MadeOnce(songInfo_, ctx_, mainWindow_.get());
 }
 
 NoteDetailsDialog& QtamApp::noteDetails() {
-    if (noteDetails_ == nullptr) {
-        noteDetails_ = std::make_unique<NoteDetailsDialog>(ctx_, panel_.get());
-        KeepTitleVisible(*noteDetails_);
-    }
-    return *noteDetails_;
+    return MadeOnce(noteDetails_, ctx_, panel_.get());
 }
 
 InstrumentDialog& QtamApp::instrumentDialog() {
-    if (instrumentDialog_ == nullptr) {
-        instrumentDialog_ = std::make_unique<InstrumentDialog>(ctx_, panel_.get());
-        KeepTitleVisible(*instrumentDialog_);
-    }
-    return *instrumentDialog_;
+    return MadeOnce(instrumentDialog_, ctx_, panel_.get());
 }
 
 RenderDialog& QtamApp::renderDialog() {
-    if (renderDialog_ == nullptr) {
-        renderDialog_ = std::make_unique<RenderDialog>(ctx_, mainWindow_.get());
-        KeepTitleVisible(*renderDialog_);
-        // A live recording armed or finished here shows in the panel's caption.
-        QObject::connect(renderDialog_.get(), &RenderDialog::recordingChanged, panel_.get(),
+    const bool made = renderDialog_ != nullptr;
+    RenderDialog& dialog = MadeOnce(renderDialog_, ctx_, mainWindow_.get());
+    // A live recording armed or finished here shows in the panel's caption.
+    if (!made)
+        QObject::connect(&dialog, &RenderDialog::recordingChanged, panel_.get(),
                          &GroovePanel::ShowCaption);
-    }
-    return *renderDialog_;
+    return dialog;
 }
 
 ValueDialog& QtamApp::valueDialog() {
@@ -273,27 +275,15 @@ ValueDialog& QtamApp::valueDialog() {
 }
 
 SlideDialog& QtamApp::slideDialog() {
-    if (slideDialog_ == nullptr) {
-        slideDialog_ = std::make_unique<SlideDialog>(ctx_, mainWindow_.get());
-        KeepTitleVisible(*slideDialog_);
-    }
-    return *slideDialog_;
+    return MadeOnce(slideDialog_, ctx_, mainWindow_.get());
 }
 
 DeviceSetupDialog& QtamApp::deviceSetup() {
-    if (deviceSetup_ == nullptr) {
-        deviceSetup_ = std::make_unique<DeviceSetupDialog>(ctx_, mainWindow_.get());
-        KeepTitleVisible(*deviceSetup_);
-    }
-    return *deviceSetup_;
+    return MadeOnce(deviceSetup_, ctx_, mainWindow_.get());
 }
 
 MidiSetupDialog& QtamApp::midiSetup() {
-    if (midiSetup_ == nullptr) {
-        midiSetup_ = std::make_unique<MidiSetupDialog>(ctx_, mainWindow_.get());
-        KeepTitleVisible(*midiSetup_);
-    }
-    return *midiSetup_;
+    return MadeOnce(midiSetup_, ctx_, mainWindow_.get());
 }
 
 void QtamApp::PlayFromEntry(int entry) {

@@ -6,6 +6,7 @@
 //
 // Thread: the user-interface thread (a QApplication must exist).
 
+#include <QRect>
 #include <QWidget>
 #include <memory>
 #include <string>
@@ -97,6 +98,8 @@ public:
 private:
     // What one window sets off in another, all in one place.
     void ConnectWindows();
+    // A window made after the start where it was `left` (no size: its own), on the screen.
+    void PlaceAsLeft(QWidget& window, const QRect& left) const;
     // "&Groove panel": the panel (or the userbank editor in its place) shown, restored and
     // active.
     void ShowGroovePanel();
